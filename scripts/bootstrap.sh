@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Sets Pendrill up on a Debian 12 machine and builds it.
+#   bootstrap.sh run    install what is missing, build, run the demo job
+#   bootstrap.sh test   install what is missing, build, run the whole test suite (plus the
+#                       AddressSanitizer/UndefinedBehaviorSanitizer build when PENDRILL_SANITIZE
+#                       is not 0)
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$here"
+mode=${1:-run}
+
+packages=(
+    build-essential cmake ninja-build pkg-config git
+    qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
+    libcurl4-openssl-dev libgtest-dev googletest
+    postgresql odbc-postgresql unixodbc sqlite3
+    python3 python3-pyftpdlib
+    clang libclang-rt-14-dev
+    xvfb
+)
+
+install_missing() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+            missing+=("$p")
+        fi
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "bootstrap: installing ${missing[*]}"
+        if [ "$(id -u)" -ne 0 ]; then
+            echo "bootstrap: run as root to install packages" >&2
+            exit 1
+        fi
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    fi
+}
+
+build() {
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENDRILL_WERROR=ON "$@" >/dev/null
+    cmake --build "$dir" -j "$(nproc)"
+}
+
+install_missing
+case "$mode" in
+    run)
+        build build
+        exec bash scripts/main-job.sh
+        ;;
+    test)
+        build build
+        (cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+        if [ "${PENDRILL_SANITIZE:-1}" != 0 ]; then
+            build build-asan -DPENDRILL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+            (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+                ctest --output-on-failure -j "$(nproc)" --timeout 600)
+        fi
+        ;;
+    *)
+        echo "usage: bootstrap.sh run|test" >&2
+        exit 2
+        ;;
+esac

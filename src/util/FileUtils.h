@@ -1,0 +1,31 @@
+#pragma once
+
+#include <QString>
+#include <filesystem>
+
+// Path-text helpers and existence tests. Local paths use '/'; the helpers that look for a
+// separator accept '\' as well, so that paths written on Windows still split where expected.
+// None of them reports an error.
+
+// Appends the native separator '/' unless the text already ends in '/' or '\'; the empty text
+// becomes "/". Changes the variable and returns its new value.
+QString AddBackslash(QString& path);
+// The same with '/', for texts that must end in a forward slash whatever the platform.
+QString AddSlash(QString& path);
+// The text after the last separator, trimmed; the whole text trimmed when there is none.
+QString FileNameOfPath(const QString& path);
+// The text up to and including the last separator; empty when there is none.
+QString DirectoryOfPath(const QString& path);
+// The drive letter of a "X:..." path; otherwise the first character of the current directory.
+QString DriveOfPath(const QString& path);
+
+// True when the length of the file can be read (a regular file that exists).
+bool FileExists(const QString& path);
+// True for an existing file or directory.
+bool FileOrFolderExists(const QString& path);
+// A directory lookup of the path: true when something matches. The last component may hold the
+// wildcards '*' and '?'. A path ending in a separator is true when that directory exists.
+bool PathExists(const QString& path);
+
+// Local file-system path of a text (for std::filesystem), UTF-8 on Linux.
+std::filesystem::path ToFsPath(const QString& path);

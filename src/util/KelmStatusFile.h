@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// The job status file a scheduler reads: one word, "running", "ok" or "failure", and CR LF.
+
+// Remembers the path for the whole program (the empty text means no status file). Returns true.
+bool SetStatusFile(const QString& path);
+QString StatusFilePath();
+
+// Replaces the file with the word and CR LF, atomically. False when no path is set or the file
+// cannot be written (missing directory, no access); the caller carries on.
+bool WriteStatusWord(const QString& word);
+
+bool StatusRunning();
+bool StatusOk();
+bool StatusFailure();

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+
+// Program-wide state shared by the run control, the run log and the remote polling. The program
+// has one thread; nothing here is locked. The stop flags are also set from the SIGTERM/SIGINT
+// handler, which only stores into them.
+namespace ProgramState {
+
+// True in interactive mode: message boxes are shown only then.
+extern bool StartInConfigMode;
+// The operator (or a signal) asked the run to stop.
+extern volatile bool StopRequested;
+// Remote polling must end at its next 100 ms tick.
+extern volatile bool RemoteStopRequested;
+// Set by the signal handler in addition to the two stop flags.
+extern volatile bool TerminationSignalled;
+
+// Where run-log lines go: the text of the main window's exception-file field. The window model
+// installs a reader for its field; without one the run log has no file.
+void SetExceptionFileSource(std::function<QString()> source);
+QString ExceptionFileField();
+
+}  // namespace ProgramState

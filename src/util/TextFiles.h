@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+// Whole-file and line-append writes used by every file the program produces.
+
+// The lines of a text, split at CR LF, LF or a lone CR. An empty text is one empty line.
+QStringList SplitLines(const QString& text);
+
+// Appends every line of `text` to the file, each followed by CR LF, in one write to a file opened
+// for appending (created when missing). Returns false when the file could not be written.
+bool AppendLines(const QString& path, const QString& text);
+
+// Replaces the whole file atomically: a temporary file in the same directory is written, flushed
+// and renamed over the target, then the directory itself is synced, so a reader sees either the
+// old content or the new one, never a part. An existing file keeps its permissions; a new file
+// gets `newFileMode` (octal, e.g. 0600) when it is not -1. Returns false on any error, leaving the
+// old file untouched.
+bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1);

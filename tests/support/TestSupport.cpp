@@ -1,0 +1,66 @@
+#include "support/TestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+namespace testsupport {
+
+IsolatedHome::IsolatedHome() {
+    hadConfig_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
+    hadData_ = qEnvironmentVariableIsSet("XDG_DATA_HOME");
+    oldConfig_ = qgetenv("XDG_CONFIG_HOME");
+    oldData_ = qgetenv("XDG_DATA_HOME");
+    QDir(dir_.path()).mkpath("config");
+    QDir(dir_.path()).mkpath("data");
+    qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
+    qputenv("XDG_DATA_HOME", dataHome().toLocal8Bit());
+}
+
+IsolatedHome::~IsolatedHome() {
+    if (hadConfig_)
+        qputenv("XDG_CONFIG_HOME", oldConfig_);
+    else
+        qunsetenv("XDG_CONFIG_HOME");
+    if (hadData_)
+        qputenv("XDG_DATA_HOME", oldData_);
+    else
+        qunsetenv("XDG_DATA_HOME");
+}
+
+QString IsolatedHome::configHome() const { return dir_.filePath("config"); }
+QString IsolatedHome::dataHome() const { return dir_.filePath("data"); }
+
+ProcessResult runProgram(const QString& program, const QStringList& args, const QByteArray& input,
+                         int timeoutMs) {
+    ProcessResult r;
+    QProcess p;
+    p.start(QStringLiteral(PENDRILL_BIN_DIR) + "/" + program, args);
+    if (!p.waitForStarted(10000)) return r;
+    if (!input.isEmpty()) p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(timeoutMs)) {
+        r.timedOut = true;
+        p.kill();
+        p.waitForFinished();
+    }
+    r.crashed = p.exitStatus() == QProcess::CrashExit;
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    return f.readAll();
+}
+
+bool writeAll(const QString& path, const QByteArray& data) {
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    return f.write(data) == data.size();
+}
+
+}  // namespace testsupport

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace testsupport {
+
+// A private home for one test: XDG_CONFIG_HOME and XDG_DATA_HOME point into a fresh temporary
+// directory for the life of the object, so the settings store and the repository never touch the
+// user's real files. The previous values come back on destruction.
+class IsolatedHome {
+public:
+    IsolatedHome();
+    ~IsolatedHome();
+    QString path() const { return dir_.path(); }
+    QString file(const QString& name) const { return dir_.filePath(name); }
+    QString configHome() const;
+    QString dataHome() const;
+
+private:
+    QTemporaryDir dir_;
+    QByteArray oldConfig_, oldData_;
+    bool hadConfig_ = false, hadData_ = false;
+};
+
+struct ProcessResult {
+    int exitCode = -1;
+    bool crashed = false;
+    bool timedOut = false;
+    QByteArray out;
+    QByteArray err;
+};
+
+// Runs one of the built programs (name relative to the build's bin directory) with the given
+// arguments and standard input; the environment is inherited, so IsolatedHome applies.
+ProcessResult runProgram(const QString& program, const QStringList& args,
+                         const QByteArray& input = {}, int timeoutMs = 30000);
+
+QByteArray readAll(const QString& path);
+bool writeAll(const QString& path, const QByteArray& data);
+
+}  // namespace testsupport
