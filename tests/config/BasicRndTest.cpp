@@ -1,0 +1,76 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "config/BasicRnd.h"
+
+// Published values of the runtime generator.
+TEST(BasicRnd, KnownValues) {
+    BasicRnd fresh;
+    EXPECT_EQ(fresh.Current(), 327680.0f / 16777216.0f);
+    for (float expected : {0.7055475f, 0.533424f, 0.5795186f, 0.2895625f, 0.301948f}) {
+        EXPECT_FLOAT_EQ(fresh.Rnd(1.0f), expected);
+    }
+    const float last = fresh.Current();
+    EXPECT_EQ(fresh.Rnd(0.0f), last);  // Rnd(0) repeats without advancing
+
+    BasicRnd reset(0x123456);  // Rnd(x<0) ignores the previous state
+    EXPECT_EQ(reset.Rnd(-1.0f), 0.2240070104598999f);
+    EXPECT_EQ(reset.State(), 0x395886u);
+    reset.Randomize(1976);
+    EXPECT_EQ(reset.State(), 0xA09E86u);
+
+    BasicRnd seq;
+    EXPECT_FLOAT_EQ(seq.Rnd(-10.0f), 0.3276443f);
+    seq.Randomize(10);
+    for (float expected : {0.2077829f, 0.4407803f, 0.6152623f}) {
+        EXPECT_FLOAT_EQ(seq.Next(), expected);
+    }
+
+    struct {
+        float x;
+        float value;
+    } const negatives[] = {{-1.2345E38f, 0.0319542289f},
+                           {-8000000000.0f, 0.7537669f},
+                           {-79.4f, 0.828889251f},
+                           {-44.48306f, 0.5418172f}};
+    for (const auto& n : negatives) {
+        EXPECT_EQ(BasicRnd().Rnd(n.x), n.value) << n.x;
+    }
+}
+
+// Randomize replaces bits 8..23 only; a negative argument must not leak into bits 24..31.
+TEST(BasicRnd, RandomizeKeepsLowByte) {
+    BasicRnd rnd(0xABCDEF);
+    rnd.Randomize(-2E30);
+    EXPECT_EQ(rnd.State() & 0xFF, 0xEFu);
+    EXPECT_EQ(rnd.State() >> 24, 0u);
+    rnd.Randomize(0);
+    EXPECT_EQ(rnd.State(), 0xEFu);
+}
+
+// The offset rounds the product to single precision before the floor. Over the whole state
+// space exactly 31 states come out one higher than the exact floor, and none reaches 96.
+TEST(BasicRnd, OffsetUsesSinglePrecisionOverAllStates) {
+    int differing = 0;
+    for (std::uint32_t s = 0; s < (1u << 24); ++s) {
+        BasicRnd rnd(s);
+        const int offset = rnd.NextOffset(96);
+        const int exact = static_cast<int>((std::uint64_t{rnd.State()} * 96) >> 24);
+        ASSERT_LE(offset, 95);
+        ASSERT_TRUE(offset == exact || offset == exact + 1) << s;
+        differing += offset != exact;
+    }
+    EXPECT_EQ(differing, 31);
+
+    // A prepared stream where this shows at the 85th draw.
+    BasicRnd rnd;
+    rnd.Rnd(-1.0f);
+    rnd.Randomize(30982);
+    int offset = 0;
+    for (int i = 0; i < 85; ++i) {
+        offset = rnd.NextOffset(96);
+    }
+    EXPECT_EQ(offset, 89);
+}
