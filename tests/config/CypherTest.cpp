@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <string>
+
+#include "config/modCypher.h"
+
+namespace {
+
+std::string S(const QString& text) {
+    return text.toStdString();
+}
+
+QString Q(const char16_t* text) {
+    return QString::fromUtf16(text);
+}
+
+QString PrintableOnly(const QString& text) {
+    QString out;
+    for (QChar ch : text) {
+        if (ch.unicode() >= 32 && ch.unicode() <= 126) {
+            out.append(ch);
+        }
+    }
+    return out;
+}
+
+const QString kKey = QStringLiteral("QuietOwlSleeps");
+
+// Produced by an independent model of the generator and the scrambler.
+struct EncryptCase {
+    const char16_t* key;
+    const char16_t* clear;
+    int second;
+    const char16_t* scrambled;
+};
+const EncryptCase kEncryptCases[] = {
+    {u"QuietOwlSleeps", u"", 0, u"8+"},
+    {u"QuietOwlSleeps", u"", 59, u"=4"},
+    {u"QuietOwlSleeps", u"secret", 0, u"8+M[/g]]"},
+    {u"QuietOwlSleeps", u"secret", 9, u"84M[/g]]"},
+    {u"QuietOwlSleeps", u"secret", 10, u"9+M[/g]]"},
+    {u"QuietOwlSleeps", u"secret", 37, u";2M[/g]]"},
+    {u"QuietOwlSleeps", u"secret", 59, u"=4M[/g]]"},
+    {u"QuietOwlSleeps", u"P@ss w0rd!~", 23, u":.*6?hw`k0j@'"},
+    {u"QuietOwlSleeps", u" \"quoted\" ; key=value \\ ", 45, u"<0Yw=jg]A\"(?CX7HZA\\s3<}(4Y"},
+    {u"QuietOwlSleeps",
+     u" !\"#$%&'()*+,-./"
+     u"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~",
+     42,
+     u"<-YvMw{maD.H2cWon3uCXYL=mp#b@'bR:y,.]%}qYn]oaI/"
+     u"8K&K`4Ree5v;zx]@wZk<c+R5N%uPD#rna:V@2Km1shs*e2LO|5"},
+    {u"QuietOwlSleeps", u"tab\011here\015\012", 5, u"80NW.]][A"},
+    {u"QuietOwlSleeps", u"caf\351 \u20ac5 \377", 17, u"92=W2t-h"},
+    {u"QuietOwlSleeps", u"\351\u20ac\011", 31, u";,"},
+    {u"QuietOwlSleeps", u"\U0001f600ok", 8, u"83Ia"},
+    {u"Pendrill", u"secret", 37, u"Tp'~B)`9"},
+    {u"", u"secret", 37, u"RU{9oo\"\\"},
+    {u"\u20ac", u"abc", 1, u"OOi6o"},
+    // The 85th offset of this key is one where single-precision rounding matters.
+    {u"!EH>",
+     u"The quick brown fox jumps over the lazy dog; 0123456789 ~!@#$%^&*()_+{}|:<>? The quick "
+     u"brown fox jumps over the lazy dog; 0123456789 ~!@#$%^&*()_+{}|:<>? ",
+     12,
+     u"Lg])uH~I]Of^vk+U7 "
+     u"yUo[3x+KyQgvAt-/rPIi:w6@QLHc0~[R32Vz+q9RH(S,A}:HD+W!sHh|lRjM]$xS\\koHc.<SgQXj\"cd:~_uHF2J/"
+     u"J~,,LgNz>%7Hc@3m(',hr^; tAt$vkM28Ri%~]JCd2%4sw`&y'"},
+};
+
+struct DecryptCase {
+    const char16_t* key;
+    const char16_t* scrambled;
+    const char16_t* clear;
+};
+const DecryptCase kDecryptCases[] = {
+    {u"QuietOwlSleeps", u"", u""},
+    {u"QuietOwlSleeps", u"x", u"p"},
+    {u"QuietOwlSleeps", u"~", u"v"},
+    {u"QuietOwlSleeps", u"ab", u""},
+    {u"QuietOwlSleeps", u"abc", u"*"},
+    {u"QuietOwlSleeps", u"hunter2", u"5~:}:"},
+    {u"QuietOwlSleeps", u"plain text password", u"(sC+||=WyQY;H5/n~"},
+    {u"QuietOwlSleeps", u"\011\351", u""},
+    {u"QuietOwlSleeps", u"a\011b\351c", u"*"},
+    {u"QuietOwlSleeps", u"\351x", u"p"},
+    {u"other", u"Hello, World!", u"~}vL!4T(Q}C"},
+};
+
+}  // namespace
+
+TEST(Cypher, KeySeed) {
+    struct {
+        const char16_t* key;
+        int seed;
+    } const cases[] = {
+        {u"QuietOwlSleeps", 432742902},
+        {u"", 0},
+        {u"A", 0},
+        {u"ab", 815360},
+        {u"Pendrill", 407983648},
+        {u"\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377"
+         u"\377\377",
+         672547452},
+        {u"a\u20acb", 2063504},
+        {u"a?b", 2063504},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(KeySeed(Q(c.key)), c.seed) << S(Q(c.key));
+    }
+}
+
+TEST(Cypher, EncryptVectors) {
+    EXPECT_EQ(S(EncryptPassword("", 0)), "8+");
+    EXPECT_EQ(S(EncryptPassword("secret", 37)), ";2M[/g]]");
+    for (const auto& c : kEncryptCases) {
+        SCOPED_TRACE(S(Q(c.clear)));
+        const QString scrambled = EncryptWithKey(Q(c.key), Q(c.clear), c.second);
+        EXPECT_EQ(S(scrambled), S(Q(c.scrambled)));
+        EXPECT_EQ(S(DecryptWithKey(Q(c.key), scrambled)), S(PrintableOnly(Q(c.clear))));
+    }
+}
+
+TEST(Cypher, DecryptVectors) {
+    for (const auto& c : kDecryptCases) {
+        EXPECT_EQ(S(DecryptWithKey(Q(c.key), Q(c.scrambled))), S(Q(c.clear))) << S(Q(c.scrambled));
+    }
+}
+
+// Texts made in different seconds differ only in the stamp, and all decrypt alike.
+TEST(Cypher, RoundTripAtEverySecond) {
+    QString allPrintable;
+    for (char16_t c = 32; c <= 126; ++c) {
+        allPrintable.append(QChar(c));
+    }
+    for (const QString& clear :
+         {QString(), QString("p"), QString("pass word;=\"'\\"), allPrintable}) {
+        const QString atZero = EncryptPassword(clear, 0);
+        for (int second = 0; second < 60; ++second) {
+            const QString scrambled = EncryptPassword(clear, second);
+            ASSERT_EQ(scrambled.size(), clear.size() + 2);
+            EXPECT_EQ(S(PrintableOnly(scrambled)), S(scrambled));
+            EXPECT_EQ(scrambled.mid(2), atZero.mid(2));
+            EXPECT_EQ(S(DecryptPassword(scrambled)), S(clear)) << second;
+        }
+    }
+    EXPECT_EQ(EncryptPassword("x", 60), EncryptPassword("x", 0));
+    EXPECT_EQ(EncryptPassword("x", -1), EncryptPassword("x", 59));
+}
+
+TEST(Cypher, ClockStampsASecond) {
+    const QString scrambled = EncryptPassword("secret");
+    bool matched = false;
+    for (int second = 0; second < 60; ++second) {
+        matched = matched || scrambled == EncryptPassword("secret", second);
+    }
+    EXPECT_TRUE(matched) << S(scrambled);
+}
+
+// Characters outside 32..126 draw no offset: inserting them anywhere changes nothing.
+TEST(Cypher, OtherCharactersAreSkippedInBothDirections) {
+    const QString noise = Q(u"\t\u00e9\u20ac\U0001F600\177\n") + QChar(0);
+    const QString clear = "a" + noise + "b c" + noise;
+    const QString scrambled = EncryptPassword(clear, 7);
+    EXPECT_EQ(scrambled, EncryptPassword("ab c", 7));
+    EXPECT_EQ(S(DecryptPassword(noise + scrambled.left(3) + noise + scrambled.mid(3))), "ab c");
+}
+
+// Whatever a configuration file holds, decrypting yields printable text of the expected length.
+TEST(Cypher, DecryptOfArbitraryTextIsTotal) {
+    QString text;
+    for (int i = 0; i < 3000; ++i) {
+        const QString result = DecryptPassword(text);
+        const qsizetype inRange = PrintableOnly(text).size();
+        ASSERT_EQ(result.size(), inRange >= 2 ? inRange - 2 : inRange) << i;
+        ASSERT_EQ(PrintableOnly(result), result);
+        text.append(QChar(static_cast<char16_t>((i * 7919u + 13u) % 0x10000u)));
+    }
+    const QString longClear(40000, u'z');
+    EXPECT_EQ(DecryptPassword(EncryptPassword(longClear, 3)), longClear);
+}
+
+TEST(Cypher, Rot13) {
+    struct {
+        const char16_t* in;
+        const char16_t* out;
+    } const cases[] = {
+        {u"", u""},
+        {u"abcmnzABCMNZ", u"nopzamNOPZAM"},
+        {u"Hello, World! 0-9", u"Uryyb, Jbeyq! 0-9"},
+        {u"@[`{\u00e9\u00c9\t", u"@[`{\u00e9\u00c9\t"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(S(Rot13(Q(c.in))), S(Q(c.out)));
+        EXPECT_EQ(S(Rot13(Q(c.out))), S(Q(c.in)));
+    }
+}
