@@ -40,16 +40,6 @@ TEST(BasicRnd, KnownValues) {
     }
 }
 
-// Randomize replaces bits 8..23 only; a negative argument must not leak into bits 24..31.
-TEST(BasicRnd, RandomizeKeepsLowByte) {
-    BasicRnd rnd(0xABCDEF);
-    rnd.Randomize(-2E30);
-    EXPECT_EQ(rnd.State() & 0xFF, 0xEFu);
-    EXPECT_EQ(rnd.State() >> 24, 0u);
-    rnd.Randomize(0);
-    EXPECT_EQ(rnd.State(), 0xEFu);
-}
-
 // The offset rounds the product to single precision before the floor. Over the whole state
 // space exactly 31 states come out one higher than the exact floor, and none reaches 96.
 TEST(BasicRnd, OffsetUsesSinglePrecisionOverAllStates) {

@@ -38,10 +38,8 @@ const EncryptCase kEncryptCases[] = {
     {u"QuietOwlSleeps", u"", 0, u"8+"},
     {u"QuietOwlSleeps", u"", 59, u"=4"},
     {u"QuietOwlSleeps", u"secret", 0, u"8+M[/g]]"},
-    {u"QuietOwlSleeps", u"secret", 9, u"84M[/g]]"},
     {u"QuietOwlSleeps", u"secret", 10, u"9+M[/g]]"},
     {u"QuietOwlSleeps", u"secret", 37, u";2M[/g]]"},
-    {u"QuietOwlSleeps", u"secret", 59, u"=4M[/g]]"},
     {u"QuietOwlSleeps", u"P@ss w0rd!~", 23, u":.*6?hw`k0j@'"},
     {u"QuietOwlSleeps", u" \"quoted\" ; key=value \\ ", 45, u"<0Yw=jg]A\"(?CX7HZA\\s3<}(4Y"},
     {u"QuietOwlSleeps",
@@ -52,7 +50,6 @@ const EncryptCase kEncryptCases[] = {
      u"8K&K`4Ree5v;zx]@wZk<c+R5N%uPD#rna:V@2Km1shs*e2LO|5"},
     {u"QuietOwlSleeps", u"tab\011here\015\012", 5, u"80NW.]][A"},
     {u"QuietOwlSleeps", u"caf\351 \u20ac5 \377", 17, u"92=W2t-h"},
-    {u"QuietOwlSleeps", u"\351\u20ac\011", 31, u";,"},
     {u"QuietOwlSleeps", u"\U0001f600ok", 8, u"83Ia"},
     {u"Pendrill", u"secret", 37, u"Tp'~B)`9"},
     {u"", u"secret", 37, u"RU{9oo\"\\"},
@@ -75,14 +72,10 @@ struct DecryptCase {
 const DecryptCase kDecryptCases[] = {
     {u"QuietOwlSleeps", u"", u""},
     {u"QuietOwlSleeps", u"x", u"p"},
-    {u"QuietOwlSleeps", u"~", u"v"},
     {u"QuietOwlSleeps", u"ab", u""},
     {u"QuietOwlSleeps", u"abc", u"*"},
     {u"QuietOwlSleeps", u"hunter2", u"5~:}:"},
-    {u"QuietOwlSleeps", u"plain text password", u"(sC+||=WyQY;H5/n~"},
-    {u"QuietOwlSleeps", u"\011\351", u""},
     {u"QuietOwlSleeps", u"a\011b\351c", u"*"},
-    {u"QuietOwlSleeps", u"\351x", u"p"},
     {u"other", u"Hello, World!", u"~}vL!4T(Q}C"},
 };
 
@@ -184,7 +177,6 @@ TEST(Cypher, Rot13) {
         const char16_t* in;
         const char16_t* out;
     } const cases[] = {
-        {u"", u""},
         {u"abcmnzABCMNZ", u"nopzamNOPZAM"},
         {u"Hello, World! 0-9", u"Uryyb, Jbeyq! 0-9"},
         {u"@[`{\u00e9\u00c9\t", u"@[`{\u00e9\u00c9\t"},
