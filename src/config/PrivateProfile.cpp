@@ -1,0 +1,333 @@
+#include "config/PrivateProfile.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <QStringDecoder>
+
+#include "util/TextFiles.h"
+
+namespace {
+
+const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+const QByteArray kCrLf("\r\n");
+
+bool isBlank(QChar c) {
+    const char16_t u = c.unicode();
+    return (u >= 0x09 && u <= 0x0D) || u == 0x1A || u == 0x20;
+}
+
+QString trimRight(const QString& text) {
+    qsizetype end = text.size();
+    while (end > 0 && isBlank(text[end - 1]))
+        --end;
+    return text.left(end);
+}
+
+qsizetype skipBlanks(const QString& text, qsizetype from) {
+    while (from < text.size() && isBlank(text[from]))
+        ++from;
+    return from;
+}
+
+bool sameName(const QString& a, const QString& b) {
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+bool holdsLineBreak(const QString& text) {
+    return text.contains(QLatin1Char('\r')) || text.contains(QLatin1Char('\n'));
+}
+
+bool isValidSectionName(const QString& trimmed) {
+    return !trimmed.isEmpty() && !holdsLineBreak(trimmed);
+}
+
+// A key name that, written as "name=value", reads back as that key.
+bool isValidKeyName(const QString& trimmed) {
+    return !trimmed.isEmpty() && !holdsLineBreak(trimmed) && !trimmed.contains(QLatin1Char('=')) &&
+           !trimmed.startsWith(QLatin1Char(';')) && !trimmed.startsWith(QLatin1Char('['));
+}
+
+QString stripQuotePair(const QString& value) {
+    if (value.size() >= 2) {
+        const QChar first = value.front();
+        if ((first == QLatin1Char('"') || first == QLatin1Char('\'')) && value.back() == first)
+            return value.mid(1, value.size() - 2);
+    }
+    return value;
+}
+
+}  // namespace
+
+QString TrimProfileBlanks(const QString& text) {
+    const qsizetype begin = skipBlanks(text, 0);
+    return trimRight(text.mid(begin));
+}
+
+PrivateProfile PrivateProfile::fromBytes(const QByteArray& bytes) {
+    PrivateProfile profile;
+    qsizetype pos = 0;
+    if (bytes.startsWith(kUtf8Bom)) {
+        profile.bom_ = true;
+        pos = kUtf8Bom.size();
+    }
+    QStringDecoder check(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = check.decode(QByteArrayView(bytes).sliced(pos));
+    Q_UNUSED(decoded);
+    profile.encoding_ = check.hasError() ? Encoding::Latin1 : Encoding::Utf8;
+
+    const qsizetype n = bytes.size();
+    while (pos < n) {
+        qsizetype end = pos;
+        while (end < n && bytes[end] != '\r' && bytes[end] != '\n')
+            ++end;
+        Line line;
+        line.raw = bytes.mid(pos, end - pos);
+        if (end < n) {
+            const bool crLf = bytes[end] == '\r' && end + 1 < n && bytes[end + 1] == '\n';
+            line.eol = bytes.mid(end, crLf ? 2 : 1);
+        }
+        line.text = profile.encoding_ == Encoding::Utf8 ? QString::fromUtf8(line.raw)
+                                                        : QString::fromLatin1(line.raw);
+        classify(line);
+        pos = end + line.eol.size();
+        profile.lines_.push_back(std::move(line));
+    }
+    return profile;
+}
+
+std::optional<PrivateProfile> PrivateProfile::load(const QString& path) {
+    const QFileInfo info(path);
+    if (!info.exists())
+        return PrivateProfile();
+    if (info.isDir())
+        return std::nullopt;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    const QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        return std::nullopt;
+    return fromBytes(bytes);
+}
+
+QByteArray PrivateProfile::toBytes() const {
+    QByteArray out;
+    if (bom_)
+        out += kUtf8Bom;
+    for (const Line& line : lines_) {
+        out += line.raw;
+        out += line.eol;
+    }
+    return out;
+}
+
+bool PrivateProfile::save(const QString& path, int newFileMode) const {
+    return WriteFileAtomically(path, toBytes(), newFileMode);
+}
+
+void PrivateProfile::classify(Line& line) {
+    line.name.clear();
+    line.valuePos = -1;
+    const QString trimmed = TrimProfileBlanks(line.text);
+    if (trimmed.isEmpty()) {
+        line.kind = Kind::Blank;
+    } else if (trimmed.front() == QLatin1Char('[') && trimmed.lastIndexOf(QLatin1Char(']')) > 0) {
+        line.kind = Kind::Header;
+        line.name = TrimProfileBlanks(trimmed.mid(1, trimmed.lastIndexOf(QLatin1Char(']')) - 1));
+    } else if (trimmed.front() == QLatin1Char(';')) {
+        line.kind = Kind::Comment;
+    } else {
+        line.kind = Kind::Key;
+        const qsizetype eq = line.text.indexOf(QLatin1Char('='));
+        if (eq < 0) {
+            line.name = trimmed;
+        } else {
+            line.name = TrimProfileBlanks(line.text.left(eq));
+            line.valuePos = skipBlanks(line.text, eq + 1);
+        }
+    }
+}
+
+std::optional<PrivateProfile::Span> PrivateProfile::findSection(const QString& trimmedName) const {
+    const qsizetype count = static_cast<qsizetype>(lines_.size());
+    auto nextHeader = [&](qsizetype from) {
+        while (from < count && lines_[from].kind != Kind::Header)
+            ++from;
+        return from;
+    };
+    // The lines before the first header always form the first section, named "".
+    if (trimmedName.isEmpty())
+        return Span{-1, 0, nextHeader(0)};
+    for (qsizetype i = nextHeader(0); i < count; i = nextHeader(i + 1)) {
+        if (sameName(lines_[i].name, trimmedName))
+            return Span{i, i + 1, nextHeader(i + 1)};
+    }
+    return std::nullopt;
+}
+
+qsizetype PrivateProfile::findKey(const Span& span, const QString& trimmedKey) const {
+    for (qsizetype i = span.begin; i < span.end; ++i) {
+        if (lines_[i].kind == Kind::Key && sameName(lines_[i].name, trimmedKey))
+            return i;
+    }
+    return -1;
+}
+
+QStringList PrivateProfile::sectionNames() const {
+    QStringList names;
+    QSet<QString> seen;
+    for (const Line& line : lines_) {
+        if (line.kind != Kind::Header || line.name.isEmpty())
+            continue;
+        if (!seen.contains(line.name.toCaseFolded())) {
+            seen.insert(line.name.toCaseFolded());
+            names << line.name;
+        }
+    }
+    return names;
+}
+
+bool PrivateProfile::hasSection(const QString& section) const {
+    return findSection(TrimProfileBlanks(section)).has_value();
+}
+
+QStringList PrivateProfile::keyNames(const QString& section) const {
+    QStringList names;
+    const auto span = findSection(TrimProfileBlanks(section));
+    if (!span)
+        return names;
+    QSet<QString> seen;
+    for (qsizetype i = span->begin; i < span->end; ++i) {
+        const Line& line = lines_[i];
+        if (line.kind != Kind::Key)
+            continue;
+        const QString folded = line.name.toCaseFolded();
+        if (seen.contains(folded))
+            continue;
+        seen.insert(folded);
+        // Only the first line of a name counts; when it has no "=", the key reads as absent.
+        if (line.valuePos >= 0)
+            names << line.name;
+    }
+    return names;
+}
+
+std::optional<QString> PrivateProfile::value(const QString& section, const QString& key) const {
+    const auto span = findSection(TrimProfileBlanks(section));
+    if (!span)
+        return std::nullopt;
+    const qsizetype index = findKey(*span, TrimProfileBlanks(key));
+    if (index < 0 || lines_[index].valuePos < 0)
+        return std::nullopt;
+    const Line& line = lines_[index];
+    return stripQuotePair(trimRight(line.text.mid(line.valuePos)));
+}
+
+QByteArray PrivateProfile::encode(const QString& text) const {
+    return encoding_ == Encoding::Utf8 ? text.toUtf8() : text.toLatin1();
+}
+
+// A Latin-1 file that must take a character outside Latin-1 becomes a UTF-8 file: every line is
+// re-encoded, so its text stays the same for every later reader.
+void PrivateProfile::ensureEncodable(const QString& text) {
+    if (encoding_ == Encoding::Utf8)
+        return;
+    for (QChar c : text) {
+        if (c.unicode() > 0xFF) {
+            encoding_ = Encoding::Utf8;
+            for (Line& line : lines_)
+                line.raw = line.text.toUtf8();
+            modified_ = true;
+            return;
+        }
+    }
+}
+
+void PrivateProfile::insertLine(qsizetype at, const QString& text) {
+    // Only the last line can lack a terminator; a line after it needs one.
+    if (at > 0 && lines_[at - 1].eol.isEmpty())
+        lines_[at - 1].eol = kCrLf;
+    Line line;
+    line.text = text;
+    line.raw = encode(text);
+    line.eol = kCrLf;
+    classify(line);
+    lines_.insert(lines_.begin() + at, std::move(line));
+    modified_ = true;
+}
+
+void PrivateProfile::replaceText(qsizetype index, const QString& text) {
+    Line& line = lines_[index];
+    line.text = text;
+    line.raw = encode(text);
+    classify(line);
+    modified_ = true;
+}
+
+bool PrivateProfile::setValue(const QString& section, const QString& key, const QString& value) {
+    const QString sectionName = TrimProfileBlanks(section);
+    const QString keyName = TrimProfileBlanks(key);
+    if (!isValidSectionName(sectionName) || !isValidKeyName(keyName) || holdsLineBreak(value))
+        return false;
+    const QString newValue = value.mid(skipBlanks(value, 0));
+
+    const auto span = findSection(sectionName);
+    if (!span) {
+        ensureEncodable(sectionName + keyName + newValue);
+        const qsizetype end = static_cast<qsizetype>(lines_.size());
+        insertLine(end, QLatin1Char('[') + sectionName + QLatin1Char(']'));
+        insertLine(end + 1, keyName + QLatin1Char('=') + newValue);
+        return true;
+    }
+
+    const qsizetype index = findKey(*span, keyName);
+    if (index >= 0) {
+        const Line& line = lines_[index];
+        if (line.valuePos >= 0 && trimRight(line.text.mid(line.valuePos)) == newValue)
+            return true;
+        ensureEncodable(newValue);
+        // The name as spelled in the file, and everything up to the value, stay as they are.
+        const QString prefix = line.valuePos >= 0 ? line.text.left(line.valuePos)
+                                                  : trimRight(line.text) + QLatin1Char('=');
+        replaceText(index, prefix + newValue);
+        return true;
+    }
+
+    qsizetype at = span->begin;
+    for (qsizetype i = span->begin; i < span->end; ++i) {
+        if (lines_[i].kind == Kind::Key)
+            at = i + 1;
+    }
+    ensureEncodable(keyName + newValue);
+    insertLine(at, keyName + QLatin1Char('=') + newValue);
+    return true;
+}
+
+bool PrivateProfile::removeKey(const QString& section, const QString& key) {
+    const QString sectionName = TrimProfileBlanks(section);
+    const QString keyName = TrimProfileBlanks(key);
+    if (sectionName.isEmpty() || keyName.isEmpty())
+        return false;
+    const auto span = findSection(sectionName);
+    if (!span)
+        return true;
+    const qsizetype index = findKey(*span, keyName);
+    if (index < 0)
+        return true;
+    lines_.erase(lines_.begin() + index);
+    modified_ = true;
+    return true;
+}
+
+bool PrivateProfile::removeSection(const QString& section) {
+    const QString sectionName = TrimProfileBlanks(section);
+    if (sectionName.isEmpty())
+        return false;
+    const auto span = findSection(sectionName);
+    if (!span)
+        return true;
+    lines_.erase(lines_.begin() + span->header, lines_.begin() + span->end);
+    modified_ = true;
+    return true;
+}

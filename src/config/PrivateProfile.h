@@ -1,0 +1,104 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <optional>
+#include <vector>
+
+// An INI ("private-profile") file held in memory, with the lookup rules of the Win32
+// GetPrivateProfileString / WritePrivateProfileString calls and an editor that changes only the
+// lines it must.
+//
+// Reading:
+// - a line ends at CR LF, LF or a lone CR; every line is trimmed of blanks (TAB, LF, VT, FF, CR,
+//   ^Z and space); blank lines carry nothing;
+// - "[name]" is a section header (the name runs to the last "]" and is trimmed, anything after
+//   that "]" is ignored); a "[" line without "]" is an ordinary line;
+// - a line starting with ";" is a comment;
+// - any other line is a key line, split at its first "=": the name trimmed, the value trimmed;
+//   a key line without "=" exists but has no value;
+// - lines before the first header form the unnamed section "";
+// - section and key names compare without regard to case; the first of duplicate sections, and
+//   the first of duplicate keys within it, is the one that counts;
+// - a value wrapped in a matching pair of " or ' is returned without the pair.
+//
+// Text is UTF-8 (a leading byte-order mark is kept); content that is not valid UTF-8 is taken as
+// Latin-1. When the file is written back, every line that was not edited keeps its bytes.
+class PrivateProfile {
+  public:
+    enum class Encoding { Utf8, Latin1 };
+
+    // An empty profile (a missing or zero-length file).
+    PrivateProfile() = default;
+    static PrivateProfile fromBytes(const QByteArray& bytes);
+
+    // Reads a file. A missing file gives an empty profile; nullopt when the path exists but cannot
+    // be read (a directory, no permission), so that a writer never replaces what it could not see.
+    static std::optional<PrivateProfile> load(const QString& path);
+
+    // The file content, with the untouched lines byte for byte as they were read.
+    QByteArray toBytes() const;
+    // Replaces the file atomically with toBytes(); a new file gets `newFileMode` when it is not -1.
+    bool save(const QString& path, int newFileMode = -1) const;
+
+    Encoding encoding() const { return encoding_; }
+    // True once an edit changed the content.
+    bool isModified() const { return modified_; }
+
+    // Section names in file order, each once (first spelling), the unnamed section left out.
+    QStringList sectionNames() const;
+    bool hasSection(const QString& section) const;
+    // Names of the keys that have a value, in file order, each once; comments and key lines
+    // without "=" are left out.
+    QStringList keyNames(const QString& section) const;
+    // The value of a key with quotes stripped, not cut to any length; nullopt when the section or
+    // the key is absent or the key line has no "=".
+    std::optional<QString> value(const QString& section, const QString& key) const;
+
+    // Sets a key. An existing key (first match) keeps its spelling and the text up to its value;
+    // a new key goes after the last key line of the section, a new section at the end of the file.
+    // Leading blanks of the value are dropped. Writes nothing when the value is already the same.
+    // False, with nothing changed, for texts a file line cannot carry: a section or key name that
+    // is empty or holds a line break, a key name that holds "=" or starts with ";" or "[", a value
+    // that holds a line break.
+    bool setValue(const QString& section, const QString& key, const QString& value);
+    // Removes the first line of the key. False when the names cannot be valid (see setValue);
+    // removing an absent key succeeds and changes nothing.
+    bool removeKey(const QString& section, const QString& key);
+    // Removes the first section of that name: its header and every line up to the next header.
+    // An absent section succeeds and changes nothing; an empty name is refused.
+    bool removeSection(const QString& section);
+
+  private:
+    enum class Kind { Blank, Comment, Header, Key };
+    struct Line {
+        QByteArray raw;  // bytes of the line without its terminator
+        QByteArray eol;  // "\r\n", "\n", "\r", or empty on a last line without one
+        QString text;    // decoded content
+        Kind kind = Kind::Blank;
+        QString name;             // section name of a header, key name of a key line
+        qsizetype valuePos = -1;  // start of the value in `text`; -1 when the line has no "="
+    };
+    struct Span {
+        qsizetype header = -1;  // index of the header line, -1 for the unnamed section
+        qsizetype begin = 0;    // first line after the header
+        qsizetype end = 0;      // one past the last line of the section
+    };
+
+    static void classify(Line& line);
+    std::optional<Span> findSection(const QString& trimmedName) const;
+    qsizetype findKey(const Span& span, const QString& trimmedKey) const;
+    QByteArray encode(const QString& text) const;
+    void ensureEncodable(const QString& text);
+    void insertLine(qsizetype at, const QString& text);
+    void replaceText(qsizetype index, const QString& text);
+
+    std::vector<Line> lines_;
+    Encoding encoding_ = Encoding::Utf8;
+    bool bom_ = false;
+    bool modified_ = false;
+};
+
+// Trims the characters the private-profile calls treat as blanks: TAB, LF, VT, FF, CR, ^Z, space.
+QString TrimProfileBlanks(const QString& text);

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Private-profile (INI) file access with the results of the Win32 calls
+// GetPrivateProfileStringA / WritePrivateProfileStringA. The rules of the file format are those of
+// PrivateProfile (config/PrivateProfile.h). Every call reads the file afresh; every change
+// replaces the file atomically and leaves all other lines byte for byte as they were.
+
+// The longest value a read returns, in characters (a 2,048-character buffer less its terminator).
+inline constexpr qsizetype kIniValueMaxChars = 2047;
+
+// The value of `key` in `section` (names trimmed, compared without regard to case), without a
+// surrounding pair of quotes and cut to kIniValueMaxChars. A key present with an empty value gives
+// the empty text. An absent key, section or file, a key line without "=", or an unreadable file
+// gives `defaultValue` less its trailing spaces.
+QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
+                     const QString& file);
+
+// Sets `key` in `section` to `value` (leading blanks dropped), creating the file, the section or
+// the key as needed; a new file gets `newFileMode` (e.g. 0600) when it is not -1. Returns non-zero
+// on success, 0 when the file cannot be read or replaced, or when a name or the value cannot be
+// carried by a file line (empty names, line breaks, a key name with "=" or starting with ";" or
+// "["); the file is then left as it was.
+int WriteIniValue(const QString& section, const QString& key, const QString& value,
+                  const QString& file, int newFileMode = -1);
+
+// Deletes the first line of `key` in `section`. Non-zero on success, an absent key included.
+int DeleteIniKey(const QString& section, const QString& key, const QString& file);
+
+// Deletes the first section named `section`: its header and every line up to the next header.
+// Non-zero on success, an absent section included.
+int DeleteIniSection(const QString& section, const QString& file);
+
+// The section names of the file in file order, each once; empty for a missing file.
+QStringList ReadIniSectionNames(const QString& file);
+
+// The names of the keys of `section` that have a value, in file order, each once.
+QStringList ReadIniKeyNames(const QString& section, const QString& file);
