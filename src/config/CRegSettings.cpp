@@ -1,0 +1,176 @@
+#include "config/CRegSettings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
+#include <functional>
+
+#include "config/PrivateProfile.h"
+
+namespace {
+
+constexpr int kStoreFileMode = 0600;
+constexpr int kLockWaitMs = 5000;
+
+QString valueKey(const QString& valueName) {
+    return TrimProfileBlanks(valueName).isEmpty() ? QStringLiteral("*") : valueName;
+}
+
+// The text to put after "=" so that a read gives `value` back: a value that would lose blanks
+// at its ends, or a quote pair, to the reader's trimming is wrapped in double quotes.
+QString storedText(const QString& value) {
+    const bool needsQuotes = TrimProfileBlanks(value) != value ||
+                             value.startsWith(QLatin1Char('"')) ||
+                             value.startsWith(QLatin1Char('\''));
+    return needsQuotes ? QLatin1Char('"') + value + QLatin1Char('"') : value;
+}
+
+bool isSubkeyPath(const QString& section, const QString& keyPath) {
+    return section.size() > keyPath.size() && section.startsWith(keyPath, Qt::CaseInsensitive) &&
+           section[keyPath.size()] == QLatin1Char('\\');
+}
+
+bool keyExists(const PrivateProfile& store, const QString& keyPath) {
+    if (keyPath.isEmpty())
+        return false;
+    if (store.hasSection(keyPath))
+        return true;
+    for (const QString& section : store.sectionNames()) {
+        if (isSubkeyPath(section, keyPath))
+            return true;
+    }
+    return false;
+}
+
+// Runs a read-modify-write of the store under its lock file. With `create`, a missing directory
+// and file are created; without, a missing store fails. The file is written only when the edit
+// changed it.
+bool editStore(bool create, const std::function<bool(PrivateProfile&)>& edit) {
+    const QString path = RegistryFilePath();
+    if (!create && !QFileInfo::exists(path))
+        return false;
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    QLockFile lock(path + QStringLiteral(".lock"));
+    if (!lock.tryLock(kLockWaitMs))
+        return false;
+    auto store = PrivateProfile::load(path);
+    if (!store || !edit(*store))
+        return false;
+    return !store->isModified() || store->save(path, kStoreFileMode);
+}
+
+QString trimSpaces(const QString& text) {
+    qsizetype begin = 0, end = text.size();
+    while (begin < end && text[begin] == QLatin1Char(' '))
+        ++begin;
+    while (end > begin && text[end - 1] == QLatin1Char(' '))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+}  // namespace
+
+QString RegistryFilePath() {
+    QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (base.isEmpty() || !QDir::isAbsolutePath(base))
+        base = QDir::homePath() + "/.config";
+    return base + QStringLiteral("/pendrill/registry.ini");
+}
+
+QString ReadRegistryValue(const QString& keyPath, const QString& valueName,
+                          const QString& defaultValue) {
+    if (TrimProfileBlanks(keyPath).isEmpty())
+        return defaultValue;
+    const auto store = PrivateProfile::load(RegistryFilePath());
+    if (!store)
+        return defaultValue;
+    return store->value(keyPath, valueKey(valueName)).value_or(defaultValue);
+}
+
+bool WriteRegistryValue(const QString& keyPath, const QString& valueName, const QString& value) {
+    if (TrimProfileBlanks(keyPath).isEmpty())
+        return false;
+    return editStore(true, [&](PrivateProfile& store) {
+        return store.setValue(keyPath, valueKey(valueName), storedText(value));
+    });
+}
+
+bool DeleteRegistryValue(const QString& keyPath, const QString& valueName) {
+    if (TrimProfileBlanks(keyPath).isEmpty())
+        return false;
+    return editStore(false, [&](PrivateProfile& store) {
+        return store.removeKey(keyPath, valueKey(valueName)) && store.isModified();
+    });
+}
+
+bool DeleteRegistryKey(const QString& keyPath) {
+    const QString path = TrimProfileBlanks(keyPath);
+    if (path.isEmpty())
+        return false;
+    return editStore(false, [&](PrivateProfile& store) {
+        if (!keyExists(store, path))
+            return false;
+        // Duplicate sections of one key are all removed, one at a time (first match first).
+        for (bool again = true; again;) {
+            again = false;
+            for (const QString& section : store.sectionNames()) {
+                if (section.compare(path, Qt::CaseInsensitive) == 0 ||
+                    isSubkeyPath(section, path)) {
+                    store.removeSection(section);
+                    again = true;
+                }
+            }
+        }
+        return true;
+    });
+}
+
+bool RegistryKeyExists(const QString& keyPath) {
+    const auto store = PrivateProfile::load(RegistryFilePath());
+    return store && keyExists(*store, TrimProfileBlanks(keyPath));
+}
+
+QStringList RegistryValueNames(const QString& keyPath) {
+    if (TrimProfileBlanks(keyPath).isEmpty())
+        return {};
+    const auto store = PrivateProfile::load(RegistryFilePath());
+    return store ? store->keyNames(keyPath) : QStringList();
+}
+
+void CRegSettings::SetCompany(const QString& company) {
+    company_ = company.isEmpty() ? kDefaultCompany : trimSpaces(company);
+}
+
+void CRegSettings::SetHive(qint32) {
+    hive_ = kHKeyLocalMachine;
+}
+
+void CRegSettings::SetAppName(const QString& appName) {
+    appName_ = appName.isEmpty() ? kDefaultAppName : trimSpaces(appName);
+}
+
+QString CRegSettings::KeyPath(const QString& section) const {
+    QString path = QStringLiteral("Software\\") + company_ + QLatin1Char('\\') + appName_;
+    if (!section.isEmpty())
+        path += QLatin1Char('\\') + section;
+    return path;
+}
+
+bool CRegSettings::DeleteSetting(const QString& section, const QString& key) {
+    if (!key.isEmpty())
+        return DeleteRegistryValue(KeyPath(section), key);
+    // The section's key is a subkey of the application's key; both must exist.
+    if (section.isEmpty() || !RegistryKeyExists(KeyPath({})))
+        return false;
+    return DeleteRegistryKey(KeyPath(section));
+}
+
+QString CRegSettings::GetSetting(const QString& section, const QString& key,
+                                 const QString& defaultValue) const {
+    return ReadRegistryValue(KeyPath(section), key, defaultValue);
+}
+
+bool CRegSettings::SaveSetting(const QString& section, const QString& key, const QString& setting) {
+    return WriteRegistryValue(KeyPath(section), key, setting);
+}

@@ -1,0 +1,155 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+
+#include "config/CRegSettings.h"
+#include "config/modUtils.h"
+#include "support/TestSupport.h"
+
+using testsupport::IsolatedHome;
+using testsupport::readAll;
+using testsupport::writeAll;
+
+namespace {
+
+const QString kPendrillKey = "Software\\Tessaly\\Pendrill\\Pendrill";
+
+CRegSettings mainWindowStore() {
+    CRegSettings store;
+    store.SetCompany("Tessaly");
+    store.SetAppName("Pendrill");
+    return store;
+}
+
+}  // namespace
+
+TEST(RegistryStore, FileFollowsXdgConfigHome) {
+    IsolatedHome home;
+    EXPECT_EQ(RegistryFilePath(), home.configHome() + "/pendrill/registry.ini");
+    qputenv("XDG_CONFIG_HOME", "relative/dir");
+    EXPECT_EQ(RegistryFilePath(), QDir::homePath() + "/.config/pendrill/registry.ini");
+    qputenv("XDG_CONFIG_HOME", "");
+    EXPECT_EQ(RegistryFilePath(), QDir::homePath() + "/.config/pendrill/registry.ini");
+}
+
+TEST(RegistryStore, SaveSettingWritesTheKeyLayout) {
+    IsolatedHome home;
+    CRegSettings store = mainWindowStore();
+    ASSERT_FALSE(QFile::exists(RegistryFilePath()));
+    EXPECT_TRUE(store.SaveSetting("Pendrill", "LastUsedConfigFile", "/runs/nightly.etl"));
+    EXPECT_TRUE(store.SaveSetting("Pendrill", "*", "default"));
+    EXPECT_EQ(readAll(RegistryFilePath()),
+              "[Software\\Tessaly\\Pendrill\\Pendrill]\r\n"
+              "LastUsedConfigFile=/runs/nightly.etl\r\n*=default\r\n");
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(RegistryFilePath()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Key paths and value names ignore case; the default value is also the empty name.
+    EXPECT_EQ(ReadRegistryValue("SOFTWARE\\tessaly\\PENDRILL\\pendrill", "lastusedconfigfile"),
+              "/runs/nightly.etl");
+    EXPECT_EQ(ReadRegistryValue(kPendrillKey, ""), "default");
+    EXPECT_EQ(RegistryValueNames(kPendrillKey), QStringList({"LastUsedConfigFile", "*"}));
+}
+
+TEST(RegistryStore, ValuesComeBackExactly) {
+    IsolatedHome home;
+    CRegSettings store = mainWindowStore();
+    const QString values[] = {
+        "",       "plain", "  lead", "trail  ",          "\"quoted\"",       "'x'",
+        "\"half", "a=b;c", "\t",     "caf\u00e9 \u20ac", "\\\\srv\\share\\", QString(5000, 'z')};
+    for (const QString& v : values) {
+        SCOPED_TRACE(v.left(20).toStdString());
+        ASSERT_TRUE(store.SaveSetting("Round", "v", v));
+        EXPECT_EQ(store.GetSetting("Round", "v", "def"), v);
+    }
+    EXPECT_FALSE(store.SaveSetting("Round", "v", "two\nlines"));
+    EXPECT_EQ(store.GetSetting("Round", "v"), QString(5000, 'z'));
+}
+
+TEST(RegistryStore, GetSettingFallsBackToDefault) {
+    IsolatedHome home;
+    CRegSettings store = mainWindowStore();
+    EXPECT_EQ(store.GetSetting("Pendrill", "Missing", "def"), "def");  // no store file at all
+    ASSERT_TRUE(QDir().mkpath(home.configHome() + "/pendrill"));
+    ASSERT_TRUE(writeAll(RegistryFilePath(),
+                         "[Software\\Tessaly\\Pendrill\\Pendrill]\r\nEmpty=\r\nSizeless\r\n"));
+    EXPECT_EQ(store.GetSetting("Pendrill", "Missing", "def"), "def");
+    EXPECT_EQ(store.GetSetting("Other", "Empty", "def"), "def");
+    EXPECT_EQ(store.GetSetting("Pendrill", "Empty", "def"), "");
+    EXPECT_EQ(store.GetSetting("Pendrill", "Sizeless", "def"), "def");
+    EXPECT_EQ(store.GetSetting("Pendrill", "Missing"), "");
+}
+
+TEST(RegistryStore, DeleteSettingOfValueAndSection) {
+    IsolatedHome home;
+    CRegSettings store = mainWindowStore();
+    EXPECT_FALSE(store.DeleteSetting("Pendrill", "A"));  // no store yet
+    EXPECT_FALSE(QFile::exists(RegistryFilePath()));
+
+    ASSERT_TRUE(store.SaveSetting("Pendrill", "A", "1"));
+    ASSERT_TRUE(store.SaveSetting("Pendrill", "B", "2"));
+    ASSERT_TRUE(store.SaveSetting("Pendrill\\Sub", "C", "3"));
+    ASSERT_TRUE(WriteRegistryValue("Software\\Other", "D", "4"));
+
+    EXPECT_TRUE(store.DeleteSetting("pendrill", "a"));
+    EXPECT_FALSE(store.DeleteSetting("Pendrill", "A"));
+    EXPECT_EQ(store.GetSetting("Pendrill", "A", "gone"), "gone");
+    EXPECT_EQ(store.GetSetting("Pendrill", "B"), "2");
+
+    EXPECT_TRUE(store.DeleteSetting("Pendrill"));  // the key with its subkeys
+    EXPECT_FALSE(RegistryKeyExists(kPendrillKey));
+    EXPECT_FALSE(RegistryKeyExists(kPendrillKey + "\\Sub"));
+    EXPECT_FALSE(store.DeleteSetting("Pendrill", ""));
+    EXPECT_EQ(readAll(RegistryFilePath()), "[Software\\Other]\r\nD=4\r\n");
+}
+
+TEST(RegistryStore, KeysExistThroughTheirSubkeys) {
+    IsolatedHome home;
+    ASSERT_TRUE(WriteRegistryValue("Software\\Tessaly\\Pendrill\\Servers", "Local", "sqlite:/x"));
+    EXPECT_TRUE(RegistryKeyExists("software\\tessaly"));
+    EXPECT_FALSE(RegistryKeyExists("Software\\Tess"));
+    EXPECT_TRUE(DeleteRegistryKey("Software\\Tessaly"));
+    EXPECT_FALSE(DeleteRegistryKey("Software\\Tessaly"));
+    EXPECT_FALSE(WriteRegistryValue("  ", "x", "y"));
+}
+
+TEST(RegistryStore, CompanyAndAppNameRules) {
+    IsolatedHome home;
+    CRegSettings store;
+    EXPECT_EQ(store.Company(), CRegSettings::kDefaultCompany);
+    EXPECT_EQ(store.AppName(), CRegSettings::kDefaultAppName);
+    EXPECT_EQ(store.Hive(), CRegSettings::kHKeyLocalMachine);
+    store.SetHive(1);
+    EXPECT_EQ(store.Hive(), CRegSettings::kHKeyLocalMachine);
+
+    store.SetCompany("  Acme ");
+    store.SetAppName(" Tool  ");
+    EXPECT_EQ(store.Company(), "Acme");
+    ASSERT_TRUE(store.SaveSetting("S", "k", "v"));
+    EXPECT_EQ(ReadRegistryValue("Software\\Acme\\Tool\\S", "k"), "v");
+    ASSERT_TRUE(store.SaveSetting("", "top", "t"));
+    EXPECT_EQ(ReadRegistryValue("Software\\Acme\\Tool", "top"), "t");
+
+    store.SetCompany("   ");  // blanks only: an empty company, not the default
+    EXPECT_EQ(store.Company(), "");
+    store.SetCompany("");
+    EXPECT_EQ(store.Company(), CRegSettings::kDefaultCompany);
+    store.SetAppName("");
+    EXPECT_EQ(store.AppName(), CRegSettings::kDefaultAppName);
+}
+
+TEST(RegistryStore, QuorraAppPath) {
+    IsolatedHome home;
+    EXPECT_EQ(GetQuorraAppPath(), "/");
+    ASSERT_TRUE(WriteRegistryValue("SOFTWARE\\Tessaly\\TessalyQuorra\\Version Info",
+                                   "Current Version", "7.2"));
+    ASSERT_TRUE(WriteRegistryValue("SOFTWARE\\Tessaly\\TessalyQuorra\\7.2\\Install Info",
+                                   "Quorra_app_path", "/opt/quorra"));
+    EXPECT_EQ(GetQuorraAppPath(), "/opt/quorra/");
+    ASSERT_TRUE(WriteRegistryValue("SOFTWARE\\Tessaly\\TessalyQuorra\\7.2\\Install Info",
+                                   "Quorra_app_path", "C:\\Quorra\\"));
+    EXPECT_EQ(GetQuorraAppPath(), "C:\\Quorra\\");
+}
