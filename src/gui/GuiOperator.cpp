@@ -4,16 +4,27 @@
 #include <QMessageBox>
 #include <QStatusBar>
 
-void GuiOperator::ProcessPendingEvents() { QApplication::processEvents(); }
+void GuiOperator::ProcessPendingEvents() {
+    QApplication::processEvents();
+}
 
 void GuiOperator::ShowMessageBox(const QString& text, int style, const QString& title) {
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (style & 0x70) {
-        case 16: icon = QMessageBox::Critical; break;
-        case 32: icon = QMessageBox::Question; break;
-        case 48: icon = QMessageBox::Warning; break;
-        case 64: icon = QMessageBox::Information; break;
-        default: break;
+        case 16:
+            icon = QMessageBox::Critical;
+            break;
+        case 32:
+            icon = QMessageBox::Question;
+            break;
+        case 48:
+            icon = QMessageBox::Warning;
+            break;
+        case 64:
+            icon = QMessageBox::Information;
+            break;
+        default:
+            break;
     }
     QMessageBox box(icon, title.isEmpty() ? QStringLiteral("Pendrill") : title, text,
                     QMessageBox::Ok, window_.data());
@@ -21,7 +32,8 @@ void GuiOperator::ShowMessageBox(const QString& text, int style, const QString& 
 }
 
 void GuiOperator::SetStatusText(const QString& text) {
-    if (statusBar_) statusBar_->showMessage(text);
+    if (statusBar_)
+        statusBar_->showMessage(text);
 }
 
 void GuiOperator::Attach(QWidget* window, QStatusBar* statusBar) {

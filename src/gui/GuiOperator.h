@@ -9,7 +9,7 @@ class QWidget;
 
 // The operator with a screen: message boxes over the main window and its status bar.
 class GuiOperator : public OperatorInterface {
-public:
+  public:
     void ProcessPendingEvents() override;
     void ShowMessageBox(const QString& text, int style, const QString& title) override;
     void SetStatusText(const QString& text) override;
@@ -17,7 +17,7 @@ public:
     // The window that owns the message boxes and the status bar they write to (may be null).
     void Attach(QWidget* window, QStatusBar* statusBar);
 
-private:
+  private:
     QPointer<QWidget> window_;
     QPointer<QStatusBar> statusBar_;
 };

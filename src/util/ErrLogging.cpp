@@ -10,17 +10,22 @@
 void LogMessage(const QString& text, bool showMessageBox, int style, const QString& title) {
     OperatorInterface& op = Operator();
     op.ProcessPendingEvents();
-    if (ProgramState::StartInConfigMode && showMessageBox) op.ShowMessageBox(text, style, title);
+    if (ProgramState::StartInConfigMode && showMessageBox)
+        op.ShowMessageBox(text, style, title);
     const QString logFile = ProgramState::ExceptionFileField();
-    if (!logFile.isEmpty()) AppendLines(logFile, text);
+    if (!logFile.isEmpty())
+        AppendLines(logFile, text);
     op.SetStatusText(text);
     op.ProcessPendingEvents();
 }
 
-void LogInfo(const QString& text) { LogMessage(text, false, 0, QString()); }
+void LogInfo(const QString& text) {
+    LogMessage(text, false, 0, QString());
+}
 
 void MakeDirectory(const QString& directory) {
-    if (directory.trimmed().isEmpty()) return;
+    if (directory.trimmed().isEmpty())
+        return;
     std::error_code ec;
     std::filesystem::create_directories(ToFsPath(directory), ec);
 }

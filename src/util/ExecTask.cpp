@@ -20,22 +20,28 @@ std::unordered_map<long, int>& reapedStatus() {
 }  // namespace
 
 long StartProcess(const QString& command, const QString& arguments) {
-    if (command.trimmed().isEmpty()) return 0;
+    if (command.trimmed().isEmpty())
+        return 0;
     const QByteArray program = command.toLocal8Bit();
     const QByteArray argument = arguments.toLocal8Bit();
     char* argv[3] = {const_cast<char*>(program.constData()), nullptr, nullptr};
-    if (!arguments.trimmed().isEmpty()) argv[1] = const_cast<char*>(argument.constData());
+    if (!arguments.trimmed().isEmpty())
+        argv[1] = const_cast<char*>(argument.constData());
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0) return 0;
+    if (posix_spawnp(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0)
+        return 0;
     return static_cast<long>(pid);
 }
 
 bool IsProcessRunning(long& handle) {
-    if (handle == 0) return false;
+    if (handle == 0)
+        return false;
     int status = 0;
     const pid_t r = waitpid(static_cast<pid_t>(handle), &status, WNOHANG);
-    if (r == 0) return true;
-    if (r == handle) reapedStatus()[handle] = status;
+    if (r == 0)
+        return true;
+    if (r == handle)
+        reapedStatus()[handle] = status;
     handle = 0;
     return false;
 }
@@ -43,7 +49,8 @@ bool IsProcessRunning(long& handle) {
 std::optional<int> RunAndWait(const QString& command, const QString& arguments,
                               std::optional<std::chrono::milliseconds> timeout) {
     long handle = StartProcess(command, arguments);
-    if (handle == 0) return std::nullopt;
+    if (handle == 0)
+        return std::nullopt;
     const long pid = handle;
     const auto deadline = timeout ? std::chrono::steady_clock::now() + *timeout
                                   : std::chrono::steady_clock::time_point::max();
@@ -59,9 +66,11 @@ std::optional<int> RunAndWait(const QString& command, const QString& arguments,
     }
     auto& reaped = reapedStatus();
     const auto it = reaped.find(pid);
-    if (it == reaped.end()) return std::nullopt;
+    if (it == reaped.end())
+        return std::nullopt;
     const int status = it->second;
     reaped.erase(it);
-    if (killed || !WIFEXITED(status)) return std::nullopt;
+    if (killed || !WIFEXITED(status))
+        return std::nullopt;
     return WEXITSTATUS(status);
 }

@@ -7,22 +7,28 @@
 namespace fs = std::filesystem;
 
 namespace {
-bool endsWithSeparator(const QString& s) { return s.endsWith('/') || s.endsWith('\\'); }
+bool endsWithSeparator(const QString& s) {
+    return s.endsWith('/') || s.endsWith('\\');
+}
 
 qsizetype lastSeparator(const QString& s) {
     return std::max(s.lastIndexOf('/'), s.lastIndexOf('\\'));
 }
 }  // namespace
 
-fs::path ToFsPath(const QString& path) { return fs::path(path.toStdString()); }
+fs::path ToFsPath(const QString& path) {
+    return fs::path(path.toStdString());
+}
 
 QString AddBackslash(QString& path) {
-    if (!endsWithSeparator(path)) path += '/';
+    if (!endsWithSeparator(path))
+        path += '/';
     return path;
 }
 
 QString AddSlash(QString& path) {
-    if (!endsWithSeparator(path)) path += '/';
+    if (!endsWithSeparator(path))
+        path += '/';
     return path;
 }
 
@@ -37,35 +43,41 @@ QString DirectoryOfPath(const QString& path) {
 }
 
 QString DriveOfPath(const QString& path) {
-    if (path.size() >= 2 && path.at(1) == ':') return path.left(1);
+    if (path.size() >= 2 && path.at(1) == ':')
+        return path.left(1);
     return QDir::currentPath().left(1);
 }
 
 bool FileExists(const QString& path) {
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     std::error_code ec;
     (void)fs::file_size(ToFsPath(path), ec);
     return !ec;
 }
 
 bool FileOrFolderExists(const QString& path) {
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     std::error_code ec;
     return fs::exists(ToFsPath(path), ec) && !ec;
 }
 
 bool PathExists(const QString& path) {
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     std::error_code ec;
     if (endsWithSeparator(path)) {
         return fs::is_directory(ToFsPath(path.left(path.size() - 1) + '/'), ec);
     }
     const QString name = FileNameOfPath(path);
-    if (!name.contains('*') && !name.contains('?')) return fs::exists(ToFsPath(path), ec) && !ec;
+    if (!name.contains('*') && !name.contains('?'))
+        return fs::exists(ToFsPath(path), ec) && !ec;
     QString dir = DirectoryOfPath(path);
-    if (dir.isEmpty()) dir = QStringLiteral(".");
-    const QRegularExpression re(QRegularExpression::anchoredPattern(
-        QRegularExpression::wildcardToRegularExpression(
+    if (dir.isEmpty())
+        dir = QStringLiteral(".");
+    const QRegularExpression re(
+        QRegularExpression::anchoredPattern(QRegularExpression::wildcardToRegularExpression(
             name, QRegularExpression::UnanchoredWildcardConversion)));
     for (fs::directory_iterator it(ToFsPath(dir), ec), end; !ec && it != end; it.increment(ec)) {
         if (re.match(QString::fromStdString(it->path().filename().string())).hasMatch())

@@ -14,13 +14,22 @@ bool SetStatusFile(const QString& path) {
     return true;
 }
 
-QString StatusFilePath() { return statusPath(); }
+QString StatusFilePath() {
+    return statusPath();
+}
 
 bool WriteStatusWord(const QString& word) {
-    if (statusPath().isEmpty()) return false;
+    if (statusPath().isEmpty())
+        return false;
     return WriteFileAtomically(statusPath(), word.toUtf8() + "\r\n");
 }
 
-bool StatusRunning() { return WriteStatusWord(QStringLiteral("running")); }
-bool StatusOk() { return WriteStatusWord(QStringLiteral("ok")); }
-bool StatusFailure() { return WriteStatusWord(QStringLiteral("failure")); }
+bool StatusRunning() {
+    return WriteStatusWord(QStringLiteral("running"));
+}
+bool StatusOk() {
+    return WriteStatusWord(QStringLiteral("ok"));
+}
+bool StatusFailure() {
+    return WriteStatusWord(QStringLiteral("failure"));
+}

@@ -11,13 +11,20 @@ OperatorInterface* current = nullptr;
 }  // namespace
 
 void HeadlessOperator::ProcessPendingEvents() {
-    if (QCoreApplication::instance() != nullptr) QCoreApplication::processEvents();
+    if (QCoreApplication::instance() != nullptr)
+        QCoreApplication::processEvents();
 }
 
 void HeadlessOperator::ShowMessageBox(const QString&, int, const QString&) {}
 
-void HeadlessOperator::SetStatusText(const QString& text) { status_ = text; }
+void HeadlessOperator::SetStatusText(const QString& text) {
+    status_ = text;
+}
 
-OperatorInterface& Operator() { return current != nullptr ? *current : headless(); }
+OperatorInterface& Operator() {
+    return current != nullptr ? *current : headless();
+}
 
-void SetOperator(OperatorInterface* op) { current = op; }
+void SetOperator(OperatorInterface* op) {
+    current = op;
+}

@@ -6,7 +6,7 @@
 // window, message boxes and a status bar; an unattended run uses HeadlessOperator, which has no
 // screen. Core code reaches the current implementation through Operator().
 class OperatorInterface {
-public:
+  public:
     virtual ~OperatorInterface() = default;
 
     // Let the user interface handle what is waiting (repaints, button clicks).
@@ -21,13 +21,13 @@ public:
 // The operator of an unattended run: events are still processed (timers, sockets), message
 // boxes are never shown, the status text is kept so that it can be inspected.
 class HeadlessOperator : public OperatorInterface {
-public:
+  public:
     void ProcessPendingEvents() override;
     void ShowMessageBox(const QString& text, int style, const QString& title) override;
     void SetStatusText(const QString& text) override;
     const QString& StatusText() const { return status_; }
 
-private:
+  private:
     QString status_;
 };
 

@@ -14,8 +14,12 @@ std::function<QString()>& source() {
 }
 }  // namespace
 
-void SetExceptionFileSource(std::function<QString()> s) { source() = std::move(s); }
+void SetExceptionFileSource(std::function<QString()> s) {
+    source() = std::move(s);
+}
 
-QString ExceptionFileField() { return source() ? source()() : QString(); }
+QString ExceptionFileField() {
+    return source() ? source()() : QString();
+}
 
 }  // namespace ProgramState

@@ -15,18 +15,22 @@ QStringList SplitLines(const QString& text) {
 }
 
 bool AppendLines(const QString& path, const QString& text) {
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     QByteArray block;
-    for (const QString& line : SplitLines(text)) block += line.toUtf8() + "\r\n";
+    for (const QString& line : SplitLines(text))
+        block += line.toUtf8() + "\r\n";
     const int fd = ::open(QFile::encodeName(path).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
+    if (fd < 0)
+        return false;
     const char* p = block.constData();
     qsizetype left = block.size();
     while (left > 0) {
         const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
         if (n < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR)
+                continue;
             ::close(fd);
             return false;
         }
@@ -39,16 +43,19 @@ bool AppendLines(const QString& path, const QString& text) {
 static void syncDirectoryOf(const QString& path) {
     const QString dir = QFileInfo(path).absolutePath();
     const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0)
+        return;
     ::fsync(fd);
     ::close(fd);
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode) {
-    if (path.isEmpty()) return false;
+    if (path.isEmpty())
+        return false;
     const bool existed = QFileInfo::exists(path);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) return false;
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
     if (!existed && newFileMode != -1) {
         // The temporary file is renamed into place, so its mode becomes the file's mode.
         ::fchmod(file.handle(), static_cast<mode_t>(newFileMode));
@@ -57,7 +64,38 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, int new
         file.cancelWriting();
         return false;
     }
-    if (!file.commit()) return false;
+    if (!file.commit())
+        return false;
     syncDirectoryOf(path);
+    return true;
+}
+
+QString RemoveLineBreaks(const QString& text) {
+    QString s = text;
+    return s.remove(QStringLiteral("\r\n"));
+}
+
+bool CopyFileReplacing(const QString& from, const QString& to) {
+    if (from.isEmpty() || to.isEmpty())
+        return false;
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly))
+        return false;
+    QSaveFile out(to);
+    if (!out.open(QIODevice::WriteOnly))
+        return false;
+    char buffer[1 << 16];
+    for (;;) {
+        const qint64 n = in.read(buffer, sizeof buffer);
+        if (n < 0 || (n > 0 && out.write(buffer, n) != n)) {
+            out.cancelWriting();
+            return false;
+        }
+        if (n == 0)
+            break;
+    }
+    if (!out.commit())
+        return false;
+    syncDirectoryOf(to);
     return true;
 }

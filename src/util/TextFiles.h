@@ -19,3 +19,10 @@ bool AppendLines(const QString& path, const QString& text);
 // gets `newFileMode` (octal, e.g. 0600) when it is not -1. Returns false on any error, leaving the
 // old file untouched.
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1);
+
+// The text with every CR LF pair removed (nothing put in its place).
+QString RemoveLineBreaks(const QString& text);
+
+// Copies a file over another, replacing it (the target is replaced atomically). False on any
+// error; the target is then left as it was.
+bool CopyFileReplacing(const QString& from, const QString& to);

@@ -28,16 +28,22 @@ IsolatedHome::~IsolatedHome() {
         qunsetenv("XDG_DATA_HOME");
 }
 
-QString IsolatedHome::configHome() const { return dir_.filePath("config"); }
-QString IsolatedHome::dataHome() const { return dir_.filePath("data"); }
+QString IsolatedHome::configHome() const {
+    return dir_.filePath("config");
+}
+QString IsolatedHome::dataHome() const {
+    return dir_.filePath("data");
+}
 
 ProcessResult runProgram(const QString& program, const QStringList& args, const QByteArray& input,
                          int timeoutMs) {
     ProcessResult r;
     QProcess p;
     p.start(QStringLiteral(PENDRILL_BIN_DIR) + "/" + program, args);
-    if (!p.waitForStarted(10000)) return r;
-    if (!input.isEmpty()) p.write(input);
+    if (!p.waitForStarted(10000))
+        return r;
+    if (!input.isEmpty())
+        p.write(input);
     p.closeWriteChannel();
     if (!p.waitForFinished(timeoutMs)) {
         r.timedOut = true;
@@ -53,13 +59,15 @@ ProcessResult runProgram(const QString& program, const QStringList& args, const 
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) return {};
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
     return f.readAll();
 }
 
 bool writeAll(const QString& path, const QByteArray& data) {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
     return f.write(data) == data.size();
 }
 

@@ -12,7 +12,7 @@ namespace testsupport {
 // directory for the life of the object, so the settings store and the repository never touch the
 // user's real files. The previous values come back on destruction.
 class IsolatedHome {
-public:
+  public:
     IsolatedHome();
     ~IsolatedHome();
     QString path() const { return dir_.path(); }
@@ -20,7 +20,7 @@ public:
     QString configHome() const;
     QString dataHome() const;
 
-private:
+  private:
     QTemporaryDir dir_;
     QByteArray oldConfig_, oldData_;
     bool hadConfig_ = false, hadData_ = false;

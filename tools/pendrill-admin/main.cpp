@@ -1,1 +1,55 @@
-int main() { return 0; }
+#include <QCoreApplication>
+#include <cstdio>
+#include <functional>
+#include <map>
+
+#include "AdminCommands.h"
+
+namespace {
+
+const char* const kUsage =
+    "Usage: pendrill-admin COMMAND [ARGS]...\n"
+    "Set up and inspect Pendrill on a server without a screen.\n"
+    "\n"
+    "Commands:\n"
+    "  config show|get|set FILE ...   read and write a run configuration file\n"
+    "  history [--json] [--limit N]   list the job-history records, newest first\n"
+    "\n"
+    "Run 'pendrill-admin COMMAND --help' for the options of a command.\n"
+    "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+
+}  // namespace
+
+void AdminError(const QString& text) {
+    std::fprintf(stderr, "pendrill-admin: %s\n", text.toLocal8Bit().constData());
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    if (args.isEmpty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("help")) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (command == QLatin1String("--version")) {
+        std::printf("pendrill-admin %s\n", PENDRILL_VERSION);
+        return 0;
+    }
+    const std::map<QString, std::function<int(const QStringList&)>> commands = {
+        {QStringLiteral("history"), HistoryCommand},
+        {QStringLiteral("config"), ConfigCommand},
+    };
+    const auto it = commands.find(command);
+    if (it == commands.end()) {
+        AdminError(QStringLiteral("unknown command '%1' (see --help)").arg(command));
+        return 2;
+    }
+    return it->second(args);
+}

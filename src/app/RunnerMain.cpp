@@ -1,0 +1,217 @@
+#include "app/RunnerMain.h"
+
+#include <QDateTime>
+#include <cstdio>
+
+#include "app/ConsoleMode.h"
+#include "app/ExitCodes.h"
+#include "app/frmRunnerMain.h"
+#include "rook/RookJobHistory.h"
+#include "util/ErrLogging.h"
+#include "util/FileUtils.h"
+#include "util/KelmStatusFile.h"
+#include "util/ProgramState.h"
+#include "util/TextFiles.h"
+
+void ParseArgument(StartupValues& v, const QString& name, const QString& value) {
+    QString option = name.toLower();
+    if (option.startsWith('-') && option.size() > 1)
+        option.remove(0, 1);
+    if (option == QLatin1String("configfile")) {
+        v.ConfigFile = value;
+    } else if (option == QLatin1String("config")) {
+        v.JobConfigFile = value;
+        v.StartInConfigMode = true;
+        v.StartInRookJobConfigMode = true;
+    } else if (option == QLatin1String("statusfile")) {
+        v.StatusFile = value;
+    } else if (option == QLatin1String("logfile")) {
+        v.LogFile = value;
+    } else if (option == QLatin1String("job_id")) {
+        v.JobId = value;
+    } else if (option == QLatin1String("help") || option == QLatin1String("?")) {
+        v.HelpRequested = true;
+    } else {
+        return;
+    }
+    v.CommandLineGiven = true;
+}
+
+StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
+    StartupValues v;
+    const QStringList args = arguments.mid(0, maxArguments);
+    if (args.isEmpty()) {
+        v.StartInConfigMode = true;
+        return v;
+    }
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        if (arg == QLatin1String("--help"))
+            v.LinuxHelp = true;
+        if (arg == QLatin1String("--version"))
+            v.ShowVersion = true;
+        if (!arg.startsWith('-'))
+            continue;
+        const QString value = i + 1 < args.size() ? args.at(i + 1) : QString();
+        ParseArgument(v, arg.mid(1), value);
+    }
+    return v;
+}
+
+void ShowUsage() {
+    OpenConsole(QStringLiteral("Pendrill"));
+    ConsoleWrite(QStringLiteral("Usage Pendrill : Configurate and Execute DTS Packages\r\n\r\n"));
+    ConsoleWrite(QStringLiteral("      Pendrill [ -configfile <Pendrill Configuration File>\r\n"));
+    ConsoleWrite(QStringLiteral("Press enter to exit\r\n"));
+    ConsoleReadLine();
+    CloseConsole();
+}
+
+QString LinuxHelpText() {
+    return QStringLiteral(
+        "Usage: pendrill [OPTION]...\n"
+        "Configure and execute ETL packages that load a data warehouse.\n"
+        "\n"
+        "Without options the main window opens for an operator. With options a scheduler runs\n"
+        "the configured package unattended and the program ends when the run is over.\n"
+        "\n"
+        "Options (one or two leading hyphens; names in any letter case; values kept as given):\n"
+        "  -configfile FILE   run the configuration FILE (.etl) unattended\n"
+        "  -config FILE       job-configuration mode: prepare a run in the window; Execute\n"
+        "                     writes the scheduler's command line into FILE\n"
+        "  -statusfile FILE   write the run's status word into FILE: running, ok or failure\n"
+        "  -logfile FILE      copy the run log (the configuration's exception file) to FILE\n"
+        "                     at the end of the run\n"
+        "  -job_id ID         the scheduler's job number, kept in the job history\n"
+        "  -help, -?          show the short usage text and wait for Enter\n"
+        "  --help             show this help and exit\n"
+        "  --version          show the version and exit\n"
+        "\n"
+        "Exit status:\n"
+        "  0  the run ended \"ok\"; usage, interactive and job-configuration mode\n"
+        "  1  the package execution failed\n"
+        "  2  configuration file missing, package not loaded or data-link table missing\n"
+        "  3  repository or data-warehouse server not reachable\n"
+        "  4  required settings missing\n"
+        "  5  remote data not obtained\n"
+        "  6  stopped by the operator or by SIGTERM/SIGINT\n"
+        "The status file says \"failure\" for every status but 0.\n"
+        "\n"
+        "Files:\n"
+        "  FILE of -configfile          the run configuration, read\n"
+        "  FILE of -statusfile          replaced with one word and CR LF\n"
+        "  FILE of -logfile             replaced with a copy of the run log\n"
+        "  the configuration's LogFile  the run log, appended to\n"
+        "  $XDG_CONFIG_HOME/pendrill/registry.ini\n"
+        "                               settings store: last used configuration, server\n"
+        "                               aliases, repository location\n"
+        "  $XDG_DATA_HOME/pendrill/repository.db\n"
+        "                               job-history repository (default location)\n"
+        "  $XDG_DATA_HOME/pendrill/servers/local/\n"
+        "                               the embedded local server\n"
+        "Without XDG_CONFIG_HOME and XDG_DATA_HOME, ~/.config and ~/.local/share are used.\n");
+}
+
+namespace {
+
+// Fills the opening fields of the run's record from the window.
+void fillOpeningFields(RookJobHistory& record, const frmRunnerMain& form) {
+    const RookConnectFields& dts = form.uRookConnectDTS;
+    const RookConnectFields& dw = form.uRookConnectDW;
+    record.setSourceServer(dts.ServerName);
+    record.setSourceDatabase(QStringLiteral("DTS Local Packages"));
+    record.setSourceUser(dts.TrustedLogin ? record.CurrentUserName() : dts.UserName);
+    record.setTargetServer(dw.ServerName);
+    record.setTargetDatabase(dw.DatabaseName);
+    record.setTargetUser(dw.TrustedLogin ? record.CurrentUserName() : dw.UserName);
+    record.setExceptionFile(form.txtDTSErrorFile);
+    record.setStartTime(QDateTime::currentDateTime());
+    record.setJobIdentifier(form.JobID == QLatin1String("0") ? QString() : form.JobID);
+}
+
+int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
+    const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
+    record.setMessage(message);
+    record.setStatus(2);
+    record.setJobIdentifier(v.JobId);
+    record.setEndTime(QDateTime::currentDateTime());
+    record.Close(4, QStringLiteral("Pendrill"));
+    if (v.LogFile.isEmpty() || !WriteFileAtomically(v.LogFile, message.toUtf8() + "\r\n")) {
+        std::fprintf(stderr, "pendrill: %s\n", message.toLocal8Bit().constData());
+        if (!v.LogFile.isEmpty())
+            std::fprintf(stderr, "pendrill: cannot write the log file %s\n",
+                         v.LogFile.toLocal8Bit().constData());
+    }
+    StatusFailure();
+    return ExitNotLoaded;
+}
+
+int repositoryUnreachable(const QString& errorText, frmRunnerMain& form, RookJobHistory& record) {
+    LogMessage(errorText, true, 16, QStringLiteral("Pendrill"));
+    StatusFailure();
+    if (form.txtDTSErrorFile != form.LogFile)
+        CopyFileReplacing(form.txtDTSErrorFile, form.LogFile);
+    record.setStatus(1);
+    record.setMessage(RemoveLineBreaks(errorText));
+    record.setEndTime(QDateTime::currentDateTime());
+    record.Close(4, QStringLiteral("Pendrill"),
+                 RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage));
+    if (!ProgramState::StartInConfigMode)
+        std::fprintf(stderr, "pendrill: %s\n",
+                     RemoveLineBreaks(errorText).toLocal8Bit().constData());
+    return ExitNotReachable;
+}
+
+}  // namespace
+
+int RunnerMain(const QStringList& arguments) {
+    RookJobHistory record;
+    const StartupValues v = ParseCommandLine(arguments);
+    if (v.LinuxHelp) {
+        std::fputs(LinuxHelpText().toLocal8Bit().constData(), stdout);
+        return ExitOk;
+    }
+    if (v.ShowVersion) {
+        std::printf("pendrill %s\n", PENDRILL_VERSION);
+        return ExitOk;
+    }
+    if (v.HelpRequested) {
+        ShowUsage();
+        return ExitOk;
+    }
+    ProgramState::StartInConfigMode = v.StartInConfigMode;
+    SetStatusFile(v.StatusFile);
+    StatusRunning();
+    if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
+        return missingConfiguration(v, record);
+
+    frmRunnerMain form;
+    form.PendrillConfigFile = v.ConfigFile;
+    form.RookJobConfigFile = v.JobConfigFile;
+    form.StatusFile = v.StatusFile;
+    form.LogFile = v.LogFile;
+    form.JobID = v.JobId;
+    form.StartInConfigMode = v.StartInConfigMode;
+    form.StartInRookJobConfigMode = v.StartInRookJobConfigMode;
+    form.InitFormFields();
+    if (v.CommandLineGiven)
+        fillOpeningFields(record, form);
+
+    QString errorText;
+    if (!form.IsConnectToRookRepository(errorText))
+        return repositoryUnreachable(errorText, form, record);
+
+    if (ProgramState::TerminationSignalled) {
+        StatusFailure();
+        return ExitStopped;
+    }
+    if (form.StartInConfigMode)
+        return ExitOk;
+
+    // The unattended run of a package is not part of this version yet: end with "failure" so
+    // that a scheduler never waits on "running".
+    LogInfo(QStringLiteral("Running packages is not available in this version of Pendrill."));
+    std::fprintf(stderr, "pendrill: running packages is not available in this version\n");
+    StatusFailure();
+    return ExitExecutionFailed;
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+// Start-up values taken from the command line.
+struct StartupValues {
+    QString ConfigFile;                   // -configfile
+    QString JobConfigFile;                // -config
+    QString StatusFile;                   // -statusfile
+    QString LogFile;                      // -logfile
+    QString JobId = QStringLiteral("0");  // -job_id; "0" means none
+    bool StartInConfigMode = false;
+    bool StartInRookJobConfigMode = false;
+    bool HelpRequested = false;     // -help or -?: the usage text with its Enter prompt
+    bool CommandLineGiven = false;  // at least one recognised option
+    bool LinuxHelp = false;         // --help
+    bool ShowVersion = false;       // --version
+};
+
+// Interprets one option. The name is compared without regard to case; a name that starts with a
+// further "-" (from "--name") is taken without it. Unknown names are ignored.
+void ParseArgument(StartupValues& values, const QString& name, const QString& value);
+
+// Interprets the program's arguments (without the program name), each element one argument as
+// the shell split it. At most `maxArguments` are looked at. No argument at all: interactive.
+StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments = 50);
+
+// The usage text on the console, then waits for Enter.
+void ShowUsage();
+
+// The help of --help: every option, the exit codes, the files read and written.
+QString LinuxHelpText();
+
+// The program entry after the application object exists: returns the exit status.
+int RunnerMain(const QStringList& arguments);

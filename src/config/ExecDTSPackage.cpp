@@ -1,0 +1,93 @@
+#include "config/ExecDTSPackage.h"
+
+#include "config/DataSourceSections.h"
+#include "config/PrivateProfile.h"
+#include "config/modCypher.h"
+#include "config/modIniFilesUtils.h"
+#include "util/FileUtils.h"
+
+QString ExecDTSPackage::BooleanText(bool value) {
+    return value ? QStringLiteral("TRUE") : QStringLiteral("FALSE");
+}
+
+bool ExecDTSPackage::ParseBoolean(const QString& text) {
+    return text.toUpper() != QLatin1String("FALSE");
+}
+
+bool ExecDTSPackage::IsScrambledKey(const QString& section, const QString& key) {
+    const QString k = key.trimmed();
+    auto is = [&](const char* name) {
+        return k.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+    };
+    if (section.trimmed().startsWith(QLatin1String(DataSourceSectionPrefix), Qt::CaseInsensitive))
+        return is("Password") || is("ConnectString") || is("FTPPassword");
+    return is("DTSPwd") || is("DWPwd");
+}
+
+bool ExecDTSPackage::ReadConfigFile() {
+    if (!FileExists(PendrillConfigFile))
+        return false;
+    const QString file = PendrillConfigFile;
+    const QString pkg = QString::fromLatin1(PackageSection);
+    const QString dts = QString::fromLatin1(DTSSection);
+    const QString dw = QString::fromLatin1(DWSection);
+    auto text = [&](const QString& section, const char* key) {
+        return ReadIniValue(section, QString::fromLatin1(key), QString(), file);
+    };
+    auto boolean = [&](const QString& section, const char* key) {
+        return ParseBoolean(
+            ReadIniValue(section, QString::fromLatin1(key), QStringLiteral("False"), file));
+    };
+    DTSPackageName = text(pkg, "Package");
+    ExceptionLogFile = text(pkg, "LogFile");
+    LogFileDir = text(pkg, "LogFileDir");
+    UseDefaultLogFileDir = boolean(pkg, "UseDefaultLogFileDir");
+    TruncateExceptionLogFile = boolean(pkg, "TruncLogFile");
+    WriteCompletionStatusToNT = boolean(pkg, "WriteEvent");
+    DTSServer = text(dts, "DTSServer");
+    DTSServerTrustedLogin = boolean(dts, "DTSNTAut");
+    DTSLoginUserName = text(dts, "DTSUser");
+    DTSLoginPassword = DecryptPassword(text(dts, "DTSPwd"));
+    DWServer = text(dw, "DWServer");
+    DWServerTrustedLogin = boolean(dw, "DWNTAut");
+    DWServerLoginUserName = text(dw, "DWUser");
+    DWServerLoginPassword = DecryptPassword(text(dw, "DWPwd"));
+    DWDatabaseName = text(dw, "DWDB");
+    return true;
+}
+
+bool ExecDTSPackage::WriteConfigFile() {
+    if (PendrillConfigFile.isEmpty())
+        return false;
+    // All fifteen keys are set in one in-memory edit and the file is replaced once, so a crash
+    // never leaves a configuration with only some of its keys updated.
+    std::optional<PrivateProfile> profile = PrivateProfile::load(PendrillConfigFile);
+    if (!profile)
+        return false;
+    const QString pkg = QString::fromLatin1(PackageSection);
+    const QString dts = QString::fromLatin1(DTSSection);
+    const QString dw = QString::fromLatin1(DWSection);
+    bool ok = true;
+    auto set = [&](const QString& section, const char* key, const QString& value) {
+        ok = profile->setValue(section, QString::fromLatin1(key), value) && ok;
+    };
+    set(pkg, "Package", DTSPackageName);
+    set(pkg, "LogFile", ExceptionLogFile);
+    set(pkg, "LogFileDir", LogFileDir);
+    set(pkg, "UseDefaultLogFileDir", BooleanText(UseDefaultLogFileDir));
+    set(pkg, "TruncLogFile", BooleanText(TruncateExceptionLogFile));
+    set(pkg, "WriteEvent", BooleanText(WriteCompletionStatusToNT));
+    set(dts, "DTSServer", DTSServer);
+    set(dts, "DTSNTAut", BooleanText(DTSServerTrustedLogin));
+    set(dts, "DTSUser", DTSLoginUserName);
+    set(dts, "DTSPwd", EncryptPassword(DTSLoginPassword));
+    set(dw, "DWServer", DWServer);
+    set(dw, "DWNTAut", BooleanText(DWServerTrustedLogin));
+    set(dw, "DWUser", DWServerLoginUserName);
+    set(dw, "DWPwd", EncryptPassword(DWServerLoginPassword));
+    set(dw, "DWDB", DWDatabaseName);
+    if (!profile->save(PendrillConfigFile, 0600))
+        return false;
+    WriteDataSourceSections(PendrillConfigFile);
+    return ok;
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+
+// The settings of one run and its package. This part holds the settings and their configuration
+// file (.etl); loading and executing the package are added by the package engine.
+class ExecDTSPackage {
+  public:
+    QString DTSPackageName;
+    QString DTSServer;
+    bool DTSServerTrustedLogin = false;
+    QString DTSLoginUserName;
+    QString DTSLoginPassword;
+    QString ExceptionLogFile;
+    QString LogFileDir;
+    bool UseDefaultLogFileDir = false;
+    bool TruncateExceptionLogFile = false;
+    QString JobID;
+    bool WriteCompletionStatusToNT = false;
+    bool DWServerTrustedLogin = false;
+    QString DWServer;
+    QString DWServerLoginUserName;
+    QString DWServerLoginPassword;
+    QString DWDatabaseName;
+    QString PendrillConfigFile;
+    bool RunFromUI = false;
+
+    const QString& LastError() const { return lastError_; }
+
+    // Reads the three fixed sections of PendrillConfigFile. False, with no setting changed, when
+    // the file does not exist.
+    bool ReadConfigFile();
+    // Writes the three fixed sections to PendrillConfigFile, then the data-source sections. False
+    // when the name is empty or the file could not be written. A new file is readable by its
+    // owner only (it holds scrambled passwords); an existing file keeps its mode.
+    bool WriteConfigFile();
+
+    // Section and key names of the configuration file.
+    static constexpr const char* PackageSection = "Package Info";
+    static constexpr const char* DTSSection = "DTS Server Info";
+    static constexpr const char* DWSection = "Datawarehouse Server Info";
+
+    // "TRUE"/"FALSE", and the read rule: false only for "FALSE" in any letter case.
+    static QString BooleanText(bool value);
+    static bool ParseBoolean(const QString& text);
+
+    // Keys whose values the file holds scrambled: "DTSPwd" and "DWPwd", and in the
+    // "Data Source::" sections "Password", "ConnectString" and "FTPPassword".
+    static bool IsScrambledKey(const QString& section, const QString& key);
+    static constexpr const char* DataSourceSectionPrefix = "Data Source::";
+
+  protected:
+    QString lastError_;
+};

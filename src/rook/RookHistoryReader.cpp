@@ -1,0 +1,44 @@
+#include "rook/RookHistoryReader.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+
+#include "rook/RookJobHistory.h"
+#include "rook/RookRepository.h"
+
+bool ReadJobHistory(QList<QJsonObject>& records, QString& error, int limit) {
+    records.clear();
+    RookRepository::Connection repo;
+    if (!repo.Open()) {
+        error = repo.LastError();
+        return false;
+    }
+    QStringList columns = {"Id", "Kind", "ApplicationName"};
+    columns += RookJobHistory::PropertyNames();
+    columns += {"CurrentUserName", "ComputerName", "Arguments"};
+    QSqlQuery q(repo.Db());
+    q.setForwardOnly(true);
+    QString sql =
+        QStringLiteral("SELECT %1 FROM job_history ORDER BY Id DESC").arg(columns.join(','));
+    if (limit >= 0)
+        sql += QStringLiteral(" LIMIT %1").arg(limit);
+    if (!q.exec(sql)) {
+        error = q.lastError().text();
+        return false;
+    }
+    while (q.next()) {
+        QJsonObject o;
+        for (int i = 0; i < columns.size(); ++i) {
+            const QVariant v = q.value(i);
+            if (columns.at(i) == QLatin1String("Arguments"))
+                o.insert(columns.at(i), QJsonDocument::fromJson(v.toString().toUtf8()).array());
+            else
+                o.insert(columns.at(i), v.isNull() ? QJsonValue() : QJsonValue::fromVariant(v));
+        }
+        records.append(o);
+    }
+    return true;
+}

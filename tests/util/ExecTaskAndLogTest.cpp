@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include "support/TestSupport.h"
+#include "util/ErrLogging.h"
+#include "util/ExecTask.h"
+#include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
+
+using namespace std::chrono_literals;
+
+TEST(ExecTask, RunsWaitsAndReportsExitCode) {
+    EXPECT_EQ(RunAndWait("true", ""), 0);
+    EXPECT_EQ(RunAndWait("false", ""), 1);
+    // The argument text is one single argument, as it stands: `test STRING` is true for a
+    // non-empty string; blanks only mean no argument at all, and `test` alone is false.
+    EXPECT_EQ(RunAndWait("test", "a b \"c\""), 0);
+    EXPECT_EQ(RunAndWait("test", "   "), 1);
+    EXPECT_EQ(RunAndWait("/no/such/program", "x"), std::nullopt);
+    EXPECT_EQ(StartProcess("", "x"), 0);
+
+    long none = 0;
+    EXPECT_FALSE(IsProcessRunning(none));
+    long handle = StartProcess("sleep", "0.2");
+    ASSERT_NE(handle, 0);
+    EXPECT_TRUE(IsProcessRunning(handle));
+    while (IsProcessRunning(handle)) {
+    }
+    EXPECT_EQ(handle, 0) << "the handle is cleared once the process has ended";
+}
+
+TEST(ExecTask, TimeOutKillsTheChild) {
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(RunAndWait("sleep", "30", 300ms), std::nullopt);
+    EXPECT_LT(t.elapsed(), 10000);
+}
+
+TEST(ExecTask, MakeDirectoryCreatesParentsAndIgnoresErrors) {
+    QTemporaryDir dir;
+    const QString deep = dir.filePath("a b/c/d");
+    MakeDirectory(deep);
+    EXPECT_TRUE(QDir(deep).exists());
+    MakeDirectory(deep);  // already there: nothing happens
+    EXPECT_TRUE(QDir(deep).exists());
+    ASSERT_TRUE(testsupport::writeAll(dir.filePath("file"), "x"));
+    MakeDirectory(dir.filePath("file/sub"));  // cannot be made; no report
+    MakeDirectory("");
+}
+
+namespace {
+struct RecordingOperator : OperatorInterface {
+    int events = 0;
+    QStringList boxes;
+    QString status;
+    void ProcessPendingEvents() override { ++events; }
+    void ShowMessageBox(const QString& text, int style, const QString& title) override {
+        boxes << QStringLiteral("%1|%2|%3").arg(text).arg(style).arg(title);
+    }
+    void SetStatusText(const QString& text) override { status = text; }
+};
+
+struct LogFixture : ::testing::Test {
+    QTemporaryDir dir;
+    QString field;
+    RecordingOperator op;
+    void SetUp() override {
+        SetOperator(&op);
+        ProgramState::SetExceptionFileSource([this] { return field; });
+    }
+    void TearDown() override {
+        SetOperator(nullptr);
+        ProgramState::SetExceptionFileSource(nullptr);
+        ProgramState::StartInConfigMode = false;
+    }
+};
+}  // namespace
+
+TEST_F(LogFixture, LinesGoToTheExceptionFileField) {
+    field = dir.filePath("exceptions.log");
+    LogInfo("Loading DTS Package : Sales_Overall");
+    field = dir.filePath("other.log");  // the field is read for every line
+    LogMessage("Error: DTS package loading error\r\nPackage not found", true, 16, "DTS load error");
+    EXPECT_EQ(testsupport::readAll(dir.filePath("exceptions.log")),
+              "Loading DTS Package : Sales_Overall\r\n");
+    EXPECT_EQ(testsupport::readAll(dir.filePath("other.log")),
+              "Error: DTS package loading error\r\nPackage not found\r\n");
+    EXPECT_EQ(op.status, "Error: DTS package loading error\r\nPackage not found");
+    EXPECT_TRUE(op.boxes.isEmpty()) << "no message box outside interactive mode";
+    EXPECT_EQ(op.events, 4) << "events before and after every line";
+}
+
+TEST_F(LogFixture, MessageBoxOnlyInInteractiveModeAndEmptyFieldWritesNoFile) {
+    ProgramState::StartInConfigMode = true;
+    LogMessage("Cannot connect", true, 16, "Pendrill");
+    LogMessage("quiet", false, 16, "Pendrill");
+    EXPECT_EQ(op.boxes, QStringList{"Cannot connect|16|Pendrill"});
+    EXPECT_EQ(op.status, "quiet");
+    EXPECT_TRUE(QDir(dir.path()).isEmpty());
+}
