@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSet>
 #include <QStringDecoder>
+#include <algorithm>
 
 #include "util/TextFiles.h"
 
@@ -48,6 +49,14 @@ bool isValidKeyName(const QString& trimmed) {
            !trimmed.startsWith(QLatin1Char(';')) && !trimmed.startsWith(QLatin1Char('['));
 }
 
+// A U+FEFF at the start of a line is text like any other (the file's own byte-order mark is
+// taken off before lines are split), so it is not dropped as QString::fromUtf8 would.
+QString decodeUtf8Line(const QByteArray& raw) {
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless |
+                                                       QStringConverter::Flag::ConvertInitialBom);
+    return decoder.decode(raw);
+}
+
 QString stripQuotePair(const QString& value) {
     if (value.size() >= 2) {
         const QChar first = value.front();
@@ -87,7 +96,7 @@ PrivateProfile PrivateProfile::fromBytes(const QByteArray& bytes) {
             const bool crLf = bytes[end] == '\r' && end + 1 < n && bytes[end + 1] == '\n';
             line.eol = bytes.mid(end, crLf ? 2 : 1);
         }
-        line.text = profile.encoding_ == Encoding::Utf8 ? QString::fromUtf8(line.raw)
+        line.text = profile.encoding_ == Encoding::Utf8 ? decodeUtf8Line(line.raw)
                                                         : QString::fromLatin1(line.raw);
         classify(line);
         pos = end + line.eol.size();
@@ -228,20 +237,37 @@ QByteArray PrivateProfile::encode(const QString& text) const {
     return encoding_ == Encoding::Utf8 ? text.toUtf8() : text.toLatin1();
 }
 
+void PrivateProfile::reencodeAsUtf8() {
+    encoding_ = Encoding::Utf8;
+    for (Line& line : lines_)
+        line.raw = line.text.toUtf8();
+    modified_ = true;
+}
+
 // A Latin-1 file that must take a character outside Latin-1 becomes a UTF-8 file: every line is
 // re-encoded, so its text stays the same for every later reader.
 void PrivateProfile::ensureEncodable(const QString& text) {
-    if (encoding_ == Encoding::Utf8)
+    if (encoding_ == Encoding::Latin1 &&
+        std::any_of(text.begin(), text.end(), [](QChar c) { return c.unicode() > 0xFF; }))
+        reencodeAsUtf8();
+}
+
+// Removing or replacing the lines that made a file invalid UTF-8 can leave bytes above 127 that
+// a reader would now take as UTF-8, seeing other texts. Such a file is re-encoded as UTF-8 so
+// that every line keeps its text.
+void PrivateProfile::keepLatin1Texts() {
+    if (encoding_ != Encoding::Latin1)
         return;
-    for (QChar c : text) {
-        if (c.unicode() > 0xFF) {
-            encoding_ = Encoding::Utf8;
-            for (Line& line : lines_)
-                line.raw = line.text.toUtf8();
-            modified_ = true;
-            return;
-        }
-    }
+    QByteArray body;
+    for (const Line& line : lines_)
+        body += line.raw + line.eol;
+    if (std::all_of(body.begin(), body.end(), [](char c) { return uchar(c) < 0x80; }))
+        return;
+    QStringDecoder check(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    const QString decoded = check.decode(body);
+    Q_UNUSED(decoded);
+    if (!check.hasError())
+        reencodeAsUtf8();
 }
 
 void PrivateProfile::insertLine(qsizetype at, const QString& text) {
@@ -291,6 +317,7 @@ bool PrivateProfile::setValue(const QString& section, const QString& key, const 
         const QString prefix = line.valuePos >= 0 ? line.text.left(line.valuePos)
                                                   : trimRight(line.text) + QLatin1Char('=');
         replaceText(index, prefix + newValue);
+        keepLatin1Texts();
         return true;
     }
 
@@ -317,6 +344,7 @@ bool PrivateProfile::removeKey(const QString& section, const QString& key) {
         return true;
     lines_.erase(lines_.begin() + index);
     modified_ = true;
+    keepLatin1Texts();
     return true;
 }
 
@@ -329,5 +357,6 @@ bool PrivateProfile::removeSection(const QString& section) {
         return true;
     lines_.erase(lines_.begin() + span->header, lines_.begin() + span->end);
     modified_ = true;
+    keepLatin1Texts();
     return true;
 }

@@ -24,7 +24,10 @@
 // - a value wrapped in a matching pair of " or ' is returned without the pair.
 //
 // Text is UTF-8 (a leading byte-order mark is kept); content that is not valid UTF-8 is taken as
-// Latin-1. When the file is written back, every line that was not edited keeps its bytes.
+// Latin-1. When the file is written back, every line that was not edited keeps its bytes, with one
+// exception that keeps texts instead: a Latin-1 file is re-encoded as UTF-8 as a whole when an
+// edit needs a character outside Latin-1, or when an edit leaves it valid UTF-8 while it still
+// holds bytes above 127 (which a reader would otherwise take for UTF-8).
 class PrivateProfile {
   public:
     enum class Encoding { Utf8, Latin1 };
@@ -90,7 +93,9 @@ class PrivateProfile {
     std::optional<Span> findSection(const QString& trimmedName) const;
     qsizetype findKey(const Span& span, const QString& trimmedKey) const;
     QByteArray encode(const QString& text) const;
+    void reencodeAsUtf8();
     void ensureEncodable(const QString& text);
+    void keepLatin1Texts();
     void insertLine(qsizetype at, const QString& text);
     void replaceText(qsizetype index, const QString& text);
 

@@ -85,6 +85,7 @@ TEST_F(IniFiles, ReadsWithPrivateProfileRules) {
         {"UTF-8 with BOM", "\xEF\xBB\xBF[S]\r\nk=caf\xC3\xA9\r\n", "S", "k", def, "caf\u00e9"},
         {"non-ASCII names ignore case", "[\xC3\x84rger]\r\n\xC3\xBC=1\r\n", "\u00e4RGER", "\u00dc",
          def, "1"},
+        {"U+FEFF inside is a character", "[S]\r\n\xEF\xBB\xBFk=v\r\n", "S", "k", def, def},
         {"invalid UTF-8 is Latin-1", "[S]\r\nk=caf\xE9\r\n", "S", "k", def, "caf\u00e9"},
         {"default loses trailing spaces", "", "S", "k", "def  ", "def"},
         {"default keeps trailing tab", "", "S", "k", "def\t", "def\t"},
@@ -250,6 +251,18 @@ TEST_F(IniFiles, Latin1FileKeepsItsBytes) {
               "z=5 \xE2\x82\xAC\r\n");
     EXPECT_EQ(ReadIniValue("S", "k", "", path), "\u00e9t\u00e9");
     EXPECT_EQ(ReadIniValue("T", "z", "", path), "5 \u20ac");
+}
+
+TEST_F(IniFiles, Latin1TextsSurviveRemovingTheLinesThatMadeItLatin1) {
+    // Read as Latin-1 because of the last line, "a" holds the two characters U+00C3 U+00A9.
+    const QString path = withContent("[S]\r\na=\xC3\xA9\r\nb=\xE9\r\n");
+    const QString a = ReadIniValue("S", "a", "", path);
+    ASSERT_EQ(a, QString::fromLatin1("\xC3\xA9"));
+    ASSERT_NE(DeleteIniKey("S", "b", path), 0);
+    EXPECT_EQ(ReadIniValue("S", "a", "", path), a);
+    ASSERT_TRUE(writeAll(path, "[S]\r\na=\xC3\xA9\r\nb=\xE9\r\n"));
+    ASSERT_NE(WriteIniValue("S", "b", "plain", path), 0);
+    EXPECT_EQ(ReadIniValue("S", "a", "", path), a);
 }
 
 TEST_F(IniFiles, UnchangedValueDoesNotRewriteTheFile) {
