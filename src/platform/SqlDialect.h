@@ -1,0 +1,35 @@
+// The database access layer: DbConnection and DbRecordset (src/datasources/DbInterface.h) over
+// Qt Sql, with servers resolved by ServerResolver and per-server-kind SqlDialect.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <QVector>
+
+class DbConnection;
+
+// What differs between the kinds of server behind a connection: how to list databases and
+// columns, and how a few SQL pieces are written.
+class SqlDialect {
+  public:
+    enum class Type { Text, Integer, SmallInt, Boolean, Double, Blob, Timestamp };
+
+    virtual ~SqlDialect() = default;
+    virtual QString Name() const = 0;
+    virtual QString TypeName(Type type) const = 0;
+    virtual QString QuoteIdentifier(const QString& name) const;
+    // A condition true when the column equals the one bound parameter, NULL included; `binds`
+    // tells how often the value must be bound.
+    virtual QString NullSafeEquals(const QString& quotedColumn, int& binds) const = 0;
+    virtual bool ListDatabases(DbConnection& c, QStringList& names) const = 0;
+    // Rows of (TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE)
+    // for the table (all tables when empty).
+    virtual bool Columns(DbConnection& c, const QString& table,
+                         QVector<QVariantList>& rows) const = 0;
+    virtual bool Schemata(DbConnection& c, QStringList& names) const = 0;
+
+    static const SqlDialect& Embedded();
+    static const SqlDialect& PostgreSQL();
+    static const SqlDialect& SqlServer();
+};

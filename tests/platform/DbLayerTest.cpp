@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "config/CRegSettings.h"
+#include "datasources/DbInterface.h"
+#include "platform/ServerResolver.h"
+#include "platform/SqlDialect.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+void openLocal(DbConnection& c, const QString& database) {
+    c.Provider = "sqloledb";
+    c.ConnectionTimeout = 20;
+    c.SetProperty("Data Source", "(local)");
+    c.SetProperty("Initial Catalog", database);
+    c.SetProperty("Integrated Security", "SSPI");
+}
+
+}  // namespace
+
+TEST(ServerResolver, AliasesLocalNamesAndUnknownServers) {
+    testsupport::IsolatedHome home;
+    const QString key = QString::fromLatin1(ServerAliasKey);
+    ASSERT_TRUE(WriteRegistryValue(key, "Warehouse", "postgresql://etl@db.internal:6543"));
+    ASSERT_TRUE(WriteRegistryValue(key, "Files", "sqlite:/srv/pendrill/files"));
+    ASSERT_TRUE(WriteRegistryValue(key, "Legacy", "odbc:Driver={FreeTDS};Server=mssql;Port=1433"));
+    ASSERT_TRUE(WriteRegistryValue(key, "Sock", "postgresql://%2Fvar%2Frun%2Fpostgresql:5433"));
+    ASSERT_TRUE(WriteRegistryValue(key, "Broken", "mysql://x"));
+    ASSERT_TRUE(WriteRegistryValue(key, "localhost", "sqlite:/srv/other"));
+
+    auto w = ResolveServer("WAREHOUSE");
+    ASSERT_TRUE(w);
+    EXPECT_EQ(w->kind, ServerLocation::Kind::PostgreSQL);
+    EXPECT_EQ(w->host, "db.internal");
+    EXPECT_EQ(w->port, 6543);
+    EXPECT_EQ(w->user, "etl");
+    auto s = ResolveServer("sock");
+    ASSERT_TRUE(s);
+    EXPECT_EQ(s->host, "/var/run/postgresql");
+    EXPECT_EQ(s->port, 5433);
+    auto f = ResolveServer("files");
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->directory, "/srv/pendrill/files");
+    auto l = ResolveServer("Legacy");
+    ASSERT_TRUE(l);
+    EXPECT_EQ(l->odbc, "Driver={FreeTDS};Server=mssql;Port=1433");
+    EXPECT_EQ(ResolveServer("localhost")->directory, "/srv/other") << "an alias comes first";
+
+    for (const char* local : {"(local)", "."}) {
+        auto loc = ResolveServer(local);
+        ASSERT_TRUE(loc) << local;
+        EXPECT_EQ(loc->kind, ServerLocation::Kind::Embedded);
+        EXPECT_EQ(loc->directory, home.dataHome() + "/pendrill/servers/local");
+    }
+    QString error;
+    EXPECT_FALSE(ResolveServer("SQLPROD01", &error));
+    EXPECT_TRUE(error.contains("SQLPROD01")) << error.toStdString();
+    EXPECT_TRUE(error.contains("not found"));
+    EXPECT_FALSE(ResolveServer("Broken", &error));
+    EXPECT_TRUE(error.contains("mysql://x"));
+    EXPECT_FALSE(ResolveServer("", &error));
+}
+
+TEST(DbConnection, PropertiesAndConnectionString) {
+    DbConnection c;
+    c.Provider = "SQLOLEDB.1";
+    c.SetProperty("Data Source", "srv");
+    c.SetProperty("initial catalog", "DW");
+    c.SetProperty("Initial Catalog", "Sales");
+    c.SetProperty("Persist Security Info", false);
+    c.SetProperty("Password", "a;b\"c");
+    EXPECT_EQ(c.Property("INITIAL CATALOG").toString(), "Sales");
+    const QString text = c.ConnectionString();
+    EXPECT_EQ(text,
+              "Provider=SQLOLEDB.1;Data Source=srv;initial catalog=Sales;"
+              "Persist Security Info=False;Password=\"a;b\"\"c\"");
+    DbConnection d;
+    d.SetConnectionString(text);
+    EXPECT_EQ(d.Provider, "SQLOLEDB.1");
+    EXPECT_EQ(d.Property("Password").toString(), "a;b\"c");
+    EXPECT_EQ(d.ConnectionString(), text);
+}
+
+TEST(DbConnection, ProvidersAndServersThatCannotBeReached) {
+    testsupport::IsolatedHome home;
+    DbConnection c;
+    c.Provider = "Microsoft.Jet.OLEDB.4.0";
+    c.SetProperty("Data Source", "/data/sales.mdb");
+    EXPECT_FALSE(c.Open());
+    EXPECT_EQ(c.State(), 0);
+    EXPECT_TRUE(c.ErrorText().contains("Microsoft.Jet.OLEDB.4.0"));
+
+    c.Provider = "";
+    EXPECT_FALSE(c.Open());
+    EXPECT_FALSE(c.Errors().isEmpty());
+
+    c.Provider = "sqloledb";
+    c.SetProperty("Data Source", "nowhere");
+    EXPECT_FALSE(c.Open());
+    EXPECT_TRUE(c.ErrorText().contains("nowhere"));
+
+    c.SetProperty("Data Source", "(local)");
+    c.SetProperty("Initial Catalog", "NoSuchDb");
+    EXPECT_FALSE(c.Open());
+    EXPECT_EQ(c.ErrorText(),
+              "Cannot open database \"NoSuchDb\" requested by the login. The login failed.");
+    c.SetProperty("Initial Catalog", "../escape");
+    EXPECT_FALSE(c.Open());
+
+    QDir().mkpath(LocalServerDirectory());
+    testsupport::writeAll(LocalServerDirectory() + "/junk.db", QByteArray(8192, 'j'));
+    c.SetProperty("Initial Catalog", "junk");
+    EXPECT_FALSE(c.Open()) << "a file that is no database";
+}
+
+TEST(DbConnection, EmbeddedDatabasesRecordsetsAndUpdate) {
+    testsupport::IsolatedHome home;
+    DbConnection c;
+    openLocal(c, "DW");
+    c.CreateMissingDatabase = true;
+    ASSERT_TRUE(c.Open()) << c.ErrorText().toStdString();
+    EXPECT_EQ(c.State(), 1);
+    ASSERT_TRUE(
+        c.Execute("CREATE TABLE dwm_data_link (model TEXT, source_name TEXT, Type INTEGER,"
+                  " ds_password TEXT, poll_interval INTEGER)"));
+    ASSERT_TRUE(c.Execute("INSERT INTO dwm_data_link VALUES (?,?,?,?,?)",
+                          {"Sales", "O'Hara's \"files\"", 3, QVariant(), 40000}));
+    ASSERT_TRUE(c.Execute("INSERT INTO dwm_data_link VALUES ('Sales','Other',1,'x',5)"));
+    int affected = -1;
+    ASSERT_TRUE(
+        c.Execute("UPDATE dwm_data_link SET Type = Type WHERE model = ?", {"Sales"}, &affected));
+    EXPECT_EQ(affected, 2);
+    EXPECT_FALSE(c.Execute("SELECT * FROM missing_table"));
+    EXPECT_FALSE(c.Errors().isEmpty());
+
+    DbRecordset rs;
+    ASSERT_TRUE(rs.Open("SELECT * FROM dwm_data_link WHERE model = ? AND source_name = ?", c,
+                        {"Sales", "O'Hara's \"files\""}));
+    ASSERT_FALSE(rs.IsEOF());
+    EXPECT_TRUE(rs.Field("DS_PASSWORD").isNull()) << "NULL stays visible";
+    EXPECT_TRUE(rs.Field("DS_PASSWORD").isValid());
+    EXPECT_FALSE(rs.Field("no_such_column").isValid());
+    EXPECT_EQ(rs.Field(4).toInt(), 40000);
+    ASSERT_TRUE(rs.SetField("ds_password", "Frperg"));
+    ASSERT_TRUE(rs.Update()) << rs.LastError().toStdString();
+    rs.MoveNext();
+    EXPECT_TRUE(rs.IsEOF());
+    EXPECT_FALSE(rs.SetField("ds_password", "x"));
+    EXPECT_EQ(rs.LastError(), DbRecordset::NoCurrentRecordError);
+    rs.Close();
+
+    ASSERT_TRUE(rs.Open("SELECT ds_password FROM dwm_data_link ORDER BY source_name", c));
+    EXPECT_EQ(rs.RecordCount(), 2);
+    EXPECT_EQ(rs.Field(0).toString(), "Frperg");
+    rs.MoveNext();
+    EXPECT_EQ(rs.Field(0).toString(), "x") << "the other row is untouched";
+
+    auto cols = c.OpenSchema(4, {QVariant(), QVariant(), "DWM_DATA_LINK"});
+    ASSERT_TRUE(cols);
+    EXPECT_EQ(cols->RecordCount(), 5);
+    EXPECT_EQ(cols->Field("COLUMN_NAME").toString(), "model");
+    auto none = c.OpenSchema(4, {QVariant(), QVariant(), "nothing_here"});
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(none->IsEOF());
+
+    DbConnection other;
+    openLocal(other, "dw");  // database names in any letter case
+    ASSERT_TRUE(other.Open()) << other.ErrorText().toStdString();
+    DbConnection msdb;
+    openLocal(msdb, "msdb");
+    ASSERT_TRUE(msdb.Open()) << "the package store is created on demand";
+    QStringList names;
+    ASSERT_TRUE(msdb.ListDatabases(names));
+    EXPECT_EQ(names, QStringList({"DW", "msdb"}));
+}
