@@ -1,0 +1,23 @@
+#include "platform/PackageStoreSchema.h"
+
+#include "datasources/DbInterface.h"
+#include "platform/SqlDialect.h"
+
+bool EnsurePackageStore(DbConnection& msdb) {
+    const SqlDialect& d = msdb.Dialect();
+    auto existing =
+        msdb.OpenSchema(4, {QVariant(), QVariant(), QString::fromLatin1(PackageStoreTable)});
+    if (!existing)
+        return false;
+    if (!existing->IsEOF())
+        return true;
+    const QString text = d.TypeName(SqlDialect::Type::Text);
+    const QString sql =
+        QStringLiteral(
+            "CREATE TABLE %1 (name %2 NOT NULL, id %2 NOT NULL, versionid %2 NOT NULL, "
+            "description %2, createdate %3 NOT NULL, owner %2, packagedata %4)")
+            .arg(QString::fromLatin1(PackageStoreTable), text,
+                 d.TypeName(SqlDialect::Type::Timestamp),
+                 d.Name() == QLatin1String("sqlserver") ? QStringLiteral("NVARCHAR(MAX)") : text);
+    return msdb.Execute(sql);
+}
