@@ -1,0 +1,93 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <QProcess>
+#include <QString>
+#include <memory>
+
+namespace testsupport {
+
+// A private PostgreSQL server for one test program: its own cluster in a fresh temporary
+// directory, listening on 127.0.0.1 on a free port and on a unix socket inside that directory.
+//
+// Logins:
+//   - superuser() / password() over TCP (SCRAM password authentication);
+//   - osUser() over the unix socket without a password (peer authentication, so the operating
+//     system vouches for the account; the test process's own account is mapped to a role of the
+//     same name, which is a superuser of this private cluster).
+//
+// When the tests run as root the server runs as the "postgres" system account, which the
+// Debian postgresql package creates; PostgreSQL refuses to run as root.
+class TestPostgres {
+  public:
+    TestPostgres();
+    ~TestPostgres();
+    TestPostgres(const TestPostgres&) = delete;
+    TestPostgres& operator=(const TestPostgres&) = delete;
+
+    // Directory holding initdb and postgres (highest installed version), or empty when the
+    // PostgreSQL server binaries are not installed; *why then says what is missing.
+    static QString binDir(QString* why = nullptr);
+    static bool available(QString* why = nullptr) { return !binDir(why).isEmpty(); }
+
+    // Creates the cluster and starts the server; returns once it accepts connections. On failure
+    // *error holds the reason together with the server's log.
+    bool start(QString* error);
+    // Fast shutdown, then removes the temporary directory. Safe to call twice.
+    void stop();
+    bool isRunning() const;
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    int port() const { return port_; }
+    QString superuser() const { return QStringLiteral("pendrill_admin"); }
+    QString password() const { return password_; }
+    // Role name for a trusted login over socketDir(): the name of the test process's account.
+    QString osUser() const { return osUser_; }
+    QString socketDir() const;
+    QString directory() const { return dir_; }
+    QString dataDir() const;
+    QString logText() const;
+
+    // Conveniences over QtSql (QPSQL, superuser over TCP); each uses its own connection that is
+    // removed again before returning.
+    bool createDatabase(const QString& name, QString* error);
+    bool execute(const QString& database, const QString& sql, QString* error);
+
+    // DSN-less connection text for the PostgreSQL ODBC driver (odbc-postgresql), superuser login.
+    QString odbcConnectionText(const QString& database) const;
+    static QString odbcDriverName() { return QStringLiteral("PostgreSQL Unicode"); }
+
+    // One server shared by every test of the process, started on first use and stopped when the
+    // QCoreApplication goes away. Returns nullptr with *error set when it cannot be started.
+    static TestPostgres* shared(QString* error);
+
+  private:
+    bool runInitdb(const QString& bin, QString* error);
+    bool writeAuthFiles(QString* error);
+    bool launch(const QString& bin, bool* portTaken, QString* error);
+    bool createOsRole(QString* error);
+    void configureChild(QProcess& p) const;
+    bool chownToServer(const QString& path, QString* error) const;
+
+    QString dir_;
+    QString password_;
+    QString osUser_;
+    int port_ = 0;
+    bool dropPrivileges_ = false;
+    uid_t serverUid_ = 0;
+    gid_t serverGid_ = 0;
+    std::unique_ptr<QProcess> server_;
+};
+
+// Starts `server` for the current test. Skips the test when the PostgreSQL binaries are not
+// installed; any other start failure is a test failure that carries the server's log.
+#define PENDRILL_START_POSTGRES(server)                                               \
+    do {                                                                              \
+        QString pendrillPgWhy_;                                                       \
+        if (!::testsupport::TestPostgres::available(&pendrillPgWhy_))                 \
+            GTEST_SKIP() << pendrillPgWhy_.toStdString();                             \
+        ASSERT_TRUE((server).start(&pendrillPgWhy_)) << pendrillPgWhy_.toStdString(); \
+    } while (0)
+
+}  // namespace testsupport
