@@ -133,3 +133,17 @@ TEST_F(Program, ReachableRepositoryIsCreatedOnFirstUse) {
     EXPECT_TRUE(QFile::exists(home.dataHome() + "/pendrill/repository.db"));
     EXPECT_EQ(readAll(status), r.exitCode == 0 ? "ok\r\n" : "failure\r\n");
 }
+
+TEST_F(Program, ConfigurationFileGivesTheRunLog) {
+    const QString cfg = home.file("with log.etl");
+    const QString runLog = home.file("run log.txt");
+    testsupport::writeAll(
+        cfg, "[Package Info]\r\nPackage=Sales_Overall\r\nLogFile=" + runLog.toUtf8() + "\r\n");
+    const QString status = home.file("status");
+    const QString copy = home.file("copy.log");
+    const auto r =
+        runProgram("pendrill", {"-configfile", cfg, "-statusfile", status, "-logfile", copy});
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(readAll(status), "failure\r\n");
+    EXPECT_FALSE(readAll(runLog).isEmpty()) << "run-log lines go to the configured exception file";
+}
