@@ -3,7 +3,7 @@
 #   bootstrap.sh run    install what is missing, build, run the demo job
 #   bootstrap.sh test   install what is missing, build, run the whole test suite (plus the
 #                       AddressSanitizer/UndefinedBehaviorSanitizer build when PENDRILL_SANITIZE
-#                       is not 0)
+#                       is not 0, and a short libFuzzer run unless PENDRILL_FUZZ_SECONDS=0)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$here"
@@ -53,6 +53,20 @@ case "$mode" in
     test)
         build build
         (cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+        if [ "${PENDRILL_FUZZ_SECONDS:-15}" != 0 ]; then
+            # A short libFuzzer run of every fuzz program (see tests/fuzz/CMakeLists.txt for a
+            # longer one).
+            CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+                -DPENDRILL_FUZZ=ON -DBUILD_TESTING=OFF >/dev/null
+            fuzzers=$(cd tests/fuzz && ls fuzz_*.cpp | sed 's/\.cpp$//')
+            # shellcheck disable=SC2086
+            cmake --build build-fuzz -j "$(nproc)" --target $fuzzers
+            for f in $fuzzers; do
+                echo "fuzzing $f for ${PENDRILL_FUZZ_SECONDS:-15} s"
+                build-fuzz/bin/$f -max_total_time="${PENDRILL_FUZZ_SECONDS:-15}" -print_final_stats=0 \
+                    2>build-fuzz/$f.log || { tail -40 build-fuzz/$f.log; exit 1; }
+            done
+        fi
         if [ "${PENDRILL_SANITIZE:-1}" != 0 ]; then
             build build-asan -DPENDRILL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
             (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
