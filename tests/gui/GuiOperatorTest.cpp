@@ -1,0 +1,57 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "gui/GuiOperator.h"
+#include "support/TestSupport.h"
+#include "util/ErrLogging.h"
+#include "util/ProgramState.h"
+
+TEST(GuiOperator, RunLogReachesStatusBarAndMessageBoxOnlyInteractively) {
+    QMainWindow window;
+    GuiOperator op;
+    op.Attach(&window, window.statusBar());
+    SetOperator(&op);
+    QTemporaryDir dir;
+    const QString log = dir.filePath("run.log");
+    ProgramState::SetExceptionFileSource([&] { return log; });
+
+    int boxes = 0;
+    QString boxText, boxTitle;
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    // Closes the message box as soon as it shows, remembering what it said.
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            ++boxes;
+            boxText = box->text();
+            boxTitle = box->windowTitle();
+            icon = box->icon();
+            box->accept();
+        }
+    });
+    closer.start(20);
+
+    ProgramState::StartInConfigMode = false;
+    LogMessage("unattended", true, 16, "DTS load error");
+    EXPECT_EQ(window.statusBar()->currentMessage(), "unattended");
+    EXPECT_EQ(boxes, 0);
+
+    ProgramState::StartInConfigMode = true;
+    LogMessage("Cannot connect to the Rook Repository.   ", true, 16, "Pendrill");
+    EXPECT_EQ(boxes, 1);
+    EXPECT_EQ(boxText, "Cannot connect to the Rook Repository.   ");
+    EXPECT_EQ(boxTitle, "Pendrill");
+    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(testsupport::readAll(log),
+              "unattended\r\nCannot connect to the Rook Repository.   \r\n");
+
+    ProgramState::StartInConfigMode = false;
+    ProgramState::SetExceptionFileSource(nullptr);
+    SetOperator(nullptr);
+}
