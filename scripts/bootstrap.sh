@@ -12,7 +12,7 @@ mode=${1:-run}
 packages=(
     build-essential cmake ninja-build pkg-config git
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
-    libcurl4-openssl-dev libgtest-dev googletest
+    libcurl4-openssl-dev libgtest-dev googletest libsqlite3-dev libpq-dev
     postgresql odbc-postgresql unixodbc sqlite3
     python3 python3-pyftpdlib
     clang libclang-rt-14-dev
