@@ -1,6 +1,101 @@
 #include "config/DataSourceSections.h"
 
-// No data-source collection exists in this version, so there is never anything to write or
-// apply; the data-source layer replaces these bodies.
-void WriteDataSourceSections(const QString&) {}
-void ReadDataSourceSections(const QString&) {}
+#include <limits>
+#include <optional>
+
+#include "config/ExecDTSPackage.h"
+#include "config/modCypher.h"
+#include "config/modIniFilesUtils.h"
+#include "datasources/cDataSources.h"
+#include "datasources/modDataLinkInfo.h"
+
+namespace {
+
+QString sectionOf(const cDataSource& ds) {
+    return QString::fromLatin1(ExecDTSPackage::DataSourceSectionPrefix) + ds.strName;
+}
+
+// A decimal integer within [low, high], blanks around it allowed.
+std::optional<int> integerIn(const QString& text, int low, int high) {
+    bool ok = false;
+    const int v = text.trimmed().toInt(&ok, 10);
+    if (!ok || v < low || v > high)
+        return std::nullopt;
+    return v;
+}
+
+}  // namespace
+
+void WriteDataSourceSections(const QString& file) {
+    cDataSources* sources = LoadedDataSources();
+    if (sources == nullptr)
+        return;
+    for (const cDataSource& ds : *sources) {
+        const QString section = sectionOf(ds);
+        auto put = [&](const char* key, const QString& value) {
+            WriteIniValue(section, QString::fromLatin1(key), value, file, 0600);
+        };
+        put("Name", ds.strName);
+        put("ModelName", ds.strModelName);
+        put("Type", QString::number(ds.etlType));
+        put("Server", ds.strDSServer);
+        put("Database", ds.strDSDatabase);
+        put("TrustedLogin", ExecDTSPackage::BooleanText(ds.blnDSTrustedLogin));
+        put("User", ds.strDSUser);
+        put("Password", EncryptPassword(ds.strDSPassword));
+        put("File", ds.strDSFile);
+        put("Directory", ds.strDSDirectory);
+        put("ConnectString", EncryptPassword(ds.strDSConnectString));
+        put("TransferData", QString::number(ds.intTransferData));
+        put("FTPServer", ds.strFTPServer);
+        put("FTPUSer", ds.strFTPUser);
+        put("FTPPassword", EncryptPassword(ds.strFTPPassword));
+        put("RemoteDir", ds.strRemoteDir);
+        put("PollDuration", QString::number(ds.intPollDuration));
+        put("PollInterval", QString::number(ds.intPollInterval));
+    }
+}
+
+void ReadDataSourceSections(const QString& file) {
+    cDataSources* sources = LoadedDataSources();
+    if (sources == nullptr)
+        return;
+    for (cDataSource& ds : *sources) {
+        const QString section = sectionOf(ds);
+        auto get = [&](const char* key, const char* defaultValue = "") {
+            return ReadIniValue(section, QString::fromLatin1(key),
+                                QString::fromLatin1(defaultValue), file);
+        };
+        const QString name = get("Name");
+        if (name.isEmpty())
+            continue;
+        ds.strName = name;
+        const QString model = get("ModelName");
+        const std::optional<int> type = integerIn(get("Type"), std::numeric_limits<int>::min(),
+                                                  std::numeric_limits<int>::max());
+        if (model != ds.strModelName || !type || *type != ds.etlType)
+            continue;
+        // The program writes numbers only; a section holding anything else was edited by hand
+        // and is left alone rather than half applied.
+        const std::optional<int> transfer = integerIn(get("TransferData", "0"), -32768, 32767);
+        const std::optional<int> duration = integerIn(get("PollDuration", "0"), -32768, 32767);
+        const std::optional<int> interval = integerIn(get("PollInterval", "0"), -32768, 32767);
+        if (!transfer || !duration || !interval)
+            continue;
+        ds.strDSServer = get("Server");
+        ds.strDSDatabase = get("Database");
+        ds.blnDSTrustedLogin = ExecDTSPackage::ParseBoolean(get("TrustedLogin", "False"));
+        ds.strDSUser = get("User");
+        ds.strDSPassword = DecryptPassword(get("Password"));
+        ds.strDSFile = get("File");
+        ds.strDSDirectory = get("Directory");
+        ds.strDSConnectString = DecryptPassword(get("ConnectString"));
+        ds.intTransferData = static_cast<short>(*transfer);
+        ds.strFTPServer = get("FTPServer");
+        ds.strFTPUser = get("FTPUSer");
+        ds.strFTPPassword = DecryptPassword(get("FTPPassword"));
+        ds.strRemoteDir = get("RemoteDir");
+        ds.intPollDuration = static_cast<short>(*duration);
+        ds.intPollInterval = static_cast<short>(*interval);
+    }
+}

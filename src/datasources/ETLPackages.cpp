@@ -1,0 +1,68 @@
+#include "datasources/ETLPackages.h"
+
+#include "datasources/DbInterface.h"
+#include "datasources/ListControl.h"
+#include "datasources/modDBConnection.h"
+#include "datasources/modDataLinkInfo.h"
+#include "platform/PackageStoreSchema.h"
+
+bool ETLPackages::RetrievePackages() {
+    lastError_.clear();
+    DbConnection c;
+    c.ConnectionTimeout = 20;
+    c.Provider = QString::fromLatin1(DWProvider);
+    c.SetProperty(QStringLiteral("Data Source"), strSQLServer);
+    if (blnSQLTrustedLogin) {
+        c.SetProperty(QStringLiteral("Integrated Security"), QStringLiteral("SSPI"));
+    } else {
+        c.SetProperty(QStringLiteral("User ID"), strSQLUser);
+        c.SetProperty(QStringLiteral("Password"), strSQLPassword);
+    }
+    c.SetProperty(QStringLiteral("Initial Catalog"), QString::fromLatin1(PackageStoreDatabase));
+    if (!c.Open() || c.State() != 1) {
+        lastError_ = c.ErrorText();
+        return false;
+    }
+    DbRecordset rs;
+    if (!rs.Open(QStringLiteral("SELECT DISTINCT name FROM %1")
+                     .arg(QString::fromLatin1(PackageStoreTable)),
+                 c)) {
+        lastError_ = rs.LastError();
+        return false;
+    }
+    rs.MoveFirst();
+    // An empty store has no first row to move to.
+    if (rs.IsEOF())
+        return false;
+    for (; !rs.IsEOF(); rs.MoveNext()) {
+        const QString name = rs.Field(0).toString();
+        packages_ << name;
+        AddETLModel(name);
+    }
+    rs.Close();
+    c.Close();
+    return true;
+}
+
+void ETLPackages::AddETLModel(const QString& packageName) {
+    const QString model = GetEtlModelName(packageName);
+    if (!models_.contains(model, Qt::CaseInsensitive))
+        models_ << model;
+}
+
+void ETLPackages::FillComboBoxWithETLModels(ListControl& comboBox) const {
+    comboBox.Clear();
+    for (const QString& m : models_)
+        if (!m.isEmpty())
+            comboBox.AddItem(m);
+}
+
+void ETLPackages::FillComboBoxWithPackageFromETLModel(ListControl& comboBox,
+                                                      const QString& model) const {
+    comboBox.Clear();
+    for (const QString& p : packages_) {
+        const QString m = GetEtlModelName(p);
+        if (!m.isEmpty() && m == model && !p.endsWith(QLatin1String("_base")))
+            comboBox.AddItem(p);
+    }
+}

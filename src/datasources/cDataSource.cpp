@@ -1,0 +1,97 @@
+#include "datasources/cDataSource.h"
+
+#include "config/modCypher.h"
+#include "datasources/DbInterface.h"
+#include "datasources/cDataSources.h"
+#include "datasources/modDBConnection.h"
+#include "util/FileUtils.h"
+
+namespace {
+
+QString selectRow() {
+    return QStringLiteral("SELECT * FROM %1 WHERE model = ? AND source_name = ?")
+        .arg(QString::fromLatin1(DataLinkTable));
+}
+
+bool fail(QString* error, const QString& text) {
+    if (error != nullptr)
+        *error = text;
+    return false;
+}
+
+QString noConnection() {
+    return QStringLiteral("There is no open connection to the data warehouse database.");
+}
+
+}  // namespace
+
+bool cDataSource::Save(QString* error) {
+    DbConnection* dw = GetDWConnection();
+    if (dw == nullptr)
+        return fail(error, noConnection());
+    return Save(*dw, error);
+}
+
+bool cDataSource::Save(DbConnection& connection, QString* error) {
+    DbRecordset rs;
+    // The names are bound, so quotes in them are just characters.
+    if (!rs.Open(selectRow(), connection, {strModelName, strName}))
+        return fail(error, rs.LastError());
+
+    if (etlType == FlatFiles) {
+        AddBackslash(strDSDirectory);
+        if (intTransferData == TransferShare)
+            AddBackslash(strRemoteDir);
+        else if (intTransferData == TransferFtp)
+            AddSlash(strRemoteDir);
+    }
+
+    const std::pair<const char*, QVariant> values[] = {
+        {"ds_server", strDSServer},
+        {"ds_database", strDSDatabase},
+        {"ds_trusted_login", blnDSTrustedLogin},
+        {"ds_user", strDSUser},
+        {"ds_password", Rot13(strDSPassword)},
+        {"ds_file", strDSFile},
+        {"ds_directory", strDSDirectory},
+        {"ds_connect_string", strDSConnectString},
+        {"transfer_data", static_cast<qint32>(intTransferData)},
+        {"ftp_server", strFTPServer},
+        {"ftp_user", strFTPUser},
+        {"ftp_password", Rot13(strFTPPassword)},
+        {"remote_directory", strRemoteDir},
+        {"poll_interval", static_cast<int>(intPollInterval)},
+        {"poll_duration", static_cast<int>(intPollDuration)},
+    };
+    for (const auto& [column, value] : values)
+        if (!rs.SetField(QString::fromLatin1(column), value))
+            return fail(error, rs.LastError());
+    if (!rs.Update())
+        return fail(error, rs.LastError());
+    rs.Close();
+    return true;
+}
+
+bool cDataSource::Load(const QString& modelName, const QString& dataSourceName, QString* error) {
+    DbConnection* dw = GetDWConnection();
+    if (dw == nullptr)
+        return fail(error, noConnection());
+    return Load(*dw, modelName, dataSourceName, error);
+}
+
+bool cDataSource::Load(DbConnection& connection, const QString& modelName,
+                       const QString& dataSourceName, QString* error) {
+    DbRecordset rs;
+    if (!rs.Open(selectRow(), connection, {modelName, dataSourceName}))
+        return fail(error, rs.LastError());
+    if (rs.IsEOF())
+        return fail(error, DbRecordset::NoCurrentRecordError);
+    cDataSource read;
+    if (!ReadDataLinkRow(rs, read))
+        return fail(error, QStringLiteral("The Type of data source '%1' of model '%2' is not a "
+                                          "number.")
+                               .arg(dataSourceName, modelName));
+    read.blnHandledRemoteData = blnHandledRemoteData;
+    *this = read;
+    return true;
+}

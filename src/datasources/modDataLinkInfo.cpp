@@ -1,0 +1,87 @@
+#include "datasources/modDataLinkInfo.h"
+
+#include "datasources/DbInterface.h"
+#include "datasources/ListControl.h"
+#include "datasources/cDataSources.h"
+#include "datasources/modDBConnection.h"
+#include "util/ErrLogging.h"
+
+namespace {
+
+std::unique_ptr<cDataSources>& loaded() {
+    static std::unique_ptr<cDataSources> collection;
+    return collection;
+}
+
+}  // namespace
+
+cDataSources* LoadedDataSources() {
+    return loaded().get();
+}
+
+void SetLoadedDataSources(std::unique_ptr<cDataSources> collection) {
+    loaded() = std::move(collection);
+}
+
+bool LoadDataLinkList(const QString& packageName, ListControl& list, QString* error) {
+    loaded() = std::make_unique<cDataSources>();
+    cDataSources& sources = *loaded();
+    const QString model = GetEtlModelName(packageName);
+    DbConnection* dw = GetDWConnection();
+    if (dw == nullptr || !TableExists(*dw, QString::fromLatin1(DataLinkTable))) {
+        LogMessage(QString::fromLatin1(DataLinkTableMissingText), true, 16,
+                   QString::fromLatin1(DataLinkTableMissingTitle));
+        return false;
+    }
+    if (!sources.Load(*dw, model, error))
+        return false;
+    list.Clear();
+    for (const cDataSource& ds : sources)
+        if (ds.strModelName == model)
+            list.AddItem(ds.strName);
+    return true;
+}
+
+bool TableExists(DbConnection& connection, const QString& tableName) {
+    std::unique_ptr<DbRecordset> rs = connection.OpenSchema(4, {QVariant(), QVariant(), tableName});
+    if (!rs)
+        return false;
+    const bool exists = !rs->IsEOF();
+    rs->Close();
+    return exists;
+}
+
+cDataSource* FindDataSource(const QString& name) {
+    return loaded() ? loaded()->getDSByName(name) : nullptr;
+}
+
+bool SaveAllDataSources(QString* error) {
+    if (!loaded())
+        return true;
+    for (cDataSource& ds : *loaded())
+        if (!ds.Save(error))
+            return false;
+    return true;
+}
+
+void ReleaseDataSources() {
+    loaded().reset();
+}
+
+QString GetEtlModelName(const QString& packageName) {
+    for (const char* suffix :
+         {"_CleanUpAll", "_CleanUpIntermediate", "_Init", "_Transformations", "_LoadDummies",
+          "_LoadDW", "_Overall", "_ProcessTransformations", "_Upload", "_AlterTableDW"}) {
+        const qsizetype at = packageName.indexOf(QLatin1String(suffix), 0, Qt::CaseInsensitive);
+        if (at >= 0)
+            return packageName.left(at);
+    }
+    return QString();
+}
+
+bool IsEtlModelPackage(const QString& packageName) {
+    for (const char* part : {"_Overall", "_ProcessTransformations", "_Upload", "_Transformations"})
+        if (packageName.contains(QLatin1String(part), Qt::CaseInsensitive))
+            return true;
+    return false;
+}
