@@ -6,6 +6,12 @@
 // status (0 success, 1 failure, 2 wrong usage); errors go to standard error.
 int HistoryCommand(const QStringList& args);
 int ConfigCommand(const QStringList& args);
+// server add|list|remove|databases: the server aliases of the settings store.
+int ServerCommand(const QStringList& args);
+// datalink init|add|set|list: the data-link catalogue of a data-warehouse database.
+int DatalinkCommand(const QStringList& args);
+// package list: the arguments after "package list".
+int PackageListCommand(const QStringList& args);
 
 // Prints "pendrill-admin: <text>" on standard error.
 void AdminError(const QString& text);

@@ -14,6 +14,8 @@ const char* const kUsage =
     "Commands:\n"
     "  config show|get|set FILE ...   read and write a run configuration file\n"
     "  history [--json] [--limit N]   list the job-history records, newest first\n"
+    "  server add|list|remove ...     define the database servers reached by name\n"
+    "  datalink init|add|set|list ... set up the data-link catalogue of a warehouse\n"
     "\n"
     "Run 'pendrill-admin COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
@@ -45,6 +47,8 @@ int main(int argc, char** argv) {
     const std::map<QString, std::function<int(const QStringList&)>> commands = {
         {QStringLiteral("history"), HistoryCommand},
         {QStringLiteral("config"), ConfigCommand},
+        {QStringLiteral("server"), ServerCommand},
+        {QStringLiteral("datalink"), DatalinkCommand},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) {

@@ -1,0 +1,72 @@
+#include <cstdio>
+
+#include "AdminCommands.h"
+#include "AdminOptions.h"
+#include "datasources/ETLPackages.h"
+#include "datasources/ListControl.h"
+
+namespace {
+
+const char* const kPackageListUsage =
+    "Usage: pendrill-admin package list --server S [--models | --model M]\n"
+    "                                   [--user U [--password P] | --trusted]\n"
+    "List the packages in the package store of server S, as Pendrill offers them.\n"
+    "  (no option)  every package name, in the order the server gives them\n"
+    "  --models     the ETL models the package names give, each once\n"
+    "  --model M    the packages of model M (letter case counts), without those whose name\n"
+    "               ends in _base\n"
+    "A store without packages lists nothing.\n";
+
+}  // namespace
+
+int PackageListCommand(const QStringList& args) {
+    if (args.contains(QStringLiteral("--help"))) {
+        std::fputs(kPackageListUsage, stdout);
+        return 0;
+    }
+    QStringList valueOptions = AdminLoginValueOptions;
+    valueOptions << QStringLiteral("--server") << QStringLiteral("--model");
+    QStringList flagOptions = AdminLoginFlagOptions;
+    flagOptions << QStringLiteral("--models");
+    AdminOptions options;
+    AdminLogin login;
+    QString error;
+    if (!ParseAdminOptions(args, 0, valueOptions, flagOptions, options, error) ||
+        !AdminLoginFrom(options, login, error)) {
+        AdminError(error);
+        return 2;
+    }
+    if (!options.has(QStringLiteral("--server"))) {
+        AdminError(QStringLiteral("package list needs --server (see --help)"));
+        return 2;
+    }
+    if (options.has(QStringLiteral("--models")) && options.has(QStringLiteral("--model"))) {
+        AdminError(QStringLiteral("--models and --model exclude each other"));
+        return 2;
+    }
+    ETLPackages packages;
+    packages.strSQLServer = options.value(QStringLiteral("--server"));
+    packages.blnSQLTrustedLogin = login.trusted;
+    if (!login.trusted) {
+        packages.strSQLUser = login.user;
+        packages.strSQLPassword = login.password;
+    }
+    if (!packages.RetrievePackages() && !packages.LastError().isEmpty()) {
+        AdminError(
+            QStringLiteral("cannot read the package store of server %1:\n%2")
+                .arg(packages.strSQLServer, QString(packages.LastError()).replace("\r\n", "\n")));
+        return 1;
+    }
+    StringListControl list;
+    if (options.has(QStringLiteral("--models")))
+        packages.FillComboBoxWithETLModels(list);
+    else if (options.has(QStringLiteral("--model")))
+        packages.FillComboBoxWithPackageFromETLModel(list,
+                                                     options.value(QStringLiteral("--model")));
+    else
+        for (const QString& p : packages.Packages())
+            list.AddItem(p);
+    for (const QString& item : list.Items())
+        AdminPrint(item);
+    return 0;
+}
