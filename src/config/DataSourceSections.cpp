@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "config/ExecDTSPackage.h"
+#include "config/PrivateProfile.h"
 #include "config/modCypher.h"
 #include "config/modIniFilesUtils.h"
 #include "datasources/cDataSources.h"
@@ -30,10 +31,16 @@ void WriteDataSourceSections(const QString& file) {
     cDataSources* sources = LoadedDataSources();
     if (sources == nullptr)
         return;
+    // Every key is set in one edit of the file, which is then replaced once: a configuration
+    // never holds half a section, and a long list of sources does not mean hundreds of rewrites.
+    // A key that a file line cannot carry is left out, as a failed single write would be.
+    std::optional<PrivateProfile> profile = PrivateProfile::load(file);
+    if (!profile)
+        return;
     for (const cDataSource& ds : *sources) {
         const QString section = sectionOf(ds);
         auto put = [&](const char* key, const QString& value) {
-            WriteIniValue(section, QString::fromLatin1(key), value, file, 0600);
+            profile->setValue(section, QString::fromLatin1(key), value);
         };
         put("Name", ds.strName);
         put("ModelName", ds.strModelName);
@@ -54,6 +61,8 @@ void WriteDataSourceSections(const QString& file) {
         put("PollDuration", QString::number(ds.intPollDuration));
         put("PollInterval", QString::number(ds.intPollInterval));
     }
+    if (profile->isModified())
+        profile->save(file, 0600);
 }
 
 void ReadDataSourceSections(const QString& file) {

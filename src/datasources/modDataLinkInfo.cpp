@@ -4,6 +4,7 @@
 #include "datasources/ListControl.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
+#include "platform/SqlDialect.h"
 #include "util/ErrLogging.h"
 
 namespace {
@@ -49,6 +50,24 @@ bool TableExists(DbConnection& connection, const QString& tableName) {
     const bool exists = !rs->IsEOF();
     rs->Close();
     return exists;
+}
+
+bool CreateDataLinkTable(DbConnection& connection) {
+    const SqlDialect& d = connection.Dialect();
+    QStringList columns;
+    for (const char* column : DataLinkColumns) {
+        const QString name = QString::fromLatin1(column);
+        SqlDialect::Type type = SqlDialect::Type::Text;
+        if (name == QLatin1String("ds_trusted_login"))
+            type = SqlDialect::Type::Boolean;
+        else if (name == QLatin1String("Type") || name == QLatin1String("transfer_data") ||
+                 name.startsWith(QLatin1String("poll_")))
+            type = SqlDialect::Type::Integer;
+        columns << name + QLatin1Char(' ') + d.TypeName(type);
+    }
+    return connection.Execute(
+        QStringLiteral("CREATE TABLE %1 (%2)")
+            .arg(QString::fromLatin1(DataLinkTable), columns.join(QStringLiteral(", "))));
 }
 
 cDataSource* FindDataSource(const QString& name) {

@@ -27,6 +27,11 @@ bool LoadDataLinkList(const QString& packageName, ListControl& list, QString* er
 // Whether the connection's database has a table of this name (letter case aside).
 bool TableExists(DbConnection& connection, const QString& tableName);
 
+// Creates an empty dwm_data_link table on the connection, with the server's types: text columns,
+// integers for Type, transfer_data, poll_interval and poll_duration (wide enough for values a
+// record cannot hold), a boolean for ds_trusted_login. False with the connection's errors set.
+bool CreateDataLinkTable(DbConnection& connection);
+
 // The loaded data source of that name (letter case counts), or nullptr.
 cDataSource* FindDataSource(const QString& name);
 

@@ -168,21 +168,7 @@ int init(const Request& r) {
         AdminPrint(QStringLiteral("%1 already exists in %2").arg(table(), r.database));
         return 0;
     }
-    const SqlDialect& d = c.Dialect();
-    const QString text = d.TypeName(SqlDialect::Type::Text);
-    const QString integer = d.TypeName(SqlDialect::Type::Integer);
-    QStringList columns;
-    for (const char* column : DataLinkColumns) {
-        const QString name = QString::fromLatin1(column);
-        const QString type = name == QLatin1String("ds_trusted_login")
-                                 ? d.TypeName(SqlDialect::Type::Boolean)
-                             : name == QLatin1String("Type") || name.startsWith("poll_") ||
-                                     name == QLatin1String("transfer_data")
-                                 ? integer
-                                 : text;
-        columns << name + ' ' + type;
-    }
-    if (!c.Execute(QStringLiteral("CREATE TABLE %1 (%2)").arg(table(), columns.join(", ")))) {
+    if (!CreateDataLinkTable(c)) {
         AdminError(c.ErrorText());
         return 1;
     }

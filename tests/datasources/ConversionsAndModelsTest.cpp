@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "datasources/FieldConversions.h"
+#include "datasources/ListControl.h"
+#include "datasources/cDataSources.h"
+#include "datasources/modDataLinkInfo.h"
+#include "datasources/modGetSQLDatabases.h"
+
+namespace {
+
+const QVariant kNull = QVariant(QMetaType::fromType<QString>());
+
+TEST(FieldConversions, IntegerNullTextRoundingAndOverflow) {
+    const struct {
+        QVariant value;
+        short expected;
+    } cases[] = {
+        {kNull, 7},
+        {QVariant(), 7},
+        {QVariant(12), 12},
+        {QVariant(40000), 32767},
+        {QVariant(-40000), 32767},
+        {QVariant(-32768), -32768},
+        {QVariant(2.5), 2},
+        {QVariant(3.5), 4},
+        {QVariant(" 42 "), 42},
+        {QVariant("1e3"), 1000},
+        {QVariant("abc"), 7},
+        {QVariant(""), 7},
+        {QVariant(true), -1},
+        {QVariant(qlonglong(1) << 40), 32767},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(GetFieldInteger(c.value, 7), c.expected) << c.value.toString().toStdString();
+}
+
+TEST(FieldConversions, BooleanAndText) {
+    const struct {
+        QVariant value;
+        bool defaultValue;
+        bool expected;
+    } booleans[] = {
+        {kNull, true, true},
+        {kNull, false, false},
+        {QVariant(0), true, false},
+        {QVariant(-1), false, true},
+        {QVariant(2), false, true},
+        {QVariant("TrUe"), false, true},
+        {QVariant("false"), true, false},
+        {QVariant("1"), false, true},
+        {QVariant("0"), true, false},
+        {QVariant("yes"), true, true},
+        {QVariant(true), false, true},
+    };
+    for (const auto& c : booleans)
+        EXPECT_EQ(GetFieldBoolean(c.value, c.defaultValue), c.expected)
+            << c.value.toString().toStdString();
+
+    EXPECT_EQ(GetFieldText(kNull, "d"), "d");
+    EXPECT_EQ(GetFieldText(QVariant(""), "d"), "");
+    EXPECT_EQ(GetFieldText(QVariant(15), ""), "15");
+    EXPECT_EQ(GetFieldText(QVariant(true), ""), "True");
+
+    EXPECT_EQ(FieldToLong(QVariant(40000)), 40000);
+    EXPECT_EQ(FieldToLong(QVariant("3")), 3);
+    EXPECT_FALSE(FieldToLong(kNull));
+    EXPECT_FALSE(FieldToLong(QVariant("three")));
+    EXPECT_FALSE(FieldToLong(QVariant(qlonglong(1) << 40)));
+}
+
+TEST(EtlModelName, SuffixRules) {
+    const struct {
+        const char* package;
+        const char* model;
+        bool usesDataSources;
+    } cases[] = {
+        {"Sales_LoadDW", "Sales", false},
+        {"Sales_ProcessTransformations", "Sales", true},
+        {"Sales_Transformations", "Sales", true},
+        {"SALES_overall", "SALES", true},
+        {"Fin_loaddummies", "Fin", false},
+        // "_Init" is tested before "_Upload", whatever comes first in the name.
+        {"Fin_Upload_Init", "Fin_Upload", true},
+        {"Fin_Init_CleanUpAll", "Fin_Init", false},
+        {"_Init", "", false},
+        {"NoSuffix", "", false},
+        {"Hr_AlterTableDW_base", "Hr", false},
+        {"", "", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(GetEtlModelName(c.package), c.model) << c.package;
+        EXPECT_EQ(IsEtlModelPackage(c.package), c.usesDataSources) << c.package;
+    }
+}
+
+cDataSource* addNamed(cDataSources& c, const QString& model, const QString& name,
+                      const QString& key = {}) {
+    return c.Add(model, name, 1, "srv", "db", false, "u", "p", "", "", "", 70000, "", "", "", "", 5,
+                 6, key);
+}
+
+TEST(DataSourceCollection, OrderKeysAndExactNames) {
+    cDataSources c;
+    c.Clear();
+    EXPECT_EQ(c.Count(), 0);
+    cDataSource* first = addNamed(c, "Sales", "Orders", "k1");
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->intPollDuration, 5);
+    EXPECT_EQ(first->intPollInterval, 6) << "duration comes before interval in Add";
+    EXPECT_EQ(first->intTransferData, static_cast<short>(70000)) << "stored as 16 bits";
+    addNamed(c, "Sales", "orders");
+    EXPECT_EQ(addNamed(c, "Sales", "Dup", "k1"), nullptr) << "a key is used once";
+    ASSERT_EQ(c.Count(), 2);
+    EXPECT_EQ(c.Item(1), first);
+    EXPECT_EQ(c.Item(2)->strName, "orders");
+    EXPECT_EQ(c.Item(3), nullptr);
+    EXPECT_EQ(c.Item(0), nullptr);
+    EXPECT_EQ(c.Item("k1"), first);
+    EXPECT_EQ(c.getDSByName("orders"), c.Item(2));
+    EXPECT_EQ(c.getDSByName("ORDERS"), nullptr);
+    QStringList walked;
+    for (const cDataSource& ds : c)
+        walked << ds.strName;
+    EXPECT_EQ(walked, QStringList({"Orders", "orders"}));
+    c.Clear();
+    EXPECT_EQ(c.Count(), 0);
+    EXPECT_EQ(c.Item("k1"), nullptr);
+}
+
+TEST(DataSourceCollection, LoadedCollectionOperations) {
+    ReleaseDataSources();
+    EXPECT_EQ(FindDataSource("Orders"), nullptr);
+    EXPECT_TRUE(SaveAllDataSources()) << "nothing loaded, nothing to save";
+    auto c = std::make_unique<cDataSources>();
+    addNamed(*c, "Sales", "Orders");
+    SetLoadedDataSources(std::move(c));
+    ASSERT_NE(FindDataSource("Orders"), nullptr);
+    EXPECT_EQ(FindDataSource("orders"), nullptr);
+    QString error;
+    EXPECT_FALSE(SaveAllDataSources(&error)) << "no data-warehouse connection";
+    EXPECT_FALSE(error.isEmpty());
+    ReleaseDataSources();
+    EXPECT_EQ(LoadedDataSources(), nullptr);
+}
+
+TEST(FindComboItem, ExactMatchWithoutRegardToCase) {
+    StringListControl list({"master", "Sales", "sales_archive"});
+    EXPECT_EQ(FindComboItem(list, "SALES"), 1);
+    EXPECT_EQ(FindComboItem(list, "sale"), -1);
+    EXPECT_EQ(FindComboItem(list, ""), -1);
+    EXPECT_EQ(FindComboItem(StringListControl(), "x"), -1);
+}
+
+}  // namespace

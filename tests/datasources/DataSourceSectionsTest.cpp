@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "config/DataSourceSections.h"
+#include "config/ExecDTSPackage.h"
+#include "config/modCypher.h"
+#include "config/modIniFilesUtils.h"
+#include "datasources/cDataSources.h"
+#include "datasources/modDataLinkInfo.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+// Puts a collection of two sources in place of the loaded one and returns it.
+cDataSources& loadTwo() {
+    auto c = std::make_unique<cDataSources>();
+    c->Add("Sales", "Orders", 1, "srv1", "OrdersDb", true, "ord", "p=w;d", "", "", "Provider=X;", 0,
+           "", "", "", "", 0, 0);
+    c->Add("Sales", "Feed", 3, "", "", false, "", "", "", "/in/", "", 1, "ftp.example", "bob",
+           "ftp'pw", "/out/", 30, -5);
+    cDataSources& ref = *c;
+    SetLoadedDataSources(std::move(c));
+    return ref;
+}
+
+class DataSourceSectionsTest : public ::testing::Test {
+  protected:
+    void TearDown() override { ReleaseDataSources(); }
+    testsupport::IsolatedHome home;
+    QString file = home.file("run.etl");
+};
+
+TEST_F(DataSourceSectionsTest, WrittenAfterFixedSectionsInKeyOrderWithScrambledSecrets) {
+    loadTwo();
+    ExecDTSPackage s;
+    s.PendrillConfigFile = file;
+    ASSERT_TRUE(s.WriteConfigFile());
+    const QString text = QString::fromUtf8(testsupport::readAll(file));
+    EXPECT_LT(text.indexOf("[Datawarehouse Server Info]"), text.indexOf("[Data Source::Orders]"));
+    EXPECT_LT(text.indexOf("[Data Source::Orders]"), text.indexOf("[Data Source::Feed]"));
+    EXPECT_EQ(
+        ReadIniKeyNames("Data Source::Feed", file),
+        QStringList({"Name", "ModelName", "Type", "Server", "Database", "TrustedLogin", "User",
+                     "Password", "File", "Directory", "ConnectString", "TransferData", "FTPServer",
+                     "FTPUSer", "FTPPassword", "RemoteDir", "PollDuration", "PollInterval"}));
+    EXPECT_TRUE(text.contains("FTPUSer=bob"));
+    EXPECT_TRUE(text.contains("TrustedLogin=TRUE"));
+    EXPECT_TRUE(text.contains("PollInterval=-5"));
+    EXPECT_FALSE(text.contains("p=w;d"));
+    EXPECT_FALSE(text.contains("Provider=X;"));
+    EXPECT_EQ(DecryptPassword(ReadIniValue("Data Source::Orders", "Password", "", file)), "p=w;d");
+    EXPECT_EQ(DecryptPassword(ReadIniValue("Data Source::Feed", "FTPPassword", "", file)),
+              "ftp'pw");
+}
+
+TEST_F(DataSourceSectionsTest, NoCollectionLeavesExistingSections) {
+    ASSERT_TRUE(testsupport::writeAll(file, "[Data Source::Old]\r\nName=Old\r\n"));
+    ReleaseDataSources();
+    WriteDataSourceSections(file);
+    ReadDataSourceSections(file);
+    EXPECT_EQ(testsupport::readAll(file), "[Data Source::Old]\r\nName=Old\r\n");
+}
+
+TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
+    cDataSources& c = loadTwo();
+    WriteDataSourceSections(file);
+    // Change the catalogue's values, then edit the file by hand.
+    cDataSource& orders = *c.Item(1);
+    cDataSource& feed = *c.Item(2);
+    orders.strDSServer = "catalogue";
+    feed.strFTPServer = "catalogue";
+    feed.intPollDuration = 1;
+    auto set = [&](const char* section, const char* key, const QString& value) {
+        ASSERT_NE(WriteIniValue(section, key, value, file), 0);
+    };
+    set("Data Source::Orders", "Server", "fromfile");
+    set("Data Source::Orders", "TrustedLogin", "false");
+    set("Data Source::Feed", "FTPServer", "fromfile");
+
+    ReadDataSourceSections(file);
+    EXPECT_EQ(orders.strDSServer, "fromfile");
+    EXPECT_FALSE(orders.blnDSTrustedLogin);
+    EXPECT_EQ(orders.strDSPassword, "p=w;d");
+    EXPECT_EQ(orders.strDSConnectString, "Provider=X;");
+    EXPECT_EQ(feed.strFTPServer, "fromfile");
+    EXPECT_EQ(feed.intPollDuration, 30);
+    EXPECT_EQ(feed.intPollInterval, -5);
+    EXPECT_EQ(feed.strFTPPassword, "ftp'pw");
+
+    // Sections that do not match take over the name alone.
+    const struct {
+        const char* key;
+        const char* value;
+    } mismatches[] = {
+        {"ModelName", "sales"},  // letter case counts
+        {"Type", "8"},          {"Type", "x"}, {"TransferData", "many"}, {"PollInterval", "40000"},
+    };
+    for (const auto& m : mismatches) {
+        loadTwo();
+        WriteDataSourceSections(file);
+        cDataSource& ds = *LoadedDataSources()->Item(2);
+        set("Data Source::Feed", "Name", "Renamed");
+        set("Data Source::Feed", "FTPServer", "fromfile");
+        set("Data Source::Feed", m.key, m.value);
+        ReadDataSourceSections(file);
+        EXPECT_EQ(ds.strName, "Renamed") << m.key << "=" << m.value;
+        EXPECT_EQ(ds.strFTPServer, "ftp.example") << m.key << "=" << m.value;
+        EXPECT_EQ(LoadedDataSources()->Item(1)->strDSServer, "srv1");
+    }
+
+    // A source without a section, or with an empty Name, keeps its values.
+    loadTwo();
+    ASSERT_NE(DeleteIniSection("Data Source::Orders", file), 0);
+    set("Data Source::Feed", "Name", "");
+    ReadDataSourceSections(file);
+    EXPECT_EQ(LoadedDataSources()->Item(1)->strDSServer, "srv1");
+    EXPECT_EQ(LoadedDataSources()->Item(2)->strName, "Feed");
+    EXPECT_EQ(LoadedDataSources()->Item(2)->strFTPServer, "ftp.example");
+}
+
+}  // namespace
