@@ -1,0 +1,240 @@
+// The checks of a package document that need all of it, and the ${Name} references.
+
+#include <QSet>
+
+#include "platform/PackageDocument.h"
+
+QString ExpandVariables(const QString& text,
+                        const std::function<std::optional<QString>(const QString&)>& lookup,
+                        QStringList* unknown) {
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size();) {
+        if (text.mid(i, 3) == QLatin1String("$${")) {
+            out += QLatin1String("${");
+            i += 3;
+            continue;
+        }
+        if (text.mid(i, 2) == QLatin1String("${")) {
+            const qsizetype end = text.indexOf(QLatin1Char('}'), i + 2);
+            if (end > 0) {
+                const QString name = text.mid(i + 2, end - i - 2).trimmed();
+                if (const std::optional<QString> value = lookup(name))
+                    out += *value;
+                else if (unknown)
+                    unknown->append(name);
+                i = end + 1;
+                continue;
+            }
+        }
+        out += text[i];
+        ++i;
+    }
+    return out;
+}
+
+QStringList VariableReferences(const QString& text) {
+    QStringList names;
+    ExpandVariables(
+        text, [](const QString&) { return std::optional<QString>(); }, &names);
+    return names;
+}
+
+int CountParameterMarkers(const QString& sql) {
+    int count = 0;
+    for (qsizetype i = 0; i < sql.size(); ++i) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            // A quoted literal or identifier; a doubled quote stays inside it.
+            for (++i; i < sql.size(); ++i) {
+                if (sql[i] == c) {
+                    if (i + 1 < sql.size() && sql[i + 1] == c)
+                        ++i;
+                    else
+                        break;
+                }
+            }
+        } else if (c == QLatin1Char('-') && i + 1 < sql.size() && sql[i + 1] == QLatin1Char('-')) {
+            while (i < sql.size() && sql[i] != QLatin1Char('\n'))
+                ++i;
+        } else if (c == QLatin1Char('/') && i + 1 < sql.size() && sql[i + 1] == QLatin1Char('*')) {
+            const qsizetype end = sql.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? sql.size() : end + 1;
+        } else if (c == QLatin1Char('?')) {
+            ++count;
+        }
+    }
+    return count;
+}
+
+namespace {
+
+class Validator {
+  public:
+    explicit Validator(const PackageDocument& doc) : doc_(doc) {}
+
+    QStringList Run() {
+        Duplicates();
+        for (const PackageConnection& c : doc_.connections) {
+            for (const QString* field :
+                 {&c.server, &c.database, &c.user, &c.password, &c.trusted, &c.directory})
+                References(*field, QStringLiteral("connection '%1'").arg(c.name), c.line);
+        }
+        for (const PackageStep& step : doc_.steps)
+            Step(step);
+        Cycles();
+        return errors_;
+    }
+
+  private:
+    const PackageDocument& doc_;
+    QStringList errors_;
+
+    void Error(int line, const QString& text) {
+        errors_ << QStringLiteral("line %1: %2").arg(line).arg(text);
+    }
+
+    template <typename T>
+    void DuplicatesOf(const QList<T>& items, const QString& what) {
+        QSet<QString> seen;
+        for (const T& item : items) {
+            const QString key = item.name.toLower();
+            if (seen.contains(key))
+                Error(item.line, QStringLiteral("%1 '%2' is defined twice").arg(what, item.name));
+            seen.insert(key);
+        }
+    }
+
+    void Duplicates() {
+        DuplicatesOf(doc_.variables, QStringLiteral("global variable"));
+        DuplicatesOf(doc_.connections, QStringLiteral("connection"));
+        DuplicatesOf(doc_.steps, QStringLiteral("step"));
+    }
+
+    void References(const QString& text, const QString& where, int line) {
+        for (const QString& name : VariableReferences(text)) {
+            if (doc_.VariableIndex(name) < 0)
+                Error(line,
+                      QStringLiteral("%1 refers to unknown global variable '%2'").arg(where, name));
+        }
+    }
+
+    // A connection that must exist; databases and directories are not interchangeable.
+    enum class Need { Database, Directory };
+    void Connection(const PackageStep& step, const QString& name, Need need) {
+        const int index = doc_.ConnectionIndex(name);
+        if (index < 0) {
+            Error(
+                step.taskLine,
+                QStringLiteral("step '%1' refers to unknown connection '%2'").arg(step.name, name));
+            return;
+        }
+        const PackageConnection& c = doc_.connections[index];
+        if (c.IsDataLink())
+            return;  // what it is becomes known when the data link is read
+        if (need == Need::Database && c.IsDirectory())
+            Error(step.taskLine, QStringLiteral("step '%1': connection '%2' is a directory, not a "
+                                                "database")
+                                     .arg(step.name, name));
+        if (need == Need::Directory && !c.IsDirectory())
+            Error(step.taskLine, QStringLiteral("step '%1': connection '%2' is a database, not a "
+                                                "directory")
+                                     .arg(step.name, name));
+    }
+
+    void Statement(const PackageStep& step, const SqlStatement& s) {
+        for (const QString& p : s.parameters) {
+            if (doc_.VariableIndex(p) < 0)
+                Error(s.line, QStringLiteral("step '%1': parameter '%2' is not a global variable")
+                                  .arg(step.name, p));
+        }
+        const int markers = CountParameterMarkers(s.text);
+        if (markers != s.parameters.size())
+            Error(s.line, QStringLiteral("step '%1': the statement has %2 '?' markers but %3 "
+                                         "parameters")
+                              .arg(step.name)
+                              .arg(markers)
+                              .arg(s.parameters.size()));
+    }
+
+    void Step(const PackageStep& step) {
+        const QString where = QStringLiteral("step '%1'").arg(step.name);
+        if (const auto* t = std::get_if<ExecuteSqlTask>(&step.task)) {
+            Connection(step, t->connection, Need::Database);
+            for (const SqlStatement& s : t->statements)
+                Statement(step, s);
+        } else if (const auto* t = std::get_if<BulkInsertTask>(&step.task)) {
+            Connection(step, t->connection, Need::Database);
+            if (!t->fileConnection.isEmpty())
+                Connection(step, t->fileConnection, Need::Directory);
+            References(t->file, where, step.taskLine);
+            References(t->table, where, step.taskLine);
+        } else if (const auto* t = std::get_if<CopyRowsTask>(&step.task)) {
+            Connection(step, t->source, Need::Database);
+            Connection(step, t->destination, Need::Database);
+            References(t->table, where, step.taskLine);
+            Statement(step, t->query);
+        } else if (const auto* t = std::get_if<RunProgramTask>(&step.task)) {
+            References(t->program, where, step.taskLine);
+            References(t->workingDirectory, where, step.taskLine);
+            for (const QString& argument : t->arguments)
+                References(argument, where, step.taskLine);
+        }
+        QSet<int> predecessors;
+        for (const PrecedenceConstraint& p : step.precedence) {
+            const int index = doc_.StepIndex(p.step);
+            if (index < 0) {
+                Error(
+                    p.line,
+                    QStringLiteral("step '%1' refers to unknown step '%2'").arg(step.name, p.step));
+            } else if (doc_.steps[index].name.compare(step.name, Qt::CaseInsensitive) == 0) {
+                Error(p.line, QStringLiteral("step '%1' cannot follow itself").arg(step.name));
+            } else if (predecessors.contains(index)) {
+                Error(p.line,
+                      QStringLiteral("step '%1' follows step '%2' twice").arg(step.name, p.step));
+            }
+            predecessors.insert(index);
+        }
+    }
+
+    // Depth-first search along the precedence constraints; every cycle found is reported once,
+    // at the line of the step where the search entered it.
+    void Cycles() {
+        const int n = static_cast<int>(doc_.steps.size());
+        std::vector<int> state(static_cast<size_t>(n), 0);  // 0 new, 1 on the path, 2 done
+        std::vector<int> path;
+        std::function<void(int)> visit = [&](int i) {
+            state[static_cast<size_t>(i)] = 1;
+            path.push_back(i);
+            for (const PrecedenceConstraint& p : doc_.steps[i].precedence) {
+                const int j = doc_.StepIndex(p.step);
+                if (j < 0 || j == i)
+                    continue;
+                if (state[static_cast<size_t>(j)] == 1) {
+                    QStringList names;
+                    auto from = std::find(path.begin(), path.end(), j);
+                    for (auto it = from; it != path.end(); ++it)
+                        names << doc_.steps[*it].name;
+                    names << doc_.steps[j].name;
+                    Error(doc_.steps[j].line,
+                          QStringLiteral("the precedence constraints form a cycle: %1")
+                              .arg(names.join(QStringLiteral(" <- "))));
+                } else if (state[static_cast<size_t>(j)] == 0) {
+                    visit(j);
+                }
+            }
+            path.pop_back();
+            state[static_cast<size_t>(i)] = 2;
+        };
+        for (int i = 0; i < n; ++i) {
+            if (state[static_cast<size_t>(i)] == 0)
+                visit(i);
+        }
+    }
+};
+
+}  // namespace
+
+QStringList ValidatePackageDocument(const PackageDocument& document) {
+    return Validator(document).Run();
+}

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include "platform/PackageDocument.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+QByteArray Wrap(const QString& body) {
+    return QStringLiteral(
+               "<Package name=\"P\">\n"
+               "<GlobalVariables><GlobalVariable name=\"V\">x</GlobalVariable></GlobalVariables>\n"
+               "<Connections><Connection name=\"DW\" server=\"s\" database=\"d\"/>"
+               "<Connection name=\"Files\" directory=\"/in\"/></Connections>\n"
+               "<Steps>\n%1</Steps></Package>\n")
+        .arg(body)
+        .toUtf8();
+}
+
+const QString kOk = "<RunProgram program=\"true\"/>";
+
+QString Step(const QString& name, const QString& inner = kOk) {
+    return QStringLiteral("<Step name=\"%1\">%2</Step>\n").arg(name, inner);
+}
+
+struct BadCase {
+    const char* what;
+    QByteArray xml;
+    const char* expected;  // a part of the one error expected
+};
+
+TEST(PackageDocument, RejectsFaultyDocumentsWithLineNumbers) {
+    const BadCase cases[] = {
+        {"malformed XML", "<Package name=\"P\">\n<Steps>\n</Package>", "line 3, column"},
+        {"empty document", "", "line 1, column"},
+        {"wrong root", "<Pkg name=\"P\"/>", "line 1: the document element must be <Package>"},
+        {"unknown task", Wrap(Step("A", "<Shell/>")),
+         "line 5: step 'A': unknown task kind <Shell>"},
+        {"no task", Wrap(Step("A", "")), "line 5: step 'A' has no task"},
+        {"two tasks", Wrap(Step("A", kOk + kOk)), "more than one task"},
+        {"unknown step", Wrap(Step("A") + Step("B", kOk + "<Precedence step=\"Z\"/>")),
+         "line 6: step 'B' refers to unknown step 'Z'"},
+        {"unknown connection",
+         Wrap(Step("A", "<ExecuteSql connection=\"Nope\"><Statement>x</Statement></ExecuteSql>")),
+         "line 5: step 'A' refers to unknown connection 'Nope'"},
+        {"SQL on a directory",
+         Wrap(Step("A", "<ExecuteSql connection=\"Files\"><Statement>x</Statement></ExecuteSql>")),
+         "connection 'Files' is a directory"},
+        {"file connection is a database",
+         Wrap(Step("A",
+                   "<BulkInsert connection=\"DW\" table=\"t\" file=\"f\" "
+                   "fileConnection=\"DW\"/>")),
+         "connection 'DW' is a database, not a directory"},
+        {"cycle",
+         Wrap(Step("A", kOk + "<Precedence step=\"C\"/>") +
+              Step("B", kOk + "<Precedence step=\"A\"/>") +
+              Step("C", kOk + "<Precedence step=\"B\" on=\"completion\"/>")),
+         "cycle"},
+        {"self", Wrap(Step("A", kOk + "<Precedence step=\"a\"/>")), "cannot follow itself"},
+        {"duplicate step", Wrap(Step("A") + Step("a")), "line 6: step 'a' is defined twice"},
+        {"unknown variable", Wrap(Step("A", "<RunProgram program=\"${Nope}\"/>")),
+         "unknown global variable 'Nope'"},
+        {"parameter count",
+         Wrap(Step("A",
+                   "<ExecuteSql connection=\"DW\"><Statement parameters=\"V\">"
+                   "SELECT '?' -- ?\n, ?, ?</Statement></ExecuteSql>")),
+         "2 '?' markers but 1 parameters"},
+        {"unknown attribute", Wrap(Step("A", "<RunProgram program=\"x\" timout=\"3\"/>")),
+         "<RunProgram> has no attribute 'timout'"},
+        {"bad precedence", Wrap(Step("A") + Step("B", kOk + "<Precedence step=\"A\" on=\"ok\"/>")),
+         "precedence 'on' must be"},
+        {"bad delimiter",
+         Wrap(Step("A", "<BulkInsert connection=\"DW\" table=\"t\" file=\"f\" delimiter=\";;\"/>")),
+         "'delimiter' must be"},
+        {"bad variable type",
+         "<Package name=\"P\"><GlobalVariables><GlobalVariable name=\"N\" type=\"integer\">"
+         "x</GlobalVariable></GlobalVariables></Package>",
+         "not an integer value"},
+        {"connection without target",
+         "<Package name=\"P\"><Connections><Connection name=\"C\" user=\"u\"/></Connections>"
+         "</Package>",
+         "needs a server, a directory or a data link"},
+    };
+    for (const BadCase& c : cases) {
+        QStringList errors;
+        EXPECT_FALSE(ParsePackageDocument(c.xml, nullptr, &errors)) << c.what;
+        ASSERT_EQ(errors.size(), 1) << c.what << ": " << errors.join(" | ").toStdString();
+        EXPECT_TRUE(errors[0].contains(QLatin1String(c.expected)))
+            << c.what << ": " << errors[0].toStdString();
+    }
+}
+
+TEST(PackageDocument, ReadsEveryPartOfTheDocumentedExample) {
+    const QString text =
+        QString::fromUtf8(testsupport::readAll(PENDRILL_SOURCE_DIR "/docs/packages.md"));
+    const qsizetype at = text.indexOf("## A complete example");
+    ASSERT_GT(at, 0);
+    const QRegularExpression block("```xml\\n(.*?)```",
+                                   QRegularExpression::DotMatchesEverythingOption);
+    const QRegularExpressionMatch m = block.match(text, at);
+    ASSERT_TRUE(m.hasMatch());
+
+    PackageDocument doc;
+    QStringList errors;
+    ASSERT_TRUE(ParsePackageDocument(m.captured(1).toUtf8(), &doc, &errors))
+        << errors.join("\n").toStdString();
+    EXPECT_EQ(doc.name, "Sales_LoadDW");
+    EXPECT_EQ(doc.variables.size(), 14);
+    const PackageVariable& max = doc.variables[doc.VariableIndex("maxrejected")];
+    EXPECT_EQ(max.type, VariableType::Integer);
+    EXPECT_EQ(max.value, QVariant(qlonglong(25)));
+    EXPECT_EQ(doc.variables[doc.VariableIndex("DestServerTrustedLogin")].value, QVariant(true));
+    ASSERT_EQ(doc.connections.size(), 2);
+    EXPECT_TRUE(doc.connections[1].IsDataLink());
+    ASSERT_EQ(doc.steps.size(), 5);
+
+    const auto& bulk = std::get<BulkInsertTask>(doc.steps[1].task);
+    EXPECT_EQ(bulk.delimiter, ';');
+    EXPECT_EQ(bulk.quote, '"');
+    EXPECT_TRUE(bulk.header);
+    EXPECT_EQ(bulk.codePage, CodePage::Latin1);
+    EXPECT_EQ(bulk.batchSize, 5000);
+    EXPECT_EQ(bulk.maxErrors, 25);
+    EXPECT_EQ(bulk.columns.size(), 4);
+    EXPECT_EQ(doc.steps[3].precedence[0].on, PrecedenceOn::Failure);
+    EXPECT_EQ(doc.steps[4].precedence[0].on, PrecedenceOn::Completion);
+    const auto& sql = std::get<ExecuteSqlTask>(doc.steps[2].task);
+    EXPECT_EQ(sql.statements[1].parameters, QStringList({"JobID"}));
+    const auto& program = std::get<RunProgramTask>(doc.steps[4].task);
+    EXPECT_EQ(program.timeoutSeconds, 120);
+    EXPECT_EQ(program.arguments.size(), 4);
+}
+
+TEST(PackageDocument, VariableReferencesExpand) {
+    auto lookup = [](const QString& n) -> std::optional<QString> {
+        if (n == "A")
+            return QString("1");
+        return std::nullopt;
+    };
+    QStringList unknown;
+    EXPECT_EQ(ExpandVariables("x${A}y${ B }z$${A}${open", lookup, &unknown), "x1yz${A}${open");
+    EXPECT_EQ(unknown, QStringList({"B"}));
+    EXPECT_EQ(CountParameterMarkers("a = ? and b = 'it''s ?' and \"c?\" = ? /* ? */"), 2);
+}
+
+}  // namespace
