@@ -1,0 +1,202 @@
+// Bulk insert: the records of a delimited flat file into a table, in batches. Rows that cannot
+// be read or stored are rejected and described in "<package>_<step>_Bulkload.xml" in the log
+// directory; more rejected rows than the task allows cancel the load (batches already committed
+// stay).
+
+#include <QDir>
+#include <QFileInfo>
+#include <QXmlStreamWriter>
+
+#include "platform/FlatFileReader.h"
+#include "platform/PackageTasks.h"
+#include "util/TextFiles.h"
+
+namespace {
+
+// Characters XML cannot carry are shown as U+FFFD.
+QString XmlSafe(QString text) {
+    for (QChar& c : text) {
+        const char16_t u = c.unicode();
+        if ((u < 0x20 && u != 0x09 && u != 0x0A && u != 0x0D) || u == 0xFFFE || u == 0xFFFF)
+            c = QChar(0xFFFD);
+    }
+    return text;
+}
+
+class RejectedRows {
+  public:
+    RejectedRows(const TaskContext& context, const QString& file)
+        : context_(context), file_(file) {}
+
+    void Add(qint64 line, const QString& reason, const QString& data) {
+        const QString description =
+            QStringLiteral("File '%1', line %2: %3").arg(file_).arg(line).arg(reason);
+        errors_.push_back(Entry{line, description, data});
+    }
+
+    int Count() const { return static_cast<int>(errors_.size()); }
+
+    // Writes the error file when there is anything to describe. False when it could not be
+    // written.
+    bool Write(QString* path) {
+        if (errors_.empty() || context_.logDirectory.isEmpty())
+            return true;
+        *path = QDir(context_.logDirectory)
+                    .filePath(StepFileName(context_, QStringLiteral("_Bulkload.xml")));
+        QByteArray xml;
+        QXmlStreamWriter w(&xml);
+        w.setAutoFormatting(true);
+        w.writeStartDocument();
+        w.writeStartElement(QStringLiteral("BulkloadErrors"));
+        w.writeAttribute(QStringLiteral("package"), XmlSafe(context_.packageName));
+        w.writeAttribute(QStringLiteral("step"), XmlSafe(context_.stepName));
+        w.writeAttribute(QStringLiteral("file"), XmlSafe(file_));
+        for (const Entry& e : errors_) {
+            w.writeStartElement(QStringLiteral("Error"));
+            w.writeAttribute(QStringLiteral("line"), QString::number(e.line));
+            w.writeTextElement(QStringLiteral("Description"), XmlSafe(e.description));
+            if (!e.data.isNull())
+                w.writeTextElement(QStringLiteral("Data"), XmlSafe(e.data));
+            w.writeEndElement();
+        }
+        w.writeEndElement();
+        w.writeEndDocument();
+        return WriteFileAtomically(*path, xml);
+    }
+
+  private:
+    struct Entry {
+        qint64 line;
+        QString description;
+        QString data;
+    };
+    const TaskContext& context_;
+    QString file_;
+    std::vector<Entry> errors_;
+};
+
+QString FieldText(const BulkField& f) {
+    return QString::fromUtf8(f.text.data(), f.text.size());
+}
+
+}  // namespace
+
+TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context) {
+    QString error;
+    QString path = context.expand(task.file);
+    if (!task.fileConnection.isEmpty()) {
+        ResolvedConnection files;
+        if (!context.connection(task.fileConnection, &files, &error))
+            return TaskOutcome::Failure(error);
+        if (!files.IsDirectory())
+            return TaskOutcome::Failure(
+                QStringLiteral("Connection '%1' is not a directory").arg(task.fileConnection));
+        if (QFileInfo(path).isRelative())
+            path = QDir(files.directory).filePath(path);
+    }
+
+    FlatFileReader reader({task.delimiter, task.quote, task.codePage});
+    if (!reader.Open(path, &error))
+        return TaskOutcome::Failure(error);
+
+    RejectedRows rejected(context, path);
+    std::vector<BulkField> fields;
+    QString reason;
+    QStringList columns = task.columns;
+    FlatFileReader::Status status = FlatFileReader::Status::End;
+    if (task.header) {
+        status = reader.Next(&fields, &reason);
+        if (status == FlatFileReader::Status::Malformed)
+            rejected.Add(reader.RecordLine(), QStringLiteral("header: ") + reason,
+                         reader.RecordText());
+        if (status == FlatFileReader::Status::Record && columns.isEmpty()) {
+            for (const BulkField& f : fields)
+                columns << FieldText(f).trimmed();
+        }
+    }
+    int expected = columns.isEmpty() ? -1 : static_cast<int>(columns.size());
+
+    ResolvedConnection target;
+    if (!context.connection(task.connection, &target, &error))
+        return TaskOutcome::Failure(error);
+    const QString table = context.expand(task.table);
+    std::unique_ptr<BulkRowSink> sink =
+        context.openBulkSink ? context.openBulkSink(target, table, &error) : nullptr;
+    if (!sink)
+        return TaskOutcome::Failure(
+            error.isEmpty() ? QStringLiteral("Bulk insert needs a database connection") : error);
+
+    qint64 committed = 0;
+    qint64 inBatch = 0;
+    bool begun = false;
+    QString failure;
+    auto reject = [&](const QString& why) {
+        rejected.Add(reader.RecordLine(), why, reader.RecordText());
+        if (rejected.Count() > task.maxErrors) {
+            rejected.Add(
+                reader.RecordLine(),
+                QStringLiteral("the load was cancelled: more than %1 errors").arg(task.maxErrors),
+                QString());
+            failure = QStringLiteral("Bulk insert of '%1' into '%2' was cancelled after %3 errors")
+                          .arg(path, table)
+                          .arg(rejected.Count() - 1);
+        }
+    };
+
+    while (failure.isEmpty()) {
+        status = reader.Next(&fields, &reason);
+        if (status == FlatFileReader::Status::End)
+            break;
+        if (status == FlatFileReader::Status::Malformed) {
+            reject(reason);
+            continue;
+        }
+        const int count = static_cast<int>(fields.size());
+        if (expected < 0)
+            expected = count;
+        if (count != expected) {
+            reject(QStringLiteral("expected %1 fields, found %2").arg(expected).arg(count));
+            continue;
+        }
+        if (!begun) {
+            if (!sink->Begin(columns, expected, &error)) {
+                failure = error;
+                break;
+            }
+            begun = true;
+        }
+        switch (sink->AddRow(fields.data(), count, &reason)) {
+            case BulkRowSink::RowResult::Accepted:
+                if (++inBatch >= task.batchSize) {
+                    if (!sink->CommitBatch(&error)) {
+                        failure = error;
+                        break;
+                    }
+                    committed += inBatch;
+                    inBatch = 0;
+                }
+                break;
+            case BulkRowSink::RowResult::Rejected:
+                reject(reason);
+                break;
+            case BulkRowSink::RowResult::Fatal:
+                failure = reason;
+                break;
+        }
+    }
+    if (failure.isEmpty() && begun && inBatch > 0) {
+        if (sink->CommitBatch(&error))
+            committed += inBatch;
+        else
+            failure = error;
+    } else if (!failure.isEmpty() && begun) {
+        sink->Rollback();
+    }
+
+    QString errorFile;
+    if (!rejected.Write(&errorFile) && failure.isEmpty())
+        failure = QStringLiteral("Can not write the error file '%1'").arg(errorFile);
+    if (!failure.isEmpty())
+        return TaskOutcome{false, committed, failure};
+    return TaskOutcome{true, committed, QString()};
+}

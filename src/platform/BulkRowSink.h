@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+// Where the rows of a bulk insert go. The flat-file reader and the error accounting feed one
+// sink per step; the database layer supplies the sink of a table.
+
+// One field of a row: UTF-8 text (whatever the file's code page), valid until the next row.
+// An empty unquoted field is null; a quoted empty field ("") is the empty text.
+struct BulkField {
+    QByteArrayView text;
+    bool null = false;
+};
+
+class BulkRowSink {
+  public:
+    virtual ~BulkRowSink() = default;
+
+    enum class RowResult {
+        Accepted,  // the row is part of the current batch
+        Rejected,  // this row cannot be stored (a value that does not convert): counted as an error
+        Fatal,     // the sink cannot go on: the step fails
+    };
+
+    // Called once before the first row. `columns` are the destination columns in the order of the
+    // fields; empty means every column of the table in table order. `fieldCount` is the number
+    // of fields each row will have.
+    virtual bool Begin(const QStringList& columns, int fieldCount, QString* error) = 0;
+    // One row of `count` fields. On Rejected and Fatal, `reason` says why.
+    virtual RowResult AddRow(const BulkField* fields, int count, QString* reason) = 0;
+    // Makes the rows accepted since the last commit permanent.
+    virtual bool CommitBatch(QString* error) = 0;
+    // Discards the rows accepted since the last commit.
+    virtual void Rollback() = 0;
+};

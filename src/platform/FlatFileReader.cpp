@@ -1,0 +1,259 @@
+#include "platform/FlatFileReader.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+bool ValidUtf8(const unsigned char* s, size_t n) {
+    size_t i = 0;
+    while (i < n) {
+        if (i + 8 <= n) {
+            uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if ((word & 0x8080808080808080ULL) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        uint32_t cp;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (i + len > n)
+            return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((s[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (s[i + k] & 0x3Fu);
+        }
+        if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)))
+            return false;
+        if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+bool HasHighBytes(const char* s, qsizetype n) {
+    for (qsizetype i = 0; i < n; ++i) {
+        if (static_cast<unsigned char>(s[i]) >= 0x80)
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool FlatFileReader::Open(const QString& path, QString* error) {
+    file_.setFileName(path);
+    if (!file_.open(QIODevice::ReadOnly)) {
+        if (error)
+            *error = QStringLiteral("Can not open file '%1': %2").arg(path, file_.errorString());
+        return false;
+    }
+    size_ = file_.size();
+    if (size_ > 0) {
+        if (uchar* mapped = file_.map(0, size_)) {
+            data_ = reinterpret_cast<const char*>(mapped);
+        } else {
+            owned_ = file_.readAll();
+            data_ = owned_.constData();
+            size_ = owned_.size();
+        }
+    }
+    pos_ = 0;
+    line_ = 1;
+    if (format_.codePage == CodePage::Utf8 && size_ >= 3 &&
+        std::memcmp(data_, "\xEF\xBB\xBF", 3) == 0)
+        pos_ = 3;
+    return true;
+}
+
+bool FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied,
+                                 QString* reason) {
+    const char* base = copied ? scratch_.data() : data_;
+    const qsizetype size = end - begin;
+    Piece piece{copied, begin, size, !quoted && size == 0};
+    if (format_.codePage == CodePage::Latin1) {
+        if (HasHighBytes(base + begin, size)) {
+            // Each byte is the character of that code; copied out as UTF-8.
+            std::string converted;
+            converted.reserve(static_cast<size_t>(size) * 2);
+            for (qsizetype i = begin; i < end; ++i) {
+                const unsigned char c = static_cast<unsigned char>(base[i]);
+                if (c < 0x80) {
+                    converted += static_cast<char>(c);
+                } else {
+                    converted += static_cast<char>(0xC0 | (c >> 6));
+                    converted += static_cast<char>(0x80 | (c & 0x3F));
+                }
+            }
+            piece.scratch = true;
+            piece.offset = static_cast<qsizetype>(scratch_.size());
+            piece.size = static_cast<qsizetype>(converted.size());
+            scratch_ += converted;
+        }
+    } else if (!ValidUtf8(reinterpret_cast<const unsigned char*>(base + begin),
+                          static_cast<size_t>(size))) {
+        if (reason->isEmpty())
+            *reason = QStringLiteral("field %1 is not valid UTF-8 text").arg(pieces_.size() + 1);
+    }
+    pieces_.push_back(piece);
+    return true;
+}
+
+FlatFileReader::Status FlatFileReader::Malformed(QString* reason, const QString& text) {
+    recordEnd_ = pos_;
+    *reason = text;
+    return Status::Malformed;
+}
+
+void FlatFileReader::SkipToLineEnd() {
+    const void* hit = std::memchr(data_ + pos_, '\n', static_cast<size_t>(size_ - pos_));
+    if (!hit) {
+        pos_ = size_;
+        return;
+    }
+    pos_ = static_cast<const char*>(hit) - data_ + 1;
+    ++line_;
+}
+
+FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QString* reason) {
+    fields->clear();
+    pieces_.clear();
+    scratch_.clear();
+    reason->clear();
+    while (pos_ < size_) {
+        if (data_[pos_] == '\n') {
+            ++pos_;
+            ++line_;
+        } else if (data_[pos_] == '\r' && pos_ + 1 < size_ && data_[pos_ + 1] == '\n') {
+            pos_ += 2;
+            ++line_;
+        } else {
+            break;
+        }
+    }
+    if (pos_ >= size_)
+        return Status::End;
+    recordBegin_ = pos_;
+    recordLine_ = line_;
+    const char delimiter = format_.delimiter;
+    const char quote = format_.quote;
+
+    for (;;) {
+        if (quote != '\0' && pos_ < size_ && data_[pos_] == quote) {
+            ++pos_;
+            qsizetype segment = pos_;
+            const qsizetype scratchStart = static_cast<qsizetype>(scratch_.size());
+            bool copied = false;
+            qsizetype fieldBegin = pos_, fieldEnd = pos_;
+            for (;;) {
+                const void* hit =
+                    std::memchr(data_ + pos_, quote, static_cast<size_t>(size_ - pos_));
+                const qsizetype at = hit ? static_cast<const char*>(hit) - data_ : size_;
+                line_ += std::count(data_ + pos_, data_ + at, '\n');
+                if (!hit) {
+                    pos_ = size_;
+                    return Malformed(reason, QStringLiteral("a quoted field is not closed"));
+                }
+                if (at + 1 < size_ && data_[at + 1] == quote) {
+                    scratch_.append(data_ + segment, static_cast<size_t>(at + 1 - segment));
+                    pos_ = at + 2;
+                    segment = pos_;
+                    copied = true;
+                    continue;
+                }
+                if (copied) {
+                    scratch_.append(data_ + segment, static_cast<size_t>(at - segment));
+                    fieldBegin = scratchStart;
+                    fieldEnd = static_cast<qsizetype>(scratch_.size());
+                } else {
+                    fieldBegin = segment;
+                    fieldEnd = at;
+                }
+                pos_ = at + 1;
+                break;
+            }
+            AppendField(fieldBegin, fieldEnd, true, copied, reason);
+            if (pos_ >= size_)
+                break;
+            const char c = data_[pos_];
+            if (c == delimiter) {
+                ++pos_;
+                continue;
+            }
+            if (c == '\n') {
+                ++pos_;
+                ++line_;
+                break;
+            }
+            if (c == '\r' && pos_ + 1 < size_ && data_[pos_ + 1] == '\n') {
+                pos_ += 2;
+                ++line_;
+                break;
+            }
+            const int field = static_cast<int>(pieces_.size());
+            SkipToLineEnd();
+            return Malformed(
+                reason, QStringLiteral("text follows the closing quote of field %1").arg(field));
+        }
+
+        qsizetype at = pos_;
+        while (at < size_ && data_[at] != delimiter && data_[at] != '\n')
+            ++at;
+        qsizetype end = at;
+        if ((at >= size_ || data_[at] == '\n') && end > pos_ && data_[end - 1] == '\r')
+            --end;
+        AppendField(pos_, end, false, false, reason);
+        if (at >= size_) {
+            pos_ = size_;
+            break;
+        }
+        pos_ = at + 1;
+        if (data_[at] == '\n') {
+            ++line_;
+            break;
+        }
+    }
+    recordEnd_ = pos_;
+    if (!reason->isEmpty())
+        return Status::Malformed;
+    fields->reserve(pieces_.size());
+    for (const Piece& p : pieces_) {
+        const char* base = p.scratch ? scratch_.data() : data_;
+        fields->push_back(BulkField{QByteArrayView(base + p.offset, p.size), p.null});
+    }
+    return Status::Record;
+}
+
+QString FlatFileReader::RecordText(int limit) const {
+    qsizetype end = recordEnd_;
+    while (end > recordBegin_ && (data_[end - 1] == '\n' || data_[end - 1] == '\r'))
+        --end;
+    const qsizetype size = std::min<qsizetype>(end - recordBegin_, qsizetype(limit) * 4);
+    QString text = format_.codePage == CodePage::Latin1
+                       ? QString::fromLatin1(data_ + recordBegin_, size)
+                       : QString::fromUtf8(data_ + recordBegin_, size);
+    if (text.size() > limit)
+        text.truncate(limit);
+    return text;
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <string>
+#include <vector>
+
+#include "platform/BulkRowSink.h"
+#include "platform/PackageDocument.h"
+
+// Reads the records of a delimited flat file. Fields are separated by a one-byte delimiter and
+// may be enclosed in the quote character, inside which delimiters, line breaks and doubled quote
+// characters stand for themselves. Records end with LF or CR LF; empty lines are skipped. The
+// text is handed out as UTF-8: a Latin-1 file is converted, a UTF-8 file is checked (and a byte
+// order mark at its start dropped). The file is mapped into memory, not read line by line.
+class FlatFileReader {
+  public:
+    struct Format {
+        char delimiter = ',';
+        char quote = '"';  // '\0': no quoting
+        CodePage codePage = CodePage::Utf8;
+    };
+
+    enum class Status { Record, Malformed, End };
+
+    explicit FlatFileReader(const Format& format) : format_(format) {}
+
+    bool Open(const QString& path, QString* error);
+
+    // The next record. Record: `fields` holds it. Malformed: `reason` says what is wrong and the
+    // reader has moved past the record. End: no more records.
+    Status Next(std::vector<BulkField>* fields, QString* reason);
+
+    // The line on which the last record began (1-based).
+    qint64 RecordLine() const { return recordLine_; }
+    // The raw text of the last record, decoded as far as possible, at most `limit` characters.
+    QString RecordText(int limit = 1000) const;
+
+  private:
+    struct Piece {
+        bool scratch;
+        qsizetype offset;
+        qsizetype size;
+        bool null;
+    };
+
+    bool AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied, QString* reason);
+    Status Malformed(QString* reason, const QString& text);
+    void SkipToLineEnd();
+
+    Format format_;
+    QFile file_;
+    QByteArray owned_;
+    const char* data_ = nullptr;
+    qsizetype size_ = 0;
+    qsizetype pos_ = 0;
+    qint64 line_ = 1;
+    qint64 recordLine_ = 0;
+    qsizetype recordBegin_ = 0;
+    qsizetype recordEnd_ = 0;
+    std::string scratch_;
+    std::vector<Piece> pieces_;
+};

@@ -1,0 +1,88 @@
+// Run program: an external program with its arguments, waited for while the user interface stays
+// alive. Its standard output and error go to "<package>_<step>_output.log" in the log directory,
+// so that the merge brings them into the exception file; an empty output file is removed.
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+
+#include "platform/PackageTasks.h"
+#include "util/OperatorInterface.h"
+
+QString StepFileName(const TaskContext& context, const QString& suffix) {
+    QString name = context.packageName + QLatin1Char('_') + context.stepName;
+    for (QChar& c : name) {
+        if (c == QLatin1Char('/') || c == QLatin1Char('\\') || c.unicode() < 32)
+            c = QLatin1Char('_');
+    }
+    return name + suffix;
+}
+
+TaskOutcome RunProgram(const RunProgramTask& task, const TaskContext& context) {
+    const QString program = context.expand(task.program);
+    QStringList arguments;
+    for (const QString& argument : task.arguments)
+        arguments << context.expand(argument);
+
+    QProcess process;
+    process.setProgram(program);
+    process.setArguments(arguments);
+    process.setStandardInputFile(QProcess::nullDevice());
+    const QString workingDirectory = context.expand(task.workingDirectory);
+    if (!workingDirectory.isEmpty())
+        process.setWorkingDirectory(workingDirectory);
+    QString outputFile;
+    if (!context.logDirectory.isEmpty()) {
+        outputFile = QDir(context.logDirectory)
+                         .filePath(StepFileName(context, QStringLiteral("_output.log")));
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.setStandardOutputFile(outputFile, QIODevice::Append);
+    } else {
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+    }
+
+    auto removeEmptyOutput = [&] {
+        if (!outputFile.isEmpty() && QFile(outputFile).size() == 0)
+            QFile::remove(outputFile);
+    };
+
+    process.start();
+    if (!process.waitForStarted(-1)) {
+        removeEmptyOutput();
+        return TaskOutcome::Failure(
+            QStringLiteral("Can not start program '%1': %2").arg(program, process.errorString()));
+    }
+    QElapsedTimer clock;
+    clock.start();
+    const qint64 limit = qint64(task.timeoutSeconds) * 1000;
+    bool timedOut = false;
+    while (process.state() != QProcess::NotRunning) {
+        if (process.waitForFinished(100))
+            break;
+        Operator().ProcessPendingEvents();
+        if (limit > 0 && clock.elapsed() >= limit) {
+            timedOut = true;
+            process.kill();
+            process.waitForFinished(-1);
+            break;
+        }
+    }
+    removeEmptyOutput();
+
+    if (timedOut)
+        return TaskOutcome::Failure(QStringLiteral("Program '%1' did not end within %2 seconds")
+                                        .arg(program)
+                                        .arg(task.timeoutSeconds));
+    if (process.exitStatus() != QProcess::NormalExit)
+        return TaskOutcome::Failure(QStringLiteral("Program '%1' ended abnormally: %2")
+                                        .arg(program, process.errorString()));
+    if (process.exitCode() != task.successExitCode)
+        return TaskOutcome::Failure(QStringLiteral("Program '%1' ended with exit code %2 (success "
+                                                   "is %3)")
+                                        .arg(program)
+                                        .arg(process.exitCode())
+                                        .arg(task.successExitCode));
+    return TaskOutcome{true, 0, QString()};
+}

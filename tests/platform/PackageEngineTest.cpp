@@ -1,0 +1,171 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "platform/PackageEngine.h"
+#include "support/TestSupport.h"
+
+using testsupport::readAll;
+
+namespace {
+
+// A package of run-program steps; `steps` are <Step> elements.
+QByteArray Package(const QString& steps, const QString& logDir, bool event = false) {
+    return QStringLiteral(
+               "<Package name=\"Pkg\"><GlobalVariables>"
+               "<GlobalVariable name=\"ExceptionFilePath\">%2</GlobalVariable>"
+               "<GlobalVariable name=\"WriteCompletionStatusToNT\" type=\"boolean\">%3"
+               "</GlobalVariable>"
+               "<GlobalVariable name=\"Word\">hello world</GlobalVariable>"
+               "</GlobalVariables><Connections><Connection name=\"DW\" server=\"s\"/>"
+               "</Connections><Steps>%1</Steps></Package>")
+        .arg(steps, logDir, event ? "true" : "false")
+        .toUtf8();
+}
+
+QString Step(const QString& name, bool ok, const QString& after = {}, const QString& on = "success",
+             bool disabled = false) {
+    QString s = QStringLiteral("<Step name=\"%1\"%3><RunProgram program=\"%2\"/>")
+                    .arg(name, ok ? "true" : "false", disabled ? " disabled=\"true\"" : "");
+    for (const QString& a : after.split(',', Qt::SkipEmptyParts))
+        s += QStringLiteral("<Precedence step=\"%1\" on=\"%2\"/>").arg(a, on);
+    return s + "</Step>";
+}
+
+// "name:status/result" for every step.
+QString Outcome(const EnginePackage& p) {
+    QStringList parts;
+    for (int i = 1; i <= p.StepCount(); ++i) {
+        const DtsStep s = *p.StepItem(i);
+        parts
+            << QStringLiteral("%1:%2/%3").arg(s.Name).arg(s.ExecutionStatus).arg(s.ExecutionResult);
+    }
+    return parts.join(' ');
+}
+
+struct Events {
+    QStringList texts;
+    PackageServices services() {
+        PackageServices s = DefaultPackageServices();
+        s.completionEvent = [this](bool failed, const QString& t) {
+            texts << (failed ? "ERR " : "OK ") + t;
+        };
+        return s;
+    }
+};
+
+TEST(PackageEngine, PrecedenceDecidesWhichStepsRun) {
+    QTemporaryDir dir;
+    // A fails. B waits for A's success (stays waiting), C for its failure (runs and fails),
+    // D follows C on completion (runs), E follows B (never runs), F is disabled, G follows F.
+    const QString steps = Step("A", false) + Step("B", true, "A") +
+                          Step("C", false, "A", "failure") + Step("D", true, "C", "completion") +
+                          Step("E", true, "B", "completion") +
+                          Step("F", true, {}, "success", true) +
+                          Step("G", true, "F", "completion") + Step("H", true, "D,C", "completion");
+    EnginePackage p;
+    QString error;
+    ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), &error)) << error.toStdString();
+    ASSERT_TRUE(p.Execute());
+    EXPECT_EQ(Outcome(p), "A:4/1 B:1/0 C:4/1 D:4/0 E:1/0 F:3/0 G:1/0 H:4/0");
+
+    // Running again starts from fresh states.
+    ASSERT_TRUE(p.Execute());
+    EXPECT_EQ(Outcome(p), "A:4/1 B:1/0 C:4/1 D:4/0 E:1/0 F:3/0 G:1/0 H:4/0");
+}
+
+TEST(PackageEngine, StepsRunInDocumentOrderAsSoonAsAllowed) {
+    QTemporaryDir dir;
+    const QString out = dir.filePath("order");
+    auto echo = [&](const QString& name, const QString& after) {
+        QString s = QStringLiteral(
+                        "<Step name=\"%1\"><RunProgram program=\"sh\"><Argument>-c"
+                        "</Argument><Argument>echo %1 &gt;&gt; '%2'</Argument>"
+                        "</RunProgram>")
+                        .arg(name, out);
+        if (!after.isEmpty())
+            s += QStringLiteral("<Precedence step=\"%1\"/>").arg(after);
+        return s + "</Step>";
+    };
+    EnginePackage p;
+    ASSERT_TRUE(p.LoadFromDocument(
+        Package(echo("Late", "Mid") + echo("First", "") + echo("Mid", "First") + echo("Other", ""),
+                dir.path()),
+        nullptr));
+    ASSERT_TRUE(p.Execute());
+    EXPECT_EQ(readAll(out), "First\nMid\nLate\nOther\n");
+}
+
+TEST(PackageEngine, RunProgramArgumentsExitCodesTimeoutAndOutput) {
+    QTemporaryDir dir;
+    const QString steps =
+        "<Step name=\"Args\"><RunProgram program=\"sh\" successExitCode=\"3\">"
+        "<Argument>-c</Argument><Argument>printf '%s|' \"$@\"; exit 3</Argument>"
+        "<Argument>zero</Argument><Argument>${Word}</Argument><Argument>a 'b' \"c\"</Argument>"
+        "</RunProgram></Step>"
+        "<Step name=\"Exit0\"><RunProgram program=\"true\" successExitCode=\"3\"/></Step>"
+        "<Step name=\"Slow\"><RunProgram program=\"sleep\" timeout=\"1\"><Argument>20</Argument>"
+        "</RunProgram></Step>"
+        "<Step name=\"Missing\"><RunProgram program=\"/no/such/program\"/></Step>"
+        "<Step name=\"Quiet\"><RunProgram program=\"true\"/></Step>";
+    EnginePackage p;
+    ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), nullptr));
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(p.Execute());
+    EXPECT_LT(t.elapsed(), 10000) << "the time-out kills the program";
+    EXPECT_EQ(Outcome(p), "Args:4/0 Exit0:4/1 Slow:4/1 Missing:4/1 Quiet:4/0");
+    EXPECT_EQ(readAll(dir.filePath("Pkg_Args_output.log")), "hello world|a 'b' \"c\"|");
+    EXPECT_FALSE(QFile::exists(dir.filePath("Pkg_Quiet_output.log")));
+
+    const QString log = QString::fromUtf8(readAll(dir.filePath("Pkg.log")));
+    const QStringList lines = log.split("\r\n", Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 11) << log.toStdString();
+    EXPECT_TRUE(lines[0].endsWith("Step 'Args' started."));
+    EXPECT_TRUE(lines[1].contains(QRegularExpression(
+        "Step 'Args' succeeded\\. Duration \\d+\\.\\d{3} s, rows affected 0\\.$")));
+    EXPECT_TRUE(lines[3].contains("Step 'Exit0' failed.") && lines[3].contains("exit code 0"));
+    EXPECT_TRUE(lines[5].contains("did not end within 1 seconds"));
+    EXPECT_TRUE(lines[10].contains("3 failed"));
+}
+
+TEST(PackageEngine, CompletionEventOnlyWhenAsked) {
+    QTemporaryDir dir;
+    Events events;
+    EnginePackage quiet(events.services());
+    ASSERT_TRUE(quiet.LoadFromDocument(Package(Step("A", true), dir.path()), nullptr));
+    ASSERT_TRUE(quiet.Execute());
+    EXPECT_TRUE(events.texts.isEmpty());
+
+    EnginePackage loud(events.services());
+    ASSERT_TRUE(loud.LoadFromDocument(Package(Step("A", false), dir.path()), nullptr));
+    ASSERT_TRUE(loud.Execute());
+    ASSERT_TRUE(loud.SetGlobalVariableValue("WriteCompletionStatusToNT", true));
+    ASSERT_TRUE(loud.Execute());
+    ASSERT_EQ(events.texts.size(), 1);
+    EXPECT_TRUE(events.texts[0].startsWith("ERR Package 'Pkg' completed with failures"));
+}
+
+TEST(PackageEngine, DatabaseTasksFailUntilTheLayerIsThere) {
+    QTemporaryDir dir;
+    const QString steps =
+        "<Step name=\"Sql\"><ExecuteSql connection=\"DW\"><Statement>SELECT 1</Statement>"
+        "</ExecuteSql></Step>"
+        "<Step name=\"Copy\"><CopyRows source=\"DW\" destination=\"DW\" table=\"t\">"
+        "<Query>SELECT 1</Query></CopyRows></Step>";
+    EnginePackage p;
+    ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), nullptr));
+    ASSERT_TRUE(p.Execute());
+    EXPECT_EQ(Outcome(p), "Sql:4/1 Copy:4/1");
+    EXPECT_EQ(readAll(dir.filePath("Pkg.log")).count("needs a database connection"), 2);
+
+    QString error;
+    EnginePackage stored;
+    EXPECT_FALSE(stored.LoadFromSQLServer("srv", "", "", 256, "", "", "", "Pkg", &error));
+    EXPECT_TRUE(error.contains("needs a database connection"));
+}
+
+}  // namespace
