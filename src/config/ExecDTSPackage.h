@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+
+#include "dts/DtsPackage.h"
 
 // The settings of one run and its package. This part holds the settings and their configuration
 // file (.etl); loading and executing the package are added by the package engine.
@@ -49,6 +52,23 @@ class ExecDTSPackage {
     static bool IsScrambledKey(const QString& section, const QString& key);
     static constexpr const char* DataSourceSectionPrefix = "Data Source::";
 
+    // Package operations (src/dts/ExecDTSPackagePackage.cpp, src/dts/LogMerge.cpp).
+    bool LoadPackage();
+    bool ExecPackage();
+    QString GetGlobalVariableValuesAsString() const;
+    void MergeLogFiles();
+    bool CheckStepResults();
+    static QString ConvertBulkLoadLog(const QString& fileName, const QString& directory);
+
   protected:
     QString lastError_;
+
+    void PrepareLogFiles();
+    void ReleasePackage();
+    // The loaded package, owned until ExecPackage ends; and what the merge works on, remembered
+    // when the package was loaded.
+    std::unique_ptr<DtsPackage> package_;
+    QString loadedPackageName_;
+    QString loadedExceptionFile_;
+    QString loadedLogDir_;
 };

@@ -1,0 +1,114 @@
+// Gathering the log files a package wrote into the log directory into the exception file.
+
+#include <QDir>
+#include <QDomDocument>
+#include <QFile>
+#include <QFileInfo>
+#include <filesystem>
+#include <vector>
+
+#include "config/ExecDTSPackage.h"
+#include "util/FileUtils.h"
+#include "util/TextFiles.h"
+
+namespace {
+
+// Bulk-load error files are XML documents; once converted their text joins the merge.
+bool IsBulkLoadErrorFile(const QString& name) {
+    return name.contains(QLatin1String("_Bulkload"), Qt::CaseInsensitive) &&
+           !name.endsWith(QLatin1String(".log"));
+}
+
+// Appends the files, in order, to `target`, with large buffered copies. A source that does not
+// exist (or cannot be read) is left out; the target is created only when some source exists, as
+// COPY does when every source is missing. The target itself is never a source.
+void AppendFiles(const QString& target, const QStringList& sources) {
+    const std::filesystem::path targetPath = ToFsPath(target);
+    QFile out(target);
+    std::vector<char> buffer(1 << 20);
+    for (const QString& source : sources) {
+        std::error_code ec;
+        const std::filesystem::path sourcePath = ToFsPath(source);
+        if (!std::filesystem::is_regular_file(sourcePath, ec))
+            continue;
+        if (std::filesystem::equivalent(sourcePath, targetPath, ec))
+            continue;
+        QFile in(source);
+        if (!in.open(QIODevice::ReadOnly))
+            continue;
+        if (!out.isOpen() && !out.open(QIODevice::WriteOnly | QIODevice::Append))
+            return;
+        for (;;) {
+            const qint64 n = in.read(buffer.data(), static_cast<qint64>(buffer.size()));
+            if (n <= 0)
+                break;
+            if (out.write(buffer.data(), n) != n)
+                return;
+        }
+    }
+}
+
+}  // namespace
+
+QString ExecDTSPackage::ConvertBulkLoadLog(const QString& fileName, const QString& directory) {
+    QString dir = directory;
+    if (!dir.isEmpty())
+        AddBackslash(dir);
+    QFile file(dir + fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QDomDocument document;
+    if (!document.setContent(&file))
+        return QString();
+
+    QStringList descriptions;
+    const QDomElement root = document.documentElement();
+    for (QDomElement child = root.firstChildElement(); !child.isNull();
+         child = child.nextSiblingElement()) {
+        for (QDomElement d = child.firstChildElement(QStringLiteral("Description")); !d.isNull();
+             d = d.nextSiblingElement(QStringLiteral("Description")))
+            descriptions << d.text();
+    }
+    if (descriptions.isEmpty())
+        return QString();
+
+    const QString target = dir + fileName + QStringLiteral("__.log");
+    const QString record =
+        QLatin1Char('"') + descriptions.join(QStringLiteral("\r\n")) + QStringLiteral("\"\r\n");
+    if (!WriteFileAtomically(target, record.toUtf8()))
+        return QString();
+    return target;
+}
+
+void ExecDTSPackage::MergeLogFiles() {
+    if (loadedLogDir_.trimmed().isEmpty() || loadedExceptionFile_.isEmpty())
+        return;
+    // Relative paths mean what they meant while the run log was written, before the log
+    // directory becomes the current directory (and stays so).
+    const QString logDir = QDir(loadedLogDir_).absolutePath();
+    const QString exceptionFile = QFileInfo(loadedExceptionFile_).absoluteFilePath();
+    QDir::setCurrent(logDir);
+
+    const QString packageLog = loadedPackageName_ + QStringLiteral(".log");
+    QStringList names;
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(ToFsPath(logDir), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code fileEc;
+        if (it->is_regular_file(fileEc))
+            names << QFile::decodeName(it->path().filename().c_str());
+    }
+
+    QDir dir(logDir);
+    QStringList sources{dir.filePath(packageLog)};
+    for (QString name : names) {
+        if (IsBulkLoadErrorFile(name))
+            name = ConvertBulkLoadLog(name, logDir);
+        if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String("..") ||
+            name == packageLog)
+            continue;
+        sources << dir.filePath(name);
+    }
+    // The exception file keeps its old content; the package log follows, then the other logs.
+    AppendFiles(exceptionFile, sources);
+}

@@ -1,0 +1,317 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QMap>
+#include <QTemporaryDir>
+
+#include "config/ExecDTSPackage.h"
+#include "support/TestSupport.h"
+
+using testsupport::readAll;
+using testsupport::writeAll;
+
+namespace {
+
+const char* const kRunVariables[] = {
+    "ExceptionFilePath",         "DTSServer",
+    "DTSServerTrustedLogin",     "DTSServerLoginUserName",
+    "DTSServerLoginPassword",    "DestinationServer",
+    "DestServerTrustedLogin",    "DestServerLoginUserName",
+    "DestServerLoginPassword",   "DestServerDatabaseName",
+    "WriteCompletionStatusToNT", "JobID",
+    "OverwriteGlobalSettings",
+};
+
+// What the fake saw, kept after ExecDTSPackage has released it.
+struct FakeRecord {
+    QStringList loadArguments;
+    int flags = -1;
+    QStringList writes;  // names written, in order
+    QMap<QString, QVariant> values;
+    bool executed = false;
+    int uninitialized = 0;
+};
+
+class FakePackage : public DtsPackage {
+  public:
+    explicit FakePackage(FakeRecord* record) : r_(record) {}
+    bool loadSucceeds = true;
+    QString name = QStringLiteral("Pkg");
+    std::vector<DtsStep> steps;
+    bool stepReadFails = false;
+    std::function<void()> onExecute;
+
+    bool LoadFromSQLServer(const QString& server, const QString& user, const QString& password,
+                           int flags, const QString& pp, const QString& guid, const QString& vguid,
+                           const QString& packageName, QString* error) override {
+        r_->loadArguments = {server, user, password, pp, guid, vguid, packageName};
+        r_->flags = flags;
+        *error = QStringLiteral("login failed");
+        return loadSucceeds;
+    }
+    bool HasGlobalVariable(const QString& n) const override { return r_->values.contains(n); }
+    QVariant GlobalVariableValue(const QString& n) const override { return r_->values.value(n); }
+    bool SetGlobalVariableValue(const QString& n, const QVariant& v) override {
+        if (!r_->values.contains(n))
+            return false;
+        r_->writes << n;
+        r_->values[n] = v;
+        return true;
+    }
+    bool Execute(QString*) override {
+        r_->executed = true;
+        if (onExecute)
+            onExecute();
+        return false;  // an execution error must not decide the outcome
+    }
+    int StepCount() const override { return static_cast<int>(steps.size()); }
+    std::optional<DtsStep> StepItem(int i) const override {
+        if (stepReadFails && i == 2)
+            return std::nullopt;
+        return steps.at(static_cast<size_t>(i - 1));
+    }
+    QString Name() const override { return name; }
+    void UnInitialize() override { ++r_->uninitialized; }
+
+  private:
+    FakeRecord* r_;
+};
+
+class ExecPackageTest : public ::testing::Test {
+  protected:
+    QTemporaryDir dir;
+    FakeRecord record;
+    std::function<void(FakePackage&)> setup;
+    ExecDTSPackage s;
+    QString oldCwd = QDir::currentPath();
+
+    void SetUp() override {
+        SetPackage2Factory([this] {
+            auto p = std::make_unique<FakePackage>(&record);
+            if (setup)
+                setup(*p);
+            return p;
+        });
+        s.DTSPackageName = "Pkg";
+        s.DTSServer = "dts1";
+        s.DTSLoginUserName = "u";
+        s.DTSLoginPassword = "pw";
+        s.LogFileDir = dir.filePath("logs");
+        s.ExceptionLogFile = dir.filePath("exception.txt");
+        s.JobID = "77";
+        s.DWServer = "dw1";
+        s.DWDatabaseName = "Sales";
+        // A package whose variables already hold the run's values.
+        record.values = {
+            {"ExceptionFilePath", s.LogFileDir + "/"}, {"DTSServer", "dts1"},
+            {"DTSServerTrustedLogin", false},          {"DTSServerLoginUserName", "u"},
+            {"DTSServerLoginPassword", "pw"},          {"DestinationServer", "dw1"},
+            {"DestServerTrustedLogin", false},         {"DestServerLoginUserName", ""},
+            {"DestServerLoginPassword", ""},           {"DestServerDatabaseName", "Sales"},
+            {"WriteCompletionStatusToNT", false},      {"JobID", "0"},
+            {"OverwriteGlobalSettings", true}};
+    }
+    void TearDown() override {
+        SetPackage2Factory({});
+        QDir::setCurrent(oldCwd);
+    }
+    QString log(const QString& name) const { return dir.filePath("logs/" + name); }
+};
+
+TEST_F(ExecPackageTest, LoadUsesLoginFlagsAndReportsFailure) {
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_EQ(record.flags, 0);
+    EXPECT_EQ(record.loadArguments, QStringList({"dts1", "u", "pw", "", "", "", "Pkg"}));
+
+    s.DTSServerTrustedLogin = true;
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_EQ(record.flags, 256);
+    EXPECT_EQ(record.loadArguments, QStringList({"dts1", "", "", "", "", "", "Pkg"}));
+    EXPECT_EQ(record.uninitialized, 1) << "the first package is un-initialised when replaced";
+
+    setup = [](FakePackage& p) { p.loadSucceeds = false; };
+    EXPECT_FALSE(s.LoadPackage());
+    EXPECT_EQ(s.LastError(), "Can not load DTS Package from SQL Server : Pkg");
+}
+
+TEST_F(ExecPackageTest, LoadPreparesLogDirectoryAndExceptionFile) {
+    ASSERT_TRUE(QDir().mkpath(log("keep")));
+    ASSERT_TRUE(writeAll(log("old.log"), "x"));
+    ASSERT_TRUE(writeAll(s.ExceptionLogFile, "before\r\n"));
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_FALSE(QFile::exists(log("old.log"))) << "step logs of an earlier run are gone";
+    EXPECT_TRUE(QDir(log("keep")).exists());
+    EXPECT_TRUE(QFile::exists(s.ExceptionLogFile));
+
+    s.TruncateExceptionLogFile = true;
+    s.LogFileDir = dir.filePath("new/deeper");
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_FALSE(QFile::exists(s.ExceptionLogFile));
+    EXPECT_TRUE(QDir(s.LogFileDir).exists());
+}
+
+TEST_F(ExecPackageTest, GlobalVariablesComparedWrittenAndFlagged) {
+    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(s.ExecPackage());
+    EXPECT_EQ(record.writes, QStringList({"JobID", "OverwriteGlobalSettings"}));
+    EXPECT_EQ(record.values["JobID"], QVariant("77"));
+    EXPECT_EQ(record.values["OverwriteGlobalSettings"], QVariant(false));
+    EXPECT_EQ(record.uninitialized, 1);
+
+    // Each of the eleven compared values on its own sets OverwriteGlobalSettings.
+    const FakeRecord base = record;
+    for (int i = 0; i < 11; ++i) {
+        record = base;
+        record.writes.clear();
+        const QString name = kRunVariables[i];
+        const QVariant v = record.values[name];
+        record.values[name] =
+            v.typeId() == QMetaType::Bool ? QVariant(!v.toBool()) : QVariant("other");
+        ASSERT_TRUE(s.LoadPackage());
+        ASSERT_TRUE(s.ExecPackage());
+        EXPECT_EQ(record.writes, QStringList({name, "JobID", "OverwriteGlobalSettings"}))
+            << name.toStdString();
+        EXPECT_EQ(record.values["OverwriteGlobalSettings"], QVariant(true)) << name.toStdString();
+    }
+}
+
+TEST_F(ExecPackageTest, LogDirectoryGainsOneTrailingSeparator) {
+    const QString plain = s.LogFileDir;
+    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(s.ExecPackage());
+    EXPECT_EQ(s.LogFileDir, plain + "/");
+    EXPECT_EQ(record.values["ExceptionFilePath"], QVariant(plain + "/"));
+
+    for (const QString& ending : {QString("/"), QString("\\")}) {
+        s.LogFileDir = plain + ending;
+        ASSERT_TRUE(s.LoadPackage());
+        ASSERT_TRUE(s.ExecPackage());
+        EXPECT_EQ(s.LogFileDir, plain + ending);
+        EXPECT_EQ(record.values["ExceptionFilePath"], QVariant(plain + ending));
+    }
+}
+
+TEST_F(ExecPackageTest, NoPackageOrMissingVariableFailsWithoutExecuting) {
+    EXPECT_FALSE(s.ExecPackage());
+    EXPECT_EQ(s.LastError(), "Internal error : no Package loaded.");
+
+    record.values.remove("DestServerDatabaseName");
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_FALSE(s.ExecPackage());
+    EXPECT_TRUE(s.LastError().contains("'DestServerDatabaseName'")) << s.LastError().toStdString();
+    EXPECT_FALSE(record.executed);
+    EXPECT_EQ(record.uninitialized, 1);
+    EXPECT_FALSE(s.ExecPackage()) << "the package is released after a failed execution too";
+    EXPECT_EQ(s.LastError(), "Internal error : no Package loaded.");
+}
+
+TEST_F(ExecPackageTest, FailedStepsAreListedInStepOrder) {
+    setup = [](FakePackage& p) {
+        p.name = "Sales_LoadDW";
+        p.steps = {{"A", DTSStepExecStat_Completed, DTSStepExecResult_Failure},
+                   {"B", DTSStepExecStat_Completed, DTSStepExecResult_Success},
+                   {"C", DTSStepExecStat_Waiting, DTSStepExecResult_Failure},
+                   {"D", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};
+    };
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_FALSE(s.ExecPackage());
+    EXPECT_EQ(s.LastError(), "A in 'Sales_LoadDW' failed.\r\nD in 'Sales_LoadDW' failed.\r\n");
+
+    // An execution error alone (the fake's Execute reports one) is not a failure.
+    setup = [](FakePackage& p) {
+        p.steps = {{"A", DTSStepExecStat_Completed, DTSStepExecResult_Success}};
+    };
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_TRUE(s.ExecPackage());
+    EXPECT_EQ(s.LastError(), "");
+
+    // Reading the steps breaks off: no verdict beyond what was found so far.
+    setup = [](FakePackage& p) {
+        p.steps = {{"A", DTSStepExecStat_Completed, DTSStepExecResult_Success},
+                   {"B", DTSStepExecStat_Completed, DTSStepExecResult_Success}};
+        p.stepReadFails = true;
+    };
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_FALSE(s.ExecPackage());
+    EXPECT_EQ(s.LastError(), "");
+}
+
+TEST_F(ExecPackageTest, GlobalVariableDisplayText) {
+    ASSERT_TRUE(s.LoadPackage());
+    EXPECT_EQ(s.GetGlobalVariableValuesAsString(),
+              "ExceptionFilePath = " + s.LogFileDir +
+                  "/DTSServer = dts1DTSServerTrustedLogin = FalseDTSServerLoginUserName = u"
+                  "DestinationServer = dw1DestServerTrustedLogin = False"
+                  "DestServerLoginUserName = DestServerDatabaseName = SalesJobID = 0"
+                  "WriteCompletionStatusToNT = FalseOverwriteGlobalSettings = True");
+}
+
+// The merge, with the files the package leaves in the log directory.
+TEST_F(ExecPackageTest, MergeAppendsPackageLogFirstThenOtherLogs) {
+    ASSERT_TRUE(writeAll(s.ExceptionLogFile, "run line\r\n"));
+    setup = [this](FakePackage& p) {
+        p.onExecute = [this] {
+            writeAll(log("a_step.log"), "A\r\n");
+            writeAll(log("Pkg.log"), "PACKAGE\r\n");
+            writeAll(log("Pkg_Load_Bulkload.xml"),
+                     "<E><Error><Description>File 'f', line 3: bad</Description></Error>"
+                     "<Error><Description>second</Description>"
+                     "<X><Description>too deep</Description></X></Error></E>");
+            writeAll(log("Pkg_Empty_BULKLOAD.xml"), "<E><Error/></E>");
+            writeAll(log("Pkg_Done_Bulkload.log"), "already text\r\n");
+        };
+    };
+    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(s.ExecPackage());
+    const QByteArray merged = readAll(s.ExceptionLogFile);
+    EXPECT_TRUE(merged.startsWith("run line\r\nPACKAGE\r\n")) << merged.toStdString();
+    EXPECT_TRUE(merged.contains("A\r\n"));
+    EXPECT_TRUE(merged.contains("already text\r\n"));
+    EXPECT_TRUE(merged.contains("\"File 'f', line 3: bad\r\nsecond\"\r\n"));
+    EXPECT_FALSE(merged.contains("too deep"));
+    EXPECT_FALSE(merged.contains("<E>")) << "XML error files are merged only as converted text";
+    EXPECT_EQ(merged.size(), QByteArray("run line\r\nPACKAGE\r\nA\r\nalready text\r\n"
+                                        "\"File 'f', line 3: bad\r\nsecond\"\r\n")
+                                 .size());
+    EXPECT_TRUE(QFile::exists(log("Pkg_Load_Bulkload.xml__.log")));
+    EXPECT_FALSE(QFile::exists(log("Pkg_Empty_BULKLOAD.xml__.log")));
+    EXPECT_EQ(QDir::current().canonicalPath(), QDir(log("")).canonicalPath());
+}
+
+TEST_F(ExecPackageTest, MergeCreatesExceptionFileOnlyWhenThereIsSomethingToMerge) {
+    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(s.ExecPackage());
+    EXPECT_FALSE(QFile::exists(s.ExceptionLogFile));
+
+    setup = [this](FakePackage& p) { p.onExecute = [this] { writeAll(log("x.log"), "X"); }; };
+    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(s.ExecPackage());
+    EXPECT_EQ(readAll(s.ExceptionLogFile), "X");
+}
+
+TEST_F(ExecPackageTest, RelativePathsKeepTheirMeaningAcrossTheDirectoryChange) {
+    QDir::setCurrent(dir.path());
+    s.LogFileDir = "rel/logs";
+    s.ExceptionLogFile = "exception.txt";
+    setup = [this](FakePackage& p) {
+        p.onExecute = [this] { writeAll(dir.filePath("rel/logs/Pkg.log"), "P"); };
+    };
+    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(s.ExecPackage());
+    EXPECT_EQ(readAll(dir.filePath("exception.txt")), "P");
+}
+
+TEST(ConvertBulkLoadLog, WritesQuotedRecordOrNothing) {
+    QTemporaryDir dir;
+    writeAll(dir.filePath("b.xml"), "<r><e><Description>one</Description></e></r>");
+    writeAll(dir.filePath("broken.xml"), "<r><e>");
+    // The directory may come with or without its separator.
+    const QString written = ExecDTSPackage::ConvertBulkLoadLog("b.xml", dir.path());
+    EXPECT_EQ(written, dir.filePath("b.xml__.log"));
+    EXPECT_EQ(readAll(written), "\"one\"\r\n");
+    EXPECT_EQ(ExecDTSPackage::ConvertBulkLoadLog("b.xml", dir.path() + "/"), written);
+    EXPECT_EQ(ExecDTSPackage::ConvertBulkLoadLog("broken.xml", dir.path()), "");
+    EXPECT_EQ(ExecDTSPackage::ConvertBulkLoadLog("missing.xml", dir.path()), "");
+}
+
+}  // namespace
