@@ -19,6 +19,13 @@ short GetFieldInteger(const QVariant& value, short defaultValue);
 // texts "TRUE" and "FALSE" in any letter case give true and false; other texts the default.
 bool GetFieldBoolean(const QVariant& value, bool defaultValue);
 
+// The text to bind for a text column: an empty text even when `text` is a null QString, which the
+// database drivers would send as NULL (an empty model name must match '' rows, and a record's
+// empty fields are stored as empty texts).
+inline QString TextParameter(const QString& text) {
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 // A value as a 32-bit integer (rounded, halves to even); nothing for NULL, a text that is not a
 // number, or a value out of range.
 std::optional<qint32> FieldToLong(const QVariant& value);

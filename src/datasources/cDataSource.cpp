@@ -2,6 +2,7 @@
 
 #include "config/modCypher.h"
 #include "datasources/DbInterface.h"
+#include "datasources/FieldConversions.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
 #include "util/FileUtils.h"
@@ -35,7 +36,7 @@ bool cDataSource::Save(QString* error) {
 bool cDataSource::Save(DbConnection& connection, QString* error) {
     DbRecordset rs;
     // The names are bound, so quotes in them are just characters.
-    if (!rs.Open(selectRow(), connection, {strModelName, strName}))
+    if (!rs.Open(selectRow(), connection, {TextParameter(strModelName), TextParameter(strName)}))
         return fail(error, rs.LastError());
 
     if (etlType == FlatFiles) {
@@ -47,19 +48,19 @@ bool cDataSource::Save(DbConnection& connection, QString* error) {
     }
 
     const std::pair<const char*, QVariant> values[] = {
-        {"ds_server", strDSServer},
-        {"ds_database", strDSDatabase},
+        {"ds_server", TextParameter(strDSServer)},
+        {"ds_database", TextParameter(strDSDatabase)},
         {"ds_trusted_login", blnDSTrustedLogin},
-        {"ds_user", strDSUser},
-        {"ds_password", Rot13(strDSPassword)},
-        {"ds_file", strDSFile},
-        {"ds_directory", strDSDirectory},
-        {"ds_connect_string", strDSConnectString},
+        {"ds_user", TextParameter(strDSUser)},
+        {"ds_password", TextParameter(Rot13(strDSPassword))},
+        {"ds_file", TextParameter(strDSFile)},
+        {"ds_directory", TextParameter(strDSDirectory)},
+        {"ds_connect_string", TextParameter(strDSConnectString)},
         {"transfer_data", static_cast<qint32>(intTransferData)},
-        {"ftp_server", strFTPServer},
-        {"ftp_user", strFTPUser},
-        {"ftp_password", Rot13(strFTPPassword)},
-        {"remote_directory", strRemoteDir},
+        {"ftp_server", TextParameter(strFTPServer)},
+        {"ftp_user", TextParameter(strFTPUser)},
+        {"ftp_password", TextParameter(Rot13(strFTPPassword))},
+        {"remote_directory", TextParameter(strRemoteDir)},
         {"poll_interval", static_cast<int>(intPollInterval)},
         {"poll_duration", static_cast<int>(intPollDuration)},
     };
@@ -82,7 +83,8 @@ bool cDataSource::Load(const QString& modelName, const QString& dataSourceName, 
 bool cDataSource::Load(DbConnection& connection, const QString& modelName,
                        const QString& dataSourceName, QString* error) {
     DbRecordset rs;
-    if (!rs.Open(selectRow(), connection, {modelName, dataSourceName}))
+    if (!rs.Open(selectRow(), connection,
+                 {TextParameter(modelName), TextParameter(dataSourceName)}))
         return fail(error, rs.LastError());
     if (rs.IsEOF())
         return fail(error, DbRecordset::NoCurrentRecordError);

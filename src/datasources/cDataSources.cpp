@@ -111,7 +111,7 @@ bool cDataSources::Load(DbConnection& connection, const QString& strModelName, Q
     const QString table = QString::fromLatin1(DataLinkTable);
     DbRecordset rs;
     if (!rs.Open(QStringLiteral("SELECT * FROM %1 WHERE %1.model = ?").arg(table), connection,
-                 {strModelName})) {
+                 {TextParameter(strModelName)})) {
         if (error != nullptr)
             *error = rs.LastError();
         return false;

@@ -1,0 +1,364 @@
+#include <gtest/gtest.h>
+
+#include "Warehouse.h"
+#include "config/DataSourceSections.h"
+#include "config/modCypher.h"
+#include "config/modIniFilesUtils.h"
+#include "datasources/ListControl.h"
+#include "datasources/cDataSources.h"
+#include "datasources/modDBConnection.h"
+#include "datasources/modDataLinkInfo.h"
+#include "datasources/modGetSQLDatabases.h"
+#include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
+
+namespace {
+
+const QVariant kNull = QVariant(QMetaType::fromType<QString>());
+
+class RecordingOperator : public OperatorInterface {
+  public:
+    void ProcessPendingEvents() override {}
+    void ShowMessageBox(const QString& text, int style, const QString& title) override {
+        boxes << QStringLiteral("%1|%2|%3").arg(style).arg(title, text);
+    }
+    void SetStatusText(const QString&) override {}
+    QStringList boxes;
+};
+
+class DataLinkCatalogue : public ::testing::TestWithParam<Backend> {
+  protected:
+    void SetUp() override {
+        QString skip, error;
+        wh = Warehouse::Create(GetParam(), home, &skip, &error);
+        if (!wh && !skip.isEmpty())
+            GTEST_SKIP() << skip.toStdString();
+        ASSERT_TRUE(wh) << error.toStdString();
+        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
+    }
+    void TearDown() override {
+        ProgramState::SetExceptionFileSource(nullptr);
+        ProgramState::StartInConfigMode = false;
+        SetOperator(nullptr);
+        ReleaseDataSources();
+        ReleaseDWConnection();
+    }
+    bool connect(QString* error = nullptr) {
+        QString text;
+        const bool ok = ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, text,
+                                          wh->database, 20);
+        if (error != nullptr)
+            *error = text;
+        return ok;
+    }
+    QVariantMap row(const QString& model, const QString& name, const QVariant& type) {
+        return {{"model", model}, {"source_name", name}, {"Type", type}};
+    }
+    QString runLog() { return QString::fromUtf8(testsupport::readAll(home.file("run.log"))); }
+
+    testsupport::IsolatedHome home;
+    std::unique_ptr<Warehouse> wh;
+};
+
+TEST_P(DataLinkCatalogue, LoadConvertsColumnsAndSkipsRowsWithoutType) {
+    const QString quoted = "O'Brien's \"feed\"; DROP TABLE dwm_data_link; --";
+    QVariantMap full = row("Sales", quoted, 3);
+    full.insert({{"ds_server", "srv"},
+                 {"ds_database", "db"},
+                 {"ds_trusted_login", true},
+                 {"ds_user", "usr"},
+                 {"ds_password", Rot13("S3cret!x")},
+                 {"ds_file", "f.xml"},
+                 {"ds_directory", "/data/in"},
+                 {"ds_connect_string", "Provider=Abc;X=1"},
+                 {"transfer_data", 1},
+                 {"ftp_server", "ftp.example"},
+                 {"ftp_user", "bob"},
+                 {"ftp_password", Rot13("Ftp'Pw")},
+                 {"remote_directory", "out"},
+                 {"poll_interval", 40000},
+                 {"poll_duration", 10}});
+    ASSERT_TRUE(wh->InsertRow(full));
+    ASSERT_TRUE(wh->InsertRow(row("Sales", "Nulls", 1)));
+    ASSERT_TRUE(wh->InsertRow(row("sales", "LowerModel", 1)));
+    ASSERT_TRUE(wh->InsertRow(row("Sales", "NoType", kNull)));
+    ASSERT_TRUE(wh->InsertRow(row("Other", "Elsewhere", 1)));
+    if (GetParam() == Backend::Embedded) {
+        ASSERT_TRUE(wh->InsertRow(row("Sales", "TextType", "abc")));
+    }
+
+    ASSERT_TRUE(connect());
+    StringListControl list({"stale"});
+    QString error;
+    ASSERT_TRUE(LoadDataLinkList("Sales_Overall", list, &error)) << error.toStdString();
+    QStringList names = list.Items();
+    names.sort();
+    EXPECT_EQ(names, QStringList({"Nulls", quoted}));
+    ASSERT_EQ(LoadedDataSources()->Count(), 2);
+
+    const cDataSource* f = FindDataSource(quoted);
+    ASSERT_NE(f, nullptr);
+    EXPECT_EQ(f->strModelName, "Sales");
+    EXPECT_EQ(f->etlType, 3);
+    EXPECT_EQ(f->strDSServer, "srv");
+    EXPECT_EQ(f->strDSDatabase, "db");
+    EXPECT_TRUE(f->blnDSTrustedLogin);
+    EXPECT_EQ(f->strDSUser, "usr");
+    EXPECT_EQ(f->strDSPassword, "S3cret!x");
+    EXPECT_EQ(f->strDSFile, "f.xml");
+    EXPECT_EQ(f->strDSDirectory, "/data/in");
+    EXPECT_EQ(f->strDSConnectString, "Provider=Abc;X=1");
+    EXPECT_EQ(f->intTransferData, 1);
+    EXPECT_EQ(f->strFTPServer, "ftp.example");
+    EXPECT_EQ(f->strFTPUser, "bob");
+    EXPECT_EQ(f->strFTPPassword, "Ftp'Pw");
+    EXPECT_EQ(f->strRemoteDir, "out");
+    EXPECT_EQ(f->intPollInterval, 32767);
+    EXPECT_EQ(f->intPollDuration, 10);
+
+    const cDataSource* n = FindDataSource("Nulls");
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(n->strDSServer, "");
+    EXPECT_EQ(n->strDSPassword, "");
+    EXPECT_FALSE(n->blnDSTrustedLogin);
+    EXPECT_EQ(n->intTransferData, 0);
+    EXPECT_EQ(n->intPollInterval, 0);
+
+    const QString log = runLog();
+    EXPECT_TRUE(log.contains("Data link 'NoType' of model 'Sales' skipped: its Type is NULL."))
+        << log.toStdString();
+    if (GetParam() == Backend::Embedded) {
+        EXPECT_TRUE(log.contains("'TextType'")) << log.toStdString();
+    }
+
+    // A package without a step suffix lists the rows whose model is empty.
+    ASSERT_TRUE(wh->InsertRow(row("", "Unmodelled", 9)));
+    ASSERT_TRUE(LoadDataLinkList("NoSuffix", list));
+    EXPECT_EQ(list.Items(), QStringList({"Unmodelled"}));
+}
+
+TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
+    const QString injected = "x' OR '1'='1";
+    ASSERT_TRUE(wh->InsertRow(row("Sales", "Flat'Ftp", 3)));
+    ASSERT_TRUE(wh->InsertRow(row("Sales", "Share", 3)));
+    ASSERT_TRUE(wh->InsertRow(row("Sales", "Eight", 8)));
+    ASSERT_TRUE(wh->InsertRow(row(injected, "y", 1)));
+    QVariantMap victim = row("Victim", "y", 1);
+    victim.insert("ds_server", "untouched");
+    ASSERT_TRUE(wh->InsertRow(victim));
+    ASSERT_TRUE(connect());
+
+    auto c = std::make_unique<cDataSources>();
+    QString error;
+    ASSERT_TRUE(c->Load("Sales", &error)) << error.toStdString();
+    ASSERT_TRUE(c->Load(injected, &error)) << error.toStdString();
+    ASSERT_EQ(c->Count(), 4);
+    cDataSource& ftp = *c->getDSByName("Flat'Ftp");
+    ftp.intTransferData = 1;
+    ftp.strRemoteDir = "in";
+    ftp.strDSPassword = "Pa'ss;--";
+    ftp.strFTPPassword = "Zz9'";
+    ftp.blnDSTrustedLogin = true;
+    ftp.intPollInterval = -3;
+    ftp.strDSConnectString = "Pwd=A'b";
+    cDataSource& share = *c->getDSByName("Share");
+    share.intTransferData = 2;
+    share.strDSDirectory = "/data/in";
+    share.strRemoteDir = "\\\\host\\share\\";
+    cDataSource& eight = *c->getDSByName("Eight");
+    eight.intTransferData = 1;
+    eight.strDSDirectory = "d";
+    eight.strRemoteDir = "r";
+    cDataSource& inj = *c->getDSByName("y");
+    inj.strDSServer = "changed";
+    SetLoadedDataSources(std::move(c));
+    ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
+
+    EXPECT_EQ(ftp.strDSDirectory, "/");
+    EXPECT_EQ(ftp.strRemoteDir, "in/");
+    EXPECT_EQ(share.strDSDirectory, "/data/in/");
+    EXPECT_EQ(share.strRemoteDir, "\\\\host\\share\\");
+    EXPECT_EQ(eight.strDSDirectory, "d");
+    EXPECT_EQ(eight.strRemoteDir, "r");
+
+    std::unique_ptr<DbConnection> raw = wh->Open();
+    DbRecordset rs;
+    ASSERT_TRUE(
+        rs.Open("SELECT ds_password, ftp_password, ds_connect_string, ds_server FROM dwm_data_link "
+                "WHERE source_name = ?",
+                *raw, {"Flat'Ftp"}));
+    EXPECT_EQ(rs.Field(0).toString(), "Cn'ff;--");
+    EXPECT_EQ(rs.Field(1).toString(), "Mm9'");
+    EXPECT_EQ(rs.Field(2).toString(), "Pwd=A'b");
+    EXPECT_FALSE(rs.Field(3).isNull()) << "an empty field is saved as an empty text";
+    EXPECT_EQ(rs.Field(3).toString(), "");
+    ASSERT_TRUE(rs.Open("SELECT ds_server FROM dwm_data_link WHERE model = ?", *raw, {"Victim"}));
+    EXPECT_EQ(rs.Field(0).toString(), "untouched");
+
+    // Everything saved reads back as it was saved.
+    cDataSources again;
+    ASSERT_TRUE(again.Load("Sales"));
+    for (const cDataSource& before : *LoadedDataSources()) {
+        if (before.strModelName != "Sales")
+            continue;
+        const cDataSource* after = again.getDSByName(before.strName);
+        ASSERT_NE(after, nullptr) << before.strName.toStdString();
+        EXPECT_EQ(after->strDSPassword, before.strDSPassword);
+        EXPECT_EQ(after->strFTPPassword, before.strFTPPassword);
+        EXPECT_EQ(after->blnDSTrustedLogin, before.blnDSTrustedLogin);
+        EXPECT_EQ(after->intTransferData, before.intTransferData);
+        EXPECT_EQ(after->intPollInterval, before.intPollInterval);
+        EXPECT_EQ(after->strDSDirectory, before.strDSDirectory);
+        EXPECT_EQ(after->strRemoteDir, before.strRemoteDir);
+        EXPECT_EQ(after->strDSConnectString, before.strDSConnectString);
+    }
+    cDataSource single;
+    ASSERT_TRUE(single.Load(injected, "y", &error)) << error.toStdString();
+    EXPECT_EQ(single.strDSServer, "changed");
+
+    // A record without a row: the first column fails, the directories stay normalised.
+    cDataSource missing;
+    missing.strModelName = "Sales";
+    missing.strName = "Gone";
+    missing.etlType = 3;
+    EXPECT_FALSE(missing.Save(&error));
+    EXPECT_EQ(error, DbRecordset::NoCurrentRecordError);
+    EXPECT_EQ(missing.strDSDirectory, "/");
+}
+
+TEST_P(DataLinkCatalogue, ConfigurationSectionsOverrideTheCatalogueAndSaveBack) {
+    QVariantMap r = row("Sales", "Orders", 1);
+    r.insert({{"ds_server", "fromcatalogue"}, {"ds_password", Rot13("old")}});
+    ASSERT_TRUE(wh->InsertRow(r));
+    ASSERT_TRUE(wh->InsertRow(row("Sales", "Plain", 1)));
+    const QString file = home.file("run.etl");
+    ASSERT_NE(WriteIniValue("Data Source::Orders", "Name", "Orders", file), 0);
+    ASSERT_NE(WriteIniValue("Data Source::Orders", "ModelName", "Sales", file), 0);
+    ASSERT_NE(WriteIniValue("Data Source::Orders", "Type", "1", file), 0);
+    ASSERT_NE(WriteIniValue("Data Source::Orders", "Server", "fromfile", file), 0);
+    ASSERT_NE(WriteIniValue("Data Source::Orders", "Password", EncryptPassword("new'pw"), file), 0);
+    ASSERT_NE(WriteIniValue("Data Source::Ghost", "Name", "Ghost", file), 0);
+
+    ASSERT_TRUE(connect());
+    StringListControl list;
+    ASSERT_TRUE(LoadDataLinkList("Sales_Upload", list));
+    ReadDataSourceSections(file);
+    ASSERT_TRUE(SaveAllDataSources());
+
+    cDataSource orders;
+    ASSERT_TRUE(orders.Load("Sales", "Orders"));
+    EXPECT_EQ(orders.strDSServer, "fromfile");
+    EXPECT_EQ(orders.strDSPassword, "new'pw");
+    cDataSource plain;
+    ASSERT_TRUE(plain.Load("Sales", "Plain"));
+    EXPECT_EQ(plain.strDSServer, "");
+}
+
+TEST_P(DataLinkCatalogue, ConnectionFailuresAndServerBrowsing) {
+    QString error;
+    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", error, wh->database, 20));
+    EXPECT_TRUE(
+        error.startsWith("Error while connecting to : nowhere\r\nServer 'nowhere' not "
+                         "found"))
+        << error.toStdString();
+    if (GetParam() != Backend::Embedded) {
+        EXPECT_FALSE(
+            ConnectToDWServer(wh->server, false, wh->user, "wrong", error, wh->database, 20));
+        EXPECT_TRUE(error.startsWith("Error while connecting to : wh\r\n")) << error.toStdString();
+        EXPECT_GE(error.split("\r\n").size(), 2);
+    }
+    ASSERT_TRUE(connect(&error)) << error.toStdString();
+    DbConnection* first = GetDWConnection();
+    EXPECT_TRUE(TableExists(*first, "DWM_DATA_LINK"));
+    EXPECT_FALSE(TableExists(*first, "dwm_data_links"));
+    // A second call reuses the connection: the first is closed before the second opens.
+    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", error, wh->database, 20));
+    EXPECT_EQ(GetDWConnection(), first);
+    EXPECT_EQ(first->State(), 0);
+
+    // A data-warehouse database without the catalogue table.
+    ASSERT_TRUE(wh->Exec("DROP TABLE dwm_data_link"));
+    ASSERT_TRUE(connect());
+    RecordingOperator op;
+    SetOperator(&op);
+    ProgramState::StartInConfigMode = true;
+    StringListControl list({"stale"});
+    EXPECT_FALSE(LoadDataLinkList("Sales_Overall", list));
+    EXPECT_EQ(op.boxes, QStringList({"16|Checking data warehouse database|dwm_data_link table not "
+                                     "found in specified data warehouse database.\r\nSelect a "
+                                     "different database"}));
+    ASSERT_NE(LoadedDataSources(), nullptr);
+    EXPECT_EQ(LoadedDataSources()->Count(), 0);
+    EXPECT_TRUE(runLog().contains("Select a different database\r\n"));
+
+    // Database list: a blank database is not used, the typed name stays selected.
+    std::unique_ptr<DbConnection> c;
+    error.clear();
+    ASSERT_TRUE(OpenDataSourceConnection(1, wh->server, wh->trusted, wh->user, wh->password, c,
+                                         error, "   ", 20))
+        << error.toStdString();
+    StringListControl databases;
+    databases.SetText(wh->database.toUpper());
+    ASSERT_TRUE(FillSQLDatabaseList(*c, databases));
+    ASSERT_GE(databases.CurrentIndex(), 0);
+    EXPECT_EQ(databases.Text().toUpper(), wh->database.toUpper());
+    databases.SetText("no_such_database");
+    ASSERT_TRUE(FillSQLDatabaseList(*c, databases));
+    EXPECT_EQ(databases.CurrentIndex(), -1);
+    EXPECT_EQ(databases.Text(), "");
+
+    error.clear();
+    ASSERT_TRUE(
+        OpenDataSourceConnection(7, wh->server, false, wh->user, wh->password, c, error, "", 20));
+    StringListControl schemas;
+    ASSERT_TRUE(FillOracleSchemaList(*c, schemas));
+    EXPECT_TRUE(schemas.Items().contains(GetParam() == Backend::Embedded ? "main" : "public"));
+
+    // File providers and codes without a provider fail cleanly, with the connection released.
+    for (int type : {4, 5, 3, 10}) {
+        error = "before";
+        EXPECT_FALSE(
+            OpenDataSourceConnection(type, "/data/x.mdb", false, "", "", c, error, "", 20));
+        EXPECT_EQ(c, nullptr);
+        EXPECT_TRUE(error.startsWith("before\r\n")) << type;
+        EXPECT_GT(error.size(), 8) << type;
+    }
+    if (GetParam() != Backend::Embedded) {
+        error.clear();
+        EXPECT_FALSE(OpenDataSourceConnection(1, wh->server, false, wh->user, "wrong", c, error,
+                                              wh->database, 20));
+        EXPECT_TRUE(error.startsWith("\r\n")) << error.toStdString();
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, DataLinkCatalogue,
+                         ::testing::Values(Backend::Embedded, Backend::PostgreSQL, Backend::Odbc),
+                         BackendName);
+
+// A server that compares text without regard to case (as SQL Server does by default) returns the
+// rows of "sales" for "Sales": they are loaded, but only exact matches are listed.
+TEST(DataLinkCatalogueEmbedded, RowsMatchingOnlyWithoutCaseAreLoadedNotListed) {
+    testsupport::IsolatedHome home;
+    QString skip, error;
+    auto wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
+    ASSERT_TRUE(wh) << error.toStdString();
+    ASSERT_TRUE(wh->Exec("DROP TABLE dwm_data_link"));
+    ASSERT_TRUE(
+        wh->Exec("CREATE TABLE dwm_data_link (model TEXT COLLATE NOCASE, source_name "
+                 "TEXT, Type INTEGER, ds_server TEXT, ds_database TEXT, ds_trusted_login "
+                 "BOOLEAN, ds_user TEXT, ds_password TEXT, ds_file TEXT, ds_directory "
+                 "TEXT, ds_connect_string TEXT, transfer_data INTEGER, ftp_server TEXT, "
+                 "ftp_user TEXT, ftp_password TEXT, remote_directory TEXT, poll_interval "
+                 "INTEGER, poll_duration INTEGER)"));
+    ASSERT_TRUE(wh->InsertRow({{"model", "SALES"}, {"source_name", "Upper"}, {"Type", 1}}));
+    ASSERT_TRUE(wh->InsertRow({{"model", "Sales"}, {"source_name", "Exact"}, {"Type", 1}}));
+    ASSERT_TRUE(ConnectToDWServer("wh", true, "", "", error, wh->database, 20));
+    StringListControl list;
+    ASSERT_TRUE(LoadDataLinkList("Sales_LoadDW", list));
+    EXPECT_EQ(LoadedDataSources()->Count(), 2);
+    EXPECT_EQ(list.Items(), QStringList({"Exact"}));
+    ReleaseDataSources();
+    ReleaseDWConnection();
+}
+
+}  // namespace

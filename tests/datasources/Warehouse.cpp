@@ -1,0 +1,119 @@
+#include "Warehouse.h"
+
+#include <QRegularExpression>
+
+#include "config/CRegSettings.h"
+#include "datasources/modDataLinkInfo.h"
+#include "platform/ServerResolver.h"
+#include "support/TestPostgres.h"
+
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
+    switch (info.param) {
+        case Backend::Embedded:
+            return "Embedded";
+        case Backend::PostgreSQL:
+            return "PostgreSQL";
+        case Backend::Odbc:
+            return "Odbc";
+    }
+    return "Unknown";
+}
+
+std::unique_ptr<Warehouse> Warehouse::Create(Backend backend, testsupport::IsolatedHome& home,
+                                             QString* skip, QString* error) {
+    static int counter = 0;
+    auto w = std::make_unique<Warehouse>();
+    w->backend = backend;
+    w->home_ = &home;
+    w->database = QStringLiteral("dw_%1").arg(++counter);
+    const QString key = QString::fromLatin1(ServerAliasKey);
+    if (backend == Backend::Embedded) {
+        WriteRegistryValue(key, w->server, "sqlite:" + home.file("servers/wh"));
+        DbConnection c;
+        c.Provider = "sqloledb";
+        c.SetProperty("Data Source", w->server);
+        c.SetProperty("Initial Catalog", w->database);
+        c.CreateMissingDatabase = true;
+        if (!c.Open()) {
+            *error = c.ErrorText();
+            return nullptr;
+        }
+    } else {
+        if (!testsupport::TestPostgres::available(skip))
+            return nullptr;
+        testsupport::TestPostgres* pg = testsupport::TestPostgres::shared(error);
+        if (pg == nullptr || !pg->createDatabase(w->database, error))
+            return nullptr;
+        w->trusted = false;
+        w->user = pg->superuser();
+        w->password = pg->password();
+        if (backend == Backend::PostgreSQL) {
+            WriteRegistryValue(
+                key, w->server,
+                QStringLiteral("postgresql://%1:%2").arg(pg->host()).arg(pg->port()));
+        } else {
+            // The login is left out of the alias: it comes from the connection, as it would for
+            // SQL Server through FreeTDS.
+            w->odbcBase_ = pg->odbcConnectionText("%DB%").remove(
+                QRegularExpression(QStringLiteral("(Uid|Pwd)=[^;]*;")));
+            w->UseDatabase(w->database);
+        }
+    }
+    std::unique_ptr<DbConnection> c = w->Open();
+    if (c->State() != 1 || !CreateDataLinkTable(*c)) {
+        *error = c->ErrorText();
+        return nullptr;
+    }
+    return w;
+}
+
+void Warehouse::UseDatabase(const QString& otherDatabase) {
+    if (backend == Backend::Odbc)
+        WriteRegistryValue(QString::fromLatin1(ServerAliasKey), server,
+                           "odbc:" + QString(odbcBase_).replace("%DB%", otherDatabase));
+}
+
+std::unique_ptr<DbConnection> Warehouse::Open(const QString& otherDatabase) const {
+    auto c = std::make_unique<DbConnection>();
+    c->Provider = "sqloledb";
+    c->SetProperty("Data Source", server);
+    c->SetProperty("Initial Catalog", otherDatabase.isEmpty() ? database : otherDatabase);
+    if (trusted) {
+        c->SetProperty("Integrated Security", "SSPI");
+    } else {
+        c->SetProperty("User ID", user);
+        c->SetProperty("Password", password);
+    }
+    c->Open();
+    return c;
+}
+
+bool Warehouse::Exec(const QString& sql, const QVariantList& params) const {
+    std::unique_ptr<DbConnection> c = Open();
+    const bool ok = c->State() == 1 && c->Execute(sql, params);
+    EXPECT_TRUE(ok) << sql.toStdString() << ": " << c->ErrorText().toStdString();
+    return ok;
+}
+
+bool Warehouse::InsertRow(const QVariantMap& columns) const {
+    QStringList marks;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        marks << "?";
+    return Exec(QStringLiteral("INSERT INTO dwm_data_link (%1) VALUES (%2)")
+                    .arg(columns.keys().join(", "), marks.join(", ")),
+                columns.values());
+}
+
+bool Warehouse::CreateDatabase(const QString& name) const {
+    if (backend == Backend::Embedded) {
+        DbConnection c;
+        c.Provider = "sqloledb";
+        c.SetProperty("Data Source", server);
+        c.SetProperty("Initial Catalog", name);
+        c.CreateMissingDatabase = true;
+        return c.Open();
+    }
+    QString error;
+    testsupport::TestPostgres* pg = testsupport::TestPostgres::shared(&error);
+    return pg != nullptr && pg->createDatabase(name, &error);
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QString>
+#include <QVariantMap>
+#include <memory>
+
+#include "datasources/DbInterface.h"
+#include "support/TestSupport.h"
+
+// The kinds of server the data-link and catalogue tests run against.
+enum class Backend { Embedded, PostgreSQL, Odbc };
+std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
+
+// A data-warehouse server for one test, reached through the server alias "wh" in the test's
+// private settings store: an embedded server in the private home, or a fresh database on the
+// shared PostgreSQL test server, directly or through its ODBC driver.
+class Warehouse {
+  public:
+    // Skips the test (GTEST_SKIP in the caller) when `skip` is set afterwards.
+    static std::unique_ptr<Warehouse> Create(Backend backend, testsupport::IsolatedHome& home,
+                                             QString* skip, QString* error);
+
+    Backend backend;
+    QString server = QStringLiteral("wh");
+    QString database;
+    bool trusted = true;
+    QString user, password;
+
+    // A connection of its own to the warehouse database (or to another database of the server).
+    std::unique_ptr<DbConnection> Open(const QString& otherDatabase = QString()) const;
+    // Runs a statement with bound values on the warehouse database.
+    bool Exec(const QString& sql, const QVariantList& params = {}) const;
+    // Inserts a dwm_data_link row with the given columns.
+    bool InsertRow(const QVariantMap& columns) const;
+    // Another database of the same server (for the package store: "msdb").
+    bool CreateDatabase(const QString& name) const;
+    // Points the alias at `otherDatabase` where the alias itself names the database (ODBC).
+    void UseDatabase(const QString& otherDatabase);
+
+  private:
+    testsupport::IsolatedHome* home_ = nullptr;
+    QString odbcBase_;
+};
