@@ -1,10 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "datasources/FieldConversions.h"
-#include "datasources/ListControl.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDataLinkInfo.h"
-#include "datasources/modGetSQLDatabases.h"
 
 namespace {
 
@@ -125,30 +123,6 @@ TEST(DataSourceCollection, OrderKeysAndExactNames) {
     c.Clear();
     EXPECT_EQ(c.Count(), 0);
     EXPECT_EQ(c.Item("k1"), nullptr);
-}
-
-TEST(DataSourceCollection, LoadedCollectionOperations) {
-    ReleaseDataSources();
-    EXPECT_EQ(FindDataSource("Orders"), nullptr);
-    EXPECT_TRUE(SaveAllDataSources()) << "nothing loaded, nothing to save";
-    auto c = std::make_unique<cDataSources>();
-    addNamed(*c, "Sales", "Orders");
-    SetLoadedDataSources(std::move(c));
-    ASSERT_NE(FindDataSource("Orders"), nullptr);
-    EXPECT_EQ(FindDataSource("orders"), nullptr);
-    QString error;
-    EXPECT_FALSE(SaveAllDataSources(&error)) << "no data-warehouse connection";
-    EXPECT_FALSE(error.isEmpty());
-    ReleaseDataSources();
-    EXPECT_EQ(LoadedDataSources(), nullptr);
-}
-
-TEST(FindComboItem, ExactMatchWithoutRegardToCase) {
-    StringListControl list({"master", "Sales", "sales_archive"});
-    EXPECT_EQ(FindComboItem(list, "SALES"), 1);
-    EXPECT_EQ(FindComboItem(list, "sale"), -1);
-    EXPECT_EQ(FindComboItem(list, ""), -1);
-    EXPECT_EQ(FindComboItem(StringListControl(), "x"), -1);
 }
 
 }  // namespace
