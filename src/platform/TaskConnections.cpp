@@ -1,0 +1,37 @@
+#include "platform/TaskConnections.h"
+
+#include "platform/DbConnection.h"
+#include "platform/PackageTasks.h"
+
+bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& connection,
+                            QString* error) {
+    auto fail = [error](const QString& text) {
+        if (error)
+            *error = text;
+        return false;
+    };
+    if (resolved.server.isEmpty()) {
+        return fail(resolved.IsDirectory()
+                        ? QStringLiteral("Connection '%1' is a directory, not a database")
+                              .arg(resolved.name)
+                        : QStringLiteral("Connection '%1' names no server").arg(resolved.name));
+    }
+    connection.Close();
+    connection.Provider = QStringLiteral("sqloledb");
+    connection.ConnectionTimeout = 20;
+    connection.SetProperty(QStringLiteral("Data Source"), resolved.server);
+    connection.SetProperty(QStringLiteral("Initial Catalog"), resolved.database);
+    if (resolved.trusted) {
+        connection.SetProperty(QStringLiteral("Integrated Security"), QStringLiteral("SSPI"));
+    } else {
+        connection.SetProperty(QStringLiteral("User ID"), resolved.user);
+        connection.SetProperty(QStringLiteral("Password"), resolved.password);
+    }
+    if (!connection.Open() || connection.State() != 1) {
+        QString text = connection.ErrorText();
+        if (text.isEmpty())
+            text = QStringLiteral("Cannot open connection '%1'").arg(resolved.name);
+        return fail(text);
+    }
+    return true;
+}
