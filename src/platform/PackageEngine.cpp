@@ -1,4 +1,5 @@
 #include "platform/PackageEngine.h"
+#include "platform/TableBulkSink.h"
 
 #include <syslog.h>
 
@@ -6,6 +7,8 @@
 #include <QDir>
 #include <QElapsedTimer>
 
+#include "platform/DataLinkResolver.h"
+#include "platform/PackageStore.h"
 #include "util/ErrLogging.h"
 #include "util/OperatorInterface.h"
 #include "util/TextFiles.h"
@@ -31,20 +34,9 @@ QString OneLine(QString text) {
 
 PackageServices DefaultPackageServices() {
     PackageServices s;
-    s.resolveDataLink = [](const QString& dataLink, const PackageServices::Warehouse&,
-                           ResolvedConnection*, QString* error) {
-        *error = QStringLiteral("Data link '%1' %2").arg(dataLink, kNeedsDatabase);
-        return false;
-    };
-    s.openBulkSink = [](const ResolvedConnection&, const QString& table, QString* error) {
-        *error = QStringLiteral("Bulk insert into '%1' %2").arg(table, kNeedsDatabase);
-        return std::unique_ptr<BulkRowSink>();
-    };
-    s.loadDocument = [](const QString& server, const QString&, const QString&, bool, const QString&,
-                        QByteArray*, QString* error) {
-        *error = QStringLiteral("The package store of server '%1' %2").arg(server, kNeedsDatabase);
-        return false;
-    };
+    s.resolveDataLink = ResolveDataLinkFromWarehouse;
+    s.openBulkSink = OpenTableBulkSink;
+    s.loadDocument = LoadStoredPackage;
     s.completionEvent = WriteSystemLog;
     return s;
 }
@@ -131,6 +123,7 @@ bool EnginePackage::ResolveConnection(const QString& name, ResolvedConnection* o
     const PackageConnection& c = document_.connections[index];
     if (c.IsDataLink()) {
         PackageServices::Warehouse warehouse;
+        warehouse.packageName = document_.name;
         warehouse.server = VariableText(QStringLiteral("DestinationServer"));
         warehouse.database = VariableText(QStringLiteral("DestServerDatabaseName"));
         warehouse.user = VariableText(QStringLiteral("DestServerLoginUserName"));

@@ -13,12 +13,14 @@
 #include "platform/PackageTasks.h"
 
 // What the engine needs from outside: the database layer (data links, row sinks, the package
-// store) and the system log. The defaults fail every database need with a clear text and write
-// the completion event with syslog(3).
+// store) and the system log. The defaults read data links from dwm_data_link of the warehouse
+// (DataLinkResolver.h), load documents from the server's package store (PackageStore.h) and
+// write the completion event with syslog(3).
 struct PackageServices {
     // The warehouse a data link is read from: the values of DestinationServer,
     // DestServerDatabaseName and the DestServer login variables.
     struct Warehouse {
+        QString packageName;  // the package whose model's data links are read
         QString server;
         QString database;
         QString user;
@@ -26,7 +28,7 @@ struct PackageServices {
         bool trusted = false;
     };
 
-    // Fills `connection` from the dwm_data_link row named `dataLink`.
+    // Fills `connection` from the dwm_data_link row named `dataLink` of the package's model.
     std::function<bool(const QString& dataLink, const Warehouse& warehouse,
                        ResolvedConnection* connection, QString* error)>
         resolveDataLink;

@@ -1,0 +1,75 @@
+#include "platform/DataLinkResolver.h"
+
+#include "datasources/cDataSources.h"
+#include "datasources/modDataLinkInfo.h"
+#include "platform/DbConnection.h"
+#include "platform/TaskConnections.h"
+
+bool ResolveDataLinkFromWarehouse(const QString& dataLink,
+                                  const PackageServices::Warehouse& warehouse,
+                                  ResolvedConnection* connection, QString* error) {
+    const QString model = GetEtlModelName(warehouse.packageName);
+    if (model.isEmpty()) {
+        *error = QStringLiteral(
+                     "Data link '%1': the name of package '%2' gives no ETL model (it has no "
+                     "step suffix such as _LoadDW)")
+                     .arg(dataLink, warehouse.packageName);
+        return false;
+    }
+    ResolvedConnection where;
+    where.name = QStringLiteral("data warehouse");
+    where.server = warehouse.server;
+    where.database = warehouse.database;
+    where.user = warehouse.user;
+    where.password = warehouse.password;
+    where.trusted = warehouse.trusted;
+    DbConnection dw;
+    QString why;
+    if (!OpenResolvedConnection(where, dw, &why)) {
+        *error = QStringLiteral("Data link '%1': cannot connect to the data warehouse %2 on %3: %4")
+                     .arg(dataLink, warehouse.database, warehouse.server, why);
+        return false;
+    }
+    cDataSources sources;
+    if (!sources.Load(dw, model, &why)) {
+        *error = QStringLiteral("Data link '%1': cannot read %2 of model '%3': %4")
+                     .arg(dataLink, QString::fromLatin1(DataLinkTable), model, why);
+        return false;
+    }
+    const cDataSource* ds = sources.getDSByName(dataLink);
+    if (ds == nullptr) {
+        *error = QStringLiteral("Data link '%1' of model '%2' is not in %3 of %4 on %5")
+                     .arg(dataLink, model, QString::fromLatin1(DataLinkTable), warehouse.database,
+                          warehouse.server);
+        return false;
+    }
+    switch (ds->etlType) {
+        case cDataSource::FlatFiles:
+        case cDataSource::FlatFiles2:
+            if (ds->strDSDirectory.trimmed().isEmpty()) {
+                *error = QStringLiteral("Flat-file data link '%1' of model '%2' has no directory")
+                             .arg(dataLink, model);
+                return false;
+            }
+            connection->directory = ds->strDSDirectory;
+            return true;
+        case cDataSource::SqlServer:
+        case cDataSource::Oracle:
+        case cDataSource::OracleTested:
+            connection->server = ds->strDSServer;
+            connection->database = ds->strDSDatabase;
+            connection->trusted = ds->blnDSTrustedLogin;
+            if (!connection->trusted) {
+                connection->user = ds->strDSUser;
+                connection->password = ds->strDSPassword;
+            }
+            return true;
+        default:
+            *error = QStringLiteral(
+                         "Data link '%1' of model '%2' is of type %3, which a package "
+                         "cannot connect to")
+                         .arg(dataLink, model)
+                         .arg(ds->etlType);
+            return false;
+    }
+}

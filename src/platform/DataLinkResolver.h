@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include "platform/PackageEngine.h"
+
+// A data-link connection of a package, read at execution time from dwm_data_link in the
+// warehouse: the row of the package's ETL model (GetEtlModelName of the package name) whose
+// source_name is `dataLink` (letter case counts). A flat-file data link (type 3 or 8) gives its
+// directory; a database data link (type 1, 6 or 7) gives server, database and login. False with
+// `error` set when the warehouse cannot be read, there is no such row, or its type is one a
+// package cannot use.
+bool ResolveDataLinkFromWarehouse(const QString& dataLink,
+                                  const PackageServices::Warehouse& warehouse,
+                                  ResolvedConnection* connection, QString* error);
