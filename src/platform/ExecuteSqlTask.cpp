@@ -1,14 +1,37 @@
 // Execute SQL: each statement of the task on one database connection, in order, with its '?'
-// markers bound to global variables.
-//
-// STUB: the database layer is not wired in yet, so the step fails with a clear text instead of
-// pretending to succeed.
+// markers bound to global variables. Each statement commits on its own, so the statements before
+// a failing one keep their effect.
 
+#include "platform/DbConnection.h"
 #include "platform/PackageTasks.h"
+#include "platform/TaskConnections.h"
 
 TaskOutcome RunExecuteSql(const ExecuteSqlTask& task, const TaskContext& context) {
-    Q_UNUSED(context);
-    return TaskOutcome::Failure(
-        QStringLiteral("Execute SQL on connection '%1' needs a database connection")
-            .arg(task.connection));
+    ResolvedConnection where;
+    QString error;
+    if (!context.connection(task.connection, &where, &error))
+        return TaskOutcome::Failure(error);
+    DbConnection connection;
+    if (!OpenResolvedConnection(where, connection, &error))
+        return TaskOutcome::Failure(
+            QStringLiteral("Cannot connect to '%1': %2").arg(task.connection, error));
+
+    TaskOutcome outcome;
+    int number = 0;
+    for (const SqlStatement& statement : task.statements) {
+        ++number;
+        int rows = 0;
+        if (!connection.Execute(statement.text, StatementParameters(statement, context), &rows)) {
+            outcome.error = QStringLiteral("Statement %1 (line %2) failed: %3")
+                                .arg(number)
+                                .arg(statement.line)
+                                .arg(connection.ErrorText());
+            return outcome;
+        }
+        // Statements that change no rows (queries, definitions) report -1.
+        if (rows > 0)
+            outcome.rowsAffected += rows;
+    }
+    outcome.success = true;
+    return outcome;
 }

@@ -35,3 +35,13 @@ bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& co
     }
     return true;
 }
+
+QVariantList StatementParameters(const SqlStatement& statement, const TaskContext& context) {
+    QVariantList values;
+    values.reserve(statement.parameters.size());
+    for (const QString& name : statement.parameters) {
+        const QVariant value = context.variable ? context.variable(name.trimmed()) : QVariant();
+        values << (value.isValid() ? value : QVariant(QMetaType::fromType<QString>()));
+    }
+    return values;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVariantList>
 
 class DbConnection;
 struct ResolvedConnection;
@@ -11,3 +12,10 @@ struct ResolvedConnection;
 // texts, or why the connection cannot name a database) when it could not be opened.
 bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& connection,
                             QString* error);
+
+struct SqlStatement;
+struct TaskContext;
+
+// The values bound to the '?' markers of a statement: the current values of the global variables
+// its `parameters` name, in order (NULL for a variable that has no value).
+QVariantList StatementParameters(const SqlStatement& statement, const TaskContext& context);
