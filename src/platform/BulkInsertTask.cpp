@@ -130,11 +130,11 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
     qint64 inBatch = 0;
     bool begun = false;
     QString failure;
-    auto reject = [&](const QString& why) {
-        rejected.Add(reader.RecordLine(), why, reader.RecordText());
-        if (rejected.Count() > task.maxErrors) {
+    auto reject = [&](qint64 line, const QString& why, const QString& data) {
+        rejected.Add(line, why, data);
+        if (failure.isEmpty() && rejected.Count() > task.maxErrors) {
             rejected.Add(
-                reader.RecordLine(),
+                line,
                 QStringLiteral("the load was cancelled: more than %1 errors").arg(task.maxErrors),
                 QString());
             failure = QStringLiteral("Bulk insert of '%1' into '%2' was cancelled after %3 errors")
@@ -142,20 +142,46 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                           .arg(rejected.Count() - 1);
         }
     };
+    auto rejectCurrent = [&](const QString& why) {
+        reject(reader.RecordLine(), why, reader.RecordText());
+    };
+    // The rows of the current batch, for a sink that may refuse some of them when the batch is
+    // committed.
+    struct BatchRow {
+        qint64 line;
+        QString text;
+    };
+    std::vector<BatchRow> batchRows;
+    auto commitBatch = [&]() {
+        if (!sink->CommitBatch(&error)) {
+            failure = error;
+            return;
+        }
+        qint64 stored = inBatch;
+        for (const BulkRowSink::LateRejection& late : sink->TakeLateRejections()) {
+            if (late.row < 0 || late.row >= static_cast<int>(batchRows.size()))
+                continue;
+            --stored;
+            reject(batchRows[late.row].line, late.reason, batchRows[late.row].text);
+        }
+        committed += stored;
+        inBatch = 0;
+        batchRows.clear();
+    };
 
     while (failure.isEmpty()) {
         status = reader.Next(&fields, &reason);
         if (status == FlatFileReader::Status::End)
             break;
         if (status == FlatFileReader::Status::Malformed) {
-            reject(reason);
+            rejectCurrent(reason);
             continue;
         }
         const int count = static_cast<int>(fields.size());
         if (expected < 0)
             expected = count;
         if (count != expected) {
-            reject(QStringLiteral("expected %1 fields, found %2").arg(expected).arg(count));
+            rejectCurrent(QStringLiteral("expected %1 fields, found %2").arg(expected).arg(count));
             continue;
         }
         if (!begun) {
@@ -167,17 +193,13 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         }
         switch (sink->AddRow(fields.data(), count, &reason)) {
             case BulkRowSink::RowResult::Accepted:
-                if (++inBatch >= task.batchSize) {
-                    if (!sink->CommitBatch(&error)) {
-                        failure = error;
-                        break;
-                    }
-                    committed += inBatch;
-                    inBatch = 0;
-                }
+                if (sink->RejectsAtCommit())
+                    batchRows.push_back({reader.RecordLine(), reader.RecordText()});
+                if (++inBatch >= task.batchSize)
+                    commitBatch();
                 break;
             case BulkRowSink::RowResult::Rejected:
-                reject(reason);
+                rejectCurrent(reason);
                 break;
             case BulkRowSink::RowResult::Fatal:
                 failure = reason;
@@ -185,10 +207,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         }
     }
     if (failure.isEmpty() && begun && inBatch > 0) {
-        if (sink->CommitBatch(&error))
-            committed += inBatch;
-        else
-            failure = error;
+        commitBatch();
     } else if (!failure.isEmpty() && begun) {
         sink->Rollback();
     }

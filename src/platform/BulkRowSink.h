@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <vector>
 
 // Where the rows of a bulk insert go. The flat-file reader and the error accounting feed one
 // sink per step; the database layer supplies the sink of a table.
@@ -34,4 +35,15 @@ class BulkRowSink {
     virtual bool CommitBatch(QString* error) = 0;
     // Discards the rows accepted since the last commit.
     virtual void Rollback() = 0;
+
+    // A sink that sends a whole batch at once (COPY) learns only at CommitBatch that the
+    // database refuses a value. It then stores the other rows of the batch and reports the
+    // refused ones here, by their position in the batch (0 = first row accepted since the last
+    // commit). The caller keeps what it needs to describe each row of a batch when this is true.
+    struct LateRejection {
+        int row = 0;
+        QString reason;
+    };
+    virtual bool RejectsAtCommit() const { return false; }
+    virtual std::vector<LateRejection> TakeLateRejections() { return {}; }
 };

@@ -239,6 +239,10 @@ bool DbConnection::openEmbedded(const QString& database) {
         db_.close();
         return false;
     }
+    // Write-ahead logging: readers in other processes are not blocked by a load, and a commit
+    // costs no sync of the whole database.
+    probe.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
+    probe.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     return true;
 }
 

@@ -1,0 +1,443 @@
+#include "platform/TableBulkSink.h"
+
+#include <libpq-fe.h>
+#include <sqlite3.h>
+
+#include <QSqlDriver>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <algorithm>
+
+#include "datasources/DbInterface.h"
+#include "platform/PackageTasks.h"
+#include "platform/SqlDialect.h"
+#include "platform/TaskConnections.h"
+
+namespace {
+
+// The driver's own handle; the type is named as the driver declares it ("sqlite3*", and
+// "PGconn*" or its struct name "pg_conn*").
+template <typename Handle>
+Handle* nativeHandle(QSqlDatabase& db, std::initializer_list<const char*> typeNames) {
+    const QVariant v = db.driver()->handle();
+    if (!v.isValid() || std::none_of(typeNames.begin(), typeNames.end(), [&](const char* name) {
+            return qstrcmp(v.typeName(), name) == 0;
+        }))
+        return nullptr;
+    return *static_cast<Handle* const*>(v.constData());
+}
+
+// Columns of the table in table order, or the given ones checked against the table. False with
+// `error` when the table does not exist or a column is not in it.
+bool targetColumns(DbConnection& c, const QString& table, QStringList& columns, QString* error) {
+    auto schema = c.OpenSchema(4, {QVariant(), QVariant(), table});
+    if (!schema) {
+        *error = c.ErrorText();
+        return false;
+    }
+    QStringList existing;
+    for (schema->MoveFirst(); !schema->IsEOF(); schema->MoveNext())
+        existing << schema->Field(QStringLiteral("COLUMN_NAME")).toString();
+    if (existing.isEmpty()) {
+        *error =
+            QStringLiteral("Table '%1' not found in database '%2'").arg(table, c.DatabaseName());
+        return false;
+    }
+    if (columns.isEmpty()) {
+        columns = existing;
+        return true;
+    }
+    for (QString& col : columns) {
+        const qsizetype i = existing.indexOf(col.trimmed(), 0);
+        qsizetype found = i;
+        if (found < 0)
+            for (qsizetype k = 0; k < existing.size(); ++k)
+                if (existing.at(k).compare(col.trimmed(), Qt::CaseInsensitive) == 0)
+                    found = k;
+        if (found < 0) {
+            *error = QStringLiteral("Column '%1' not found in table '%2'").arg(col, table);
+            return false;
+        }
+        col = existing.at(found);
+    }
+    return true;
+}
+
+QString insertSql(const SqlDialect& d, const QString& table, const QStringList& columns,
+                  const QString& marker) {
+    QStringList quoted, markers;
+    for (int i = 0; i < columns.size(); ++i) {
+        quoted << d.QuoteIdentifier(columns.at(i));
+        markers << (marker == QLatin1String("$") ? QStringLiteral("$%1").arg(i + 1) : marker);
+    }
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(d.QuoteIdentifier(table), quoted.join(','), markers.join(','));
+}
+
+// The common part: the connection, the table and its columns.
+class SinkBase : public BulkRowSink {
+  public:
+    SinkBase(std::unique_ptr<DbConnection> c, QString table)
+        : connection_(std::move(c)), table_(std::move(table)) {}
+
+  protected:
+    bool prepareColumns(const QStringList& given, int fieldCount, QString* error) {
+        columns_ = given;
+        if (!targetColumns(*connection_, table_, columns_, error))
+            return false;
+        if (columns_.size() != fieldCount) {
+            *error = QStringLiteral("The file has %1 fields but %2 columns are to be loaded")
+                         .arg(fieldCount)
+                         .arg(columns_.size());
+            return false;
+        }
+        return true;
+    }
+    std::unique_ptr<DbConnection> connection_;
+    QString table_;
+    QStringList columns_;
+};
+
+// The embedded server: one prepared statement stepped per row, straight on the SQLite handle.
+class SqliteSink final : public SinkBase {
+  public:
+    using SinkBase::SinkBase;
+    ~SqliteSink() override {
+        if (statement_ != nullptr)
+            sqlite3_finalize(statement_);
+        if (inTransaction_)
+            exec("ROLLBACK");
+    }
+
+    bool Begin(const QStringList& columns, int fieldCount, QString* error) override {
+        if (!prepareColumns(columns, fieldCount, error))
+            return false;
+        db_ = nativeHandle<sqlite3>(connection_->Database(), {"sqlite3*"});
+        if (db_ == nullptr) {
+            *error = QStringLiteral("The embedded database gives no native handle");
+            return false;
+        }
+        const QByteArray sql =
+            insertSql(connection_->Dialect(), table_, columns_, QStringLiteral("?")).toUtf8();
+        if (sqlite3_prepare_v2(db_, sql.constData(), -1, &statement_, nullptr) != SQLITE_OK) {
+            *error = QString::fromUtf8(sqlite3_errmsg(db_));
+            return false;
+        }
+        return true;
+    }
+
+    RowResult AddRow(const BulkField* fields, int count, QString* reason) override {
+        if (!inTransaction_) {
+            if (!exec("BEGIN")) {
+                *reason = QString::fromUtf8(sqlite3_errmsg(db_));
+                return RowResult::Fatal;
+            }
+            inTransaction_ = true;
+        }
+        for (int i = 0; i < count; ++i) {
+            const BulkField& f = fields[i];
+            if (f.null)
+                sqlite3_bind_null(statement_, i + 1);
+            else
+                sqlite3_bind_text(statement_, i + 1, f.text.data(), static_cast<int>(f.text.size()),
+                                  SQLITE_STATIC);
+        }
+        const int rc = sqlite3_step(statement_);
+        sqlite3_reset(statement_);
+        if (rc == SQLITE_DONE)
+            return RowResult::Accepted;
+        *reason = QString::fromUtf8(sqlite3_errmsg(db_));
+        const int primary = rc & 0xff;
+        return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH ||
+                       primary == SQLITE_TOOBIG
+                   ? RowResult::Rejected
+                   : RowResult::Fatal;
+    }
+
+    bool CommitBatch(QString* error) override {
+        if (!inTransaction_)
+            return true;
+        if (!exec("COMMIT")) {
+            *error = QString::fromUtf8(sqlite3_errmsg(db_));
+            return false;
+        }
+        inTransaction_ = false;
+        return true;
+    }
+
+    void Rollback() override {
+        if (inTransaction_)
+            exec("ROLLBACK");
+        inTransaction_ = false;
+    }
+
+  private:
+    bool exec(const char* sql) {
+        return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    }
+
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* statement_ = nullptr;
+    bool inTransaction_ = false;
+};
+
+// PostgreSQL: each batch goes to the server as one COPY in its own transaction. When the server
+// refuses the batch, it is loaded again row by row, each behind a savepoint, so that only the
+// refused rows are left out.
+class PostgresCopySink final : public SinkBase {
+  public:
+    using SinkBase::SinkBase;
+
+    bool Begin(const QStringList& columns, int fieldCount, QString* error) override {
+        if (!prepareColumns(columns, fieldCount, error))
+            return false;
+        pg_ = nativeHandle<PGconn>(connection_->Database(), {"PGconn*", "pg_conn*"});
+        if (pg_ == nullptr) {
+            *error = QStringLiteral("The PostgreSQL connection gives no native handle");
+            return false;
+        }
+        const SqlDialect& d = connection_->Dialect();
+        QStringList quoted;
+        for (const QString& c : columns_)
+            quoted << d.QuoteIdentifier(c);
+        copySql_ = QStringLiteral("COPY %1 (%2) FROM STDIN")
+                       .arg(d.QuoteIdentifier(table_), quoted.join(','))
+                       .toUtf8();
+        insertSql_ = insertSql(d, table_, columns_, QStringLiteral("$")).toUtf8();
+        return true;
+    }
+
+    RowResult AddRow(const BulkField* fields, int count, QString* reason) override {
+        rowStarts_.push_back(buffer_.size());
+        for (int i = 0; i < count; ++i) {
+            if (i > 0)
+                buffer_ += '\t';
+            const BulkField& f = fields[i];
+            if (f.null) {
+                buffer_ += "\\N";
+                continue;
+            }
+            for (const char ch : f.text) {
+                switch (ch) {
+                    case '\\':
+                        buffer_ += "\\\\";
+                        break;
+                    case '\t':
+                        buffer_ += "\\t";
+                        break;
+                    case '\n':
+                        buffer_ += "\\n";
+                        break;
+                    case '\r':
+                        buffer_ += "\\r";
+                        break;
+                    case '\0':
+                        buffer_.truncate(rowStarts_.back());
+                        rowStarts_.pop_back();
+                        *reason = QStringLiteral("a value holds a NUL character");
+                        return RowResult::Rejected;
+                    default:
+                        buffer_ += ch;
+                }
+            }
+        }
+        buffer_ += '\n';
+        return RowResult::Accepted;
+    }
+
+    bool RejectsAtCommit() const override { return true; }
+    std::vector<LateRejection> TakeLateRejections() override { return std::move(late_); }
+
+    bool CommitBatch(QString* error) override {
+        late_.clear();
+        if (rowStarts_.empty())
+            return true;
+        QString copyError;
+        const bool copied =
+            command("BEGIN", error) && copyBatch(&copyError) && command("COMMIT", error);
+        if (!copied) {
+            command("ROLLBACK", nullptr);
+            if (PQstatus(pg_) != CONNECTION_OK) {
+                *error = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
+                return false;
+            }
+            if (!loadRowByRow(error))
+                return false;
+        }
+        buffer_.clear();
+        rowStarts_.clear();
+        return true;
+    }
+
+    void Rollback() override {
+        buffer_.clear();
+        rowStarts_.clear();
+    }
+
+  private:
+    bool command(const char* sql, QString* error) {
+        PGresult* r = PQexec(pg_, sql);
+        const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+        if (!ok && error != nullptr)
+            *error = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
+        PQclear(r);
+        return ok;
+    }
+
+    bool copyBatch(QString* error) {
+        PGresult* r = PQexec(pg_, copySql_.constData());
+        const bool started = PQresultStatus(r) == PGRES_COPY_IN;
+        if (!started)
+            *error = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
+        PQclear(r);
+        if (!started)
+            return false;
+        constexpr qsizetype chunk = 1 << 20;
+        bool sent = true;
+        for (qsizetype at = 0; sent && at < buffer_.size(); at += chunk)
+            sent = PQputCopyData(pg_, buffer_.constData() + at,
+                                 static_cast<int>(std::min(chunk, buffer_.size() - at))) == 1;
+        PQputCopyEnd(pg_, sent ? nullptr : "sending failed");
+        bool ok = true;
+        while (PGresult* res = PQgetResult(pg_)) {
+            if (PQresultStatus(res) != PGRES_COMMAND_OK) {
+                ok = false;
+                *error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+            }
+            PQclear(res);
+        }
+        return ok;
+    }
+
+    // The fields of one buffered row, decoded from the COPY text again.
+    std::vector<QByteArray> decodeRow(size_t row, std::vector<bool>& nulls) const {
+        const qsizetype begin = rowStarts_[row];
+        const qsizetype end = row + 1 < rowStarts_.size() ? rowStarts_[row + 1] : buffer_.size();
+        std::vector<QByteArray> fields(1);
+        nulls.assign(1, false);
+        for (qsizetype i = begin; i < end - 1; ++i) {
+            const char ch = buffer_.at(i);
+            if (ch == '\t') {
+                fields.emplace_back();
+                nulls.push_back(false);
+            } else if (ch == '\\' && i + 1 < end - 1) {
+                const char next = buffer_.at(++i);
+                if (next == 'N' && fields.back().isEmpty())
+                    nulls.back() = true;
+                else
+                    fields.back() += next == 't'   ? '\t'
+                                     : next == 'n' ? '\n'
+                                     : next == 'r' ? '\r'
+                                                   : next;
+            } else {
+                fields.back() += ch;
+            }
+        }
+        return fields;
+    }
+
+    bool loadRowByRow(QString* error) {
+        if (!command("BEGIN", error))
+            return false;
+        for (size_t row = 0; row < rowStarts_.size(); ++row) {
+            std::vector<bool> nulls;
+            const std::vector<QByteArray> fields = decodeRow(row, nulls);
+            std::vector<const char*> values(fields.size());
+            for (size_t i = 0; i < fields.size(); ++i)
+                values[i] = nulls[i] ? nullptr : fields[i].constData();
+            if (!command("SAVEPOINT bulk_row", error))
+                return false;
+            PGresult* r = PQexecParams(pg_, insertSql_.constData(), static_cast<int>(values.size()),
+                                       nullptr, values.data(), nullptr, nullptr, 0);
+            if (PQresultStatus(r) == PGRES_COMMAND_OK) {
+                PQclear(r);
+                if (!command("RELEASE SAVEPOINT bulk_row", error))
+                    return false;
+                continue;
+            }
+            late_.push_back(
+                {static_cast<int>(row), QString::fromUtf8(PQresultErrorMessage(r)).trimmed()});
+            PQclear(r);
+            if (!command("ROLLBACK TO SAVEPOINT bulk_row", error))
+                return false;
+        }
+        return command("COMMIT", error);
+    }
+
+    PGconn* pg_ = nullptr;
+    QByteArray copySql_, insertSql_;
+    QByteArray buffer_;
+    std::vector<qsizetype> rowStarts_;
+    std::vector<LateRejection> late_;
+};
+
+// Any other server (ODBC): prepared inserts with bound values in a transaction per batch.
+class QueryInsertSink final : public SinkBase {
+  public:
+    using SinkBase::SinkBase;
+    ~QueryInsertSink() override { Rollback(); }
+
+    bool Begin(const QStringList& columns, int fieldCount, QString* error) override {
+        if (!prepareColumns(columns, fieldCount, error))
+            return false;
+        query_.emplace(connection_->Database());
+        if (!query_->prepare(
+                insertSql(connection_->Dialect(), table_, columns_, QStringLiteral("?")))) {
+            *error = query_->lastError().text();
+            return false;
+        }
+        return true;
+    }
+
+    RowResult AddRow(const BulkField* fields, int count, QString* reason) override {
+        if (!inTransaction_)
+            inTransaction_ = connection_->Database().transaction();
+        for (int i = 0; i < count; ++i)
+            query_->bindValue(
+                i, fields[i].null
+                       ? QVariant()
+                       : QVariant(QString::fromUtf8(fields[i].text.data(), fields[i].text.size())));
+        if (query_->exec())
+            return RowResult::Accepted;
+        *reason = query_->lastError().text();
+        return RowResult::Rejected;
+    }
+
+    bool CommitBatch(QString* error) override {
+        if (!inTransaction_)
+            return true;
+        inTransaction_ = false;
+        if (connection_->Database().commit())
+            return true;
+        *error = connection_->Database().lastError().text();
+        return false;
+    }
+
+    void Rollback() override {
+        if (inTransaction_)
+            connection_->Database().rollback();
+        inTransaction_ = false;
+    }
+
+  private:
+    std::optional<QSqlQuery> query_;
+    bool inTransaction_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<BulkRowSink> OpenTableBulkSink(const ResolvedConnection& connection,
+                                               const QString& table, QString* error) {
+    auto c = std::make_unique<DbConnection>();
+    if (!OpenResolvedConnection(connection, *c, error))
+        return nullptr;
+    switch (c->Server().kind) {
+        case ServerLocation::Kind::Embedded:
+            return std::make_unique<SqliteSink>(std::move(c), table);
+        case ServerLocation::Kind::PostgreSQL:
+            return std::make_unique<PostgresCopySink>(std::move(c), table);
+        case ServerLocation::Kind::Odbc:
+            break;
+    }
+    return std::make_unique<QueryInsertSink>(std::move(c), table);
+}

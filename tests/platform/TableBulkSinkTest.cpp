@@ -1,0 +1,154 @@
+#include <gtest/gtest.h>
+
+#include "config/CRegSettings.h"
+#include "datasources/DbInterface.h"
+#include "platform/PackageTasks.h"
+#include "platform/ServerResolver.h"
+#include "platform/TableBulkSink.h"
+#include "platform/TaskConnections.h"
+#include "support/TestPostgres.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+struct Row {
+    std::vector<QByteArray> values;
+    std::vector<bool> nulls;
+};
+
+BulkRowSink::RowResult add(BulkRowSink& sink, const Row& row, QString* reason) {
+    std::vector<BulkField> fields;
+    for (size_t i = 0; i < row.values.size(); ++i)
+        fields.push_back({QByteArrayView(row.values[i]), row.nulls.size() > i && row.nulls[i]});
+    return sink.AddRow(fields.data(), static_cast<int>(fields.size()), reason);
+}
+
+QStringList readBack(const ResolvedConnection& where) {
+    DbConnection c;
+    QString error;
+    EXPECT_TRUE(OpenResolvedConnection(where, c, &error)) << error.toStdString();
+    DbRecordset rs;
+    EXPECT_TRUE(rs.Open("SELECT id, name, amount FROM stage ORDER BY id", c));
+    QStringList out;
+    for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext())
+        out << QStringLiteral("%1|%2|%3")
+                   .arg(rs.Field(0).toString(),
+                        rs.Field(1).isNull() ? QStringLiteral("NULL") : rs.Field(1).toString(),
+                        rs.Field(2).toString());
+    return out;
+}
+
+// The same rows through the sink of any server kind: what is stored, what is refused and when.
+void exerciseSink(const ResolvedConnection& where) {
+    QString error, reason;
+    auto missing = OpenTableBulkSink(where, "stage", &error);
+    ASSERT_TRUE(missing) << error.toStdString();
+    EXPECT_FALSE(missing->Begin({"id", "nope"}, 2, &error));
+    EXPECT_TRUE(error.contains("nope")) << error.toStdString();
+    auto noTable = OpenTableBulkSink(where, "no_such_table", &error);
+    ASSERT_TRUE(noTable);
+    EXPECT_FALSE(noTable->Begin({}, 3, &error));
+
+    auto sink = OpenTableBulkSink(where, "stage", &error);
+    ASSERT_TRUE(sink) << error.toStdString();
+    ASSERT_TRUE(sink->Begin({"ID", "name", "amount"}, 3, &error)) << error.toStdString();
+    const std::vector<Row> batch1 = {
+        {{"1", "tab\there, back\\slash", "10"}, {}},
+        {{"2", "", "20"}, {false, true, false}},
+        {{"1", "duplicate key", "30"}, {}},
+        {{"3", "line\nbreak", "40"}, {}},
+    };
+    std::vector<BulkRowSink::RowResult> results;
+    for (const Row& r : batch1)
+        results.push_back(add(*sink, r, &reason));
+    ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
+    auto late = sink->TakeLateRejections();
+    // A refused row is known either when it is added or when its batch is committed.
+    const bool rejectedEarly = results[2] == BulkRowSink::RowResult::Rejected;
+    EXPECT_EQ(rejectedEarly, !sink->RejectsAtCommit());
+    if (!rejectedEarly) {
+        ASSERT_EQ(late.size(), 1u);
+        EXPECT_EQ(late[0].row, 2);
+        EXPECT_FALSE(late[0].reason.isEmpty());
+    }
+    add(*sink, {{"9", "rolled back", "0"}, {}}, &reason);
+    sink->Rollback();
+    add(*sink, {{"4", "after rollback", "50"}, {}}, &reason);
+    ASSERT_TRUE(sink->CommitBatch(&error));
+    sink.reset();
+
+    EXPECT_EQ(readBack(where), QStringList({"1|tab\there, back\\slash|10", "2|NULL|20",
+                                            "3|line\nbreak|40", "4|after rollback|50"}));
+}
+
+}  // namespace
+
+TEST(TableBulkSink, EmbeddedServer) {
+    testsupport::IsolatedHome home;
+    DbConnection c;
+    c.Provider = "sqloledb";
+    c.SetProperty("Data Source", "(local)");
+    c.SetProperty("Initial Catalog", "Stage");
+    c.CreateMissingDatabase = true;
+    ASSERT_TRUE(c.Open());
+    ASSERT_TRUE(
+        c.Execute("CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, amount INTEGER)"));
+    ResolvedConnection where;
+    where.name = "Warehouse";
+    where.server = "(local)";
+    where.database = "Stage";
+    where.trusted = true;
+    exerciseSink(where);
+}
+
+TEST(TableBulkSink, PostgresCopyAndOdbc) {
+    testsupport::IsolatedHome home;
+    testsupport::TestPostgres pg;
+    PENDRILL_START_POSTGRES(pg);
+    QString error;
+    for (const char* db : {"stage_pg", "stage_odbc"}) {
+        ASSERT_TRUE(pg.createDatabase(db, &error)) << error.toStdString();
+        ASSERT_TRUE(pg.execute(db,
+                               "CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, "
+                               "amount INTEGER NOT NULL)",
+                               &error))
+            << error.toStdString();
+    }
+    const QString key = QString::fromLatin1(ServerAliasKey);
+    ASSERT_TRUE(WriteRegistryValue(
+        key, "pgtest",
+        QStringLiteral("postgresql://%1@127.0.0.1:%2").arg(pg.superuser()).arg(pg.port())));
+    ASSERT_TRUE(WriteRegistryValue(key, "odbctest", "odbc:" + pg.odbcConnectionText("stage_odbc")));
+    ResolvedConnection where;
+    where.name = "Warehouse";
+    where.server = "pgtest";
+    where.database = "stage_pg";
+    where.user = pg.superuser();
+    where.password = pg.password();
+    exerciseSink(where);
+
+    // A batch the server refuses as a whole (a text in an integer column, a missing NOT NULL
+    // value) keeps its good rows.
+    auto sink = OpenTableBulkSink(where, "stage", &error);
+    ASSERT_TRUE(sink);
+    ASSERT_TRUE(sink->Begin({"id", "name", "amount"}, 3, &error)) << error.toStdString();
+    QString reason;
+    add(*sink, {{"20", "ok", "1"}, {}}, &reason);
+    add(*sink, {{"21", "bad amount", "abc"}, {}}, &reason);
+    add(*sink, {{"22", "no amount", ""}, {false, false, true}}, &reason);
+    add(*sink, {{"23", "ok too", "2"}, {}}, &reason);
+    EXPECT_EQ(add(*sink, {{"24", QByteArray("nul\0byte", 8), "3"}, {}}, &reason),
+              BulkRowSink::RowResult::Rejected);
+    ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
+    const auto late = sink->TakeLateRejections();
+    ASSERT_EQ(late.size(), 2u);
+    EXPECT_EQ(late[0].row, 1);
+    EXPECT_TRUE(late[0].reason.contains("abc")) << late[0].reason.toStdString();
+    EXPECT_EQ(late[1].row, 2);
+    sink.reset();
+    EXPECT_EQ(readBack(where).size(), 6);
+
+    where.server = "odbctest";
+    where.database = "stage_odbc";
+    exerciseSink(where);
+}
