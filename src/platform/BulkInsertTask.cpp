@@ -147,11 +147,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
     };
     // The rows of the current batch, for a sink that may refuse some of them when the batch is
     // committed.
-    struct BatchRow {
-        qint64 line;
-        QString text;
-    };
-    std::vector<BatchRow> batchRows;
+    std::vector<qint64> batchLines;
     auto commitBatch = [&]() {
         if (!sink->CommitBatch(&error)) {
             failure = error;
@@ -159,14 +155,15 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         }
         qint64 stored = inBatch;
         for (const BulkRowSink::LateRejection& late : sink->TakeLateRejections()) {
-            if (late.row < 0 || late.row >= static_cast<int>(batchRows.size()))
+            if (late.row < 0 || late.row >= static_cast<int>(batchLines.size()))
                 continue;
             --stored;
-            reject(batchRows[late.row].line, late.reason, batchRows[late.row].text);
+            reject(batchLines[late.row], late.reason,
+                   late.fields.join(QChar::fromLatin1(task.delimiter)));
         }
         committed += stored;
         inBatch = 0;
-        batchRows.clear();
+        batchLines.clear();
     };
 
     while (failure.isEmpty()) {
@@ -194,7 +191,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         switch (sink->AddRow(fields.data(), count, &reason)) {
             case BulkRowSink::RowResult::Accepted:
                 if (sink->RejectsAtCommit())
-                    batchRows.push_back({reader.RecordLine(), reader.RecordText()});
+                    batchLines.push_back(reader.RecordLine());
                 if (++inBatch >= task.batchSize)
                     commitBatch();
                 break;

@@ -43,6 +43,7 @@ class BulkRowSink {
     struct LateRejection {
         int row = 0;
         QString reason;
+        QStringList fields;  // the row's values as the sink received them
     };
     virtual bool RejectsAtCommit() const { return false; }
     virtual std::vector<LateRejection> TakeLateRejections() { return {}; }

@@ -208,7 +208,8 @@ class PostgresCopySink final : public SinkBase {
     }
 
     RowResult AddRow(const BulkField* fields, int count, QString* reason) override {
-        rowStarts_.push_back(buffer_.size());
+        const qsizetype start = buffer_.size();
+        rowStarts_.push_back(start);
         for (int i = 0; i < count; ++i) {
             if (i > 0)
                 buffer_ += '\t';
@@ -217,29 +218,26 @@ class PostgresCopySink final : public SinkBase {
                 buffer_ += "\\N";
                 continue;
             }
-            for (const char ch : f.text) {
-                switch (ch) {
-                    case '\\':
-                        buffer_ += "\\\\";
-                        break;
-                    case '\t':
-                        buffer_ += "\\t";
-                        break;
-                    case '\n':
-                        buffer_ += "\\n";
-                        break;
-                    case '\r':
-                        buffer_ += "\\r";
-                        break;
-                    case '\0':
-                        buffer_.truncate(rowStarts_.back());
-                        rowStarts_.pop_back();
-                        *reason = QStringLiteral("a value holds a NUL character");
-                        return RowResult::Rejected;
-                    default:
-                        buffer_ += ch;
+            // Runs of ordinary characters are copied whole; backslash, TAB, LF and CR are escaped.
+            const char* p = f.text.data();
+            const char* const end = p + f.text.size();
+            const char* run = p;
+            for (; p != end; ++p) {
+                const char ch = *p;
+                if (ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r' && ch != '\0')
+                    continue;
+                buffer_.append(run, p - run);
+                run = p + 1;
+                if (ch == '\0') {
+                    buffer_.truncate(start);
+                    rowStarts_.pop_back();
+                    *reason = QStringLiteral("a value holds a NUL character");
+                    return RowResult::Rejected;
                 }
+                buffer_ += '\\';
+                buffer_ += ch == '\\' ? '\\' : ch == '\t' ? 't' : ch == '\n' ? 'n' : 'r';
             }
+            buffer_.append(run, end - run);
         }
         buffer_ += '\n';
         return RowResult::Accepted;
@@ -355,8 +353,11 @@ class PostgresCopySink final : public SinkBase {
                     return false;
                 continue;
             }
-            late_.push_back(
-                {static_cast<int>(row), QString::fromUtf8(PQresultErrorMessage(r)).trimmed()});
+            QStringList rowValues;
+            for (size_t i = 0; i < fields.size(); ++i)
+                rowValues << (nulls[i] ? QString() : QString::fromUtf8(fields[i]));
+            late_.push_back({static_cast<int>(row),
+                             QString::fromUtf8(PQresultErrorMessage(r)).trimmed(), rowValues});
             PQclear(r);
             if (!command("ROLLBACK TO SAVEPOINT bulk_row", error))
                 return false;
