@@ -55,7 +55,7 @@ class Copier {
     TaskOutcome Run() {
         if (!OpenConnections())
             return Failed();
-        DbConnection& destination = *destination_;
+        DbConnection& destination = destination_;
         const QString table = context_.expand(task_.table);
 
         QSqlQuery query(source_.Database());
@@ -154,26 +154,18 @@ class Copier {
         return true;
     }
 
-    // Source and destination in the same embedded database share one connection: a second one
-    // could not commit while the first still reads the file.
+    // Each side has its own connection, also when both name the same database: the query reads
+    // a snapshot (embedded databases run in WAL mode), so rows inserted by the copy are never
+    // read back by it.
     bool OpenConnections() {
         ResolvedConnection from, to;
-        if (!Resolve(task_.source, &from) || !Resolve(task_.destination, &to) ||
-            !Open(task_.source, from, source_))
-            return false;
-        if (source_.Server().kind == ServerLocation::Kind::Embedded &&
-            from.server.compare(to.server, Qt::CaseInsensitive) == 0 &&
-            from.database.compare(to.database, Qt::CaseInsensitive) == 0) {
-            destination_ = &source_;
-            return true;
-        }
-        destination_ = &ownDestination_;
-        return Open(task_.destination, to, ownDestination_);
+        return Resolve(task_.source, &from) && Resolve(task_.destination, &to) &&
+               Open(task_.source, from, source_) && Open(task_.destination, to, destination_);
     }
 
     // The types of the destination columns, from an empty query of the table.
     bool DestinationTypes(const QString& table, const QString& columnList, qsizetype count) {
-        QSqlQuery probe(destination_->Database());
+        QSqlQuery probe(destination_.Database());
         if (!probe.exec(QStringLiteral("SELECT %1 FROM %2 WHERE 1 = 0").arg(columnList, table))) {
             outcome_.error = QStringLiteral("Cannot insert into '%1': %2")
                                  .arg(table, SqlErrorText(probe.lastError()));
@@ -186,7 +178,7 @@ class Copier {
     }
 
     bool Commit(qint64 rows) {
-        QSqlDatabase& db = destination_->Database();
+        QSqlDatabase& db = destination_.Database();
         if (!db.commit()) {
             outcome_.error = QStringLiteral("Committing rows into '%1' failed: %2")
                                  .arg(task_.destination, SqlErrorText(db.lastError()));
@@ -209,8 +201,7 @@ class Copier {
     const CopyRowsTask& task_;
     const TaskContext& context_;
     DbConnection source_;
-    DbConnection ownDestination_;
-    DbConnection* destination_ = nullptr;
+    DbConnection destination_;
     QVector<QMetaType> types_;
     TaskOutcome outcome_;
 };
