@@ -10,6 +10,9 @@ int ConfigCommand(const QStringList& args);
 int ServerCommand(const QStringList& args);
 // datalink init|add|set|list: the data-link catalogue of a data-warehouse database.
 int DatalinkCommand(const QStringList& args);
+// package import|export|delete|list-versions|run (and list, handed to PackageListCommand): the
+// package store of a server and package runs.
+int PackageCommand(const QStringList& args);
 // package list: the arguments after "package list".
 int PackageListCommand(const QStringList& args);
 

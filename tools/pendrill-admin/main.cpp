@@ -16,6 +16,7 @@ const char* const kUsage =
     "  history [--json] [--limit N]   list the job-history records, newest first\n"
     "  server add|list|remove ...     define the database servers reached by name\n"
     "  datalink init|add|set|list ... set up the data-link catalogue of a warehouse\n"
+    "  package import|list|run ...    store, list and run the packages of a server\n"
     "\n"
     "Run 'pendrill-admin COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
         {QStringLiteral("config"), ConfigCommand},
         {QStringLiteral("server"), ServerCommand},
         {QStringLiteral("datalink"), DatalinkCommand},
+        {QStringLiteral("package"), PackageCommand},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) {

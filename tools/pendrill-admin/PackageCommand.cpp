@@ -1,0 +1,291 @@
+#include <QDateTime>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "AdminCommands.h"
+#include "AdminOptions.h"
+#include "PackageRun.h"
+#include "platform/PackageDocument.h"
+#include "platform/PackageStore.h"
+#include "util/TextFiles.h"
+
+namespace {
+
+const char* const kPackageUsage =
+    "Usage: pendrill-admin package import FILE --server S [LOGIN]\n"
+    "       pendrill-admin package export NAME --server S [--version V] [-o FILE] [LOGIN]\n"
+    "       pendrill-admin package delete NAME --server S [LOGIN]\n"
+    "       pendrill-admin package list-versions NAME --server S [LOGIN]\n"
+    "       pendrill-admin package list --server S [--models | --model M] [LOGIN]\n"
+    "       pendrill-admin package run NAME --server S [LOGIN] [--set NAME=VALUE]...\n"
+    "                                  [--logdir DIR] [--exception-file FILE]\n"
+    "Manage the package store (msdb, table sysdtspackages) of server S and run its packages.\n"
+    "  import         check the package document FILE and store it as a new version\n"
+    "  export         write the newest version (or version V) to standard output or FILE\n"
+    "  delete         remove every version of package NAME\n"
+    "  list-versions  the versions of NAME, newest first: version id, time, owner, description\n"
+    "  list           the packages of the store (see 'package list --help')\n"
+    "  run            load package NAME and execute it as a run of Pendrill does\n"
+    "Package names are compared without regard to letter case.\n"
+    "LOGIN:  --user U [--password P]   or   --trusted (the default)\n"
+    "\n"
+    "run: the package's global variables keep their own values except those the run sets:\n"
+    "DTSServer (the server S), the DTS login (LOGIN), ExceptionFilePath (the log directory),\n"
+    "JobID, OverwriteGlobalSettings, and every variable named by --set. --set may be repeated;\n"
+    "a boolean takes true/false (or 1/0), an integer a number. The log directory (by default a\n"
+    "temporary one) is emptied when the package is loaded. The package log and the other logs\n"
+    "are merged into the exception file; without --exception-file the merged log is printed on\n"
+    "standard output. On failure the failed steps are printed on standard error.\n";
+
+struct Common {
+    QString name;  // FILE or NAME
+    QString server;
+    AdminLogin login;
+    AdminOptions options;
+};
+
+// Parses "VERB NAME --server S [LOGIN] [more options]"; the exit status on failure, else -1.
+int ParseCommon(const QStringList& args, const QString& verb, const QStringList& values,
+                const QStringList& flags, Common& out, const QStringList& repeatable = {}) {
+    if (args.size() < 2 || args.at(1).startsWith(QLatin1String("--"))) {
+        AdminError(QStringLiteral("package %1 needs a %2 (see --help)")
+                       .arg(verb, verb == QLatin1String("import") ? "file" : "package name"));
+        return 2;
+    }
+    out.name = args.at(1);
+    QStringList valueOptions = AdminLoginValueOptions + values;
+    valueOptions << QStringLiteral("--server");
+    QString error;
+    if (!ParseAdminOptions(args, 2, valueOptions, AdminLoginFlagOptions + flags, out.options, error,
+                           repeatable) ||
+        !AdminLoginFrom(out.options, out.login, error)) {
+        AdminError(error);
+        return 2;
+    }
+    out.server = out.options.value(QStringLiteral("--server"));
+    if (out.server.isEmpty()) {
+        AdminError(QStringLiteral("package %1 needs --server (see --help)").arg(verb));
+        return 2;
+    }
+    return -1;
+}
+
+bool OpenStore(const Common& c, bool create, PackageStore& store) {
+    QString error;
+    if (!store.Open(c.server, c.login.user, c.login.password, c.login.trusted, create, &error)) {
+        AdminError(QStringLiteral("cannot open the package store of server %1:\n%2")
+                       .arg(c.server, error.replace(QLatin1String("\r\n"), QLatin1String("\n"))));
+        return false;
+    }
+    return true;
+}
+
+int Import(const QStringList& args) {
+    Common c;
+    if (const int status = ParseCommon(args, QStringLiteral("import"), {}, {}, c); status >= 0)
+        return status;
+    QFile file(c.name);
+    if (!file.open(QIODevice::ReadOnly)) {
+        AdminError(QStringLiteral("cannot read %1: %2").arg(c.name, file.errorString()));
+        return 1;
+    }
+    const QByteArray xml = file.readAll();
+    PackageDocument document;
+    QStringList errors;
+    if (!ParsePackageDocument(xml, &document, &errors)) {
+        for (const QString& e : errors)
+            std::fprintf(stderr, "%s: %s\n", c.name.toLocal8Bit().constData(),
+                         e.toLocal8Bit().constData());
+        AdminError(QStringLiteral("%1 was not stored").arg(c.name));
+        return 1;
+    }
+    PackageStore store;
+    if (!OpenStore(c, true, store))
+        return 1;
+    StoredPackageVersion stored;
+    QString error;
+    if (!store.Store(document.name, document.description, xml, &stored, &error)) {
+        AdminError(QStringLiteral("cannot store package %1: %2").arg(document.name, error));
+        return 1;
+    }
+    AdminPrint(QStringLiteral("stored package %1 version %2").arg(stored.name, stored.versionId));
+    return 0;
+}
+
+int Export(const QStringList& args) {
+    Common c;
+    const QStringList values = {QStringLiteral("--version"), QStringLiteral("-o")};
+    if (const int status = ParseCommon(args, QStringLiteral("export"), values, {}, c); status >= 0)
+        return status;
+    PackageStore store;
+    if (!OpenStore(c, false, store))
+        return 1;
+    QByteArray xml;
+    QString error;
+    if (!store.Load(c.name, c.options.value(QStringLiteral("--version")), &xml, nullptr, &error)) {
+        AdminError(error);
+        return 1;
+    }
+    const QString output = c.options.value(QStringLiteral("-o"));
+    if (output.isEmpty()) {
+        std::fwrite(xml.constData(), 1, static_cast<size_t>(xml.size()), stdout);
+        return 0;
+    }
+    if (!WriteFileAtomically(output, xml)) {
+        AdminError(QStringLiteral("cannot write %1").arg(output));
+        return 1;
+    }
+    return 0;
+}
+
+int Delete(const QStringList& args) {
+    Common c;
+    if (const int status = ParseCommon(args, QStringLiteral("delete"), {}, {}, c); status >= 0)
+        return status;
+    PackageStore store;
+    if (!OpenStore(c, false, store))
+        return 1;
+    int removed = 0;
+    QString error;
+    if (!store.Remove(c.name, &removed, &error)) {
+        AdminError(QStringLiteral("cannot delete package %1: %2").arg(c.name, error));
+        return 1;
+    }
+    if (removed == 0) {
+        AdminError(QStringLiteral("package %1 is not stored on server %2").arg(c.name, c.server));
+        return 1;
+    }
+    AdminPrint(QStringLiteral("deleted package %1 (%2 version%3)")
+                   .arg(c.name)
+                   .arg(removed)
+                   .arg(removed == 1 ? "" : "s"));
+    return 0;
+}
+
+int ListVersions(const QStringList& args) {
+    Common c;
+    if (const int status = ParseCommon(args, QStringLiteral("list-versions"), {}, {}, c);
+        status >= 0)
+        return status;
+    PackageStore store;
+    if (!OpenStore(c, false, store))
+        return 1;
+    QList<StoredPackageVersion> versions;
+    QString error;
+    if (!store.Versions(c.name, &versions, &error)) {
+        AdminError(error);
+        return 1;
+    }
+    if (versions.isEmpty()) {
+        AdminError(QStringLiteral("package %1 is not stored on server %2").arg(c.name, c.server));
+        return 1;
+    }
+    for (const StoredPackageVersion& v : versions)
+        AdminPrint(QStringList{v.versionId,
+                               v.createDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
+                               v.owner, v.description}
+                       .join(QLatin1Char('\t')));
+    return 0;
+}
+
+int Run(const QStringList& args) {
+    Common c;
+    const QStringList values = {QStringLiteral("--set"), QStringLiteral("--logdir"),
+                                QStringLiteral("--exception-file")};
+    if (const int status =
+            ParseCommon(args, QStringLiteral("run"), values, {}, c, {QStringLiteral("--set")});
+        status >= 0)
+        return status;
+
+    PackageRun run;
+    QString error;
+    for (const QString& assignment : c.options.values.value(QStringLiteral("--set"))) {
+        if (!run.AddSetting(assignment, &error)) {
+            AdminError(error);
+            return 2;
+        }
+    }
+    QTemporaryDir temporary;
+    QString logDir = c.options.value(QStringLiteral("--logdir"));
+    QString exceptionFile = c.options.value(QStringLiteral("--exception-file"));
+    const bool printLog = exceptionFile.isEmpty();
+    if (logDir.isEmpty() || printLog) {
+        if (!temporary.isValid()) {
+            AdminError(QStringLiteral("cannot create a temporary directory"));
+            return 1;
+        }
+        if (logDir.isEmpty())
+            logDir = temporary.filePath(QStringLiteral("logs"));
+        if (printLog)
+            exceptionFile = temporary.filePath(QStringLiteral("exceptions.txt"));
+    }
+
+    run.DTSPackageName = c.name;
+    run.DTSServer = c.server;
+    run.DTSServerTrustedLogin = c.login.trusted;
+    run.DTSLoginUserName = c.login.user;
+    run.DTSLoginPassword = c.login.password;
+    run.LogFileDir = logDir;
+    run.ExceptionLogFile = exceptionFile;
+    run.JobID = QStringLiteral("0");
+
+    if (!run.LoadPackage()) {
+        AdminError(run.LastError());
+        QByteArray ignored;
+        if (!LoadStoredPackage(c.server, c.login.user, c.login.password, c.login.trusted, c.name,
+                               &ignored, &error) &&
+            !error.isEmpty())
+            AdminError(error.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        return 1;
+    }
+    if (!run.ApplySettings(&error)) {
+        AdminError(error);
+        return 1;
+    }
+    const bool ok = run.ExecPackage();
+    if (printLog) {
+        QFile log(exceptionFile);
+        if (log.open(QIODevice::ReadOnly)) {
+            const QByteArray text = log.readAll();
+            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+        }
+    }
+    if (!ok) {
+        QString text = run.LastError();
+        if (text.isEmpty())
+            text = QStringLiteral("Execution of DTS package '%1' failed.").arg(c.name);
+        AdminError(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int PackageCommand(const QStringList& args) {
+    if (args.isEmpty() || args.at(0) == QLatin1String("--help") ||
+        args.at(0) == QLatin1String("help")) {
+        std::fputs(kPackageUsage, args.isEmpty() ? stderr : stdout);
+        return args.isEmpty() ? 2 : 0;
+    }
+    const QString verb = args.at(0);
+    if (verb == QLatin1String("list"))
+        return PackageListCommand(args.mid(1));
+    if (args.contains(QStringLiteral("--help"))) {
+        std::fputs(kPackageUsage, stdout);
+        return 0;
+    }
+    if (verb == QLatin1String("import"))
+        return Import(args);
+    if (verb == QLatin1String("export"))
+        return Export(args);
+    if (verb == QLatin1String("delete"))
+        return Delete(args);
+    if (verb == QLatin1String("list-versions"))
+        return ListVersions(args);
+    if (verb == QLatin1String("run"))
+        return Run(args);
+    AdminError(QStringLiteral("unknown package command '%1' (see package --help)").arg(verb));
+    return 2;
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QList>
+#include <QPair>
+#include <QString>
+
+#include "config/ExecDTSPackage.h"
+
+// A run of one package from the command line. The run's settings that a configuration file would
+// give (warehouse server, database and login, JobID, completion event) start from the package's
+// own values, so that a package run without --set receives what it already holds; each
+// "Name=Value" then changes the run setting that feeds that global variable, or, for a variable
+// of the package's own, the variable itself. The run writes its settings as every run does, so
+// OverwriteGlobalSettings tells whether anything differed.
+class PackageRun : public ExecDTSPackage {
+  public:
+    // Takes one "Name=Value". False with `error` for a malformed assignment, a variable the run
+    // sets from the command line (DTSServer, ExceptionFilePath) or computes
+    // (OverwriteGlobalSettings), or a boolean that is neither true/false nor 1/0.
+    bool AddSetting(const QString& assignment, QString* error);
+    // After LoadPackage. False with `error` when a --set names a variable the package does not
+    // have (the run's own variables excepted: their absence fails the execution) or gives a value
+    // of the wrong kind.
+    bool ApplySettings(QString* error);
+
+  private:
+    QList<QPair<QString, QString>> settings_;
+};
