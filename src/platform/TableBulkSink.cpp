@@ -240,6 +240,7 @@ class PostgresCopySink final : public SinkBase {
             buffer_.append(run, end - run);
         }
         buffer_ += '\n';
+        stream(false);
         return RowResult::Accepted;
     }
 
@@ -252,8 +253,9 @@ class PostgresCopySink final : public SinkBase {
             return true;
         QString copyError;
         const bool copied =
-            command("BEGIN", error) && copyBatch(&copyError) && command("COMMIT", error);
+            stream(true) && endCopy(nullptr, &copyError) && command("COMMIT", error);
         if (!copied) {
+            endCopy("cancelled", nullptr);
             command("ROLLBACK", nullptr);
             if (PQstatus(pg_) != CONNECTION_OK) {
                 *error = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
@@ -262,14 +264,16 @@ class PostgresCopySink final : public SinkBase {
             if (!loadRowByRow(error))
                 return false;
         }
-        buffer_.clear();
-        rowStarts_.clear();
+        clearBatch();
         return true;
     }
 
     void Rollback() override {
-        buffer_.clear();
-        rowStarts_.clear();
+        if (copying_) {
+            endCopy("cancelled", nullptr);
+            command("ROLLBACK", nullptr);
+        }
+        clearBatch();
     }
 
   private:
@@ -282,29 +286,63 @@ class PostgresCopySink final : public SinkBase {
         return ok;
     }
 
-    bool copyBatch(QString* error) {
-        PGresult* r = PQexec(pg_, copySql_.constData());
-        const bool started = PQresultStatus(r) == PGRES_COPY_IN;
-        if (!started)
-            *error = QString::fromUtf8(PQresultErrorMessage(r)).trimmed();
-        PQclear(r);
-        if (!started)
+    // Sends what the batch holds beyond what was already sent, once enough has gathered (or
+    // everything when `all`), so that the server works on the batch while the file is read. The
+    // COPY starts with the first row of a batch. False once sending has failed.
+    bool stream(bool all) {
+        if (streamFailed_)
             return false;
-        constexpr qsizetype chunk = 1 << 20;
-        bool sent = true;
-        for (qsizetype at = 0; sent && at < buffer_.size(); at += chunk)
-            sent = PQputCopyData(pg_, buffer_.constData() + at,
-                                 static_cast<int>(std::min(chunk, buffer_.size() - at))) == 1;
-        PQputCopyEnd(pg_, sent ? nullptr : "sending failed");
+        constexpr qsizetype chunk = 256 * 1024;
+        if (!all && buffer_.size() - sent_ < chunk)
+            return true;
+        if (!copying_) {
+            if (!command("BEGIN", nullptr)) {
+                streamFailed_ = true;
+                return false;
+            }
+            PGresult* r = PQexec(pg_, copySql_.constData());
+            copying_ = PQresultStatus(r) == PGRES_COPY_IN;
+            PQclear(r);
+            if (!copying_) {
+                command("ROLLBACK", nullptr);
+                streamFailed_ = true;
+                return false;
+            }
+        }
+        while (sent_ < buffer_.size()) {
+            const int n = static_cast<int>(std::min<qsizetype>(buffer_.size() - sent_, 1 << 20));
+            if (PQputCopyData(pg_, buffer_.constData() + sent_, n) != 1) {
+                streamFailed_ = true;
+                return false;
+            }
+            sent_ += n;
+        }
+        return true;
+    }
+
+    // Ends the COPY of the batch (cancelled when `cancel` is given) and collects its result.
+    bool endCopy(const char* cancel, QString* error) {
+        if (!copying_)
+            return false;
+        copying_ = false;
+        PQputCopyEnd(pg_, cancel);
         bool ok = true;
         while (PGresult* res = PQgetResult(pg_)) {
             if (PQresultStatus(res) != PGRES_COMMAND_OK) {
                 ok = false;
-                *error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
+                if (error != nullptr)
+                    *error = QString::fromUtf8(PQresultErrorMessage(res)).trimmed();
             }
             PQclear(res);
         }
-        return ok;
+        return ok && cancel == nullptr;
+    }
+
+    void clearBatch() {
+        buffer_.clear();
+        rowStarts_.clear();
+        sent_ = 0;
+        streamFailed_ = false;
     }
 
     // The fields of one buffered row, decoded from the COPY text again.
@@ -368,6 +406,9 @@ class PostgresCopySink final : public SinkBase {
     PGconn* pg_ = nullptr;
     QByteArray copySql_, insertSql_;
     QByteArray buffer_;
+    qsizetype sent_ = 0;
+    bool copying_ = false;
+    bool streamFailed_ = false;
     std::vector<qsizetype> rowStarts_;
     std::vector<LateRejection> late_;
 };
