@@ -1,0 +1,339 @@
+// The package store, the database tasks and data-link resolution against a real embedded server
+// and a real PostgreSQL server.
+
+#include <gtest/gtest.h>
+
+#include <QMap>
+
+#include "config/CRegSettings.h"
+#include "config/modCypher.h"
+#include "datasources/modDataLinkInfo.h"
+#include "platform/DataLinkResolver.h"
+#include "platform/DbConnection.h"
+#include "platform/PackageEngine.h"
+#include "platform/PackageStore.h"
+#include "platform/ServerResolver.h"
+#include "platform/TaskConnections.h"
+#include "support/TestPostgres.h"
+#include "support/TestSupport.h"
+
+// Readable failure output for lists of texts.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+enum class Kind { Embedded, PostgreSQL };
+
+// A minimal valid package; `body` holds <Connections> and <Steps>.
+QByteArray Document(const QString& name, const QString& body, const QString& description = {}) {
+    return QStringLiteral(
+               "<Package name=\"%1\" description=\"%3\"><GlobalVariables>"
+               "<GlobalVariable name=\"DestinationServer\"/>"
+               "<GlobalVariable name=\"DestServerDatabaseName\"/>"
+               "<GlobalVariable name=\"DestServerLoginUserName\"/>"
+               "<GlobalVariable name=\"DestServerLoginPassword\"/>"
+               "<GlobalVariable name=\"DestServerTrustedLogin\" type=\"boolean\"/>"
+               "</GlobalVariables>%2</Package>")
+        .arg(name, body, description)
+        .toUtf8();
+}
+
+class Server : public ::testing::TestWithParam<Kind> {
+  protected:
+    void SetUp() override {
+        QString alias = "sqlite:" + home.file("srv");
+        if (GetParam() == Kind::PostgreSQL) {
+            QString why;
+            if (!testsupport::TestPostgres::available(&why))
+                GTEST_SKIP() << why.toStdString();
+            pg = testsupport::TestPostgres::shared(&why);
+            ASSERT_NE(pg, nullptr) << why.toStdString();
+            alias =
+                QStringLiteral("postgresql://%1@127.0.0.1:%2").arg(pg->superuser()).arg(pg->port());
+            user = pg->superuser();
+            password = pg->password();
+        }
+        ASSERT_TRUE(WriteRegistryValue(QString::fromLatin1(ServerAliasKey), "srv", alias));
+    }
+
+    // A connection of a package to `database` on the server, created when missing.
+    ResolvedConnection Database(const QString& database) {
+        if (pg) {
+            QString ignored;
+            pg->createDatabase(database, &ignored);  // exists already when run twice
+        } else {
+            DbConnection c;
+            c.Provider = "sqloledb";
+            c.CreateMissingDatabase = true;
+            c.SetProperty("Data Source", "srv");
+            c.SetProperty("Initial Catalog", database);
+            EXPECT_TRUE(c.Open()) << c.ErrorText().toStdString();
+        }
+        ResolvedConnection r;
+        r.name = database;
+        r.server = "srv";
+        r.database = database;
+        r.user = user;
+        r.password = password;
+        r.trusted = pg == nullptr;
+        return r;
+    }
+
+    std::unique_ptr<DbConnection> Open(const ResolvedConnection& where) {
+        auto c = std::make_unique<DbConnection>();
+        QString error;
+        EXPECT_TRUE(OpenResolvedConnection(where, *c, &error)) << error.toStdString();
+        return c;
+    }
+
+    // Every row of a query as "a|b|c" lines, NULL shown as "~".
+    QStringList Rows(DbConnection& c, const QString& sql) {
+        DbRecordset rs;
+        EXPECT_TRUE(rs.Open(sql, c)) << rs.LastError().toStdString();
+        QStringList rows;
+        for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
+            QStringList fields;
+            for (int i = 0; i < rs.FieldCount(); ++i)
+                fields << (rs.Field(i).isNull() ? QStringLiteral("~") : rs.Field(i).toString());
+            rows << fields.join('|');
+        }
+        return rows;
+    }
+
+    TaskContext Context(QMap<QString, ResolvedConnection> connections,
+                        QMap<QString, QVariant> variables = {}) {
+        TaskContext c;
+        c.packageName = "Pkg";
+        c.expand = [](const QString& t) { return t; };
+        c.variable = [variables](const QString& n) { return variables.value(n); };
+        c.connection = [connections](const QString& n, ResolvedConnection* out, QString* e) {
+            if (!connections.contains(n)) {
+                *e = "unknown " + n;
+                return false;
+            }
+            *out = connections.value(n);
+            return true;
+        };
+        return c;
+    }
+
+    testsupport::IsolatedHome home;
+    testsupport::TestPostgres* pg = nullptr;
+    QString user, password;
+};
+
+TEST_P(Server, StoreKeepsVersionsLoadsTheNewestAndDeletesEveryVersion) {
+    PackageStore store;
+    QString error;
+    ASSERT_TRUE(store.Open("srv", user, password, !pg, true, &error)) << error.toStdString();
+    ASSERT_TRUE(store.Connection().Execute("DELETE FROM sysdtspackages"));
+    StoredPackageVersion first, second, other;
+    ASSERT_TRUE(
+        store.Store("Sales_LoadDW", "one", Document("Sales_LoadDW", {}, "one"), &first, &error))
+        << error.toStdString();
+    ASSERT_TRUE(
+        store.Store("sales_loaddw", "two", Document("sales_loaddw", {}, "two"), &second, &error));
+    ASSERT_TRUE(store.Store("O'Hara_Init", "", Document("O'Hara_Init", {}), &other, &error));
+    EXPECT_EQ(first.id, second.id) << "versions of one name share the package id";
+    EXPECT_NE(first.versionId, second.versionId);
+    EXPECT_NE(first.id, other.id);
+
+    QList<StoredPackageVersion> versions;
+    ASSERT_TRUE(store.Versions("SALES_LOADDW", &versions, &error));
+    ASSERT_EQ(versions.size(), 2);
+    EXPECT_EQ(versions[0].versionId, second.versionId) << "newest first";
+    EXPECT_GT(versions[0].createDate, versions[1].createDate);
+    EXPECT_FALSE(versions[0].owner.isEmpty());
+
+    QByteArray xml;
+    ASSERT_TRUE(store.Load("Sales_LoadDW", {}, &xml, nullptr, &error));
+    EXPECT_TRUE(xml.contains("description=\"two\""));
+    // A given version, its id without braces and in lower case.
+    const QString bare = first.versionId.mid(1, first.versionId.size() - 2).toLower();
+    ASSERT_TRUE(store.Load("Sales_LoadDW", bare, &xml, nullptr, &error)) << error.toStdString();
+    EXPECT_TRUE(xml.contains("description=\"one\""));
+    EXPECT_FALSE(store.Load("Sales_LoadDW", other.versionId, &xml, nullptr, &error));
+
+    QStringList names;
+    ASSERT_TRUE(store.Names(&names, &error));
+    EXPECT_EQ(names, QStringList({"O'Hara_Init", "sales_loaddw"}));
+
+    // The engine loads from the store with the login of the flags.
+    EnginePackage package;
+    const int flags = pg ? DTSSQLStgFlag_Default : DTSSQLStgFlag_UseTrustedConnection;
+    ASSERT_TRUE(
+        package.LoadFromSQLServer("srv", user, password, flags, {}, {}, {}, "O'Hara_Init", &error))
+        << error.toStdString();
+    EXPECT_EQ(package.Name(), "O'Hara_Init");
+    EXPECT_FALSE(
+        package.LoadFromSQLServer("srv", user, password, flags, {}, {}, {}, "Nothing", &error));
+    EXPECT_TRUE(error.contains("Nothing")) << error.toStdString();
+    if (pg) {
+        EXPECT_FALSE(package.LoadFromSQLServer("srv", user, "wrong", DTSSQLStgFlag_Default, {}, {},
+                                               {}, "O'Hara_Init", &error));
+    }
+
+    int removed = 0;
+    ASSERT_TRUE(store.Remove("SALES_loadDW", &removed, &error));
+    EXPECT_EQ(removed, 2);
+    EXPECT_FALSE(store.Load("Sales_LoadDW", {}, &xml, nullptr, &error));
+    ASSERT_TRUE(store.Names(&names, &error));
+    EXPECT_EQ(names, QStringList({"O'Hara_Init"}));
+}
+
+TEST_P(Server, ExecuteSqlAndCopyRows) {
+    const ResolvedConnection dw = Database("tasks_dw");
+    auto c = Open(dw);
+    const bool isPg = pg != nullptr;
+    ASSERT_TRUE(c->Execute("DROP TABLE IF EXISTS runs"));
+    ASSERT_TRUE(c->Execute(QStringLiteral("CREATE TABLE runs (job TEXT, ok %1, n INTEGER)")
+                               .arg(isPg ? "BOOLEAN" : "INTEGER")));
+
+    // Parameters bound from variables of each kind; rows affected summed over the statements.
+    ExecuteSqlTask sql;
+    sql.connection = "DW";
+    sql.statements = {{"INSERT INTO runs VALUES (?, ?, ?)", {"JobID", "Flag", "Count"}, 1},
+                      {"INSERT INTO runs VALUES (?, ?, 2)", {"JobID", "Flag"}, 2},
+                      {"UPDATE runs SET n = n + 1 WHERE job = 'it''s ?'", {}, 3}};
+    const QMap<QString, QVariant> vars = {{"JobID", "it's ?"}, {"Flag", true}, {"Count", 7LL}};
+    TaskOutcome out = RunExecuteSql(sql, Context({{"DW", dw}}, vars));
+    ASSERT_TRUE(out.success) << out.error.toStdString();
+    EXPECT_EQ(out.rowsAffected, 4);
+    EXPECT_EQ(Rows(*c, "SELECT job, n FROM runs ORDER BY n"),
+              QStringList({"it's ?|3", "it's ?|8"}));
+
+    // A failing statement fails the step; the statements before it keep their effect.
+    sql.statements = {{"DELETE FROM runs WHERE n = 3", {}, 4},
+                      {"INSERT INTO nowhere VALUES (1)", {}, 5}};
+    out = RunExecuteSql(sql, Context({{"DW", dw}}, vars));
+    EXPECT_FALSE(out.success);
+    EXPECT_TRUE(out.error.startsWith("Statement 2 (line 5) failed: ")) << out.error.toStdString();
+    EXPECT_EQ(Rows(*c, "SELECT count(*) FROM runs"), QStringList({"1"}));
+    EXPECT_FALSE(RunExecuteSql(sql, Context({})).success) << "unknown connection";
+
+    // Rows from the embedded server into this server: types converted, NULLs kept, quotes intact.
+    ResolvedConnection src;
+    src.name = src.server = "(local)";
+    src.database = "copy_source";
+    src.trusted = true;
+    {
+        DbConnection s;
+        s.Provider = "sqloledb";
+        s.CreateMissingDatabase = true;
+        s.SetProperty("Data Source", "(local)");
+        s.SetProperty("Initial Catalog", "copy_source");
+        ASSERT_TRUE(s.Open());
+        ASSERT_TRUE(
+            s.Execute("CREATE TABLE src (id INTEGER, name TEXT, amount REAL, flag INTEGER)"));
+        ASSERT_TRUE(
+            s.Execute("INSERT INTO src VALUES (1, 'O''Brien', 2.5, 1), (2, NULL, NULL, 0), "
+                      "(3, '', 1e3, NULL), (4, 'x', -0.125, 1), (5, 'y', 3, 0)"));
+    }
+    ASSERT_TRUE(c->Execute("DROP TABLE IF EXISTS dst"));
+    ASSERT_TRUE(
+        c->Execute(QStringLiteral("CREATE TABLE dst (line_id INTEGER NOT NULL, name TEXT, "
+                                  "amount %1, flag %2, job TEXT)")
+                       .arg(isPg ? "DOUBLE PRECISION" : "REAL", isPg ? "BOOLEAN" : "INTEGER")));
+    CopyRowsTask copy;
+    copy.source = "Src";
+    copy.destination = "DW";
+    copy.table = "dst";
+    copy.query = {
+        "SELECT id, name, amount, flag, ? FROM src WHERE id <= 4 ORDER BY id", {"JobID"}, 1};
+    copy.columns = {"line_id", "name", "amount", "flag", "job"};
+    copy.batchSize = 3;
+    out = RunCopyRows(copy, Context({{"Src", src}, {"DW", dw}}, vars));
+    ASSERT_TRUE(out.success) << out.error.toStdString();
+    EXPECT_EQ(out.rowsAffected, 4);
+    const QString t = isPg ? "true" : "1", f = isPg ? "false" : "0";
+    EXPECT_EQ(Rows(*c, "SELECT line_id, name, amount, flag, job FROM dst ORDER BY line_id"),
+              QStringList({"1|O'Brien|2.5|" + t + "|it's ?", "2|~|~|" + f + "|it's ?",
+                           "3||1000|~|it's ?", "4|x|-0.125|" + t + "|it's ?"}));
+
+    // A row the destination refuses fails the step: whole batches before it stay, its own
+    // batch is discarded.
+    copy.query = {
+        "SELECT CASE WHEN id = 5 THEN NULL ELSE id END, name FROM src ORDER BY id", {}, 1};
+    copy.columns = {"line_id", "name"};
+    copy.batchSize = 2;
+    ASSERT_TRUE(c->Execute("DELETE FROM dst"));
+    out = RunCopyRows(copy, Context({{"Src", src}, {"DW", dw}}, vars));
+    EXPECT_FALSE(out.success);
+    EXPECT_EQ(out.rowsAffected, 4);
+    EXPECT_TRUE(out.error.startsWith("Row 5 could not be inserted into 'dst'"))
+        << out.error.toStdString();
+    EXPECT_EQ(Rows(*c, "SELECT count(*) FROM dst"), QStringList({"4"}));
+}
+
+TEST_P(Server, DataLinksComeFromTheWarehouseOfTheRun) {
+    const ResolvedConnection dw = Database("links_dw");
+    const ResolvedConnection orders = Database("links_orders");
+    auto c = Open(dw);
+    ASSERT_TRUE(c->Execute("DROP TABLE IF EXISTS dwm_data_link"));
+    ASSERT_TRUE(CreateDataLinkTable(*c)) << c->ErrorText().toStdString();
+    auto add = [&](const QString& model, const QString& name, int type, const QString& server,
+                   const QString& database, const QString& directory) {
+        ASSERT_TRUE(c->Execute(
+            "INSERT INTO dwm_data_link (model, source_name, Type, ds_server, "
+            "ds_database, ds_trusted_login, ds_user, ds_password, ds_directory) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+            {model, name, type, server, database, !pg, user, Rot13(password), directory}))
+            << c->ErrorText().toStdString();
+    };
+    add("Sales", "Inbox", 3, "", "", "/srv/in/");
+    add("Other", "Inbox", 3, "", "", "/srv/other/");
+    add("Sales", "Orders", 1, "srv", "links_orders", "");
+    add("Sales", "Cube", 9, "", "", "");
+
+    PackageServices::Warehouse w{"Sales_LoadDW", "srv", "links_dw", user, password, !pg};
+    ResolvedConnection r;
+    QString error;
+    ASSERT_TRUE(ResolveDataLinkFromWarehouse("Inbox", w, &r, &error)) << error.toStdString();
+    EXPECT_EQ(r.directory, "/srv/in/");
+    EXPECT_TRUE(r.IsDirectory());
+    r = {};
+    ASSERT_TRUE(ResolveDataLinkFromWarehouse("Orders", w, &r, &error)) << error.toStdString();
+    EXPECT_EQ(QStringList({r.server, r.database, r.user, r.password}),
+              QStringList({"srv", "links_orders", pg ? user : "", pg ? password : ""}))
+        << "passwords are stored rotated and read in clear";
+    EXPECT_EQ(r.trusted, !pg);
+    EXPECT_FALSE(ResolveDataLinkFromWarehouse("Cube", w, &r, &error));
+    EXPECT_TRUE(error.contains("type 9")) << error.toStdString();
+    EXPECT_FALSE(ResolveDataLinkFromWarehouse("inbox", w, &r, &error)) << "names compare exactly";
+    w.packageName = "Sales";
+    EXPECT_FALSE(ResolveDataLinkFromWarehouse("Inbox", w, &r, &error)) << "no model";
+    w = {"Sales_LoadDW", "srv", "no_such_dw", user, password, !pg};
+    EXPECT_FALSE(ResolveDataLinkFromWarehouse("Inbox", w, &r, &error));
+
+    // A package step on a data-link connection, resolved when the step runs from the
+    // warehouse its global variables name.
+    auto o = Open(orders);
+    ASSERT_TRUE(o->Execute("DROP TABLE IF EXISTS hits"));
+    ASSERT_TRUE(o->Execute("CREATE TABLE hits (who TEXT)"));
+    EnginePackage package;
+    ASSERT_TRUE(package.LoadFromDocument(
+        Document("Sales_LoadDW",
+                 "<Connections><Connection name=\"O\" dataLink=\"Orders\"/></Connections><Steps>"
+                 "<Step name=\"Hit\"><ExecuteSql connection=\"O\"><Statement "
+                 "parameters=\"DestServerDatabaseName\">INSERT INTO hits VALUES (?)</Statement>"
+                 "</ExecuteSql></Step></Steps>"),
+        &error))
+        << error.toStdString();
+    package.SetGlobalVariableValue("DestinationServer", "srv");
+    package.SetGlobalVariableValue("DestServerDatabaseName", "links_dw");
+    package.SetGlobalVariableValue("DestServerLoginUserName", user);
+    package.SetGlobalVariableValue("DestServerLoginPassword", password);
+    package.SetGlobalVariableValue("DestServerTrustedLogin", !pg);
+    ASSERT_TRUE(package.Execute());
+    EXPECT_EQ(package.StepItem(1)->ExecutionResult, DTSStepExecResult_Success);
+    EXPECT_EQ(Rows(*o, "SELECT who FROM hits"), QStringList({"links_dw"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, Server, ::testing::Values(Kind::Embedded, Kind::PostgreSQL),
+                         [](const auto& info) {
+                             return info.param == Kind::Embedded ? "Embedded" : "PostgreSQL";
+                         });
+
+}  // namespace
