@@ -25,8 +25,6 @@ QString PrintableOnly(const QString& text) {
     return out;
 }
 
-const QString kKey = QStringLiteral("QuietOwlSleeps");
-
 // Produced by an independent model of the generator and the scrambler.
 struct EncryptCase {
     const char16_t* key;
@@ -35,23 +33,10 @@ struct EncryptCase {
     const char16_t* scrambled;
 };
 const EncryptCase kEncryptCases[] = {
-    {u"QuietOwlSleeps", u"", 0, u"8+"},
     {u"QuietOwlSleeps", u"", 59, u"=4"},
-    {u"QuietOwlSleeps", u"secret", 0, u"8+M[/g]]"},
-    {u"QuietOwlSleeps", u"secret", 10, u"9+M[/g]]"},
-    {u"QuietOwlSleeps", u"secret", 37, u";2M[/g]]"},
     {u"QuietOwlSleeps", u"P@ss w0rd!~", 23, u":.*6?hw`k0j@'"},
-    {u"QuietOwlSleeps", u" \"quoted\" ; key=value \\ ", 45, u"<0Yw=jg]A\"(?CX7HZA\\s3<}(4Y"},
-    {u"QuietOwlSleeps",
-     u" !\"#$%&'()*+,-./"
-     u"0123456789:;<=>?@ABCDEFGHIJKLMNOPQRSTUVWXYZ[\\]^_`abcdefghijklmnopqrstuvwxyz{|}~",
-     42,
-     u"<-YvMw{maD.H2cWon3uCXYL=mp#b@'bR:y,.]%}qYn]oaI/"
-     u"8K&K`4Ree5v;zx]@wZk<c+R5N%uPD#rna:V@2Km1shs*e2LO|5"},
-    {u"QuietOwlSleeps", u"tab\011here\015\012", 5, u"80NW.]][A"},
     {u"QuietOwlSleeps", u"caf\351 \u20ac5 \377", 17, u"92=W2t-h"},
     {u"QuietOwlSleeps", u"\U0001f600ok", 8, u"83Ia"},
-    {u"Pendrill", u"secret", 37, u"Tp'~B)`9"},
     {u"", u"secret", 37, u"RU{9oo\"\\"},
     {u"\u20ac", u"abc", 1, u"OOi6o"},
     // The 85th offset of this key is one where single-precision rounding matters.
@@ -64,45 +49,19 @@ const EncryptCase kEncryptCases[] = {
      u"J~,,LgNz>%7Hc@3m(',hr^; tAt$vkM28Ri%~]JCd2%4sw`&y'"},
 };
 
-struct DecryptCase {
-    const char16_t* key;
-    const char16_t* scrambled;
-    const char16_t* clear;
-};
-const DecryptCase kDecryptCases[] = {
-    {u"QuietOwlSleeps", u"", u""},
-    {u"QuietOwlSleeps", u"x", u"p"},
-    {u"QuietOwlSleeps", u"ab", u""},
-    {u"QuietOwlSleeps", u"abc", u"*"},
-    {u"QuietOwlSleeps", u"hunter2", u"5~:}:"},
-    {u"QuietOwlSleeps", u"a\011b\351c", u"*"},
-    {u"other", u"Hello, World!", u"~}vL!4T(Q}C"},
-};
-
 }  // namespace
 
 TEST(Cypher, KeySeed) {
-    struct {
-        const char16_t* key;
-        int seed;
-    } const cases[] = {
-        {u"QuietOwlSleeps", 432742902},
-        {u"", 0},
-        {u"A", 0},
-        {u"ab", 815360},
-        {u"Pendrill", 407983648},
-        {u"\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377\377"
-         u"\377\377",
-         672547452},
-        {u"a\u20acb", 2063504},
-        {u"a?b", 2063504},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(KeySeed(Q(c.key)), c.seed) << S(Q(c.key));
-    }
+    EXPECT_EQ(KeySeed("QuietOwlSleeps"), 432742902);
+    EXPECT_EQ(KeySeed(""), 0);
+    EXPECT_EQ(KeySeed("A"), 0);
+    EXPECT_EQ(KeySeed("ab"), 815360);
+    EXPECT_EQ(KeySeed(QString(24, QChar(0xFF))), 672547452);
+    EXPECT_EQ(KeySeed(Q(u"a\u20acb")), 2063504);
+    EXPECT_EQ(KeySeed("a?b"), 2063504);
 }
 
-TEST(Cypher, EncryptVectors) {
+TEST(Cypher, Vectors) {
     EXPECT_EQ(S(EncryptPassword("", 0)), "8+");
     EXPECT_EQ(S(EncryptPassword("secret", 37)), ";2M[/g]]");
     for (const auto& c : kEncryptCases) {
@@ -111,12 +70,10 @@ TEST(Cypher, EncryptVectors) {
         EXPECT_EQ(S(scrambled), S(Q(c.scrambled)));
         EXPECT_EQ(S(DecryptWithKey(Q(c.key), scrambled)), S(PrintableOnly(Q(c.clear))));
     }
-}
-
-TEST(Cypher, DecryptVectors) {
-    for (const auto& c : kDecryptCases) {
-        EXPECT_EQ(S(DecryptWithKey(Q(c.key), Q(c.scrambled))), S(Q(c.clear))) << S(Q(c.scrambled));
-    }
+    EXPECT_EQ(S(DecryptPassword("x")), "p");
+    EXPECT_EQ(S(DecryptPassword("ab")), "");
+    EXPECT_EQ(S(DecryptPassword(Q(u"a\011b\351c"))), "*");
+    EXPECT_EQ(S(DecryptWithKey("other", "Hello, World!")), "~}vL!4T(Q}C");
 }
 
 // Texts made in different seconds differ only in the stamp, and all decrypt alike.
@@ -125,8 +82,7 @@ TEST(Cypher, RoundTripAtEverySecond) {
     for (char16_t c = 32; c <= 126; ++c) {
         allPrintable.append(QChar(c));
     }
-    for (const QString& clear :
-         {QString(), QString("p"), QString("pass word;=\"'\\"), allPrintable}) {
+    for (const QString& clear : {QString(), QString("pass word;=\"'\\"), allPrintable}) {
         const QString atZero = EncryptPassword(clear, 0);
         for (int second = 0; second < 60; ++second) {
             const QString scrambled = EncryptPassword(clear, second);
@@ -138,15 +94,13 @@ TEST(Cypher, RoundTripAtEverySecond) {
     }
     EXPECT_EQ(EncryptPassword("x", 60), EncryptPassword("x", 0));
     EXPECT_EQ(EncryptPassword("x", -1), EncryptPassword("x", 59));
-}
-
-TEST(Cypher, ClockStampsASecond) {
-    const QString scrambled = EncryptPassword("secret");
-    bool matched = false;
-    for (int second = 0; second < 60; ++second) {
-        matched = matched || scrambled == EncryptPassword("secret", second);
+    // Without a second the clock stamps one.
+    const QString now = EncryptPassword("secret");
+    int second = 0;
+    while (second < 60 && EncryptPassword("secret", second) != now) {
+        ++second;
     }
-    EXPECT_TRUE(matched) << S(scrambled);
+    EXPECT_LT(second, 60) << S(now);
 }
 
 // Characters outside 32..126 draw no offset: inserting them anywhere changes nothing.
@@ -168,21 +122,11 @@ TEST(Cypher, DecryptOfArbitraryTextIsTotal) {
         ASSERT_EQ(PrintableOnly(result), result);
         text.append(QChar(static_cast<char16_t>((i * 7919u + 13u) % 0x10000u)));
     }
-    const QString longClear(40000, u'z');
-    EXPECT_EQ(DecryptPassword(EncryptPassword(longClear, 3)), longClear);
 }
 
 TEST(Cypher, Rot13) {
-    struct {
-        const char16_t* in;
-        const char16_t* out;
-    } const cases[] = {
-        {u"abcmnzABCMNZ", u"nopzamNOPZAM"},
-        {u"Hello, World! 0-9", u"Uryyb, Jbeyq! 0-9"},
-        {u"@[`{\u00e9\u00c9\t", u"@[`{\u00e9\u00c9\t"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(S(Rot13(Q(c.in))), S(Q(c.out)));
-        EXPECT_EQ(S(Rot13(Q(c.out))), S(Q(c.in)));
-    }
+    const QString clear = Q(u"abcmnzABCMNZ @[`{\u00e9\u00c9\t");
+    const QString rotated = Q(u"nopzamNOPZAM @[`{\u00e9\u00c9\t");
+    EXPECT_EQ(S(Rot13(clear)), S(rotated));
+    EXPECT_EQ(S(Rot13(rotated)), S(clear));
 }

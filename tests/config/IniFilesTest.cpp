@@ -25,21 +25,16 @@ class IniFiles : public ::testing::Test {
     QTemporaryDir dir_;
 };
 
-ino_t inodeOf(const QString& path) {
+struct stat statOf(const QString& path) {
     struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_ino : 0;
-}
-
-mode_t modeOf(const QString& path) {
-    struct stat st {};
-    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    return st;
 }
 
 struct ReadCase {
     const char* what;
     QByteArray content;  // empty: no file at all
-    QString section, key, def;
-    QString expected;
+    QString section, key, def, expected;
 };
 
 }  // namespace
@@ -47,50 +42,31 @@ struct ReadCase {
 TEST_F(IniFiles, ReadsWithPrivateProfileRules) {
     const QString def = "def";
     const ReadCase cases[] = {
-        {"names ignore case", "[Sec]\r\nKey=Value\r\n", "sec", "KEY", def, "Value"},
-        {"blanks around names and value", "[ Sec ]\r\n  Key  =  Value  \r\n", "Sec", "Key", def,
-         "Value"},
-        {"arguments trimmed", "[Sec]\r\nKey=Value\r\n", "  Sec ", " Key\t", def, "Value"},
+        {"case, blanks and trimmed arguments", "[ Sec ]\r\n  Key  =  Value  \r\n", " sec ", "KEY\t",
+         def, "Value"},
         {"double quotes stripped", "[S]\r\nk=\"a b\"\r\n", "S", "k", def, "a b"},
-        {"single quotes stripped", "[S]\r\nk='x'\r\n", "S", "k", def, "x"},
-        {"unbalanced quote kept", "[S]\r\nk=\"abc\r\n", "S", "k", def, "\"abc"},
         {"lone quote kept", "[S]\r\nk=\"\r\n", "S", "k", def, "\""},
         {"mixed quotes kept", "[S]\r\nk='x\"\r\n", "S", "k", def, "'x\""},
-        {"empty quotes give empty", "[S]\r\nk=\"\"\r\n", "S", "k", def, ""},
         {"only outer pair", "[S]\r\nk=\"a\" b \"c\"\r\n", "S", "k", def, "a\" b \"c"},
-        {"comment is not the key", "[S]\r\n;k=1\r\nk=2\r\n", "S", "k", def, "2"},
-        {"comment never matches", "[S]\r\n;k=1\r\n", "S", ";k", def, def},
-        {"indented comment", "[S]\r\n  ; k=1\r\n", "S", "; k", def, def},
+        {"comment never matches", "[S]\r\n  ; k=1\r\n", "S", "; k", def, def},
         {"hash is no comment", "[S]\r\n#k=1\r\n", "S", "#k", def, "1"},
-        {"no equals reads absent", "[S]\r\nflag\r\n", "S", "flag", def, def},
         {"no equals hides later line", "[S]\r\nflag\r\nflag=1\r\n", "S", "flag", def, def},
         {"empty value is not the default", "[S]\r\nk=\r\n", "S", "k", def, ""},
-        {"absent key", "[S]\r\nk=\r\n", "S", "x", def, def},
         {"first duplicate key", "[S]\r\nk=1\r\nk=2\r\n", "S", "k", def, "1"},
         {"only first duplicate section", "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n", "S", "b", def, def},
-        {"first duplicate section", "[S]\r\na=1\r\n[T]\r\n[S]\r\nb=2\r\n", "s", "a", def, "1"},
         {"split at first equals", "[S]\r\nk=a=b\r\n", "S", "k", def, "a=b"},
-        {"text after bracket ignored", "[S] trailing\r\nk=v\r\n", "S", "k", def, "v"},
-        {"name runs to last bracket", "[a]b]\r\nk=v\r\n", "a]b", "k", def, "v"},
-        {"no bracket is no header", "[S\r\nk=v\r\n", "S", "k", def, def},
+        {"name runs to last bracket", "[a]b] trailing\r\nk=v\r\n", "a]b", "k", def, "v"},
         {"key after broken header", "[S]\r\n[T\r\nk=v\r\n", "S", "k", def, "v"},
         {"CR only", "[S]\rk=v\r", "S", "k", def, "v"},
-        {"LF only", "[S]\nk=v\n", "S", "k", def, "v"},
-        {"no final line end", "[S]\r\nk=v", "S", "k", def, "v"},
-        {"inner blanks kept", "[S]\r\nk\t=\ta  b \t\r\n", "S", "k", def, "a  b"},
-        {"no inline comments", "[S]\r\nk=v ; note\r\n", "S", "k", def, "v ; note"},
+        {"LF only, no final end", "[S]\nk=v", "S", "k", def, "v"},
+        {"inner blanks, no comments", "[S]\r\nk\t=\ta ;  b \t\r\n", "S", "k", def, "a ;  b"},
         {"keys before first header", "top=1\r\n[S]\r\n", "", "top", def, "1"},
-        {"key of other section", "[S]\r\na=1\r\n[T]\r\nb=2\r\n", "S", "b", def, def},
-        {"blank lines between", "\r\n\r\n[S]\r\n\r\nk=v\r\n\r\n", "S", "k", def, "v"},
         {"UTF-8 with BOM", "\xEF\xBB\xBF[S]\r\nk=caf\xC3\xA9\r\n", "S", "k", def, "caf\u00e9"},
         {"non-ASCII names ignore case", "[\xC3\x84rger]\r\n\xC3\xBC=1\r\n", "\u00e4RGER", "\u00dc",
          def, "1"},
         {"U+FEFF inside is a character", "[S]\r\n\xEF\xBB\xBFk=v\r\n", "S", "k", def, def},
-        {"invalid UTF-8 is Latin-1", "[S]\r\nk=caf\xE9\r\n", "S", "k", def, "caf\u00e9"},
         {"default loses trailing spaces", "", "S", "k", "def  ", "def"},
         {"default keeps trailing tab", "", "S", "k", "def\t", "def\t"},
-        {"empty default", "", "S", "k", "", ""},
-        {"missing file", "", "S", "k", def, def},
     };
     for (const ReadCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -105,7 +81,6 @@ TEST_F(IniFiles, ReadsWithPrivateProfileRules) {
 TEST_F(IniFiles, ReadCutsValuesTo2047Characters) {
     const QString x2047(2047, 'x');
     EXPECT_EQ(ReadIniValue("S", "k", "", withContent("[S]\r\nk=" + QByteArray(3000, 'x'))), x2047);
-    EXPECT_EQ(ReadIniValue("S", "k", "", withContent("[S]\r\nk=" + x2047.toUtf8())), x2047);
     // Quotes come off before the cut.
     EXPECT_EQ(ReadIniValue("S", "k", "", withContent("[S]\r\nk=\"" + x2047.toUtf8() + "\"")),
               x2047);
@@ -121,7 +96,6 @@ TEST_F(IniFiles, ListsSectionsAndKeysInFileOrder) {
         "top=0\r\n[B]\r\nk=1\r\nflag\r\n;c=1\r\nz=\r\nK=dup\r\n[a]\r\n[b]\r\nlate=1\r\n[]\r\n");
     EXPECT_EQ(ReadIniSectionNames(path), QStringList({"B", "a"}));
     EXPECT_EQ(ReadIniKeyNames("b", path), QStringList({"k", "z"}));
-    EXPECT_EQ(ReadIniKeyNames("a", path), QStringList());
     EXPECT_EQ(ReadIniKeyNames("missing", path), QStringList());
     EXPECT_EQ(ReadIniSectionNames(file("none.ini")), QStringList());
 }
@@ -144,32 +118,22 @@ struct WriteCase {
 TEST_F(IniFiles, WritesChangeOnlyTheLinesTheyMust) {
     const WriteCase cases[] = {
         {"new file", "", Op::Write, "App", "key", "v", 1, "[App]\r\nkey=v\r\n"},
-        {"new section at end", "[A]\r\nx=1\r\n", Op::Write, "B", "y", "2", 1,
-         "[A]\r\nx=1\r\n[B]\r\ny=2\r\n"},
-        {"last line gets an end", "[A]\r\nx=1", Op::Write, "B", "y", "2", 1,
+        {"new section at end, last line gets an end", "[A]\r\nx=1", Op::Write, "B", "y", "2", 1,
          "[A]\r\nx=1\r\n[B]\r\ny=2\r\n"},
         {"new key after last key line", "[A]\r\nx=1\r\n\r\n; about B\r\n[B]\r\ny=2\r\n", Op::Write,
          "A", "z", "3", 1, "[A]\r\nx=1\r\nz=3\r\n\r\n; about B\r\n[B]\r\ny=2\r\n"},
-        {"new key in empty section", "[A]\r\n; note\r\n\r\n[B]\r\n", Op::Write, "a", "k", "v", 1,
-         "[A]\r\nk=v\r\n; note\r\n\r\n[B]\r\n"},
-        {"existing key keeps spelling and spacing", "[A]\r\n  x = 1 \r\n", Op::Write, "A", "X", "2",
-         1, "[A]\r\n  x = 2\r\n"},
-        {"same value: unchanged", "[A]\r\n  x = 1 \r\n\r\n", Op::Write, "A", "X", "1", 1,
-         "[A]\r\n  x = 1 \r\n\r\n"},
+        {"new key in empty section keeps header", "[A]\r\n; note\r\n\r\n[B]\r\n", Op::Write, "a",
+         "k", "v", 1, "[A]\r\nk=v\r\n; note\r\n\r\n[B]\r\n"},
+        {"existing key keeps spelling and spacing", "[A]\r\n  x = 1 \r\n", Op::Write, " A ", "X\t",
+         "2", 1, "[A]\r\n  x = 2\r\n"},
         {"comments and odd lines kept", "; top\r\n[A]  junk\r\n; note = hi\r\n\tx=1\r\n", Op::Write,
          "A", "y", "2", 1, "; top\r\n[A]  junk\r\n; note = hi\r\n\tx=1\r\ny=2\r\n"},
-        {"empty value", "[A]\r\nx=1\r\n", Op::Write, "A", "k", "", 1, "[A]\r\nx=1\r\nk=\r\n"},
         {"leading blanks of value dropped", "[A]\r\n", Op::Write, "A", "k", "  v ", 1,
          "[A]\r\nk=v \r\n"},
-        {"quotes written as given", "[A]\r\n", Op::Write, "A", "k", "\"q\"", 1,
-         "[A]\r\nk=\"q\"\r\n"},
-        {"lines before first header kept", "top=1\r\n[A]\r\n", Op::Write, "A", "k", "v", 1,
-         "top=1\r\n[A]\r\nk=v\r\n"},
         {"first duplicate section", "[A]\r\na=1\r\n[B]\r\n[A]\r\nb=2\r\n", Op::Write, "A", "c", "3",
          1, "[A]\r\na=1\r\nc=3\r\n[B]\r\n[A]\r\nb=2\r\n"},
         {"first duplicate key", "[A]\r\nk=1\r\nk=2\r\n", Op::Write, "A", "K", "3", 1,
          "[A]\r\nk=3\r\nk=2\r\n"},
-        {"header spelling kept", "[App]\r\n", Op::Write, "app", "K", "v", 1, "[App]\r\nK=v\r\n"},
         {"line without equals gets a value", "[A]\r\n  flag  \r\nx=1\r\n", Op::Write, "A", "flag",
          "on", 1, "[A]\r\n  flag=on\r\nx=1\r\n"},
         {"LF file: written lines end CR LF", "[A]\nx=1\n[B]\n", Op::Write, "A", "y", "2", 1,
@@ -179,21 +143,15 @@ TEST_F(IniFiles, WritesChangeOnlyTheLinesTheyMust) {
         {"CR file", "[A]\rx=1\r", Op::Write, "B", "y", "2", 1, "[A]\rx=1\r[B]\r\ny=2\r\n"},
         {"BOM kept", "\xEF\xBB\xBF[A]\r\n", Op::Write, "A", "k", "\u00e9", 1,
          "\xEF\xBB\xBF[A]\r\nk=\xC3\xA9\r\n"},
-        {"arguments trimmed", "[A]\r\n", Op::Write, " A ", " k\t", "v", 1, "[A]\r\nk=v\r\n"},
         {"delete key", "[A]\r\nx=1\r\nk=2\r\n", Op::DeleteKey, "A", "K", "", 1, "[A]\r\nx=1\r\n"},
-        {"delete absent key", "[A]\r\nx=1\r\n", Op::DeleteKey, "A", "k", "", 1, "[A]\r\nx=1\r\n"},
-        {"delete section up to next header", "[A]\r\nx=1\r\n;c\r\n\r\n[B]\r\nk=2\r\n",
-         Op::DeleteSection, "a", "", "", 1, "[B]\r\nk=2\r\n"},
-        {"delete first duplicate section", "[A]\r\nx=1\r\n[B]\r\n[A]\r\ny=2", Op::DeleteSection,
-         "A", "", "", 1, "[B]\r\n[A]\r\ny=2"},
+        {"delete first section up to next header", "[A]\r\nx=1\r\n;c\r\n\r\n[B]\r\n[A]\r\ny=2",
+         Op::DeleteSection, "a", "", "", 1, "[B]\r\n[A]\r\ny=2"},
         {"delete last section", "top\r\n[A]\r\nx=1", Op::DeleteSection, "A", "", "", 1, "top\r\n"},
-        {"empty section refused", "[A]\r\n", Op::Write, "", "k", "v", 0, "[A]\r\n"},
         {"empty key refused", "[A]\r\n", Op::Write, "A", " ", "v", 0, "[A]\r\n"},
         {"key with equals refused", "[A]\r\n", Op::Write, "A", "a=b", "v", 0, "[A]\r\n"},
         {"comment key refused", "[A]\r\n", Op::Write, "A", ";k", "v", 0, "[A]\r\n"},
         {"header-like key refused", "[A]\r\n", Op::Write, "A", "[B]", "v", 0, "[A]\r\n"},
         {"line break in value refused", "[A]\r\n", Op::Write, "A", "k", "v\r\n[B]", 0, "[A]\r\n"},
-        {"line break in section refused", "[A]\r\n", Op::Write, "A\nB", "k", "v", 0, "[A]\r\n"},
     };
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.what);
@@ -201,18 +159,9 @@ TEST_F(IniFiles, WritesChangeOnlyTheLinesTheyMust) {
         if (!c.before.isEmpty()) {
             ASSERT_TRUE(writeAll(path, c.before));
         }
-        int result = -1;
-        switch (c.op) {
-            case Op::Write:
-                result = WriteIniValue(c.section, c.key, c.value, path);
-                break;
-            case Op::DeleteKey:
-                result = DeleteIniKey(c.section, c.key, path);
-                break;
-            case Op::DeleteSection:
-                result = DeleteIniSection(c.section, path);
-                break;
-        }
+        const int result = c.op == Op::Write       ? WriteIniValue(c.section, c.key, c.value, path)
+                           : c.op == Op::DeleteKey ? DeleteIniKey(c.section, c.key, path)
+                                                   : DeleteIniSection(c.section, path);
         EXPECT_EQ(result != 0, c.result != 0);
         EXPECT_EQ(readAll(path), c.after);
     }
@@ -220,27 +169,17 @@ TEST_F(IniFiles, WritesChangeOnlyTheLinesTheyMust) {
 
 TEST_F(IniFiles, WrittenValuesReadBack) {
     const QString path = file();
-    const QString values[] = {"",
-                              "plain",
-                              "a=b",
-                              "\"q\"",
-                              "'x'",
-                              "v ; not a comment",
-                              "caf\u00e9 \u20ac",
-                              QString(2047, 'y')};
-    for (const QString& v : values) {
+    for (const QString& v : {QString(), QString("a=b"), QString("'x'"), QString("v ; no comment"),
+                             QString("caf\u00e9 \u20ac"), QString(2047, 'y')}) {
         SCOPED_TRACE(v.left(20).toStdString());
         ASSERT_NE(WriteIniValue("Sec", "key", v, path), 0);
-        const bool quoted = v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0];
-        EXPECT_EQ(ReadIniValue("sec", "KEY", "def", path), quoted ? v.mid(1, v.size() - 2) : v);
+        EXPECT_EQ(ReadIniValue("sec", "KEY", "def", path), v == "'x'" ? QString("x") : v);
     }
 }
 
 TEST_F(IniFiles, Latin1FileKeepsItsBytes) {
-    const QByteArray before = "; caf\xE9\r\n[S]\r\nk=\xE9t\xE9\r\n[T]\r\nz=1\r\n";
-    const QString path = withContent(before);
+    const QString path = withContent("; caf\xE9\r\n[S]\r\nk=\xE9t\xE9\r\n[T]\r\nz=1\r\n");
     EXPECT_EQ(ReadIniValue("S", "k", "", path), "\u00e9t\u00e9");
-
     ASSERT_NE(WriteIniValue("S", "n", "na\u00efve", path), 0);
     EXPECT_EQ(readAll(path), "; caf\xE9\r\n[S]\r\nk=\xE9t\xE9\r\nn=na\xEFve\r\n[T]\r\nz=1\r\n");
 
@@ -249,62 +188,40 @@ TEST_F(IniFiles, Latin1FileKeepsItsBytes) {
     EXPECT_EQ(readAll(path),
               "; caf\xC3\xA9\r\n[S]\r\nk=\xC3\xA9t\xC3\xA9\r\nn=na\xC3\xAFve\r\n[T]\r\n"
               "z=5 \xE2\x82\xAC\r\n");
-    EXPECT_EQ(ReadIniValue("S", "k", "", path), "\u00e9t\u00e9");
-    EXPECT_EQ(ReadIniValue("T", "z", "", path), "5 \u20ac");
 }
 
 TEST_F(IniFiles, Latin1TextsSurviveRemovingTheLinesThatMadeItLatin1) {
     // Read as Latin-1 because of the last line, "a" holds the two characters U+00C3 U+00A9.
     const QString path = withContent("[S]\r\na=\xC3\xA9\r\nb=\xE9\r\n");
-    const QString a = ReadIniValue("S", "a", "", path);
-    ASSERT_EQ(a, QString::fromLatin1("\xC3\xA9"));
+    ASSERT_EQ(ReadIniValue("S", "a", "", path), QString::fromLatin1("\xC3\xA9"));
     ASSERT_NE(DeleteIniKey("S", "b", path), 0);
-    EXPECT_EQ(ReadIniValue("S", "a", "", path), a);
-    ASSERT_TRUE(writeAll(path, "[S]\r\na=\xC3\xA9\r\nb=\xE9\r\n"));
-    ASSERT_NE(WriteIniValue("S", "b", "plain", path), 0);
-    EXPECT_EQ(ReadIniValue("S", "a", "", path), a);
+    EXPECT_EQ(ReadIniValue("S", "a", "", path), QString::fromLatin1("\xC3\xA9"));
 }
 
-TEST_F(IniFiles, UnchangedValueDoesNotRewriteTheFile) {
+TEST_F(IniFiles, OnlyChangesReplaceTheFileAndKeepItsMode) {
     const QString path = withContent("[A]\r\nk=1\r\n");
-    const ino_t before = inodeOf(path);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    const ino_t before = statOf(path).st_ino;
     ASSERT_NE(WriteIniValue("A", "k", "1", path), 0);
     ASSERT_NE(DeleteIniKey("A", "missing", path), 0);
     ASSERT_NE(DeleteIniSection("missing", path), 0);
-    EXPECT_EQ(inodeOf(path), before);
+    EXPECT_EQ(statOf(path).st_ino, before);
     // A change replaces the file by renaming a new one over it.
-    ASSERT_NE(WriteIniValue("A", "k", "2", path), 0);
-    EXPECT_NE(inodeOf(path), before);
+    ASSERT_NE(WriteIniValue("A", "k", "2", path, 0600), 0);
+    EXPECT_NE(statOf(path).st_ino, before);
+    EXPECT_EQ(statOf(path).st_mode & 07777, 0640u);
     EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files), QStringList({"t.ini"}));
-}
-
-TEST_F(IniFiles, NewFileModeAndExistingMode) {
-    const QString fresh = file("fresh.ini");
-    ASSERT_NE(WriteIniValue("A", "k", "v", fresh, 0600), 0);
-    EXPECT_EQ(modeOf(fresh), 0600u);
-
-    const QString existing = withContent("[A]\r\n");
-    ASSERT_EQ(::chmod(QFile::encodeName(existing).constData(), 0640), 0);
-    ASSERT_NE(WriteIniValue("A", "k", "v", existing, 0600), 0);
-    EXPECT_EQ(modeOf(existing), 0640u);
 }
 
 TEST_F(IniFiles, UnwritableTargetsGiveZeroAndLoseNothing) {
     EXPECT_EQ(WriteIniValue("A", "k", "v", ""), 0);
-    EXPECT_EQ(ReadIniValue("A", "k", "def", ""), "def");
-
     EXPECT_EQ(WriteIniValue("A", "k", "v", file("no/such/dir/x.ini")), 0);
     EXPECT_FALSE(QFile::exists(file("no/such/dir/x.ini")));
-
     ASSERT_TRUE(QDir(dir_.path()).mkdir("adir"));
     EXPECT_EQ(WriteIniValue("A", "k", "v", file("adir")), 0);
-    EXPECT_EQ(ReadIniValue("A", "k", "def", file("adir")), "def");
-
-    // A read-only file system refuses even root; the file stays whole.
-    const QString procFile = "/proc/self/status";
-    if (QFile::exists(procFile)) {
-        EXPECT_EQ(WriteIniValue("A", "k", "v", procFile), 0);
-        EXPECT_EQ(DeleteIniSection("A", procFile), 1);  // nothing to delete: no write needed
+    // A read-only file system refuses even root.
+    if (QFile::exists("/proc/self/status")) {
+        EXPECT_EQ(WriteIniValue("A", "k", "v", "/proc/self/status"), 0);
     }
 }
 
