@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -59,6 +60,9 @@ class DbConnection {
     std::unique_ptr<DbRecordset> OpenSchema(int schema, const QVariantList& restrictions = {});
     // The databases of the server, by name.
     bool ListDatabases(QStringList& names);
+
+    // Runs `sql` on `query`: directly without parameters, else prepared with them bound in order.
+    static bool RunQuery(QSqlQuery& query, const QString& sql, const QVariantList& params);
 
     void SetError(const QString& text);
     void ClearErrors() { errors_.clear(); }

@@ -309,6 +309,16 @@ bool DbConnection::openOdbc(const QString& database, bool trusted) {
     return true;
 }
 
+bool DbConnection::RunQuery(QSqlQuery& q, const QString& sql, const QVariantList& params) {
+    if (params.isEmpty())
+        return q.exec(sql);
+    if (!q.prepare(sql))
+        return false;
+    for (const QVariant& p : params)
+        q.addBindValue(p);
+    return q.exec();
+}
+
 bool DbConnection::Execute(const QString& sql, const QVariantList& params, int* rowsAffected) {
     errors_.clear();
     if (State() != 1) {
@@ -316,13 +326,7 @@ bool DbConnection::Execute(const QString& sql, const QVariantList& params, int* 
         return false;
     }
     QSqlQuery q(db_);
-    bool ok = params.isEmpty() ? q.exec(sql) : q.prepare(sql);
-    if (ok && !params.isEmpty()) {
-        for (const QVariant& p : params)
-            q.addBindValue(p);
-        ok = q.exec();
-    }
-    if (!ok) {
+    if (!RunQuery(q, sql, params)) {
         takeErrors(q.lastError());
         return false;
     }

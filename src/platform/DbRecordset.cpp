@@ -35,13 +35,7 @@ bool DbRecordset::Open(const QString& sql, DbConnection& connection, const QVari
     }
     QSqlQuery q(connection.Database());
     q.setForwardOnly(true);
-    bool ok = params.isEmpty() ? q.exec(sql) : q.prepare(sql);
-    if (ok && !params.isEmpty()) {
-        for (const QVariant& p : params)
-            q.addBindValue(p);
-        ok = q.exec();
-    }
-    if (!ok) {
+    if (!DbConnection::RunQuery(q, sql, params)) {
         error_ = q.lastError().text();
         return false;
     }

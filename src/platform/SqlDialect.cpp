@@ -18,13 +18,7 @@ bool runQuery(DbConnection& c, const QString& sql, const QVariantList& params,
               QVector<QVariantList>& rows) {
     QSqlQuery q(c.Database());
     q.setForwardOnly(true);
-    if (!q.prepare(sql)) {
-        c.SetError(q.lastError().text());
-        return false;
-    }
-    for (const QVariant& p : params)
-        q.addBindValue(p);
-    if (!q.exec()) {
+    if (!DbConnection::RunQuery(q, sql, params)) {
         c.SetError(q.lastError().text());
         return false;
     }
