@@ -81,39 +81,23 @@ QByteArray Package(const Values& v) {
 TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
     testsupport::IsolatedHome home;
     ASSERT_EQ(admin({"server", "add", "srv", "sqlite:" + home.file("srv")}).exitCode, 0);
-    const Values v;
-    QByteArray good = Package(v);
-    const struct {
-        QByteArray xml;
-        const char* expected;
-    } cases[] = {
-        {good.left(good.size() - 20), "line "},
-        {QByteArray(good).replace("step=\"Fail early\" on=\"failure\"", "step=\"Nope\""),
-         "line 9: "},
-        {QByteArray(good).replace(
-             "<Step name=\"Fail early\"><ExecuteSql",
-             "<Step name=\"Fail early\"><Precedence step=\"Last\"/><ExecuteSql"),
-         "cycle"},
-        {QByteArray(good).replace("<ExecuteSql connection=\"DW\"><Statement>INSERT INTO nowhere",
-                                  "<ExecuteSql connection=\"Elsewhere\"><Statement>INSERT INTO "
-                                  "nowhere"),
-         "line 7: "},
-    };
-    for (const auto& c : cases) {
-        testsupport::writeAll(home.file("bad.xml"), c.xml);
-        const auto r = admin({"package", "import", home.file("bad.xml"), "--server", "srv"});
-        EXPECT_EQ(r.exitCode, 1) << c.expected;
-        EXPECT_TRUE(err(r).contains(c.expected)) << err(r).toStdString();
-        EXPECT_TRUE(err(r).contains("was not stored"));
-    }
+    testsupport::writeAll(
+        home.file("bad.xml"),
+        Package({}).replace("step=\"Fail early\" on=\"failure\"", "step=\"Nope\""));
+    const auto r = admin({"package", "import", home.file("bad.xml"), "--server", "srv"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(err(r).contains("line 9: ") && err(r).contains("was not stored"))
+        << err(r).toStdString();
     EXPECT_EQ(admin({"package", "list", "--server", "srv"}).out, "");
+
+    const QStringList usage[] = {{"import", home.file("bad.xml")},  // no --server
+                                 {"run", "X", "--server", "srv", "--set", "DTSServer=y"},
+                                 {"run", "X", "--server", "srv", "--set", "novalue"},
+                                 {"frobnicate"}};
+    for (const QStringList& args : usage)
+        EXPECT_EQ(admin(QStringList{"package"} + args).exitCode, 2) << args.join(' ').toStdString();
     EXPECT_EQ(admin({"package", "import", home.file("missing.xml"), "--server", "srv"}).exitCode,
               1);
-    EXPECT_EQ(admin({"package", "import", home.file("bad.xml")}).exitCode, 2) << "no --server";
-    EXPECT_EQ(admin({"package", "run", "X", "--server", "srv", "--set", "DTSServer=y"}).exitCode,
-              2);
-    EXPECT_EQ(admin({"package", "run", "X", "--server", "srv", "--set", "novalue"}).exitCode, 2);
-    EXPECT_EQ(admin({"package", "frobnicate"}).exitCode, 2);
     EXPECT_EQ(admin({"package", "--help"}).exitCode, 0);
 }
 
@@ -186,7 +170,6 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
     second.tag = "v2";
     const auto stored = import(second);
     ASSERT_EQ(stored.exitCode, 0) << err(stored).toStdString();
-    EXPECT_TRUE(stored.out.startsWith("stored package Sales_LoadDW version {"));
 
     // The newest version runs. Its global variables already hold the run's values: nothing is
     // overwritten. Two steps fail, the step waiting for a success never runs.
@@ -199,8 +182,8 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
               "Handle in 'Sales_LoadDW' failed.\n");
     EXPECT_EQ(Runs(), QStringList({"77|0|v2", "last||last"}));
     const QString merged = QString::fromUtf8(testsupport::readAll(home.file("exceptions.txt")));
-    EXPECT_TRUE(merged.contains("Step 'Fail early' failed.")) << merged.toStdString();
-    EXPECT_FALSE(merged.contains("Step 'Never'"));
+    EXPECT_TRUE(merged.contains("Step 'Fail early' failed.") && !merged.contains("Step 'Never'"))
+        << merged.toStdString();
 
     // A value that differs from the package's own is written and flagged; without an exception
     // file the merged log is printed.
@@ -212,7 +195,6 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
                        "succeeded, 2 failed, 1 not run."))
         << r.out.constData();
     EXPECT_EQ(Runs(), QStringList({"0|1|v2", "last||last"}));
-    EXPECT_EQ(package("run", {"Sales_LoadDW", "--set", "Unknown=1"}).exitCode, 1);
 
     // Versions: newest first; an older one can be exported.
     const auto versions = package("list-versions", {"sales_loaddw"});
@@ -225,8 +207,6 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
                   .exitCode,
               0);
     EXPECT_EQ(testsupport::readAll(home.file("old.xml")), Package(values));
-    EXPECT_TRUE(package("export", {"Sales_LoadDW"}).out.contains("description=\"v2\""));
-    EXPECT_EQ(package("list", {}).out, "Sales_LoadDW\n");
 
     // A package that lacks a run variable is not executed.
     Values noJob = values;
@@ -242,7 +222,6 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
     r = package("delete", {"SALES_LOADDW"});
     EXPECT_EQ(r.exitCode, 0) << err(r).toStdString();
     EXPECT_EQ(r.out, "deleted package SALES_LOADDW (3 versions)\n");
-    EXPECT_EQ(package("delete", {"Sales_LoadDW"}).exitCode, 1);
     r = package("run", {"Sales_LoadDW"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(err(r).startsWith(
