@@ -15,7 +15,7 @@ packages=(
     libcurl4-openssl-dev libgtest-dev googletest libsqlite3-dev libpq-dev
     postgresql odbc-postgresql unixodbc sqlite3
     python3 python3-pyftpdlib
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev ccache
     xvfb
 )
 
@@ -40,7 +40,8 @@ install_missing() {
 build() {
     local dir=$1
     shift
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENDRILL_WERROR=ON "$@" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENDRILL_WERROR=ON \
+        -DCMAKE_CXX_COMPILER_LAUNCHER=ccache "$@" >/dev/null
     cmake --build "$dir" -j "$(nproc)"
 }
 
