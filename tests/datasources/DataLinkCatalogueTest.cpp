@@ -3,7 +3,6 @@
 #include "Warehouse.h"
 #include "config/DataSourceSections.h"
 #include "config/modCypher.h"
-#include "config/modIniFilesUtils.h"
 #include "datasources/ListControl.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
@@ -26,14 +25,10 @@ class RecordingOperator : public OperatorInterface {
     QStringList boxes;
 };
 
-class DataLinkCatalogue : public ::testing::TestWithParam<Backend> {
+class DataLinkCatalogue : public WarehouseTest {
   protected:
     void SetUp() override {
-        QString skip, error;
-        wh = Warehouse::Create(GetParam(), home, &skip, &error);
-        if (!wh && !skip.isEmpty())
-            GTEST_SKIP() << skip.toStdString();
-        ASSERT_TRUE(wh) << error.toStdString();
+        WarehouseTest::SetUp();
         ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
     }
     void TearDown() override {
@@ -43,37 +38,24 @@ class DataLinkCatalogue : public ::testing::TestWithParam<Backend> {
         ReleaseDataSources();
         ReleaseDWConnection();
     }
-    bool connect(QString* error = nullptr) {
-        QString text;
-        const bool ok = ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, text,
-                                          wh->database, 20);
-        if (error != nullptr)
-            *error = text;
-        return ok;
+    bool connect() {
+        return ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
+                                 wh->database, 20);
     }
     QVariantMap row(const QString& model, const QString& name, const QVariant& type) {
         return {{"model", model}, {"source_name", name}, {"Type", type}};
     }
     QString runLog() { return QString::fromUtf8(testsupport::readAll(home.file("run.log"))); }
-
-    testsupport::IsolatedHome home;
-    std::unique_ptr<Warehouse> wh;
+    QString connectError;
 };
 
 TEST_P(DataLinkCatalogue, LoadConvertsColumnsAndSkipsRowsWithoutType) {
     const QString quoted = "O'Brien's \"feed\"; DROP TABLE dwm_data_link; --";
     QVariantMap full = row("Sales", quoted, 3);
     full.insert({{"ds_server", "srv"},
-                 {"ds_database", "db"},
                  {"ds_trusted_login", true},
-                 {"ds_user", "usr"},
                  {"ds_password", Rot13("S3cret!x")},
-                 {"ds_file", "f.xml"},
-                 {"ds_directory", "/data/in"},
                  {"ds_connect_string", "Provider=Abc;X=1"},
-                 {"transfer_data", 1},
-                 {"ftp_server", "ftp.example"},
-                 {"ftp_user", "bob"},
                  {"ftp_password", Rot13("Ftp'Pw")},
                  {"remote_directory", "out"},
                  {"poll_interval", 40000},
@@ -91,29 +73,23 @@ TEST_P(DataLinkCatalogue, LoadConvertsColumnsAndSkipsRowsWithoutType) {
     StringListControl list({"stale"});
     QString error;
     ASSERT_TRUE(LoadDataLinkList("Sales_Overall", list, &error)) << error.toStdString();
-    QStringList names = list.Items();
-    names.sort();
-    EXPECT_EQ(names, QStringList({"Nulls", quoted}));
-    ASSERT_EQ(LoadedDataSources()->Count(), 2);
+    EXPECT_EQ(list.Count(), 2) << "the stale item is gone, lower-case and typeless rows skipped";
 
     const cDataSource* f = FindDataSource(quoted);
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(QStringList({f->strModelName, f->strDSServer, f->strDSDatabase, f->strDSUser,
-                           f->strDSPassword, f->strDSFile, f->strDSDirectory, f->strDSConnectString,
-                           f->strFTPServer, f->strFTPUser, f->strFTPPassword, f->strRemoteDir}),
-              QStringList({"Sales", "srv", "db", "usr", "S3cret!x", "f.xml", "/data/in",
-                           "Provider=Abc;X=1", "ftp.example", "bob", "Ftp'Pw", "out"}));
+    EXPECT_EQ(QStringList({f->strDSServer, f->strDSPassword, f->strDSConnectString,
+                           f->strFTPPassword, f->strRemoteDir}),
+              QStringList({"srv", "S3cret!x", "Provider=Abc;X=1", "Ftp'Pw", "out"}));
     EXPECT_EQ(f->etlType, 3);
     EXPECT_TRUE(f->blnDSTrustedLogin);
-    EXPECT_EQ(f->intTransferData, 1);
     EXPECT_EQ(f->intPollInterval, 32767);
     EXPECT_EQ(f->intPollDuration, 10);
 
     const cDataSource* n = FindDataSource("Nulls");
     ASSERT_NE(n, nullptr);
-    EXPECT_EQ(n->strDSServer + n->strDSPassword + n->strRemoteDir, "");
+    EXPECT_EQ(n->strDSServer + n->strDSPassword, "");
     EXPECT_FALSE(n->blnDSTrustedLogin);
-    EXPECT_EQ(n->intTransferData + n->intPollInterval + n->intPollDuration, 0);
+    EXPECT_EQ(n->intPollInterval, 0);
 
     const QString log = runLog();
     EXPECT_TRUE(log.contains("Data link 'NoType' of model 'Sales' skipped: its Type is NULL."))
@@ -126,6 +102,25 @@ TEST_P(DataLinkCatalogue, LoadConvertsColumnsAndSkipsRowsWithoutType) {
     ASSERT_TRUE(wh->InsertRow(row("", "Unmodelled", 9)));
     ASSERT_TRUE(LoadDataLinkList("NoSuffix", list));
     EXPECT_EQ(list.Items(), QStringList({"Unmodelled"}));
+
+    // Sections of the configuration file override the catalogue and are saved back to it.
+    QVariantMap orders = row("Sales", "Orders", 1);
+    orders.insert({{"ds_server", "fromcatalogue"}, {"ds_password", Rot13("old")}});
+    ASSERT_TRUE(wh->InsertRow(orders));
+    const QString file = home.file("run.etl");
+    ASSERT_TRUE(testsupport::writeAll(
+        file, ("[Data Source::Orders]\r\nName=Orders\r\nModelName=Sales\r\nType=1\r\n"
+               "Server=fromfile\r\nPassword=" +
+               EncryptPassword("new'pw") + "\r\n[Data Source::Ghost]\r\nName=Ghost\r\n")
+                  .toUtf8()));
+    ASSERT_TRUE(LoadDataLinkList("Sales_Upload", list));
+    ReadDataSourceSections(file);
+    ASSERT_TRUE(SaveAllDataSources());
+    cDataSource saved;
+    ASSERT_TRUE(saved.Load("Sales", "Orders"));
+    EXPECT_EQ(saved.strDSServer + "|" + saved.strDSPassword, "fromfile|new'pw");
+    ASSERT_TRUE(saved.Load("Sales", "Nulls"));
+    EXPECT_EQ(saved.strDSServer, "");
 }
 
 TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
@@ -149,9 +144,7 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     ftp.strRemoteDir = "in";
     ftp.strDSPassword = "Pa'ss;--";
     ftp.strFTPPassword = "Zz9'";
-    ftp.blnDSTrustedLogin = true;
     ftp.intPollInterval = -3;
-    ftp.strDSConnectString = "Pwd=A'b";
     cDataSource& share = *c->getDSByName("Share");
     share.intTransferData = 2;
     share.strDSDirectory = "/data/in";
@@ -165,47 +158,29 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     SetLoadedDataSources(std::move(c));
     ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
 
-    EXPECT_EQ(ftp.strDSDirectory, "/");
-    EXPECT_EQ(ftp.strRemoteDir, "in/");
-    EXPECT_EQ(share.strDSDirectory, "/data/in/");
-    EXPECT_EQ(share.strRemoteDir, "\\\\host\\share\\");
-    EXPECT_EQ(eight.strDSDirectory, "d");
-    EXPECT_EQ(eight.strRemoteDir, "r");
+    EXPECT_EQ(QStringList({ftp.strDSDirectory, ftp.strRemoteDir, share.strDSDirectory,
+                           share.strRemoteDir, eight.strDSDirectory, eight.strRemoteDir}),
+              QStringList({"/", "in/", "/data/in/", "\\\\host\\share\\", "d", "r"}));
 
     std::unique_ptr<DbConnection> raw = wh->Open();
     DbRecordset rs;
     ASSERT_TRUE(
-        rs.Open("SELECT ds_password, ftp_password, ds_connect_string, ds_server FROM dwm_data_link "
+        rs.Open("SELECT ds_password, ftp_password, ds_server FROM dwm_data_link "
                 "WHERE source_name = ?",
                 *raw, {"Flat'Ftp"}));
     EXPECT_EQ(rs.Field(0).toString(), "Cn'ff;--");
     EXPECT_EQ(rs.Field(1).toString(), "Mm9'");
-    EXPECT_EQ(rs.Field(2).toString(), "Pwd=A'b");
-    EXPECT_FALSE(rs.Field(3).isNull()) << "an empty field is saved as an empty text";
-    EXPECT_EQ(rs.Field(3).toString(), "");
+    EXPECT_FALSE(rs.Field(2).isNull()) << "an empty field is saved as an empty text";
     ASSERT_TRUE(rs.Open("SELECT ds_server FROM dwm_data_link WHERE model = ?", *raw, {"Victim"}));
     EXPECT_EQ(rs.Field(0).toString(), "untouched");
 
-    // Everything saved reads back as it was saved.
-    cDataSources again;
-    ASSERT_TRUE(again.Load("Sales"));
-    for (const cDataSource& before : *LoadedDataSources()) {
-        if (before.strModelName != "Sales")
-            continue;
-        const cDataSource* after = again.getDSByName(before.strName);
-        ASSERT_NE(after, nullptr) << before.strName.toStdString();
-        EXPECT_EQ(after->strDSPassword, before.strDSPassword);
-        EXPECT_EQ(after->strFTPPassword, before.strFTPPassword);
-        EXPECT_EQ(after->blnDSTrustedLogin, before.blnDSTrustedLogin);
-        EXPECT_EQ(after->intTransferData, before.intTransferData);
-        EXPECT_EQ(after->intPollInterval, before.intPollInterval);
-        EXPECT_EQ(after->strDSDirectory, before.strDSDirectory);
-        EXPECT_EQ(after->strRemoteDir, before.strRemoteDir);
-        EXPECT_EQ(after->strDSConnectString, before.strDSConnectString);
-    }
-    cDataSource single;
-    ASSERT_TRUE(single.Load(injected, "y", &error)) << error.toStdString();
-    EXPECT_EQ(single.strDSServer, "changed");
+    // What was saved reads back as it was saved.
+    cDataSource again;
+    ASSERT_TRUE(again.Load("Sales", "Flat'Ftp", &error)) << error.toStdString();
+    EXPECT_EQ(again.strDSPassword + "|" + again.strRemoteDir, "Pa'ss;--|in/");
+    EXPECT_EQ(again.intPollInterval, -3);
+    ASSERT_TRUE(again.Load(injected, "y", &error)) << error.toStdString();
+    EXPECT_EQ(again.strDSServer, "changed");
 
     // A record without a row: the first column fails, the directories stay normalised.
     cDataSource missing;
@@ -217,48 +192,18 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     EXPECT_EQ(missing.strDSDirectory, "/");
 }
 
-TEST_P(DataLinkCatalogue, ConfigurationSectionsOverrideTheCatalogueAndSaveBack) {
-    QVariantMap r = row("Sales", "Orders", 1);
-    r.insert({{"ds_server", "fromcatalogue"}, {"ds_password", Rot13("old")}});
-    ASSERT_TRUE(wh->InsertRow(r));
-    ASSERT_TRUE(wh->InsertRow(row("Sales", "Plain", 1)));
-    const QString file = home.file("run.etl");
-    ASSERT_NE(WriteIniValue("Data Source::Orders", "Name", "Orders", file), 0);
-    ASSERT_NE(WriteIniValue("Data Source::Orders", "ModelName", "Sales", file), 0);
-    ASSERT_NE(WriteIniValue("Data Source::Orders", "Type", "1", file), 0);
-    ASSERT_NE(WriteIniValue("Data Source::Orders", "Server", "fromfile", file), 0);
-    ASSERT_NE(WriteIniValue("Data Source::Orders", "Password", EncryptPassword("new'pw"), file), 0);
-    ASSERT_NE(WriteIniValue("Data Source::Ghost", "Name", "Ghost", file), 0);
-
-    ASSERT_TRUE(connect());
-    StringListControl list;
-    ASSERT_TRUE(LoadDataLinkList("Sales_Upload", list));
-    ReadDataSourceSections(file);
-    ASSERT_TRUE(SaveAllDataSources());
-
-    cDataSource orders;
-    ASSERT_TRUE(orders.Load("Sales", "Orders"));
-    EXPECT_EQ(orders.strDSServer, "fromfile");
-    EXPECT_EQ(orders.strDSPassword, "new'pw");
-    cDataSource plain;
-    ASSERT_TRUE(plain.Load("Sales", "Plain"));
-    EXPECT_EQ(plain.strDSServer, "");
-}
-
 TEST_P(DataLinkCatalogue, ConnectionFailuresAndServerBrowsing) {
     QString error;
     EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", error, wh->database, 20));
     EXPECT_TRUE(
-        error.startsWith("Error while connecting to : nowhere\r\nServer 'nowhere' not "
-                         "found"))
+        error.startsWith("Error while connecting to : nowhere\r\nServer 'nowhere' not found"))
         << error.toStdString();
     if (GetParam() != Backend::Embedded) {
         EXPECT_FALSE(
             ConnectToDWServer(wh->server, false, wh->user, "wrong", error, wh->database, 20));
         EXPECT_TRUE(error.startsWith("Error while connecting to : wh\r\n")) << error.toStdString();
-        EXPECT_GE(error.split("\r\n").size(), 2);
     }
-    ASSERT_TRUE(connect(&error)) << error.toStdString();
+    ASSERT_TRUE(connect()) << connectError.toStdString();
     DbConnection* first = GetDWConnection();
     EXPECT_TRUE(TableExists(*first, "DWM_DATA_LINK"));
     EXPECT_FALSE(TableExists(*first, "dwm_data_links"));
@@ -291,8 +236,7 @@ TEST_P(DataLinkCatalogue, ConnectionFailuresAndServerBrowsing) {
     StringListControl databases;
     databases.SetText(wh->database.toUpper());
     ASSERT_TRUE(FillSQLDatabaseList(*c, databases));
-    ASSERT_GE(databases.CurrentIndex(), 0);
-    EXPECT_EQ(databases.Text().toUpper(), wh->database.toUpper());
+    EXPECT_GE(databases.CurrentIndex(), 0);
     databases.SetText("no_such_database");
     ASSERT_TRUE(FillSQLDatabaseList(*c, databases));
     EXPECT_EQ(databases.CurrentIndex(), -1);
@@ -311,14 +255,11 @@ TEST_P(DataLinkCatalogue, ConnectionFailuresAndServerBrowsing) {
         EXPECT_FALSE(
             OpenDataSourceConnection(type, "/data/x.mdb", false, "", "", c, error, "", 20));
         EXPECT_EQ(c, nullptr);
-        EXPECT_TRUE(error.startsWith("before\r\n")) << type;
-        EXPECT_GT(error.size(), 8) << type;
+        EXPECT_TRUE(error.startsWith("before\r\n") && error.size() > 8) << type;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, DataLinkCatalogue,
-                         ::testing::Values(Backend::Embedded, Backend::PostgreSQL, Backend::Odbc),
-                         BackendName);
+PENDRILL_ON_ALL_SERVERS(DataLinkCatalogue);
 
 // A server that compares text without regard to case (as SQL Server does by default) returns the
 // rows of "sales" for "Sales": they are loaded, but only exact matches are listed.

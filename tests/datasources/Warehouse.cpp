@@ -8,36 +8,38 @@
 #include "support/TestPostgres.h"
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-    switch (info.param) {
-        case Backend::Embedded:
-            return "Embedded";
-        case Backend::PostgreSQL:
-            return "PostgreSQL";
-        case Backend::Odbc:
-            return "Odbc";
-    }
-    return "Unknown";
+    const char* names[] = {"Embedded", "PostgreSQL", "Odbc"};
+    return names[static_cast<int>(info.param)];
 }
+
+namespace {
+
+// Creates `database` on the embedded server `server` if it is missing.
+bool CreateEmbedded(const QString& server, const QString& database, QString* error) {
+    DbConnection c;
+    c.Provider = "sqloledb";
+    c.SetProperty("Data Source", server);
+    c.SetProperty("Initial Catalog", database);
+    c.CreateMissingDatabase = true;
+    const bool ok = c.Open();
+    if (!ok && error != nullptr)
+        *error = c.ErrorText();
+    return ok;
+}
+
+}  // namespace
 
 std::unique_ptr<Warehouse> Warehouse::Create(Backend backend, testsupport::IsolatedHome& home,
                                              QString* skip, QString* error) {
     static int counter = 0;
     auto w = std::make_unique<Warehouse>();
     w->backend = backend;
-    w->home_ = &home;
     w->database = QStringLiteral("dw_%1").arg(++counter);
     const QString key = QString::fromLatin1(ServerAliasKey);
     if (backend == Backend::Embedded) {
         WriteRegistryValue(key, w->server, "sqlite:" + home.file("servers/wh"));
-        DbConnection c;
-        c.Provider = "sqloledb";
-        c.SetProperty("Data Source", w->server);
-        c.SetProperty("Initial Catalog", w->database);
-        c.CreateMissingDatabase = true;
-        if (!c.Open()) {
-            *error = c.ErrorText();
+        if (!CreateEmbedded(w->server, w->database, error))
             return nullptr;
-        }
     } else {
         if (!testsupport::TestPostgres::available(skip))
             return nullptr;
@@ -96,24 +98,16 @@ bool Warehouse::Exec(const QString& sql, const QVariantList& params) const {
 }
 
 bool Warehouse::InsertRow(const QVariantMap& columns) const {
-    QStringList marks;
-    for (qsizetype i = 0; i < columns.size(); ++i)
-        marks << "?";
+    const QStringList marks(columns.size(), QStringLiteral("?"));
     return Exec(QStringLiteral("INSERT INTO dwm_data_link (%1) VALUES (%2)")
                     .arg(columns.keys().join(", "), marks.join(", ")),
                 columns.values());
 }
 
 bool Warehouse::CreateDatabase(const QString& name) const {
-    if (backend == Backend::Embedded) {
-        DbConnection c;
-        c.Provider = "sqloledb";
-        c.SetProperty("Data Source", server);
-        c.SetProperty("Initial Catalog", name);
-        c.CreateMissingDatabase = true;
-        return c.Open();
-    }
     QString error;
+    if (backend == Backend::Embedded)
+        return CreateEmbedded(server, name, &error);
     testsupport::TestPostgres* pg = testsupport::TestPostgres::shared(&error);
     return pg != nullptr && pg->createDatabase(name, &error);
 }

@@ -30,16 +30,32 @@ class Warehouse {
 
     // A connection of its own to the warehouse database (or to another database of the server).
     std::unique_ptr<DbConnection> Open(const QString& otherDatabase = QString()) const;
-    // Runs a statement with bound values on the warehouse database.
     bool Exec(const QString& sql, const QVariantList& params = {}) const;
-    // Inserts a dwm_data_link row with the given columns.
-    bool InsertRow(const QVariantMap& columns) const;
+    bool InsertRow(const QVariantMap& columns) const;  // into dwm_data_link
     // Another database of the same server (for the package store: "msdb").
     bool CreateDatabase(const QString& name) const;
     // Points the alias at `otherDatabase` where the alias itself names the database (ODBC).
     void UseDatabase(const QString& otherDatabase);
 
   private:
-    testsupport::IsolatedHome* home_ = nullptr;
     QString odbcBase_;
 };
+
+// A test run once per kind of server, with its warehouse ready in `wh`.
+class WarehouseTest : public ::testing::TestWithParam<Backend> {
+  protected:
+    void SetUp() override {
+        QString skip, error;
+        wh = Warehouse::Create(GetParam(), home, &skip, &error);
+        if (!wh && !skip.isEmpty())
+            GTEST_SKIP() << skip.toStdString();
+        ASSERT_TRUE(wh) << error.toStdString();
+    }
+    testsupport::IsolatedHome home;
+    std::unique_ptr<Warehouse> wh;
+};
+
+#define PENDRILL_ON_ALL_SERVERS(suite)                                                            \
+    INSTANTIATE_TEST_SUITE_P(                                                                     \
+        Servers, suite, ::testing::Values(Backend::Embedded, Backend::PostgreSQL, Backend::Odbc), \
+        BackendName)
