@@ -37,6 +37,10 @@ install_missing() {
     fi
 }
 
+# Compiler cache shared between checkouts of the project: paths below the checkout are hashed
+# relative to it.
+export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
+
 build() {
     local dir=$1
     shift
