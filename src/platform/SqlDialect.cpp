@@ -32,6 +32,17 @@ bool runQuery(DbConnection& c, const QString& sql, const QVariantList& params,
     return true;
 }
 
+// The first column of every row of a query without parameters.
+bool firstColumn(DbConnection& c, const QString& sql, QStringList& names) {
+    QVector<QVariantList> rows;
+    if (!runQuery(c, sql, {}, rows))
+        return false;
+    names.clear();
+    for (const QVariantList& r : rows)
+        names << r.value(0).toString();
+    return true;
+}
+
 class EmbeddedDialect : public SqlDialect {
   public:
     QString Name() const override { return QStringLiteral("embedded"); }
@@ -122,16 +133,10 @@ class PostgresDialect : public SqlDialect {
         return col + QStringLiteral(" IS NOT DISTINCT FROM ?");
     }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
-        QVector<QVariantList> rows;
-        if (!runQuery(c,
-                      QStringLiteral("SELECT DISTINCT datname FROM pg_database WHERE NOT "
-                                     "datistemplate ORDER BY datname"),
-                      {}, rows))
-            return false;
-        names.clear();
-        for (const QVariantList& r : rows)
-            names << r.value(0).toString();
-        return true;
+        return firstColumn(c,
+                           QStringLiteral("SELECT DISTINCT datname FROM pg_database WHERE NOT "
+                                          "datistemplate ORDER BY datname"),
+                           names);
     }
     bool Columns(DbConnection& c, const QString& table,
                  QVector<QVariantList>& rows) const override {
@@ -148,14 +153,8 @@ class PostgresDialect : public SqlDialect {
         return runQuery(c, sql, params, rows);
     }
     bool Schemata(DbConnection& c, QStringList& names) const override {
-        QVector<QVariantList> rows;
-        if (!runQuery(c, QStringLiteral("SELECT schema_name FROM information_schema.schemata"), {},
-                      rows))
-            return false;
-        names.clear();
-        for (const QVariantList& r : rows)
-            names << r.value(0).toString();
-        return true;
+        return firstColumn(c, QStringLiteral("SELECT schema_name FROM information_schema.schemata"),
+                           names);
     }
 };
 
@@ -190,16 +189,9 @@ class SqlServerDialect : public SqlDialect {
         return QStringLiteral("(%1 = ? OR (%1 IS NULL AND ? IS NULL))").arg(col);
     }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
-        QVector<QVariantList> rows;
-        if (!runQuery(
-                c,
-                QStringLiteral("SELECT DISTINCT name FROM master.dbo.sysdatabases ORDER BY name"),
-                {}, rows))
-            return false;
-        names.clear();
-        for (const QVariantList& r : rows)
-            names << r.value(0).toString();
-        return true;
+        return firstColumn(
+            c, QStringLiteral("SELECT DISTINCT name FROM master.dbo.sysdatabases ORDER BY name"),
+            names);
     }
     bool Columns(DbConnection& c, const QString& table,
                  QVector<QVariantList>& rows) const override {
@@ -214,14 +206,8 @@ class SqlServerDialect : public SqlDialect {
         return runQuery(c, sql, params, rows);
     }
     bool Schemata(DbConnection& c, QStringList& names) const override {
-        QVector<QVariantList> rows;
-        if (!runQuery(c, QStringLiteral("SELECT SCHEMA_NAME FROM INFORMATION_SCHEMA.SCHEMATA"), {},
-                      rows))
-            return false;
-        names.clear();
-        for (const QVariantList& r : rows)
-            names << r.value(0).toString();
-        return true;
+        return firstColumn(c, QStringLiteral("SELECT SCHEMA_NAME FROM INFORMATION_SCHEMA.SCHEMATA"),
+                           names);
     }
 };
 
