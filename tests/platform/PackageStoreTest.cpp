@@ -45,13 +45,8 @@ class Server : public ::testing::TestWithParam<Kind> {
     void SetUp() override {
         QString alias = "sqlite:" + home.file("srv");
         if (GetParam() == Kind::PostgreSQL) {
-            QString why;
-            if (!testsupport::TestPostgres::available(&why))
-                GTEST_SKIP() << why.toStdString();
-            pg = testsupport::TestPostgres::shared(&why);
-            ASSERT_NE(pg, nullptr) << why.toStdString();
-            alias =
-                QStringLiteral("postgresql://%1@127.0.0.1:%2").arg(pg->superuser()).arg(pg->port());
+            PENDRILL_SHARED_POSTGRES(pg);
+            alias = pg->aliasText();
             user = pg->superuser();
             password = pg->password();
         }

@@ -115,9 +115,7 @@ TEST(TableBulkSink, PostgresCopyAndOdbc) {
             << error.toStdString();
     }
     const QString key = QString::fromLatin1(ServerAliasKey);
-    ASSERT_TRUE(WriteRegistryValue(
-        key, "pgtest",
-        QStringLiteral("postgresql://%1@127.0.0.1:%2").arg(pg.superuser()).arg(pg.port())));
+    ASSERT_TRUE(WriteRegistryValue(key, "pgtest", pg.aliasText()));
     ASSERT_TRUE(WriteRegistryValue(key, "odbctest", "odbc:" + pg.odbcConnectionText("stage_odbc")));
     ResolvedConnection where;
     where.name = "Warehouse";

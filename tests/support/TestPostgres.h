@@ -39,6 +39,10 @@ class TestPostgres {
     bool isRunning() const;
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
+    // The server alias text that reaches this server as its superuser over TCP.
+    QString aliasText() const {
+        return QStringLiteral("postgresql://%1@%2:%3").arg(superuser(), host()).arg(port());
+    }
     int port() const { return port_; }
     QString superuser() const { return QStringLiteral("pendrill_admin"); }
     QString password() const { return password_; }
@@ -88,6 +92,17 @@ class TestPostgres {
         if (!::testsupport::TestPostgres::available(&pendrillPgWhy_))                 \
             GTEST_SKIP() << pendrillPgWhy_.toStdString();                             \
         ASSERT_TRUE((server).start(&pendrillPgWhy_)) << pendrillPgWhy_.toStdString(); \
+    } while (0)
+
+// Points `pointer` at the server shared by the test program (started on first use); skips only
+// when the binaries are missing. For use in a test body or a fixture's SetUp.
+#define PENDRILL_SHARED_POSTGRES(pointer)                                 \
+    do {                                                                  \
+        QString pendrillPgWhy_;                                           \
+        if (!::testsupport::TestPostgres::available(&pendrillPgWhy_))     \
+            GTEST_SKIP() << pendrillPgWhy_.toStdString();                 \
+        (pointer) = ::testsupport::TestPostgres::shared(&pendrillPgWhy_); \
+        ASSERT_NE((pointer), nullptr) << pendrillPgWhy_.toStdString();    \
     } while (0)
 
 }  // namespace testsupport

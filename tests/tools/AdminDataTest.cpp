@@ -72,11 +72,8 @@ class AdminDatalink : public ::testing::TestWithParam<Kind> {
         database = QStringLiteral("warehouse_%1").arg(++counter);
         QString alias = "sqlite:" + home.file("wh");
         if (GetParam() == Kind::PostgreSQL) {
-            QString why;
-            if (!testsupport::TestPostgres::available(&why))
-                GTEST_SKIP() << why.toStdString();
-            testsupport::TestPostgres* pg = testsupport::TestPostgres::shared(&why);
-            ASSERT_NE(pg, nullptr) << why.toStdString();
+            testsupport::TestPostgres* pg = nullptr;
+            PENDRILL_SHARED_POSTGRES(pg);
             alias = QStringLiteral("postgresql://%1:%2").arg(pg->host()).arg(pg->port());
             login = {"--user", pg->superuser(), "--password", pg->password()};
         }

@@ -108,14 +108,11 @@ class AdminPackageRun : public ::testing::TestWithParam<Kind> {
     void SetUp() override {
         QString alias = "sqlite:" + home.file("srv");
         if (GetParam() == Kind::PostgreSQL) {
+            testsupport::TestPostgres* pg = nullptr;
+            PENDRILL_SHARED_POSTGRES(pg);
             QString why;
-            if (!testsupport::TestPostgres::available(&why))
-                GTEST_SKIP() << why.toStdString();
-            testsupport::TestPostgres* pg = testsupport::TestPostgres::shared(&why);
-            ASSERT_NE(pg, nullptr) << why.toStdString();
             ASSERT_TRUE(pg->createDatabase("pkg_dw", &why)) << why.toStdString();
-            alias =
-                QStringLiteral("postgresql://%1@127.0.0.1:%2").arg(pg->superuser()).arg(pg->port());
+            alias = pg->aliasText();
             values.trusted = false;
             values.user = pg->superuser();
             values.password = pg->password();
