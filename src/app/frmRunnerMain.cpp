@@ -1,10 +1,12 @@
 #include "app/frmRunnerMain.h"
 
+#include "engine/PackageFactory.h"
 #include "rook/RookRepositoryConnection.h"
 #include "util/ErrLogging.h"
 #include "util/ProgramState.h"
 
 frmRunnerMain::frmRunnerMain() {
+    Settings.PackageFactory = CreatePackage2;
     // Run-log lines go to the file named in the exception-file field.
     ProgramState::SetExceptionFileSource([this] { return txtDTSErrorFile; });
 }

@@ -1,6 +1,5 @@
 #include "config/ExecDTSPackage.h"
 
-#include "config/DataSourceSections.h"
 #include "config/PrivateProfile.h"
 #include "config/modCypher.h"
 #include "config/modIniFilesUtils.h"
@@ -88,6 +87,16 @@ bool ExecDTSPackage::WriteConfigFile() {
     set(dw, "DWDB", DWDatabaseName);
     if (!profile->save(PendrillConfigFile, 0600))
         return false;
-    WriteDataSourceSections(PendrillConfigFile);
+    if (const SectionsWriter& writer = dataSourceSectionsWriter())
+        writer(PendrillConfigFile);
     return ok;
+}
+
+ExecDTSPackage::SectionsWriter& ExecDTSPackage::dataSourceSectionsWriter() {
+    static SectionsWriter writer;
+    return writer;
+}
+
+void ExecDTSPackage::SetDataSourceSectionsWriter(SectionsWriter writer) {
+    dataSourceSectionsWriter() = std::move(writer);
 }

@@ -1,14 +1,21 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <memory>
 
-#include "dts/DtsPackage.h"
+class DtsPackage;
 
 // The settings of one run and its package. This part holds the settings and their configuration
 // file (.etl); loading and executing the package are added by the package engine.
 class ExecDTSPackage {
   public:
+    // Defined with the package half (src/dts/), where the package type is complete.
+    ExecDTSPackage();
+    ~ExecDTSPackage();
+    ExecDTSPackage(ExecDTSPackage&&) noexcept;
+    ExecDTSPackage& operator=(ExecDTSPackage&&) noexcept;
+
     QString DTSPackageName;
     QString DTSServer;
     bool DTSServerTrustedLogin = false;
@@ -52,6 +59,16 @@ class ExecDTSPackage {
     static bool IsScrambledKey(const QString& section, const QString& key);
     static constexpr const char* DataSourceSectionPrefix = "Data Source::";
 
+    // What WriteConfigFile writes after the fixed sections: the data-source layer installs the
+    // writer of the "Data Source::" sections of its loaded collection (this layer does not know
+    // the data sources). Nothing is written while none is installed.
+    using SectionsWriter = std::function<void(const QString& file)>;
+    static void SetDataSourceSectionsWriter(SectionsWriter writer);
+
+    // Makes the package object LoadPackage fills. The programs install the package engine's
+    // CreatePackage2 (src/engine/PackageFactory.h); without a factory no package can be loaded.
+    std::function<std::unique_ptr<DtsPackage>()> PackageFactory;
+
     // Package operations (src/dts/ExecDTSPackagePackage.cpp, src/dts/LogMerge.cpp).
     bool LoadPackage();
     bool ExecPackage();
@@ -62,6 +79,7 @@ class ExecDTSPackage {
 
   protected:
     QString lastError_;
+    static SectionsWriter& dataSourceSectionsWriter();
 
     void PrepareLogFiles();
     void ReleasePackage();

@@ -1,4 +1,4 @@
-#include "config/DataSourceSections.h"
+#include "datasources/DataSourceSections.h"
 
 #include <limits>
 #include <optional>

@@ -1,10 +1,10 @@
 #include "datasources/ETLPackages.h"
 
-#include "datasources/DbInterface.h"
 #include "datasources/ListControl.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modDataLinkInfo.h"
-#include "platform/PackageStoreSchema.h"
+#include "db/DbInterface.h"
+#include "db/PackageStoreSchema.h"
 
 bool ETLPackages::RetrievePackages() {
     lastError_.clear();

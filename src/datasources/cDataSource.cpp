@@ -1,10 +1,10 @@
 #include "datasources/cDataSource.h"
 
 #include "config/modCypher.h"
-#include "datasources/DbInterface.h"
 #include "datasources/FieldConversions.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
+#include "db/DbInterface.h"
 #include "util/FileUtils.h"
 
 namespace {

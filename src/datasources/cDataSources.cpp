@@ -1,9 +1,9 @@
 #include "datasources/cDataSources.h"
 
 #include "config/modCypher.h"
-#include "datasources/DbInterface.h"
 #include "datasources/FieldConversions.h"
 #include "datasources/modDBConnection.h"
+#include "db/DbInterface.h"
 #include "util/ErrLogging.h"
 
 const char* const DataLinkColumns[18] = {

@@ -2,7 +2,7 @@
 
 #include <QCoreApplication>
 
-#include "datasources/DbInterface.h"
+#include "db/DbInterface.h"
 
 namespace {
 

@@ -1,16 +1,25 @@
 #include "datasources/modDataLinkInfo.h"
 
-#include "datasources/DbInterface.h"
+#include "config/ExecDTSPackage.h"
+#include "datasources/DataSourceSections.h"
 #include "datasources/ListControl.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
-#include "platform/SqlDialect.h"
+#include "db/DbInterface.h"
+#include "db/SqlDialect.h"
 #include "util/ErrLogging.h"
 
 namespace {
 
 std::unique_ptr<cDataSources>& loaded() {
     static std::unique_ptr<cDataSources> collection;
+    // From the first use on, a configuration file that is written carries the sections of the
+    // loaded collection (none while nothing is loaded).
+    static const bool writerInstalled = [] {
+        ExecDTSPackage::SetDataSourceSectionsWriter(WriteDataSourceSections);
+        return true;
+    }();
+    (void)writerInstalled;
     return collection;
 }
 

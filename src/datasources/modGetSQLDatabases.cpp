@@ -1,7 +1,7 @@
 #include "datasources/modGetSQLDatabases.h"
 
-#include "datasources/DbInterface.h"
 #include "datasources/ListControl.h"
+#include "db/DbInterface.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
-#include "datasources/DbInterface.h"
-#include "platform/SqlDialect.h"
+#include "db/DbInterface.h"
+#include "db/SqlDialect.h"
 
 namespace {
 

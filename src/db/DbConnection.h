@@ -18,5 +18,5 @@
 //   c.Database() is the QSqlDatabase (QSQLITE, QPSQL or QODBC); c.Dialect() the SqlDialect;
 //   c.Server().kind tells Embedded / PostgreSQL / Odbc (for PostgreSQL, the native PGconn* is
 //   c.Database().driver()->handle()).
-#include "datasources/DbInterface.h"
-#include "platform/SqlDialect.h"
+#include "db/DbInterface.h"
+#include "db/SqlDialect.h"

@@ -8,7 +8,7 @@
 #include <QVector>
 #include <memory>
 
-#include "platform/ServerResolver.h"
+#include "db/ServerResolver.h"
 
 class SqlDialect;
 class DbRecordset;

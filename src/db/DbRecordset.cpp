@@ -3,8 +3,8 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include "datasources/DbInterface.h"
-#include "platform/SqlDialect.h"
+#include "db/DbInterface.h"
+#include "db/SqlDialect.h"
 
 const QString DbRecordset::NoCurrentRecordError = QStringLiteral(
     "Either BOF or EOF is True, or the current record has been deleted. Requested operation "

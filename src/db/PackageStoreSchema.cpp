@@ -1,7 +1,7 @@
-#include "platform/PackageStoreSchema.h"
+#include "db/PackageStoreSchema.h"
 
-#include "datasources/DbInterface.h"
-#include "platform/SqlDialect.h"
+#include "db/DbInterface.h"
+#include "db/SqlDialect.h"
 
 bool EnsurePackageStore(DbConnection& msdb) {
     const SqlDialect& d = msdb.Dialect();

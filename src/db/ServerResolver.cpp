@@ -1,4 +1,4 @@
-#include "platform/ServerResolver.h"
+#include "db/ServerResolver.h"
 
 #include <QDir>
 #include <QRegularExpression>

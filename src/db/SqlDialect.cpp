@@ -1,11 +1,11 @@
-#include "platform/SqlDialect.h"
+#include "db/SqlDialect.h"
 
 #include <QDir>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include "datasources/DbInterface.h"
+#include "db/DbInterface.h"
 
 QString SqlDialect::QuoteIdentifier(const QString& name) const {
     QString n = name;

@@ -3,13 +3,13 @@
 #include <QString>
 #include <memory>
 
-#include "platform/BulkRowSink.h"
+#include "db/BulkRowSink.h"
 
-struct ResolvedConnection;
+class DbConnection;
 
-// The sink that stores bulk-insert rows into a table of a database connection: it opens its own
-// connection to the server and loads through the fastest road the server kind offers (prepared
-// native inserts on the embedded server, COPY on PostgreSQL, batched parameter inserts over
-// ODBC). Nothing, with `error` set, when the connection cannot be opened or the table is unknown.
-std::unique_ptr<BulkRowSink> OpenTableBulkSink(const ResolvedConnection& connection,
-                                               const QString& table, QString* error);
+// The sink that stores bulk-insert rows into a table over an open connection of its own (which it
+// takes over), through the fastest road the server kind offers (prepared native inserts on the
+// embedded server, COPY on PostgreSQL, batched parameter inserts over ODBC). An unknown table
+// or column shows at Begin.
+std::unique_ptr<BulkRowSink> OpenTableBulkSink(std::unique_ptr<DbConnection> connection,
+                                               const QString& table);

@@ -2,13 +2,12 @@
 
 #include <QString>
 #include <QVariant>
-#include <functional>
 #include <memory>
 #include <optional>
 
 // The package object a run loads, fills with global variables, executes and judges. The run code
-// (ExecDTSPackage) sees packages only through this interface; the package engine of src/platform
-// implements it, and tests install fakes through SetPackage2Factory.
+// (ExecDTSPackage) sees packages only through this interface and makes them with its
+// PackageFactory; the package engine (src/engine/) implements it.
 
 // Login flags of LoadFromSQLServer.
 inline constexpr int DTSSQLStgFlag_Default = 0;
@@ -67,10 +66,3 @@ class DtsPackage {
     // destroyed and before a new package replaces it.
     virtual void UnInitialize() = 0;
 };
-
-// Creates a fresh, empty package object: the package engine unless a factory was installed.
-std::unique_ptr<DtsPackage> CreatePackage2();
-
-// Installs a replacement factory (tests); an empty function restores the package engine.
-using Package2Factory = std::function<std::unique_ptr<DtsPackage>()>;
-void SetPackage2Factory(Package2Factory factory);

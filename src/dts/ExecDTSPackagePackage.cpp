@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "config/ExecDTSPackage.h"
+#include "dts/DtsPackage.h"
 #include "util/ErrLogging.h"
 #include "util/FileUtils.h"
 
@@ -104,9 +105,15 @@ void ExecDTSPackage::PrepareLogFiles() {
     }
 }
 
+ExecDTSPackage::ExecDTSPackage() = default;
+ExecDTSPackage::~ExecDTSPackage() = default;
+ExecDTSPackage::ExecDTSPackage(ExecDTSPackage&&) noexcept = default;
+ExecDTSPackage& ExecDTSPackage::operator=(ExecDTSPackage&&) noexcept = default;
+
 bool ExecDTSPackage::LoadPackage() {
     ReleasePackage();
-    package_ = CreatePackage2();
+    if (PackageFactory)
+        package_ = PackageFactory();
     PrepareLogFiles();
 
     QString error;

@@ -1,9 +1,9 @@
-#include "platform/DataLinkResolver.h"
+#include "engine/DataLinkResolver.h"
 
 #include "datasources/cDataSources.h"
 #include "datasources/modDataLinkInfo.h"
-#include "platform/DbConnection.h"
-#include "platform/TaskConnections.h"
+#include "db/DbConnection.h"
+#include "engine/tasks/TaskConnections.h"
 
 bool ResolveDataLinkFromWarehouse(const QString& dataLink,
                                   const PackageServices::Warehouse& warehouse,

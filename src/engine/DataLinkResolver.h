@@ -2,7 +2,7 @@
 
 #include <QString>
 
-#include "platform/PackageEngine.h"
+#include "engine/PackageEngine.h"
 
 // A data-link connection of a package, read at execution time from dwm_data_link in the
 // warehouse: the row of the package's ETL model (GetEtlModelName of the package name) whose

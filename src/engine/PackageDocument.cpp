@@ -1,4 +1,4 @@
-#include "platform/PackageDocument.h"
+#include "engine/PackageDocument.h"
 
 #include <QXmlStreamReader>
 #include <initializer_list>

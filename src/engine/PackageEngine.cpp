@@ -1,5 +1,4 @@
-#include "platform/PackageEngine.h"
-#include "platform/TableBulkSink.h"
+#include "engine/PackageEngine.h"
 
 #include <syslog.h>
 
@@ -7,8 +6,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 
-#include "platform/DataLinkResolver.h"
-#include "platform/PackageStore.h"
+#include "engine/DataLinkResolver.h"
+#include "engine/PackageStore.h"
+#include "engine/tasks/TaskConnections.h"
 #include "util/ErrLogging.h"
 #include "util/OperatorInterface.h"
 #include "util/TextFiles.h"
@@ -35,7 +35,7 @@ QString OneLine(QString text) {
 PackageServices DefaultPackageServices() {
     PackageServices s;
     s.resolveDataLink = ResolveDataLinkFromWarehouse;
-    s.openBulkSink = OpenTableBulkSink;
+    s.openBulkSink = OpenResolvedBulkSink;
     s.loadDocument = LoadStoredPackage;
     s.completionEvent = WriteSystemLog;
     return s;

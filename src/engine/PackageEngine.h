@@ -7,10 +7,10 @@
 #include <memory>
 #include <vector>
 
+#include "db/BulkRowSink.h"
 #include "dts/DtsPackage.h"
-#include "platform/BulkRowSink.h"
-#include "platform/PackageDocument.h"
-#include "platform/PackageTasks.h"
+#include "engine/PackageDocument.h"
+#include "engine/tasks/PackageTasks.h"
 
 // What the engine needs from outside: the database layer (data links, row sinks, the package
 // store) and the system log. The defaults read data links from dwm_data_link of the warehouse

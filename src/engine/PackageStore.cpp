@@ -1,4 +1,4 @@
-#include "platform/PackageStore.h"
+#include "engine/PackageStore.h"
 
 #include <pwd.h>
 #include <unistd.h>
@@ -6,9 +6,9 @@
 #include <QUuid>
 #include <algorithm>
 
-#include "platform/DbConnection.h"
-#include "platform/PackageTasks.h"
-#include "platform/TaskConnections.h"
+#include "db/DbConnection.h"
+#include "engine/tasks/PackageTasks.h"
+#include "engine/tasks/TaskConnections.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <memory>
 
-#include "platform/PackageStoreSchema.h"
+#include "db/PackageStoreSchema.h"
 
 class DbConnection;
 

@@ -2,7 +2,7 @@
 
 #include <QSet>
 
-#include "platform/PackageDocument.h"
+#include "engine/PackageDocument.h"
 
 QString ExpandVariables(const QString& text,
                         const std::function<std::optional<QString>(const QString&)>& lookup,

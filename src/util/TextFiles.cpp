@@ -9,6 +9,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include "util/Errors.h"
+
 QStringList SplitLines(const QString& text) {
     static const QRegularExpression breaks(QStringLiteral("\r\n|\n|\r"));
     return text.split(breaks);
@@ -49,23 +51,25 @@ static void syncDirectoryOf(const QString& path) {
     ::close(fd);
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode) {
+bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode,
+                         QString* error) {
     if (path.isEmpty())
-        return false;
+        return Fail(error, QStringLiteral("no file name"));
     const bool existed = QFileInfo::exists(path);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return Fail(error, file.errorString());
     if (!existed && newFileMode != -1) {
         // The temporary file is renamed into place, so its mode becomes the file's mode.
         ::fchmod(file.handle(), static_cast<mode_t>(newFileMode));
     }
     if (file.write(content) != content.size()) {
+        const QString reason = file.errorString();
         file.cancelWriting();
-        return false;
+        return Fail(error, reason);
     }
     if (!file.commit())
-        return false;
+        return Fail(error, file.errorString());
     syncDirectoryOf(path);
     return true;
 }

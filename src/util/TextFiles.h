@@ -17,8 +17,9 @@ bool AppendLines(const QString& path, const QString& text);
 // and renamed over the target, then the directory itself is synced, so a reader sees either the
 // old content or the new one, never a part. An existing file keeps its permissions; a new file
 // gets `newFileMode` (octal, e.g. 0600) when it is not -1. Returns false on any error, leaving the
-// old file untouched.
-bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1);
+// old file untouched, with the reason in `error` when given ("Permission denied", ...).
+bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1,
+                         QString* error = nullptr);
 
 // The text with every CR LF pair removed (nothing put in its place).
 QString RemoveLineBreaks(const QString& text);

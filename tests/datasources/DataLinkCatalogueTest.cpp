@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "Warehouse.h"
-#include "config/DataSourceSections.h"
 #include "config/modCypher.h"
+#include "datasources/DataSourceSections.h"
 #include "datasources/ListControl.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modDataLinkInfo.h"
 #include "datasources/modGetSQLDatabases.h"
+#include "support/Warehouse.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
 

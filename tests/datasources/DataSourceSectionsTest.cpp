@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "config/DataSourceSections.h"
 #include "config/ExecDTSPackage.h"
 #include "config/modCypher.h"
 #include "config/modIniFilesUtils.h"
+#include "datasources/DataSourceSections.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDataLinkInfo.h"
 #include "support/TestSupport.h"

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "Warehouse.h"
 #include "datasources/ETLPackages.h"
 #include "datasources/ListControl.h"
 #include "datasources/modDataLinkInfo.h"
-#include "platform/PackageStoreSchema.h"
+#include "db/PackageStoreSchema.h"
+#include "support/Warehouse.h"
 
 namespace {
 

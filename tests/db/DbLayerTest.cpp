@@ -3,9 +3,9 @@
 #include <QDir>
 
 #include "config/CRegSettings.h"
-#include "datasources/DbInterface.h"
-#include "platform/ServerResolver.h"
-#include "platform/SqlDialect.h"
+#include "db/DbInterface.h"
+#include "db/ServerResolver.h"
+#include "db/SqlDialect.h"
 #include "support/TestSupport.h"
 
 namespace {

@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
 #include "config/CRegSettings.h"
-#include "datasources/DbInterface.h"
-#include "platform/PackageTasks.h"
-#include "platform/ServerResolver.h"
-#include "platform/TableBulkSink.h"
-#include "platform/TaskConnections.h"
+#include "db/DbInterface.h"
+#include "db/ServerResolver.h"
+#include "db/TableBulkSink.h"
+#include "engine/tasks/PackageTasks.h"
+#include "engine/tasks/TaskConnections.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 
@@ -41,15 +41,15 @@ QStringList readBack(const ResolvedConnection& where) {
 // The same rows through the sink of any server kind: what is stored, what is refused and when.
 void exerciseSink(const ResolvedConnection& where) {
     QString error, reason;
-    auto missing = OpenTableBulkSink(where, "stage", &error);
+    auto missing = OpenResolvedBulkSink(where, "stage", &error);
     ASSERT_TRUE(missing) << error.toStdString();
     EXPECT_FALSE(missing->Begin({"id", "nope"}, 2, &error));
     EXPECT_TRUE(error.contains("nope")) << error.toStdString();
-    auto noTable = OpenTableBulkSink(where, "no_such_table", &error);
+    auto noTable = OpenResolvedBulkSink(where, "no_such_table", &error);
     ASSERT_TRUE(noTable);
     EXPECT_FALSE(noTable->Begin({}, 3, &error));
 
-    auto sink = OpenTableBulkSink(where, "stage", &error);
+    auto sink = OpenResolvedBulkSink(where, "stage", &error);
     ASSERT_TRUE(sink) << error.toStdString();
     ASSERT_TRUE(sink->Begin({"ID", "name", "amount"}, 3, &error)) << error.toStdString();
     const std::vector<Row> batch1 = {
@@ -127,7 +127,7 @@ TEST(TableBulkSink, PostgresCopyAndOdbc) {
 
     // A batch the server refuses as a whole (a text in an integer column, a missing NOT NULL
     // value) keeps its good rows.
-    auto sink = OpenTableBulkSink(where, "stage", &error);
+    auto sink = OpenResolvedBulkSink(where, "stage", &error);
     ASSERT_TRUE(sink);
     ASSERT_TRUE(sink->Begin({"id", "name", "amount"}, 3, &error)) << error.toStdString();
     QString reason;

@@ -5,6 +5,7 @@
 #include <QTemporaryDir>
 
 #include "config/ExecDTSPackage.h"
+#include "dts/DtsPackage.h"
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
@@ -86,12 +87,12 @@ class ExecPackageTest : public ::testing::Test {
     QString oldCwd = QDir::currentPath();
 
     void SetUp() override {
-        SetPackage2Factory([this] {
+        s.PackageFactory = [this]() -> std::unique_ptr<DtsPackage> {
             auto p = std::make_unique<FakePackage>(&record);
             if (setup)
                 setup(*p);
             return p;
-        });
+        };
         s.DTSPackageName = "Pkg";
         s.DTSServer = "dts1";
         s.DTSLoginUserName = "u";
@@ -111,10 +112,7 @@ class ExecPackageTest : public ::testing::Test {
             {"WriteCompletionStatusToNT", false},      {"JobID", "0"},
             {"OverwriteGlobalSettings", true}};
     }
-    void TearDown() override {
-        SetPackage2Factory({});
-        QDir::setCurrent(oldCwd);
-    }
+    void TearDown() override { QDir::setCurrent(oldCwd); }
     QString log(const QString& name) const { return dir.filePath("logs/" + name); }
 };
 

@@ -5,8 +5,8 @@
 #include <QTemporaryDir>
 
 #include "config/ExecDTSPackage.h"
-#include "platform/FlatFileReader.h"
-#include "platform/PackageEngine.h"
+#include "engine/PackageEngine.h"
+#include "engine/tasks/FlatFileReader.h"
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
@@ -109,10 +109,7 @@ class BulkInsertTest : public ::testing::Test {
     QTemporaryDir dir;
     Table table;
     QString oldCwd = QDir::currentPath();
-    void TearDown() override {
-        SetPackage2Factory({});
-        QDir::setCurrent(oldCwd);
-    }
+    void TearDown() override { QDir::setCurrent(oldCwd); }
 
     PackageServices Services() {
         PackageServices s = DefaultPackageServices();
@@ -157,7 +154,7 @@ class BulkInsertTest : public ::testing::Test {
     // Runs the package the way a run does, with the exception file holding a line already.
     bool Run(int maxErrors, ExecDTSPackage* s) {
         const QByteArray xml = Document(maxErrors);
-        SetPackage2Factory([this, xml] {
+        s->PackageFactory = [this, xml]() -> std::unique_ptr<DtsPackage> {
             PackageServices services = Services();
             services.loadDocument = [xml](const QString&, const QString&, const QString&, bool,
                                           const QString& name, QByteArray* out, QString*) {
@@ -165,7 +162,7 @@ class BulkInsertTest : public ::testing::Test {
                 return name == "Pkg";
             };
             return std::make_unique<EnginePackage>(services);
-        });
+        };
         QDir().mkpath(dir.filePath("in"));
         writeAll(dir.filePath("in/orders.csv"),
                  "id,amount\n1,10\n2\n3,NaN\n4,\"40\"x\n5,50\n6,60\n7,70\n");

@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 #include <tuple>
 
-#include "platform/PackageDocument.h"
+#include "engine/PackageDocument.h"
 #include "support/TestSupport.h"
 
 namespace {

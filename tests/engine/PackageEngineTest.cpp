@@ -5,7 +5,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "platform/PackageEngine.h"
+#include "engine/PackageEngine.h"
 #include "support/TestSupport.h"
 
 using testsupport::readAll;

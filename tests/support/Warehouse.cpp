@@ -1,10 +1,10 @@
-#include "Warehouse.h"
+#include "support/Warehouse.h"
 
 #include <QRegularExpression>
 
 #include "config/CRegSettings.h"
 #include "datasources/modDataLinkInfo.h"
-#include "platform/ServerResolver.h"
+#include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {

@@ -6,7 +6,7 @@
 #include <QVariantMap>
 #include <memory>
 
-#include "datasources/DbInterface.h"
+#include "db/DbInterface.h"
 #include "support/TestSupport.h"
 
 // The kinds of server the data-link and catalogue tests run against.

@@ -8,8 +8,8 @@
 #include <QTemporaryDir>
 
 #include "config/CRegSettings.h"
-#include "datasources/DbInterface.h"
-#include "platform/ServerResolver.h"
+#include "db/DbInterface.h"
+#include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 

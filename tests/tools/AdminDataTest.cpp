@@ -5,9 +5,9 @@
 #include <QJsonObject>
 
 #include "config/CRegSettings.h"
-#include "datasources/DbInterface.h"
-#include "platform/PackageStoreSchema.h"
-#include "platform/ServerResolver.h"
+#include "db/DbInterface.h"
+#include "db/PackageStoreSchema.h"
+#include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 

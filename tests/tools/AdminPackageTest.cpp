@@ -4,8 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "config/CRegSettings.h"
-#include "datasources/DbInterface.h"
-#include "platform/ServerResolver.h"
+#include "db/DbInterface.h"
+#include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 

@@ -7,12 +7,12 @@
 #include "AdminOptions.h"
 #include "config/ExecDTSPackage.h"
 #include "config/modCypher.h"
-#include "datasources/DbInterface.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modDataLinkInfo.h"
-#include "platform/ServerResolver.h"
-#include "platform/SqlDialect.h"
+#include "db/DbInterface.h"
+#include "db/ServerResolver.h"
+#include "db/SqlDialect.h"
 #include "util/OperatorInterface.h"
 
 namespace {

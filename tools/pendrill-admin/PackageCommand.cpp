@@ -6,8 +6,8 @@
 #include "AdminCommands.h"
 #include "AdminOptions.h"
 #include "PackageRun.h"
-#include "platform/PackageDocument.h"
-#include "platform/PackageStore.h"
+#include "engine/PackageDocument.h"
+#include "engine/PackageStore.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -132,8 +132,9 @@ int Export(const QStringList& args) {
         std::fwrite(xml.constData(), 1, static_cast<size_t>(xml.size()), stdout);
         return 0;
     }
-    if (!WriteFileAtomically(output, xml)) {
-        AdminError(QStringLiteral("cannot write %1").arg(output));
+    QString reason;
+    if (!WriteFileAtomically(output, xml, -1, &reason)) {
+        AdminError(QStringLiteral("cannot write %1: %2").arg(output, reason));
         return 1;
     }
     return 0;

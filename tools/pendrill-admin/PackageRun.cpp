@@ -2,6 +2,9 @@
 
 #include <optional>
 
+#include "dts/DtsPackage.h"
+#include "engine/PackageFactory.h"
+
 namespace {
 
 enum class Kind { Text, Boolean };
@@ -77,6 +80,10 @@ bool PackageRun::AddSetting(const QString& assignment, QString* error) {
     }
     settings_.append({name, value});
     return true;
+}
+
+PackageRun::PackageRun() {
+    PackageFactory = CreatePackage2;
 }
 
 bool PackageRun::ApplySettings(QString* error) {

@@ -14,6 +14,9 @@
 // OverwriteGlobalSettings tells whether anything differed.
 class PackageRun : public ExecDTSPackage {
   public:
+    // Loads packages with the package engine.
+    PackageRun();
+
     // Takes one "Name=Value". False with `error` for a malformed assignment, a variable the run
     // sets from the command line (DTSServer, ExceptionFilePath) or computes
     // (OverwriteGlobalSettings), or a boolean that is neither true/false nor 1/0.

@@ -7,11 +7,11 @@
 #include "AdminCommands.h"
 #include "AdminOptions.h"
 #include "config/CRegSettings.h"
-#include "datasources/DbInterface.h"
 #include "datasources/ListControl.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modGetSQLDatabases.h"
-#include "platform/ServerResolver.h"
+#include "db/DbInterface.h"
+#include "db/ServerResolver.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <QFileInfo>
 #include <QXmlStreamWriter>
 
-#include "platform/FlatFileReader.h"
-#include "platform/PackageTasks.h"
+#include "engine/tasks/FlatFileReader.h"
+#include "engine/tasks/PackageTasks.h"
 #include "util/TextFiles.h"
 
 namespace {

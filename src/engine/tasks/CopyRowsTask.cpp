@@ -10,9 +10,9 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
-#include "platform/DbConnection.h"
-#include "platform/PackageTasks.h"
-#include "platform/TaskConnections.h"
+#include "db/DbConnection.h"
+#include "engine/tasks/PackageTasks.h"
+#include "engine/tasks/TaskConnections.h"
 
 namespace {
 

@@ -2,9 +2,9 @@
 // markers bound to global variables. Each statement commits on its own, so the statements before
 // a failing one keep their effect.
 
-#include "platform/DbConnection.h"
-#include "platform/PackageTasks.h"
-#include "platform/TaskConnections.h"
+#include "db/DbConnection.h"
+#include "engine/tasks/PackageTasks.h"
+#include "engine/tasks/TaskConnections.h"
 
 TaskOutcome RunExecuteSql(const ExecuteSqlTask& task, const TaskContext& context) {
     ResolvedConnection where;

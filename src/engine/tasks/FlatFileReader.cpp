@@ -1,4 +1,4 @@
-#include "platform/FlatFileReader.h"
+#include "engine/tasks/FlatFileReader.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/BulkRowSink.h"
-#include "platform/PackageDocument.h"
+#include "db/BulkRowSink.h"
+#include "engine/PackageDocument.h"
 
 // Reads the records of a delimited flat file. Fields are separated by a one-byte delimiter and
 // may be enclosed in the quote character, inside which delimiters, line breaks and doubled quote

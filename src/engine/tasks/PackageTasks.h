@@ -5,8 +5,8 @@
 #include <functional>
 #include <memory>
 
-#include "platform/BulkRowSink.h"
-#include "platform/PackageDocument.h"
+#include "db/BulkRowSink.h"
+#include "engine/PackageDocument.h"
 
 // The tasks a step can run, and what the engine hands them.
 

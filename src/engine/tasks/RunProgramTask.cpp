@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QProcess>
 
-#include "platform/PackageTasks.h"
+#include "engine/tasks/PackageTasks.h"
 #include "util/OperatorInterface.h"
 
 QString StepFileName(const TaskContext& context, const QString& suffix) {

@@ -1,7 +1,8 @@
-#include "platform/TaskConnections.h"
+#include "engine/tasks/TaskConnections.h"
 
-#include "platform/DbConnection.h"
-#include "platform/PackageTasks.h"
+#include "db/DbConnection.h"
+#include "db/TableBulkSink.h"
+#include "engine/tasks/PackageTasks.h"
 
 bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& connection,
                             QString* error) {
@@ -34,6 +35,14 @@ bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& co
         return fail(text);
     }
     return true;
+}
+
+std::unique_ptr<BulkRowSink> OpenResolvedBulkSink(const ResolvedConnection& resolved,
+                                                  const QString& table, QString* error) {
+    auto connection = std::make_unique<DbConnection>();
+    if (!OpenResolvedConnection(resolved, *connection, error))
+        return nullptr;
+    return OpenTableBulkSink(std::move(connection), table);
 }
 
 QVariantList StatementParameters(const SqlStatement& statement, const TaskContext& context) {

@@ -2,7 +2,9 @@
 
 #include <QString>
 #include <QVariantList>
+#include <memory>
 
+class BulkRowSink;
 class DbConnection;
 struct ResolvedConnection;
 
@@ -12,6 +14,11 @@ struct ResolvedConnection;
 // texts, or why the connection cannot name a database) when it could not be opened.
 bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& connection,
                             QString* error);
+
+// The sink that stores bulk-insert rows into `table` of a resolved package connection, over a
+// connection of its own. Nothing, with `error` set, when the connection cannot be opened.
+std::unique_ptr<BulkRowSink> OpenResolvedBulkSink(const ResolvedConnection& resolved,
+                                                  const QString& table, QString* error);
 
 struct SqlStatement;
 struct TaskContext;

@@ -1,6 +1,6 @@
-#include "dts/DtsPackage.h"
+#include "engine/PackageFactory.h"
 
-#include "platform/PackageEngine.h"
+#include "engine/PackageEngine.h"
 
 namespace {
 Package2Factory& InstalledFactory() {

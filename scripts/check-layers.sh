@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Checks that every #include "..." under src/ and tools/ points down the layers (or stays in its
+# own folder):
+#
+#   util <- config <- db <- rook <- datasources <- dts, remote <- engine <- app <- gui
+#
+# A folder may include its own files and those of any folder to its left; dts and remote stand
+# side by side and do not include each other. The program entries (src/main.cpp,
+# tools/*/main.cpp and the rest of tools/) stand above every layer; tools/ never includes the
+# GUI. The native client headers (libpq, sqlite3) are included only in src/db/.
+#
+# Usage: scripts/check-layers.sh [SOURCE_DIR]   (default: the checkout holding this script)
+# Exit status 0 when every include is in order, 1 with one line per offending include.
+set -u
+
+root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
+cd "$root" || exit 2
+
+declare -A rank=(
+    [util]=0 [config]=1 [db]=2 [rook]=3 [datasources]=4
+    [dts]=5 [remote]=5 [engine]=6 [app]=7 [gui]=8
+)
+top=100
+
+# Includes that go against the order on purpose, as "including-file:included-header  reason".
+# Keep this list empty where the edge can be removed by passing the thing in.
+allowed=(
+)
+
+is_allowed() {
+    local edge=$1 entry
+    for entry in "${allowed[@]}"; do
+        [[ ${entry%% *} == "$edge" ]] && return 0
+    done
+    return 1
+}
+
+# The layer of a file or header path below src/ ("db/postgres/X.h" -> db); empty when none.
+layer_of() {
+    local first=${1%%/*}
+    [[ -n ${rank[$first]+x} ]] && echo "$first"
+}
+
+failures=0
+while IFS= read -r file; do
+    case $file in
+        src/main.cpp) from_rank=$top from=main ;;
+        tools/*) from_rank=$((top - 1)) from=tools ;;
+        src/*)
+            from=$(layer_of "${file#src/}")
+            if [[ -z $from ]]; then
+                echo "$file: in no layer (add its folder to scripts/check-layers.sh)"
+                failures=$((failures + 1))
+                continue
+            fi
+            from_rank=${rank[$from]}
+            ;;
+        *) continue ;;
+    esac
+    while IFS= read -r line; do
+        lineno=${line%%:*}
+        header=$(sed -E 's/^[0-9]+:[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+)".*/\1/' <<<"$line")
+        to=$(layer_of "$header")
+        [[ -z $to ]] && continue  # a header of the same folder or of tools/
+        to_rank=${rank[$to]}
+        bad=""
+        if [[ $to == gui && $from == tools ]]; then
+            bad="tools never include the GUI"
+        elif [[ $to != "$from" ]] && ((to_rank >= from_rank)); then
+            bad="$from may not include $to"
+        fi
+        if [[ -n $bad ]] && ! is_allowed "$file:$header"; then
+            echo "$file:$lineno: #include \"$header\": $bad"
+            failures=$((failures + 1))
+        fi
+    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file")
+    if [[ $file != src/db/* ]] &&
+        grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(libpq-fe|sqlite3)\.h>' "$file"; then
+        echo "$file: native database client headers belong to src/db/"
+        failures=$((failures + 1))
+    fi
+done < <(find src tools -type f \( -name '*.h' -o -name '*.cpp' \) | sort)
+
+if ((failures > 0)); then
+    echo "$failures include(s) against the layer order (see docs/architecture.md)"
+    exit 1
+fi
+echo "layer order kept"

@@ -1,0 +1,61 @@
+#include "db/postgres/CopyText.h"
+
+bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QString* reason) {
+    const qsizetype start = buffer.size();
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            buffer += '\t';
+        const BulkField& f = fields[i];
+        if (f.null) {
+            buffer += "\\N";
+            continue;
+        }
+        // Runs of ordinary characters are copied whole; backslash, TAB, LF and CR are escaped.
+        const char* p = f.text.data();
+        const char* const end = p + f.text.size();
+        const char* run = p;
+        for (; p != end; ++p) {
+            const char ch = *p;
+            if (ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r' && ch != '\0')
+                continue;
+            buffer.append(run, p - run);
+            run = p + 1;
+            if (ch == '\0') {
+                buffer.truncate(start);
+                *reason = QStringLiteral("a value holds a NUL character");
+                return false;
+            }
+            buffer += '\\';
+            buffer += ch == '\\' ? '\\' : ch == '\t' ? 't' : ch == '\n' ? 'n' : 'r';
+        }
+        buffer.append(run, end - run);
+    }
+    buffer += '\n';
+    return true;
+}
+
+std::vector<QByteArray> DecodeCopyRow(QByteArrayView row, std::vector<bool>& nulls) {
+    if (row.endsWith('\n'))
+        row.chop(1);
+    std::vector<QByteArray> fields(1);
+    nulls.assign(1, false);
+    for (qsizetype i = 0; i < row.size(); ++i) {
+        const char ch = row.at(i);
+        if (ch == '\t') {
+            fields.emplace_back();
+            nulls.push_back(false);
+        } else if (ch == '\\' && i + 1 < row.size()) {
+            const char next = row.at(++i);
+            if (next == 'N' && fields.back().isEmpty())
+                nulls.back() = true;
+            else
+                fields.back() += next == 't'   ? '\t'
+                                 : next == 'n' ? '\n'
+                                 : next == 'r' ? '\r'
+                                               : next;
+        } else {
+            fields.back() += ch;
+        }
+    }
+    return fields;
+}

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+#include <vector>
+
+#include "db/BulkRowSink.h"
+
+// The text format of PostgreSQL's COPY: fields separated by TAB, rows ended by LF, NULL as \N,
+// and backslash, TAB, LF and CR escaped with a backslash.
+
+// Appends one row of `count` fields to `buffer`. False, with `buffer` as it was and `reason`
+// set, when a value holds a NUL character (COPY text cannot carry it).
+bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QString* reason);
+
+// The fields of one row as AppendCopyRow wrote it (`row` without or with its final LF); `nulls`
+// tells which were NULL.
+std::vector<QByteArray> DecodeCopyRow(QByteArrayView row, std::vector<bool>& nulls);

@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QString>
+
+// The convention for a call that can fail: it returns false (or an empty value) and, when the
+// caller passed a non-null `QString* error`, says why there. SetError is the one place that
+// checks the pointer; `return Fail(error, text);` ends a function on a failure.
+
+inline void SetError(QString* error, const QString& text) {
+    if (error != nullptr)
+        *error = text;
+}
+
+inline bool Fail(QString* error, const QString& text) {
+    SetError(error, text);
+    return false;
+}
