@@ -10,15 +10,8 @@ bool ETLPackages::RetrievePackages() {
     lastError_.clear();
     DbConnection c;
     c.ConnectionTimeout = 20;
-    c.Provider = QString::fromLatin1(DWProvider);
-    c.SetProperty(QStringLiteral("Data Source"), strSQLServer);
-    if (blnSQLTrustedLogin) {
-        c.SetProperty(QStringLiteral("Integrated Security"), QStringLiteral("SSPI"));
-    } else {
-        c.SetProperty(QStringLiteral("User ID"), strSQLUser);
-        c.SetProperty(QStringLiteral("Password"), strSQLPassword);
-    }
-    c.SetProperty(QStringLiteral("Initial Catalog"), QString::fromLatin1(PackageStoreDatabase));
+    c.Describe(strSQLServer, QString::fromLatin1(PackageStoreDatabase), blnSQLTrustedLogin,
+               strSQLUser, strSQLPassword);
     if (!c.Open() || c.State() != 1) {
         lastError_ = c.ErrorText();
         return false;

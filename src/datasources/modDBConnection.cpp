@@ -35,15 +35,7 @@ bool ConnectToDWServer(const QString& server, bool trustedLogin, const QString& 
     // Start from no properties, so that a login of an earlier call does not linger.
     dw->SetConnectionString(QString());
     dw->ConnectionTimeout = timeout;
-    dw->Provider = QString::fromLatin1(DWProvider);
-    dw->SetProperty(QStringLiteral("Data Source"), server);
-    if (!trustedLogin) {
-        dw->SetProperty(QStringLiteral("User ID"), user);
-        dw->SetProperty(QStringLiteral("Password"), password);
-    } else {
-        dw->SetProperty(QStringLiteral("Integrated Security"), QStringLiteral("SSPI"));
-    }
-    dw->SetProperty(QStringLiteral("Initial Catalog"), database);
+    dw->Describe(server, database, trustedLogin, user, password);
     dw->Open();
     if (dw->State() == 1)
         return true;

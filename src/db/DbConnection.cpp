@@ -1,10 +1,4 @@
-#include <pwd.h>
-#include <unistd.h>
-
 #include <QAtomicInt>
-#include <QDir>
-#include <QFileInfo>
-#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 
@@ -13,12 +7,6 @@
 
 namespace {
 
-QString osUserName() {
-    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr)
-        return QString::fromLocal8Bit(pw->pw_name);
-    return qEnvironmentVariable("USER");
-}
-
 // Providers that reach a database server. The file providers (Access/Excel through Jet) have no
 // counterpart here.
 bool isServerProvider(const QString& provider) {
@@ -26,21 +14,6 @@ bool isServerProvider(const QString& provider) {
     return p == QLatin1String("sqloledb") || p == QLatin1String("sqloledb.1") ||
            p == QLatin1String("msdaora") || p == QLatin1String("msdaora.1") ||
            p == QLatin1String("pendrill");
-}
-
-// An embedded database file: <directory>/<name>.db, the name compared without regard to case.
-QString embeddedFile(const QString& directory, const QString& database) {
-    const QDir dir(directory);
-    const QString wanted = database + QStringLiteral(".db");
-    for (const QString& f : dir.entryList({QStringLiteral("*.db")}, QDir::Files))
-        if (f.compare(wanted, Qt::CaseInsensitive) == 0)
-            return dir.filePath(f);
-    return dir.filePath(wanted);
-}
-
-bool validDatabaseName(const QString& name) {
-    return !name.isEmpty() && !name.contains('/') && !name.contains('\\') &&
-           name != QLatin1String(".") && name != QLatin1String("..");
 }
 
 }  // namespace
@@ -52,6 +25,19 @@ DbConnection::DbConnection() {
 
 DbConnection::~DbConnection() {
     Close();
+}
+
+void DbConnection::Describe(const QString& server, const QString& database, bool trusted,
+                            const QString& user, const QString& password) {
+    Provider = QStringLiteral("sqloledb");
+    SetProperty(QStringLiteral("Data Source"), server);
+    SetProperty(QStringLiteral("Initial Catalog"), database);
+    if (trusted) {
+        SetProperty(QStringLiteral("Integrated Security"), QStringLiteral("SSPI"));
+    } else {
+        SetProperty(QStringLiteral("User ID"), user);
+        SetProperty(QStringLiteral("Password"), password);
+    }
 }
 
 void DbConnection::SetProperty(const QString& name, const QVariant& value) {
@@ -197,116 +183,6 @@ bool DbConnection::Open() {
             return openOdbc(database, trusted);
     }
     return false;
-}
-
-bool DbConnection::openEmbedded(const QString& database) {
-    dialect_ = &SqlDialect::Embedded();
-    database_ = database;
-    QString file = QStringLiteral(":memory:");
-    if (!database.isEmpty()) {
-        if (!validDatabaseName(database)) {
-            errors_ << QStringLiteral("Invalid database name '%1'.").arg(database);
-            return false;
-        }
-        const bool create = CreateMissingDatabase ||
-                            database.compare(QLatin1String("msdb"), Qt::CaseInsensitive) == 0;
-        if (create)
-            QDir().mkpath(server_.directory);
-        file = embeddedFile(server_.directory, database);
-        if (!QFileInfo::exists(file) && !create) {
-            errors_ << QStringLiteral(
-                           "Cannot open database \"%1\" requested by the login. The "
-                           "login failed.")
-                           .arg(database);
-            return false;
-        }
-        if (QFileInfo::exists(file))
-            database_ = QFileInfo(file).completeBaseName();
-    } else if (!QFileInfo(server_.directory).isDir()) {
-        QDir().mkpath(server_.directory);
-    }
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
-    db_.setDatabaseName(file);
-    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(ConnectionTimeout * 1000));
-    if (!db_.open()) {
-        takeErrors(db_.lastError());
-        return false;
-    }
-    // A text file named .db that is no database only shows itself on the first read.
-    QSqlQuery probe(db_);
-    if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        takeErrors(probe.lastError());
-        db_.close();
-        return false;
-    }
-    // Write-ahead logging: readers in other processes are not blocked by a load, and a commit
-    // costs no sync of the whole database.
-    probe.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    probe.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    return true;
-}
-
-bool DbConnection::openPostgres(const QString& database, bool trusted) {
-    dialect_ = &SqlDialect::PostgreSQL();
-    database_ = database.isEmpty() ? QStringLiteral("postgres") : database;
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName_);
-    db_.setHostName(server_.host);
-    db_.setPort(server_.port);
-    db_.setDatabaseName(database_);
-    if (trusted) {
-        db_.setUserName(server_.user.isEmpty() ? osUserName() : server_.user);
-    } else {
-        QString user = Property(QStringLiteral("User ID")).toString();
-        if (user.isEmpty())
-            user = server_.user;
-        db_.setUserName(user);
-        db_.setPassword(Property(QStringLiteral("Password")).toString());
-    }
-    db_.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(std::max(1, ConnectionTimeout)));
-    if (!db_.open()) {
-        takeErrors(db_.lastError());
-        return false;
-    }
-    return true;
-}
-
-bool DbConnection::openOdbc(const QString& database, bool trusted) {
-    database_ = database;
-    QString text = server_.odbc;
-    auto has = [&](const char* key) {
-        return text.contains(QLatin1String(key) + QLatin1Char('='), Qt::CaseInsensitive);
-    };
-    auto add = [&](const QString& part) {
-        if (!text.endsWith(';'))
-            text += ';';
-        text += part;
-    };
-    if (!database.isEmpty() && !has("Database"))
-        add(QStringLiteral("Database=") + database);
-    if (trusted) {
-        if (!has("Trusted_Connection"))
-            add(QStringLiteral("Trusted_Connection=yes"));
-    } else {
-        const QString user = Property(QStringLiteral("User ID")).toString();
-        if (!user.isEmpty() && !has("Uid"))
-            add(QStringLiteral("Uid=") + user);
-        const QString password = Property(QStringLiteral("Password")).toString();
-        if (!password.isEmpty() && !has("Pwd"))
-            add(QStringLiteral("Pwd={") + QString(password).replace('}', QStringLiteral("}}")) +
-                '}');
-    }
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName_);
-    db_.setDatabaseName(text);
-    db_.setConnectOptions(
-        QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(std::max(1, ConnectionTimeout)));
-    if (!db_.open()) {
-        takeErrors(db_.lastError());
-        return false;
-    }
-    dialect_ = db_.driver()->dbmsType() == QSqlDriver::PostgreSQL ? &SqlDialect::PostgreSQL()
-               : db_.driver()->dbmsType() == QSqlDriver::SQLite   ? &SqlDialect::Embedded()
-                                                                  : &SqlDialect::SqlServer();
-    return true;
 }
 
 bool DbConnection::RunQuery(QSqlQuery& q, const QString& sql, const QVariantList& params) {

@@ -1,11 +1,13 @@
 #pragma once
 
-// The database access layer is ready: DbConnection and DbRecordset are declared in
-// datasources/DbInterface.h (the interface the data-source code programs against) and implemented
-// here in src/platform (DbConnection.cpp, DbRecordset.cpp, ServerResolver.*, SqlDialect.*).
+// The database access layer: DbConnection and DbRecordset are declared in db/DbInterface.h (the
+// interface the data-source code programs against) and implemented here in src/db
+// (DbConnection.cpp, DbRecordset.cpp, ServerResolver.*, SqlDialect.*; what is particular to one
+// kind of server in embedded/, postgres/ and odbc/).
 //
 // Typical use:
 //   DbConnection c;
+//   c.Describe(server, database, trusted, user, password);   // or, property by property:
 //   c.Provider = "sqloledb";                  // SQLOLEDB.1, MSDAORA.1 also served
 //   c.ConnectionTimeout = 20;
 //   c.SetProperty("Data Source", server);     // resolved by ResolveServer

@@ -33,6 +33,12 @@ class DbConnection {
     // "msdb" is always created on demand).
     bool CreateMissingDatabase = false;
 
+    // Describes a connection to `database` on `server` through the "sqloledb" provider: the
+    // operating-system account when `trusted` ("Integrated Security" = "SSPI"), else "User ID"
+    // and "Password". Other properties already set are kept.
+    void Describe(const QString& server, const QString& database, bool trusted, const QString& user,
+                  const QString& password);
+
     void SetProperty(const QString& name, const QVariant& value);
     QVariant Property(const QString& name) const;
     // "Provider=...;Data Source=...;Initial Catalog=...;..." and back.

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "db/DbConnection.h"
+#include "db/postgres/PostgresDatabase.h"
 #include "engine/tasks/PackageTasks.h"
 #include "engine/tasks/TaskConnections.h"
 
@@ -72,8 +73,7 @@ bool PackageStore::Open(const QString& server, const QString& user, const QStrin
         DbConnection admin;
         if (!OpenResolvedConnection(maintenance, admin, error))
             return false;
-        if (!admin.Execute(QStringLiteral("CREATE DATABASE ") +
-                           QString::fromLatin1(PackageStoreDatabase)))
+        if (!CreatePostgresDatabase(admin, QString::fromLatin1(PackageStoreDatabase)))
             return Fail(error, openError + QStringLiteral("\n") + admin.ErrorText());
         admin.Close();
         if (!OpenResolvedConnection(where, *connection_, error))

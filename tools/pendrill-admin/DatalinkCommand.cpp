@@ -13,6 +13,7 @@
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "db/SqlDialect.h"
+#include "db/postgres/PostgresDatabase.h"
 #include "util/OperatorInterface.h"
 
 namespace {
@@ -106,15 +107,7 @@ bool requireTable() {
 void describe(DbConnection& c, const QString& server, const QString& database,
               const AdminLogin& login) {
     c.ConnectionTimeout = 20;
-    c.Provider = QString::fromLatin1(DWProvider);
-    c.SetProperty(QStringLiteral("Data Source"), server);
-    c.SetProperty(QStringLiteral("Initial Catalog"), database);
-    if (login.trusted) {
-        c.SetProperty(QStringLiteral("Integrated Security"), QStringLiteral("SSPI"));
-    } else {
-        c.SetProperty(QStringLiteral("User ID"), login.user);
-        c.SetProperty(QStringLiteral("Password"), login.password);
-    }
+    c.Describe(server, database, login.trusted, login.user, login.password);
 }
 
 // Creates a PostgreSQL database that is not there yet (connected to the server's default one).
@@ -133,8 +126,7 @@ bool createPostgresDatabase(const Request& r, QString& error) {
     }
     if (!rs.IsEOF())
         return true;
-    if (!admin.Execute(QStringLiteral("CREATE DATABASE ") +
-                       admin.Dialect().QuoteIdentifier(r.database))) {
+    if (!CreatePostgresDatabase(admin, r.database)) {
         error = admin.ErrorText();
         return false;
     }

@@ -18,16 +18,9 @@ bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& co
                         : QStringLiteral("Connection '%1' names no server").arg(resolved.name));
     }
     connection.Close();
-    connection.Provider = QStringLiteral("sqloledb");
     connection.ConnectionTimeout = 20;
-    connection.SetProperty(QStringLiteral("Data Source"), resolved.server);
-    connection.SetProperty(QStringLiteral("Initial Catalog"), resolved.database);
-    if (resolved.trusted) {
-        connection.SetProperty(QStringLiteral("Integrated Security"), QStringLiteral("SSPI"));
-    } else {
-        connection.SetProperty(QStringLiteral("User ID"), resolved.user);
-        connection.SetProperty(QStringLiteral("Password"), resolved.password);
-    }
+    connection.Describe(resolved.server, resolved.database, resolved.trusted, resolved.user,
+                        resolved.password);
     if (!connection.Open() || connection.State() != 1) {
         QString text = connection.ErrorText();
         if (text.isEmpty())
