@@ -16,6 +16,7 @@
 #include "engine/tasks/TaskConnections.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
+#include "support/Warehouse.h"
 
 // Readable failure output for lists of texts.
 inline void PrintTo(const QString& text, std::ostream* os) {
@@ -23,8 +24,6 @@ inline void PrintTo(const QString& text, std::ostream* os) {
 }
 
 namespace {
-
-enum class Kind { Embedded, PostgreSQL };
 
 // A minimal valid package; `body` holds <Connections> and <Steps>.
 QByteArray Document(const QString& name, const QString& body, const QString& description = {}) {
@@ -40,11 +39,11 @@ QByteArray Document(const QString& name, const QString& body, const QString& des
         .toUtf8();
 }
 
-class Server : public ::testing::TestWithParam<Kind> {
+class Server : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         QString alias = "sqlite:" + home.file("srv");
-        if (GetParam() == Kind::PostgreSQL) {
+        if (GetParam() == Backend::PostgreSQL) {
             PENDRILL_SHARED_POSTGRES(pg);
             alias = pg->aliasText();
             user = pg->superuser();
@@ -308,9 +307,6 @@ TEST_P(Server, DataLinksComeFromTheWarehouseOfTheRun) {
     EXPECT_EQ(Rows(*o, "SELECT who FROM hits"), QStringList({"links_dw"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Server, ::testing::Values(Kind::Embedded, Kind::PostgreSQL),
-                         [](const auto& info) {
-                             return info.param == Kind::Embedded ? "Embedded" : "PostgreSQL";
-                         });
+PENDRILL_ON_EMBEDDED_AND_POSTGRES(Server);
 
 }  // namespace

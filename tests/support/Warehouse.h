@@ -9,9 +9,14 @@
 #include "db/DbInterface.h"
 #include "support/TestSupport.h"
 
-// The kinds of server the data-link and catalogue tests run against.
+// The kinds of server the database tests run against.
 enum class Backend { Embedded, PostgreSQL, Odbc };
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
+
+// A parameterised suite run on the embedded server and on PostgreSQL.
+#define PENDRILL_ON_EMBEDDED_AND_POSTGRES(suite) \
+    INSTANTIATE_TEST_SUITE_P(                    \
+        Servers, suite, ::testing::Values(Backend::Embedded, Backend::PostgreSQL), BackendName)
 
 // A data-warehouse server for one test, reached through the server alias "wh" in the test's
 // private settings store: an embedded server in the private home, or a fresh database on the

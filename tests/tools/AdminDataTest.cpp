@@ -10,6 +10,7 @@
 #include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
+#include "support/Warehouse.h"
 
 using testsupport::runProgram;
 
@@ -63,15 +64,13 @@ TEST(AdminServer, AddListRemoveAndDatabases) {
     EXPECT_EQ(admin({"server", "frobnicate"}).exitCode, 2);
 }
 
-enum class Kind { Embedded, PostgreSQL };
-
-class AdminDatalink : public ::testing::TestWithParam<Kind> {
+class AdminDatalink : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         static int counter = 0;
         database = QStringLiteral("warehouse_%1").arg(++counter);
         QString alias = "sqlite:" + home.file("wh");
-        if (GetParam() == Kind::PostgreSQL) {
+        if (GetParam() == Backend::PostgreSQL) {
             testsupport::TestPostgres* pg = nullptr;
             PENDRILL_SHARED_POSTGRES(pg);
             alias = QStringLiteral("postgresql://%1:%2").arg(pg->host()).arg(pg->port());
@@ -168,7 +167,7 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
         EXPECT_EQ(admin(QStringList{"datalink"} + c.args).exitCode, c.exitCode)
             << c.args.join(' ').toStdString();
 
-    if (GetParam() == Kind::PostgreSQL) {
+    if (GetParam() == Backend::PostgreSQL) {
         auto refused =
             admin(QStringList{"datalink", "list", "--server", "wh", "--database", database,
                               "--model", "M", "--user", login.at(1), "--password", "wrong"});
@@ -178,10 +177,7 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, AdminDatalink,
-                         ::testing::Values(Kind::Embedded, Kind::PostgreSQL), [](const auto& info) {
-                             return info.param == Kind::Embedded ? "Embedded" : "PostgreSQL";
-                         });
+PENDRILL_ON_EMBEDDED_AND_POSTGRES(AdminDatalink);
 
 TEST(AdminPackageList, ModelsAndPackagesOfTheStore) {
     testsupport::IsolatedHome home;

@@ -8,6 +8,7 @@
 #include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
+#include "support/Warehouse.h"
 
 using testsupport::runProgram;
 
@@ -101,13 +102,11 @@ TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
     EXPECT_EQ(admin({"package", "--help"}).exitCode, 0);
 }
 
-enum class Kind { Embedded, PostgreSQL };
-
-class AdminPackageRun : public ::testing::TestWithParam<Kind> {
+class AdminPackageRun : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         QString alias = "sqlite:" + home.file("srv");
-        if (GetParam() == Kind::PostgreSQL) {
+        if (GetParam() == Backend::PostgreSQL) {
             testsupport::TestPostgres* pg = nullptr;
             PENDRILL_SHARED_POSTGRES(pg);
             QString why;
@@ -225,9 +224,6 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
         "pendrill-admin: Can not load DTS Package from SQL Server : Sales_LoadDW\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, AdminPackageRun,
-                         ::testing::Values(Kind::Embedded, Kind::PostgreSQL), [](const auto& info) {
-                             return info.param == Kind::Embedded ? "Embedded" : "PostgreSQL";
-                         });
+PENDRILL_ON_EMBEDDED_AND_POSTGRES(AdminPackageRun);
 
 }  // namespace
