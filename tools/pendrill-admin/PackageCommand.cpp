@@ -1,11 +1,10 @@
+#include "PackageCommand.h"
+
 #include <QDateTime>
 #include <QFile>
-#include <QTemporaryDir>
 #include <cstdio>
 
 #include "AdminCommands.h"
-#include "AdminOptions.h"
-#include "PackageRun.h"
 #include "engine/PackageDocument.h"
 #include "engine/PackageStore.h"
 #include "util/TextFiles.h"
@@ -38,32 +37,24 @@ const char* const kPackageUsage =
     "are merged into the exception file; without --exception-file the merged log is printed on\n"
     "standard output. On failure the failed steps are printed on standard error.\n";
 
-struct Common {
-    QString name;  // FILE or NAME
-    QString server;
-    AdminLogin login;
-    AdminOptions options;
-};
+}  // namespace
 
 // Parses "VERB NAME --server S [LOGIN] [more options]"; the exit status on failure, else -1.
 int ParseCommon(const QStringList& args, const QString& verb, const QStringList& values,
-                const QStringList& flags, Common& out, const QStringList& repeatable = {}) {
+                const QStringList& flags, PackageRequest& out, const QStringList& repeatable) {
     if (args.size() < 2 || args.at(1).startsWith(QLatin1String("--"))) {
         AdminError(QStringLiteral("package %1 needs a %2 (see --help)")
                        .arg(verb, verb == QLatin1String("import") ? "file" : "package name"));
         return 2;
     }
     out.name = args.at(1);
-    QStringList valueOptions = AdminLoginValueOptions + values;
-    valueOptions << QStringLiteral("--server");
-    QString error;
-    if (!ParseAdminOptions(args, 2, valueOptions, AdminLoginFlagOptions + flags, out.options, error,
-                           repeatable) ||
-        !AdminLoginFrom(out.options, out.login, error)) {
-        AdminError(error);
+    ServerOptions spec;
+    spec.command = QStringLiteral("package ") + verb;
+    spec.values = values;
+    spec.flags = flags;
+    spec.repeatable = repeatable;
+    if (!ParseServerRequest(args, 2, spec, out))
         return 2;
-    }
-    out.server = out.options.value(QStringLiteral("--server"));
     if (out.server.isEmpty()) {
         AdminError(QStringLiteral("package %1 needs --server (see --help)").arg(verb));
         return 2;
@@ -71,7 +62,9 @@ int ParseCommon(const QStringList& args, const QString& verb, const QStringList&
     return -1;
 }
 
-bool OpenStore(const Common& c, bool create, PackageStore& store) {
+namespace {
+
+bool OpenStore(const PackageRequest& c, bool create, PackageStore& store) {
     QString error;
     if (!store.Open(c.server, c.login.user, c.login.password, c.login.trusted, create, &error)) {
         AdminError(QStringLiteral("cannot open the package store of server %1:\n%2")
@@ -82,7 +75,7 @@ bool OpenStore(const Common& c, bool create, PackageStore& store) {
 }
 
 int Import(const QStringList& args) {
-    Common c;
+    PackageRequest c;
     if (const int status = ParseCommon(args, QStringLiteral("import"), {}, {}, c); status >= 0)
         return status;
     QFile file(c.name);
@@ -114,7 +107,7 @@ int Import(const QStringList& args) {
 }
 
 int Export(const QStringList& args) {
-    Common c;
+    PackageRequest c;
     const QStringList values = {QStringLiteral("--version"), QStringLiteral("-o")};
     if (const int status = ParseCommon(args, QStringLiteral("export"), values, {}, c); status >= 0)
         return status;
@@ -141,7 +134,7 @@ int Export(const QStringList& args) {
 }
 
 int Delete(const QStringList& args) {
-    Common c;
+    PackageRequest c;
     if (const int status = ParseCommon(args, QStringLiteral("delete"), {}, {}, c); status >= 0)
         return status;
     PackageStore store;
@@ -165,7 +158,7 @@ int Delete(const QStringList& args) {
 }
 
 int ListVersions(const QStringList& args) {
-    Common c;
+    PackageRequest c;
     if (const int status = ParseCommon(args, QStringLiteral("list-versions"), {}, {}, c);
         status >= 0)
         return status;
@@ -187,78 +180,6 @@ int ListVersions(const QStringList& args) {
                                v.createDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
                                v.owner, v.description}
                        .join(QLatin1Char('\t')));
-    return 0;
-}
-
-int Run(const QStringList& args) {
-    Common c;
-    const QStringList values = {QStringLiteral("--set"), QStringLiteral("--logdir"),
-                                QStringLiteral("--exception-file")};
-    if (const int status =
-            ParseCommon(args, QStringLiteral("run"), values, {}, c, {QStringLiteral("--set")});
-        status >= 0)
-        return status;
-
-    PackageRun run;
-    QString error;
-    for (const QString& assignment : c.options.values.value(QStringLiteral("--set"))) {
-        if (!run.AddSetting(assignment, &error)) {
-            AdminError(error);
-            return 2;
-        }
-    }
-    QTemporaryDir temporary;
-    QString logDir = c.options.value(QStringLiteral("--logdir"));
-    QString exceptionFile = c.options.value(QStringLiteral("--exception-file"));
-    const bool printLog = exceptionFile.isEmpty();
-    if (logDir.isEmpty() || printLog) {
-        if (!temporary.isValid()) {
-            AdminError(QStringLiteral("cannot create a temporary directory"));
-            return 1;
-        }
-        if (logDir.isEmpty())
-            logDir = temporary.filePath(QStringLiteral("logs"));
-        if (printLog)
-            exceptionFile = temporary.filePath(QStringLiteral("exceptions.txt"));
-    }
-
-    run.DTSPackageName = c.name;
-    run.DTSServer = c.server;
-    run.DTSServerTrustedLogin = c.login.trusted;
-    run.DTSLoginUserName = c.login.user;
-    run.DTSLoginPassword = c.login.password;
-    run.LogFileDir = logDir;
-    run.ExceptionLogFile = exceptionFile;
-    run.JobID = QStringLiteral("0");
-
-    if (!run.LoadPackage()) {
-        AdminError(run.LastError());
-        QByteArray ignored;
-        if (!LoadStoredPackage(c.server, c.login.user, c.login.password, c.login.trusted, c.name,
-                               &ignored, &error) &&
-            !error.isEmpty())
-            AdminError(error.replace(QLatin1String("\r\n"), QLatin1String("\n")));
-        return 1;
-    }
-    if (!run.ApplySettings(&error)) {
-        AdminError(error);
-        return 1;
-    }
-    const bool ok = run.ExecPackage();
-    if (printLog) {
-        QFile log(exceptionFile);
-        if (log.open(QIODevice::ReadOnly)) {
-            const QByteArray text = log.readAll();
-            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
-        }
-    }
-    if (!ok) {
-        QString text = run.LastError();
-        if (text.isEmpty())
-            text = QStringLiteral("Execution of DTS package '%1' failed.").arg(c.name);
-        AdminError(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));
-        return 1;
-    }
     return 0;
 }
 
@@ -286,7 +207,7 @@ int PackageCommand(const QStringList& args) {
     if (verb == QLatin1String("list-versions"))
         return ListVersions(args);
     if (verb == QLatin1String("run"))
-        return Run(args);
+        return PackageRunCommand(args);
     AdminError(QStringLiteral("unknown package command '%1' (see package --help)").arg(verb));
     return 2;
 }

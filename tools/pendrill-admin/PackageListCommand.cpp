@@ -1,7 +1,7 @@
 #include <cstdio>
 
 #include "AdminCommands.h"
-#include "AdminOptions.h"
+#include "ServerRequest.h"
 #include "datasources/ETLPackages.h"
 #include "datasources/ListControl.h"
 
@@ -24,22 +24,16 @@ int PackageListCommand(const QStringList& args) {
         std::fputs(kPackageListUsage, stdout);
         return 0;
     }
-    QStringList valueOptions = AdminLoginValueOptions;
-    valueOptions << QStringLiteral("--server") << QStringLiteral("--model");
-    QStringList flagOptions = AdminLoginFlagOptions;
-    flagOptions << QStringLiteral("--models");
-    AdminOptions options;
-    AdminLogin login;
-    QString error;
-    if (!ParseAdminOptions(args, 0, valueOptions, flagOptions, options, error) ||
-        !AdminLoginFrom(options, login, error)) {
-        AdminError(error);
+    ServerOptions spec;
+    spec.command = QStringLiteral("package list");
+    spec.values = QStringList{QStringLiteral("--model")};
+    spec.flags = QStringList{QStringLiteral("--models")};
+    spec.required = QStringList{QStringLiteral("--server")};
+    ServerRequest request;
+    if (!ParseServerRequest(args, 0, spec, request))
         return 2;
-    }
-    if (!options.has(QStringLiteral("--server"))) {
-        AdminError(QStringLiteral("package list needs --server (see --help)"));
-        return 2;
-    }
+    const AdminOptions& options = request.options;
+    const AdminLogin& login = request.login;
     if (options.has(QStringLiteral("--models")) && options.has(QStringLiteral("--model"))) {
         AdminError(QStringLiteral("--models and --model exclude each other"));
         return 2;

@@ -5,7 +5,7 @@
 #include <cstdio>
 
 #include "AdminCommands.h"
-#include "AdminOptions.h"
+#include "ServerRequest.h"
 #include "config/CRegSettings.h"
 #include "datasources/ListControl.h"
 #include "datasources/modDBConnection.h"
@@ -143,16 +143,13 @@ int ServerCommand(const QStringList& args) {
         return remove(args.at(1));
     if (verb == QLatin1String("databases") && args.size() >= 2 &&
         !args.at(1).startsWith(QLatin1String("--"))) {
-        AdminOptions options;
-        AdminLogin login;
-        QString error;
-        if (!ParseAdminOptions(args, 2, AdminLoginValueOptions, AdminLoginFlagOptions, options,
-                               error) ||
-            !AdminLoginFrom(options, login, error)) {
-            AdminError(error);
+        ServerOptions spec;
+        spec.command = QStringLiteral("server databases");
+        spec.takesServer = false;
+        ServerRequest request;
+        if (!ParseServerRequest(args, 2, spec, request))
             return 2;
-        }
-        return databases(args.at(1), login);
+        return databases(args.at(1), request.login);
     }
     std::fputs(kServerUsage, stderr);
     return 2;

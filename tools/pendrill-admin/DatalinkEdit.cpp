@@ -1,0 +1,172 @@
+#include "AdminCommands.h"
+#include "DatalinkCommand.h"
+#include "config/modCypher.h"
+#include "datasources/modDBConnection.h"
+#include "db/DbInterface.h"
+
+namespace {
+
+enum class Kind { Text, Integer, Boolean, Password };
+struct Field {
+    const char* option;
+    const char* column;
+    Kind kind;
+};
+const Field kFields[] = {
+    {"--type", "Type", Kind::Integer},
+    {"--ds-server", "ds_server", Kind::Text},
+    {"--ds-database", "ds_database", Kind::Text},
+    {"--ds-trusted-login", "ds_trusted_login", Kind::Boolean},
+    {"--ds-user", "ds_user", Kind::Text},
+    {"--ds-password", "ds_password", Kind::Password},
+    {"--ds-file", "ds_file", Kind::Text},
+    {"--ds-directory", "ds_directory", Kind::Text},
+    {"--ds-connect-string", "ds_connect_string", Kind::Text},
+    {"--transfer-data", "transfer_data", Kind::Integer},
+    {"--ftp-server", "ftp_server", Kind::Text},
+    {"--ftp-user", "ftp_user", Kind::Text},
+    {"--ftp-password", "ftp_password", Kind::Password},
+    {"--remote-directory", "remote_directory", Kind::Text},
+    {"--poll-interval", "poll_interval", Kind::Integer},
+    {"--poll-duration", "poll_duration", Kind::Integer},
+};
+
+// The column values the options give, in table order; false (usage) for a malformed value.
+bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList& values) {
+    const QStringList nulls = options.values.value(QStringLiteral("--null"));
+    for (const QString& n : nulls) {
+        bool known = false;
+        for (const Field& f : kFields)
+            known = known || n.compare(QLatin1String(f.column), Qt::CaseInsensitive) == 0;
+        if (!known) {
+            AdminError(QStringLiteral("--null: no column '%1' that can be changed").arg(n));
+            return false;
+        }
+    }
+    for (const Field& f : kFields) {
+        const QString column = QString::fromLatin1(f.column);
+        const bool null = nulls.contains(column, Qt::CaseInsensitive);
+        const QString option = QString::fromLatin1(f.option);
+        if (null && options.has(option)) {
+            AdminError(
+                QStringLiteral("%1 and --null %2 contradict each other").arg(option, column));
+            return false;
+        }
+        if (!null && !options.has(option))
+            continue;
+        QVariant value;
+        const QString given = options.value(option);
+        if (null) {
+            value = QVariant(QMetaType::fromType<QString>());
+        } else if (f.kind == Kind::Integer) {
+            bool ok = false;
+            value = given.trimmed().toInt(&ok);
+            if (!ok) {
+                AdminError(QStringLiteral("%1 needs a whole number, not '%2'").arg(option, given));
+                return false;
+            }
+        } else if (f.kind == Kind::Boolean) {
+            const QString b = given.trimmed().toLower();
+            if (b == QLatin1String("true") || b == QLatin1String("1") || b == QLatin1String("yes"))
+                value = true;
+            else if (b == QLatin1String("false") || b == QLatin1String("0") ||
+                     b == QLatin1String("no"))
+                value = false;
+            else {
+                AdminError(QStringLiteral("%1 needs true or false, not '%2'").arg(option, given));
+                return false;
+            }
+        } else {
+            value = f.kind == Kind::Password ? Rot13(given) : given;
+        }
+        columns << column;
+        values << value;
+    }
+    return true;
+}
+
+bool rowExists(const DatalinkRequest& r, bool& exists) {
+    DbRecordset rs;
+    if (!rs.Open(QStringLiteral("SELECT model FROM %1 WHERE model = ? AND source_name = ?")
+                     .arg(DataLinkTableName()),
+                 *GetDWConnection(), {r.model, r.name})) {
+        AdminError(rs.LastError());
+        return false;
+    }
+    exists = !rs.IsEOF();
+    return true;
+}
+
+}  // namespace
+
+QStringList DatalinkFieldOptions() {
+    QStringList options;
+    for (const Field& f : kFields)
+        options << QString::fromLatin1(f.option);
+    return options;
+}
+
+int DatalinkAdd(const DatalinkRequest& r) {
+    QStringList columns;
+    QVariantList values;
+    if (!fieldValues(r.options, columns, values))
+        return 2;
+    if (!columns.contains(QStringLiteral("Type"))) {
+        AdminError(QStringLiteral("datalink add needs --type (or --null Type)"));
+        return 2;
+    }
+    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+        return 1;
+    bool exists = false;
+    if (!rowExists(r, exists))
+        return 1;
+    if (exists) {
+        AdminError(QStringLiteral("model '%1' already has a data link '%2'").arg(r.model, r.name));
+        return 1;
+    }
+    columns.prepend(QStringLiteral("source_name"));
+    columns.prepend(QStringLiteral("model"));
+    values.prepend(r.name);
+    values.prepend(r.model);
+    QStringList marks;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        marks << QStringLiteral("?");
+    DbConnection& dw = *GetDWConnection();
+    if (!dw.Execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                        .arg(DataLinkTableName(), columns.join(", "), marks.join(", ")),
+                    values)) {
+        AdminError(dw.ErrorText());
+        return 1;
+    }
+    return 0;
+}
+
+int DatalinkSet(const DatalinkRequest& r) {
+    QStringList columns;
+    QVariantList values;
+    if (!fieldValues(r.options, columns, values))
+        return 2;
+    if (columns.isEmpty()) {
+        AdminError(QStringLiteral("datalink set needs at least one field to change"));
+        return 2;
+    }
+    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+        return 1;
+    QStringList sets;
+    for (const QString& c : columns)
+        sets << c + QStringLiteral(" = ?");
+    values << r.model << r.name;
+    DbConnection& dw = *GetDWConnection();
+    int affected = 0;
+    if (!dw.Execute(QStringLiteral("UPDATE %1 SET %2 WHERE model = ? AND source_name = ?")
+                        .arg(DataLinkTableName(), sets.join(", ")),
+                    values, &affected)) {
+        AdminError(dw.ErrorText());
+        return 1;
+    }
+    if (affected == 0) {
+        AdminError(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,80 @@
+#include <QFile>
+#include <QTemporaryDir>
+#include <cstdio>
+
+#include "AdminCommands.h"
+#include "PackageCommand.h"
+#include "PackageRun.h"
+#include "engine/PackageStore.h"
+
+int PackageRunCommand(const QStringList& args) {
+    PackageRequest c;
+    const QStringList values = {QStringLiteral("--set"), QStringLiteral("--logdir"),
+                                QStringLiteral("--exception-file")};
+    if (const int status =
+            ParseCommon(args, QStringLiteral("run"), values, {}, c, {QStringLiteral("--set")});
+        status >= 0)
+        return status;
+
+    PackageRun run;
+    QString error;
+    for (const QString& assignment : c.options.values.value(QStringLiteral("--set"))) {
+        if (!run.AddSetting(assignment, &error)) {
+            AdminError(error);
+            return 2;
+        }
+    }
+    QTemporaryDir temporary;
+    QString logDir = c.options.value(QStringLiteral("--logdir"));
+    QString exceptionFile = c.options.value(QStringLiteral("--exception-file"));
+    const bool printLog = exceptionFile.isEmpty();
+    if (logDir.isEmpty() || printLog) {
+        if (!temporary.isValid()) {
+            AdminError(QStringLiteral("cannot create a temporary directory"));
+            return 1;
+        }
+        if (logDir.isEmpty())
+            logDir = temporary.filePath(QStringLiteral("logs"));
+        if (printLog)
+            exceptionFile = temporary.filePath(QStringLiteral("exceptions.txt"));
+    }
+
+    run.DTSPackageName = c.name;
+    run.DTSServer = c.server;
+    run.DTSServerTrustedLogin = c.login.trusted;
+    run.DTSLoginUserName = c.login.user;
+    run.DTSLoginPassword = c.login.password;
+    run.LogFileDir = logDir;
+    run.ExceptionLogFile = exceptionFile;
+    run.JobID = QStringLiteral("0");
+
+    if (!run.LoadPackage()) {
+        AdminError(run.LastError());
+        QByteArray ignored;
+        if (!LoadStoredPackage(c.server, c.login.user, c.login.password, c.login.trusted, c.name,
+                               &ignored, &error) &&
+            !error.isEmpty())
+            AdminError(error.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        return 1;
+    }
+    if (!run.ApplySettings(&error)) {
+        AdminError(error);
+        return 1;
+    }
+    const bool ok = run.ExecPackage();
+    if (printLog) {
+        QFile log(exceptionFile);
+        if (log.open(QIODevice::ReadOnly)) {
+            const QByteArray text = log.readAll();
+            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+        }
+    }
+    if (!ok) {
+        QString text = run.LastError();
+        if (text.isEmpty())
+            text = QStringLiteral("Execution of DTS package '%1' failed.").arg(c.name);
+        AdminError(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        return 1;
+    }
+    return 0;
+}

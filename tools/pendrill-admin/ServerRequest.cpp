@@ -1,0 +1,41 @@
+#include "ServerRequest.h"
+
+#include "AdminCommands.h"
+#include "db/DbInterface.h"
+
+bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOptions& spec,
+                        ServerRequest& request) {
+    QStringList values = AdminLoginValueOptions;
+    if (spec.takesServer)
+        values << QStringLiteral("--server");
+    if (spec.takesDatabase)
+        values << QStringLiteral("--database");
+    values << spec.values;
+    QString error;
+    if (!ParseAdminOptions(args, first, values, AdminLoginFlagOptions + spec.flags, request.options,
+                           error, spec.repeatable) ||
+        !AdminLoginFrom(request.options, request.login, error)) {
+        AdminError(error);
+        return false;
+    }
+    for (const QString& option : spec.required) {
+        if (!request.options.has(option)) {
+            AdminError(QStringLiteral("%1 needs %2 (see --help)").arg(spec.command, option));
+            return false;
+        }
+    }
+    request.server = request.options.value(QStringLiteral("--server"));
+    request.database = request.options.value(QStringLiteral("--database"));
+    return true;
+}
+
+void DescribeConnection(DbConnection& connection, const ServerRequest& request,
+                        const QString& database) {
+    connection.ConnectionTimeout = 20;
+    connection.Describe(request.server, database, request.login.trusted, request.login.user,
+                        request.login.password);
+}
+
+QString TerminalLines(const QString& text) {
+    return QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
