@@ -4,12 +4,27 @@
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "db/TableBulkSink.h"
-#include "engine/tasks/PackageTasks.h"
-#include "engine/tasks/TaskConnections.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 
 namespace {
+
+// Where the table is: a server, a database and a login.
+struct Where {
+    QString server, database, user, password;
+    bool trusted = false;
+};
+
+std::unique_ptr<DbConnection> open(const Where& where) {
+    auto c = std::make_unique<DbConnection>();
+    c->Describe(where.server, where.database, where.trusted, where.user, where.password);
+    EXPECT_TRUE(c->Open()) << c->ErrorText().toStdString();
+    return c;
+}
+
+std::unique_ptr<BulkRowSink> openSink(const Where& where, const QString& table) {
+    return OpenTableBulkSink(open(where), table);
+}
 
 struct Row {
     std::vector<QByteArray> values;
@@ -23,12 +38,10 @@ BulkRowSink::RowResult add(BulkRowSink& sink, const Row& row, QString* reason) {
     return sink.AddRow(fields.data(), static_cast<int>(fields.size()), reason);
 }
 
-QStringList readBack(const ResolvedConnection& where) {
-    DbConnection c;
-    QString error;
-    EXPECT_TRUE(OpenResolvedConnection(where, c, &error)) << error.toStdString();
+QStringList readBack(const Where& where) {
+    std::unique_ptr<DbConnection> c = open(where);
     DbRecordset rs;
-    EXPECT_TRUE(rs.Open("SELECT id, name, amount FROM stage ORDER BY id", c));
+    EXPECT_TRUE(rs.Open("SELECT id, name, amount FROM stage ORDER BY id", *c));
     QStringList out;
     for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext())
         out << QStringLiteral("%1|%2|%3")
@@ -39,17 +52,17 @@ QStringList readBack(const ResolvedConnection& where) {
 }
 
 // The same rows through the sink of any server kind: what is stored, what is refused and when.
-void exerciseSink(const ResolvedConnection& where) {
+void exerciseSink(const Where& where) {
     QString error, reason;
-    auto missing = OpenResolvedBulkSink(where, "stage", &error);
+    auto missing = openSink(where, "stage");
     ASSERT_TRUE(missing) << error.toStdString();
     EXPECT_FALSE(missing->Begin({"id", "nope"}, 2, &error));
     EXPECT_TRUE(error.contains("nope")) << error.toStdString();
-    auto noTable = OpenResolvedBulkSink(where, "no_such_table", &error);
+    auto noTable = openSink(where, "no_such_table");
     ASSERT_TRUE(noTable);
     EXPECT_FALSE(noTable->Begin({}, 3, &error));
 
-    auto sink = OpenResolvedBulkSink(where, "stage", &error);
+    auto sink = openSink(where, "stage");
     ASSERT_TRUE(sink) << error.toStdString();
     ASSERT_TRUE(sink->Begin({"ID", "name", "amount"}, 3, &error)) << error.toStdString();
     const std::vector<Row> batch1 = {
@@ -93,8 +106,7 @@ TEST(TableBulkSink, EmbeddedServer) {
     ASSERT_TRUE(c.Open());
     ASSERT_TRUE(
         c.Execute("CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, amount INTEGER)"));
-    ResolvedConnection where;
-    where.name = "Warehouse";
+    Where where;
     where.server = "(local)";
     where.database = "Stage";
     where.trusted = true;
@@ -117,8 +129,7 @@ TEST(TableBulkSink, PostgresCopyAndOdbc) {
     const QString key = QString::fromLatin1(ServerAliasKey);
     ASSERT_TRUE(WriteRegistryValue(key, "pgtest", pg.aliasText()));
     ASSERT_TRUE(WriteRegistryValue(key, "odbctest", "odbc:" + pg.odbcConnectionText("stage_odbc")));
-    ResolvedConnection where;
-    where.name = "Warehouse";
+    Where where;
     where.server = "pgtest";
     where.database = "stage_pg";
     where.user = pg.superuser();
@@ -127,7 +138,7 @@ TEST(TableBulkSink, PostgresCopyAndOdbc) {
 
     // A batch the server refuses as a whole (a text in an integer column, a missing NOT NULL
     // value) keeps its good rows.
-    auto sink = OpenResolvedBulkSink(where, "stage", &error);
+    auto sink = openSink(where, "stage");
     ASSERT_TRUE(sink);
     ASSERT_TRUE(sink->Begin({"id", "name", "amount"}, 3, &error)) << error.toStdString();
     QString reason;
