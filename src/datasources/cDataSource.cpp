@@ -5,6 +5,7 @@
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
 #include "db/DbInterface.h"
+#include "util/Errors.h"
 #include "util/FileUtils.h"
 
 namespace {
@@ -12,12 +13,6 @@ namespace {
 QString selectRow() {
     return QStringLiteral("SELECT * FROM %1 WHERE model = ? AND source_name = ?")
         .arg(QString::fromLatin1(DataLinkTable));
-}
-
-bool fail(QString* error, const QString& text) {
-    if (error != nullptr)
-        *error = text;
-    return false;
 }
 
 QString noConnection() {
@@ -29,7 +24,7 @@ QString noConnection() {
 bool cDataSource::Save(QString* error) {
     DbConnection* dw = GetDWConnection();
     if (dw == nullptr)
-        return fail(error, noConnection());
+        return Fail(error, noConnection());
     return Save(*dw, error);
 }
 
@@ -37,7 +32,7 @@ bool cDataSource::Save(DbConnection& connection, QString* error) {
     DbRecordset rs;
     // The names are bound, so quotes in them are just characters.
     if (!rs.Open(selectRow(), connection, {TextParameter(strModelName), TextParameter(strName)}))
-        return fail(error, rs.LastError());
+        return Fail(error, rs.LastError());
 
     if (etlType == FlatFiles) {
         AddBackslash(strDSDirectory);
@@ -66,9 +61,9 @@ bool cDataSource::Save(DbConnection& connection, QString* error) {
     };
     for (const auto& [column, value] : values)
         if (!rs.SetField(QString::fromLatin1(column), value))
-            return fail(error, rs.LastError());
+            return Fail(error, rs.LastError());
     if (!rs.Update())
-        return fail(error, rs.LastError());
+        return Fail(error, rs.LastError());
     rs.Close();
     return true;
 }
@@ -76,7 +71,7 @@ bool cDataSource::Save(DbConnection& connection, QString* error) {
 bool cDataSource::Load(const QString& modelName, const QString& dataSourceName, QString* error) {
     DbConnection* dw = GetDWConnection();
     if (dw == nullptr)
-        return fail(error, noConnection());
+        return Fail(error, noConnection());
     return Load(*dw, modelName, dataSourceName, error);
 }
 
@@ -85,12 +80,12 @@ bool cDataSource::Load(DbConnection& connection, const QString& modelName,
     DbRecordset rs;
     if (!rs.Open(selectRow(), connection,
                  {TextParameter(modelName), TextParameter(dataSourceName)}))
-        return fail(error, rs.LastError());
+        return Fail(error, rs.LastError());
     if (rs.IsEOF())
-        return fail(error, DbRecordset::NoCurrentRecordError);
+        return Fail(error, DbRecordset::NoCurrentRecordError);
     cDataSource read;
     if (!ReadDataLinkRow(rs, read))
-        return fail(error, QStringLiteral("The Type of data source '%1' of model '%2' is not a "
+        return Fail(error, QStringLiteral("The Type of data source '%1' of model '%2' is not a "
                                           "number.")
                                .arg(dataSourceName, modelName));
     read.blnHandledRemoteData = blnHandledRemoteData;

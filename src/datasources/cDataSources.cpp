@@ -5,6 +5,7 @@
 #include "datasources/modDBConnection.h"
 #include "db/DbInterface.h"
 #include "util/ErrLogging.h"
+#include "util/Errors.h"
 
 const char* const DataLinkColumns[18] = {
     "model",
@@ -100,9 +101,8 @@ bool ReadDataLinkRow(const DbRecordset& rs, cDataSource& ds) {
 bool cDataSources::Load(const QString& strModelName, QString* error) {
     DbConnection* dw = GetDWConnection();
     if (dw == nullptr) {
-        if (error != nullptr)
-            *error = QStringLiteral("There is no open connection to the data warehouse database.");
-        return false;
+        return Fail(error,
+                    QStringLiteral("There is no open connection to the data warehouse database."));
     }
     return Load(*dw, strModelName, error);
 }
@@ -112,18 +112,13 @@ bool cDataSources::Load(DbConnection& connection, const QString& strModelName, Q
     DbRecordset rs;
     if (!rs.Open(QStringLiteral("SELECT * FROM %1 WHERE %1.model = ?").arg(table), connection,
                  {TextParameter(strModelName)})) {
-        if (error != nullptr)
-            *error = rs.LastError();
-        return false;
+        return Fail(error, rs.LastError());
     }
     for (const char* column : DataLinkColumns) {
         if (rs.FieldIndex(QString::fromLatin1(column)) < 0) {
-            if (error != nullptr)
-                *error = QStringLiteral(
-                             "Item cannot be found in the collection corresponding to the "
-                             "requested name or ordinal: %1")
-                             .arg(QString::fromLatin1(column));
-            return false;
+            return Fail(error, QStringLiteral("Item cannot be found in the collection "
+                                              "corresponding to the requested name or ordinal: %1")
+                                   .arg(QString::fromLatin1(column)));
         }
     }
     for (; !rs.IsEOF(); rs.MoveNext()) {

@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "config/CRegSettings.h"
+#include "util/Errors.h"
 
 QString LocalServerDirectory() {
     QString base = qEnvironmentVariable("XDG_DATA_HOME");
@@ -19,9 +20,8 @@ std::optional<ServerLocation> ParseServerAlias(const QString& name, const QStrin
     loc.name = name;
     const QString text = aliasText.trimmed();
     auto fail = [&](const QString& why) -> std::optional<ServerLocation> {
-        if (error != nullptr)
-            *error = QStringLiteral("Server alias '%1' = '%2' cannot be used: %3")
-                         .arg(name, aliasText, why);
+        SetError(error, QStringLiteral("Server alias '%1' = '%2' cannot be used: %3")
+                            .arg(name, aliasText, why));
         return std::nullopt;
     };
     if (text.startsWith(QLatin1String("sqlite:"), Qt::CaseInsensitive)) {
@@ -80,10 +80,9 @@ std::optional<ServerLocation> ResolveServer(const QString& serverName, QString* 
         loc.directory = LocalServerDirectory();
         return loc;
     }
-    if (error != nullptr)
-        *error = QStringLiteral(
-                     "Server '%1' not found: it is no server alias of this machine "
-                     "(pendrill-admin server list) and not (local), '.' or localhost.")
-                     .arg(serverName);
+    SetError(error, QStringLiteral("Server '%1' not found: it is no server alias of this machine "
+                                   "(pendrill-admin server list) and not (local), '.' or "
+                                   "localhost.")
+                        .arg(serverName));
     return std::nullopt;
 }

@@ -1,4 +1,4 @@
-// The database access layer: DbConnection and DbRecordset (src/datasources/DbInterface.h) over
+// The database access layer: DbConnection and DbRecordset (src/db/DbInterface.h) over
 // Qt Sql, with servers resolved by ServerResolver and per-server-kind SqlDialect.
 #pragma once
 

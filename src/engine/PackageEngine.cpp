@@ -10,6 +10,7 @@
 #include "engine/PackageStore.h"
 #include "engine/tasks/TaskConnections.h"
 #include "util/ErrLogging.h"
+#include "util/Errors.h"
 #include "util/OperatorInterface.h"
 #include "util/TextFiles.h"
 
@@ -55,9 +56,7 @@ bool EnginePackage::LoadFromSQLServer(const QString& server, const QString& user
     if (!services_.loadDocument ||
         !services_.loadDocument(server, trusted ? QString() : user, trusted ? QString() : password,
                                 trusted, packageName, &xml, &reason)) {
-        if (error)
-            *error = reason;
-        return false;
+        return Fail(error, reason);
     }
     return LoadFromDocument(xml, error);
 }
@@ -66,9 +65,7 @@ bool EnginePackage::LoadFromDocument(const QByteArray& xml, QString* error) {
     PackageDocument document;
     QStringList errors;
     if (!ParsePackageDocument(xml, &document, &errors)) {
-        if (error)
-            *error = errors.join(QLatin1Char('\n'));
-        return false;
+        return Fail(error, errors.join(QLatin1Char('\n')));
     }
     document_ = std::move(document);
     values_.clear();
@@ -185,9 +182,7 @@ void EnginePackage::Log(const QString& logFile, const QString& text) const {
 
 bool EnginePackage::Execute(QString* error) {
     if (!loaded_) {
-        if (error)
-            *error = QStringLiteral("No package loaded");
-        return false;
+        return Fail(error, QStringLiteral("No package loaded"));
     }
     for (size_t i = 0; i < steps_.size(); ++i) {
         steps_[i].ExecutionStatus = document_.steps[static_cast<qsizetype>(i)].disabled

@@ -10,6 +10,7 @@
 #include "db/postgres/PostgresDatabase.h"
 #include "engine/tasks/PackageTasks.h"
 #include "engine/tasks/TaskConnections.h"
+#include "util/Errors.h"
 
 namespace {
 
@@ -35,12 +36,6 @@ QString NormalizedGuid(const QString& text) {
     if (id.isNull())
         return text.trimmed().toUpper();
     return id.toString(QUuid::WithBraces).toUpper();
-}
-
-bool Fail(QString* error, const QString& text) {
-    if (error)
-        *error = text;
-    return false;
 }
 
 QString NotStored(const QString& name) {

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "util/Errors.h"
+
 namespace {
 
 bool ValidUtf8(const unsigned char* s, size_t n) {
@@ -65,9 +67,8 @@ bool HasHighBytes(const char* s, qsizetype n) {
 bool FlatFileReader::Open(const QString& path, QString* error) {
     file_.setFileName(path);
     if (!file_.open(QIODevice::ReadOnly)) {
-        if (error)
-            *error = QStringLiteral("Can not open file '%1': %2").arg(path, file_.errorString());
-        return false;
+        return Fail(error,
+                    QStringLiteral("Can not open file '%1': %2").arg(path, file_.errorString()));
     }
     size_ = file_.size();
     if (size_ > 0) {

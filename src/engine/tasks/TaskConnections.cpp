@@ -3,16 +3,13 @@
 #include "db/DbConnection.h"
 #include "db/TableBulkSink.h"
 #include "engine/tasks/PackageTasks.h"
+#include "util/Errors.h"
 
 bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& connection,
                             QString* error) {
-    auto fail = [error](const QString& text) {
-        if (error)
-            *error = text;
-        return false;
-    };
     if (resolved.server.isEmpty()) {
-        return fail(resolved.IsDirectory()
+        return Fail(error,
+                    resolved.IsDirectory()
                         ? QStringLiteral("Connection '%1' is a directory, not a database")
                               .arg(resolved.name)
                         : QStringLiteral("Connection '%1' names no server").arg(resolved.name));
@@ -25,7 +22,7 @@ bool OpenResolvedConnection(const ResolvedConnection& resolved, DbConnection& co
         QString text = connection.ErrorText();
         if (text.isEmpty())
             text = QStringLiteral("Cannot open connection '%1'").arg(resolved.name);
-        return fail(text);
+        return Fail(error, text);
     }
     return true;
 }
