@@ -2,12 +2,16 @@
 // alive. Its standard output and error go to "<package>_<step>_output.log" in the log directory,
 // so that the merge brings them into the exception file; an empty output file is removed.
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 
 #include "platform/PackageTasks.h"
+#include "util/Counted.h"
 #include "util/OperatorInterface.h"
 
 QString StepFileName(const TaskContext& context, const QString& suffix) {
@@ -19,6 +23,32 @@ QString StepFileName(const TaskContext& context, const QString& suffix) {
     return name + suffix;
 }
 
+namespace {
+
+// Ends a program and everything it started: the program leads its own process group, so the
+// whole group is asked to terminate, given a moment, and then killed.
+void EndProcessGroup(QProcess& process) {
+    const pid_t group = static_cast<pid_t>(process.processId());
+    if (group <= 0) {
+        process.kill();
+        process.waitForFinished(-1);
+        return;
+    }
+    ::kill(-group, SIGTERM);
+    QElapsedTimer grace;
+    grace.start();
+    while (grace.elapsed() < 2000 && ::kill(-group, 0) == 0) {
+        if (process.state() != QProcess::NotRunning)
+            process.waitForFinished(50);
+        else
+            ::usleep(50 * 1000);
+    }
+    ::kill(-group, SIGKILL);
+    process.waitForFinished(-1);
+}
+
+}  // namespace
+
 TaskOutcome RunProgram(const RunProgramTask& task, const TaskContext& context) {
     const QString program = context.expand(task.program);
     QStringList arguments;
@@ -29,6 +59,8 @@ TaskOutcome RunProgram(const RunProgramTask& task, const TaskContext& context) {
     process.setProgram(program);
     process.setArguments(arguments);
     process.setStandardInputFile(QProcess::nullDevice());
+    // Its own process group (and session), so that a time-out ends what the program started too.
+    process.setChildProcessModifier([] { ::setsid(); });
     const QString workingDirectory = context.expand(task.workingDirectory);
     if (!workingDirectory.isEmpty())
         process.setWorkingDirectory(workingDirectory);
@@ -64,17 +96,16 @@ TaskOutcome RunProgram(const RunProgramTask& task, const TaskContext& context) {
         Operator().ProcessPendingEvents();
         if (limit > 0 && clock.elapsed() >= limit) {
             timedOut = true;
-            process.kill();
-            process.waitForFinished(-1);
+            EndProcessGroup(process);
             break;
         }
     }
     removeEmptyOutput();
 
     if (timedOut)
-        return TaskOutcome::Failure(QStringLiteral("Program '%1' did not end within %2 seconds")
-                                        .arg(program)
-                                        .arg(task.timeoutSeconds));
+        return TaskOutcome::Failure(
+            QStringLiteral("Program '%1' did not end within %2")
+                .arg(program, Counted(task.timeoutSeconds, "second", "seconds")));
     if (process.exitStatus() != QProcess::NormalExit)
         return TaskOutcome::Failure(QStringLiteral("Program '%1' ended abnormally: %2")
                                         .arg(program, process.errorString()));

@@ -27,8 +27,16 @@ long StartProcess(const QString& command, const QString& arguments) {
     char* argv[3] = {const_cast<char*>(program.constData()), nullptr, nullptr};
     if (!arguments.trimmed().isEmpty())
         argv[1] = const_cast<char*>(argument.constData());
+    // The child leads a process group of its own, so that a time-out can end it together with
+    // whatever it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0)
+    const int failed = posix_spawnp(&pid, program.constData(), nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    if (failed != 0)
         return 0;
     return static_cast<long>(pid);
 }
@@ -58,7 +66,7 @@ std::optional<int> RunAndWait(const QString& command, const QString& arguments,
     while (IsProcessRunning(handle)) {
         Operator().ProcessPendingEvents();
         if (!killed && std::chrono::steady_clock::now() >= deadline) {
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
             killed = true;
             continue;
         }

@@ -16,7 +16,8 @@ long StartProcess(const QString& command, const QString& arguments);
 bool IsProcessRunning(long& handle);
 
 // StartProcess, then polls every 100 ms while pending events are processed. There is no limit
-// unless `timeout` is given; a child still running then is killed. Returns the exit code of the
-// child, or nothing when it could not be started, was killed or died from a signal.
+// unless `timeout` is given; a child still running then is killed with its whole process group.
+// Returns the exit code of the child, or nothing when it could not be started, was killed or died
+// from a signal.
 std::optional<int> RunAndWait(const QString& command, const QString& arguments,
                               std::optional<std::chrono::milliseconds> timeout = std::nullopt);

@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "platform/PackageEngine.h"
 #include "support/TestSupport.h"
@@ -11,6 +14,18 @@
 using testsupport::readAll;
 
 namespace {
+
+// True while `pid` names a process that has not ended (a zombie has ended).
+bool StillRunning(pid_t pid) {
+    if (::kill(pid, 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) != "Z";
+}
 
 // A package of run-program steps; `steps` are <Step> elements.
 QByteArray Package(const QString& steps, const QString& logDir, bool event = false) {
@@ -102,8 +117,9 @@ TEST(PackageEngine, RunProgramArgumentsExitCodesTimeoutAndOutput) {
         "<Argument>zero</Argument><Argument>${Word}</Argument><Argument>a 'b' \"c\"</Argument>"
         "</RunProgram></Step>"
         "<Step name=\"Exit0\"><RunProgram program=\"true\" successExitCode=\"3\"/></Step>"
-        "<Step name=\"Slow\"><RunProgram program=\"sleep\" timeout=\"1\"><Argument>20</Argument>"
-        "</RunProgram></Step>"
+        "<Step name=\"Slow\"><RunProgram program=\"sh\" timeout=\"1\" "
+        "workingDirectory=\"${ExceptionFilePath}\"><Argument>-c</Argument>"
+        "<Argument>sleep 20 &amp; echo $! &gt; child.pid; wait</Argument></RunProgram></Step>"
         "<Step name=\"Missing\"><RunProgram program=\"/no/such/program\"/></Step>"
         "<Step name=\"Quiet\"><RunProgram program=\"true\"/></Step>";
     EnginePackage p;
@@ -122,8 +138,19 @@ TEST(PackageEngine, RunProgramArgumentsExitCodesTimeoutAndOutput) {
     EXPECT_TRUE(lines[1].contains(QRegularExpression(
         "Step 'Args' succeeded\\. Duration \\d+\\.\\d{3} s, rows affected 0\\.$")));
     EXPECT_TRUE(lines[3].contains("Step 'Exit0' failed.") && lines[3].contains("exit code 0"));
-    EXPECT_TRUE(lines[5].contains("did not end within 1 seconds"));
-    EXPECT_TRUE(lines[10].contains("3 failed"));
+    EXPECT_TRUE(lines[5].endsWith("did not end within 1 second")) << lines[5].toStdString();
+    EXPECT_TRUE(lines[10].contains(": 2 steps succeeded, 3 failed, 0 not run."))
+        << lines[10].toStdString();
+
+    // The time-out ended what the program started as well.
+    const pid_t child = readAll(dir.filePath("child.pid")).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    QElapsedTimer reaped;
+    reaped.start();
+    while (StillRunning(child) && reaped.elapsed() < 3000)
+        QThread::msleep(20);
+    EXPECT_FALSE(StillRunning(child)) << "the program's child outlived the time-out";
+    ::kill(child, SIGKILL);
 }
 
 TEST(PackageEngine, DatabaseStepsAndLoadsFailOnAnUnknownServer) {

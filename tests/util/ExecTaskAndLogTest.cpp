@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <QElapsedTimer>
+#include <QFile>
+#include <QThread>
 #include <QTemporaryDir>
 
 #include "support/TestSupport.h"
@@ -31,11 +35,37 @@ TEST(ExecTask, RunsWaitsAndReportsExitCode) {
     EXPECT_EQ(handle, 0) << "the handle is cleared once the process has ended";
 }
 
-TEST(ExecTask, TimeOutKillsTheChild) {
+// True while `pid` names a process that has not ended (a zombie has ended).
+bool StillRunning(pid_t pid) {
+    if (::kill(pid, 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) != "Z";
+}
+
+// The time-out ends the child and what it started: a script whose own child sleeps.
+TEST(ExecTask, TimeOutKillsTheChildAndItsChildren) {
+    QTemporaryDir dir;
+    const QString script = dir.filePath("spawn.sh");
+    const QString pidFile = dir.filePath("child.pid");
+    ASSERT_TRUE(testsupport::writeAll(script, "#!/bin/sh\nsleep 30 &\necho $! > \"$1\"\nwait\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QElapsedTimer t;
     t.start();
-    EXPECT_EQ(RunAndWait("sleep", "30", 300ms), std::nullopt);
+    EXPECT_EQ(RunAndWait(script, pidFile, 500ms), std::nullopt);
     EXPECT_LT(t.elapsed(), 10000);
+    const pid_t child = testsupport::readAll(pidFile).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    QElapsedTimer reaped;
+    reaped.start();
+    while (StillRunning(child) && reaped.elapsed() < 3000)
+        QThread::msleep(20);
+    EXPECT_FALSE(StillRunning(child)) << "the script's own child outlived the time-out";
+    ::kill(child, SIGKILL);
 }
 
 TEST(ExecTask, MakeDirectoryCreatesParentsAndIgnoresErrors) {
