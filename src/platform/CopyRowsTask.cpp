@@ -13,6 +13,7 @@
 #include "platform/DbConnection.h"
 #include "platform/PackageTasks.h"
 #include "platform/TaskConnections.h"
+#include "util/Counted.h"
 
 namespace {
 
@@ -77,8 +78,8 @@ class Copier {
             for (int i = 0; i < record.count(); ++i)
                 columns << record.fieldName(i);
         if (columns.size() != record.count())
-            return Fail(QStringLiteral("The query gives %1 columns, the task names %2")
-                            .arg(record.count())
+            return Fail(QStringLiteral("The query gives %1, the task names %2")
+                            .arg(Counted(record.count(), "column", "columns"))
                             .arg(columns.size()));
 
         QStringList names, markers;

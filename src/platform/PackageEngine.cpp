@@ -1,5 +1,4 @@
 #include "platform/PackageEngine.h"
-#include "platform/TableBulkSink.h"
 
 #include <syslog.h>
 
@@ -9,6 +8,8 @@
 
 #include "platform/DataLinkResolver.h"
 #include "platform/PackageStore.h"
+#include "platform/TableBulkSink.h"
+#include "util/Counted.h"
 #include "util/ErrLogging.h"
 #include "util/OperatorInterface.h"
 #include "util/TextFiles.h"
@@ -254,13 +255,13 @@ bool EnginePackage::Execute(QString* error) {
     }
 
     const int notRun = static_cast<int>(steps_.size()) - succeeded - failed;
-    const QString summary =
-        QStringLiteral("Package '%1' %2: %3 steps succeeded, %4 failed, %5 not run.")
-            .arg(document_.name, failed ? QStringLiteral("completed with failures")
-                                        : QStringLiteral("completed successfully"))
-            .arg(succeeded)
-            .arg(failed)
-            .arg(notRun);
+    const QString summary = QStringLiteral("Package '%1' %2: %3 succeeded, %4 failed, %5 not run.")
+                                .arg(document_.name,
+                                     failed ? QStringLiteral("completed with failures")
+                                            : QStringLiteral("completed successfully"),
+                                     Counted(succeeded, "step", "steps"))
+                                .arg(failed)
+                                .arg(notRun);
     Log(logFile, summary);
     const QVariant writeEvent = GlobalVariableValue(QStringLiteral("WriteCompletionStatusToNT"));
     if (VariableText(QStringLiteral("WriteCompletionStatusToNT")) == QLatin1String("true") &&

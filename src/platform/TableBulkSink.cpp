@@ -12,6 +12,7 @@
 #include "platform/PackageTasks.h"
 #include "platform/SqlDialect.h"
 #include "platform/TaskConnections.h"
+#include "util/Counted.h"
 
 namespace {
 
@@ -86,9 +87,9 @@ class SinkBase : public BulkRowSink {
         if (!targetColumns(*connection_, table_, columns_, error))
             return false;
         if (columns_.size() != fieldCount) {
-            *error = QStringLiteral("The file has %1 fields but %2 columns are to be loaded")
-                         .arg(fieldCount)
-                         .arg(columns_.size());
+            *error = QStringLiteral("The file has %1 but %2 to be loaded")
+                         .arg(Counted(fieldCount, "field", "fields"),
+                              Counted(columns_.size(), "column is", "columns are"));
             return false;
         }
         return true;
