@@ -160,12 +160,16 @@ TEST(PackageEngine, DatabaseStepsAndLoadsFailOnAnUnknownServer) {
         "<Step name=\"Sql\"><ExecuteSql connection=\"DW\"><Statement>SELECT 1</Statement>"
         "</ExecuteSql></Step>"
         "<Step name=\"Copy\"><CopyRows source=\"DW\" destination=\"DW\" table=\"t\">"
-        "<Query>SELECT 1</Query></CopyRows></Step>";
+        "<Query>SELECT 1</Query></CopyRows></Step>"
+        "<Step name=\"Ok\"><RunProgram program=\"true\"/></Step>";
     EnginePackage p;
     ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), nullptr));
     ASSERT_TRUE(p.Execute());
-    EXPECT_EQ(Outcome(p), "Sql:4/1 Copy:4/1");
-    EXPECT_EQ(readAll(dir.filePath("Pkg.log")).count("Cannot connect to 'DW'"), 2);
+    EXPECT_EQ(Outcome(p), "Sql:4/1 Copy:4/1 Ok:4/0");
+    const QByteArray log = readAll(dir.filePath("Pkg.log"));
+    EXPECT_EQ(log.count("Cannot connect to 'DW'"), 2);
+    EXPECT_TRUE(log.endsWith("completed with failures: 1 step succeeded, 2 failed, 0 not run.\r\n"))
+        << log.constData();
 
     QString error;
     EnginePackage stored;
