@@ -1,10 +1,13 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "config/PrivateProfile.h"
 #include "config/modCypher.h"
@@ -302,21 +305,47 @@ TEST_F(IniFiles, UnwritableTargetsGiveZeroAndLoseNothing) {
     }
 }
 
-TEST_F(IniFiles, ReadOnlyDirectoryKeepsTheOldFile) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
+namespace {
+
+// The checks run in a child process as "nobody" when the tests run as root (permissions do not
+// bind root); true when `check` held there.
+bool heldUnprivileged(const std::function<bool()>& check) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const gid_t nobodyGroup = 65534;
+        const bool dropped = ::geteuid() != 0 || (::setgroups(1, &nobodyGroup) == 0 &&
+                                                  ::setgid(65534) == 0 && ::setuid(65534) == 0);
+        ::_exit(dropped && check() ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST_F(IniFiles, FilesThatMayNotBeWrittenOrReadKeepTheirContent) {
     ASSERT_TRUE(QDir(dir_.path()).mkdir("ro"));
     const QString path = file("ro/x.ini");
     const QByteArray before = "[A]\r\nk=1\r\n";
     ASSERT_TRUE(writeAll(path, before));
-    ASSERT_EQ(::chmod(QFile::encodeName(file("ro")).constData(), 0555), 0);
-    EXPECT_EQ(WriteIniValue("A", "k", "2", path), 0);
-    EXPECT_EQ(DeleteIniKey("A", "k", path), 0);
+    auto chmod = [](const QString& p, mode_t mode) {
+        return ::chmod(QFile::encodeName(p).constData(), mode) == 0;
+    };
+    ASSERT_TRUE(chmod(dir_.path(), 0755) && chmod(file("ro"), 0555) && chmod(path, 0444));
+    EXPECT_TRUE(heldUnprivileged([&] {
+        return WriteIniValue("A", "k", "2", path) == 0 && DeleteIniKey("A", "k", path) == 0 &&
+               DeleteIniSection("A", path) == 0 && ReadIniValue("A", "k", "", path) == "1";
+    }));
     EXPECT_EQ(readAll(path), before);
 
-    ASSERT_EQ(::chmod(QFile::encodeName(file("ro")).constData(), 0755), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0), 0);
-    EXPECT_EQ(WriteIniValue("A", "n", "v", path), 0);  // cannot read what it would replace
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+    // A file that cannot be read reads as absent and is never replaced by a writer that could
+    // not see what it holds.
+    ASSERT_TRUE(chmod(file("ro"), 0777) && chmod(path, 0));
+    EXPECT_TRUE(heldUnprivileged([&] {
+        return ReadIniValue("A", "k", "def", path) == "def" &&
+               WriteIniValue("A", "n", "v", path) == 0;
+    }));
+    ASSERT_TRUE(chmod(path, 0644));
     EXPECT_EQ(readAll(path), before);
 }
