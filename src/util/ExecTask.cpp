@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
 
 extern char** environ;
 
@@ -60,17 +61,27 @@ std::optional<int> RunAndWait(const QString& command, const QString& arguments,
     if (handle == 0)
         return std::nullopt;
     const long pid = handle;
-    const auto deadline = timeout ? std::chrono::steady_clock::now() + *timeout
-                                  : std::chrono::steady_clock::time_point::max();
+    auto deadline = timeout ? std::chrono::steady_clock::now() + *timeout
+                            : std::chrono::steady_clock::time_point::max();
     bool killed = false;
+    bool terminated = false;
     while (IsProcessRunning(handle)) {
         Operator().ProcessPendingEvents();
-        if (!killed && std::chrono::steady_clock::now() >= deadline) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!terminated && !killed && ProgramState::TerminationSignalled) {
+            // The program is asked to end: so is the child, and it gets half a second.
+            ::kill(-static_cast<pid_t>(pid), SIGTERM);
+            terminated = true;
+            const auto grace = now + std::chrono::milliseconds(500);
+            if (grace < deadline)
+                deadline = grace;
+        }
+        if (!killed && now >= deadline) {
             ::kill(-static_cast<pid_t>(pid), SIGKILL);
             killed = true;
             continue;
         }
-        QThread::msleep(100);
+        QThread::msleep(terminated ? 20 : 100);
     }
     auto& reaped = reapedStatus();
     const auto it = reaped.find(pid);
@@ -78,7 +89,7 @@ std::optional<int> RunAndWait(const QString& command, const QString& arguments,
         return std::nullopt;
     const int status = it->second;
     reaped.erase(it);
-    if (killed || !WIFEXITED(status))
+    if (killed || terminated || !WIFEXITED(status))
         return std::nullopt;
     return WEXITSTATUS(status);
 }

@@ -1,11 +1,12 @@
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QThread>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include "support/TestSupport.h"
 #include "util/ErrLogging.h"
@@ -77,7 +78,35 @@ TEST(ExecTask, MakeDirectoryCreatesParentsAndIgnoresErrors) {
     EXPECT_TRUE(QDir(deep).exists());
     ASSERT_TRUE(testsupport::writeAll(dir.filePath("file"), "x"));
     MakeDirectory(dir.filePath("file/sub"));  // cannot be made; no report
+    EXPECT_TRUE(QFileInfo(dir.filePath("file")).isFile()) << "the file in the way stays a file";
+    EXPECT_EQ(testsupport::readAll(dir.filePath("file")), "x");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("file/sub")));
+    const QStringList before = QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     MakeDirectory("");
+    MakeDirectory("   ");
+    EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"a b", "file"}));
+}
+
+TEST(ExecTask, TerminationSignalEndsTheWaitAndTheChild) {
+    QTemporaryDir dir;
+    // The child ignores SIGTERM, so it has to be killed after its grace time.
+    const QString script = dir.filePath("stubborn");
+    ASSERT_TRUE(testsupport::writeAll(
+        script,
+        "#!/bin/sh\ntrap '' TERM\ni=0\nwhile [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); "
+        "done\n"));
+    ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::ExeOther));
+    ProgramState::TerminationSignalled = false;
+    QTimer::singleShot(300, [] { ProgramState::TerminationSignalled = true; });
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(RunAndWait(script, ""), std::nullopt);
+    EXPECT_LT(t.elapsed(), 5000) << "the wait ended with the signal, not with the child";
+    ProgramState::TerminationSignalled = false;
 }
 
 namespace {
