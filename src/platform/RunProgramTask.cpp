@@ -13,6 +13,7 @@
 #include "platform/PackageTasks.h"
 #include "util/Counted.h"
 #include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
 
 QString StepFileName(const TaskContext& context, const QString& suffix) {
     QString name = context.packageName + QLatin1Char('_') + context.stepName;
@@ -26,8 +27,8 @@ QString StepFileName(const TaskContext& context, const QString& suffix) {
 namespace {
 
 // Ends a program and everything it started: the program leads its own process group, so the
-// whole group is asked to terminate, given a moment, and then killed.
-void EndProcessGroup(QProcess& process) {
+// whole group is asked to terminate, given `graceMs`, and then killed.
+void EndProcessGroup(QProcess& process, qint64 graceMs) {
     const pid_t group = static_cast<pid_t>(process.processId());
     if (group <= 0) {
         process.kill();
@@ -37,7 +38,7 @@ void EndProcessGroup(QProcess& process) {
     ::kill(-group, SIGTERM);
     QElapsedTimer grace;
     grace.start();
-    while (grace.elapsed() < 2000 && ::kill(-group, 0) == 0) {
+    while (grace.elapsed() < graceMs && ::kill(-group, 0) == 0) {
         if (process.state() != QProcess::NotRunning)
             process.waitForFinished(50);
         else
@@ -90,18 +91,28 @@ TaskOutcome RunProgram(const RunProgramTask& task, const TaskContext& context) {
     clock.start();
     const qint64 limit = qint64(task.timeoutSeconds) * 1000;
     bool timedOut = false;
+    bool terminated = false;
     while (process.state() != QProcess::NotRunning) {
         if (process.waitForFinished(100))
             break;
         Operator().ProcessPendingEvents();
+        if (ProgramState::TerminationSignalled) {
+            // The program itself is asked to end: the step does not keep it waiting.
+            terminated = true;
+            EndProcessGroup(process, 500);
+            break;
+        }
         if (limit > 0 && clock.elapsed() >= limit) {
             timedOut = true;
-            EndProcessGroup(process);
+            EndProcessGroup(process, 2000);
             break;
         }
     }
     removeEmptyOutput();
 
+    if (terminated)
+        return TaskOutcome::Failure(
+            QStringLiteral("Program '%1' was ended: Pendrill was asked to stop").arg(program));
     if (timedOut)
         return TaskOutcome::Failure(
             QStringLiteral("Program '%1' did not end within %2")

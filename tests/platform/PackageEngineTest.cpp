@@ -7,9 +7,11 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QThread>
+#include <thread>
 
 #include "platform/PackageEngine.h"
 #include "support/TestSupport.h"
+#include "util/ProgramState.h"
 
 using testsupport::readAll;
 
@@ -150,6 +152,37 @@ TEST(PackageEngine, RunProgramArgumentsExitCodesTimeoutAndOutput) {
     while (StillRunning(child) && reaped.elapsed() < 3000)
         QThread::msleep(20);
     EXPECT_FALSE(StillRunning(child)) << "the program's child outlived the time-out";
+    ::kill(child, SIGKILL);
+}
+
+// A termination signal ends a program without a time-out, and what it started, within a second.
+TEST(PackageEngine, TerminationEndsAProgramAndItsChildren) {
+    QTemporaryDir dir;
+    const QString steps =
+        "<Step name=\"Wait\"><RunProgram program=\"sh\" workingDirectory=\"${ExceptionFilePath}\">"
+        "<Argument>-c</Argument><Argument>sleep 20 &amp; echo $! &gt; child.pid; wait</Argument>"
+        "</RunProgram></Step>";
+    EnginePackage p;
+    ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), nullptr));
+    std::thread signal([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        ProgramState::TerminationSignalled = true;
+    });
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(p.Execute());
+    signal.join();
+    ProgramState::TerminationSignalled = false;
+    EXPECT_LT(t.elapsed(), 1500);
+    EXPECT_EQ(Outcome(p), "Wait:4/1");
+    EXPECT_TRUE(readAll(dir.filePath("Pkg.log")).contains("was asked to stop"));
+    const pid_t child = readAll(dir.filePath("child.pid")).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    QElapsedTimer reaped;
+    reaped.start();
+    while (StillRunning(child) && reaped.elapsed() < 3000)
+        QThread::msleep(20);
+    EXPECT_FALSE(StillRunning(child)) << "the program's child outlived the stop";
     ::kill(child, SIGKILL);
 }
 
