@@ -4,6 +4,7 @@
 #include <QAtomicInt>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -38,12 +39,94 @@ QString embeddedFile(const QString& directory, const QString& database) {
     return dir.filePath(wanted);
 }
 
+// The attribute names of an ODBC connection text ("Driver={x};Server=y" gives Driver, Server);
+// a value in braces may hold ";" and "=", "}}" standing for "}".
+QStringList odbcAttributeNames(const QString& text) {
+    QStringList names;
+    qsizetype i = 0;
+    while (i < text.size()) {
+        const qsizetype eq = text.indexOf('=', i);
+        const qsizetype semi = text.indexOf(';', i);
+        if (eq < 0)
+            break;
+        if (semi >= 0 && semi < eq) {  // an attribute without "=": skip it
+            i = semi + 1;
+            continue;
+        }
+        names << text.mid(i, eq - i).trimmed();
+        qsizetype j = eq + 1;
+        while (j < text.size() && text.at(j) == ' ')
+            ++j;
+        if (j < text.size() && text.at(j) == '{') {
+            for (++j; j < text.size(); ++j) {
+                if (text.at(j) != '}')
+                    continue;
+                if (j + 1 < text.size() && text.at(j + 1) == '}') {
+                    ++j;
+                    continue;
+                }
+                break;
+            }
+        }
+        const qsizetype end = text.indexOf(';', j);
+        i = end < 0 ? text.size() : end + 1;
+    }
+    return names;
+}
+
 bool validDatabaseName(const QString& name) {
     return !name.isEmpty() && !name.contains('/') && !name.contains('\\') &&
            name != QLatin1String(".") && name != QLatin1String("..");
 }
 
 }  // namespace
+
+QString OdbcQuotedValue(const QString& value) {
+    const bool plain = !value.contains(';') && !value.contains('{') && !value.contains('}') &&
+                       value == value.trimmed();
+    if (plain)
+        return value;
+    return '{' + QString(value).replace('}', QStringLiteral("}}")) + '}';
+}
+
+QString CleanDbMessage(const QString& text) {
+    // Lines that only point into the statement or name the error code: "LINE 1: SELECT ...",
+    // "        ^", "(42P01)"; and the ODBC driver's "Error while executing the query".
+    static const QRegularExpression positionOrCode(
+        QStringLiteral(R"(^(LINE \d+:.*|\^|\([0-9A-Z]{5}\)|Error while executing the query)$)"));
+    static const QRegularExpression driverName(QStringLiteral(R"(^Q[A-Z0-9]+: )"));
+    static const QRegularExpression bracketTags(QStringLiteral(R"(^(\[[^\]]*\])+)"));
+    static const QRegularExpression label(
+        QStringLiteral(R"(\b(ERROR|FATAL|PANIC|WARNING|DETAIL|HINT|CONTEXT):\s+)"));
+    static const QRegularExpression blanks(QStringLiteral(R"(\s+)"));
+    QString joined;
+    for (QString line : text.split(QRegularExpression(QStringLiteral("[\r\n]+")))) {
+        line = line.trimmed();
+        line.remove(driverName);
+        line.remove(bracketTags);
+        line.replace(label, QString());
+        line = line.replace(blanks, QStringLiteral(" ")).trimmed();
+        while (line.endsWith(';'))
+            line.chop(1);
+        if (line.isEmpty() || positionOrCode.match(line).hasMatch() ||
+            line.startsWith(QLatin1String("Unable to ")))
+            continue;
+        if (!joined.isEmpty()) {
+            const QChar last = joined.back();
+            joined +=
+                QStringView(u".?!:").contains(last) ? QStringLiteral(" ") : QStringLiteral("; ");
+        }
+        joined += line;
+    }
+    return joined;
+}
+
+QString DbErrorMessage(const QSqlError& error, const QString& fallback) {
+    QString text = CleanDbMessage(error.databaseText());
+    if (text.isEmpty())
+        text = CleanDbMessage(error.driverText());
+    return text.isEmpty() ? fallback : text;
+}
 
 DbConnection::DbConnection() {
     static QAtomicInt counter;
@@ -133,15 +216,8 @@ void DbConnection::SetError(const QString& text) {
     errors_ << text;
 }
 
-void DbConnection::takeErrors(const QSqlError& e) {
-    const QString driver = e.driverText().trimmed();
-    const QString database = e.databaseText().trimmed();
-    if (!database.isEmpty())
-        errors_ << database;
-    if (!driver.isEmpty() && driver != database)
-        errors_ << driver;
-    if (errors_.isEmpty())
-        errors_ << QStringLiteral("The connection could not be opened.");
+void DbConnection::takeErrors(const QSqlError& e, const QString& fallback) {
+    errors_ << DbErrorMessage(e, fallback);
 }
 
 QString DbConnection::DatabaseName() const {
@@ -215,9 +291,10 @@ bool DbConnection::openEmbedded(const QString& database) {
         file = embeddedFile(server_.directory, database);
         if (!QFileInfo::exists(file) && !create) {
             errors_ << QStringLiteral(
-                           "Cannot open database \"%1\" requested by the login. The "
-                           "login failed.")
-                           .arg(database);
+                           "Cannot open database \"%1\": server %2 has no such database (no "
+                           "file %1.db in %3).")
+                           .arg(database, server_.name,
+                                QDir::toNativeSeparators(server_.directory));
             return false;
         }
         if (QFileInfo::exists(file))
@@ -229,13 +306,17 @@ bool DbConnection::openEmbedded(const QString& database) {
     db_.setDatabaseName(file);
     db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(ConnectionTimeout * 1000));
     if (!db_.open()) {
-        takeErrors(db_.lastError());
+        errors_ << QStringLiteral("Cannot open database \"%1\" (%2): %3")
+                       .arg(database, file,
+                            DbErrorMessage(db_.lastError(), QStringLiteral("unknown reason")));
         return false;
     }
     // A text file named .db that is no database only shows itself on the first read.
     QSqlQuery probe(db_);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        takeErrors(probe.lastError());
+        errors_ << QStringLiteral("Cannot open database \"%1\" (%2): %3")
+                       .arg(database, file,
+                            DbErrorMessage(probe.lastError(), QStringLiteral("unknown reason")));
         db_.close();
         return false;
     }
@@ -264,7 +345,7 @@ bool DbConnection::openPostgres(const QString& database, bool trusted) {
     }
     db_.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(std::max(1, ConnectionTimeout)));
     if (!db_.open()) {
-        takeErrors(db_.lastError());
+        takeErrors(db_.lastError(), QStringLiteral("The connection could not be opened."));
         return false;
     }
     return true;
@@ -272,35 +353,35 @@ bool DbConnection::openPostgres(const QString& database, bool trusted) {
 
 bool DbConnection::openOdbc(const QString& database, bool trusted) {
     database_ = database;
+    // Every value added here is quoted, so that a name holding ";" cannot add attributes of its
+    // own (";Database=other", ";Port=1"); what the alias text names stays as the alias says.
     QString text = server_.odbc;
-    auto has = [&](const char* key) {
-        return text.contains(QLatin1String(key) + QLatin1Char('='), Qt::CaseInsensitive);
-    };
-    auto add = [&](const QString& part) {
-        if (!text.endsWith(';'))
+    const QStringList given = odbcAttributeNames(text);
+    auto add = [&](const char* key, const QString& value) {
+        if (given.contains(QLatin1String(key), Qt::CaseInsensitive))
+            return;
+        if (!text.isEmpty() && !text.endsWith(';'))
             text += ';';
-        text += part;
+        text += QLatin1String(key) + QLatin1Char('=') + OdbcQuotedValue(value);
     };
-    if (!database.isEmpty() && !has("Database"))
-        add(QStringLiteral("Database=") + database);
+    if (!database.isEmpty())
+        add("Database", database);
     if (trusted) {
-        if (!has("Trusted_Connection"))
-            add(QStringLiteral("Trusted_Connection=yes"));
+        add("Trusted_Connection", QStringLiteral("yes"));
     } else {
         const QString user = Property(QStringLiteral("User ID")).toString();
-        if (!user.isEmpty() && !has("Uid"))
-            add(QStringLiteral("Uid=") + user);
+        if (!user.isEmpty())
+            add("Uid", user);
         const QString password = Property(QStringLiteral("Password")).toString();
-        if (!password.isEmpty() && !has("Pwd"))
-            add(QStringLiteral("Pwd={") + QString(password).replace('}', QStringLiteral("}}")) +
-                '}');
+        if (!password.isEmpty())
+            add("Pwd", password);
     }
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QODBC"), connectionName_);
     db_.setDatabaseName(text);
     db_.setConnectOptions(
         QStringLiteral("SQL_ATTR_LOGIN_TIMEOUT=%1").arg(std::max(1, ConnectionTimeout)));
     if (!db_.open()) {
-        takeErrors(db_.lastError());
+        takeErrors(db_.lastError(), QStringLiteral("The connection could not be opened."));
         return false;
     }
     dialect_ = db_.driver()->dbmsType() == QSqlDriver::PostgreSQL ? &SqlDialect::PostgreSQL()
@@ -327,7 +408,7 @@ bool DbConnection::Execute(const QString& sql, const QVariantList& params, int* 
     }
     QSqlQuery q(db_);
     if (!RunQuery(q, sql, params)) {
-        takeErrors(q.lastError());
+        takeErrors(q.lastError(), QStringLiteral("The statement failed without a reason."));
         return false;
     }
     if (rowsAffected != nullptr)

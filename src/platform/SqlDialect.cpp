@@ -19,7 +19,8 @@ bool runQuery(DbConnection& c, const QString& sql, const QVariantList& params,
     QSqlQuery q(c.Database());
     q.setForwardOnly(true);
     if (!DbConnection::RunQuery(q, sql, params)) {
-        c.SetError(q.lastError().text());
+        c.SetError(
+            DbErrorMessage(q.lastError(), QStringLiteral("The query failed without a reason.")));
         return false;
     }
     const int n = q.record().count();
@@ -67,6 +68,10 @@ class EmbeddedDialect : public SqlDialect {
     QString NullSafeEquals(const QString& col, int& binds) const override {
         binds = 1;
         return col + QStringLiteral(" IS ?");
+    }
+    QString ExactTextEquals(const QString& col) const override {
+        // An explicit collation on either side decides the comparison (COLLATE NOCASE columns).
+        return col + QStringLiteral(" = ? COLLATE BINARY");
     }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
         const QDir dir(c.Server().directory);
@@ -132,6 +137,16 @@ class PostgresDialect : public SqlDialect {
         binds = 1;
         return col + QStringLiteral(" IS NOT DISTINCT FROM ?");
     }
+    QString ExactTextEquals(const QString& col) const override {
+        // As text (citext compares without case whatever the collation), under the "C" collation
+        // (a nondeterministic collation makes "=" ignore case or accents). The parameter takes the
+        // column's type first, so that both sides turn into text the same way (character(n)
+        // drops its padding).
+        return QStringLiteral(
+                   "CAST(%1 AS TEXT) COLLATE \"C\" = CAST(CASE WHEN FALSE THEN %1 ELSE ? END AS "
+                   "TEXT)")
+            .arg(col);
+    }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
         return firstColumn(c,
                            QStringLiteral("SELECT DISTINCT datname FROM pg_database WHERE NOT "
@@ -187,6 +202,9 @@ class SqlServerDialect : public SqlDialect {
     QString NullSafeEquals(const QString& col, int& binds) const override {
         binds = 2;
         return QStringLiteral("(%1 = ? OR (%1 IS NULL AND ? IS NULL))").arg(col);
+    }
+    QString ExactTextEquals(const QString& col) const override {
+        return col + QStringLiteral(" COLLATE Latin1_General_BIN2 = ?");
     }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
         return firstColumn(

@@ -2,6 +2,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <vector>
 
 #include "AdminCommands.h"
 #include "AdminOptions.h"
@@ -28,10 +29,12 @@ const char* const kDatalinkUsage =
     "database.\n"
     "  init   create the table (and, on an embedded or PostgreSQL server, the database)\n"
     "  add    add the data link N of model M; fields not given are NULL\n"
-    "  set    change fields of the data link N of model M (names compared exactly)\n"
-    "  list   the data links of model M as Pendrill loads them: NULL as empty, 0 or FALSE,\n"
+    "  set    change fields of the data link N of model M\n"
+    "  list   the data links of model M as Pendrill shows them: NULL as empty, 0 or FALSE,\n"
     "         numbers beyond 32767 as 32767, passwords in clear; rows whose Type is not a\n"
     "         number are left out with a note on standard error\n"
+    "Model and data-link names are compared exactly (letter case counts), also on a server\n"
+    "whose collation ignores case.\n"
     "LOGIN:  --user U [--password P]   or   --trusted (the default)\n"
     "FIELD:  --type N  --ds-server TEXT  --ds-database TEXT  --ds-trusted-login true|false\n"
     "        --ds-user TEXT  --ds-password TEXT  --ds-file TEXT  --ds-directory TEXT\n"
@@ -230,11 +233,19 @@ bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList
     return true;
 }
 
+// "model = ? AND source_name = ?" with both names compared exactly, whatever the server's
+// collation: on a server that ignores case, "sales" is still another model than "Sales".
+QString exactRow(const DbConnection& c) {
+    const SqlDialect& d = c.Dialect();
+    return d.ExactTextEquals(QStringLiteral("model")) + QStringLiteral(" AND ") +
+           d.ExactTextEquals(QStringLiteral("source_name"));
+}
+
 bool rowExists(const Request& r, bool& exists) {
+    DbConnection& dw = *GetDWConnection();
     DbRecordset rs;
-    if (!rs.Open(
-            QStringLiteral("SELECT model FROM %1 WHERE model = ? AND source_name = ?").arg(table()),
-            *GetDWConnection(), {r.model, r.name})) {
+    if (!rs.Open(QStringLiteral("SELECT model FROM %1 WHERE %2").arg(table(), exactRow(dw)), dw,
+                 {r.model, r.name})) {
         AdminError(rs.LastError());
         return false;
     }
@@ -294,9 +305,9 @@ int set(const Request& r) {
     values << r.model << r.name;
     DbConnection& dw = *GetDWConnection();
     int affected = 0;
-    if (!dw.Execute(QStringLiteral("UPDATE %1 SET %2 WHERE model = ? AND source_name = ?")
-                        .arg(table(), sets.join(", ")),
-                    values, &affected)) {
+    if (!dw.Execute(
+            QStringLiteral("UPDATE %1 SET %2 WHERE %3").arg(table(), sets.join(", "), exactRow(dw)),
+            values, &affected)) {
         AdminError(dw.ErrorText());
         return 1;
     }
@@ -365,19 +376,25 @@ int list(const Request& r) {
         AdminError(lines(error));
         return 1;
     }
+    // The server may have returned rows whose model matches only without regard to case; like
+    // Pendrill's data-link list, only the model's own rows are shown.
+    std::vector<const cDataSource*> shown;
+    for (const cDataSource& ds : sources)
+        if (ds.strModelName == r.model)
+            shown.push_back(&ds);
     if (r.options.has(QStringLiteral("--json"))) {
         QJsonArray array;
-        for (const cDataSource& ds : sources)
-            array.append(toJson(ds));
+        for (const cDataSource* ds : shown)
+            array.append(toJson(*ds));
         std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
         return 0;
     }
     bool first = true;
-    for (const cDataSource& ds : sources) {
+    for (const cDataSource* ds : shown) {
         if (!first)
             AdminPrint(QString());
         first = false;
-        printText(ds);
+        printText(*ds);
     }
     return 0;
 }
