@@ -10,6 +10,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include "datasources/DbInterface.h"
 #include "platform/DbConnection.h"
 #include "platform/PackageTasks.h"
 #include "platform/TaskConnections.h"
@@ -25,13 +26,7 @@ QString ColumnName(const QString& name, const SqlDialect& dialect) {
 }
 
 QString SqlErrorText(const QSqlError& e) {
-    const QString database = e.databaseText().trimmed();
-    const QString driver = e.driverText().trimmed();
-    if (database.isEmpty())
-        return driver;
-    if (driver.isEmpty() || driver == database)
-        return database;
-    return database + QStringLiteral(" (") + driver + QLatin1Char(')');
+    return DbErrorMessage(e, QStringLiteral("the server gave no reason"));
 }
 
 // The value as the destination column wants it. The embedded server stores any value in any

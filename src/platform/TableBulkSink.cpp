@@ -426,7 +426,8 @@ class QueryInsertSink final : public SinkBase {
         query_.emplace(connection_->Database());
         if (!query_->prepare(
                 insertSql(connection_->Dialect(), table_, columns_, QStringLiteral("?")))) {
-            *error = query_->lastError().text();
+            *error =
+                DbErrorMessage(query_->lastError(), QStringLiteral("the server gave no reason"));
             return false;
         }
         return true;
@@ -442,7 +443,7 @@ class QueryInsertSink final : public SinkBase {
                        : QVariant(QString::fromUtf8(fields[i].text.data(), fields[i].text.size())));
         if (query_->exec())
             return RowResult::Accepted;
-        *reason = query_->lastError().text();
+        *reason = DbErrorMessage(query_->lastError(), QStringLiteral("the server gave no reason"));
         return RowResult::Rejected;
     }
 
@@ -452,7 +453,8 @@ class QueryInsertSink final : public SinkBase {
         inTransaction_ = false;
         if (connection_->Database().commit())
             return true;
-        *error = connection_->Database().lastError().text();
+        *error = DbErrorMessage(connection_->Database().lastError(),
+                                QStringLiteral("the server gave no reason"));
         return false;
     }
 
