@@ -1,6 +1,7 @@
 #include "app/RunnerMain.h"
 
 #include <QDateTime>
+#include <algorithm>
 #include <cstdio>
 
 #include "app/ConsoleMode.h"
@@ -40,7 +41,8 @@ void ParseArgument(StartupValues& v, const QString& name, const QString& value) 
 StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
     StartupValues v;
     const QStringList args = arguments.mid(0, maxArguments);
-    if (args.isEmpty()) {
+    // Empty words alone (`pendrill ""`) are no arguments, as a quoted nothing on a command line.
+    if (std::all_of(args.cbegin(), args.cend(), [](const QString& a) { return a.isEmpty(); })) {
         v.StartInConfigMode = true;
         return v;
     }
@@ -52,7 +54,9 @@ StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
             v.ShowVersion = true;
         if (!arg.startsWith('-'))
             continue;
-        const QString value = i + 1 < args.size() ? args.at(i + 1) : QString();
+        // An option at the end has the empty text as its value (never a null text, which the
+        // job history would store as "no value").
+        const QString value = i + 1 < args.size() ? args.at(i + 1) : QStringLiteral("");
         ParseArgument(v, arg.mid(1), value);
     }
     return v;
@@ -112,10 +116,7 @@ QString LinuxHelpText() {
         "Without XDG_CONFIG_HOME and XDG_DATA_HOME, ~/.config and ~/.local/share are used.\n");
 }
 
-namespace {
-
-// Fills the opening fields of the run's record from the window.
-void fillOpeningFields(RookJobHistory& record, const frmRunnerMain& form) {
+void FillOpeningFields(RookJobHistory& record, const frmRunnerMain& form) {
     const RookConnectFields& dts = form.uRookConnectDTS;
     const RookConnectFields& dw = form.uRookConnectDW;
     record.setSourceServer(dts.ServerName);
@@ -126,8 +127,10 @@ void fillOpeningFields(RookJobHistory& record, const frmRunnerMain& form) {
     record.setTargetUser(dw.TrustedLogin ? record.CurrentUserName() : dw.UserName);
     record.setExceptionFile(form.txtDTSErrorFile);
     record.setStartTime(QDateTime::currentDateTime());
-    record.setJobIdentifier(form.JobID == QLatin1String("0") ? QString() : form.JobID);
+    record.setJobIdentifier(form.JobID == QLatin1String("0") ? QStringLiteral("") : form.JobID);
 }
+
+namespace {
 
 int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
     const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
@@ -136,37 +139,52 @@ int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
     record.setJobIdentifier(v.JobId);
     record.setEndTime(QDateTime::currentDateTime());
     record.Close(4, QStringLiteral("Pendrill"));
-    if (v.LogFile.isEmpty() || !WriteFileAtomically(v.LogFile, message.toUtf8() + "\r\n")) {
+    QString why;
+    if (v.LogFile.isEmpty() ||
+        !WriteFileAtomically(v.LogFile, message.toUtf8() + "\r\n", -1, &why)) {
         std::fprintf(stderr, "pendrill: %s\n", message.toLocal8Bit().constData());
         if (!v.LogFile.isEmpty())
-            std::fprintf(stderr, "pendrill: cannot write the log file %s\n",
-                         v.LogFile.toLocal8Bit().constData());
+            std::fprintf(stderr, "pendrill: cannot write the log file %s: %s\n",
+                         v.LogFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
     }
     StatusFailure();
     return ExitNotLoaded;
 }
 
+// Copies the run log to the command-line log file at the end of an unattended run.
+void copyRunLog(const frmRunnerMain& form) {
+    if (form.LogFile.isEmpty() || form.txtDTSErrorFile == form.LogFile)
+        return;
+    QString why;
+    if (!CopyFileReplacing(form.txtDTSErrorFile, form.LogFile, &why))
+        std::fprintf(stderr, "pendrill: cannot copy the run log to %s: %s\n",
+                     form.LogFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+}
+
 int repositoryUnreachable(const QString& errorText, frmRunnerMain& form, RookJobHistory& record) {
     LogMessage(errorText, true, 16, QStringLiteral("Pendrill"));
     StatusFailure();
-    if (form.txtDTSErrorFile != form.LogFile)
-        CopyFileReplacing(form.txtDTSErrorFile, form.LogFile);
+    copyRunLog(form);
     record.setStatus(1);
     record.setMessage(RemoveLineBreaks(errorText));
     record.setEndTime(QDateTime::currentDateTime());
     record.Close(4, QStringLiteral("Pendrill"),
                  RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage));
-    if (!ProgramState::StartInConfigMode)
-        std::fprintf(stderr, "pendrill: %s\n",
-                     RemoveLineBreaks(errorText).toLocal8Bit().constData());
+    // Also said on standard error in interactive mode: without a display no box was shown.
+    std::fprintf(stderr, "pendrill: %s\n", RemoveLineBreaks(errorText).toLocal8Bit().constData());
     return ExitNotReachable;
 }
 
-}  // namespace
+// Closes the run's record when SIGTERM or SIGINT ended the run before an outcome was recorded.
+void closeStoppedRecord(RookJobHistory& record, const QString& packageName) {
+    record.setStatus(3);
+    record.setMessage(QStringLiteral("Execution stopped by the user"));
+    record.setEndTime(QDateTime::currentDateTime());
+    record.Close(4, QStringLiteral("Pendrill"),
+                 RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), packageName));
+}
 
-int RunnerMain(const QStringList& arguments) {
-    RookJobHistory record;
-    const StartupValues v = ParseCommandLine(arguments);
+int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageName) {
     if (v.LinuxHelp) {
         std::fputs(LinuxHelpText().toLocal8Bit().constData(), stdout);
         return ExitOk;
@@ -194,17 +212,16 @@ int RunnerMain(const QStringList& arguments) {
     form.StartInConfigMode = v.StartInConfigMode;
     form.StartInRookJobConfigMode = v.StartInRookJobConfigMode;
     form.InitFormFields();
+    packageName = form.cmbETLPackage;
     if (v.CommandLineGiven)
-        fillOpeningFields(record, form);
+        FillOpeningFields(record, form);
 
     QString errorText;
     if (!form.IsConnectToRookRepository(errorText))
         return repositoryUnreachable(errorText, form, record);
 
-    if (ProgramState::TerminationSignalled) {
-        StatusFailure();
+    if (ProgramState::TerminationSignalled)
         return ExitStopped;
-    }
     if (form.StartInConfigMode)
         return ExitOk;
 
@@ -213,5 +230,25 @@ int RunnerMain(const QStringList& arguments) {
     LogInfo(QStringLiteral("Running packages is not available in this version of Pendrill."));
     std::fprintf(stderr, "pendrill: running packages is not available in this version\n");
     StatusFailure();
+    copyRunLog(form);
     return ExitExecutionFailed;
+}
+
+}  // namespace
+
+int RunnerMain(const QStringList& arguments) {
+    RookJobHistory record;
+    const StartupValues v = ParseCommandLine(arguments);
+    QString packageName;
+    const int status = runStartup(v, record, packageName);
+    if (!ProgramState::TerminationSignalled)
+        return status;
+    // SIGTERM or SIGINT arrived: whatever the run was doing has ended. Only an unattended run
+    // that finished "ok" keeps its outcome; anything else is a stopped run.
+    if (status == ExitOk && !v.StartInConfigMode && !v.HelpRequested)
+        return status;
+    StatusFailure();
+    if (!record.IsClosed() && !v.StartInConfigMode && !v.HelpRequested)
+        closeStoppedRecord(record, packageName);
+    return ExitStopped;
 }

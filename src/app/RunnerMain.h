@@ -3,6 +3,9 @@
 #include <QString>
 #include <QStringList>
 
+class RookJobHistory;
+class frmRunnerMain;
+
 // Start-up values taken from the command line.
 struct StartupValues {
     QString ConfigFile;                   // -configfile
@@ -23,7 +26,8 @@ struct StartupValues {
 void ParseArgument(StartupValues& values, const QString& name, const QString& value);
 
 // Interprets the program's arguments (without the program name), each element one argument as
-// the shell split it. At most `maxArguments` are looked at. No argument at all: interactive.
+// the shell split it. At most `maxArguments` are looked at. No argument at all, or only empty
+// ones: interactive. An option at the end has the empty text as its value.
 StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments = 50);
 
 // The usage text on the console, then waits for Enter.
@@ -32,5 +36,11 @@ void ShowUsage();
 // The help of --help: every option, the exit codes, the files read and written.
 QString LinuxHelpText();
 
-// The program entry after the application object exists: returns the exit status.
+// Fills the opening fields of the run's job-history record from the window; a job identifier of
+// "0" is recorded as the empty text.
+void FillOpeningFields(RookJobHistory& record, const frmRunnerMain& form);
+
+// The program entry after the application object exists: returns the exit status. After SIGTERM
+// or SIGINT it is ExitStopped (unless an unattended run had already ended "ok"), the status file
+// says "failure" and an unattended run's record is closed if the run had not closed it.
 int RunnerMain(const QStringList& arguments);

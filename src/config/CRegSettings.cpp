@@ -16,15 +16,6 @@ QString valueKey(const QString& valueName) {
     return TrimProfileBlanks(valueName).isEmpty() ? QStringLiteral("*") : valueName;
 }
 
-// The text to put after "=" so that a read gives `value` back: a value that would lose blanks
-// at its ends, or a quote pair, to the reader's trimming is wrapped in double quotes.
-QString storedText(const QString& value) {
-    const bool needsQuotes = TrimProfileBlanks(value) != value ||
-                             value.startsWith(QLatin1Char('"')) ||
-                             value.startsWith(QLatin1Char('\''));
-    return needsQuotes ? QLatin1Char('"') + value + QLatin1Char('"') : value;
-}
-
 bool isSubkeyPath(const QString& section, const QString& keyPath) {
     return section.size() > keyPath.size() && section.startsWith(keyPath, Qt::CaseInsensitive) &&
            section[keyPath.size()] == QLatin1Char('\\');
@@ -92,7 +83,7 @@ bool WriteRegistryValue(const QString& keyPath, const QString& valueName, const 
     if (TrimProfileBlanks(keyPath).isEmpty())
         return false;
     return editStore(true, [&](PrivateProfile& store) {
-        return store.setValue(keyPath, valueKey(valueName), storedText(value));
+        return store.setValue(keyPath, valueKey(valueName), value);
     });
 }
 

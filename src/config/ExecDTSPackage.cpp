@@ -26,16 +26,20 @@ bool ExecDTSPackage::IsScrambledKey(const QString& section, const QString& key) 
 bool ExecDTSPackage::ReadConfigFile() {
     if (!FileExists(PendrillConfigFile))
         return false;
-    const QString file = PendrillConfigFile;
+    ReadConfig(ReadIniFile(PendrillConfigFile));
+    return true;
+}
+
+void ExecDTSPackage::ReadConfig(const PrivateProfile& profile) {
     const QString pkg = QString::fromLatin1(PackageSection);
     const QString dts = QString::fromLatin1(DTSSection);
     const QString dw = QString::fromLatin1(DWSection);
     auto text = [&](const QString& section, const char* key) {
-        return ReadIniValue(section, QString::fromLatin1(key), QString(), file);
+        return IniValueOf(profile, section, QString::fromLatin1(key), QString());
     };
     auto boolean = [&](const QString& section, const char* key) {
         return ParseBoolean(
-            ReadIniValue(section, QString::fromLatin1(key), QStringLiteral("False"), file));
+            IniValueOf(profile, section, QString::fromLatin1(key), QStringLiteral("False")));
     };
     DTSPackageName = text(pkg, "Package");
     ExceptionLogFile = text(pkg, "LogFile");
@@ -52,7 +56,6 @@ bool ExecDTSPackage::ReadConfigFile() {
     DWServerLoginUserName = text(dw, "DWUser");
     DWServerLoginPassword = DecryptPassword(text(dw, "DWPwd"));
     DWDatabaseName = text(dw, "DWDB");
-    return true;
 }
 
 bool ExecDTSPackage::WriteConfigFile() {

@@ -5,6 +5,7 @@
 #include <memory>
 
 class DtsPackage;
+class PrivateProfile;
 
 // The settings of one run and its package. This part holds the settings and their configuration
 // file (.etl); loading and executing the package are added by the package engine.
@@ -40,6 +41,8 @@ class ExecDTSPackage {
     // Reads the three fixed sections of PendrillConfigFile. False, with no setting changed, when
     // the file does not exist.
     bool ReadConfigFile();
+    // Reads the three fixed sections from a file already read; absent keys give their defaults.
+    void ReadConfig(const PrivateProfile& profile);
     // Writes the three fixed sections to PendrillConfigFile, then the data-source sections. False
     // when the name is empty or the file could not be written. A new file is readable by its
     // owner only (it holds scrambled passwords); an existing file keeps its mode.

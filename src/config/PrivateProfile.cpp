@@ -66,7 +66,17 @@ QString stripQuotePair(const QString& value) {
     return value;
 }
 
+// The value of a key line whose text after "=" (leading blanks skipped) is `stored`.
+QString readText(const QString& stored) {
+    return stripQuotePair(trimRight(stored));
+}
+
 }  // namespace
+
+QString PrivateProfile::storedText(const QString& value) {
+    const bool needsQuotes = TrimProfileBlanks(value) != value || stripQuotePair(value) != value;
+    return needsQuotes ? QLatin1Char('"') + value + QLatin1Char('"') : value;
+}
 
 QString TrimProfileBlanks(const QString& text) {
     const qsizetype begin = skipBlanks(text, 0);
@@ -168,11 +178,23 @@ std::optional<PrivateProfile::Span> PrivateProfile::findSection(const QString& t
     // The lines before the first header always form the first section, named "".
     if (trimmedName.isEmpty())
         return Span{-1, 0, nextHeader(0)};
-    for (qsizetype i = nextHeader(0); i < count; i = nextHeader(i + 1)) {
-        if (sameName(lines_[i].name, trimmedName))
-            return Span{i, i + 1, nextHeader(i + 1)};
+    // One pass over the lines indexes every section, so that reading many keys of a long file
+    // does not scan it once per key. Any edit drops the index.
+    if (!indexed_) {
+        sectionIndex_.clear();
+        for (qsizetype i = nextHeader(0); i < count;) {
+            const qsizetype end = nextHeader(i + 1);
+            const QString folded = lines_[i].name.toCaseFolded();
+            if (!sectionIndex_.contains(folded))
+                sectionIndex_.insert(folded, Span{i, i + 1, end});
+            i = end;
+        }
+        indexed_ = true;
     }
-    return std::nullopt;
+    const auto it = sectionIndex_.constFind(trimmedName.toCaseFolded());
+    if (it == sectionIndex_.constEnd())
+        return std::nullopt;
+    return *it;
 }
 
 qsizetype PrivateProfile::findKey(const Span& span, const QString& trimmedKey) const {
@@ -230,7 +252,7 @@ std::optional<QString> PrivateProfile::value(const QString& section, const QStri
     if (index < 0 || lines_[index].valuePos < 0)
         return std::nullopt;
     const Line& line = lines_[index];
-    return stripQuotePair(trimRight(line.text.mid(line.valuePos)));
+    return readText(line.text.mid(line.valuePos));
 }
 
 QByteArray PrivateProfile::encode(const QString& text) const {
@@ -270,6 +292,11 @@ void PrivateProfile::keepLatin1Texts() {
         reencodeAsUtf8();
 }
 
+void PrivateProfile::changed() {
+    modified_ = true;
+    indexed_ = false;
+}
+
 void PrivateProfile::insertLine(qsizetype at, const QString& text) {
     // Only the last line can lack a terminator; a line after it needs one.
     if (at > 0 && lines_[at - 1].eol.isEmpty())
@@ -280,7 +307,7 @@ void PrivateProfile::insertLine(qsizetype at, const QString& text) {
     line.eol = kCrLf;
     classify(line);
     lines_.insert(lines_.begin() + at, std::move(line));
-    modified_ = true;
+    changed();
 }
 
 void PrivateProfile::replaceText(qsizetype index, const QString& text) {
@@ -288,7 +315,7 @@ void PrivateProfile::replaceText(qsizetype index, const QString& text) {
     line.text = text;
     line.raw = encode(text);
     classify(line);
-    modified_ = true;
+    changed();
 }
 
 bool PrivateProfile::setValue(const QString& section, const QString& key, const QString& value) {
@@ -296,7 +323,7 @@ bool PrivateProfile::setValue(const QString& section, const QString& key, const 
     const QString keyName = TrimProfileBlanks(key);
     if (!isValidSectionName(sectionName) || !isValidKeyName(keyName) || holdsLineBreak(value))
         return false;
-    const QString newValue = value.mid(skipBlanks(value, 0));
+    const QString newValue = storedText(value);
 
     const auto span = findSection(sectionName);
     if (!span) {
@@ -310,7 +337,8 @@ bool PrivateProfile::setValue(const QString& section, const QString& key, const 
     const qsizetype index = findKey(*span, keyName);
     if (index >= 0) {
         const Line& line = lines_[index];
-        if (line.valuePos >= 0 && trimRight(line.text.mid(line.valuePos)) == newValue)
+        // A value that already reads back the same (in quotes or not) is left as it stands.
+        if (line.valuePos >= 0 && readText(line.text.mid(line.valuePos)) == value)
             return true;
         ensureEncodable(newValue);
         // The name as spelled in the file, and everything up to the value, stay as they are.
@@ -343,7 +371,7 @@ bool PrivateProfile::removeKey(const QString& section, const QString& key) {
     if (index < 0)
         return true;
     lines_.erase(lines_.begin() + index);
-    modified_ = true;
+    changed();
     keepLatin1Texts();
     return true;
 }
@@ -356,7 +384,7 @@ bool PrivateProfile::removeSection(const QString& section) {
     if (!span)
         return true;
     lines_.erase(lines_.begin() + span->header, lines_.begin() + span->end);
-    modified_ = true;
+    changed();
     keepLatin1Texts();
     return true;
 }

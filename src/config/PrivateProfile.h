@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QString>
 #include <QStringList>
 #include <optional>
@@ -22,6 +23,10 @@
 // - section and key names compare without regard to case; the first of duplicate sections, and
 //   the first of duplicate keys within it, is the one that counts;
 // - a value wrapped in a matching pair of " or ' is returned without the pair.
+//
+// Writing keeps every value whole: a value the reader would change (one with a blank at either
+// end, or one wrapped in a matching pair of quotes) is written wrapped in double quotes, which the
+// reader takes off again.
 //
 // Text is UTF-8 (a leading byte-order mark is kept); content that is not valid UTF-8 is taken as
 // Latin-1. When the file is written back, every line that was not edited keeps its bytes, with one
@@ -61,7 +66,8 @@ class PrivateProfile {
 
     // Sets a key. An existing key (first match) keeps its spelling and the text up to its value;
     // a new key goes after the last key line of the section, a new section at the end of the file.
-    // Leading blanks of the value are dropped. Writes nothing when the value is already the same.
+    // The value is written as storedText(value). Writes nothing when the key already reads as
+    // `value`.
     // False, with nothing changed, for texts a file line cannot carry: a section or key name that
     // is empty or holds a line break, a key name that holds "=" or starts with ";" or "[", a value
     // that holds a line break.
@@ -72,6 +78,10 @@ class PrivateProfile {
     // Removes the first section of that name: its header and every line up to the next header.
     // An absent section succeeds and changes nothing; an empty name is refused.
     bool removeSection(const QString& section);
+
+    // The text written after "=" for a value: the value itself, or the value in double quotes when
+    // reading it bare would lose blanks at its ends or a surrounding pair of quotes.
+    static QString storedText(const QString& value);
 
   private:
     enum class Kind { Blank, Comment, Header, Key };
@@ -98,11 +108,16 @@ class PrivateProfile {
     void keepLatin1Texts();
     void insertLine(qsizetype at, const QString& text);
     void replaceText(qsizetype index, const QString& text);
+    void changed();
 
     std::vector<Line> lines_;
     Encoding encoding_ = Encoding::Utf8;
     bool bom_ = false;
     bool modified_ = false;
+    // The first section of each name, by case-folded name; built on the first lookup after a
+    // change (so a profile is not to be read from two threads at once).
+    mutable QHash<QString, Span> sectionIndex_;
+    mutable bool indexed_ = false;
 };
 
 // Trims the characters the private-profile calls treat as blanks: TAB, LF, VT, FF, CR, ^Z, space.

@@ -34,16 +34,23 @@ QString cutToLimit(QString text) {
 
 }  // namespace
 
-QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
-                     const QString& file) {
-    if (const auto profile = loadProfile(file)) {
-        if (const auto value = profile->value(section, key))
-            return cutToLimit(*value);
-    }
+PrivateProfile ReadIniFile(const QString& file) {
+    return loadProfile(file).value_or(PrivateProfile());
+}
+
+QString IniValueOf(const PrivateProfile& profile, const QString& section, const QString& key,
+                   const QString& defaultValue) {
+    if (const auto value = profile.value(section, key))
+        return cutToLimit(*value);
     QString result = defaultValue;
     while (result.endsWith(QLatin1Char(' ')))
         result.chop(1);
     return cutToLimit(result);
+}
+
+QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
+                     const QString& file) {
+    return IniValueOf(ReadIniFile(file), section, key, defaultValue);
 }
 
 int WriteIniValue(const QString& section, const QString& key, const QString& value,

@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include "config/PrivateProfile.h"
+
 // Private-profile (INI) file access with the results of the Win32 calls
 // GetPrivateProfileStringA / WritePrivateProfileStringA. The rules of the file format are those of
 // PrivateProfile (config/PrivateProfile.h). Every call reads the file afresh; every change
@@ -18,10 +20,19 @@ inline constexpr qsizetype kIniValueMaxChars = 2047;
 QString ReadIniValue(const QString& section, const QString& key, const QString& defaultValue,
                      const QString& file);
 
-// Sets `key` in `section` to `value` (leading blanks dropped), creating the file, the section or
-// the key as needed; a new file gets `newFileMode` (e.g. 0600) when it is not -1. Returns non-zero
-// on success, 0 when the file cannot be read or replaced, or when a name or the value cannot be
-// carried by a file line (empty names, line breaks, a key name with "=" or starting with ";" or
+// The file as the reads of this module see it, read once: a missing or unreadable file, or an
+// empty name, gives an empty profile.
+PrivateProfile ReadIniFile(const QString& file);
+// What ReadIniValue gives, taken from a file already read (for reading many keys of one file).
+QString IniValueOf(const PrivateProfile& profile, const QString& section, const QString& key,
+                   const QString& defaultValue);
+
+// Sets `key` in `section` to `value`, creating the file, the section or the key as needed; a new
+// file gets `newFileMode` (e.g. 0600) when it is not -1. A value with a blank at either end, or
+// wrapped in a pair of quotes, is written in double quotes so that ReadIniValue gives it back
+// whole. Returns non-zero on success, 0 when the file cannot be read or replaced, or when a name
+// or the value cannot be carried by a file line (empty names, line breaks, a key name with "=" or
+// starting with ";" or
 // "["); the file is then left as it was.
 int WriteIniValue(const QString& section, const QString& key, const QString& value,
                   const QString& file, int newFileMode = -1);

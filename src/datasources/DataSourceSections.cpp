@@ -69,11 +69,13 @@ void ReadDataSourceSections(const QString& file) {
     cDataSources* sources = LoadedDataSources();
     if (sources == nullptr)
         return;
+    // The file is read once, however many sources and keys are looked up in it.
+    const PrivateProfile profile = ReadIniFile(file);
     for (cDataSource& ds : *sources) {
         const QString section = sectionOf(ds);
         auto get = [&](const char* key, const char* defaultValue = "") {
-            return ReadIniValue(section, QString::fromLatin1(key),
-                                QString::fromLatin1(defaultValue), file);
+            return IniValueOf(profile, section, QString::fromLatin1(key),
+                              QString::fromLatin1(defaultValue));
         };
         const QString name = get("Name");
         if (name.isEmpty())

@@ -5,14 +5,19 @@
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
 #include "db/DbInterface.h"
+#include "db/SqlDialect.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 
 namespace {
 
-QString selectRow() {
-    return QStringLiteral("SELECT * FROM %1 WHERE model = ? AND source_name = ?")
-        .arg(QString::fromLatin1(DataLinkTable));
+// The row of one model and name, compared exactly whatever the server's collation: on a server
+// that ignores case, "sales" is another model than "Sales".
+QString selectRow(const DbConnection& connection) {
+    const SqlDialect& d = connection.Dialect();
+    return QStringLiteral("SELECT * FROM %1 WHERE %2 AND %3")
+        .arg(QString::fromLatin1(DataLinkTable), d.ExactTextEquals(QStringLiteral("model")),
+             d.ExactTextEquals(QStringLiteral("source_name")));
 }
 
 QString noConnection() {
@@ -31,7 +36,8 @@ bool cDataSource::Save(QString* error) {
 bool cDataSource::Save(DbConnection& connection, QString* error) {
     DbRecordset rs;
     // The names are bound, so quotes in them are just characters.
-    if (!rs.Open(selectRow(), connection, {TextParameter(strModelName), TextParameter(strName)}))
+    if (!rs.Open(selectRow(connection), connection,
+                 {TextParameter(strModelName), TextParameter(strName)}))
         return Fail(error, rs.LastError());
 
     if (etlType == FlatFiles) {
@@ -78,7 +84,7 @@ bool cDataSource::Load(const QString& modelName, const QString& dataSourceName, 
 bool cDataSource::Load(DbConnection& connection, const QString& modelName,
                        const QString& dataSourceName, QString* error) {
     DbRecordset rs;
-    if (!rs.Open(selectRow(), connection,
+    if (!rs.Open(selectRow(connection), connection,
                  {TextParameter(modelName), TextParameter(dataSourceName)}))
         return Fail(error, rs.LastError());
     if (rs.IsEOF())

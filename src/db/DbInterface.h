@@ -12,6 +12,22 @@
 
 class SqlDialect;
 class DbRecordset;
+class QSqlError;
+
+// A database error as one line a person can read: the server's own message without the driver's
+// generic sentences ("QPSQL: Unable to create query", "Unable to execute statement"), severity
+// words, statement positions and error codes, its remaining lines joined. `fallback` when the
+// error says nothing beyond such noise.
+QString DbErrorMessage(const QSqlError& error, const QString& fallback = QString());
+// The same cleaning for a message text of a server or driver.
+QString CleanDbMessage(const QString& text);
+
+// `value` as it may stand in an ODBC connection text by the driver manager's rules: a value with
+// ";", a brace, or blanks at either end is put in braces with every "}" doubled, so that no value
+// can end its attribute and add others ("dw;Database=other" stays one database name). Other
+// values stay bare: drivers such as the PostgreSQL one keep braces around a database or user
+// name as part of the name.
+QString OdbcQuotedValue(const QString& value);
 
 // A database connection described by a provider and named properties, as the callers of the
 // catalogue and data-link code describe it: "Data Source" (server name), "Initial Catalog"
@@ -77,7 +93,7 @@ class DbConnection {
     bool openEmbedded(const QString& database);
     bool openPostgres(const QString& database, bool trusted);
     bool openOdbc(const QString& database, bool trusted);
-    void takeErrors(const QSqlError& e);
+    void takeErrors(const QSqlError& e, const QString& fallback);
 
     QVector<QPair<QString, QVariant>> props_;  // in the order first set, first spelling kept
     QStringList errors_;

@@ -36,7 +36,8 @@ bool DbRecordset::Open(const QString& sql, DbConnection& connection, const QVari
     QSqlQuery q(connection.Database());
     q.setForwardOnly(true);
     if (!DbConnection::RunQuery(q, sql, params)) {
-        error_ = q.lastError().text();
+        error_ =
+            DbErrorMessage(q.lastError(), QStringLiteral("The query failed without a reason."));
         return false;
     }
     const QSqlRecord rec = q.record();
@@ -121,11 +122,20 @@ bool DbRecordset::Update() {
     }
     if (sets.isEmpty())
         return true;
+    // The row is found by all of its values; texts compare exactly, so that on a server that
+    // ignores case the row "sales" is not taken for "Sales".
     for (int i = 0; i < columns_.size(); ++i) {
+        const QVariant& original = original_[current_][i];
+        const QString column = d.QuoteIdentifier(columns_.at(i));
+        if (!original.isNull() && original.typeId() == QMetaType::QString) {
+            where << d.ExactTextEquals(column);
+            params << original;
+            continue;
+        }
         int binds = 1;
-        where << d.NullSafeEquals(d.QuoteIdentifier(columns_.at(i)), binds);
+        where << d.NullSafeEquals(column, binds);
         for (int b = 0; b < binds; ++b)
-            params << original_[current_][i];
+            params << original;
     }
     const QString sql = QStringLiteral("UPDATE %1 SET %2 WHERE %3")
                             .arg(d.QuoteIdentifier(table_), sets.join(QStringLiteral(", ")),

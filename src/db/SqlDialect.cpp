@@ -18,7 +18,8 @@ bool DialectQuery(DbConnection& c, const QString& sql, const QVariantList& param
     QSqlQuery q(c.Database());
     q.setForwardOnly(true);
     if (!DbConnection::RunQuery(q, sql, params)) {
-        c.SetError(q.lastError().text());
+        c.SetError(
+            DbErrorMessage(q.lastError(), QStringLiteral("The query failed without a reason.")));
         return false;
     }
     const int n = q.record().count();

@@ -22,6 +22,10 @@ class SqlDialect {
     // A condition true when the column equals the one bound parameter, NULL included; `binds`
     // tells how often the value must be bound.
     virtual QString NullSafeEquals(const QString& quotedColumn, int& binds) const = 0;
+    // A condition true when the column's text equals the one bound text parameter character for
+    // character, whatever the column's collation or type makes "=" mean (a case-insensitive
+    // collation, citext, SQL Server's default collation).
+    virtual QString ExactTextEquals(const QString& quotedColumn) const = 0;
     virtual bool ListDatabases(DbConnection& c, QStringList& names) const = 0;
     // Rows of (TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE)
     // for the table (all tables when empty).

@@ -6,6 +6,7 @@
 #include "db/embedded/EmbeddedBulkSink.h"
 #include "db/odbc/OdbcBulkSink.h"
 #include "db/postgres/PostgresCopySink.h"
+#include "util/Counted.h"
 
 namespace {
 
@@ -68,9 +69,9 @@ bool TableSinkBase::prepareColumns(const QStringList& given, int fieldCount, QSt
     if (!targetColumns(*connection_, table_, columns_, error))
         return false;
     if (columns_.size() != fieldCount) {
-        *error = QStringLiteral("The file has %1 fields but %2 columns are to be loaded")
-                     .arg(fieldCount)
-                     .arg(columns_.size());
+        *error = QStringLiteral("The file has %1 but %2 to be loaded")
+                     .arg(Counted(fieldCount, "field", "fields"),
+                          Counted(columns_.size(), "column is", "columns are"));
         return false;
     }
     return true;

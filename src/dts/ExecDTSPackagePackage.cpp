@@ -133,6 +133,10 @@ bool ExecDTSPackage::LoadPackage() {
         lastError_ = QStringLiteral("Can not load DTS Package from SQL Server : ") + DTSPackageName;
         return false;
     }
+    // Names are looked up without regard to case, but the package writes its log under its own
+    // name: the merge must find that file whatever spelling the run was given.
+    if (!package_->Name().isEmpty())
+        loadedPackageName_ = package_->Name();
     return true;
 }
 

@@ -36,7 +36,14 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
                      .arg(dataLink, QString::fromLatin1(DataLinkTable), model, why);
         return false;
     }
-    const cDataSource* ds = sources.getDSByName(dataLink);
+    // The server may also return rows of "SALES" for "Sales": the model's own row counts.
+    const cDataSource* ds = nullptr;
+    for (const cDataSource& candidate : sources) {
+        if (candidate.strModelName == model && candidate.strName == dataLink) {
+            ds = &candidate;
+            break;
+        }
+    }
     if (ds == nullptr) {
         *error = QStringLiteral("Data link '%1' of model '%2' is not in %3 of %4 on %5")
                      .arg(dataLink, model, QString::fromLatin1(DataLinkTable), warehouse.database,

@@ -9,6 +9,7 @@
 #include "engine/DataLinkResolver.h"
 #include "engine/PackageStore.h"
 #include "engine/tasks/TaskConnections.h"
+#include "util/Counted.h"
 #include "util/ErrLogging.h"
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
@@ -249,13 +250,13 @@ bool EnginePackage::Execute(QString* error) {
     }
 
     const int notRun = static_cast<int>(steps_.size()) - succeeded - failed;
-    const QString summary =
-        QStringLiteral("Package '%1' %2: %3 steps succeeded, %4 failed, %5 not run.")
-            .arg(document_.name, failed ? QStringLiteral("completed with failures")
-                                        : QStringLiteral("completed successfully"))
-            .arg(succeeded)
-            .arg(failed)
-            .arg(notRun);
+    const QString summary = QStringLiteral("Package '%1' %2: %3 succeeded, %4 failed, %5 not run.")
+                                .arg(document_.name,
+                                     failed ? QStringLiteral("completed with failures")
+                                            : QStringLiteral("completed successfully"),
+                                     Counted(succeeded, "step", "steps"))
+                                .arg(failed)
+                                .arg(notRun);
     Log(logFile, summary);
     const QVariant writeEvent = GlobalVariableValue(QStringLiteral("WriteCompletionStatusToNT"));
     if (VariableText(QStringLiteral("WriteCompletionStatusToNT")) == QLatin1String("true") &&

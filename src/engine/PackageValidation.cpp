@@ -3,6 +3,7 @@
 #include <QSet>
 
 #include "engine/PackageDocument.h"
+#include "util/Counted.h"
 
 QString ExpandVariables(const QString& text,
                         const std::function<std::optional<QString>(const QString&)>& lookup,
@@ -150,11 +151,9 @@ class Validator {
         }
         const int markers = CountParameterMarkers(s.text);
         if (markers != s.parameters.size())
-            Error(s.line, QStringLiteral("step '%1': the statement has %2 '?' markers but %3 "
-                                         "parameters")
-                              .arg(step.name)
-                              .arg(markers)
-                              .arg(s.parameters.size()));
+            Error(s.line, QStringLiteral("step '%1': the statement has %2 but %3")
+                              .arg(step.name, Counted(markers, "'?' marker", "'?' markers"),
+                                   Counted(s.parameters.size(), "parameter", "parameters")));
     }
 
     void Step(const PackageStep& step) {

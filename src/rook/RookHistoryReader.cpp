@@ -6,6 +6,7 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 
+#include "db/DbInterface.h"
 #include "rook/RookJobHistory.h"
 #include "rook/RookRepository.h"
 
@@ -26,7 +27,7 @@ bool ReadJobHistory(QList<QJsonObject>& records, QString& error, int limit) {
     if (limit >= 0)
         sql += QStringLiteral(" LIMIT %1").arg(limit);
     if (!q.exec(sql)) {
-        error = q.lastError().text();
+        error = DbErrorMessage(q.lastError(), QStringLiteral("the database gave no reason"));
         return false;
     }
     while (q.next()) {

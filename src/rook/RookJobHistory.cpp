@@ -61,6 +61,9 @@ QVariant storedValue(const QVariant& v) {
         return QVariant();
     if (v.typeId() == QMetaType::QDateTime)
         return RookTime::ToText(v.toDateTime());
+    // The database layer binds a null QString as NULL; a set text is never "no value".
+    if (v.typeId() == QMetaType::QString && v.toString().isNull())
+        return QVariant(QStringLiteral(""));
     return v;
 }
 
@@ -72,6 +75,7 @@ void reportStorageError(const QString& what, const QString& error) {
 
 bool RookJobHistory::Close(qint32 kind, const QString& applicationName,
                            const CloseArguments& arguments) {
+    closed_ = true;
     RookRepository::Connection repo;
     if (!repo.Open()) {
         reportStorageError(QStringLiteral("cannot open the repository"), repo.LastError());

@@ -7,7 +7,8 @@
 #include <array>
 
 // One job-history record of the repository. Properties are set one by one while a job runs;
-// Close stores the record with its closing arguments. A property never set is stored as null.
+// Close stores the record with its closing arguments. A property never set is stored as null; a
+// text property set to a null QString is stored as the empty text, like any other set value.
 class RookJobHistory {
   public:
     // Positions 3 to 28 of Close: texts, 32-bit integers and (19 to 21) doubles.
@@ -66,6 +67,9 @@ class RookJobHistory {
     bool Close(qint32 kind, const QString& applicationName,
                const CloseArguments& arguments = DefaultCloseArguments());
 
+    // True once Close was called, whether or not the record could be stored.
+    bool IsClosed() const { return closed_; }
+
     // Records a metadata file that arrived with remote data. Returns whether it was stored.
     bool ProcessMetadataFile(const QString& fileName);
 
@@ -77,4 +81,5 @@ class RookJobHistory {
         return props_.value(QString::fromLatin1(name)).toString();
     }
     QVariantMap props_;
+    bool closed_ = false;
 };

@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 
 #include "config/CRegSettings.h"
+#include "db/DbInterface.h"
 
 namespace RookRepository {
 
@@ -82,13 +83,13 @@ bool Connection::Open(const QString& path, bool createDirectory) {
     db_.setDatabaseName(path);
     db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
     if (!db_.open()) {
-        error_ = db_.lastError().text();
+        error_ = DbErrorMessage(db_.lastError(), QStringLiteral("the database gave no reason"));
         return false;
     }
     QSqlQuery q(db_);
     for (const char* statement : kSchema) {
         if (!q.exec(QString::fromLatin1(statement))) {
-            error_ = q.lastError().text();
+            error_ = DbErrorMessage(q.lastError(), QStringLiteral("the database gave no reason"));
             db_.close();
             return false;
         }

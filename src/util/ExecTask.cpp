@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
 
 extern char** environ;
 
@@ -27,8 +28,16 @@ long StartProcess(const QString& command, const QString& arguments) {
     char* argv[3] = {const_cast<char*>(program.constData()), nullptr, nullptr};
     if (!arguments.trimmed().isEmpty())
         argv[1] = const_cast<char*>(argument.constData());
+    // The child leads a process group of its own, so that a time-out can end it together with
+    // whatever it started.
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program.constData(), nullptr, nullptr, argv, environ) != 0)
+    const int failed = posix_spawnp(&pid, program.constData(), nullptr, &attributes, argv, environ);
+    posix_spawnattr_destroy(&attributes);
+    if (failed != 0)
         return 0;
     return static_cast<long>(pid);
 }
@@ -52,17 +61,27 @@ std::optional<int> RunAndWait(const QString& command, const QString& arguments,
     if (handle == 0)
         return std::nullopt;
     const long pid = handle;
-    const auto deadline = timeout ? std::chrono::steady_clock::now() + *timeout
-                                  : std::chrono::steady_clock::time_point::max();
+    auto deadline = timeout ? std::chrono::steady_clock::now() + *timeout
+                            : std::chrono::steady_clock::time_point::max();
     bool killed = false;
+    bool terminated = false;
     while (IsProcessRunning(handle)) {
         Operator().ProcessPendingEvents();
-        if (!killed && std::chrono::steady_clock::now() >= deadline) {
-            ::kill(static_cast<pid_t>(pid), SIGKILL);
+        const auto now = std::chrono::steady_clock::now();
+        if (!terminated && !killed && ProgramState::TerminationSignalled) {
+            // The program is asked to end: so is the child, and it gets half a second.
+            ::kill(-static_cast<pid_t>(pid), SIGTERM);
+            terminated = true;
+            const auto grace = now + std::chrono::milliseconds(500);
+            if (grace < deadline)
+                deadline = grace;
+        }
+        if (!killed && now >= deadline) {
+            ::kill(-static_cast<pid_t>(pid), SIGKILL);
             killed = true;
             continue;
         }
-        QThread::msleep(100);
+        QThread::msleep(terminated ? 20 : 100);
     }
     auto& reaped = reapedStatus();
     const auto it = reaped.find(pid);
@@ -70,7 +89,7 @@ std::optional<int> RunAndWait(const QString& command, const QString& arguments,
         return std::nullopt;
     const int status = it->second;
     reaped.erase(it);
-    if (killed || !WIFEXITED(status))
+    if (killed || terminated || !WIFEXITED(status))
         return std::nullopt;
     return WEXITSTATUS(status);
 }

@@ -16,7 +16,10 @@ long StartProcess(const QString& command, const QString& arguments);
 bool IsProcessRunning(long& handle);
 
 // StartProcess, then polls every 100 ms while pending events are processed. There is no limit
-// unless `timeout` is given; a child still running then is killed. Returns the exit code of the
-// child, or nothing when it could not be started, was killed or died from a signal.
+// unless `timeout` is given; a child still running then is killed with its whole process group.
+// After SIGTERM or SIGINT (ProgramState::TerminationSignalled) the group is sent SIGTERM and is
+// killed half a second later if the child is still there. Returns the exit code of the child, or
+// nothing when it could not be started, was killed, was asked to end by the program's signal or
+// died from a signal.
 std::optional<int> RunAndWait(const QString& command, const QString& arguments,
                               std::optional<std::chrono::milliseconds> timeout = std::nullopt);

@@ -8,8 +8,10 @@
 bool SetStatusFile(const QString& path);
 QString StatusFilePath();
 
-// Replaces the file with the word and CR LF, atomically. False when no path is set or the file
-// cannot be written (missing directory, no access); the caller carries on.
+// Replaces the file with the word and CR LF, atomically; in a directory that refuses new files,
+// an existing writable file is written in place, so it never keeps the previous word. False when
+// no path is set or the file cannot be written (missing directory, no access); the caller
+// carries on.
 bool WriteStatusWord(const QString& word);
 
 bool StatusRunning();

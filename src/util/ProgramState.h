@@ -5,7 +5,7 @@
 
 // Program-wide state shared by the run control, the run log and the remote polling. The program
 // has one thread; nothing here is locked. The stop flags are also set from the SIGTERM/SIGINT
-// handler, which only stores into them.
+// handler (TerminationSignals.h), which only stores into them.
 namespace ProgramState {
 
 // True in interactive mode: message boxes are shown only then.

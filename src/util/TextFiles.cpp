@@ -8,8 +8,9 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
-
-#include "util/Errors.h"
+#include <cerrno>
+#include <cstring>
+#include <functional>
 
 QStringList SplitLines(const QString& text) {
     static const QRegularExpression breaks(QStringLiteral("\r\n|\n|\r"));
@@ -42,7 +43,9 @@ bool AppendLines(const QString& path, const QString& text) {
     return ::close(fd) == 0;
 }
 
-static void syncDirectoryOf(const QString& path) {
+namespace {
+
+void syncDirectoryOf(const QString& path) {
     const QString dir = QFileInfo(path).absolutePath();
     const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0)
@@ -51,27 +54,90 @@ static void syncDirectoryOf(const QString& path) {
     ::close(fd);
 }
 
-bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode,
-                         QString* error) {
-    if (path.isEmpty())
-        return Fail(error, QStringLiteral("no file name"));
+void setError(QString* error, const QString& text) {
+    if (error != nullptr)
+        *error = text;
+}
+
+// Writes the whole content through `write`, which fills the device and returns false (with the
+// device's error) when something could not be written.
+using ContentWriter = std::function<bool(QFileDevice&, QString&)>;
+
+// The file is written where it stands: truncated, filled, flushed to disk. Used only when the
+// directory refuses the temporary file or the rename, so the file keeps its owner and mode.
+bool writeInPlace(const QString& path, const ContentWriter& write, QString* error) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        setError(error, file.errorString());
+        return false;
+    }
+    QString why;
+    if (!write(file, why)) {
+        setError(error, why);
+        return false;
+    }
+    if (!file.flush() || ::fsync(file.handle()) != 0) {
+        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    file.close();
+    return true;
+}
+
+bool replaceFile(const QString& path, int newFileMode, const ContentWriter& write, QString* error) {
+    if (path.isEmpty()) {
+        setError(error, QStringLiteral("no file name"));
+        return false;
+    }
     const bool existed = QFileInfo::exists(path);
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return Fail(error, file.errorString());
-    if (!existed && newFileMode != -1) {
-        // The temporary file is renamed into place, so its mode becomes the file's mode.
-        ::fchmod(file.handle(), static_cast<mode_t>(newFileMode));
+    if (file.open(QIODevice::WriteOnly)) {
+        if (!existed && newFileMode != -1) {
+            // The temporary file is renamed into place, so its mode becomes the file's mode.
+            ::fchmod(file.handle(), static_cast<mode_t>(newFileMode));
+        }
+        QString why;
+        if (!write(file, why)) {
+            file.cancelWriting();
+            setError(error, why);
+            return false;
+        }
+        if (file.commit()) {
+            syncDirectoryOf(path);
+            return true;
+        }
     }
-    if (file.write(content) != content.size()) {
-        const QString reason = file.errorString();
-        file.cancelWriting();
-        return Fail(error, reason);
+    // A temporary file that could not be created or renamed into place means the directory
+    // refuses new entries (no write access, or a sticky directory and another owner). A file
+    // that exists and may be written is then written in place, so that it never keeps its old
+    // content; any other failure leaves the old file untouched.
+    const bool directoryRefused =
+        file.error() == QFileDevice::OpenError || file.error() == QFileDevice::RenameError;
+    const QString reason = file.errorString();
+    const QFileInfo target(path);
+    if (directoryRefused && target.isFile() &&
+        ::access(QFile::encodeName(path).constData(), W_OK) == 0)
+        return writeInPlace(path, write, error);
+    setError(error, reason);
+    return false;
+}
+
+bool writeAllOf(QFileDevice& out, const QByteArray& content, QString& why) {
+    if (out.write(content) != content.size()) {
+        why = out.errorString();
+        return false;
     }
-    if (!file.commit())
-        return Fail(error, file.errorString());
-    syncDirectoryOf(path);
     return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode,
+                         QString* error) {
+    return replaceFile(
+        path, newFileMode,
+        [&content](QFileDevice& out, QString& why) { return writeAllOf(out, content, why); },
+        error);
 }
 
 QString RemoveLineBreaks(const QString& text) {
@@ -79,27 +145,37 @@ QString RemoveLineBreaks(const QString& text) {
     return s.remove(QStringLiteral("\r\n"));
 }
 
-bool CopyFileReplacing(const QString& from, const QString& to) {
-    if (from.isEmpty() || to.isEmpty())
+bool CopyFileReplacing(const QString& from, const QString& to, QString* error) {
+    if (from.isEmpty() || to.isEmpty()) {
+        setError(error, QStringLiteral("no file name"));
         return false;
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly))
-        return false;
-    QSaveFile out(to);
-    if (!out.open(QIODevice::WriteOnly))
-        return false;
-    char buffer[1 << 16];
-    for (;;) {
-        const qint64 n = in.read(buffer, sizeof buffer);
-        if (n < 0 || (n > 0 && out.write(buffer, n) != n)) {
-            out.cancelWriting();
-            return false;
-        }
-        if (n == 0)
-            break;
     }
-    if (!out.commit())
+    QFile in(from);
+    if (!in.open(QIODevice::ReadOnly)) {
+        setError(error, QStringLiteral("%1: %2").arg(from, in.errorString()));
         return false;
-    syncDirectoryOf(to);
-    return true;
+    }
+    return replaceFile(
+        to, -1,
+        [&in](QFileDevice& out, QString& why) {
+            if (!in.seek(0)) {
+                why = in.errorString();
+                return false;
+            }
+            char buffer[1 << 16];
+            for (;;) {
+                const qint64 n = in.read(buffer, sizeof buffer);
+                if (n < 0) {
+                    why = in.errorString();
+                    return false;
+                }
+                if (n == 0)
+                    return true;
+                if (out.write(buffer, n) != n) {
+                    why = out.errorString();
+                    return false;
+                }
+            }
+        },
+        error);
 }

@@ -15,15 +15,19 @@ bool AppendLines(const QString& path, const QString& text);
 
 // Replaces the whole file atomically: a temporary file in the same directory is written, flushed
 // and renamed over the target, then the directory itself is synced, so a reader sees either the
-// old content or the new one, never a part. An existing file keeps its permissions; a new file
-// gets `newFileMode` (octal, e.g. 0600) when it is not -1. Returns false on any error, leaving the
-// old file untouched, with the reason in `error` when given ("Permission denied", ...).
+// old content or the new one, never a part. When the directory refuses the temporary file or the
+// rename (no write access to it, or a sticky directory) but the file exists and may be written,
+// the file is written in place instead (truncated and filled), so it never keeps stale content.
+// An existing file keeps its permissions; a new file gets `newFileMode` (octal, e.g. 0600) when
+// it is not -1. Returns false on any error, with the reason in `*error` when given; the old file
+// is then untouched unless the in-place write itself failed.
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1,
                          QString* error = nullptr);
 
 // The text with every CR LF pair removed (nothing put in its place).
 QString RemoveLineBreaks(const QString& text);
 
-// Copies a file over another, replacing it (the target is replaced atomically). False on any
-// error; the target is then left as it was.
-bool CopyFileReplacing(const QString& from, const QString& to);
+// Copies a file over another, replacing it the way WriteFileAtomically does (in place when only
+// the file, not its directory, may be written). False on any error, with the reason in `*error`
+// when given.
+bool CopyFileReplacing(const QString& from, const QString& to, QString* error = nullptr);

@@ -1,12 +1,51 @@
 #include <gtest/gtest.h>
 
 #include "app/RunnerMain.h"
+#include "app/frmRunnerMain.h"
+#include "rook/RookHistoryReader.h"
+#include "rook/RookJobHistory.h"
+#include "support/TestSupport.h"
 
 TEST(CommandLine, NoArgumentsIsInteractive) {
-    const StartupValues v = ParseCommandLine({});
-    EXPECT_TRUE(v.StartInConfigMode);
-    EXPECT_FALSE(v.CommandLineGiven);
-    EXPECT_EQ(v.JobId, "0");
+    for (const QStringList& args : {QStringList{}, QStringList{""}, QStringList{"", ""}}) {
+        const StartupValues v = ParseCommandLine(args);
+        EXPECT_TRUE(v.StartInConfigMode) << args.size() << " empty words are no arguments";
+        EXPECT_FALSE(v.CommandLineGiven);
+        EXPECT_EQ(v.JobId, "0");
+    }
+    EXPECT_FALSE(ParseCommandLine({"", "-statusfile", "s"}).StartInConfigMode);
+}
+
+// The record's JobIdentifier as the command line gives it: "0" and a missing value are the
+// empty text (never NULL), anything else is kept.
+TEST(CommandLine, JobIdentifierInTheRecord) {
+    testsupport::IsolatedHome home;
+    const struct {
+        QStringList args;
+        const char* recorded;
+    } cases[] = {
+        {{"-configfile", "a.etl", "-job_id"}, ""},
+        {{"-job_id", "0", "-configfile", "a.etl"}, ""},
+        {{"-configfile", "a.etl"}, ""},
+        {{"-job_id", "00"}, "00"},
+        {{"-job_id", "42"}, "42"},
+    };
+    for (const auto& c : cases) {
+        const QString trace = c.args.join(' ');
+        const StartupValues v = ParseCommandLine(c.args);
+        EXPECT_FALSE(v.JobId.isNull()) << trace.toStdString();
+        frmRunnerMain form;
+        form.JobID = v.JobId;
+        RookJobHistory record;
+        FillOpeningFields(record, form);
+        ASSERT_TRUE(record.Close(4, "Pendrill"));
+        QList<QJsonObject> records;
+        QString error;
+        ASSERT_TRUE(ReadJobHistory(records, error, 1)) << error.toStdString();
+        const QJsonValue id = records.at(0).value("JobIdentifier");
+        EXPECT_TRUE(id.isString()) << trace.toStdString() << " is recorded as a text, not NULL";
+        EXPECT_EQ(id.toString(), c.recorded) << trace.toStdString();
+    }
 }
 
 TEST(CommandLine, OptionsAnyCaseValuesUnchanged) {

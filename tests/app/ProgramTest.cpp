@@ -1,14 +1,38 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
 using testsupport::runProgram;
+
+namespace {
+// Runs any program with the test's environment; at most 30 s.
+testsupport::ProcessResult runCommand(const QString& program, const QStringList& args) {
+    testsupport::ProcessResult r;
+    QProcess p;
+    p.start(program, args);
+    if (!p.waitForStarted(10000))
+        return r;
+    p.closeWriteChannel();
+    if (!p.waitForFinished(30000)) {
+        r.timedOut = true;
+        p.kill();
+        p.waitForFinished();
+    }
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
+}
+}  // namespace
 
 namespace {
 
@@ -131,7 +155,11 @@ TEST_F(Program, ReachableRepositoryIsCreatedOnFirstUse) {
     const QString status = home.file("status");
     const auto r = runProgram("pendrill", {"-statusfile", status});
     EXPECT_TRUE(QFile::exists(home.dataHome() + "/pendrill/repository.db"));
-    EXPECT_EQ(readAll(status), r.exitCode == 0 ? "ok\r\n" : "failure\r\n");
+    EXPECT_FALSE(r.err.contains("Repository"))
+        << "the repository was reached: " << r.err.constData();
+    // An unattended run of an empty configuration has no package to run.
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_EQ(readAll(status), "failure\r\n");
 }
 
 TEST_F(Program, ConfigurationFileGivesTheRunLog) {
@@ -141,9 +169,91 @@ TEST_F(Program, ConfigurationFileGivesTheRunLog) {
         cfg, "[Package Info]\r\nPackage=Sales_Overall\r\nLogFile=" + runLog.toUtf8() + "\r\n");
     const QString status = home.file("status");
     const QString copy = home.file("copy.log");
+    testsupport::writeAll(copy, "an older run's copy\r\n");
     const auto r =
         runProgram("pendrill", {"-configfile", cfg, "-statusfile", status, "-logfile", copy});
     EXPECT_NE(r.exitCode, 0);
     EXPECT_EQ(readAll(status), "failure\r\n");
-    EXPECT_FALSE(readAll(runLog).isEmpty()) << "run-log lines go to the configured exception file";
+    const QByteArray log = readAll(runLog);
+    EXPECT_FALSE(log.isEmpty()) << "run-log lines go to the configured exception file";
+    EXPECT_TRUE(log.endsWith("\r\n"));
+    EXPECT_EQ(readAll(copy), log) << "the run log is copied to -logfile at the end of the run";
+}
+
+TEST_F(Program, TrailingJobIdIsTheEmptyTextAndAnEmptyArgumentIsNoArgument) {
+    const auto r = runProgram("pendrill", {"-configfile", "/no/such.etl", "-job_id"});
+    EXPECT_EQ(r.exitCode, 2);
+    const QJsonArray records = history();
+    ASSERT_EQ(records.size(), 1);
+    const QJsonValue id = records.at(0).toObject().value("JobIdentifier");
+    EXPECT_FALSE(id.isNull()) << "an option without its value has the empty text";
+    EXPECT_EQ(id.toString(), "");
+
+    const auto none = runProgram("pendrill", {});
+    const auto empty = runProgram("pendrill", {""});
+    EXPECT_EQ(empty.exitCode, none.exitCode);
+    EXPECT_EQ(empty.err, none.err);
+    EXPECT_EQ(empty.out, none.out);
+    EXPECT_EQ(history().size(), 1) << "neither start wrote a record";
+}
+
+// A scheduler's directory the run may not add files to, holding a status file and a log file the
+// run may write: both are written in place. Run as an unprivileged account, since root may
+// write everywhere.
+TEST_F(Program, StatusAndLogFilesInADirectoryThatRefusesNewFiles) {
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0755), 0);
+    // The program itself is copied next to the files, so the account can reach it wherever the
+    // build directory lies.
+    const QString program = home.file("pendrill");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(PENDRILL_BIN_DIR "/pendrill"), program));
+    const QString work = home.file("work"), jobs = home.file("jobs");
+    for (const QString& d : {home.configHome(), home.dataHome(), work})
+        ASSERT_TRUE(QDir().mkpath(d));
+    ASSERT_TRUE(QDir().mkpath(jobs));
+    const QString cfg = work + "/job.etl", runLog = work + "/run.log";
+    testsupport::writeAll(
+        cfg, "[Package Info]\r\nPackage=Sales_Overall\r\nLogFile=" + runLog.toUtf8() + "\r\n");
+    const QString status = jobs + "/status", log = jobs + "/job.log";
+    const struct {
+        const char* name;
+        QString configFile;
+        QByteArray expectedLog;  // empty: the run log
+    } cases[] = {
+        {"missing configuration", home.file("not there.etl"),
+         "Can't find Config File " + home.file("not there.etl").toUtf8() + "\r\n"},
+        {"run log copied", cfg, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        testsupport::writeAll(status, "ok\r\n");
+        testsupport::writeAll(log, "the previous run's log\r\n");
+        QStringList files = {home.configHome(), home.dataHome(), work, cfg, status, log};
+        if (QFile::exists(runLog))
+            files << runLog;
+        for (const QString& f : files) {
+            if (root) {
+                ASSERT_EQ(::chown(QFile::encodeName(f).constData(), 65534, 65534), 0);
+            }
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(jobs).constData(), root ? 0755 : 0555), 0);
+
+        const QStringList args = {"-configfile", c.configFile, "-statusfile",
+                                  status,        "-logfile",   log};
+        const auto r =
+            root ? runCommand("runuser", QStringList{"-u", "nobody", "--", "env",
+                                                     "XDG_CONFIG_HOME=" + home.configHome(),
+                                                     "XDG_DATA_HOME=" + home.dataHome(), program} +
+                                             args)
+                 : runCommand(program, args);
+        ::chmod(QFile::encodeName(jobs).constData(), 0755);
+        EXPECT_NE(r.exitCode, 0) << r.err.constData();
+        EXPECT_FALSE(r.err.contains("cannot")) << r.err.constData();
+        EXPECT_EQ(readAll(status), "failure\r\n") << "never the previous run's word";
+        const QByteArray expected = c.expectedLog.isEmpty() ? readAll(runLog) : c.expectedLog;
+        EXPECT_FALSE(expected.isEmpty());
+        EXPECT_EQ(readAll(log), expected);
+        EXPECT_EQ(QDir(jobs).entryList(QDir::Files | QDir::Hidden).size(), 2)
+            << "no temporary file is left behind";
+    }
 }

@@ -1,11 +1,16 @@
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 
+#include "config/PrivateProfile.h"
+#include "config/modCypher.h"
 #include "config/modIniFilesUtils.h"
 #include "support/TestSupport.h"
 
@@ -128,8 +133,12 @@ TEST_F(IniFiles, WritesChangeOnlyTheLinesTheyMust) {
          "2", 1, "[A]\r\n  x = 2\r\n"},
         {"comments and odd lines kept", "; top\r\n[A]  junk\r\n; note = hi\r\n\tx=1\r\n", Op::Write,
          "A", "y", "2", 1, "; top\r\n[A]  junk\r\n; note = hi\r\n\tx=1\r\ny=2\r\n"},
-        {"leading blanks of value dropped", "[A]\r\n", Op::Write, "A", "k", "  v ", 1,
-         "[A]\r\nk=v \r\n"},
+        {"blanks at the ends kept in quotes", "[A]\r\n", Op::Write, "A", "k", "\t v ", 1,
+         "[A]\r\nk=\"\t v \"\r\n"},
+        {"quoted value gets a second pair", "[A]\r\nk=1\r\n", Op::Write, "A", "k", "'x'", 1,
+         "[A]\r\nk=\"'x'\"\r\n"},
+        {"value that reads the same stays as written", "[A]\r\nk = 'v' \r\n", Op::Write, "A", "k",
+         "v", 1, "[A]\r\nk = 'v' \r\n"},
         {"first duplicate section", "[A]\r\na=1\r\n[B]\r\n[A]\r\nb=2\r\n", Op::Write, "A", "c", "3",
          1, "[A]\r\na=1\r\nc=3\r\n[B]\r\n[A]\r\nb=2\r\n"},
         {"first duplicate key", "[A]\r\nk=1\r\nk=2\r\n", Op::Write, "A", "K", "3", 1,
@@ -169,12 +178,83 @@ TEST_F(IniFiles, WritesChangeOnlyTheLinesTheyMust) {
 
 TEST_F(IniFiles, WrittenValuesReadBack) {
     const QString path = file();
-    for (const QString& v : {QString(), QString("a=b"), QString("'x'"), QString("v ; no comment"),
-                             QString("caf\u00e9 \u20ac"), QString(2047, 'y')}) {
+    for (const QString& v :
+         {QString(), QString("a=b"), QString("'x'"), QString("\"\""), QString("\"a\" b \"c\""),
+          QString("'"), QString("x'"), QString("v ; no comment"), QString("  lead"),
+          QString("trail \t"), QString(" "), QString("\x1a^Z\x1a"), QString("caf\u00e9 \u20ac"),
+          QString(2047, 'y'), QString(2046, 'y') + ' '}) {
         SCOPED_TRACE(v.left(20).toStdString());
         ASSERT_NE(WriteIniValue("Sec", "key", v, path), 0);
-        EXPECT_EQ(ReadIniValue("sec", "KEY", "def", path), v == "'x'" ? QString("x") : v);
+        EXPECT_EQ(ReadIniValue("sec", "KEY", "def", path), v);
     }
+}
+
+// A scrambled text is any run of printable characters: about one in 95 ends in a blank (the last
+// character of the password scrambles to one), and the first character, which stamps the second
+// of the minute, can be a blank too. Every password, stamped at every second, must come back.
+TEST_F(IniFiles, ScrambledPasswordsSurviveTheFile) {
+    QStringList passwords = {"Summer2024w", "F", " lead", "trail ", "'quoted'", "\"x\""};
+    for (char16_t c = 32; c <= 126; ++c) {
+        passwords << QString(QChar(c)) << QStringLiteral("Summer2024") + QChar(c);
+    }
+    int blankAtAnEnd = 0;
+    for (int second = 0; second < 60; ++second) {
+        PrivateProfile profile;
+        for (qsizetype i = 0; i < passwords.size(); ++i) {
+            const QString scrambled = EncryptPassword(passwords[i], second);
+            blankAtAnEnd += scrambled.startsWith(' ') || scrambled.endsWith(' ');
+            ASSERT_TRUE(
+                profile.setValue("DTS Server Info", "DTSPwd" + QString::number(i), scrambled));
+        }
+        const PrivateProfile reread = PrivateProfile::fromBytes(profile.toBytes());
+        for (qsizetype i = 0; i < passwords.size(); ++i) {
+            const QString stored =
+                IniValueOf(reread, "DTS Server Info", "DTSPwd" + QString::number(i), "");
+            ASSERT_EQ(DecryptPassword(stored), passwords[i]) << "second " << second;
+        }
+    }
+    EXPECT_GT(blankAtAnEnd, 60) << "the cases that matter were not met";
+
+    // The same through the file calls.
+    const QString path = file();
+    for (const QString& pw : {QString("Summer2024w"), QString("F")}) {
+        const QString scrambled = EncryptPassword(pw, 0);
+        ASSERT_TRUE(scrambled.endsWith(' '));
+        ASSERT_NE(WriteIniValue("Datawarehouse Server Info", "DWPwd", scrambled, path), 0);
+        EXPECT_EQ(DecryptPassword(ReadIniValue("Datawarehouse Server Info", "DWPwd", "", path)),
+                  pw);
+    }
+}
+
+// A file read once answers every lookup from memory, and edits are seen by the lookups after them.
+TEST_F(IniFiles, OneReadAnswersEveryKeyAndFollowsEdits) {
+    QByteArray bytes;
+    for (int i = 0; i < 1000; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        bytes += "[Data Source::S" + n + "]\r\nName=S" + n + "\r\nType=" + n + "\r\n";
+    }
+    const QString path = withContent(bytes + "[data source::s7]\r\nName=duplicate\r\n");
+    PrivateProfile profile = ReadIniFile(path);
+    ASSERT_TRUE(QFile::remove(path));  // answers come from memory
+    for (int i = 0; i < 1000; ++i) {
+        const QString n = QString::number(i);
+        ASSERT_EQ(IniValueOf(profile, "DATA SOURCE::s" + n, "type", "d"), n);
+        ASSERT_EQ(IniValueOf(profile, "Data Source::S" + n, "Server", "d "), "d");
+    }
+    EXPECT_EQ(IniValueOf(profile, "Data Source::S7", "Name", ""), "S7");
+
+    ASSERT_TRUE(profile.removeSection("Data Source::S0"));
+    EXPECT_EQ(IniValueOf(profile, "Data Source::S0", "Name", "gone"), "gone");
+    EXPECT_EQ(IniValueOf(profile, "Data Source::S1", "Name", ""), "S1");
+    EXPECT_EQ(IniValueOf(profile, "Data Source::S999", "Type", ""), "999");
+    ASSERT_TRUE(profile.setValue("Data Source::S1", "Server", "srv"));  // a line more in S1
+    ASSERT_TRUE(profile.setValue("New", "k", "v"));
+    EXPECT_EQ(IniValueOf(profile, "Data Source::S1", "Server", ""), "srv");
+    EXPECT_EQ(IniValueOf(profile, "Data Source::S2", "Name", ""), "S2");
+    EXPECT_EQ(IniValueOf(profile, "new", "K", ""), "v");
+    ASSERT_TRUE(profile.removeSection("Data Source::S7"));
+    EXPECT_EQ(IniValueOf(profile, "Data Source::S7", "Name", ""), "duplicate");
+    EXPECT_EQ(ReadIniFile(dir_.filePath("none.ini")).sectionNames(), QStringList());
 }
 
 TEST_F(IniFiles, Latin1FileKeepsItsBytes) {
@@ -225,21 +305,47 @@ TEST_F(IniFiles, UnwritableTargetsGiveZeroAndLoseNothing) {
     }
 }
 
-TEST_F(IniFiles, ReadOnlyDirectoryKeepsTheOldFile) {
-    if (::geteuid() == 0)
-        GTEST_SKIP() << "permissions do not bind root";
+namespace {
+
+// The checks run in a child process as "nobody" when the tests run as root (permissions do not
+// bind root); true when `check` held there.
+bool heldUnprivileged(const std::function<bool()>& check) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const gid_t nobodyGroup = 65534;
+        const bool dropped = ::geteuid() != 0 || (::setgroups(1, &nobodyGroup) == 0 &&
+                                                  ::setgid(65534) == 0 && ::setuid(65534) == 0);
+        ::_exit(dropped && check() ? 0 : 1);
+    }
+    int status = 0;
+    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
+           WEXITSTATUS(status) == 0;
+}
+
+}  // namespace
+
+TEST_F(IniFiles, FilesThatMayNotBeWrittenOrReadKeepTheirContent) {
     ASSERT_TRUE(QDir(dir_.path()).mkdir("ro"));
     const QString path = file("ro/x.ini");
     const QByteArray before = "[A]\r\nk=1\r\n";
     ASSERT_TRUE(writeAll(path, before));
-    ASSERT_EQ(::chmod(QFile::encodeName(file("ro")).constData(), 0555), 0);
-    EXPECT_EQ(WriteIniValue("A", "k", "2", path), 0);
-    EXPECT_EQ(DeleteIniKey("A", "k", path), 0);
+    auto chmod = [](const QString& p, mode_t mode) {
+        return ::chmod(QFile::encodeName(p).constData(), mode) == 0;
+    };
+    ASSERT_TRUE(chmod(dir_.path(), 0755) && chmod(file("ro"), 0555) && chmod(path, 0444));
+    EXPECT_TRUE(heldUnprivileged([&] {
+        return WriteIniValue("A", "k", "2", path) == 0 && DeleteIniKey("A", "k", path) == 0 &&
+               DeleteIniSection("A", path) == 0 && ReadIniValue("A", "k", "", path) == "1";
+    }));
     EXPECT_EQ(readAll(path), before);
 
-    ASSERT_EQ(::chmod(QFile::encodeName(file("ro")).constData(), 0755), 0);
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0), 0);
-    EXPECT_EQ(WriteIniValue("A", "n", "v", path), 0);  // cannot read what it would replace
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0644), 0);
+    // A file that cannot be read reads as absent and is never replaced by a writer that could
+    // not see what it holds.
+    ASSERT_TRUE(chmod(file("ro"), 0777) && chmod(path, 0));
+    EXPECT_TRUE(heldUnprivileged([&] {
+        return ReadIniValue("A", "k", "def", path) == "def" &&
+               WriteIniValue("A", "n", "v", path) == 0;
+    }));
+    ASSERT_TRUE(chmod(path, 0644));
     EXPECT_EQ(readAll(path), before);
 }

@@ -76,6 +76,24 @@ TEST(RunSettings, NewFileLayoutAndRoundTrip) {
     EXPECT_EQ(in.DWDatabaseName, "DW");
 }
 
+// For each length, one last character scrambles to a blank ("F", "Summer2024w"), whatever the
+// second; such a value must still come back whole.
+TEST(RunSettings, EveryPasswordReadsBack) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("pw.etl");
+    for (char16_t c = 32; c <= 126; ++c) {
+        ExecDTSPackage out = filled(file);
+        out.DTSLoginPassword = QString(QChar(c));
+        out.DWServerLoginPassword = QStringLiteral("Summer2024") + QChar(c);
+        ASSERT_TRUE(out.WriteConfigFile());
+        ExecDTSPackage in;
+        in.PendrillConfigFile = file;
+        ASSERT_TRUE(in.ReadConfigFile());
+        ASSERT_EQ(in.DTSLoginPassword, out.DTSLoginPassword);
+        ASSERT_EQ(in.DWServerLoginPassword, out.DWServerLoginPassword);
+    }
+}
+
 TEST(RunSettings, ReadingHandWrittenFiles) {
     QTemporaryDir dir;
     const QString file = dir.filePath("hand.etl");

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "config/CRegSettings.h"
 #include "config/modCypher.h"
 #include "datasources/DataSourceSections.h"
 #include "datasources/ListControl.h"
@@ -7,6 +8,10 @@
 #include "datasources/modDBConnection.h"
 #include "datasources/modDataLinkInfo.h"
 #include "datasources/modGetSQLDatabases.h"
+#include "db/ServerResolver.h"
+#include "engine/DataLinkResolver.h"
+#include "engine/tasks/TaskConnections.h"
+#include "support/TestPostgres.h"
 #include "support/Warehouse.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
@@ -261,30 +266,201 @@ TEST_P(DataLinkCatalogue, ConnectionFailuresAndServerBrowsing) {
 
 PENDRILL_ON_ALL_SERVERS(DataLinkCatalogue);
 
-// A server that compares text without regard to case (as SQL Server does by default) returns the
-// rows of "sales" for "Sales": they are loaded, but only exact matches are listed.
-TEST(DataLinkCatalogueEmbedded, RowsMatchingOnlyWithoutCaseAreLoadedNotListed) {
+// What a database error says reaches a person and a CR LF run log: one line, the server's own
+// words, none of the driver's generic sentences.
+void ExpectReadable(const QString& text, const char* what) {
+    EXPECT_FALSE(text.isEmpty()) << what;
+    for (const char* noise : {"\n", "\r", "Unable to", "QPSQL", "QODBC", "LINE 1", "ERROR:", "(42",
+                              "login", "Error while executing the query"})
+        EXPECT_FALSE(text.contains(QLatin1String(noise))) << what << ": " << text.toStdString();
+}
+
+TEST_P(DataLinkCatalogue, DatabaseErrorsAreOneReadableLine) {
+    std::unique_ptr<DbConnection> c = wh->Open();
+    ASSERT_EQ(c->State(), 1) << c->ErrorText().toStdString();
+    ASSERT_TRUE(c->Execute("CREATE TABLE once (a INTEGER PRIMARY KEY)"));
+    ASSERT_TRUE(c->Execute("INSERT INTO once VALUES (1)"));
+    const bool embedded = GetParam() == Backend::Embedded;
+    const struct {
+        const char* sql;
+        const char* says;
+    } cases[] = {
+        {"SELECT * FROM no_such_table", "no_such_table"},
+        {"SELEC 1", "syntax error"},
+        {"INSERT INTO once VALUES (1)", embedded ? "UNIQUE constraint failed" : "already exists"},
+    };
+    for (const auto& k : cases) {
+        EXPECT_FALSE(c->Execute(k.sql)) << k.sql;
+        EXPECT_EQ(c->Errors().size(), 1) << k.sql;
+        ExpectReadable(c->ErrorText(), k.sql);
+        EXPECT_TRUE(c->ErrorText().contains(k.says)) << c->ErrorText().toStdString();
+        DbRecordset rs;
+        EXPECT_FALSE(rs.Open(k.sql, *c, {}));
+        EXPECT_EQ(rs.LastError(), c->ErrorText()) << k.sql;
+    }
+
+    // A database the server does not have, and (on PostgreSQL) a wrong password: the
+    // connection's prefix line, then one line per error.
+    QString error;
+    wh->UseDatabase("no_such_db");
+    EXPECT_FALSE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, error,
+                                   "no_such_db", 20));
+    const QString prefix = "Error while connecting to : wh\r\n";
+    ASSERT_TRUE(error.startsWith(prefix)) << error.toStdString();
+    ExpectReadable(error.mid(prefix.size()), "missing database");
+    EXPECT_TRUE(error.contains("no_such_db")) << error.toStdString();
+    if (embedded) {
+        EXPECT_TRUE(error.contains("no such database")) << error.toStdString();
+    } else {
+        wh->UseDatabase(wh->database);
+        EXPECT_FALSE(
+            ConnectToDWServer(wh->server, false, wh->user, "wrong", error, wh->database, 20));
+        ASSERT_TRUE(error.startsWith(prefix)) << error.toStdString();
+        ExpectReadable(error.mid(prefix.size()), "wrong password");
+        EXPECT_TRUE(error.contains("password authentication failed")) << error.toStdString();
+    }
+}
+
+// Values put into an ODBC connection text cannot end their attribute and add others: a
+// database or user name holding ";Database=..." or ";Port=..." is one (unknown) name.
+TEST(OdbcConnectionText, ValuesCannotRewriteTheConnection) {
+    testsupport::TestPostgres* pg = nullptr;
+    PENDRILL_SHARED_POSTGRES(pg);
     testsupport::IsolatedHome home;
-    QString skip, error;
-    auto wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
-    ASSERT_TRUE(wh) << error.toStdString();
-    ASSERT_TRUE(wh->Exec("DROP TABLE dwm_data_link"));
-    ASSERT_TRUE(
-        wh->Exec("CREATE TABLE dwm_data_link (model TEXT COLLATE NOCASE, source_name "
-                 "TEXT, Type INTEGER, ds_server TEXT, ds_database TEXT, ds_trusted_login "
-                 "BOOLEAN, ds_user TEXT, ds_password TEXT, ds_file TEXT, ds_directory "
-                 "TEXT, ds_connect_string TEXT, transfer_data INTEGER, ftp_server TEXT, "
-                 "ftp_user TEXT, ftp_password TEXT, remote_directory TEXT, poll_interval "
-                 "INTEGER, poll_duration INTEGER)"));
-    ASSERT_TRUE(wh->InsertRow({{"model", "SALES"}, {"source_name", "Upper"}, {"Type", 1}}));
-    ASSERT_TRUE(wh->InsertRow({{"model", "Sales"}, {"source_name", "Exact"}, {"Type", 1}}));
-    ASSERT_TRUE(ConnectToDWServer("wh", true, "", "", error, wh->database, 20));
+    QString error;
+    for (const char* db : {"odbc_dwa", "odbc_dwh"})
+        ASSERT_TRUE(pg->createDatabase(db, &error)) << error.toStdString();
+    ASSERT_TRUE(pg->execute("odbc_dwh", "CREATE TABLE secret (x INTEGER)", &error));
+    ASSERT_TRUE(WriteRegistryValue(QString::fromLatin1(ServerAliasKey), "odbcpg",
+                                   QStringLiteral("odbc:Driver={%1};Server=%2;Port=%3;")
+                                       .arg(pg->odbcDriverName(), pg->host())
+                                       .arg(pg->port())));
+    const QString su = pg->superuser();
+    const struct {
+        QString database, user;
+        bool opens;
+    } cases[] = {
+        {"odbc_dwa", su, true},
+        {"odbc_dwa;Database=odbc_dwh", su, false},
+        {"odbc_dwa;Port=1", su, false},
+        {"odbc_dwa}", su, false},
+        {"odbc_dwa", su + ";Database=odbc_dwh", false},
+    };
+    for (const auto& k : cases) {
+        const std::string label = (k.database + " / " + k.user).toStdString();
+        DbConnection c;
+        c.Provider = "sqloledb";
+        c.SetProperty("Data Source", "odbcpg");
+        c.SetProperty("Initial Catalog", k.database);
+        c.SetProperty("User ID", k.user);
+        c.SetProperty("Password", pg->password());
+        EXPECT_EQ(c.Open(), k.opens) << label << ": " << c.ErrorText().toStdString();
+        EXPECT_FALSE(c.ErrorText().contains("port 1 failed")) << label;
+        if (c.State() == 1) {
+            DbRecordset rs;
+            ASSERT_TRUE(rs.Open("SELECT current_database()", c)) << label;
+            EXPECT_EQ(rs.Field(0).toString(), "odbc_dwa") << label;
+        }
+    }
+}
+
+// Catalogues whose columns compare without regard to case, as SQL Server's default collation
+// does: on the embedded server through COLLATE NOCASE, on PostgreSQL through citext and through a
+// nondeterministic collation. The server returns the rows of "SALES" and "sales" for "Sales";
+// they are loaded, but only exact matches are listed, saved to and resolved.
+class CaseBlindCatalogue : public WarehouseTest {
+  protected:
+    void SetUp() override {
+        WarehouseTest::SetUp();
+        if (IsSkipped() || HasFatalFailure())
+            return;
+        QString modelType = "TEXT COLLATE NOCASE", nameType = modelType;
+        if (GetParam() != Backend::Embedded) {
+            ASSERT_TRUE(wh->Exec("CREATE EXTENSION IF NOT EXISTS citext"));
+            ASSERT_TRUE(
+                wh->Exec("CREATE COLLATION blind (provider = icu, locale = "
+                         "'und-u-ks-level2', deterministic = false)"));
+            modelType = "citext";
+            nameType = "TEXT COLLATE blind";
+        }
+        ASSERT_TRUE(wh->Exec("DROP TABLE dwm_data_link"));
+        QStringList columns;
+        for (const char* column : DataLinkColumns)
+            columns << QString::fromLatin1(column) + " TEXT";
+        columns[0] = "model " + modelType;
+        columns[1] = "source_name " + nameType;
+        for (int i : {2, 11, 16, 17})  // Type, transfer_data, poll_interval, poll_duration
+            columns[i].replace("TEXT", "INTEGER");
+        columns[5].replace("TEXT", "BOOLEAN");  // ds_trusted_login
+        ASSERT_TRUE(wh->Exec("CREATE TABLE dwm_data_link (" + columns.join(", ") + ")"));
+        // The rows differ only in the letter case of their names, so that nothing else can tell
+        // them apart when one of them is written.
+        for (const auto& [model, name] : rows)
+            ASSERT_TRUE(wh->InsertRow({{"model", model}, {"source_name", name}, {"Type", 1}}));
+        QString error;
+        ASSERT_TRUE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, error,
+                                      wh->database, 20))
+            << error.toStdString();
+    }
+    void TearDown() override {
+        ReleaseDataSources();
+        ReleaseDWConnection();
+    }
+    // model/name -> ds_server of every row.
+    QMap<QString, QString> servers() {
+        QMap<QString, QString> result;
+        std::unique_ptr<DbConnection> c = wh->Open();
+        DbRecordset rs;
+        EXPECT_TRUE(rs.Open("SELECT model, source_name, ds_server FROM dwm_data_link", *c))
+            << rs.LastError().toStdString();
+        for (; !rs.IsEOF(); rs.MoveNext())
+            result.insert(rs.Field(0).toString() + "/" + rs.Field(1).toString(),
+                          rs.Field(2).toString());
+        return result;
+    }
+    const std::vector<std::pair<QString, QString>> rows = {{"Sales", "Mixed"}, {"SALES", "Mixed"},
+                                                           {"sales", "Mixed"}, {"Sales", "dup"},
+                                                           {"Sales", "DUP"},   {"Other", "Mixed"}};
+};
+
+TEST_P(CaseBlindCatalogue, OnlyExactNamesAreListedSavedAndResolved) {
     StringListControl list;
     ASSERT_TRUE(LoadDataLinkList("Sales_LoadDW", list));
-    EXPECT_EQ(LoadedDataSources()->Count(), 2);
-    EXPECT_EQ(list.Items(), QStringList({"Exact"}));
-    ReleaseDataSources();
-    ReleaseDWConnection();
+    EXPECT_EQ(LoadedDataSources()->Count(), 5) << "the server's matches are all loaded";
+    QStringList listed = list.Items();
+    listed.sort();
+    EXPECT_EQ(listed, QStringList({"DUP", "Mixed", "dup"}));
+
+    // Each record goes back to its own row, and to no other.
+    for (cDataSource& ds : *LoadedDataSources())
+        ds.strDSServer = "saved " + ds.strModelName + "/" + ds.strName;
+    QString error;
+    ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
+    const QMap<QString, QString> saved = servers();
+    for (const auto& [model, name] : rows) {
+        const QString key = model + "/" + name;
+        EXPECT_EQ(saved.value(key), model == "Other" ? "" : "saved " + key) << key.toStdString();
+    }
+
+    cDataSource one;
+    ASSERT_TRUE(one.Load("sales", "Mixed", &error)) << error.toStdString();
+    EXPECT_EQ(one.strModelName + "|" + one.strDSServer, "sales|saved sales/Mixed");
+    EXPECT_FALSE(one.Load("SaLeS", "Mixed"));
+
+    // A package's data link is the row of its own model, whatever order the server returns.
+    ASSERT_TRUE(wh->Exec("UPDATE dwm_data_link SET ds_database = 'db'"));
+    for (const char* package : {"Sales_LoadDW", "SALES_LoadDW", "sales_LoadDW"}) {
+        ResolvedConnection resolved;
+        PackageServices::Warehouse where{package,  wh->server,   wh->database,
+                                         wh->user, wh->password, wh->trusted};
+        ASSERT_TRUE(ResolveDataLinkFromWarehouse("Mixed", where, &resolved, &error))
+            << error.toStdString();
+        EXPECT_EQ(resolved.server, "saved " + GetEtlModelName(package) + "/Mixed");
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, CaseBlindCatalogue,
+                         ::testing::Values(Backend::Embedded, Backend::PostgreSQL, Backend::Odbc),
+                         BackendName);
 
 }  // namespace

@@ -49,6 +49,24 @@ TEST_F(DataSourceSectionsTest, WrittenAfterFixedSectionsInKeyOrderWithScrambledS
               "ftp'pw");
 }
 
+TEST_F(DataSourceSectionsTest, EveryScrambledValueReadsBack) {
+    cDataSources& c = loadTwo();
+    cDataSource& orders = *c.Item(1);
+    cDataSource& feed = *c.Item(2);
+    for (char16_t ch = 32; ch <= 126; ++ch) {
+        const QString one = QString(QChar(ch)), longer = QStringLiteral("Summer2024") + QChar(ch);
+        orders.strDSPassword = one;
+        orders.strDSConnectString = longer;
+        feed.strFTPPassword = longer + ' ';
+        WriteDataSourceSections(file);
+        orders.strDSPassword = orders.strDSConnectString = feed.strFTPPassword = "catalogue";
+        ReadDataSourceSections(file);
+        ASSERT_EQ(orders.strDSPassword, one);
+        ASSERT_EQ(orders.strDSConnectString, longer);
+        ASSERT_EQ(feed.strFTPPassword, longer + ' ');
+    }
+}
+
 TEST_F(DataSourceSectionsTest, NoCollectionLeavesExistingSections) {
     ASSERT_TRUE(testsupport::writeAll(file, "[Data Source::Old]\r\nName=Old\r\n"));
     ReleaseDataSources();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSqlError>
 
 #include "config/CRegSettings.h"
 #include "db/DbInterface.h"
@@ -105,7 +106,9 @@ TEST(DbConnection, ProvidersAndServersThatCannotBeReached) {
     c.SetProperty("Initial Catalog", "NoSuchDb");
     EXPECT_FALSE(c.Open());
     EXPECT_EQ(c.ErrorText(),
-              "Cannot open database \"NoSuchDb\" requested by the login. The login failed.");
+              "Cannot open database \"NoSuchDb\": server (local) has no such "
+              "database (no file NoSuchDb.db in " +
+                  LocalServerDirectory() + ").");
     c.SetProperty("Initial Catalog", "../escape");
     EXPECT_FALSE(c.Open());
 
@@ -113,6 +116,64 @@ TEST(DbConnection, ProvidersAndServersThatCannotBeReached) {
     testsupport::writeAll(LocalServerDirectory() + "/junk.db", QByteArray(8192, 'j'));
     c.SetProperty("Initial Catalog", "junk");
     EXPECT_FALSE(c.Open()) << "a file that is no database";
+    EXPECT_EQ(c.ErrorText(), "Cannot open database \"junk\" (" + LocalServerDirectory() +
+                                 "/junk.db): file is not a database");
+}
+
+// Messages as the drivers give them (QSqlError's database and driver texts), and what a person
+// reads of them.
+TEST(DbErrorMessage, KeepsTheServersWordsOnOneLine) {
+    const struct {
+        const char *database, *driver, *expected;
+    } cases[] = {
+        {"ERROR:  relation \"missing\" does not exist\nLINE 1: SELECT * FROM missing\n"
+         "                      ^\n(42P01)",
+         "QPSQL: Unable to create query", "relation \"missing\" does not exist"},
+        {"ERROR:  duplicate key value violates unique constraint \"t_pkey\"\nDETAIL:  Key "
+         "(a)=(1) already exists.\n(23505)",
+         "QPSQL: Unable to create query",
+         "duplicate key value violates unique constraint \"t_pkey\"; Key (a)=(1) already "
+         "exists."},
+        {"connection to server at \"127.0.0.1\", port 5432 failed: FATAL:  password "
+         "authentication failed for user \"etl\"\n",
+         "QPSQL: Unable to connect",
+         "connection to server at \"127.0.0.1\", port 5432 failed: password authentication "
+         "failed for user \"etl\""},
+        {"connection to server at \"127.0.0.1\", port 1 failed: Connection refused\n\tIs the "
+         "server running on that host and accepting TCP/IP connections?\n",
+         "QPSQL: Unable to connect",
+         "connection to server at \"127.0.0.1\", port 1 failed: Connection refused; Is the "
+         "server running on that host and accepting TCP/IP connections?"},
+        {"ERROR: relation \"missing\" does not exist;\nError while executing the query ",
+         "QODBC: Unable to execute statement", "relation \"missing\" does not exist"},
+        {"[unixODBC][Driver Manager]Can't open lib 'Nope' : file not found",
+         "QODBC: Unable to connect", "Can't open lib 'Nope' : file not found"},
+        {"no such table: missing", "Unable to execute statement", "no such table: missing"},
+        {"UNIQUE constraint failed: t.a", "Unable to fetch row", "UNIQUE constraint failed: t.a"},
+        {"", "Parameter count mismatch", "Parameter count mismatch"},
+        {"", "QPSQL: Unable to create query", "fallback"},
+        {"", "", "fallback"},
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(DbErrorMessage(QSqlError(k.driver, k.database), "fallback"), k.expected)
+            << k.database << " | " << k.driver;
+}
+
+TEST(OdbcQuotedValue, BracesWhatCouldEndTheAttribute) {
+    const struct {
+        const char *value, *quoted;
+    } cases[] = {
+        {"dwh", "dwh"},
+        {"Sales DW", "Sales DW"},
+        {"a=b", "a=b"},
+        {"dwa;Database=dwh", "{dwa;Database=dwh}"},
+        {"pa}ss;x", "{pa}}ss;x}"},
+        {"{x}", "{{x}}}"},
+        {" lead", "{ lead}"},
+        {"trail ", "{trail }"},
+    };
+    for (const auto& k : cases)
+        EXPECT_EQ(OdbcQuotedValue(k.value), k.quoted) << k.value;
 }
 
 TEST(DbConnection, EmbeddedDatabasesRecordsetsAndUpdate) {

@@ -229,11 +229,16 @@ TEST_F(ExecPackageTest, FailedStepsAreListedInStepOrder) {
     }
 }
 
-// The merge, with the files the package leaves in the log directory.
+// The merge, with the files the package leaves in the log directory. The run names the package
+// in another letter case than the package's own name, under which its log is written; many
+// other logs make a package log merged in listing order land elsewhere than first.
 TEST_F(ExecPackageTest, MergeAppendsPackageLogFirstThenOtherLogs) {
     ASSERT_TRUE(writeAll(s.ExceptionLogFile, "run line\r\n"));
+    s.DTSPackageName = "pKG";
     setup = [this](FakePackage& p) {
         p.onExecute = [this] {
+            for (int i = 0; i < 12; ++i)
+                writeAll(log(QStringLiteral("s%1.log").arg(i)), "");
             writeAll(log("a_step.log"), "A\r\n");
             writeAll(log("Pkg.log"), "PACKAGE\r\n");
             writeAll(log("Pkg_Load_Bulkload.xml"),

@@ -210,7 +210,7 @@ TEST_F(BulkInsertTest, TooManyErrorsCancelTheLoad) {
     EXPECT_EQ(table.rows, (QList<QStringList>{})) << "the open batch (row 1) is discarded";
     EXPECT_EQ(table.rollbacks, 1);
     const QString merged = QString::fromUtf8(readAll(dir.filePath("exception.txt")));
-    EXPECT_TRUE(merged.contains("line 4: the load was cancelled: more than 1 errors"));
+    EXPECT_TRUE(merged.contains("line 4: the load was cancelled: more than 1 error"));
 }
 
 TEST_F(BulkInsertTest, UnresolvableDataLinkFailsTheStep) {

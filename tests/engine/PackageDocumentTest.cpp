@@ -67,7 +67,7 @@ TEST(PackageDocument, RejectsFaultyDocumentsWithLineNumbers) {
          Wrap(Step("A",
                    "<ExecuteSql connection=\"DW\"><Statement parameters=\"V\">"
                    "SELECT '?' -- ?\n, ?, ?</Statement></ExecuteSql>")),
-         "2 '?' markers but 1 parameters"},
+         "2 '?' markers but 1 parameter"},
         {"unknown attribute", Wrap(Step("A", "<RunProgram program=\"x\" timout=\"3\"/>")),
          "<RunProgram> has no attribute 'timout'"},
         {"bad precedence", Wrap(Step("A") + Step("B", kOk + "<Precedence step=\"A\" on=\"ok\"/>")),

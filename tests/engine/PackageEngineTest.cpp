@@ -1,16 +1,33 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
+#include <thread>
 
 #include "engine/PackageEngine.h"
 #include "support/TestSupport.h"
+#include "util/ProgramState.h"
 
 using testsupport::readAll;
 
 namespace {
+
+// True while `pid` names a process that has not ended (a zombie has ended).
+bool StillRunning(pid_t pid) {
+    if (::kill(pid, 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) != "Z";
+}
 
 // A package of run-program steps; `steps` are <Step> elements.
 QByteArray Package(const QString& steps, const QString& logDir, bool event = false) {
@@ -102,8 +119,9 @@ TEST(PackageEngine, RunProgramArgumentsExitCodesTimeoutAndOutput) {
         "<Argument>zero</Argument><Argument>${Word}</Argument><Argument>a 'b' \"c\"</Argument>"
         "</RunProgram></Step>"
         "<Step name=\"Exit0\"><RunProgram program=\"true\" successExitCode=\"3\"/></Step>"
-        "<Step name=\"Slow\"><RunProgram program=\"sleep\" timeout=\"1\"><Argument>20</Argument>"
-        "</RunProgram></Step>"
+        "<Step name=\"Slow\"><RunProgram program=\"sh\" timeout=\"1\" "
+        "workingDirectory=\"${ExceptionFilePath}\"><Argument>-c</Argument>"
+        "<Argument>sleep 20 &amp; echo $! &gt; child.pid; wait</Argument></RunProgram></Step>"
         "<Step name=\"Missing\"><RunProgram program=\"/no/such/program\"/></Step>"
         "<Step name=\"Quiet\"><RunProgram program=\"true\"/></Step>";
     EnginePackage p;
@@ -122,8 +140,50 @@ TEST(PackageEngine, RunProgramArgumentsExitCodesTimeoutAndOutput) {
     EXPECT_TRUE(lines[1].contains(QRegularExpression(
         "Step 'Args' succeeded\\. Duration \\d+\\.\\d{3} s, rows affected 0\\.$")));
     EXPECT_TRUE(lines[3].contains("Step 'Exit0' failed.") && lines[3].contains("exit code 0"));
-    EXPECT_TRUE(lines[5].contains("did not end within 1 seconds"));
-    EXPECT_TRUE(lines[10].contains("3 failed"));
+    EXPECT_TRUE(lines[5].endsWith("did not end within 1 second")) << lines[5].toStdString();
+    EXPECT_TRUE(lines[10].contains(": 2 steps succeeded, 3 failed, 0 not run."))
+        << lines[10].toStdString();
+
+    // The time-out ended what the program started as well.
+    const pid_t child = readAll(dir.filePath("child.pid")).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    QElapsedTimer reaped;
+    reaped.start();
+    while (StillRunning(child) && reaped.elapsed() < 3000)
+        QThread::msleep(20);
+    EXPECT_FALSE(StillRunning(child)) << "the program's child outlived the time-out";
+    ::kill(child, SIGKILL);
+}
+
+// A termination signal ends a program without a time-out, and what it started, within a second.
+TEST(PackageEngine, TerminationEndsAProgramAndItsChildren) {
+    QTemporaryDir dir;
+    const QString steps =
+        "<Step name=\"Wait\"><RunProgram program=\"sh\" workingDirectory=\"${ExceptionFilePath}\">"
+        "<Argument>-c</Argument><Argument>sleep 20 &amp; echo $! &gt; child.pid; wait</Argument>"
+        "</RunProgram></Step>";
+    EnginePackage p;
+    ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), nullptr));
+    std::thread signal([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        ProgramState::TerminationSignalled = true;
+    });
+    QElapsedTimer t;
+    t.start();
+    ASSERT_TRUE(p.Execute());
+    signal.join();
+    ProgramState::TerminationSignalled = false;
+    EXPECT_LT(t.elapsed(), 1500);
+    EXPECT_EQ(Outcome(p), "Wait:4/1");
+    EXPECT_TRUE(readAll(dir.filePath("Pkg.log")).contains("was asked to stop"));
+    const pid_t child = readAll(dir.filePath("child.pid")).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    QElapsedTimer reaped;
+    reaped.start();
+    while (StillRunning(child) && reaped.elapsed() < 3000)
+        QThread::msleep(20);
+    EXPECT_FALSE(StillRunning(child)) << "the program's child outlived the stop";
+    ::kill(child, SIGKILL);
 }
 
 TEST(PackageEngine, DatabaseStepsAndLoadsFailOnAnUnknownServer) {
@@ -133,12 +193,16 @@ TEST(PackageEngine, DatabaseStepsAndLoadsFailOnAnUnknownServer) {
         "<Step name=\"Sql\"><ExecuteSql connection=\"DW\"><Statement>SELECT 1</Statement>"
         "</ExecuteSql></Step>"
         "<Step name=\"Copy\"><CopyRows source=\"DW\" destination=\"DW\" table=\"t\">"
-        "<Query>SELECT 1</Query></CopyRows></Step>";
+        "<Query>SELECT 1</Query></CopyRows></Step>"
+        "<Step name=\"Ok\"><RunProgram program=\"true\"/></Step>";
     EnginePackage p;
     ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), nullptr));
     ASSERT_TRUE(p.Execute());
-    EXPECT_EQ(Outcome(p), "Sql:4/1 Copy:4/1");
-    EXPECT_EQ(readAll(dir.filePath("Pkg.log")).count("Cannot connect to 'DW'"), 2);
+    EXPECT_EQ(Outcome(p), "Sql:4/1 Copy:4/1 Ok:4/0");
+    const QByteArray log = readAll(dir.filePath("Pkg.log"));
+    EXPECT_EQ(log.count("Cannot connect to 'DW'"), 2);
+    EXPECT_TRUE(log.endsWith("completed with failures: 1 step succeeded, 2 failed, 0 not run.\r\n"))
+        << log.constData();
 
     QString error;
     EnginePackage stored;

@@ -55,3 +55,30 @@ TEST(GuiOperator, RunLogReachesStatusBarAndMessageBoxOnlyInteractively) {
     ProgramState::SetExceptionFileSource(nullptr);
     SetOperator(nullptr);
 }
+
+// After SIGTERM or SIGINT no box may wait: an open one is rejected, a later one is not shown.
+TEST(GuiOperator, TerminationClosesModalBoxesAndShowsNoMore) {
+    GuiOperator op;
+    bool shownAfterSignal = false;
+    int closed = -1;
+    QTimer::singleShot(100, [&] {
+        ProgramState::TerminationSignalled = true;
+        closed = GuiOperator::CloseModalWindows();
+    });
+    op.ShowMessageBox("waiting for the operator", 16, "Pendrill");  // returns when rejected
+    EXPECT_EQ(closed, 1);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        if (QWidget* w = QApplication::activeModalWidget()) {
+            shownAfterSignal = true;
+            w->close();
+        }
+    });
+    probe.start(10);
+    op.ShowMessageBox("after the signal", 16, "Pendrill");
+    EXPECT_FALSE(shownAfterSignal);
+    EXPECT_EQ(GuiOperator::CloseModalWindows(), 0);
+    ProgramState::TerminationSignalled = false;
+}

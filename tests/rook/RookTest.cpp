@@ -2,9 +2,11 @@
 
 #include <QDir>
 #include <QJsonArray>
+#include <QSqlQuery>
 
 #include "rook/RookHistoryReader.h"
 #include "rook/RookJobHistory.h"
+#include "rook/RookRepository.h"
 #include "rook/RookRepositoryConnection.h"
 #include "support/TestSupport.h"
 
@@ -62,9 +64,56 @@ TEST(RookJobHistory, CloseStoresEveryPropertyAndArgument) {
     const QJsonObject older = records.last();
     EXPECT_EQ(older.value("Kind").toInt(), 2);
     EXPECT_TRUE(older.value("SourceServer").isNull());
-    EXPECT_TRUE(records.size() == 2 && ReadJobHistory(records, error, 1) && records.size() == 1);
+    ASSERT_TRUE(ReadJobHistory(records, error, 1)) << error.toStdString();
+    ASSERT_EQ(records.size(), 1) << "the limit keeps the newest";
+    EXPECT_EQ(records.first().value("Kind").toInt(), 4);
+}
 
-    EXPECT_TRUE(r.ProcessMetadataFile("/data/in/pmd_sales.xml"));
+TEST(RookJobHistory, TextSetToANullStringIsStoredAsTheEmptyText) {
+    testsupport::IsolatedHome home;
+    RookJobHistory r;
+    r.setJobIdentifier(QString());
+    r.setMessage(QString());
+    ASSERT_TRUE(r.Close(4, "Pendrill"));
+    QList<QJsonObject> records;
+    QString error;
+    ASSERT_TRUE(ReadJobHistory(records, error)) << error.toStdString();
+    ASSERT_EQ(records.size(), 1);
+    for (const char* name : {"JobIdentifier", "Message"}) {
+        EXPECT_TRUE(records.first().value(name).isString()) << name;
+        EXPECT_EQ(records.first().value(name).toString(), "") << name;
+    }
+    EXPECT_TRUE(records.first().value("SourceServer").isNull()) << "never set stays NULL";
+}
+
+TEST(RookJobHistory, ProcessMetadataFileRecordsTheFile) {
+    testsupport::IsolatedHome home;
+    const QString file = home.file("pmd_sales.xml");
+    ASSERT_TRUE(testsupport::writeAll(file, QByteArray(1234, 'm')));
+    RookJobHistory r;
+    r.setJobIdentifier("77");
+    ASSERT_TRUE(r.ProcessMetadataFile(file));
+    ASSERT_TRUE(r.ProcessMetadataFile(home.file("not there.xml")));
+
+    RookRepository::Connection repo;
+    ASSERT_TRUE(repo.Open()) << repo.LastError().toStdString();
+    QSqlQuery q(repo.Db());
+    ASSERT_TRUE(
+        q.exec("SELECT FileName, FileSize, RecordedAt, JobIdentifier, CurrentUserName,"
+               " ComputerName FROM metadata_files ORDER BY Id"));
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), file);
+    EXPECT_EQ(q.value(1).toLongLong(), 1234);
+    const QDateTime at = QDateTime::fromString(q.value(2).toString(), Qt::ISODate);
+    EXPECT_TRUE(at.isValid()) << q.value(2).toString().toStdString();
+    EXPECT_LT(qAbs(at.secsTo(QDateTime::currentDateTime())), 60);
+    EXPECT_EQ(q.value(3).toString(), "77");
+    EXPECT_EQ(q.value(4).toString(), r.CurrentUserName());
+    EXPECT_EQ(q.value(5).toString(), r.ComputerName());
+    ASSERT_TRUE(q.next());
+    EXPECT_EQ(q.value(0).toString(), home.file("not there.xml"));
+    EXPECT_TRUE(q.value(1).isNull()) << "a missing file has no size";
+    EXPECT_FALSE(q.next());
 }
 
 TEST(RookRepositoryConnection, StatesFollowTheConfiguredLocation) {

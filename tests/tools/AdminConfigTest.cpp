@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <QDir>
+#include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "config/modCypher.h"
@@ -12,6 +17,22 @@ using testsupport::writeAll;
 namespace {
 QString out(const testsupport::ProcessResult& r) {
     return QString::fromUtf8(r.out);
+}
+
+// Runs pendrill-admin as an account that permissions bind: "nobody" when the tests run as root.
+testsupport::ProcessResult runUnprivileged(const QStringList& args) {
+    if (::geteuid() != 0)
+        return runProgram("pendrill-admin", args);
+    testsupport::ProcessResult r;
+    QProcess p;
+    p.start("runuser",
+            QStringList{"-u", "nobody", "--", PENDRILL_BIN_DIR "/pendrill-admin"} + args);
+    if (!p.waitForFinished(30000))
+        return r;
+    r.exitCode = p.exitCode();
+    r.out = p.readAllStandardOutput();
+    r.err = p.readAllStandardError();
+    return r;
 }
 }  // namespace
 
@@ -88,4 +109,117 @@ TEST(AdminConfig, NewFilesErrorsAndUsage) {
     r = runProgram("pendrill-admin", {"config", "--help"});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_TRUE(r.out.contains("show-passwords"));
+}
+
+TEST(AdminConfig, UnreadableFilesAndDirectoriesFailEveryCommand) {
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const QString locked = dir.filePath("locked.etl");
+    const QByteArray content = "[Package Info]\r\nPackage=Secret\r\n";
+    ASSERT_TRUE(writeAll(locked, content));
+    ASSERT_EQ(::chmod(QFile::encodeName(locked).constData(), 0600), 0);
+    const QString folder = dir.filePath("folder.etl");
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.etl"));
+
+    const struct {
+        QString file, reason;
+    } targets[] = {{locked, "Permission denied"}, {folder, "is a directory"}};
+    for (const auto& t : targets) {
+        for (const QStringList& command :
+             {QStringList{"show", t.file}, QStringList{"get", t.file, "Package Info", "Package"},
+              QStringList{"set", t.file, "Package Info", "Package", "x"}}) {
+            SCOPED_TRACE((command.join(' ')).toStdString());
+            const auto r = runUnprivileged(QStringList{"config"} + command);
+            EXPECT_EQ(r.exitCode, 1);
+            EXPECT_TRUE(r.out.isEmpty()) << r.out.constData();
+            const QString err = QString::fromUtf8(r.err);
+            EXPECT_TRUE(err.startsWith("pendrill-admin: cannot read " + t.file + ": "))
+                << err.toStdString();
+            EXPECT_TRUE(err.contains(t.reason)) << err.toStdString();
+            EXPECT_FALSE(err.contains("no such file")) << err.toStdString();
+        }
+    }
+    EXPECT_EQ(readAll(locked), content);
+}
+
+TEST(AdminConfig, HelpAfterEveryCommand) {
+    for (const QStringList& args :
+         {QStringList{"config", "show", "--help"}, QStringList{"config", "get", "--help"},
+          QStringList{"config", "set", "--help"},
+          QStringList{"config", "show", "x.etl", "--help"}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        const auto r = runProgram("pendrill-admin", args);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_TRUE(r.out.startsWith("Usage: pendrill-admin config show")) << r.out.constData();
+        EXPECT_TRUE(r.err.isEmpty());
+    }
+    // As the value of set, "--help" is a value like any other.
+    QTemporaryDir dir;
+    const QString file = dir.filePath("h.etl");
+    auto r =
+        runProgram("pendrill-admin", {"config", "set", file, "Package Info", "Package", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(readAll(file), "[Package Info]\r\nPackage=--help\r\n");
+    r = runProgram("pendrill-admin", {"config", "show", "--show-passwords", file});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(out(r).contains("Package=--help\n"));
+}
+
+// The last character of these passwords scrambles to a blank, whatever the second, so the stored
+// text ends in one and has to be written in quotes.
+TEST(AdminConfig, PasswordsEndingInABlankWhenScrambledReadBack) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("pw.etl");
+    QStringList passwords = {"Summer2024w", "F"};
+    for (char16_t c = 32; c <= 126; ++c) {
+        const QString pw = QStringLiteral("Pa55-") + QChar(c);
+        if (EncryptPassword(pw, 0).endsWith(' '))
+            passwords << pw;
+    }
+    ASSERT_EQ(passwords.size(), 3);
+    const struct {
+        const char* section;
+        const char* key;
+    } keys[] = {{"DTS Server Info", "DTSPwd"},
+                {"Datawarehouse Server Info", "DWPwd"},
+                {"Data Source::Orders", "Password"},
+                {"Data Source::Orders", "ConnectString"},
+                {"Data Source::Orders", "FTPPassword"}};
+    for (const QString& pw : passwords) {
+        for (const auto& k : keys) {
+            SCOPED_TRACE((pw + " " + k.key).toStdString());
+            auto r = runProgram("pendrill-admin", {"config", "set", file, k.section, k.key, pw});
+            ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+            EXPECT_TRUE(readAll(file).contains(QByteArray(k.key) + "=\"")) << "stored in quotes";
+            r = runProgram("pendrill-admin", {"config", "get", file, k.section, k.key});
+            EXPECT_EQ(out(r), pw + "\n");
+        }
+        const auto r = runProgram("pendrill-admin", {"config", "show", file, "--show-passwords"});
+        EXPECT_TRUE(out(r).contains("DTSPwd=" + pw + "\n"));
+        EXPECT_TRUE(out(r).contains("FTPPassword=" + pw + "\n"));
+    }
+}
+
+TEST(AdminConfig, ShowsManyDataSourceSections) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("big.etl");
+    QByteArray content = "[Package Info]\r\nPackage=Big\r\n";
+    for (int i = 0; i < 1000; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        content += "[Data Source::Feed " + n + "]\r\nName=Feed " + n + "\r\nType=" + n +
+                   "\r\nServer=srv" + n + "\r\nPassword=" + EncryptPassword("pw" + n, i).toUtf8() +
+                   "\r\n";
+    }
+    ASSERT_TRUE(writeAll(file, content));
+    const auto r = runProgram("pendrill-admin", {"config", "show", file, "--show-passwords"});
+    ASSERT_EQ(r.exitCode, 0);
+    const QString shown = out(r);
+    EXPECT_EQ(shown.count("[Data Source::"), 1000);
+    for (int i : {0, 499, 999}) {
+        const QString n = QString::number(i);
+        EXPECT_TRUE(shown.contains(
+            "[Data Source::Feed " + n + "]\nName=Feed " + n + "\nModelName=\nType=" + n +
+            "\nServer=srv" + n + "\nDatabase=\nTrustedLogin=FALSE\nUser=\nPassword=pw" + n + "\n"))
+            << n.toStdString();
+    }
 }

@@ -87,12 +87,40 @@ class AdminDatalink : public ::testing::TestWithParam<Backend> {
     QStringList login;
 };
 
-// One test per server: each start of the shared PostgreSQL server costs seconds.
+// One test per server: each start of the shared PostgreSQL server costs seconds. The catalogue
+// is made to compare its names without regard to case (as SQL Server's default collation does),
+// so that every exact-name rule is tried where the server's "=" would not keep it.
 TEST_P(AdminDatalink, InitAddSetListAndFailures) {
     auto init = datalink("init", {});
     ASSERT_EQ(init.exitCode, 0) << init.err.constData();
     EXPECT_TRUE(init.out.contains("created table dwm_data_link"));
     EXPECT_TRUE(datalink("init", {}).out.contains("already exists"));
+
+    DbConnection c;
+    c.Provider = "sqloledb";
+    c.SetProperty("Data Source", "wh");
+    c.SetProperty("Initial Catalog", database);
+    if (!login.isEmpty()) {
+        c.SetProperty("User ID", login.at(1));
+        c.SetProperty("Password", login.at(3));
+    }
+    ASSERT_TRUE(c.Open()) << c.ErrorText().toStdString();
+    if (GetParam() == Backend::Embedded) {
+        ASSERT_TRUE(c.Execute("ALTER TABLE dwm_data_link RENAME TO old_link"));
+        ASSERT_TRUE(c.Execute(
+            "CREATE TABLE dwm_data_link (model TEXT COLLATE NOCASE, source_name TEXT COLLATE "
+            "NOCASE, Type INTEGER, ds_server TEXT, ds_database TEXT, ds_trusted_login BOOLEAN, "
+            "ds_user TEXT, ds_password TEXT, ds_file TEXT, ds_directory TEXT, "
+            "ds_connect_string TEXT, transfer_data INTEGER, ftp_server TEXT, ftp_user TEXT, "
+            "ftp_password TEXT, remote_directory TEXT, poll_interval INTEGER, poll_duration "
+            "INTEGER)"));
+    } else {
+        ASSERT_TRUE(c.Execute("CREATE EXTENSION IF NOT EXISTS citext"));
+        ASSERT_TRUE(
+            c.Execute("ALTER TABLE dwm_data_link ALTER model TYPE citext, ALTER "
+                      "source_name TYPE citext"))
+            << c.ErrorText().toStdString();
+    }
 
     const QString quoted = "O'Brien \"x\"'; DELETE FROM dwm_data_link; --";
     auto add =
@@ -110,20 +138,23 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
                                "--transfer-data", "-70000"})
                   .exitCode,
               0);
-    EXPECT_EQ(datalink("set", {"--model", "sales", "--name", "Nulls", "--ds-user", "u"}).exitCode,
-              1)
-        << "model names are compared exactly";
+    const struct {
+        QStringList args;
+        int exitCode;
+    } exact[] = {
+        {{"set", "--model", "sales", "--name", "Nulls", "--ds-user", "u"}, 1},
+        {{"set", "--model", "Sales", "--name", "NULLS", "--ds-user", "u"}, 1},
+        {{"add", "--model", "sales", "--name", "Nulls", "--type", "8"}, 0},
+        {{"add", "--model", "Sales", "--name", "NULLS", "--type", "8"}, 0},
+        {{"set", "--model", "sales", "--name", "Nulls", "--ds-server", "lower"}, 0},
+        {{"set", "--model", "Sales", "--name", "NULLS", "--ds-server", "upper name"}, 0},
+    };
+    for (const auto& k : exact) {
+        auto r = datalink(k.args.at(0), k.args.mid(1));
+        EXPECT_EQ(r.exitCode, k.exitCode) << k.args.join(' ').toStdString() << r.err.constData();
+    }
 
     // Stored as Pendrill stores it: passwords rotated.
-    DbConnection c;
-    c.Provider = "sqloledb";
-    c.SetProperty("Data Source", "wh");
-    c.SetProperty("Initial Catalog", database);
-    if (!login.isEmpty()) {
-        c.SetProperty("User ID", login.at(1));
-        c.SetProperty("Password", login.at(3));
-    }
-    ASSERT_TRUE(c.Open()) << c.ErrorText().toStdString();
     DbRecordset rs;
     ASSERT_TRUE(
         rs.Open("SELECT ds_password FROM dwm_data_link WHERE source_name = ?", c, {quoted}));
@@ -134,20 +165,28 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
     EXPECT_TRUE(err(list).contains("'NoType' of model 'Sales' skipped: its Type is NULL"))
         << list.err.constData();
     const QJsonArray rows = QJsonDocument::fromJson(list.out).array();
-    ASSERT_EQ(rows.size(), 2) << list.out.constData();
-    QJsonObject full, nulls;
+    ASSERT_EQ(rows.size(), 3) << "the rows of SALES and sales are not shown: "
+                              << list.out.constData();
+    QMap<QString, QJsonObject> byName;
     for (const QJsonValue& v : rows)
-        (v["strName"].toString() == quoted ? full : nulls) = v.toObject();
+        byName.insert(v["strName"].toString(), v.toObject());
+    const QJsonObject full = byName.value(quoted), nulls = byName.value("Nulls");
+    EXPECT_EQ(byName.value("NULLS")["strDSServer"].toString(), "upper name");
     EXPECT_EQ(full["strDSPassword"].toString(), "Secret'1");
     EXPECT_EQ(full["intPollInterval"].toInt(), 32767);
     EXPECT_TRUE(full["blnDSTrustedLogin"].toBool());
-    EXPECT_EQ(nulls["strDSServer"].toString(), "srv");
+    EXPECT_EQ(nulls["strDSServer"].toString(), "srv") << "not changed through sales or NULLS";
     EXPECT_EQ(nulls["intTransferData"].toInt(), 32767);
     EXPECT_FALSE(nulls["blnDSTrustedLogin"].toBool());
 
     auto text = datalink("list", {"--model", "SALES"});
     ASSERT_EQ(text.exitCode, 0);
     EXPECT_EQ(QString::fromUtf8(text.out).section('\n', 0, 2), "[Upper]\nModelName=SALES\nType=1");
+    EXPECT_EQ(text.out.count("["), 1) << text.out.constData();
+    auto lower = datalink("list", {"--model", "sales"});
+    EXPECT_EQ(QString::fromUtf8(lower.out).section('\n', 0, 3),
+              "[Nulls]\nModelName=sales\nType=8\nServer=lower");
+    EXPECT_EQ(lower.out.count("["), 1) << lower.out.constData();
 
     // Usage errors exit with 2, failures with 1.
     const QStringList base = {"--server", "wh", "--database", "d", "--model", "M"};

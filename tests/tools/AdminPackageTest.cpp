@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <algorithm>
+
 #include "config/CRegSettings.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
@@ -22,6 +25,14 @@ QString err(const testsupport::ProcessResult& r) {
     return QString::fromUtf8(r.err);
 }
 
+// Every line of standard error names the program.
+bool EveryLinePrefixed(const testsupport::ProcessResult& r) {
+    const QStringList lines = err(r).split('\n', Qt::SkipEmptyParts);
+    return !lines.isEmpty() && std::all_of(lines.begin(), lines.end(), [](const QString& line) {
+        return line.startsWith("pendrill-admin: ");
+    });
+}
+
 struct Values {
     QString logDir;  // ExceptionFilePath
     bool trusted = true;
@@ -30,8 +41,8 @@ struct Values {
     bool withJobId = true;
 };
 
-// A package of docs/packages.md: the run's global variables holding `v`, and a precedence graph
-// with failures in two places.
+// A package of docs/packages.md: the run's global variables holding `v`, a precedence graph
+// with failures in two places, and a step leaving a dozen logs beside the package log.
 QByteArray Package(const Values& v) {
     const QString t = v.trusted ? "true" : "false";
     QString globals =
@@ -50,7 +61,8 @@ QByteArray Package(const Values& v) {
             "<GlobalVariable name=\"DestServerDatabaseName\">pkg_dw</GlobalVariable>"
             "<GlobalVariable name=\"WriteCompletionStatusToNT\" type=\"boolean\">false"
             "</GlobalVariable>"
-            "<GlobalVariable name=\"OverwriteGlobalSettings\" type=\"boolean\"/>")
+            "<GlobalVariable name=\"OverwriteGlobalSettings\" type=\"boolean\"/>"
+            "<GlobalVariable name=\"Retries\" type=\"integer\">3</GlobalVariable>")
             .arg(v.logDir, t, v.user, v.password);
     if (v.withJobId)
         globals += "<GlobalVariable name=\"JobID\">0</GlobalVariable>";
@@ -74,6 +86,10 @@ QByteArray Package(const Values& v) {
                "<Step name=\"Last\"><ExecuteSql connection=\"DW\"><Statement>INSERT INTO runs "
                "VALUES ('last', NULL, 'last')</Statement></ExecuteSql>"
                "<Precedence step=\"Handle\" on=\"completion\"/></Step>\n"
+               "<Step name=\"Files\"><RunProgram program=\"sh\"><Argument>-c</Argument>"
+               "<Argument>for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo \"file $i\" &gt; "
+               "\"$0f$i.log\"; done</Argument><Argument>${ExceptionFilePath}</Argument>"
+               "</RunProgram></Step>\n"
                "</Steps></Package>\n")
         .arg(globals, v.tag, v.withJobId ? "JobID," : "", v.withJobId ? "?, " : "'none', ")
         .toUtf8();
@@ -87,9 +103,30 @@ TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
         Package({}).replace("step=\"Fail early\" on=\"failure\"", "step=\"Nope\""));
     const auto r = admin({"package", "import", home.file("bad.xml"), "--server", "srv"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(err(r).contains("line 9: ") && err(r).contains("was not stored"))
-        << err(r).toStdString();
+    EXPECT_TRUE(err(r).contains("line 9: ")) << err(r).toStdString();
+    EXPECT_TRUE(err(r).contains("was not stored"));
+    EXPECT_TRUE(EveryLinePrefixed(r)) << err(r).toStdString();
+
+    // A data link is read from the rows of the package's model, which its name must give.
+    const QByteArray withLink =
+        Package({}).replace("</Connections>",
+                            "<Connection name=\"Files\" dataLink=\"Orders\"/>"
+                            "</Connections>");
+    for (const char* name : {"Orders", "_LoadDW", "Sales-LoadDW"}) {
+        testsupport::writeAll(home.file("link.xml"),
+                              QByteArray(withLink).replace("Sales_LoadDW", name));
+        const auto refused = admin({"package", "import", home.file("link.xml"), "--server", "srv"});
+        EXPECT_EQ(refused.exitCode, 1) << name;
+        EXPECT_TRUE(err(refused).contains(QStringLiteral("package %1 uses the data-link connection "
+                                                         "'Files', but its name gives no model")
+                                              .arg(name)))
+            << err(refused).toStdString();
+        EXPECT_TRUE(err(refused).contains("_Overall, _ProcessTransformations, _Upload"));
+        EXPECT_TRUE(EveryLinePrefixed(refused)) << err(refused).toStdString();
+    }
     EXPECT_EQ(admin({"package", "list", "--server", "srv"}).out, "");
+    testsupport::writeAll(home.file("link.xml"), withLink);
+    EXPECT_EQ(admin({"package", "import", home.file("link.xml"), "--server", "srv"}).exitCode, 0);
 
     const QStringList usage[] = {{"import", home.file("bad.xml")},  // no --server
                                  {"run", "X", "--server", "srv", "--set", "DTSServer=y"},
@@ -167,19 +204,23 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
     const auto stored = import(second);
     ASSERT_EQ(stored.exitCode, 0) << err(stored).toStdString();
 
-    // The newest version runs. Its global variables already hold the run's values: nothing is
-    // overwritten. Two steps fail, the step waiting for a success never runs.
-    const QStringList run = {"Sales_LoadDW", "--logdir", home.file("logs"), "--exception-file",
+    // The newest version runs, named in another letter case. Its global variables already hold
+    // the run's values: nothing is overwritten. Two steps fail, the step waiting for a success
+    // never runs. The package log, written under the package's own name, is merged first.
+    const QStringList run = {"sales_LOADDW", "--logdir", home.file("logs"), "--exception-file",
                              home.file("exceptions.txt")};
     auto r = package("run", run + QStringList{"--set", "JobID=77"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_EQ(err(r),
               "pendrill-admin: Fail early in 'Sales_LoadDW' failed.\n"
-              "Handle in 'Sales_LoadDW' failed.\n");
+              "pendrill-admin: Handle in 'Sales_LoadDW' failed.\n");
     EXPECT_EQ(Runs(), QStringList({"77|0|v2", "last||last"}));
     const QString merged = QString::fromUtf8(testsupport::readAll(home.file("exceptions.txt")));
-    EXPECT_TRUE(merged.contains("Step 'Fail early' failed.") && !merged.contains("Step 'Never'"))
+    EXPECT_TRUE(merged.section("\r\n", 0, 0).endsWith("Step 'Record' started."))
         << merged.toStdString();
+    EXPECT_TRUE(merged.contains("Step 'Fail early' failed."));
+    EXPECT_FALSE(merged.contains("Step 'Never'"));
+    EXPECT_TRUE(merged.contains("file 12\n"));
 
     // A value that differs from the package's own is written and flagged; without an exception
     // file the merged log is printed.
@@ -187,7 +228,7 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
                         home.file("other")});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(
-        r.out.contains("Package 'Sales_LoadDW' completed with failures: 2 steps "
+        r.out.contains("Package 'Sales_LoadDW' completed with failures: 3 steps "
                        "succeeded, 2 failed, 1 not run."))
         << r.out.constData();
     EXPECT_EQ(Runs(), QStringList({"0|1|v2", "last||last"}));
@@ -203,6 +244,22 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
                   .exitCode,
               0);
     EXPECT_EQ(testsupport::readAll(home.file("old.xml")), Package(values));
+
+    // A --set naming no variable of the package, or giving an integer something else, is wrong
+    // usage, refused before the log directory is emptied or anything runs.
+    testsupport::writeAll(home.file("logs/earlier.log"), "earlier run");
+    for (const char* set : {"NoSuchVariable=1", "Retries=three", "retries=", "Retries=5x"}) {
+        r = package("run", {"Sales_LoadDW", "--logdir", home.file("logs"), "--set", "JobID=5",
+                            "--set", set});
+        EXPECT_EQ(r.exitCode, 2) << set;
+        EXPECT_TRUE(err(r).contains(QString(set).section('=', 0, 0))) << err(r).toStdString();
+        EXPECT_EQ(testsupport::readAll(home.file("logs/earlier.log")), "earlier run") << set;
+        EXPECT_TRUE(Runs().isEmpty()) << set;
+    }
+    r = package("run", {"Sales_LoadDW", "--logdir", home.file("logs"), "--set", "retries=12"});
+    EXPECT_EQ(r.exitCode, 1) << err(r).toStdString();
+    EXPECT_FALSE(QFile::exists(home.file("logs/earlier.log")));
+    EXPECT_EQ(Runs(), QStringList({"0|0|v2", "last||last"}));
 
     // A package that lacks a run variable is not executed.
     Values noJob = values;

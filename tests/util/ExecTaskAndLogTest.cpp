@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
 
 #include "support/TestSupport.h"
 #include "util/ErrLogging.h"
@@ -31,11 +36,37 @@ TEST(ExecTask, RunsWaitsAndReportsExitCode) {
     EXPECT_EQ(handle, 0) << "the handle is cleared once the process has ended";
 }
 
-TEST(ExecTask, TimeOutKillsTheChild) {
+// True while `pid` names a process that has not ended (a zombie has ended).
+bool StillRunning(pid_t pid) {
+    if (::kill(pid, 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) != "Z";
+}
+
+// The time-out ends the child and what it started: a script whose own child sleeps.
+TEST(ExecTask, TimeOutKillsTheChildAndItsChildren) {
+    QTemporaryDir dir;
+    const QString script = dir.filePath("spawn.sh");
+    const QString pidFile = dir.filePath("child.pid");
+    ASSERT_TRUE(testsupport::writeAll(script, "#!/bin/sh\nsleep 30 &\necho $! > \"$1\"\nwait\n"));
+    QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QElapsedTimer t;
     t.start();
-    EXPECT_EQ(RunAndWait("sleep", "30", 300ms), std::nullopt);
+    EXPECT_EQ(RunAndWait(script, pidFile, 500ms), std::nullopt);
     EXPECT_LT(t.elapsed(), 10000);
+    const pid_t child = testsupport::readAll(pidFile).trimmed().toInt();
+    ASSERT_GT(child, 0);
+    QElapsedTimer reaped;
+    reaped.start();
+    while (StillRunning(child) && reaped.elapsed() < 3000)
+        QThread::msleep(20);
+    EXPECT_FALSE(StillRunning(child)) << "the script's own child outlived the time-out";
+    ::kill(child, SIGKILL);
 }
 
 TEST(ExecTask, MakeDirectoryCreatesParentsAndIgnoresErrors) {
@@ -47,7 +78,35 @@ TEST(ExecTask, MakeDirectoryCreatesParentsAndIgnoresErrors) {
     EXPECT_TRUE(QDir(deep).exists());
     ASSERT_TRUE(testsupport::writeAll(dir.filePath("file"), "x"));
     MakeDirectory(dir.filePath("file/sub"));  // cannot be made; no report
+    EXPECT_TRUE(QFileInfo(dir.filePath("file")).isFile()) << "the file in the way stays a file";
+    EXPECT_EQ(testsupport::readAll(dir.filePath("file")), "x");
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath("file/sub")));
+    const QStringList before = QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     MakeDirectory("");
+    MakeDirectory("   ");
+    EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"a b", "file"}));
+}
+
+TEST(ExecTask, TerminationSignalEndsTheWaitAndTheChild) {
+    QTemporaryDir dir;
+    // The child ignores SIGTERM, so it has to be killed after its grace time.
+    const QString script = dir.filePath("stubborn");
+    ASSERT_TRUE(testsupport::writeAll(
+        script,
+        "#!/bin/sh\ntrap '' TERM\ni=0\nwhile [ $i -lt 300 ]; do sleep 0.1; i=$((i+1)); "
+        "done\n"));
+    ASSERT_TRUE(QFile::setPermissions(script, QFile::ReadOwner | QFile::WriteOwner |
+                                                  QFile::ExeOwner | QFile::ReadOther |
+                                                  QFile::ExeOther));
+    ProgramState::TerminationSignalled = false;
+    QTimer::singleShot(300, [] { ProgramState::TerminationSignalled = true; });
+    QElapsedTimer t;
+    t.start();
+    EXPECT_EQ(RunAndWait(script, ""), std::nullopt);
+    EXPECT_LT(t.elapsed(), 5000) << "the wait ended with the signal, not with the child";
+    ProgramState::TerminationSignalled = false;
 }
 
 namespace {

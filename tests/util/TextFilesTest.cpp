@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <functional>
 
 #include "support/TestSupport.h"
 #include "util/KelmStatusFile.h"
@@ -44,7 +48,9 @@ TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
     ASSERT_TRUE(WriteFileAtomically(path, "two", 0600));
     EXPECT_EQ(readAll(path), "two");
     EXPECT_EQ(modeOf(path), 0640) << "an existing file keeps its mode";
-    EXPECT_FALSE(WriteFileAtomically(dir.filePath("missing/x"), "y"));
+    QString why;
+    EXPECT_FALSE(WriteFileAtomically(dir.filePath("missing/x"), "y", -1, &why));
+    EXPECT_FALSE(why.isEmpty()) << "the caller learns why";
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"secret.etl"})
         << "no temporary file is left behind";
 }
@@ -56,7 +62,9 @@ TEST(TextFiles, CopyReplacesTargetOrLeavesItAlone) {
     ASSERT_TRUE(testsupport::writeAll(to, "old"));
     EXPECT_TRUE(CopyFileReplacing(from, to));
     EXPECT_EQ(readAll(to), QByteArray(200000, 'x'));
-    EXPECT_FALSE(CopyFileReplacing(dir.filePath("missing"), to));
+    QString why;
+    EXPECT_FALSE(CopyFileReplacing(dir.filePath("missing"), to, &why));
+    EXPECT_TRUE(why.contains("missing")) << why.toStdString();
     EXPECT_EQ(readAll(to).size(), 200000);
     EXPECT_FALSE(CopyFileReplacing(from, ""));
     EXPECT_EQ(RemoveLineBreaks("No repository found !\r\nUse it. \r\n"),
@@ -82,4 +90,98 @@ TEST(StatusFile, HoldsOneWordAndFailsQuietly) {
     SetStatusFile(dir.filePath("no such dir/status"));
     EXPECT_FALSE(StatusFailure());
     SetStatusFile("");
+}
+
+namespace {
+struct Owner {
+    uid_t uid;
+    gid_t gid;
+};
+
+// The account the unprivileged side of a test runs as: "nobody" when the tests run as root (root
+// may write everywhere), else the current user.
+Owner unprivileged() {
+    if (::geteuid() == 0)
+        return {65534, 65534};
+    return {::geteuid(), ::getegid()};
+}
+
+// Runs `body` in a child process under the unprivileged account; returns the child's exit code.
+int runUnprivileged(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const Owner o = unprivileged();
+        if (::geteuid() == 0 && (::setgid(o.gid) != 0 || ::setuid(o.uid) != 0))
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+uid_t ownerOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st.st_uid;
+}
+}  // namespace
+
+// A directory the run may not add files to, holding files it may write: they are written in
+// place, so that no file keeps a stale word or an old run's log.
+TEST(TextFiles, DirectoryThatRefusesNewFilesGetsTheFileWrittenInPlace) {
+    QTemporaryDir top;
+    ASSERT_EQ(::chmod(QFile::encodeName(top.path()).constData(), 0755), 0);
+    const Owner me = unprivileged();
+    const struct {
+        const char* name;
+        int dirMode;
+        bool fileIsTheRunners;  // owned by the unprivileged account (else by the test)
+        int fileMode;
+        bool written;
+    } cases[] = {
+        {"closed dir", 0755, true, 0644, true},
+        // Another owner's file in a sticky directory may be written but not replaced.
+        {"sticky dir", 01777, false, 0666, true},
+        {"file not writable", 0755, false, 0444, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString dir = top.filePath(c.name);
+        ASSERT_TRUE(QDir().mkpath(dir));
+        const QString status = dir + "/status", log = dir + "/run.log",
+                      source = top.filePath("src");
+        ASSERT_TRUE(testsupport::writeAll(status, "ok\r\n"));
+        ASSERT_TRUE(testsupport::writeAll(log, "an older run's log\r\n"));
+        ASSERT_TRUE(testsupport::writeAll(source, QByteArray(100000, 'n')));
+        for (const QString& f : {status, log}) {
+            if (c.fileIsTheRunners) {
+                ASSERT_EQ(::chown(QFile::encodeName(f).constData(), me.uid, me.gid), 0);
+            }
+            ASSERT_EQ(::chmod(QFile::encodeName(f).constData(), c.fileMode), 0);
+        }
+        ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), c.dirMode), 0);
+
+        const int result = runUnprivileged([&] {
+            SetStatusFile(status);
+            QString why;
+            const bool wrote = StatusFailure();
+            const bool copied = CopyFileReplacing(source, log, &why);
+            return (wrote ? 1 : 0) | (copied ? 2 : 0) | (why.isEmpty() ? 0 : 4);
+        });
+        ASSERT_NE(result, 100) << "could not drop privileges";
+        if (c.written) {
+            EXPECT_EQ(result, 3);
+            EXPECT_EQ(readAll(status), "failure\r\n");
+            EXPECT_EQ(readAll(log), QByteArray(100000, 'n'));
+            EXPECT_EQ(ownerOf(status), c.fileIsTheRunners ? me.uid : ::geteuid())
+                << "written in place, not replaced";
+        } else {
+            EXPECT_EQ(result, 4) << "neither written, and the copy says why";
+            EXPECT_EQ(readAll(status), "ok\r\n");
+        }
+        EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 2)
+            << "no temporary file is left behind";
+        ::chmod(QFile::encodeName(dir).constData(), 0755);
+    }
 }

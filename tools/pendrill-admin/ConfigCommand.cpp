@@ -1,5 +1,13 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <optional>
 
 #include "AdminCommands.h"
 #include "config/ExecDTSPackage.h"
@@ -19,7 +27,11 @@ const char* const kConfigUsage =
     "  get    print one value; scrambled keys are printed in clear\n"
     "  set    write one value; scrambled keys (DTSPwd, DWPwd, and Password, ConnectString,\n"
     "         FTPPassword in data-source sections) are given in clear and stored scrambled.\n"
-    "         A new file is created readable by its owner only.\n";
+    "         A value with a blank at either end, or wrapped in quotes, is stored in double\n"
+    "         quotes, which every reader takes off. A new file is created readable by its\n"
+    "         owner only.\n"
+    "Exit status: 0 success; 1 the file cannot be read or written, or get finds no such key;\n"
+    "2 wrong usage. --help after show, get or set prints this text.\n";
 
 // The keys of a data-source section in their written order, with the default used on reading.
 const struct {
@@ -33,93 +45,115 @@ const struct {
     {"PollDuration", "0"}, {"PollInterval", "0"},
 };
 
-void printLine(const QString& text) {
-    std::printf("%s\n", text.toLocal8Bit().constData());
-}
-
 QString shown(const QString& section, const QString& key, const QString& clear, bool reveal) {
     if (!ExecDTSPackage::IsScrambledKey(section, key) || reveal)
         return clear;
     return clear.isEmpty() ? QString() : QStringLiteral("********");
 }
 
-int show(const QString& file, bool reveal) {
-    ExecDTSPackage s;
-    s.PendrillConfigFile = file;
-    if (!s.ReadConfigFile()) {
-        AdminError(QStringLiteral("cannot read %1: no such file").arg(file));
-        return 1;
+// Why a file cannot be read, in words.
+QString unreadableReason(const QString& file) {
+    const QByteArray path = QFile::encodeName(file);
+    struct stat st {};
+    if (::stat(path.constData(), &st) != 0) {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return QStringLiteral("no such file");
+        return QString::fromLocal8Bit(std::strerror(errno));
     }
+    if (S_ISDIR(st.st_mode))
+        return QStringLiteral("it is a directory");
+    const int fd = ::open(path.constData(), O_RDONLY);
+    if (fd < 0)
+        return QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    return QStringLiteral("read error");
+}
+
+// Reads the whole file once. A missing file is an empty profile when `missingIsEmpty` (set
+// creates it); otherwise, and for a file that cannot be read, an error is printed and nullopt
+// returned.
+std::optional<PrivateProfile> readProfile(const QString& file, bool missingIsEmpty) {
+    std::optional<PrivateProfile> profile;
+    if (missingIsEmpty || QFileInfo::exists(file))
+        profile = PrivateProfile::load(file);
+    if (!profile)
+        AdminError(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
+    return profile;
+}
+
+int show(const QString& file, bool reveal) {
+    const std::optional<PrivateProfile> profile = readProfile(file, false);
+    if (!profile)
+        return 1;
+    ExecDTSPackage s;
+    s.ReadConfig(*profile);
+    QString out;
+    auto line = [&](const QString& text) { out += text + QLatin1Char('\n'); };
     const auto b = ExecDTSPackage::BooleanText;
     const QString pkg = QString::fromLatin1(ExecDTSPackage::PackageSection);
     const QString dts = QString::fromLatin1(ExecDTSPackage::DTSSection);
     const QString dw = QString::fromLatin1(ExecDTSPackage::DWSection);
-    printLine('[' + pkg + ']');
-    printLine("Package=" + s.DTSPackageName);
-    printLine("LogFile=" + s.ExceptionLogFile);
-    printLine("LogFileDir=" + s.LogFileDir);
-    printLine("UseDefaultLogFileDir=" + b(s.UseDefaultLogFileDir));
-    printLine("TruncLogFile=" + b(s.TruncateExceptionLogFile));
-    printLine("WriteEvent=" + b(s.WriteCompletionStatusToNT));
-    printLine(QString());
-    printLine('[' + dts + ']');
-    printLine("DTSServer=" + s.DTSServer);
-    printLine("DTSNTAut=" + b(s.DTSServerTrustedLogin));
-    printLine("DTSUser=" + s.DTSLoginUserName);
-    printLine("DTSPwd=" + shown(dts, "DTSPwd", s.DTSLoginPassword, reveal));
-    printLine(QString());
-    printLine('[' + dw + ']');
-    printLine("DWServer=" + s.DWServer);
-    printLine("DWNTAut=" + b(s.DWServerTrustedLogin));
-    printLine("DWUser=" + s.DWServerLoginUserName);
-    printLine("DWPwd=" + shown(dw, "DWPwd", s.DWServerLoginPassword, reveal));
-    printLine("DWDB=" + s.DWDatabaseName);
+    line('[' + pkg + ']');
+    line("Package=" + s.DTSPackageName);
+    line("LogFile=" + s.ExceptionLogFile);
+    line("LogFileDir=" + s.LogFileDir);
+    line("UseDefaultLogFileDir=" + b(s.UseDefaultLogFileDir));
+    line("TruncLogFile=" + b(s.TruncateExceptionLogFile));
+    line("WriteEvent=" + b(s.WriteCompletionStatusToNT));
+    line(QString());
+    line('[' + dts + ']');
+    line("DTSServer=" + s.DTSServer);
+    line("DTSNTAut=" + b(s.DTSServerTrustedLogin));
+    line("DTSUser=" + s.DTSLoginUserName);
+    line("DTSPwd=" + shown(dts, "DTSPwd", s.DTSLoginPassword, reveal));
+    line(QString());
+    line('[' + dw + ']');
+    line("DWServer=" + s.DWServer);
+    line("DWNTAut=" + b(s.DWServerTrustedLogin));
+    line("DWUser=" + s.DWServerLoginUserName);
+    line("DWPwd=" + shown(dw, "DWPwd", s.DWServerLoginPassword, reveal));
+    line("DWDB=" + s.DWDatabaseName);
 
-    const std::optional<PrivateProfile> profile = PrivateProfile::load(file);
-    if (!profile)
-        return 0;
     for (const QString& section : profile->sectionNames()) {
         if (!section.startsWith(QLatin1String(ExecDTSPackage::DataSourceSectionPrefix),
                                 Qt::CaseInsensitive))
             continue;
-        printLine(QString());
-        printLine('[' + section + ']');
+        line(QString());
+        line('[' + section + ']');
         for (const auto& k : kDataSourceKeys) {
             const QString key = QString::fromLatin1(k.key);
-            QString value = ReadIniValue(section, key, QString::fromLatin1(k.defaultValue), file);
+            QString value = IniValueOf(*profile, section, key, QString::fromLatin1(k.defaultValue));
             if (key == QLatin1String("TrustedLogin"))
                 value = b(ExecDTSPackage::ParseBoolean(value));
             else if (ExecDTSPackage::IsScrambledKey(section, key))
                 value = shown(section, key, DecryptPassword(value), reveal);
-            printLine(key + '=' + value);
+            line(key + '=' + value);
         }
     }
+    const QByteArray bytes = out.toLocal8Bit();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
     return 0;
 }
 
 int get(const QString& file, const QString& section, const QString& key) {
-    const std::optional<PrivateProfile> profile = PrivateProfile::load(file);
-    if (!profile || !QFileInfo::exists(file)) {
-        AdminError(QStringLiteral("cannot read %1").arg(file));
+    const std::optional<PrivateProfile> profile = readProfile(file, false);
+    if (!profile)
         return 1;
-    }
     if (!profile->value(section, key)) {
         AdminError(QStringLiteral("%1: no key '%2' in section '%3'").arg(file, key, section));
         return 1;
     }
-    QString value = ReadIniValue(section, key, QString(), file);
+    QString value = IniValueOf(*profile, section, key, QString());
     if (ExecDTSPackage::IsScrambledKey(section, key))
         value = DecryptPassword(value);
-    printLine(value);
+    std::printf("%s\n", value.toLocal8Bit().constData());
     return 0;
 }
 
 int set(const QString& file, const QString& section, const QString& key, const QString& value) {
-    std::optional<PrivateProfile> profile = PrivateProfile::load(file);
-    if (!profile) {
-        AdminError(QStringLiteral("cannot read %1").arg(file));
+    std::optional<PrivateProfile> profile = readProfile(file, true);
+    if (!profile)
         return 1;
-    }
     const QString stored =
         ExecDTSPackage::IsScrambledKey(section, key) ? EncryptPassword(value) : value;
     if (!profile->setValue(section, key, stored)) {
@@ -140,17 +174,17 @@ int set(const QString& file, const QString& section, const QString& key, const Q
 
 int ConfigCommand(const QStringList& args) {
     const QString verb = args.value(0);
-    if (verb == QLatin1String("--help") || verb == QLatin1String("help")) {
+    // "--help" anywhere asks for the usage, except as the VALUE of set, which may be any text.
+    const QStringList options = verb == QLatin1String("set") ? args.mid(0, 4) : args;
+    if (verb == QLatin1String("help") || options.contains(QStringLiteral("--help"))) {
         std::fputs(kConfigUsage, stdout);
         return 0;
     }
-    if (verb == QLatin1String("show") && (args.size() == 2 || args.size() == 3)) {
-        const bool reveal = args.size() == 3;
-        if (reveal && args.at(2) != QLatin1String("--show-passwords")) {
-            std::fputs(kConfigUsage, stderr);
-            return 2;
-        }
-        return show(args.at(1), reveal);
+    if (verb == QLatin1String("show")) {
+        QStringList rest = args.mid(1);
+        const bool reveal = rest.removeAll(QStringLiteral("--show-passwords")) == 1;
+        if (rest.size() == 1 && rest.size() + (reveal ? 1 : 0) == args.size() - 1)
+            return show(rest.at(0), reveal);
     }
     if (verb == QLatin1String("get") && args.size() == 4)
         return get(args[1], args[2], args[3]);

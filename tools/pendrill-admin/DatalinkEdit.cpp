@@ -3,6 +3,7 @@
 #include "config/modCypher.h"
 #include "datasources/modDBConnection.h"
 #include "db/DbInterface.h"
+#include "db/SqlDialect.h"
 
 namespace {
 
@@ -85,11 +86,20 @@ bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList
     return true;
 }
 
+// "model = ? AND source_name = ?" with both names compared exactly, whatever the server's
+// collation: on a server that ignores case, "sales" is still another model than "Sales".
+QString exactRow(const DbConnection& c) {
+    const SqlDialect& d = c.Dialect();
+    return d.ExactTextEquals(QStringLiteral("model")) + QStringLiteral(" AND ") +
+           d.ExactTextEquals(QStringLiteral("source_name"));
+}
+
 bool rowExists(const DatalinkRequest& r, bool& exists) {
+    DbConnection& dw = *GetDWConnection();
     DbRecordset rs;
-    if (!rs.Open(QStringLiteral("SELECT model FROM %1 WHERE model = ? AND source_name = ?")
-                     .arg(DataLinkTableName()),
-                 *GetDWConnection(), {r.model, r.name})) {
+    if (!rs.Open(
+            QStringLiteral("SELECT model FROM %1 WHERE %2").arg(DataLinkTableName(), exactRow(dw)),
+            dw, {r.model, r.name})) {
         AdminError(rs.LastError());
         return false;
     }
@@ -158,8 +168,8 @@ int DatalinkSet(const DatalinkRequest& r) {
     values << r.model << r.name;
     DbConnection& dw = *GetDWConnection();
     int affected = 0;
-    if (!dw.Execute(QStringLiteral("UPDATE %1 SET %2 WHERE model = ? AND source_name = ?")
-                        .arg(DataLinkTableName(), sets.join(", ")),
+    if (!dw.Execute(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
+                        .arg(DataLinkTableName(), sets.join(", "), exactRow(dw)),
                     values, &affected)) {
         AdminError(dw.ErrorText());
         return 1;

@@ -2,6 +2,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <cstdio>
+#include <vector>
 
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
@@ -79,19 +80,25 @@ int DatalinkList(const DatalinkRequest& r) {
         AdminError(TerminalLines(error));
         return 1;
     }
+    // The server may have returned rows whose model matches only without regard to case; like
+    // Pendrill's data-link list, only the model's own rows are shown.
+    std::vector<const cDataSource*> shown;
+    for (const cDataSource& ds : sources)
+        if (ds.strModelName == r.model)
+            shown.push_back(&ds);
     if (r.options.has(QStringLiteral("--json"))) {
         QJsonArray array;
-        for (const cDataSource& ds : sources)
-            array.append(toJson(ds));
+        for (const cDataSource* ds : shown)
+            array.append(toJson(*ds));
         std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
         return 0;
     }
     bool first = true;
-    for (const cDataSource& ds : sources) {
+    for (const cDataSource* ds : shown) {
         if (!first)
             AdminPrint(QString());
         first = false;
-        printText(ds);
+        printText(*ds);
     }
     return 0;
 }

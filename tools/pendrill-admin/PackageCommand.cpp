@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "AdminCommands.h"
+#include "datasources/modDataLinkInfo.h"
 #include "engine/PackageDocument.h"
 #include "engine/PackageStore.h"
 #include "util/TextFiles.h"
@@ -20,7 +21,9 @@ const char* const kPackageUsage =
     "       pendrill-admin package run NAME --server S [LOGIN] [--set NAME=VALUE]...\n"
     "                                  [--logdir DIR] [--exception-file FILE]\n"
     "Manage the package store (msdb, table sysdtspackages) of server S and run its packages.\n"
-    "  import         check the package document FILE and store it as a new version\n"
+    "  import         check the package document FILE and store it as a new version; a\n"
+    "                 package with a data-link connection needs a model in its name (a step\n"
+    "                 suffix such as _LoadDW, see docs/packages.md)\n"
     "  export         write the newest version (or version V) to standard output or FILE\n"
     "  delete         remove every version of package NAME\n"
     "  list-versions  the versions of NAME, newest first: version id, time, owner, description\n"
@@ -32,10 +35,16 @@ const char* const kPackageUsage =
     "run: the package's global variables keep their own values except those the run sets:\n"
     "DTSServer (the server S), the DTS login (LOGIN), ExceptionFilePath (the log directory),\n"
     "JobID, OverwriteGlobalSettings, and every variable named by --set. --set may be repeated;\n"
-    "a boolean takes true/false (or 1/0), an integer a number. The log directory (by default a\n"
+    "a boolean takes true/false (or 1/0), an integer a number; a --set the package refuses\n"
+    "is wrong usage (exit status 2) and nothing is touched. The log directory (by default a\n"
     "temporary one) is emptied when the package is loaded. The package log and the other logs\n"
     "are merged into the exception file; without --exception-file the merged log is printed on\n"
     "standard output. On failure the failed steps are printed on standard error.\n";
+
+// The step suffixes of package names, in the order GetEtlModelName looks for them.
+const char* const kStepSuffixes =
+    "_CleanUpAll, _CleanUpIntermediate, _Init, _Transformations, _LoadDummies, _LoadDW, "
+    "_Overall, _ProcessTransformations, _Upload, _AlterTableDW";
 
 }  // namespace
 
@@ -88,10 +97,25 @@ int Import(const QStringList& args) {
     QStringList errors;
     if (!ParsePackageDocument(xml, &document, &errors)) {
         for (const QString& e : errors)
-            std::fprintf(stderr, "%s: %s\n", c.name.toLocal8Bit().constData(),
-                         e.toLocal8Bit().constData());
+            AdminError(QStringLiteral("%1: %2").arg(c.name, e));
         AdminError(QStringLiteral("%1 was not stored").arg(c.name));
         return 1;
+    }
+    // A data link is read from the rows of the package's model, and the model comes from the
+    // package's name: without a step suffix the package would fail when it runs.
+    if (GetEtlModelName(document.name).isEmpty()) {
+        for (const PackageConnection& connection : document.connections) {
+            if (!connection.IsDataLink())
+                continue;
+            AdminError(
+                QStringLiteral(
+                    "%1: package %2 uses the data-link connection '%3', but its name gives no "
+                    "model.\nA package's model is the part of its name before its step suffix, "
+                    "looked for in this order, letter case aside: %4.")
+                    .arg(c.name, document.name, connection.name, QLatin1String(kStepSuffixes)));
+            AdminError(QStringLiteral("%1 was not stored").arg(c.name));
+            return 1;
+        }
     }
     PackageStore store;
     if (!OpenStore(c, true, store))

@@ -57,6 +57,34 @@ bool PackageFlag(const QVariant& value) {
     return ParseFlag(value.toString()).value_or(false);
 }
 
+// The value a --set writes into a variable of the package's own: false with `error` when the
+// package has no such variable or the value does not suit the variable's type.
+bool PackageValue(const DtsPackage& package, const QString& name, const QString& value,
+                  QVariant* written, QString* error) {
+    if (!package.HasGlobalVariable(name)) {
+        *error = QStringLiteral("package %1 has no global variable %2").arg(package.Name(), name);
+        return false;
+    }
+    const QVariant current = package.GlobalVariableValue(name);
+    *written = value;
+    if (current.typeId() == QMetaType::Bool) {
+        const std::optional<bool> flag = ParseFlag(value);
+        if (!flag) {
+            *error = QStringLiteral("%1 is a boolean: true or false, not '%2'").arg(name, value);
+            return false;
+        }
+        *written = *flag;
+    } else if (current.typeId() == QMetaType::LongLong) {
+        bool ok = false;
+        *written = value.trimmed().toLongLong(&ok);
+        if (!ok) {
+            *error = QStringLiteral("%1 is an integer, not '%2'").arg(name, value);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 bool PackageRun::AddSetting(const QString& assignment, QString* error) {
@@ -86,11 +114,22 @@ PackageRun::PackageRun() {
     PackageFactory = CreatePackage2;
 }
 
+bool PackageRun::CheckSettings(const DtsPackage& package, QString* error) const {
+    for (const auto& [name, value] : settings_) {
+        QVariant written;
+        if (!FieldOf(name) && !PackageValue(package, name, value, &written, error))
+            return false;
+    }
+    return true;
+}
+
 bool PackageRun::ApplySettings(QString* error) {
     if (!package_) {
         *error = QStringLiteral("no package loaded");
         return false;
     }
+    if (!CheckSettings(*package_, error))
+        return false;
     for (const RunField& f : kRunFields) {
         const QString variable = QLatin1String(f.variable);
         if (!f.fromPackage || !package_->HasGlobalVariable(variable))
@@ -109,29 +148,8 @@ bool PackageRun::ApplySettings(QString* error) {
                 this->*f->text = value;
             continue;
         }
-        if (!package_->HasGlobalVariable(name)) {
-            *error =
-                QStringLiteral("package %1 has no global variable %2").arg(package_->Name(), name);
-            return false;
-        }
-        const QVariant current = package_->GlobalVariableValue(name);
-        QVariant written = value;
-        if (current.typeId() == QMetaType::Bool) {
-            const std::optional<bool> flag = ParseFlag(value);
-            if (!flag) {
-                *error =
-                    QStringLiteral("%1 is a boolean: true or false, not '%2'").arg(name, value);
-                return false;
-            }
-            written = *flag;
-        } else if (current.typeId() == QMetaType::LongLong) {
-            bool ok = false;
-            written = value.trimmed().toLongLong(&ok);
-            if (!ok) {
-                *error = QStringLiteral("%1 is an integer, not '%2'").arg(name, value);
-                return false;
-            }
-        }
+        QVariant written;
+        PackageValue(*package_, name, value, &written, error);
         package_->SetGlobalVariableValue(name, written);
     }
     return true;

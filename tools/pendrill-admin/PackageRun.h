@@ -21,9 +21,12 @@ class PackageRun : public ExecDTSPackage {
     // sets from the command line (DTSServer, ExceptionFilePath) or computes
     // (OverwriteGlobalSettings), or a boolean that is neither true/false nor 1/0.
     bool AddSetting(const QString& assignment, QString* error);
-    // After LoadPackage. False with `error` when a --set names a variable the package does not
-    // have (the run's own variables excepted: their absence fails the execution) or gives a value
-    // of the wrong kind.
+    bool HasSettings() const { return !settings_.isEmpty(); }
+    // False with `error` when a --set names a variable `package` does not have (the run's own
+    // variables excepted: their absence fails the execution) or gives a value of the wrong kind.
+    // Changes nothing, so that a run can be refused before its log directory is emptied.
+    bool CheckSettings(const DtsPackage& package, QString* error) const;
+    // After LoadPackage: CheckSettings on the loaded package, then the settings are applied.
     bool ApplySettings(QString* error);
 
   private:

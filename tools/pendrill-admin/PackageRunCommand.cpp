@@ -5,6 +5,8 @@
 #include "AdminCommands.h"
 #include "PackageCommand.h"
 #include "PackageRun.h"
+#include "dts/DtsPackage.h"
+#include "engine/PackageFactory.h"
 #include "engine/PackageStore.h"
 
 int PackageRunCommand(const QStringList& args) {
@@ -24,6 +26,24 @@ int PackageRunCommand(const QStringList& args) {
             return 2;
         }
     }
+    // The --set values are checked against the stored package before anything is touched: loading
+    // the run's package empties the log directory. A package that cannot be loaded here is left
+    // to the run, which reports it.
+    if (run.HasSettings()) {
+        const std::unique_ptr<DtsPackage> probe = CreatePackage2();
+        QString ignored;
+        if (probe &&
+            probe->LoadFromSQLServer(
+                c.server, c.login.trusted ? QString() : c.login.user,
+                c.login.trusted ? QString() : c.login.password,
+                c.login.trusted ? DTSSQLStgFlag_UseTrustedConnection : DTSSQLStgFlag_Default,
+                QString(), QString(), QString(), c.name, &ignored) &&
+            !run.CheckSettings(*probe, &error)) {
+            AdminError(error);
+            return 2;
+        }
+    }
+
     QTemporaryDir temporary;
     QString logDir = c.options.value(QStringLiteral("--logdir"));
     QString exceptionFile = c.options.value(QStringLiteral("--exception-file"));
@@ -59,7 +79,7 @@ int PackageRunCommand(const QStringList& args) {
     }
     if (!run.ApplySettings(&error)) {
         AdminError(error);
-        return 1;
+        return 2;
     }
     const bool ok = run.ExecPackage();
     if (printLog) {

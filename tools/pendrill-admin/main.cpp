@@ -23,8 +23,15 @@ const char* const kUsage =
 
 }  // namespace
 
+// Every line of a message carries the program's name, so that each one read alone (or found by
+// grep in a log) tells where it came from.
 void AdminError(const QString& text) {
-    std::fprintf(stderr, "pendrill-admin: %s\n", text.toLocal8Bit().constData());
+    QString lines = text;
+    lines.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    while (lines.endsWith(QLatin1Char('\n')))
+        lines.chop(1);
+    for (const QString& line : lines.split(QLatin1Char('\n')))
+        std::fprintf(stderr, "pendrill-admin: %s\n", line.toLocal8Bit().constData());
 }
 
 int main(int argc, char** argv) {

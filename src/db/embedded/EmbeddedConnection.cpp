@@ -42,9 +42,10 @@ bool DbConnection::openEmbedded(const QString& database) {
         file = embeddedFile(server_.directory, database);
         if (!QFileInfo::exists(file) && !create) {
             errors_ << QStringLiteral(
-                           "Cannot open database \"%1\" requested by the login. The "
-                           "login failed.")
-                           .arg(database);
+                           "Cannot open database \"%1\": server %2 has no such database (no "
+                           "file %1.db in %3).")
+                           .arg(database, server_.name,
+                                QDir::toNativeSeparators(server_.directory));
             return false;
         }
         if (QFileInfo::exists(file))
@@ -56,13 +57,17 @@ bool DbConnection::openEmbedded(const QString& database) {
     db_.setDatabaseName(file);
     db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(ConnectionTimeout * 1000));
     if (!db_.open()) {
-        takeErrors(db_.lastError());
+        errors_ << QStringLiteral("Cannot open database \"%1\" (%2): %3")
+                       .arg(database, file,
+                            DbErrorMessage(db_.lastError(), QStringLiteral("unknown reason")));
         return false;
     }
     // A text file named .db that is no database only shows itself on the first read.
     QSqlQuery probe(db_);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
-        takeErrors(probe.lastError());
+        errors_ << QStringLiteral("Cannot open database \"%1\" (%2): %3")
+                       .arg(database, file,
+                            DbErrorMessage(probe.lastError(), QStringLiteral("unknown reason")));
         db_.close();
         return false;
     }

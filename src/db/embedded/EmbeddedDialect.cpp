@@ -32,6 +32,10 @@ class EmbeddedDialect : public SqlDialect {
         binds = 1;
         return col + QStringLiteral(" IS ?");
     }
+    QString ExactTextEquals(const QString& col) const override {
+        // An explicit collation on either side decides the comparison (COLLATE NOCASE columns).
+        return col + QStringLiteral(" = ? COLLATE BINARY");
+    }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
         const QDir dir(c.Server().directory);
         names.clear();

@@ -21,7 +21,8 @@ class QueryInsertSink final : public TableSinkBase {
         query_.emplace(connection_->Database());
         if (!query_->prepare(
                 InsertSql(connection_->Dialect(), table_, columns_, QStringLiteral("?")))) {
-            *error = query_->lastError().text();
+            *error =
+                DbErrorMessage(query_->lastError(), QStringLiteral("the server gave no reason"));
             return false;
         }
         return true;
@@ -37,7 +38,7 @@ class QueryInsertSink final : public TableSinkBase {
                        : QVariant(QString::fromUtf8(fields[i].text.data(), fields[i].text.size())));
         if (query_->exec())
             return RowResult::Accepted;
-        *reason = query_->lastError().text();
+        *reason = DbErrorMessage(query_->lastError(), QStringLiteral("the server gave no reason"));
         return RowResult::Rejected;
     }
 
@@ -47,7 +48,8 @@ class QueryInsertSink final : public TableSinkBase {
         inTransaction_ = false;
         if (connection_->Database().commit())
             return true;
-        *error = connection_->Database().lastError().text();
+        *error = DbErrorMessage(connection_->Database().lastError(),
+                                QStringLiteral("the server gave no reason"));
         return false;
     }
 

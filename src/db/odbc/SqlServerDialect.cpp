@@ -36,6 +36,9 @@ class SqlServerDialect : public SqlDialect {
         binds = 2;
         return QStringLiteral("(%1 = ? OR (%1 IS NULL AND ? IS NULL))").arg(col);
     }
+    QString ExactTextEquals(const QString& col) const override {
+        return col + QStringLiteral(" COLLATE Latin1_General_BIN2 = ?");
+    }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
         return DialectFirstColumn(
             c, QStringLiteral("SELECT DISTINCT name FROM master.dbo.sysdatabases ORDER BY name"),

@@ -36,7 +36,7 @@ bool DbConnection::openPostgres(const QString& database, bool trusted) {
     }
     db_.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(std::max(1, ConnectionTimeout)));
     if (!db_.open()) {
-        takeErrors(db_.lastError());
+        takeErrors(db_.lastError(), QStringLiteral("The connection could not be opened."));
         return false;
     }
     return true;

@@ -31,6 +31,16 @@ class PostgresDialect : public SqlDialect {
         binds = 1;
         return col + QStringLiteral(" IS NOT DISTINCT FROM ?");
     }
+    QString ExactTextEquals(const QString& col) const override {
+        // As text (citext compares without case whatever the collation), under the "C" collation
+        // (a nondeterministic collation makes "=" ignore case or accents). The parameter takes the
+        // column's type first, so that both sides turn into text the same way (character(n)
+        // drops its padding).
+        return QStringLiteral(
+                   "CAST(%1 AS TEXT) COLLATE \"C\" = CAST(CASE WHEN FALSE THEN %1 ELSE ? END AS "
+                   "TEXT)")
+            .arg(col);
+    }
     bool ListDatabases(DbConnection& c, QStringList& names) const override {
         return DialectFirstColumn(
             c,

@@ -9,6 +9,7 @@
 
 #include "engine/tasks/FlatFileReader.h"
 #include "engine/tasks/PackageTasks.h"
+#include "util/Counted.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -133,13 +134,12 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
     auto reject = [&](qint64 line, const QString& why, const QString& data) {
         rejected.Add(line, why, data);
         if (failure.isEmpty() && rejected.Count() > task.maxErrors) {
-            rejected.Add(
-                line,
-                QStringLiteral("the load was cancelled: more than %1 errors").arg(task.maxErrors),
-                QString());
-            failure = QStringLiteral("Bulk insert of '%1' into '%2' was cancelled after %3 errors")
-                          .arg(path, table)
-                          .arg(rejected.Count() - 1);
+            rejected.Add(line,
+                         QStringLiteral("the load was cancelled: more than %1")
+                             .arg(Counted(task.maxErrors, "error", "errors")),
+                         QString());
+            failure = QStringLiteral("Bulk insert of '%1' into '%2' was cancelled after %3")
+                          .arg(path, table, Counted(rejected.Count() - 1, "error", "errors"));
         }
     };
     auto rejectCurrent = [&](const QString& why) {
@@ -178,7 +178,9 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         if (expected < 0)
             expected = count;
         if (count != expected) {
-            rejectCurrent(QStringLiteral("expected %1 fields, found %2").arg(expected).arg(count));
+            rejectCurrent(QStringLiteral("expected %1, found %2")
+                              .arg(Counted(expected, "field", "fields"))
+                              .arg(count));
             continue;
         }
         if (!begun) {

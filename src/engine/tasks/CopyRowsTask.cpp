@@ -11,8 +11,10 @@
 #include <QSqlRecord>
 
 #include "db/DbConnection.h"
+#include "db/DbInterface.h"
 #include "engine/tasks/PackageTasks.h"
 #include "engine/tasks/TaskConnections.h"
+#include "util/Counted.h"
 
 namespace {
 
@@ -24,13 +26,7 @@ QString ColumnName(const QString& name, const SqlDialect& dialect) {
 }
 
 QString SqlErrorText(const QSqlError& e) {
-    const QString database = e.databaseText().trimmed();
-    const QString driver = e.driverText().trimmed();
-    if (database.isEmpty())
-        return driver;
-    if (driver.isEmpty() || driver == database)
-        return database;
-    return database + QStringLiteral(" (") + driver + QLatin1Char(')');
+    return DbErrorMessage(e, QStringLiteral("the server gave no reason"));
 }
 
 // The value as the destination column wants it. The embedded server stores any value in any
@@ -77,8 +73,8 @@ class Copier {
             for (int i = 0; i < record.count(); ++i)
                 columns << record.fieldName(i);
         if (columns.size() != record.count())
-            return Fail(QStringLiteral("The query gives %1 columns, the task names %2")
-                            .arg(record.count())
+            return Fail(QStringLiteral("The query gives %1, the task names %2")
+                            .arg(Counted(record.count(), "column", "columns"))
                             .arg(columns.size()));
 
         QStringList names, markers;

@@ -1,0 +1,55 @@
+#include "util/TerminationSignals.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QSocketNotifier>
+#include <cerrno>
+
+#include "util/ProgramState.h"
+
+namespace {
+
+int wakeFds[2] = {-1, -1};
+
+void onTerminationSignal(int) {
+    const int savedErrno = errno;
+    ProgramState::StopRequested = true;
+    ProgramState::RemoteStopRequested = true;
+    ProgramState::TerminationSignalled = true;
+    if (wakeFds[1] >= 0) {
+        const char byte = 1;
+        // A full pipe already holds a wake-up; nothing is lost when this write fails.
+        [[maybe_unused]] const ssize_t n = ::write(wakeFds[1], &byte, 1);
+    }
+    errno = savedErrno;
+}
+
+}  // namespace
+
+void InstallTerminationHandlers() {
+    if (wakeFds[0] < 0 && ::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0)
+        wakeFds[0] = wakeFds[1] = -1;
+    struct sigaction sa = {};
+    sa.sa_handler = onTerminationSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;  // no SA_RESTART: a blocking read returns with EINTR
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+}
+
+void WatchTerminationSignals(std::function<void()> onSignal) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (app == nullptr || wakeFds[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(wakeFds[0], QSocketNotifier::Read, app);
+    QObject::connect(notifier, &QSocketNotifier::activated, app, [onSignal = std::move(onSignal)] {
+        char buffer[64];
+        while (::read(wakeFds[0], buffer, sizeof buffer) > 0) {
+        }
+        if (onSignal)
+            onSignal();
+    });
+}

@@ -1,0 +1,85 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+
+#include "support/TestSupport.h"
+
+using testsupport::readAll;
+
+namespace {
+
+// A program start with an empty repository location: the repository cannot be reached, and in
+// interactive mode (`-config`) that is said in a modal message box when a display is there.
+struct Ending : ::testing::Test {
+    testsupport::IsolatedHome home;
+    QProcess program;
+
+    void SetUp() override {
+        QDir().mkpath(home.configHome() + "/pendrill");
+        testsupport::writeAll(home.configHome() + "/pendrill/registry.ini",
+                              "[Software\\Tessaly\\Rook\\Repository]\r\nLocation=\r\n");
+    }
+    void TearDown() override {
+        if (program.state() != QProcess::NotRunning) {
+            program.kill();
+            program.waitForFinished();
+        }
+    }
+    void start(const QStringList& args, const QString& display) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove("DISPLAY");
+        env.remove("WAYLAND_DISPLAY");
+        if (!display.isEmpty())
+            env.insert("DISPLAY", display);
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(PENDRILL_BIN_DIR "/pendrill"), args);
+        ASSERT_TRUE(program.waitForStarted(10000));
+        program.closeWriteChannel();
+    }
+    // True when the program ended within `ms`.
+    bool endsWithin(int ms) { return program.waitForFinished(ms); }
+};
+
+}  // namespace
+
+// Without DISPLAY and WAYLAND_DISPLAY nobody can see a box, whatever QT_QPA_PLATFORM says: the
+// start fails at once and says why on standard error.
+TEST_F(Ending, WithoutADisplayNoBoxIsWaitedFor) {
+    const QString status = home.file("status");
+    for (const QStringList& args :
+         {QStringList{}, QStringList{"-config", home.file("job.cfg"), "-statusfile", status}}) {
+        SCOPED_TRACE(args.join(' ').toStdString());
+        start(args, QString());
+        ASSERT_TRUE(endsWithin(20000)) << "waiting for a box nobody sees";
+        EXPECT_EQ(program.exitCode(), 3);
+        EXPECT_TRUE(program.readAllStandardError().contains("No repository found !"));
+    }
+    EXPECT_EQ(readAll(status), "failure\r\n");
+}
+
+// With a display the box waits for the operator; SIGTERM and SIGINT close it and end the
+// program, which leaves "failure" behind.
+TEST_F(Ending, SignalEndsAModalWait) {
+    for (const int signal : {SIGTERM, SIGINT}) {
+        SCOPED_TRACE(signal);
+        const QString status = home.file(QStringLiteral("status %1").arg(signal));
+        start({"-config", home.file("job.cfg"), "-statusfile", status}, ":99");
+        QElapsedTimer t;
+        t.start();
+        while (readAll(status).isEmpty() && t.elapsed() < 10000)
+            QThread::msleep(20);
+        EXPECT_EQ(readAll(status), "running\r\n");
+        ASSERT_FALSE(endsWithin(1500)) << "the box should be waiting for the operator: "
+                                       << program.readAllStandardError().constData();
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(endsWithin(5000)) << "the signal did not end the wait";
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 6);
+        EXPECT_EQ(readAll(status), "failure\r\n");
+    }
+}
