@@ -74,7 +74,8 @@ bool PackageStore::Open(const QString& server, const QString& user, const QStrin
             return false;
         if (!admin.Execute(QStringLiteral("CREATE DATABASE ") +
                            QString::fromLatin1(PackageStoreDatabase)))
-            return Fail(error, openError + QStringLiteral("; creating it failed: ") + admin.ErrorText());
+            return Fail(error,
+                        openError + QStringLiteral("; creating it failed: ") + admin.ErrorText());
         admin.Close();
         if (!OpenResolvedConnection(where, *connection_, error))
             return false;
