@@ -53,10 +53,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     const std::map<QString, std::function<int(const QStringList&)>> commands = {
-        {QStringLiteral("history"), HistoryCommand},
-        {QStringLiteral("config"), ConfigCommand},
-        {QStringLiteral("server"), ServerCommand},
-        {QStringLiteral("datalink"), DatalinkCommand},
+        {QStringLiteral("history"), HistoryCommand}, {QStringLiteral("config"), ConfigCommand},
+        {QStringLiteral("server"), ServerCommand},   {QStringLiteral("datalink"), DatalinkCommand},
         {QStringLiteral("package"), PackageCommand},
     };
     const auto it = commands.find(command);
