@@ -69,7 +69,8 @@ bool PackageStore::Open(const QString& server, const QString& user, const QStrin
         if (!OpenResolvedConnection(maintenance, admin, error))
             return false;
         if (!CreatePostgresDatabase(admin, QString::fromLatin1(PackageStoreDatabase)))
-            return Fail(error, openError + QStringLiteral("\n") + admin.ErrorText());
+            return Fail(error,
+                        openError + QStringLiteral("; creating it failed: ") + admin.ErrorText());
         admin.Close();
         if (!OpenResolvedConnection(where, *connection_, error))
             return false;
