@@ -72,6 +72,10 @@ class DbConnection {
 
     // --- for the code of this program (not part of the property interface) ---
     const ServerLocation& Server() const { return server_; }
+    // Whether the server holds typed columns: a value bound for it must have the column's type,
+    // and exact decimals come back exactly only when asked for. False on the embedded server,
+    // which keeps every value as it is given.
+    bool TypedColumns() const { return server_.kind != ServerLocation::Kind::Embedded; }
     QString DatabaseName() const;  // the "Initial Catalog" opened
     QSqlDatabase& Database() { return db_; }
     const SqlDialect& Dialect() const;

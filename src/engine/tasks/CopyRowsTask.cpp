@@ -57,7 +57,7 @@ class Copier {
         QSqlQuery query(source_.Database());
         query.setForwardOnly(true);
         // Exact decimals arrive as texts rather than as rounded doubles.
-        if (source_.Server().kind != ServerLocation::Kind::Embedded)
+        if (source_.TypedColumns())
             query.setNumericalPrecisionPolicy(QSql::HighPrecision);
         const QVariantList parameters = StatementParameters(task_.query, context_);
         bool ok = query.prepare(task_.query.text);
@@ -85,7 +85,7 @@ class Copier {
         const QString columnList = names.join(QStringLiteral(", "));
         if (!DestinationTypes(table, columnList, columns.size()))
             return Failed();
-        const bool convert = destination.Server().kind != ServerLocation::Kind::Embedded;
+        const bool convert = destination.TypedColumns();
 
         QSqlDatabase& db = destination.Database();
         QSqlQuery insert(db);
