@@ -11,23 +11,13 @@
 
 #include "engine/PackageEngine.h"
 #include "support/TestSupport.h"
+
+using testsupport::StillRunning;
 #include "util/ProgramState.h"
 
 using testsupport::readAll;
 
 namespace {
-
-// True while `pid` names a process that has not ended (a zombie has ended).
-bool StillRunning(pid_t pid) {
-    if (::kill(pid, 0) != 0)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) != "Z";
-}
 
 // A package of run-program steps; `steps` are <Step> elements.
 QByteArray Package(const QString& steps, const QString& logDir, bool event = false) {

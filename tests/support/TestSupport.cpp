@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <csignal>
 
 namespace testsupport {
 
@@ -69,6 +70,25 @@ bool writeAll(const QString& path, const QByteArray& data) {
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
     return f.write(data) == data.size();
+}
+
+ProcessResult admin(const QStringList& args) {
+    return runProgram(QStringLiteral("pendrill-admin"), args);
+}
+
+QString err(const ProcessResult& result) {
+    return QString::fromUtf8(result.err);
+}
+
+bool StillRunning(qint64 pid) {
+    if (::kill(static_cast<pid_t>(pid), 0) != 0)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray text = stat.readAll();
+    const qsizetype close = text.lastIndexOf(')');
+    return close < 0 || text.mid(close + 2, 1) != "Z";
 }
 
 }  // namespace testsupport

@@ -39,6 +39,13 @@ struct ProcessResult {
 ProcessResult runProgram(const QString& program, const QStringList& args,
                          const QByteArray& input = {}, int timeoutMs = 30000);
 
+// pendrill-admin with the given arguments, and what it wrote on standard error as text.
+ProcessResult admin(const QStringList& args);
+QString err(const ProcessResult& result);
+
+// True while `pid` names a process that has not ended (a zombie has ended).
+bool StillRunning(qint64 pid);
+
 QByteArray readAll(const QString& path);
 bool writeAll(const QString& path, const QByteArray& data);
 

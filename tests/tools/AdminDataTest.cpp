@@ -12,17 +12,11 @@
 #include "support/TestSupport.h"
 #include "support/Warehouse.h"
 
+using testsupport::admin;
+using testsupport::err;
 using testsupport::runProgram;
 
 namespace {
-
-QString err(const testsupport::ProcessResult& r) {
-    return QString::fromUtf8(r.err);
-}
-
-testsupport::ProcessResult admin(const QStringList& args) {
-    return runProgram("pendrill-admin", args);
-}
 
 TEST(AdminServer, AddListRemoveAndDatabases) {
     testsupport::IsolatedHome home;

@@ -13,17 +13,11 @@
 #include "support/TestSupport.h"
 #include "support/Warehouse.h"
 
+using testsupport::admin;
+using testsupport::err;
 using testsupport::runProgram;
 
 namespace {
-
-testsupport::ProcessResult admin(const QStringList& args) {
-    return runProgram("pendrill-admin", args);
-}
-
-QString err(const testsupport::ProcessResult& r) {
-    return QString::fromUtf8(r.err);
-}
 
 // Every line of standard error names the program.
 bool EveryLinePrefixed(const testsupport::ProcessResult& r) {

@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include "support/TestSupport.h"
+
+using testsupport::StillRunning;
 #include "util/ErrLogging.h"
 #include "util/ExecTask.h"
 #include "util/OperatorInterface.h"
@@ -34,18 +36,6 @@ TEST(ExecTask, RunsWaitsAndReportsExitCode) {
     while (IsProcessRunning(handle)) {
     }
     EXPECT_EQ(handle, 0) << "the handle is cleared once the process has ended";
-}
-
-// True while `pid` names a process that has not ended (a zombie has ended).
-bool StillRunning(pid_t pid) {
-    if (::kill(pid, 0) != 0)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
-    const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) != "Z";
 }
 
 // The time-out ends the child and what it started: a script whose own child sleeps.
