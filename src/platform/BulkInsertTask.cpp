@@ -9,6 +9,7 @@
 
 #include "platform/FlatFileReader.h"
 #include "platform/PackageTasks.h"
+#include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -167,6 +168,15 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
     };
 
     while (failure.isEmpty()) {
+        // A stop request ends the load at once: the open batch is rolled back, committed batches
+        // stay.
+        if (ProgramState::StopRequested) {
+            failure =
+                QStringLiteral("Bulk insert of '%1' into '%2' stopped by the user after %3 rows")
+                    .arg(path, table)
+                    .arg(committed);
+            break;
+        }
         status = reader.Next(&fields, &reason);
         if (status == FlatFileReader::Status::End)
             break;
