@@ -5,6 +5,7 @@
 
 #include "app/ConsoleMode.h"
 #include "app/ExitCodes.h"
+#include "app/RunValidation.h"
 #include "app/frmRunnerMain.h"
 #include "rook/RookJobHistory.h"
 #include "util/ErrLogging.h"
@@ -31,6 +32,8 @@ void ParseArgument(StartupValues& v, const QString& name, const QString& value) 
         v.JobId = value;
     } else if (option == QLatin1String("help") || option == QLatin1String("?")) {
         v.HelpRequested = true;
+    } else if (option == QLatin1String("validate")) {
+        v.Validate = true;
     } else {
         return;
     }
@@ -58,6 +61,11 @@ StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
     return v;
 }
 
+bool OperatorCanBeAsked() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 void ShowUsage() {
     OpenConsole(QStringLiteral("Pendrill"));
     ConsoleWrite(QStringLiteral("Usage Pendrill : Configurate and Execute DTS Packages\r\n\r\n"));
@@ -83,18 +91,28 @@ QString LinuxHelpText() {
         "  -logfile FILE      copy the run log (the configuration's exception file) to FILE\n"
         "                     at the end of the run\n"
         "  -job_id ID         the scheduler's job number, kept in the job history\n"
+        "  -validate          with -configfile: check everything a run needs before it\n"
+        "                     fetches remote data and executes (configuration, repository,\n"
+        "                     required settings, package, warehouse, dwm_data_link, every\n"
+        "                     data link of the model), one line per check; runs nothing and\n"
+        "                     writes no status file, run log or job history. Exit status 0\n"
+        "                     when the run could start, else the status the run would end with\n"
         "  -help, -?          show the short usage text and wait for Enter\n"
         "  --help             show this help and exit\n"
         "  --version          show the version and exit\n"
         "\n"
         "Exit status:\n"
-        "  0  the run ended \"ok\"; usage, interactive and job-configuration mode\n"
+        "  0  the run ended \"ok\"; usage; the window of interactive or job-configuration\n"
+        "     mode was closed; -validate found that the run can start\n"
         "  1  the package execution failed\n"
         "  2  configuration file missing, package not loaded or data-link table missing\n"
         "  3  repository or data-warehouse server not reachable\n"
-        "  4  required settings missing\n"
+        "  4  required settings missing (package, DTS server, log file, warehouse server or\n"
+        "     database)\n"
         "  5  remote data not obtained\n"
         "  6  stopped by the operator or by SIGTERM/SIGINT\n"
+        "  7  interactive or job-configuration mode without a display (DISPLAY and\n"
+        "     WAYLAND_DISPLAY unset): nobody can be asked; nothing is written\n"
         "The status file says \"failure\" for every status but 0.\n"
         "\n"
         "Files:\n"
@@ -113,21 +131,6 @@ QString LinuxHelpText() {
 }
 
 namespace {
-
-// Fills the opening fields of the run's record from the window.
-void fillOpeningFields(RookJobHistory& record, const frmRunnerMain& form) {
-    const RookConnectFields& dts = form.uRookConnectDTS;
-    const RookConnectFields& dw = form.uRookConnectDW;
-    record.setSourceServer(dts.ServerName);
-    record.setSourceDatabase(QStringLiteral("DTS Local Packages"));
-    record.setSourceUser(dts.TrustedLogin ? record.CurrentUserName() : dts.UserName);
-    record.setTargetServer(dw.ServerName);
-    record.setTargetDatabase(dw.DatabaseName);
-    record.setTargetUser(dw.TrustedLogin ? record.CurrentUserName() : dw.UserName);
-    record.setExceptionFile(form.txtDTSErrorFile);
-    record.setStartTime(QDateTime::currentDateTime());
-    record.setJobIdentifier(form.JobID == QLatin1String("0") ? QString() : form.JobID);
-}
 
 int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
     const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
@@ -154,12 +157,42 @@ int repositoryUnreachable(const QString& errorText, frmRunnerMain& form, RookJob
     record.setStatus(1);
     record.setMessage(RemoveLineBreaks(errorText));
     record.setEndTime(QDateTime::currentDateTime());
-    record.Close(4, QStringLiteral("Pendrill"),
-                 RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage));
+    record.Close(
+        4, QStringLiteral("Pendrill"),
+        RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage.Text()));
     if (!ProgramState::StartInConfigMode)
         std::fprintf(stderr, "pendrill: %s\n",
                      RemoveLineBreaks(errorText).toLocal8Bit().constData());
     return ExitNotReachable;
+}
+
+// Interactive and job-configuration mode ask a person; without a display nobody can answer.
+int nobodyToAsk(const StartupValues& v) {
+    if (v.StartInRookJobConfigMode) {
+        std::fprintf(stderr,
+                     "pendrill: job-configuration mode (-config) needs a display to ask for the "
+                     "job's settings, and DISPLAY and WAYLAND_DISPLAY are unset; nothing was "
+                     "written to %s.\n"
+                     "pendrill: on a server without a screen, write the configuration with "
+                     "pendrill-admin config and put -configfile \"FILE\" into the job file.\n",
+                     v.JobConfigFile.toLocal8Bit().constData());
+    } else {
+        std::fprintf(stderr,
+                     "pendrill: the main window needs a display, and DISPLAY and "
+                     "WAYLAND_DISPLAY are unset.\n"
+                     "pendrill: to run a configuration unattended: pendrill -configfile FILE "
+                     "(see pendrill --help).\n");
+    }
+    return ExitNoDisplay;
+}
+
+// The outcome of an unattended run that did not end "ok", for the scheduler's own log.
+void reportFailure(const frmRunnerMain& form) {
+    for (const QString& line : SplitLines(form.RunOutcomeText))
+        if (!line.isEmpty())
+            std::fprintf(stderr, "pendrill: %s\n", line.toLocal8Bit().constData());
+    std::fprintf(stderr, "pendrill: the run ended with \"failure\" (exit status %d)\n",
+                 form.RunExitStatus);
 }
 
 }  // namespace
@@ -179,6 +212,10 @@ int RunnerMain(const QStringList& arguments) {
         ShowUsage();
         return ExitOk;
     }
+    if (v.Validate)
+        return ValidateRun(v);
+    if (v.StartInConfigMode && !OperatorCanBeAsked())
+        return nobodyToAsk(v);
     ProgramState::StartInConfigMode = v.StartInConfigMode;
     SetStatusFile(v.StatusFile);
     StatusRunning();
@@ -186,6 +223,7 @@ int RunnerMain(const QStringList& arguments) {
         return missingConfiguration(v, record);
 
     frmRunnerMain form;
+    form.SetJobHistory(&record);
     form.PendrillConfigFile = v.ConfigFile;
     form.RookJobConfigFile = v.JobConfigFile;
     form.StatusFile = v.StatusFile;
@@ -195,23 +233,16 @@ int RunnerMain(const QStringList& arguments) {
     form.StartInRookJobConfigMode = v.StartInRookJobConfigMode;
     form.InitFormFields();
     if (v.CommandLineGiven)
-        fillOpeningFields(record, form);
+        form.FillJobHistoryOpeningFields();
 
     QString errorText;
     if (!form.IsConnectToRookRepository(errorText))
         return repositoryUnreachable(errorText, form, record);
-
-    if (ProgramState::TerminationSignalled) {
-        StatusFailure();
-        return ExitStopped;
-    }
     if (form.StartInConfigMode)
         return ExitOk;
 
-    // The unattended run of a package is not part of this version yet: end with "failure" so
-    // that a scheduler never waits on "running".
-    LogInfo(QStringLiteral("Running packages is not available in this version of Pendrill."));
-    std::fprintf(stderr, "pendrill: running packages is not available in this version\n");
-    StatusFailure();
-    return ExitExecutionFailed;
+    form.Run();
+    if (form.RunExitStatus != ExitOk)
+        reportFailure(form);
+    return form.RunExitStatus;
 }

@@ -16,6 +16,7 @@ struct StartupValues {
     bool CommandLineGiven = false;  // at least one recognised option
     bool LinuxHelp = false;         // --help
     bool ShowVersion = false;       // --version
+    bool Validate = false;          // -validate: check the configuration, run nothing
 };
 
 // Interprets one option. The name is compared without regard to case; a name that starts with a
@@ -25,6 +26,9 @@ void ParseArgument(StartupValues& values, const QString& name, const QString& va
 // Interprets the program's arguments (without the program name), each element one argument as
 // the shell split it. At most `maxArguments` are looked at. No argument at all: interactive.
 StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments = 50);
+
+// Whether a person can be asked anything: a display is named (DISPLAY or WAYLAND_DISPLAY).
+bool OperatorCanBeAsked();
 
 // The usage text on the console, then waits for Enter.
 void ShowUsage();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDate>
 #include <QString>
 #include <memory>
 
@@ -191,8 +192,22 @@ class frmRunnerMain {
     QString LastUsedConfigFile() const;
 
     // ---- Run sequence (src/app/frmRunnerMainRun.cpp)
+    // The unattended run: CheckRunnable, then RunPackage (or the check's text in the run log and
+    // "failure"); the run log is copied to LogFile and the window unloaded. Does nothing in
+    // interactive mode.
     void Run();
+    // One run with the window's values: loads the package, writes the run-log header, brings the
+    // data links of an ETL model to dwm_data_link, fetches remote data, executes, and records the
+    // outcome in the run log, the status file and the job-history record.
     void RunPackage();
+    // The exit status the last run stands for (app/ExitCodes.h), and its failure text (empty
+    // after success) for the scheduler's own log.
+    int RunExitStatus = 0;
+    QString RunOutcomeText;
+    // The first two header lines of the run log: the product banner, and the date as
+    // "Sunday, Dec 6 2026" with English names whatever the locale.
+    static QString RunBannerLine();
+    static QString RunHeaderDate(const QDate& date);
     // ---- end of run sequence
 
   private:
