@@ -158,11 +158,13 @@ int CheckPackage(Report& report, const ExecDTSPackage& s) {
 int CheckWarehouse(Report& report, frmRunnerMain& form) {
     const ExecDTSPackage& s = form.Settings;
     const bool etlModel = IsEtlModelPackage(form.cmbETLPackage.Text());
+    // Each check runs before its line is printed: the reason is only known afterwards.
     QString error;
+    const bool connected =
+        ConnectToDWServer(s.DWServer, s.DWServerTrustedLogin, s.DWServerLoginUserName,
+                          s.DWServerLoginPassword, error, s.DWDatabaseName, 20);
     if (!report.Line(QStringLiteral("data warehouse %1 on %2").arg(s.DWDatabaseName, s.DWServer),
-                     ConnectToDWServer(s.DWServer, s.DWServerTrustedLogin, s.DWServerLoginUserName,
-                                       s.DWServerLoginPassword, error, s.DWDatabaseName, 20),
-                     error))
+                     connected, error))
         return etlModel ? ExitNotReachable : ExitExecutionFailed;
     if (!etlModel) {
         report.Line(QStringLiteral("data links: not used (%1 is not a package of an ETL model)")
@@ -179,8 +181,8 @@ int CheckWarehouse(Report& report, frmRunnerMain& form) {
 
     const QString model = GetEtlModelName(s.DTSPackageName);
     auto sources = std::make_unique<cDataSources>();
-    if (!report.Line(QStringLiteral("data links of model %1").arg(model),
-                     sources->Load(dw, model, &error), error))
+    const bool read = sources->Load(dw, model, &error);
+    if (!report.Line(QStringLiteral("data links of model %1").arg(model), read, error))
         return ExitNotLoaded;
     SetLoadedDataSources(std::move(sources));
     if (!form.PendrillConfigFile.isEmpty())
@@ -192,7 +194,8 @@ int CheckWarehouse(Report& report, frmRunnerMain& form) {
             continue;
         ++listed;
         QString reason;
-        if (!report.Line(Describe(ds), CheckDataSource(ds, &reason), reason))
+        const bool reachable = CheckDataSource(ds, &reason);
+        if (!report.Line(Describe(ds), reachable, reason))
             status = ExitExecutionFailed;
     }
     if (listed == 0)
@@ -223,8 +226,8 @@ int ValidateRun(const StartupValues& v) {
     form.InitFormFields();
 
     QString error;
-    if (!report.Line(QStringLiteral("Rook repository"), form.IsConnectToRookRepository(error),
-                     error.trimmed()))
+    const bool repository = form.IsConnectToRookRepository(error);
+    if (!report.Line(QStringLiteral("Rook repository"), repository, error.trimmed()))
         return report.End(ExitNotReachable);
 
     if (!form.CheckRunnable(error)) {
