@@ -9,6 +9,8 @@
 #include <QLocale>
 
 #include "RunJob.h"
+#include "config/CRegSettings.h"
+#include "platform/ServerResolver.h"
 #include "support/TestPostgres.h"
 
 using runjob::Config;
@@ -225,4 +227,43 @@ TEST_F(RunFixture, FailureTable) {
         QFile::remove(runLog);
         QFile::remove(status);
     }
+}
+
+// The same ETL-model run with the package store and the warehouse on a PostgreSQL server, reached
+// through a server alias with a login of its own.
+TEST(RunOnPostgres, EtlModelPackageLoadsThroughTheConfigurationsDataLink) {
+    testsupport::IsolatedHome home;
+    testsupport::TestPostgres* pg = nullptr;
+    PENDRILL_SHARED_POSTGRES(pg);
+    ASSERT_TRUE(
+        WriteRegistryValue(QString::fromLatin1(ServerAliasKey), "pgrun",
+                           QStringLiteral("postgresql://%1:%2").arg(pg->host()).arg(pg->port())));
+    Job job(home, runjob::Server{"pgrun", false, pg->superuser(), pg->password()});
+    const QString db = "runseq_dw";
+    const QString files = home.file("files/");
+    QDir().mkpath(files);
+    testsupport::writeAll(files + "rows.csv", kRows);
+    ASSERT_TRUE(job.InitWarehouse(db));
+    ASSERT_TRUE(
+        job.AddDataLink("PgSales", "Files", {"--type", "3", "--ds-directory", "/old/"}, db));
+    ASSERT_TRUE(job.StorePackage(
+        runjob::PackageXml("PgSales_Transformations", runjob::LoadFileSteps("rows.csv"))));
+    Config c;
+    c.package = "PgSales_Transformations";
+    c.logFile = home.file("run.log");
+    c.logDir = home.file("logs");
+    c.database = db;
+    c.extra = Job::FlatFileSection("PgSales", "Files", files);
+    const QString status = home.file("status");
+    const auto r = job.Pendrill(
+        {"-configfile", job.WriteConfig("pg.etl", c), "-statusfile", status, "-job_id", "31"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData() << readAll(c.logFile).constData();
+    EXPECT_EQ(readAll(status), "ok\r\n");
+    EXPECT_EQ(job.Count("SELECT count(*) FROM loaded", db), 3);
+    EXPECT_EQ(job.DataLinks("PgSales", db).at(0).toObject().value("strDSDirectory").toString(),
+              files);
+    const QJsonObject rec = job.History().at(0).toObject();
+    EXPECT_EQ(rec.value("Status").toInt(), 0);
+    EXPECT_EQ(rec.value("SourceUser").toString(), pg->superuser());
+    EXPECT_EQ(rec.value("TargetDatabase").toString(), db);
 }
