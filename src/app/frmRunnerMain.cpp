@@ -17,10 +17,13 @@ frmRunnerMain::frmRunnerMain() {
     Registry.SetAppName(QStringLiteral("Pendrill"));
     // Run-log lines go to the file named in the exception-file field.
     ProgramState::SetExceptionFileSource([this] { return txtDTSErrorFile; });
+    // Every logged text also goes to the status bar.
+    ProgramState::SetStatusTextSink([this](const QString& text) { SetFormStatus(text); });
 }
 
 frmRunnerMain::~frmRunnerMain() {
     ProgramState::SetExceptionFileSource(nullptr);
+    ProgramState::SetStatusTextSink(nullptr);
 }
 
 QString frmRunnerMain::cmdExecuteCaption() const {

@@ -187,6 +187,11 @@ class frmRunnerMain {
     void Close();
     // Replaces the file's content by the text and a line end; errors are ignored.
     static void WriteJobConfigFile(const QString& file, const QString& text);
+    // Opens the run settings' exception file (that of the last load, save or run) in the text
+    // editor; nothing when it is empty.
+    void ShowErrorFile();
+    // Opens the system-log viewer.
+    void ShowEventViewer();
     // The last-used configuration file in the settings store.
     void StoreLastUsedConfigFile();
     QString LastUsedConfigFile() const;

@@ -221,6 +221,15 @@ void frmRunnerMain::Close() {
     ProgramState::RemoteStopRequested = true;
 }
 
+void frmRunnerMain::ShowErrorFile() {
+    if (!Settings.ExceptionLogFile.isEmpty())
+        Operator().OpenInTextEditor(Settings.ExceptionLogFile);
+}
+
+void frmRunnerMain::ShowEventViewer() {
+    Operator().OpenSystemLogViewer();
+}
+
 void frmRunnerMain::WriteJobConfigFile(const QString& file, const QString& text) {
     if (file.isEmpty())
         return;

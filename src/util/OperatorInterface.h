@@ -33,6 +33,10 @@ class OperatorInterface {
     virtual void SetFocusTo(const QString& controlName) { (void)controlName; }
     // The main window was unloaded: every window of the program goes away.
     virtual void UnloadAllForms() {}
+    // Opens a text file in the desktop's text editor without waiting.
+    virtual void OpenInTextEditor(const QString& path) { (void)path; }
+    // Starts the desktop's system-log viewer without waiting.
+    virtual void OpenSystemLogViewer() {}
 };
 
 // The operator of an unattended run: events are still processed (timers, sockets), message

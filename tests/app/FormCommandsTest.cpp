@@ -274,6 +274,10 @@ TEST_F(FormModel, ExecuteFillsTheJobHistoryAndCloseStopsARun) {
     f.Running = false;
     f.Close();
     EXPECT_TRUE(f.Unloaded);
+
+    f.SetLogFileText("/typed/but/not/run.log");
+    f.ShowErrorFile();
+    EXPECT_EQ(op.opened, QStringList({home.file("run.log")})) << "the log of the last run";
 }
 
 }  // namespace

@@ -28,8 +28,9 @@ class RecordingOperator : public OperatorInterface {
     void ShowMainWindowPage(int page) override { pages << page; }
     void SetFocusTo(const QString& control) override { focus << control; }
     void UnloadAllForms() override { ++unloads; }
+    void OpenInTextEditor(const QString& path) override { opened << path; }
 
-    QStringList boxes, focus;
+    QStringList boxes, focus, opened;
     QList<int> pointers, pages;
     QString status;
     int unloads = 0;

@@ -2,6 +2,7 @@
 
 #include "FormModelFixture.h"
 #include "rook/RookJobHistory.h"
+#include "util/ErrLogging.h"
 
 using testsupport::readAll;
 
@@ -33,6 +34,9 @@ TEST_F(FormModel, StartStateCaptionsAndTitles) {
     f.SetFormStatus("Start");
     EXPECT_EQ(f.StatusText, "Start");
     EXPECT_EQ(op.status, "Start");
+    LogInfo("a logged line");
+    EXPECT_EQ(f.StatusText, "a logged line") << "logged texts reach the window's status bar";
+    EXPECT_EQ(op.status, "a logged line");
 }
 
 TEST_F(FormModel, CheckRulesFirstFailureWins) {
