@@ -12,7 +12,24 @@ QString lastUsed() {
     return CRegSettings().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>");
 }
 
-TEST_F(FormModel, SaveAndLoadRoundTripWithDataLinks) {
+class FormRoundTrip : public FormModel {
+  protected:
+    void run();
+};
+
+TEST_F(FormRoundTrip, OnTheEmbeddedServer) {
+    run();
+}
+
+TEST_F(FormRoundTrip, OnPostgreSQL) {
+    QString skip;
+    if (!usePostgres(&skip))
+        GTEST_SKIP() << skip.toStdString();
+    run();
+}
+
+// Save with data links edited in a panel, open again, New and save over the same file.
+void FormRoundTrip::run() {
     storePackages({"Sales_Init", "Sales_Overall"});
     makeWarehouse({1, 3});
     QDir().mkpath(home.file("cfg dir"));
@@ -42,7 +59,7 @@ TEST_F(FormModel, SaveAndLoadRoundTripWithDataLinks) {
         << "the edited data source is saved back to the warehouse";
 
     // The warehouse changes; the configuration's own data-source section wins on opening.
-    ASSERT_TRUE(open("DW")->Execute(
+    ASSERT_TRUE(open(dw)->Execute(
         "UPDATE dwm_data_link SET ds_directory = '/other/' WHERE source_name = 'Link3'"));
     ReleaseDataSources();
     frmRunnerMain g;
@@ -50,8 +67,9 @@ TEST_F(FormModel, SaveAndLoadRoundTripWithDataLinks) {
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
     EXPECT_EQ(g.PendrillConfigFile, file);
     EXPECT_EQ(g.Caption, "Pendrill : [job one.etl]");
-    EXPECT_EQ(g.uRookConnectDTS.ServerName, "(local)");
-    EXPECT_TRUE(g.uRookConnectDTS.TrustedLogin);
+    EXPECT_EQ(g.uRookConnectDTS.ServerName, server);
+    EXPECT_EQ(g.uRookConnectDTS.TrustedLogin, trusted);
+    EXPECT_EQ(g.uRookConnectDTS.Password, password);
     EXPECT_EQ(g.cmbETLModel.Text(), "Sales");
     EXPECT_EQ(g.cmbETLPackage.Items(), QStringList({"Sales_Init", "Sales_Overall"}));
     EXPECT_EQ(g.cmbETLPackage.Text(), "Sales_Overall");
@@ -61,8 +79,9 @@ TEST_F(FormModel, SaveAndLoadRoundTripWithDataLinks) {
     EXPECT_FALSE(g.cbTruncateErrorFile);
     EXPECT_TRUE(g.cbDefaultLogFilesDir);
     EXPECT_EQ(g.txtLogFilesDir, tmp + "Pendrill/Sales_Overall/");
-    EXPECT_EQ(g.uRookConnectDW.ServerName, "(local)");
-    EXPECT_EQ(g.uRookConnectDW.DatabaseName, "DW");
+    EXPECT_EQ(g.uRookConnectDW.ServerName, server);
+    EXPECT_EQ(g.uRookConnectDW.DatabaseName, dw);
+    EXPECT_EQ(g.uRookConnectDW.UserName, user);
     EXPECT_TRUE(g.cbWriteWinNTEvent);
     EXPECT_TRUE(g.DTSCheckResult());
     EXPECT_TRUE(g.DWCheckResult());
@@ -76,14 +95,14 @@ TEST_F(FormModel, SaveAndLoadRoundTripWithDataLinks) {
     EXPECT_EQ(g.PendrillConfigFile, file);
     EXPECT_EQ(g.Caption, "Pendrill : [job one.etl]");
     EXPECT_TRUE(g.uRookConnectDTS.ServerName.isEmpty());
-    EXPECT_TRUE(g.uRookConnectDTS.TrustedLogin) << "only the server name is cleared";
+    EXPECT_EQ(g.uRookConnectDTS.UserName, user) << "only the server name is cleared";
     EXPECT_EQ(g.cmbETLModel.Count() + g.cmbETLPackage.Count() + g.lstDataLinks.Count(), 0);
     EXPECT_FALSE(g.cbWriteWinNTEvent);
     EXPECT_TRUE(g.cbTruncateErrorFile);
     EXPECT_TRUE(g.txtDTSErrorFile.isEmpty());
     EXPECT_EQ(g.txtLogFilesDir, tmp + "Pendrill//");
-    EXPECT_EQ(g.uRookConnectDW.DatabaseName, "DW") << "status 0: the warehouse control is kept";
-    g.uRookConnectDTS.ServerName = "(local)";
+    EXPECT_EQ(g.uRookConnectDW.DatabaseName, dw) << "status 0: the warehouse control is kept";
+    g.uRookConnectDTS.ServerName = server;
     g.SaveConfiguration();
     ExecDTSPackage reread;
     reread.PendrillConfigFile = file;
@@ -157,6 +176,25 @@ TEST_F(FormModel, LoadAndSaveFailures) {
     QString error;
     EXPECT_FALSE(h.CheckRunnable(error));
     EXPECT_EQ(error, "DTS Package not filled");
+    EXPECT_FALSE(h.Enabled.cmdExecute);
+
+    // Opening it reads the data links at once, which needs the package.
+    op.boxes.clear();
+    frmRunnerMain k;
+    k.OpenConfiguration(file);
+    EXPECT_EQ(op.boxes, QStringList({"16|Connect to data warehouse server|No DTS package or data "
+                                     "warehouse database specified."}));
+    EXPECT_TRUE(k.DataLinksOutdated());
+    EXPECT_EQ(lastUsed(), file);
+    EXPECT_EQ(op.pointers.mid(op.pointers.size() - 1), QList<int>({0}));
+
+    // A dropped file is only loaded.
+    op.boxes.clear();
+    frmRunnerMain dropped;
+    dropped.DropFile(file);
+    EXPECT_EQ(dropped.PendrillConfigFile, file);
+    EXPECT_EQ(dropped.Caption, "Pendrill : [refused.etl]");
+    EXPECT_TRUE(op.boxes.isEmpty());
 }
 
 TEST_F(FormModel, JobConfigurationMode) {
