@@ -238,8 +238,14 @@ int RunnerMain(const QStringList& arguments) {
     QString errorText;
     if (!form.IsConnectToRookRepository(errorText))
         return repositoryUnreachable(errorText, form, record);
-    if (form.StartInConfigMode)
+    if (form.StartInConfigMode) {
+        // The form model is complete; the window that shows it is not part of this version.
+        std::fprintf(stderr,
+                     "pendrill: the main window is not part of this version; prepare "
+                     "configurations with pendrill-admin config and check them with pendrill "
+                     "-configfile FILE -validate.\n");
         return ExitOk;
+    }
 
     form.Run();
     if (form.RunExitStatus != ExitOk)
