@@ -169,9 +169,9 @@ TEST(Run, FailureTable) {
          false, 2, noTable, 2,
          "Table dwm_data_link not found in specified data warehouse database."},
         {"warehouse server unknown", "X_Overall", runjob::PackageXml("X_Overall", good), true, 0,
-         "DW", "nosuchserver", false, 3, "", 1, ""},
+         "DW", "nosuchserver", false, 3, "Error while connecting to : nosuchserver", 1, ""},
         {"remote data", "X_Overall", runjob::PackageXml("X_Overall", good), true, 1, "DW", "",
-         false, 5, "", -1, ""},
+         false, 5, "Loaded DTS Package : X_Overall", -1, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
