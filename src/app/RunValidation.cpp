@@ -9,6 +9,7 @@
 #include "app/frmRunnerMain.h"
 #include "config/DataSourceSections.h"
 #include "datasources/DbInterface.h"
+#include "datasources/ETLPackages.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modDataLinkInfo.h"
@@ -231,9 +232,15 @@ int ValidateRun(const StartupValues& v) {
         return report.End(ExitNotReachable);
 
     if (!form.CheckRunnable(error)) {
-        if (form.cmbETLPackage.Text().isEmpty() && !form.Settings.DTSPackageName.isEmpty())
-            error += QStringLiteral(" (package %1 is not among the packages of DTS server %2)")
-                         .arg(form.Settings.DTSPackageName, form.uRookConnectDTS.ServerName);
+        // The package list of the DTS server decides whether the configured package is given.
+        if (form.cmbETLPackage.Text().isEmpty() && !form.Settings.DTSPackageName.isEmpty()) {
+            const ETLPackages* catalogue = form.PackageCatalogue();
+            const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()
+                                    ? QStringLiteral(": ") + catalogue->LastError()
+                                    : QString();
+            error += QStringLiteral(" (package %1 is not among the packages of DTS server %2%3)")
+                         .arg(form.Settings.DTSPackageName, form.uRookConnectDTS.ServerName, why);
+        }
         report.Line(QStringLiteral("required settings"), false, error);
         return report.End(ExitSettingsMissing);
     }
