@@ -207,6 +207,18 @@ int CheckWarehouse(Report& report, frmRunnerMain& form) {
 
 }  // namespace
 
+QString PackageNotListedReason(frmRunnerMain& form) {
+    // The package list of the DTS server decides whether the configured package is given.
+    if (!form.cmbETLPackage.Text().isEmpty() || form.Settings.DTSPackageName.isEmpty())
+        return QString();
+    const ETLPackages* catalogue = form.PackageCatalogue();
+    const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()
+                            ? QStringLiteral(": ") + catalogue->LastError()
+                            : QString();
+    return QStringLiteral(" (package %1 is not among the packages of DTS server %2%3)")
+        .arg(form.Settings.DTSPackageName, form.uRookConnectDTS.ServerName, why);
+}
+
 int ValidateRun(const StartupValues& v) {
     Report report;
     const QString configuration = QStringLiteral("configuration file %1").arg(v.ConfigFile);
@@ -232,15 +244,7 @@ int ValidateRun(const StartupValues& v) {
         return report.End(ExitNotReachable);
 
     if (!form.CheckRunnable(error)) {
-        // The package list of the DTS server decides whether the configured package is given.
-        if (form.cmbETLPackage.Text().isEmpty() && !form.Settings.DTSPackageName.isEmpty()) {
-            const ETLPackages* catalogue = form.PackageCatalogue();
-            const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()
-                                    ? QStringLiteral(": ") + catalogue->LastError()
-                                    : QString();
-            error += QStringLiteral(" (package %1 is not among the packages of DTS server %2%3)")
-                         .arg(form.Settings.DTSPackageName, form.uRookConnectDTS.ServerName, why);
-        }
+        error += PackageNotListedReason(form);
         report.Line(QStringLiteral("required settings"), false, error);
         return report.End(ExitSettingsMissing);
     }

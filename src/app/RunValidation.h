@@ -8,3 +8,9 @@
 // standard output: what was checked, then "OK" or the reason it failed. Returns 0 when the run
 // could start, else the exit status the run would have ended with (ExitCodes.h).
 int ValidateRun(const StartupValues& values);
+
+class frmRunnerMain;
+// When the configured package is missing from the DTS server's package list (so the window's
+// package field is empty): " (package X is not among the packages of DTS server Y: why)";
+// otherwise empty. For messages to the operator beside "DTS Package not filled".
+QString PackageNotListedReason(frmRunnerMain& form);

@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "app/ExitCodes.h"
+#include "app/RunValidation.h"
 #include "app/frmRunnerMain.h"
 #include "datasources/DbInterface.h"
 #include "datasources/modDBConnection.h"
@@ -160,7 +161,7 @@ void frmRunnerMain::Run() {
         LogInfo(error);
         StatusFailure();
         RunExitStatus = ExitSettingsMissing;
-        RunOutcomeText = error;
+        RunOutcomeText = error + PackageNotListedReason(*this);
     }
     // The exception file is the run log; the scheduler gets its copy under the -logfile name.
     if (Settings.ExceptionLogFile != LogFile)
