@@ -126,9 +126,10 @@ bool Job::Exec(const QString& sql, const QString& database) const {
 
 QString Job::WriteConfig(const QString& fileName, const Config& c) const {
     const auto flag = [](bool b) { return QString(b ? "TRUE" : "FALSE"); };
+    // Scrambled texts may begin or end with a blank or a quote: quoted, they read back unchanged.
     const auto login = [&](const QString& p) {
         return p + "NTAut=" + flag(server_.trusted) + "\r\n" + p + "User=" + server_.user + "\r\n" +
-               p + "Pwd=" + EncryptPassword(server_.password) + "\r\n";
+               p + "Pwd=\"" + EncryptPassword(server_.password) + "\"\r\n";
     };
     const QString text = "[Package Info]\r\nPackage=" + c.package + "\r\nLogFile=" + c.logFile +
                          "\r\nLogFileDir=" + c.logDir +
