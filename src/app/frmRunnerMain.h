@@ -119,7 +119,9 @@ class frmRunnerMain {
     void SetFormStatus(const QString& text);
 
     // ---- Checks of required input. On failure `message` gets the reason; on success it is
-    // left as it is. CheckRunnable also enables or disables Execute and Save.
+    // left as it is. CheckRunnable enables or disables Execute and Save together and returns
+    // their state; its text is the DTS check's, else the warehouse check's (empty when both
+    // pass).
     bool CheckDTSInfo(QString& message);
     bool CheckDWInfo(QString& message);
     bool CheckRunnable(QString& error);
