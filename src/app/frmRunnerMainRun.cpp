@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDate>
 #include <QDateTime>
+#include <QDir>
 #include <QLocale>
 #include <QTimer>
 
@@ -116,7 +117,12 @@ int runSteps(frmRunnerMain& form, SignalledStop& stop) {
     }
 
     LogInfo(QStringLiteral("Executing DTS package : ") + settings.DTSPackageName);
+    // The log merge makes the log directory the current directory. Relative names given to the
+    // program (status file, -logfile, a relative exception file) keep meaning what they meant at
+    // start-up: the directory of the run is restored for the rest of it.
+    const QString runDirectory = QDir::currentPath();
     const bool executed = settings.ExecPackage();
+    QDir::setCurrent(runDirectory);
     stop.Check();
     if (executed) {
         LogInfo(QStringLiteral("Executed successfully."));

@@ -147,6 +147,7 @@ ProcessResult Job::Pendrill(const QStringList& args, const QProcessEnvironment& 
     ProcessResult r;
     QProcess p;
     p.setProcessEnvironment(env);
+    p.setWorkingDirectory(home_.path());
     p.start(QString(PENDRILL_BIN_DIR) + "/pendrill", args);
     p.closeWriteChannel();
     r.timedOut = !p.waitForFinished(60000);

@@ -56,6 +56,7 @@ class Job {
     bool Exec(const QString& sql, const QString& database = QStringLiteral("DW")) const;
 
     QString WriteConfig(const QString& fileName, const Config& config) const;
+    // Runs pendrill in the private home (its working directory) with the arguments.
     testsupport::ProcessResult Pendrill(
         const QStringList& args,
         const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) const;

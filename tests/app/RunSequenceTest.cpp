@@ -61,7 +61,8 @@ QString Unbroken(QString text) {
 // Runs that end "ok": ETL-model packages (any letter case of the suffix) get the configuration's
 // data links into dwm_data_link before they read them; another package runs without any
 // data-link step; the exception file is truncated or kept, and copied to -logfile unless that
-// names the same file.
+// names the same file. Relative names on the command line keep meaning the start directory,
+// although the log merge changes the current directory.
 TEST(Run, SuccessfulRuns) {
     enum LogFileArg { Other, Same, NoneGiven };
     const struct {
@@ -88,9 +89,9 @@ TEST(Run, SuccessfulRuns) {
         cfg.truncate = c.truncate;
         cfg.extra = runjob::FlatFileSection("Sales", "Files", s.files);
         const QString etlFile = s.job.WriteConfig("run.etl", cfg);
-        QStringList args = {"-configfile", etlFile, "-statusfile", s.status, "-job_id", "5"};
+        QStringList args = {"-configfile", etlFile, "-statusfile", "status", "-job_id", "5"};
         if (c.logFile != NoneGiven)
-            args << "-logfile" << (c.logFile == Same ? s.runLog : s.copy);
+            args << "-logfile" << (c.logFile == Same ? s.runLog : "copy.log");
         const auto r = s.job.Pendrill(args);
         EXPECT_EQ(r.exitCode, 0) << r.err.constData();
         EXPECT_EQ(readAll(s.status), "ok\r\n");
