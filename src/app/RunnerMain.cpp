@@ -6,6 +6,7 @@
 
 #include "app/ConsoleMode.h"
 #include "app/ExitCodes.h"
+#include "app/RunValidation.h"
 #include "app/frmRunnerMain.h"
 #include "rook/RookJobHistory.h"
 #include "util/ErrLogging.h"
@@ -32,6 +33,8 @@ void ParseArgument(StartupValues& v, const QString& name, const QString& value) 
         v.JobId = value;
     } else if (option == QLatin1String("help") || option == QLatin1String("?")) {
         v.HelpRequested = true;
+    } else if (option == QLatin1String("validate")) {
+        v.Validate = true;
     } else {
         return;
     }
@@ -62,6 +65,11 @@ StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
     return v;
 }
 
+bool OperatorCanBeAsked() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
 void ShowUsage() {
     OpenConsole(QStringLiteral("Pendrill"));
     ConsoleWrite(QStringLiteral("Usage Pendrill : Configurate and Execute DTS Packages\r\n\r\n"));
@@ -87,18 +95,28 @@ QString LinuxHelpText() {
         "  -logfile FILE      copy the run log (the configuration's exception file) to FILE\n"
         "                     at the end of the run\n"
         "  -job_id ID         the scheduler's job number, kept in the job history\n"
+        "  -validate          with -configfile: check everything a run needs before it\n"
+        "                     fetches remote data and executes (configuration, repository,\n"
+        "                     required settings, package, warehouse, dwm_data_link, every\n"
+        "                     data link of the model), one line per check; runs nothing and\n"
+        "                     writes no status file, run log or job history. Exit status 0\n"
+        "                     when the run could start, else the status the run would end with\n"
         "  -help, -?          show the short usage text and wait for Enter\n"
         "  --help             show this help and exit\n"
         "  --version          show the version and exit\n"
         "\n"
         "Exit status:\n"
-        "  0  the run ended \"ok\"; usage, interactive and job-configuration mode\n"
+        "  0  the run ended \"ok\"; usage; the window of interactive or job-configuration\n"
+        "     mode was closed; -validate found that the run can start\n"
         "  1  the package execution failed\n"
         "  2  configuration file missing, package not loaded or data-link table missing\n"
         "  3  repository or data-warehouse server not reachable\n"
-        "  4  required settings missing\n"
+        "  4  required settings missing (package, DTS server, log file, warehouse server or\n"
+        "     database)\n"
         "  5  remote data not obtained\n"
         "  6  stopped by the operator or by SIGTERM/SIGINT\n"
+        "  7  interactive or job-configuration mode without a display (DISPLAY and\n"
+        "     WAYLAND_DISPLAY unset): nobody can be asked; nothing is written\n"
         "The status file says \"failure\" for every status but 0.\n"
         "\n"
         "Files:\n"
@@ -114,20 +132,6 @@ QString LinuxHelpText() {
         "  $XDG_DATA_HOME/pendrill/servers/local/\n"
         "                               the embedded local server\n"
         "Without XDG_CONFIG_HOME and XDG_DATA_HOME, ~/.config and ~/.local/share are used.\n");
-}
-
-void FillOpeningFields(RookJobHistory& record, const frmRunnerMain& form) {
-    const RookConnectFields& dts = form.uRookConnectDTS;
-    const RookConnectFields& dw = form.uRookConnectDW;
-    record.setSourceServer(dts.ServerName);
-    record.setSourceDatabase(QStringLiteral("DTS Local Packages"));
-    record.setSourceUser(dts.TrustedLogin ? record.CurrentUserName() : dts.UserName);
-    record.setTargetServer(dw.ServerName);
-    record.setTargetDatabase(dw.DatabaseName);
-    record.setTargetUser(dw.TrustedLogin ? record.CurrentUserName() : dw.UserName);
-    record.setExceptionFile(form.txtDTSErrorFile);
-    record.setStartTime(QDateTime::currentDateTime());
-    record.setJobIdentifier(form.JobID == QLatin1String("0") ? QStringLiteral("") : form.JobID);
 }
 
 namespace {
@@ -151,25 +155,16 @@ int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
     return ExitNotLoaded;
 }
 
-// Copies the run log to the command-line log file at the end of an unattended run.
-void copyRunLog(const frmRunnerMain& form) {
-    if (form.LogFile.isEmpty() || form.txtDTSErrorFile == form.LogFile)
-        return;
-    QString why;
-    if (!CopyFileReplacing(form.txtDTSErrorFile, form.LogFile, &why))
-        std::fprintf(stderr, "pendrill: cannot copy the run log to %s: %s\n",
-                     form.LogFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
-}
-
 int repositoryUnreachable(const QString& errorText, frmRunnerMain& form, RookJobHistory& record) {
     LogMessage(errorText, true, 16, QStringLiteral("Pendrill"));
     StatusFailure();
-    copyRunLog(form);
+    form.CopyRunLog();
     record.setStatus(1);
     record.setMessage(RemoveLineBreaks(errorText));
     record.setEndTime(QDateTime::currentDateTime());
-    record.Close(4, QStringLiteral("Pendrill"),
-                 RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage));
+    record.Close(
+        4, QStringLiteral("Pendrill"),
+        RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage.Text()));
     // Also said on standard error in interactive mode: without a display no box was shown.
     std::fprintf(stderr, "pendrill: %s\n", RemoveLineBreaks(errorText).toLocal8Bit().constData());
     return ExitNotReachable;
@@ -182,6 +177,35 @@ void closeStoppedRecord(RookJobHistory& record, const QString& packageName) {
     record.setEndTime(QDateTime::currentDateTime());
     record.Close(4, QStringLiteral("Pendrill"),
                  RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), packageName));
+}
+
+// Interactive and job-configuration mode ask a person; without a display nobody can answer.
+int nobodyToAsk(const StartupValues& v) {
+    if (v.StartInRookJobConfigMode) {
+        std::fprintf(stderr,
+                     "pendrill: job-configuration mode (-config) needs a display to ask for the "
+                     "job's settings, and DISPLAY and WAYLAND_DISPLAY are unset; nothing was "
+                     "written to %s.\n"
+                     "pendrill: on a server without a screen, write the configuration with "
+                     "pendrill-admin config and put -configfile \"FILE\" into the job file.\n",
+                     v.JobConfigFile.toLocal8Bit().constData());
+    } else {
+        std::fprintf(stderr,
+                     "pendrill: the main window needs a display, and DISPLAY and "
+                     "WAYLAND_DISPLAY are unset.\n"
+                     "pendrill: to run a configuration unattended: pendrill -configfile FILE "
+                     "(see pendrill --help).\n");
+    }
+    return ExitNoDisplay;
+}
+
+// The outcome of an unattended run that did not end "ok", for the scheduler's own log.
+void reportFailure(const frmRunnerMain& form) {
+    for (const QString& line : SplitLines(form.RunOutcomeText))
+        if (!line.isEmpty())
+            std::fprintf(stderr, "pendrill: %s\n", line.toLocal8Bit().constData());
+    std::fprintf(stderr, "pendrill: the run ended with \"failure\" (exit status %d)\n",
+                 form.RunExitStatus);
 }
 
 int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageName) {
@@ -197,6 +221,10 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
         ShowUsage();
         return ExitOk;
     }
+    if (v.Validate)
+        return ValidateRun(v);
+    if (v.StartInConfigMode && !OperatorCanBeAsked())
+        return nobodyToAsk(v);
     ProgramState::StartInConfigMode = v.StartInConfigMode;
     SetStatusFile(v.StatusFile);
     StatusRunning();
@@ -204,6 +232,7 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
         return missingConfiguration(v, record);
 
     frmRunnerMain form;
+    form.SetJobHistory(&record);
     form.PendrillConfigFile = v.ConfigFile;
     form.RookJobConfigFile = v.JobConfigFile;
     form.StatusFile = v.StatusFile;
@@ -212,9 +241,9 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
     form.StartInConfigMode = v.StartInConfigMode;
     form.StartInRookJobConfigMode = v.StartInRookJobConfigMode;
     form.InitFormFields();
-    packageName = form.cmbETLPackage;
+    packageName = form.cmbETLPackage.Text();
     if (v.CommandLineGiven)
-        FillOpeningFields(record, form);
+        form.FillJobHistoryOpeningFields();
 
     QString errorText;
     if (!form.IsConnectToRookRepository(errorText))
@@ -222,16 +251,19 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
 
     if (ProgramState::TerminationSignalled)
         return ExitStopped;
-    if (form.StartInConfigMode)
+    if (form.StartInConfigMode) {
+        // The form model is complete; the window that shows it is not part of this version.
+        std::fprintf(stderr,
+                     "pendrill: the main window is not part of this version; prepare "
+                     "configurations with pendrill-admin config and check them with pendrill "
+                     "-configfile FILE -validate.\n");
         return ExitOk;
+    }
 
-    // The unattended run of a package is not part of this version yet: end with "failure" so
-    // that a scheduler never waits on "running".
-    LogInfo(QStringLiteral("Running packages is not available in this version of Pendrill."));
-    std::fprintf(stderr, "pendrill: running packages is not available in this version\n");
-    StatusFailure();
-    copyRunLog(form);
-    return ExitExecutionFailed;
+    form.Run();
+    if (form.RunExitStatus != ExitOk)
+        reportFailure(form);
+    return form.RunExitStatus;
 }
 
 }  // namespace
@@ -244,11 +276,14 @@ int RunnerMain(const QStringList& arguments) {
     if (!ProgramState::TerminationSignalled)
         return status;
     // SIGTERM or SIGINT arrived: whatever the run was doing has ended. Only an unattended run
-    // that finished "ok" keeps its outcome; anything else is a stopped run.
+    // that finished "ok" keeps its outcome; anything else is a stopped run. A run that got as far
+    // as its package has closed its record itself; one that ended before is closed here.
+    // -validate opens no record (and sets no status file, so StatusFailure writes nothing).
+    const bool unattended = !v.StartInConfigMode && !v.HelpRequested && !v.Validate;
     if (status == ExitOk && !v.StartInConfigMode && !v.HelpRequested)
         return status;
     StatusFailure();
-    if (!record.IsClosed() && !v.StartInConfigMode && !v.HelpRequested)
+    if (!record.IsClosed() && unattended)
         closeStoppedRecord(record, packageName);
     return ExitStopped;
 }

@@ -3,9 +3,6 @@
 #include <QString>
 #include <QStringList>
 
-class RookJobHistory;
-class frmRunnerMain;
-
 // Start-up values taken from the command line.
 struct StartupValues {
     QString ConfigFile;                   // -configfile
@@ -19,6 +16,7 @@ struct StartupValues {
     bool CommandLineGiven = false;  // at least one recognised option
     bool LinuxHelp = false;         // --help
     bool ShowVersion = false;       // --version
+    bool Validate = false;          // -validate: check the configuration, run nothing
 };
 
 // Interprets one option. The name is compared without regard to case; a name that starts with a
@@ -30,15 +28,14 @@ void ParseArgument(StartupValues& values, const QString& name, const QString& va
 // ones: interactive. An option at the end has the empty text as its value.
 StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments = 50);
 
+// Whether a person can be asked anything: a display is named (DISPLAY or WAYLAND_DISPLAY).
+bool OperatorCanBeAsked();
+
 // The usage text on the console, then waits for Enter.
 void ShowUsage();
 
 // The help of --help: every option, the exit codes, the files read and written.
 QString LinuxHelpText();
-
-// Fills the opening fields of the run's job-history record from the window; a job identifier of
-// "0" is recorded as the empty text.
-void FillOpeningFields(RookJobHistory& record, const frmRunnerMain& form);
 
 // The program entry after the application object exists: returns the exit status. After SIGTERM
 // or SIGINT it is ExitStopped (unless an unattended run had already ended "ok"), the status file

@@ -80,6 +80,11 @@ class ExecDTSPackage {
     bool CheckStepResults();
     static QString ConvertBulkLoadLog(const QString& fileName, const QString& directory);
 
+    // Remote data of the package's ETL model (src/remote/): the data of every data source with
+    // FTP or share transfer is waited for and copied before the package runs. True when every
+    // fetch succeeded, also when there was nothing to fetch.
+    bool HandleRemoteData();
+
   protected:
     QString lastError_;
     static SectionsWriter& dataSourceSectionsWriter();

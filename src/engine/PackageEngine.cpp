@@ -13,6 +13,7 @@
 #include "util/ErrLogging.h"
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -218,6 +219,16 @@ bool EnginePackage::Execute(QString* error) {
             break;
         DtsStep& state = steps_[next];
         const PackageStep& step = document_.steps[static_cast<qsizetype>(next)];
+        if (ProgramState::StopRequested) {
+            // A stop request ends the execution between steps: the step that would run next
+            // counts as failed, so the package never reports success without having run.
+            state.ExecutionStatus = DTSStepExecStat_Completed;
+            state.ExecutionResult = DTSStepExecResult_Failure;
+            ++failed;
+            Log(logFile, QStringLiteral("Step '%1' not started: execution stopped by the user.")
+                             .arg(step.name));
+            break;
+        }
         state.ExecutionStatus = DTSStepExecStat_InProgress;
         Log(logFile, QStringLiteral("Step '%1' started.").arg(step.name));
         QElapsedTimer clock;

@@ -15,7 +15,7 @@ void LogMessage(const QString& text, bool showMessageBox, int style, const QStri
     const QString logFile = ProgramState::ExceptionFileField();
     if (!logFile.isEmpty())
         AppendLines(logFile, text);
-    op.SetStatusText(text);
+    ProgramState::ShowStatusText(text);
     op.ProcessPendingEvents();
 }
 

@@ -7,6 +7,13 @@
 // screen. Core code reaches the current implementation through Operator().
 class OperatorInterface {
   public:
+    // Mouse pointer styles as the design numbers them.
+    enum PointerStyle : int {
+        DefaultPointer = 0,
+        HourglassPointer = 11,       // busy
+        ArrowHourglassPointer = 13,  // busy, but the window still answers
+    };
+
     virtual ~OperatorInterface() = default;
 
     // Let the user interface handle what is waiting (repaints, button clicks).
@@ -16,6 +23,20 @@ class OperatorInterface {
     virtual void ShowMessageBox(const QString& text, int style, const QString& title) = 0;
     // Puts a text on the main window's status bar.
     virtual void SetStatusText(const QString& text) = 0;
+
+    // The mouse pointer over the program's windows (PointerStyle).
+    virtual void SetMousePointer(int style) { (void)style; }
+    // Brings a page of the main window's tab control to the front (0 to 2).
+    virtual void ShowMainWindowPage(int page) { (void)page; }
+    // Moves the keyboard focus to the main window's control of that name ("cmbETLPackage",
+    // "txtDTSErrorFile", "uRookConnectDW", ...).
+    virtual void SetFocusTo(const QString& controlName) { (void)controlName; }
+    // The main window was unloaded: every window of the program goes away.
+    virtual void UnloadAllForms() {}
+    // Opens a text file in the desktop's text editor without waiting.
+    virtual void OpenInTextEditor(const QString& path) { (void)path; }
+    // Starts the desktop's system-log viewer without waiting.
+    virtual void OpenSystemLogViewer() {}
 };
 
 // The operator of an unattended run: events are still processed (timers, sockets), message

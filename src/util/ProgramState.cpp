@@ -1,5 +1,7 @@
 #include "util/ProgramState.h"
 
+#include "util/OperatorInterface.h"
+
 namespace ProgramState {
 
 bool StartInConfigMode = false;
@@ -12,7 +14,22 @@ std::function<QString()>& source() {
     static std::function<QString()> s;
     return s;
 }
+std::function<void(const QString&)>& statusSink() {
+    static std::function<void(const QString&)> s;
+    return s;
+}
 }  // namespace
+
+void SetStatusTextSink(std::function<void(const QString&)> sink) {
+    statusSink() = std::move(sink);
+}
+
+void ShowStatusText(const QString& text) {
+    if (statusSink())
+        statusSink()(text);
+    else
+        Operator().SetStatusText(text);
+}
 
 void SetExceptionFileSource(std::function<QString()> s) {
     source() = std::move(s);

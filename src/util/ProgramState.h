@@ -22,4 +22,9 @@ extern volatile bool TerminationSignalled;
 void SetExceptionFileSource(std::function<QString()> source);
 QString ExceptionFileField();
 
+// Where status-bar texts go: the main window model installs its SetFormStatus; without one they
+// go straight to the operator.
+void SetStatusTextSink(std::function<void(const QString&)> sink);
+void ShowStatusText(const QString& text);
+
 }  // namespace ProgramState

@@ -37,7 +37,8 @@ TEST(CommandLine, JobIdentifierInTheRecord) {
         frmRunnerMain form;
         form.JobID = v.JobId;
         RookJobHistory record;
-        FillOpeningFields(record, form);
+        form.SetJobHistory(&record);
+        form.FillJobHistoryOpeningFields();
         ASSERT_TRUE(record.Close(4, "Pendrill"));
         QList<QJsonObject> records;
         QString error;

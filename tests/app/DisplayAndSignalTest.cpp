@@ -47,21 +47,6 @@ struct Ending : ::testing::Test {
 
 }  // namespace
 
-// Without DISPLAY and WAYLAND_DISPLAY nobody can see a box, whatever QT_QPA_PLATFORM says: the
-// start fails at once and says why on standard error.
-TEST_F(Ending, WithoutADisplayNoBoxIsWaitedFor) {
-    const QString status = home.file("status");
-    for (const QStringList& args :
-         {QStringList{}, QStringList{"-config", home.file("job.cfg"), "-statusfile", status}}) {
-        SCOPED_TRACE(args.join(' ').toStdString());
-        start(args, QString());
-        ASSERT_TRUE(endsWithin(20000)) << "waiting for a box nobody sees";
-        EXPECT_EQ(program.exitCode(), 3);
-        EXPECT_TRUE(program.readAllStandardError().contains("No repository found !"));
-    }
-    EXPECT_EQ(readAll(status), "failure\r\n");
-}
-
 // With a display the box waits for the operator; SIGTERM and SIGINT close it and end the
 // program, which leaves "failure" behind.
 TEST_F(Ending, SignalEndsAModalWait) {

@@ -63,13 +63,13 @@ QString runDemo(const Warehouse& w, const QString& dataDir, const QString& logDi
               w.login);
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     r = admin(QStringList{"package", "import",
-                          QStringLiteral(PENDRILL_SOURCE_DIR) + "/examples/demo/Demo_LoadDW.xml",
+                          QStringLiteral(PENDRILL_SOURCE_DIR) + "/examples/demo/Demo_Overall.xml",
                           "--server", w.server} +
               w.login);
     EXPECT_EQ(r.exitCode, 0) << r.err.constData();
     const QString exceptionFile = logDir + "/../exceptions.log";
-    r = admin(QStringList{"package", "run", "Demo_LoadDW", "--server", w.server, "--logdir", logDir,
-                          "--exception-file", exceptionFile, "--set", "JobID=7", "--set",
+    r = admin(QStringList{"package", "run", "Demo_Overall", "--server", w.server, "--logdir",
+                          logDir, "--exception-file", exceptionFile, "--set", "JobID=7", "--set",
                           "DestinationServer=" + w.server, "--set",
                           "DestServerDatabaseName=" + w.database} +
               w.login + w.runLogin);

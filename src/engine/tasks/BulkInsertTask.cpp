@@ -10,6 +10,7 @@
 #include "engine/tasks/FlatFileReader.h"
 #include "engine/tasks/PackageTasks.h"
 #include "util/Counted.h"
+#include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -167,6 +168,13 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
     };
 
     while (failure.isEmpty()) {
+        // A stop request ends the load at once: the open batch is rolled back, committed batches
+        // stay.
+        if (ProgramState::StopRequested) {
+            failure = QStringLiteral("Bulk insert of '%1' into '%2' stopped by the user after %3")
+                          .arg(path, table, Counted(committed, "row", "rows"));
+            break;
+        }
         status = reader.Next(&fields, &reason);
         if (status == FlatFileReader::Status::End)
             break;

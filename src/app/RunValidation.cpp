@@ -1,0 +1,264 @@
+#include "app/RunValidation.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <cstdio>
+#include <memory>
+
+#include "app/ExitCodes.h"
+#include "app/frmRunnerMain.h"
+#include "datasources/DataSourceSections.h"
+#include "datasources/ETLPackages.h"
+#include "datasources/cDataSources.h"
+#include "datasources/modDBConnection.h"
+#include "datasources/modDataLinkInfo.h"
+#include "db/DbInterface.h"
+#include "dts/DtsPackage.h"
+#include "util/FileUtils.h"
+#include "util/ProgramState.h"
+#include "util/TextFiles.h"
+
+namespace {
+
+// The global variables a run writes; a package without one of them cannot be executed.
+constexpr const char* kRunVariables[] = {
+    "ExceptionFilePath",         "DTSServer",
+    "DTSServerTrustedLogin",     "DTSServerLoginUserName",
+    "DTSServerLoginPassword",    "DestinationServer",
+    "DestServerTrustedLogin",    "DestServerLoginUserName",
+    "DestServerLoginPassword",   "DestServerDatabaseName",
+    "WriteCompletionStatusToNT", "JobID",
+    "OverwriteGlobalSettings",
+};
+
+// One line per check: what was checked, then OK or the reason (its line breaks folded).
+class Report {
+  public:
+    bool Line(const QString& what, bool ok, const QString& reason = QString()) {
+        QString text = reason;
+        text.replace(QLatin1String("\r\n"), QLatin1String("; "));
+        text.replace(QLatin1Char('\n'), QLatin1String("; "));
+        const QString line = what + QStringLiteral(": ") + (ok ? QStringLiteral("OK") : text);
+        std::printf("%s\n", line.toLocal8Bit().constData());
+        return ok;
+    }
+    int End(int status) {
+        if (status == ExitOk)
+            std::printf("The run can start.\n");
+        else
+            std::printf("The run would end with \"failure\" (exit status %d).\n", status);
+        std::fflush(stdout);
+        return status;
+    }
+};
+
+// Whether a data source of the model can be reached the way the package will reach it.
+bool CheckDataSource(const cDataSource& ds, QString* reason) {
+    switch (ds.etlType) {
+        case cDataSource::SqlServer:
+        case cDataSource::Oracle:
+        case cDataSource::OracleTested: {
+            std::unique_ptr<DbConnection> connection;
+            QString error;
+            if (!OpenDataSourceConnection(ds.etlType, ds.strDSServer, ds.blnDSTrustedLogin,
+                                          ds.strDSUser, ds.strDSPassword, connection, error,
+                                          ds.strDSDatabase, 20)) {
+                *reason = QStringLiteral("cannot connect to %1%2").arg(ds.strDSServer, error);
+                return false;
+            }
+            connection->Close();
+            return true;
+        }
+        case cDataSource::FlatFiles:
+        case cDataSource::FlatFiles2:
+            if (ds.strDSDirectory.trimmed().isEmpty()) {
+                *reason = QStringLiteral("no directory given");
+                return false;
+            }
+            if (!QFileInfo(ds.strDSDirectory).isDir()) {
+                *reason = QStringLiteral("directory %1 does not exist").arg(ds.strDSDirectory);
+                return false;
+            }
+            return true;
+        case cDataSource::Excel:
+        case cDataSource::Access:
+        case cDataSource::UniversalDataLink:
+        case cDataSource::XmlFile:
+            if (!QFileInfo(ds.strDSFile).isFile()) {
+                *reason = ds.strDSFile.isEmpty()
+                              ? QStringLiteral("no file given")
+                              : QStringLiteral("file %1 does not exist").arg(ds.strDSFile);
+                return false;
+            }
+            return true;
+        default:
+            *reason = QStringLiteral("unknown data-source type %1").arg(ds.etlType);
+            return false;
+    }
+}
+
+QString Describe(const cDataSource& ds) {
+    QString where;
+    switch (ds.etlType) {
+        case cDataSource::SqlServer:
+        case cDataSource::Oracle:
+        case cDataSource::OracleTested:
+            where = QStringLiteral("server %1, database %2").arg(ds.strDSServer, ds.strDSDatabase);
+            break;
+        case cDataSource::FlatFiles:
+        case cDataSource::FlatFiles2:
+            where = QStringLiteral("directory %1").arg(ds.strDSDirectory);
+            break;
+        default:
+            where = QStringLiteral("file %1").arg(ds.strDSFile);
+    }
+    if (ds.intTransferData == cDataSource::TransferFtp)
+        where += QStringLiteral(", remote data over FTP from %1 (not fetched here)")
+                     .arg(ds.strFTPServer);
+    else if (ds.intTransferData == cDataSource::TransferShare)
+        where += QStringLiteral(", remote data from %1 (not fetched here)").arg(ds.strRemoteDir);
+    return QStringLiteral("data link %1 (%2)").arg(ds.strName, where);
+}
+
+// The package as the run loads it, without preparing the log files (nothing is deleted).
+int CheckPackage(Report& report, const ExecDTSPackage& s) {
+    const QString what =
+        QStringLiteral("package %1 on DTS server %2").arg(s.DTSPackageName, s.DTSServer);
+    std::unique_ptr<DtsPackage> package = s.PackageFactory ? s.PackageFactory() : nullptr;
+    QString error;
+    const bool loaded =
+        package &&
+        (s.DTSServerTrustedLogin
+             ? package->LoadFromSQLServer(s.DTSServer, QString(), QString(),
+                                          DTSSQLStgFlag_UseTrustedConnection, QString(), QString(),
+                                          QString(), s.DTSPackageName, &error)
+             : package->LoadFromSQLServer(s.DTSServer, s.DTSLoginUserName, s.DTSLoginPassword,
+                                          DTSSQLStgFlag_Default, QString(), QString(), QString(),
+                                          s.DTSPackageName, &error));
+    if (!loaded) {
+        report.Line(what, false,
+                    QStringLiteral("Can not load DTS Package from SQL Server : ") +
+                        s.DTSPackageName + (error.isEmpty() ? QString() : ": " + error));
+        return ExitNotLoaded;
+    }
+    report.Line(what, true);
+    QStringList missing;
+    for (const char* name : kRunVariables)
+        if (!package->HasGlobalVariable(QLatin1String(name)))
+            missing << QLatin1String(name);
+    package->UnInitialize();
+    if (!report.Line(
+            QStringLiteral("global variables of the run"), missing.isEmpty(),
+            QStringLiteral("missing in the package: ") + missing.join(QStringLiteral(", "))))
+        return ExitExecutionFailed;
+    return ExitOk;
+}
+
+// The warehouse, its catalogue and every data link of the package's model, with the data-source
+// sections of the configuration file applied as the run applies them (nothing is saved).
+int CheckWarehouse(Report& report, frmRunnerMain& form) {
+    const ExecDTSPackage& s = form.Settings;
+    const bool etlModel = IsEtlModelPackage(form.cmbETLPackage.Text());
+    // Each check runs before its line is printed: the reason is only known afterwards.
+    QString error;
+    const bool connected =
+        ConnectToDWServer(s.DWServer, s.DWServerTrustedLogin, s.DWServerLoginUserName,
+                          s.DWServerLoginPassword, error, s.DWDatabaseName, 20);
+    if (!report.Line(QStringLiteral("data warehouse %1 on %2").arg(s.DWDatabaseName, s.DWServer),
+                     connected, error))
+        return etlModel ? ExitNotReachable : ExitExecutionFailed;
+    if (!etlModel) {
+        report.Line(QStringLiteral("data links: not used (%1 is not a package of an ETL model)")
+                        .arg(s.DTSPackageName),
+                    true);
+        return ExitOk;
+    }
+    DbConnection& dw = *GetDWConnection();
+    if (!report.Line(QString::fromLatin1(DataLinkTable),
+                     TableExists(dw, QString::fromLatin1(DataLinkTable)),
+                     QStringLiteral("dwm_data_link table not found in specified data warehouse "
+                                    "database.")))
+        return ExitNotLoaded;
+
+    const QString model = GetEtlModelName(s.DTSPackageName);
+    auto sources = std::make_unique<cDataSources>();
+    const bool read = sources->Load(dw, model, &error);
+    if (!report.Line(QStringLiteral("data links of model %1").arg(model), read, error))
+        return ExitNotLoaded;
+    SetLoadedDataSources(std::move(sources));
+    if (!form.PendrillConfigFile.isEmpty())
+        ReadDataSourceSections(form.PendrillConfigFile);
+    int status = ExitOk;
+    int listed = 0;
+    for (const cDataSource& ds : *LoadedDataSources()) {
+        if (ds.strModelName != model)
+            continue;
+        ++listed;
+        QString reason;
+        const bool reachable = CheckDataSource(ds, &reason);
+        if (!report.Line(Describe(ds), reachable, reason))
+            status = ExitExecutionFailed;
+    }
+    if (listed == 0)
+        report.Line(QStringLiteral("data links: model %1 has none").arg(model), true);
+    ReleaseDataSources();
+    return status;
+}
+
+}  // namespace
+
+QString PackageNotListedReason(frmRunnerMain& form) {
+    // The package list of the DTS server decides whether the configured package is given.
+    if (!form.cmbETLPackage.Text().isEmpty() || form.Settings.DTSPackageName.isEmpty())
+        return QString();
+    const ETLPackages* catalogue = form.PackageCatalogue();
+    const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()
+                            ? QStringLiteral(": ") + catalogue->LastError()
+                            : QString();
+    return QStringLiteral(" (package %1 is not among the packages of DTS server %2%3)")
+        .arg(form.Settings.DTSPackageName, form.uRookConnectDTS.ServerName, why);
+}
+
+int ValidateRun(const StartupValues& v) {
+    Report report;
+    const QString configuration = QStringLiteral("configuration file %1").arg(v.ConfigFile);
+    if (v.ConfigFile.isEmpty()) {
+        report.Line(QStringLiteral("configuration file"), false,
+                    QStringLiteral("none given (-configfile FILE)"));
+        return report.End(ExitSettingsMissing);
+    }
+    if (!report.Line(configuration, FileExists(v.ConfigFile),
+                     QStringLiteral("Can't find Config File ") + v.ConfigFile))
+        return report.End(ExitNotLoaded);
+
+    frmRunnerMain form;
+    // Nothing reaches the run log: the checks only report on standard output.
+    ProgramState::SetExceptionFileSource(nullptr);
+    form.PendrillConfigFile = v.ConfigFile;
+    form.JobID = v.JobId;
+    form.InitFormFields();
+
+    QString error;
+    const bool repository = form.IsConnectToRookRepository(error);
+    if (!report.Line(QStringLiteral("Rook repository"), repository, error.trimmed()))
+        return report.End(ExitNotReachable);
+
+    if (!form.CheckRunnable(error)) {
+        error += PackageNotListedReason(form);
+        report.Line(QStringLiteral("required settings"), false, error);
+        return report.End(ExitSettingsMissing);
+    }
+    report.Line(QStringLiteral("required settings"), true);
+
+    form.FormToSettings();
+    int status = CheckPackage(report, form.Settings);
+    if (status == ExitNotLoaded)
+        return report.End(status);
+    // The run reaches the warehouse and the data links before it executes: their failures come
+    // first.
+    const int warehouse = CheckWarehouse(report, form);
+    if (warehouse != ExitOk)
+        status = warehouse;
+    ReleaseDWConnection();
+    return report.End(status);
+}

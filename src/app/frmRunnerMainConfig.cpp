@@ -1,0 +1,243 @@
+// The commands that act on a run configuration as a whole: New, Open, Save, Save As, Execute and
+// Close, and the copies between the window and the run settings.
+
+#include <QFile>
+
+#include "app/frmRunnerMain.h"
+#include "datasources/modDataLinkInfo.h"
+#include "datasources/modGetSQLDatabases.h"
+#include "util/ErrLogging.h"
+#include "util/FileUtils.h"
+#include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
+#include "util/TextFiles.h"
+
+namespace {
+
+const QString kLastUsedSection = QStringLiteral("Pendrill");
+const QString kLastUsedKey = QStringLiteral("LastUsedConfigFile");
+const QString kErrorTitle = QStringLiteral("Pendrill error");
+
+}  // namespace
+
+void frmRunnerMain::StoreLastUsedConfigFile() {
+    Registry.SaveSetting(kLastUsedSection, kLastUsedKey, PendrillConfigFile);
+}
+
+QString frmRunnerMain::LastUsedConfigFile() const {
+    return Registry.GetSetting(kLastUsedSection, kLastUsedKey);
+}
+
+void frmRunnerMain::NewConfiguration() {
+    uRookConnectDTS.ServerName.clear();
+    cmbETLModel.Clear();
+    cmbETLPackage.Clear();
+    SetLogFileText(QString());
+    txtLogFilesDir.clear();
+    cbDefaultLogFilesDir = true;
+    cbTruncateErrorFile = true;
+    Enabled.cmdLogFilesDir = false;
+    SetDefaultLogFilesDir();
+    Enabled.txtLogFilesDir = false;
+    if (uRookConnectDW.Status == RookConnectModel::StatusConnected)
+        uRookConnectDW.ResetToLocal();
+    cbWriteWinNTEvent = false;
+    lstDataLinks.Clear();
+    ChooseDataLink(-1);
+}
+
+void frmRunnerMain::OpenConfiguration(const QString& file) {
+    OperatorInterface& op = Operator();
+    op.SetMousePointer(OperatorInterface::HourglassPointer);
+    LoadConfiguration(file);
+    QString message;
+    CheckDTSInfo(message);
+    CheckDWInfo(message);
+    StoreLastUsedConfigFile();
+    dataLinksOutdated_ = true;
+    RefreshDataLinks();
+    op.SetMousePointer(OperatorInterface::DefaultPointer);
+}
+
+void frmRunnerMain::DropFile(const QString& file) {
+    LoadConfiguration(file);
+}
+
+bool frmRunnerMain::LoadConfiguration(const QString& file) {
+    Settings.PendrillConfigFile = file;
+    bool loaded = false;
+    if (!file.isEmpty()) {
+        loaded = Settings.ReadConfigFile();
+        if (!loaded) {
+            LogMessage(QStringLiteral("Error: Can't load config file ") + file, true, 16,
+                       kErrorTitle);
+        } else {
+            SettingsToForm();
+            SetFormTitle(QLatin1Char('[') + FileNameOfPath(file) + QLatin1Char(']'));
+        }
+    }
+    PendrillConfigFile = file;
+    return loaded;
+}
+
+void frmRunnerMain::SettingsToForm() {
+    const ExecDTSPackage& s = Settings;
+    uRookConnectDTS.ServerName = s.DTSServer;
+    uRookConnectDTS.TrustedLogin = s.DTSServerTrustedLogin;
+    uRookConnectDTS.UserName = s.DTSLoginUserName;
+    uRookConnectDTS.Password = s.DTSLoginPassword;
+
+    OpenModelList();
+    ChooseModel(FindComboItem(cmbETLModel, GetEtlModelName(s.DTSPackageName)));
+    OpenPackageList();
+    ChoosePackage(FindComboItem(cmbETLPackage, s.DTSPackageName));
+
+    SetLogFileText(s.ExceptionLogFile);
+    txtLogFilesDir = s.LogFileDir;
+    cbDefaultLogFilesDir = s.UseDefaultLogFileDir;
+    cbTruncateErrorFile = s.TruncateExceptionLogFile;
+
+    uRookConnectDW.ServerName = s.DWServer;
+    uRookConnectDW.DatabaseName = s.DWDatabaseName;
+    uRookConnectDW.TrustedLogin = s.DWServerTrustedLogin;
+    uRookConnectDW.UserName = s.DWServerLoginUserName;
+    uRookConnectDW.Password = s.DWServerLoginPassword;
+
+    cbWriteWinNTEvent = s.WriteCompletionStatusToNT;
+}
+
+void frmRunnerMain::FormToSettings() {
+    ExecDTSPackage& s = Settings;
+    s.ExceptionLogFile = txtDTSErrorFile;
+    s.LogFileDir = txtLogFilesDir;
+    s.JobID = JobID;
+    s.TruncateExceptionLogFile = cbTruncateErrorFile;
+    s.UseDefaultLogFileDir = cbDefaultLogFilesDir;
+    s.DTSServer = uRookConnectDTS.ServerName;
+    s.DTSServerTrustedLogin = uRookConnectDTS.TrustedLogin;
+    s.DTSLoginUserName = uRookConnectDTS.UserName;
+    s.DTSLoginPassword = uRookConnectDTS.Password;
+    s.DTSPackageName = cmbETLPackage.Text();
+    s.DWServer = uRookConnectDW.ServerName;
+    s.DWDatabaseName = uRookConnectDW.DatabaseName;
+    s.DWServerTrustedLogin = uRookConnectDW.TrustedLogin;
+    s.DWServerLoginUserName = uRookConnectDW.UserName;
+    s.DWServerLoginPassword = uRookConnectDW.Password;
+    s.WriteCompletionStatusToNT = cbWriteWinNTEvent;
+}
+
+bool frmRunnerMain::SaveConfigurationFile(const QString& file) {
+    if (!file.isEmpty())
+        PendrillConfigFile = file;
+    Settings.PendrillConfigFile = PendrillConfigFile;
+    FormToSettings();
+    if (PendrillConfigFile.isEmpty())
+        return false;
+    // A configuration is only saved together with data links read from the warehouse.
+    if (!DataSourceInfoPresent() && !getDataLinkInfo())
+        return false;
+    if (!Settings.WriteConfigFile()) {
+        LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
+                   kErrorTitle);
+        return false;
+    }
+    SetFormTitle(QLatin1Char('[') + FileNameOfPath(PendrillConfigFile) + QLatin1Char(']'));
+    return true;
+}
+
+void frmRunnerMain::SaveConfiguration(const QString& chosenFile) {
+    OperatorInterface& op = Operator();
+    op.SetMousePointer(OperatorInterface::HourglassPointer);
+    SaveConfigurationFile(chosenFile);
+    StoreLastUsedConfigFile();
+    SaveAllDataSources();
+    op.SetMousePointer(OperatorInterface::DefaultPointer);
+}
+
+void frmRunnerMain::Execute() {
+    ProgramState::StopRequested = false;
+    FillJobHistoryOpeningFields();
+    SetFormStatus(QString());
+    StoreLastUsedConfigFile();
+    OperatorInterface& op = Operator();
+
+    if (StartInRookJobConfigMode) {
+        if (PendrillConfigFile.isEmpty()) {
+            op.ShowMessageBox(
+                QStringLiteral("You did not save your current settings to an Pendrill config "
+                               "file.\r\nSettings must be saved, because Pendrill will read this "
+                               "info when \r\nthe job is executed."),
+                16, QStringLiteral("Pendrill config mode"));
+            return;
+        }
+        SaveConfiguration();
+        WriteJobConfigFile(RookJobConfigFile, QStringLiteral("-configfile \"") +
+                                                  PendrillConfigFile + QLatin1Char('"'));
+        Unload();
+        return;
+    }
+
+    if (cmbETLPackage.Text().isEmpty() || uRookConnectDW.DatabaseName.isEmpty()) {
+        LogMessage(
+            QStringLiteral("Please fill in DTS package, DTS server and data warehouse database"),
+            true, 16, QStringLiteral("Connect to data warehouse server"));
+        if (cmbETLPackage.Text().isEmpty()) {
+            CurrentPage = PackagePage;
+            op.ShowMainWindowPage(PackagePage);
+            op.SetFocusTo(QStringLiteral("cmbETLPackage"));
+        } else {
+            CurrentPage = WarehousePage;
+            op.ShowMainWindowPage(WarehousePage);
+            op.SetFocusTo(QStringLiteral("uRookConnectDW"));
+        }
+        return;
+    }
+    if (txtDTSErrorFile.isEmpty()) {
+        LogMessage(QStringLiteral("Please fill in error file before executing DTS package"), true,
+                   16, QStringLiteral("DTS package info check input"));
+        CurrentPage = PackagePage;
+        op.ShowMainWindowPage(PackagePage);
+        op.SetFocusTo(QStringLiteral("txtDTSErrorFile"));
+        return;
+    }
+    if (!DataSourceInfoPresent() && !getDataLinkInfo())
+        return;
+    SaveAllDataSources();
+    SetFormStatus(QStringLiteral("Start"));
+    RunPackage();
+    Enabled.cmdShowErrorFile = !txtDTSErrorFile.isEmpty();
+}
+
+void frmRunnerMain::Close() {
+    StoreLastUsedConfigFile();
+    if (!Running) {
+        if (StartInRookJobConfigMode)
+            WriteJobConfigFile(RookJobConfigFile, QStringLiteral("canceled"));
+        Unload();
+        return;
+    }
+    ProgramState::StopRequested = true;
+    LogInfo(QStringLiteral("Waiting for end of execution"));
+    ProgramState::RemoteStopRequested = true;
+}
+
+void frmRunnerMain::ShowErrorFile() {
+    if (!Settings.ExceptionLogFile.isEmpty())
+        Operator().OpenInTextEditor(Settings.ExceptionLogFile);
+}
+
+void frmRunnerMain::ShowEventViewer() {
+    Operator().OpenSystemLogViewer();
+}
+
+void frmRunnerMain::WriteJobConfigFile(const QString& file, const QString& text) {
+    if (file.isEmpty())
+        return;
+    const QByteArray content = text.toUtf8() + "\r\n";
+    if (WriteFileAtomically(file, content))
+        return;
+    // A directory that refuses new files may still hold a writable job file.
+    QFile inPlace(file);
+    if (inPlace.exists() && inPlace.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        inPlace.write(content);
+}

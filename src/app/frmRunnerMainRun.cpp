@@ -1,0 +1,204 @@
+// The run of a configured package: Run (unattended) and RunPackage (also the window's Execute).
+
+#include <QCoreApplication>
+#include <QDate>
+#include <QDateTime>
+#include <QDir>
+#include <QLocale>
+#include <QTimer>
+#include <cstdio>
+
+#include "app/ExitCodes.h"
+#include "app/RunValidation.h"
+#include "app/frmRunnerMain.h"
+#include "datasources/modDBConnection.h"
+#include "datasources/modDataLinkInfo.h"
+#include "db/DbInterface.h"
+#include "rook/RookJobHistory.h"
+#include "util/ErrLogging.h"
+#include "util/KelmStatusFile.h"
+#include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
+#include "util/TextFiles.h"
+
+namespace {
+
+// Sets the outcome of the run's record and stores it.
+void closeRecord(RookJobHistory& record, qint32 status, const QString& message,
+                 const QString& packageName) {
+    record.setStatus(status);
+    record.setMessage(message);
+    record.setEndTime(QDateTime::currentDateTime());
+    record.Close(4, QStringLiteral("Pendrill"),
+                 RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), packageName));
+}
+
+// A termination signal only raises the stop flags; while a run is in progress this turns it into
+// the stop request the window's Close command makes, logged once. The timer fires whenever the
+// run lets pending events through (log lines, package steps, remote polling); Check() is also
+// called where the run looks at the flags itself.
+class SignalledStop {
+  public:
+    SignalledStop() {
+        if (QCoreApplication::instance() == nullptr)
+            return;
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Check(); });
+        timer_.start(100);
+    }
+    void Check() {
+        if (!ProgramState::TerminationSignalled)
+            return;
+        // Polling clears the remote flag when it starts; the signal keeps it raised.
+        ProgramState::StopRequested = true;
+        ProgramState::RemoteStopRequested = true;
+        if (logged_)
+            return;
+        logged_ = true;
+        LogInfo(QStringLiteral("Waiting for end of execution"));
+    }
+
+  private:
+    QTimer timer_;
+    bool logged_ = false;
+};
+
+// The steps of RunPackage between the busy pointer and its reset. Returns the exit status the
+// outcome stands for; the outcome text goes to form.RunOutcomeText.
+int runSteps(frmRunnerMain& form, SignalledStop& stop) {
+    ExecDTSPackage& settings = form.Settings;
+    RookJobHistory& record = form.JobHistory();
+
+    form.FormToSettings();
+    LogInfo(QStringLiteral("Loading DTS Package : ") + settings.DTSPackageName);
+    const bool loaded = settings.LoadPackage();
+
+    LogInfo(frmRunnerMain::RunBannerLine());
+    LogInfo(QStringLiteral("Run at : ") + frmRunnerMain::RunHeaderDate(QDate::currentDate()));
+    LogInfo(QStringLiteral("DTS Server info         : ") + form.uRookConnectDTS.ServerName);
+    LogInfo(QStringLiteral("DTS Package name        : ") + form.cmbETLPackage.Text());
+    LogInfo(QStringLiteral("Data Warehouse server   : ") + form.uRookConnectDW.ServerName);
+    LogInfo(QStringLiteral("Data Warehouse database : ") + form.uRookConnectDW.DatabaseName);
+    if (!form.PendrillConfigFile.isEmpty())
+        LogInfo(QStringLiteral("Pendrill Config file      : ") + form.PendrillConfigFile);
+
+    if (!loaded) {
+        form.RunOutcomeText =
+            QStringLiteral("Error: DTS package loading error\r\n") + settings.LastError();
+        LogMessage(form.RunOutcomeText, true, 16, QStringLiteral("DTS load error"));
+        StatusFailure();
+        closeRecord(record, 2, QStringLiteral("DTS Package loading error: ") + settings.LastError(),
+                    settings.DTSPackageName);
+        return ExitNotLoaded;
+    }
+    LogInfo(QStringLiteral("Loaded DTS Package : ") + settings.DTSPackageName);
+
+    if (IsEtlModelPackage(form.cmbETLPackage.Text())) {
+        DbConnection* dw = GetDWConnection();
+        if (dw == nullptr || dw->State() != 1) {
+            if (!form.getDataLinkInfo()) {
+                // getDataLinkInfo has logged why, written "failure" and closed the record: with
+                // status 1 the warehouse was out of reach, with status 2 its catalogue is missing.
+                form.RunOutcomeText = record.Message();
+                return record.Status() == 1 ? ExitNotReachable : ExitNotLoaded;
+            }
+        }
+        stop.Check();
+        if (!settings.HandleRemoteData()) {
+            form.RunOutcomeText = QStringLiteral("Remote data could not be obtained.");
+            StatusFailure();
+            return ExitRemoteDataMissing;
+        }
+        if (!form.PendrillConfigFile.isEmpty()) {
+            // The package reads its data links from the catalogue: it must see the ones of the
+            // configuration file.
+            QString error;
+            if (!SaveAllDataSources(&error))
+                LogInfo(QStringLiteral("Error: data sources not saved to dwm_data_link: ") + error);
+        }
+    }
+
+    LogInfo(QStringLiteral("Executing DTS package : ") + settings.DTSPackageName);
+    // The log merge makes the log directory the current directory. Relative names given to the
+    // program (status file, -logfile, a relative exception file) keep meaning what they meant at
+    // start-up: the directory of the run is restored for the rest of it.
+    const QString runDirectory = QDir::currentPath();
+    const bool executed = settings.ExecPackage();
+    QDir::setCurrent(runDirectory);
+    stop.Check();
+    if (executed) {
+        LogInfo(QStringLiteral("Executed successfully."));
+        StatusOk();
+        closeRecord(record, 0, QString(), settings.DTSPackageName);
+        return ExitOk;
+    }
+    StatusFailure();
+    QString message;
+    if (ProgramState::StopRequested)
+        message = QStringLiteral("Execution stopped by the user");
+    else if (settings.LastError().isEmpty())
+        message = QStringLiteral("Execution of DTS package '") + settings.DTSPackageName +
+                  QStringLiteral("' failed.");
+    else
+        message = QStringLiteral("Error: DTS package execute error\r\n") + settings.LastError();
+    form.RunOutcomeText = message;
+    LogMessage(message, true, 16, QStringLiteral("DTS execution error"));
+    closeRecord(record, 3, RemoveLineBreaks(message), settings.DTSPackageName);
+    return ProgramState::StopRequested ? ExitStopped : ExitExecutionFailed;
+}
+
+}  // namespace
+
+QString frmRunnerMain::RunHeaderDate(const QDate& date) {
+    // The header is read by people and tools alike: English names whatever the locale.
+    return QLocale(QLocale::English, QLocale::UnitedStates)
+        .toString(date, QStringLiteral("dddd, MMM d yyyy"));
+}
+
+QString frmRunnerMain::RunBannerLine() {
+    return QStringLiteral("Pendrill " PENDRILL_VERSION " - configure and execute ETL packages");
+}
+
+void frmRunnerMain::Run() {
+    if (StartInConfigMode)
+        return;
+    QString error;
+    if (CheckRunnable(error)) {
+        RunPackage();
+    } else {
+        LogInfo(error);
+        StatusFailure();
+        RunExitStatus = ExitSettingsMissing;
+        RunOutcomeText = error + PackageNotListedReason(*this);
+    }
+    // The exception file is the run log; the scheduler gets its copy under the -logfile name.
+    CopyRunLog();
+    Unload();
+}
+
+void frmRunnerMain::CopyRunLog() const {
+    if (LogFile.isEmpty() || txtDTSErrorFile == LogFile)
+        return;
+    QString why;
+    if (!CopyFileReplacing(txtDTSErrorFile, LogFile, &why))
+        std::fprintf(stderr, "pendrill: cannot copy the run log to %s: %s\n",
+                     LogFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+}
+
+void frmRunnerMain::RunPackage() {
+    OperatorInterface& op = Operator();
+    op.SetMousePointer(OperatorInterface::ArrowHourglassPointer);
+    Running = true;
+    Enabled.cmdExecute = false;
+    Enabled.cmdSave = false;
+    RunOutcomeText.clear();
+    {
+        SignalledStop stop;
+        RunExitStatus = runSteps(*this, stop);
+    }
+    if (RunExitStatus != ExitOk && ProgramState::StopRequested)
+        RunExitStatus = ExitStopped;
+    Enabled.cmdExecute = true;
+    Enabled.cmdSave = true;
+    Running = false;
+    op.SetMousePointer(OperatorInterface::DefaultPointer);
+}

@@ -1,0 +1,283 @@
+#include <gtest/gtest.h>
+
+#include "FormModelFixture.h"
+#include "rook/RookJobHistory.h"
+
+using testsupport::readAll;
+using testsupport::writeAll;
+
+namespace {
+
+QString lastUsed() {
+    return CRegSettings().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>");
+}
+
+class FormRoundTrip : public FormModel {
+  protected:
+    void run();
+};
+
+TEST_F(FormRoundTrip, OnTheEmbeddedServer) {
+    run();
+}
+
+TEST_F(FormRoundTrip, OnPostgreSQL) {
+    QString skip;
+    if (!usePostgres(&skip))
+        GTEST_SKIP() << skip.toStdString();
+    run();
+}
+
+// The fixed settings of a configuration (all but the job identifier), for comparisons.
+QStringList fixedSettings(const ExecDTSPackage& s) {
+    return {s.DTSPackageName,
+            s.DTSServer,
+            QString::number(s.DTSServerTrustedLogin),
+            s.DTSLoginUserName,
+            s.DTSLoginPassword,
+            s.ExceptionLogFile,
+            s.LogFileDir,
+            QString::number(s.UseDefaultLogFileDir),
+            QString::number(s.TruncateExceptionLogFile),
+            QString::number(s.WriteCompletionStatusToNT),
+            QString::number(s.DWServerTrustedLogin),
+            s.DWServer,
+            s.DWServerLoginUserName,
+            s.DWServerLoginPassword,
+            s.DWDatabaseName};
+}
+
+// Save with data links edited in a panel, open again, New and save over the same file.
+void FormRoundTrip::run() {
+    storePackages({"Sales_Init", "Sales_Overall"});
+    makeWarehouse({1, 3});
+    QDir().mkpath(home.file("cfg dir"));
+    const QString file = home.file("cfg dir/job one.etl");
+
+    frmRunnerMain f;
+    fill(f);
+    f.cbWriteWinNTEvent = true;
+    f.cbTruncateErrorFile = false;
+    f.ChangePage(frmRunnerMain::DataSourcePage);
+    f.ChooseDataLink(f.lstDataLinks.Items().indexOf("Link3"));
+    ASSERT_EQ(f.CurrentPanel(), frmRunnerMain::DataLinkPanel::FlatFile);
+    f.PanelDataSource()->strDSDirectory = "/incoming/";
+    ASSERT_TRUE(f.SaveNeedsName());
+    f.SaveConfiguration(file);
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
+    EXPECT_EQ(f.PendrillConfigFile, file);
+    EXPECT_EQ(f.Caption, "Pendrill : [job one.etl]");
+    EXPECT_EQ(lastUsed(), file);
+    EXPECT_EQ(column("SELECT ds_directory FROM dwm_data_link WHERE source_name = 'Link3'"),
+              "/incoming/")
+        << "the edited data source is saved back to the warehouse";
+
+    // The warehouse changes; the configuration's own data-source section wins on opening.
+    ASSERT_TRUE(open(dw)->Execute(
+        "UPDATE dwm_data_link SET ds_directory = '/other/' WHERE source_name = 'Link3'"));
+    ReleaseDataSources();
+    frmRunnerMain g;
+    g.OpenConfiguration(file);
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
+    EXPECT_EQ(g.Caption, "Pendrill : [job one.etl]");
+    EXPECT_EQ(g.cmbETLModel.Text(), "Sales");
+    EXPECT_EQ(g.cmbETLPackage.Items(), QStringList({"Sales_Init", "Sales_Overall"}));
+    g.FormToSettings();
+    EXPECT_EQ(fixedSettings(g.Settings), fixedSettings(f.Settings));
+    EXPECT_TRUE(g.Page2Available);
+    EXPECT_TRUE(g.Enabled.cbTruncateErrorFile);
+    EXPECT_TRUE(g.DTSCheckResult() && g.DWCheckResult());
+    EXPECT_FALSE(g.DataLinksOutdated()) << "Open reads the data links at once";
+    EXPECT_EQ(g.lstDataLinks.Items(), QStringList({"Link1", "Link3"}));
+    ASSERT_NE(FindDataSource("Link3"), nullptr);
+    EXPECT_EQ(FindDataSource("Link3")->strDSDirectory, "/incoming/");
+
+    // New keeps the file: Save after New overwrites it, here with no package.
+    g.NewConfiguration();
+    EXPECT_EQ(g.PendrillConfigFile, file);
+    EXPECT_EQ(g.Caption, "Pendrill : [job one.etl]");
+    EXPECT_TRUE(g.uRookConnectDTS.ServerName.isEmpty());
+    EXPECT_EQ(g.uRookConnectDTS.UserName, user) << "only the server name is cleared";
+    EXPECT_EQ(g.cmbETLModel.Count() + g.cmbETLPackage.Count() + g.lstDataLinks.Count(), 0);
+    EXPECT_TRUE(g.cbTruncateErrorFile && g.cbDefaultLogFilesDir && !g.cbWriteWinNTEvent);
+    EXPECT_EQ(g.uRookConnectDW.DatabaseName, dw) << "status 0: the warehouse control is kept";
+    g.uRookConnectDW.Status = RookConnectModel::StatusConnected;
+    g.NewConfiguration();
+    EXPECT_EQ(g.uRookConnectDW.ServerName + g.uRookConnectDW.DatabaseName, "(local)");
+    g.uRookConnectDW = f.uRookConnectDW;
+    g.uRookConnectDTS.ServerName = server;
+    g.SaveConfiguration();
+    ExecDTSPackage reread;
+    reread.PendrillConfigFile = file;
+    ASSERT_TRUE(reread.ReadConfigFile());
+    EXPECT_TRUE(reread.DTSPackageName.isEmpty());
+    EXPECT_FALSE(reread.WriteCompletionStatusToNT);
+}
+
+TEST_F(FormModel, LoadAndSaveFailures) {
+    storePackages({"Sales_Overall"});
+    const QString missing = home.file("nowhere/gone.etl");
+    frmRunnerMain f;
+    f.SetLogFileText(home.file("run.log"));
+    EXPECT_FALSE(f.LoadConfiguration(missing));
+    EXPECT_EQ(f.PendrillConfigFile, missing) << "a failed read still names the file";
+    EXPECT_EQ(op.boxes,
+              QStringList({"16|Pendrill error|Error: Can't load config file " + missing}));
+
+    // Nothing named: nothing written, nothing said.
+    frmRunnerMain unnamed;
+    op.boxes.clear();
+    EXPECT_FALSE(unnamed.SaveConfigurationFile(QString()));
+    EXPECT_TRUE(op.boxes.isEmpty());
+
+    // Data links that cannot be read from the warehouse stop the save.
+    open("NoLinks");
+    const QString file = home.file("refused.etl");
+    frmRunnerMain g;
+    fill(g);
+    g.uRookConnectDW.DatabaseName = "NoLinks";
+    op.boxes.clear();
+    EXPECT_FALSE(g.SaveConfigurationFile(file));
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_EQ(g.PendrillConfigFile, file);
+    EXPECT_EQ(op.boxes.size(), 1);
+
+    // A configuration whose package left the store: the model is found, the package is not.
+    makeWarehouse();
+    ExecDTSPackage s;
+    s.PendrillConfigFile = file;
+    s.DTSServer = "(local)";
+    s.DTSServerTrustedLogin = true;
+    s.DTSPackageName = "sales_OVERALL_v2";
+    s.DWServer = "(local)";
+    s.DWDatabaseName = "DW";
+    ASSERT_TRUE(s.WriteConfigFile());
+    // Opening it reads the data links at once, which needs the package.
+    op.boxes.clear();
+    frmRunnerMain h;
+    h.OpenConfiguration(file);
+    EXPECT_EQ(h.cmbETLModel.Text(), "Sales");
+    EXPECT_TRUE(h.cmbETLPackage.Text().isEmpty());
+    EXPECT_EQ(op.boxes, QStringList({"16|Connect to data warehouse server|No DTS package or data "
+                                     "warehouse database specified."}));
+    EXPECT_EQ(lastUsed(), file);
+    QString error;
+    EXPECT_FALSE(h.CheckRunnable(error));
+    EXPECT_EQ(error, "DTS Package not filled");
+}
+
+TEST_F(FormModel, JobConfigurationMode) {
+    storePackages({"Sales_Overall"});
+    makeWarehouse();
+    const QString job = home.file("job.cfg");
+    const QString file = home.file("saved.etl");
+    ASSERT_TRUE(writeAll(job, "older content\r\n"));
+
+    frmRunnerMain f;
+    f.StartInRookJobConfigMode = true;
+    f.RookJobConfigFile = job;
+    fill(f);
+    f.Execute();
+    EXPECT_EQ(op.boxes,
+              QStringList({"16|Pendrill config mode|You did not save your current settings to an "
+                           "Pendrill config file.\r\nSettings must be saved, because Pendrill "
+                           "will read this info when \r\nthe job is executed."}));
+    EXPECT_EQ(readAll(job), "older content\r\n");
+    EXPECT_FALSE(f.Unloaded);
+
+    op.boxes.clear();
+    f.PendrillConfigFile = file;
+    f.Execute();
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
+    EXPECT_EQ(readAll(job), "-configfile \"" + file.toUtf8() + "\"\r\n");
+    EXPECT_TRUE(QFile::exists(file)) << "the configuration is saved first";
+    EXPECT_TRUE(f.Unloaded);
+    EXPECT_EQ(op.unloads, 1);
+    EXPECT_EQ(lastUsed(), file);
+
+    frmRunnerMain cancelled;
+    cancelled.StartInRookJobConfigMode = true;
+    cancelled.RookJobConfigFile = job;
+    cancelled.Close();
+    EXPECT_EQ(readAll(job), "canceled\r\n");
+    EXPECT_TRUE(cancelled.Unloaded);
+    EXPECT_EQ(lastUsed(), "") << "Close stores the (empty) current file too";
+
+    // An unwritable job file is not an error.
+    frmRunnerMain::WriteJobConfigFile(home.file("no dir/job.cfg"), "canceled");
+    EXPECT_FALSE(QFile::exists(home.file("no dir/job.cfg")));
+}
+
+TEST_F(FormModel, ExecuteAsksForMissingInput) {
+    struct Case {
+        const char *package, *database, *errorFile, *box;
+        int page;
+        const char* focus;
+    } cases[] = {
+        {"", "DW", "e.log",
+         "16|Connect to data warehouse server|Please fill in DTS package, DTS server and data "
+         "warehouse database",
+         0, "cmbETLPackage"},
+        {"Sales_Overall", "", "e.log",
+         "16|Connect to data warehouse server|Please fill in DTS package, DTS server and data "
+         "warehouse database",
+         1, "uRookConnectDW"},
+        {"Sales_Overall", "DW", "",
+         "16|DTS package info check input|Please fill in error file before executing DTS package",
+         0, "txtDTSErrorFile"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.focus);
+        op = RecordingOperator();
+        ProgramState::StopRequested = true;
+        frmRunnerMain f;
+        f.cmbETLPackage.SetText(c.package);
+        f.uRookConnectDW.DatabaseName = c.database;
+        f.txtDTSErrorFile = c.errorFile;
+        f.CurrentPage = 2;
+        f.Execute();
+        EXPECT_FALSE(ProgramState::StopRequested) << "Execute clears a stop request";
+        EXPECT_EQ(op.boxes, QStringList({c.box}));
+        EXPECT_EQ(op.pages, QList<int>({c.page}));
+        EXPECT_EQ(f.CurrentPage, c.page);
+        EXPECT_EQ(op.focus, QStringList({c.focus}));
+    }
+}
+
+TEST_F(FormModel, ExecuteFillsTheJobHistoryAndCloseStopsARun) {
+    storePackages({"Sales_Overall"});
+    makeWarehouse();
+    RookJobHistory record;
+    frmRunnerMain f;
+    f.SetJobHistory(&record);
+    fill(f);
+    f.uRookConnectDTS.TrustedLogin = false;
+    f.uRookConnectDTS.UserName = "loader";
+    f.JobID = "0";
+    f.Execute();
+    EXPECT_EQ(QStringList({record.SourceServer(), record.SourceDatabase(), record.SourceUser(),
+                           record.TargetDatabase(), record.ExceptionFile()}),
+              QStringList({"(local)", "DTS Local Packages", "loader", "DW", home.file("run.log")}));
+    EXPECT_EQ(record.TargetUser(), record.CurrentUserName());
+    EXPECT_TRUE(record.StartTime().isValid());
+    EXPECT_TRUE(record.JobIdentifier().isEmpty()) << "job \"0\" is none";
+    EXPECT_TRUE(f.Enabled.cmdShowErrorFile);
+    EXPECT_FALSE(f.Unloaded) << "the window stays open after a run";
+    EXPECT_NE(LoadedDataSources(), nullptr) << "the data links were read before the run";
+
+    f.Running = true;
+    f.Close();
+    EXPECT_TRUE(ProgramState::StopRequested);
+    EXPECT_TRUE(ProgramState::RemoteStopRequested);
+    EXPECT_FALSE(f.Unloaded);
+    EXPECT_TRUE(readAll(home.file("run.log")).endsWith("Waiting for end of execution\r\n"));
+    f.Running = false;
+    f.Close();
+    EXPECT_TRUE(f.Unloaded);
+
+    f.SetLogFileText("/typed/but/not/run.log");
+    f.ShowErrorFile();
+    EXPECT_EQ(op.opened, QStringList({home.file("run.log")})) << "the log of the last run";
+}
+
+}  // namespace

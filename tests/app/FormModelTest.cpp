@@ -1,0 +1,209 @@
+#include <gtest/gtest.h>
+
+#include "FormModelFixture.h"
+#include "rook/RookJobHistory.h"
+#include "util/ErrLogging.h"
+
+using testsupport::readAll;
+
+namespace {
+
+TEST_F(FormModel, StartStateCaptionsAndStatusBar) {
+    frmRunnerMain f;
+    f.InitFormFields();
+    EXPECT_FALSE(f.Enabled.cbTruncateErrorFile);
+    EXPECT_FALSE(f.Page2Available);
+    EXPECT_EQ(f.txtLogFilesDir, tmp + "Pendrill//") << "no package chosen: two separators";
+    EXPECT_EQ(f.cmdExecuteCaption() + f.cmdCloseCaption(), "E&xecute&Close");
+    f.StartInRookJobConfigMode = true;
+    EXPECT_EQ(f.cmdExecuteCaption() + f.cmdCloseCaption(), "E&xit&Cancel");
+    f.SetFormTitle("[x.etl]");
+    EXPECT_EQ(f.Caption, "Pendrill : [x.etl]");
+    LogInfo("a logged line");
+    EXPECT_EQ(f.StatusText, "a logged line") << "logged texts reach the window's status bar";
+    EXPECT_EQ(op.status, "a logged line");
+}
+
+TEST_F(FormModel, CheckRulesFirstFailureWins) {
+    struct Case {
+        const char *package, *dtsServer, *errorFile, *dwServer, *database, *message;
+    } cases[] = {
+        {"P_Overall", "s", "e.log", "w", "DW", ""},
+        {"", "", "", "", "", "DTS Package not filled"},
+        {"P_Overall", "", "", "", "", "DTS Server not filled"},
+        {"P_Overall", "s", "", "w", "DW", "DTS Error file not filled"},
+        {"P_Overall", "s", "e.log", "", "", "Data warehouse server not filled"},
+        {"P_Overall", "s", "e.log", "w", "", "Data warehouse database not filled"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        const bool runnable = *c.message == '\0';
+        frmRunnerMain f;
+        f.cmbETLPackage.SetText(c.package);
+        f.uRookConnectDTS.ServerName = c.dtsServer;
+        f.txtDTSErrorFile = c.errorFile;
+        f.uRookConnectDW.ServerName = c.dwServer;
+        f.uRookConnectDW.DatabaseName = c.database;
+        f.Enabled.cmdExecute = f.Enabled.cmdSave = !runnable;
+        QString message = "untouched";
+        EXPECT_EQ(f.CheckRunnable(message), runnable);
+        EXPECT_EQ(message, c.message);
+        EXPECT_EQ(f.Enabled.cmdExecute, runnable);
+        EXPECT_EQ(f.Enabled.cmdSave, runnable);
+    }
+}
+
+TEST_F(FormModel, LogFileBoxRules) {
+    struct Case {
+        QString typed, left;  // "@" in `left` stands for the temporary directory
+    } cases[] = {
+        {"  run.log  ", "@run.log"},
+        {"jobs/nightly/run.log", "@jobs/nightly/run.log"},
+        {"/var/log/pendrill.log", "/var/log/pendrill.log"},
+        {"C:\\logs\\run.log", "C:\\logs\\run.log"},
+        {"\\\\server\\share\\run.log", "\\\\server\\share\\run.log"},
+        {"   ", ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.typed.toStdString());
+        frmRunnerMain f;
+        f.SetLogFileText(c.typed);
+        EXPECT_EQ(f.Enabled.cbTruncateErrorFile, !c.left.isEmpty()) << "while typing";
+        f.LeaveLogFileBox();
+        EXPECT_EQ(f.txtDTSErrorFile, QString(c.left).replace("@", tmp));
+        EXPECT_EQ(f.Enabled.cbTruncateErrorFile, !c.left.isEmpty());
+    }
+    EXPECT_TRUE(QDir(tmp + "jobs/nightly").exists()) << "the log file's directory is created";
+}
+
+TEST_F(FormModel, PackagesAreListedAfterTheModels) {
+    storePackages({"Sales_Init", "Sales_Overall", "Fin_upload"});
+    frmRunnerMain f;
+    f.uRookConnectDTS = {"(local)", "", true, "", "", 0};
+    f.OpenPackageList();
+    EXPECT_EQ(f.cmbETLPackage.Count(), 0) << "packages are listed only after the models";
+    f.OpenModelList();
+    f.ChooseModel(0);
+    f.OpenPackageList();
+    EXPECT_EQ(f.cmbETLPackage.Items(), QStringList({"Sales_Init", "Sales_Overall"}));
+    f.ChoosePackage(0);
+    EXPECT_FALSE(f.Page2Available);
+    f.ChangePage(frmRunnerMain::DataSourcePage);
+    EXPECT_EQ(f.CurrentPage, frmRunnerMain::PackagePage) << "page 2 cannot be selected";
+    f.ChooseModel(1);
+    EXPECT_EQ(f.cmbETLPackage.Count(), 0) << "another model empties the package list";
+    f.OpenPackageList();
+    f.cbDefaultLogFilesDir = false;
+    f.ChoosePackage(0);
+    EXPECT_TRUE(f.Page2Available) << "suffixes count in any letter case";
+    EXPECT_EQ(f.txtLogFilesDir, tmp + "Pendrill/Sales_Init/") << "kept without the default";
+}
+
+TEST_F(FormModel, DataLinksPanelsAndClearing) {
+    storePackages({"Sales_Overall"});
+    makeWarehouse({1, 3, 2, 10, 8, 7});
+    frmRunnerMain f;
+    fill(f);
+    op.pointers.clear();
+    f.ChangePage(frmRunnerMain::DataSourcePage);
+    EXPECT_EQ(f.lstDataLinks.Count(), 6);
+    EXPECT_FALSE(f.DataLinksOutdated());
+    EXPECT_EQ(op.pointers, QList<int>({11, 0}));
+
+    using P = frmRunnerMain::DataLinkPanel;
+    const std::pair<const char*, P> cases[] = {
+        {"Link2", P::None},  // nothing shown yet: type 2 shows nothing
+        {"Link1", P::SQLServer}, {"Link3", P::FlatFile}, {"Link10", P::XMLFiles},
+        {"Link2", P::XMLFiles},  // type 2 keeps the shown panel, which gets the data source
+        {"Link8", P::FlatFile},  {"Link7", P::FlatFile},
+    };
+    for (const auto& [link, panel] : cases) {
+        SCOPED_TRACE(link);
+        f.ChooseDataLink(f.lstDataLinks.Items().indexOf(link));
+        ASSERT_NE(f.CurrentDataSource(), nullptr);
+        EXPECT_EQ(f.CurrentDataSource()->strName, link);
+        EXPECT_EQ(f.CurrentPanel(), panel);
+        EXPECT_EQ(f.PanelDataSource(), panel != P::None ? f.CurrentDataSource() : nullptr);
+    }
+
+    f.DTSConnectionChanged();
+    EXPECT_EQ(f.lstDataLinks.Count(), 0);
+    EXPECT_FALSE(f.DataSourceInfoPresent());
+    EXPECT_EQ(f.CurrentDataSource(), nullptr);
+    EXPECT_EQ(LoadedDataSources(), nullptr);
+    EXPECT_FALSE(f.DataLinksOutdated()) << "the DTS control does not mark the links outdated";
+    f.DWConnectionChanged();
+    f.ChangePage(frmRunnerMain::PackagePage);
+    f.ChangePage(frmRunnerMain::DataSourcePage);
+    ASSERT_EQ(f.lstDataLinks.Count(), 6) << "the warehouse control marks them outdated";
+    f.ChooseDataLink(0);
+    f.ChooseModel(0);
+    EXPECT_EQ(f.lstDataLinks.Count(), 0) << "choosing a model clears the links";
+    EXPECT_FALSE(f.DataSourceInfoPresent());
+}
+
+TEST_F(FormModel, DataLinkLoadingFailures) {
+    storePackages({"Sales_Overall"});
+    const QString status = home.file("status");
+    SetStatusFile(status);
+    {
+        frmRunnerMain f;
+        f.Page2Available = true;
+        f.DWConnectionChanged();
+        f.ChangePage(frmRunnerMain::DataSourcePage);
+        EXPECT_EQ(op.boxes, QStringList({"16|Connect to data warehouse server|No DTS package or "
+                                         "data warehouse database specified."}));
+    }
+    struct Case {
+        QString server, database, box;
+        int historyStatus;
+        QString historyMessage;
+    } cases[] = {
+        {"no such server", "DW",
+         "16|Connect to data warehouse server|Error while connecting to : "
+         "no such server",
+         1, "Error while connecting to : no such server"},
+        {"(local)", "Empty",
+         "16|Checking data warehouse database|dwm_data_link table not found "
+         "in specified data warehouse database.\r\nSelect a different database",
+         2, "Table dwm_data_link not found in specified data warehouse database."},
+    };
+    open("Empty");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.server.toStdString());
+        op.boxes.clear();
+        QFile::remove(status);
+        RookJobHistory record;
+        frmRunnerMain f;
+        f.SetJobHistory(&record);
+        fill(f);
+        f.uRookConnectDW.ServerName = c.server;
+        f.uRookConnectDW.DatabaseName = c.database;
+        EXPECT_FALSE(f.getDataLinkInfo());
+        ASSERT_EQ(op.boxes.size(), 1);
+        EXPECT_TRUE(op.boxes[0].startsWith(c.box)) << op.boxes[0].toStdString();
+        EXPECT_EQ(record.Status(), c.historyStatus);
+        EXPECT_TRUE(record.Message().startsWith(c.historyMessage));
+        EXPECT_TRUE(record.EndTime().isValid());
+        EXPECT_EQ(readAll(status), "failure\r\n");
+    }
+    EXPECT_EQ(QString::fromUtf8(readAll(home.file("run.log")))
+                  .count("Error while connecting to : no such server"),
+              2)
+        << "reported, then logged once more";
+}
+
+TEST_F(FormModel, TestConnectionReportsOnlyFailures) {
+    frmRunnerMain f;
+    f.uRookConnectDTS = {"(local)", "", true, "", "", 0};
+    f.TestConnection(f.uRookConnectDTS);
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
+    f.uRookConnectDW.ServerName = "elsewhere";
+    f.TestConnection(f.uRookConnectDW);
+    ASSERT_EQ(op.boxes.size(), 1);
+    EXPECT_TRUE(op.boxes[0].startsWith("16|Pendrill|Error while connecting to : elsewhere\r\n"))
+        << op.boxes[0].toStdString();
+    EXPECT_EQ(op.pointers, QList<int>({11, 0, 11, 0}));
+}
+
+}  // namespace

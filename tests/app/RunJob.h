@@ -1,0 +1,74 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QProcessEnvironment>
+#include <QString>
+#include <QStringList>
+
+#include "support/TestSupport.h"
+
+// End-to-end runs of the real pendrill binary, set up as an operator sets up a job: the package
+// store and the warehouse on one server (the embedded "(local)" of the test's private home, or a
+// PostgreSQL alias), data links in dwm_data_link, and a run configuration file.
+namespace runjob {
+
+struct Server {
+    QString name = QStringLiteral("(local)");
+    bool trusted = true;
+    QString user, password;
+};
+
+// The fixed sections of a run configuration; `extra` is appended as written.
+struct Config {
+    QString package, logFile, logDir;
+    bool truncate = true;
+    QString database = QStringLiteral("DW");
+    QString dwServer;  // empty: the job's server
+    QString extra;
+};
+
+// A package with every global variable a run writes (but those left out), the connections
+// "Warehouse" (the run's warehouse) and "Files" (the model's data link "Files"), and the steps.
+QString PackageXml(const QString& name, const QString& steps, const QStringList& leaveOut = {});
+// Creates the table `loaded` and bulk-inserts Files/<file> ("id;name" records) into it.
+QString LoadFileSteps(const QString& file, int batchSize = 1000);
+// A "Data Source::" section for the flat-file data link `name` of `model`.
+QString FlatFileSection(const QString& model, const QString& name, const QString& directory);
+
+class Job {
+  public:
+    explicit Job(testsupport::IsolatedHome& home, Server server = Server())
+        : home_(home), server_(std::move(server)) {}
+
+    // pendrill-admin with the job's server and login added; false (reported) on failure.
+    bool Admin(const QString& command, const QStringList& args,
+               testsupport::ProcessResult* result = nullptr) const;
+    bool StorePackage(const QString& xml) const;
+    bool InitWarehouse(const QString& database = QStringLiteral("DW")) const;
+    bool AddDataLink(const QString& model, const QString& name, const QStringList& fields,
+                     const QString& database = QStringLiteral("DW")) const;
+    // The directory of a data link as the catalogue holds it.
+    QString DataLinkDirectory(const QString& model,
+                              const QString& database = QStringLiteral("DW")) const;
+    // The first column of the query's first row on a database of the server (-1: none), or
+    // whether a statement worked.
+    int Count(const QString& sql, const QString& database = QStringLiteral("DW")) const;
+    bool Exec(const QString& sql, const QString& database = QStringLiteral("DW")) const;
+
+    QString WriteConfig(const QString& fileName, const Config& config) const;
+    // Runs pendrill in the private home (its working directory) with the arguments.
+    testsupport::ProcessResult Pendrill(
+        const QStringList& args,
+        const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) const;
+    // The job-history records, newest first.
+    QJsonArray History() const;
+
+  private:
+    testsupport::IsolatedHome& home_;
+    Server server_;
+};
+
+// The lines of a run log (CR LF ends every line).
+QStringList LogLines(const QString& path);
+
+}  // namespace runjob
