@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTimer>
+#include <cstdio>
 #include <memory>
 
 #include "app/RunnerMain.h"
@@ -40,10 +41,31 @@ int main(int argc, char** argv) {
         arguments << QString::fromLocal8Bit(argv[i]);
     std::unique_ptr<QCoreApplication> app;
     GuiOperator guiOperator;
+    const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");
+    if (haveDisplay() && !platformChosen) {
+        // A display that is named but cannot be reached (a stale DISPLAY in a scheduler's
+        // environment) must not abort the program before it has written its status: Qt falls
+        // back to the offscreen platform, and the program goes on as without a display.
+        qputenv("QT_QPA_PLATFORM", !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+                                       ? "wayland;xcb;offscreen"
+                                       : "xcb;offscreen");
+    }
     if (haveDisplay()) {
         app = std::make_unique<QApplication>(argc, argv);
-        SetOperator(&guiOperator);
-        WatchTerminationSignals(closeModalWindowsOnSignal);
+        if (!platformChosen && QGuiApplication::platformName() == QLatin1String("offscreen")) {
+            fprintf(stderr,
+                    "pendrill: the display %s cannot be reached; going on without a window\n",
+                    qgetenv(qEnvironmentVariableIsEmpty("DISPLAY") ? "WAYLAND_DISPLAY" : "DISPLAY")
+                        .constData());
+            qunsetenv("DISPLAY");
+            qunsetenv("WAYLAND_DISPLAY");
+            WatchTerminationSignals(nullptr);
+        } else {
+            SetOperator(&guiOperator);
+            WatchTerminationSignals(closeModalWindowsOnSignal);
+        }
+        if (!platformChosen)
+            qunsetenv("QT_QPA_PLATFORM");  // not handed on to programs the run starts
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
         WatchTerminationSignals(nullptr);

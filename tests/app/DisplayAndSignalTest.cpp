@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QThread>
 
@@ -29,13 +30,15 @@ struct Ending : ::testing::Test {
             program.waitForFinished();
         }
     }
-    void start(const QStringList& args, const QString& display) {
+    void start(const QStringList& args, const QString& display, bool offscreen = true) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.remove("DISPLAY");
         env.remove("WAYLAND_DISPLAY");
         if (!display.isEmpty())
             env.insert("DISPLAY", display);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.remove("QT_QPA_PLATFORM");
+        if (offscreen)
+            env.insert("QT_QPA_PLATFORM", "offscreen");
         program.setProcessEnvironment(env);
         program.start(QStringLiteral(PENDRILL_BIN_DIR "/pendrill"), args);
         ASSERT_TRUE(program.waitForStarted(10000));
@@ -67,4 +70,23 @@ TEST_F(Ending, SignalEndsAModalWait) {
         EXPECT_EQ(program.exitCode(), 6);
         EXPECT_EQ(readAll(status), "failure\r\n");
     }
+}
+
+// A named display that cannot be reached (a stale DISPLAY in a scheduler's environment) must
+// not abort the program: an unattended run ends as without a display, and a mode that needs a
+// person says so instead of waiting.
+TEST_F(Ending, UnreachableDisplayIsNoDisplay) {
+    const QString status = home.file("status");
+    testsupport::writeAll(status, "ok\r\n");
+    start({"-configfile", home.file("missing.etl"), "-statusfile", status}, ":5987", false);
+    ASSERT_TRUE(endsWithin(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 2);
+    EXPECT_EQ(readAll(status), "failure\r\n");
+
+    start({"-config", home.file("job.cfg")}, ":5987", false);
+    ASSERT_TRUE(endsWithin(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 7);
+    EXPECT_FALSE(QFile::exists(home.file("job.cfg")));
 }
