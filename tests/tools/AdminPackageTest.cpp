@@ -1,21 +1,15 @@
-// pendrill-admin package: documents imported into the package store of the embedded server and of
-// PostgreSQL, run the way a run of Pendrill runs them.
+// pendrill-admin package: import, run, export and delete from the command line.
 
 #include <gtest/gtest.h>
 
 #include <QFile>
 #include <algorithm>
 
-#include "config/CRegSettings.h"
 #include "db/DbInterface.h"
-#include "db/ServerResolver.h"
-#include "support/TestPostgres.h"
 #include "support/TestSupport.h"
-#include "support/Warehouse.h"
 
 using testsupport::admin;
 using testsupport::err;
-using testsupport::runProgram;
 
 namespace {
 
@@ -27,48 +21,43 @@ bool EveryLinePrefixed(const testsupport::ProcessResult& r) {
     });
 }
 
-struct Values {
-    QString logDir;  // ExceptionFilePath
-    bool trusted = true;
-    QString user, password;
-    QString tag = "v1";
-    bool withJobId = true;
-};
-
-// A package of docs/packages.md: the run's global variables holding `v`, a precedence graph
-// with failures in two places, and a step leaving a dozen logs beside the package log.
-QByteArray Package(const Values& v) {
-    const QString t = v.trusted ? "true" : "false";
-    QString globals =
-        QStringLiteral(
-            "<GlobalVariable name=\"ExceptionFilePath\">%1</GlobalVariable>"
-            "<GlobalVariable name=\"DTSServer\">srv</GlobalVariable>"
-            "<GlobalVariable name=\"DTSServerTrustedLogin\" type=\"boolean\">%2"
-            "</GlobalVariable>"
-            "<GlobalVariable name=\"DTSServerLoginUserName\">%3</GlobalVariable>"
-            "<GlobalVariable name=\"DTSServerLoginPassword\">%4</GlobalVariable>"
-            "<GlobalVariable name=\"DestinationServer\">srv</GlobalVariable>"
-            "<GlobalVariable name=\"DestServerTrustedLogin\" type=\"boolean\">%2"
-            "</GlobalVariable>"
-            "<GlobalVariable name=\"DestServerLoginUserName\">%3</GlobalVariable>"
-            "<GlobalVariable name=\"DestServerLoginPassword\">%4</GlobalVariable>"
-            "<GlobalVariable name=\"DestServerDatabaseName\">pkg_dw</GlobalVariable>"
-            "<GlobalVariable name=\"WriteCompletionStatusToNT\" type=\"boolean\">false"
-            "</GlobalVariable>"
-            "<GlobalVariable name=\"OverwriteGlobalSettings\" type=\"boolean\"/>"
-            "<GlobalVariable name=\"Retries\" type=\"integer\">3</GlobalVariable>")
-            .arg(v.logDir, t, v.user, v.password);
-    if (v.withJobId)
-        globals += "<GlobalVariable name=\"JobID\">0</GlobalVariable>";
+// A package of docs/packages.md whose run variables already hold the values of a run from
+// `logDir` (ExceptionFilePath): a precedence graph with failures in two places, and a step leaving
+// a dozen logs beside the package log.
+QByteArray Package(const QString& logDir, const QString& tag = "v1") {
+    QString globals;
+    const QStringList values = {"ExceptionFilePath=" + logDir,
+                                "DTSServer=srv",
+                                "DTSServerTrustedLogin=true",
+                                "DTSServerLoginUserName=",
+                                "DTSServerLoginPassword=",
+                                "DestinationServer=srv",
+                                "DestServerTrustedLogin=true",
+                                "DestServerLoginUserName=",
+                                "DestServerLoginPassword=",
+                                "DestServerDatabaseName=pkg_dw",
+                                "WriteCompletionStatusToNT=false",
+                                "OverwriteGlobalSettings=",
+                                "Retries=3",
+                                "JobID=0"};
+    for (const QString& v : values) {
+        const QString name = v.section('=', 0, 0), value = v.section('=', 1);
+        const char* type = name.endsWith("TrustedLogin") || name.startsWith("Write") ||
+                                   name.startsWith("Overwrite")
+                               ? " type=\"boolean\""
+                           : name == "Retries" ? " type=\"integer\""
+                                               : "";
+        globals += QStringLiteral("<GlobalVariable name=\"%1\"%2>%3</GlobalVariable>")
+                       .arg(name, type, value);
+    }
     return QStringLiteral(
                "<?xml version=\"1.0\"?>\n<Package name=\"Sales_LoadDW\" description=\"%2\">\n"
                "<GlobalVariables>%1</GlobalVariables>\n<Connections>"
                "<Connection name=\"DW\" server=\"${DestinationServer}\" "
-               "database=\"${DestServerDatabaseName}\" user=\"${DestServerLoginUserName}\" "
-               "password=\"${DestServerLoginPassword}\" trusted=\"${DestServerTrustedLogin}\"/>"
+               "database=\"${DestServerDatabaseName}\" trusted=\"${DestServerTrustedLogin}\"/>"
                "</Connections>\n<Steps>\n"
                "<Step name=\"Record\"><ExecuteSql connection=\"DW\"><Statement "
-               "parameters=\"%3OverwriteGlobalSettings\">INSERT INTO runs VALUES (%4?, '%2')"
+               "parameters=\"JobID,OverwriteGlobalSettings\">INSERT INTO runs VALUES (?, ?, '%2')"
                "</Statement></ExecuteSql></Step>\n"
                "<Step name=\"Fail early\"><ExecuteSql connection=\"DW\"><Statement>INSERT INTO "
                "nowhere VALUES (1)</Statement></ExecuteSql></Step>\n"
@@ -85,7 +74,7 @@ QByteArray Package(const Values& v) {
                "\"$0f$i.log\"; done</Argument><Argument>${ExceptionFilePath}</Argument>"
                "</RunProgram></Step>\n"
                "</Steps></Package>\n")
-        .arg(globals, v.tag, v.withJobId ? "JobID," : "", v.withJobId ? "?, " : "'none', ")
+        .arg(globals, tag)
         .toUtf8();
 }
 
@@ -94,7 +83,7 @@ TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
     ASSERT_EQ(admin({"server", "add", "srv", "sqlite:" + home.file("srv")}).exitCode, 0);
     testsupport::writeAll(
         home.file("bad.xml"),
-        Package({}).replace("step=\"Fail early\" on=\"failure\"", "step=\"Nope\""));
+        Package("").replace("step=\"Fail early\" on=\"failure\"", "step=\"Nope\""));
     const auto r = admin({"package", "import", home.file("bad.xml"), "--server", "srv"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(err(r).contains("line 9: ")) << err(r).toStdString();
@@ -103,7 +92,7 @@ TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
 
     // A data link is read from the rows of the package's model, which its name must give.
     const QByteArray withLink =
-        Package({}).replace("</Connections>",
+        Package("").replace("</Connections>",
                             "<Connection name=\"Files\" dataLink=\"Orders\"/>"
                             "</Connections>");
     for (const char* name : {"Orders", "_LoadDW", "Sales-LoadDW"}) {
@@ -133,74 +122,52 @@ TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
     EXPECT_EQ(admin({"package", "--help"}).exitCode, 0);
 }
 
-class AdminPackageRun : public ::testing::TestWithParam<Backend> {
+// The command line's own part of a run: its options, exit codes and output. What the store and
+// the run do with a package on each kind of server is tested with the library
+// (engine/PackageStoreTest, dts/ExecPackageTest).
+class AdminPackageRun : public ::testing::Test {
   protected:
     void SetUp() override {
-        QString alias = "sqlite:" + home.file("srv");
-        if (GetParam() == Backend::PostgreSQL) {
-            testsupport::TestPostgres* pg = nullptr;
-            PENDRILL_SHARED_POSTGRES(pg);
-            QString why;
-            ASSERT_TRUE(pg->createDatabase("pkg_dw", &why)) << why.toStdString();
-            alias = pg->aliasText();
-            values.trusted = false;
-            values.user = pg->superuser();
-            values.password = pg->password();
-            login = {"--user", values.user, "--password", values.password};
-        }
-        ASSERT_TRUE(WriteRegistryValue(QString::fromLatin1(ServerAliasKey), "srv", alias));
+        ASSERT_EQ(admin({"server", "add", "srv", "sqlite:" + home.file("srv")}).exitCode, 0);
         dw.Provider = "sqloledb";
         dw.CreateMissingDatabase = true;
         dw.SetProperty("Data Source", "srv");
         dw.SetProperty("Initial Catalog", "pkg_dw");
-        if (values.trusted) {
-            dw.SetProperty("Integrated Security", "SSPI");
-        } else {
-            dw.SetProperty("User ID", values.user);
-            dw.SetProperty("Password", values.password);
-        }
         ASSERT_TRUE(dw.Open()) << dw.ErrorText().toStdString();
         ASSERT_TRUE(dw.Execute("CREATE TABLE runs (job TEXT, overwrite TEXT, tag TEXT)"));
-        values.logDir = home.file("logs") + "/";
     }
 
     testsupport::ProcessResult package(const QString& verb, const QStringList& more) {
-        return admin(QStringList{"package", verb} + more + QStringList{"--server", "srv"} + login);
+        return admin(QStringList{"package", verb} + more + QStringList{"--server", "srv"});
     }
-    testsupport::ProcessResult import(const Values& v) {
-        testsupport::writeAll(home.file("p.xml"), Package(v));
+    testsupport::ProcessResult import(const QString& tag) {
+        testsupport::writeAll(home.file("p.xml"), Package(logDir, tag));
         return package("import", {home.file("p.xml")});
     }
-    // The runs recorded, oldest first, with the overwrite flag as 0/1.
+    // The runs recorded, oldest first; emptied for the next run.
     QStringList Runs() {
         DbRecordset rs;
         EXPECT_TRUE(rs.Open("SELECT job, overwrite, tag FROM runs", dw));
         QStringList rows;
-        for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
-            QString flag = rs.Field(1).toString();
-            flag = flag == "true" ? "1" : flag == "false" ? "0" : flag;
-            rows << rs.Field(0).toString() + "|" + flag + "|" + rs.Field(2).toString();
-        }
+        for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext())
+            rows << rs.Field(0).toString() + "|" + rs.Field(1).toString() + "|" +
+                        rs.Field(2).toString();
         dw.Execute("DELETE FROM runs");
         return rows;
     }
 
     testsupport::IsolatedHome home;
-    Values values;
-    QStringList login;
+    const QString logDir = home.file("logs") + "/";
     DbConnection dw;
 };
 
-TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
-    ASSERT_EQ(import(values).exitCode, 0);
-    Values second = values;
-    second.tag = "v2";
-    const auto stored = import(second);
+TEST_F(AdminPackageRun, ImportRunExportAndDelete) {
+    ASSERT_EQ(import("v1").exitCode, 0);
+    const auto stored = import("v2");
     ASSERT_EQ(stored.exitCode, 0) << err(stored).toStdString();
 
-    // The newest version runs, named in another letter case. Its global variables already hold
-    // the run's values: nothing is overwritten. Two steps fail, the step waiting for a success
-    // never runs. The package log, written under the package's own name, is merged first.
+    // The newest version runs, named in another letter case; its failed steps are the lines of
+    // standard error, the merged log goes to the exception file.
     const QStringList run = {"sales_LOADDW", "--logdir", home.file("logs"), "--exception-file",
                              home.file("exceptions.txt")};
     auto r = package("run", run + QStringList{"--set", "JobID=77"});
@@ -210,14 +177,10 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
               "pendrill-admin: Handle in 'Sales_LoadDW' failed.\n");
     EXPECT_EQ(Runs(), QStringList({"77|0|v2", "last||last"}));
     const QString merged = QString::fromUtf8(testsupport::readAll(home.file("exceptions.txt")));
-    EXPECT_TRUE(merged.section("\r\n", 0, 0).endsWith("Step 'Record' started."))
-        << merged.toStdString();
-    EXPECT_TRUE(merged.contains("Step 'Fail early' failed."));
-    EXPECT_FALSE(merged.contains("Step 'Never'"));
-    EXPECT_TRUE(merged.contains("file 12\n"));
+    EXPECT_TRUE(merged.contains("Step 'Fail early' failed.")) << merged.toStdString();
 
-    // A value that differs from the package's own is written and flagged; without an exception
-    // file the merged log is printed.
+    // A --set value that differs from the package's own is written and flagged; without an
+    // exception file the summary is printed.
     r = package("run", {"Sales_LoadDW", "--set", "DestServerDatabaseName=pkg_dw", "--logdir",
                         home.file("other")});
     EXPECT_EQ(r.exitCode, 1);
@@ -227,7 +190,7 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
         << r.out.constData();
     EXPECT_EQ(Runs(), QStringList({"0|1|v2", "last||last"}));
 
-    // Versions: newest first; an older one can be exported.
+    // Versions are listed with their descriptions; an older one can be exported.
     const auto versions = package("list-versions", {"sales_loaddw"});
     ASSERT_EQ(versions.exitCode, 0);
     const QStringList lines = QString::fromUtf8(versions.out).split('\n', Qt::SkipEmptyParts);
@@ -237,7 +200,7 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
     ASSERT_EQ(package("export", {"Sales_LoadDW", "--version", oldest, "-o", home.file("old.xml")})
                   .exitCode,
               0);
-    EXPECT_EQ(testsupport::readAll(home.file("old.xml")), Package(values));
+    EXPECT_EQ(testsupport::readAll(home.file("old.xml")), Package(logDir, "v1"));
 
     // A --set naming no variable of the package, or giving an integer something else, is wrong
     // usage, refused before the log directory is emptied or anything runs.
@@ -255,26 +218,10 @@ TEST_P(AdminPackageRun, ImportRunVersionsAndDelete) {
     EXPECT_FALSE(QFile::exists(home.file("logs/earlier.log")));
     EXPECT_EQ(Runs(), QStringList({"0|0|v2", "last||last"}));
 
-    // A package that lacks a run variable is not executed.
-    Values noJob = values;
-    noJob.withJobId = false;
-    ASSERT_EQ(import(noJob).exitCode, 0);
-    r = package("run", {"Sales_LoadDW"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(err(r).contains("Global variable 'JobID' is missing in DTS package 'Sales_LoadDW'"))
-        << err(r).toStdString();
-    EXPECT_TRUE(Runs().isEmpty());
-
-    // Deleting removes every version; the package can then no longer be loaded.
     r = package("delete", {"SALES_LOADDW"});
     EXPECT_EQ(r.exitCode, 0) << err(r).toStdString();
-    EXPECT_EQ(r.out, "deleted package SALES_LOADDW (3 versions)\n");
-    r = package("run", {"Sales_LoadDW"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(err(r).startsWith(
-        "pendrill-admin: Can not load DTS Package from SQL Server : Sales_LoadDW\n"));
+    EXPECT_EQ(r.out, "deleted package SALES_LOADDW (2 versions)\n");
+    EXPECT_EQ(package("list", {}).out, "");
 }
-
-PENDRILL_ON_EMBEDDED_AND_POSTGRES(AdminPackageRun);
 
 }  // namespace
