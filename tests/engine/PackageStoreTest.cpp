@@ -5,16 +5,13 @@
 
 #include <QMap>
 
-#include "config/CRegSettings.h"
 #include "config/modCypher.h"
 #include "datasources/modDataLinkInfo.h"
 #include "db/DbConnection.h"
-#include "db/ServerResolver.h"
 #include "engine/DataLinkResolver.h"
 #include "engine/PackageEngine.h"
 #include "engine/PackageStore.h"
 #include "engine/tasks/TaskConnections.h"
-#include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 #include "support/Warehouse.h"
 
@@ -39,36 +36,17 @@ QByteArray Document(const QString& name, const QString& body, const QString& des
         .toUtf8();
 }
 
-class Server : public ::testing::TestWithParam<Backend> {
+class Server : public WarehouseTest {
   protected:
-    void SetUp() override {
-        QString alias = "sqlite:" + home.file("srv");
-        if (GetParam() == Backend::PostgreSQL) {
-            PENDRILL_SHARED_POSTGRES(pg);
-            alias = pg->aliasText();
-            user = pg->superuser();
-            password = pg->password();
-        }
-        ASSERT_TRUE(WriteRegistryValue(QString::fromLatin1(ServerAliasKey), "srv", alias));
-    }
-
-    // A connection of a package to `database` on the server, created when missing.
+    // A connection of a package to `database` of the warehouse's server, created when missing.
     ResolvedConnection Database(const QString& database) {
-        if (pg) {
-            QString ignored;
-            pg->createDatabase(database, &ignored);  // exists already when run twice
-        } else {
-            DbConnection c;
-            c.Provider = "sqloledb";
-            c.CreateMissingDatabase = true;
-            c.SetProperty("Data Source", "srv");
-            c.SetProperty("Initial Catalog", database);
-            EXPECT_TRUE(c.Open()) << c.ErrorText().toStdString();
+        if (database != wh->database) {
+            EXPECT_TRUE(wh->CreateDatabase(database));
         }
         ResolvedConnection r;
         r.name = r.database = database;
-        r.server = "srv";
-        std::tie(r.user, r.password, r.trusted) = std::tuple(user, password, pg == nullptr);
+        r.server = wh->server;
+        std::tie(r.user, r.password, r.trusted) = std::tuple(wh->user, wh->password, wh->trusted);
         return r;
     }
 
@@ -109,16 +87,13 @@ class Server : public ::testing::TestWithParam<Backend> {
         };
         return c;
     }
-
-    testsupport::IsolatedHome home;
-    testsupport::TestPostgres* pg = nullptr;
-    QString user, password;
 };
 
 TEST_P(Server, StoreKeepsVersionsLoadsTheNewestAndDeletesEveryVersion) {
     PackageStore store;
     QString error;
-    ASSERT_TRUE(store.Open("srv", user, password, !pg, true, &error)) << error.toStdString();
+    ASSERT_TRUE(store.Open(wh->server, wh->user, wh->password, wh->trusted, true, &error))
+        << error.toStdString();
     ASSERT_TRUE(store.Connection().Execute("DELETE FROM sysdtspackages"));
     StoredPackageVersion first, second, other;
     ASSERT_TRUE(
@@ -150,16 +125,16 @@ TEST_P(Server, StoreKeepsVersionsLoadsTheNewestAndDeletesEveryVersion) {
 
     // The engine loads from the store with the login of the flags.
     EnginePackage package;
-    const int flags = pg ? DTSSQLStgFlag_Default : DTSSQLStgFlag_UseTrustedConnection;
-    ASSERT_TRUE(
-        package.LoadFromSQLServer("srv", user, password, flags, {}, {}, {}, "O'Hara_Init", &error))
+    const int flags = wh->trusted ? DTSSQLStgFlag_UseTrustedConnection : DTSSQLStgFlag_Default;
+    ASSERT_TRUE(package.LoadFromSQLServer(wh->server, wh->user, wh->password, flags, {}, {}, {},
+                                          "O'Hara_Init", &error))
         << error.toStdString();
-    EXPECT_FALSE(
-        package.LoadFromSQLServer("srv", user, password, flags, {}, {}, {}, "Nothing", &error));
+    EXPECT_FALSE(package.LoadFromSQLServer(wh->server, wh->user, wh->password, flags, {}, {}, {},
+                                           "Nothing", &error));
     EXPECT_TRUE(error.contains("Nothing")) << error.toStdString();
-    if (pg) {
-        EXPECT_FALSE(package.LoadFromSQLServer("srv", user, "wrong", DTSSQLStgFlag_Default, {}, {},
-                                               {}, "O'Hara_Init", &error));
+    if (!wh->trusted) {
+        EXPECT_FALSE(package.LoadFromSQLServer(wh->server, wh->user, "wrong", DTSSQLStgFlag_Default,
+                                               {}, {}, {}, "O'Hara_Init", &error));
     }
 
     int removed = 0;
@@ -169,10 +144,9 @@ TEST_P(Server, StoreKeepsVersionsLoadsTheNewestAndDeletesEveryVersion) {
 }
 
 TEST_P(Server, ExecuteSqlAndCopyRows) {
-    const ResolvedConnection dw = Database("tasks_dw");
+    const ResolvedConnection dw = Database(wh->database);
     auto c = Open(dw);
-    const bool isPg = pg != nullptr;
-    ASSERT_TRUE(c->Execute("DROP TABLE IF EXISTS runs"));
+    const bool isPg = !wh->trusted;
     ASSERT_TRUE(c->Execute(QStringLiteral("CREATE TABLE runs (job TEXT, ok %1, n INTEGER)")
                                .arg(isPg ? "BOOLEAN" : "INTEGER")));
 
@@ -215,7 +189,6 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
             s.Execute("INSERT INTO src VALUES (1, 'O''Brien', 2.5, 1), (2, NULL, NULL, 0), "
                       "(3, '', 1e3, NULL), (4, 'x', -0.125, 1), (5, 'y', 3, 0)"));
     }
-    ASSERT_TRUE(c->Execute("DROP TABLE IF EXISTS dst"));
     ASSERT_TRUE(
         c->Execute(QStringLiteral("CREATE TABLE dst (line_id INTEGER NOT NULL, name TEXT, "
                                   "amount %1, flag %2, job TEXT)")
@@ -252,34 +225,35 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
 }
 
 TEST_P(Server, DataLinksComeFromTheWarehouseOfTheRun) {
-    const ResolvedConnection dw = Database("links_dw");
+    const ResolvedConnection dw = Database(wh->database);
     const ResolvedConnection orders = Database("links_orders");
     auto c = Open(dw);
-    ASSERT_TRUE(c->Execute("DROP TABLE IF EXISTS dwm_data_link"));
-    ASSERT_TRUE(CreateDataLinkTable(*c)) << c->ErrorText().toStdString();
     auto add = [&](const QString& model, const QString& name, int type, const QString& server,
                    const QString& database, const QString& directory) {
-        ASSERT_TRUE(c->Execute(
-            "INSERT INTO dwm_data_link (model, source_name, Type, ds_server, "
-            "ds_database, ds_trusted_login, ds_user, ds_password, ds_directory) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
-            {model, name, type, server, database, !pg, user, Rot13(password), directory}))
+        ASSERT_TRUE(
+            c->Execute("INSERT INTO dwm_data_link (model, source_name, Type, ds_server, "
+                       "ds_database, ds_trusted_login, ds_user, ds_password, ds_directory) "
+                       "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)",
+                       {model, name, type, server, database, wh->trusted, wh->user,
+                        Rot13(wh->password), directory}))
             << c->ErrorText().toStdString();
     };
     add("Sales", "Inbox", 3, "", "", "/srv/in/");
-    add("Sales", "Orders", 1, "srv", "links_orders", "");
+    add("Sales", "Orders", 1, wh->server, "links_orders", "");
     add("Sales", "Cube", 9, "", "", "");
 
-    PackageServices::Warehouse w{"Sales_LoadDW", "srv", "links_dw", user, password, !pg};
+    PackageServices::Warehouse w{"Sales_LoadDW", wh->server,   wh->database,
+                                 wh->user,       wh->password, wh->trusted};
     ResolvedConnection r;
     QString error;
     ASSERT_TRUE(ResolveDataLinkFromWarehouse("Inbox", w, &r, &error)) << error.toStdString();
     EXPECT_EQ(r.directory, "/srv/in/");
     ASSERT_TRUE(ResolveDataLinkFromWarehouse("Orders", w, &r, &error)) << error.toStdString();
     EXPECT_EQ(QStringList({r.server, r.database, r.user, r.password}),
-              QStringList({"srv", "links_orders", pg ? user : "", pg ? password : ""}))
+              QStringList({wh->server, "links_orders", wh->trusted ? "" : wh->user,
+                           wh->trusted ? "" : wh->password}))
         << "passwords are stored rotated and read in clear";
-    EXPECT_EQ(r.trusted, !pg);
+    EXPECT_EQ(r.trusted, wh->trusted);
     EXPECT_FALSE(ResolveDataLinkFromWarehouse("Cube", w, &r, &error));
     EXPECT_TRUE(error.contains("type 9")) << error.toStdString();
 
@@ -297,14 +271,14 @@ TEST_P(Server, DataLinksComeFromTheWarehouseOfTheRun) {
                  "</ExecuteSql></Step></Steps>"),
         &error))
         << error.toStdString();
-    package.SetGlobalVariableValue("DestinationServer", "srv");
-    package.SetGlobalVariableValue("DestServerDatabaseName", "links_dw");
-    package.SetGlobalVariableValue("DestServerLoginUserName", user);
-    package.SetGlobalVariableValue("DestServerLoginPassword", password);
-    package.SetGlobalVariableValue("DestServerTrustedLogin", !pg);
+    package.SetGlobalVariableValue("DestinationServer", wh->server);
+    package.SetGlobalVariableValue("DestServerDatabaseName", wh->database);
+    package.SetGlobalVariableValue("DestServerLoginUserName", wh->user);
+    package.SetGlobalVariableValue("DestServerLoginPassword", wh->password);
+    package.SetGlobalVariableValue("DestServerTrustedLogin", wh->trusted);
     ASSERT_TRUE(package.Execute());
     EXPECT_EQ(package.StepItem(1)->ExecutionResult, DTSStepExecResult_Success);
-    EXPECT_EQ(Rows(*o, "SELECT who FROM hits"), QStringList({"links_dw"}));
+    EXPECT_EQ(Rows(*o, "SELECT who FROM hits"), QStringList({wh->database}));
 }
 
 PENDRILL_ON_EMBEDDED_AND_POSTGRES(Server);
