@@ -8,13 +8,11 @@
 #include "db/DbInterface.h"
 #include "db/PackageStoreSchema.h"
 #include "db/ServerResolver.h"
-#include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 #include "support/Warehouse.h"
 
 using testsupport::admin;
 using testsupport::err;
-using testsupport::runProgram;
 
 namespace {
 
@@ -58,26 +56,17 @@ TEST(AdminServer, AddListRemoveAndDatabases) {
     EXPECT_EQ(admin({"server", "frobnicate"}).exitCode, 2);
 }
 
-class AdminDatalink : public ::testing::TestWithParam<Backend> {
+class AdminDatalink : public WarehouseTest {
   protected:
     void SetUp() override {
-        static int counter = 0;
-        database = QStringLiteral("warehouse_%1").arg(++counter);
-        QString alias = "sqlite:" + home.file("wh");
-        if (GetParam() == Backend::PostgreSQL) {
-            testsupport::TestPostgres* pg = nullptr;
-            PENDRILL_SHARED_POSTGRES(pg);
-            alias = QStringLiteral("postgresql://%1:%2").arg(pg->host()).arg(pg->port());
-            login = {"--user", pg->superuser(), "--password", pg->password()};
-        }
-        ASSERT_EQ(admin({"server", "add", "wh", alias}).exitCode, 0);
+        WarehouseTest::SetUp();
+        if (!wh->trusted)
+            login = {"--user", wh->user, "--password", wh->password};
     }
     testsupport::ProcessResult datalink(const QString& verb, const QStringList& more) {
-        return admin(QStringList{"datalink", verb, "--server", "wh", "--database", database} +
+        return admin(QStringList{"datalink", verb, "--server", "wh", "--database", wh->database} +
                      more + login);
     }
-    testsupport::IsolatedHome home;
-    QString database;
     QStringList login;
 };
 
@@ -85,20 +74,15 @@ class AdminDatalink : public ::testing::TestWithParam<Backend> {
 // is made to compare its names without regard to case (as SQL Server's default collation does),
 // so that every exact-name rule is tried where the server's "=" would not keep it.
 TEST_P(AdminDatalink, InitAddSetListAndFailures) {
+    ASSERT_TRUE(wh->Exec("DROP TABLE dwm_data_link"));
     auto init = datalink("init", {});
     ASSERT_EQ(init.exitCode, 0) << init.err.constData();
     EXPECT_TRUE(init.out.contains("created table dwm_data_link"));
     EXPECT_TRUE(datalink("init", {}).out.contains("already exists"));
 
-    DbConnection c;
-    c.Provider = "sqloledb";
-    c.SetProperty("Data Source", "wh");
-    c.SetProperty("Initial Catalog", database);
-    if (!login.isEmpty()) {
-        c.SetProperty("User ID", login.at(1));
-        c.SetProperty("Password", login.at(3));
-    }
-    ASSERT_TRUE(c.Open()) << c.ErrorText().toStdString();
+    std::unique_ptr<DbConnection> connection = wh->Open();
+    DbConnection& c = *connection;
+    ASSERT_EQ(c.State(), 1) << c.ErrorText().toStdString();
     if (GetParam() == Backend::Embedded) {
         ASSERT_TRUE(c.Execute("ALTER TABLE dwm_data_link RENAME TO old_link"));
         ASSERT_TRUE(c.Execute(
@@ -202,7 +186,7 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
 
     if (GetParam() == Backend::PostgreSQL) {
         auto refused =
-            admin(QStringList{"datalink", "list", "--server", "wh", "--database", database,
+            admin(QStringList{"datalink", "list", "--server", "wh", "--database", wh->database,
                               "--model", "M", "--user", login.at(1), "--password", "wrong"});
         EXPECT_EQ(refused.exitCode, 1);
         EXPECT_TRUE(err(refused).startsWith("pendrill-admin: Error while connecting to : wh\n"))
