@@ -6,33 +6,11 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
 using testsupport::runProgram;
-
-namespace {
-// Runs any program with the test's environment; at most 30 s.
-testsupport::ProcessResult runCommand(const QString& program, const QStringList& args) {
-    testsupport::ProcessResult r;
-    QProcess p;
-    p.start(program, args);
-    if (!p.waitForStarted(10000))
-        return r;
-    p.closeWriteChannel();
-    if (!p.waitForFinished(30000)) {
-        r.timedOut = true;
-        p.kill();
-        p.waitForFinished();
-    }
-    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
-}  // namespace
 
 namespace {
 
@@ -180,23 +158,6 @@ TEST_F(Program, ConfigurationFileGivesTheRunLog) {
     EXPECT_EQ(readAll(copy), log) << "the run log is copied to -logfile at the end of the run";
 }
 
-TEST_F(Program, TrailingJobIdIsTheEmptyTextAndAnEmptyArgumentIsNoArgument) {
-    const auto r = runProgram("pendrill", {"-configfile", "/no/such.etl", "-job_id"});
-    EXPECT_EQ(r.exitCode, 2);
-    const QJsonArray records = history();
-    ASSERT_EQ(records.size(), 1);
-    const QJsonValue id = records.at(0).toObject().value("JobIdentifier");
-    EXPECT_FALSE(id.isNull()) << "an option without its value has the empty text";
-    EXPECT_EQ(id.toString(), "");
-
-    const auto none = runProgram("pendrill", {});
-    const auto empty = runProgram("pendrill", {""});
-    EXPECT_EQ(empty.exitCode, none.exitCode);
-    EXPECT_EQ(empty.err, none.err);
-    EXPECT_EQ(empty.out, none.out);
-    EXPECT_EQ(history().size(), 1) << "neither start wrote a record";
-}
-
 // A scheduler's directory the run may not add files to, holding a status file and a log file the
 // run may write: both are written in place. Run as an unprivileged account, since root may
 // write everywhere.
@@ -240,12 +201,7 @@ TEST_F(Program, StatusAndLogFilesInADirectoryThatRefusesNewFiles) {
 
         const QStringList args = {"-configfile", c.configFile, "-statusfile",
                                   status,        "-logfile",   log};
-        const auto r =
-            root ? runCommand("runuser", QStringList{"-u", "nobody", "--", "env",
-                                                     "XDG_CONFIG_HOME=" + home.configHome(),
-                                                     "XDG_DATA_HOME=" + home.dataHome(), program} +
-                                             args)
-                 : runCommand(program, args);
+        const auto r = testsupport::runUnprivileged(program, args);
         ::chmod(QFile::encodeName(jobs).constData(), 0755);
         EXPECT_NE(r.exitCode, 0) << r.err.constData();
         EXPECT_FALSE(r.err.contains("cannot")) << r.err.constData();

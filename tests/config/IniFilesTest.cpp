@@ -1,7 +1,5 @@
-#include <grp.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -305,24 +303,11 @@ TEST_F(IniFiles, UnwritableTargetsGiveZeroAndLoseNothing) {
     }
 }
 
-namespace {
-
 // The checks run in a child process as "nobody" when the tests run as root (permissions do not
 // bind root); true when `check` held there.
 bool heldUnprivileged(const std::function<bool()>& check) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const gid_t nobodyGroup = 65534;
-        const bool dropped = ::geteuid() != 0 || (::setgroups(1, &nobodyGroup) == 0 &&
-                                                  ::setgid(65534) == 0 && ::setuid(65534) == 0);
-        ::_exit(dropped && check() ? 0 : 1);
-    }
-    int status = 0;
-    return pid > 0 && ::waitpid(pid, &status, 0) == pid && WIFEXITED(status) &&
-           WEXITSTATUS(status) == 0;
+    return testsupport::forkUnprivileged([&] { return check() ? 0 : 1; }) == 0;
 }
-
-}  // namespace
 
 TEST_F(IniFiles, FilesThatMayNotBeWrittenOrReadKeepTheirContent) {
     ASSERT_TRUE(QDir(dir_.path()).mkdir("ro"));

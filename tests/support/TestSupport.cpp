@@ -1,5 +1,9 @@
 #include "support/TestSupport.h"
 
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -36,11 +40,12 @@ QString IsolatedHome::dataHome() const {
     return dir_.filePath("data");
 }
 
-ProcessResult runProgram(const QString& program, const QStringList& args, const QByteArray& input,
-                         int timeoutMs) {
+namespace {
+ProcessResult run(const QString& path, const QStringList& args, const QByteArray& input,
+                  int timeoutMs) {
     ProcessResult r;
     QProcess p;
-    p.start(QStringLiteral(PENDRILL_BIN_DIR) + "/" + program, args);
+    p.start(path, args);
     if (!p.waitForStarted(10000))
         return r;
     if (!input.isEmpty())
@@ -56,6 +61,38 @@ ProcessResult runProgram(const QString& program, const QStringList& args, const 
     r.out = p.readAllStandardOutput();
     r.err = p.readAllStandardError();
     return r;
+}
+}  // namespace
+
+ProcessResult runProgram(const QString& program, const QStringList& args, const QByteArray& input,
+                         int timeoutMs) {
+    return run(QStringLiteral(PENDRILL_BIN_DIR) + "/" + program, args, input, timeoutMs);
+}
+
+ProcessResult runUnprivileged(const QString& path, const QStringList& args) {
+    if (::geteuid() != 0)
+        return run(path, args, {}, 30000);
+    QStringList command = {"-u", "nobody", "--", "env"};
+    for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
+        if (qEnvironmentVariableIsSet(name))
+            command << QString::fromLatin1(name) + "=" + qEnvironmentVariable(name);
+    }
+    return run("runuser", command + QStringList{path} + args, {}, 30000);
+}
+
+int forkUnprivileged(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const gid_t nobody = 65534;
+        if (::geteuid() == 0 &&
+            (::setgroups(1, &nobody) != 0 || ::setgid(nobody) != 0 || ::setuid(nobody) != 0))
+            ::_exit(100);
+        ::_exit(body());
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 QByteArray readAll(const QString& path) {

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 
 namespace testsupport {
@@ -38,6 +39,12 @@ struct ProcessResult {
 // arguments and standard input; the environment is inherited, so IsolatedHome applies.
 ProcessResult runProgram(const QString& program, const QStringList& args,
                          const QByteArray& input = {}, int timeoutMs = 30000);
+
+// Runs the program at `path` as an account that permissions bind: "nobody" (through runuser,
+// keeping XDG_CONFIG_HOME and XDG_DATA_HOME) when the tests run as root, else the test's own.
+ProcessResult runUnprivileged(const QString& path, const QStringList& args);
+// Runs `body` in a forked child under that account; its exit code (100: could not drop root).
+int forkUnprivileged(const std::function<int()>& body);
 
 // pendrill-admin with the given arguments, and what it wrote on standard error as text.
 ProcessResult admin(const QStringList& args);

@@ -4,7 +4,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "config/modCypher.h"
@@ -19,21 +18,6 @@ QString out(const testsupport::ProcessResult& r) {
     return QString::fromUtf8(r.out);
 }
 
-// Runs pendrill-admin as an account that permissions bind: "nobody" when the tests run as root.
-testsupport::ProcessResult runUnprivileged(const QStringList& args) {
-    if (::geteuid() != 0)
-        return runProgram("pendrill-admin", args);
-    testsupport::ProcessResult r;
-    QProcess p;
-    p.start("runuser",
-            QStringList{"-u", "nobody", "--", PENDRILL_BIN_DIR "/pendrill-admin"} + args);
-    if (!p.waitForFinished(30000))
-        return r;
-    r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
-}
 }  // namespace
 
 TEST(AdminConfig, SetGetAndShowThroughScrambledKeys) {
@@ -129,7 +113,8 @@ TEST(AdminConfig, UnreadableFilesAndDirectoriesFailEveryCommand) {
              {QStringList{"show", t.file}, QStringList{"get", t.file, "Package Info", "Package"},
               QStringList{"set", t.file, "Package Info", "Package", "x"}}) {
             SCOPED_TRACE((command.join(' ')).toStdString());
-            const auto r = runUnprivileged(QStringList{"config"} + command);
+            const auto r = testsupport::runUnprivileged(PENDRILL_BIN_DIR "/pendrill-admin",
+                                                        QStringList{"config"} + command);
             EXPECT_EQ(r.exitCode, 1);
             EXPECT_TRUE(r.out.isEmpty()) << r.out.constData();
             const QString err = QString::fromUtf8(r.err);

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -106,20 +105,6 @@ Owner unprivileged() {
     return {::geteuid(), ::getegid()};
 }
 
-// Runs `body` in a child process under the unprivileged account; returns the child's exit code.
-int runUnprivileged(const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const Owner o = unprivileged();
-        if (::geteuid() == 0 && (::setgid(o.gid) != 0 || ::setuid(o.uid) != 0))
-            ::_exit(100);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 uid_t ownerOf(const QString& path) {
     struct stat st {};
     ::stat(QFile::encodeName(path).constData(), &st);
@@ -162,7 +147,7 @@ TEST(TextFiles, DirectoryThatRefusesNewFilesGetsTheFileWrittenInPlace) {
         }
         ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), c.dirMode), 0);
 
-        const int result = runUnprivileged([&] {
+        const int result = testsupport::forkUnprivileged([&] {
             SetStatusFile(status);
             QString why;
             const bool wrote = StatusFailure();
