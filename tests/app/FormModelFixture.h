@@ -13,31 +13,12 @@
 #include "db/DbInterface.h"
 #include "db/PackageStoreSchema.h"
 #include "db/ServerResolver.h"
+#include "support/RecordingOperator.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 #include "util/KelmStatusFile.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
-
-// Everything the form model asks of the person in front of it, in order.
-class RecordingOperator : public OperatorInterface {
-  public:
-    void ProcessPendingEvents() override {}
-    void ShowMessageBox(const QString& text, int style, const QString& title) override {
-        boxes << QStringLiteral("%1|%2|%3").arg(style).arg(title, text);
-    }
-    void SetStatusText(const QString& text) override { status = text; }
-    void SetMousePointer(int style) override { pointers << style; }
-    void ShowMainWindowPage(int page) override { pages << page; }
-    void SetFocusTo(const QString& control) override { focus << control; }
-    void UnloadAllForms() override { ++unloads; }
-    void OpenInTextEditor(const QString& path) override { opened << path; }
-
-    QStringList boxes, focus, opened;
-    QList<int> pointers, pages;
-    QString status;
-    int unloads = 0;
-};
 
 // A form model on the embedded "(local)" server of a private home (or, after usePostgres, on the
 // shared PostgreSQL test server): the package store in msdb and a warehouse database `dw` with

@@ -11,6 +11,7 @@
 #include "db/ServerResolver.h"
 #include "engine/DataLinkResolver.h"
 #include "engine/tasks/TaskConnections.h"
+#include "support/RecordingOperator.h"
 #include "support/TestPostgres.h"
 #include "support/Warehouse.h"
 #include "util/OperatorInterface.h"
@@ -19,16 +20,6 @@
 namespace {
 
 const QVariant kNull = QVariant(QMetaType::fromType<QString>());
-
-class RecordingOperator : public OperatorInterface {
-  public:
-    void ProcessPendingEvents() override {}
-    void ShowMessageBox(const QString& text, int style, const QString& title) override {
-        boxes << QStringLiteral("%1|%2|%3").arg(style).arg(title, text);
-    }
-    void SetStatusText(const QString&) override {}
-    QStringList boxes;
-};
 
 class DataLinkCatalogue : public WarehouseTest {
   protected:

@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
 
 using testsupport::StillRunning;
@@ -100,17 +101,6 @@ TEST(ExecTask, TerminationSignalEndsTheWaitAndTheChild) {
 }
 
 namespace {
-struct RecordingOperator : OperatorInterface {
-    int events = 0;
-    QStringList boxes;
-    QString status;
-    void ProcessPendingEvents() override { ++events; }
-    void ShowMessageBox(const QString& text, int style, const QString& title) override {
-        boxes << QStringLiteral("%1|%2|%3").arg(text).arg(style).arg(title);
-    }
-    void SetStatusText(const QString& text) override { status = text; }
-};
-
 struct LogFixture : ::testing::Test {
     QTemporaryDir dir;
     QString field;
@@ -145,7 +135,7 @@ TEST_F(LogFixture, MessageBoxOnlyInInteractiveModeAndEmptyFieldWritesNoFile) {
     ProgramState::StartInConfigMode = true;
     LogMessage("Cannot connect", true, 16, "Pendrill");
     LogMessage("quiet", false, 16, "Pendrill");
-    EXPECT_EQ(op.boxes, QStringList{"Cannot connect|16|Pendrill"});
+    EXPECT_EQ(op.boxes, QStringList{"16|Pendrill|Cannot connect"});
     EXPECT_EQ(op.status, "quiet");
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
 }

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QList>
+#include <QStringList>
+
+#include "util/OperatorInterface.h"
+
+// Everything the code under test asks of the person in front of it, in order. Message boxes are
+// kept as "style|title|text".
+class RecordingOperator : public OperatorInterface {
+  public:
+    void ProcessPendingEvents() override { ++events; }
+    void ShowMessageBox(const QString& text, int style, const QString& title) override {
+        boxes << QStringLiteral("%1|%2|%3").arg(style).arg(title, text);
+    }
+    void SetStatusText(const QString& text) override { status = text; }
+    void SetMousePointer(int style) override { pointers << style; }
+    void ShowMainWindowPage(int page) override { pages << page; }
+    void SetFocusTo(const QString& control) override { focus << control; }
+    void UnloadAllForms() override { ++unloads; }
+    void OpenInTextEditor(const QString& path) override { opened << path; }
+
+    QStringList boxes, focus, opened;
+    QList<int> pointers, pages;
+    QString status;
+    int events = 0, unloads = 0;
+};
