@@ -8,49 +8,12 @@
 
 #include "app/ExitCodes.h"
 #include "app/frmRunnerMain.h"
-#include "dts/DtsPackage.h"
 #include "rook/RookJobHistory.h"
+#include "support/FakePackage.h"
+#include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
-
-namespace {
-
-class FakePackage : public DtsPackage {
-  public:
-    FakePackage(bool stepsReadable, bool stopWhileRunning)
-        : readable_(stepsReadable), stop_(stopWhileRunning) {}
-    bool LoadFromSQLServer(const QString&, const QString&, const QString&, int, const QString&,
-                           const QString&, const QString&, const QString&, QString*) override {
-        return true;
-    }
-    bool HasGlobalVariable(const QString&) const override { return true; }
-    QVariant GlobalVariableValue(const QString&) const override { return QString(); }
-    bool SetGlobalVariableValue(const QString&, const QVariant&) override { return true; }
-    bool Execute(QString*) override {
-        ProgramState::StopRequested = stop_;  // the operator's Close while the package runs
-        return true;
-    }
-    int StepCount() const override { return 1; }
-    std::optional<DtsStep> StepItem(int) const override {
-        if (!readable_)
-            return std::nullopt;
-        return DtsStep{"One", DTSStepExecStat_Completed, DTSStepExecResult_Failure};
-    }
-    QString Name() const override { return "F_LoadDW"; }
-    void UnInitialize() override {}
-
-  private:
-    bool readable_, stop_;
-};
-
-class PointerLog : public HeadlessOperator {
-  public:
-    void SetMousePointer(int style) override { pointers << style; }
-    QList<int> pointers;
-};
-
-}  // namespace
 
 TEST(RunPackage, FailuresTheEngineCannotShow) {
     const struct {
@@ -64,12 +27,21 @@ TEST(RunPackage, FailuresTheEngineCannotShow) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message.toStdString());
         testsupport::IsolatedHome home;
-        PointerLog op;
+        RecordingOperator op;
+        FakeRecord record;
+        for (const char* name : kRunVariables)
+            record.values.insert(name, QString());
         SetOperator(&op);
         {
             frmRunnerMain form;  // no configuration file: the header has no line for one
-            form.Settings.PackageFactory = [&c] {
-                return std::make_unique<FakePackage>(c.readable, c.stop);
+            form.Settings.PackageFactory = [&] {
+                auto p = std::make_unique<FakePackage>(&record);
+                p->name = "F_LoadDW";
+                p->steps = {{"One", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};
+                p->unreadableStep = c.readable ? 0 : 1;
+                if (c.stop)  // the operator's Close while the package runs
+                    p->onExecute = [] { ProgramState::StopRequested = true; };
+                return p;
             };
             form.uRookConnectDTS.ServerName = "(local)";
             form.cmbETLPackage.SetText("F_LoadDW");
