@@ -1,30 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "config/CRegSettings.h"
 #include "db/DbInterface.h"
-#include "db/ServerResolver.h"
 #include "db/TableBulkSink.h"
-#include "support/TestPostgres.h"
-#include "support/TestSupport.h"
+#include "support/Warehouse.h"
 
 namespace {
-
-// Where the table is: a server, a database and a login.
-struct Where {
-    QString server, database, user, password;
-    bool trusted = false;
-};
-
-std::unique_ptr<DbConnection> open(const Where& where) {
-    auto c = std::make_unique<DbConnection>();
-    c->Describe(where.server, where.database, where.trusted, where.user, where.password);
-    EXPECT_TRUE(c->Open()) << c->ErrorText().toStdString();
-    return c;
-}
-
-std::unique_ptr<BulkRowSink> openSink(const Where& where, const QString& table) {
-    return OpenTableBulkSink(open(where), table);
-}
 
 struct Row {
     std::vector<QByteArray> values;
@@ -38,8 +18,8 @@ BulkRowSink::RowResult add(BulkRowSink& sink, const Row& row, QString* reason) {
     return sink.AddRow(fields.data(), static_cast<int>(fields.size()), reason);
 }
 
-QStringList readBack(const Where& where) {
-    std::unique_ptr<DbConnection> c = open(where);
+QStringList readBack(const Warehouse& where) {
+    std::unique_ptr<DbConnection> c = where.Open();
     DbRecordset rs;
     EXPECT_TRUE(rs.Open("SELECT id, name, amount FROM stage ORDER BY id", *c));
     QStringList out;
@@ -52,17 +32,17 @@ QStringList readBack(const Where& where) {
 }
 
 // The same rows through the sink of any server kind: what is stored, what is refused and when.
-void exerciseSink(const Where& where) {
+void exerciseSink(const Warehouse& where) {
     QString error, reason;
-    auto missing = openSink(where, "stage");
+    auto missing = OpenTableBulkSink(where.Open(), "stage");
     ASSERT_TRUE(missing) << error.toStdString();
     EXPECT_FALSE(missing->Begin({"id", "nope"}, 2, &error));
     EXPECT_TRUE(error.contains("nope")) << error.toStdString();
-    auto noTable = openSink(where, "no_such_table");
+    auto noTable = OpenTableBulkSink(where.Open(), "no_such_table");
     ASSERT_TRUE(noTable);
     EXPECT_FALSE(noTable->Begin({}, 3, &error));
 
-    auto sink = openSink(where, "stage");
+    auto sink = OpenTableBulkSink(where.Open(), "stage");
     ASSERT_TRUE(sink) << error.toStdString();
     ASSERT_TRUE(sink->Begin({"ID", "name", "amount"}, 3, &error)) << error.toStdString();
     const std::vector<Row> batch1 = {
@@ -94,54 +74,21 @@ void exerciseSink(const Where& where) {
                                             "3|line\nbreak|40", "4|after rollback|50"}));
 }
 
-}  // namespace
+class TableBulkSink : public WarehouseTest {};
 
-TEST(TableBulkSink, EmbeddedServer) {
-    testsupport::IsolatedHome home;
-    DbConnection c;
-    c.Provider = "sqloledb";
-    c.SetProperty("Data Source", "(local)");
-    c.SetProperty("Initial Catalog", "Stage");
-    c.CreateMissingDatabase = true;
-    ASSERT_TRUE(c.Open());
-    ASSERT_TRUE(
-        c.Execute("CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, amount INTEGER)"));
-    Where where;
-    where.server = "(local)";
-    where.database = "Stage";
-    where.trusted = true;
-    exerciseSink(where);
-}
-
-TEST(TableBulkSink, PostgresCopyAndOdbc) {
-    testsupport::IsolatedHome home;
-    testsupport::TestPostgres pg;
-    PENDRILL_START_POSTGRES(pg);
-    QString error;
-    for (const char* db : {"stage_pg", "stage_odbc"}) {
-        ASSERT_TRUE(pg.createDatabase(db, &error)) << error.toStdString();
-        ASSERT_TRUE(pg.execute(db,
-                               "CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, "
-                               "amount INTEGER NOT NULL)",
-                               &error))
-            << error.toStdString();
-    }
-    const QString key = QString::fromLatin1(ServerAliasKey);
-    ASSERT_TRUE(WriteRegistryValue(key, "pgtest", pg.aliasText()));
-    ASSERT_TRUE(WriteRegistryValue(key, "odbctest", "odbc:" + pg.odbcConnectionText("stage_odbc")));
-    Where where;
-    where.server = "pgtest";
-    where.database = "stage_pg";
-    where.user = pg.superuser();
-    where.password = pg.password();
-    exerciseSink(where);
+TEST_P(TableBulkSink, RowsStoredAndRefused) {
+    ASSERT_TRUE(wh->Exec(
+        "CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, amount INTEGER NOT NULL)"));
+    exerciseSink(*wh);
+    if (GetParam() != Backend::PostgreSQL)
+        return;
 
     // A batch the server refuses as a whole (a text in an integer column, a missing NOT NULL
     // value) keeps its good rows.
-    auto sink = openSink(where, "stage");
+    auto sink = OpenTableBulkSink(wh->Open(), "stage");
     ASSERT_TRUE(sink);
+    QString error, reason;
     ASSERT_TRUE(sink->Begin({"id", "name", "amount"}, 3, &error)) << error.toStdString();
-    QString reason;
     add(*sink, {{"20", "ok", "1"}, {}}, &reason);
     add(*sink, {{"21", "bad amount", "abc"}, {}}, &reason);
     add(*sink, {{"22", "no amount", ""}, {false, false, true}}, &reason);
@@ -155,9 +102,9 @@ TEST(TableBulkSink, PostgresCopyAndOdbc) {
     EXPECT_TRUE(late[0].reason.contains("abc")) << late[0].reason.toStdString();
     EXPECT_EQ(late[1].row, 2);
     sink.reset();
-    EXPECT_EQ(readBack(where).size(), 6);
-
-    where.server = "odbctest";
-    where.database = "stage_odbc";
-    exerciseSink(where);
+    EXPECT_EQ(readBack(*wh).size(), 6);
 }
+
+PENDRILL_ON_ALL_SERVERS(TableBulkSink);
+
+}  // namespace
