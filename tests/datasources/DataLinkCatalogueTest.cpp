@@ -450,8 +450,6 @@ TEST_P(CaseBlindCatalogue, OnlyExactNamesAreListedSavedAndResolved) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, CaseBlindCatalogue,
-                         ::testing::Values(Backend::Embedded, Backend::PostgreSQL, Backend::Odbc),
-                         BackendName);
+PENDRILL_ON_ALL_SERVERS(CaseBlindCatalogue);
 
 }  // namespace
