@@ -203,16 +203,6 @@ bool TestPostgres::start(QString* error) {
         serverUid_ = pw->pw_uid;
         serverGid_ = pw->pw_gid;
     }
-    const passwd* self = ::getpwuid(::geteuid());
-    if (!self) {
-        *error = QStringLiteral(
-                     "the tests run as uid %1, which has no name in the password "
-                     "database; PostgreSQL cannot be run or peer-authenticated then")
-                     .arg(::geteuid());
-        return false;
-    }
-    osUser_ = QString::fromLocal8Bit(self->pw_name);
-
     // Under /tmp when root: the server account must be able to reach the directory, and TMPDIR
     // may well be a private 0700 directory.
     const QString base = dropPrivileges_ ? QStringLiteral("/tmp") : QDir::tempPath();
@@ -238,7 +228,6 @@ bool TestPostgres::start(QString* error) {
                 break;
         }
     }
-    ok = ok && createOsRole(error);
     if (!ok)
         stop();
     return ok;
@@ -284,27 +273,18 @@ bool TestPostgres::runInitdb(const QString& bin, QString* error) {
 }
 
 bool TestPostgres::writeAuthFiles(QString* error) {
-    // Unix socket: peer authentication, and the test process's account may log in as itself or
-    // as the superuser. TCP: passwords only.
+    // Unix socket: peer authentication. TCP: passwords only.
     const QByteArray hba =
-        "local all all peer map=pendrill\n"
+        "local all all peer\n"
         "host all all 127.0.0.1/32 scram-sha-256\n";
-    const QByteArray ident = "pendrill " + osUser_.toLocal8Bit() + ' ' + osUser_.toLocal8Bit() +
-                             "\npendrill " + osUser_.toLocal8Bit() + ' ' + superuser().toLatin1() +
-                             '\n';
-    for (const auto& [name, text] : {std::pair{QStringLiteral("pg_hba.conf"), hba},
-                                     std::pair{QStringLiteral("pg_ident.conf"), ident}}) {
-        const QString path = dataDir() + QLatin1Char('/') + name;
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size()) {
-            *error = QStringLiteral("cannot write %1").arg(path);
-            return false;
-        }
-        f.close();
-        if (!chownToServer(path, error))
-            return false;
+    const QString path = dataDir() + QLatin1String("/pg_hba.conf");
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(hba) != hba.size()) {
+        *error = QStringLiteral("cannot write %1").arg(path);
+        return false;
     }
-    return true;
+    f.close();
+    return chownToServer(path, error);
 }
 
 bool TestPostgres::launch(const QString& bin, bool* portTaken, QString* error) {
@@ -370,21 +350,6 @@ bool TestPostgres::launch(const QString& bin, bool* portTaken, QString* error) {
                  .arg(kReadyTimeoutMs / 1000)
                  .arg(logText());
     return false;  // stop() takes the process down
-}
-
-bool TestPostgres::createOsRole(QString* error) {
-    if (osUser_ == superuser())
-        return true;
-    QString why;
-    if (execute(QStringLiteral("postgres"),
-                QStringLiteral("CREATE ROLE %1 LOGIN SUPERUSER").arg(quoteIdentifier(osUser_)),
-                &why))
-        return true;
-    *error = QStringLiteral(
-                 "server started, but the superuser cannot log in over TCP: %1\n"
-                 "server log:\n%2")
-                 .arg(why, logText());
-    return false;
 }
 
 void TestPostgres::stop() {

@@ -11,11 +11,7 @@ namespace testsupport {
 // A private PostgreSQL server for one test program: its own cluster in a fresh temporary
 // directory, listening on 127.0.0.1 on a free port and on a unix socket inside that directory.
 //
-// Logins:
-//   - superuser() / password() over TCP (SCRAM password authentication);
-//   - osUser() over the unix socket without a password (peer authentication, so the operating
-//     system vouches for the account; the test process's own account is mapped to a role of the
-//     same name, which is a superuser of this private cluster).
+// The superuser() logs in with password() over TCP (SCRAM password authentication).
 //
 // When the tests run as root the server runs as the "postgres" system account, which the
 // Debian postgresql package creates; PostgreSQL refuses to run as root.
@@ -46,10 +42,7 @@ class TestPostgres {
     int port() const { return port_; }
     QString superuser() const { return QStringLiteral("pendrill_admin"); }
     QString password() const { return password_; }
-    // Role name for a trusted login over socketDir(): the name of the test process's account.
-    QString osUser() const { return osUser_; }
     QString socketDir() const;
-    QString directory() const { return dir_; }
     QString dataDir() const;
     QString logText() const;
 
@@ -70,29 +63,17 @@ class TestPostgres {
     bool runInitdb(const QString& bin, QString* error);
     bool writeAuthFiles(QString* error);
     bool launch(const QString& bin, bool* portTaken, QString* error);
-    bool createOsRole(QString* error);
     void configureChild(QProcess& p) const;
     bool chownToServer(const QString& path, QString* error) const;
 
     QString dir_;
     QString password_;
-    QString osUser_;
     int port_ = 0;
     bool dropPrivileges_ = false;
     uid_t serverUid_ = 0;
     gid_t serverGid_ = 0;
     std::unique_ptr<QProcess> server_;
 };
-
-// Starts `server` for the current test. Skips the test when the PostgreSQL binaries are not
-// installed; any other start failure is a test failure that carries the server's log.
-#define PENDRILL_START_POSTGRES(server)                                               \
-    do {                                                                              \
-        QString pendrillPgWhy_;                                                       \
-        if (!::testsupport::TestPostgres::available(&pendrillPgWhy_))                 \
-            GTEST_SKIP() << pendrillPgWhy_.toStdString();                             \
-        ASSERT_TRUE((server).start(&pendrillPgWhy_)) << pendrillPgWhy_.toStdString(); \
-    } while (0)
 
 // Points `pointer` at the server shared by the test program (started on first use); skips only
 // when the binaries are missing. For use in a test body or a fixture's SetUp.
