@@ -4,9 +4,8 @@
 #include <QPointer>
 #include <QString>
 
-class AnimationClip;
-class QWidget;
-class frmAnimate;
+#include "gui/AnimationClip.h"
+#include "gui/frmAnimate.h"
 
 // The copy-progress window as core code uses it while remote data is copied: Create shows it
 // with a caption, an animation clip, a label, an optional busy bar and an optional Cancel button;

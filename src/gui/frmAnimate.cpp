@@ -8,24 +8,24 @@
 frmAnimate::frmAnimate(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint) {
     setObjectName(QStringLiteral("frmAnimate"));
-    setFixedSize(300, 150);
+    setFixedSize(300, 172);
 
     lblDetails = new QLabel(this);
     lblDetails->setObjectName(QStringLiteral("lblDetails"));
-    lblDetails->setGeometry(8, 64, 284, 34);
+    lblDetails->setGeometry(8, 62, 284, 52);
     lblDetails->setWordWrap(true);
     lblDetails->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     prgCopyFiles = new QProgressBar(this);
     prgCopyFiles->setObjectName(QStringLiteral("prgCopyFiles"));
-    prgCopyFiles->setGeometry(8, 100, 284, 14);
+    prgCopyFiles->setGeometry(8, 118, 284, 14);
     prgCopyFiles->setRange(0, 100);
     prgCopyFiles->setValue(0);
     prgCopyFiles->setTextVisible(false);
 
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(204, 118, 88, 26);
+    cmdCancel->setGeometry(204, 138, 88, 26);
     cmdCancel->setShortcut(QKeySequence(Qt::Key_Escape));
 
     tmrProgress.setInterval(BusyInterval);
