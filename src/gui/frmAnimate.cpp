@@ -1,6 +1,7 @@
 #include "gui/frmAnimate.h"
 
 #include <QApplication>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
@@ -26,7 +27,6 @@ frmAnimate::frmAnimate(QWidget* parent)
     cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
     cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
     cmdCancel->setGeometry(204, 138, 88, 26);
-    cmdCancel->setShortcut(QKeySequence(Qt::Key_Escape));
 
     tmrProgress.setInterval(BusyInterval);
     connect(&tmrProgress, &QTimer::timeout, this, &frmAnimate::tmrProgress_Timer);
@@ -44,4 +44,14 @@ void frmAnimate::tmrProgress_Timer() {
 void frmAnimate::cmdCancel_Click() {
     Q_EMIT Cancelled();
     hide();
+}
+
+void frmAnimate::keyPressEvent(QKeyEvent* event) {
+    // Escape does what Cancel does, when there is a Cancel button.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        if (cmdCancel->isVisible())
+            cmdCancel->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }

@@ -38,4 +38,7 @@ class frmAnimate : public QWidget {
 
   Q_SIGNALS:
     void Cancelled();
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
 };

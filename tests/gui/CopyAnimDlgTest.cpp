@@ -85,6 +85,15 @@ TEST(CopyAnimDlg, CancelHidesTheWindowAndStaysCancelled) {
     EXPECT_TRUE(dlg.IsCancelled());
     EXPECT_EQ(cancelled.count(), 1);
 
+    // Escape works as the button does.
+    GuiCopyAnimDlg other;
+    other.Create(1, kCaption, kLabel, true, true);
+    other.Window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other.Window()));
+    QTest::keyClick(other.Window(), Qt::Key_Escape);
+    EXPECT_TRUE(other.IsCancelled());
+    EXPECT_FALSE(other.Window()->isVisible());
+
     // Nothing the copy does afterwards turns the flag back.
     dlg.LabelCaption(QStringLiteral("next.csv"));
     dlg.Visible(true);

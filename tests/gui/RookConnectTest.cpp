@@ -181,9 +181,18 @@ TEST(uRookConnect, DatabasesAreListedFromTheServer) {
     uRookConnect control;
     control.Bind(&model);
     QSignalSpy changed(&control, &uRookConnect::SettingsChanged);
+    control.show();
+    EXPECT_EQ(control.DatabaseBox()->count(), 0);
+    // Opening the list reads it from the server.
+    control.DatabaseBox()->showPopup();
+    control.DatabaseBox()->hidePopup();
+    EXPECT_EQ(items(control.DatabaseBox()), QStringList({"dwh", "msdb", "Sales"}));
+    EXPECT_EQ(control.DatabaseBox()->currentText(), "Sales");
+
+    ASSERT_TRUE(testsupport::writeAll(dir + "/crm.db", QByteArray()));
     QString error;
     ASSERT_TRUE(control.ListDatabases(error)) << error.toStdString();
-    EXPECT_EQ(items(control.DatabaseBox()), QStringList({"dwh", "msdb", "Sales"}));
+    EXPECT_EQ(items(control.DatabaseBox()), QStringList({"crm", "dwh", "msdb", "Sales"}));
     EXPECT_EQ(control.DatabaseBox()->currentText(), "Sales");
     EXPECT_EQ(model.Status, 3);
     EXPECT_EQ(changed.count(), 0);
