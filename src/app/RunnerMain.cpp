@@ -132,6 +132,19 @@ QString LinuxHelpText() {
 
 namespace {
 
+MainWindowHost& mainWindowHost() {
+    static MainWindowHost host;
+    return host;
+}
+
+}  // namespace
+
+void SetMainWindowHost(MainWindowHost host) {
+    mainWindowHost() = std::move(host);
+}
+
+namespace {
+
 int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
     const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
     record.setMessage(message);
@@ -238,16 +251,12 @@ int RunnerMain(const QStringList& arguments) {
     QString errorText;
     if (!form.IsConnectToRookRepository(errorText))
         return repositoryUnreachable(errorText, form, record);
-    if (form.StartInConfigMode) {
-        // The form model is complete; the window that shows it is not part of this version.
-        std::fprintf(stderr,
-                     "pendrill: the main window is not part of this version; prepare "
-                     "configurations with pendrill-admin config and check them with pendrill "
-                     "-configfile FILE -validate.\n");
+    if (mainWindowHost())
+        mainWindowHost()(form);
+    else if (!form.StartInConfigMode)
+        form.Run();
+    if (form.StartInConfigMode)
         return ExitOk;
-    }
-
-    form.Run();
     if (form.RunExitStatus != ExitOk)
         reportFailure(form);
     return form.RunExitStatus;

@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+
+class frmRunnerMain;
 
 // Start-up values taken from the command line.
 struct StartupValues {
@@ -35,6 +38,13 @@ void ShowUsage();
 
 // The help of --help: every option, the exit codes, the files read and written.
 QString LinuxHelpText();
+
+// Shows the main window of `form` while the mode's work is done: the operator's session in
+// interactive and job-configuration mode (until the window is unloaded), the run in unattended
+// mode (form.Run()). The program entry installs one when a window can be shown; without one an
+// unattended run uses the form model alone.
+using MainWindowHost = std::function<void(frmRunnerMain& form)>;
+void SetMainWindowHost(MainWindowHost host);
 
 // The program entry after the application object exists: returns the exit status.
 int RunnerMain(const QStringList& arguments);

@@ -6,6 +6,7 @@
 
 #include "app/RunnerMain.h"
 #include "gui/GuiOperator.h"
+#include "gui/MainWindowHost.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
 
@@ -46,6 +47,8 @@ int main(int argc, char** argv) {
     if (haveDisplay()) {
         app = std::make_unique<QApplication>(argc, argv);
         SetOperator(&guiOperator);
+        SetMainWindowHost(
+            [&guiOperator](frmRunnerMain& form) { HostMainWindow(form, guiOperator); });
     } else {
         app = std::make_unique<QCoreApplication>(argc, argv);
     }
