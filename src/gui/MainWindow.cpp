@@ -45,7 +45,9 @@ class ListOpeningComboBox : public QComboBox {
 QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setObjectName(name);
-    label->setWordWrap(true);
+    // Only the longest texts wrap: a wrapping label asks its layout for more height than it
+    // needs inside the tab control.
+    label->setWordWrap(text.size() > 90);
     return label;
 }
 
@@ -78,10 +80,7 @@ W* named(W* widget, const QString& name) {
 QHBoxLayout* section(QVBoxLayout* page, QWidget* picture) {
     page->addSpacing(4);
     auto* row = new QHBoxLayout;
-    auto* pictureColumn = new QVBoxLayout;
-    pictureColumn->addWidget(picture);
-    pictureColumn->addStretch();
-    row->addLayout(pictureColumn);
+    row->addWidget(picture, 0, Qt::AlignTop);
     page->addLayout(row);
     return row;
 }
@@ -173,7 +172,6 @@ QWidget* RunnerMainWindow::BuildPackagePage() {
                                QStringLiteral("Specify the name and how to logon to the server "
                                               "where the DTS packages are stored."),
                                page));
-    intro->addStretch();
     section(v,
             makePicture(QStringLiteral("imgDTSPackageInfo"), MainWindowPicture::PackageInfo, page))
         ->addLayout(intro);
@@ -268,7 +266,7 @@ QWidget* RunnerMainWindow::BuildPackagePage() {
         makeActivePicture(QStringLiteral("imgErrorFile"), MainWindowPicture::ErrorFile, page);
     imgErrorFile->installEventFilter(this);
     section(v, imgErrorFile)->addLayout(logRows, 1);
-    v->addStretch();
+    v->addStretch(1);
     return page;
 }
 
@@ -290,7 +288,6 @@ QWidget* RunnerMainWindow::BuildWarehousePage() {
         QStringLiteral("Before the data can be transfered to the data warehouse, you must "
                        "specify the server, user name, password and database."),
         page));
-    intro->addStretch();
     section(v, makePicture(QStringLiteral("imgDWServerDB"), MainWindowPicture::DWServerDB, page))
         ->addLayout(intro, 1);
 
@@ -312,12 +309,11 @@ QWidget* RunnerMainWindow::BuildWarehousePage() {
         named(new QCheckBox(QStringLiteral("Write completion &event to Windows Event Log"), page),
               QStringLiteral("cbWriteWinNTEvent"));
     eventRows->addWidget(cbWriteWinNTEvent);
-    eventRows->addStretch();
     imgEventLog =
         makeActivePicture(QStringLiteral("imgEventLog"), MainWindowPicture::EventLog, page);
     imgEventLog->installEventFilter(this);
     section(v, imgEventLog)->addLayout(eventRows, 1);
-    v->addStretch();
+    v->addStretch(1);
     return page;
 }
 
@@ -339,7 +335,6 @@ QWidget* RunnerMainWindow::BuildDataSourcePage() {
                                               "info table in the data warehouse database. You "
                                               "must provide info for all data sources."),
                                page));
-    intro->addStretch();
     section(v, makePicture(QStringLiteral("Image9"), MainWindowPicture::DataSources, page))
         ->addLayout(intro, 1);
 
@@ -368,7 +363,7 @@ QWidget* RunnerMainWindow::BuildDataSourcePage() {
         v->addWidget(panel, 1);
         DataLinkPanels << panel;
     }
-    v->addStretch();
+    v->addStretch(1);
     return page;
 }
 

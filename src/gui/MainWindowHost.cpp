@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <QTimer>
 
 #include "app/frmRunnerMain.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
+#include "util/ProgramState.h"
 
 void HostMainWindow(frmRunnerMain& form, GuiOperator& op) {
     RunnerMainWindow window(form);
@@ -14,6 +16,14 @@ void HostMainWindow(frmRunnerMain& form, GuiOperator& op) {
     if (form.StartInConfigMode) {
         QEventLoop loop;
         QObject::connect(&window, &RunnerMainWindow::Unloaded, &loop, &QEventLoop::quit);
+        // SIGTERM or SIGINT outside a run is the Close command (a run turns them into its stop
+        // request itself, and the window closes once it is over).
+        QTimer signalled;
+        QObject::connect(&signalled, &QTimer::timeout, &window, [&window, &form] {
+            if (ProgramState::TerminationSignalled && !form.Running)
+                window.CloseCommand();
+        });
+        signalled.start(100);
         if (!form.Unloaded)
             loop.exec();
     } else {
