@@ -121,13 +121,18 @@ void RunnerMainWindow::RefreshFromModel() {
     cbWriteWinNTEvent->setChecked(f.cbWriteWinNTEvent);
 
     tabDataInfo->setTabEnabled(frmRunnerMain::DataSourcePage, f.Page2Available);
-    if (tabDataInfo->currentIndex() != f.CurrentPage && tabDataInfo->isTabEnabled(f.CurrentPage))
+    const bool pageLeft = !tabDataInfo->isTabEnabled(f.CurrentPage);
+    if (tabDataInfo->currentIndex() != f.CurrentPage && !pageLeft)
         tabDataInfo->setCurrentIndex(f.CurrentPage);
     RefreshPanels();
 
     if (sbStatus->currentMessage() != f.StatusText)
         sbStatus->showMessage(f.StatusText);
     refreshing_ = false;
+    // The data-source page became unavailable while it was shown: the tab control has moved to
+    // another page, which the operator now sees.
+    if (pageLeft)
+        Call([this] { form_.ChangePage(tabDataInfo->currentIndex()); });
 }
 
 void RunnerMainWindow::RefreshLists() {

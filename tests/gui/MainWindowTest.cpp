@@ -216,6 +216,7 @@ TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
         form_->ChoosePackage(form_->cmbETLPackage.Items().indexOf(p.package));
         w.RefreshFromModel();
         EXPECT_EQ(w.tabDataInfo->isTabEnabled(2), p.page2) << p.package;
+        EXPECT_EQ(form_->CurrentPage, w.tabDataInfo->currentIndex()) << "the page shown";
         EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill/" + p.package + "/");
     }
 }
