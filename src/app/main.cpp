@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "app/RunnerMain.h"
+#include "gui/AppIcon.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindowHost.h"
 #include "util/OperatorInterface.h"
@@ -46,6 +47,9 @@ int main(int argc, char** argv) {
     GuiOperator guiOperator;
     if (haveDisplay()) {
         app = std::make_unique<QApplication>(argc, argv);
+        // The desktop entry pendrill.desktop and the window icon belong together.
+        QApplication::setWindowIcon(AppIcon());
+        QGuiApplication::setDesktopFileName(QStringLiteral("pendrill"));
         SetOperator(&guiOperator);
         SetMainWindowHost(
             [&guiOperator](frmRunnerMain& form) { HostMainWindow(form, guiOperator); });
