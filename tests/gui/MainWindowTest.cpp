@@ -325,6 +325,31 @@ TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     EXPECT_FALSE(cancel.isVisible());
 }
 
+TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
+    const QString file = savedConfiguration();
+    RunnerMainWindow& w = window();
+    w.DropFile(file);
+    EXPECT_EQ(w.windowTitle(), "Pendrill : [saved.etl]");
+    EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
+    EXPECT_EQ(w.lstDataLinks->count(), 0) << "a dropped file is only loaded";
+    EXPECT_TRUE(dialogs.isEmpty());
+
+    // Without a log viewer on the PATH the event-log picture names journalctl, from the mouse and
+    // from the keyboard alike.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", home.path().toUtf8());
+    BoxAnswerer answerer;
+    w.tabDataInfo->setCurrentIndex(1);
+    QTest::mouseDClick(w.imgEventLog, Qt::LeftButton);
+    w.imgEventLog->setFocus();
+    QTest::keyClick(w.imgEventLog, Qt::Key_Return);
+    qputenv("PATH", path);
+    const QString box = QString::number(int(QMessageBox::Information)) + "|Pendrill|" +
+                        frmRunnerMain::NoLogViewerText();
+    EXPECT_EQ(answerer.boxes, QStringList({box, box}));
+    EXPECT_TRUE(box.contains("journalctl"));
+}
+
 // A package that runs until it is stopped, letting the window's events through as the engine
 // does between steps.
 class StoppablePackage : public DtsPackage {
