@@ -325,6 +325,28 @@ TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     EXPECT_FALSE(cancel.isVisible());
 }
 
+TEST_F(MainWindowTest, LogFileBoxTypedAndLeftWithTheKeyboard) {
+    RunnerMainWindow& w = window();
+    w.txtDTSErrorFile->setFocus();
+    QTest::keyClicks(w.txtDTSErrorFile, "  logs/run.log ");
+    EXPECT_TRUE(w.cbTruncateErrorFile->isEnabled()) << "enabled while the box holds a name";
+    // Tab leaves the box for the next control of the page: the name goes under the temporary
+    // directory, which is created.
+    QTest::keyClick(w.txtDTSErrorFile, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.cmdDTSErrorFile);
+    EXPECT_EQ(w.txtDTSErrorFile->text(), tmp + "logs/run.log");
+    EXPECT_TRUE(QDir(tmp + "logs").exists());
+    w.txtDTSErrorFile->setFocus();
+    w.txtDTSErrorFile->selectAll();
+    QTest::keyClick(w.txtDTSErrorFile, Qt::Key_Delete);
+    EXPECT_FALSE(w.cbTruncateErrorFile->isEnabled());
+
+    // The model box is followed by the package box.
+    w.cmbETLModel->setFocus();
+    QTest::keyClick(w.cmbETLModel, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.cmbETLPackage);
+}
+
 TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
     const QString file = savedConfiguration();
     RunnerMainWindow& w = window();
