@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -290,6 +291,25 @@ TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
     w.mnuFileNew->trigger();
     EXPECT_TRUE(w.cmbETLPackage->currentText().isEmpty());
     EXPECT_EQ(form_->ConfigFileDialog(true).FileName, file) << "the dialog proposes it again";
+}
+
+TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
+    frmRunnerMain f;
+    f.ConfigFileChosen(home.file("last.etl"));
+    QStringList seen;
+    QTimer::singleShot(100, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            seen << d->windowTitle() << d->nameFilters().join(';') << d->defaultSuffix()
+                 << QString::number(d->acceptMode() == QFileDialog::AcceptSave)
+                 << QString::number(d->testOption(QFileDialog::DontConfirmOverwrite))
+                 << d->directory().absolutePath();
+            d->reject();
+        }
+    });
+    EXPECT_EQ(RunnerMainWindow::ShowFileDialog(nullptr, f.ConfigFileDialog(true)), "")
+        << "cancelled";
+    EXPECT_EQ(seen, QStringList({"Pendrill: Save configuration", "ETL Files (*.etl)", "etl", "1",
+                                 "1", QDir(home.path()).absolutePath()}));
 }
 
 TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
