@@ -458,22 +458,4 @@ TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
     EXPECT_TRUE(w.cmdShowErrorFile->isEnabled());
 }
 
-// Pictures of the three pages for looking at them: PENDRILL_GRAB_DIR=dir test_gui.
-TEST_F(MainWindowTest, GrabPages) {
-    const QString dir = qEnvironmentVariable("PENDRILL_GRAB_DIR");
-    if (dir.isEmpty())
-        GTEST_SKIP() << "PENDRILL_GRAB_DIR not set";
-    const QString file = savedConfiguration();
-    RunnerMainWindow& w = window();
-    answers << file;
-    w.OpenConfiguration();
-    for (int page = 0; page < 3; ++page) {
-        w.tabDataInfo->setCurrentIndex(page);
-        if (page == 2)
-            w.lstDataLinks->setCurrentRow(0);
-        QApplication::processEvents();
-        EXPECT_TRUE(w.grab().save(QStringLiteral("%1/page%2.png").arg(dir).arg(page)));
-    }
-}
-
 }  // namespace
