@@ -7,18 +7,20 @@
 #   bash scripts/screenshots.sh [OUTDIR]       OUTDIR defaults to docs/images
 #
 # PENDRILL_BIN=dir takes the programs from another build (default build/bin); the programs are
-# built first when pendrill-screenshots is missing there. Exit status 0 when every picture was
-# taken, 1 otherwise.
+# built first when pendrill-screenshots is missing there. PENDRILL_ICON_DIR=dir writes the icon's
+# PNG files there instead of data/icons. Exit status 0 when every picture was taken, 1 otherwise,
+# 77 when xvfb-run is missing.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin=${PENDRILL_BIN:-$here/build/bin}
 out=$(realpath -m "${1:-$here/docs/images}")
 demo="$here/examples/demo"
+icons=${PENDRILL_ICON_DIR:-$here/data/icons}
 
 if [[ ! -x "$bin/pendrill-screenshots" || ! -x "$bin/pendrill-admin" ]]; then
     cmake --build "$(dirname "$bin")" --target pendrill-screenshots pendrill-admin
 fi
-command -v xvfb-run >/dev/null || { echo "screenshots.sh: xvfb-run is missing (apt-get install xvfb)" >&2; exit 1; }
+command -v xvfb-run >/dev/null || { echo "screenshots.sh: xvfb-run is missing (apt-get install xvfb)" >&2; exit 77; }
 
 work=$(mktemp -d /tmp/pendrill-screenshots.XXXXXX)
 trap 'rm -rf "$work"' EXIT
@@ -48,5 +50,5 @@ unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 status=0
 xvfb-run -a -s "-screen 0 1280x1024x24" \
     "$bin/pendrill-screenshots" --out "$out" --config "$work/demo.etl" || status=1
-"$bin/pendrill-screenshots" --icons "$here/data/icons" -platform offscreen || status=1
+"$bin/pendrill-screenshots" --icons "$icons" -platform offscreen || status=1
 exit $status
