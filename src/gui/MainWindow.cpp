@@ -18,6 +18,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "gui/DataLinkPanels.h"
 #include "gui/MainWindowPictures.h"
 #include "gui/uRookConnect.h"
 
@@ -352,6 +353,11 @@ QWidget* RunnerMainWindow::BuildDataSourcePage() {
         "ctDLSQLServerOBJ",     "ctDLlFlatFileOBJ", "ctlDLExcelFilesOBJ", "ctlDLAccesFilesOBJ",
         "ctlDLOrcaleServerOBJ", "ctlDLUDLOBJ",      "ctlDLXMLFilesOBJ"};
     for (const char* name : kPanels) {
+        if (DataLinkPanel* editor = CreateDataLinkPanel(QString::fromLatin1(name), page)) {
+            v->addWidget(editor, 1);
+            DataLinkPanels << editor;
+            continue;
+        }
         auto* panel = named(new QFrame(page), QString::fromLatin1(name));
         panel->setFrameShape(QFrame::StyledPanel);
         auto* panelLayout = new QVBoxLayout(panel);
