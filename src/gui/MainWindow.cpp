@@ -20,6 +20,7 @@
 
 #include "gui/DataLinkPanels.h"
 #include "gui/MainWindowPictures.h"
+#include "gui/ctDLlFlatFile.h"
 #include "gui/uRookConnect.h"
 
 namespace {
@@ -353,6 +354,13 @@ QWidget* RunnerMainWindow::BuildDataSourcePage() {
         "ctDLSQLServerOBJ",     "ctDLlFlatFileOBJ", "ctlDLExcelFilesOBJ", "ctlDLAccesFilesOBJ",
         "ctlDLOrcaleServerOBJ", "ctlDLUDLOBJ",      "ctlDLXMLFilesOBJ"};
     for (const char* name : kPanels) {
+        if (qstrcmp(name, "ctDLlFlatFileOBJ") == 0) {
+            auto* flatFile = new ctDLlFlatFile(page);
+            flatFile->setVisible(false);
+            v->addWidget(flatFile, 1);
+            DataLinkPanels << flatFile;
+            continue;
+        }
         if (DataLinkPanel* editor = CreateDataLinkPanel(QString::fromLatin1(name), page)) {
             v->addWidget(editor, 1);
             DataLinkPanels << editor;

@@ -22,6 +22,7 @@
 #include "datasources/cDataSource.h"
 #include "gui/DataLinkPanels.h"
 #include "gui/MainWindow.h"
+#include "gui/ctDLlFlatFile.h"
 #include "gui/uRookConnect.h"
 
 namespace {
@@ -152,7 +153,17 @@ void RunnerMainWindow::RefreshPanels() {
             panel->setVisible(false);
             continue;
         }
-        if (auto* editor = dynamic_cast<DataLinkPanel*>(panel)) {
+        if (auto* flatFile = qobject_cast<ctDLlFlatFile*>(panel)) {
+            // Bound afresh whenever it is shown for another data source.
+            if (flatFile->isHidden() || flatFile->objDataSource() != form_.PanelDataSource())
+                flatFile->setObjDataSource(form_.PanelDataSource());
+            QWidget* previous = lstDataLinks;
+            for (QWidget* control : flatFile->KeyboardOrder()) {
+                setTabOrder(previous, control);
+                previous = control;
+            }
+            setTabOrder(previous, cmdOpen);
+        } else if (auto* editor = dynamic_cast<DataLinkPanel*>(panel)) {
             if (editor->isHidden() || editor->DataSource() != form_.PanelDataSource())
                 editor->SetDataSource(form_.PanelDataSource());
             // The panel's controls follow the list in the keyboard order while it is shown.
