@@ -18,7 +18,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "gui/DataLinkPanels.h"
 #include "gui/MainWindowPictures.h"
+#include "gui/ctDLlFlatFile.h"
 #include "gui/uRookConnect.h"
 
 namespace {
@@ -352,6 +354,18 @@ QWidget* RunnerMainWindow::BuildDataSourcePage() {
         "ctDLSQLServerOBJ",     "ctDLlFlatFileOBJ", "ctlDLExcelFilesOBJ", "ctlDLAccesFilesOBJ",
         "ctlDLOrcaleServerOBJ", "ctlDLUDLOBJ",      "ctlDLXMLFilesOBJ"};
     for (const char* name : kPanels) {
+        if (qstrcmp(name, "ctDLlFlatFileOBJ") == 0) {
+            auto* flatFile = new ctDLlFlatFile(page);
+            flatFile->setVisible(false);
+            v->addWidget(flatFile, 1);
+            DataLinkPanels << flatFile;
+            continue;
+        }
+        if (DataLinkPanel* editor = CreateDataLinkPanel(QString::fromLatin1(name), page)) {
+            v->addWidget(editor, 1);
+            DataLinkPanels << editor;
+            continue;
+        }
         auto* panel = named(new QFrame(page), QString::fromLatin1(name));
         panel->setFrameShape(QFrame::StyledPanel);
         auto* panelLayout = new QVBoxLayout(panel);

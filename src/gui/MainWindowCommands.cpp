@@ -20,7 +20,9 @@
 #include <QTabWidget>
 
 #include "datasources/cDataSource.h"
+#include "gui/DataLinkPanels.h"
 #include "gui/MainWindow.h"
+#include "gui/ctDLlFlatFile.h"
 #include "gui/uRookConnect.h"
 
 namespace {
@@ -151,8 +153,30 @@ void RunnerMainWindow::RefreshPanels() {
             panel->setVisible(false);
             continue;
         }
-        auto* caption = panel->findChild<QLabel*>(QStringLiteral("lblPanelDataSource"));
-        caption->setText(panelCaption(form_.PanelDataSource()));
+        if (auto* flatFile = qobject_cast<ctDLlFlatFile*>(panel)) {
+            // Bound afresh whenever it is shown for another data source.
+            if (flatFile->isHidden() || flatFile->objDataSource() != form_.PanelDataSource())
+                flatFile->setObjDataSource(form_.PanelDataSource());
+            QWidget* previous = lstDataLinks;
+            for (QWidget* control : flatFile->KeyboardOrder()) {
+                setTabOrder(previous, control);
+                previous = control;
+            }
+            setTabOrder(previous, cmdOpen);
+        } else if (auto* editor = dynamic_cast<DataLinkPanel*>(panel)) {
+            if (editor->isHidden() || editor->DataSource() != form_.PanelDataSource())
+                editor->SetDataSource(form_.PanelDataSource());
+            // The panel's controls follow the list in the keyboard order while it is shown.
+            QWidget* previous = lstDataLinks;
+            for (QWidget* control : editor->KeyboardOrder()) {
+                setTabOrder(previous, control);
+                previous = control;
+            }
+            setTabOrder(previous, cmdOpen);
+        } else if (auto* caption =
+                       panel->findChild<QLabel*>(QStringLiteral("lblPanelDataSource"))) {
+            caption->setText(panelCaption(form_.PanelDataSource()));
+        }
         panel->setVisible(true);
     }
 }
