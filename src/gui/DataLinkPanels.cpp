@@ -15,11 +15,11 @@
 #include <memory>
 
 #include "app/DataLinkPanelRules.h"
-#include "datasources/DbInterface.h"
 #include "datasources/ListControl.h"
 #include "datasources/cDataSource.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modGetSQLDatabases.h"
+#include "db/DbInterface.h"
 #include "util/ErrLogging.h"
 
 namespace {
