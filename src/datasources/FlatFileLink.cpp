@@ -75,8 +75,9 @@ void SetFtpCheckAccess(FtpCheckAccessFunction check) {
     installedCheck() = std::move(check);
 }
 
-bool FtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
-                    const std::optional<QString>& user, const std::optional<QString>& password) {
+bool CallFtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
+                        const std::optional<QString>& user,
+                        const std::optional<QString>& password) {
     if (installedCheck())
         return installedCheck()(server, fileName, remoteDir, user, password);
     Operator().ShowMessageBox(QStringLiteral("FTP check is not available in this build."), 48,
@@ -90,7 +91,7 @@ bool TestFtpConnection(const QString& server, const QString& remoteDir, const QS
     const std::optional<QString> u = user.isEmpty() ? std::nullopt : std::optional<QString>(user);
     const std::optional<QString> p =
         password.isEmpty() ? std::nullopt : std::optional<QString>(password);
-    const bool ok = FtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p);
+    const bool ok = CallFtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p);
     Operator().SetMousePointer(OperatorInterface::DefaultPointer);
     if (ok)
         LogMessage(QStringLiteral("Check operation succeeded! The user has read and write rights."),

@@ -56,8 +56,8 @@ using FtpCheckAccessFunction =
 // Installs the FTP access check used by the editor; an empty function restores the default, which
 // reports "FTP check is not available in this build." titled "FTP check" and returns false.
 void SetFtpCheckAccess(FtpCheckAccessFunction check);
-bool FtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
-                    const std::optional<QString>& user, const std::optional<QString>& password);
+bool CallFtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
+                        const std::optional<QString>& user, const std::optional<QString>& password);
 
 // Runs the Test connection of the flat-file editor with the texts of its boxes: the file name
 // "status", an empty user or password box passes no value. On success logs "Check operation

@@ -117,8 +117,11 @@ ctDLlFlatFile::ctDLlFlatFile(QWidget* parent) : QFrame(parent), chooseFolder_(&B
     imgColorSourceRemDataDir = named(new QLabel(this), "imgColorSourceRemDataDir");
     imgColorSourceRemDataDir->setPixmap(colour);
     imgGraySourceRemDataDir = named(new QLabel(this), "imgGraySourceRemDataDir");
-    imgGraySourceRemDataDir->setPixmap(
-        QPixmap::fromImage(colour.toImage().convertToFormat(QImage::Format_Grayscale8)));
+    const QImage original = colour.toImage();
+    QImage grey =
+        original.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_ARGB32);
+    grey.setAlphaChannel(original.convertToFormat(QImage::Format_Alpha8));
+    imgGraySourceRemDataDir->setPixmap(QPixmap::fromImage(grey));
     for (QLabel* img : {imgColorSourceRemDataDir, imgGraySourceRemDataDir})
         img->setAlignment(Qt::AlignTop);
 

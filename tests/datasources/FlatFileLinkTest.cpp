@@ -4,7 +4,6 @@
 #include <QStringList>
 
 #include "datasources/FlatFileLink.h"
-#include "datasources/cDataSource.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
 
@@ -63,55 +62,6 @@ TEST(FlatFileLink, SourceDirectoryGetsItsSeparatorOnLeaving) {
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in/"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("C:\\data\\"), "C:\\data\\");
-}
-
-TEST(FlatFileLink, TransferTypeOfTheCheckBox) {
-    EXPECT_EQ(TransferTypeOfCheckBox(false, true), 0);
-    EXPECT_EQ(TransferTypeOfCheckBox(false, false), 0);
-    EXPECT_EQ(TransferTypeOfCheckBox(true, true), 2);
-    EXPECT_EQ(TransferTypeOfCheckBox(true, false), 1);
-}
-
-TEST(FlatFileLink, ClearingTheDatabaseFieldsKeepsTheFileFields) {
-    cDataSource s;
-    s.strDSServer = "srv";
-    s.strDSUser = "u";
-    s.strDSPassword = "p";
-    s.strDSDatabase = "db";
-    s.strDSConnectString = "Provider=x";
-    s.blnDSTrustedLogin = true;
-    s.strDSFile = "f.xls";
-    s.strDSDirectory = "/in/";
-    s.strFTPPassword = "ftp";
-    ClearDatabaseFields(s);
-    EXPECT_TRUE(s.strDSServer.isEmpty() && s.strDSUser.isEmpty() && s.strDSPassword.isEmpty() &&
-                s.strDSDatabase.isEmpty() && s.strDSConnectString.isEmpty());
-    EXPECT_FALSE(s.blnDSTrustedLogin);
-    EXPECT_EQ(s.strDSFile, "f.xls");
-    EXPECT_EQ(s.strDSDirectory, "/in/");
-    EXPECT_EQ(s.strFTPPassword, "ftp");
-}
-
-TEST(FlatFileLink, RemoteSectionFollowsTheEventsInOrder) {
-    // Binding FTP while Share is selected: the box is checked first, then FTP is clicked.
-    FlatFileRemoteState s;
-    s.CheckBoxClicked(true);
-    EXPECT_TRUE(s.RemoteSection && s.RemoteDirButton && s.ColouredIcon);
-    EXPECT_FALSE(s.FtpControls);
-    s.FtpClicked();
-    EXPECT_TRUE(s.FtpControls);
-    EXPECT_FALSE(s.RemoteDirButton);
-
-    // Clearing disables everything; checking again with FTP still selected enables the FTP
-    // controls and leaves the folder button enabled.
-    s.CheckBoxClicked(false);
-    EXPECT_FALSE(s.RemoteSection || s.RemoteDirButton || s.FtpControls || s.ColouredIcon);
-    s.CheckBoxClicked(true);
-    EXPECT_TRUE(s.FtpControls && s.RemoteDirButton);
-
-    s.ShareClicked();
-    EXPECT_FALSE(s.FtpControls);
-    EXPECT_TRUE(s.RemoteDirButton && s.RemoteSection);
 }
 
 TEST(FlatFileLink, TestConnectionPassesTheBoxTexts) {

@@ -351,5 +351,19 @@ TEST_F(DataLinkPanelsTest, WindowShowsThePanelOfTheChosenType) {
     while (w.lstDataLinks->isAncestorOf(next))
         next = next->nextInFocusChain();
     EXPECT_EQ(next, sql->txtSQLServer) << "the shown panel follows the list in the keyboard order";
+
+    // Edits on two panels reach the warehouse and the configuration file on Save.
+    w.lstDataLinks->setCurrentRow(2);
+    QCoreApplication::processEvents();
+    auto* xml = w.findChild<ctlDLXMLFiles*>("ctlDLXMLFilesOBJ");
+    xml->txtXMLMetaDataFile->setText("/x/schema.xml");
+    const QString file = home.file("saved.etl");
+    form.SaveConfiguration(file);
+    EXPECT_EQ(column("SELECT ds_server FROM dwm_data_link WHERE source_name = 'Link1'"), "night");
+    EXPECT_EQ(column("SELECT ds_directory FROM dwm_data_link WHERE source_name = 'Link10'"),
+              "/x/schema.xml");
+    const QString saved = QString::fromUtf8(testsupport::readAll(file));
+    EXPECT_TRUE(saved.contains("night")) << saved.toStdString();
+    EXPECT_TRUE(saved.contains("/x/schema.xml")) << saved.toStdString();
     SetOperator(&op);
 }

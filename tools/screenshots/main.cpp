@@ -7,12 +7,15 @@
 //                                                  window
 //   pendrill-screenshots --icons DIR               DIR/hicolor/<N>x<N>/apps/pendrill.png
 #include <QApplication>
+#include <QCheckBox>
 #include <QCommandLineParser>
 #include <QDir>
 #include <QEventLoop>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QRadioButton>
 #include <QTabWidget>
 #include <QTimer>
 #include <cstdio>
@@ -24,6 +27,7 @@
 #include "gui/GuiCopyAnimDlg.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
+#include "gui/ctDLlFlatFile.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
 
@@ -125,6 +129,27 @@ int takePictures(const QString& config, const QDir& out) {
             } else {
                 links->setCurrentRow(0);
                 save(&window, out, QStringLiteral("main-datalink.png"));
+            }
+            // The flat-file panel, for the demo's directory of orders.
+            const auto orders = links->findItems(QStringLiteral("Orders"), Qt::MatchExactly);
+            if (orders.isEmpty()) {
+                say(QStringLiteral("the data-link list has no Orders"));
+                ++failures;
+            } else {
+                links->setCurrentItem(orders.first());
+                // Fetched by FTP first, as typed by an operator (nothing is saved).
+                auto* panel = window.findChild<ctDLlFlatFile*>(QStringLiteral("ctDLlFlatFileOBJ"));
+                if (panel != nullptr) {
+                    panel->cbSourceCopyRemData->click();
+                    panel->optSourceFromFTP->click();
+                    panel->txtSourceRemDataDir->setText(QStringLiteral("/outgoing/orders/"));
+                    panel->txtSourceFTPServer->setText(QStringLiteral("ftp.example.com"));
+                    panel->txtSourceFTPUsername->setText(QStringLiteral("etl"));
+                    panel->txtSourceFTPPassword->setText(QStringLiteral("secret"));
+                    panel->txtSourceRemPollInterval->setText(QStringLiteral("5"));
+                    panel->txtSourceRemPollDuration->setText(QStringLiteral("120"));
+                }
+                save(&window, out, QStringLiteral("panel-flatfile.png"));
             }
         }
 
