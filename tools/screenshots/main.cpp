@@ -151,6 +151,15 @@ int takePictures(const QString& config, const QDir& out) {
                 }
                 save(&window, out, QStringLiteral("panel-flatfile.png"));
             }
+            // The SQL Server panel, for the demo's customer database.
+            const auto customers = links->findItems(QStringLiteral("Customers"), Qt::MatchExactly);
+            if (customers.isEmpty()) {
+                say(QStringLiteral("the data-link list has no Customers"));
+                ++failures;
+            } else {
+                links->setCurrentItem(customers.first());
+                save(&window, out, QStringLiteral("panel-sqlserver.png"));
+            }
         }
 
         // The progress window as the FTP copy shows it, over the main window.
