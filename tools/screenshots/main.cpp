@@ -22,6 +22,7 @@
 
 #include "app/frmRunnerMain.h"
 #include "datasources/cDataSource.h"
+#include "datasources/modDataLinkInfo.h"
 #include "gui/AnimationClip.h"
 #include "gui/AppIcon.h"
 #include "gui/GuiCopyAnimDlg.h"
@@ -83,10 +84,10 @@ int writeIcons(const QDir& dir) {
     return 0;
 }
 
-// Where the copied files go: the directory of the data source chosen last (the first of the
-// list), else the temporary directory.
-QString copyTarget(const frmRunnerMain& form) {
-    const cDataSource* source = form.CurrentDataSource();
+// Where the copied files go: the directory of the data source "Orders" (the demo's files),
+// else the temporary directory.
+QString copyTarget() {
+    const cDataSource* source = FindDataSource(QStringLiteral("Orders"));
     if (source != nullptr && !source->strDSDirectory.isEmpty())
         return source->strDSDirectory;
     return QDir::tempPath() + QStringLiteral("/");
@@ -151,6 +152,15 @@ int takePictures(const QString& config, const QDir& out) {
                 }
                 save(&window, out, QStringLiteral("panel-flatfile.png"));
             }
+            // The SQL Server panel, for the demo's customer database.
+            const auto customers = links->findItems(QStringLiteral("Customers"), Qt::MatchExactly);
+            if (customers.isEmpty()) {
+                say(QStringLiteral("the data-link list has no Customers"));
+                ++failures;
+            } else {
+                links->setCurrentItem(customers.first());
+                save(&window, out, QStringLiteral("panel-sqlserver.png"));
+            }
         }
 
         // The progress window as the FTP copy shows it, over the main window.
@@ -160,7 +170,7 @@ int takePictures(const QString& config, const QDir& out) {
                         true);
         progress.LabelCaption(
             QStringLiteral("Please wait..... Transfering remote data with FTP\r\norders.csv to ") +
-            copyTarget(form));
+            copyTarget());
         // Mid-flight: the sheet half-way between the folders.
         for (int waited = 0; progress.Animation() != nullptr && waited < 3000; waited += 10) {
             if (progress.Animation()->Frame() == 7)
