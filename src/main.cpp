@@ -5,7 +5,9 @@
 #include <memory>
 
 #include "app/RunnerMain.h"
+#include "gui/AppIcon.h"
 #include "gui/GuiOperator.h"
+#include "gui/MainWindowHost.h"
 #include "util/OperatorInterface.h"
 #include "util/TerminationSignals.h"
 
@@ -61,7 +63,12 @@ int main(int argc, char** argv) {
             qunsetenv("WAYLAND_DISPLAY");
             WatchTerminationSignals(nullptr);
         } else {
+            // The desktop entry pendrill.desktop and the window icon belong together.
+            QApplication::setWindowIcon(AppIcon());
+            QGuiApplication::setDesktopFileName(QStringLiteral("pendrill"));
             SetOperator(&guiOperator);
+            SetMainWindowHost(
+                [&guiOperator](frmRunnerMain& form) { HostMainWindow(form, guiOperator); });
             WatchTerminationSignals(closeModalWindowsOnSignal);
         }
         if (!platformChosen)

@@ -136,6 +136,19 @@ QString LinuxHelpText() {
 
 namespace {
 
+MainWindowHost& mainWindowHost() {
+    static MainWindowHost host;
+    return host;
+}
+
+}  // namespace
+
+void SetMainWindowHost(MainWindowHost host) {
+    mainWindowHost() = std::move(host);
+}
+
+namespace {
+
 int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
     const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
     record.setMessage(message);
@@ -251,16 +264,12 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
 
     if (ProgramState::TerminationSignalled)
         return ExitStopped;
-    if (form.StartInConfigMode) {
-        // The form model is complete; the window that shows it is not part of this version.
-        std::fprintf(stderr,
-                     "pendrill: the main window is not part of this version; prepare "
-                     "configurations with pendrill-admin config and check them with pendrill "
-                     "-configfile FILE -validate.\n");
+    if (mainWindowHost())
+        mainWindowHost()(form);
+    else if (!form.StartInConfigMode)
+        form.Run();
+    if (form.StartInConfigMode)
         return ExitOk;
-    }
-
-    form.Run();
     if (form.RunExitStatus != ExitOk)
         reportFailure(form);
     return form.RunExitStatus;

@@ -2,6 +2,9 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
+
+class frmRunnerMain;
 
 // Start-up values taken from the command line.
 struct StartupValues {
@@ -36,6 +39,13 @@ void ShowUsage();
 
 // The help of --help: every option, the exit codes, the files read and written.
 QString LinuxHelpText();
+
+// Shows the main window of `form` while the mode's work is done: the operator's session in
+// interactive and job-configuration mode (until the window is unloaded), the run in unattended
+// mode (form.Run()). The program entry installs one when a window can be shown; without one an
+// unattended run uses the form model alone.
+using MainWindowHost = std::function<void(frmRunnerMain& form)>;
+void SetMainWindowHost(MainWindowHost host);
 
 // The program entry after the application object exists: returns the exit status. After SIGTERM
 // or SIGINT it is ExitStopped (unless an unattended run had already ended "ok"), the status file

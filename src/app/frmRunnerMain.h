@@ -164,6 +164,23 @@ class frmRunnerMain {
     // Tries the control's server; a failure is reported ("Pendrill"), success says nothing.
     void TestConnection(const RookConnectModel& control);
 
+    // ---- File dialogs. The window shows them as described here and reports the chosen file.
+    struct FileDialogSettings {
+        QString Title;             // empty: the dialog's own title
+        QString Filter;            // "Description (*.ext)"
+        QString DefaultExtension;  // appended to a name typed without one; empty: none
+        QString Directory;         // initial directory; empty: the dialog's own choice
+        QString FileName;          // proposed file
+        bool Save = false;         // a save dialog (no overwrite prompt), else an open dialog
+    };
+    // cdOpenSaveConfig for Open (`save` false) or Save and Save As. It proposes the file last
+    // chosen in it, or at first the last-used configuration of the settings store.
+    FileDialogSettings ConfigFileDialog(bool save) const;
+    // The file chosen in cdOpenSaveConfig; proposed again the next time it opens.
+    void ConfigFileChosen(const QString& file) { configDialogFile_ = file; }
+    // cdDTSBrowseForFile, the log file's browse dialog.
+    FileDialogSettings LogFileDialog() const;
+
     // ---- Configuration-file commands. Dialogs belong to the window: it asks for the file and
     // calls these with the answer (a cancelled dialog calls nothing).
     void NewConfiguration();
@@ -193,8 +210,10 @@ class frmRunnerMain {
     // Opens the run settings' exception file (that of the last load, save or run) in the text
     // editor; nothing when it is empty.
     void ShowErrorFile();
-    // Opens the system-log viewer.
+    // Opens the system-log viewer; where none is installed, says where the completion events are
+    // ("journalctl").
     void ShowEventViewer();
+    static QString NoLogViewerText();
     // The last-used configuration file in the settings store.
     void StoreLastUsedConfigFile();
     QString LastUsedConfigFile() const;
@@ -234,4 +253,5 @@ class frmRunnerMain {
     bool dwCheckResult_ = false;
     std::unique_ptr<RookJobHistory> ownJobHistory_;
     RookJobHistory* jobHistory_ = nullptr;
+    QString configDialogFile_;
 };

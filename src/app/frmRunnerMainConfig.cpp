@@ -4,6 +4,7 @@
 #include <QFile>
 
 #include "app/frmRunnerMain.h"
+#include "config/modUtils.h"
 #include "datasources/modDataLinkInfo.h"
 #include "datasources/modGetSQLDatabases.h"
 #include "util/ErrLogging.h"
@@ -227,7 +228,37 @@ void frmRunnerMain::ShowErrorFile() {
 }
 
 void frmRunnerMain::ShowEventViewer() {
-    Operator().OpenSystemLogViewer();
+    OperatorInterface& op = Operator();
+    if (!op.OpenSystemLogViewer())
+        op.ShowMessageBox(NoLogViewerText(), 64, QStringLiteral("Pendrill"));
+}
+
+QString frmRunnerMain::NoLogViewerText() {
+    return QStringLiteral(
+        "No system-log viewer (gnome-logs, ksystemlog) is installed.\r\n"
+        "The completion events of the packages are in the system log; read them with:\r\n"
+        "journalctl -t Pendrill");
+}
+
+frmRunnerMain::FileDialogSettings frmRunnerMain::ConfigFileDialog(bool save) const {
+    FileDialogSettings d;
+    d.Title = save ? QStringLiteral("Pendrill: Save configuration")
+                   : QStringLiteral("Pendrill: Open configuration");
+    d.Filter = QStringLiteral("ETL Files (*.etl)");
+    d.DefaultExtension = QStringLiteral("etl");
+    d.Directory = DirectoryOfPath(PendrillConfigFile);
+    // Without a recorded Quorra installation the path is just "/": no useful proposal.
+    if (save && PendrillConfigFile.isEmpty() && GetQuorraAppPath() != QLatin1String("/"))
+        d.Directory = GetQuorraAppPath();
+    d.FileName = configDialogFile_.isEmpty() ? LastUsedConfigFile() : configDialogFile_;
+    d.Save = save;
+    return d;
+}
+
+frmRunnerMain::FileDialogSettings frmRunnerMain::LogFileDialog() const {
+    FileDialogSettings d;
+    d.Filter = QStringLiteral("Text (*.txt)");
+    return d;
 }
 
 void frmRunnerMain::WriteJobConfigFile(const QString& file, const QString& text) {

@@ -6,14 +6,22 @@
 
 class QStatusBar;
 class QWidget;
+class RunnerMainWindow;
 
-// The operator with a screen: message boxes over the main window and its status bar.
+// The operator with a screen: message boxes over the main window, its status bar, the mouse
+// pointer, the page and focus of the main window, the desktop's editor and log viewer.
 class GuiOperator : public OperatorInterface {
   public:
     void ProcessPendingEvents() override;
     // Shows nothing once SIGTERM or SIGINT has arrived.
     void ShowMessageBox(const QString& text, int style, const QString& title) override;
     void SetStatusText(const QString& text) override;
+    void SetMousePointer(int style) override;
+    void ShowMainWindowPage(int page) override;
+    void SetFocusTo(const QString& controlName) override;
+    void UnloadAllForms() override;
+    void OpenInTextEditor(const QString& path) override;
+    bool OpenSystemLogViewer() override;
 
     // Rejects every open modal dialog (a message box's wait returns) and closes any other modal
     // window, topmost first. Returns how many were closed.
@@ -21,8 +29,16 @@ class GuiOperator : public OperatorInterface {
 
     // The window that owns the message boxes and the status bar they write to (may be null).
     void Attach(QWidget* window, QStatusBar* statusBar);
+    // The main window: also shown afresh with every status text, so that a run's changes (Execute
+    // and Save disabled) are seen while it goes on.
+    void AttachMainWindow(RunnerMainWindow* window);
+
+    // The desktop log viewers looked for, in order.
+    static QStringList LogViewers();
 
   private:
     QPointer<QWidget> window_;
     QPointer<QStatusBar> statusBar_;
+    QPointer<RunnerMainWindow> mainWindow_;
+    bool pointerSet_ = false;
 };

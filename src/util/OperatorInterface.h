@@ -35,8 +35,8 @@ class OperatorInterface {
     virtual void UnloadAllForms() {}
     // Opens a text file in the desktop's text editor without waiting.
     virtual void OpenInTextEditor(const QString& path) { (void)path; }
-    // Starts the desktop's system-log viewer without waiting.
-    virtual void OpenSystemLogViewer() {}
+    // Starts the desktop's system-log viewer without waiting; false when none is installed.
+    virtual bool OpenSystemLogViewer() { return false; }
 };
 
 // The operator of an unattended run: events are still processed (timers, sockets), message

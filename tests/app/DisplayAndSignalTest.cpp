@@ -72,6 +72,25 @@ TEST_F(Ending, SignalEndsAModalWait) {
     }
 }
 
+// With the window of job-configuration mode open and no run in progress, SIGTERM is the Close
+// command (the job file says "canceled"), and the program ends as stopped.
+TEST_F(Ending, SignalClosesTheWindow) {
+    testsupport::writeAll(home.configHome() + "/pendrill/registry.ini", "");
+    const QString status = home.file("status");
+    start({"-config", home.file("job.cfg"), "-statusfile", status}, ":99");
+    QElapsedTimer t;
+    t.start();
+    while (readAll(status).isEmpty() && t.elapsed() < 10000)
+        QThread::msleep(20);
+    ASSERT_FALSE(endsWithin(1500))
+        << "the window should be open: " << program.readAllStandardError().constData();
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(endsWithin(5000)) << "the signal did not close the window";
+    EXPECT_EQ(program.exitCode(), 6);
+    EXPECT_EQ(readAll(home.file("job.cfg")), "canceled\r\n");
+    EXPECT_EQ(readAll(status), "failure\r\n");
+}
+
 // A named display that cannot be reached (a stale DISPLAY in a scheduler's environment) must
 // not abort the program: an unattended run ends as without a display, and a mode that needs a
 // person says so instead of waiting.

@@ -10,6 +10,7 @@
 #include "engine/tasks/FlatFileReader.h"
 #include "engine/tasks/PackageTasks.h"
 #include "util/Counted.h"
+#include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
@@ -204,6 +205,10 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                     batchLines.push_back(reader.RecordLine());
                 if (++inBatch >= task.batchSize)
                     commitBatch();
+                // The window stays responsive (and a stop request can arrive) during long loads,
+                // also when a batch is the whole file.
+                if (inBatch % 256 == 0)
+                    Operator().ProcessPendingEvents();
                 break;
             case BulkRowSink::RowResult::Rejected:
                 rejectCurrent(reason);

@@ -1,0 +1,100 @@
+#include "datasources/FlatFileLink.h"
+
+#include <QVariant>
+
+#include "datasources/FieldConversions.h"
+#include "datasources/cDataSource.h"
+#include "util/ErrLogging.h"
+#include "util/FileUtils.h"
+#include "util/OperatorInterface.h"
+
+namespace {
+
+const QString kFtpCheckTitle = QStringLiteral("FTP check");
+
+FtpCheckAccessFunction& installedCheck() {
+    static FtpCheckAccessFunction check;
+    return check;
+}
+
+}  // namespace
+
+bool PollBoxAcceptsKey(QChar typed) {
+    return (typed >= QLatin1Char('0') && typed <= QLatin1Char('9')) || typed == QLatin1Char('\b');
+}
+
+short PollBoxValue(const QString& text) {
+    if (text.trimmed().isEmpty())
+        return 0;
+    return GetFieldInteger(QVariant(text), 0);
+}
+
+QString SourceDirectoryOnLeave(const QString& text) {
+    QString path = text;
+    return AddBackslash(path);
+}
+
+short TransferTypeOfCheckBox(bool checked, bool shareSelected) {
+    if (!checked)
+        return 0;
+    return shareSelected ? cDataSource::TransferShare : cDataSource::TransferFtp;
+}
+
+void ClearDatabaseFields(cDataSource& source) {
+    source.strDSServer.clear();
+    source.strDSUser.clear();
+    source.strDSPassword.clear();
+    source.strDSDatabase.clear();
+    source.strDSConnectString.clear();
+    source.blnDSTrustedLogin = false;
+}
+
+void FlatFileRemoteState::CheckBoxClicked(bool checked) {
+    Checked = checked;
+    ColouredIcon = checked;
+    RemoteSection = checked;
+    RemoteDirButton = checked;
+    // The FTP controls follow only when the (now enabled) FTP option is selected.
+    FtpControls = checked && FtpSelected;
+}
+
+void FlatFileRemoteState::FtpClicked() {
+    FtpSelected = true;
+    // Folder browsing does not reach FTP paths.
+    RemoteDirButton = false;
+    FtpControls = true;
+}
+
+void FlatFileRemoteState::ShareClicked() {
+    FtpSelected = false;
+    RemoteDirButton = true;
+    FtpControls = false;
+}
+
+void SetFtpCheckAccess(FtpCheckAccessFunction check) {
+    installedCheck() = std::move(check);
+}
+
+bool CallFtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
+                        const std::optional<QString>& user,
+                        const std::optional<QString>& password) {
+    if (installedCheck())
+        return installedCheck()(server, fileName, remoteDir, user, password);
+    Operator().ShowMessageBox(QStringLiteral("FTP check is not available in this build."), 48,
+                              kFtpCheckTitle);
+    return false;
+}
+
+bool TestFtpConnection(const QString& server, const QString& remoteDir, const QString& user,
+                       const QString& password) {
+    Operator().SetMousePointer(OperatorInterface::HourglassPointer);
+    const std::optional<QString> u = user.isEmpty() ? std::nullopt : std::optional<QString>(user);
+    const std::optional<QString> p =
+        password.isEmpty() ? std::nullopt : std::optional<QString>(password);
+    const bool ok = CallFtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p);
+    Operator().SetMousePointer(OperatorInterface::DefaultPointer);
+    if (ok)
+        LogMessage(QStringLiteral("Check operation succeeded! The user has read and write rights."),
+                   true, 64, kFtpCheckTitle);
+    return ok;
+}

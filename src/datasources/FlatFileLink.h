@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QString>
+#include <functional>
+#include <optional>
+
+class cDataSource;
+
+// Rules of the flat-file data-link editor that need no widget: the poll boxes' key filter and
+// number conversion, the source directory's separator, the transfer type the check box and the
+// options give, and the FTP access check the panel's Test button runs.
+
+// True for the keys a poll box accepts: the digits "0" to "9" and Backspace.
+bool PollBoxAcceptsKey(QChar typed);
+
+// The 16-bit value of a poll box's text: a number gives its value, a value above 32767 gives
+// 32767, empty or other text gives 0.
+short PollBoxValue(const QString& text);
+
+// The text a source directory box holds after it loses the focus: ended by a separator (an empty
+// box becomes the separator alone).
+QString SourceDirectoryOnLeave(const QString& text);
+
+// intTransferData for the check box: 0 when clear; when checked 2 with Share selected, else 1.
+short TransferTypeOfCheckBox(bool checked, bool shareSelected);
+
+// A file data source does not use the database fields: server, user, password, database and
+// connection text become empty and the trusted-login flag false.
+void ClearDatabaseFields(cDataSource& source);
+
+// What the controls of the remote section show. The state follows the events that reach the
+// panel (the check box, the two options), as the panel's handlers apply them one after another.
+struct FlatFileRemoteState {
+    bool Checked = false;          // cbSourceCopyRemData
+    bool FtpSelected = false;      // optSourceFromFTP selected (else Share)
+    bool RemoteSection = false;    // remote-directory label and box, poll labels and boxes, options
+    bool RemoteDirButton = false;  // cmdSourceRemDataDir
+    bool FtpControls = false;      // FTP labels, boxes and the Test button
+    bool ColouredIcon = false;     // imgColorSourceRemDataDir shown (else the grey one)
+
+    // The check box was set or cleared.
+    void CheckBoxClicked(bool checked);
+    // The FTP option was selected.
+    void FtpClicked();
+    // The Share option was selected.
+    void ShareClicked();
+};
+
+// FtpCheckAccess(server, file name, remote directory, user, password): true when login, read and
+// write rights were confirmed. A user or password that is not given is passed as no value at all
+// (anonymous login). The function shows its own failure messages, titled "FTP check".
+using FtpCheckAccessFunction =
+    std::function<bool(const QString& server, const QString& fileName, const QString& remoteDir,
+                       const std::optional<QString>& user, const std::optional<QString>& password)>;
+
+// Installs the FTP access check used by the editor; an empty function restores the default, which
+// reports "FTP check is not available in this build." titled "FTP check" and returns false.
+void SetFtpCheckAccess(FtpCheckAccessFunction check);
+bool CallFtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
+                        const std::optional<QString>& user, const std::optional<QString>& password);
+
+// Runs the Test connection of the flat-file editor with the texts of its boxes: the file name
+// "status", an empty user or password box passes no value. On success logs "Check operation
+// succeeded! The user has read and write rights." with an information box titled "FTP check".
+bool TestFtpConnection(const QString& server, const QString& remoteDir, const QString& user,
+                       const QString& password);

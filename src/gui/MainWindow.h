@@ -1,0 +1,126 @@
+#pragma once
+
+#include <QMainWindow>
+#include <functional>
+
+#include "app/frmRunnerMain.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QStatusBar;
+class QTabWidget;
+class uRookConnect;
+
+// The main window frmRunnerMain: the widgets that show the form model and forward the operator's
+// events to it. Every rule is the form model's; after each call into it the window reads the whole
+// model again (RefreshFromModel), because the model sends no notifications.
+class RunnerMainWindow : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    // Answers a file dialog: the chosen file, or the empty text when the operator cancelled.
+    using FileChooser =
+        std::function<QString(QWidget* parent, const frmRunnerMain::FileDialogSettings&)>;
+
+    // The window of `form` (not owned; it outlives the window).
+    explicit RunnerMainWindow(frmRunnerMain& form, QWidget* parent = nullptr);
+    ~RunnerMainWindow() override;
+
+    frmRunnerMain& Form() { return form_; }
+    // Shows every value, text, enabled state and list of the form model.
+    void RefreshFromModel();
+
+    // Replaces the file dialogs (tests answer them); the default shows a QFileDialog.
+    void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
+    static QString ShowFileDialog(QWidget* parent, const frmRunnerMain::FileDialogSettings& d);
+
+    // Brings a page of the tab control to the front without the page-change reaction.
+    void ShowPage(int page);
+    // Moves the keyboard focus to the control of that name; a control that takes no focus
+    // itself passes it to its first child that does.
+    void FocusControl(const QString& name);
+
+    // ---- The commands, as the buttons and menu entries call them.
+    void NewConfiguration();
+    void OpenConfiguration();
+    void SaveConfiguration();
+    void SaveConfigurationAs();
+    void Execute();
+    void CloseCommand();
+    void About();
+    void ShowErrorFile();
+    void ShowEventViewer();
+    void BrowseLogFile();
+    void DropFile(const QString& file);
+
+  Q_SIGNALS:
+    // The form model was unloaded and the window has closed.
+    void Unloaded();
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildMenus();
+    QWidget* BuildPackagePage();
+    QWidget* BuildWarehousePage();
+    QWidget* BuildDataSourcePage();
+    void BuildKeyboardOrder();
+    void ConnectControls();
+    // Runs a call into the form model and shows the outcome.
+    void Call(const std::function<void()>& call);
+    void RefreshLists();
+    void RefreshPanels();
+
+    frmRunnerMain& form_;
+    FileChooser chooseFile_;
+    bool refreshing_ = false;
+
+  public:
+    // ---- The controls, named as in the form, for the keyboard order and for tests.
+    QAction* mnuFileNew = nullptr;
+    QAction* mnuFileOpen = nullptr;
+    QAction* mnuFileSave = nullptr;
+    QAction* mnuFileSaveAs = nullptr;
+    QAction* mnuFileExecute = nullptr;
+    QAction* mnuFileExit = nullptr;
+    QAction* mnuHelpAbout = nullptr;
+    QMenu* mnuFile = nullptr;
+    QMenu* mnuHelp = nullptr;
+
+    QFrame* fraDataInfo = nullptr;
+    QTabWidget* tabDataInfo = nullptr;
+    QPushButton* cmdOpen = nullptr;
+    QPushButton* cmdSave = nullptr;
+    QPushButton* cmdExecute = nullptr;
+    QPushButton* cmdClose = nullptr;
+    QStatusBar* sbStatus = nullptr;
+
+    uRookConnect* uRookConnectDTS = nullptr;
+    QComboBox* cmbETLModel = nullptr;
+    QComboBox* cmbETLPackage = nullptr;
+    QLineEdit* txtDTSErrorFile = nullptr;
+    QPushButton* cmdDTSErrorFile = nullptr;
+    QCheckBox* cbTruncateErrorFile = nullptr;
+    QPushButton* cmdShowErrorFile = nullptr;
+    QLineEdit* txtLogFilesDir = nullptr;
+    QCheckBox* cbDefaultLogFilesDir = nullptr;
+    QPushButton* cmdLogFilesDir = nullptr;
+    QLabel* imgErrorFile = nullptr;
+
+    uRookConnect* uRookConnectDW = nullptr;
+    QCheckBox* cbWriteWinNTEvent = nullptr;
+    QLabel* imgEventLog = nullptr;
+
+    QListWidget* lstDataLinks = nullptr;
+    // The editor panels, in the order of frmRunnerMain::DataLinkPanel (SQLServer first).
+    QList<QFrame*> DataLinkPanels;
+};

@@ -1,0 +1,334 @@
+// The main window's commands and events, each a call into the form model followed by a refresh,
+// and the refresh itself.
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTabWidget>
+
+#include "datasources/cDataSource.h"
+#include "gui/DataLinkPanels.h"
+#include "gui/MainWindow.h"
+#include "gui/ctDLlFlatFile.h"
+#include "gui/uRookConnect.h"
+
+namespace {
+
+// Shows a list of the form model in a combo box or list widget, touching it only when it differs.
+template <class Box>
+bool sameItems(const Box* box, const StringListControl& list) {
+    if (box->count() != list.Count())
+        return false;
+    for (int i = 0; i < list.Count(); ++i)
+        if (box->itemText(i) != list.ItemText(i))
+            return false;
+    return true;
+}
+
+void showList(QComboBox* box, const StringListControl& list) {
+    if (!sameItems(box, list)) {
+        box->clear();
+        box->addItems(list.Items());
+    }
+    if (box->currentIndex() != list.CurrentIndex())
+        box->setCurrentIndex(list.CurrentIndex());
+}
+
+struct ListItems {
+    const QListWidget* w;
+    int count() const { return w->count(); }
+    QString itemText(int i) const { return w->item(i)->text(); }
+};
+
+void showList(QListWidget* box, const StringListControl& list) {
+    const ListItems items{box};
+    if (!sameItems(&items, list)) {
+        box->clear();
+        box->addItems(list.Items());
+    }
+    if (box->currentRow() != list.CurrentIndex())
+        box->setCurrentRow(list.CurrentIndex());
+}
+
+void setText(QLineEdit* edit, const QString& text) {
+    if (edit->text() != text)
+        edit->setText(text);
+}
+
+// Whether the connection control shows the model's values already; Refresh would otherwise
+// move the cursor of the box being typed in.
+bool controlShows(const uRookConnect* control, const RookConnectModel& model) {
+    return control->ServerBox()->currentText() == model.ServerName &&
+           control->TrustedBox()->isChecked() == model.TrustedLogin &&
+           control->UserBox()->text() == model.UserName &&
+           control->PasswordBox()->text() == model.Password &&
+           (!control->DatabaseVisible() ||
+            control->DatabaseBox()->currentText() == model.DatabaseName);
+}
+
+QString panelCaption(const cDataSource* source) {
+    if (source == nullptr)
+        return QString();
+    return QStringLiteral("Data source: ") + source->strName;
+}
+
+}  // namespace
+
+void RunnerMainWindow::Call(const std::function<void()>& call) {
+    call();
+    RefreshFromModel();
+}
+
+void RunnerMainWindow::RefreshFromModel() {
+    if (refreshing_)
+        return;
+    refreshing_ = true;
+    const frmRunnerMain& f = form_;
+    if (windowTitle() != f.Caption)
+        setWindowTitle(f.Caption);
+    cmdExecute->setText(f.cmdExecuteCaption());
+    cmdClose->setText(f.cmdCloseCaption());
+    cmdExecute->setEnabled(f.Enabled.cmdExecute);
+    mnuFileExecute->setEnabled(f.Enabled.cmdExecute);
+    cmdSave->setEnabled(f.Enabled.cmdSave);
+    mnuFileSave->setEnabled(f.Enabled.cmdSave);
+
+    if (!controlShows(uRookConnectDTS, f.uRookConnectDTS))
+        uRookConnectDTS->Refresh();
+    if (!controlShows(uRookConnectDW, f.uRookConnectDW))
+        uRookConnectDW->Refresh();
+    RefreshLists();
+
+    setText(txtDTSErrorFile, f.txtDTSErrorFile);
+    setText(txtLogFilesDir, f.txtLogFilesDir);
+    txtLogFilesDir->setEnabled(f.Enabled.txtLogFilesDir);
+    cmdLogFilesDir->setEnabled(f.Enabled.cmdLogFilesDir);
+    cbTruncateErrorFile->setChecked(f.cbTruncateErrorFile);
+    cbTruncateErrorFile->setEnabled(f.Enabled.cbTruncateErrorFile);
+    cbDefaultLogFilesDir->setChecked(f.cbDefaultLogFilesDir);
+    cmdShowErrorFile->setEnabled(f.Enabled.cmdShowErrorFile);
+    cbWriteWinNTEvent->setChecked(f.cbWriteWinNTEvent);
+
+    tabDataInfo->setTabEnabled(frmRunnerMain::DataSourcePage, f.Page2Available);
+    const bool pageLeft = !tabDataInfo->isTabEnabled(f.CurrentPage);
+    if (tabDataInfo->currentIndex() != f.CurrentPage && !pageLeft)
+        tabDataInfo->setCurrentIndex(f.CurrentPage);
+    RefreshPanels();
+
+    if (sbStatus->currentMessage() != f.StatusText)
+        sbStatus->showMessage(f.StatusText);
+    refreshing_ = false;
+    // The data-source page became unavailable while it was shown: the tab control has moved to
+    // another page, which the operator now sees.
+    if (pageLeft)
+        Call([this] { form_.ChangePage(tabDataInfo->currentIndex()); });
+}
+
+void RunnerMainWindow::RefreshLists() {
+    // The combo boxes and the list raise no operator events while they are refilled.
+    const QSignalBlocker a(cmbETLModel), b(cmbETLPackage), c(lstDataLinks);
+    showList(cmbETLModel, form_.cmbETLModel);
+    showList(cmbETLPackage, form_.cmbETLPackage);
+    showList(lstDataLinks, form_.lstDataLinks);
+}
+
+void RunnerMainWindow::RefreshPanels() {
+    const int shown = static_cast<int>(form_.CurrentPanel()) - 1;  // None is -1
+    for (int i = 0; i < DataLinkPanels.size(); ++i) {
+        QFrame* panel = DataLinkPanels.at(i);
+        if (i != shown) {
+            panel->setVisible(false);
+            continue;
+        }
+        if (auto* flatFile = qobject_cast<ctDLlFlatFile*>(panel)) {
+            // Bound afresh whenever it is shown for another data source.
+            if (flatFile->isHidden() || flatFile->objDataSource() != form_.PanelDataSource())
+                flatFile->setObjDataSource(form_.PanelDataSource());
+            QWidget* previous = lstDataLinks;
+            for (QWidget* control : flatFile->KeyboardOrder()) {
+                setTabOrder(previous, control);
+                previous = control;
+            }
+            setTabOrder(previous, cmdOpen);
+        } else if (auto* editor = dynamic_cast<DataLinkPanel*>(panel)) {
+            if (editor->isHidden() || editor->DataSource() != form_.PanelDataSource())
+                editor->SetDataSource(form_.PanelDataSource());
+            // The panel's controls follow the list in the keyboard order while it is shown.
+            QWidget* previous = lstDataLinks;
+            for (QWidget* control : editor->KeyboardOrder()) {
+                setTabOrder(previous, control);
+                previous = control;
+            }
+            setTabOrder(previous, cmdOpen);
+        } else if (auto* caption =
+                       panel->findChild<QLabel*>(QStringLiteral("lblPanelDataSource"))) {
+            caption->setText(panelCaption(form_.PanelDataSource()));
+        }
+        panel->setVisible(true);
+    }
+}
+
+void RunnerMainWindow::ShowPage(int page) {
+    const bool was = refreshing_;
+    refreshing_ = true;
+    tabDataInfo->setCurrentIndex(page);
+    refreshing_ = was;
+}
+
+void RunnerMainWindow::FocusControl(const QString& name) {
+    QWidget* control = objectName() == name ? this : findChild<QWidget*>(name);
+    if (control == nullptr)
+        return;
+    control->setFocus(Qt::OtherFocusReason);
+}
+
+QString RunnerMainWindow::ShowFileDialog(QWidget* parent,
+                                         const frmRunnerMain::FileDialogSettings& d) {
+    QFileDialog dialog(parent, d.Title, d.Directory, d.Filter);
+    dialog.setObjectName(d.Save ? QStringLiteral("cdOpenSaveConfigSave")
+                                : QStringLiteral("cdOpenSaveConfig"));
+    dialog.setAcceptMode(d.Save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog.setFileMode(d.Save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);
+    if (!d.DefaultExtension.isEmpty())
+        dialog.setDefaultSuffix(d.DefaultExtension);
+    if (!d.FileName.isEmpty())
+        dialog.selectFile(d.FileName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return QString();
+    return dialog.selectedFiles().constFirst();
+}
+
+void RunnerMainWindow::NewConfiguration() {
+    Call([this] { form_.NewConfiguration(); });
+}
+
+void RunnerMainWindow::OpenConfiguration() {
+    const QString file = chooseFile_(this, form_.ConfigFileDialog(false));
+    if (file.isEmpty())
+        return;
+    form_.ConfigFileChosen(file);
+    Call([this, file] { form_.OpenConfiguration(file); });
+}
+
+void RunnerMainWindow::DropFile(const QString& file) {
+    Call([this, file] { form_.DropFile(file); });
+}
+
+void RunnerMainWindow::SaveConfiguration() {
+    if (form_.SaveNeedsName()) {
+        SaveConfigurationAs();
+        return;
+    }
+    Call([this] { form_.SaveConfiguration(); });
+}
+
+void RunnerMainWindow::SaveConfigurationAs() {
+    const QString file = chooseFile_(this, form_.ConfigFileDialog(true));
+    if (file.isEmpty())
+        return;
+    form_.ConfigFileChosen(file);
+    Call([this, file] { form_.SaveConfiguration(file); });
+}
+
+void RunnerMainWindow::Execute() {
+    // One run at a time: while a run is in progress Execute is disabled.
+    if (!form_.Enabled.cmdExecute)
+        return;
+    Call([this] { form_.Execute(); });
+}
+
+void RunnerMainWindow::CloseCommand() {
+    Call([this] { form_.Close(); });
+}
+
+void RunnerMainWindow::About() {
+    QMessageBox::about(this, QStringLiteral("About Pendrill"),
+                       QStringLiteral("<b>Pendrill %1</b><p>Configures and executes the ETL "
+                                      "packages that load a data warehouse.</p>")
+                           .arg(QCoreApplication::applicationVersion()));
+}
+
+void RunnerMainWindow::ShowErrorFile() {
+    Call([this] { form_.ShowErrorFile(); });
+}
+
+void RunnerMainWindow::ShowEventViewer() {
+    Call([this] { form_.ShowEventViewer(); });
+}
+
+void RunnerMainWindow::BrowseLogFile() {
+    const QString file = chooseFile_(this, form_.LogFileDialog());
+    Call([this, file] { form_.BrowsedLogFile(file); });
+}
+
+void RunnerMainWindow::closeEvent(QCloseEvent* event) {
+    // The window's own close button is the Close command; during a run it only asks the run to
+    // stop and the window stays.
+    if (!form_.Unloaded)
+        CloseCommand();
+    if (!form_.Unloaded) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+    Q_EMIT Unloaded();
+}
+
+bool RunnerMainWindow::eventFilter(QObject* watched, QEvent* event) {
+    const QEvent::Type type = event->type();
+    if (watched == txtDTSErrorFile) {
+        if (type == QEvent::FocusOut) {
+            // Leaving the box, not the window (a message box, a menu).
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason)
+                Call([this] { form_.LeaveLogFileBox(); });
+        } else if (type == QEvent::MouseButtonDblClick) {
+            BrowseLogFile();
+            return true;
+        }
+    } else if (watched == imgErrorFile || watched == imgEventLog) {
+        bool activated = type == QEvent::MouseButtonDblClick;
+        if (type == QEvent::KeyPress) {
+            const int key = static_cast<QKeyEvent*>(event)->key();
+            activated = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
+        }
+        if (activated) {
+            if (watched == imgErrorFile)
+                ShowErrorFile();
+            else
+                ShowEventViewer();
+            return true;
+        }
+    } else if (watched == tabDataInfo) {
+        if (type == QEvent::DragEnter || type == QEvent::DragMove) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (drag->mimeData()->hasUrls()) {
+                drag->acceptProposedAction();
+                return true;
+            }
+        } else if (type == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            const QList<QUrl> urls = drop->mimeData()->urls();
+            if (!urls.isEmpty() && urls.constFirst().isLocalFile()) {
+                drop->acceptProposedAction();
+                DropFile(urls.constFirst().toLocalFile());
+                return true;
+            }
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,34 @@
+#include "gui/MainWindowHost.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
+
+#include "app/frmRunnerMain.h"
+#include "gui/GuiOperator.h"
+#include "gui/MainWindow.h"
+#include "util/ProgramState.h"
+
+void HostMainWindow(frmRunnerMain& form, GuiOperator& op) {
+    RunnerMainWindow window(form);
+    op.AttachMainWindow(&window);
+    window.show();
+    if (form.StartInConfigMode) {
+        QEventLoop loop;
+        QObject::connect(&window, &RunnerMainWindow::Unloaded, &loop, &QEventLoop::quit);
+        // SIGTERM or SIGINT outside a run is the Close command (a run turns them into its stop
+        // request itself, and the window closes once it is over).
+        QTimer signalled;
+        QObject::connect(&signalled, &QTimer::timeout, &window, [&window, &form] {
+            if (ProgramState::TerminationSignalled && !form.Running)
+                window.CloseCommand();
+        });
+        signalled.start(100);
+        if (!form.Unloaded)
+            loop.exec();
+    } else {
+        QApplication::processEvents();
+        form.Run();
+    }
+    op.AttachMainWindow(nullptr);
+}

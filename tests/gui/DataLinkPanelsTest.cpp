@@ -1,0 +1,369 @@
+// The data-link editor panels on the offscreen platform: binding a data source of each type,
+// edits written through, enable states, the server and file dialogs, the data-link file and the
+// connection-text editor; and the panels chosen by type in the main window.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+
+#include "app/FormModelFixture.h"
+#include "datasources/cDataSource.h"
+#include "gui/DataLinkPanels.h"
+#include "gui/GuiOperator.h"
+#include "gui/MainWindow.h"
+
+namespace {
+
+cDataSource everyField(int type) {
+    cDataSource s;
+    s.etlType = type;
+    s.strDSServer = "srv";
+    s.strDSDatabase = "db";
+    s.blnDSTrustedLogin = true;
+    s.strDSUser = "usr";
+    s.strDSPassword = "secret";
+    s.strDSFile = "/data/in.mdb";
+    s.strDSDirectory = "/data/schema.xml";
+    s.strDSConnectString = "Provider=SQLOLEDB;Data Source=srv";
+    return s;
+}
+
+QString text(QWidget* panel, const char* name) {
+    if (auto* box = panel->findChild<QLineEdit*>(name))
+        return box->text();
+    if (auto* list = panel->findChild<QComboBox*>(name))
+        return list->currentText();
+    if (auto* label = panel->findChild<QLabel*>(name))
+        return label->text();
+    if (auto* button = panel->findChild<QAbstractButton*>(name))
+        return button->text();
+    return "<none>";
+}
+
+class DataLinkPanelsTest : public FormModel {
+  protected:
+    void SetUp() override {
+        FormModel::SetUp();
+        DataLinkPanel::chooseFile = [this](QWidget*, const QString& title, const QString& dir,
+                                           const QString& filter) {
+            fileDialogs << title + "|" + dir + "|" + filter;
+            return answers.isEmpty() ? QString() : answers.takeFirst();
+        };
+    }
+    QStringList fileDialogs, answers;
+};
+
+}  // namespace
+
+TEST_F(DataLinkPanelsTest, CaptionsAndDescriptions) {
+    ctDLSQLServer sql;
+    ctlDLOrcaleServer oracle;
+    ctlDLUDL udl;
+    ctlDLXMLFiles xml;
+    ctlDLAccesFiles access;
+    ctlDLExcelFiles excel;
+    const struct {
+        QWidget* panel;
+        const char* name;
+        const char* text;
+    } cases[] = {
+        {&sql, "lblSQLServer", "&Server:"},
+        {&sql, "cmdBrowseSQLServer", "..."},
+        {&sql, "optSQLSecureLogin", "Use &Windows authentication"},
+        {&sql, "optSQLUserLogin", "Use S&QL Server authentication"},
+        {&sql, "lblSQLUser", "&User name:"},
+        {&sql, "lblSQLPassword", "&Password:"},
+        {&sql, "lblSQLDatabase", "&Database:"},
+        {&sql, "lblSQLServerText",
+         "Specify the SQL Server server, database, how to login to this SQL Server data source "
+         "and if needed the username and password of the SQL user."},
+        {&access, "lblAccessFile", "&Access file:"},
+        {&access, "lblAccessUser", "&User:"},
+        {&access, "lblAccessPassword", "&Password:"},
+        {&access, "lblAccessFileText",
+         "Specify an Access file that you want to use as a data source. This data source then "
+         "allows you retrieve data from an Access database."},
+        {&excel, "lblExcelFile", "&Excel file:"},
+        {&excel, "lblExcelFileText",
+         "Specify an Excel file that you want to use as a data source. This data source then "
+         "allows you retrieve data from Excel."},
+        {&oracle, "lblOracleServer", "O&racle server:"},
+        {&oracle, "lblOracleUser", "&User:"},
+        {&oracle, "lblSQLDatabase", "&Schema:"},
+        {&oracle, "lblOracleText",
+         "Specify an Oracle Server that you want to use as a data source. The Oracle Server must "
+         "have been defined with Oracle SQL Net Easy Configuration / Net Configuration "
+         "Assistant. "},
+        {&udl, "cmdLoadUDLFile", "Load &UDL file ..."},
+        {&udl, "cmdUDLProperties", "UDL &properties"},
+        {&udl, "lblUDLInfo",
+         "When user and password are used to connect to the data source, be sure to check the "
+         "field 'Allow saving password'."},
+        {&xml, "lbXMLFile", "XML &data file:"},
+        {&xml, "lblXMLMetaDataFile", "X&ML schema file:"},
+        {&xml, "lblExcelFileText",
+         "Specify a XML data file that you want to use as a data source. Specify a XML schema "
+         "file with the schema data beloging to the data file."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(text(c.panel, c.name), QString(c.text)) << c.name;
+    for (QLineEdit* box : {sql.txtSQLPassword, access.txtAccessPassword, excel.txtExcelPassword,
+                           oracle.txtOraclePassword})
+        EXPECT_EQ(box->echoMode(), QLineEdit::Password);
+    EXPECT_FALSE(oracle.cmbORADatabases->isEnabled());
+}
+
+TEST_F(DataLinkPanelsTest, BindingClearsFillsAndWritesThrough) {
+    ctDLSQLServer sql;
+    cDataSource s = everyField(1);
+    sql.SetDataSource(&s);
+    EXPECT_EQ(sql.DataSource(), &s);
+    EXPECT_TRUE(s.strDSFile.isEmpty() && s.strDSDirectory.isEmpty() &&
+                s.strDSConnectString.isEmpty());
+    EXPECT_EQ(sql.txtSQLServer->text(), "srv");
+    EXPECT_EQ(sql.cmbSQLDatabases->currentText(), "db");
+    EXPECT_TRUE(sql.optSQLSecureLogin->isChecked());
+    EXPECT_FALSE(sql.txtSQLUser->isEnabled());
+    EXPECT_FALSE(sql.lblSQLPassword->isEnabled());
+    EXPECT_EQ(sql.txtSQLPassword->palette().color(QPalette::Base), QColor(0xd4, 0xd0, 0xc8));
+
+    QTest::mouseClick(sql.optSQLUserLogin, Qt::LeftButton);
+    EXPECT_FALSE(s.blnDSTrustedLogin);
+    EXPECT_TRUE(sql.txtSQLUser->isEnabled());
+    EXPECT_EQ(sql.txtSQLUser->palette().color(QPalette::Base),
+              QApplication::palette().color(QPalette::Base));
+    sql.txtSQLServer->setText("other");
+    sql.txtSQLUser->setText("sa");
+    sql.txtSQLPassword->setText("pw");
+    sql.cmbSQLDatabases->setEditText("dw2");
+    EXPECT_EQ(s.strDSServer, "other");
+    EXPECT_EQ(s.strDSUser, "sa");
+    EXPECT_EQ(s.strDSPassword, "pw");
+    EXPECT_EQ(s.strDSDatabase, "dw2");
+
+    // Another data source with the SQL option: the boxes follow the flag.
+    cDataSource t = everyField(1);
+    t.blnDSTrustedLogin = false;
+    t.strDSServer.clear();
+    sql.SetDataSource(&t);
+    EXPECT_TRUE(sql.optSQLUserLogin->isChecked());
+    EXPECT_TRUE(sql.txtSQLPassword->isEnabled());
+    EXPECT_EQ(sql.txtSQLServer->text(), "");
+    EXPECT_EQ(s.strDSServer, "other") << "the first data source is left alone";
+
+    ctlDLAccesFiles access;
+    cDataSource a = everyField(5);
+    access.SetDataSource(&a);
+    EXPECT_EQ(access.txtAccessFile->text(), "/data/in.mdb");
+    EXPECT_TRUE(a.strDSServer.isEmpty() && a.strDSDatabase.isEmpty() && !a.blnDSTrustedLogin &&
+                a.strDSDirectory.isEmpty() && a.strDSConnectString.isEmpty());
+    access.txtAccessUser->setText("admin");
+    EXPECT_EQ(a.strDSUser, "admin");
+
+    ctlDLOrcaleServer oracle;
+    cDataSource o = everyField(6);
+    oracle.SetDataSource(&o);
+    EXPECT_EQ(oracle.cmbORADatabases->currentText(), "db");
+    EXPECT_EQ(o.strDSServer, "srv");
+    EXPECT_TRUE(o.strDSFile.isEmpty() && o.strDSDirectory.isEmpty() && !o.blnDSTrustedLogin);
+    oracle.txtOracleServer->setText("ora");
+    EXPECT_EQ(o.strDSServer, "ora");
+
+    ctlDLXMLFiles xml;
+    cDataSource x = everyField(10);
+    xml.SetDataSource(&x);
+    EXPECT_EQ(xml.txtXMLMetaDataFile->text(), "/data/schema.xml");
+    EXPECT_TRUE(x.strDSServer.isEmpty() && x.strDSUser.isEmpty() && x.strDSPassword.isEmpty());
+    xml.txtXMLMetaDataFile->setText("/x/s.xml");
+    EXPECT_EQ(x.strDSDirectory, "/x/s.xml");
+
+    ctlDLUDL udl;
+    cDataSource u = everyField(9);
+    udl.SetDataSource(&u);
+    EXPECT_EQ(u.strDSServer, "srv") << "the connection-text panel clears nothing";
+}
+
+TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
+    ctlDLAccesFiles access;
+    cDataSource a = everyField(5);
+    a.strDSFile.clear();
+    access.SetDataSource(&a);
+    answers << "/in/new.mdb";
+    QTest::mouseClick(access.cmdBrowseAccessFile, Qt::LeftButton);
+    EXPECT_EQ(a.strDSFile, "/in/new.mdb");
+    answers << "";
+    QTest::mouseClick(access.cmdBrowseAccessFile, Qt::LeftButton);
+    EXPECT_EQ(a.strDSFile, "/in/new.mdb") << "cancel changes nothing";
+    EXPECT_EQ(fileDialogs,
+              QStringList({"Browse for Access File||Microsoft Access Files (*.mdb)|*.mdb|All "
+                           "Files (*.*)|*.*",
+                           "Browse for Access File|/in/|Microsoft Access Files (*.mdb)|*.mdb|All "
+                           "Files (*.*)|*.*"}));
+
+    ctDLSQLServer sql;
+    cDataSource s = everyField(1);
+    sql.SetDataSource(&s);
+    QStringList titles;
+    QString answer = "dbhost";
+    ctDLSQLServer::browseForComputer = [&](const QString& title, QWidget*) {
+        titles << title;
+        return answer;
+    };
+    QTest::mouseClick(sql.cmdBrowseSQLServer, Qt::LeftButton);
+    EXPECT_EQ(s.strDSServer, "dbhost");
+    answer.clear();
+    QTest::mouseDClick(sql.txtSQLServer, Qt::LeftButton);
+    EXPECT_EQ(s.strDSServer, "dbhost");
+    EXPECT_EQ(titles, QStringList({"Select your DataSource SQLServer.",
+                                   "Select your DataSource SQLServer."}));
+
+    ServerBrowseDialog dialog("Select your DataSource SQLServer.", nullptr);
+    EXPECT_EQ(dialog.cmbServer->itemText(0), "(local)");
+    dialog.cmbServer->setEditText("  typed  ");
+    EXPECT_EQ(dialog.ServerName(), "typed");
+}
+
+TEST_F(DataLinkPanelsTest, DatabaseListFromTheServer) {
+    makeWarehouse({1});
+    ctDLSQLServer sql;
+    cDataSource s = everyField(1);
+    s.strDSServer = server;
+    s.blnDSTrustedLogin = trusted;
+    s.strDSUser = user;
+    s.strDSPassword = password;
+    s.strDSDatabase = dw;
+    sql.SetDataSource(&s);
+    sql.FillDatabaseList();
+    EXPECT_GE(sql.cmbSQLDatabases->findText(dw), 0);
+    EXPECT_EQ(sql.cmbSQLDatabases->currentText(), dw);
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
+
+    const int entries = sql.cmbSQLDatabases->count();
+    sql.txtSQLServer->setText("no-such-server");
+    sql.FillDatabaseList();
+    ASSERT_EQ(op.boxes.size(), 1);
+    EXPECT_TRUE(op.boxes.at(0).startsWith(
+        "16|Connect to SQL Server|Error while connecting to : no-such-server\r\n"))
+        << op.boxes.at(0).toStdString();
+    EXPECT_EQ(sql.cmbSQLDatabases->count(), entries) << "the list keeps its entries";
+}
+
+TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
+    ctlDLUDL udl;
+    cDataSource u = everyField(9);
+    udl.SetDataSource(&u);
+
+    const QString text = "Provider=MSDASQL.1;Persist Security Info=False;Data Source=sales";
+    const QString content =
+        "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n" + text + "\r\n";
+    QByteArray utf16("\xFF\xFE");
+    for (QChar c : content)
+        utf16.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
+    const QString good = home.file("good.udl"), bad = home.file("bad.udl");
+    QFile g(good), b(bad);
+    ASSERT_TRUE(g.open(QIODevice::WriteOnly) && b.open(QIODevice::WriteOnly));
+    g.write(utf16);
+    b.write("not a data link\r\n");
+    g.close();
+    b.close();
+
+    answers << good;
+    QTest::mouseClick(udl.cmdLoadUDLFile, Qt::LeftButton);
+    EXPECT_EQ(u.strDSConnectString, text);
+    EXPECT_EQ(fileDialogs.value(0),
+              "Select Data Link File||Universal Data Link File (*.udl)|*.udl|All Files (*.*)|*.*");
+    answers << bad;
+    QTest::mouseClick(udl.cmdLoadUDLFile, Qt::LeftButton);
+    EXPECT_TRUE(u.strDSConnectString.isEmpty());
+    EXPECT_EQ(op.boxes, QStringList({"48|Invalid connect info|Connect string information in UDL "
+                                     "is invalid.\r\nCleared Universal Data Link property info."}));
+
+    // The editor: cancel leaves the text, a versionless provider gets its version.
+    std::optional<QString> reply;
+    QStringList shown;
+    ctlDLUDL::editConnectText = [&](const QString& t, QWidget*) {
+        shown << t;
+        return reply;
+    };
+    u.strDSConnectString = "Provider=SQLOLEDB;Data Source=srv";
+    QTest::mouseClick(udl.cmdUDLProperties, Qt::LeftButton);
+    EXPECT_EQ(u.strDSConnectString, "Provider=SQLOLEDB.1;Data Source=srv");
+    reply = "Provider=MSDAORA;Data Source=ora";
+    QTest::mouseClick(udl.cmdUDLProperties, Qt::LeftButton);
+    EXPECT_EQ(u.strDSConnectString, "Provider=MSDAORA.1;Data Source=ora");
+    EXPECT_EQ(shown.value(1), "Provider=SQLOLEDB.1;Data Source=srv");
+
+    ConnectTextDialog dialog("Provider=MSDASQL.1;DSN=sales;Uid=etl", nullptr);
+    EXPECT_EQ(dialog.cmbProvider->currentText(), "MSDASQL.1");
+    EXPECT_EQ(dialog.tblProperties->rowCount(), 2);
+    EXPECT_EQ(dialog.txtConnectText->text(), "Provider=MSDASQL.1;DSN=sales;Uid=etl");
+    dialog.tblProperties->item(1, 1)->setText("dw");
+    dialog.cmbProvider->setEditText("SQLOLEDB.1");
+    EXPECT_EQ(dialog.ConnectText(), "Provider=SQLOLEDB.1;DSN=sales;Uid=dw");
+    EXPECT_EQ(dialog.txtConnectText->text(), dialog.ConnectText());
+}
+
+TEST_F(DataLinkPanelsTest, WindowShowsThePanelOfTheChosenType) {
+    storePackages({"Sales_Overall"});
+    makeWarehouse({1, 6, 10});
+    frmRunnerMain form;
+    form.InitFormFields();
+    fill(form);
+    RunnerMainWindow w(form);
+    GuiOperator gui;
+    gui.AttachMainWindow(&w);
+    SetOperator(&gui);
+    w.show();
+    w.RefreshFromModel();
+    w.tabDataInfo->setCurrentIndex(2);
+    ASSERT_EQ(w.lstDataLinks->count(), 3);
+
+    const struct {
+        int row;
+        const char* panel;
+    } cases[] = {{0, "ctDLSQLServerOBJ"}, {1, "ctlDLOrcaleServerOBJ"}, {2, "ctlDLXMLFilesOBJ"}};
+    for (const auto& c : cases) {
+        w.lstDataLinks->setCurrentRow(c.row);
+        QCoreApplication::processEvents();
+        for (QFrame* panel : w.DataLinkPanels)
+            EXPECT_EQ(panel->isVisible(), panel->objectName() == c.panel) << c.panel;
+        auto* editor = w.findChild<DataLinkPanel*>(c.panel);
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->DataSource(), form.PanelDataSource());
+    }
+    w.lstDataLinks->setCurrentRow(0);
+    auto* sql = w.findChild<ctDLSQLServer*>("ctDLSQLServerOBJ");
+    EXPECT_EQ(sql->txtSQLServer->text(), "srv");
+    sql->txtSQLServer->setText("night");
+    EXPECT_EQ(form.PanelDataSource()->strDSServer, "night");
+    QCoreApplication::processEvents();
+    QWidget* next = w.lstDataLinks->nextInFocusChain();
+    while (w.lstDataLinks->isAncestorOf(next))
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, sql->txtSQLServer) << "the shown panel follows the list in the keyboard order";
+
+    // Edits on two panels reach the warehouse and the configuration file on Save.
+    w.lstDataLinks->setCurrentRow(2);
+    QCoreApplication::processEvents();
+    auto* xml = w.findChild<ctlDLXMLFiles*>("ctlDLXMLFilesOBJ");
+    xml->txtXMLMetaDataFile->setText("/x/schema.xml");
+    const QString file = home.file("saved.etl");
+    form.SaveConfiguration(file);
+    EXPECT_EQ(column("SELECT ds_server FROM dwm_data_link WHERE source_name = 'Link1'"), "night");
+    EXPECT_EQ(column("SELECT ds_directory FROM dwm_data_link WHERE source_name = 'Link10'"),
+              "/x/schema.xml");
+    const QString saved = QString::fromUtf8(testsupport::readAll(file));
+    EXPECT_TRUE(saved.contains("night")) << saved.toStdString();
+    EXPECT_TRUE(saved.contains("/x/schema.xml")) << saved.toStdString();
+    SetOperator(&op);
+}

@@ -1,0 +1,348 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTest>
+
+#include "datasources/cDataSource.h"
+#include "gui/ctDLlFlatFile.h"
+
+namespace {
+
+cDataSource ftpSource() {
+    cDataSource s;
+    s.strModelName = "Sales";
+    s.strName = "Orders";
+    s.etlType = cDataSource::FlatFiles;
+    s.strDSServer = "db1";
+    s.strDSDatabase = "orders";
+    s.strDSUser = "sa";
+    s.strDSPassword = "pw";
+    s.strDSConnectString = "Provider=SQLOLEDB.1";
+    s.blnDSTrustedLogin = true;
+    s.strDSDirectory = "/data/orders/";
+    s.intTransferData = cDataSource::TransferFtp;
+    s.strRemoteDir = "/out/";
+    s.strFTPServer = "ftp.example";
+    s.strFTPUser = "loader";
+    s.strFTPPassword = "s3cret";
+    s.intPollInterval = 5;
+    s.intPollDuration = 120;
+    return s;
+}
+
+bool hasBackground(const QLineEdit* box, const QColor& colour) {
+    return box->palette().color(QPalette::Base) == colour;
+}
+
+// The controls of the remote section that follow the check box (the folder button aside).
+QList<QWidget*> remoteSection(const ctDLlFlatFile& p) {
+    return {p.lblSourceRemDataDir,      p.txtSourceRemDataDir,      p.lblSourceRemPollInterval,
+            p.lblSourceRemPollDuration, p.lblPollIntMinutes,        p.lblPollDurMinutes,
+            p.txtSourceRemPollInterval, p.txtSourceRemPollDuration, p.optSourceFromFTP,
+            p.optSourceFromShare};
+}
+QList<QWidget*> ftpControls(const ctDLlFlatFile& p) {
+    return {p.lblSourceFTPServer, p.lblSourceFTPUsername, p.lblSourceFTPPassword,
+            p.txtSourceFTPServer, p.txtSourceFTPUsername, p.txtSourceFTPPassword,
+            p.cmdTestFTP};
+}
+
+void expectEnabled(const QList<QWidget*>& controls, bool enabled) {
+    for (QWidget* w : controls) {
+        EXPECT_EQ(w->isEnabled(), enabled) << w->objectName().toStdString();
+        if (auto* box = qobject_cast<QLineEdit*>(w)) {
+            EXPECT_TRUE(hasBackground(
+                box, enabled ? ctDLlFlatFile::EnabledColour() : ctDLlFlatFile::DisabledColour()))
+                << w->objectName().toStdString();
+        }
+    }
+}
+
+}  // namespace
+
+TEST(FlatFilePanel, CaptionsAndAccessKeys) {
+    ctDLlFlatFile p;
+    const struct {
+        QString name, text;
+    } cases[] = {
+        {"Label4", "Please specify the directory for this data source."},
+        {"lblSourceDataDir", "Source &directory:"},
+        {"cmdSourceDataDir", "..."},
+        {"Label18", "First remote data can be copied to the source directory."},
+        {"cbSourceCopyRemData", "First copy &remote data"},
+        {"optSourceFromFTP", "&FTP"},
+        {"optSourceFromShare", "&Share"},
+        {"lblSourceRemDataDir", "&Remote directory:"},
+        {"cmdSourceRemDataDir", "..."},
+        {"lblSourceFTPServer", "&Server:"},
+        {"lblSourceFTPUsername", "&User name:"},
+        {"lblSourceFTPPassword", "&Password:"},
+        {"cmdTestFTP", "T&est connection"},
+        {"lblSourceRemPollInterval", "Poll inter&val:"},
+        {"lblPollIntMinutes", "minute(s)"},
+        {"lblSourceRemPollDuration", "Po&ll duration:"},
+        {"lblPollDurMinutes", "minute(s)"},
+    };
+    for (const auto& c : cases) {
+        QWidget* w = p.findChild<QWidget*>(c.name);
+        ASSERT_NE(w, nullptr) << c.name.toStdString();
+        QString text;
+        if (auto* l = qobject_cast<QLabel*>(w))
+            text = l->text();
+        else if (auto* b = qobject_cast<QAbstractButton*>(w))
+            text = b->text();
+        EXPECT_EQ(text, c.text) << c.name.toStdString();
+    }
+    EXPECT_EQ(p.lblSourceDataDir->buddy(), p.txtSourceDataDir);
+    EXPECT_EQ(p.lblSourceRemPollDuration->buddy(), p.txtSourceRemPollDuration);
+    EXPECT_EQ(p.txtSourceFTPPassword->echoMode(), QLineEdit::Password);
+}
+
+TEST(FlatFilePanel, StartState) {
+    ctDLlFlatFile p;
+    EXPECT_FALSE(p.cbSourceCopyRemData->isChecked());
+    EXPECT_TRUE(p.optSourceFromShare->isChecked());
+    expectEnabled(remoteSection(p), false);
+    expectEnabled(ftpControls(p), false);
+    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());
+    EXPECT_TRUE(p.txtSourceDataDir->isEnabled());
+    EXPECT_TRUE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
+    EXPECT_FALSE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
+}
+
+TEST(FlatFilePanel, BindingFtpSourceClearsDatabaseFieldsAndFillsControls) {
+    ctDLlFlatFile p;
+    cDataSource s = ftpSource();
+    p.setObjDataSource(&s);
+    EXPECT_EQ(p.objDataSource(), &s);
+    EXPECT_TRUE(s.strDSServer.isEmpty() && s.strDSDatabase.isEmpty() && s.strDSUser.isEmpty() &&
+                s.strDSPassword.isEmpty() && s.strDSConnectString.isEmpty());
+    EXPECT_FALSE(s.blnDSTrustedLogin);
+    EXPECT_EQ(s.intTransferData, 1);
+
+    EXPECT_EQ(p.txtSourceDataDir->text(), "/data/orders/");
+    EXPECT_TRUE(p.cbSourceCopyRemData->isChecked());
+    EXPECT_TRUE(p.optSourceFromFTP->isChecked());
+    EXPECT_EQ(p.txtSourceRemDataDir->text(), "/out/");
+    EXPECT_EQ(p.txtSourceFTPServer->text(), "ftp.example");
+    EXPECT_EQ(p.txtSourceFTPUsername->text(), "loader");
+    EXPECT_EQ(p.txtSourceFTPPassword->text(), "s3cret");
+    EXPECT_EQ(p.txtSourceRemPollInterval->text(), "5");
+    EXPECT_EQ(p.txtSourceRemPollDuration->text(), "120");
+    expectEnabled(remoteSection(p), true);
+    expectEnabled(ftpControls(p), true);
+    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());  // no folder browsing for FTP paths
+    EXPECT_TRUE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
+    EXPECT_FALSE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
+    EXPECT_FALSE(p.IsLoading());
+}
+
+TEST(FlatFilePanel, BindingOneSourceAfterAnother) {
+    ctDLlFlatFile p;
+    cDataSource ftp = ftpSource();
+    p.setObjDataSource(&ftp);
+
+    // No transfer after FTP: the remote boxes empty, the section disabled, type kept at 0.
+    cDataSource none;
+    none.etlType = cDataSource::FlatFiles2;
+    none.strDSDirectory = "/local/";
+    none.strFTPServer = "kept";
+    p.setObjDataSource(&none);
+    EXPECT_EQ(none.intTransferData, 0);
+    EXPECT_EQ(none.strFTPServer, "kept");
+    EXPECT_FALSE(p.cbSourceCopyRemData->isChecked());
+    for (QLineEdit* box : {p.txtSourceRemDataDir, p.txtSourceFTPServer, p.txtSourceFTPUsername,
+                           p.txtSourceFTPPassword})
+        EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
+    // An emptied poll box shows the stored number.
+    EXPECT_EQ(p.txtSourceRemPollInterval->text(), "0");
+    EXPECT_EQ(p.txtSourceRemPollDuration->text(), "0");
+    expectEnabled(remoteSection(p), false);
+    expectEnabled(ftpControls(p), false);
+    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());
+    EXPECT_EQ(ftp.strFTPServer, "ftp.example");  // the previous source is left alone
+
+    // Share: the FTP boxes empty and disabled, the folder button enabled, FTP values kept.
+    cDataSource share = ftpSource();
+    share.intTransferData = cDataSource::TransferShare;
+    share.strRemoteDir = "//host/share/";
+    p.setObjDataSource(&share);
+    EXPECT_TRUE(p.optSourceFromShare->isChecked());
+    EXPECT_EQ(share.intTransferData, 2);
+    EXPECT_EQ(share.strFTPServer, "ftp.example");
+    EXPECT_TRUE(p.txtSourceFTPServer->text().isEmpty());
+    EXPECT_EQ(p.txtSourceRemDataDir->text(), "//host/share/");
+    expectEnabled(remoteSection(p), true);
+    expectEnabled(ftpControls(p), false);
+    EXPECT_TRUE(p.cmdSourceRemDataDir->isEnabled());
+}
+
+TEST(FlatFilePanel, CheckBoxSetsTheTransferType) {
+    ctDLlFlatFile p;
+    cDataSource s;
+    s.etlType = cDataSource::FlatFiles;
+    p.setObjDataSource(&s);
+
+    p.cbSourceCopyRemData->click();  // Share is selected
+    EXPECT_EQ(s.intTransferData, 2);
+    EXPECT_TRUE(p.cmdSourceRemDataDir->isEnabled());
+    expectEnabled(ftpControls(p), false);
+
+    p.optSourceFromFTP->click();
+    EXPECT_EQ(s.intTransferData, 1);
+    expectEnabled(ftpControls(p), true);
+    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());
+    p.txtSourceRemDataDir->setText("/in");
+
+    p.cbSourceCopyRemData->click();
+    EXPECT_EQ(s.intTransferData, 0);
+    EXPECT_EQ(s.strRemoteDir, "/in");  // stored remote values are kept
+    expectEnabled(remoteSection(p), false);
+    expectEnabled(ftpControls(p), false);
+
+    // Checked by hand while FTP is selected: type 1, and the folder button stays enabled.
+    p.cbSourceCopyRemData->click();
+    EXPECT_EQ(s.intTransferData, 1);
+    expectEnabled(ftpControls(p), true);
+    EXPECT_TRUE(p.cmdSourceRemDataDir->isEnabled());
+}
+
+TEST(FlatFilePanel, EditsReachTheDataSource) {
+    ctDLlFlatFile p;
+    cDataSource s = ftpSource();
+    p.setObjDataSource(&s);
+    const struct {
+        QLineEdit* box;
+        QString cDataSource::*field;
+    } cases[] = {
+        {p.txtSourceDataDir, &cDataSource::strDSDirectory},
+        {p.txtSourceRemDataDir, &cDataSource::strRemoteDir},
+        {p.txtSourceFTPServer, &cDataSource::strFTPServer},
+        {p.txtSourceFTPUsername, &cDataSource::strFTPUser},
+        {p.txtSourceFTPPassword, &cDataSource::strFTPPassword},
+    };
+    for (const auto& c : cases) {
+        c.box->setText(" typed as is ");
+        EXPECT_EQ(s.*c.field, " typed as is ") << c.box->objectName().toStdString();
+    }
+}
+
+TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
+    ctDLlFlatFile p;
+    p.show();
+    cDataSource s = ftpSource();
+    p.setObjDataSource(&s);
+    const struct {
+        QLineEdit* box;
+        short cDataSource::*field;
+    } boxes[] = {{p.txtSourceRemPollInterval, &cDataSource::intPollInterval},
+                 {p.txtSourceRemPollDuration, &cDataSource::intPollDuration}};
+    const struct {
+        const char* typed;
+        short stored;
+        const char* shown;
+    } cases[] = {
+        {"0123", 123, "123"},
+        {"99999", 32767, "32767"},
+        {"4a-5 ", 45, "45"},
+        {"", 0, "0"},
+    };
+    for (const auto& b : boxes) {
+        for (const auto& c : cases) {
+            b.box->setFocus();
+            b.box->selectAll();
+            QTest::keyClick(b.box, Qt::Key_Backspace);
+            QTest::keyClicks(b.box, QString::fromLatin1(c.typed));
+            EXPECT_EQ(s.*b.field, c.stored) << c.typed;
+            EXPECT_EQ(b.box->text(), c.shown) << c.typed;
+        }
+        // Deleting the last digit stores and shows 0.
+        b.box->setText("7");
+        b.box->end(false);
+        QTest::keyClick(b.box, Qt::Key_Backspace);
+        EXPECT_EQ(s.*b.field, 0);
+        EXPECT_EQ(b.box->text(), "0");
+        // Text that arrives without keys (pasted) is converted, not filtered.
+        b.box->setText("12x");
+        EXPECT_EQ(s.*b.field, 0);
+        EXPECT_EQ(b.box->text(), "0");
+    }
+}
+
+TEST(FlatFilePanel, SourceDirectoryGetsItsSeparatorWhenLeft) {
+    ctDLlFlatFile p;
+    p.show();
+    cDataSource s;
+    s.etlType = cDataSource::FlatFiles;
+    p.setObjDataSource(&s);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
+    p.activateWindow();
+    QApplication::setActiveWindow(&p);
+
+    p.txtSourceDataDir->setFocus();
+    p.txtSourceDataDir->clear();
+    p.txtSourceRemPollInterval->setEnabled(true);
+    p.cmdSourceDataDir->setFocus();
+    EXPECT_EQ(p.txtSourceDataDir->text(), "/");
+    EXPECT_EQ(s.strDSDirectory, "/");
+
+    p.txtSourceDataDir->setFocus();
+    p.txtSourceDataDir->setText("/data/in");
+    p.cmdSourceDataDir->setFocus();
+    EXPECT_EQ(s.strDSDirectory, "/data/in/");
+}
+
+TEST(FlatFilePanel, FolderDialogsWithTheirTitles) {
+    ctDLlFlatFile p;
+    cDataSource s;
+    s.etlType = cDataSource::FlatFiles;
+    s.strDSDirectory = "/start/";
+    s.intTransferData = cDataSource::TransferShare;
+    s.strRemoteDir = "//host/in/";
+    p.setObjDataSource(&s);
+    QStringList asked;
+    QString answer;
+    p.SetFolderChooser([&](QWidget* owner, const QString& title, const QString& start) {
+        asked << title + "|" + start + "|" + (owner == p.window() ? "owner" : "other");
+        return answer;
+    });
+
+    p.cmdSourceDataDir->click();  // cancelled: the box keeps its text
+    EXPECT_EQ(s.strDSDirectory, "/start/");
+    answer = "/chosen";
+    p.cmdSourceDataDir->click();
+    EXPECT_EQ(s.strDSDirectory, "/chosen/");
+    QTest::mouseDClick(p.txtSourceDataDir, Qt::LeftButton);
+    p.cmdSourceRemDataDir->click();
+    EXPECT_EQ(s.strRemoteDir, "/chosen/");
+    EXPECT_EQ(asked, QStringList({"Select local Directory.|/start/|owner",
+                                  "Select local Directory.|/start/|owner",
+                                  "Select local Directory.|/chosen/|owner",
+                                  "Select Remote Directory.|//host/in/|owner"}));
+}
+
+TEST(FlatFilePanel, TestButtonUsesTheBoxTexts) {
+    ctDLlFlatFile p;
+    cDataSource s = ftpSource();
+    p.setObjDataSource(&s);
+    QStringList calls;
+    SetFtpCheckAccess([&](const QString& server, const QString& file, const QString& dir,
+                          const std::optional<QString>& user,
+                          const std::optional<QString>& password) {
+        calls << QStringList(
+                     {server, file, dir, user.value_or("<none>"), password.value_or("<none>")})
+                     .join('|');
+        return false;
+    });
+    p.txtSourceFTPUsername->clear();
+    p.txtSourceFTPPassword->clear();
+    p.txtSourceFTPServer->setText("typed.example");
+    p.cmdTestFTP->click();
+    SetFtpCheckAccess({});
+    EXPECT_EQ(calls, QStringList({"typed.example|status|/out/|<none>|<none>"}));
+}

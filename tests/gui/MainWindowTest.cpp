@@ -1,0 +1,460 @@
+// The main window driven through its widgets on the offscreen platform, with the form model on
+// the embedded server of a private home. Texts are those the operator must see.
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+#include "app/FormModelFixture.h"
+#include "dts/DtsPackage.h"
+#include "gui/GuiOperator.h"
+#include "gui/MainWindow.h"
+#include "gui/uRookConnect.h"
+
+using testsupport::readAll;
+using testsupport::writeAll;
+
+// Texts in failure messages.
+void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+namespace {
+
+// Answers every message box as soon as it shows and remembers "icon|title|text".
+class BoxAnswerer {
+  public:
+    BoxAnswerer() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << QStringLiteral("%1|%2|%3")
+                             .arg(int(box->icon()))
+                             .arg(box->windowTitle(), box->text());
+                box->accept();
+            }
+        });
+        timer_.start(10);
+    }
+    QStringList boxes;
+
+  private:
+    QTimer timer_;
+};
+
+const QString kCritical = QString::number(int(QMessageBox::Critical));
+
+// A window on the fixture's form model; file dialogs are answered from `answers` and recorded.
+class MainWindowTest : public FormModel {
+  protected:
+    void SetUp() override {
+        FormModel::SetUp();
+        storePackages({"Sales_Init", "Sales_Overall", "Stock_Overall"});
+        makeWarehouse({1, 3});
+    }
+    void TearDown() override {
+        window_.reset();
+        form_.reset();
+        SetOperator(&op);
+        FormModel::TearDown();
+    }
+    RunnerMainWindow& window(bool jobMode = false) {
+        window_.reset();
+        form_.reset();
+        form_ = std::make_unique<frmRunnerMain>();
+        form_->StartInRookJobConfigMode = jobMode;
+        form_->InitFormFields();
+        window_ = std::make_unique<RunnerMainWindow>(*form_);
+        window_->SetFileChooser([this](QWidget*, const frmRunnerMain::FileDialogSettings& d) {
+            dialogs << d.Title + "|" + d.Filter + "|" + d.DefaultExtension + "|" +
+                           (d.Save ? "save" : "open");
+            return answers.isEmpty() ? QString() : answers.takeFirst();
+        });
+        gui_.AttachMainWindow(window_.get());
+        SetOperator(&gui_);
+        window_->show();
+        window_->activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+        return *window_;
+    }
+    // A configuration of package `package` saved by a form model of its own.
+    QString savedConfiguration(const QString& package = "Sales_Overall") {
+        const QString file = home.file("saved.etl");
+        frmRunnerMain f;
+        fill(f, package);
+        EXPECT_TRUE(f.SaveConfigurationFile(file));
+        ReleaseDataSources();
+        return file;
+    }
+    static QStringList items(const QComboBox* box) {
+        QStringList list;
+        for (int i = 0; i < box->count(); ++i)
+            list << box->itemText(i);
+        return list;
+    }
+
+    std::unique_ptr<frmRunnerMain> form_;
+    std::unique_ptr<RunnerMainWindow> window_;
+    GuiOperator gui_;
+    QStringList dialogs, answers;
+};
+
+TEST_F(MainWindowTest, CaptionsAndStartState) {
+    RunnerMainWindow& w = window();
+    EXPECT_EQ(w.windowTitle(), "Pendrill");
+    const QStringList captions = {w.cmdOpen->text(),  w.cmdSave->text(),  w.cmdExecute->text(),
+                                  w.cmdClose->text(), w.mnuFile->title(), w.mnuHelp->title()};
+    EXPECT_EQ(captions, QStringList({"&Open...", "Sa&ve", "E&xecute", "&Close", "&File", "&Help"}));
+    QStringList fileMenu;
+    for (QAction* a : w.mnuFile->actions())
+        fileMenu << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(fileMenu,
+              QStringList({"New", "-", "Open", "Save", "Save As...", "-", "Execute", "-", "Exit"}));
+    EXPECT_EQ(w.mnuHelpAbout->text(), "About");
+    EXPECT_EQ(QStringList({w.tabDataInfo->tabText(0), w.tabDataInfo->tabText(1),
+                           w.tabDataInfo->tabText(2)}),
+              QStringList({" D&TS package info ", "Data ware&house info ", " Data sou&rce info "}));
+    EXPECT_FALSE(w.tabDataInfo->isTabEnabled(2));
+
+    const struct {
+        const char* name;
+        const char* text;
+    } labels[] = {
+        {"Label24", "DTS packages can be loaded from any SQL Server."},
+        {"lblETLModel", "&Model:"},
+        {"lblETLPackage", "P&ackage:"},
+        {"Label1", "Occuring errors can be written to a log file."},
+        {"lblDTSErrorFile", "Log &file:"},
+        {"lblUsedLogfileDir", "Used log dir: "},
+        {"Label3",
+         "In this way it is easy to check if packages run at night failed or executed "
+         "succesfull."},
+        {"Label14",
+         "Each model as defined at least one data source. Via such a data source data "
+         "is read."},
+        {"lblDataLinks", "Data sources:"},
+    };
+    for (const auto& l : labels) {
+        auto* label = w.findChild<QLabel*>(l.name);
+        ASSERT_NE(label, nullptr) << l.name;
+        EXPECT_EQ(label->text(), l.text);
+    }
+    EXPECT_EQ(w.cbTruncateErrorFile->text(), "Truncate log file");
+    EXPECT_TRUE(w.cbTruncateErrorFile->isChecked());
+    EXPECT_FALSE(w.cbTruncateErrorFile->isEnabled());
+    EXPECT_EQ(w.cmdShowErrorFile->text(), "&Get log file");
+    EXPECT_FALSE(w.cmdShowErrorFile->isEnabled());
+    EXPECT_FALSE(w.txtLogFilesDir->isEnabled());
+    EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill//");
+    EXPECT_FALSE(w.cbDefaultLogFilesDir->isVisible());
+    EXPECT_FALSE(w.cmdLogFilesDir->isVisible());
+    EXPECT_EQ(w.cbWriteWinNTEvent->text(), "Write completion &event to Windows Event Log");
+    for (QFrame* panel : w.DataLinkPanels)
+        EXPECT_TRUE(panel->isHidden()) << panel->objectName().toStdString();
+
+    RunnerMainWindow& job = window(true);
+    EXPECT_EQ(job.cmdExecute->text(), "E&xit");
+    EXPECT_EQ(job.cmdClose->text(), "&Cancel");
+}
+
+TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
+    const QString file = savedConfiguration();
+    RunnerMainWindow& w = window();
+    BoxAnswerer answerer;
+    answers << file;
+    QTest::mouseClick(w.cmdOpen, Qt::LeftButton);
+    EXPECT_EQ(dialogs, QStringList({"Pendrill: Open configuration|ETL Files (*.etl)|etl|open"}));
+    EXPECT_EQ(w.windowTitle(), "Pendrill : [saved.etl]");
+    EXPECT_EQ(items(w.cmbETLModel), QStringList({"Sales", "Stock"}));
+    EXPECT_EQ(w.cmbETLModel->currentText(), "Sales");
+    EXPECT_EQ(items(w.cmbETLPackage), QStringList({"Sales_Init", "Sales_Overall"}));
+    EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
+    EXPECT_EQ(w.txtDTSErrorFile->text(), home.file("run.log"));
+    EXPECT_EQ(w.uRookConnectDW->DatabaseBox()->currentText(), "DW");
+    EXPECT_EQ(w.lstDataLinks->count(), 2) << "the data links are read at once";
+    EXPECT_TRUE(w.tabDataInfo->isTabEnabled(2));
+    EXPECT_TRUE(answerer.boxes.isEmpty()) << answerer.boxes.join('\n').toStdString();
+
+    // A data link chosen on page 2 shows its panel.
+    QTest::keyClick(w.tabDataInfo, Qt::Key_R, Qt::AltModifier);
+    EXPECT_EQ(w.tabDataInfo->currentIndex(), 2);
+    w.lstDataLinks->setCurrentRow(0);
+    EXPECT_TRUE(form_->DataSourceInfoPresent());
+    EXPECT_TRUE(w.DataLinkPanels.at(0)->isVisible());
+
+    // Another model, chosen with the keyboard: package list, data links and panel are cleared.
+    w.cmbETLModel->setFocus();
+    QTest::keyClick(w.cmbETLModel, Qt::Key_Down);
+    EXPECT_EQ(w.cmbETLModel->currentText(), "Stock");
+    EXPECT_EQ(w.cmbETLPackage->count(), 0);
+    EXPECT_EQ(w.lstDataLinks->count(), 0);
+    EXPECT_FALSE(w.DataLinkPanels.at(0)->isVisible());
+
+    // Page 2 follows the package: none of the ETL-model suffixes leaves it unavailable.
+    const struct {
+        const char* package;
+        bool page2;
+    } packages[] = {{"Sales_Init", false}, {"Sales_Overall", true}};
+    for (const auto& p : packages) {
+        form_->ChooseModel(0);
+        form_->OpenPackageList();
+        form_->ChoosePackage(form_->cmbETLPackage.Items().indexOf(p.package));
+        w.RefreshFromModel();
+        EXPECT_EQ(w.tabDataInfo->isTabEnabled(2), p.page2) << p.package;
+        EXPECT_EQ(form_->CurrentPage, w.tabDataInfo->currentIndex()) << "the page shown";
+        EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill/" + p.package + "/");
+    }
+}
+
+TEST_F(MainWindowTest, ExecuteWithMissingInputShowsThePageAndFocus) {
+    const struct {
+        const char* package;
+        const char* database;
+        const char* box;
+        int page;
+        const char* focusParent;
+    } cases[] = {
+        {"", "DW",
+         "Connect to data warehouse server|Please fill in DTS package, DTS server and data "
+         "warehouse database",
+         0, "cmbETLPackage"},
+        {"Sales_Overall", "",
+         "Connect to data warehouse server|Please fill in DTS package, DTS server and data "
+         "warehouse database",
+         1, "uRookConnectDW"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.focusParent);
+        RunnerMainWindow& w = window();
+        fill(*form_, c.package[0] ? c.package : "Sales_Overall");
+        if (!c.package[0])
+            form_->cmbETLPackage.SetCurrentIndex(-1);
+        form_->uRookConnectDW.DatabaseName = c.database;
+        form_->CurrentPage = c.page == 0 ? 1 : 0;
+        w.RefreshFromModel();
+        BoxAnswerer answerer;
+        // The access key of Execute clicks it (after the button's short animation).
+        QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !answerer.boxes.isEmpty(); }, 2000));
+        EXPECT_EQ(answerer.boxes, QStringList({kCritical + "|" + c.box}));
+        EXPECT_EQ(w.tabDataInfo->currentIndex(), c.page);
+        QWidget* focus = w.focusWidget();
+        ASSERT_NE(focus, nullptr);
+        auto* expected = w.findChild<QWidget*>(c.focusParent);
+        EXPECT_TRUE(focus == expected || expected->isAncestorOf(focus))
+            << focus->objectName().toStdString();
+    }
+}
+
+TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
+    const QString file = home.file("new.etl");
+    RunnerMainWindow& w = window();
+    fill(*form_);
+    w.RefreshFromModel();
+
+    // Save As cancelled: nothing changes, nothing is stored.
+    w.mnuFileSaveAs->trigger();
+    EXPECT_EQ(dialogs, QStringList({"Pendrill: Save configuration|ETL Files (*.etl)|etl|save"}));
+    EXPECT_TRUE(form_->PendrillConfigFile.isEmpty());
+    EXPECT_EQ(CRegSettings().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>"), "<unset>");
+    EXPECT_EQ(w.windowTitle(), "Pendrill");
+
+    // Save without a file asks; with one it does not.
+    answers << file;
+    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    EXPECT_EQ(dialogs.size(), 2);
+    EXPECT_TRUE(QFile::exists(file));
+    EXPECT_EQ(w.windowTitle(), "Pendrill : [new.etl]");
+    EXPECT_EQ(CRegSettings().GetSetting("Pendrill", "LastUsedConfigFile"), file);
+    QFile::remove(file);
+    w.mnuFileSave->trigger();
+    EXPECT_EQ(dialogs.size(), 2);
+    EXPECT_TRUE(QFile::exists(file));
+
+    // New keeps the file: Save writes over it without asking.
+    w.mnuFileNew->trigger();
+    EXPECT_TRUE(w.cmbETLPackage->currentText().isEmpty());
+    EXPECT_EQ(form_->ConfigFileDialog(true).FileName, file) << "the dialog proposes it again";
+}
+
+TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
+    frmRunnerMain f;
+    f.ConfigFileChosen(home.file("last.etl"));
+    QStringList seen;
+    QTimer::singleShot(100, [&] {
+        if (auto* d = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+            seen << d->windowTitle() << d->nameFilters().join(';') << d->defaultSuffix()
+                 << QString::number(d->acceptMode() == QFileDialog::AcceptSave)
+                 << QString::number(d->testOption(QFileDialog::DontConfirmOverwrite))
+                 << d->directory().absolutePath();
+            d->reject();
+        }
+    });
+    EXPECT_EQ(RunnerMainWindow::ShowFileDialog(nullptr, f.ConfigFileDialog(true)), "")
+        << "cancelled";
+    EXPECT_EQ(seen, QStringList({"Pendrill: Save configuration", "ETL Files (*.etl)", "etl", "1",
+                                 "1", QDir(home.path()).absolutePath()}));
+}
+
+TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
+    const QString job = home.file("job.cfg");
+    ASSERT_TRUE(writeAll(job, "older\r\n"));
+    RunnerMainWindow& w = window(true);
+    form_->RookJobConfigFile = job;
+    fill(*form_);
+    w.RefreshFromModel();
+    {
+        BoxAnswerer answerer;
+        QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
+        ASSERT_EQ(answerer.boxes.size(), 1);
+        EXPECT_TRUE(answerer.boxes.at(0).startsWith(
+            kCritical +
+            "|Pendrill config mode|You did not save your current settings to an "
+            "Pendrill config file.\r\n"));
+        EXPECT_EQ(readAll(job), "older\r\n");
+        EXPECT_TRUE(w.isVisible());
+    }
+    const QString file = home.file("job.etl");
+    form_->PendrillConfigFile = file;
+    QSignalSpy unloaded(&w, &RunnerMainWindow::Unloaded);
+    QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
+    EXPECT_EQ(readAll(job), "-configfile \"" + file.toUtf8() + "\"\r\n");
+    EXPECT_EQ(unloaded.count(), 1);
+    EXPECT_FALSE(w.isVisible());
+
+    RunnerMainWindow& cancel = window(true);
+    form_->RookJobConfigFile = job;
+    cancel.close();  // the window's own close button is Cancel
+    EXPECT_EQ(readAll(job), "canceled\r\n");
+    EXPECT_FALSE(cancel.isVisible());
+}
+
+TEST_F(MainWindowTest, LogFileBoxTypedAndLeftWithTheKeyboard) {
+    RunnerMainWindow& w = window();
+    w.txtDTSErrorFile->setFocus();
+    QTest::keyClicks(w.txtDTSErrorFile, "  logs/run.log ");
+    EXPECT_TRUE(w.cbTruncateErrorFile->isEnabled()) << "enabled while the box holds a name";
+    // Tab leaves the box for the next control of the page: the name goes under the temporary
+    // directory, which is created.
+    QTest::keyClick(w.txtDTSErrorFile, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.cmdDTSErrorFile);
+    EXPECT_EQ(w.txtDTSErrorFile->text(), tmp + "logs/run.log");
+    EXPECT_TRUE(QDir(tmp + "logs").exists());
+    w.txtDTSErrorFile->setFocus();
+    w.txtDTSErrorFile->selectAll();
+    QTest::keyClick(w.txtDTSErrorFile, Qt::Key_Delete);
+    EXPECT_FALSE(w.cbTruncateErrorFile->isEnabled());
+
+    // The model box is followed by the package box.
+    w.cmbETLModel->setFocus();
+    QTest::keyClick(w.cmbETLModel, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.cmbETLPackage);
+}
+
+TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
+    const QString file = savedConfiguration();
+    RunnerMainWindow& w = window();
+    w.DropFile(file);
+    EXPECT_EQ(w.windowTitle(), "Pendrill : [saved.etl]");
+    EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
+    EXPECT_EQ(w.lstDataLinks->count(), 0) << "a dropped file is only loaded";
+    EXPECT_TRUE(dialogs.isEmpty());
+
+    // Without a log viewer on the PATH the event-log picture names journalctl, from the mouse and
+    // from the keyboard alike.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", home.path().toUtf8());
+    BoxAnswerer answerer;
+    w.tabDataInfo->setCurrentIndex(1);
+    QTest::mouseDClick(w.imgEventLog, Qt::LeftButton);
+    w.imgEventLog->setFocus();
+    QTest::keyClick(w.imgEventLog, Qt::Key_Return);
+    qputenv("PATH", path);
+    const QString box = QString::number(int(QMessageBox::Information)) + "|Pendrill|" +
+                        frmRunnerMain::NoLogViewerText();
+    EXPECT_EQ(answerer.boxes, QStringList({box, box}));
+    EXPECT_TRUE(box.contains("journalctl"));
+}
+
+// A package that runs until it is stopped, letting the window's events through as the engine
+// does between steps.
+class StoppablePackage : public DtsPackage {
+  public:
+    bool LoadFromSQLServer(const QString&, const QString&, const QString&, int, const QString&,
+                           const QString&, const QString&, const QString&, QString*) override {
+        return true;
+    }
+    bool HasGlobalVariable(const QString&) const override { return true; }
+    QVariant GlobalVariableValue(const QString&) const override { return QString(); }
+    bool SetGlobalVariableValue(const QString&, const QVariant&) override { return true; }
+    bool Execute(QString*) override {
+        QElapsedTimer clock;
+        clock.start();
+        while (!ProgramState::StopRequested && clock.elapsed() < 10000) {
+            Operator().ProcessPendingEvents();
+            QThread::msleep(2);
+        }
+        stopped_ = ProgramState::StopRequested;
+        return true;
+    }
+    int StepCount() const override { return 1; }
+    std::optional<DtsStep> StepItem(int) const override {
+        return DtsStep{"Load", DTSStepExecStat_Completed,
+                       stopped_ ? DTSStepExecResult_Failure : DTSStepExecResult_Success};
+    }
+    QString Name() const override { return "Sales_Init"; }
+    void UnInitialize() override {}
+
+  private:
+    bool stopped_ = false;
+};
+
+TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
+    RunnerMainWindow& w = window();
+    form_->Settings.PackageFactory = [] { return std::make_unique<StoppablePackage>(); };
+    fill(*form_, "Sales_Init");
+    w.RefreshFromModel();
+    BoxAnswerer answerer;
+    bool executeDuringRun = true;
+    qint64 answeredAfter = -1;
+    QTimer::singleShot(300, [&] {
+        executeDuringRun = w.cmdExecute->isEnabled() || w.mnuFileExecute->isEnabled();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::mouseClick(w.cmdClose, Qt::LeftButton);
+        if (ProgramState::StopRequested)
+            answeredAfter = clock.elapsed();
+    });
+    QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
+
+    EXPECT_FALSE(executeDuringRun) << "no second run while one is in progress";
+    EXPECT_GE(answeredAfter, 0);
+    EXPECT_LT(answeredAfter, 100);
+    EXPECT_TRUE(w.isVisible()) << "Close during a run leaves the window open";
+    EXPECT_FALSE(form_->Unloaded);
+    const QByteArray log = readAll(home.file("run.log"));
+    EXPECT_TRUE(log.contains("Waiting for end of execution\r\n")) << log.toStdString();
+    EXPECT_EQ(answerer.boxes,
+              QStringList({kCritical + "|DTS execution error|Execution stopped by the user"}));
+    EXPECT_EQ(w.sbStatus->currentMessage(), "Execution stopped by the user");
+    EXPECT_TRUE(w.cmdExecute->isEnabled());
+    EXPECT_TRUE(w.cmdShowErrorFile->isEnabled());
+}
+
+}  // namespace
