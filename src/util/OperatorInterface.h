@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+
+#include "util/CopyAnimDlg.h"
 
 // What core logic needs from the person in front of the program. The GUI implements it with a
 // window, message boxes and a status bar; an unattended run uses HeadlessOperator, which has no
@@ -16,6 +19,9 @@ class OperatorInterface {
     virtual void ShowMessageBox(const QString& text, int style, const QString& title) = 0;
     // Puts a text on the main window's status bar.
     virtual void SetStatusText(const QString& text) = 0;
+    // A new copy-progress object (not yet shown). The default is the headless one, which never
+    // cancels; the GUI returns its window.
+    virtual std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg();
 };
 
 // The operator of an unattended run: events are still processed (timers, sockets), message
