@@ -5,6 +5,8 @@
 #include <memory>
 
 class DtsPackage;
+class cDataSource;
+class cDataSources;
 
 // The settings of one run and its package. This part holds the settings and their configuration
 // file (.etl); loading and executing the package are added by the package engine.
@@ -77,6 +79,11 @@ class ExecDTSPackage {
     bool CheckStepResults();
     static QString ConvertBulkLoadLog(const QString& fileName, const QString& directory);
 
+    // Remote data of the package's ETL model (src/remote/): the data of every data source with
+    // FTP or share transfer is waited for and copied before the package runs. True when every
+    // fetch succeeded, also when there was nothing to fetch.
+    bool HandleRemoteData();
+
   protected:
     QString lastError_;
     static SectionsWriter& dataSourceSectionsWriter();
@@ -89,4 +96,12 @@ class ExecDTSPackage {
     QString loadedPackageName_;
     QString loadedExceptionFile_;
     QString loadedLogDir_;
+
+  private:
+    // Marks every data source that reads the same remote directory as `ds` (same transfer type,
+    // same FTP server for FTP, remote directories equal but for one trailing separator) as
+    // handled, and points it at `ds`'s local directory.
+    static void MarkSiblingsHandled(const cDataSource& ds, cDataSources& collection);
+    // The text without one trailing '\' or '/'.
+    static QString stripSL(const QString& text);
 };
