@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -42,6 +43,9 @@ class UniqueFd {
 };
 
 thread_local QString lastFtpReply;
+// The listing being collected. libcurl 7.88 hands the chunk callback a null data pointer, so the
+// listing request names its collector here instead of through CURLOPT_CHUNK_DATA.
+thread_local std::vector<FtpEntry>* listingEntries = nullptr;
 
 void initCurlOnce() {
     static std::once_flag once;
@@ -73,12 +77,11 @@ struct FtpConnection::Trace {
     bool headFull = false;
     int fd = -1;
     qint64 written = 0;
+    qint64 lineEnds = 0;  // LFs written: the most bytes the ASCII line-end conversion can take
     bool writeFailed = false;
 
     const QByteArray* upload = nullptr;
     qsizetype uploadPos = 0;
-
-    std::vector<FtpEntry>* entries = nullptr;
 
     void reset() {
         pendingLines.clear();
@@ -92,10 +95,10 @@ struct FtpConnection::Trace {
         headFull = false;
         fd = -1;
         written = 0;
+        lineEnds = 0;
         writeFailed = false;
         upload = nullptr;
         uploadPos = 0;
-        entries = nullptr;
     }
 
     static size_t onReplyLine(char* buffer, size_t size, size_t count, void* user) {
@@ -146,6 +149,7 @@ struct FtpConnection::Trace {
                     done += static_cast<size_t>(n);
                 }
                 t->written += static_cast<qint64>(length);
+                t->lineEnds += std::count(buffer, buffer + length, '\n');
                 return length;
             }
             case Sink::None:
@@ -165,16 +169,15 @@ struct FtpConnection::Trace {
         return static_cast<size_t>(take);
     }
 
-    static long onListEntry(const void* info, void* user, int) {
-        auto* t = static_cast<Trace*>(user);
+    static long onListEntry(const void* info, void*, int) {
         const auto* fi = static_cast<const curl_fileinfo*>(info);
-        if (t->entries != nullptr && fi != nullptr && fi->filename != nullptr) {
+        if (listingEntries != nullptr && fi != nullptr && fi->filename != nullptr) {
             FtpEntry entry;
             entry.name = QString::fromUtf8(fi->filename);
             entry.directory = fi->filetype == CURLFILETYPE_DIRECTORY;
             entry.sizeKnown = (fi->flags & CURLFINFOFLAG_KNOWN_SIZE) != 0;
             entry.size = entry.sizeKnown ? static_cast<qint64>(fi->size) : 0;
-            t->entries->push_back(entry);
+            listingEntries->push_back(entry);
         }
         return CURL_CHUNK_BGN_FUNC_SKIP;  // listing only; files are fetched one by one
     }
@@ -286,7 +289,6 @@ FtpConnection::FtpConnection(const QString& server, const std::optional<QString>
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &Trace::onUpload);
     curl_easy_setopt(h, CURLOPT_READDATA, &d_->trace);
     curl_easy_setopt(h, CURLOPT_CHUNK_BGN_FUNCTION, &Trace::onListEntry);
-    curl_easy_setopt(h, CURLOPT_CHUNK_DATA, &d_->trace);
     curl_easy_setopt(h, CURLOPT_FNMATCH_FUNCTION, &matchEverything);
 }
 
@@ -426,9 +428,10 @@ bool FtpConnection::List(const QString& directory, std::vector<FtpEntry>& entrie
         return false;
     resetRequest();
     curl_easy_setopt(d_->easy.get(), CURLOPT_WILDCARDMATCH, 1L);
-    d_->trace.entries = &entries;
+    listingEntries = &entries;
     // The pattern stays unencoded: libcurl takes it from the URL as it stands.
     const bool ok = perform(urlOf(FtpFilePath(directory, QString())) + '*');
+    listingEntries = nullptr;
     if (!ok && entries.empty() && d_->trace.transferOpened &&
         (d_->trace.lastCode == 226 || d_->trace.lastCode == 250)) {
         lastError_ = 18;  // the listing came and was empty
@@ -452,8 +455,9 @@ bool FtpConnection::Download(const QString& directory, const QString& name, cons
     d_->trace.sink = Trace::Sink::File;
     d_->trace.fd = fd.get();
     bool ok = perform(urlOf(FtpFilePath(directory, name)));
-    if (ok && expectedSize >= 0 && d_->trace.written < expectedSize) {
-        // ASCII type only ever adds CRs: fewer bytes than listed means the data stopped early.
+    if (ok && expectedSize >= 0 && d_->trace.written + d_->trace.lineEnds < expectedSize) {
+        // The ASCII line-end conversion takes at most one byte (a CR) per line: anything shorter
+        // than that is a transfer that stopped early without the server saying so.
         lastError_ = 12030;
         ok = false;
     }

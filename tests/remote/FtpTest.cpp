@@ -13,6 +13,11 @@
 #include "support/TestSupport.h"
 #include "util/ProgramState.h"
 
+// Readable failure messages for texts.
+static void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
 using remotetest::JobRecords;
 using remotetest::RecordingOperator;
 using testsupport::FtpServerOptions;
@@ -268,8 +273,8 @@ TEST_F(Ftp, CopyEveryPlainFile) {
     ASSERT_TRUE(copy("in", record)) << log().toStdString();
     EXPECT_EQ(localNames(), (QStringList{"a.csv", "name with blanks.csv", "status"}));
     EXPECT_EQ(readAll(local + "/name with blanks.csv"), QByteArray(70000, 'x'));
-    // ASCII type: the lines arrive with the server's network line ends.
-    EXPECT_EQ(readAll(local + "/a.csv").replace("\r\n", "\n"), "1;2\n3;4\n");
+    // ASCII type: lines end the local way.
+    EXPECT_EQ(readAll(local + "/a.csv"), "1;2\n3;4\n");
     EXPECT_EQ(log(), "");
 
     const QList<QJsonObject> records = JobRecords();
@@ -338,7 +343,8 @@ TEST_F(Ftp, FailedDownloads) {
     const struct {
         const char* name;
         FtpServerOptions options;
-        const char* error;
+        const char* failing;  // the file whose download fails
+        const char* error;    // its record's message; nullptr: the connection was lost
     } cases[] = {
         {"550",
          [] {
@@ -346,7 +352,7 @@ TEST_F(Ftp, FailedDownloads) {
              o.failDownload = {"b.csv"};
              return o;
          }(),
-         "550 Injected failure for b.csv."},
+         "b.csv", "550 Injected failure for b.csv."},
         {"dropped",
          [] {
              FtpServerOptions o;
@@ -354,14 +360,14 @@ TEST_F(Ftp, FailedDownloads) {
              o.dropAfterBytes = 100000;
              return o;
          }(),
-         nullptr},
+         "b.csv", nullptr},
         {"stalled",
          [] {
              FtpServerOptions o;
              o.stall = {"RETR"};
              return o;
          }(),
-         "The request has timed out."},
+         "a.csv", "The request has timed out."},
     };
     for (const auto& c : cases) {
         QDir(local).removeRecursively();
@@ -377,13 +383,14 @@ TEST_F(Ftp, FailedDownloads) {
         EXPECT_FALSE(copy("in", record)) << c.name;
         EXPECT_LT(timer.elapsed(), 15000) << c.name;
         const QStringList names = localNames();
-        EXPECT_FALSE(names.contains("b.csv")) << c.name;
+        EXPECT_FALSE(names.contains(c.failing)) << c.name;
+        EXPECT_EQ(names.contains("a.csv"), QString(c.failing) != "a.csv") << c.name;
         EXPECT_TRUE(names.filter("pendrill-part").isEmpty()) << c.name;
         const QList<QJsonObject> records = JobRecords();
         ASSERT_FALSE(records.isEmpty()) << c.name;
         const QJsonObject last = records.last();
         EXPECT_EQ(last["Status"].toInt(), 2) << c.name;
-        EXPECT_EQ(last["ObjectName"].toString(), "b.csv") << c.name;
+        EXPECT_EQ(last["ObjectName"].toString(), c.failing) << c.name;
         const QString message = last["Message"].toString();
         if (c.error != nullptr) {
             EXPECT_EQ(message, c.error) << c.name;
@@ -444,7 +451,8 @@ TEST_F(Ftp, CheckAccess) {
              o.refuseLogin = true;
              return o;
          }(),
-         QString("pendrill"), QString("secret"), "status", kLoginFailed.toUtf8().constData()},
+         QString("pendrill"), QString("secret"), "status",
+         "Login failed! FTP site doesn't exist or the password is incorrect!"},
     };
     for (const auto& c : cases) {
         serve(c.options);

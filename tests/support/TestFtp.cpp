@@ -48,8 +48,8 @@ bool TestFtp::start(const QString& root, const FtpServerOptions& options) {
     if (options.silent)
         args << QStringLiteral("--silent");
     if (!options.statusSequence.isEmpty())
-        args << QStringLiteral("--status-sequence")
-             << options.statusSequence.join(QLatin1Char('|'));
+        args << QStringLiteral("--status-sequence=") +
+                    options.statusSequence.join(QLatin1Char('|'));
 
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);

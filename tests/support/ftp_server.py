@@ -24,6 +24,7 @@ import socket
 import sys
 import threading
 import time
+import warnings
 
 from pyftpdlib.authorizers import DummyAuthorizer, AuthenticationFailed
 from pyftpdlib.handlers import FTPHandler, FileProducer
@@ -124,6 +125,7 @@ def make_handler(opts):
         if opts.anonymous:
             authorizer.add_anonymous(opts.root, perm=FULL)
     Handler.authorizer = authorizer
+    Handler.auth_failed_timeout = 0.1
     Handler.permit_foreign_addresses = False
     return Handler
 
@@ -171,6 +173,7 @@ def main():
     if opts.silent:
         serve_silently(opts.port)
         return
+    warnings.filterwarnings("ignore")  # write rights for anonymous users are wanted here
     logging.basicConfig(level=logging.WARNING, stream=sys.stderr)
     logging.getLogger("pyftpdlib").setLevel(logging.WARNING)
     server = FTPServer(("127.0.0.1", opts.port), make_handler(opts))
