@@ -9,6 +9,7 @@
 #include "remote/CopyFuncModule.h"
 #include "remote/FtpFuncModule.h"
 #include "rook/RookJobHistory.h"
+#include "rook/RookRepository.h"
 #include "util/ErrLogging.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
@@ -158,6 +159,11 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
         record.Close(2, application);
         return false;
     }
+
+    // The copy leaves one job-history record per file. A repository connection held open for
+    // the copy spares each record the checkpoint (and flush) of a last connection closing.
+    RookRepository::Connection holdRepository;
+    holdRepository.Open();
 
     if (ftp) {
         QString idle = QStringLiteral("idle");
