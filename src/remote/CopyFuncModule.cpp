@@ -114,15 +114,56 @@ std::vector<QString> listFiles(const QString& dir) {
     return names;
 }
 
+// Copies the open file `in` of `size` bytes to `out` inside the kernel (copy_file_range, as cp
+// does). False with errno set; errno EXDEV, ENOSYS, EOPNOTSUPP or EINVAL before the first byte
+// means the kernel cannot do it for these files.
+bool kernelCopy(int in, int out, off_t size, bool& unsupported) {
+    unsupported = false;
+    off_t done = 0;
+    while (done < size) {
+        const ssize_t n =
+            ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            unsupported = done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
+                                        errno == EINVAL);
+            return false;
+        }
+        if (n == 0)
+            break;  // the file shrank while it was copied: what is there is copied
+        done += n;
+    }
+    return true;
+}
+
 // Copies `from` to a hidden temporary name beside `to` and renames it over `to`; the temporary
-// file is removed on failure. Returns the number of bytes copied, or -1.
+// file is removed on failure. The copy is the kernel's in-kernel copy; where the kernel cannot
+// copy between the two files, std::filesystem::copy_file does it. Returns the number of bytes
+// copied, or -1.
 qint64 copyThroughTemporary(const QString& from, const QString& to) {
     const fs::path target = ToFsPath(to);
     const fs::path temporary =
         target.parent_path() / ("." + target.filename().string() + ".pendrill-part");
     std::error_code ec;
-    fs::copy_file(ToFsPath(from), temporary, fs::copy_options::overwrite_existing, ec);
-    if (!ec) {
+    bool copied = false;
+    const int in = ::open(ToFsPath(from).c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (in >= 0 && ::fstat(in, &st) == 0 && S_ISREG(st.st_mode)) {
+        const int out =
+            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
+        if (out >= 0) {
+            bool unsupported = false;
+            copied = kernelCopy(in, out, st.st_size, unsupported);
+            copied = (::close(out) == 0) && copied;
+            if (!copied && unsupported)
+                copied = fs::copy_file(ToFsPath(from), temporary,
+                                       fs::copy_options::overwrite_existing, ec);
+        }
+    }
+    if (in >= 0)
+        ::close(in);
+    if (copied) {
         const auto size = fs::file_size(temporary, ec);
         if (!ec) {
             fs::rename(temporary, target, ec);
