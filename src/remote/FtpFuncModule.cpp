@@ -7,6 +7,7 @@
 #include "remote/CopyTessalyFiles.h"
 #include "remote/FtpConnection.h"
 #include "rook/RookJobHistory.h"
+#include "rook/RookRepository.h"
 #include "util/ErrLogging.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
@@ -286,6 +287,11 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
             record.Close(2, kApplication);
             return false;
         }
+
+        // Held open while the files come, so that each file's record is one append to the
+        // repository's log instead of an open, a checkpoint and a close of its own.
+        RookRepository::Connection repository;
+        repository.Open();
 
         const std::filesystem::path localBase = ToFsPath(localDir);
         for (const FtpEntry& entry : entries) {

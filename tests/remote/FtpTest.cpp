@@ -293,6 +293,20 @@ TEST_F(Ftp, CopyEveryPlainFile) {
     }
 }
 
+TEST_F(Ftp, CancelBetweenFilesAndLoginDirectory) {
+    serve();
+    writeAll(site + "/a.csv", "a");
+    writeAll(site + "/b.csv", "b");
+    RecordingOperator op;
+    op.cancelAfterLabels = 1;
+    RookJobHistory record;
+    EXPECT_FALSE(copy("", record)) << "the empty directory is the login directory";
+    EXPECT_EQ(localNames(), QStringList{"a.csv"}) << "the file before the Cancel stays";
+    ASSERT_EQ(JobRecords().size(), 1) << "no record for the cancelled file";
+    EXPECT_EQ(JobRecords()[0]["ObjectName"].toString(), "a.csv");
+    EXPECT_EQ(log(), "");
+}
+
 TEST_F(Ftp, PassiveModeFromTheSettingsStore) {
     WriteRegistryValue(kFtpSettingsKey, "PassiveMode", "1");
     serve();
