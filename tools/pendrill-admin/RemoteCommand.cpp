@@ -1,8 +1,6 @@
 // pendrill-admin remote status|fetch|check: the remote data of a model's data sources, as an
 // unattended run sees it.
 
-#include <signal.h>
-
 #include <QTextStream>
 #include <cstdio>
 #include <optional>
@@ -15,7 +13,7 @@
 #include "remote/CopyTessalyFiles.h"
 #include "remote/FtpFuncModule.h"
 #include "util/OperatorInterface.h"
-#include "util/ProgramState.h"
+#include "util/TerminationSignals.h"
 
 namespace {
 
@@ -59,20 +57,6 @@ class PrintingOperator : public OperatorInterface {
   private:
     FILE* out_;
 };
-
-extern "C" void onStopSignal(int) {
-    ProgramState::StopRequested = true;
-    ProgramState::RemoteStopRequested = true;
-    ProgramState::TerminationSignalled = true;
-}
-
-void catchStopSignals() {
-    struct sigaction sa = {};
-    sa.sa_handler = onStopSignal;
-    sigemptyset(&sa.sa_mask);
-    sigaction(SIGTERM, &sa, nullptr);
-    sigaction(SIGINT, &sa, nullptr);
-}
 
 bool isRemote(const cDataSource& ds) {
     return ds.intTransferData == cDataSource::TransferFtp ||
@@ -135,7 +119,7 @@ int remoteStatus(const DatalinkRequest& r) {
 int remoteFetch(const DatalinkRequest& r) {
     if (!ConnectWarehouse(r) || !RequireDataLinkTable())
         return 1;
-    catchStopSignals();
+    InstallTerminationHandlers();
     PrintingOperator toStdout(stdout);
     SetOperator(&toStdout);
     ExecDTSPackage run;
