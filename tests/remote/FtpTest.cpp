@@ -19,7 +19,7 @@ static void PrintTo(const QString& text, std::ostream* os) {
 }
 
 using remotetest::JobRecords;
-using remotetest::RecordingOperator;
+using remotetest::InstalledOperator;
 using testsupport::FtpServerOptions;
 using testsupport::readAll;
 using testsupport::TestFtp;
@@ -297,7 +297,7 @@ TEST_F(Ftp, CancelBetweenFilesAndLoginDirectory) {
     serve();
     writeAll(site + "/a.csv", "a");
     writeAll(site + "/b.csv", "b");
-    RecordingOperator op;
+    InstalledOperator op;
     op.cancelAfterLabels = 1;
     RookJobHistory record;
     EXPECT_FALSE(copy("", record)) << "the empty directory is the login directory";
@@ -470,7 +470,7 @@ TEST_F(Ftp, CheckAccess) {
     };
     for (const auto& c : cases) {
         serve(c.options);
-        RecordingOperator op;
+        InstalledOperator op;
         QString error;
         EXPECT_EQ(FtpCheckAccess(ftp.server(), c.file, "in", c.user, c.password, &error),
                   c.box == nullptr)

@@ -1,15 +1,10 @@
 #include "remote/RemoteTestSupport.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QSqlQuery>
 #include <algorithm>
-#include <cstdlib>
 
 #include "rook/RookHistoryReader.h"
 #include "rook/RookRepository.h"
@@ -29,7 +24,7 @@ class CancellingDlg : public HeadlessCopyAnimDlg {
 };
 }  // namespace
 
-std::unique_ptr<CopyAnimDlg> RecordingOperator::CreateCopyAnimDlg() {
+std::unique_ptr<CopyAnimDlg> InstalledOperator::CreateCopyAnimDlg() {
     return std::make_unique<CancellingDlg>(cancelAfterLabels);
 }
 
@@ -51,27 +46,6 @@ QStringList MetadataFiles() {
     while (q.next())
         names << q.value(0).toString();
     return names;
-}
-
-int RunAsNobody(const std::function<int()>& body) {
-    const passwd* pw = ::getpwnam("nobody");
-    if (pw == nullptr)
-        return -1;
-    const uid_t uid = pw->pw_uid;
-    const gid_t gid = pw->pw_gid;
-    const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        if (::getuid() == 0 &&
-            (::setgroups(1, &gid) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0))
-            ::_exit(125);
-        ::_exit(body());
-    }
-    int status = 0;
-    if (::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
 }
 
 QString OpenDirectory(const QString& path) {

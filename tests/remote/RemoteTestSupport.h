@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "remote/CopyTessalyFiles.h"
+#include "support/RecordingOperator.h"
 #include "util/OperatorInterface.h"
 
 namespace remotetest {
@@ -28,19 +29,13 @@ class CountingClock : public RemoteClock {
     std::function<void(qint64)> onSleep;
 };
 
-// Records message boxes; its progress objects cancel after `cancelAfterLabels` labels (never
-// when negative).
-class RecordingOperator : public OperatorInterface {
+// The shared recording operator, installed for its lifetime; its progress objects cancel after
+// `cancelAfterLabels` labels (never when negative).
+class InstalledOperator : public RecordingOperator {
   public:
-    RecordingOperator() { SetOperator(this); }
-    ~RecordingOperator() override { SetOperator(nullptr); }
-    void ProcessPendingEvents() override {}
-    void ShowMessageBox(const QString& text, int style, const QString& title) override {
-        boxes << QStringLiteral("%1|%2|%3").arg(style).arg(title, text);
-    }
-    void SetStatusText(const QString&) override {}
+    InstalledOperator() { SetOperator(this); }
+    ~InstalledOperator() override { SetOperator(nullptr); }
     std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg() override;
-    QStringList boxes;
     int cancelAfterLabels = -1;
 };
 
@@ -48,11 +43,6 @@ class RecordingOperator : public OperatorInterface {
 QList<QJsonObject> JobRecords();
 // The file names handed to ProcessMetadataFile, in order.
 QStringList MetadataFiles();
-
-// Runs `body` in a child process under the account "nobody" and returns its exit status
-// (-1 when the child could not run or was killed). Lets permission checks work when the tests
-// run as root.
-int RunAsNobody(const std::function<int()>& body);
 
 // Makes a directory (and its parents) that every account may enter and write.
 QString OpenDirectory(const QString& path);

@@ -12,8 +12,7 @@
 
 using remotetest::JobRecords;
 using remotetest::OpenDirectory;
-using remotetest::RecordingOperator;
-using remotetest::RunAsNobody;
+using remotetest::InstalledOperator;
 using testsupport::readAll;
 using testsupport::writeAll;
 
@@ -91,7 +90,7 @@ TEST_F(Share, ReadStatusWithoutReadRights) {
     const QString dir = openDirectory("site");
     writeAll(dir + "/status", "ready\r\n");
     ::chmod(QFile::encodeName(dir + "/status").constData(), 0600);
-    const int rc = RunAsNobody([&] {
+    const int rc = testsupport::forkUnprivileged([&] {
         QString remote = dir, failure;
         const short code = ShareReadStatus(remote, failure);
         return code == 0 && failure == "Permission denied" ? 0 : 10 + code;
@@ -100,7 +99,7 @@ TEST_F(Share, ReadStatusWithoutReadRights) {
 }
 
 TEST_F(Share, WriteStatus) {
-    RecordingOperator op;
+    InstalledOperator op;
     ProgramState::StartInConfigMode = true;
     const QString dir = home.file("site");
     QDir().mkpath(dir);
@@ -125,7 +124,7 @@ TEST_F(Share, WriteStatusInADirectoryThatTakesNoNewFiles) {
     writeAll(dir + "/status", "ready\r\n");
     ::chmod(QFile::encodeName(dir + "/status").constData(), 0666);
     ::chmod(QFile::encodeName(dir).constData(), 0555);
-    const int rc = RunAsNobody([&] {
+    const int rc = testsupport::forkUnprivileged([&] {
         QString remote = dir;
         return ShareWriteStatus(remote, "idle") ? 0 : 1;
     });
@@ -172,7 +171,7 @@ TEST_F(Share, CopyRemoteData) {
 }
 
 TEST_F(Share, NothingToCopy) {
-    RecordingOperator op;
+    InstalledOperator op;
     ProgramState::StartInConfigMode = true;
     const struct {
         const char* name;
@@ -208,7 +207,7 @@ TEST_F(Share, UnreadableFileEndsTheCopy) {
     ::chmod(QFile::encodeName(remote + "a.txt").constData(), 0644);
     ::chmod(QFile::encodeName(remote + "b.txt").constData(), 0);
     ::chmod(QFile::encodeName(remote + "c.txt").constData(), 0644);
-    const int rc = RunAsNobody([&] {
+    const int rc = testsupport::forkUnprivileged([&] {
         qputenv("XDG_DATA_HOME", data.toLocal8Bit());
         RookJobHistory record;
         if (ShareCopyRemoteData(remote, local, record))
@@ -224,7 +223,7 @@ TEST_F(Share, UnreadableFileEndsTheCopy) {
 }
 
 TEST_F(Share, CancelInTheProgressWindow) {
-    RecordingOperator op;
+    InstalledOperator op;
     op.cancelAfterLabels = 1;
     const QString remote = home.file("site/");
     QDir().mkpath(remote);
