@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <QUrl>
-#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -77,7 +76,6 @@ struct FtpConnection::Trace {
     bool headFull = false;
     int fd = -1;
     qint64 written = 0;
-    qint64 lineEnds = 0;  // LFs written: the most bytes the ASCII line-end conversion can take
     bool writeFailed = false;
 
     const QByteArray* upload = nullptr;
@@ -95,7 +93,6 @@ struct FtpConnection::Trace {
         headFull = false;
         fd = -1;
         written = 0;
-        lineEnds = 0;
         writeFailed = false;
         upload = nullptr;
         uploadPos = 0;
@@ -149,7 +146,6 @@ struct FtpConnection::Trace {
                     done += static_cast<size_t>(n);
                 }
                 t->written += static_cast<qint64>(length);
-                t->lineEnds += std::count(buffer, buffer + length, '\n');
                 return length;
             }
             case Sink::None:
@@ -455,9 +451,11 @@ bool FtpConnection::Download(const QString& directory, const QString& name, cons
     d_->trace.sink = Trace::Sink::File;
     d_->trace.fd = fd.get();
     bool ok = perform(urlOf(FtpFilePath(directory, name)));
-    if (ok && expectedSize >= 0 && d_->trace.written + d_->trace.lineEnds < expectedSize) {
-        // The ASCII line-end conversion takes at most one byte (a CR) per line: anything shorter
-        // than that is a transfer that stopped early without the server saying so.
+    curl_off_t received = 0;  // bytes as they came, before the line-end conversion
+    curl_easy_getinfo(d_->easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &received);
+    if (ok && expectedSize >= 0 && received < expectedSize) {
+        // ASCII type only ever adds CRs on the way: fewer bytes than listed means the transfer
+        // stopped early without the server saying so.
         lastError_ = 12030;
         ok = false;
     }
