@@ -127,11 +127,11 @@ def make_handler(opts):
         authorizer = RefusingAuthorizer()
     else:
         authorizer = DummyAuthorizer()
-        for spec in opts.user or []:
-            name, _, password = spec.partition(":")
+        for entry in opts.user or []:
+            name, _, password = entry.partition(":")
             authorizer.add_user(name, password, opts.root, perm=FULL)
-        for spec in opts.read_only or []:
-            name, _, password = spec.partition(":")
+        for entry in opts.read_only or []:
+            name, _, password = entry.partition(":")
             authorizer.add_user(name, password, opts.root, perm=READ)
         if opts.anonymous:
             authorizer.add_anonymous(opts.root, perm=FULL)
