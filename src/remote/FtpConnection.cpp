@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QRegularExpression>
 #include <QUrl>
 #include <cerrno>
 #include <mutex>
@@ -431,6 +432,16 @@ bool FtpConnection::List(const QString& directory, std::vector<FtpEntry>& entrie
     if (!ok && entries.empty() && d_->trace.transferOpened &&
         (d_->trace.lastCode == 226 || d_->trace.lastCode == 250)) {
         lastError_ = 18;  // the listing came and was empty
+        return false;
+    }
+    // Some servers refuse the listing of an empty directory ("450 No files found").
+    static const QRegularExpression nothingThere(
+        QStringLiteral("no files|not found|no such file|empty"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (!ok && entries.empty() && !d_->trace.transferOpened &&
+        (d_->trace.lastCode == 450 || d_->trace.lastCode == 550) &&
+        nothingThere.match(d_->trace.lastReply).hasMatch()) {
+        lastError_ = 18;
         return false;
     }
     return ok;

@@ -383,6 +383,14 @@ TEST_F(Ftp, ListingsWithoutFiles) {
         }
     }
     EXPECT_TRUE(QFileInfo(local).isDir()) << "the local directory is made first";
+
+    FtpServerOptions refusing;  // "450 No files found." instead of an empty listing
+    refusing.refuseEmptyList = true;
+    serve(refusing);
+    QFile::remove(logPath);
+    RookJobHistory record;
+    EXPECT_FALSE(copy("empty", record));
+    EXPECT_EQ(log(), "Remote directory is empty!\r\n");
 }
 
 // A download that fails: the earlier file stays, nothing appears under the failed file's name,

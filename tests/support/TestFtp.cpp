@@ -61,6 +61,8 @@ bool TestFtp::start(const QString& root, const FtpServerOptions& options) {
         args << QStringLiteral("--status-sequence=") +
                     options.statusSequence.join(QLatin1Char('|'));
 
+    if (options.refuseEmptyList)
+        args << QStringLiteral("--refuse-empty-list");
     if (!options.tlsCertificate.isEmpty())
         args << QStringLiteral("--tls") << options.tlsCertificate;
 

@@ -31,6 +31,8 @@ struct FtpServerOptions {
     // Each download of "status" first writes the next of these texts into it ("-" removes it);
     // the last one stays. Empty: the status file is served as it is on disk.
     QStringList statusSequence;
+    // The listing of an empty directory is refused ("450 No files found.").
+    bool refuseEmptyList = false;
     // A PEM file with a key and its certificate: the server then requires explicit TLS.
     QString tlsCertificate;
 };

@@ -16,6 +16,7 @@ Prints "PORT <n>" on standard output once it listens on 127.0.0.1, then serves u
   --silent                   accept connections but never send the greeting
   --tls PEMFILE              explicit TLS (AUTH TLS) required on the control and data connections,
                              with the key and certificate in PEMFILE (needs python3-openssl)
+  --refuse-empty-list        LIST of a directory without entries is answered "450 No files found"
   --status-sequence A|B|...  each RETR of a file named "status" first writes the next item into
                              it ("-" removes the file instead); the last item stays
 """
@@ -98,6 +99,12 @@ def make_handler(opts):
                 return  # no reply, ever
             return super().process_command(cmd, *args, **kwargs)
 
+        def ftp_LIST(self, path):
+            if opts.refuse_empty_list and os.path.isdir(path) and not os.listdir(path):
+                self.respond("450 No files found.")
+                return
+            return super().ftp_LIST(path)
+
         def ftp_RETR(self, file):
             name = os.path.basename(file)
             if sequence is not None and name == "status":
@@ -179,6 +186,7 @@ def main():
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--status-sequence")
     parser.add_argument("--tls")
+    parser.add_argument("--refuse-empty-list", action="store_true")
     opts = parser.parse_args()
     exit_with_parent()
 
