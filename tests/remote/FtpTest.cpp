@@ -204,6 +204,7 @@ TEST_F(Ftp, WriteStatusLeavesWordAndCrLf) {
 }
 
 TEST_F(Ftp, LoginFailures) {
+    testsupport::setFtpTimeouts(1, 2);
     const struct {
         const char* name;
         FtpServerOptions options;
@@ -238,7 +239,7 @@ TEST_F(Ftp, LoginFailures) {
         RookJobHistory record;
         EXPECT_FALSE(copy("in", record, c.user)) << c.name;
         EXPECT_EQ(log(), QString(kLoginFailed + "\r\n").repeated(3)) << c.name;
-        EXPECT_LT(timer.elapsed(), 15000) << c.name << ": each attempt gives up within 2 s";
+        EXPECT_LT(timer.elapsed(), 10000) << c.name << ": each attempt gives up within 2 s";
     }
     EXPECT_TRUE(JobRecords().isEmpty()) << "a failed login leaves no record";
 }
