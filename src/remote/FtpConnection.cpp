@@ -4,8 +4,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QRegularExpression>
 #include <QUrl>
-#include <algorithm>
 #include <cerrno>
 #include <mutex>
 
@@ -77,7 +77,6 @@ struct FtpConnection::Trace {
     bool headFull = false;
     int fd = -1;
     qint64 written = 0;
-    qint64 lineEnds = 0;  // LFs written: the most bytes the ASCII line-end conversion can take
     bool writeFailed = false;
 
     const QByteArray* upload = nullptr;
@@ -95,7 +94,6 @@ struct FtpConnection::Trace {
         headFull = false;
         fd = -1;
         written = 0;
-        lineEnds = 0;
         writeFailed = false;
         upload = nullptr;
         uploadPos = 0;
@@ -149,7 +147,6 @@ struct FtpConnection::Trace {
                     done += static_cast<size_t>(n);
                 }
                 t->written += static_cast<qint64>(length);
-                t->lineEnds += std::count(buffer, buffer + length, '\n');
                 return length;
             }
             case Sink::None:
@@ -437,6 +434,16 @@ bool FtpConnection::List(const QString& directory, std::vector<FtpEntry>& entrie
         lastError_ = 18;  // the listing came and was empty
         return false;
     }
+    // Some servers refuse the listing of an empty directory ("450 No files found").
+    static const QRegularExpression nothingThere(
+        QStringLiteral("no files|not found|no such file|empty"),
+        QRegularExpression::CaseInsensitiveOption);
+    if (!ok && entries.empty() && !d_->trace.transferOpened &&
+        (d_->trace.lastCode == 450 || d_->trace.lastCode == 550) &&
+        nothingThere.match(d_->trace.lastReply).hasMatch()) {
+        lastError_ = 18;
+        return false;
+    }
     return ok;
 }
 
@@ -455,9 +462,11 @@ bool FtpConnection::Download(const QString& directory, const QString& name, cons
     d_->trace.sink = Trace::Sink::File;
     d_->trace.fd = fd.get();
     bool ok = perform(urlOf(FtpFilePath(directory, name)));
-    if (ok && expectedSize >= 0 && d_->trace.written + d_->trace.lineEnds < expectedSize) {
-        // The ASCII line-end conversion takes at most one byte (a CR) per line: anything shorter
-        // than that is a transfer that stopped early without the server saying so.
+    curl_off_t received = 0;  // bytes as they came, before the line-end conversion
+    curl_easy_getinfo(d_->easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &received);
+    if (ok && expectedSize >= 0 && received < expectedSize) {
+        // ASCII type only ever adds CRs on the way: fewer bytes than listed means the transfer
+        // stopped early without the server saying so.
         lastError_ = 12030;
         ok = false;
     }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 
 #include "config/ExecDTSPackage.h"
 #include "datasources/modDBConnection.h"
@@ -139,20 +138,6 @@ TEST_F(FtpFetch, FailedDownloadOffersTheDataAgain) {
     EXPECT_FALSE(localNames().contains("orders.csv")) << "no file under its real name";
     for (const QString& name : localNames())
         EXPECT_FALSE(name.endsWith(".pendrill-part")) << name.toStdString();
-}
-
-TEST_F(FtpFetch, DeadServerEndsInAFailureNotAHang) {
-    FtpServerOptions options;
-    options.silent = true;
-    serve(options);
-    QElapsedTimer timer;
-    timer.start();
-    EXPECT_FALSE(fetch(1, 2));
-    EXPECT_LT(timer.elapsed(), 30000) << "each read gives up after the connect time-out";
-    const QList<QJsonObject> records = JobRecords();
-    ASSERT_EQ(records.size(), 1);
-    EXPECT_EQ(records[0]["Status"].toInt(), 3);
-    EXPECT_FALSE(records[0]["Message"].toString().isEmpty());
 }
 
 class FtpRun : public FtpFetch {

@@ -237,11 +237,4 @@ TEST_F(Share, CancelInTheProgressWindow) {
     EXPECT_EQ(JobRecords().size(), 1) << "the copied file keeps its record";
 }
 
-TEST(JoinRemotePath, Separators) {
-    EXPECT_EQ(JoinRemotePath("", "x"), "x");
-    EXPECT_EQ(JoinRemotePath("/d", "x"), "/d/x");
-    EXPECT_EQ(JoinRemotePath("/d/", "x"), "/d/x");
-    EXPECT_EQ(JoinRemotePath("d\\", "x"), "d\\x");
-}
-
 }  // namespace

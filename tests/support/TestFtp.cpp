@@ -19,11 +19,21 @@ TestFtp::~TestFtp() {
     stop();
 }
 
-bool TestFtp::available() {
+namespace {
+bool imports(const QString& modules) {
     QProcess probe;
-    probe.start(kPython, {QStringLiteral("-c"), QStringLiteral("import pyftpdlib")});
+    probe.start(kPython, {QStringLiteral("-c"), QStringLiteral("import ") + modules});
     return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit &&
            probe.exitCode() == 0;
+}
+}  // namespace
+
+bool TestFtp::available() {
+    return imports(QStringLiteral("pyftpdlib"));
+}
+
+bool TestFtp::availableWithTls() {
+    return imports(QStringLiteral("pyftpdlib, OpenSSL"));
 }
 
 bool TestFtp::start(const QString& root, const FtpServerOptions& options) {
@@ -50,6 +60,11 @@ bool TestFtp::start(const QString& root, const FtpServerOptions& options) {
     if (!options.statusSequence.isEmpty())
         args << QStringLiteral("--status-sequence=") +
                     options.statusSequence.join(QLatin1Char('|'));
+
+    if (options.refuseEmptyList)
+        args << QStringLiteral("--refuse-empty-list");
+    if (!options.tlsCertificate.isEmpty())
+        args << QStringLiteral("--tls") << options.tlsCertificate;
 
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);

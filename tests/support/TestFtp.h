@@ -31,6 +31,10 @@ struct FtpServerOptions {
     // Each download of "status" first writes the next of these texts into it ("-" removes it);
     // the last one stays. Empty: the status file is served as it is on disk.
     QStringList statusSequence;
+    // The listing of an empty directory is refused ("450 No files found.").
+    bool refuseEmptyList = false;
+    // A PEM file with a key and its certificate: the server then requires explicit TLS.
+    QString tlsCertificate;
 };
 
 // A pyftpdlib server (tests/support/ftp_server.py run by /usr/bin/python3) on 127.0.0.1 and a free
@@ -53,8 +57,10 @@ class TestFtp {
     const FtpServerOptions& options() const { return options_; }
     QString error() const { return error_; }
 
-    // True when python3-pyftpdlib can be imported (tests skip with a message otherwise).
+    // True when python3-pyftpdlib can be imported (tests skip with a message otherwise);
+    // availableWithTls() also needs python3-openssl.
     static bool available();
+    static bool availableWithTls();
 
   private:
     std::unique_ptr<QProcess> process_;

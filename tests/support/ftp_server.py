@@ -14,6 +14,9 @@ Prints "PORT <n>" on standard output once it listens on 127.0.0.1, then serves u
   --stall CMD                the server never answers this command (repeatable; ALL = every
                              command after the login)
   --silent                   accept connections but never send the greeting
+  --tls PEMFILE              explicit TLS (AUTH TLS) required on the control and data connections,
+                             with the key and certificate in PEMFILE (needs python3-openssl)
+  --refuse-empty-list        LIST of a directory without entries is answered "450 No files found"
   --status-sequence A|B|...  each RETR of a file named "status" first writes the next item into
                              it ("-" removes the file instead); the last item stays
 """
@@ -79,13 +82,28 @@ def make_handler(opts):
     sequence = opts.status_sequence.split("|") if opts.status_sequence is not None else None
     state = {"next": 0}
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if opts.tls:
+        from pyftpdlib.handlers import TLS_FTPHandler
+
+        base = TLS_FTPHandler
+        base.certfile = opts.tls
+        base.tls_control_required = True
+        base.tls_data_required = True
+
+    class Handler(base):
         banner = "Pendrill test FTP server ready."
 
         def process_command(self, cmd, *args, **kwargs):
             if cmd.upper() in stall or ("ALL" in stall and self.authenticated):
                 return  # no reply, ever
-            return FTPHandler.process_command(self, cmd, *args, **kwargs)
+            return super().process_command(cmd, *args, **kwargs)
+
+        def ftp_LIST(self, path):
+            if opts.refuse_empty_list and os.path.isdir(path) and not os.listdir(path):
+                self.respond("450 No files found.")
+                return
+            return super().ftp_LIST(path)
 
         def ftp_RETR(self, file):
             name = os.path.basename(file)
@@ -110,17 +128,17 @@ def make_handler(opts):
                 producer = FileProducer(DroppingFile(fd, drop_bytes, self), self._current_type)
                 self.push_dtp_data(producer, isproducer=True, file=fd, cmd="RETR")
                 return
-            return FTPHandler.ftp_RETR(self, file)
+            return super().ftp_RETR(file)
 
     if opts.refuse_login:
         authorizer = RefusingAuthorizer()
     else:
         authorizer = DummyAuthorizer()
-        for spec in opts.user or []:
-            name, _, password = spec.partition(":")
+        for entry in opts.user or []:
+            name, _, password = entry.partition(":")
             authorizer.add_user(name, password, opts.root, perm=FULL)
-        for spec in opts.read_only or []:
-            name, _, password = spec.partition(":")
+        for entry in opts.read_only or []:
+            name, _, password = entry.partition(":")
             authorizer.add_user(name, password, opts.root, perm=READ)
         if opts.anonymous:
             authorizer.add_anonymous(opts.root, perm=FULL)
@@ -167,6 +185,8 @@ def main():
     parser.add_argument("--stall", action="append")
     parser.add_argument("--silent", action="store_true")
     parser.add_argument("--status-sequence")
+    parser.add_argument("--tls")
+    parser.add_argument("--refuse-empty-list", action="store_true")
     opts = parser.parse_args()
     exit_with_parent()
 
