@@ -5,9 +5,11 @@
 #include <memory>
 
 #include "app/RunnerMain.h"
+#include "datasources/FlatFileLink.h"
 #include "gui/AppIcon.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindowHost.h"
+#include "remote/FtpFuncModule.h"
 #include "util/OperatorInterface.h"
 #include "util/TerminationSignals.h"
 
@@ -35,6 +37,12 @@ void closeModalWindowsOnSignal() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The flat-file panel's Test connection reaches the FTP site through the remote-data layer.
+    SetFtpCheckAccess([](const QString& server, const QString& fileName, const QString& remoteDir,
+                         const std::optional<QString>& user,
+                         const std::optional<QString>& password) {
+        return FtpCheckAccess(server, fileName, remoteDir, user, password);
+    });
     InstallTerminationHandlers();
     // Taken before the application object exists: QApplication removes the options it knows
     // (-style, -platform, ...) from argv, and every argument here belongs to the program.

@@ -14,6 +14,7 @@
 #include "datasources/modDBConnection.h"
 #include "datasources/modDataLinkInfo.h"
 #include "db/DbInterface.h"
+#include "remote/CopyTessalyFiles.h"
 #include "rook/RookJobHistory.h"
 #include "util/ErrLogging.h"
 #include "util/KelmStatusFile.h"
@@ -103,7 +104,13 @@ int runSteps(frmRunnerMain& form, SignalledStop& stop) {
             }
         }
         stop.Check();
-        if (!settings.HandleRemoteData()) {
+        // The fetch records take the exception file and job identifier of the run's record.
+        SetRunJobHistory(&record);
+        const bool remoteData = settings.HandleRemoteData();
+        SetRunJobHistory(nullptr);
+        // A signal may have ended the wait before the run's timer saw it.
+        stop.Check();
+        if (!remoteData) {
             form.RunOutcomeText = QStringLiteral("Remote data could not be obtained.");
             StatusFailure();
             return ExitRemoteDataMissing;

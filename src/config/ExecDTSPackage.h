@@ -6,6 +6,8 @@
 
 class DtsPackage;
 class PrivateProfile;
+class cDataSource;
+class cDataSources;
 
 // The settings of one run and its package. This part holds the settings and their configuration
 // file (.etl); loading and executing the package are added by the package engine.
@@ -97,4 +99,12 @@ class ExecDTSPackage {
     QString loadedPackageName_;
     QString loadedExceptionFile_;
     QString loadedLogDir_;
+
+  private:
+    // Marks every data source that reads the same remote directory as `ds` (same transfer type,
+    // same FTP server for FTP, remote directories equal but for one trailing separator) as
+    // handled, and points it at `ds`'s local directory.
+    static void MarkSiblingsHandled(const cDataSource& ds, cDataSources& collection);
+    // The text without one trailing '\' or '/'.
+    static QString stripSL(const QString& text);
 };

@@ -6,6 +6,7 @@
 
 #include "gui/AnimationClip.h"
 #include "gui/frmAnimate.h"
+#include "util/CopyAnimDlg.h"
 
 // The copy-progress window as core code uses it while remote data is copied: Create shows it
 // with a caption, an animation clip, a label, an optional busy bar and an optional Cancel button;
@@ -14,7 +15,7 @@
 //
 // Everything runs on the program's one thread: Cancel is only seen while events are processed
 // (LabelCaption, the busy bar's timer, the copy loop between files).
-class GuiCopyAnimDlg : public QObject {
+class GuiCopyAnimDlg : public QObject, public CopyAnimDlg {
     Q_OBJECT
 
   public:
@@ -24,25 +25,25 @@ class GuiCopyAnimDlg : public QObject {
     ~GuiCopyAnimDlg() override;
 
     // True once the operator pressed Cancel; it never goes back to false.
-    bool IsCancelled() const { return cancelled_; }
+    bool IsCancelled() const override { return cancelled_; }
     // Sets the caption and the label, shows the Cancel button when `bAllowCancel` and the bar
     // (0 of 100) when `bDisplayProgressBar`, shows the window and starts clip `aType` (1 is the
     // copy clip) in the 300 x 60 area at its top. The busy bar's timer stays off.
     void Create(qint32 aType, const QString& sFormCaption, const QString& sLabelCaption,
-                bool bAllowCancel, bool bDisplayProgressBar);
+                bool bAllowCancel, bool bDisplayProgressBar) override;
     // Plays the clip for ever and starts the busy bar.
     void AnimatePlay();
     // Stops the clip and the busy bar.
-    void AnimateStop();
+    void AnimateStop() override;
     // Stops and removes the animation (when there is one) and hides the window; harmless before
     // Create.
-    void Destroy();
+    void Destroy() override;
     // Kept for callers of the original interface; starts the clip over.
     void AutoPlay();
     // Replaces the label text and lets it show at once (pending events run).
-    void LabelCaption(const QString& text);
-    void PercentDone(qint32 value);
-    void Visible(bool flag);
+    void LabelCaption(const QString& text) override;
+    void PercentDone(qint32 value) override;
+    void Visible(bool flag) override;
 
     // The window and the playing animation control (null when there is none), for tests.
     frmAnimate* Window() const { return window_; }

@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QUrl>
 
+#include "gui/GuiCopyAnimDlg.h"
 #include "gui/MainWindow.h"
 #include "util/ProgramState.h"
 
@@ -129,4 +130,9 @@ int GuiOperator::CloseModalWindows() {
 void GuiOperator::AttachMainWindow(RunnerMainWindow* window) {
     mainWindow_ = window;
     Attach(window, window != nullptr ? window->sbStatus : nullptr);
+}
+
+std::unique_ptr<CopyAnimDlg> GuiOperator::CreateCopyAnimDlg() {
+    QWidget* owner = mainWindow_ ? static_cast<QWidget*>(mainWindow_.data()) : window_.data();
+    return std::make_unique<GuiCopyAnimDlg>(owner);
 }

@@ -22,6 +22,8 @@ class GuiOperator : public OperatorInterface {
     void UnloadAllForms() override;
     void OpenInTextEditor(const QString& path) override;
     bool OpenSystemLogViewer() override;
+    // The progress window over the main window (or the attached window).
+    std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg() override;
 
     // Rejects every open modal dialog (a message box's wait returns) and closes any other modal
     // window, topmost first. Returns how many were closed.

@@ -1,34 +1,114 @@
-// Remote data of a run: the data sources of the package's ETL model that receive their files
-// over FTP or from a share. This version cannot fetch remote data yet: a model without such a
-// data source passes, one with such a data source fails the run with a line that names it.
+// Remote data of a run: before the package of an ETL model runs, every data source of the model
+// that receives its files over FTP or from a share has them fetched, once per remote directory.
+
+#include <QDir>
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 #include "config/ExecDTSPackage.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDataLinkInfo.h"
+#include "remote/CopyFuncModule.h"
+#include "remote/CopyTessalyFiles.h"
+#include "rook/RookJobHistory.h"
 #include "util/ErrLogging.h"
+#include "util/FileUtils.h"
+
+namespace {
+
+// Metadata files are the regular files of the local directory whose names begin with "pmd_".
+void processMetadataFiles(const QString& directory, RookJobHistory& metadata) {
+    if (directory.isEmpty())
+        return;
+    std::vector<QString> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(ToFsPath(directory), ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code typeError;
+        const QString name = QString::fromStdString(it->path().filename().string());
+        if (name.startsWith(QLatin1String("pmd_"), Qt::CaseSensitive) &&
+            it->is_regular_file(typeError))
+            names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const QString& name : names)
+        metadata.ProcessMetadataFile(JoinRemotePath(directory, name));
+}
+
+}  // namespace
+
+QString ExecDTSPackage::stripSL(const QString& text) {
+    if (!text.isEmpty() && (text.endsWith('/') || text.endsWith('\\')))
+        return text.left(text.size() - 1);
+    return text;
+}
+
+void ExecDTSPackage::MarkSiblingsHandled(const cDataSource& ds, cDataSources& collection) {
+    const short type = ds.intTransferData;
+    if (type != cDataSource::TransferFtp && type != cDataSource::TransferShare)
+        return;
+    // Copies, because `ds` is itself one of the records changed below.
+    const QString server = ds.strFTPServer;
+    const QString remote = stripSL(ds.strRemoteDir);
+    const QString local = ds.strDSDirectory;
+    for (cDataSource& x : collection) {
+        if (x.intTransferData != type || stripSL(x.strRemoteDir) != remote)
+            continue;
+        if (type == cDataSource::TransferFtp && x.strFTPServer != server)
+            continue;
+        x.blnHandledRemoteData = true;
+        x.strDSDirectory = local;
+    }
+}
 
 bool ExecDTSPackage::HandleRemoteData() {
+    bool result = true;
+    RookJobHistory metadata;
+
+    // Fetch records copy the exception file and job identifier of the run's record; without one
+    // installed by the run, a record made of this run's own settings stands in.
+    RookJobHistory runRecord;
+    const bool ownRecord = RunJobHistory() == nullptr;
+    if (ownRecord) {
+        runRecord.setExceptionFile(ExceptionLogFile);
+        runRecord.setJobIdentifier(JobID == QLatin1String("0") ? QString() : JobID);
+        SetRunJobHistory(&runRecord);
+    }
+
     // The data sources are read afresh from the catalogue, not taken from the window.
     cDataSources sources;
     QString error;
     if (!sources.Load(GetEtlModelName(DTSPackageName), &error)) {
         LogInfo(QStringLiteral("Error: data sources for remote data not read: ") + error);
-        return false;
-    }
-    bool result = true;
-    for (const cDataSource& ds : sources) {
-        if (ds.intTransferData != cDataSource::TransferFtp &&
-            ds.intTransferData != cDataSource::TransferShare)
-            continue;
-        LogInfo(QStringLiteral("Remote data of data source '%1' (%2 %3) cannot be fetched: "
-                               "remote transfer is not available in this version of Pendrill.")
-                    .arg(ds.strName,
-                         ds.intTransferData == cDataSource::TransferFtp ? QStringLiteral("FTP")
-                                                                        : QStringLiteral("share"),
-                         ds.intTransferData == cDataSource::TransferFtp
-                             ? ds.strFTPServer + QLatin1Char(':') + ds.strRemoteDir
-                             : ds.strRemoteDir));
         result = false;
     }
+    for (cDataSource& ds : sources) {
+        if (ds.blnHandledRemoteData)
+            continue;
+        bool fetched = false;
+        bool ok = false;
+        if (ds.intTransferData == cDataSource::TransferFtp) {
+            fetched = true;
+            ok = FetchRemoteData(ds.strRemoteDir, ds.strDSDirectory, ds.intPollInterval,
+                                 ds.intPollDuration, ds.strFTPServer, ds.strFTPUser,
+                                 ds.strFTPPassword, nullptr);
+        } else if (ds.intTransferData == cDataSource::TransferShare) {
+            fetched = true;
+            ok = FetchRemoteData(ds.strRemoteDir, ds.strDSDirectory, ds.intPollInterval,
+                                 ds.intPollDuration, QString(), QString(), QString(), nullptr);
+        }
+        if (fetched) {
+            if (ok)
+                MarkSiblingsHandled(ds, sources);
+            else
+                result = false;
+        }
+        processMetadataFiles(ds.strDSDirectory, metadata);
+    }
+
+    if (ownRecord)
+        SetRunJobHistory(nullptr);
     return result;
 }

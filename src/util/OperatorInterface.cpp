@@ -10,6 +10,10 @@ HeadlessOperator& headless() {
 OperatorInterface* current = nullptr;
 }  // namespace
 
+std::unique_ptr<CopyAnimDlg> OperatorInterface::CreateCopyAnimDlg() {
+    return std::make_unique<HeadlessCopyAnimDlg>();
+}
+
 void HeadlessOperator::ProcessPendingEvents() {
     if (QCoreApplication::instance() != nullptr)
         QCoreApplication::processEvents();

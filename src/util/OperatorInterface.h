@@ -1,6 +1,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
+
+#include "util/CopyAnimDlg.h"
 
 // What core logic needs from the person in front of the program. The GUI implements it with a
 // window, message boxes and a status bar; an unattended run uses HeadlessOperator, which has no
@@ -37,6 +40,9 @@ class OperatorInterface {
     virtual void OpenInTextEditor(const QString& path) { (void)path; }
     // Starts the desktop's system-log viewer without waiting; false when none is installed.
     virtual bool OpenSystemLogViewer() { return false; }
+    // A new copy-progress object (not yet shown). The default is the headless one, which never
+    // cancels; the GUI returns its window.
+    virtual std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg();
 };
 
 // The operator of an unattended run: events are still processed (timers, sockets), message

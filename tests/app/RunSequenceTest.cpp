@@ -35,7 +35,7 @@ struct Scene {
     QString files = home.file("files/"), runLog = home.file("run.log"),
             status = home.file("status"), copy = home.file("copy.log");
 
-    explicit Scene(const QString& model = QString(), const QStringList& linkFields = {}) {
+    explicit Scene(const QString& model = QString()) {
         QDir().mkpath(files);
         writeAll(files + "rows.csv", "1;alpha\n2;beta\n3;gamma\n");
         QDir().mkpath(home.dataHome() + "/pendrill/servers/local");
@@ -43,9 +43,8 @@ struct Scene {
             writeAll(home.dataHome() + "/pendrill/servers/local/DW.db", "");
         else
             EXPECT_TRUE(job.InitWarehouse() &&
-                        job.AddDataLink(
-                            model, "Files",
-                            QStringList{"--type", "3", "--ds-directory", "/old/"} + linkFields));
+                        job.AddDataLink(model, "Files",
+                                        QStringList{"--type", "3", "--ds-directory", "/old/"}));
     }
     Config config(const QString& package) const {
         return Config{package, runLog, home.file("logs"), true, "DW", {}, {}};
@@ -130,7 +129,8 @@ TEST(Run, SuccessfulRuns) {
     }
 }
 
-// Every way a run fails: exit status, run-log text, job-history record (or none).
+// Every way a run fails: exit status, run-log text, job-history record (or none). Remote data
+// that is not obtained: RunRemoteDataTest.cpp.
 TEST(Run, FailureTable) {
     const QString good = runjob::LoadFileSteps("rows.csv");
     const QString failed = "Error: DTS package execute error\r\nBad in 'X_LoadDW' failed.";
@@ -143,7 +143,6 @@ TEST(Run, FailureTable) {
         const char* name;
         QString package, stored;  // configured; document stored (empty: another package)
         bool catalogue;           // DW has dwm_data_link
-        int transfer;             // transfer_data of the data link
         QString database, dwServer;
         bool corrupt;  // the stored document damaged behind the store's back
         int exit;
@@ -151,36 +150,33 @@ TEST(Run, FailureTable) {
         int history;      // the record's status; -1: no record closed
         QString message;
     } cases[] = {
-        {"no package", "", "", true, 0, "DW", "", false, 4, "DTS Package not filled", -1, ""},
-        {"no warehouse database", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), true, 0, "",
+        {"no package", "", "", true, "DW", "", false, 4, "DTS Package not filled", -1, ""},
+        {"no warehouse database", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), true, "",
          "", false, 4, "Data warehouse database not filled", -1, ""},
-        {"package not in the store", "X_LoadDW", "", true, 0, "DW", "", false, 4,
+        {"package not in the store", "X_LoadDW", "", true, "DW", "", false, 4,
          "DTS Package not filled", -1, ""},
         // A name without any step suffix belongs to no model, so the package list never holds it
         // (the store takes such a package only when it uses no data link).
         {"no step suffix", "Nightly",
          runjob::PackageXml("Nightly", kBadStep)
              .remove(QStringLiteral("<Connection name=\"Files\" dataLink=\"Files\"/>")),
-         true, 0, "DW", "", false, 4, "DTS Package not filled", -1, ""},
-        {"package does not load", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, 0,
-         "DW", "", true, 2, "Error: DTS package loading error\r\n" + notLoaded, 2,
+         true, "DW", "", false, 4, "DTS Package not filled", -1, ""},
+        {"package does not load", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, "DW",
+         "", true, 2, "Error: DTS package loading error\r\n" + notLoaded, 2,
          "DTS Package loading error: " + notLoaded},
-        {"failing step", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, 0, "DW", "",
+        {"failing step", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, "DW", "",
          false, 1, failed, 3, Unbroken(failed)},
         {"missing global variable", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep, {"JobID"}),
-         false, 0, "DW", "", false, 1, noGlobal, 3, Unbroken(noGlobal)},
-        {"no dwm_data_link", "X_Overall", runjob::PackageXml("X_Overall", good), false, 0, "DW", "",
+         false, "DW", "", false, 1, noGlobal, 3, Unbroken(noGlobal)},
+        {"no dwm_data_link", "X_Overall", runjob::PackageXml("X_Overall", good), false, "DW", "",
          false, 2, noTable, 2,
          "Table dwm_data_link not found in specified data warehouse database."},
-        {"warehouse server unknown", "X_Overall", runjob::PackageXml("X_Overall", good), true, 0,
-         "DW", "nosuchserver", false, 3, "Error while connecting to : nosuchserver", 1, ""},
-        {"remote data", "X_Overall", runjob::PackageXml("X_Overall", good), true, 1, "DW", "",
-         false, 5, "Loaded DTS Package : X_Overall", -1, ""},
+        {"warehouse server unknown", "X_Overall", runjob::PackageXml("X_Overall", good), true, "DW",
+         "nosuchserver", false, 3, "Error while connecting to : nosuchserver", 1, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        Scene s(c.catalogue ? "X" : "",
-                {"--transfer-data", QString::number(c.transfer), "--ftp-server", "ftp.example"});
+        Scene s(c.catalogue ? "X" : "");
         ASSERT_TRUE(
             s.job.StorePackage(c.stored.isEmpty() ? runjob::PackageXml("Y_LoadDW", "") : c.stored));
         if (c.corrupt) {

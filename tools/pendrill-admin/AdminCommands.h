@@ -13,6 +13,8 @@ int DatalinkCommand(const QStringList& args);
 // package import|export|delete|list-versions|run (and list, handed to PackageListCommand): the
 // package store of a server and package runs.
 int PackageCommand(const QStringList& args);
+// remote status|fetch|check: the remote data of a model's data links (exit 5: not obtained).
+int RemoteCommand(const QStringList& args);
 // package list: the arguments after "package list".
 int PackageListCommand(const QStringList& args);
 

@@ -17,9 +17,10 @@ const char* const kUsage =
     "  server add|list|remove ...     define the database servers reached by name\n"
     "  datalink init|add|set|list ... set up the data-link catalogue of a warehouse\n"
     "  package import|list|run ...    store, list and run the packages of a server\n"
+    "  remote status|fetch|check ...  the remote data of a model's data links\n"
     "\n"
     "Run 'pendrill-admin COMMAND --help' for the options of a command.\n"
-    "Exit status: 0 success, 1 failure, 2 wrong usage.\n";
+    "Exit status: 0 success, 1 failure, 2 wrong usage, 5 remote data not obtained (remote).\n";
 
 }  // namespace
 
@@ -55,7 +56,7 @@ int main(int argc, char** argv) {
     const std::map<QString, std::function<int(const QStringList&)>> commands = {
         {QStringLiteral("history"), HistoryCommand}, {QStringLiteral("config"), ConfigCommand},
         {QStringLiteral("server"), ServerCommand},   {QStringLiteral("datalink"), DatalinkCommand},
-        {QStringLiteral("package"), PackageCommand},
+        {QStringLiteral("package"), PackageCommand}, {QStringLiteral("remote"), RemoteCommand},
     };
     const auto it = commands.find(command);
     if (it == commands.end()) {

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "remote/FtpFuncModule.h"
+
+// One logged-in FTP control connection on libcurl, the stand-in for a WinInet session plus
+// connection handle. Requests made through one object reuse its control connection (one login);
+// destroying the object closes it. Every failed call leaves a WinInet error code in LastError()
+// (12002 time-out, 12003 refused by the server with its reply in LastReply(), 12007 name not
+// resolved, 12014/12015 login refused, 12029 cannot connect, 12030/12031 connection lost, ...).
+
+// Where the server text points: "host", "host:port", "[v6]:port", "ftps://host[:port]".
+struct FtpServerAddress {
+    QString host;
+    int port = 21;
+    bool explicitTls = false;
+};
+FtpServerAddress ParseFtpServer(const QString& server);
+
+// A remote directory entry as the server's listing gives it.
+struct FtpEntry {
+    QString name;
+    bool directory = false;
+    bool sizeKnown = false;
+    qint64 size = 0;
+};
+
+class FtpConnection {
+  public:
+    // Prepares a handle; nothing goes over the network yet. No user name logs in anonymously.
+    FtpConnection(const QString& server, const std::optional<QString>& user,
+                  const std::optional<QString>& password, const FtpSettings& settings);
+    ~FtpConnection();
+    FtpConnection(const FtpConnection&) = delete;
+    FtpConnection& operator=(const FtpConnection&) = delete;
+
+    // False when no handle could be made (the "session" failed).
+    bool HasSession() const;
+
+    // Connects and logs in. False on any failure.
+    bool Login();
+
+    enum class ReadOutcome { Read, NotOpened, ReadFailed };
+    // Opens the file for reading (ASCII) and reads at most `maxBytes` of it into `data`.
+    // NotOpened when the server refused the file or the connection failed before any data came;
+    // ReadFailed when the transfer started but nothing could be read.
+    ReadOutcome ReadHead(const QString& path, int maxBytes, QByteArray& data);
+
+    // Replaces the remote file with exactly these bytes (binary type, so that no line end is
+    // converted on the way). False when the upload was refused or failed.
+    bool Upload(const QString& path, const QByteArray& data);
+
+    // Changes into the directory, to learn whether it exists. The empty text is the login
+    // directory and always succeeds.
+    bool ChangeDirectory(const QString& directory);
+
+    // Lists the directory (subdirectories included, "." and ".." as the server gives them).
+    // False with LastError() 18 when the listing has no entries at all.
+    bool List(const QString& directory, std::vector<FtpEntry>& entries);
+
+    // Downloads `directory` + `name` (ASCII) into `target`, through a hidden temporary file in the
+    // same directory that is renamed over `target` when the whole file has arrived. When
+    // `expectedSize` is not negative, fewer bytes than that count as a lost connection. Nothing is
+    // left under either name on failure.
+    bool Download(const QString& directory, const QString& name,
+                  const std::filesystem::path& target, qint64 expectedSize = -1);
+
+    // Deletes a remote file (DELE).
+    bool Delete(const QString& path);
+
+    qint32 LastError() const { return lastError_; }
+    // The server's last reply (all its lines), without the final line end.
+    QString LastReply() const { return lastReply_; }
+
+    // The number of the last reply and the way a request went; used by the callbacks.
+    struct Trace;
+
+  private:
+    bool perform(const QByteArray& url);
+    QByteArray urlOf(const QString& path) const;
+    void resetRequest();
+
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+    qint32 lastError_ = 0;
+    QString lastReply_;
+};
+
+// The text of `path` followed by `name` as the FTP path of a file in that directory: the name is
+// added directly after a '/', after a '\' with a '/' between (so the directory part stays
+// whole), and alone for the empty (login) directory.
+QString FtpFilePath(const QString& directory, const QString& name);
+
+// Remembers the last server reply of a failed request of this thread, for WinInetErrorText(12003).
+void SetLastFtpReply(const QString& reply);
+QString LastFtpReply();

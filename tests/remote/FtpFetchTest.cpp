@@ -1,0 +1,192 @@
+// Fetches over FTP through the poll loop and the per-run pass, against the test FTP server.
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "config/ExecDTSPackage.h"
+#include "datasources/modDBConnection.h"
+#include "remote/CopyTessalyFiles.h"
+#include "remote/RemoteTestSupport.h"
+#include "support/TestFtp.h"
+#include "support/Warehouse.h"
+#include "util/ProgramState.h"
+
+using remotetest::CountingClock;
+using remotetest::JobRecords;
+using testsupport::FtpServerOptions;
+using testsupport::readAll;
+using testsupport::TestFtp;
+using testsupport::writeAll;
+
+namespace {
+
+constexpr qint64 kMinute = 60 * 1000;
+// Line ends without CR, so that the ASCII transfer leaves the bytes as they are.
+const QByteArray kOrders = "1;2\n";
+
+class FtpFetch : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!TestFtp::available())
+            GTEST_SKIP() << "python3-pyftpdlib is not installed";
+        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
+        testsupport::setFtpTimeouts(2, 2);
+        site = home.file("site");
+        QDir().mkpath(site + "/in");
+        writeAll(site + "/in/orders.csv", kOrders);
+        writeAll(site + "/in/name with blanks.txt", "x\r\n");
+    }
+    void TearDown() override { ProgramState::SetExceptionFileSource(nullptr); }
+    void serve(const FtpServerOptions& options = {}) {
+        ASSERT_TRUE(ftp.start(site, options)) << ftp.error().toStdString();
+    }
+    bool fetch(short interval, short duration, QString remote = "in") {
+        QString localDir = home.file("local");
+        return FetchRemoteData(remote, localDir, interval, duration, ftp.server(), "pendrill",
+                               "secret");
+    }
+    QStringList logLines() {
+        return QString::fromUtf8(readAll(home.file("run.log"))).split("\r\n", Qt::SkipEmptyParts);
+    }
+    QStringList localNames() {
+        return QDir(home.file("local"))
+            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+
+    testsupport::IsolatedHome home;
+    CountingClock clock;
+    TestFtp ftp;
+    QString site;
+};
+
+TEST_F(FtpFetch, StatusSequences) {
+    const struct {
+        const char* name;
+        QStringList sequence;  // the status file at minute 0, 1, ... ("-": missing)
+        bool result;
+        qint64 elapsedMs;
+        QByteArray statusAfter;
+        const char* message;  // of the failure record
+    } cases[] = {
+        {"missing, running, ready",
+         {"-", "running\r\n", "ready\r\n"},
+         true,
+         2 * kMinute,
+         "idle\r\n",
+         nullptr},
+        {"ready followed by more letters", {"readyness\r\n"}, true, 0, "idle\r\n", nullptr},
+        {"Ready keeps polling",
+         {"Ready\r\n"},
+         false,
+         3 * kMinute,
+         "Ready\r\n",
+         "Polling for remote data timed out."},
+        {"stop", {"running", "stop\r\n"}, false, kMinute, "stop\r\n", ""},
+        {"error", {"error\r\n"}, false, 0, "error\r\n", ""},
+    };
+    serve();
+    const QString server = ftp.server();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QDir(home.file("local")).removeRecursively();
+        // The remote side writes the next text at each whole minute.
+        const auto remoteSide = [&](qint64 t) {
+            if (t % kMinute != 0 || t / kMinute >= c.sequence.size())
+                return;
+            const QString text = c.sequence.at(t / kMinute);
+            QFile::remove(site + "/in/status");
+            if (text != "-")
+                writeAll(site + "/in/status", text.toUtf8());
+        };
+        remoteSide(0);
+        clock.onSleep = remoteSide;
+        const qsizetype before = JobRecords().size();
+        clock.elapsedMs = 0;
+        EXPECT_EQ(fetch(1, 3), c.result);
+        EXPECT_EQ(clock.elapsedMs, c.elapsedMs);
+        EXPECT_EQ(readAll(site + "/in/status"), c.statusAfter);
+        const QList<QJsonObject> records = JobRecords().mid(before);
+        ASSERT_FALSE(records.isEmpty());
+        for (const QJsonObject& r : records) {
+            EXPECT_EQ(r["ApplicationName"].toString(), "Pendrill FTP");
+            EXPECT_EQ(r["SourceServer"].toString(), server);
+            EXPECT_EQ(r["SourceUser"].toString(), "pendrill");
+            EXPECT_EQ(r["SourcePath"].toString(), "in");
+        }
+        if (c.message == nullptr) {
+            EXPECT_TRUE(logLines().contains("Copying Remote Data via FTP"));
+            EXPECT_EQ(readAll(home.file("local/orders.csv")), kOrders);
+            EXPECT_TRUE(QFileInfo::exists(home.file("local/name with blanks.txt")));
+            EXPECT_EQ(records.last()["Status"].toInt(), 0);
+        } else {
+            ASSERT_EQ(records.size(), 1);
+            EXPECT_EQ(records[0]["Status"].toInt(), 3);
+            EXPECT_EQ(records[0]["Message"].toString(), c.message);
+            EXPECT_TRUE(localNames().isEmpty());
+        }
+    }
+}
+
+TEST_F(FtpFetch, FailedDownloadOffersTheDataAgain) {
+    writeAll(site + "/in/status", "ready\r\n");
+    FtpServerOptions options;
+    options.failDownload = QStringList{"orders.csv"};
+    serve(options);
+    EXPECT_FALSE(fetch(1, 3));
+    EXPECT_EQ(readAll(site + "/in/status"), "ready\r\n");
+    EXPECT_FALSE(localNames().contains("orders.csv")) << "no file under its real name";
+    for (const QString& name : localNames())
+        EXPECT_FALSE(name.endsWith(".pendrill-part")) << name.toStdString();
+}
+
+class FtpRun : public FtpFetch {
+  protected:
+    void SetUp() override {
+        FtpFetch::SetUp();
+        if (IsSkipped())
+            return;
+        QString skip, error;
+        wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
+        ASSERT_TRUE(wh) << error.toStdString();
+        QString connectError;
+        ASSERT_TRUE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
+                                      wh->database, 20));
+    }
+    void TearDown() override {
+        ReleaseDWConnection();
+        FtpFetch::TearDown();
+    }
+    void addFtp(const QString& name, const QString& remote, const QString& local) {
+        ASSERT_TRUE(wh->InsertRow({{"model", "Sales"},
+                                   {"source_name", name},
+                                   {"Type", 3},
+                                   {"transfer_data", 1},
+                                   {"ftp_server", ftp.server()},
+                                   {"ftp_user", "pendrill"},
+                                   {"ftp_password", "frperg"},  // ROT13 of "secret"
+                                   {"remote_directory", remote},
+                                   {"ds_directory", local},
+                                   {"poll_interval", 1},
+                                   {"poll_duration", 2}}));
+    }
+    std::unique_ptr<Warehouse> wh;
+};
+
+TEST_F(FtpRun, TwoDataSourcesOnOneDirectoryFetchOnce) {
+    writeAll(site + "/in/status", "ready\r\n");
+    writeAll(site + "/in/pmd_orders.xml", "<m/>");
+    serve();
+    addFtp("First", "/in", home.file("first"));
+    addFtp("Second", "/in/", home.file("second"));
+    ExecDTSPackage run;
+    run.DTSPackageName = "Sales_Transformations";
+    EXPECT_TRUE(run.HandleRemoteData());
+    EXPECT_EQ(logLines().count("Polling for remote data."), 1);
+    EXPECT_EQ(readAll(home.file("first/orders.csv")), kOrders);
+    EXPECT_FALSE(QFileInfo::exists(home.file("second")));
+    EXPECT_EQ(readAll(site + "/in/status"), "idle\r\n");
+    EXPECT_EQ(remotetest::MetadataFiles(), QStringList{home.file("first/pmd_orders.xml")});
+}
+
+}  // namespace

@@ -1,0 +1,532 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "config/CRegSettings.h"
+#include "remote/FtpConnection.h"
+#include "remote/FtpFuncModule.h"
+#include "remote/RemoteTestSupport.h"
+#include "rook/RookJobHistory.h"
+#include "support/TestFtp.h"
+#include "support/TestSupport.h"
+#include "util/ProgramState.h"
+
+// Readable failure messages for texts.
+static void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
+
+using remotetest::JobRecords;
+using remotetest::InstalledOperator;
+using testsupport::FtpServerOptions;
+using testsupport::readAll;
+using testsupport::TestFtp;
+using testsupport::writeAll;
+
+namespace {
+
+const QString kLoginFailed = "Login failed! FTP site doesn't exist or the password is incorrect!";
+
+// A site directory served by a fresh FTP server, a local directory and a run log, in an isolated
+// home whose settings store sets short time-outs (2 s) so that no test waits long.
+class Ftp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!TestFtp::available())
+            GTEST_SKIP() << "python3-pyftpdlib is not installed";
+        logPath = home.file("run.log");
+        ProgramState::SetExceptionFileSource([this] { return logPath; });
+        testsupport::setFtpTimeouts(2, 2);
+        site = home.file("site");
+        local = home.file("local");
+        QDir().mkpath(site + "/in");
+    }
+    void TearDown() override { ProgramState::SetExceptionFileSource(nullptr); }
+
+    void serve(const FtpServerOptions& options = {}) {
+        ASSERT_TRUE(ftp.start(site, options)) << ftp.error().toStdString();
+    }
+    QString log() { return QString::fromUtf8(readAll(logPath)); }
+    QStringList localNames() {
+        return QDir(local).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    qint16 readStatus(QString dir, QString& failure, const QString& user = "pendrill",
+                      const QString& password = "secret") {
+        return FtpReadStatus(ftp.server(), dir, user, password, failure);
+    }
+    bool copy(QString dir, RookJobHistory& record, const QString& user = "pendrill") {
+        QString localDir = local;
+        return FtpCopyRemoteData(ftp.server(), dir, localDir, record, user, "secret");
+    }
+
+    testsupport::IsolatedHome home;
+    TestFtp ftp;
+    QString logPath, site, local;
+};
+
+TEST(FtpTexts, RemoteSeparator) {
+    const struct {
+        QString in, out;
+    } cases[] = {
+        {"", ""},
+        {"in", "in/"},
+        {"/data/in", "/data/in/"},
+        {"data\\in", "data\\in\\"},
+        {"a\\b/c", "a\\b/c/"},
+        {"in/", "in/"},
+        {"in\\", "in\\"},
+    };
+    for (const auto& c : cases) {
+        QString path = c.in;
+        EXPECT_EQ(AddRemoteSeparator(path), c.out) << c.in.toStdString();
+        EXPECT_EQ(path, c.out);
+    }
+}
+
+TEST(FtpTexts, StripAfterNulAndErrorTexts) {
+    EXPECT_EQ(StripAfterNul(QString("abc") + QChar(0) + "def"), "abc");
+    EXPECT_EQ(StripAfterNul("abc"), "abc");
+    EXPECT_EQ(StripAfterNul(QString(QChar(0))), "");
+    const struct {
+        qint32 code;
+        const char* text;
+    } cases[] = {
+        {12002, "The request has timed out."},
+        {12007, "The server name could not be resolved."},
+        {12011, "The request option can not be set, only queried. "},
+        {12014,
+         "The request to connect and login to an FTP server could not be completed "
+         "because the supplied password is incorrect. "},
+        {12015, "The request to connect to and login to an FTP server failed."},
+        {12029, "The attempt to connect to the server failed."},
+        {12030, "The connection with the server has been terminated."},
+        {12036, "The request failed because the handle already exists."},
+        {12032, "Error details not available."},
+        {18, "Error details not available."},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(WinInetErrorText(c.code), c.text) << c.code;
+}
+
+TEST(FtpTexts, ServerAddress) {
+    const struct {
+        QString text, host;
+        int port;
+        bool tls;
+    } cases[] = {
+        {"ftp.example.com", "ftp.example.com", 21, false},
+        {"ftp.example.com:2121", "ftp.example.com", 2121, false},
+        {"ftps://ftp.example.com", "ftp.example.com", 21, true},
+        {"ftps://ftp.example.com:990/", "ftp.example.com", 990, true},
+        {"[::1]:2121", "::1", 2121, false},
+        {"::1", "::1", 21, false},
+        {"host:notaport", "host", 21, false},
+    };
+    for (const auto& c : cases) {
+        const FtpServerAddress a = ParseFtpServer(c.text);
+        EXPECT_EQ(a.host, c.host) << c.text.toStdString();
+        EXPECT_EQ(a.port, c.port) << c.text.toStdString();
+        EXPECT_EQ(a.explicitTls, c.tls) << c.text.toStdString();
+    }
+}
+
+TEST(FtpTexts, SettingsStore) {
+    testsupport::IsolatedHome home;
+    FtpSettings s = ReadFtpSettings();
+    EXPECT_FALSE(s.passive);
+    EXPECT_EQ(s.connectTimeoutSeconds, 30);
+    EXPECT_EQ(s.dataTimeoutSeconds, 60);
+    WriteRegistryValue(kFtpSettingsKey, "PassiveMode", "1");
+    WriteRegistryValue(kFtpSettingsKey, "ConnectTimeout", "5");
+    WriteRegistryValue(kFtpSettingsKey, "DataTimeout", "0");  // not positive: the default
+    s = ReadFtpSettings();
+    EXPECT_TRUE(s.passive);
+    EXPECT_EQ(s.connectTimeoutSeconds, 5);
+    EXPECT_EQ(s.dataTimeoutSeconds, 60);
+}
+
+TEST_F(Ftp, ReadStatusWords) {
+    serve();
+    const struct {
+        const char* name;
+        std::optional<QByteArray> content;  // nullopt: no status file
+        qint16 code;
+    } cases[] = {
+        {"missing", std::nullopt, 1},
+        {"ready", "ready\r\n", 2},
+        {"ready and more letters", "readyness\r\n", 2},
+        {"capital R", "Ready\r\n", 1},
+        {"running", "running\n", 1},
+        {"error", "error\r\n", 0},
+        {"stop", "stop", 0},
+        {"empty", "", 1},
+        {"long line", "ready" + QByteArray(400, 'x'), 2},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(site + "/in/status");
+        if (c.content)
+            writeAll(site + "/in/status", *c.content);
+        QFile::remove(logPath);
+        QString dir = "in", failure;
+        EXPECT_EQ(FtpReadStatus(ftp.server(), dir, "pendrill", "secret", failure), c.code)
+            << c.name;
+        EXPECT_EQ(dir, "in/") << c.name;
+        EXPECT_EQ(failure, "") << c.name;
+        EXPECT_EQ(log(), c.content ? "" : "FTP: Status file not found yet. Polling...\r\n")
+            << c.name;
+    }
+}
+
+TEST_F(Ftp, StatusSequenceAndLoginDirectory) {
+    FtpServerOptions options;
+    options.statusSequence = {"-", "running\r\n", "ready\r\n"};
+    serve(options);
+    QString failure;
+    EXPECT_EQ(readStatus("", failure), 1);
+    EXPECT_EQ(readStatus("", failure), 1);
+    EXPECT_EQ(readStatus("", failure), 2);
+    EXPECT_TRUE(QFile::exists(site + "/status")) << "the empty directory is the login directory";
+}
+
+TEST_F(Ftp, WriteStatusLeavesWordAndCrLf) {
+    serve();
+    writeAll(site + "/in/status", "ready\r\n");
+    for (const char* w : {"idle", "ready"}) {
+        QString dir = "in", word = w;
+        EXPECT_TRUE(FtpWriteStatus(ftp.server(), "pendrill", "secret", dir, word));
+        EXPECT_EQ(word, QString(w) + "\r\n");
+        EXPECT_EQ(readAll(site + "/in/status"), QByteArray(w) + "\r\n");
+    }
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(Ftp, LoginFailures) {
+    testsupport::setFtpTimeouts(1, 2);
+    const struct {
+        const char* name;
+        FtpServerOptions options;
+        QString user;
+    } cases[] = {
+        {"refused login",
+         [] {
+             FtpServerOptions o;
+             o.refuseLogin = true;
+             return o;
+         }(),
+         "pendrill"},
+        {"wrong password", {}, "intruder"},
+        {"no greeting",
+         [] {
+             FtpServerOptions o;
+             o.silent = true;
+             return o;
+         }(),
+         "pendrill"},
+    };
+    for (const auto& c : cases) {
+        serve(c.options);
+        QFile::remove(logPath);
+        QElapsedTimer timer;
+        timer.start();
+        QString failure;
+        EXPECT_EQ(readStatus("in", failure, c.user), 0) << c.name;
+        EXPECT_EQ(failure, kLoginFailed) << c.name;
+        QString word = "idle", dir = "in";
+        EXPECT_FALSE(FtpWriteStatus(ftp.server(), c.user, "secret", dir, word)) << c.name;
+        RookJobHistory record;
+        EXPECT_FALSE(copy("in", record, c.user)) << c.name;
+        EXPECT_EQ(log(), QString(kLoginFailed + "\r\n").repeated(3)) << c.name;
+        EXPECT_LT(timer.elapsed(), 10000) << c.name << ": each attempt gives up within 2 s";
+    }
+    EXPECT_TRUE(JobRecords().isEmpty()) << "a failed login leaves no record";
+}
+
+TEST_F(Ftp, ErrorCodesOfTheConnection) {
+    serve();
+    const int port = ftp.port();
+    ftp.stop();  // nobody listens on the port any more
+    FtpConnection closed(QString("127.0.0.1:%1").arg(port), std::nullopt, std::nullopt,
+                         ReadFtpSettings());
+    EXPECT_FALSE(closed.Login());
+    EXPECT_EQ(closed.LastError(), 12029);
+
+    FtpServerOptions refusing;
+    refusing.refuseLogin = true;
+    serve(refusing);
+    FtpConnection refused(ftp.server(), QString("pendrill"), QString("secret"), ReadFtpSettings());
+    EXPECT_FALSE(refused.Login());
+    EXPECT_EQ(refused.LastError(), 12014) << "USER accepted, PASS refused";
+    EXPECT_TRUE(refused.LastReply().startsWith("530")) << refused.LastReply().toStdString();
+}
+
+TEST_F(Ftp, CopyEveryPlainFile) {
+    serve();
+    writeAll(site + "/in/a.csv", "1;2\n3;4\n");
+    writeAll(site + "/in/name with blanks.csv", QByteArray(70000, 'x'));
+    writeAll(site + "/in/status", "ready\r\n");
+    QDir().mkpath(site + "/in/sub");
+    writeAll(site + "/in/sub/inner.csv", "not copied");
+    writeAll(local + "/a.csv", "old content");  // replaced
+    RookJobHistory record;
+    record.setSourcePath("in/");
+    ASSERT_TRUE(copy("in", record)) << log().toStdString();
+    EXPECT_EQ(localNames(), (QStringList{"a.csv", "name with blanks.csv", "status"}));
+    EXPECT_EQ(readAll(local + "/name with blanks.csv"), QByteArray(70000, 'x'));
+    // ASCII type: lines end the local way.
+    EXPECT_EQ(readAll(local + "/a.csv"), "1;2\n3;4\n");
+    EXPECT_EQ(log(), "");
+
+    const QList<QJsonObject> records = JobRecords();
+    ASSERT_EQ(records.size(), 3);
+    const struct {
+        const char* name;
+        double bytes;
+    } expected[] = {{"a.csv", 8}, {"name with blanks.csv", 70000}, {"status", 7}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(records[i]["ObjectName"].toString(), expected[i].name);
+        EXPECT_EQ(records[i]["Quantity"].toDouble(), expected[i].bytes);
+        EXPECT_EQ(records[i]["QuantityUnit"].toString(), "bytes FTP'ed");
+        EXPECT_EQ(records[i]["Status"].toInt(), 0);
+        EXPECT_EQ(records[i]["ApplicationName"].toString(), "Pendrill FTP");
+        EXPECT_EQ(records[i]["SourcePath"].toString(), "in/");
+    }
+}
+
+TEST_F(Ftp, CancelBetweenFilesAndLoginDirectory) {
+    serve();
+    writeAll(site + "/a.csv", "a");
+    writeAll(site + "/b.csv", "b");
+    InstalledOperator op;
+    op.cancelAfterLabels = 1;
+    RookJobHistory record;
+    EXPECT_FALSE(copy("", record)) << "the empty directory is the login directory";
+    EXPECT_EQ(localNames(), QStringList{"a.csv"}) << "the file before the Cancel stays";
+    ASSERT_EQ(JobRecords().size(), 1) << "no record for the cancelled file";
+    EXPECT_EQ(JobRecords()[0]["ObjectName"].toString(), "a.csv");
+    EXPECT_EQ(log(), "");
+}
+
+TEST_F(Ftp, PassiveModeFromTheSettingsStore) {
+    WriteRegistryValue(kFtpSettingsKey, "PassiveMode", "1");
+    serve();
+    writeAll(site + "/in/a.csv", "x");
+    RookJobHistory record;
+    EXPECT_TRUE(copy("in/", record)) << log().toStdString();
+    EXPECT_EQ(localNames(), QStringList{"a.csv"});
+}
+
+// Explicit TLS with a certificate of our own: the login works when the settings store trusts the
+// certificate, and fails without it. (The test server's TLS data connections do not work with the
+// python3-openssl of Debian 12, so transfers over TLS are not tried here.)
+TEST_F(Ftp, ExplicitTlsVerifiesTheCertificate) {
+    if (!TestFtp::availableWithTls())
+        GTEST_SKIP() << "python3-openssl is not installed";
+    const QString key = home.file("key.pem"), cert = home.file("cert.pem");
+    QProcess openssl;
+    openssl.start(
+        "openssl",
+        {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj", "/CN=localhost",
+         "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1", "-keyout", key, "-out", cert});
+    ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0)
+        << openssl.readAllStandardError().toStdString();
+    writeAll(home.file("server.pem"), readAll(key) + readAll(cert));
+    FtpServerOptions options;
+    options.tlsCertificate = home.file("server.pem");
+    serve(options);
+    const QString server = "ftps://" + ftp.server();
+
+    QString dir = "in", failure;
+    EXPECT_EQ(FtpReadStatus(server, dir, "pendrill", "secret", failure), 0);
+    EXPECT_EQ(failure, kLoginFailed) << "an unknown certificate is refused";
+    FtpConnection untrusted(server, QString("pendrill"), QString("secret"), ReadFtpSettings());
+    EXPECT_FALSE(untrusted.Login());
+    EXPECT_EQ(untrusted.LastError(), 12029);
+
+    WriteRegistryValue(kFtpSettingsKey, "CAFile", cert);
+    FtpConnection trusted(server, QString("pendrill"), QString("secret"), ReadFtpSettings());
+    EXPECT_TRUE(trusted.Login()) << trusted.LastError();
+    FtpConnection plain(ftp.server(), QString("pendrill"), QString("secret"), ReadFtpSettings());
+    EXPECT_FALSE(plain.Login()) << "the server takes no login without TLS";
+}
+
+TEST_F(Ftp, ListingsWithoutFiles) {
+    serve();
+    QDir().mkpath(site + "/subs/one");
+    QDir().mkpath(site + "/subs/two");
+    QDir().mkpath(site + "/empty");
+    const struct {
+        const char* dir;
+        bool result;
+        const char* logged;
+        int status;  // of the record; -1: none
+    } cases[] = {
+        {"subs", true, "", -1},
+        {"empty", false, "Remote directory is empty!\r\n", -1},
+        {"gone", false, "Error occurred! Remote directory not found on FTP Server\r\n", 1},
+    };
+    for (const auto& c : cases) {
+        QFile::remove(logPath);
+        RookJobHistory record;
+        EXPECT_EQ(copy(c.dir, record), c.result) << c.dir;
+        EXPECT_EQ(log(), c.logged) << c.dir;
+        EXPECT_TRUE(localNames().isEmpty()) << c.dir;
+        const QList<QJsonObject> records = JobRecords();
+        if (c.status < 0) {
+            EXPECT_TRUE(records.isEmpty()) << c.dir;
+        } else {
+            ASSERT_FALSE(records.isEmpty()) << c.dir;
+            EXPECT_EQ(records.last()["Status"].toInt(), c.status) << c.dir;
+            EXPECT_EQ(records.last()["Message"].toString(),
+                      "Error occurred! Remote directory not found on FTP Server");
+        }
+    }
+    EXPECT_TRUE(QFileInfo(local).isDir()) << "the local directory is made first";
+
+    FtpServerOptions refusing;  // "450 No files found." instead of an empty listing
+    refusing.refuseEmptyList = true;
+    serve(refusing);
+    QFile::remove(logPath);
+    RookJobHistory record;
+    EXPECT_FALSE(copy("empty", record));
+    EXPECT_EQ(log(), "Remote directory is empty!\r\n");
+}
+
+// A download that fails: the earlier file stays, nothing appears under the failed file's name,
+// no temporary file is left, and the record says why.
+TEST_F(Ftp, FailedDownloads) {
+    const QByteArray big(2 * 1024 * 1024, 'b');
+    const struct {
+        const char* name;
+        FtpServerOptions options;
+        const char* failing;  // the file whose download fails
+        const char* error;    // its record's message; nullptr: the connection was lost
+    } cases[] = {
+        {"550",
+         [] {
+             FtpServerOptions o;
+             o.failDownload = {"b.csv"};
+             return o;
+         }(),
+         "b.csv", "550 Injected failure for b.csv."},
+        {"dropped",
+         [] {
+             FtpServerOptions o;
+             o.dropDownload = "b.csv";
+             o.dropAfterBytes = 100000;
+             return o;
+         }(),
+         "b.csv", nullptr},
+        {"stalled",
+         [] {
+             FtpServerOptions o;
+             o.stall = {"RETR"};
+             return o;
+         }(),
+         "a.csv", "The request has timed out."},
+    };
+    for (const auto& c : cases) {
+        QDir(local).removeRecursively();
+        QDir(site + "/in").removeRecursively();
+        QDir().mkpath(site + "/in");
+        writeAll(site + "/in/a.csv", "a");
+        writeAll(site + "/in/b.csv", big);
+        QFile::remove(logPath);
+        serve(c.options);
+        QElapsedTimer timer;
+        timer.start();
+        RookJobHistory record;
+        EXPECT_FALSE(copy("in", record)) << c.name;
+        EXPECT_LT(timer.elapsed(), 15000) << c.name;
+        const QStringList names = localNames();
+        EXPECT_FALSE(names.contains(c.failing)) << c.name;
+        EXPECT_EQ(names.contains("a.csv"), QString(c.failing) != "a.csv") << c.name;
+        EXPECT_TRUE(names.filter("pendrill-part").isEmpty()) << c.name;
+        const QList<QJsonObject> records = JobRecords();
+        ASSERT_FALSE(records.isEmpty()) << c.name;
+        const QJsonObject last = records.last();
+        EXPECT_EQ(last["Status"].toInt(), 2) << c.name;
+        EXPECT_EQ(last["ObjectName"].toString(), c.failing) << c.name;
+        const QString message = last["Message"].toString();
+        if (c.error != nullptr) {
+            EXPECT_EQ(message, c.error) << c.name;
+        } else {
+            EXPECT_TRUE(message == WinInetErrorText(12030) || message == WinInetErrorText(12031))
+                << c.name << ": " << message.toStdString();
+        }
+        EXPECT_EQ(log(), "Error: " + message + "\r\n") << c.name;
+    }
+}
+
+TEST_F(Ftp, StatusReadOfAStalledServerKeepsPolling) {
+    FtpServerOptions options;
+    options.stall = {"RETR"};
+    serve(options);
+    writeAll(site + "/in/status", "ready\r\n");
+    QElapsedTimer timer;
+    timer.start();
+    QString failure;
+    EXPECT_EQ(readStatus("in", failure), 1) << "a file that cannot be opened is not there yet";
+    EXPECT_LT(timer.elapsed(), 10000);
+}
+
+TEST_F(Ftp, CheckAccess) {
+    writeAll(site + "/in/status", "idle\r\n");
+    const struct {
+        const char* name;
+        FtpServerOptions options;
+        std::optional<QString> user, password;
+        const char* file;
+        const char* box;  // nullptr: success
+    } cases[] = {
+        {"full rights", {}, QString("pendrill"), QString("secret"), "status", nullptr},
+        {"anonymous",
+         [] {
+             FtpServerOptions o;
+             o.anonymous = true;
+             return o;
+         }(),
+         std::nullopt, std::nullopt, "status", nullptr},
+        {"read only",
+         [] {
+             FtpServerOptions o;
+             o.readOnlyUser = "reader:pw";
+             return o;
+         }(),
+         QString("reader"), QString("pw"), "status",
+         "Error occurred! The user doesn't have write rights!"},
+        {"no status file",
+         {},
+         QString("pendrill"),
+         QString("secret"),
+         "nothing",
+         "Error occurred! The user doesn't have read rights or file 'status' doesn't exist!"},
+        {"refused",
+         [] {
+             FtpServerOptions o;
+             o.refuseLogin = true;
+             return o;
+         }(),
+         QString("pendrill"), QString("secret"), "status",
+         "Login failed! FTP site doesn't exist or the password is incorrect!"},
+    };
+    for (const auto& c : cases) {
+        serve(c.options);
+        InstalledOperator op;
+        QString error;
+        EXPECT_EQ(FtpCheckAccess(ftp.server(), c.file, "in", c.user, c.password, &error),
+                  c.box == nullptr)
+            << c.name;
+        if (c.box == nullptr) {
+            EXPECT_TRUE(op.boxes.isEmpty()) << c.name;
+        } else {
+            EXPECT_EQ(op.boxes, QStringList{QString("48|FTP check|") + c.box}) << c.name;
+            EXPECT_EQ(error, c.box) << c.name;
+        }
+        EXPECT_FALSE(QFile::exists(site + "/in/statustest")) << c.name;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+
+#include "config/ExecDTSPackage.h"
+#include "datasources/modDBConnection.h"
+#include "remote/RemoteTestSupport.h"
+#include "support/Warehouse.h"
+#include "util/ProgramState.h"
+
+using remotetest::CountingClock;
+using remotetest::JobRecords;
+using remotetest::MetadataFiles;
+using testsupport::readAll;
+using testsupport::writeAll;
+
+namespace {
+
+class HandleRemoteData : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        QString skip, error;
+        wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
+        ASSERT_TRUE(wh) << error.toStdString();
+        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
+        QString connectError;
+        ASSERT_TRUE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
+                                      wh->database, 20))
+            << connectError.toStdString();
+        run.DTSPackageName = "Sales_Overall";
+        run.ExceptionLogFile = home.file("run.log");
+        run.JobID = "J7";
+    }
+    void TearDown() override {
+        ProgramState::SetExceptionFileSource(nullptr);
+        ReleaseDWConnection();
+    }
+    void addSource(const QString& name, int transfer, const QString& remote, const QString& local,
+                   const QString& model = "Sales") {
+        ASSERT_TRUE(wh->InsertRow({{"model", model},
+                                   {"source_name", name},
+                                   {"Type", 3},
+                                   {"transfer_data", transfer},
+                                   {"remote_directory", remote},
+                                   {"ds_directory", local},
+                                   {"poll_interval", 1},
+                                   {"poll_duration", 5}}));
+    }
+    QStringList logLines() {
+        return QString::fromUtf8(readAll(home.file("run.log"))).split("\r\n", Qt::SkipEmptyParts);
+    }
+
+    testsupport::IsolatedHome home;
+    std::unique_ptr<Warehouse> wh;
+    CountingClock clock;
+    ExecDTSPackage run;
+};
+
+TEST_F(HandleRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
+    const QString site = home.file("site");
+    QDir().mkpath(site);
+    writeAll(site + "/status", "ready\r\n");
+    writeAll(site + "/orders.csv", "1;2\r\n");
+    writeAll(site + "/pmd_orders.xml", "<m/>");
+    const QString plain = home.file("plain");
+    QDir().mkpath(plain + "/pmd_not_a_file");
+    writeAll(plain + "/pmd_b.xml", "<m/>");
+    writeAll(plain + "/pmd_a.xml", "<m/>");
+    writeAll(plain + "/PMD_upper.xml", "<m/>");
+
+    addSource("First", 2, site, home.file("first"));
+    addSource("SameDirWithSlash", 2, site + "/", home.file("second"));
+    addSource("NoTransfer", 0, "", plain);
+    addSource("UnknownTransfer", 7, site, home.file("third"));
+    addSource("OtherModel", 2, site, home.file("fourth"), "Purchases");
+
+    EXPECT_TRUE(run.HandleRemoteData());
+    EXPECT_EQ(logLines().count("Polling for remote data."), 1);
+    EXPECT_EQ(readAll(home.file("first/orders.csv")), "1;2\r\n");
+    for (const char* never : {"second", "third", "fourth"})
+        EXPECT_FALSE(QFileInfo::exists(home.file(never))) << never;
+    EXPECT_EQ(readAll(site + "/status"), "idle\r\n\r\n");
+    EXPECT_EQ(MetadataFiles(), (QStringList{home.file("first/pmd_orders.xml"), plain + "/pmd_a.xml",
+                                            plain + "/pmd_b.xml"}));
+    const QList<QJsonObject> records = JobRecords();
+    ASSERT_EQ(records.size(), 3);  // orders.csv, pmd_orders.xml, status
+    EXPECT_EQ(records[0]["JobIdentifier"].toString(), "J7");
+    EXPECT_EQ(records[0]["ExceptionFile"].toString(), home.file("run.log"));
+}
+
+TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
+    const QString site = home.file("site");
+    QDir().mkpath(site);
+    writeAll(site + "/status", "ready\r\n");
+    writeAll(site + "/orders.csv", "1;2\r\n");
+    addSource("Gone", 2, home.file("gone"), home.file("a"));
+    addSource("Stopped", 2, site + "/stopped", home.file("b"));
+    addSource("Fine", 2, site, home.file("c"));
+    QDir().mkpath(site + "/stopped");
+    writeAll(site + "/stopped/status", "stop\r\n");
+
+    EXPECT_FALSE(run.HandleRemoteData());
+    EXPECT_EQ(logLines().count("Polling for remote data."), 3);
+    EXPECT_TRUE(logLines().contains("Path not found: " + home.file("gone") + "/"));
+    EXPECT_EQ(readAll(home.file("c/orders.csv")), "1;2\r\n");
+    EXPECT_EQ(readAll(site + "/stopped/status"), "stop\r\n") << "left as the remote side wrote it";
+    const QList<QJsonObject> records = JobRecords();
+    ASSERT_GE(records.size(), 2);
+    EXPECT_EQ(records[0]["Message"].toString(), "Path not found: " + home.file("gone") + "/");
+    EXPECT_EQ(records[1]["Status"].toInt(), 3);
+    EXPECT_EQ(records[1]["Message"].toString(), "");
+}
+
+TEST_F(HandleRemoteData, NothingToFetch) {
+    addSource("Plain", 0, "", home.file("nowhere"));
+    EXPECT_TRUE(run.HandleRemoteData());
+    run.DTSPackageName = "NoSuchModel_LoadDW";
+    EXPECT_TRUE(run.HandleRemoteData());
+    EXPECT_TRUE(JobRecords().isEmpty());
+    EXPECT_EQ(readAll(home.file("run.log")), "");
+}
+
+}  // namespace

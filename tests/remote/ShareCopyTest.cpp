@@ -1,0 +1,240 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "remote/CopyFuncModule.h"
+#include "remote/RemoteTestSupport.h"
+#include "rook/RookJobHistory.h"
+#include "support/TestSupport.h"
+#include "util/ProgramState.h"
+
+using remotetest::JobRecords;
+using remotetest::OpenDirectory;
+using remotetest::InstalledOperator;
+using testsupport::readAll;
+using testsupport::writeAll;
+
+namespace {
+
+class Share : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        logPath = home.file("run.log");
+        ProgramState::SetExceptionFileSource([this] { return logPath; });
+    }
+    void TearDown() override {
+        ProgramState::SetExceptionFileSource(nullptr);
+        ProgramState::StartInConfigMode = false;
+    }
+    QString log() { return QString::fromUtf8(readAll(logPath)); }
+    // Directories under "open/" of the home that any account may use (for tests as "nobody").
+    QString openDirectory(const QString& name) {
+        ::chmod(QFile::encodeName(home.path()).constData(), 0755);
+        OpenDirectory(home.file("open"));
+        return OpenDirectory(home.file("open/" + name));
+    }
+    QStringList localNames(const QString& dir) {
+        return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
+    testsupport::IsolatedHome home;
+    QString logPath;
+};
+
+TEST_F(Share, ReadStatus) {
+    const QString dir = home.file("site");
+    QDir().mkpath(dir);
+    const struct {
+        const char* name;
+        QString remote;                    // the directory text given
+        QString remoteAfter;               // the variable afterwards
+        std::optional<QByteArray> status;  // at dir/status; nullopt: none
+        short code;
+        QString failure;
+        const char* logged;
+    } cases[] = {
+        {"missing status file", dir, dir + "/", std::nullopt, 1, "",
+         "Copy: status file not found yet. Polling..."},
+        {"ready", dir, dir + "/", "ready\r\n", 2, "", nullptr},
+        {"a final slash is kept", dir + "/", dir + "/", "running\r\nready\r\n", 1, "", nullptr},
+        {"only the first line counts", dir, dir + "/", "\r\nready", 1, "", nullptr},
+        {"LF line ends", dir, dir + "/", "stop\nready\n", 0, "", nullptr},
+        {"a long first line", dir, dir + "/", "ready" + QByteArray(5000, ' '), 2, "", nullptr},
+        {"Latin-1 text", dir, dir + "/", "ready caf\xe9", 2, "", nullptr},
+        {"missing directory", dir + "/gone", dir + "/gone/", std::nullopt, 0,
+         "Path not found: " + dir + "/gone/", "Path not found: "},
+        {"status is a directory", dir + "/sub", dir + "/sub/", std::nullopt, 0, "Is a directory",
+         "Is a directory"},
+    };
+    QDir().mkpath(dir + "/sub/status");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(home.file("run.log"));
+        QFile::remove(dir + "/status");
+        if (c.status)
+            writeAll(dir + "/status", *c.status);
+        QString remote = c.remote;
+        QString failure;
+        EXPECT_EQ(ShareReadStatus(remote, failure), c.code);
+        EXPECT_EQ(remote, c.remoteAfter);
+        EXPECT_EQ(failure, c.failure);
+        if (c.logged != nullptr)
+            EXPECT_TRUE(log().startsWith(c.logged)) << log().toStdString();
+        else
+            EXPECT_EQ(log(), "");
+    }
+}
+
+TEST_F(Share, ReadStatusWithoutReadRights) {
+    const QString dir = openDirectory("site");
+    writeAll(dir + "/status", "ready\r\n");
+    ::chmod(QFile::encodeName(dir + "/status").constData(), 0600);
+    const int rc = testsupport::forkUnprivileged([&] {
+        QString remote = dir, failure;
+        const short code = ShareReadStatus(remote, failure);
+        return code == 0 && failure == "Permission denied" ? 0 : 10 + code;
+    });
+    EXPECT_EQ(rc, 0);
+}
+
+TEST_F(Share, WriteStatus) {
+    InstalledOperator op;
+    ProgramState::StartInConfigMode = true;
+    const QString dir = home.file("site");
+    QDir().mkpath(dir);
+    writeAll(dir + "/status", "ready with a long old line\r\n");
+
+    QString remote = dir;
+    EXPECT_TRUE(ShareWriteStatus(remote, "idle"));
+    EXPECT_EQ(remote, dir + "/");
+    EXPECT_EQ(readAll(dir + "/status"), "idle\r\n\r\n");
+    EXPECT_EQ(localNames(dir), QStringList{"status"}) << "no temporary file left";
+
+    QString missing = dir + "/gone";
+    EXPECT_FALSE(ShareWriteStatus(missing, "ready"));
+    EXPECT_EQ(missing, dir + "/gone/");
+    EXPECT_EQ(op.boxes, QStringList{"16|CopySetStatus|Status file not found"});
+    EXPECT_EQ(log(), "Status file not found\r\n");
+}
+
+TEST_F(Share, WriteStatusInADirectoryThatTakesNoNewFiles) {
+    // The site lets the account rewrite its status file but not create files beside it.
+    const QString dir = openDirectory("site");
+    writeAll(dir + "/status", "ready\r\n");
+    ::chmod(QFile::encodeName(dir + "/status").constData(), 0666);
+    ::chmod(QFile::encodeName(dir).constData(), 0555);
+    const int rc = testsupport::forkUnprivileged([&] {
+        QString remote = dir;
+        return ShareWriteStatus(remote, "idle") ? 0 : 1;
+    });
+    ::chmod(QFile::encodeName(dir).constData(), 0777);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(readAll(dir + "/status"), "idle\r\n\r\n");
+}
+
+TEST_F(Share, CopyRemoteData) {
+    const QString remote = home.file("site/");
+    const QString local = home.file("target/deeper");
+    QDir().mkpath(remote + "sub");
+    writeAll(remote + "a.txt", "alpha\r\n");
+    writeAll(remote + "name with blanks.csv", QByteArray(70000, 'x'));
+    writeAll(remote + "status", "idle\r\n\r\n");
+    writeAll(remote + ".hidden", "not data");
+    writeAll(remote + "sub/inner.txt", "not entered");
+    QDir().mkpath(local);
+    writeAll(local + "/a.txt", "an older and longer alpha\r\n");
+
+    RookJobHistory record;
+    record.setSourcePath(remote);
+    EXPECT_TRUE(ShareCopyRemoteData(remote, local, record));
+    EXPECT_EQ(localNames(local), (QStringList{"a.txt", "name with blanks.csv", "status"}));
+    EXPECT_EQ(readAll(local + "/a.txt"), "alpha\r\n") << "replaced";
+    EXPECT_EQ(readAll(local + "/name with blanks.csv").size(), 70000);
+
+    const QList<QJsonObject> records = JobRecords();
+    ASSERT_EQ(records.size(), 3);
+    const struct {
+        const char* name;
+        double bytes;
+    } expected[] = {{"a.txt", 7}, {"name with blanks.csv", 70000}, {"status", 8}};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(records[i]["ObjectName"].toString(), expected[i].name);
+        EXPECT_EQ(records[i]["Quantity"].toDouble(), expected[i].bytes);
+        EXPECT_EQ(records[i]["QuantityUnit"].toString(), "bytes copied");
+        EXPECT_EQ(records[i]["Status"].toInt(), 0);
+        EXPECT_EQ(records[i]["ApplicationName"].toString(), "Pendrill Copy");
+        EXPECT_EQ(records[i]["SourcePath"].toString(), remote);
+        EXPECT_FALSE(records[i]["StartTime"].toString().isEmpty());
+        EXPECT_FALSE(records[i]["EndTime"].toString().isEmpty());
+    }
+}
+
+TEST_F(Share, NothingToCopy) {
+    InstalledOperator op;
+    ProgramState::StartInConfigMode = true;
+    const struct {
+        const char* name;
+        QString remote;
+        const char* logged;
+    } cases[] = {
+        {"empty directory", home.file("empty/"), ""},
+        {"only subdirectories", home.file("subs/"), ""},
+        {"missing directory", home.file("gone/"), "Dir doesn't exist : "},
+    };
+    QDir().mkpath(home.file("empty"));
+    QDir().mkpath(home.file("subs/one"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(home.file("run.log"));
+        RookJobHistory record;
+        EXPECT_FALSE(ShareCopyRemoteData(c.remote, home.file("local"), record));
+        EXPECT_TRUE(QFileInfo(home.file("local")).isDir()) << "the local directory is made";
+        EXPECT_EQ(log(), QString(c.logged).isEmpty() ? "" : c.logged + c.remote + "\r\n");
+    }
+    EXPECT_EQ(op.boxes, QStringList{"0||Dir doesn't exist : " + home.file("gone/")});
+    EXPECT_TRUE(JobRecords().isEmpty());
+}
+
+TEST_F(Share, UnreadableFileEndsTheCopy) {
+    const QString remote = openDirectory("site") + "/";
+    const QString local = openDirectory("local");
+    const QString data = openDirectory("data");
+    logPath = home.file("open/run.log");
+    writeAll(remote + "a.txt", "first");
+    writeAll(remote + "b.txt", "locked");
+    writeAll(remote + "c.txt", "never reached");
+    ::chmod(QFile::encodeName(remote + "a.txt").constData(), 0644);
+    ::chmod(QFile::encodeName(remote + "b.txt").constData(), 0);
+    ::chmod(QFile::encodeName(remote + "c.txt").constData(), 0644);
+    const int rc = testsupport::forkUnprivileged([&] {
+        qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+        RookJobHistory record;
+        if (ShareCopyRemoteData(remote, local, record))
+            return 1;
+        if (record.Status() != 3 || record.Message() != "Couldn't copy file " + remote + "b.txt" ||
+            record.ObjectName() != "b.txt")
+            return 2;
+        return 0;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(localNames(local), QStringList{"a.txt"}) << "no partial b.txt, nothing after it";
+    EXPECT_EQ(log(), "Couldn't copy file " + remote + "b.txt\r\n");
+}
+
+TEST_F(Share, CancelInTheProgressWindow) {
+    InstalledOperator op;
+    op.cancelAfterLabels = 1;
+    const QString remote = home.file("site/");
+    QDir().mkpath(remote);
+    for (const char* name : {"a", "b", "c"})
+        writeAll(remote + name, name);
+    RookJobHistory record;
+    QObject owner;
+    EXPECT_FALSE(ShareCopyRemoteData(remote, home.file("local"), record, &owner));
+    EXPECT_EQ(localNames(home.file("local")), QStringList{"a"});
+    EXPECT_EQ(log(), "Copying aborted\r\n");
+    EXPECT_EQ(JobRecords().size(), 1) << "the copied file keeps its record";
+}
+
+}  // namespace

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+namespace testsupport {
+
+// What the test FTP server does wrong, chosen per test. The default is a well-behaved server
+// with one user, `user` / `password`, who has every right on the root directory.
+struct FtpServerOptions {
+    QString user = QStringLiteral("pendrill");
+    QString password = QStringLiteral("secret");
+    // "name:password" of a user who may list and read but neither write nor delete.
+    QString readOnlyUser;
+    // Anonymous logins allowed, with every right.
+    bool anonymous = false;
+    // Every login is answered 530.
+    bool refuseLogin = false;
+    // Names whose download is answered 550.
+    QStringList failDownload;
+    // The connection drops after `dropAfterBytes` bytes of the file named `dropDownload`.
+    QString dropDownload;
+    qint64 dropAfterBytes = 0;
+    // Commands the server never answers ("RETR", "LIST", ...; "ALL" for every command after
+    // the login): a server that stops answering.
+    QStringList stall;
+    // The server accepts connections and never greets.
+    bool silent = false;
+    // Each download of "status" first writes the next of these texts into it ("-" removes it);
+    // the last one stays. Empty: the status file is served as it is on disk.
+    QStringList statusSequence;
+    // The listing of an empty directory is refused ("450 No files found.").
+    bool refuseEmptyList = false;
+    // A PEM file with a key and its certificate: the server then requires explicit TLS.
+    QString tlsCertificate;
+};
+
+// A pyftpdlib server (tests/support/ftp_server.py run by /usr/bin/python3) on 127.0.0.1 and a free
+// port, serving a local directory. Stopped with the object.
+class TestFtp {
+  public:
+    TestFtp() = default;
+    ~TestFtp();
+    TestFtp(const TestFtp&) = delete;
+    TestFtp& operator=(const TestFtp&) = delete;
+
+    // Starts serving `root`; false (with the reason in error()) when the server did not come up
+    // within 10 seconds. A running server is stopped first.
+    bool start(const QString& root, const FtpServerOptions& options = {});
+    void stop();
+
+    int port() const { return port_; }
+    // "127.0.0.1:<port>", the server text a data source holds.
+    QString server() const;
+    const FtpServerOptions& options() const { return options_; }
+    QString error() const { return error_; }
+
+    // True when python3-pyftpdlib can be imported (tests skip with a message otherwise);
+    // availableWithTls() also needs python3-openssl.
+    static bool available();
+    static bool availableWithTls();
+
+  private:
+    std::unique_ptr<QProcess> process_;
+    FtpServerOptions options_;
+    int port_ = 0;
+    QString error_;
+};
+
+// Sets the FTP time-outs in the settings store of the current (isolated) home, in seconds.
+void setFtpTimeouts(int connectSeconds, int dataSeconds);
+
+}  // namespace testsupport

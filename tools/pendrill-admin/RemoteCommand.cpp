@@ -1,0 +1,204 @@
+// pendrill-admin remote status|fetch|check: the remote data of a model's data sources, as an
+// unattended run sees it.
+
+#include <QTextStream>
+#include <cstdio>
+#include <optional>
+
+#include "AdminCommands.h"
+#include "DatalinkCommand.h"
+#include "config/ExecDTSPackage.h"
+#include "datasources/cDataSources.h"
+#include "remote/CopyFuncModule.h"
+#include "remote/CopyTessalyFiles.h"
+#include "remote/FtpFuncModule.h"
+#include "util/OperatorInterface.h"
+#include "util/TerminationSignals.h"
+
+namespace {
+
+const char* const kRemoteUsage =
+    "Usage: pendrill-admin remote status --server S --database D --model M [--name N] [LOGIN]\n"
+    "       pendrill-admin remote fetch  --server S --database D --model M [LOGIN]\n"
+    "       pendrill-admin remote check  --server S --database D --model M --name N [LOGIN]\n"
+    "The remote data of the data links of model M (those with transfer type 1, FTP, or 2,\n"
+    "share), read from the data-link catalogue of the data-warehouse database D on server S.\n"
+    "  status  reads the status file of each remote data link once, as a run polls it, and\n"
+    "          prints one line per data link: NAME, a tab, and ready (the data is offered),\n"
+    "          waiting (not ready yet, or no status file yet) or failed (\"error\" or \"stop\",\n"
+    "          or the status could not be read), with the reason after another tab\n"
+    "  fetch   one remote-data pass of a run for the model now: waits for each site's \"ready\"\n"
+    "          as the data link's poll interval and duration say, writes \"idle\", copies the\n"
+    "          files, records them in the job history; the run-log lines go to standard output.\n"
+    "          SIGINT or SIGTERM stops the polling within 100 ms\n"
+    "  check   logs in to the FTP site of data link N with its stored server, user and\n"
+    "          password and checks that its status file can be read and a file written beside\n"
+    "          it (the flat-file panel's Test connection)\n"
+    "LOGIN:  --user U [--password P]   or   --trusted (the default)\n"
+    "Exit status: 0 success; 5 remote data not obtained (fetch), a status that failed\n"
+    "(status), or rights not confirmed (check); 1 other failure (no warehouse, no such data\n"
+    "link); 2 wrong usage.\n";
+
+constexpr int kRemoteDataNotObtained = 5;
+
+// Run-log lines become lines of standard output (status: standard error, so that the table stays
+// clean).
+class PrintingOperator : public OperatorInterface {
+  public:
+    explicit PrintingOperator(FILE* out) : out_(out) {}
+    void ProcessPendingEvents() override {}
+    void ShowMessageBox(const QString&, int, const QString&) override {}
+    void SetStatusText(const QString& text) override {
+        const QByteArray bytes = TerminalLines(text).toLocal8Bit() + '\n';
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), out_);
+        std::fflush(out_);
+    }
+
+  private:
+    FILE* out_;
+};
+
+bool isRemote(const cDataSource& ds) {
+    return ds.intTransferData == cDataSource::TransferFtp ||
+           ds.intTransferData == cDataSource::TransferShare;
+}
+
+// The model's data sources, read as a run reads them (rows left out are named on standard error).
+bool loadSources(const DatalinkRequest& r, cDataSources& sources) {
+    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+        return false;
+    PrintingOperator toStderr(stderr);
+    SetOperator(&toStderr);
+    QString error;
+    const bool loaded = sources.Load(r.model, &error);
+    SetOperator(nullptr);
+    if (!loaded)
+        AdminError(TerminalLines(error));
+    return loaded;
+}
+
+int remoteStatus(const DatalinkRequest& r) {
+    cDataSources sources;
+    if (!loadSources(r, sources))
+        return 1;
+    PrintingOperator toStderr(stderr);
+    SetOperator(&toStderr);
+    int status = 0;
+    bool any = false;
+    for (const cDataSource& ds : sources) {
+        if (!isRemote(ds) || (!r.name.isEmpty() && ds.strName != r.name))
+            continue;
+        any = true;
+        QString remote = ds.strRemoteDir;
+        QString failure;
+        const short code =
+            ds.intTransferData == cDataSource::TransferFtp
+                ? FtpReadStatus(ds.strFTPServer, remote, ds.strFTPUser, ds.strFTPPassword, failure)
+                : ShareReadStatus(remote, failure);
+        const char* word = code == RemoteStatus::Ready         ? "ready"
+                           : code == RemoteStatus::KeepPolling ? "waiting"
+                                                               : "failed";
+        QString line = ds.strName + '\t' + QLatin1String(word);
+        if (!failure.isEmpty())
+            line += '\t' + TerminalLines(failure);
+        AdminPrint(line);
+        if (code == RemoteStatus::Failed)
+            status = kRemoteDataNotObtained;
+    }
+    SetOperator(nullptr);
+    if (!any) {
+        AdminError(r.name.isEmpty()
+                       ? QStringLiteral("model '%1' has no data link with remote data").arg(r.model)
+                       : QStringLiteral("model '%1' has no data link '%2' with remote data")
+                             .arg(r.model, r.name));
+        return 1;
+    }
+    return status;
+}
+
+int remoteFetch(const DatalinkRequest& r) {
+    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+        return 1;
+    InstallTerminationHandlers();
+    PrintingOperator toStdout(stdout);
+    SetOperator(&toStdout);
+    ExecDTSPackage run;
+    // The pass derives the model from a package name; any step suffix of the model will do.
+    run.DTSPackageName = r.model + QStringLiteral("_Overall");
+    run.JobID = QStringLiteral("0");
+    const bool ok = run.HandleRemoteData();
+    SetOperator(nullptr);
+    return ok ? 0 : kRemoteDataNotObtained;
+}
+
+int remoteCheck(const DatalinkRequest& r) {
+    cDataSources sources;
+    if (!loadSources(r, sources))
+        return 1;
+    const cDataSource* ds = sources.getDSByName(r.name);
+    if (ds == nullptr) {
+        AdminError(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
+        return 1;
+    }
+    if (ds->intTransferData != cDataSource::TransferFtp) {
+        AdminError(QStringLiteral("data link '%1' does not fetch its data over FTP").arg(r.name));
+        return 1;
+    }
+    // The reason of a failure is printed once, below.
+    HeadlessOperator quiet;
+    SetOperator(&quiet);
+    // Empty boxes in the panel pass no values: the anonymous login applies.
+    const auto optional = [](const QString& s) {
+        return s.isEmpty() ? std::nullopt : std::optional<QString>(s);
+    };
+    QString error;
+    const bool ok = FtpCheckAccess(ds->strFTPServer, kFtpStatusFileName, ds->strRemoteDir,
+                                   optional(ds->strFTPUser), optional(ds->strFTPPassword), &error);
+    SetOperator(nullptr);
+    if (!ok) {
+        AdminError(error.isEmpty()
+                       ? QStringLiteral("access to %1 not confirmed").arg(ds->strFTPServer)
+                       : TerminalLines(error));
+        return kRemoteDataNotObtained;
+    }
+    AdminPrint(
+        QStringLiteral("Login, read and write rights confirmed on %1").arg(ds->strFTPServer));
+    return 0;
+}
+
+}  // namespace
+
+int RemoteCommand(const QStringList& args) {
+    const QString verb = args.value(0);
+    if (verb == QLatin1String("--help") || verb == QLatin1String("help") ||
+        args.contains(QStringLiteral("--help"))) {
+        std::fputs(kRemoteUsage, stdout);
+        return 0;
+    }
+    ServerOptions spec;
+    spec.command = QStringLiteral("remote ") + verb;
+    spec.takesDatabase = true;
+    spec.values << QStringLiteral("--model");
+    spec.required = QStringList{QStringLiteral("--server"), QStringLiteral("--database"),
+                                QStringLiteral("--model")};
+    int (*run)(const DatalinkRequest&) = nullptr;
+    if (verb == QLatin1String("status")) {
+        spec.values << QStringLiteral("--name");
+        run = remoteStatus;
+    } else if (verb == QLatin1String("fetch")) {
+        run = remoteFetch;
+    } else if (verb == QLatin1String("check")) {
+        spec.values << QStringLiteral("--name");
+        spec.required << QStringLiteral("--name");
+        run = remoteCheck;
+    } else {
+        std::fputs(kRemoteUsage, stderr);
+        return 2;
+    }
+    DatalinkRequest r;
+    if (!ParseServerRequest(args, 1, spec, r))
+        return 2;
+    r.model = r.options.value(QStringLiteral("--model"));
+    r.name = r.options.value(QStringLiteral("--name"));
+    return run(r);
+}
