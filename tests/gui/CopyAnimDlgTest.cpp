@@ -10,6 +10,7 @@
 
 #include "gui/AnimationClip.h"
 #include "gui/GuiCopyAnimDlg.h"
+#include "gui/GuiOperator.h"
 #include "gui/frmAnimate.h"
 
 namespace {
@@ -165,4 +166,14 @@ TEST(CopyAnimDlg, EveryClipMovesItsSheetAcrossTheFrames) {
         for (int i = 1; i < frames.size(); ++i)
             EXPECT_NE(frames[i], frames[i - 1]);
     }
+}
+
+TEST(CopyAnimDlg, GuiOperatorHandsOutTheWindowOwnedByItsMainWindow) {
+    QWidget window;
+    GuiOperator op;
+    op.Attach(&window, nullptr);
+    std::unique_ptr<CopyAnimDlg> dlg = op.CreateCopyAnimDlg();
+    auto* gui = dynamic_cast<GuiCopyAnimDlg*>(dlg.get());
+    ASSERT_NE(gui, nullptr);
+    EXPECT_EQ(gui->Window()->parentWidget(), &window);
 }
