@@ -15,11 +15,11 @@
 #include <memory>
 
 #include "app/DataLinkPanelRules.h"
-#include "datasources/ListControl.h"
 #include "datasources/cDataSource.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modGetSQLDatabases.h"
 #include "db/DbInterface.h"
+#include "gui/ComboListControl.h"
 #include "util/ErrLogging.h"
 
 namespace {
@@ -51,25 +51,6 @@ QString defaultChooseFile(QWidget* owner, const QString& title, const QString& d
         return QString();
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
-
-// The database list as the data-source code fills it.
-class ComboList : public ListControl {
-  public:
-    explicit ComboList(QComboBox& box) : box_(box) {}
-    void Clear() override {
-        box_.clear();
-        box_.setEditText(QString());
-    }
-    void AddItem(const QString& text) override { box_.addItem(text); }
-    int Count() const override { return box_.count(); }
-    QString ItemText(int index) const override { return box_.itemText(index); }
-    QString Text() const override { return box_.currentText(); }
-    void SetCurrentIndex(int index) override { box_.setCurrentIndex(index); }
-    int CurrentIndex() const override { return box_.currentIndex(); }
-
-  private:
-    QComboBox& box_;
-};
 
 // A drop-down list that tells its owner when its list opens.
 class OpeningCombo : public QComboBox {
@@ -302,7 +283,7 @@ void ctDLSQLServer::FillDatabaseList() {
                                  txtSQLUser->text(), txtSQLPassword->text(), connection, errorText,
                                  QString(), 20)) {
         const QString typed = cmbSQLDatabases->currentText();
-        ComboList list(*cmbSQLDatabases);
+        ComboListControl list(*cmbSQLDatabases);
         FillSQLDatabaseList(*connection, list);
         if (cmbSQLDatabases->currentIndex() < 0)
             cmbSQLDatabases->setEditText(typed);

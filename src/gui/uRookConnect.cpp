@@ -10,11 +10,11 @@
 #include <memory>
 
 #include "config/CRegSettings.h"
-#include "datasources/ListControl.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modGetSQLDatabases.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
+#include "gui/ComboListControl.h"
 #include "util/OperatorInterface.h"
 
 // A drop-down list that lets its owner refill it each time its list opens.
@@ -29,29 +29,6 @@ class OpeningComboBox : public QComboBox {
         QComboBox::showPopup();
     }
 };
-
-namespace {
-
-// The database box as the data-source code fills it.
-class ComboList : public ListControl {
-  public:
-    explicit ComboList(QComboBox& box) : box_(box) {}
-    void Clear() override {
-        box_.clear();
-        box_.setEditText(QString());
-    }
-    void AddItem(const QString& text) override { box_.addItem(text); }
-    int Count() const override { return box_.count(); }
-    QString ItemText(int index) const override { return box_.itemText(index); }
-    QString Text() const override { return box_.currentText(); }
-    void SetCurrentIndex(int index) override { box_.setCurrentIndex(index); }
-    int CurrentIndex() const override { return box_.currentIndex(); }
-
-  private:
-    QComboBox& box_;
-};
-
-}  // namespace
 
 uRookConnect::uRookConnect(QWidget* parent) : QWidget(parent), model_(&own_) {
     auto* grid = new QGridLayout(this);
@@ -145,7 +122,8 @@ void uRookConnect::Refresh() {
     cbTrusted_->setChecked(model_->TrustedLogin);
     txtUser_->setText(model_->UserName);
     txtPassword_->setText(model_->Password);
-    cmbDatabase_->setCurrentIndex(FindComboItem(ComboList(*cmbDatabase_), model_->DatabaseName));
+    cmbDatabase_->setCurrentIndex(
+        FindComboItem(ComboListControl(*cmbDatabase_), model_->DatabaseName));
     cmbDatabase_->setEditText(model_->DatabaseName);
     UpdateLoginEnabled();
     updating_ = was;
@@ -242,7 +220,7 @@ bool uRookConnect::ListDatabases(QString& errorText) {
     if (ok) {
         const bool was = updating_;
         updating_ = true;
-        ComboList list(*cmbDatabase_);
+        ComboListControl list(*cmbDatabase_);
         ok = FillSQLDatabaseList(*connection, list);
         if (!ok)
             errors += QStringLiteral("\r\n") + connection->Errors().join(QStringLiteral("\r\n"));
