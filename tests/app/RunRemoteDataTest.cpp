@@ -44,7 +44,7 @@ TEST(Run, RemoteDataOfAnEtlModel) {
         GTEST_SKIP() << "python3-pyftpdlib is not installed";
     testsupport::IsolatedHome home;
     Job job(home);
-    testsupport::setFtpTimeouts(5, 5);
+    testsupport::setFtpTimeouts(30, 30);
     const QString ftpRoot = home.file("ftp"), share = home.file("share");
     QDir().mkpath(ftpRoot + "/in");
     QDir().mkpath(ftpRoot + "/late");

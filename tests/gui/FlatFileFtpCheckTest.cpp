@@ -25,7 +25,7 @@ TEST(FlatFileFtpCheck, TestConnectionReportsTheUsersRights) {
     if (!TestFtp::available())
         GTEST_SKIP() << "python3-pyftpdlib is not installed";
     testsupport::IsolatedHome home;
-    testsupport::setFtpTimeouts(2, 2);
+    testsupport::setFtpTimeouts(20, 20);
     const QString site = home.file("site");
     QDir().mkpath(site + "/in");
     testsupport::writeAll(site + "/in/status", "idle\r\n");

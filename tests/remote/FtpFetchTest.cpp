@@ -31,7 +31,7 @@ class FtpFetch : public ::testing::Test {
         if (!TestFtp::available())
             GTEST_SKIP() << "python3-pyftpdlib is not installed";
         ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
-        testsupport::setFtpTimeouts(2, 2);
+        testsupport::setFtpTimeouts(20, 20);
         site = home.file("site");
         QDir().mkpath(site + "/in");
         writeAll(site + "/in/orders.csv", kOrders);

@@ -39,7 +39,7 @@ class Ftp : public ::testing::Test {
             GTEST_SKIP() << "python3-pyftpdlib is not installed";
         logPath = home.file("run.log");
         ProgramState::SetExceptionFileSource([this] { return logPath; });
-        testsupport::setFtpTimeouts(2, 2);
+        testsupport::setFtpTimeouts(20, 3);
         site = home.file("site");
         local = home.file("local");
         QDir().mkpath(site + "/in");
