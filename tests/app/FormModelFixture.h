@@ -30,6 +30,9 @@ class FormModel : public ::testing::Test {
         QDir().mkpath(home.file("tmp"));
         qputenv("TMPDIR", home.file("tmp").toUtf8());
         tmp = QDir::tempPath() + '/';
+        // Relative names (and Windows-looking ones, which are relative here) land in the home.
+        oldCwd_ = QDir::currentPath();
+        QDir::setCurrent(home.path());
         SetOperator(&op);
         ProgramState::StartInConfigMode = true;
     }
@@ -42,6 +45,7 @@ class FormModel : public ::testing::Test {
         ReleaseDataSources();
         ReleaseDWConnection();
         qputenv("TMPDIR", oldTmp_);
+        QDir::setCurrent(oldCwd_);
     }
 
     std::unique_ptr<DbConnection> open(const QString& database) {
@@ -137,4 +141,5 @@ class FormModel : public ::testing::Test {
 
   private:
     QByteArray oldTmp_;
+    QString oldCwd_;
 };
