@@ -163,7 +163,7 @@ TEST(PackageEngine, TerminationEndsAProgramAndItsChildren) {
     ASSERT_TRUE(p.Execute());
     signal.join();
     ProgramState::TerminationSignalled = false;
-    EXPECT_LT(t.elapsed(), 1500);
+    EXPECT_LT(t.elapsed(), 5000) << "ended by the signal, not by the 20 s sleep";
     EXPECT_EQ(Outcome(p), "Wait:4/1");
     EXPECT_TRUE(readAll(dir.filePath("Pkg.log")).contains("was asked to stop"));
     const pid_t child = readAll(dir.filePath("child.pid")).trimmed().toInt();
