@@ -127,7 +127,7 @@ fi
 # The service's command as systemd runs it: the unit's Environment= lines only, no display, no
 # runtime directory; /etc/pendrill, /var/lib/pendrill and /var/log/pendrill moved into $tmp.
 state=$tmp/state
-demo_home "$prefix/bin" "$state" || fail "demo set-up"
+demo_home "$prefix/bin" "$state" "$state/.config" "$state/.local/share" || fail "demo set-up"
 mkdir -p "$tmp/etc" "$tmp/log" && cp "$state/demo.etl" "$tmp/etc/demo.etl"
 unit=$(sed -e ':a' -e '/\\$/N; s/\\\n//; ta' "$examples/systemd/pendrill-nightly@.service" |
     sed -e "s#/etc/pendrill#$tmp/etc#g; s#/var/lib/pendrill#$state#g" \

@@ -1,13 +1,14 @@
 # Sourced by the shell tests: the demo job of examples/demo in a private home.
-#   demo_home BIN DIR     XDG_CONFIG_HOME and XDG_DATA_HOME below DIR (exported); the demo
-#                         warehouse DemoDW with the data link Orders on "(local)", the package
-#                         Demo_Overall stored, and the run configuration DIR/demo.etl written
-#                         with pendrill-admin (its run log DIR/run.log, log directory DIR/logs/)
+#   demo_home BIN DIR [CONFIG_HOME DATA_HOME]
+# exports XDG_CONFIG_HOME and XDG_DATA_HOME (default DIR/config and DIR/data), and sets up the
+# demo warehouse DemoDW with the data link Orders on "(local)", stores the package
+# Demo_Overall, and writes the run configuration DIR/demo.etl with pendrill-admin (its run log
+# DIR/run.log, its log directory DIR/logs/).
 # Needs `here` (the checkout). Returns non-zero, with the failing command's output, on failure.
 
 demo_home() {
     local bin=$1 dir=$2 etl="$2/demo.etl" demo="$here/examples/demo"
-    export XDG_CONFIG_HOME="$dir/config" XDG_DATA_HOME="$dir/data"
+    export XDG_CONFIG_HOME="${3:-$dir/config}" XDG_DATA_HOME="${4:-$dir/data}"
     unset DISPLAY WAYLAND_DISPLAY
     mkdir -p "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" || return 1
     local admin="$bin/pendrill-admin"
