@@ -3,7 +3,8 @@
 # each kill, that nothing was left broken:
 #   - the run configuration reads back (`config show`), and a key being written holds its old
 #     or its new value, never a mix or nothing;
-#   - the status file is absent or holds one whole word (running, ok, failure);
+#   - the status file is absent or holds one whole word (running, ok, failure), and no
+#     temporary copy of a replaced file is left beside it;
 #   - the job-history repository and the embedded server's databases pass
 #     `PRAGMA integrity_check`;
 #   - after a killed run, the next run of the same configuration ends "ok".
@@ -66,6 +67,10 @@ check_files() {
             *) fail "status file holds '$(cat -v "$status")'" ;;
         esac
     fi
+    # A replaced file's temporary copy (NAME.XXXXXX) must not be left behind.
+    local stray
+    stray=$(find "$home" -mindepth 1 -maxdepth 1 -name '*.??????' -printf '%f ')
+    [ -z "$stray" ] || fail "left behind: $stray"
     local db result
     for db in "$repo" "$servers"/*/*.db; do
         [ -e "$db" ] || continue

@@ -102,6 +102,15 @@ pendrill-admin;package;run;X;--logdir;jo|jobs dir
 pendrill-admin;remote;|status fetch check --help
 pendrill-admin;server;list;--|--json --help
 CASES
+# bash-completion, when installed, finds the script under the prefix by itself.
+loader=/usr/share/bash-completion/bash_completion
+if [ -r "$loader" ]; then
+    found=$(XDG_DATA_DIRS="$prefix/share" bash --norc --noprofile -c '
+        source "$1" 2>/dev/null
+        __load_completion pendrill-admin && complete -p pendrill-admin' _ "$loader" 2>&1)
+    grep -q -- "-F _pendrill_admin pendrill-admin" <<<"$found" ||
+        fail "bash-completion does not load the completion: $found"
+fi
 # Every option of pendrill-admin's help texts is offered somewhere.
 for option in $(options_of <<<"$help"); do
     grep -q -e "$option\b" "$completion" || fail "the completion does not offer $option"
