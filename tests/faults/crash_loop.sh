@@ -127,10 +127,15 @@ for ((i = 1; i <= iterations; i++)); do
             check_files
             ;;
         prune)
-            # ---- history prune: killed while it deletes the records before tomorrow ----
+            # ---- history prune: killed while it deletes every record (all are older than
+            # the day after tomorrow); one transaction, so all of them stay or none ----
+            before=$(sqlite3 "$repo" 'SELECT count(*) FROM job_history')
             kill_at_random 60 "$bin/pendrill-admin" history prune \
-                --before "$(date -d tomorrow +%Y-%m-%d)"
+                --before "$(date -d '+2 days' +%Y-%m-%d)"
             check_files
+            after=$(sqlite3 "$repo" 'SELECT count(*) FROM job_history')
+            [ "$after" = "$before" ] || [ "$after" = 0 ] ||
+                fail "$after of $before job-history records left by a killed prune"
             "$bin/pendrill-admin" history --limit 1 >/dev/null 2>&1 ||
                 fail "history after a killed prune"
             ;;
