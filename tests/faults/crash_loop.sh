@@ -123,7 +123,8 @@ for ((i = 1; i <= iterations; i++)); do
             out=$("$bin/pendrill" -configfile "$etl" -statusfile "$status" \
                 -logfile "$home/pendrill.log" -job_id "after-$i" 2>&1) ||
                 fail "the run after the kill ended with exit status $?: $out"
-            [ "$(cat "$status")" = $'ok\r' ] || fail "status after the next run: $(cat -v "$status")"
+            [ "$(cat "$status")" = $'ok\r' ] ||
+                fail "status after the next run: $(cat -v "$status")"
             check_files
             ;;
         prune)
