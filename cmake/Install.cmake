@@ -10,3 +10,30 @@ foreach(size 48 128 256)
     install(FILES ${CMAKE_SOURCE_DIR}/data/icons/hicolor/${size}x${size}/apps/pendrill.png
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps)
 endforeach()
+
+# Manual pages, bash completion of pendrill-admin, and the nightly-run examples.
+install(FILES ${CMAKE_SOURCE_DIR}/docs/man/pendrill.1 ${CMAKE_SOURCE_DIR}/docs/man/pendrill-admin.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/data/completion/pendrill-admin.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+        RENAME pendrill-admin)
+set(PENDRILL_EXAMPLES_DIR ${CMAKE_INSTALL_DATADIR}/doc/pendrill/examples)
+install(FILES ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-nightly@.service
+              ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-nightly@.timer
+        DESTINATION ${PENDRILL_EXAMPLES_DIR}/systemd)
+install(FILES ${CMAKE_SOURCE_DIR}/examples/cron/pendrill.crontab
+        DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/cron/pendrill-cron
+        DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)
+# The examples name the programs as installed under /usr/local; an install elsewhere
+# (--prefix) gets its own path in them.
+string(CONFIGURE [[
+    set(bin "${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_BINDIR@")
+    foreach(f systemd/pendrill-nightly@.service cron/pendrill-cron cron/pendrill.crontab)
+        set(path "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/@PENDRILL_EXAMPLES_DIR@/${f}")
+        file(READ "${path}" text)
+        string(REPLACE "/usr/local/bin" "${bin}" text "${text}")
+        file(WRITE "${path}" "${text}")
+    endforeach()
+]] PENDRILL_EXAMPLES_FIXUP @ONLY)
+install(CODE "${PENDRILL_EXAMPLES_FIXUP}")

@@ -17,6 +17,7 @@ packages=(
     python3 python3-pyftpdlib python3-openssl
     clang libclang-rt-14-dev ccache
     xvfb
+    man-db groff-base bash-completion systemd
 )
 
 install_missing() {
