@@ -11,7 +11,18 @@
 
 namespace {
 
-const QStringList& listedColumns() {
+QString reason(const QSqlError& e) {
+    return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
+}
+
+QString localTime(const QString& stored) {
+    const std::optional<qint64> secs = RookTime::StoredSeconds(stored);
+    return secs ? RookTime::LocalText(*secs) : stored;
+}
+
+}  // namespace
+
+const QStringList& JobHistoryReader::Columns() {
     static const QStringList columns = [] {
         QStringList c = {"Id", "Kind", "ApplicationName"};
         c += RookJobHistory::PropertyNames();
@@ -20,17 +31,6 @@ const QStringList& listedColumns() {
     }();
     return columns;
 }
-
-QString reason(const QSqlError& e) {
-    return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
-}
-
-QString localTime(const QString& stored) {
-    const QDateTime t = RookTime::FromText(stored);
-    return t.isValid() ? RookTime::ToText(t) : stored;
-}
-
-}  // namespace
 
 bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString& error) {
     if (!repo_.Open()) {
@@ -55,7 +55,7 @@ bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString& error) {
         where << QStringLiteral("RecordTime < ?");
         binds << *filter.before;
     }
-    QString sql = QStringLiteral("SELECT %1 FROM job_history").arg(listedColumns().join(','));
+    QString sql = QStringLiteral("SELECT %1 FROM job_history").arg(Columns().join(','));
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += QStringLiteral(" ORDER BY Id DESC");
@@ -78,19 +78,22 @@ bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString& error) {
     return true;
 }
 
-bool JobHistoryReader::Next(QJsonObject& record) {
+bool JobHistoryReader::Next() {
     if (!query_ || !query_->isActive())
         return false;
-    if (!query_->next()) {
-        if (query_->lastError().isValid())
-            error_ = reason(query_->lastError());
-        return false;
-    }
+    if (query_->next())
+        return true;
+    if (query_->lastError().isValid())
+        error_ = reason(query_->lastError());
+    return false;
+}
+
+QJsonObject JobHistoryReader::Record() const {
     static const QString kArguments = QStringLiteral("Arguments");
     static const QString kStartTime = QStringLiteral("StartTime");
     static const QString kEndTime = QStringLiteral("EndTime");
-    const QStringList& columns = listedColumns();
-    record = QJsonObject();
+    const QStringList& columns = Columns();
+    QJsonObject record;
     for (int i = 0; i < columns.size(); ++i) {
         const QString& name = columns.at(i);
         const QVariant v = query_->value(i);
@@ -103,6 +106,13 @@ bool JobHistoryReader::Next(QJsonObject& record) {
         else
             record.insert(name, QJsonValue::fromVariant(v));
     }
+    return record;
+}
+
+bool JobHistoryReader::Next(QJsonObject& record) {
+    if (!Next())
+        return false;
+    record = Record();
     return true;
 }
 

@@ -20,17 +20,27 @@ struct JobHistoryFilter {
 };
 
 // Reads the job-history records back, newest first, one at a time from a forward-only query, so
-// that memory stays the same whatever the number of records. Each record is a JSON object with
+// that memory stays the same whatever the number of records. As a JSON object, a record has
 // every stored field under its property name (null where the property was never set), "Id",
 // "Kind", "ApplicationName", "CurrentUserName", "ComputerName", and "Arguments": positions 3 to
 // 28 of the closing call as an array. StartTime and EndTime are given in this computer's local
 // time with its offset (ISO 8601), whichever host wrote them.
 class JobHistoryReader {
   public:
+    // The columns of a record, in the order of Value(): "Id", "Kind", "ApplicationName", the
+    // properties, "CurrentUserName", "ComputerName", "Arguments".
+    static const QStringList& Columns();
+
     // Opens the repository and starts the query. False with `error` set when the repository
     // cannot be read.
     bool Open(const JobHistoryFilter& filter, QString& error);
-    // The next record; false at the end or on an error (then Error() is not empty).
+    // Moves to the next record; false at the end or on an error (then Error() is not empty).
+    bool Next();
+    // A column of the current record as stored (times as their writer wrote them).
+    QVariant Value(int column) const { return query_->value(column); }
+    // The current record as a JSON object, times in local time.
+    QJsonObject Record() const;
+    // The next record as a JSON object; false as Next().
     bool Next(QJsonObject& record);
     const QString& Error() const { return error_; }
 

@@ -14,6 +14,7 @@
 #include <memory>
 #include <vector>
 
+#include "rook/RookHistoryReader.h"
 #include "rook/RookJobHistory.h"
 #include "rook/RookRepository.h"
 #include "support/TestPostgres.h"
@@ -190,6 +191,40 @@ TEST(AdminHistory, ListingFiltersLimitsAndLocalTimes) {
     r = admin({"history", "--job", "nobody"});
     EXPECT_EQ(out(r), "No job-history records.\n");
     EXPECT_EQ(admin({"history", "--json", "--job", "nobody"}).out, "[\n]\n");
+}
+
+// The listing writes its JSON itself, record by record: it must say what the stored records say.
+TEST(AdminHistory, JsonOutputEqualsTheStoredRecords) {
+    testsupport::IsolatedHome home;
+    const QString awkward[] = {
+        "quote \" backslash \\ slash /",
+        "line\r\nbreak\tand tab",
+        QString("bell \x07 nul-free"),
+        "Grüße, Пароль, 日本",
+        "",
+        "{\"not\": [\"json\"]}",
+    };
+    double quantity = 0.1;
+    for (const QString& text : awkward) {
+        RookJobHistory r;
+        r.setMessage(text);
+        r.setSourcePath(text);
+        r.setQuantity(quantity);
+        quantity *= -1234.5;
+        r.setStartTime(kBase);
+        ASSERT_TRUE(r.Close(2, "Pendrill Copy", RookJobHistory::CloseArgumentsFor("FTP", text)));
+    }
+    RookJobHistory bare;  // nothing set: nulls
+    ASSERT_TRUE(bare.Close(4, "Pendrill"));
+
+    QList<QJsonObject> stored;
+    QString error;
+    ASSERT_TRUE(ReadJobHistory(stored, error)) << error.toStdString();
+    const QJsonArray listed = jsonHistory();
+    ASSERT_EQ(listed.size(), stored.size());
+    for (qsizetype i = 0; i < stored.size(); ++i)
+        EXPECT_EQ(listed.at(i).toObject(), stored.at(i))
+            << QJsonDocument(stored.at(i)).toJson().constData();
 }
 
 TEST(AdminHistory, AnUnreadableRepositoryIsExitOne) {

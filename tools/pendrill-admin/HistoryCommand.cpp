@@ -1,10 +1,8 @@
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <cstdio>
 #include <optional>
 
 #include "AdminCommands.h"
+#include "HistoryOutput.h"
 #include "rook/RookHistoryReader.h"
 #include "rook/RookRepository.h"
 #include "rook/RookTime.h"
@@ -34,81 +32,6 @@ const char* const kHistoryUsage =
     "Exit status: 0 success, 1 the repository cannot be read or changed, 2 wrong usage.\n";
 
 constexpr qint64 kDefaultTextLimit = 50;
-
-QString field(const QJsonObject& o, const char* name) {
-    const QJsonValue v = o.value(QLatin1String(name));
-    if (v.isDouble())
-        return QString::number(v.toDouble(), 'g', 15);
-    return v.toString();
-}
-
-QString statusText(const QJsonValue& v) {
-    if (v.isNull() || v.isUndefined())
-        return QStringLiteral("status not set");
-    const int code = v.toInt();
-    const char* word = nullptr;
-    switch (code) {
-        case 0:
-            word = "success";
-            break;
-        case 1:
-            word = "not reachable";
-            break;
-        case 2:
-            word = "not loaded";
-            break;
-        case 3:
-            word = "failed";
-            break;
-        default:
-            return QStringLiteral("status %1").arg(code);
-    }
-    return QStringLiteral("status %1 %2").arg(code).arg(QLatin1String(word));
-}
-
-void printRecord(const QJsonObject& o) {
-    auto line = [](const char* label, const QString& value) {
-        if (!value.isEmpty())
-            std::printf("  %-15s %s\n", label, value.toLocal8Bit().constData());
-    };
-    std::printf("#%s  %s  %s  kind %s  %s\n", field(o, "Id").toLocal8Bit().constData(),
-                RookTime::DisplayText(field(o, "EndTime")).toLocal8Bit().constData(),
-                statusText(o.value(QLatin1String("Status"))).toLocal8Bit().constData(),
-                field(o, "Kind").toLocal8Bit().constData(),
-                field(o, "ApplicationName").toLocal8Bit().constData());
-    line("Message", field(o, "Message"));
-    line("Job", field(o, "JobIdentifier"));
-    line("Started", RookTime::DisplayText(field(o, "StartTime")));
-    const QString source = field(o, "SourceServer");
-    if (!source.isEmpty() || !field(o, "SourcePath").isEmpty())
-        line("Source", QStringLiteral("%1 %2 %3 (user %4)")
-                           .arg(source, field(o, "SourceDatabase"), field(o, "SourcePath"),
-                                field(o, "SourceUser"))
-                           .simplified());
-    const QString target = field(o, "TargetServer");
-    if (!target.isEmpty() || !field(o, "TargetPath").isEmpty())
-        line("Target", QStringLiteral("%1 %2 %3 (user %4)")
-                           .arg(target, field(o, "TargetDatabase"), field(o, "TargetPath"),
-                                field(o, "TargetUser"))
-                           .simplified());
-    line("Exception file", field(o, "ExceptionFile"));
-    line("Object", field(o, "ObjectName"));
-    if (!o.value(QLatin1String("Quantity")).isNull())
-        line("Quantity", (field(o, "Quantity") + ' ' + field(o, "QuantityUnit")).trimmed());
-    const QJsonArray args = o.value(QLatin1String("Arguments")).toArray();
-    if (!args.isEmpty())
-        line("Object kind", args.at(0).toString() + " " + args.at(1).toString());
-    line("Run by", field(o, "CurrentUserName") + '@' + field(o, "ComputerName"));
-}
-
-// One element of the JSON array, laid out as a whole indented array would lay it out.
-void printJsonElement(const QJsonObject& o, bool first) {
-    QByteArray text = QJsonDocument(o).toJson(QJsonDocument::Indented);
-    text.chop(1);  // the final line end
-    text.replace("\n", "\n    ");
-    std::fputs(first ? "    " : ",\n    ", stdout);
-    std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
-}
 
 // The value of option `name` at args[i] ("--name VALUE" or "--name=VALUE"); advances i.
 std::optional<QString> optionValue(const QStringList& args, qsizetype& i, const QString& name) {
@@ -259,22 +182,22 @@ int HistoryCommand(const QStringList& args) {
     }
     qint64 count = 0;
     bool more = false;
-    QJsonObject o;
+    HistoryJsonWriter writer;
     if (json)
-        std::fputs("[\n", stdout);
-    while (reader.Next(o)) {
+        writer.Begin();
+    while (reader.Next()) {
         if (defaultLimit && count == kDefaultTextLimit) {
             more = true;
             break;
         }
         if (json)
-            printJsonElement(o, count == 0);
+            writer.Write(reader);
         else
-            printRecord(o);
+            PrintHistoryRecord(reader);
         ++count;
     }
     if (json)
-        std::fputs(count == 0 ? "]\n" : "\n]\n", stdout);
+        writer.End();
     if (!reader.Error().isEmpty()) {
         std::fflush(stdout);
         AdminError(QStringLiteral("cannot read the repository %1: %2")
