@@ -35,9 +35,8 @@ bool parseUrl(const QString& text, PostgresTarget& t, QString& error) {
         database.remove(0, 1);
     if (!url.isValid() || database.isEmpty() || database.contains(QLatin1Char('/'))) {
         error = QStringLiteral(
-                    "%1 is not a PostgreSQL URL of the form "
-                    "postgresql://user@host:port/database")
-                    .arg(DisplayLocation(text));
+            "not a PostgreSQL URL of the form "
+            "postgresql://user@host:port/database");
         return false;
     }
     t.host = url.host(QUrl::FullyDecoded);
