@@ -98,6 +98,7 @@ TEST(AdminHistory, WrongUsageIsOneLineAndExitTwo) {
         {"prune", "--before", "03/10/2026"},
         {"prune", "--before"},
         {"prune", "--since", "2026-03-10"},
+        {"--since", "2026-03-10\nTOTAL: 0"},
     };
     for (const QStringList& args : cases) {
         const ProcessResult r = admin(QStringList{"history"} + args);

@@ -49,8 +49,13 @@ bool isOption(const QString& a, const char* name) {
            (a.startsWith(QLatin1String(name)) && a.mid(qsizetype(qstrlen(name)), 1) == "=");
 }
 
+// One line whatever the user typed: control characters of an echoed value become '?'.
 int usageError(const QString& text) {
-    AdminError(QStringLiteral("history: %1").arg(text));
+    QString line = text;
+    for (QChar& c : line)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
+    AdminError(QStringLiteral("history: %1").arg(line));
     return 2;
 }
 
