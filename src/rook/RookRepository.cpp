@@ -60,17 +60,15 @@ Connection::~Connection() {
         QSqlDatabase::removeDatabase(name_);
 }
 
-bool Connection::Open(const QString& location, bool createDirectory) {
+bool Connection::Open(const QString& path, bool createDirectory) {
     error_.clear();
-    if (location.isEmpty()) {
+    if (path.isEmpty()) {
         error_ = QStringLiteral("no repository location");
         return false;
     }
-    postgres_ = IsPostgresUrl(location);
-    return postgres_ ? openPostgres(location) : openSqlite(location, createDirectory);
-}
-
-bool Connection::openSqlite(const QString& path, bool createDirectory) {
+    postgres_ = IsPostgresUrl(path);
+    if (postgres_)
+        return openPostgres(path);
     const QFileInfo info(path);
     if (createDirectory)
         QDir().mkpath(info.absolutePath());

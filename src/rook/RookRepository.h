@@ -36,9 +36,10 @@ class Connection {
     Connection& operator=(const Connection&) = delete;
 
     // Opens (creating the file or database and the tables when missing, and the indexes an older
-    // repository lacks) the repository at `location`. The default location's directory is
-    // created; a configured location's directory must exist. False with LastError() set.
-    bool Open(const QString& location, bool createDirectory);
+    // repository lacks) the repository at `path` (a file or a PostgreSQL URL). The default
+    // location's directory is created; a configured location's directory must exist. False with
+    // LastError() set.
+    bool Open(const QString& path, bool createDirectory);
     // Opens the current location.
     bool Open();
     QSqlDatabase& Db() { return db_; }
@@ -46,7 +47,6 @@ class Connection {
     const QString& LastError() const { return error_; }
 
   private:
-    bool openSqlite(const QString& path, bool createDirectory);
     bool openPostgres(const QString& url);
 
     QString name_;
