@@ -189,6 +189,16 @@ TEST(AdminHistory, ListingFiltersLimitsAndLocalTimes) {
     r = admin({"history", "prune", "--before", "2026-03-11T12:00Z"});
     EXPECT_TRUE(out(r).startsWith("Deleted 0 job-history records")) << out(r).toStdString();
 
+    // Standard output on a full disk: the listing is not whole, and says so.
+    for (const QStringList& args : {QStringList{"history", "--json"}, QStringList{"history"}}) {
+        QProcess p;
+        p.setStandardOutputFile("/dev/full");
+        p.start(QString(PENDRILL_BIN_DIR) + "/pendrill-admin", args);
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 1) << args.join(' ').toStdString();
+        EXPECT_TRUE(p.readAllStandardError().contains("cannot write the listing"));
+    }
+
     r = admin({"history", "--job", "nobody"});
     EXPECT_EQ(out(r), "No job-history records.\n");
     EXPECT_EQ(admin({"history", "--json", "--job", "nobody"}).out, "[\n]\n");

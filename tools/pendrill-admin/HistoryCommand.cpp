@@ -1,4 +1,6 @@
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 
 #include "AdminCommands.h"
@@ -29,7 +31,8 @@ const char* const kHistoryUsage =
     "                  print how many\n"
     "DATE is YYYY-MM-DD (the start of that day) or YYYY-MM-DDTHH:MM[:SS], in local time unless\n"
     "followed by Z or an offset such as +01:00. Times are shown in local time with their offset.\n"
-    "Exit status: 0 success, 1 the repository cannot be read or changed, 2 wrong usage.\n";
+    "Exit status: 0 success, 1 the repository cannot be read or changed or the listing cannot\n"
+    "be written, 2 wrong usage.\n";
 
 constexpr qint64 kDefaultTextLimit = 50;
 
@@ -191,6 +194,8 @@ int HistoryCommand(const QStringList& args) {
     if (json)
         writer.Begin();
     while (reader.Next()) {
+        if (std::ferror(stdout))
+            break;
         if (defaultLimit && count == kDefaultTextLimit) {
             more = true;
             break;
@@ -214,5 +219,11 @@ int HistoryCommand(const QStringList& args) {
     if (more)
         std::printf("(the newest %lld records; --limit all lists every one)\n",
                     static_cast<long long>(kDefaultTextLimit));
+    // A full disk or a closed file behind standard output: the listing is not whole.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        AdminError(QStringLiteral("cannot write the listing: %1")
+                       .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return 1;
+    }
     return 0;
 }
