@@ -87,7 +87,7 @@ bool RookJobHistory::Close(qint32 kind, const QString& applicationName,
 
     QStringList columns = {"Kind", "ApplicationName"};
     columns += PropertyNames();
-    columns += {"CurrentUserName", "ComputerName", "Arguments"};
+    columns += {"CurrentUserName", "ComputerName", "Arguments", "RecordTime"};
     QStringList marks;
     for (qsizetype i = 0; i < columns.size(); ++i)
         marks << QStringLiteral("?");
@@ -101,6 +101,9 @@ bool RookJobHistory::Close(qint32 kind, const QString& applicationName,
     q.addBindValue(CurrentUserName());
     q.addBindValue(ComputerName());
     q.addBindValue(QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)));
+    // The time listings filter on and pruning goes by: the end time, else now.
+    const QDateTime end = EndTime();
+    q.addBindValue((end.isValid() ? end : QDateTime::currentDateTime()).toSecsSinceEpoch());
     if (!q.exec()) {
         reportStorageError(QStringLiteral("cannot store the record"), q.lastError().text());
         return false;

@@ -6,9 +6,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QUrl>
 
 #include "config/CRegSettings.h"
 #include "db/DbInterface.h"
+#include "rook/RookSchema.h"
 
 namespace RookRepository {
 
@@ -19,25 +21,15 @@ QString dataHome() {
         return xdg;
     return QDir::homePath() + QStringLiteral("/.local/share");
 }
-
-const char* const kSchema[] = {
-    "CREATE TABLE IF NOT EXISTS job_history ("
-    " Id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " Kind INTEGER, ApplicationName TEXT,"
-    " SourceServer TEXT, SourcePath TEXT, SourceDatabase TEXT, SourceUser TEXT,"
-    " TargetServer TEXT, TargetPath TEXT, TargetDatabase TEXT, TargetUser TEXT,"
-    " ExceptionFile TEXT, StartTime TEXT, EndTime TEXT, JobIdentifier TEXT,"
-    " Status INTEGER, Message TEXT, ObjectName TEXT, Quantity REAL, QuantityUnit TEXT,"
-    " CurrentUserName TEXT, ComputerName TEXT, Arguments TEXT)",
-    "CREATE TABLE IF NOT EXISTS metadata_files ("
-    " Id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " FileName TEXT NOT NULL, FileSize INTEGER, RecordedAt TEXT,"
-    " JobIdentifier TEXT, CurrentUserName TEXT, ComputerName TEXT)",
-};
 }  // namespace
 
 QString DefaultPath() {
     return dataHome() + QStringLiteral("/pendrill/repository.db");
+}
+
+bool IsPostgresUrl(const QString& location) {
+    return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
+           location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
 }
 
 Location CurrentLocation() {
@@ -46,6 +38,12 @@ Location CurrentLocation() {
     if (RegistryValueNames(keyPath).contains(valueName, Qt::CaseInsensitive))
         return {ReadRegistryValue(keyPath, valueName).trimmed(), true};
     return {DefaultPath(), false};
+}
+
+QString DisplayLocation(const QString& location) {
+    if (!IsPostgresUrl(location))
+        return location;
+    return QUrl(location).toString(QUrl::RemovePassword);
 }
 
 Connection::Connection() {
@@ -68,6 +66,9 @@ bool Connection::Open(const QString& path, bool createDirectory) {
         error_ = QStringLiteral("no repository location");
         return false;
     }
+    postgres_ = IsPostgresUrl(path);
+    if (postgres_)
+        return openPostgres(path);
     const QFileInfo info(path);
     if (createDirectory)
         QDir().mkpath(info.absolutePath());
@@ -92,12 +93,9 @@ bool Connection::Open(const QString& path, bool createDirectory) {
     // records, never the database.
     q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    for (const char* statement : kSchema) {
-        if (!q.exec(QString::fromLatin1(statement))) {
-            error_ = DbErrorMessage(q.lastError(), QStringLiteral("the database gave no reason"));
-            db_.close();
-            return false;
-        }
+    if (!RookSchema::EnsureSqlite(db_, error_)) {
+        db_.close();
+        return false;
     }
     return true;
 }

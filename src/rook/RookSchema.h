@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QSqlDatabase>
+#include <QString>
+
+// The tables and indexes of the job-history repository, on SQLite and on PostgreSQL.
+//
+// job_history holds one row per closed record: every property, the closing arguments (JSON array
+// in Arguments), and RecordTime, the record's end time (or, without one, the time it was stored)
+// in seconds since 1970 UTC, on which listings filter and old records are pruned. Repositories
+// written before RecordTime existed get the column, filled from their end or start times, and the
+// indexes on first use.
+namespace RookSchema {
+
+// Creates or upgrades the schema of an open SQLite repository. False with `error` set.
+bool EnsureSqlite(QSqlDatabase& db, QString& error);
+// The same for an open PostgreSQL repository; hosts that start at the same moment take turns.
+bool EnsurePostgres(QSqlDatabase& db, QString& error);
+
+}  // namespace RookSchema
