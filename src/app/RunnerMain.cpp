@@ -311,10 +311,7 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
     return form.RunExitStatus;
 }
 
-}  // namespace
-
-namespace {
-
+// The exit status once SIGTERM or SIGINT is taken into account.
 int finishRun(const StartupValues& v, RookJobHistory& record, const QString& packageName,
               int status, RunSummary& summary) {
     if (!ProgramState::TerminationSignalled)
