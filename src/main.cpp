@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -34,9 +35,28 @@ void closeModalWindowsOnSignal() {
     sweeper->start(100);
 }
 
+// Qt's own notes about the environment are not the program's to pass on: under cron or systemd
+// every byte on standard error is mailed or logged as a problem. "QStandardPaths: XDG_RUNTIME_DIR
+// not set" (no login session) is dropped always; the platform plugin's notes (a display named but
+// not reachable, the offscreen platform) are dropped in an unattended run, which says itself when
+// it goes on without a window. Everything else reaches Qt's own handler.
+bool unattended = false;
+QtMessageHandler qtHandler = nullptr;
+
+void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    const QLatin1String category(context.category != nullptr ? context.category : "");
+    const bool environmentNote = text.startsWith(QLatin1String("QStandardPaths: ")) ||
+                                 (unattended && type != QtFatalMsg &&
+                                  (category.startsWith(QLatin1String("qt.qpa.")) ||
+                                   text.startsWith(QLatin1String("This plugin does not support"))));
+    if (!environmentNote && qtHandler != nullptr)
+        qtHandler(type, context, text);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    qtHandler = qInstallMessageHandler(filterQtMessages);
     // The flat-file panel's Test connection reaches the FTP site through the remote-data layer.
     SetFtpCheckAccess([](const QString& server, const QString& fileName, const QString& remoteDir,
                          const std::optional<QString>& user,
@@ -49,6 +69,10 @@ int main(int argc, char** argv) {
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+    unattended = std::any_of(arguments.cbegin(), arguments.cend(), [](const QString& a) {
+        return a.compare(QLatin1String("-configfile"), Qt::CaseInsensitive) == 0 ||
+               a.compare(QLatin1String("--configfile"), Qt::CaseInsensitive) == 0;
+    });
     std::unique_ptr<QCoreApplication> app;
     GuiOperator guiOperator;
     const bool platformChosen = !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM");

@@ -117,7 +117,9 @@ QString LinuxHelpText() {
         "  6  stopped by the operator or by SIGTERM/SIGINT\n"
         "  7  interactive or job-configuration mode without a display (DISPLAY and\n"
         "     WAYLAND_DISPLAY unset): nobody can be asked; nothing is written\n"
-        "The status file says \"failure\" for every status but 0.\n"
+        "The status file says \"failure\" for every status but 0. An unattended run prints\n"
+        "nothing when it ends \"ok\", else one line on standard error with the reason and the\n"
+        "run log.\n"
         "\n"
         "Files:\n"
         "  FILE of -configfile          the run configuration, read\n"
@@ -149,37 +151,49 @@ void SetMainWindowHost(MainWindowHost host) {
 
 namespace {
 
-int missingConfiguration(const StartupValues& v, RookJobHistory& record) {
+// What standard error says of an unattended run that did not end "ok": one line, with the reason
+// and the log that tells the rest.
+struct RunSummary {
+    QString reason;
+    QString logFile;
+};
+
+int missingConfiguration(const StartupValues& v, RookJobHistory& record, RunSummary& summary) {
     const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
     record.setMessage(message);
     record.setStatus(2);
     record.setJobIdentifier(v.JobId);
     record.setEndTime(QDateTime::currentDateTime());
     record.Close(4, QStringLiteral("Pendrill"));
+    summary.reason = message;
     QString why;
-    if (v.LogFile.isEmpty() ||
-        !WriteFileAtomically(v.LogFile, message.toUtf8() + "\r\n", -1, &why)) {
-        std::fprintf(stderr, "pendrill: %s\n", message.toLocal8Bit().constData());
-        if (!v.LogFile.isEmpty())
-            std::fprintf(stderr, "pendrill: cannot write the log file %s: %s\n",
-                         v.LogFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+    if (!v.LogFile.isEmpty()) {
+        if (WriteFileAtomically(v.LogFile, message.toUtf8() + "\r\n", -1, &why))
+            summary.logFile = v.LogFile;
+        else
+            summary.reason +=
+                QStringLiteral(" (the log file %1 cannot be written: %2)").arg(v.LogFile, why);
     }
     StatusFailure();
     return ExitNotLoaded;
 }
 
-int repositoryUnreachable(const QString& errorText, frmRunnerMain& form, RookJobHistory& record) {
+int repositoryUnreachable(const QString& errorText, frmRunnerMain& form, RookJobHistory& record,
+                          RunSummary& summary) {
     LogMessage(errorText, true, 16, QStringLiteral("Pendrill"));
     StatusFailure();
-    form.CopyRunLog();
     record.setStatus(1);
     record.setMessage(RemoveLineBreaks(errorText));
     record.setEndTime(QDateTime::currentDateTime());
     record.Close(
         4, QStringLiteral("Pendrill"),
         RookJobHistory::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage.Text()));
-    // Also said on standard error in interactive mode: without a display no box was shown.
-    std::fprintf(stderr, "pendrill: %s\n", RemoveLineBreaks(errorText).toLocal8Bit().constData());
+    form.CopyRunLog();
+    summary.reason = errorText;
+    // In interactive mode the box said it; standard error says it too, for the terminal.
+    if (form.StartInConfigMode)
+        std::fprintf(stderr, "pendrill: %s\n",
+                     RemoveLineBreaks(errorText).toLocal8Bit().constData());
     return ExitNotReachable;
 }
 
@@ -212,16 +226,29 @@ int nobodyToAsk(const StartupValues& v) {
     return ExitNoDisplay;
 }
 
-// The outcome of an unattended run that did not end "ok", for the scheduler's own log.
-void reportFailure(const frmRunnerMain& form) {
-    for (const QString& line : SplitLines(form.RunOutcomeText))
-        if (!line.isEmpty())
-            std::fprintf(stderr, "pendrill: %s\n", line.toLocal8Bit().constData());
-    std::fprintf(stderr, "pendrill: the run ended with \"failure\" (exit status %d)\n",
-                 form.RunExitStatus);
+// The log an unattended run leaves for the scheduler: the copy of -logfile, else the run log.
+QString runLogOf(const frmRunnerMain& form) {
+    if (!form.LogFile.isEmpty() && FileExists(form.LogFile))
+        return form.LogFile;
+    return FileExists(form.txtDTSErrorFile) ? form.txtDTSErrorFile : QString();
 }
 
-int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageName) {
+// The one line on standard error of an unattended run that did not end "ok".
+void reportFailure(int status, const RunSummary& summary) {
+    QStringList parts;
+    for (const QString& line : SplitLines(summary.reason))
+        if (!line.trimmed().isEmpty())
+            parts << line.trimmed();
+    QString text = QStringLiteral("the run ended with \"failure\" (exit status %1)").arg(status);
+    if (!parts.isEmpty())
+        text += QStringLiteral(": ") + parts.join(QLatin1Char(' '));
+    if (!summary.logFile.isEmpty())
+        text += QStringLiteral("; run log: ") + summary.logFile;
+    std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
+}
+
+int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageName,
+               RunSummary& summary) {
     if (v.LinuxHelp) {
         std::fputs(LinuxHelpText().toLocal8Bit().constData(), stdout);
         return ExitOk;
@@ -242,7 +269,7 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
     SetStatusFile(v.StatusFile);
     StatusRunning();
     if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
-        return missingConfiguration(v, record);
+        return missingConfiguration(v, record, summary);
 
     frmRunnerMain form;
     form.SetJobHistory(&record);
@@ -259,29 +286,34 @@ int runStartup(const StartupValues& v, RookJobHistory& record, QString& packageN
         form.FillJobHistoryOpeningFields();
 
     QString errorText;
-    if (!form.IsConnectToRookRepository(errorText))
-        return repositoryUnreachable(errorText, form, record);
-
-    if (ProgramState::TerminationSignalled)
+    const bool reachable = form.IsConnectToRookRepository(errorText);
+    if (!reachable && !ProgramState::TerminationSignalled) {
+        const int status = repositoryUnreachable(errorText, form, record, summary);
+        summary.logFile = runLogOf(form);
+        return status;
+    }
+    if (ProgramState::TerminationSignalled) {
+        // Stopped before the run began (perhaps while the repository was busy): the record is
+        // closed as stopped by RunnerMain.
+        LogInfo(QStringLiteral("Execution stopped by the user"));
+        form.CopyRunLog();
+        summary.logFile = runLogOf(form);
         return ExitStopped;
+    }
     if (mainWindowHost())
         mainWindowHost()(form);
     else if (!form.StartInConfigMode)
         form.Run();
     if (form.StartInConfigMode)
         return ExitOk;
-    if (form.RunExitStatus != ExitOk)
-        reportFailure(form);
+    summary.reason = form.RunOutcomeText;
+    summary.logFile = runLogOf(form);
     return form.RunExitStatus;
 }
 
-}  // namespace
-
-int RunnerMain(const QStringList& arguments) {
-    RookJobHistory record;
-    const StartupValues v = ParseCommandLine(arguments);
-    QString packageName;
-    const int status = runStartup(v, record, packageName);
+// The exit status once SIGTERM or SIGINT is taken into account.
+int finishRun(const StartupValues& v, RookJobHistory& record, const QString& packageName,
+              int status, RunSummary& summary) {
     if (!ProgramState::TerminationSignalled)
         return status;
     // SIGTERM or SIGINT arrived: whatever the run was doing has ended. Only an unattended run
@@ -294,5 +326,37 @@ int RunnerMain(const QStringList& arguments) {
     StatusFailure();
     if (!record.IsClosed() && unattended)
         closeStoppedRecord(record, packageName);
+    if (summary.reason.isEmpty() || status != ExitStopped)
+        summary.reason = QStringLiteral("Execution stopped by the user");
     return ExitStopped;
+}
+
+}  // namespace
+
+int RunnerMain(const QStringList& arguments) {
+    RookJobHistory record;
+    const StartupValues v = ParseCommandLine(arguments);
+    // An unattended run says on standard error only how it ended, in one line, and nothing when
+    // it ended "ok"; the problems met on the way go to its run log.
+    const bool run =
+        !v.LinuxHelp && !v.ShowVersion && !v.HelpRequested && !v.Validate && !v.StartInConfigMode;
+    QStringList problems;
+    if (run)
+        ProgramState::SetProblemSink([&problems](const QString& text) {
+            problems << text;
+            LogInfo(text);
+        });
+    QString packageName;
+    RunSummary summary;
+    int status = runStartup(v, record, packageName, summary);
+    status = finishRun(v, record, packageName, status, summary);
+    ProgramState::SetProblemSink(nullptr);
+    if (!run)
+        return status;
+    if (status != ExitOk)
+        reportFailure(status, summary);
+    else
+        for (const QString& problem : problems)
+            ProgramState::ReportProblem(problem);
+    return status;
 }

@@ -4,7 +4,9 @@
 #include <QFile>
 
 #include "app/frmRunnerMain.h"
+#include "config/ValueChecks.h"
 #include "config/modUtils.h"
+#include "datasources/cDataSources.h"
 #include "datasources/modDataLinkInfo.h"
 #include "datasources/modGetSQLDatabases.h"
 #include "util/ErrLogging.h"
@@ -18,6 +20,26 @@ namespace {
 const QString kLastUsedSection = QStringLiteral("Pendrill");
 const QString kLastUsedKey = QStringLiteral("LastUsedConfigFile");
 const QString kErrorTitle = QStringLiteral("Pendrill error");
+
+// Why the settings cannot be saved as they stand: a password the scrambling would change (it
+// keeps printable ASCII only), of the run or of a data link. Empty when they can.
+QString unscramblablePassword(const ExecDTSPackage& s) {
+    QString why = ScrambledValueRefusal(QStringLiteral("DTSPwd"), s.DTSLoginPassword);
+    if (why.isEmpty())
+        why = ScrambledValueRefusal(QStringLiteral("DWPwd"), s.DWServerLoginPassword);
+    if (const cDataSources* sources = LoadedDataSources(); sources != nullptr && why.isEmpty()) {
+        for (const cDataSource& ds : *sources) {
+            const QString of = QStringLiteral(" of data link ") + ds.strName;
+            for (const auto& [key, value] :
+                 {std::pair{QStringLiteral("Password"), ds.strDSPassword},
+                  std::pair{QStringLiteral("ConnectString"), ds.strDSConnectString},
+                  std::pair{QStringLiteral("FTPPassword"), ds.strFTPPassword}})
+                if (why.isEmpty())
+                    why = ScrambledValueRefusal(key + of, value);
+        }
+    }
+    return why;
+}
 
 }  // namespace
 
@@ -137,6 +159,12 @@ bool frmRunnerMain::SaveConfigurationFile(const QString& file) {
     // A configuration is only saved together with data links read from the warehouse.
     if (!DataSourceInfoPresent() && !getDataLinkInfo())
         return false;
+    if (const QString why = unscramblablePassword(Settings); !why.isEmpty()) {
+        LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile +
+                       QStringLiteral("\r\n") + why,
+                   true, 16, kErrorTitle);
+        return false;
+    }
     if (!Settings.WriteConfigFile()) {
         LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
                    kErrorTitle);

@@ -187,8 +187,8 @@ void frmRunnerMain::CopyRunLog() const {
         return;
     QString why;
     if (!CopyFileReplacing(txtDTSErrorFile, LogFile, &why))
-        std::fprintf(stderr, "pendrill: cannot copy the run log to %s: %s\n",
-                     LogFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+        ProgramState::ReportProblem(
+            QStringLiteral("cannot copy the run log to %1: %2").arg(LogFile, why));
 }
 
 void frmRunnerMain::RunPackage() {

@@ -33,6 +33,13 @@ QString SecondStamp(int second) {
 
 }  // namespace
 
+qsizetype FirstDroppedCharacter(const QString& clearText) {
+    for (qsizetype i = 0; i < clearText.size(); ++i)
+        if (!TakesPart(clearText.at(i)))
+            return i;
+    return -1;
+}
+
 std::int32_t KeySeed(const QString& key) {
     std::uint32_t h = 0;
     unsigned a = 0;

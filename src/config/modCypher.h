@@ -35,6 +35,10 @@ QString DecryptWithKey(const QString& key, const QString& scrambledText);
 // their single-byte code; one without such a code counts as '?'.
 std::int32_t KeySeed(const QString& key);
 
+// The position of the first character of `clearText` that scrambling drops (a code outside 32 to
+// 126), or -1 when the whole text takes part and round-trips exactly.
+qsizetype FirstDroppedCharacter(const QString& clearText);
+
 // Rotates ASCII letters by 13 places, keeping their case; everything else is unchanged.
 // Applying it twice gives back the original text.
 QString Rot13(const QString& text);

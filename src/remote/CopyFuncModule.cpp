@@ -18,6 +18,7 @@
 #include "util/ErrLogging.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
 namespace fs = std::filesystem;
@@ -114,15 +115,23 @@ std::vector<QString> listFiles(const QString& dir) {
     return names;
 }
 
+// The most one call of copy_file_range copies: between two calls a stop is looked at.
+constexpr off_t kCopyChunk = 8 << 20;
+
 // Copies the open file `in` of `size` bytes to `out` inside the kernel (copy_file_range, as cp
-// does). False with errno set; errno EXDEV, ENOSYS, EOPNOTSUPP or EINVAL before the first byte
-// means the kernel cannot do it for these files.
+// does), in chunks. False with errno set; errno EXDEV, ENOSYS, EOPNOTSUPP or EINVAL before the
+// first byte means the kernel cannot do it for these files, ECANCELED that SIGTERM or SIGINT
+// ended the copy.
 bool kernelCopy(int in, int out, off_t size, bool& unsupported) {
     unsupported = false;
     off_t done = 0;
     while (done < size) {
-        const ssize_t n =
-            ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
+        if (ProgramState::TerminationSignalled) {
+            errno = ECANCELED;
+            return false;
+        }
+        const ssize_t n = ::copy_file_range(
+            in, nullptr, out, nullptr, static_cast<size_t>(std::min(size - done, kCopyChunk)), 0);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0) {
@@ -235,6 +244,11 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, Rook
     }
     bool result = false;
     for (const QString& name : listFiles(remoteDir)) {
+        if (ProgramState::TerminationSignalled) {
+            LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
+            result = false;
+            break;
+        }
         const QString source = JoinRemotePath(remoteDir, name);
         std::error_code ec;
         const auto sourceSize = fs::file_size(ToFsPath(source), ec);
@@ -249,7 +263,9 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, Rook
         record.setEndTime(QDateTime::currentDateTime());
         result = true;
         if (copied < 0) {
-            const QString message = QStringLiteral("Couldn't copy file ") + source;
+            const QString message = ProgramState::TerminationSignalled
+                                        ? QStringLiteral("Copying aborted")
+                                        : QStringLiteral("Couldn't copy file ") + source;
             record.setStatus(3);
             record.setMessage(message);
             record.Close(2, QString::fromLatin1(kApplication));

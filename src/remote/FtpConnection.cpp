@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <mutex>
 
+#include "util/ProgramState.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -238,6 +240,10 @@ QString LastFtpReply() {
     return lastFtpReply;
 }
 
+static int endOnTerminationSignal(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return ProgramState::TerminationSignalled ? 1 : 0;
+}
+
 FtpConnection::FtpConnection(const QString& server, const std::optional<QString>& user,
                              const std::optional<QString>& password, const FtpSettings& settings)
     : d_(std::make_unique<Impl>()) {
@@ -286,6 +292,10 @@ FtpConnection::FtpConnection(const QString& server, const std::optional<QString>
     curl_easy_setopt(h, CURLOPT_READFUNCTION, &Trace::onUpload);
     curl_easy_setopt(h, CURLOPT_READDATA, &d_->trace);
     curl_easy_setopt(h, CURLOPT_CHUNK_BGN_FUNCTION, &Trace::onListEntry);
+    // Called several times a second while connecting, waiting and transferring: SIGTERM or
+    // SIGINT ends the request at once (CURLE_ABORTED_BY_CALLBACK).
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &endOnTerminationSignal);
     curl_easy_setopt(h, CURLOPT_FNMATCH_FUNCTION, &matchEverything);
 }
 

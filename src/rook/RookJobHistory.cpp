@@ -9,10 +9,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
-#include <cstdio>
 
 #include "rook/RookRepository.h"
 #include "rook/RookTime.h"
+#include "util/ProgramState.h"
 
 RookJobHistory::CloseArguments RookJobHistory::DefaultCloseArguments() {
     CloseArguments a;
@@ -68,8 +68,7 @@ QVariant storedValue(const QVariant& v) {
 }
 
 void reportStorageError(const QString& what, const QString& error) {
-    std::fprintf(stderr, "pendrill: job history: %s: %s\n", what.toLocal8Bit().constData(),
-                 error.toLocal8Bit().constData());
+    ProgramState::ReportProblem(QStringLiteral("job history: %1: %2").arg(what, error));
 }
 }  // namespace
 

@@ -10,6 +10,7 @@
 
 #include "config/CRegSettings.h"
 #include "db/DbInterface.h"
+#include "db/embedded/SqliteBusyWait.h"
 #include "rook/RookSchema.h"
 
 namespace RookRepository {
@@ -87,6 +88,7 @@ bool Connection::Open(const QString& path, bool createDirectory) {
         error_ = DbErrorMessage(db_.lastError(), QStringLiteral("the database gave no reason"));
         return false;
     }
+    SetStoppableBusyWait(db_, 5000);
     QSqlQuery q(db_);
     // Write-ahead logging: a record costs no flush of its own (a copy of many files leaves one
     // record per file); the log is flushed at checkpoints, so a crash loses at most the last

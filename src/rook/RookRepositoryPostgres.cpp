@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "db/DbInterface.h"
+#include "db/postgres/PostgresDatabase.h"
 #include "rook/RookRepository.h"
 #include "rook/RookSchema.h"
 
@@ -61,9 +62,12 @@ bool openDatabase(QSqlDatabase& db, const QString& name, const PostgresTarget& t
         db.setPassword(t.password);
     db.setDatabaseName(database);
     db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kConnectTimeout));
-    if (db.open())
+    QString why;
+    if (PostgresServerAnswers(db, kConnectTimeout, why) && db.open())
         return true;
-    error = DbErrorMessage(db.lastError(), QStringLiteral("the server gave no reason"));
+    error = !why.isEmpty()
+                ? why
+                : DbErrorMessage(db.lastError(), QStringLiteral("the server gave no reason"));
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(name);
     return false;

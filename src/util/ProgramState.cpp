@@ -1,5 +1,7 @@
 #include "util/ProgramState.h"
 
+#include <cstdio>
+
 #include "util/OperatorInterface.h"
 
 namespace ProgramState {
@@ -18,7 +20,22 @@ std::function<void(const QString&)>& statusSink() {
     static std::function<void(const QString&)> s;
     return s;
 }
+std::function<void(const QString&)>& problemSink() {
+    static std::function<void(const QString&)> s;
+    return s;
+}
 }  // namespace
+
+void SetProblemSink(std::function<void(const QString&)> sink) {
+    problemSink() = std::move(sink);
+}
+
+void ReportProblem(const QString& text) {
+    if (problemSink())
+        problemSink()(text);
+    else
+        std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
+}
 
 void SetStatusTextSink(std::function<void(const QString&)> sink) {
     statusSink() = std::move(sink);

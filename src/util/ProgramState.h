@@ -27,4 +27,10 @@ QString ExceptionFileField();
 void SetStatusTextSink(std::function<void(const QString&)> sink);
 void ShowStatusText(const QString& text);
 
+// Problems that are no outcome of the run (the job history cannot be stored, the run log cannot
+// be copied): by default "pendrill: <text>" on standard error; an unattended run installs a sink
+// that keeps them in its run log, so that standard error carries one line for the run.
+void SetProblemSink(std::function<void(const QString&)> sink);
+void ReportProblem(const QString& text);
+
 }  // namespace ProgramState

@@ -164,6 +164,22 @@ TEST_F(FormModel, LoadAndSaveFailures) {
     QString error;
     EXPECT_FALSE(h.CheckRunnable(error));
     EXPECT_EQ(error, "DTS Package not filled");
+
+    // A password the scrambling cannot keep is not saved changed: the save is refused.
+    const QString passwordFile = home.file("password.etl");
+    frmRunnerMain p;
+    fill(p);
+    p.uRookConnectDW.Password = "caf\u00e9";
+    op.boxes.clear();
+    EXPECT_FALSE(p.SaveConfigurationFile(passwordFile));
+    EXPECT_FALSE(QFile::exists(passwordFile));
+    ASSERT_EQ(op.boxes.size(), 1);
+    EXPECT_TRUE(op.boxes.at(0).startsWith("16|Pendrill error|Error: Can't save config file "))
+        << op.boxes.at(0).toStdString();
+    EXPECT_TRUE(op.boxes.at(0).contains("DWPwd")) << op.boxes.at(0).toStdString();
+    p.uRookConnectDW.Password = "cafe";
+    op.boxes.clear();
+    EXPECT_TRUE(p.SaveConfigurationFile(passwordFile)) << op.boxes.join('\n').toStdString();
 }
 
 TEST_F(FormModel, JobConfigurationMode) {

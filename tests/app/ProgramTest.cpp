@@ -126,7 +126,8 @@ TEST_F(Program, UnreachableRepositoryFailsTheRun) {
     setRepositoryLocation("");
     const auto n = runProgram("pendrill", {"-configfile", cfg, "-statusfile", status});
     EXPECT_EQ(n.exitCode, 3);
-    EXPECT_TRUE(n.err.contains("No repository found !Use Repository Manager")) << n.err.constData();
+    EXPECT_TRUE(n.err.contains("No repository found ! Use Repository Manager"))
+        << n.err.constData();
 }
 
 TEST_F(Program, ReachableRepositoryIsCreatedOnFirstUse) {

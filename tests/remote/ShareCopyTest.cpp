@@ -10,9 +10,9 @@
 #include "support/TestSupport.h"
 #include "util/ProgramState.h"
 
+using remotetest::InstalledOperator;
 using remotetest::JobRecords;
 using remotetest::OpenDirectory;
-using remotetest::InstalledOperator;
 using testsupport::readAll;
 using testsupport::writeAll;
 
@@ -235,6 +235,21 @@ TEST_F(Share, CancelInTheProgressWindow) {
     EXPECT_EQ(localNames(home.file("local")), QStringList{"a"});
     EXPECT_EQ(log(), "Copying aborted\r\n");
     EXPECT_EQ(JobRecords().size(), 1) << "the copied file keeps its record";
+}
+
+// After SIGTERM or SIGINT a share copy begins no further file.
+TEST_F(Share, TerminationSignalEndsTheCopy) {
+    const QString remote = home.file("site/");
+    QDir().mkpath(remote);
+    writeAll(remote + "a", "a");
+    writeAll(remote + "b", "b");
+    ProgramState::TerminationSignalled = true;
+    RookJobHistory record;
+    const bool copied = ShareCopyRemoteData(remote, home.file("local"), record);
+    ProgramState::TerminationSignalled = false;
+    EXPECT_FALSE(copied);
+    EXPECT_TRUE(localNames(home.file("local")).isEmpty());
+    EXPECT_EQ(log(), "Copying aborted\r\n");
 }
 
 }  // namespace

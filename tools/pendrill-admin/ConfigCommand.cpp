@@ -12,6 +12,7 @@
 #include "AdminCommands.h"
 #include "config/ExecDTSPackage.h"
 #include "config/PrivateProfile.h"
+#include "config/ValueChecks.h"
 #include "config/modCypher.h"
 #include "config/modIniFilesUtils.h"
 
@@ -30,8 +31,14 @@ const char* const kConfigUsage =
     "         A value with a blank at either end, or wrapped in quotes, is stored in double\n"
     "         quotes, which every reader takes off. A new file is created readable by its\n"
     "         owner only.\n"
+    "         Refused (exit status 2, nothing written): control characters in a name or a\n"
+    "         value; a scrambled key's value with characters other than printable ASCII\n"
+    "         (codes 32 to 126), which the scrambling cannot keep; a value longer than a\n"
+    "         reader returns (2047 characters, 2045 for a scrambled key); in a data-source\n"
+    "         section, Type, TransferData, PollInterval or PollDuration other than a whole\n"
+    "         number from 0 to 32767.\n"
     "Exit status: 0 success; 1 the file cannot be read or written, or get finds no such key;\n"
-    "2 wrong usage. --help after show, get or set prints this text.\n";
+    "2 wrong usage or a refused value. --help after show, get or set prints this text.\n";
 
 // The keys of a data-source section in their written order, with the default used on reading.
 const struct {
@@ -151,6 +158,10 @@ int get(const QString& file, const QString& section, const QString& key) {
 }
 
 int set(const QString& file, const QString& section, const QString& key, const QString& value) {
+    if (const QString why = ConfigValueRefusal(section, key, value); !why.isEmpty()) {
+        AdminError(why);
+        return 2;
+    }
     std::optional<PrivateProfile> profile = readProfile(file, true);
     if (!profile)
         return 1;

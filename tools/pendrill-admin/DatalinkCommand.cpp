@@ -32,6 +32,7 @@ const char* const kDatalinkUsage =
     "        --ds-connect-string TEXT  --transfer-data N  --ftp-server TEXT  --ftp-user TEXT\n"
     "        --ftp-password TEXT  --remote-directory TEXT  --poll-interval N  --poll-duration N\n"
     "        --null COLUMN (set a column to NULL; may be repeated)\n"
+    "        Numbers (N) are whole numbers from 0 to 32767.\n"
     "Passwords are given in clear and stored ROT13-rotated, as Pendrill stores them.\n";
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
+#include "config/ValueChecks.h"
 #include "config/modCypher.h"
 #include "datasources/modDBConnection.h"
 #include "db/DbInterface.h"
@@ -60,12 +61,14 @@ bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList
         if (null) {
             value = QVariant(QMetaType::fromType<QString>());
         } else if (f.kind == Kind::Integer) {
-            bool ok = false;
-            value = given.trimmed().toInt(&ok);
-            if (!ok) {
-                AdminError(QStringLiteral("%1 needs a whole number, not '%2'").arg(option, given));
+            // A larger number would read back as 32767, a negative one means nothing.
+            int number = 0;
+            const QString why = NumberRefusal(option, given, 0, kDataLinkNumberMax, &number);
+            if (!why.isEmpty()) {
+                AdminError(why);
                 return false;
             }
+            value = number;
         } else if (f.kind == Kind::Boolean) {
             const QString b = given.trimmed().toLower();
             if (b == QLatin1String("true") || b == QLatin1String("1") || b == QLatin1String("yes"))

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "AdminCommands.h"
+#include "config/ValueChecks.h"
 #include "datasources/modDataLinkInfo.h"
 #include "engine/PackageDocument.h"
 #include "engine/PackageStore.h"
@@ -57,6 +58,13 @@ int ParseCommon(const QStringList& args, const QString& verb, const QStringList&
         return 2;
     }
     out.name = args.at(1);
+    if (verb != QLatin1String("import")) {
+        if (const QString why = NameRefusal(QStringLiteral("package name"), out.name);
+            !why.isEmpty()) {
+            AdminError(why);
+            return 2;
+        }
+    }
     ServerOptions spec;
     spec.command = QStringLiteral("package ") + verb;
     spec.values = values;

@@ -7,6 +7,7 @@
 #include "AdminCommands.h"
 #include "ServerRequest.h"
 #include "config/CRegSettings.h"
+#include "config/ValueChecks.h"
 #include "datasources/ListControl.h"
 #include "datasources/modDBConnection.h"
 #include "datasources/modGetSQLDatabases.h"
@@ -52,11 +53,14 @@ QString storedName(const QString& name) {
 }
 
 int add(const QString& name, const QString& alias) {
-    if (name.trimmed().isEmpty() || name != name.trimmed() || name.contains('\n') ||
-        name.contains('\r') || name.contains('=') || name == QLatin1String("*")) {
+    if (const QString why = NameRefusal(QStringLiteral("server name"), name); !why.isEmpty()) {
+        AdminError(why);
+        return 2;
+    }
+    if (name != name.trimmed() || name.contains('=') || name == QLatin1String("*")) {
         AdminError(
-            QStringLiteral("a server name must not be empty, start or end with a blank, or "
-                           "hold '=' or a line break"));
+            QStringLiteral("a server name must not start or end with a blank, hold '=' or be "
+                           "'*'"));
         return 2;
     }
     QString why;
@@ -129,6 +133,14 @@ int ServerCommand(const QStringList& args) {
         args.contains(QStringLiteral("--help"))) {
         std::fputs(kServerUsage, stdout);
         return 0;
+    }
+    if ((verb == QLatin1String("remove") || verb == QLatin1String("databases")) &&
+        args.size() >= 2) {
+        if (const QString why = NameRefusal(QStringLiteral("server name"), args.at(1));
+            !why.isEmpty()) {
+            AdminError(why);
+            return 2;
+        }
     }
     if (verb == QLatin1String("add") && args.size() == 3)
         return add(args.at(1), args.at(2));

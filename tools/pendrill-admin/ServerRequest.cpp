@@ -1,6 +1,7 @@
 #include "ServerRequest.h"
 
 #include "AdminCommands.h"
+#include "config/ValueChecks.h"
 #include "db/DbInterface.h"
 
 bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOptions& spec,
@@ -21,6 +22,25 @@ bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOp
     for (const QString& option : spec.required) {
         if (!request.options.has(option)) {
             AdminError(QStringLiteral("%1 needs %2 (see --help)").arg(spec.command, option));
+            return false;
+        }
+    }
+    // Names become file names on an embedded server and words in messages and logs: no empty
+    // ones, no line breaks or escape sequences.
+    const struct {
+        const char* option;
+        const char* what;
+    } names[] = {{"--server", "server name"},
+                 {"--database", "database name"},
+                 {"--model", "model name"},
+                 {"--name", "data-link name"}};
+    for (const auto& n : names) {
+        const QString option = QString::fromLatin1(n.option);
+        if (!request.options.values.contains(option))
+            continue;
+        const QString why = NameRefusal(QString::fromLatin1(n.what), request.options.value(option));
+        if (!why.isEmpty()) {
+            AdminError(option + QStringLiteral(": ") + why);
             return false;
         }
     }

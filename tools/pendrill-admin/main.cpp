@@ -21,7 +21,9 @@ const char* const kUsage =
     "  remote status|fetch|check ...  the remote data of a model's data links\n"
     "\n"
     "Run 'pendrill-admin COMMAND --help' for the options of a command.\n"
-    "Exit status: 0 success, 1 failure, 2 wrong usage, 5 remote data not obtained (remote).\n";
+    "Exit status: 0 success, 1 failure, 2 wrong usage or a refused value (an empty name or one\n"
+    "with control characters, a number out of range, a password the scrambling cannot keep),\n"
+    "5 remote data not obtained (remote).\n";
 
 }  // namespace
 

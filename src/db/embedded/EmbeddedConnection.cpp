@@ -6,6 +6,7 @@
 
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
+#include "db/embedded/SqliteBusyWait.h"
 
 namespace {
 
@@ -62,6 +63,7 @@ bool DbConnection::openEmbedded(const QString& database) {
                             DbErrorMessage(db_.lastError(), QStringLiteral("unknown reason")));
         return false;
     }
+    SetStoppableBusyWait(db_, ConnectionTimeout * 1000);
     // A text file named .db that is no database only shows itself on the first read.
     QSqlQuery probe(db_);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {

@@ -1,0 +1,107 @@
+// SIGTERM or SIGINT (the flag their handler raises) ends a connection attempt to a server that
+// accepts the connection and then says nothing, without waiting for the time-out.
+
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
+#include <chrono>
+#include <functional>
+#include <thread>
+
+#include "config/CRegSettings.h"
+#include "db/DbInterface.h"
+#include "db/ServerResolver.h"
+#include "remote/FtpConnection.h"
+#include "remote/FtpFuncModule.h"
+#include "support/TestSupport.h"
+#include "util/ProgramState.h"
+
+namespace {
+
+// A loopback port whose connections the kernel completes but nobody ever reads or answers.
+class SilentServer {
+  public:
+    SilentServer() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof a;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&a), size) == 0 && ::listen(fd_, 8) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &size) == 0)
+            port_ = ntohs(a.sin_port);
+    }
+    ~SilentServer() { ::close(fd_); }
+    int port() const { return port_; }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Runs `attempt` while another thread raises the stop flags after 300 ms; its duration in ms.
+qint64 stoppedAfter300ms(const std::function<void()>& attempt) {
+    std::thread signaller([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ProgramState::TerminationSignalled = true;
+        ProgramState::StopRequested = true;
+        ProgramState::RemoteStopRequested = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    attempt();
+    const qint64 elapsed = clock.elapsed();
+    signaller.join();
+    ProgramState::TerminationSignalled = false;
+    ProgramState::StopRequested = false;
+    ProgramState::RemoteStopRequested = false;
+    return elapsed;
+}
+
+}  // namespace
+
+TEST(StopWhileConnecting, PostgresServerThatNeverAnswers) {
+    testsupport::IsolatedHome home;
+    SilentServer silent;
+    ASSERT_GT(silent.port(), 0);
+    ASSERT_TRUE(WriteRegistryValue(QString::fromLatin1(ServerAliasKey), "silent",
+                                   QString("postgresql://etl@127.0.0.1:%1").arg(silent.port())));
+    DbConnection c;
+    c.ConnectionTimeout = 60;
+    c.Describe("silent", "dw", false, "etl", "secret");
+    bool opened = true;
+    const qint64 ms = stoppedAfter300ms([&] { opened = c.Open(); });
+    EXPECT_FALSE(opened);
+    EXPECT_LT(ms, 1800) << "the connect waited for its time-out";
+    EXPECT_TRUE(c.Errors().join(' ').contains("stop request"))
+        << c.Errors().join(' ').toStdString();
+
+    // Without a stop the time-out ends the attempt.
+    DbConnection timed;
+    timed.ConnectionTimeout = 1;
+    timed.Describe("silent", "dw", false, "etl", "secret");
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(timed.Open());
+    EXPECT_LT(clock.elapsed(), 5000);
+    EXPECT_TRUE(timed.Errors().join(' ').contains("timeout expired"))
+        << timed.Errors().join(' ').toStdString();
+}
+
+TEST(StopWhileConnecting, FtpServerThatNeverGreets) {
+    SilentServer silent;
+    ASSERT_GT(silent.port(), 0);
+    FtpSettings settings;
+    settings.connectTimeoutSeconds = 60;
+    settings.dataTimeoutSeconds = 60;
+    FtpConnection c(QString("127.0.0.1:%1").arg(silent.port()), QString("etl"), QString("pw"),
+                    settings);
+    bool loggedIn = true;
+    const qint64 ms = stoppedAfter300ms([&] { loggedIn = c.Login(); });
+    EXPECT_FALSE(loggedIn);
+    EXPECT_LT(ms, 1800) << "the login waited for its time-out";
+    EXPECT_EQ(c.LastError(), 12017) << "ended by the program, not by the server";
+}
