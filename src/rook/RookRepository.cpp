@@ -9,6 +9,7 @@
 
 #include "config/CRegSettings.h"
 #include "db/DbInterface.h"
+#include "util/PrivateFiles.h"
 
 namespace RookRepository {
 
@@ -69,8 +70,10 @@ bool Connection::Open(const QString& path, bool createDirectory) {
         return false;
     }
     const QFileInfo info(path);
+    // The repository holds who ran what and where; it is its owner's alone, and SQLite gives its
+    // journal and write-ahead log the database file's mode.
     if (createDirectory)
-        QDir().mkpath(info.absolutePath());
+        MakePrivateDirectory(info.absolutePath());
     if (!info.absoluteDir().exists()) {
         error_ = QStringLiteral("directory %1 does not exist").arg(info.absolutePath());
         return false;
@@ -79,6 +82,8 @@ bool Connection::Open(const QString& path, bool createDirectory) {
         error_ = QStringLiteral("%1 is not a file").arg(path);
         return false;
     }
+    if (!info.exists() && !CreatePrivateFile(path, &error_))
+        return false;
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
     db_.setDatabaseName(path);
     db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));

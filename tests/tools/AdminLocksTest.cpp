@@ -1,0 +1,167 @@
+// pendrill-admin writing files at the same time as other writers, under any umask, and into
+// files that others may read.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "config/modIniFilesUtils.h"
+#include "support/TestSupport.h"
+
+using testsupport::readAll;
+using testsupport::runProgram;
+using testsupport::writeAll;
+
+namespace {
+
+const QString kAdmin = QString(PENDRILL_BIN_DIR) + "/pendrill-admin";
+
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return 0;
+    return st.st_mode & 07777;
+}
+
+// pendrill-admin under the given umask: exit code and standard error.
+std::pair<int, QByteArray> adminUnder(mode_t mask, const QStringList& args) {
+    QProcess p;
+    p.start(
+        "/bin/sh",
+        QStringList{"-c", QString("umask %1; exec \"$0\" \"$@\"").arg(mask, 3, 8, QLatin1Char('0')),
+                    kAdmin} +
+            args);
+    if (!p.waitForFinished(60000))
+        return {-1, "timed out"};
+    return {p.exitCode(), p.readAllStandardError()};
+}
+
+}  // namespace
+
+// Writers of different keys of one file, all at once: every key they set is in the file.
+TEST(AdminLocks, ConcurrentSetsLoseNoUpdate) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("shared.etl");
+    ASSERT_TRUE(writeAll(file, "; kept\r\n[Package Info]\r\nPackage=P\r\n"));
+    constexpr int kWriters = 4, kSets = 20;
+    std::vector<std::unique_ptr<QProcess>> writers;
+    for (int w = 0; w < kWriters; ++w) {
+        auto p = std::make_unique<QProcess>();
+        // Writer 0 sets passwords, so scrambling and tightening take part as well.
+        const QString section = w == 0 ? "Data Source::Feed" : "Keys";
+        p->start("/bin/sh",
+                 {"-c",
+                  "i=1; while [ $i -le $4 ]; do \"$0\" config set \"$1\" \"$2\" "
+                  "\"$3$i\" \"value $3$i\" || exit 1; i=$((i+1)); done",
+                  kAdmin, file, section, QString("w%1k").arg(w), QString::number(kSets)});
+        writers.push_back(std::move(p));
+    }
+    for (auto& p : writers) {
+        ASSERT_TRUE(p->waitForFinished(120000));
+        EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().constData();
+    }
+    for (int w = 0; w < kWriters; ++w) {
+        const QString section = w == 0 ? "Data Source::Feed" : "Keys";
+        for (int i = 1; i <= kSets; ++i) {
+            const QString key = QString("w%1k%2").arg(w).arg(i);
+            EXPECT_EQ(ReadIniValue(section, key, "lost", file), "value " + key);
+        }
+    }
+    EXPECT_TRUE(readAll(file).startsWith("; kept\r\n[Package Info]\r\nPackage=P\r\n"));
+}
+
+// The files pendrill-admin creates are its owner's alone, whatever the umask: the settings store
+// and its directory, an embedded server's directory and databases, the job-history repository, a
+// configuration file.
+TEST(AdminLocks, CreatedFilesArePrivateWhateverTheUmask) {
+    for (const mode_t mask : {mode_t(000), mode_t(077)}) {
+        SCOPED_TRACE(mask);
+        testsupport::IsolatedHome home;
+        const QString etl = home.file("new.etl");
+        const struct {
+            QStringList args;
+        } commands[] = {
+            {{"server", "add", "Other", "sqlite:" + home.file("other")}},
+            {{"datalink", "init", "--server", "(local)", "--database", "DW", "--trusted"}},
+            {{"history"}},
+            {{"config", "set", etl, "DTS Server Info", "DTSPwd", "secret"}},
+        };
+        for (const auto& c : commands) {
+            const auto [code, err] = adminUnder(mask, c.args);
+            EXPECT_EQ(code, 0) << c.args.join(' ').toStdString() << err.constData();
+        }
+        const QString config = home.configHome() + "/pendrill";
+        const QString data = home.dataHome() + "/pendrill";
+        EXPECT_EQ(modeOf(config), 0700u);
+        EXPECT_EQ(modeOf(config + "/registry.ini"), 0600u);
+        EXPECT_EQ(modeOf(data), 0700u);
+        EXPECT_EQ(modeOf(data + "/servers/local"), 0700u);
+        EXPECT_EQ(modeOf(etl), 0600u);
+        QStringList files;
+        for (const QString& name : QDir(data + "/servers/local").entryList(QDir::Files))
+            files << data + "/servers/local/" + name;
+        for (const QString& name : QDir(data).entryList(QDir::Files))
+            files << data + "/" + name;
+        EXPECT_TRUE(files.contains(data + "/servers/local/DW.db"));
+        EXPECT_TRUE(files.contains(data + "/repository.db"));
+        for (const QString& f : files)
+            EXPECT_EQ(modeOf(f), 0600u) << f.toStdString();
+    }
+}
+
+// A password written into a file others may read makes it private and says so in one line; other
+// values leave the file's mode alone.
+TEST(AdminLocks, PasswordTightensAnOpenFile) {
+    const struct {
+        QString section, key, value;
+        bool tightened;
+    } cases[] = {
+        {"DTS Server Info", "DTSPwd", "secret", true},
+        {"Data Source::Feed", "FTPPassword", "ftp", true},
+        {"DTS Server Info", "DTSPwd", "", false},
+        {"DTS Server Info", "DTSServer", "srv", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key.toStdString());
+        QTemporaryDir dir;
+        const QString file = dir.filePath("open.etl");
+        ASSERT_TRUE(writeAll(file, "[Package Info]\r\nPackage=P\r\n"));
+        ::chmod(QFile::encodeName(file).constData(), 0644);
+        const auto r =
+            runProgram("pendrill-admin", {"config", "set", file, c.section, c.key, c.value});
+        ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_EQ(modeOf(file), c.tightened ? 0600u : 0644u);
+        const QString err = QString::fromLocal8Bit(r.err);
+        if (c.tightened) {
+            EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
+            EXPECT_TRUE(err.startsWith("pendrill-admin: " + file + " could be read by other users"))
+                << err.toStdString();
+        } else {
+            EXPECT_TRUE(err.isEmpty()) << err.toStdString();
+        }
+    }
+}
+
+// An account that may write a configuration but not its directory (no lock file can be made
+// there) still changes it, locking the file itself, which is then written in place.
+TEST(AdminLocks, WritableFileInAClosedDirectory) {
+    QTemporaryDir dir;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    const QString closed = dir.filePath("closed");
+    ASSERT_TRUE(QDir().mkdir(closed));
+    const QString file = closed + "/job.etl";
+    ASSERT_TRUE(writeAll(file, "[Package Info]\r\nPackage=P\r\n"));
+    ::chmod(QFile::encodeName(file).constData(), 0666);
+    ::chmod(QFile::encodeName(closed).constData(), 0555);
+    const auto r = testsupport::runUnprivileged(
+        kAdmin, {"config", "set", file, "Package Info", "Package", "Q"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(ReadIniValue("Package Info", "Package", "", file), "Q");
+    EXPECT_FALSE(QFile::exists(file + ".lock"));
+    ::chmod(QFile::encodeName(closed).constData(), 0755);
+}
