@@ -165,3 +165,33 @@ TEST(AdminLocks, WritableFileInAClosedDirectory) {
     EXPECT_FALSE(QFile::exists(file + ".lock"));
     ::chmod(QFile::encodeName(closed).constData(), 0755);
 }
+
+// An exported package whose connection carries a password of its own is its owner's alone; one
+// that only refers to the run's variables keeps the umask's mode.
+TEST(AdminLocks, ExportedPackageWithPasswordIsPrivate) {
+    testsupport::IsolatedHome home;
+    const struct {
+        QString name, password;
+        unsigned mode;
+    } cases[] = {{"Own_LoadDW", "pw", 0600}, {"Ref_LoadDW", "${DestServerLoginPassword}", 0666}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        const QString xml = home.file(c.name + ".xml");
+        ASSERT_TRUE(writeAll(xml, ("<Package name=\"" + c.name +
+                                   "\"><GlobalVariables><GlobalVariable "
+                                   "name=\"DestServerLoginPassword\" type=\"text\"/>"
+                                   "</GlobalVariables><Connections><Connection name=\"W\" "
+                                   "server=\"(local)\" database=\"DW\" user=\"u\" password=\"" +
+                                   c.password +
+                                   "\"/></Connections><Steps><Step name=\"A\"><RunProgram "
+                                   "program=\"true\"/></Step></Steps></Package>")
+                                      .toUtf8()));
+        auto [code, err] = adminUnder(0, {"package", "import", xml, "--server", "(local)"});
+        ASSERT_EQ(code, 0) << err.constData();
+        const QString out = home.file(c.name + "-out.xml");
+        std::tie(code, err) =
+            adminUnder(0, {"package", "export", c.name, "--server", "(local)", "-o", out});
+        ASSERT_EQ(code, 0) << err.constData();
+        EXPECT_EQ(modeOf(out), c.mode);
+    }
+}
