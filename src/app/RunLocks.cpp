@@ -39,14 +39,6 @@ bool RunLocks::Acquire(const QString& configFile, const QString& logDirectory,
         else if (refuse(lock, configFile))
             return false;
     }
-    if (!logDir.isEmpty()) {
-        MakePrivateDirectory(logDir);
-        FileLock lock;
-        if (lock.LockDirectory(logDir, 0))
-            locks_.push_back(std::move(lock));
-        else if (refuse(lock, logDir))
-            return false;
-    }
     const bool insideLogDir =
         !logDir.isEmpty() &&
         cleanAbsolute(QFileInfo(exceptionFile).absolutePath()) == cleanAbsolute(logDir);
@@ -55,6 +47,15 @@ bool RunLocks::Acquire(const QString& configFile, const QString& logDirectory,
         if (lock.Lock(exceptionFile, FileLock::Role::Run, 0))
             locks_.push_back(std::move(lock));
         else if (refuse(lock, exceptionFile))
+            return false;
+    }
+    // Made only once nothing else stands in the way, so a refused run leaves no directory.
+    if (!logDir.isEmpty()) {
+        MakePrivateDirectory(logDir);
+        FileLock lock;
+        if (lock.LockDirectory(logDir, 0))
+            locks_.push_back(std::move(lock));
+        else if (refuse(lock, logDir))
             return false;
     }
     return true;

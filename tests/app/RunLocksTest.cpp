@@ -57,20 +57,25 @@ struct Scene {
 
 }  // namespace
 
-// The second run finds the configuration or the log directory in use: one line naming the first
+// The second run finds the configuration, the log directory or the run log in use: one line naming the first
 // run's process on standard error and in its own -logfile, "failure", a job-history record, exit
 // status 8; the first run goes on and its run log holds only its own lines.
 TEST(RunLocks, SecondRunEndsAtOnce) {
     const struct {
         QString name;
-        bool sameConfig;  // else another configuration with the same log directory
-    } cases[] = {{"same configuration", true}, {"same log directory", false}};
+        bool sameConfig;         // else another configuration with the run log and directory below
+        QString runLog, logDir;  // of the other configuration
+    } cases[] = {
+        {"same configuration", true, {}, {}},
+        {"same log directory", false, "other.log", "logs"},
+        {"same run log", false, "run.log", "other logs"},
+    };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         Scene s;
         const QString first = s.job.WriteConfig("first.etl", s.config("run.log", "logs"));
         const QString second =
-            c.sameConfig ? first : s.job.WriteConfig("second.etl", s.config("other.log", "logs"));
+            c.sameConfig ? first : s.job.WriteConfig("second.etl", s.config(c.runLog, c.logDir));
         QProcess running;
         ASSERT_TRUE(s.StartRun(running, first, s.home.file("run.log")));
 
@@ -81,7 +86,9 @@ TEST(RunLocks, SecondRunEndsAtOnce) {
                             "-logfile", s.home.file("copy-second.log"), "-job_id", "77"});
         EXPECT_LT(clock.elapsed(), 10000);
         EXPECT_EQ(r.exitCode, 8) << r.err.constData();
-        const QString what = c.sameConfig ? first : s.home.file("logs");
+        const QString what = c.sameConfig         ? first
+                             : c.logDir == "logs" ? s.home.file("logs")
+                                                  : s.home.file("run.log");
         const QString message =
             QString("Another run (process %1) is using %2").arg(running.processId()).arg(what);
         EXPECT_TRUE(QString::fromLocal8Bit(r.err).startsWith("pendrill: " + message + "\n"))
@@ -97,6 +104,7 @@ TEST(RunLocks, SecondRunEndsAtOnce) {
         EXPECT_EQ(log.filter("Another run").size(), 0);
         EXPECT_EQ(log.last(), "Executed successfully.");
         EXPECT_FALSE(QFile::exists(s.home.file("other.log")));
+        EXPECT_FALSE(QFile::exists(s.home.file("other logs")));
 
         const QJsonObject refused = s.job.History().at(1).toObject();
         EXPECT_EQ(refused["JobIdentifier"].toString(), "77");
