@@ -12,6 +12,7 @@
 
 #include "config/modIniFilesUtils.h"
 #include "support/TestSupport.h"
+#include "util/FileLock.h"
 
 using testsupport::readAll;
 using testsupport::runProgram;
@@ -194,4 +195,28 @@ TEST(AdminLocks, ExportedPackageWithPasswordIsPrivate) {
         ASSERT_EQ(code, 0) << err.constData();
         EXPECT_EQ(modeOf(out), c.mode);
     }
+}
+
+// package run keeps off a log directory that a run holds: nothing in it is removed or run.
+TEST(AdminLocks, PackageRunKeepsOffALockedLogDirectory) {
+    testsupport::IsolatedHome home;
+    const QString xml = home.file("p.xml");
+    ASSERT_TRUE(writeAll(xml,
+                         "<Package name=\"P_LoadDW\"><Steps><Step name=\"A\"><RunProgram "
+                         "program=\"true\"/></Step></Steps></Package>"));
+    auto [code, err] = adminUnder(022, {"package", "import", xml, "--server", "(local)"});
+    ASSERT_EQ(code, 0) << err.constData();
+    const QString logs = home.file("logs");
+    ASSERT_TRUE(QDir().mkpath(logs));
+    ASSERT_TRUE(writeAll(logs + "/earlier.log", "earlier run"));
+    FileLock held;
+    ASSERT_TRUE(held.LockDirectory(logs, 0));
+    std::tie(code, err) =
+        adminUnder(022, {"package", "run", "P_LoadDW", "--server", "(local)", "--logdir", logs});
+    EXPECT_EQ(code, 1);
+    EXPECT_EQ(QString::fromLocal8Bit(err),
+              QString("pendrill-admin: Another run (process %1) is using %2\n")
+                  .arg(::getpid())
+                  .arg(logs));
+    EXPECT_EQ(readAll(logs + "/earlier.log"), "earlier run");
 }
