@@ -71,8 +71,8 @@ bool tryOnce(int fd, FileLock::Role role, bool& busy, int& code) {
     return rc == 0;
 }
 
-// The companion is created with the permission bits and, when root creates it, the owner of the
-// file it guards, so that whoever may write the file may also lock it.
+// The companion is created with the permission bits and group (and, when root creates it, the
+// owner) of the file it guards, so that whoever may write the file may also lock it.
 int createCompanion(const QByteArray& companion, const QByteArray& guarded) {
     const int fd =
         ::open(companion.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -80,8 +80,8 @@ int createCompanion(const QByteArray& companion, const QByteArray& guarded) {
         return fd;
     struct stat st {};
     if (::stat(guarded.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-        if (::geteuid() == 0)
-            (void)::fchown(fd, st.st_uid, st.st_gid);
+        // Only root may give the file away; anyone may pass it to a group they belong to.
+        (void)::fchown(fd, ::geteuid() == 0 ? st.st_uid : static_cast<uid_t>(-1), st.st_gid);
         ::fchmod(fd, st.st_mode & 0666);
     } else {
         ::fchmod(fd, 0600);

@@ -32,8 +32,8 @@ class FileLock {
     FileLock& operator=(FileLock&& other) noexcept;
 
     // Locks the companion of `file` for `role`, waiting up to `waitMs` milliseconds (0: not at
-    // all). A missing companion is created with the read/write permission bits of the file (0600
-    // when the file does not exist yet), and, when root creates it, the file's owner and group.
+    // all). A missing companion is created with the read/write permission bits and the group of
+    // the file (0600 when the file does not exist yet), and, when root creates it, its owner.
     // When the companion cannot be created (the directory refuses new files), a Write lock is
     // taken on the file itself, which can then only be written in place. False when another
     // process holds the lock (HeldElsewhere(), HolderPid()) or the lock file cannot be opened,

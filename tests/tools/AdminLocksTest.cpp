@@ -220,3 +220,30 @@ TEST(AdminLocks, PackageRunKeepsOffALockedLogDirectory) {
                   .arg(logs));
     EXPECT_EQ(readAll(logs + "/earlier.log"), "earlier run");
 }
+
+// Root and a service account ("nobody") take turns on the account's configuration: the file
+// stays the account's, the lock file root creates is given to it, and no change is lost.
+TEST(AdminLocks, RootAndServiceAccountShareAFile) {
+    QTemporaryDir dir;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
+    const QString file = dir.filePath("job.etl");
+    auto r = testsupport::runUnprivileged(kAdmin, {"config", "set", file, "S", "a", "1"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    ASSERT_TRUE(QFile::remove(file + ".lock"));
+    struct stat account {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &account), 0);
+
+    r = runProgram("pendrill-admin", {"config", "set", file, "S", "b", "2"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    r = testsupport::runUnprivileged(kAdmin, {"config", "set", file, "S", "c", "3"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    for (const QString& f : {file, file + ".lock"}) {
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(f).constData(), &st), 0);
+        EXPECT_EQ(st.st_uid, account.st_uid) << f.toStdString();
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << f.toStdString();
+    }
+    EXPECT_EQ(ReadIniValue("S", "a", "", file) + ReadIniValue("S", "b", "", file) +
+                  ReadIniValue("S", "c", "", file),
+              "123");
+}
