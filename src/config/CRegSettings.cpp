@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <functional>
 
 #include "config/PrivateProfile.h"
@@ -34,13 +35,21 @@ bool keyExists(const PrivateProfile& store, const QString& keyPath) {
 // Runs a read-modify-write of the store under its write lock. With `create`, a missing
 // directory (0700) and file (0600) are created; without, a missing store fails. The file is
 // written only when the edit changed it.
-bool editStore(bool create, const std::function<bool(PrivateProfile&)>& edit) {
+bool editStore(bool create, const std::function<bool(PrivateProfile&)>& edit,
+               IniContent content = IniContent::Plain) {
     const QString path = RegistryFilePath();
     if (!create && !QFileInfo::exists(path))
         return false;
     if (!MakePrivateDirectory(QFileInfo(path).absolutePath()))
         return false;
-    return EditIniFile(path, edit, IniContent::Plain, kPrivateFileMode);
+    return EditIniFile(path, edit, content, kPrivateFileMode);
+}
+
+// A connection text with a password in it (an ODBC alias "...;PWD=secret").
+bool holdsPassword(const QString& value) {
+    static const QRegularExpression password(QStringLiteral("(^|[;:])\\s*(pwd|password)\\s*="),
+                                             QRegularExpression::CaseInsensitiveOption);
+    return password.match(value).hasMatch();
 }
 
 QString trimSpaces(const QString& text) {
@@ -74,9 +83,10 @@ QString ReadRegistryValue(const QString& keyPath, const QString& valueName,
 bool WriteRegistryValue(const QString& keyPath, const QString& valueName, const QString& value) {
     if (TrimProfileBlanks(keyPath).isEmpty())
         return false;
-    return editStore(true, [&](PrivateProfile& store) {
-        return store.setValue(keyPath, valueKey(valueName), value);
-    });
+    return editStore(
+        true,
+        [&](PrivateProfile& store) { return store.setValue(keyPath, valueKey(valueName), value); },
+        holdsPassword(value) ? IniContent::Password : IniContent::Plain);
 }
 
 bool DeleteRegistryValue(const QString& keyPath, const QString& valueName) {

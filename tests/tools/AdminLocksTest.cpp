@@ -247,3 +247,24 @@ TEST(AdminLocks, RootAndServiceAccountShareAFile) {
                   ReadIniValue("S", "c", "", file),
               "123");
 }
+
+// The settings store is made private, and says so, when a server alias with a password goes in.
+TEST(AdminLocks, AliasWithPasswordTightensTheSettingsStore) {
+    const struct {
+        QString alias;
+        bool tightened;
+    } cases[] = {{"odbc:Driver={FreeTDS};Server=m;UID=u;PWD=secret;", true},
+                 {"sqlite:/srv/data", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.alias.toStdString());
+        testsupport::IsolatedHome home;
+        const QString store = home.configHome() + "/pendrill/registry.ini";
+        ASSERT_TRUE(QDir().mkpath(home.configHome() + "/pendrill"));
+        ASSERT_TRUE(writeAll(store, "[Software\\Tessaly\\Pendrill\\Pendrill]\r\nx=1\r\n"));
+        ::chmod(QFile::encodeName(store).constData(), 0644);
+        const auto r = runProgram("pendrill-admin", {"server", "add", "legacy", c.alias});
+        ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+        EXPECT_EQ(modeOf(store), c.tightened ? 0600u : 0644u);
+        EXPECT_EQ(r.err.count('\n'), c.tightened ? 1 : 0) << r.err.constData();
+    }
+}
