@@ -3,6 +3,7 @@
 #include <functional>
 
 #include "config/PrivateProfile.h"
+#include "util/Errors.h"
 #include "util/FileLock.h"
 #include "util/PrivateFiles.h"
 
@@ -32,20 +33,14 @@ QString cutToLimit(QString text) {
 
 bool EditIniFile(const QString& file, const std::function<bool(PrivateProfile&)>& edit,
                  IniContent content, int newFileMode, QString* error) {
-    if (file.isEmpty()) {
-        if (error != nullptr)
-            *error = QStringLiteral("no file name");
-        return false;
-    }
+    if (file.isEmpty())
+        return Fail(error, QStringLiteral("no file name"));
     FileLock lock;
     if (!lock.Lock(file, FileLock::Role::Write, kIniWriteLockWaitMs, error))
         return false;
     auto profile = PrivateProfile::load(file);
-    if (!profile) {
-        if (error != nullptr)
-            *error = QStringLiteral("cannot read %1").arg(file);
-        return false;
-    }
+    if (!profile)
+        return Fail(error, QStringLiteral("cannot read %1").arg(file));
     if (!edit(*profile))
         return false;
     if (!profile->isModified())

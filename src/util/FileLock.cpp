@@ -17,6 +17,8 @@
 #include <string>
 #include <tuple>
 
+#include "util/Errors.h"
+
 namespace {
 
 // The locks this process holds, by lock file and role: the descriptor that carries the lock and
@@ -40,11 +42,6 @@ std::map<Key, Held>& registry() {
 
 QString errnoText(int code) {
     return QString::fromLocal8Bit(std::strerror(code));
-}
-
-void setError(QString* error, const QString& text) {
-    if (error != nullptr)
-        *error = text;
 }
 
 bool isWritable(int fd) {
@@ -155,7 +152,7 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
     heldElsewhere_ = false;
     holderPid_ = 0;
     if (file.isEmpty()) {
-        setError(error, QStringLiteral("no file name"));
+        SetError(error, QStringLiteral("no file name"));
         return false;
     }
     const QString companion = LockFilePath(file);
@@ -172,7 +169,7 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
             fd = ::open(target.constData(),
                         (role == Role::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW);
             if (fd < 0) {
-                setError(error, QStringLiteral("cannot create the lock file %1: %2")
+                SetError(error, QStringLiteral("cannot create the lock file %1: %2")
                                     .arg(companion, errnoText(EACCES)));
                 return false;
             }
@@ -183,7 +180,7 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
         fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     }
     if (fd < 0) {
-        setError(
+        SetError(
             error,
             QStringLiteral("cannot open the lock file %1: %2").arg(companion, errnoText(errno)));
         return false;
@@ -211,13 +208,13 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, bool directo
     if (fd < 0 && !directory && (errno == EACCES || errno == EROFS) && role == Role::Run)
         fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        setError(error,
+        SetError(error,
                  QStringLiteral("cannot open %1 to lock it: %2").arg(path, errnoText(errno)));
         return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0) {
-        setError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(errno)));
+        SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(errno)));
         ::close(fd);
         return false;
     }
@@ -234,7 +231,7 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, bool directo
         int code = 0;
         while (!tryOnce(fd, role, busy, code)) {
             if (!busy) {
-                setError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(code)));
+                SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(code)));
                 ::close(fd);
                 return false;
             }
@@ -245,7 +242,7 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, bool directo
                     if (holderPid_ == 0 && !directory)
                         holderPid_ = pidWrittenIn(fd);
                 }
-                setError(error, QStringLiteral("%1 is locked by another process").arg(path));
+                SetError(error, QStringLiteral("%1 is locked by another process").arg(path));
                 ::close(fd);
                 return false;
             }

@@ -11,12 +11,9 @@
 #include <cstdio>
 #include <cstring>
 
-namespace {
+#include "util/Errors.h"
 
-void setError(QString* error, const QString& text) {
-    if (error != nullptr)
-        *error = text;
-}
+namespace {
 
 QString errnoText() {
     return QString::fromLocal8Bit(std::strerror(errno));
@@ -35,7 +32,7 @@ QString octal(unsigned mode) {
 
 bool MakePrivateDirectory(const QString& directory, QString* error) {
     if (directory.isEmpty()) {
-        setError(error, QStringLiteral("no directory name"));
+        SetError(error, QStringLiteral("no directory name"));
         return false;
     }
     const QString absolute = QDir::cleanPath(QDir(directory).absolutePath());
@@ -52,7 +49,7 @@ bool MakePrivateDirectory(const QString& directory, QString* error) {
     }
     if (errno == EEXIST && QFileInfo(absolute).isDir())
         return true;
-    setError(error,
+    SetError(error,
              QStringLiteral("cannot create the directory %1: %2").arg(absolute, errnoText()));
     return false;
 }
@@ -64,7 +61,7 @@ bool CreatePrivateFile(const QString& path, QString* error) {
     if (fd < 0) {
         if (errno == EEXIST)
             return true;
-        setError(error, QStringLiteral("cannot create %1: %2").arg(path, errnoText()));
+        SetError(error, QStringLiteral("cannot create %1: %2").arg(path, errnoText()));
         return false;
     }
     ::fchmod(fd, kPrivateFileMode);
@@ -80,7 +77,7 @@ bool RestrictToOwner(const QString& path, QString* error) {
     if ((st.st_mode & 077) == 0)
         return true;
     if (::chmod(name.constData(), kPrivateFileMode) != 0) {
-        setError(error, QStringLiteral("cannot make %1 private: %2").arg(path, errnoText()));
+        SetError(error, QStringLiteral("cannot make %1 private: %2").arg(path, errnoText()));
         return false;
     }
     PrivateFileNotice(QStringLiteral("%1 could be read by other users (mode %2); it holds a "
