@@ -174,7 +174,7 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
                 return false;
             }
             ::close(fd);
-            return lockPath(file, role, waitMs, false, error);
+            return lockPath(file, role, waitMs, Target::Itself, error);
         }
     } else if (fd < 0 && (errno == EACCES || errno == EROFS) && role == Role::Run) {
         fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
@@ -186,26 +186,31 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
         return false;
     }
     ::close(fd);
-    return lockPath(companion, role, waitMs, false, error);
+    return lockPath(companion, role, waitMs, Target::Companion, error);
 }
 
 bool FileLock::LockDirectory(const QString& directory, int waitMs, QString* error) {
     Unlock();
     heldElsewhere_ = false;
     holderPid_ = 0;
-    return lockPath(directory, Role::Run, waitMs, true, error);
+    return lockPath(directory, Role::Run, waitMs, Target::Directory, error);
 }
 
-bool FileLock::lockPath(const QString& path, Role role, int waitMs, bool directory,
-                        QString* error) {
+bool FileLock::lockPath(const QString& path, Role role, int waitMs, Target target, QString* error) {
     const QByteArray name = QFile::encodeName(path);
+    const bool directory = target == Target::Directory;
+    // A Write lock needs a descriptor open for writing; a Run lock (flock) does not, and a file
+    // locked itself is never written through the lock's descriptor.
     int flags = O_CLOEXEC;
     if (directory)
         flags |= O_RDONLY | O_DIRECTORY;
-    else
+    else if (role == Role::Write || target == Target::Companion)
         flags |= O_NOFOLLOW | O_RDWR;
+    else
+        flags |= O_NOFOLLOW | O_RDONLY;
     int fd = ::open(name.constData(), flags);
-    if (fd < 0 && !directory && (errno == EACCES || errno == EROFS) && role == Role::Run)
+    if (fd < 0 && target == Target::Companion && (errno == EACCES || errno == EROFS) &&
+        role == Role::Run)
         fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         SetError(error,
@@ -239,7 +244,7 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, bool directo
                 heldElsewhere_ = true;
                 if (role == Role::Run) {
                     holderPid_ = flockHolder(st.st_dev, st.st_ino);
-                    if (holderPid_ == 0 && !directory)
+                    if (holderPid_ == 0 && target == Target::Companion)
                         holderPid_ = pidWrittenIn(fd);
                 }
                 SetError(error, QStringLiteral("%1 is locked by another process").arg(path));
@@ -248,7 +253,8 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, bool directo
             }
             QThread::msleep(5);
         }
-        if (role == Role::Run && !directory && isWritable(fd)) {
+        // Only the companion carries the holder's process id; it holds nothing else.
+        if (role == Role::Run && target == Target::Companion && isWritable(fd)) {
             const QByteArray pid = QByteArray::number(::getpid()) + '\n';
             if (::ftruncate(fd, 0) == 0)
                 (void)!::pwrite(fd, pid.constData(), static_cast<size_t>(pid.size()), 0);

@@ -50,7 +50,8 @@ class FileLock {
     qint64 HolderPid() const { return holderPid_; }
 
   private:
-    bool lockPath(const QString& path, Role role, int waitMs, bool directory, QString* error);
+    enum class Target { Companion, Itself, Directory };
+    bool lockPath(const QString& path, Role role, int waitMs, Target target, QString* error);
 
     int fd_ = -1;
     Role role_ = Role::Write;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "support/TestSupport.h"
 #include "util/FileLock.h"
 #include "util/PrivateFiles.h"
 
@@ -180,4 +181,33 @@ TEST(PrivateFiles, RestrictToOwnerTightensAndSaysSo) {
         }
     }
     EXPECT_TRUE(RestrictToOwner("/no/such/file")) << "a file yet to be written is no failure";
+}
+
+// An account that may write a file but not its directory cannot make the companion: it locks
+// the file itself, for both kinds of lock, and the file's content stays as it was.
+TEST(FileLock, FileInAClosedDirectoryIsLockedItself) {
+    QTemporaryDir dir;
+    ::chmod(QFile::encodeName(dir.path()).constData(), 0755);
+    const QString closed = dir.filePath("closed");
+    ASSERT_TRUE(QDir().mkdir(closed));
+    const QString file = closed + "/job.etl";
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("[Package Info]\r\n");
+    }
+    ::chmod(QFile::encodeName(file).constData(), 0666);
+    ::chmod(QFile::encodeName(closed).constData(), 0555);
+    const int status = testsupport::forkUnprivileged([&] {
+        FileLock run, write;
+        if (!run.Lock(file, FileLock::Role::Run, 0) || !write.Lock(file, FileLock::Role::Write, 0))
+            return 1;
+        return FlockHolderPid(file) == ::getpid() ? 0 : 2;
+    });
+    ::chmod(QFile::encodeName(closed).constData(), 0755);
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(QFile::exists(file + ".lock"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "[Package Info]\r\n");
 }
