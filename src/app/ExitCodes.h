@@ -11,4 +11,5 @@ enum ExitCode : int {
     ExitRemoteDataMissing = 5,  // remote data not obtained
     ExitStopped = 6,            // stopped by the operator or by SIGTERM/SIGINT
     ExitNoDisplay = 7,  // interactive or job-configuration mode without a display: nobody to ask
+    ExitInUse = 8,      // another run holds the configuration file, log directory or run log
 };

@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 
+#include "app/RunLocks.h"
 #include "datasources/ETLPackages.h"
 #include "datasources/cDataSource.h"
 #include "engine/PackageFactory.h"
@@ -11,6 +12,7 @@
 #include "util/ErrLogging.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/PrivateFiles.h"
 #include "util/ProgramState.h"
 
 frmRunnerMain::frmRunnerMain() {
@@ -21,11 +23,14 @@ frmRunnerMain::frmRunnerMain() {
     ProgramState::SetExceptionFileSource([this] { return txtDTSErrorFile; });
     // Every logged text also goes to the status bar.
     ProgramState::SetStatusTextSink([this](const QString& text) { SetFormStatus(text); });
+    // A configuration file made private when a password is saved into it: run log, status bar.
+    SetPrivateFileNoticeHandler([](const QString& text) { LogInfo(text); });
 }
 
 frmRunnerMain::~frmRunnerMain() {
     ProgramState::SetExceptionFileSource(nullptr);
     ProgramState::SetStatusTextSink(nullptr);
+    SetPrivateFileNoticeHandler(nullptr);
 }
 
 QString frmRunnerMain::cmdExecuteCaption() const {
@@ -158,7 +163,7 @@ void frmRunnerMain::LeaveLogFileBox() {
     if (!file.isEmpty()) {
         const QString directory = DirectoryOfPath(file);
         if (!directory.isEmpty() && !FileOrFolderExists(directory))
-            MakeDirectory(directory);
+            MakePrivateDirectory(directory);
     }
     QString message;
     CheckDTSInfo(message);

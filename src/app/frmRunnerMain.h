@@ -17,6 +17,8 @@ class RookJobHistory;
 // binds its controls to these fields and forwards its events to the operations below, and an
 // unattended run without a display uses it alone. Message boxes, the mouse pointer, the keyboard
 // focus and page changes go through Operator() (util/OperatorInterface.h).
+class RunLocks;
+
 class frmRunnerMain {
   public:
     // The editor panels of the data-source page; which one is shown follows the chosen data
@@ -238,6 +240,10 @@ class frmRunnerMain {
     // Copies the run log (the exception file) to LogFile, the -logfile of the command line,
     // unless that is empty or the same file; a copy that fails is said on standard error.
     void CopyRunLog() const;
+    // Takes the run's locks (app/RunLocks.h) on the configuration file, the log directory and
+    // the exception file of Settings. False, with "Another run (process N) is using FILE" in
+    // `message`, when another run holds one of them.
+    bool LockRunFiles(QString& message);
     // ---- end of run sequence
 
   private:
@@ -254,4 +260,6 @@ class frmRunnerMain {
     std::unique_ptr<RookJobHistory> ownJobHistory_;
     RookJobHistory* jobHistory_ = nullptr;
     QString configDialogFile_;
+    std::unique_ptr<RunLocks> runLocks_;
+    bool keepRunLocks_ = false;  // Run releases them after the run log is copied
 };

@@ -4,11 +4,13 @@
 #include <QDate>
 #include <QDateTime>
 #include <QDir>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/ExitCodes.h"
+#include "app/RunLocks.h"
 #include "app/RunValidation.h"
 #include "app/frmRunnerMain.h"
 #include "datasources/modDBConnection.h"
@@ -70,6 +72,18 @@ int runSteps(frmRunnerMain& form, SignalledStop& stop) {
     RookJobHistory& record = form.JobHistory();
 
     form.FormToSettings();
+    // Another run of the same configuration, log directory or run log: this one ends before it
+    // touches any of them (their run log included), so the other run's files stay its own.
+    QString inUse;
+    if (!form.LockRunFiles(inUse)) {
+        form.RunOutcomeText = inUse;
+        ProgramState::ShowStatusText(inUse);
+        if (ProgramState::StartInConfigMode)
+            Operator().ShowMessageBox(inUse, 16, QStringLiteral("Pendrill"));
+        StatusFailure();
+        closeRecord(record, 3, inUse, settings.DTSPackageName);
+        return ExitInUse;
+    }
     LogInfo(QStringLiteral("Loading DTS Package : ") + settings.DTSPackageName);
     const bool loaded = settings.LoadPackage();
 
@@ -170,16 +184,35 @@ void frmRunnerMain::Run() {
         return;
     QString error;
     if (CheckRunnable(error)) {
+        // The locks stay until the run log has been copied.
+        keepRunLocks_ = true;
         RunPackage();
+        keepRunLocks_ = false;
     } else {
         LogInfo(error);
         StatusFailure();
         RunExitStatus = ExitSettingsMissing;
         RunOutcomeText = error + PackageNotListedReason(*this);
     }
-    // The exception file is the run log; the scheduler gets its copy under the -logfile name.
-    CopyRunLog();
+    if (RunExitStatus == ExitInUse) {
+        // The exception file belongs to the other run: the scheduler's log gets this run's
+        // one line instead of a copy.
+        if (!LogFile.isEmpty() &&
+            QFileInfo(LogFile).absoluteFilePath() != QFileInfo(txtDTSErrorFile).absoluteFilePath())
+            WriteFileAtomically(LogFile, RunOutcomeText.toUtf8() + "\r\n");
+    } else {
+        // The exception file is the run log; the scheduler gets its copy under the -logfile name.
+        CopyRunLog();
+    }
+    if (runLocks_)
+        runLocks_->Release();
     Unload();
+}
+
+bool frmRunnerMain::LockRunFiles(QString& message) {
+    if (!runLocks_)
+        runLocks_ = std::make_unique<RunLocks>();
+    return runLocks_->Acquire(PendrillConfigFile, Settings.LogFileDir, txtDTSErrorFile, message);
 }
 
 void frmRunnerMain::CopyRunLog() const {
@@ -204,6 +237,8 @@ void frmRunnerMain::RunPackage() {
     }
     if (RunExitStatus != ExitOk && ProgramState::StopRequested)
         RunExitStatus = ExitStopped;
+    if (runLocks_ && !keepRunLocks_)
+        runLocks_->Release();
     Enabled.cmdExecute = true;
     Enabled.cmdSave = true;
     Running = false;

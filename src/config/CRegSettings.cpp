@@ -2,15 +2,14 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QLockFile>
+#include <QRegularExpression>
 #include <functional>
 
 #include "config/PrivateProfile.h"
+#include "config/modIniFilesUtils.h"
+#include "util/PrivateFiles.h"
 
 namespace {
-
-constexpr int kStoreFileMode = 0600;
-constexpr int kLockWaitMs = 5000;
 
 QString valueKey(const QString& valueName) {
     return TrimProfileBlanks(valueName).isEmpty() ? QStringLiteral("*") : valueName;
@@ -33,22 +32,24 @@ bool keyExists(const PrivateProfile& store, const QString& keyPath) {
     return false;
 }
 
-// Runs a read-modify-write of the store under its lock file. With `create`, a missing directory
-// and file are created; without, a missing store fails. The file is written only when the edit
-// changed it.
-bool editStore(bool create, const std::function<bool(PrivateProfile&)>& edit) {
+// Runs a read-modify-write of the store under its write lock. With `create`, a missing
+// directory (0700) and file (0600) are created; without, a missing store fails. The file is
+// written only when the edit changed it.
+bool editStore(bool create, const std::function<bool(PrivateProfile&)>& edit,
+               IniContent content = IniContent::Plain) {
     const QString path = RegistryFilePath();
     if (!create && !QFileInfo::exists(path))
         return false;
-    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+    if (!MakePrivateDirectory(QFileInfo(path).absolutePath()))
         return false;
-    QLockFile lock(path + QStringLiteral(".lock"));
-    if (!lock.tryLock(kLockWaitMs))
-        return false;
-    auto store = PrivateProfile::load(path);
-    if (!store || !edit(*store))
-        return false;
-    return !store->isModified() || store->save(path, kStoreFileMode);
+    return EditIniFile(path, edit, content, kPrivateFileMode);
+}
+
+// A connection text with a password in it (an ODBC alias "...;PWD=secret").
+bool holdsPassword(const QString& value) {
+    static const QRegularExpression password(QStringLiteral("(^|[;:])\\s*(pwd|password)\\s*="),
+                                             QRegularExpression::CaseInsensitiveOption);
+    return password.match(value).hasMatch();
 }
 
 QString trimSpaces(const QString& text) {
@@ -82,9 +83,10 @@ QString ReadRegistryValue(const QString& keyPath, const QString& valueName,
 bool WriteRegistryValue(const QString& keyPath, const QString& valueName, const QString& value) {
     if (TrimProfileBlanks(keyPath).isEmpty())
         return false;
-    return editStore(true, [&](PrivateProfile& store) {
-        return store.setValue(keyPath, valueKey(valueName), value);
-    });
+    return editStore(
+        true,
+        [&](PrivateProfile& store) { return store.setValue(keyPath, valueKey(valueName), value); },
+        holdsPassword(value) ? IniContent::Password : IniContent::Plain);
 }
 
 bool DeleteRegistryValue(const QString& keyPath, const QString& valueName) {

@@ -15,8 +15,8 @@
 // default (unnamed) value; an empty value name means the same. A key exists when it has a section
 // or when one of its subkeys has. Values come back exactly as stored: values with blanks or quotes
 // at their ends are written in quotes, and reads are not cut to any length. A value cannot hold a
-// line break. Changes replace the file atomically under a lock file, so concurrent programs do not
-// lose each other's writes.
+// line break. Changes replace the file atomically under its write lock (registry.ini.lock), so
+// concurrent programs do not lose each other's writes.
 
 // `$XDG_CONFIG_HOME/pendrill/registry.ini`, `~/.config/pendrill/registry.ini` when
 // XDG_CONFIG_HOME is unset, empty or not absolute.
@@ -25,8 +25,9 @@ QString RegistryFilePath();
 // The value, or `defaultValue` when the key, the value or the file is absent or unreadable.
 QString ReadRegistryValue(const QString& keyPath, const QString& valueName,
                           const QString& defaultValue = {});
-// Creates the key (and the store's directory and file, mode 0600) as needed and sets the value.
-// False when the store cannot be written, the key path is empty or a text cannot be stored.
+// Creates the key (and the store's directory, mode 0700, and file, mode 0600) as needed and sets
+// the value. False when the store cannot be written, the key path is empty or a text cannot be
+// stored.
 bool WriteRegistryValue(const QString& keyPath, const QString& valueName, const QString& value);
 // False when the value did not exist or the store could not be written.
 bool DeleteRegistryValue(const QString& keyPath, const QString& valueName);

@@ -61,34 +61,40 @@ void ExecDTSPackage::ReadConfig(const PrivateProfile& profile) {
 bool ExecDTSPackage::WriteConfigFile() {
     if (PendrillConfigFile.isEmpty())
         return false;
-    // All fifteen keys are set in one in-memory edit and the file is replaced once, so a crash
-    // never leaves a configuration with only some of its keys updated.
-    std::optional<PrivateProfile> profile = PrivateProfile::load(PendrillConfigFile);
-    if (!profile)
-        return false;
+    // All fifteen keys are set in one in-memory edit of the file, read under its write lock, and
+    // the file is replaced once: a crash never leaves a configuration with only some of its keys
+    // updated, and a concurrent writer's change is kept.
     const QString pkg = QString::fromLatin1(PackageSection);
     const QString dts = QString::fromLatin1(DTSSection);
     const QString dw = QString::fromLatin1(DWSection);
     bool ok = true;
-    auto set = [&](const QString& section, const char* key, const QString& value) {
-        ok = profile->setValue(section, QString::fromLatin1(key), value) && ok;
-    };
-    set(pkg, "Package", DTSPackageName);
-    set(pkg, "LogFile", ExceptionLogFile);
-    set(pkg, "LogFileDir", LogFileDir);
-    set(pkg, "UseDefaultLogFileDir", BooleanText(UseDefaultLogFileDir));
-    set(pkg, "TruncLogFile", BooleanText(TruncateExceptionLogFile));
-    set(pkg, "WriteEvent", BooleanText(WriteCompletionStatusToNT));
-    set(dts, "DTSServer", DTSServer);
-    set(dts, "DTSNTAut", BooleanText(DTSServerTrustedLogin));
-    set(dts, "DTSUser", DTSLoginUserName);
-    set(dts, "DTSPwd", EncryptPassword(DTSLoginPassword));
-    set(dw, "DWServer", DWServer);
-    set(dw, "DWNTAut", BooleanText(DWServerTrustedLogin));
-    set(dw, "DWUser", DWServerLoginUserName);
-    set(dw, "DWPwd", EncryptPassword(DWServerLoginPassword));
-    set(dw, "DWDB", DWDatabaseName);
-    if (!profile->save(PendrillConfigFile, 0600))
+    const bool saved = EditIniFile(
+        PendrillConfigFile,
+        [&](PrivateProfile& profile) {
+            auto set = [&](const QString& section, const char* key, const QString& value) {
+                ok = profile.setValue(section, QString::fromLatin1(key), value) && ok;
+            };
+            set(pkg, "Package", DTSPackageName);
+            set(pkg, "LogFile", ExceptionLogFile);
+            set(pkg, "LogFileDir", LogFileDir);
+            set(pkg, "UseDefaultLogFileDir", BooleanText(UseDefaultLogFileDir));
+            set(pkg, "TruncLogFile", BooleanText(TruncateExceptionLogFile));
+            set(pkg, "WriteEvent", BooleanText(WriteCompletionStatusToNT));
+            set(dts, "DTSServer", DTSServer);
+            set(dts, "DTSNTAut", BooleanText(DTSServerTrustedLogin));
+            set(dts, "DTSUser", DTSLoginUserName);
+            set(dts, "DTSPwd", EncryptPassword(DTSLoginPassword));
+            set(dw, "DWServer", DWServer);
+            set(dw, "DWNTAut", BooleanText(DWServerTrustedLogin));
+            set(dw, "DWUser", DWServerLoginUserName);
+            set(dw, "DWPwd", EncryptPassword(DWServerLoginPassword));
+            set(dw, "DWDB", DWDatabaseName);
+            return true;
+        },
+        DTSLoginPassword.isEmpty() && DWServerLoginPassword.isEmpty() ? IniContent::Plain
+                                                                      : IniContent::Password,
+        0600);
+    if (!saved)
         return false;
     if (const SectionsWriter& writer = dataSourceSectionsWriter())
         writer(PendrillConfigFile);

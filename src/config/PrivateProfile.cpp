@@ -141,8 +141,8 @@ QByteArray PrivateProfile::toBytes() const {
     return out;
 }
 
-bool PrivateProfile::save(const QString& path, int newFileMode) const {
-    return WriteFileAtomically(path, toBytes(), newFileMode);
+bool PrivateProfile::save(const QString& path, int newFileMode, QString* error) const {
+    return WriteFileAtomically(path, toBytes(), newFileMode, error);
 }
 
 void PrivateProfile::classify(Line& line) {

@@ -48,7 +48,8 @@ class PrivateProfile {
     // The file content, with the untouched lines byte for byte as they were read.
     QByteArray toBytes() const;
     // Replaces the file atomically with toBytes(); a new file gets `newFileMode` when it is not -1.
-    bool save(const QString& path, int newFileMode = -1) const;
+    // False on failure, with the reason in `*error`.
+    bool save(const QString& path, int newFileMode = -1, QString* error = nullptr) const;
 
     Encoding encoding() const { return encoding_; }
     // True once an edit changed the content.

@@ -3,6 +3,9 @@
 #include <functional>
 
 #include "config/PrivateProfile.h"
+#include "util/Errors.h"
+#include "util/FileLock.h"
+#include "util/PrivateFiles.h"
 
 namespace {
 
@@ -12,15 +15,9 @@ std::optional<PrivateProfile> loadProfile(const QString& file) {
     return PrivateProfile::load(file);
 }
 
-// Loads the file, applies the edit and writes the file back when the edit changed anything.
 int editProfile(const QString& file, int newFileMode,
                 const std::function<bool(PrivateProfile&)>& edit) {
-    auto profile = loadProfile(file);
-    if (!profile || !edit(*profile))
-        return 0;
-    if (!profile->isModified())
-        return 1;
-    return profile->save(file, newFileMode) ? 1 : 0;
+    return EditIniFile(file, edit, IniContent::Plain, newFileMode) ? 1 : 0;
 }
 
 QString cutToLimit(QString text) {
@@ -33,6 +30,29 @@ QString cutToLimit(QString text) {
 }
 
 }  // namespace
+
+bool EditIniFile(const QString& file, const std::function<bool(PrivateProfile&)>& edit,
+                 IniContent content, int newFileMode, QString* error) {
+    if (file.isEmpty())
+        return Fail(error, QStringLiteral("no file name"));
+    FileLock lock;
+    if (!lock.Lock(file, FileLock::Role::Write, kIniWriteLockWaitMs, error))
+        return false;
+    auto profile = PrivateProfile::load(file);
+    if (!profile)
+        return Fail(error, QStringLiteral("cannot read %1").arg(file));
+    if (!edit(*profile))
+        return false;
+    if (!profile->isModified())
+        return true;
+    if (content == IniContent::Password) {
+        newFileMode = kPrivateFileMode;
+        // Tightened before the write: the replacement keeps the existing file's mode.
+        if (!RestrictToOwner(file, error))
+            return false;
+    }
+    return profile->save(file, newFileMode, error);
+}
 
 PrivateProfile ReadIniFile(const QString& file) {
     return loadProfile(file).value_or(PrivateProfile());

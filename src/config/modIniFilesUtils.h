@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 #include "config/PrivateProfile.h"
 
@@ -27,6 +28,24 @@ PrivateProfile ReadIniFile(const QString& file);
 QString IniValueOf(const PrivateProfile& profile, const QString& section, const QString& key,
                    const QString& defaultValue);
 
+// How long a writer waits for another writer of the same file, in milliseconds.
+inline constexpr int kIniWriteLockWaitMs = 30000;
+
+// What a write puts into a file: a file that receives a password is created 0600, and an
+// existing one that others may read is set to 0600 (PrivateFileNotice says so).
+enum class IniContent { Plain, Password };
+
+// One read-change-replace of a private-profile file under its write lock (util/FileLock.h): the
+// file is read afresh while the lock is held, `edit` changes it, and the file is replaced
+// atomically when the edit changed anything; concurrent writers of one file never lose each
+// other's changes. A new file gets `newFileMode` when it is not -1 (0600 for IniContent::Password
+// whatever is given). False when the lock cannot be had, the file cannot be read or replaced, or
+// `edit` returns false (the file is then left as it was), with the reason in `*error` where
+// there is one.
+bool EditIniFile(const QString& file, const std::function<bool(PrivateProfile&)>& edit,
+                 IniContent content = IniContent::Plain, int newFileMode = -1,
+                 QString* error = nullptr);
+
 // Sets `key` in `section` to `value`, creating the file, the section or the key as needed; a new
 // file gets `newFileMode` (e.g. 0600) when it is not -1. A value with a blank at either end, or
 // wrapped in a pair of quotes, is written in double quotes so that ReadIniValue gives it back
@@ -36,6 +55,8 @@ QString IniValueOf(const PrivateProfile& profile, const QString& section, const 
 // "["); the file is then left as it was.
 int WriteIniValue(const QString& section, const QString& key, const QString& value,
                   const QString& file, int newFileMode = -1);
+
+// Every change below is one EditIniFile.
 
 // Deletes the first line of `key` in `section`. Non-zero on success, an absent key included.
 int DeleteIniKey(const QString& section, const QString& key, const QString& file);

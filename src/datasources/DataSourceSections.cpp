@@ -31,38 +31,44 @@ void WriteDataSourceSections(const QString& file) {
     cDataSources* sources = LoadedDataSources();
     if (sources == nullptr)
         return;
-    // Every key is set in one edit of the file, which is then replaced once: a configuration
-    // never holds half a section, and a long list of sources does not mean hundreds of rewrites.
-    // A key that a file line cannot carry is left out, as a failed single write would be.
-    std::optional<PrivateProfile> profile = PrivateProfile::load(file);
-    if (!profile)
-        return;
-    for (const cDataSource& ds : *sources) {
-        const QString section = sectionOf(ds);
-        auto put = [&](const char* key, const QString& value) {
-            profile->setValue(section, QString::fromLatin1(key), value);
-        };
-        put("Name", ds.strName);
-        put("ModelName", ds.strModelName);
-        put("Type", QString::number(ds.etlType));
-        put("Server", ds.strDSServer);
-        put("Database", ds.strDSDatabase);
-        put("TrustedLogin", ExecDTSPackage::BooleanText(ds.blnDSTrustedLogin));
-        put("User", ds.strDSUser);
-        put("Password", EncryptPassword(ds.strDSPassword));
-        put("File", ds.strDSFile);
-        put("Directory", ds.strDSDirectory);
-        put("ConnectString", EncryptPassword(ds.strDSConnectString));
-        put("TransferData", QString::number(ds.intTransferData));
-        put("FTPServer", ds.strFTPServer);
-        put("FTPUSer", ds.strFTPUser);
-        put("FTPPassword", EncryptPassword(ds.strFTPPassword));
-        put("RemoteDir", ds.strRemoteDir);
-        put("PollDuration", QString::number(ds.intPollDuration));
-        put("PollInterval", QString::number(ds.intPollInterval));
-    }
-    if (profile->isModified())
-        profile->save(file, 0600);
+    // Every key is set in one edit of the file, read under its write lock and then replaced
+    // once: a configuration never holds half a section, a long list of sources does not mean
+    // hundreds of rewrites, and a concurrent writer's change is kept. A key that a file line
+    // cannot carry is left out, as a failed single write would be.
+    bool passwords = false;
+    for (const cDataSource& ds : *sources)
+        passwords = passwords || !ds.strDSPassword.isEmpty() || !ds.strDSConnectString.isEmpty() ||
+                    !ds.strFTPPassword.isEmpty();
+    EditIniFile(
+        file,
+        [&](PrivateProfile& profile) {
+            for (const cDataSource& ds : *sources) {
+                const QString section = sectionOf(ds);
+                auto put = [&](const char* key, const QString& value) {
+                    profile.setValue(section, QString::fromLatin1(key), value);
+                };
+                put("Name", ds.strName);
+                put("ModelName", ds.strModelName);
+                put("Type", QString::number(ds.etlType));
+                put("Server", ds.strDSServer);
+                put("Database", ds.strDSDatabase);
+                put("TrustedLogin", ExecDTSPackage::BooleanText(ds.blnDSTrustedLogin));
+                put("User", ds.strDSUser);
+                put("Password", EncryptPassword(ds.strDSPassword));
+                put("File", ds.strDSFile);
+                put("Directory", ds.strDSDirectory);
+                put("ConnectString", EncryptPassword(ds.strDSConnectString));
+                put("TransferData", QString::number(ds.intTransferData));
+                put("FTPServer", ds.strFTPServer);
+                put("FTPUSer", ds.strFTPUser);
+                put("FTPPassword", EncryptPassword(ds.strFTPPassword));
+                put("RemoteDir", ds.strRemoteDir);
+                put("PollDuration", QString::number(ds.intPollDuration));
+                put("PollInterval", QString::number(ds.intPollInterval));
+            }
+            return true;
+        },
+        passwords ? IniContent::Password : IniContent::Plain, 0600);
 }
 
 void ReadDataSourceSections(const QString& file) {

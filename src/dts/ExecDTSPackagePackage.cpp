@@ -10,6 +10,7 @@
 #include "dts/DtsPackage.h"
 #include "util/ErrLogging.h"
 #include "util/FileUtils.h"
+#include "util/PrivateFiles.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ void ExecDTSPackage::PrepareLogFiles() {
     // An empty log directory would name the current (or root) directory; it is never emptied.
     if (LogFileDir.trimmed().isEmpty())
         return;
-    MakeDirectory(LogFileDir);
+    MakePrivateDirectory(LogFileDir);
     std::error_code ec;
     for (std::filesystem::directory_iterator it(ToFsPath(LogFileDir), ec), end; !ec && it != end;
          it.increment(ec)) {

@@ -13,6 +13,7 @@
 #include "util/ErrLogging.h"
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
+#include "util/PrivateFiles.h"
 #include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
@@ -196,7 +197,7 @@ bool EnginePackage::Execute(QString* error) {
     const QString logDirectory = VariableText(QStringLiteral("ExceptionFilePath"));
     QString logFile;
     if (!logDirectory.isEmpty()) {
-        MakeDirectory(logDirectory);
+        MakePrivateDirectory(logDirectory);
         logFile = QDir(logDirectory).filePath(document_.name + QStringLiteral(".log"));
     }
 

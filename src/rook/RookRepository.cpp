@@ -12,6 +12,7 @@
 #include "db/DbInterface.h"
 #include "db/embedded/SqliteBusyWait.h"
 #include "rook/RookSchema.h"
+#include "util/PrivateFiles.h"
 
 namespace RookRepository {
 
@@ -71,8 +72,10 @@ bool Connection::Open(const QString& path, bool createDirectory) {
     if (postgres_)
         return openPostgres(path);
     const QFileInfo info(path);
+    // The repository holds who ran what and where; it is its owner's alone, and SQLite gives its
+    // journal and write-ahead log the database file's mode.
     if (createDirectory)
-        QDir().mkpath(info.absolutePath());
+        MakePrivateDirectory(info.absolutePath());
     if (!info.absoluteDir().exists()) {
         error_ = QStringLiteral("directory %1 does not exist").arg(info.absolutePath());
         return false;
@@ -81,6 +84,8 @@ bool Connection::Open(const QString& path, bool createDirectory) {
         error_ = QStringLiteral("%1 is not a file").arg(path);
         return false;
     }
+    if (!info.exists() && !CreatePrivateFile(path, &error_))
+        return false;
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
     db_.setDatabaseName(path);
     db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));

@@ -89,12 +89,20 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
         setError(error, QStringLiteral("no file name"));
         return false;
     }
-    const bool existed = QFileInfo::exists(path);
+    struct stat before {};
+    const bool existed = ::stat(QFile::encodeName(path).constData(), &before) == 0;
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         if (!existed && newFileMode != -1) {
             // The temporary file is renamed into place, so its mode becomes the file's mode.
             ::fchmod(file.handle(), static_cast<mode_t>(newFileMode));
+        }
+        if (existed && (before.st_uid != ::geteuid() || before.st_gid != ::getegid())) {
+            // The replacement keeps the file's owner and group where this account may give them
+            // (root may): root changing a service account's file leaves it the account's. The
+            // mode is set again, as a change of owner clears set-id bits.
+            if (::fchown(file.handle(), before.st_uid, before.st_gid) == 0)
+                ::fchmod(file.handle(), before.st_mode & 07777);
         }
         QString why;
         if (!write(file, why)) {

@@ -18,8 +18,8 @@ bool AppendLines(const QString& path, const QString& text);
 // old content or the new one, never a part. When the directory refuses the temporary file or the
 // rename (no write access to it, or a sticky directory) but the file exists and may be written,
 // the file is written in place instead (truncated and filled), so it never keeps stale content.
-// An existing file keeps its permissions; a new file gets `newFileMode` (octal, e.g. 0600) when
-// it is not -1. Returns false on any error, with the reason in `*error` when given; the old file
+// An existing file keeps its permissions, and its owner and group where this account may give
+// them (root may); a new file gets `newFileMode` (octal, e.g. 0600) when it is not -1. Returns false on any error, with the reason in `*error` when given; the old file
 // is then untouched unless the in-place write itself failed.
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1,
                          QString* error = nullptr);

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "FormModelFixture.h"
 #include "rook/RookJobHistory.h"
@@ -297,3 +298,23 @@ TEST_F(FormModel, ExecuteFillsTheJobHistoryAndCloseStopsARun) {
 }
 
 }  // namespace
+
+// Save puts a password into a file that others could read: the file becomes its owner's alone,
+// and the run log and the status bar say so.
+TEST_F(FormModel, SavingAPasswordMakesAnOpenFilePrivate) {
+    storePackages({"Sales_Overall"});
+    makeWarehouse({1});
+    const QString file = home.file("open.etl");
+    ASSERT_TRUE(testsupport::writeAll(file, "[Package Info]\r\nPackage=Old\r\n"));
+    ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
+    frmRunnerMain f;
+    fill(f);
+    f.uRookConnectDTS.Password = "secret";
+    f.SaveConfiguration(file);
+    EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    const QString notice = file + " could be read by other users (mode 0644); it holds a password";
+    EXPECT_TRUE(QString::fromUtf8(testsupport::readAll(home.file("run.log"))).contains(notice));
+}

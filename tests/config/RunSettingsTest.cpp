@@ -160,7 +160,7 @@ TEST(RunSettings, WritingKeepsTheRestOfAnExistingFile) {
     EXPECT_TRUE(after.contains("Custom=kept\n"));
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u) << "an existing file keeps its mode";
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "a file that receives a password is made private";
 
     ExecDTSPackage none;
     EXPECT_FALSE(none.WriteConfigFile()) << "no file name";

@@ -30,7 +30,10 @@ const char* const kConfigUsage =
     "         FTPPassword in data-source sections) are given in clear and stored scrambled.\n"
     "         A value with a blank at either end, or wrapped in quotes, is stored in double\n"
     "         quotes, which every reader takes off. A new file is created readable by its\n"
-    "         owner only.\n"
+    "         owner only; a file that others may read is made so (mode 0600) when a\n"
+    "         password is written into it, and a line on standard error says so.\n"
+    "         The file is changed under its lock (FILE.lock): concurrent writers of one\n"
+    "         file wait for each other and keep each other's changes.\n"
     "         Refused (exit status 2, nothing written): control characters in a name or a\n"
     "         value; a scrambled key's value with characters other than printable ASCII\n"
     "         (codes 32 to 126), which the scrambling cannot keep; a value longer than a\n"
@@ -162,23 +165,34 @@ int set(const QString& file, const QString& section, const QString& key, const Q
         AdminError(why);
         return 2;
     }
-    std::optional<PrivateProfile> profile = readProfile(file, true);
-    if (!profile)
-        return 1;
-    const QString stored =
-        ExecDTSPackage::IsScrambledKey(section, key) ? EncryptPassword(value) : value;
-    if (!profile->setValue(section, key, stored)) {
+    const bool scrambled = ExecDTSPackage::IsScrambledKey(section, key);
+    const QString stored = scrambled ? EncryptPassword(value) : value;
+    // Read, change and replace under the file's write lock: a concurrent set of another key of
+    // the same file is kept.
+    bool readable = true, storable = true;
+    QString reason;
+    const bool written = EditIniFile(
+        file,
+        [&](PrivateProfile& profile) {
+            storable = profile.setValue(section, key, stored);
+            return storable;
+        },
+        scrambled && !value.isEmpty() ? IniContent::Password : IniContent::Plain, 0600, &reason);
+    if (written)
+        return 0;
+    if (!storable) {
         AdminError(
             QStringLiteral("a section or key name must not be empty or hold a line break, "
                            "'=' or a leading ';' or '['; a value must not hold a line "
                            "break"));
         return 2;
     }
-    if (!profile->save(file, 0600)) {
-        AdminError(QStringLiteral("cannot write %1").arg(file));
-        return 1;
-    }
-    return 0;
+    readable = !QFileInfo::exists(file) || PrivateProfile::load(file).has_value();
+    if (!readable)
+        AdminError(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
+    else
+        AdminError(QStringLiteral("cannot write %1: %2").arg(file, reason));
+    return 1;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QXmlStreamReader>
 #include <cstdio>
 
 #include "AdminCommands.h"
@@ -9,6 +10,7 @@
 #include "datasources/modDataLinkInfo.h"
 #include "engine/PackageDocument.h"
 #include "engine/PackageStore.h"
+#include "util/PrivateFiles.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -80,6 +82,20 @@ int ParseCommon(const QStringList& args, const QString& verb, const QStringList&
 }
 
 namespace {
+
+// True when a connection of the package document carries a password of its own (not a reference
+// to a global variable): a file it is written to must then be its owner's alone.
+bool holdsPassword(const QByteArray& xml) {
+    QXmlStreamReader reader(xml);
+    while (!reader.atEnd()) {
+        if (reader.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView value = reader.attributes().value(QStringLiteral("password"));
+        if (!value.isEmpty() && !value.startsWith(QStringLiteral("${")))
+            return true;
+    }
+    return false;
+}
 
 bool OpenStore(const PackageRequest& c, bool create, PackageStore& store) {
     QString error;
@@ -158,7 +174,9 @@ int Export(const QStringList& args) {
         return 0;
     }
     QString reason;
-    if (!WriteFileAtomically(output, xml, -1, &reason)) {
+    const bool password = holdsPassword(xml);
+    if ((password && !RestrictToOwner(output, &reason)) ||
+        !WriteFileAtomically(output, xml, password ? kPrivateFileMode : -1, &reason)) {
         AdminError(QStringLiteral("cannot write %1: %2").arg(output, reason));
         return 1;
     }

@@ -5,6 +5,7 @@
 #include "AdminCommands.h"
 #include "PackageCommand.h"
 #include "PackageRun.h"
+#include "app/RunLocks.h"
 #include "dts/DtsPackage.h"
 #include "engine/PackageFactory.h"
 #include "engine/PackageStore.h"
@@ -68,6 +69,13 @@ int PackageRunCommand(const QStringList& args) {
     run.ExceptionLogFile = exceptionFile;
     run.JobID = QStringLiteral("0");
 
+    // Its log directory and exception file are a run's own, as those of a pendrill run.
+    RunLocks locks;
+    QString inUse;
+    if (!locks.Acquire(QString(), logDir, exceptionFile, inUse)) {
+        AdminError(inUse);
+        return 1;
+    }
     if (!run.LoadPackage()) {
         AdminError(run.LastError());
         QByteArray ignored;

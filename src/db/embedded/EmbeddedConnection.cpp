@@ -7,6 +7,7 @@
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "db/embedded/SqliteBusyWait.h"
+#include "util/PrivateFiles.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ bool DbConnection::openEmbedded(const QString& database) {
         const bool create = CreateMissingDatabase ||
                             database.compare(QLatin1String("msdb"), Qt::CaseInsensitive) == 0;
         if (create)
-            QDir().mkpath(server_.directory);
+            MakePrivateDirectory(server_.directory);
         file = embeddedFile(server_.directory, database);
         if (!QFileInfo::exists(file) && !create) {
             errors_ << QStringLiteral(
@@ -52,8 +53,12 @@ bool DbConnection::openEmbedded(const QString& database) {
         if (QFileInfo::exists(file))
             database_ = QFileInfo(file).completeBaseName();
     } else if (!QFileInfo(server_.directory).isDir()) {
-        QDir().mkpath(server_.directory);
+        MakePrivateDirectory(server_.directory);
     }
+    // The databases hold data-link passwords: a new one is its owner's alone (SQLite gives the
+    // journal and write-ahead log the database file's mode).
+    if (file != QLatin1String(":memory:") && !QFileInfo::exists(file))
+        CreatePrivateFile(file);
     db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
     db_.setDatabaseName(file);
     db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(ConnectionTimeout * 1000));
