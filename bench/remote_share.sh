@@ -1,18 +1,21 @@
 #!/usr/bin/env bash
 # Share copy of remote data: 1 GiB in 64 files (SIZE_MB=n changes the total), copied by
 # `pendrill-admin remote fetch` (status "ready", one pass, a whole process with its start-up and
-# its 65 job-history records) and by `cp` from the same directory, alternately, ROUNDS times
-# (default 3) after one warm-up round of each, every time into an empty directory after a `sync`.
-# Two times per copy: until the command ends (the data in the page cache) and until a following
-# `sync` ends (the data on disk); for Pendrill also the copy phase alone, from its run-log line
-# "Copying Remote Data from Share" to its end (without the start-up, the warehouse connection and
-# the catalogue read, about 40 ms). Prints each time, the best of each and the ratios of
-# throughput Pendrill / cp (goal >= 0.95).
+# its 65 job-history records) and by `cp` from the same directory into the same file system,
+# ROUNDS times (default 5) after one warm-up round of each (which also brings the source files
+# into the page cache), every time into an empty directory after a `sync`. The two take turns at
+# going first. Two times per copy: until the command ends (the data in the page cache) and until a
+# following `sync` ends (the data on disk); for Pendrill also the copy phase alone, from its
+# run-log line "Copying Remote Data from Share" to its end (without the start-up, the warehouse
+# connection and the catalogue read). Times are taken from bash's clock, without starting a
+# process. Prints each time, the best and the median of each, and the ratios of throughput
+# Pendrill / cp (goal >= 0.95), also as the median of each round's own ratio (the two copies of a
+# round follow each other, so a busy machine slows both alike).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$here/bench/remote_common.sh"
 size_mb=${SIZE_MB:-1024}
-rounds=${ROUNDS:-3}
+rounds=${ROUNDS:-5}
 files=64
 
 mkdir -p "$work/site"
@@ -22,42 +25,53 @@ for i in $(seq -w 1 $files); do
 done
 share_link Bench Data "$work/site" "$work/pendrill" 1 1
 
-declare -A best=([pendrill]=999999999999 [cp]=999999999999 [pendrill+sync]=999999999999
-    [cp+sync]=999999999999 [copy]=999999999999)
+# Microseconds since the epoch, without a subshell.
+now_us() { printf -v "$1" '%s' "${EPOCHREALTIME/./}"; }
+
+declare -A times=()
 for round in $(seq 0 "$rounds"); do
-    for who in pendrill cp; do
+    order="pendrill cp"
+    [ $((round % 2)) -eq 0 ] && order="cp pendrill"
+    for who in $order; do
         rm -rf "$work/pendrill" "$work/cp"
         mkdir -p "$work/cp"
         printf 'ready\r\n' >"$work/site/status"
         sync
-        t0=$(now_ns)
+        now_us t0
         if [ $who = pendrill ]; then
             fetch Bench | while read -r line; do
-                [[ $line == Copying* ]] && now_ns >"$work/copying"
+                [[ $line == Copying* ]] && echo "${EPOCHREALTIME/./}" >"$work/copying"
             done
         else
             cp "$work/site/"* "$work/cp/"
         fi
-        t1=$(now_ns)
+        now_us t1
         sync
-        t2=$(now_ns)
+        now_us t2
         [ "$round" -eq 0 ] && continue # warm-up
         printf 'round %d  %-8s %6.3f s, with sync %6.3f s' "$round" $who \
-            "$(python3 -c "print(($t1-$t0)/1e9)")" "$(python3 -c "print(($t2-$t0)/1e9)")"
+            "$(((t1 - t0) / 1000))e-3" "$(((t2 - t0) / 1000))e-3"
+        times[$who]+=" $((t1 - t0))"
+        times[$who+sync]+=" $((t2 - t0))"
         if [ $who = pendrill ]; then
-            tc=$(cat "$work/copying")
-            printf ', copy phase %6.3f s' "$(python3 -c "print(($t1-$tc)/1e9)")"
-            [ $((t1 - tc)) -lt ${best[copy]} ] && best[copy]=$((t1 - tc))
+            tc=$(<"$work/copying")
+            printf ', copy phase %6.3f s' "$(((t1 - tc) / 1000))e-3"
+            times[copy]+=" $((t1 - tc))"
         fi
         echo
-        [ $((t1 - t0)) -lt ${best[$who]} ] && best[$who]=$((t1 - t0))
-        [ $((t2 - t0)) -lt ${best[$who+sync]} ] && best[$who+sync]=$((t2 - t0))
     done
 done
-python3 - "$size_mb" "${best[pendrill]}" "${best[cp]}" "${best[pendrill+sync]}" "${best[cp+sync]}" \
-    "${best[copy]}" <<'PY'
-import sys
-mb, p, c, ps, cs, cc = map(int, sys.argv[1:])
+python3 - "$size_mb" "${times[pendrill]}" "${times[cp]}" "${times[copy]}" \
+    "${times[pendrill+sync]}" "${times[cp+sync]}" <<'PY'
+import statistics, sys
+mb = int(sys.argv[1])
+p, c, cc, ps, cs = ([int(t) for t in a.split()] for a in sys.argv[2:])
 for label, a, b in (("command", p, c), ("copy phase", cc, c), ("on disk", ps, cs)):
-    print(f"{label:10}: pendrill {mb*1e9/a:6.0f} MiB/s, cp {mb*1e9/b:6.0f} MiB/s, ratio {b/a:.2f}")
+    for how, f in (("best", min), ("median", statistics.median)):
+        x, y = f(a), f(b)
+        print(f"{label:10} {how:6}: pendrill {x/1e6:6.3f} s {mb*1e6/x:5.0f} MiB/s,"
+              f" cp {y/1e6:6.3f} s {mb*1e6/y:5.0f} MiB/s, ratio {y/x:.2f}")
+    # The two copies of a round run one right after the other, under much the same load.
+    pairs = statistics.median(y / x for x, y in zip(a, b))
+    print(f"{label:10} median of the rounds' own ratios: {pairs:.2f}")
 PY

@@ -1,20 +1,26 @@
 #include "remote/CopyFuncModule.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDateTime>
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "remote/CopyTessalyFiles.h"
 #include "rook/RookJobHistory.h"
+#include "rook/RookRepository.h"
 #include "util/ErrLogging.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
@@ -185,6 +191,70 @@ qint64 copyThroughTemporary(const QString& from, const QString& to) {
     return -1;
 }
 
+// Stores the copy's job-history records on a thread of its own, one after the other in the order
+// they were handed over, while the next file is copied: each record opens the repository, runs
+// its statements and closes it again (about half a millisecond), and the first one also flushes
+// the repository's fresh log, all of which would otherwise wait between two files. The thread
+// holds the repository open meanwhile, so that no record's close checkpoints it, and runs as a
+// batch thread, so that waking it for a record does not take the processor from the copy. The
+// destructor returns once every record is stored.
+class RecordStore {
+  public:
+    RecordStore() : worker_([this] { run(); }) {}
+    ~RecordStore() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        wake_.notify_one();
+        worker_.join();
+    }
+    RecordStore(const RecordStore&) = delete;
+    RecordStore& operator=(const RecordStore&) = delete;
+
+    // Stores a copy of `record` as it is now, closed with `kind` and `application`.
+    void Close(const RookJobHistory& record, qint32 kind, const QString& application) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back({record, kind, application});
+        }
+        wake_.notify_one();
+    }
+
+  private:
+    struct Pending {
+        RookJobHistory record;
+        qint32 kind;
+        QString application;
+    };
+
+    void run() {
+        const sched_param normal{};
+        ::sched_setscheduler(0, SCHED_BATCH, &normal);  // this thread only; best effort
+        RookRepository::Connection repository;
+        bool opened = false;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return finished_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;
+            Pending next = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            if (!opened)
+                opened = repository.Open();
+            next.record.Close(next.kind, next.application);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Pending> queue_;
+    bool finished_ = false;
+    std::thread worker_;  // last: started once the members above exist
+};
+
 }  // namespace
 
 QString JoinRemotePath(const QString& dir, const QString& name) {
@@ -243,6 +313,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, Rook
                          false);
     }
     bool result = false;
+    RecordStore records;
     for (const QString& name : listFiles(remoteDir)) {
         if (ProgramState::TerminationSignalled) {
             LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
@@ -268,14 +339,14 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, Rook
                                         : QStringLiteral("Couldn't copy file ") + source;
             record.setStatus(3);
             record.setMessage(message);
-            record.Close(2, QString::fromLatin1(kApplication));
+            records.Close(record, 2, QString::fromLatin1(kApplication));
             LogMessage(message, true, 0, QString());
             result = false;
             break;
         }
         record.setQuantity(static_cast<double>(copied));
         record.setStatus(0);
-        record.Close(2, QString::fromLatin1(kApplication));
+        records.Close(record, 2, QString::fromLatin1(kApplication));
         if (progress) {
             Operator().ProcessPendingEvents();
             if (progress->IsCancelled()) {

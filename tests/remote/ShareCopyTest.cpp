@@ -170,6 +170,32 @@ TEST_F(Share, CopyRemoteData) {
     }
 }
 
+TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
+    // Thirty files of different sizes; the local side has a directory where the 21st must go,
+    // so that file cannot take its name. Every record is in the repository when the copy returns.
+    const QString remote = home.file("site/");
+    const QString local = home.file("local");
+    QDir().mkpath(remote);
+    for (int i = 0; i < 30; ++i)
+        writeAll(remote + QString("f%1").arg(i, 2, 10, QChar('0')), QByteArray(i * 100 + 1, 'd'));
+    QDir().mkpath(local + "/f20");
+
+    RookJobHistory record;
+    EXPECT_FALSE(ShareCopyRemoteData(remote, local, record));
+    const QList<QJsonObject> records = JobRecords();
+    ASSERT_EQ(records.size(), 21);
+    for (int i = 0; i < 21; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(records[i]["ObjectName"].toString(), QString("f%1").arg(i, 2, 10, QChar('0')));
+        EXPECT_EQ(records[i]["Quantity"].toDouble(), i * 100 + 1);
+        EXPECT_EQ(records[i]["Status"].toInt(), i < 20 ? 0 : 3);
+        EXPECT_EQ(records[i]["Message"].toString(),
+                  i < 20 ? QString() : "Couldn't copy file " + remote + "f20");
+    }
+    EXPECT_EQ(localNames(local).size(), 20) << "nothing after the failure, no temporary file";
+    EXPECT_EQ(log(), "Couldn't copy file " + remote + "f20\r\n");
+}
+
 TEST_F(Share, NothingToCopy) {
     InstalledOperator op;
     ProgramState::StartInConfigMode = true;
