@@ -155,10 +155,12 @@ TEST(Run, RemoteDataOfAnEtlModel) {
         QElapsedTimer clock;
         clock.start();
         while (!readAll(home.file("Halted.log")).contains("Polling for remote data.") &&
-               clock.elapsed() < 30000 && p.state() != QProcess::NotRunning)
+               clock.elapsed() < 60000 && p.state() != QProcess::NotRunning)
             QThread::msleep(20);
         QThread::msleep(300);
-        ASSERT_EQ(p.state(), QProcess::Running);
+        ASSERT_EQ(p.state(), QProcess::Running)
+            << "exit " << p.exitCode() << ", " << p.readAllStandardError().constData()
+            << readAll(home.file("Halted.log")).constData();
         clock.restart();
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
         ASSERT_TRUE(p.waitForFinished(10000));
