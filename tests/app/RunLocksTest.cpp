@@ -57,9 +57,10 @@ struct Scene {
 
 }  // namespace
 
-// The second run finds the configuration, the log directory or the run log in use: one line naming the first
-// run's process on standard error and in its own -logfile, "failure", a job-history record, exit
-// status 8; the first run goes on and its run log holds only its own lines.
+// The second run finds the configuration, the log directory or the run log in use: one line
+// naming the first run's process on standard error and in its own -logfile, "failure", a
+// job-history record, exit status 8; the first run goes on and its run log holds only its own
+// lines.
 TEST(RunLocks, SecondRunEndsAtOnce) {
     const struct {
         QString name;
@@ -91,8 +92,9 @@ TEST(RunLocks, SecondRunEndsAtOnce) {
                                                   : s.home.file("run.log");
         const QString message =
             QString("Another run (process %1) is using %2").arg(running.processId()).arg(what);
-        EXPECT_TRUE(QString::fromLocal8Bit(r.err).startsWith("pendrill: " + message + "\n"))
-            << r.err.constData();
+        EXPECT_EQ(QString::fromLocal8Bit(r.err),
+                  "pendrill: the run ended with \"failure\" (exit status 8): " + message +
+                      "; run log: " + s.home.file("copy-second.log") + "\n");
         EXPECT_EQ(readAll(s.home.file("status-second")), "failure\r\n");
         EXPECT_EQ(readAll(s.home.file("copy-second.log")), message.toUtf8() + "\r\n");
 
