@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
@@ -22,10 +23,13 @@
 #include <QThread>
 #include <QTimer>
 
+#include "GuiTestHelpers.h"
 #include "app/FormModelFixture.h"
 #include "dts/DtsPackage.h"
+#include "gui/DataLinkPanels.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
+#include "gui/ctDLlFlatFile.h"
 #include "gui/uRookConnect.h"
 
 using testsupport::readAll;
@@ -38,26 +42,6 @@ void PrintTo(const QString& text, std::ostream* os) {
 
 namespace {
 
-// Answers every message box as soon as it shows and remembers "icon|title|text".
-class BoxAnswerer {
-  public:
-    BoxAnswerer() {
-        QObject::connect(&timer_, &QTimer::timeout, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                boxes << QStringLiteral("%1|%2|%3")
-                             .arg(int(box->icon()))
-                             .arg(box->windowTitle(), box->text());
-                box->accept();
-            }
-        });
-        timer_.start(10);
-    }
-    QStringList boxes;
-
-  private:
-    QTimer timer_;
-};
-
 const QString kCritical = QString::number(int(QMessageBox::Critical));
 
 // A window on the fixture's form model; file dialogs are answered from `answers` and recorded.
@@ -66,7 +50,7 @@ class MainWindowTest : public FormModel {
     void SetUp() override {
         FormModel::SetUp();
         storePackages({"Sales_Init", "Sales_Overall", "Stock_Overall"});
-        makeWarehouse({1, 3});
+        makeWarehouse({1, 3, 6, 10, 8, 2});
     }
     void TearDown() override {
         window_.reset();
@@ -102,11 +86,9 @@ class MainWindowTest : public FormModel {
         ReleaseDataSources();
         return file;
     }
-    static QStringList items(const QComboBox* box) {
-        QStringList list;
-        for (int i = 0; i < box->count(); ++i)
-            list << box->itemText(i);
-        return list;
+    int row(const QString& link) const {
+        const auto found = window_->lstDataLinks->findItems(link, Qt::MatchExactly);
+        return found.isEmpty() ? -1 : window_->lstDataLinks->row(found.first());
     }
 
     std::unique_ptr<frmRunnerMain> form_;
@@ -136,18 +118,8 @@ TEST_F(MainWindowTest, CaptionsAndStartState) {
         const char* name;
         const char* text;
     } labels[] = {
-        {"Label24", "DTS packages can be loaded from any SQL Server."},
-        {"lblETLModel", "&Model:"},
-        {"lblETLPackage", "P&ackage:"},
-        {"Label1", "Occuring errors can be written to a log file."},
-        {"lblDTSErrorFile", "Log &file:"},
-        {"lblUsedLogfileDir", "Used log dir: "},
-        {"Label3",
-         "In this way it is easy to check if packages run at night failed or executed "
-         "succesfull."},
-        {"Label14",
-         "Each model as defined at least one data source. Via such a data source data "
-         "is read."},
+        {"lblETLModel", "&Model:"},        {"lblETLPackage", "P&ackage:"},
+        {"lblDTSErrorFile", "Log &file:"}, {"lblUsedLogfileDir", "Used log dir: "},
         {"lblDataLinks", "Data sources:"},
     };
     for (const auto& l : labels) {
@@ -181,13 +153,13 @@ TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
     QTest::mouseClick(w.cmdOpen, Qt::LeftButton);
     EXPECT_EQ(dialogs, QStringList({"Pendrill: Open configuration|ETL Files (*.etl)|etl|open"}));
     EXPECT_EQ(w.windowTitle(), "Pendrill : [saved.etl]");
-    EXPECT_EQ(items(w.cmbETLModel), QStringList({"Sales", "Stock"}));
+    EXPECT_EQ(comboItems(w.cmbETLModel), QStringList({"Sales", "Stock"}));
     EXPECT_EQ(w.cmbETLModel->currentText(), "Sales");
-    EXPECT_EQ(items(w.cmbETLPackage), QStringList({"Sales_Init", "Sales_Overall"}));
+    EXPECT_EQ(comboItems(w.cmbETLPackage), QStringList({"Sales_Init", "Sales_Overall"}));
     EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
     EXPECT_EQ(w.txtDTSErrorFile->text(), home.file("run.log"));
     EXPECT_EQ(w.uRookConnectDW->DatabaseBox()->currentText(), "DW");
-    EXPECT_EQ(w.lstDataLinks->count(), 2) << "the data links are read at once";
+    EXPECT_EQ(w.lstDataLinks->count(), 6) << "the data links are read at once";
     EXPECT_TRUE(w.tabDataInfo->isTabEnabled(2));
     EXPECT_TRUE(answerer.boxes.isEmpty()) << answerer.boxes.join('\n').toStdString();
 
@@ -455,6 +427,86 @@ TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
     EXPECT_EQ(w.sbStatus->currentMessage(), "Execution stopped by the user");
     EXPECT_TRUE(w.cmdExecute->isEnabled());
     EXPECT_TRUE(w.cmdShowErrorFile->isEnabled());
+}
+
+// Each data link shows the panel of its type, bound to its data source; edits on the panels reach
+// the warehouse and the configuration file on Save.
+TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
+    RunnerMainWindow& w = window();
+    fill(*form_);
+    w.RefreshFromModel();
+    w.tabDataInfo->setCurrentIndex(2);
+    auto* flat = w.findChild<ctDLlFlatFile*>("ctDLlFlatFileOBJ");
+    ASSERT_NE(flat, nullptr);
+    EXPECT_EQ(w.DataLinkPanels.at(1), flat);
+    // Types 3 and 8 show the flat-file panel and clear the database fields; type 2 keeps it.
+    const struct {
+        const char *link, *panel;
+    } cases[] = {{"Link1", "ctDLSQLServerOBJ"},  {"Link6", "ctlDLOrcaleServerOBJ"},
+                 {"Link10", "ctlDLXMLFilesOBJ"}, {"Link3", "ctDLlFlatFileOBJ"},
+                 {"Link8", "ctDLlFlatFileOBJ"},  {"Link2", "ctDLlFlatFileOBJ"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.link);
+        w.lstDataLinks->setCurrentRow(row(c.link));
+        QCoreApplication::processEvents();
+        for (QFrame* panel : w.DataLinkPanels)
+            EXPECT_EQ(panel->isVisible(), panel->objectName() == c.panel);
+        auto* shown = w.findChild<QFrame*>(c.panel);
+        auto* editor = dynamic_cast<DataLinkPanel*>(shown);
+        cDataSource* bound = editor ? editor->DataSource() : flat->objDataSource();
+        ASSERT_NE(bound, nullptr);
+        EXPECT_EQ(bound, form_->PanelDataSource());
+        EXPECT_EQ(bound->strName, c.link);
+        if (!editor) {
+            EXPECT_TRUE(bound->strDSServer.isEmpty());
+            EXPECT_EQ(flat->txtSourceDataDir->text(), "/data/");
+        }
+    }
+
+    w.lstDataLinks->setCurrentRow(row("Link1"));
+    QCoreApplication::processEvents();
+    auto* sql = w.findChild<ctDLSQLServer*>("ctDLSQLServerOBJ");
+    EXPECT_EQ(sql->txtSQLServer->text(), "srv");
+    sql->txtSQLServer->setText("night");
+    QWidget* next = w.lstDataLinks->nextInFocusChain();
+    while (w.lstDataLinks->isAncestorOf(next))
+        next = next->nextInFocusChain();
+    EXPECT_EQ(next, sql->txtSQLServer) << "the shown panel follows the list in the keyboard order";
+
+    w.lstDataLinks->setCurrentRow(row("Link10"));
+    w.findChild<ctlDLXMLFiles*>("ctlDLXMLFilesOBJ")->txtXMLMetaDataFile->setText("/x/schema.xml");
+    w.lstDataLinks->setCurrentRow(row("Link3"));
+    flat->txtSourceDataDir->setText("/night/in");
+    flat->cbSourceCopyRemData->click();
+    flat->optSourceFromFTP->click();
+    flat->txtSourceRemDataDir->setText("/out");
+    flat->txtSourceFTPServer->setText("ftp.example");
+    flat->txtSourceFTPPassword->setText("abc");
+    flat->txtSourceRemPollInterval->setText("015");
+
+    const QString file = home.file("saved.etl");
+    form_->SaveConfiguration(file);
+    const QString saved = QString::fromUtf8(readAll(file));
+    for (const char* edit : {"night", "/x/schema.xml", "ftp.example"})
+        EXPECT_TRUE(saved.contains(edit)) << edit;
+    const struct {
+        const char *link, *column, *value;
+    } stored[] = {
+        {"Link1", "ds_server", "night"},
+        {"Link10", "ds_directory", "/x/schema.xml"},
+        {"Link3", "ds_directory", "/night/in/"},
+        {"Link3", "remote_directory", "/out/"},
+        {"Link3", "transfer_data", "1"},
+        {"Link3", "ftp_server", "ftp.example"},
+        {"Link3", "ftp_password", "nop"},
+        {"Link3", "poll_interval", "15"},
+        {"Link3", "ds_server", ""},
+    };
+    for (const auto& c : stored)
+        EXPECT_EQ(column(QStringLiteral("SELECT %1 FROM dwm_data_link WHERE source_name = '%2'")
+                             .arg(c.column, c.link)),
+                  c.value)
+            << c.link << " " << c.column;
 }
 
 }  // namespace
