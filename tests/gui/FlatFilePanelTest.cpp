@@ -63,17 +63,25 @@ void expectEnabled(const QList<QWidget*>& controls, bool enabled) {
     }
 }
 
+// The check box and option states with the enable states that follow from them: the remote
+// section with the check box, the FTP controls with FTP as well; the folder button as given.
+void expectState(const ctDLlFlatFile& p, bool copy, bool ftp, bool folderButton) {
+    EXPECT_EQ(p.cbSourceCopyRemData->isChecked(), copy);
+    EXPECT_EQ(p.optSourceFromFTP->isChecked(), ftp);
+    expectEnabled(remoteSection(p), copy);
+    expectEnabled(ftpControls(p), copy && ftp);
+    EXPECT_EQ(p.cmdSourceRemDataDir->isEnabled(), folderButton);
+}
+
 }  // namespace
 
-TEST(FlatFilePanel, CaptionsAndAccessKeys) {
+TEST(FlatFilePanel, CaptionsAccessKeysAndStartState) {
     ctDLlFlatFile p;
     const struct {
         QString name, text;
     } cases[] = {
-        {"Label4", "Please specify the directory for this data source."},
         {"lblSourceDataDir", "Source &directory:"},
         {"cmdSourceDataDir", "..."},
-        {"Label18", "First remote data can be copied to the source directory."},
         {"cbSourceCopyRemData", "First copy &remote data"},
         {"optSourceFromFTP", "&FTP"},
         {"optSourceFromShare", "&Share"},
@@ -101,15 +109,9 @@ TEST(FlatFilePanel, CaptionsAndAccessKeys) {
     EXPECT_EQ(p.lblSourceDataDir->buddy(), p.txtSourceDataDir);
     EXPECT_EQ(p.lblSourceRemPollDuration->buddy(), p.txtSourceRemPollDuration);
     EXPECT_EQ(p.txtSourceFTPPassword->echoMode(), QLineEdit::Password);
-}
 
-TEST(FlatFilePanel, StartState) {
-    ctDLlFlatFile p;
-    EXPECT_FALSE(p.cbSourceCopyRemData->isChecked());
+    expectState(p, false, false, false);
     EXPECT_TRUE(p.optSourceFromShare->isChecked());
-    expectEnabled(remoteSection(p), false);
-    expectEnabled(ftpControls(p), false);
-    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());
     EXPECT_TRUE(p.txtSourceDataDir->isEnabled());
     EXPECT_TRUE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
     EXPECT_FALSE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
@@ -134,9 +136,7 @@ TEST(FlatFilePanel, BindingFtpSourceClearsDatabaseFieldsAndFillsControls) {
     EXPECT_EQ(p.txtSourceFTPPassword->text(), "s3cret");
     EXPECT_EQ(p.txtSourceRemPollInterval->text(), "5");
     EXPECT_EQ(p.txtSourceRemPollDuration->text(), "120");
-    expectEnabled(remoteSection(p), true);
-    expectEnabled(ftpControls(p), true);
-    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());  // no folder browsing for FTP paths
+    expectState(p, true, true, false);  // no folder browsing for FTP paths
     EXPECT_TRUE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
     EXPECT_FALSE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
     EXPECT_FALSE(p.IsLoading());
@@ -155,7 +155,6 @@ TEST(FlatFilePanel, BindingOneSourceAfterAnother) {
     p.setObjDataSource(&none);
     EXPECT_EQ(none.intTransferData, 0);
     EXPECT_EQ(none.strFTPServer, "kept");
-    EXPECT_FALSE(p.cbSourceCopyRemData->isChecked());
     for (QLineEdit* box : {p.txtSourceRemDataDir, p.txtSourceFTPServer, p.txtSourceFTPUsername,
                            p.txtSourceFTPPassword})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
@@ -164,7 +163,7 @@ TEST(FlatFilePanel, BindingOneSourceAfterAnother) {
     EXPECT_EQ(p.txtSourceRemPollDuration->text(), "0");
     expectEnabled(remoteSection(p), false);
     expectEnabled(ftpControls(p), false);
-    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());
+    EXPECT_FALSE(p.cbSourceCopyRemData->isChecked() || p.cmdSourceRemDataDir->isEnabled());
     EXPECT_EQ(ftp.strFTPServer, "ftp.example");  // the previous source is left alone
 
     // Share: the FTP boxes empty and disabled, the folder button enabled, FTP values kept.
@@ -172,63 +171,36 @@ TEST(FlatFilePanel, BindingOneSourceAfterAnother) {
     share.intTransferData = cDataSource::TransferShare;
     share.strRemoteDir = "//host/share/";
     p.setObjDataSource(&share);
-    EXPECT_TRUE(p.optSourceFromShare->isChecked());
+    expectState(p, true, false, true);
     EXPECT_EQ(share.intTransferData, 2);
     EXPECT_EQ(share.strFTPServer, "ftp.example");
     EXPECT_TRUE(p.txtSourceFTPServer->text().isEmpty());
     EXPECT_EQ(p.txtSourceRemDataDir->text(), "//host/share/");
-    expectEnabled(remoteSection(p), true);
-    expectEnabled(ftpControls(p), false);
-    EXPECT_TRUE(p.cmdSourceRemDataDir->isEnabled());
 }
 
-TEST(FlatFilePanel, CheckBoxSetsTheTransferType) {
+TEST(FlatFilePanel, CheckBoxAndOptionsSetTheTransferType) {
     ctDLlFlatFile p;
     cDataSource s;
     s.etlType = cDataSource::FlatFiles;
     p.setObjDataSource(&s);
-
-    p.cbSourceCopyRemData->click();  // Share is selected
-    EXPECT_EQ(s.intTransferData, 2);
-    EXPECT_TRUE(p.cmdSourceRemDataDir->isEnabled());
-    expectEnabled(ftpControls(p), false);
-
-    p.optSourceFromFTP->click();
-    EXPECT_EQ(s.intTransferData, 1);
-    expectEnabled(ftpControls(p), true);
-    EXPECT_FALSE(p.cmdSourceRemDataDir->isEnabled());
-    p.txtSourceRemDataDir->setText("/in");
-
-    p.cbSourceCopyRemData->click();
-    EXPECT_EQ(s.intTransferData, 0);
-    EXPECT_EQ(s.strRemoteDir, "/in");  // stored remote values are kept
-    expectEnabled(remoteSection(p), false);
-    expectEnabled(ftpControls(p), false);
-
-    // Checked by hand while FTP is selected: type 1, and the folder button stays enabled.
-    p.cbSourceCopyRemData->click();
-    EXPECT_EQ(s.intTransferData, 1);
-    expectEnabled(ftpControls(p), true);
-    EXPECT_TRUE(p.cmdSourceRemDataDir->isEnabled());
-}
-
-TEST(FlatFilePanel, EditsReachTheDataSource) {
-    ctDLlFlatFile p;
-    cDataSource s = ftpSource();
-    p.setObjDataSource(&s);
+    // Checked by hand while FTP is selected the folder button stays enabled.
     const struct {
-        QLineEdit* box;
-        QString cDataSource::*field;
-    } cases[] = {
-        {p.txtSourceDataDir, &cDataSource::strDSDirectory},
-        {p.txtSourceRemDataDir, &cDataSource::strRemoteDir},
-        {p.txtSourceFTPServer, &cDataSource::strFTPServer},
-        {p.txtSourceFTPUsername, &cDataSource::strFTPUser},
-        {p.txtSourceFTPPassword, &cDataSource::strFTPPassword},
+        QAbstractButton* clicked;
+        int type;
+        bool copy, ftp, folderButton;
+    } steps[] = {
+        {p.cbSourceCopyRemData, 2, true, false, true},  // Share is selected
+        {p.optSourceFromFTP, 1, true, true, false},
+        {p.cbSourceCopyRemData, 0, false, true, false},
+        {p.cbSourceCopyRemData, 1, true, true, true},
     };
-    for (const auto& c : cases) {
-        c.box->setText(" typed as is ");
-        EXPECT_EQ(s.*c.field, " typed as is ") << c.box->objectName().toStdString();
+    p.txtSourceRemDataDir->setText("/in");
+    for (const auto& c : steps) {
+        SCOPED_TRACE(c.type);
+        c.clicked->click();
+        EXPECT_EQ(s.intTransferData, c.type);
+        expectState(p, c.copy, c.ftp, c.folderButton);
+        EXPECT_EQ(s.strRemoteDir, "/in") << "stored remote values are kept";
     }
 }
 

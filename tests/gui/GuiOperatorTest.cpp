@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "GuiTestHelpers.h"
 #include "gui/GuiOperator.h"
 #include "support/TestSupport.h"
 #include "util/ErrLogging.h"
@@ -20,34 +21,17 @@ TEST(GuiOperator, RunLogReachesStatusBarAndMessageBoxOnlyInteractively) {
     QTemporaryDir dir;
     const QString log = dir.filePath("run.log");
     ProgramState::SetExceptionFileSource([&] { return log; });
-
-    int boxes = 0;
-    QString boxText, boxTitle;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    // Closes the message box as soon as it shows, remembering what it said.
-    QTimer closer;
-    QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            ++boxes;
-            boxText = box->text();
-            boxTitle = box->windowTitle();
-            icon = box->icon();
-            box->accept();
-        }
-    });
-    closer.start(20);
+    BoxAnswerer answerer;
 
     ProgramState::StartInConfigMode = false;
     LogMessage("unattended", true, 16, "DTS load error");
     EXPECT_EQ(window.statusBar()->currentMessage(), "unattended");
-    EXPECT_EQ(boxes, 0);
+    EXPECT_TRUE(answerer.boxes.isEmpty());
 
     ProgramState::StartInConfigMode = true;
     LogMessage("Cannot connect to the Rook Repository.   ", true, 16, "Pendrill");
-    EXPECT_EQ(boxes, 1);
-    EXPECT_EQ(boxText, "Cannot connect to the Rook Repository.   ");
-    EXPECT_EQ(boxTitle, "Pendrill");
-    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(answerer.boxes, QStringList({QString::number(int(QMessageBox::Critical)) +
+                                           "|Pendrill|Cannot connect to the Rook Repository.   "}));
     EXPECT_EQ(testsupport::readAll(log),
               "unattended\r\nCannot connect to the Rook Repository.   \r\n");
 
