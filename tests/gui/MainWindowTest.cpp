@@ -25,12 +25,12 @@
 
 #include "GuiTestHelpers.h"
 #include "app/FormModelFixture.h"
-#include "dts/DtsPackage.h"
 #include "gui/DataLinkPanels.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
 #include "gui/ctDLlFlatFile.h"
 #include "gui/uRookConnect.h"
+#include "support/FakePackage.h"
 
 using testsupport::readAll;
 using testsupport::writeAll;
@@ -364,42 +364,26 @@ TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
     EXPECT_TRUE(box.contains("journalctl"));
 }
 
-// A package that runs until it is stopped, letting the window's events through as the engine
-// does between steps.
-class StoppablePackage : public DtsPackage {
-  public:
-    bool LoadFromSQLServer(const QString&, const QString&, const QString&, int, const QString&,
-                           const QString&, const QString&, const QString&, QString*) override {
-        return true;
-    }
-    bool HasGlobalVariable(const QString&) const override { return true; }
-    QVariant GlobalVariableValue(const QString&) const override { return QString(); }
-    bool SetGlobalVariableValue(const QString&, const QVariant&) override { return true; }
-    bool Execute(QString*) override {
-        QElapsedTimer clock;
-        clock.start();
-        while (!ProgramState::StopRequested && clock.elapsed() < 10000) {
-            Operator().ProcessPendingEvents();
-            QThread::msleep(2);
-        }
-        stopped_ = ProgramState::StopRequested;
-        return true;
-    }
-    int StepCount() const override { return 1; }
-    std::optional<DtsStep> StepItem(int) const override {
-        return DtsStep{"Load", DTSStepExecStat_Completed,
-                       stopped_ ? DTSStepExecResult_Failure : DTSStepExecResult_Success};
-    }
-    QString Name() const override { return "Sales_Init"; }
-    void UnInitialize() override {}
-
-  private:
-    bool stopped_ = false;
-};
-
 TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
     RunnerMainWindow& w = window();
-    form_->Settings.PackageFactory = [] { return std::make_unique<StoppablePackage>(); };
+    FakeRecord record;
+    for (const char* name : kRunVariables)
+        record.values.insert(name, QString());
+    form_->Settings.PackageFactory = [&] {
+        auto p = std::make_unique<FakePackage>(&record);
+        p->name = "Sales_Init";
+        p->steps = {{"Load", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};
+        // Runs until stopped, letting the window's events through as the engine does.
+        p->onExecute = [] {
+            QElapsedTimer clock;
+            clock.start();
+            while (!ProgramState::StopRequested && clock.elapsed() < 10000) {
+                Operator().ProcessPendingEvents();
+                QThread::msleep(2);
+            }
+        };
+        return p;
+    };
     fill(*form_, "Sales_Init");
     w.RefreshFromModel();
     BoxAnswerer answerer;
