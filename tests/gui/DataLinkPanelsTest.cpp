@@ -46,6 +46,20 @@ QString text(QWidget* panel, const char* name) {
     return "<none>";
 }
 
+// Which fields are still set, as a string of letters: s d t u p f r c.
+QString kept(const cDataSource& s) {
+    QString out;
+    out += s.strDSServer.isEmpty() ? "" : "s";
+    out += s.strDSDatabase.isEmpty() ? "" : "d";
+    out += s.blnDSTrustedLogin ? "t" : "";
+    out += s.strDSUser.isEmpty() ? "" : "u";
+    out += s.strDSPassword.isEmpty() ? "" : "p";
+    out += s.strDSFile.isEmpty() ? "" : "f";
+    out += s.strDSDirectory.isEmpty() ? "" : "r";
+    out += s.strDSConnectString.isEmpty() ? "" : "c";
+    return out;
+}
+
 class DataLinkPanelsTest : public FormModel {
   protected:
     void SetUp() override {
@@ -65,7 +79,6 @@ TEST_F(DataLinkPanelsTest, CaptionsAndPasswordBoxes) {
     ctDLSQLServer sql;
     ctlDLOrcaleServer oracle;
     ctlDLUDL udl;
-    ctlDLXMLFiles xml;
     ctlDLAccesFiles access;
     ctlDLExcelFiles excel;
     const struct {
@@ -73,24 +86,11 @@ TEST_F(DataLinkPanelsTest, CaptionsAndPasswordBoxes) {
         const char* name;
         const char* text;
     } cases[] = {
-        {&sql, "lblSQLServer", "&Server:"},
         {&sql, "cmdBrowseSQLServer", "..."},
         {&sql, "optSQLSecureLogin", "Use &Windows authentication"},
         {&sql, "optSQLUserLogin", "Use S&QL Server authentication"},
-        {&sql, "lblSQLUser", "&User name:"},
-        {&sql, "lblSQLPassword", "&Password:"},
-        {&sql, "lblSQLDatabase", "&Database:"},
-        {&access, "lblAccessFile", "&Access file:"},
-        {&access, "lblAccessUser", "&User:"},
-        {&access, "lblAccessPassword", "&Password:"},
-        {&excel, "lblExcelFile", "&Excel file:"},
-        {&oracle, "lblOracleServer", "O&racle server:"},
-        {&oracle, "lblOracleUser", "&User:"},
-        {&oracle, "lblSQLDatabase", "&Schema:"},
         {&udl, "cmdLoadUDLFile", "Load &UDL file ..."},
         {&udl, "cmdUDLProperties", "UDL &properties"},
-        {&xml, "lbXMLFile", "XML &data file:"},
-        {&xml, "lblXMLMetaDataFile", "X&ML schema file:"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(text(c.panel, c.name), QString(c.text)) << c.name;
@@ -100,13 +100,12 @@ TEST_F(DataLinkPanelsTest, CaptionsAndPasswordBoxes) {
     EXPECT_FALSE(oracle.cmbORADatabases->isEnabled());
 }
 
-TEST_F(DataLinkPanelsTest, BindingClearsFillsAndWritesThrough) {
+TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
     ctDLSQLServer sql;
     cDataSource s = everyField(1);
     sql.SetDataSource(&s);
     EXPECT_EQ(sql.DataSource(), &s);
-    EXPECT_TRUE(s.strDSFile.isEmpty() && s.strDSDirectory.isEmpty() &&
-                s.strDSConnectString.isEmpty());
+    EXPECT_EQ(kept(s), "sdtup");
     EXPECT_EQ(sql.txtSQLServer->text(), "srv");
     EXPECT_EQ(sql.cmbSQLDatabases->currentText(), "db");
     EXPECT_TRUE(sql.optSQLSecureLogin->isChecked());
@@ -137,37 +136,38 @@ TEST_F(DataLinkPanelsTest, BindingClearsFillsAndWritesThrough) {
     EXPECT_TRUE(sql.txtSQLPassword->isEnabled());
     EXPECT_EQ(sql.txtSQLServer->text(), "");
     EXPECT_EQ(s.strDSServer, "other") << "the first data source is left alone";
+}
 
+// Each panel clears the fields its type does not use, shows the others and writes edits through.
+TEST_F(DataLinkPanelsTest, EachPanelBindsItsType) {
     ctlDLAccesFiles access;
-    cDataSource a = everyField(5);
-    access.SetDataSource(&a);
-    EXPECT_EQ(access.txtAccessFile->text(), "/data/in.mdb");
-    EXPECT_TRUE(a.strDSServer.isEmpty() && a.strDSDatabase.isEmpty() && !a.blnDSTrustedLogin &&
-                a.strDSDirectory.isEmpty() && a.strDSConnectString.isEmpty());
-    access.txtAccessUser->setText("admin");
-    EXPECT_EQ(a.strDSUser, "admin");
-
     ctlDLOrcaleServer oracle;
-    cDataSource o = everyField(6);
-    oracle.SetDataSource(&o);
-    EXPECT_EQ(oracle.cmbORADatabases->currentText(), "db");
-    EXPECT_EQ(o.strDSServer, "srv");
-    EXPECT_TRUE(o.strDSFile.isEmpty() && o.strDSDirectory.isEmpty() && !o.blnDSTrustedLogin);
-    oracle.txtOracleServer->setText("ora");
-    EXPECT_EQ(o.strDSServer, "ora");
-
     ctlDLXMLFiles xml;
-    cDataSource x = everyField(10);
-    xml.SetDataSource(&x);
-    EXPECT_EQ(xml.txtXMLMetaDataFile->text(), "/data/schema.xml");
-    EXPECT_TRUE(x.strDSServer.isEmpty() && x.strDSUser.isEmpty() && x.strDSPassword.isEmpty());
-    xml.txtXMLMetaDataFile->setText("/x/s.xml");
-    EXPECT_EQ(x.strDSDirectory, "/x/s.xml");
-
     ctlDLUDL udl;
-    cDataSource u = everyField(9);
-    udl.SetDataSource(&u);
-    EXPECT_EQ(u.strDSServer, "srv") << "the connection-text panel clears nothing";
+    const struct {
+        DataLinkPanel* panel;
+        int type;
+        const char *kept, *shown, *shownText, *edited;
+        QString cDataSource::*field;
+    } cases[] = {
+        {&access, 5, "upf", "txtAccessFile", "/data/in.mdb", "txtAccessUser",
+         &cDataSource::strDSUser},
+        {&oracle, 6, "sdup", "cmbORADatabases", "db", "txtOracleServer", &cDataSource::strDSServer},
+        {&xml, 10, "fr", "txtXMLMetaDataFile", "/data/schema.xml", "txtXMLMetaDataFile",
+         &cDataSource::strDSDirectory},
+        {&udl, 9, "sdtupfrc", nullptr, nullptr, nullptr, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        cDataSource s = everyField(c.type);
+        c.panel->SetDataSource(&s);
+        EXPECT_EQ(kept(s), c.kept);
+        if (!c.shown)
+            continue;
+        EXPECT_EQ(text(c.panel, c.shown), c.shownText);
+        c.panel->findChild<QLineEdit*>(c.edited)->setText("edited");
+        EXPECT_EQ(s.*c.field, "edited");
+    }
 }
 
 TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
@@ -243,16 +243,13 @@ TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
     const QString text = "Provider=MSDASQL.1;Persist Security Info=False;Data Source=sales";
     const QString content =
         "[oledb]\r\n; Everything after this line is an OLE DB initstring\r\n" + text + "\r\n";
+    // The file as the data-link editor writes it: UTF-16 little-endian with a byte-order mark.
     QByteArray utf16("\xFF\xFE");
     for (QChar c : content)
         utf16.append(char(c.unicode() & 0xFF)).append(char(c.unicode() >> 8));
     const QString good = home.file("good.udl"), bad = home.file("bad.udl");
-    QFile g(good), b(bad);
-    ASSERT_TRUE(g.open(QIODevice::WriteOnly) && b.open(QIODevice::WriteOnly));
-    g.write(utf16);
-    b.write("not a data link\r\n");
-    g.close();
-    b.close();
+    ASSERT_TRUE(testsupport::writeAll(good, utf16));
+    ASSERT_TRUE(testsupport::writeAll(bad, "not a data link\r\n"));
 
     answers << good;
     QTest::mouseClick(udl.cmdLoadUDLFile, Qt::LeftButton);
