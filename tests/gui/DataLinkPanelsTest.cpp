@@ -6,7 +6,6 @@
 
 #include <QApplication>
 #include <QComboBox>
-#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -48,15 +47,13 @@ QString text(QWidget* panel, const char* name) {
 
 // Which fields are still set, as a string of letters: s d t u p f r c.
 QString kept(const cDataSource& s) {
+    const bool set[] = {!s.strDSServer.isEmpty(),    !s.strDSDatabase.isEmpty(),
+                        s.blnDSTrustedLogin,         !s.strDSUser.isEmpty(),
+                        !s.strDSPassword.isEmpty(),  !s.strDSFile.isEmpty(),
+                        !s.strDSDirectory.isEmpty(), !s.strDSConnectString.isEmpty()};
     QString out;
-    out += s.strDSServer.isEmpty() ? "" : "s";
-    out += s.strDSDatabase.isEmpty() ? "" : "d";
-    out += s.blnDSTrustedLogin ? "t" : "";
-    out += s.strDSUser.isEmpty() ? "" : "u";
-    out += s.strDSPassword.isEmpty() ? "" : "p";
-    out += s.strDSFile.isEmpty() ? "" : "f";
-    out += s.strDSDirectory.isEmpty() ? "" : "r";
-    out += s.strDSConnectString.isEmpty() ? "" : "c";
+    for (int i = 0; i < 8; ++i)
+        out += set[i] ? QString(QChar("sdtupfrc"[i])) : QString();
     return out;
 }
 

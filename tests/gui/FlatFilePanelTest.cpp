@@ -117,7 +117,7 @@ TEST(FlatFilePanel, CaptionsAccessKeysAndStartState) {
     EXPECT_FALSE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
 }
 
-TEST(FlatFilePanel, BindingFtpSourceClearsDatabaseFieldsAndFillsControls) {
+TEST(FlatFilePanel, BindingFtpNoTransferAndShareSourcesInTurn) {
     ctDLlFlatFile p;
     cDataSource s = ftpSource();
     p.setObjDataSource(&s);
@@ -140,12 +140,6 @@ TEST(FlatFilePanel, BindingFtpSourceClearsDatabaseFieldsAndFillsControls) {
     EXPECT_TRUE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
     EXPECT_FALSE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
     EXPECT_FALSE(p.IsLoading());
-}
-
-TEST(FlatFilePanel, BindingOneSourceAfterAnother) {
-    ctDLlFlatFile p;
-    cDataSource ftp = ftpSource();
-    p.setObjDataSource(&ftp);
 
     // No transfer after FTP: the remote boxes empty, the section disabled, type kept at 0.
     cDataSource none;
@@ -164,7 +158,7 @@ TEST(FlatFilePanel, BindingOneSourceAfterAnother) {
     expectEnabled(remoteSection(p), false);
     expectEnabled(ftpControls(p), false);
     EXPECT_FALSE(p.cbSourceCopyRemData->isChecked() || p.cmdSourceRemDataDir->isEnabled());
-    EXPECT_EQ(ftp.strFTPServer, "ftp.example");  // the previous source is left alone
+    EXPECT_EQ(s.strFTPServer, "ftp.example");  // the previous source is left alone
 
     // Share: the FTP boxes empty and disabled, the folder button enabled, FTP values kept.
     cDataSource share = ftpSource();
