@@ -10,7 +10,6 @@
 #include "remote/RemoteTestSupport.h"
 #include "support/TestFtp.h"
 #include "support/Warehouse.h"
-#include "util/ProgramState.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -25,19 +24,18 @@ constexpr qint64 kMinute = 60 * 1000;
 // Line ends without CR, so that the ASCII transfer leaves the bytes as they are.
 const QByteArray kOrders = "1;2\n";
 
-class FtpFetch : public ::testing::Test {
+class FtpFetch : public remotetest::RemoteTest {
   protected:
     void SetUp() override {
         if (!TestFtp::available())
             GTEST_SKIP() << "python3-pyftpdlib is not installed";
-        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
+        RemoteTest::SetUp();
         testsupport::setFtpTimeouts(20, 20);
         site = home.file("site");
         QDir().mkpath(site + "/in");
         writeAll(site + "/in/orders.csv", kOrders);
         writeAll(site + "/in/name with blanks.txt", "x\r\n");
     }
-    void TearDown() override { ProgramState::SetExceptionFileSource(nullptr); }
     void serve(const FtpServerOptions& options = {}) {
         ASSERT_TRUE(ftp.start(site, options)) << ftp.error().toStdString();
     }
@@ -46,15 +44,8 @@ class FtpFetch : public ::testing::Test {
         return FetchRemoteData(remote, localDir, interval, duration, ftp.server(), "pendrill",
                                "secret");
     }
-    QStringList logLines() {
-        return QString::fromUtf8(readAll(home.file("run.log"))).split("\r\n", Qt::SkipEmptyParts);
-    }
-    QStringList localNames() {
-        return QDir(home.file("local"))
-            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
+    QStringList localNames() { return fileNames(home.file("local")); }
 
-    testsupport::IsolatedHome home;
     CountingClock clock;
     TestFtp ftp;
     QString site;
@@ -69,21 +60,12 @@ TEST_F(FtpFetch, StatusSequences) {
         QByteArray statusAfter;
         const char* message;  // of the failure record
     } cases[] = {
-        {"missing, running, ready",
-         {"-", "running\r\n", "ready\r\n"},
-         true,
-         2 * kMinute,
-         "idle\r\n",
-         nullptr},
-        {"ready followed by more letters", {"readyness\r\n"}, true, 0, "idle\r\n", nullptr},
-        {"Ready keeps polling",
-         {"Ready\r\n"},
-         false,
-         3 * kMinute,
-         "Ready\r\n",
+        {"missing, running, ready", QStringList{"-", "running\r\n", "ready\r\n"}, true, 2 * kMinute,
+         "idle\r\n", nullptr},
+        {"Ready keeps polling", QStringList{"Ready\r\n"}, false, 3 * kMinute, "Ready\r\n",
          "Polling for remote data timed out."},
-        {"stop", {"running", "stop\r\n"}, false, kMinute, "stop\r\n", ""},
-        {"error", {"error\r\n"}, false, 0, "error\r\n", ""},
+        {"stop", QStringList{"running", "stop\r\n"}, false, kMinute, "stop\r\n", ""},
+        {"error", QStringList{"error\r\n"}, false, 0, "error\r\n", ""},
     };
     serve();
     const QString server = ftp.server();
@@ -136,8 +118,6 @@ TEST_F(FtpFetch, FailedDownloadOffersTheDataAgain) {
     EXPECT_FALSE(fetch(1, 3));
     EXPECT_EQ(readAll(site + "/in/status"), "ready\r\n");
     EXPECT_FALSE(localNames().contains("orders.csv")) << "no file under its real name";
-    for (const QString& name : localNames())
-        EXPECT_FALSE(name.endsWith(".pendrill-part")) << name.toStdString();
 }
 
 class FtpRun : public FtpFetch {
@@ -155,7 +135,7 @@ class FtpRun : public FtpFetch {
     }
     void TearDown() override {
         ReleaseDWConnection();
-        FtpFetch::TearDown();
+        RemoteTest::TearDown();
     }
     void addFtp(const QString& name, const QString& remote, const QString& local) {
         ASSERT_TRUE(wh->InsertRow({{"model", "Sales"},
