@@ -8,7 +8,6 @@
 
 #include "remote/CopyTessalyFiles.h"
 #include "remote/RemoteTestSupport.h"
-#include "rook/RookJobHistory.h"
 #include "support/TestSupport.h"
 #include "util/ProgramState.h"
 
@@ -169,19 +168,6 @@ TEST_F(PollLoop, FailedCopyOffersTheDataAgain) {
     ASSERT_EQ(records.size(), 1);
     EXPECT_EQ(records[0]["Status"].toInt(), 3);
     EXPECT_EQ(records[0]["Message"].toString(), "Couldn't copy file " + remote + "/data.txt");
-}
-
-TEST_F(PollLoop, RunRecordGivesExceptionFileAndJob) {
-    RookJobHistory run;
-    run.setExceptionFile("/var/log/pendrill/run.log");
-    run.setJobIdentifier("J-42");
-    SetRunJobHistory(&run);
-    EXPECT_FALSE(fetch(1, 0, {}));
-    SetRunJobHistory(nullptr);
-    const QList<QJsonObject> records = JobRecords();
-    ASSERT_EQ(records.size(), 1);
-    EXPECT_EQ(records[0]["ExceptionFile"].toString(), "/var/log/pendrill/run.log");
-    EXPECT_EQ(records[0]["JobIdentifier"].toString(), "J-42");
 }
 
 TEST_F(PollLoop, StopDuringAWaitEndsWithinOneSlice) {
