@@ -1,16 +1,13 @@
-// Fetches over FTP through the poll loop and the per-run pass, against the test FTP server.
+// Fetches over FTP through the poll loop, against the test FTP server. (A whole run that fetches
+// over FTP: app/RunRemoteDataTest.)
 
 #include <gtest/gtest.h>
 
 #include <QDir>
 
-#include "config/ExecDTSPackage.h"
-#include "datasources/modDBConnection.h"
 #include "remote/CopyTessalyFiles.h"
 #include "remote/RemoteTestSupport.h"
 #include "support/TestFtp.h"
-#include "support/Warehouse.h"
-#include "util/ProgramState.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -25,19 +22,18 @@ constexpr qint64 kMinute = 60 * 1000;
 // Line ends without CR, so that the ASCII transfer leaves the bytes as they are.
 const QByteArray kOrders = "1;2\n";
 
-class FtpFetch : public ::testing::Test {
+class FtpFetch : public remotetest::RemoteTest {
   protected:
     void SetUp() override {
         if (!TestFtp::available())
             GTEST_SKIP() << "python3-pyftpdlib is not installed";
-        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
+        RemoteTest::SetUp();
         testsupport::setFtpTimeouts(20, 20);
         site = home.file("site");
         QDir().mkpath(site + "/in");
         writeAll(site + "/in/orders.csv", kOrders);
         writeAll(site + "/in/name with blanks.txt", "x\r\n");
     }
-    void TearDown() override { ProgramState::SetExceptionFileSource(nullptr); }
     void serve(const FtpServerOptions& options = {}) {
         ASSERT_TRUE(ftp.start(site, options)) << ftp.error().toStdString();
     }
@@ -46,15 +42,8 @@ class FtpFetch : public ::testing::Test {
         return FetchRemoteData(remote, localDir, interval, duration, ftp.server(), "pendrill",
                                "secret");
     }
-    QStringList logLines() {
-        return QString::fromUtf8(readAll(home.file("run.log"))).split("\r\n", Qt::SkipEmptyParts);
-    }
-    QStringList localNames() {
-        return QDir(home.file("local"))
-            .entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
+    QStringList localNames() { return fileNames(home.file("local")); }
 
-    testsupport::IsolatedHome home;
     CountingClock clock;
     TestFtp ftp;
     QString site;
@@ -69,21 +58,9 @@ TEST_F(FtpFetch, StatusSequences) {
         QByteArray statusAfter;
         const char* message;  // of the failure record
     } cases[] = {
-        {"missing, running, ready",
-         {"-", "running\r\n", "ready\r\n"},
-         true,
-         2 * kMinute,
-         "idle\r\n",
-         nullptr},
-        {"ready followed by more letters", {"readyness\r\n"}, true, 0, "idle\r\n", nullptr},
-        {"Ready keeps polling",
-         {"Ready\r\n"},
-         false,
-         3 * kMinute,
-         "Ready\r\n",
-         "Polling for remote data timed out."},
-        {"stop", {"running", "stop\r\n"}, false, kMinute, "stop\r\n", ""},
-        {"error", {"error\r\n"}, false, 0, "error\r\n", ""},
+        {"missing, running, ready", QStringList{"-", "running\r\n", "ready\r\n"}, true, 2 * kMinute,
+         "idle\r\n", nullptr},
+        {"stop", QStringList{"running", "stop\r\n"}, false, kMinute, "stop\r\n", ""},
     };
     serve();
     const QString server = ftp.server();
@@ -136,57 +113,6 @@ TEST_F(FtpFetch, FailedDownloadOffersTheDataAgain) {
     EXPECT_FALSE(fetch(1, 3));
     EXPECT_EQ(readAll(site + "/in/status"), "ready\r\n");
     EXPECT_FALSE(localNames().contains("orders.csv")) << "no file under its real name";
-    for (const QString& name : localNames())
-        EXPECT_FALSE(name.endsWith(".pendrill-part")) << name.toStdString();
-}
-
-class FtpRun : public FtpFetch {
-  protected:
-    void SetUp() override {
-        FtpFetch::SetUp();
-        if (IsSkipped())
-            return;
-        QString skip, error;
-        wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
-        ASSERT_TRUE(wh) << error.toStdString();
-        QString connectError;
-        ASSERT_TRUE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
-                                      wh->database, 20));
-    }
-    void TearDown() override {
-        ReleaseDWConnection();
-        FtpFetch::TearDown();
-    }
-    void addFtp(const QString& name, const QString& remote, const QString& local) {
-        ASSERT_TRUE(wh->InsertRow({{"model", "Sales"},
-                                   {"source_name", name},
-                                   {"Type", 3},
-                                   {"transfer_data", 1},
-                                   {"ftp_server", ftp.server()},
-                                   {"ftp_user", "pendrill"},
-                                   {"ftp_password", "frperg"},  // ROT13 of "secret"
-                                   {"remote_directory", remote},
-                                   {"ds_directory", local},
-                                   {"poll_interval", 1},
-                                   {"poll_duration", 2}}));
-    }
-    std::unique_ptr<Warehouse> wh;
-};
-
-TEST_F(FtpRun, TwoDataSourcesOnOneDirectoryFetchOnce) {
-    writeAll(site + "/in/status", "ready\r\n");
-    writeAll(site + "/in/pmd_orders.xml", "<m/>");
-    serve();
-    addFtp("First", "/in", home.file("first"));
-    addFtp("Second", "/in/", home.file("second"));
-    ExecDTSPackage run;
-    run.DTSPackageName = "Sales_Transformations";
-    EXPECT_TRUE(run.HandleRemoteData());
-    EXPECT_EQ(logLines().count("Polling for remote data."), 1);
-    EXPECT_EQ(readAll(home.file("first/orders.csv")), kOrders);
-    EXPECT_FALSE(QFileInfo::exists(home.file("second")));
-    EXPECT_EQ(readAll(site + "/in/status"), "idle\r\n");
-    EXPECT_EQ(remotetest::MetadataFiles(), QStringList{home.file("first/pmd_orders.xml")});
 }
 
 }  // namespace

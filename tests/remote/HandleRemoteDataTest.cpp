@@ -6,7 +6,6 @@
 #include "datasources/modDBConnection.h"
 #include "remote/RemoteTestSupport.h"
 #include "support/Warehouse.h"
-#include "util/ProgramState.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -16,23 +15,23 @@ using testsupport::writeAll;
 
 namespace {
 
-class HandleRemoteData : public ::testing::Test {
+class HandleRemoteData : public remotetest::RemoteTest {
   protected:
     void SetUp() override {
+        RemoteTest::SetUp();
         QString skip, error;
         wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
         ASSERT_TRUE(wh) << error.toStdString();
-        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
         QString connectError;
         ASSERT_TRUE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
                                       wh->database, 20))
             << connectError.toStdString();
         run.DTSPackageName = "Sales_Overall";
-        run.ExceptionLogFile = home.file("run.log");
+        run.ExceptionLogFile = logPath;
         run.JobID = "J7";
     }
     void TearDown() override {
-        ProgramState::SetExceptionFileSource(nullptr);
+        RemoteTest::TearDown();
         ReleaseDWConnection();
     }
     void addSource(const QString& name, int transfer, const QString& remote, const QString& local,
@@ -46,11 +45,6 @@ class HandleRemoteData : public ::testing::Test {
                                    {"poll_interval", 1},
                                    {"poll_duration", 5}}));
     }
-    QStringList logLines() {
-        return QString::fromUtf8(readAll(home.file("run.log"))).split("\r\n", Qt::SkipEmptyParts);
-    }
-
-    testsupport::IsolatedHome home;
     std::unique_ptr<Warehouse> wh;
     CountingClock clock;
     ExecDTSPackage run;
@@ -85,7 +79,7 @@ TEST_F(HandleRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
     const QList<QJsonObject> records = JobRecords();
     ASSERT_EQ(records.size(), 3);  // orders.csv, pmd_orders.xml, status
     EXPECT_EQ(records[0]["JobIdentifier"].toString(), "J7");
-    EXPECT_EQ(records[0]["ExceptionFile"].toString(), home.file("run.log"));
+    EXPECT_EQ(records[0]["ExceptionFile"].toString(), logPath);
 }
 
 TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
@@ -117,7 +111,7 @@ TEST_F(HandleRemoteData, NothingToFetch) {
     run.DTSPackageName = "NoSuchModel_LoadDW";
     EXPECT_TRUE(run.HandleRemoteData());
     EXPECT_TRUE(JobRecords().isEmpty());
-    EXPECT_EQ(readAll(home.file("run.log")), "");
+    EXPECT_EQ(readAll(logPath), "");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "remote/RemoteTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <QDir>
@@ -8,6 +9,7 @@
 
 #include "rook/RookHistoryReader.h"
 #include "rook/RookRepository.h"
+#include "util/ProgramState.h"
 
 namespace remotetest {
 
@@ -24,6 +26,26 @@ class CancellingDlg : public HeadlessCopyAnimDlg {
 };
 }  // namespace
 
+void RemoteTest::SetUp() {
+    ProgramState::SetExceptionFileSource([this] { return logPath; });
+}
+
+void RemoteTest::TearDown() {
+    ProgramState::SetExceptionFileSource(nullptr);
+}
+
+QString RemoteTest::log() const {
+    return QString::fromUtf8(testsupport::readAll(logPath));
+}
+
+QStringList RemoteTest::logLines() const {
+    return log().split("\r\n", Qt::SkipEmptyParts);
+}
+
+QStringList RemoteTest::fileNames(const QString& dir) {
+    return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+}
+
 std::unique_ptr<CopyAnimDlg> InstalledOperator::CreateCopyAnimDlg() {
     return std::make_unique<CancellingDlg>(cancelAfterLabels);
 }
@@ -34,6 +56,23 @@ QList<QJsonObject> JobRecords() {
     ReadJobHistory(records, error);
     std::reverse(records.begin(), records.end());
     return records;
+}
+
+void ExpectCopyRecords(const QList<CopiedFile>& files, const QString& unit,
+                       const QString& application, const QString& sourcePath) {
+    const QList<QJsonObject> records = JobRecords();
+    ASSERT_EQ(records.size(), files.size());
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].name);
+        EXPECT_EQ(records[i]["ObjectName"].toString(), files[i].name);
+        EXPECT_EQ(records[i]["Quantity"].toDouble(), files[i].bytes);
+        EXPECT_EQ(records[i]["QuantityUnit"].toString(), unit);
+        EXPECT_EQ(records[i]["Status"].toInt(), 0);
+        EXPECT_EQ(records[i]["ApplicationName"].toString(), application);
+        EXPECT_EQ(records[i]["SourcePath"].toString(), sourcePath);
+        EXPECT_FALSE(records[i]["StartTime"].toString().isEmpty());
+        EXPECT_FALSE(records[i]["EndTime"].toString().isEmpty());
+    }
 }
 
 QStringList MetadataFiles() {

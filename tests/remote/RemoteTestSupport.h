@@ -1,5 +1,7 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -8,9 +10,23 @@
 
 #include "remote/CopyTessalyFiles.h"
 #include "support/RecordingOperator.h"
+#include "support/TestSupport.h"
 #include "util/OperatorInterface.h"
 
 namespace remotetest {
+
+// A test in an isolated home whose run log (the exception file) is `logPath`.
+class RemoteTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+    void TearDown() override;
+    QString log() const;
+    QStringList logLines() const;  // the run log's lines, without the empty ones
+    static QStringList fileNames(const QString& dir);  // plain and hidden files, by name
+
+    testsupport::IsolatedHome home;
+    QString logPath = home.file("run.log");
+};
 
 // A clock that only counts: every slice of a wait adds to `elapsedMs` at once. `onSleep` runs
 // after each slice (to change the remote side as time goes by, or to press Stop).
@@ -41,6 +57,14 @@ class InstalledOperator : public RecordingOperator {
 
 // The job-history records, oldest first.
 QList<QJsonObject> JobRecords();
+// Expects the job-history records to be one successful record per copied file, in this order,
+// with the unit, application and source path every one of them shares.
+struct CopiedFile {
+    const char* name;
+    double bytes;
+};
+void ExpectCopyRecords(const QList<CopiedFile>& files, const QString& unit,
+                       const QString& application, const QString& sourcePath);
 // The file names handed to ProcessMetadataFile, in order.
 QStringList MetadataFiles();
 

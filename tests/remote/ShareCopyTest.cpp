@@ -18,28 +18,18 @@ using testsupport::writeAll;
 
 namespace {
 
-class Share : public ::testing::Test {
+class Share : public remotetest::RemoteTest {
   protected:
-    void SetUp() override {
-        logPath = home.file("run.log");
-        ProgramState::SetExceptionFileSource([this] { return logPath; });
-    }
     void TearDown() override {
-        ProgramState::SetExceptionFileSource(nullptr);
+        RemoteTest::TearDown();
         ProgramState::StartInConfigMode = false;
     }
-    QString log() { return QString::fromUtf8(readAll(logPath)); }
     // Directories under "open/" of the home that any account may use (for tests as "nobody").
     QString openDirectory(const QString& name) {
         ::chmod(QFile::encodeName(home.path()).constData(), 0755);
         OpenDirectory(home.file("open"));
         return OpenDirectory(home.file("open/" + name));
     }
-    QStringList localNames(const QString& dir) {
-        return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
-    }
-    testsupport::IsolatedHome home;
-    QString logPath;
 };
 
 TEST_F(Share, ReadStatus) {
@@ -70,7 +60,7 @@ TEST_F(Share, ReadStatus) {
     QDir().mkpath(dir + "/sub/status");
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile::remove(home.file("run.log"));
+        QFile::remove(logPath);
         QFile::remove(dir + "/status");
         if (c.status)
             writeAll(dir + "/status", *c.status);
@@ -109,7 +99,7 @@ TEST_F(Share, WriteStatus) {
     EXPECT_TRUE(ShareWriteStatus(remote, "idle"));
     EXPECT_EQ(remote, dir + "/");
     EXPECT_EQ(readAll(dir + "/status"), "idle\r\n\r\n");
-    EXPECT_EQ(localNames(dir), QStringList{"status"}) << "no temporary file left";
+    EXPECT_EQ(fileNames(dir), QStringList{"status"}) << "no temporary file left";
 
     QString missing = dir + "/gone";
     EXPECT_FALSE(ShareWriteStatus(missing, "ready"));
@@ -148,26 +138,11 @@ TEST_F(Share, CopyRemoteData) {
     RookJobHistory record;
     record.setSourcePath(remote);
     EXPECT_TRUE(ShareCopyRemoteData(remote, local, record));
-    EXPECT_EQ(localNames(local), (QStringList{"a.txt", "name with blanks.csv", "status"}));
+    EXPECT_EQ(fileNames(local), (QStringList{"a.txt", "name with blanks.csv", "status"}));
     EXPECT_EQ(readAll(local + "/a.txt"), "alpha\r\n") << "replaced";
     EXPECT_EQ(readAll(local + "/name with blanks.csv").size(), 70000);
-
-    const QList<QJsonObject> records = JobRecords();
-    ASSERT_EQ(records.size(), 3);
-    const struct {
-        const char* name;
-        double bytes;
-    } expected[] = {{"a.txt", 7}, {"name with blanks.csv", 70000}, {"status", 8}};
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(records[i]["ObjectName"].toString(), expected[i].name);
-        EXPECT_EQ(records[i]["Quantity"].toDouble(), expected[i].bytes);
-        EXPECT_EQ(records[i]["QuantityUnit"].toString(), "bytes copied");
-        EXPECT_EQ(records[i]["Status"].toInt(), 0);
-        EXPECT_EQ(records[i]["ApplicationName"].toString(), "Pendrill Copy");
-        EXPECT_EQ(records[i]["SourcePath"].toString(), remote);
-        EXPECT_FALSE(records[i]["StartTime"].toString().isEmpty());
-        EXPECT_FALSE(records[i]["EndTime"].toString().isEmpty());
-    }
+    remotetest::ExpectCopyRecords({{"a.txt", 7}, {"name with blanks.csv", 70000}, {"status", 8}},
+                                  "bytes copied", "Pendrill Copy", remote);
 }
 
 TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
@@ -192,7 +167,7 @@ TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
         EXPECT_EQ(records[i]["Message"].toString(),
                   i < 20 ? QString() : "Couldn't copy file " + remote + "f20");
     }
-    EXPECT_EQ(localNames(local).size(), 20) << "nothing after the failure, no temporary file";
+    EXPECT_EQ(fileNames(local).size(), 20) << "nothing after the failure, no temporary file";
     EXPECT_EQ(log(), "Couldn't copy file " + remote + "f20\r\n");
 }
 
@@ -212,7 +187,7 @@ TEST_F(Share, NothingToCopy) {
     QDir().mkpath(home.file("subs/one"));
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile::remove(home.file("run.log"));
+        QFile::remove(logPath);
         RookJobHistory record;
         EXPECT_FALSE(ShareCopyRemoteData(c.remote, home.file("local"), record));
         EXPECT_TRUE(QFileInfo(home.file("local")).isDir()) << "the local directory is made";
@@ -244,7 +219,7 @@ TEST_F(Share, UnreadableFileEndsTheCopy) {
         return 0;
     });
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(localNames(local), QStringList{"a.txt"}) << "no partial b.txt, nothing after it";
+    EXPECT_EQ(fileNames(local), QStringList{"a.txt"}) << "no partial b.txt, nothing after it";
     EXPECT_EQ(log(), "Couldn't copy file " + remote + "b.txt\r\n");
 }
 
@@ -258,7 +233,7 @@ TEST_F(Share, CancelInTheProgressWindow) {
     RookJobHistory record;
     QObject owner;
     EXPECT_FALSE(ShareCopyRemoteData(remote, home.file("local"), record, &owner));
-    EXPECT_EQ(localNames(home.file("local")), QStringList{"a"});
+    EXPECT_EQ(fileNames(home.file("local")), QStringList{"a"});
     EXPECT_EQ(log(), "Copying aborted\r\n");
     EXPECT_EQ(JobRecords().size(), 1) << "the copied file keeps its record";
 }
@@ -274,7 +249,7 @@ TEST_F(Share, TerminationSignalEndsTheCopy) {
     const bool copied = ShareCopyRemoteData(remote, home.file("local"), record);
     ProgramState::TerminationSignalled = false;
     EXPECT_FALSE(copied);
-    EXPECT_TRUE(localNames(home.file("local")).isEmpty());
+    EXPECT_TRUE(fileNames(home.file("local")).isEmpty());
     EXPECT_EQ(log(), "Copying aborted\r\n");
 }
 

@@ -8,7 +8,6 @@
 
 #include "remote/CopyTessalyFiles.h"
 #include "remote/RemoteTestSupport.h"
-#include "rook/RookJobHistory.h"
 #include "support/TestSupport.h"
 #include "util/ProgramState.h"
 
@@ -42,17 +41,17 @@ TEST(StatusCodeOf, FirstLineBeginningDecides) {
 // is missing (nullopt).
 using Script = std::map<qint64, std::optional<QByteArray>>;
 
-class PollLoop : public ::testing::Test {
+class PollLoop : public remotetest::RemoteTest {
   protected:
     void SetUp() override {
+        RemoteTest::SetUp();
         remote = home.file("remote");
         local = home.file("local");
         QDir().mkpath(remote);
         writeAll(remote + "/data.txt", "1;2;3\r\n");
-        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
     }
     void TearDown() override {
-        ProgramState::SetExceptionFileSource(nullptr);
+        RemoteTest::TearDown();
         ProgramState::RemoteStopRequested = false;
     }
     void apply(const Script& script, qint64 elapsedMs) {
@@ -79,11 +78,7 @@ class PollLoop : public ::testing::Test {
         }
         return ok;
     }
-    QStringList logLines() {
-        return QString::fromUtf8(readAll(home.file("run.log"))).split("\r\n", Qt::SkipEmptyParts);
-    }
 
-    testsupport::IsolatedHome home;
     CountingClock clock;
     QString remote, local;
     std::optional<QByteArray> current;
@@ -101,87 +96,31 @@ TEST_F(PollLoop, StatusSequences) {
         const char* message;  // of the failure record; nullptr when the fetch succeeded
         QByteArray statusAfter;
     } cases[] = {
-        {"missing, running, ready",
-         1,
-         10,
-         {{0, missing}, {2, "running\r\n"}, {4, "ready\r\n"}},
-         true,
-         2,
-         4 * kMinute,
-         nullptr,
+        {"missing, running, ready", 1, 10,
+         Script{{0, missing}, {2, "running\r\n"}, {4, "ready\r\n"}}, true, 2, 4 * kMinute, nullptr,
          "idle\r\n\r\n"},
-        {"ready at once: no wait", 5, 60, {{0, "ready"}}, true, 0, 0, nullptr, "idle\r\n\r\n"},
-        {"ready followed by more letters",
-         1,
-         5,
-         {{0, "readyness\r\n"}},
-         true,
-         0,
-         0,
-         nullptr,
+        {"ready at once: no wait", 5, 60, Script{{0, "ready"}}, true, 0, 0, nullptr,
          "idle\r\n\r\n"},
-        {"line over 256 characters",
-         1,
-         5,
-         {{0, "ready" + QByteArray(400, 'x') + "\r\n"}},
-         true,
-         0,
-         0,
-         nullptr,
-         "idle\r\n\r\n"},
-        {"Ready with a capital keeps polling",
-         1,
-         3,
-         {{0, "Ready\r\n"}},
-         false,
-         0,
-         3 * kMinute,
-         kTimedOut,
-         "Ready\r\n"},
-        {"never there: 12 reads in an hour",
-         5,
-         60,
-         {{0, missing}},
-         false,
-         12,
-         60 * kMinute,
-         kTimedOut,
-         {}},
-        {"one minute", 1, 1, {{0, missing}}, false, 1, kMinute, kTimedOut, {}},
-        {"duration 0: no read", 5, 0, {{0, missing}}, false, 0, 0, kTimedOut, {}},
-        {"negative duration: no read", 5, -4, {{0, "ready"}}, false, 0, 0, kTimedOut, "ready"},
-        {"interval 0 reads every second for the duration",
-         0,
-         1,
-         {{0, missing}},
-         false,
-         60,
-         kMinute,
-         kTimedOut,
-         {}},
-        {"negative interval like 0", -7, 2, {{0, missing}}, false, 120, 2 * kMinute, kTimedOut, {}},
-        {"remote side says stop",
-         1,
-         10,
-         {{0, "running"}, {3, "stop\r\n"}},
-         false,
-         0,
-         3 * kMinute,
-         "",
-         "stop\r\n"},
-        {"remote side says error",
-         2,
-         10,
-         {{0, missing}, {1, "error"}},
-         false,
-         1,
-         2 * kMinute,
-         "",
-         "error"},
+        {"running until the end", 1, 3, Script{{0, "running"}}, false, 0, 3 * kMinute, kTimedOut,
+         "running"},
+        {"never there: 12 reads in an hour", 5, 60, Script{{0, missing}}, false, 12, 60 * kMinute,
+         kTimedOut, ""},
+        {"one minute", 1, 1, Script{{0, missing}}, false, 1, kMinute, kTimedOut, ""},
+        {"duration 0: no read", 5, 0, Script{{0, missing}}, false, 0, 0, kTimedOut, ""},
+        {"negative duration: no read", 5, -4, Script{{0, "ready"}}, false, 0, 0, kTimedOut,
+         "ready"},
+        {"interval 0 reads every second for the duration", 0, 1, Script{{0, missing}}, false, 60,
+         kMinute, kTimedOut, ""},
+        {"negative interval like 0", -7, 2, Script{{0, missing}}, false, 120, 2 * kMinute,
+         kTimedOut, ""},
+        {"remote side says stop", 1, 10, Script{{0, "running"}, {3, "stop\r\n"}}, false, 0,
+         3 * kMinute, "", "stop\r\n"},
+        {"remote side says error", 2, 10, Script{{0, missing}, {1, "error"}}, false, 1, 2 * kMinute,
+         "", "error"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        QFile::remove(home.file("run.log"));
+        QFile::remove(logPath);
         QDir(local).removeRecursively();
         const qsizetype recordsBefore = JobRecords().size();
         clock.elapsedMs = 0;
@@ -229,19 +168,6 @@ TEST_F(PollLoop, FailedCopyOffersTheDataAgain) {
     ASSERT_EQ(records.size(), 1);
     EXPECT_EQ(records[0]["Status"].toInt(), 3);
     EXPECT_EQ(records[0]["Message"].toString(), "Couldn't copy file " + remote + "/data.txt");
-}
-
-TEST_F(PollLoop, RunRecordGivesExceptionFileAndJob) {
-    RookJobHistory run;
-    run.setExceptionFile("/var/log/pendrill/run.log");
-    run.setJobIdentifier("J-42");
-    SetRunJobHistory(&run);
-    EXPECT_FALSE(fetch(1, 0, {}));
-    SetRunJobHistory(nullptr);
-    const QList<QJsonObject> records = JobRecords();
-    ASSERT_EQ(records.size(), 1);
-    EXPECT_EQ(records[0]["ExceptionFile"].toString(), "/var/log/pendrill/run.log");
-    EXPECT_EQ(records[0]["JobIdentifier"].toString(), "J-42");
 }
 
 TEST_F(PollLoop, StopDuringAWaitEndsWithinOneSlice) {

@@ -1,5 +1,4 @@
-// pendrill-admin history: the listing, its options and errors, prune, a repository shared by two
-// hosts on PostgreSQL, and prune killed at random moments.
+// pendrill-admin history: the listing, its options and errors, prune, on SQLite and PostgreSQL.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,11 +8,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <QUuid>
-#include <memory>
-#include <vector>
 
+#include "config/CRegSettings.h"
 #include "rook/RookHistoryReader.h"
 #include "rook/RookJobHistory.h"
 #include "rook/RookRepository.h"
@@ -62,19 +59,22 @@ QStringList messages(const QJsonArray& a) {
     return m;
 }
 
-class ScopedTz {
+// Sets an environment variable for its lifetime.
+class ScopedEnv {
   public:
-    explicit ScopedTz(const char* tz) : had_(qEnvironmentVariableIsSet("TZ")), old_(qgetenv("TZ")) {
-        qputenv("TZ", tz);
+    ScopedEnv(const char* name, const QByteArray& value)
+        : name_(name), had_(qEnvironmentVariableIsSet(name)), old_(qgetenv(name)) {
+        qputenv(name, value);
     }
-    ~ScopedTz() {
+    ~ScopedEnv() {
         if (had_)
-            qputenv("TZ", old_);
+            qputenv(name_, old_);
         else
-            qunsetenv("TZ");
+            qunsetenv(name_);
     }
 
   private:
+    const char* name_;
     bool had_;
     QByteArray old_;
 };
@@ -119,7 +119,7 @@ TEST(AdminHistory, ListingFiltersLimitsAndLocalTimes) {
     // Text: the newest 50 unless told, status in words, local time with its offset.
     ProcessResult r;
     {
-        ScopedTz tz("Europe/Berlin");
+        ScopedEnv tz("TZ", "Europe/Berlin");
         r = admin({"history"});
     }
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
@@ -147,7 +147,7 @@ TEST(AdminHistory, ListingFiltersLimitsAndLocalTimes) {
     // JSON: every record unless limited, newest first; in UTC here, the stored instant.
     QJsonArray a;
     {
-        ScopedTz tz("UTC");
+        ScopedEnv tz("TZ", "UTC");
         a = jsonHistory();
     }
     ASSERT_EQ(a.size(), 60);
@@ -173,7 +173,7 @@ TEST(AdminHistory, ListingFiltersLimitsAndLocalTimes) {
         EXPECT_EQ(messages(jsonHistory(c.args)), c.expected) << c.args.join(' ').toStdString();
     {
         // In UTC, --until 2026-03-10 means up to 23:59:59 that day: records 0 to 11.
-        ScopedTz tz("UTC");
+        ScopedEnv tz("TZ", "UTC");
         EXPECT_EQ(jsonHistory({"--until", "2026-03-10"}).size(), 12);
         EXPECT_EQ(jsonHistory({"--since", "2026-03-12"}).size(), 24);
     }
@@ -253,81 +253,40 @@ TEST(AdminHistory, AnUnreadableRepositoryIsExitOne) {
     }
 }
 
-// Two runner hosts (two homes with their own settings store) record into one PostgreSQL
-// repository at the same moment, the first runs of both creating the database; either lists all.
-TEST(AdminHistory, TwoHostsShareOnePostgresRepository) {
+// The listing's filters and prune on a PostgreSQL repository, where they are the server's SQL.
+// (Two hosts recording into one such repository at once: app/RunSharedHistoryTest.)
+TEST(AdminHistory, FiltersAndPruneOnAPostgresRepository) {
     testsupport::TestPostgres* pg = nullptr;
     PENDRILL_SHARED_POSTGRES(pg);
-    const QString database = "runs_" + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    struct Host {
-        QTemporaryDir dir;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    };
-    Host hosts[2];
-    for (Host& h : hosts) {
-        QDir(h.dir.path()).mkpath("config/pendrill");
-        QDir(h.dir.path()).mkpath("data");
-        // No password in the URL: libpq finds it in the host's password file.
-        ASSERT_TRUE(testsupport::writeAll(
-            h.dir.filePath("config/pendrill/registry.ini"),
-            QString(
-                "[Software\\Tessaly\\Rook\\Repository]\r\nLocation=postgresql://%1@%2:%3/%4\r\n")
-                .arg(pg->superuser(), pg->host())
-                .arg(pg->port())
-                .arg(database)
-                .toUtf8()));
-        const QString pgpass = h.dir.filePath("pgpass");
-        ASSERT_TRUE(testsupport::writeAll(pgpass, QString("%1:%2:*:%3:%4\n")
-                                                      .arg(pg->host())
-                                                      .arg(pg->port())
-                                                      .arg(pg->superuser(), pg->password())
-                                                      .toUtf8()));
-        ::chmod(QFile::encodeName(pgpass).constData(), 0600);
-        h.env.insert("XDG_CONFIG_HOME", h.dir.filePath("config"));
-        h.env.insert("XDG_DATA_HOME", h.dir.filePath("data"));
-        h.env.insert("PGPASSFILE", pgpass);
-    }
-    const int rounds = 4;
-    for (int round = 0; round < rounds; ++round) {
-        std::vector<std::unique_ptr<QProcess>> runs;
-        for (int host = 0; host < 2; ++host) {
-            auto p = std::make_unique<QProcess>();
-            p->setProcessEnvironment(hosts[host].env);
-            const QString job = QString("%1-%2").arg(host == 0 ? "a" : "b").arg(round);
-            p->start(QString(PENDRILL_BIN_DIR) + "/pendrill",
-                     {"-configfile", hosts[host].dir.filePath(job + ".etl"), "-job_id", job});
-            runs.push_back(std::move(p));
-        }
-        for (auto& p : runs) {
-            ASSERT_TRUE(p->waitForFinished(60000));
-            EXPECT_EQ(p->exitCode(), 2) << "configuration missing";
-            EXPECT_FALSE(p->readAllStandardError().contains("job history"))
-                << "the record was stored";
-        }
-    }
-    for (Host& h : hosts) {
-        QProcess list;
-        list.setProcessEnvironment(h.env);
-        list.start(QString(PENDRILL_BIN_DIR) + "/pendrill-admin", {"history", "--json"});
-        ASSERT_TRUE(list.waitForFinished(60000));
-        ASSERT_EQ(list.exitCode(), 0) << list.readAllStandardError().constData();
-        const QJsonArray a = QJsonDocument::fromJson(list.readAllStandardOutput()).array();
-        ASSERT_EQ(a.size(), 2 * rounds);
-        QStringList jobs;
-        for (const QJsonValue& v : a) {
-            jobs << v.toObject().value("JobIdentifier").toString();
-            EXPECT_EQ(v.toObject().value("Status").toInt(), 2);
-        }
-        for (int round = 0; round < rounds; ++round)
-            for (const char* host : {"a", "b"})
-                EXPECT_TRUE(jobs.contains(QString("%1-%2").arg(host).arg(round)))
-                    << host << round << " " << jobs.join(',').toStdString();
+    testsupport::IsolatedHome home;
+    // No password in the URL: libpq finds it in the password file.
+    const QString pgpass = home.file("pgpass");
+    ASSERT_TRUE(testsupport::writeAll(pgpass, QString("%1:%2:*:%3:%4\n")
+                                                  .arg(pg->host())
+                                                  .arg(pg->port())
+                                                  .arg(pg->superuser(), pg->password())
+                                                  .toUtf8()));
+    ::chmod(QFile::encodeName(pgpass).constData(), 0600);
+    ScopedEnv passFile("PGPASSFILE", pgpass.toLocal8Bit());
+    ASSERT_TRUE(WriteRegistryValue(RookRepository::RepositoryLocationKey,
+                                   RookRepository::RepositoryLocationValue,
+                                   QString("postgresql://%1@%2:%3/runs_%4")
+                                       .arg(pg->superuser(), pg->host())
+                                       .arg(pg->port())
+                                       .arg(QUuid::createUuid().toString(QUuid::Id128).left(12))));
+    fill(12);
 
-        list.start(QString(PENDRILL_BIN_DIR) + "/pendrill-admin", {"history", "--job", "b-3"});
-        ASSERT_TRUE(list.waitForFinished(60000));
-        const QString text = QString::fromUtf8(list.readAllStandardOutput());
-        EXPECT_EQ(text.count(QRegularExpression("^#\\d+ ", QRegularExpression::MultilineOption)),
-                  1);
-        EXPECT_TRUE(text.contains("status 2 not loaded")) << text.toStdString();
-    }
+    EXPECT_EQ(
+        messages(jsonHistory({"--job", "j1", "--status", "3", "--until", "2026-03-10T23:00Z"})),
+        QStringList{"record 7"});
+    EXPECT_EQ(messages(jsonHistory({"--since", "2026-03-10T21:00Z", "--limit", "2"})),
+              (QStringList{"record 11", "record 10"}));
+    const ProcessResult text = admin({"history", "--job", "j2", "--status", "1"});
+    EXPECT_EQ(out(text).count(QRegularExpression("^#\\d+ ", QRegularExpression::MultilineOption)),
+              1);
+    EXPECT_TRUE(out(text).contains("status 1 not reachable")) << text.out.constData();
+    const ProcessResult pruned = admin({"history", "prune", "--before", "2026-03-10T18:00Z"});
+    EXPECT_TRUE(out(pruned).startsWith("Deleted 6 job-history records")) << pruned.out.constData();
+    EXPECT_EQ(jsonHistory().size(), 6);
+    EXPECT_FALSE(QFile::exists(home.dataHome() + "/pendrill/repository.db"));
 }

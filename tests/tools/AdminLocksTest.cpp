@@ -7,7 +7,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include "config/modIniFilesUtils.h"
@@ -115,35 +117,40 @@ TEST(AdminLocks, CreatedFilesArePrivateWhateverTheUmask) {
     }
 }
 
-// A password written into a file others may read makes it private and says so in one line; other
-// values leave the file's mode alone.
+// A password written into a file others may read (a configuration, or the settings store through
+// a server alias) makes it private and says so in one line; other values leave its mode alone.
 TEST(AdminLocks, PasswordTightensAnOpenFile) {
     const struct {
-        QString section, key, value;
+        QStringList args;  // "FILE": the configuration file
         bool tightened;
     } cases[] = {
-        {"DTS Server Info", "DTSPwd", "secret", true},
-        {"Data Source::Feed", "FTPPassword", "ftp", true},
-        {"DTS Server Info", "DTSPwd", "", false},
-        {"DTS Server Info", "DTSServer", "srv", false},
+        {{"config", "set", "FILE", "DTS Server Info", "DTSPwd", "secret"}, true},
+        {{"config", "set", "FILE", "Data Source::Feed", "FTPPassword", "ftp"}, true},
+        {{"config", "set", "FILE", "DTS Server Info", "DTSPwd", ""}, false},
+        {{"config", "set", "FILE", "DTS Server Info", "DTSServer", "srv"}, false},
+        {{"server", "add", "legacy", "odbc:Driver={FreeTDS};Server=m;UID=u;PWD=secret;"}, true},
+        {{"server", "add", "legacy", "sqlite:/srv/data"}, false},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.key.toStdString());
-        QTemporaryDir dir;
-        const QString file = dir.filePath("open.etl");
-        ASSERT_TRUE(writeAll(file, "[Package Info]\r\nPackage=P\r\n"));
+        SCOPED_TRACE(c.args.join(' ').toStdString());
+        testsupport::IsolatedHome home;
+        const bool config = c.args[0] == "config";
+        const QString file =
+            config ? home.file("open.etl") : home.configHome() + "/pendrill/registry.ini";
+        ASSERT_TRUE(QDir().mkpath(QFileInfo(file).path()));
+        ASSERT_TRUE(writeAll(file, config ? "[Package Info]\r\nPackage=P\r\n"
+                                          : "[Software\\Tessaly\\Pendrill\\Pendrill]\r\nx=1\r\n"));
         ::chmod(QFile::encodeName(file).constData(), 0644);
-        const auto r =
-            runProgram("pendrill-admin", {"config", "set", file, c.section, c.key, c.value});
+        QStringList args = c.args;
+        args.replaceInStrings(QRegularExpression("^FILE$"), file);
+        const auto r = runProgram("pendrill-admin", args);
         ASSERT_EQ(r.exitCode, 0) << r.err.constData();
         EXPECT_EQ(modeOf(file), c.tightened ? 0600u : 0644u);
         const QString err = QString::fromLocal8Bit(r.err);
+        EXPECT_EQ(err.count('\n'), c.tightened ? 1 : 0) << err.toStdString();
         if (c.tightened) {
-            EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
             EXPECT_TRUE(err.startsWith("pendrill-admin: " + file + " could be read by other users"))
                 << err.toStdString();
-        } else {
-            EXPECT_TRUE(err.isEmpty()) << err.toStdString();
         }
     }
 }
@@ -246,25 +253,4 @@ TEST(AdminLocks, RootAndServiceAccountShareAFile) {
     EXPECT_EQ(ReadIniValue("S", "a", "", file) + ReadIniValue("S", "b", "", file) +
                   ReadIniValue("S", "c", "", file),
               "123");
-}
-
-// The settings store is made private, and says so, when a server alias with a password goes in.
-TEST(AdminLocks, AliasWithPasswordTightensTheSettingsStore) {
-    const struct {
-        QString alias;
-        bool tightened;
-    } cases[] = {{"odbc:Driver={FreeTDS};Server=m;UID=u;PWD=secret;", true},
-                 {"sqlite:/srv/data", false}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.alias.toStdString());
-        testsupport::IsolatedHome home;
-        const QString store = home.configHome() + "/pendrill/registry.ini";
-        ASSERT_TRUE(QDir().mkpath(home.configHome() + "/pendrill"));
-        ASSERT_TRUE(writeAll(store, "[Software\\Tessaly\\Pendrill\\Pendrill]\r\nx=1\r\n"));
-        ::chmod(QFile::encodeName(store).constData(), 0644);
-        const auto r = runProgram("pendrill-admin", {"server", "add", "legacy", c.alias});
-        ASSERT_EQ(r.exitCode, 0) << r.err.constData();
-        EXPECT_EQ(modeOf(store), c.tightened ? 0600u : 0644u);
-        EXPECT_EQ(r.err.count('\n'), c.tightened ? 1 : 0) << r.err.constData();
-    }
 }
