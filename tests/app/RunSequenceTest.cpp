@@ -38,9 +38,8 @@ struct Scene {
     explicit Scene(const QString& model = QString()) {
         QDir().mkpath(files);
         writeAll(files + "rows.csv", "1;alpha\n2;beta\n3;gamma\n");
-        QDir().mkpath(home.dataHome() + "/pendrill/servers/local");
         if (model.isEmpty())
-            writeAll(home.dataHome() + "/pendrill/servers/local/DW.db", "");
+            job.EmptyWarehouse();
         else
             EXPECT_TRUE(job.InitWarehouse() &&
                         job.AddDataLink(model, "Files",
@@ -223,19 +222,19 @@ TEST(Run, TerminationSignalStopsALongBulkInsert) {
     Config cfg = s.config("Big_Overall");
     cfg.extra = runjob::FlatFileSection("Big", "Files", s.files);
     QProcess p;
-    p.start(QString(PENDRILL_BIN_DIR) + "/pendrill",
-            {"-configfile", s.job.WriteConfig("big.etl", cfg), "-statusfile", s.status, "-job_id",
-             "12"});
-    ASSERT_TRUE(p.waitForStarted(10000));
-    QElapsedTimer clock;
-    clock.start();
-    while (!readAll(s.home.file("logs/Big_Overall.log")).contains("Step 'Load' started.") &&
-           clock.elapsed() < 30000 && p.state() != QProcess::NotRunning)
-        QThread::msleep(20);
+    ASSERT_TRUE(s.job.Start(p, {"-configfile", s.job.WriteConfig("big.etl", cfg), "-statusfile",
+                                s.status, "-job_id", "12"}));
+    runjob::WaitUntil(
+        [&] {
+            return readAll(s.home.file("logs/Big_Overall.log")).contains("Step 'Load' started.") ||
+                   p.state() == QProcess::NotRunning;
+        },
+        30000);
     QThread::msleep(200);
     ASSERT_EQ(p.state(), QProcess::Running) << "the load ended before it could be stopped";
     EXPECT_EQ(readAll(s.status), "running\r\n");
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     p.terminate();
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_LT(clock.elapsed(), 3000);
