@@ -59,6 +59,11 @@ class Job {
     bool Exec(const QString& sql, const QString& database = QStringLiteral("DW")) const;
 
     QString WriteConfig(const QString& fileName, const Config& config) const;
+    // A flat-file load of `model`: files/rows.csv with three records, the warehouse `database`
+    // whose data link "Files" still points elsewhere, the package loading the file, and the
+    // configuration <model>.etl (run log run.log) pointing "Files" at files/. Its path.
+    QString LoadJob(const QString& model, const QString& package,
+                    const QString& database = QStringLiteral("DW")) const;
     // A warehouse database of the embedded server without any table.
     void EmptyWarehouse(const QString& database = QStringLiteral("DW")) const;
     // Starts pendrill in the private home (its working directory); false when it did not start.
