@@ -67,8 +67,6 @@ void FormRoundTrip::run() {
     f.SaveConfiguration(file);
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
     EXPECT_EQ(f.PendrillConfigFile, file);
-    EXPECT_EQ(f.Caption, "Pendrill : [job one.etl]");
-    EXPECT_EQ(lastUsed(), file);
     EXPECT_EQ(column("SELECT ds_directory FROM dwm_data_link WHERE source_name = 'Link3'"),
               "/incoming/")
         << "the edited data source is saved back to the warehouse";
@@ -80,15 +78,10 @@ void FormRoundTrip::run() {
     frmRunnerMain g;
     g.OpenConfiguration(file);
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
-    EXPECT_EQ(g.Caption, "Pendrill : [job one.etl]");
-    EXPECT_EQ(g.cmbETLModel.Text(), "Sales");
-    EXPECT_EQ(g.cmbETLPackage.Items(), QStringList({"Sales_Init", "Sales_Overall"}));
     g.FormToSettings();
     EXPECT_EQ(fixedSettings(g.Settings), fixedSettings(f.Settings));
-    EXPECT_TRUE(g.Page2Available);
     EXPECT_TRUE(g.Enabled.cbTruncateErrorFile);
     EXPECT_TRUE(g.DTSCheckResult() && g.DWCheckResult());
-    EXPECT_FALSE(g.DataLinksOutdated()) << "Open reads the data links at once";
     EXPECT_EQ(g.lstDataLinks.Items(), QStringList({"Link1", "Link3"}));
     ASSERT_NE(FindDataSource("Link3"), nullptr);
     EXPECT_EQ(FindDataSource("Link3")->strDSDirectory, "/incoming/");
@@ -162,9 +155,6 @@ TEST_F(FormModel, LoadAndSaveFailures) {
     EXPECT_EQ(op.boxes, QStringList({"16|Connect to data warehouse server|No DTS package or data "
                                      "warehouse database specified."}));
     EXPECT_EQ(lastUsed(), file);
-    QString error;
-    EXPECT_FALSE(h.CheckRunnable(error));
-    EXPECT_EQ(error, "DTS Package not filled");
 
     // A password the scrambling cannot keep is not saved changed: the save is refused.
     const QString passwordFile = home.file("password.etl");
@@ -183,6 +173,7 @@ TEST_F(FormModel, LoadAndSaveFailures) {
     EXPECT_TRUE(p.SaveConfigurationFile(passwordFile)) << op.boxes.join('\n').toStdString();
 }
 
+// The window test shows the job file written or "canceled"; here the texts and the settings.
 TEST_F(FormModel, JobConfigurationMode) {
     storePackages({"Sales_Overall"});
     makeWarehouse();
@@ -199,25 +190,18 @@ TEST_F(FormModel, JobConfigurationMode) {
               QStringList({"16|Pendrill config mode|You did not save your current settings to an "
                            "Pendrill config file.\r\nSettings must be saved, because Pendrill "
                            "will read this info when \r\nthe job is executed."}));
-    EXPECT_EQ(readAll(job), "older content\r\n");
-    EXPECT_FALSE(f.Unloaded);
 
     op.boxes.clear();
     f.PendrillConfigFile = file;
     f.Execute();
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
-    EXPECT_EQ(readAll(job), "-configfile \"" + file.toUtf8() + "\"\r\n");
     EXPECT_TRUE(QFile::exists(file)) << "the configuration is saved first";
-    EXPECT_TRUE(f.Unloaded);
-    EXPECT_EQ(op.unloads, 1);
     EXPECT_EQ(lastUsed(), file);
 
     frmRunnerMain cancelled;
     cancelled.StartInRookJobConfigMode = true;
     cancelled.RookJobConfigFile = job;
     cancelled.Close();
-    EXPECT_EQ(readAll(job), "canceled\r\n");
-    EXPECT_TRUE(cancelled.Unloaded);
     EXPECT_EQ(lastUsed(), "") << "Close stores the (empty) current file too";
 
     // An unwritable job file is not an error.
@@ -225,43 +209,23 @@ TEST_F(FormModel, JobConfigurationMode) {
     EXPECT_FALSE(QFile::exists(home.file("no dir/job.cfg")));
 }
 
-TEST_F(FormModel, ExecuteAsksForMissingInput) {
-    struct Case {
-        const char *package, *database, *errorFile, *box;
-        int page;
-        const char* focus;
-    } cases[] = {
-        {"", "DW", "e.log",
-         "16|Connect to data warehouse server|Please fill in DTS package, DTS server and data "
-         "warehouse database",
-         0, "cmbETLPackage"},
-        {"Sales_Overall", "", "e.log",
-         "16|Connect to data warehouse server|Please fill in DTS package, DTS server and data "
-         "warehouse database",
-         1, "uRookConnectDW"},
-        {"Sales_Overall", "DW", "",
-         "16|DTS package info check input|Please fill in error file before executing DTS package",
-         0, "txtDTSErrorFile"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.focus);
-        op = RecordingOperator();
-        ProgramState::StopRequested = true;
-        frmRunnerMain f;
-        f.cmbETLPackage.SetText(c.package);
-        f.uRookConnectDW.DatabaseName = c.database;
-        f.txtDTSErrorFile = c.errorFile;
-        f.CurrentPage = 2;
-        f.Execute();
-        EXPECT_FALSE(ProgramState::StopRequested) << "Execute clears a stop request";
-        EXPECT_EQ(op.boxes, QStringList({c.box}));
-        EXPECT_EQ(op.pages, QList<int>({c.page}));
-        EXPECT_EQ(f.CurrentPage, c.page);
-        EXPECT_EQ(op.focus, QStringList({c.focus}));
-    }
+// The window test shows a missing package or database; here the missing error file.
+TEST_F(FormModel, ExecuteAsksForTheErrorFile) {
+    ProgramState::StopRequested = true;
+    frmRunnerMain f;
+    f.cmbETLPackage.SetText("Sales_Overall");
+    f.uRookConnectDW.DatabaseName = "DW";
+    f.CurrentPage = 2;
+    f.Execute();
+    EXPECT_FALSE(ProgramState::StopRequested) << "Execute clears a stop request";
+    EXPECT_EQ(op.boxes, QStringList({"16|DTS package info check input|Please fill in error file "
+                                     "before executing DTS package"}));
+    EXPECT_EQ(op.pages, QList<int>({0}));
+    EXPECT_EQ(f.CurrentPage, 0);
+    EXPECT_EQ(op.focus, QStringList({"txtDTSErrorFile"}));
 }
 
-TEST_F(FormModel, ExecuteFillsTheJobHistoryAndCloseStopsARun) {
+TEST_F(FormModel, ExecuteFillsTheJobHistory) {
     storePackages({"Sales_Overall"});
     makeWarehouse();
     RookJobHistory record;
@@ -270,24 +234,19 @@ TEST_F(FormModel, ExecuteFillsTheJobHistoryAndCloseStopsARun) {
     fill(f);
     f.uRookConnectDTS.TrustedLogin = false;
     f.uRookConnectDTS.UserName = "loader";
-    f.JobID = "0";
     f.Execute();
     EXPECT_EQ(QStringList({record.SourceServer(), record.SourceDatabase(), record.SourceUser(),
                            record.TargetDatabase(), record.ExceptionFile()}),
               QStringList({"(local)", "DTS Local Packages", "loader", "DW", home.file("run.log")}));
     EXPECT_EQ(record.TargetUser(), record.CurrentUserName());
     EXPECT_TRUE(record.StartTime().isValid());
-    EXPECT_TRUE(record.JobIdentifier().isEmpty()) << "job \"0\" is none";
     EXPECT_TRUE(f.Enabled.cmdShowErrorFile);
     EXPECT_FALSE(f.Unloaded) << "the window stays open after a run";
     EXPECT_NE(LoadedDataSources(), nullptr) << "the data links were read before the run";
 
-    f.Running = true;
+    f.Running = true;  // the window test shows the rest of a Close during a run
     f.Close();
-    EXPECT_TRUE(ProgramState::StopRequested);
-    EXPECT_TRUE(ProgramState::RemoteStopRequested);
-    EXPECT_FALSE(f.Unloaded);
-    EXPECT_TRUE(readAll(home.file("run.log")).endsWith("Waiting for end of execution\r\n"));
+    EXPECT_TRUE(ProgramState::RemoteStopRequested) << "the wait for remote data stops too";
     f.Running = false;
     f.Close();
     EXPECT_TRUE(f.Unloaded);

@@ -1,28 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QLocale>
+
 #include "FormModelFixture.h"
+#include "app/ExitCodes.h"
 #include "rook/RookJobHistory.h"
-#include "util/ErrLogging.h"
+#include "support/FakePackage.h"
 
 using testsupport::readAll;
 
 namespace {
-
-TEST_F(FormModel, StartStateCaptionsAndStatusBar) {
-    frmRunnerMain f;
-    f.InitFormFields();
-    EXPECT_FALSE(f.Enabled.cbTruncateErrorFile);
-    EXPECT_FALSE(f.Page2Available);
-    EXPECT_EQ(f.txtLogFilesDir, tmp + "Pendrill//") << "no package chosen: two separators";
-    EXPECT_EQ(f.cmdExecuteCaption() + f.cmdCloseCaption(), "E&xecute&Close");
-    f.StartInRookJobConfigMode = true;
-    EXPECT_EQ(f.cmdExecuteCaption() + f.cmdCloseCaption(), "E&xit&Cancel");
-    f.SetFormTitle("[x.etl]");
-    EXPECT_EQ(f.Caption, "Pendrill : [x.etl]");
-    LogInfo("a logged line");
-    EXPECT_EQ(f.StatusText, "a logged line") << "logged texts reach the window's status bar";
-    EXPECT_EQ(op.status, "a logged line");
-}
 
 TEST_F(FormModel, CheckRulesFirstFailureWins) {
     struct Case {
@@ -135,11 +122,7 @@ TEST_F(FormModel, DataLinksPanelsAndClearing) {
     f.DWConnectionChanged();
     f.ChangePage(frmRunnerMain::PackagePage);
     f.ChangePage(frmRunnerMain::DataSourcePage);
-    ASSERT_EQ(f.lstDataLinks.Count(), 6) << "the warehouse control marks them outdated";
-    f.ChooseDataLink(0);
-    f.ChooseModel(0);
-    EXPECT_EQ(f.lstDataLinks.Count(), 0) << "choosing a model clears the links";
-    EXPECT_FALSE(f.DataSourceInfoPresent());
+    EXPECT_EQ(f.lstDataLinks.Count(), 6) << "the warehouse control marks them outdated";
 }
 
 TEST_F(FormModel, DataLinkLoadingFailures) {
@@ -204,6 +187,91 @@ TEST_F(FormModel, TestConnectionReportsOnlyFailures) {
     EXPECT_TRUE(op.boxes[0].startsWith("16|Pendrill|Error while connecting to : elsewhere\r\n"))
         << op.boxes[0].toStdString();
     EXPECT_EQ(op.pointers, QList<int>({11, 0, 11, 0}));
+}
+
+QStringList describe(const frmRunnerMain::FileDialogSettings& d) {
+    return {d.Title,     d.Filter,   d.DefaultExtension,
+            d.Directory, d.FileName, d.Save ? "save" : "open"};
+}
+
+TEST_F(FormModel, FileDialogsProposeTheLastChosenFile) {
+    frmRunnerMain f;
+    // Saving without a current file and without a recorded Quorra installation proposes no
+    // directory; with one, its application path.
+    EXPECT_EQ(f.ConfigFileDialog(true).Directory, "");
+    WriteRegistryValue("SOFTWARE\\Tessaly\\TessalyQuorra\\Version Info", "Current Version", "5");
+    WriteRegistryValue("SOFTWARE\\Tessaly\\TessalyQuorra\\5\\Install Info", "Quorra_app_path",
+                       "/opt/quorra");
+    EXPECT_EQ(describe(f.ConfigFileDialog(true)),
+              QStringList({"Pendrill: Save configuration", "ETL Files (*.etl)", "etl",
+                           "/opt/quorra/", "", "save"}));
+
+    // The last-used configuration of the settings store is proposed until a file is chosen.
+    f.PendrillConfigFile = "/srv/etl/last.etl";
+    f.StoreLastUsedConfigFile();
+    f.PendrillConfigFile = "/srv/jobs/current.etl";
+    EXPECT_EQ(f.ConfigFileDialog(false).FileName, "/srv/etl/last.etl");
+    EXPECT_EQ(f.ConfigFileDialog(true).Directory, "/srv/jobs/") << "the current file's directory";
+    f.ConfigFileChosen("/srv/etl/chosen.etl");
+    EXPECT_EQ(f.ConfigFileDialog(true).FileName, "/srv/etl/chosen.etl");
+    EXPECT_EQ(f.ConfigFileDialog(false).FileName, "/srv/etl/chosen.etl");
+
+    EXPECT_EQ(describe(f.LogFileDialog()), QStringList({"", "Text (*.txt)", "", "", "", "open"}));
+}
+
+// RunPackage with a package that stands in for the engine: outcomes a stored package cannot
+// produce (steps that cannot be read, the operator's Close while it executes), the pointer and the
+// buttons around a run.
+TEST_F(FormModel, RunPackageFailuresTheEngineCannotShow) {
+    const struct {
+        bool readable, stop;
+        int exit;
+        QString message;  // last run-log line and the record's message
+    } cases[] = {
+        {false, false, ExitExecutionFailed, "Execution of DTS package 'F_LoadDW' failed."},
+        {true, true, ExitStopped, "Execution stopped by the user"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message.toStdString());
+        op = RecordingOperator();
+        FakeRecord record;
+        for (const char* name : kRunVariables)
+            record.values.insert(name, QString());
+        frmRunnerMain form;  // no configuration file: the header has no line for one
+        form.Settings.PackageFactory = [&] {
+            auto p = std::make_unique<FakePackage>(&record);
+            p->name = "F_LoadDW";
+            p->steps = {{"One", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};
+            p->unreadableStep = c.readable ? 0 : 1;
+            if (c.stop)
+                p->onExecute = [] { ProgramState::StopRequested = true; };
+            return p;
+        };
+        form.uRookConnectDTS.ServerName = "(local)";
+        form.cmbETLPackage.SetText("F_LoadDW");
+        const QString runLog = home.file(QString("run %1.log").arg(c.exit));
+        form.SetLogFileText(runLog);
+        form.RunPackage();
+        const QString log = QString::fromUtf8(readAll(runLog));
+        EXPECT_TRUE(log.endsWith("\r\n" + c.message + "\r\n")) << log.toStdString();
+        EXPECT_FALSE(log.contains("Pendrill Config file"));
+        EXPECT_EQ(form.RunExitStatus, c.exit);
+        EXPECT_EQ(form.JobHistory().Status(), 3);
+        EXPECT_EQ(form.JobHistory().Message(), c.message);
+        EXPECT_FALSE(form.Running);
+        EXPECT_TRUE(form.Enabled.cmdExecute && form.Enabled.cmdSave);
+        EXPECT_EQ(op.pointers, QList<int>({OperatorInterface::ArrowHourglassPointer,
+                                           OperatorInterface::DefaultPointer}));
+        ProgramState::StopRequested = false;
+    }
+}
+
+TEST(RunPackage, HeaderDateIsEnglishWhateverTheLocale) {
+    const QLocale before;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(frmRunnerMain::RunHeaderDate(QDate(2026, 12, 6)), "Sunday, Dec 6 2026");
+    EXPECT_EQ(frmRunnerMain::RunHeaderDate(QDate(2028, 2, 29)), "Tuesday, Feb 29 2028");
+    QLocale::setDefault(before);
 }
 
 }  // namespace

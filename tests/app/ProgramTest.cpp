@@ -32,24 +32,50 @@ struct Program : ::testing::Test {
 
 }  // namespace
 
-TEST_F(Program, MissingConfigurationWithLogFile) {
+// Each run of a configuration that is not there fails with exit status 2 and closes a record;
+// a -logfile gets the one line (an older log replaced), a status file in a missing directory is
+// left out without stopping the run.
+TEST_F(Program, MissingConfiguration) {
     QDir(home.path()).mkpath("job dir");
     const QString cfg = home.file("job dir/Not There.etl");
-    const QString status = home.file("job dir/status word");
     const QString log = home.file("job dir/run log.txt");
     testsupport::writeAll(log, "an older run's log that must go\r\n");
-    const auto r = runProgram(
-        "pendrill", {"-CONFIGFILE", cfg, "-StatusFile", status, "-logfile", log, "-job_id", "0"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(readAll(status), "failure\r\n");
+    const struct {
+        QStringList args;
+        QString status;
+        const char* jobId;  // as recorded: kept unchanged in this case
+    } cases[] = {
+        {{"-CONFIGFILE", cfg, "-StatusFile", home.file("job dir/status word"), "-logfile", log,
+          "-job_id", "0"},
+         home.file("job dir/status word"),
+         "0"},
+        {{"--configfile", cfg, "--statusfile", home.file("st"), "-job_id", "17"},
+         home.file("st"),
+         "17"},
+        {{"-configfile", cfg, "-statusfile", home.file("no dir/status")}, {}, nullptr},
+    };
+    for (int i = 0; i < 3; ++i) {
+        const auto& c = cases[i];
+        SCOPED_TRACE(i);
+        const auto r = runProgram("pendrill", c.args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.err.contains("Can't find Config File " + cfg.toUtf8())) << r.err.constData();
+        if (!c.status.isEmpty()) {
+            EXPECT_EQ(readAll(c.status), "failure\r\n");
+        }
+        const QJsonArray records = history();
+        ASSERT_EQ(records.size(), i + 1);
+        const QJsonObject rec = records.at(0).toObject();
+        EXPECT_EQ(rec.value("Status").toInt(), 2);
+        EXPECT_EQ(rec.value("Message").toString(), "Can't find Config File " + cfg);
+        if (c.jobId != nullptr) {
+            EXPECT_EQ(rec.value("JobIdentifier").toString(), c.jobId);
+        }
+    }
     EXPECT_EQ(readAll(log), "Can't find Config File " + cfg.toUtf8() + "\r\n");
+    EXPECT_FALSE(QDir(home.file("no dir")).exists());
 
-    const QJsonArray records = history();
-    ASSERT_EQ(records.size(), 1);
-    const QJsonObject rec = records.at(0).toObject();
-    EXPECT_EQ(rec.value("Status").toInt(), 2);
-    EXPECT_EQ(rec.value("Message").toString(), "Can't find Config File " + cfg);
-    EXPECT_EQ(rec.value("JobIdentifier").toString(), "0") << "kept unchanged in this case";
+    const QJsonObject rec = history().last().toObject();
     EXPECT_EQ(rec.value("Kind").toInt(), 4);
     EXPECT_EQ(rec.value("ApplicationName").toString(), "Pendrill");
     EXPECT_FALSE(rec.value("EndTime").toString().isEmpty());
@@ -64,27 +90,7 @@ TEST_F(Program, MissingConfigurationWithLogFile) {
     EXPECT_EQ(args.at(28 - 3).toInt(), 0);
 }
 
-TEST_F(Program, MissingConfigurationWithoutLogFileSaysItOnStandardError) {
-    const QString status = home.file("st");
-    const auto r = runProgram(
-        "pendrill", {"--configfile", "/no/such.etl", "--statusfile", status, "-job_id", "17"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_TRUE(r.err.contains("Can't find Config File /no/such.etl")) << r.err.constData();
-    EXPECT_EQ(readAll(status), "failure\r\n");
-    const QJsonArray records = history();
-    ASSERT_EQ(records.size(), 1);
-    EXPECT_EQ(records.at(0).toObject().value("JobIdentifier").toString(), "17");
-}
-
-TEST_F(Program, StatusFileInMissingDirectoryDoesNotStopTheRun) {
-    const auto r = runProgram(
-        "pendrill", {"-configfile", "/no/such.etl", "-statusfile", home.file("no dir/status")});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_FALSE(QDir(home.file("no dir")).exists());
-    EXPECT_EQ(history().size(), 1);
-}
-
-TEST_F(Program, UsageTextWhateverElseIsGiven) {
+TEST_F(Program, UsageHelpAndVersion) {
     const QString status = home.file("status");
     const auto r =
         runProgram("pendrill", {"-statusfile", status, "-HELP", "-configfile", "x"}, "\n");
@@ -95,13 +101,10 @@ TEST_F(Program, UsageTextWhateverElseIsGiven) {
               "Press enter to exit\r\n");
     EXPECT_FALSE(QFile::exists(status)) << "usage mode writes no status";
     EXPECT_EQ(history().size(), 0);
-
     const auto q = runProgram("pendrill", {"-?"});  // no input at all: ends at once
     EXPECT_EQ(q.exitCode, 0);
     EXPECT_TRUE(q.out.startsWith("Usage Pendrill"));
-}
 
-TEST_F(Program, LinuxHelpAndVersion) {
     const auto h = runProgram("pendrill", {"-configfile", "x", "--help"});
     EXPECT_EQ(h.exitCode, 0);
     for (const char* word : {"-configfile", "-statusfile", "-logfile", "-job_id", "-config",
@@ -113,50 +116,35 @@ TEST_F(Program, LinuxHelpAndVersion) {
     EXPECT_TRUE(v.out.startsWith("pendrill ")) << v.out.constData();
 }
 
-TEST_F(Program, UnreachableRepositoryFailsTheRun) {
-    setRepositoryLocation(home.file("missing dir/repo.db"));
+// The repository is created on first use where none is named; one that cannot be reached fails
+// the run with exit status 3.
+TEST_F(Program, RepositoryLocation) {
     const QString cfg = home.file("empty config.etl");
     testsupport::writeAll(cfg, "");
     const QString status = home.file("status");
-    const auto r = runProgram("pendrill", {"-configfile", cfg, "-statusfile", status});
-    EXPECT_EQ(r.exitCode, 3);
-    EXPECT_EQ(readAll(status), "failure\r\n");
-    EXPECT_TRUE(r.err.contains("Cannot connect to the Rook Repository.")) << r.err.constData();
-
-    setRepositoryLocation("");
-    const auto n = runProgram("pendrill", {"-configfile", cfg, "-statusfile", status});
-    EXPECT_EQ(n.exitCode, 3);
-    EXPECT_TRUE(n.err.contains("No repository found ! Use Repository Manager"))
-        << n.err.constData();
-}
-
-TEST_F(Program, ReachableRepositoryIsCreatedOnFirstUse) {
-    const QString status = home.file("status");
-    const auto r = runProgram("pendrill", {"-statusfile", status});
-    EXPECT_TRUE(QFile::exists(home.dataHome() + "/pendrill/repository.db"));
-    EXPECT_FALSE(r.err.contains("Repository"))
-        << "the repository was reached: " << r.err.constData();
-    // An unattended run of an empty configuration has no package to run.
-    EXPECT_NE(r.exitCode, 0);
-    EXPECT_EQ(readAll(status), "failure\r\n");
-}
-
-TEST_F(Program, ConfigurationFileGivesTheRunLog) {
-    const QString cfg = home.file("with log.etl");
-    const QString runLog = home.file("run log.txt");
-    testsupport::writeAll(
-        cfg, "[Package Info]\r\nPackage=Sales_Overall\r\nLogFile=" + runLog.toUtf8() + "\r\n");
-    const QString status = home.file("status");
-    const QString copy = home.file("copy.log");
-    testsupport::writeAll(copy, "an older run's copy\r\n");
-    const auto r =
-        runProgram("pendrill", {"-configfile", cfg, "-statusfile", status, "-logfile", copy});
-    EXPECT_NE(r.exitCode, 0);
-    EXPECT_EQ(readAll(status), "failure\r\n");
-    const QByteArray log = readAll(runLog);
-    EXPECT_FALSE(log.isEmpty()) << "run-log lines go to the configured exception file";
-    EXPECT_TRUE(log.endsWith("\r\n"));
-    EXPECT_EQ(readAll(copy), log) << "the run log is copied to -logfile at the end of the run";
+    const struct {
+        const char* location;  // nullptr: none in the settings store
+        const char* says;      // nullptr: the repository was reached
+    } cases[] = {
+        {nullptr, nullptr},
+        {"missing dir/repo.db", "Cannot connect to the Rook Repository."},
+        {"", "No repository found ! Use Repository Manager"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location == nullptr ? "none" : c.location);
+        if (c.location != nullptr)
+            setRepositoryLocation(*c.location == '\0' ? QString() : home.file(c.location));
+        const auto r = runProgram("pendrill", {"-configfile", cfg, "-statusfile", status});
+        EXPECT_EQ(readAll(status), "failure\r\n");
+        if (c.says == nullptr) {
+            EXPECT_TRUE(QFile::exists(home.dataHome() + "/pendrill/repository.db"));
+            EXPECT_FALSE(r.err.contains("Repository")) << r.err.constData();
+            EXPECT_NE(r.exitCode, 0) << "an empty configuration has no package to run";
+        } else {
+            EXPECT_EQ(r.exitCode, 3);
+            EXPECT_TRUE(r.err.contains(c.says)) << r.err.constData();
+        }
+    }
 }
 
 // A scheduler's directory the run may not add files to, holding a status file and a log file the
@@ -170,9 +158,8 @@ TEST_F(Program, StatusAndLogFilesInADirectoryThatRefusesNewFiles) {
     const QString program = home.file("pendrill");
     ASSERT_TRUE(QFile::copy(QStringLiteral(PENDRILL_BIN_DIR "/pendrill"), program));
     const QString work = home.file("work"), jobs = home.file("jobs");
-    for (const QString& d : {home.configHome(), home.dataHome(), work})
+    for (const QString& d : {home.configHome(), home.dataHome(), work, jobs})
         ASSERT_TRUE(QDir().mkpath(d));
-    ASSERT_TRUE(QDir().mkpath(jobs));
     const QString cfg = work + "/job.etl", runLog = work + "/run.log";
     testsupport::writeAll(
         cfg, "[Package Info]\r\nPackage=Sales_Overall\r\nLogFile=" + runLog.toUtf8() + "\r\n");
@@ -193,11 +180,8 @@ TEST_F(Program, StatusAndLogFilesInADirectoryThatRefusesNewFiles) {
         QStringList files = {home.configHome(), home.dataHome(), work, cfg, status, log};
         if (QFile::exists(runLog))
             files << runLog;
-        for (const QString& f : files) {
-            if (root) {
-                ASSERT_EQ(::chown(QFile::encodeName(f).constData(), 65534, 65534), 0);
-            }
-        }
+        for (const QString& f : files)
+            ASSERT_TRUE(!root || ::chown(QFile::encodeName(f).constData(), 65534, 65534) == 0);
         ASSERT_EQ(::chmod(QFile::encodeName(jobs).constData(), root ? 0755 : 0555), 0);
 
         const QStringList args = {"-configfile", c.configFile, "-statusfile",

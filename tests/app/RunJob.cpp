@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QSqlQuery>
+#include <QThread>
 
 #include "config/modCypher.h"
 #include "db/DbInterface.h"
@@ -143,13 +146,39 @@ QString Job::WriteConfig(const QString& fileName, const Config& c) const {
     return path;
 }
 
+void Job::EmptyWarehouse(const QString& database) const {
+    QDir().mkpath(home_.dataHome() + "/pendrill/servers/local");
+    testsupport::writeAll(home_.dataHome() + "/pendrill/servers/local/" + database + ".db", "");
+}
+
+bool Job::Start(QProcess& p, const QStringList& args) const {
+    p.setWorkingDirectory(home_.path());
+    p.start(QString(PENDRILL_BIN_DIR) + "/pendrill", args);
+    p.closeWriteChannel();
+    return p.waitForStarted(10000);
+}
+
+QString Job::LoadJob(const QString& model, const QString& package, const QString& database) const {
+    const QString files = home_.file("files/");
+    QDir().mkpath(files);
+    EXPECT_TRUE(testsupport::writeAll(files + "rows.csv", "1;alpha\n2;beta\n3;gamma\n"));
+    EXPECT_TRUE(InitWarehouse(database));
+    EXPECT_TRUE(AddDataLink(model, "Files", {"--type", "3", "--ds-directory", "/old/"}, database));
+    EXPECT_TRUE(StorePackage(PackageXml(package, LoadFileSteps("rows.csv"))));
+    return WriteConfig(model + ".etl", Config{package,
+                                              home_.file("run.log"),
+                                              home_.file("logs"),
+                                              true,
+                                              database,
+                                              {},
+                                              FlatFileSection(model, "Files", files)});
+}
+
 ProcessResult Job::Pendrill(const QStringList& args, const QProcessEnvironment& env) const {
     ProcessResult r;
     QProcess p;
     p.setProcessEnvironment(env);
-    p.setWorkingDirectory(home_.path());
-    p.start(QString(PENDRILL_BIN_DIR) + "/pendrill", args);
-    p.closeWriteChannel();
+    Start(p, args);
     r.timedOut = !p.waitForFinished(60000);
     r.exitCode = p.exitCode();
     r.out = p.readAllStandardOutput();
@@ -161,6 +190,14 @@ QJsonArray Job::History() const {
     return QJsonDocument::fromJson(
                testsupport::runProgram("pendrill-admin", {"history", "--json"}).out)
         .array();
+}
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done() && clock.elapsed() < ms)
+        QThread::msleep(20);
+    return done();
 }
 
 QStringList LogLines(const QString& path) {

@@ -4,6 +4,9 @@
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
+#include <functional>
+
+class QProcess;
 
 #include "support/TestSupport.h"
 
@@ -56,6 +59,15 @@ class Job {
     bool Exec(const QString& sql, const QString& database = QStringLiteral("DW")) const;
 
     QString WriteConfig(const QString& fileName, const Config& config) const;
+    // A flat-file load of `model`: files/rows.csv with three records, the warehouse `database`
+    // whose data link "Files" still points elsewhere, the package loading the file, and the
+    // configuration <model>.etl (run log run.log) pointing "Files" at files/. Its path.
+    QString LoadJob(const QString& model, const QString& package,
+                    const QString& database = QStringLiteral("DW")) const;
+    // A warehouse database of the embedded server without any table.
+    void EmptyWarehouse(const QString& database = QStringLiteral("DW")) const;
+    // Starts pendrill in the private home (its working directory); false when it did not start.
+    bool Start(QProcess& process, const QStringList& args) const;
     // Runs pendrill in the private home (its working directory) with the arguments.
     testsupport::ProcessResult Pendrill(
         const QStringList& args,
@@ -67,6 +79,9 @@ class Job {
     testsupport::IsolatedHome& home_;
     Server server_;
 };
+
+// Polls `done` every 20 ms for up to `ms`; its last answer.
+bool WaitUntil(const std::function<bool()>& done, int ms);
 
 // The lines of a run log (CR LF ends every line).
 QStringList LogLines(const QString& path);

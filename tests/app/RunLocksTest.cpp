@@ -27,8 +27,7 @@ struct Scene {
     Job job{home};
 
     Scene() {
-        QDir().mkpath(home.dataHome() + "/pendrill/servers/local");
-        writeAll(home.dataHome() + "/pendrill/servers/local/DW.db", "");
+        job.EmptyWarehouse();
         // One step that takes its time, long enough for a second run to start meanwhile.
         EXPECT_TRUE(job.StorePackage(
             runjob::PackageXml("Slow_LoadDW",
@@ -40,17 +39,15 @@ struct Scene {
     }
     // Starts a run and returns once its package is executing.
     bool StartRun(QProcess& p, const QString& etl, const QString& runLog) const {
-        p.setWorkingDirectory(home.path());
-        p.start(QString(PENDRILL_BIN_DIR) + "/pendrill",
-                {"-configfile", etl, "-statusfile", home.file("status-first"), "-logfile",
-                 home.file("copy-first.log")});
-        if (!p.waitForStarted(10000))
+        if (!job.Start(p, {"-configfile", etl, "-statusfile", home.file("status-first"), "-logfile",
+                           home.file("copy-first.log")}))
             return false;
-        QElapsedTimer clock;
-        clock.start();
-        while (!readAll(runLog).contains("Executing DTS package") && clock.elapsed() < 30000 &&
-               p.state() != QProcess::NotRunning)
-            QThread::msleep(20);
+        runjob::WaitUntil(
+            [&] {
+                return readAll(runLog).contains("Executing DTS package") ||
+                       p.state() == QProcess::NotRunning;
+            },
+            30000);
         return p.state() == QProcess::Running;
     }
 };

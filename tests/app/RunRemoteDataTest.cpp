@@ -104,12 +104,8 @@ TEST(Run, RemoteDataOfAnEtlModel) {
                          "DW",
                          {},
                          {}};
-        p.setWorkingDirectory(home.path());
-        p.start(QString(PENDRILL_BIN_DIR) + "/pendrill",
-                {"-configfile", job.WriteConfig(model + ".etl", cfg), "-statusfile",
-                 home.file(model + ".status"), "-job_id", jobId});
-        p.closeWriteChannel();
-        return p.waitForStarted(10000);
+        return job.Start(p, {"-configfile", job.WriteConfig(model + ".etl", cfg), "-statusfile",
+                             home.file(model + ".status"), "-job_id", jobId});
     };
 
     // The run that times out waits a minute: it goes on while the other two run.
@@ -152,16 +148,18 @@ TEST(Run, RemoteDataOfAnEtlModel) {
     {
         QProcess p;
         ASSERT_TRUE(start(p, "Halted", "22"));
-        QElapsedTimer clock;
-        clock.start();
-        while (!readAll(home.file("Halted.log")).contains("Polling for remote data.") &&
-               clock.elapsed() < 60000 && p.state() != QProcess::NotRunning)
-            QThread::msleep(20);
+        runjob::WaitUntil(
+            [&] {
+                return readAll(home.file("Halted.log")).contains("Polling for remote data.") ||
+                       p.state() == QProcess::NotRunning;
+            },
+            60000);
         QThread::msleep(300);
         ASSERT_EQ(p.state(), QProcess::Running)
             << "exit " << p.exitCode() << ", " << p.readAllStandardError().constData()
             << readAll(home.file("Halted.log")).constData();
-        clock.restart();
+        QElapsedTimer clock;
+        clock.start();
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
         ASSERT_TRUE(p.waitForFinished(10000));
         EXPECT_LT(clock.elapsed(), 5000) << "the wait notices a stop within 100 ms";

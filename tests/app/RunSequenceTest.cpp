@@ -38,9 +38,8 @@ struct Scene {
     explicit Scene(const QString& model = QString()) {
         QDir().mkpath(files);
         writeAll(files + "rows.csv", "1;alpha\n2;beta\n3;gamma\n");
-        QDir().mkpath(home.dataHome() + "/pendrill/servers/local");
         if (model.isEmpty())
-            writeAll(home.dataHome() + "/pendrill/servers/local/DW.db", "");
+            job.EmptyWarehouse();
         else
             EXPECT_TRUE(job.InitWarehouse() &&
                         job.AddDataLink(model, "Files",
@@ -223,19 +222,19 @@ TEST(Run, TerminationSignalStopsALongBulkInsert) {
     Config cfg = s.config("Big_Overall");
     cfg.extra = runjob::FlatFileSection("Big", "Files", s.files);
     QProcess p;
-    p.start(QString(PENDRILL_BIN_DIR) + "/pendrill",
-            {"-configfile", s.job.WriteConfig("big.etl", cfg), "-statusfile", s.status, "-job_id",
-             "12"});
-    ASSERT_TRUE(p.waitForStarted(10000));
-    QElapsedTimer clock;
-    clock.start();
-    while (!readAll(s.home.file("logs/Big_Overall.log")).contains("Step 'Load' started.") &&
-           clock.elapsed() < 30000 && p.state() != QProcess::NotRunning)
-        QThread::msleep(20);
+    ASSERT_TRUE(s.job.Start(p, {"-configfile", s.job.WriteConfig("big.etl", cfg), "-statusfile",
+                                s.status, "-job_id", "12"}));
+    runjob::WaitUntil(
+        [&] {
+            return readAll(s.home.file("logs/Big_Overall.log")).contains("Step 'Load' started.") ||
+                   p.state() == QProcess::NotRunning;
+        },
+        30000);
     QThread::msleep(200);
     ASSERT_EQ(p.state(), QProcess::Running) << "the load ended before it could be stopped";
     EXPECT_EQ(readAll(s.status), "running\r\n");
-    clock.restart();
+    QElapsedTimer clock;
+    clock.start();
     p.terminate();
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_LT(clock.elapsed(), 3000);
@@ -288,25 +287,12 @@ TEST(Run, EtlModelPackageOnPostgres) {
     ASSERT_TRUE(WriteRegistryValue(ServerAliasKey, "pgrun",
                                    QString("postgresql://%1:%2").arg(pg->host()).arg(pg->port())));
     Job job(home, runjob::Server{"pgrun", false, pg->superuser(), pg->password()});
-    const QString files = home.file("files/"), db = "runseq_dw";
-    QDir().mkpath(files);
-    writeAll(files + "rows.csv", "1;alpha\n2;beta\n3;gamma\n");
-    ASSERT_TRUE(job.InitWarehouse(db));
-    ASSERT_TRUE(
-        job.AddDataLink("PgSales", "Files", {"--type", "3", "--ds-directory", "/old/"}, db));
-    ASSERT_TRUE(job.StorePackage(
-        runjob::PackageXml("PgSales_Transformations", runjob::LoadFileSteps("rows.csv"))));
-    const Config c{"PgSales_Transformations",
-                   home.file("run.log"),
-                   home.file("logs"),
-                   true,
-                   db,
-                   {},
-                   runjob::FlatFileSection("PgSales", "Files", files)};
-    const auto r = job.Pendrill({"-configfile", job.WriteConfig("pg.etl", c), "-job_id", "31"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.constData() << readAll(c.logFile).constData();
+    const QString db = "runseq_dw";
+    const auto r = job.Pendrill(
+        {"-configfile", job.LoadJob("PgSales", "PgSales_Transformations", db), "-job_id", "31"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData() << readAll(home.file("run.log")).constData();
     EXPECT_EQ(job.Count("SELECT count(*) FROM loaded", db), 3);
-    EXPECT_EQ(job.DataLinkDirectory("PgSales", db), files);
+    EXPECT_EQ(job.DataLinkDirectory("PgSales", db), home.file("files/"));
     const QJsonObject rec = job.History().at(0).toObject();
     EXPECT_EQ(rec["Status"].toInt(), 0);
     EXPECT_EQ(rec["SourceUser"].toString(), pg->superuser());

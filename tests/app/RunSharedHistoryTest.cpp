@@ -24,26 +24,11 @@ struct Host {
     QProcessEnvironment env;
 };
 
-// Sets up a host in the current private home: the warehouse "DW" with the model's data link, the
-// package, a configuration, the repository location (password in the host's password file).
+// Sets up a host in the current private home: a load job and the repository location (password
+// in the host's password file).
 void setUpHost(testsupport::IsolatedHome& home, const testsupport::TestPostgres& pg,
                const QString& database, Host& host) {
-    runjob::Job job(home);
-    const QString files = home.file("files/");
-    QDir().mkpath(files);
-    ASSERT_TRUE(testsupport::writeAll(files + "rows.csv", "1;alpha\n2;beta\n"));
-    ASSERT_TRUE(job.InitWarehouse());
-    ASSERT_TRUE(job.AddDataLink("Sales", "Files", {"--type", "3", "--ds-directory", "/old/"}));
-    ASSERT_TRUE(
-        job.StorePackage(runjob::PackageXml("Sales_Overall", runjob::LoadFileSteps("rows.csv"))));
-    runjob::Config cfg{"Sales_Overall",
-                       home.file("run.log"),
-                       home.file("logs"),
-                       true,
-                       "DW",
-                       {},
-                       runjob::FlatFileSection("Sales", "Files", files)};
-    host.etl = job.WriteConfig("run.etl", cfg);
+    host.etl = runjob::Job(home).LoadJob("Sales", "Sales_Overall");
     ASSERT_TRUE(WriteRegistryValue(RookRepository::RepositoryLocationKey,
                                    RookRepository::RepositoryLocationValue,
                                    QString("postgresql://%1@%2:%3/%4")

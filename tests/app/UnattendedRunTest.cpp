@@ -44,10 +44,7 @@ struct CronJob {
     Job job{home};
     QString runLog = home.file("run.log"), status = home.file("status");
 
-    CronJob() {
-        QDir().mkpath(home.dataHome() + "/pendrill/servers/local");
-        writeAll(home.dataHome() + "/pendrill/servers/local/DW.db", "");
-    }
+    CronJob() { job.EmptyWarehouse(); }
     QString config(const QString& package) const {
         return job.WriteConfig("job.etl",
                                Config{package, runLog, home.file("logs"), true, "DW", {}, {}});
@@ -124,16 +121,12 @@ TEST(UnattendedRun, SigtermWhileTheRepositoryIsLocked) {
 
         QProcess p;
         p.setProcessEnvironment(cronEnvironment(s.home));
-        p.start(QString(PENDRILL_BIN_DIR) + "/pendrill",
-                {"-configfile", cfg, "-statusfile", s.status});
-        ASSERT_TRUE(p.waitForStarted(10000));
-        QElapsedTimer clock;
-        clock.start();
-        while (readAll(s.status).isEmpty() && clock.elapsed() < 10000)
-            QThread::msleep(20);
+        ASSERT_TRUE(s.job.Start(p, {"-configfile", cfg, "-statusfile", s.status}));
+        runjob::WaitUntil([&] { return !readAll(s.status).isEmpty(); }, 10000);
         QThread::msleep(700);  // well into the repository's wait of several seconds
         ASSERT_EQ(p.state(), QProcess::Running) << p.readAllStandardError().constData();
-        clock.restart();
+        QElapsedTimer clock;
+        clock.start();
         ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
         ASSERT_TRUE(p.waitForFinished(10000));
         EXPECT_LT(clock.elapsed(), 2500) << "the stop waited for the repository";
