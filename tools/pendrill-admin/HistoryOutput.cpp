@@ -2,10 +2,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QLocale>
-#include <algorithm>
 #include <cstdio>
-#include <vector>
 
 #include "rook/RookHistoryReader.h"
 #include "rook/RookTime.h"
@@ -14,117 +11,6 @@ namespace {
 
 int column(const char* name) {
     return int(JobHistoryReader::Columns().indexOf(QLatin1String(name)));
-}
-
-bool isTimeColumn(const QString& name) {
-    return name == QLatin1String("StartTime") || name == QLatin1String("EndTime");
-}
-
-QString localTime(const QString& stored) {
-    const std::optional<qint64> secs = RookTime::StoredSeconds(stored);
-    return secs ? RookTime::LocalText(*secs) : stored;
-}
-
-void appendJsonString(QByteArray& out, const QString& text) {
-    const QByteArray utf8 = text.toUtf8();
-    out += '"';
-    const bool plain = std::none_of(utf8.begin(), utf8.end(), [](char c) {
-        return c == '"' || c == '\\' || static_cast<unsigned char>(c) < 0x20;
-    });
-    if (plain) {
-        out += utf8;
-        out += '"';
-        return;
-    }
-    for (const char c : utf8) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char escaped[8];
-                    std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                    out += escaped;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
-
-void appendJsonNumber(QByteArray& out, double d) {
-    out += QByteArray::number(d, 'g', QLocale::FloatingPointShortest);
-}
-
-void appendJsonValue(QByteArray& out, const QJsonValue& v) {
-    switch (v.type()) {
-        case QJsonValue::String:
-            appendJsonString(out, v.toString());
-            break;
-        case QJsonValue::Double:
-            appendJsonNumber(out, v.toDouble());
-            break;
-        case QJsonValue::Bool:
-            out += v.toBool() ? "true" : "false";
-            break;
-        default:
-            out += "null";
-            break;
-    }
-}
-
-void appendStored(QByteArray& out, const QString& name, const QVariant& v) {
-    if (v.isNull()) {
-        out += "null";
-        return;
-    }
-    switch (v.typeId()) {
-        case QMetaType::Int:
-        case QMetaType::LongLong:
-        case QMetaType::UInt:
-        case QMetaType::ULongLong:
-            out += QByteArray::number(v.toLongLong());
-            break;
-        case QMetaType::Double:
-            appendJsonNumber(out, v.toDouble());
-            break;
-        default:
-            appendJsonString(out, isTimeColumn(name) ? localTime(v.toString()) : v.toString());
-    }
-}
-
-QByteArray argumentsJson(const QString& stored) {
-    const QJsonArray a = QJsonDocument::fromJson(stored.toUtf8()).array();
-    if (a.isEmpty())
-        return "[\n        ]";
-    QByteArray out = "[\n";
-    for (qsizetype j = 0; j < a.size(); ++j) {
-        out += "            ";
-        appendJsonValue(out, a.at(j));
-        out += j + 1 < a.size() ? ",\n" : "\n";
-    }
-    out += "        ]";
-    return out;
 }
 
 QString text(const JobHistoryReader& r, int col) {
@@ -165,41 +51,14 @@ void HistoryJsonWriter::Begin() {
 }
 
 void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
-    static const QStringList& columns = JobHistoryReader::Columns();
-    // The columns in the order QJsonObject keeps its keys.
-    static const std::vector<int> order = [] {
-        std::vector<int> o(size_t(columns.size()));
-        for (size_t i = 0; i < o.size(); ++i)
-            o[i] = int(i);
-        std::sort(o.begin(), o.end(), [](int a, int b) { return columns.at(a) < columns.at(b); });
-        return o;
-    }();
-    static const int arguments = column("Arguments");
-
-    QByteArray out;
-    out.reserve(2048);
-    out += first_ ? "    {\n" : ",\n    {\n";
+    // An element of an indented array is laid out as the object alone, every line moved in by
+    // four blanks (a string never holds a bare line break: JSON escapes it).
+    QByteArray out = first_ ? "    " : ",\n    ";
     first_ = false;
-    for (size_t k = 0; k < order.size(); ++k) {
-        const int i = order[k];
-        out += "        \"";
-        out += columns.at(i).toLatin1();
-        out += "\": ";
-        const QVariant v = reader.Value(i);
-        if (i == arguments) {
-            // Most records close with the same arguments: each text is laid out once.
-            const QString stored = v.toString();
-            if (stored != lastArguments_ || lastArgumentsJson_.isEmpty()) {
-                lastArguments_ = stored;
-                lastArgumentsJson_ = argumentsJson(stored);
-            }
-            out += lastArgumentsJson_;
-        } else {
-            appendStored(out, columns.at(i), v);
-        }
-        out += k + 1 < order.size() ? ",\n" : "\n";
-    }
-    out += "    }";
+    out += QJsonDocument(reader.Record())
+               .toJson(QJsonDocument::Indented)
+               .trimmed()
+               .replace('\n', QByteArrayLiteral("\n    "));
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
 }
 

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QByteArray>
-#include <QString>
-
 class JobHistoryReader;
 
 // Output of `pendrill-admin history`, one record at a time as the reader reaches it.
@@ -17,8 +14,6 @@ class HistoryJsonWriter {
 
   private:
     bool first_ = true;
-    QString lastArguments_;
-    QByteArray lastArgumentsJson_;
 };
 
 // The text listing: a heading line per record (id, end time, status in words, kind,
