@@ -4,8 +4,6 @@
 # from /usr/bin/time) listing them all as JSON and as text, the default listing, a filtered one,
 # and a prune of half of them. First on the default SQLite repository, then (unless PG=0) on a
 # private PostgreSQL server reached through a postgresql:// repository location.
-# CRASH_ROUNDS=n then kills `history prune` n times at random moments (the fault test of the
-# suite, longer), checking the repository after each kill.
 # Needs a build (build/bin; PENDRILL_BIN=dir for another) and /usr/bin/time.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -99,10 +97,4 @@ FROM generate_series(1, $records) AS i;
 ANALYZE job_history;
 SQL
     listings
-fi
-
-if [ "${CRASH_ROUNDS:-0}" -gt 0 ]; then
-    echo "history prune killed at random moments, $CRASH_ROUNDS rounds:"
-    PENDRILL_CRASH_ROUNDS=$CRASH_ROUNDS "$bin/test_tools" \
-        --gtest_filter='AdminHistoryFaults.*' | grep -E "prune killed|OK|FAILED"
 fi

@@ -130,6 +130,12 @@ for ((i = 1; i <= iterations; i++)); do
         prune)
             # ---- history prune: killed while it deletes every record (all are older than
             # the day after tomorrow); one transaction, so all of them stay or none ----
+            # Enough old records that the kill can land inside the deletion.
+            sqlite3 "$repo" "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n
+                WHERE i < 20000) INSERT INTO job_history (Kind, ApplicationName, JobIdentifier,
+                Status, Message, EndTime, RecordTime, Arguments) SELECT 4, 'Pendrill', 'old',
+                0, 'an old record', '2025-01-01T00:00:00Z', 1735689600, '[]' FROM n" ||
+                fail "old records for prune"
             before=$(sqlite3 "$repo" 'SELECT count(*) FROM job_history')
             kill_at_random 60 "$bin/pendrill-admin" history prune \
                 --before "$(date -d '+2 days' +%Y-%m-%d)"
