@@ -20,3 +20,7 @@ int PackageListCommand(const QStringList& args);
 
 // Prints "pendrill-admin: <text>" on standard error.
 void AdminError(const QString& text);
+
+// True, after printing `usage` on standard output, when the arguments of a subcommand ask for
+// it: "help" or "--help" as the verb, or "--help" anywhere.
+bool UsageAsked(const QStringList& args, const char* usage);

@@ -59,11 +59,8 @@ bool RequireDataLinkTable() {
 
 int DatalinkCommand(const QStringList& args) {
     const QString verb = args.value(0);
-    if (verb == QLatin1String("--help") || verb == QLatin1String("help") ||
-        args.contains(QStringLiteral("--help"))) {
-        std::fputs(kDatalinkUsage, stdout);
+    if (UsageAsked(args, kDatalinkUsage))
         return 0;
-    }
     ServerOptions spec;
     spec.command = QStringLiteral("datalink ") + verb;
     spec.takesDatabase = true;

@@ -170,11 +170,8 @@ int remoteCheck(const DatalinkRequest& r) {
 
 int RemoteCommand(const QStringList& args) {
     const QString verb = args.value(0);
-    if (verb == QLatin1String("--help") || verb == QLatin1String("help") ||
-        args.contains(QStringLiteral("--help"))) {
-        std::fputs(kRemoteUsage, stdout);
+    if (UsageAsked(args, kRemoteUsage))
         return 0;
-    }
     ServerOptions spec;
     spec.command = QStringLiteral("remote ") + verb;
     spec.takesDatabase = true;

@@ -129,11 +129,8 @@ int databases(const QString& name, const AdminLogin& login) {
 
 int ServerCommand(const QStringList& args) {
     const QString verb = args.value(0);
-    if (verb == QLatin1String("--help") || verb == QLatin1String("help") ||
-        args.contains(QStringLiteral("--help"))) {
-        std::fputs(kServerUsage, stdout);
+    if (UsageAsked(args, kServerUsage))
         return 0;
-    }
     if ((verb == QLatin1String("remove") || verb == QLatin1String("databases")) &&
         args.size() >= 2) {
         if (const QString why = NameRefusal(QStringLiteral("server name"), args.at(1));

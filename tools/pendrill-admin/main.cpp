@@ -38,6 +38,14 @@ void AdminError(const QString& text) {
         std::fprintf(stderr, "pendrill-admin: %s\n", line.toLocal8Bit().constData());
 }
 
+bool UsageAsked(const QStringList& args, const char* usage) {
+    const QString verb = args.value(0);
+    if (verb != QLatin1String("help") && !args.contains(QStringLiteral("--help")))
+        return false;
+    std::fputs(usage, stdout);
+    return true;
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     QStringList args;
