@@ -72,12 +72,14 @@ void WriteDataSourceSections(const QString& file) {
 }
 
 void ReadDataSourceSections(const QString& file) {
-    cDataSources* sources = LoadedDataSources();
-    if (sources == nullptr)
-        return;
+    if (cDataSources* sources = LoadedDataSources())
+        ReadDataSourceSections(file, *sources);
+}
+
+void ReadDataSourceSections(const QString& file, cDataSources& sources) {
     // The file is read once, however many sources and keys are looked up in it.
     const PrivateProfile profile = ReadIniFile(file);
-    for (cDataSource& ds : *sources) {
+    for (cDataSource& ds : sources) {
         const QString section = sectionOf(ds);
         auto get = [&](const char* key, const char* defaultValue = "") {
             return IniValueOf(profile, section, QString::fromLatin1(key),

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "config/ExecDTSPackage.h"
+#include "datasources/DataSourceSections.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDataLinkInfo.h"
 #include "remote/CopyFuncModule.h"
@@ -15,6 +16,7 @@
 #include "rook/RookJobHistory.h"
 #include "util/ErrLogging.h"
 #include "util/FileUtils.h"
+#include "util/ProgramState.h"
 
 namespace {
 
@@ -77,33 +79,44 @@ bool ExecDTSPackage::HandleRemoteData() {
         SetRunJobHistory(&runRecord);
     }
 
-    // The data sources are read afresh from the catalogue, not taken from the window.
+    // The data sources are read afresh from the catalogue, not taken from the window. An
+    // unattended run then applies its configuration file's data-source sections, as the window
+    // did to the data links that the package will be given: the catalogue still holds what the
+    // last run saved, which may be another configuration's site. (An interactive Execute has
+    // saved the window's data links to the catalogue just before.)
     cDataSources sources;
     QString error;
     if (!sources.Load(GetEtlModelName(DTSPackageName), &error)) {
         LogInfo(QStringLiteral("Error: data sources for remote data not read: ") + error);
         result = false;
     }
+    if (!ProgramState::StartInConfigMode && !PendrillConfigFile.isEmpty())
+        ReadDataSourceSections(PendrillConfigFile, sources);
     for (cDataSource& ds : sources) {
         if (ds.blnHandledRemoteData)
             continue;
         bool fetched = false;
         bool ok = false;
+        QString why;
         if (ds.intTransferData == cDataSource::TransferFtp) {
             fetched = true;
             ok = FetchRemoteData(ds.strRemoteDir, ds.strDSDirectory, ds.intPollInterval,
                                  ds.intPollDuration, ds.strFTPServer, ds.strFTPUser,
-                                 ds.strFTPPassword, nullptr);
+                                 ds.strFTPPassword, nullptr, &why);
         } else if (ds.intTransferData == cDataSource::TransferShare) {
             fetched = true;
-            ok = FetchRemoteData(ds.strRemoteDir, ds.strDSDirectory, ds.intPollInterval,
-                                 ds.intPollDuration, QString(), QString(), QString(), nullptr);
+            ok =
+                FetchRemoteData(ds.strRemoteDir, ds.strDSDirectory, ds.intPollInterval,
+                                ds.intPollDuration, QString(), QString(), QString(), nullptr, &why);
         }
         if (fetched) {
-            if (ok)
+            if (ok) {
                 MarkSiblingsHandled(ds, sources);
-            else
+            } else {
                 result = false;
+                LogInfo(QStringLiteral("Error: remote data of data link %1 not obtained: %2")
+                            .arg(ds.strName, why));
+            }
         }
         processMetadataFiles(ds.strDSDirectory, metadata);
     }

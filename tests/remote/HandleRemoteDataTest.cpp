@@ -89,6 +89,9 @@ TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     writeAll(site + "/orders.csv", "1;2\r\n");
     addSource("Gone", 2, home.file("gone"), home.file("a"));
     addSource("Stopped", 2, site + "/stopped", home.file("b"));
+    // Never fetched into the current or the root directory, not even polled.
+    addSource("NoLocal", 2, site, "");
+    addSource("Root", 2, site, "//");
     addSource("Fine", 2, site, home.file("c"));
     QDir().mkpath(site + "/stopped");
     writeAll(site + "/stopped/status", "stop\r\n");
@@ -96,6 +99,14 @@ TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     EXPECT_FALSE(run.HandleRemoteData());
     EXPECT_EQ(logLines().count("Polling for remote data."), 3);
     EXPECT_TRUE(logLines().contains("Path not found: " + home.file("gone") + "/"));
+    // Each failed data link is named in the run log with its reason.
+    const QString failed = "Error: remote data of data link %1 not obtained: %2";
+    for (const QString& line :
+         {failed.arg("Gone", "Path not found: " + home.file("gone") + "/"),
+          failed.arg("Stopped", "the remote site's status file says error or stop"),
+          failed.arg("NoLocal", "no local directory is set, the data is not fetched"),
+          failed.arg("Root", "the local directory is the root directory, the data is not fetched")})
+        EXPECT_TRUE(logLines().contains(line)) << line.toStdString() << "\n" << log().toStdString();
     EXPECT_EQ(readAll(home.file("c/orders.csv")), "1;2\r\n");
     EXPECT_EQ(readAll(site + "/stopped/status"), "stop\r\n") << "left as the remote side wrote it";
     const QList<QJsonObject> records = JobRecords();
@@ -103,6 +114,27 @@ TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     EXPECT_EQ(records[0]["Message"].toString(), "Path not found: " + home.file("gone") + "/");
     EXPECT_EQ(records[1]["Status"].toInt(), 3);
     EXPECT_EQ(records[1]["Message"].toString(), "");
+}
+
+// The catalogue row still says "no transfer" (the last run saved it so); each of two
+// configurations of the model fetches the site its own file names.
+TEST_F(HandleRemoteData, TheConfigurationFileDecidesTheFetch) {
+    addSource("Files", 0, "", home.file("stale"));
+    for (const QString site : {"east", "west"}) {
+        QDir().mkpath(home.file(site));
+        writeAll(home.file(site + "/status"), "ready\r\n");
+        writeAll(home.file(site + "/" + site + ".csv"), "1;2\r\n");
+        const QString config = home.file(site + ".etl");
+        writeAll(config, ("[Data Source::Files]\r\nName=Files\r\nModelName=Sales\r\nType=3\r\n"
+                          "Directory=" +
+                          home.file("local-" + site) + "\r\nTransferData=2\r\nRemoteDir=" +
+                          home.file(site) + "\r\nPollInterval=1\r\nPollDuration=5\r\n")
+                             .toUtf8());
+        run.PendrillConfigFile = config;
+        EXPECT_TRUE(run.HandleRemoteData()) << site.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(home.file("local-" + site + "/" + site + ".csv")));
+    }
+    EXPECT_FALSE(QFileInfo::exists(home.file("stale")));
 }
 
 TEST_F(HandleRemoteData, NothingToFetch) {
