@@ -22,6 +22,7 @@
 #include "rook/RookJobHistory.h"
 #include "rook/RookRepository.h"
 #include "util/ErrLogging.h"
+#include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
@@ -62,10 +63,21 @@ QString decode(const QByteArray& bytes) {
 }
 
 // Reads the first line of a file, at most a few kilobytes of it. False with errno kept on error.
-bool readFirstLine(const QString& path, QByteArray& line) {
-    const int fd = ::open(ToFsPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+// A file that is not a regular file is opened without waiting for a writer and not read: false,
+// with errno EISDIR for a directory and `notRegular` set for anything else (a pipe, a device).
+bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
+    notRegular = false;
+    const int fd = ::open(ToFsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = errno;
+        ::close(fd);
+        notRegular = S_ISDIR(st.st_mode) ? false : true;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : err;
+        return false;
+    }
     char buffer[4096];
     ssize_t n;
     do {
@@ -85,9 +97,16 @@ bool readFirstLine(const QString& path, QByteArray& line) {
 }
 
 bool writeInPlace(const QString& path, const QByteArray& content) {
-    const int fd = ::open(ToFsPath(path).c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    // Without waiting for a reader, and only into a regular file.
+    const int fd = ::open(ToFsPath(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
     qsizetype done = 0;
     while (done < content.size()) {
         const ssize_t n = ::write(fd, content.constData() + done, content.size() - done);
@@ -112,8 +131,9 @@ std::vector<QString> listFiles(const QString& dir) {
     fs::directory_iterator it(ToFsPath(dir.isEmpty() ? QStringLiteral(".") : dir), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
         const QString name = QString::fromStdString(it->path().filename().string());
+        // A symbolic link is not followed: it could point at any file of this account.
         std::error_code typeError;
-        if (name.startsWith('.') || !it->is_regular_file(typeError))
+        if (name.startsWith('.') || !fs::is_regular_file(it->symlink_status(typeError)))
             continue;
         names.push_back(name);
     }
@@ -124,27 +144,47 @@ std::vector<QString> listFiles(const QString& dir) {
 // The most one call of copy_file_range copies: between two calls a stop is looked at.
 constexpr off_t kCopyChunk = 8 << 20;
 
-// Copies the open file `in` of `size` bytes to `out` inside the kernel (copy_file_range, as cp
-// does), in chunks. False with errno set; errno EXDEV, ENOSYS, EOPNOTSUPP or EINVAL before the
-// first byte means the kernel cannot do it for these files, ECANCELED that SIGTERM or SIGINT
-// ended the copy.
-bool kernelCopy(int in, int out, off_t size, bool& unsupported) {
-    unsupported = false;
-    off_t done = 0;
+// Copies the open file `in` of `size` bytes to `out`, counting the bytes written in `done`.
+// Inside the kernel (copy_file_range, as cp does) in chunks; where the kernel cannot copy between
+// the two files, through a buffer. False with errno set; ECANCELED when SIGTERM or SIGINT ended
+// the copy.
+bool copyFile(int in, int out, off_t size, qint64& done) {
+    done = 0;
+    bool kernel = true;
+    std::vector<char> buffer;
     while (done < size) {
         if (ProgramState::TerminationSignalled) {
             errno = ECANCELED;
             return false;
         }
-        const ssize_t n = ::copy_file_range(
-            in, nullptr, out, nullptr, static_cast<size_t>(std::min(size - done, kCopyChunk)), 0);
+        const size_t chunk = static_cast<size_t>(std::min<off_t>(size - done, kCopyChunk));
+        ssize_t n;
+        if (kernel) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+            if (n < 0 && done == 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                kernel = false;
+                continue;
+            }
+        } else {
+            buffer.resize(std::min<size_t>(chunk, 1 << 20));
+            n = ::read(in, buffer.data(), buffer.size());
+            for (ssize_t written = 0; n > 0 && written < n;) {
+                const ssize_t w = ::write(out, buffer.data() + written, n - written);
+                if (w < 0 && errno == EINTR)
+                    continue;
+                if (w < 0)
+                    return false;
+                written += w;
+                done += w;
+            }
+            if (n > 0)
+                continue;
+        }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0) {
-            unsupported = done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP ||
-                                        errno == EINVAL);
+        if (n < 0)
             return false;
-        }
         if (n == 0)
             break;  // the file shrank while it was copied: what is there is copied
         done += n;
@@ -152,43 +192,47 @@ bool kernelCopy(int in, int out, off_t size, bool& unsupported) {
     return true;
 }
 
-// Copies `from` to a hidden temporary name beside `to` and renames it over `to`; the temporary
-// file is removed on failure. The copy is the kernel's in-kernel copy; where the kernel cannot
-// copy between the two files, std::filesystem::copy_file does it. Returns the number of bytes
-// copied, or -1.
-qint64 copyThroughTemporary(const QString& from, const QString& to) {
-    const fs::path target = ToFsPath(to);
-    const fs::path temporary =
-        target.parent_path() / ("." + target.filename().string() + ".pendrill-part");
-    std::error_code ec;
-    bool copied = false;
-    const int in = ::open(ToFsPath(from).c_str(), O_RDONLY | O_CLOEXEC);
+// Copies `from` to a hidden temporary name created afresh in the open directory `localDirFd` and
+// renames it over `name` there; the temporary file is removed on failure. `from` is opened only
+// when it is a regular file itself, not through a symbolic link. `copied` receives the bytes
+// that reached the local directory. False with the reason in `error`.
+bool copyThroughTemporary(const QString& from, int localDirFd, const QString& name, qint64& copied,
+                          QString& error) {
+    copied = 0;
+    const QByteArray target = name.toUtf8();
+    const QByteArray temporary = "." + target + ".pendrill-part";
+    const int in = ::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
-    if (in >= 0 && ::fstat(in, &st) == 0 && S_ISREG(st.st_mode)) {
-        const int out =
-            ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 0777);
-        if (out >= 0) {
-            bool unsupported = false;
-            copied = kernelCopy(in, out, st.st_size, unsupported);
-            copied = (::close(out) == 0) && copied;
-            if (!copied && unsupported)
-                copied = fs::copy_file(ToFsPath(from), temporary,
-                                       fs::copy_options::overwrite_existing, ec);
+    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = in < 0 && errno != ELOOP ? errnoText(errno) : QStringLiteral("not a regular file");
+        if (in >= 0)
+            ::close(in);
+        return false;
+    }
+    ::unlinkat(localDirFd, temporary.constData(), 0);
+    const int out =
+        ::openat(localDirFd, temporary.constData(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666);
+    bool ok = false;
+    if (out < 0) {
+        error = errnoText(errno);
+    } else {
+        ok = copyFile(in, out, st.st_size, copied);
+        if (!ok)
+            error = errnoText(errno);
+        if (::close(out) != 0 && ok) {
+            error = errnoText(errno);
+            ok = false;
         }
     }
-    if (in >= 0)
-        ::close(in);
-    if (copied) {
-        const auto size = fs::file_size(temporary, ec);
-        if (!ec) {
-            fs::rename(temporary, target, ec);
-            if (!ec)
-                return static_cast<qint64>(size);
-        }
+    ::close(in);
+    if (ok && ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
+        error = errnoText(errno);
+        ok = false;
     }
-    std::error_code ignored;
-    fs::remove(temporary, ignored);
-    return -1;
+    if (!ok)
+        ::unlinkat(localDirFd, temporary.constData(), 0);
+    return ok;
 }
 
 // Stores the copy's job-history records on a thread of its own, one after the other in the order
@@ -266,9 +310,15 @@ QString JoinRemotePath(const QString& dir, const QString& name) {
 short ShareReadStatus(QString& remoteDir, QString& failureText) {
     const QString path = statusPath(remoteDir);
     QByteArray line;
-    if (readFirstLine(path, line))
+    bool notRegular = false;
+    if (readFirstLine(path, line, notRegular))
         return StatusCodeOf(decode(line).left(kStatusChars));
     const int err = errno;
+    if (notRegular) {
+        failureText = QStringLiteral("Not a regular file: ") + path;
+        LogInfo(failureText);
+        return RemoteStatus::Failed;
+    }
     if (err == ENOENT || err == ENOTDIR) {
         if (isDirectory(remoteDir)) {
             LogInfo(QStringLiteral("Copy: status file not found yet. Polling..."));
@@ -300,11 +350,23 @@ bool ShareWriteStatus(QString& remoteDir, const QString& word) {
 }
 
 bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, RookJobHistory& record,
-                         QObject* ownerWindow) {
+                         QObject* ownerWindow, QString* error) {
     if (!PathExists(remoteDir))
         LogMessage(QStringLiteral("Dir doesn't exist : ") + remoteDir, true, 0, QString());
     if (!PathExists(localDir))
         MakeDirectory(localDir);
+    SetError(error, QStringLiteral("no file to copy in ") + remoteDir);
+
+    // Every file is created inside this directory, by name, through its descriptor.
+    const int localFd = ::open(ToFsPath(localDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const QString localError = localFd < 0 ? errnoText(errno) : QString();
+    struct CloseFd {
+        int fd;
+        ~CloseFd() {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } closeLocal{localFd};
 
     std::unique_ptr<CopyAnimDlg> progress;
     if (ownerWindow != nullptr) {
@@ -317,23 +379,25 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, Rook
     for (const QString& name : listFiles(remoteDir)) {
         if (ProgramState::TerminationSignalled) {
             LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
+            SetError(error, QStringLiteral("Copying aborted"));
             result = false;
             break;
         }
         const QString source = JoinRemotePath(remoteDir, name);
-        std::error_code ec;
-        const auto sourceSize = fs::file_size(ToFsPath(source), ec);
         record.setObjectName(name);
         record.setStartTime(QDateTime::currentDateTime());
-        record.setQuantity(ec ? 0.0 : static_cast<double>(sourceSize));
         record.setQuantityUnit(QStringLiteral("bytes copied"));
         if (progress)
             progress->LabelCaption(QString::fromLatin1(kProgressTitle) + QStringLiteral("\r\n") +
                                    name + QStringLiteral(" to ") + localDir);
-        const qint64 copied = copyThroughTemporary(source, JoinRemotePath(localDir, name));
+        qint64 copied = 0;
+        QString why = localError;
+        const bool ok = localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, why);
         record.setEndTime(QDateTime::currentDateTime());
+        // What reached the local directory: a file that failed left nothing there.
+        record.setQuantity(ok ? static_cast<double>(copied) : 0.0);
         result = true;
-        if (copied < 0) {
+        if (!ok) {
             const QString message = ProgramState::TerminationSignalled
                                         ? QStringLiteral("Copying aborted")
                                         : QStringLiteral("Couldn't copy file ") + source;
@@ -341,16 +405,17 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, Rook
             record.setMessage(message);
             records.Close(record, 2, QString::fromLatin1(kApplication));
             LogMessage(message, true, 0, QString());
+            SetError(error, message + QStringLiteral(": ") + why);
             result = false;
             break;
         }
-        record.setQuantity(static_cast<double>(copied));
         record.setStatus(0);
         records.Close(record, 2, QString::fromLatin1(kApplication));
         if (progress) {
             Operator().ProcessPendingEvents();
             if (progress->IsCancelled()) {
                 LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
+                SetError(error, QStringLiteral("Copying aborted"));
                 result = false;
                 break;
             }

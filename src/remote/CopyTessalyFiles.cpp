@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <array>
 #include <cerrno>
 
@@ -11,6 +12,7 @@
 #include "rook/RookJobHistory.h"
 #include "rook/RookRepository.h"
 #include "util/ErrLogging.h"
+#include "util/Errors.h"
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
 
@@ -89,7 +91,7 @@ const RookJobHistory* RunJobHistory() {
 
 bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, short pollDuration,
                      const QString& ftpServer, const QString& ftpUser, const QString& ftpPassword,
-                     QObject* ownerWindow) {
+                     QObject* ownerWindow, QString* error) {
     RookJobHistory record;
     record.setSourcePath(remoteDir);
     record.setTargetServer(record.ComputerName());
@@ -109,6 +111,31 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
     } else {
         record.setSourceServer(record.ComputerName());
         record.setSourceUser(record.CurrentUserName());
+    }
+
+    const QString application =
+        ftp ? QStringLiteral("Pendrill FTP") : QStringLiteral("Pendrill Copy");
+    const auto failed = [&](const QString& text) {
+        record.setStatus(3);
+        record.setMessage(text);
+        record.setEndTime(QDateTime::currentDateTime());
+        record.Close(2, application);
+        return false;
+    };
+
+    // Files are never fetched into the current directory (an empty local directory) or into the
+    // root directory.
+    const QString local = localDir.trimmed();
+    if (local.isEmpty() || QDir::cleanPath(local) == QLatin1String("/")) {
+        const QString text =
+            local.isEmpty() ? QStringLiteral("no local directory is set, the data is not fetched")
+                            : QStringLiteral(
+                                  "the local directory is the root directory, the data is not "
+                                  "fetched");
+        LogInfo(QStringLiteral("Error: ") + text + QStringLiteral(" (remote directory ") +
+                remoteDir + QLatin1Char(')'));
+        SetError(error, text);
+        return failed(text);
     }
 
     ProgramState::RemoteStopRequested = false;
@@ -150,14 +177,12 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
         LogInfo(failureText);
         code = RemoteStatus::Failed;
     }
-    const QString application =
-        ftp ? QStringLiteral("Pendrill FTP") : QStringLiteral("Pendrill Copy");
     if (code == RemoteStatus::Failed) {
-        record.setStatus(3);
-        record.setMessage(failureText);
-        record.setEndTime(QDateTime::currentDateTime());
-        record.Close(2, application);
-        return false;
+        // The site's "error" or "stop" leaves the record's message empty; the caller is told.
+        SetError(error, failureText.isEmpty()
+                            ? QStringLiteral("the remote site's status file says error or stop")
+                            : failureText);
+        return failed(failureText);
     }
 
     // The copy leaves one job-history record per file. A repository connection held open for
@@ -169,7 +194,7 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
         QString idle = QStringLiteral("idle");
         FtpWriteStatus(ftpServer, ftpUser, ftpPassword, remoteDir, idle);
         LogInfo(QStringLiteral("Copying Remote Data via FTP"));
-        if (FtpCopyRemoteData(ftpServer, remoteDir, localDir, record, ftpUser, ftpPassword))
+        if (FtpCopyRemoteData(ftpServer, remoteDir, localDir, record, ftpUser, ftpPassword, error))
             return true;
         QString ready = QStringLiteral("ready");
         FtpWriteStatus(ftpServer, ftpUser, ftpPassword, remoteDir, ready);
@@ -177,7 +202,7 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
     }
     ShareWriteStatus(remoteDir, QStringLiteral("idle"));
     LogInfo(QStringLiteral("Copying Remote Data from Share"));
-    if (ShareCopyRemoteData(remoteDir, localDir, record, ownerWindow))
+    if (ShareCopyRemoteData(remoteDir, localDir, record, ownerWindow, error))
         return true;
     ShareWriteStatus(remoteDir, QStringLiteral("ready"));
     return false;

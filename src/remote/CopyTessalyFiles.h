@@ -28,10 +28,13 @@ short StatusCodeOf(const QString& text);
 // otherwise. Before copying it writes "idle" into the status file; after a failed copy "ready"
 // again. Every failure is logged and recorded in a job-history record of its own (status 3).
 // The status operations may append a separator to `remoteDir` in place. False when the data was
-// not copied: time-out, "error" or "stop" on the remote side, a stop request, a copy failure.
+// not copied: time-out, "error" or "stop" on the remote side, a stop request, a copy failure, or
+// a local directory that is empty or the root directory (refused before any poll, with a run-log
+// line and a failure record). `error`, when given, receives the reason in one line.
 bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, short pollDuration,
                      const QString& ftpServer = QString(), const QString& ftpUser = QString(),
-                     const QString& ftpPassword = QString(), QObject* ownerWindow = nullptr);
+                     const QString& ftpPassword = QString(), QObject* ownerWindow = nullptr,
+                     QString* error = nullptr);
 
 // The pause between two reads when the poll interval is 0.
 inline constexpr int PollPauseSecondsOfZero = 1;

@@ -7,11 +7,10 @@
 #include <QRegularExpression>
 #include <QUrl>
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "util/ProgramState.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -80,6 +79,7 @@ struct FtpConnection::Trace {
     int fd = -1;
     qint64 written = 0;
     bool writeFailed = false;
+    int writeErrno = 0;
 
     const QByteArray* upload = nullptr;
     qsizetype uploadPos = 0;
@@ -97,6 +97,7 @@ struct FtpConnection::Trace {
         fd = -1;
         written = 0;
         writeFailed = false;
+        writeErrno = 0;
         upload = nullptr;
         uploadPos = 0;
     }
@@ -144,6 +145,7 @@ struct FtpConnection::Trace {
                         if (errno == EINTR)
                             continue;
                         t->writeFailed = true;
+                        t->writeErrno = errno;
                         return 0;
                     }
                     done += static_cast<size_t>(n);
@@ -370,6 +372,8 @@ bool FtpConnection::perform(const QByteArray& url) {
     CURL* h = d_->easy.get();
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
     const CURLcode rc = curl_easy_perform(h);
+    lastCurlCode_ = rc;
+    localError_.clear();
     if (!d_->trace.pendingLines.isEmpty() && d_->trace.lastReply.isEmpty())
         d_->trace.lastReply = d_->trace.pendingLines.join(QStringLiteral("\r\n"));
     lastReply_ = d_->trace.lastReply;
@@ -439,6 +443,12 @@ bool FtpConnection::List(const QString& directory, std::vector<FtpEntry>& entrie
     // The pattern stays unencoded: libcurl takes it from the URL as it stands.
     const bool ok = perform(urlOf(FtpFilePath(directory, QString())) + '*');
     listingEntries = nullptr;
+    if (!ok && lastCurlCode_ == CURLE_FTP_BAD_FILE_LIST) {
+        // The listing came, but in a form whose lines cannot be read as entries.
+        lastError_ = 0;
+        localError_ = QStringLiteral("the listing of the remote directory could not be read");
+        return false;
+    }
     if (!ok && entries.empty() && d_->trace.transferOpened &&
         (d_->trace.lastCode == 226 || d_->trace.lastCode == 250)) {
         lastError_ = 18;  // the listing came and was empty
@@ -457,41 +467,50 @@ bool FtpConnection::List(const QString& directory, std::vector<FtpEntry>& entrie
     return ok;
 }
 
-bool FtpConnection::Download(const QString& directory, const QString& name, const fs::path& target,
+bool FtpConnection::Download(const QString& directory, const QString& name, int localDirFd,
                              qint64 expectedSize) {
     if (!HasSession())
         return false;
-    const fs::path temporary =
-        target.parent_path() / ("." + target.filename().string() + ".pendrill-part");
-    UniqueFd fd(::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
-    if (fd.get() < 0) {
+    const QByteArray target = name.toUtf8();
+    const QByteArray temporary = "." + target + ".pendrill-part";
+    const auto localFailure = [this, &name](const char* what, int err) {
         lastError_ = 0;
+        localError_ =
+            QStringLiteral("cannot %1 %2: %3")
+                .arg(QLatin1String(what), name, QString::fromLocal8Bit(std::strerror(err)));
         return false;
-    }
+    };
+    // A leftover of an earlier run (or anything planted under the name) is removed, not opened:
+    // the file is created new, and never through a symbolic link.
+    ::unlinkat(localDirFd, temporary.constData(), 0);
+    UniqueFd fd(::openat(localDirFd, temporary.constData(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.get() < 0)
+        return localFailure("create a local file for", errno);
     resetRequest();
     d_->trace.sink = Trace::Sink::File;
     d_->trace.fd = fd.get();
     bool ok = perform(urlOf(FtpFilePath(directory, name)));
+    const bool writeFailed = d_->trace.writeFailed;
+    const int writeErrno = d_->trace.writeErrno;
     curl_off_t received = 0;  // bytes as they came, before the line-end conversion
     curl_easy_getinfo(d_->easy.get(), CURLINFO_SIZE_DOWNLOAD_T, &received);
+    if (!ok && writeFailed)
+        localFailure("write", writeErrno);
     if (ok && expectedSize >= 0 && received < expectedSize) {
         // ASCII type only ever adds CRs on the way: fewer bytes than listed means the transfer
         // stopped early without the server saying so.
         lastError_ = 12030;
         ok = false;
     }
-    if (!fd.reset() && ok) {
-        lastError_ = 0;
-        ok = false;
-    }
-    std::error_code ec;
+    if (!fd.reset() && ok)
+        ok = localFailure("write", errno);
     if (ok) {
-        fs::rename(temporary, target, ec);
-        if (!ec)
+        if (::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) == 0)
             return true;
-        lastError_ = 0;
+        localFailure("rename the downloaded file to", errno);
     }
-    fs::remove(temporary, ec);
+    ::unlinkat(localDirFd, temporary.constData(), 0);
     return false;
 }
 

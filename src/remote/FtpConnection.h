@@ -61,20 +61,26 @@ class FtpConnection {
     bool ChangeDirectory(const QString& directory);
 
     // Lists the directory (subdirectories included, "." and ".." as the server gives them).
-    // False with LastError() 18 when the listing has no entries at all.
+    // False with LastError() 18 when the listing has no entries at all; with LastError() 0 and
+    // LocalError() when the listing came but could not be read.
     bool List(const QString& directory, std::vector<FtpEntry>& entries);
 
-    // Downloads `directory` + `name` (ASCII) into `target`, through a hidden temporary file in the
-    // same directory that is renamed over `target` when the whole file has arrived. When
-    // `expectedSize` is not negative, fewer bytes than that count as a lost connection. Nothing is
-    // left under either name on failure.
-    bool Download(const QString& directory, const QString& name,
-                  const std::filesystem::path& target, qint64 expectedSize = -1);
+    // Downloads `directory` + `name` (ASCII) into the file `name` of the open directory
+    // `localDirFd`, through a hidden temporary file there (".NAME.pendrill-part", created afresh,
+    // never through a symbolic link) that is renamed over `name` when the whole file has arrived.
+    // `name` must be a plain file name. When `expectedSize` is not negative, fewer bytes than that
+    // count as a lost connection. Nothing is left under either name on failure; a local failure
+    // leaves LastError() 0 and its reason in LocalError().
+    bool Download(const QString& directory, const QString& name, int localDirFd,
+                  qint64 expectedSize = -1);
 
     // Deletes a remote file (DELE).
     bool Delete(const QString& path);
 
     qint32 LastError() const { return lastError_; }
+    // Why the last call failed when the failure has no WinInet code (LastError() 0): a local file
+    // that could not be written, a listing that could not be read. Empty otherwise.
+    QString LocalError() const { return localError_; }
     // The server's last reply (all its lines), without the final line end.
     QString LastReply() const { return lastReply_; }
 
@@ -89,6 +95,8 @@ class FtpConnection {
     struct Impl;
     std::unique_ptr<Impl> d_;
     qint32 lastError_ = 0;
+    int lastCurlCode_ = 0;  // libcurl's result of the last request
+    QString localError_;
     QString lastReply_;
 };
 

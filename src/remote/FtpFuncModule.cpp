@@ -1,6 +1,11 @@
 #include "remote/FtpFuncModule.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDateTime>
+#include <cerrno>
+#include <cstring>
 #include <exception>
 
 #include "config/CRegSettings.h"
@@ -42,6 +47,29 @@ QString statusPath(QString& remoteDir) {
 std::optional<QString> given(const QString& text) {
     return text.isEmpty() ? std::nullopt : std::optional<QString>(text);
 }
+
+// The text of the connection's last failure: the WinInet text of its code, or the local
+// reason (a full disk, an unreadable listing) when the failure has no WinInet code.
+QString FtpErrorText(const FtpConnection& ftp) {
+    if (ftp.LastError() == 0 && !ftp.LocalError().isEmpty())
+        return ftp.LocalError();
+    return WinInetErrorText(ftp.LastError());
+}
+
+// A directory opened for creating files inside it; fd is -1 (and error the errno) on failure.
+struct UniqueDirectory {
+    explicit UniqueDirectory(const QString& path)
+        : fd(::open(ToFsPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
+          error(fd < 0 ? errno : 0) {}
+    ~UniqueDirectory() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    UniqueDirectory(const UniqueDirectory&) = delete;
+    UniqueDirectory& operator=(const UniqueDirectory&) = delete;
+    int fd;
+    int error;
+};
 
 bool positiveNumber(const QString& text, int& value) {
     bool ok = false;
@@ -236,8 +264,14 @@ bool FtpWriteStatus(const QString& server, const QString& user, const QString& p
     }
 }
 
+bool IsPlainFileName(const QString& name) {
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
 bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& localDir,
-                       RookJobHistory& record, const QString& user, const QString& password) {
+                       RookJobHistory& record, const QString& user, const QString& password,
+                       QString* error) {
     std::unique_ptr<CopyAnimDlg> dialog;
     // Whatever way the copy ends, the progress window goes with it.
     struct DialogRelease {
@@ -247,13 +281,19 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
                 dialog->Destroy();
         }
     } release{dialog};
-    auto fail = [&record](qint32 status, const QString& message) {
-        LogInfo(message);
-        record.setStatus(status);
-        record.setMessage(message);
-        record.Close(2, kApplication);
+    // Logs the text (after `prefix`), gives it to the caller and, with a status, records it.
+    auto fail = [&record, error](qint32 status, const QString& message,
+                                 const QString& prefix = QString()) {
+        LogInfo(prefix + message);
+        SetError(error, message);
+        if (status >= 0) {
+            record.setStatus(status);
+            record.setMessage(message);
+            record.Close(2, kApplication);
+        }
         return false;
     };
+    const QString errorPrefix = QStringLiteral("Error: ");
     try {
         AddRemoteSeparator(remoteDir);
         if (!PathExists(localDir))
@@ -262,10 +302,8 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
         FtpConnection ftp(server, given(user), given(password), ReadFtpSettings());
         if (!ftp.HasSession())
             return fail(1, kNoSession);
-        if (!ftp.Login()) {
-            LogInfo(kLoginFailed);
-            return false;
-        }
+        if (!ftp.Login())
+            return fail(-1, kLoginFailed);
         if (!ftp.ChangeDirectory(remoteDir))
             return fail(1,
                         QStringLiteral("Error occurred! Remote directory not found on FTP Server"));
@@ -276,48 +314,58 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
 
         std::vector<FtpEntry> entries;
         if (!ftp.List(remoteDir, entries)) {
-            if (ftp.LastError() == kNoMoreFiles) {
-                LogInfo(QStringLiteral("Remote directory is empty!"));
-                return false;
-            }
-            const QString text = WinInetErrorText(ftp.LastError());
-            LogInfo(QStringLiteral("Error: ") + text);
-            record.setStatus(2);
-            record.setMessage(text);
-            record.Close(2, kApplication);
-            return false;
+            if (ftp.LastError() == kNoMoreFiles)
+                return fail(-1, QStringLiteral("Remote directory is empty!"));
+            return fail(2, FtpErrorText(ftp), errorPrefix);
         }
+        // The names come from the site (or from whoever sits between it and us): a name that
+        // is not a plain file name would put a file outside the local directory.
+        QStringList refused;
+        for (const FtpEntry& entry : entries) {
+            const QString name = StripAfterNul(entry.name);
+            if (name != QLatin1String(".") && name != QLatin1String("..") &&
+                (!IsPlainFileName(name) || name.size() != entry.name.size()))
+                refused << QLatin1Char('"') + entry.name + QLatin1Char('"');
+        }
+        if (!refused.isEmpty())
+            return fail(2,
+                        QStringLiteral("the remote directory lists names that are not plain file "
+                                       "names, nothing was copied: ") +
+                            refused.join(QStringLiteral(", ")),
+                        errorPrefix);
+
+        // Every file is created inside this directory, by name, through its descriptor.
+        const UniqueDirectory local(localDir);
+        if (local.fd < 0)
+            return fail(2,
+                        QStringLiteral("cannot open the local directory %1: %2")
+                            .arg(localDir, QString::fromLocal8Bit(std::strerror(local.error))),
+                        errorPrefix);
 
         // Held open while the files come, so that each file's record is one append to the
         // repository's log instead of an open, a checkpoint and a close of its own.
         RookRepository::Connection repository;
         repository.Open();
 
-        const std::filesystem::path localBase = ToFsPath(localDir);
         for (const FtpEntry& entry : entries) {
             const QString name = StripAfterNul(entry.name);
             if (name == QLatin1String(".") || name == QLatin1String("..") || entry.directory)
                 continue;
             Operator().ProcessPendingEvents();
-            if (dialog->IsCancelled())
-                return false;
+            if (dialog->IsCancelled())  // not logged: the operator knows; the caller is told
+                return Fail(error, QStringLiteral("Copying cancelled"));
             dialog->LabelCaption(kCopyLabel + QStringLiteral("\r\n") + name +
                                  QStringLiteral(" to ") + localDir);
             record.setObjectName(name);
             record.setStartTime(QDateTime::currentDateTime());
             record.setQuantity(static_cast<double>(entry.size));
             record.setQuantityUnit(QStringLiteral("bytes FTP'ed"));
-            const bool ok = ftp.Download(remoteDir, name, localBase / ToFsPath(name),
-                                         entry.sizeKnown ? entry.size : -1);
+            const bool ok =
+                ftp.Download(remoteDir, name, local.fd, entry.sizeKnown ? entry.size : -1);
             record.setEndTime(QDateTime::currentDateTime());
             if (!ok) {
                 dialog->AnimateStop();
-                const QString text = WinInetErrorText(ftp.LastError());
-                LogInfo(QStringLiteral("Error: ") + text);
-                record.setStatus(2);
-                record.setMessage(text);
-                record.Close(2, kApplication);
-                return false;
+                return fail(2, FtpErrorText(ftp), errorPrefix);
             }
             record.setStatus(0);
             record.Close(2, kApplication);
@@ -328,8 +376,8 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
     } catch (const std::exception& e) {
         if (dialog)
             dialog->AnimateStop();
-        LogInfo(QStringLiteral("Unexpected error occurred!") + QString::fromLocal8Bit(e.what()));
-        return false;
+        return fail(
+            -1, QStringLiteral("Unexpected error occurred!") + QString::fromLocal8Bit(e.what()));
     }
 }
 

@@ -53,13 +53,22 @@ bool FtpWriteStatus(const QString& server, const QString& user, const QString& p
 // Downloads every plain file of `remoteDir` (subdirectories are not entered) into `localDir`,
 // which is created when missing. Each file is written under a hidden temporary name
 // (".NAME.pendrill-part") and renamed when complete, so no half file ever carries its real name;
-// a failed download leaves nothing under the real name. Each downloaded file leaves one record
-// in `record` (status 0, quantity = the listed size in "bytes FTP'ed"); the failures recorded are
-// status 1 (no session, remote directory not found) and 2 (listing or download error). False when
-// the listing was empty, the login failed, the copy was cancelled or a file failed; files
-// downloaded before a failure stay.
+// a failed download leaves nothing under the real name. Files are created only inside the local
+// directory: a listing that holds any name other than a plain file name (one with '/' or a NUL,
+// an empty name; "." and ".." are skipped as always) is refused as a whole before anything is
+// downloaded, with those names in the run log and a status 2 record; a symbolic link in the local
+// directory is never followed. Each downloaded file leaves one record in `record` (status 0,
+// quantity = the listed size in "bytes FTP'ed"); the failures recorded are status 1 (no session,
+// remote directory not found) and 2 (listing or download error). False when the listing was
+// empty or unreadable, the login failed, the copy was cancelled or a file failed, with the reason
+// in `error` when given; files downloaded before a failure stay.
 bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& localDir,
-                       RookJobHistory& record, const QString& user, const QString& password);
+                       RookJobHistory& record, const QString& user, const QString& password,
+                       QString* error = nullptr);
+
+// True for a name that a listing may hand to the local directory: not empty, not "." or "..",
+// and without '/' or NUL.
+bool IsPlainFileName(const QString& name);
 
 // Checks that the user may log in, read `fileName` in `remoteDir` and write beside it (an empty
 // file named `fileName` + "test" is uploaded, then deleted). No user and password (nullopt) log

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -232,9 +234,13 @@ TEST_F(Ftp, CopyEveryPlainFile) {
     QDir().mkpath(site + "/in/sub");
     writeAll(site + "/in/sub/inner.csv", "not copied");
     writeAll(local + "/a.csv", "old content");  // replaced
+    // A symbolic link planted under the temporary name is replaced, not written through.
+    writeAll(home.file("victim"), "keep");
+    QFile::link(home.file("victim"), local + "/.a.csv.pendrill-part");
     RookJobHistory record;
     record.setSourcePath("in/");
     ASSERT_TRUE(copy("in", record)) << log().toStdString();
+    EXPECT_EQ(readAll(home.file("victim")), "keep");
     EXPECT_EQ(localNames(), (QStringList{"a.csv", "name with blanks.csv", "status"}));
     EXPECT_EQ(readAll(local + "/name with blanks.csv"), QByteArray(70000, 'x'));
     // ASCII type: lines end the local way.
@@ -340,6 +346,54 @@ TEST_F(Ftp, ListingsWithoutFiles) {
     RookJobHistory record;
     EXPECT_FALSE(copy("empty", record));
     EXPECT_EQ(log(), "Remote directory is empty!\r\n");
+
+    // A listing that comes but cannot be read is not an empty directory.
+    serve(with([](FtpServerOptions& o) { o.listLines = {"this is no listing line"}; }));
+    QFile::remove(logPath);
+    EXPECT_FALSE(copy("empty", record));
+    EXPECT_EQ(log(), "Error: the listing of the remote directory could not be read\r\n");
+}
+
+// Names from the site are not trusted: one that would leave the local directory fails the whole
+// copy before any file comes, although the site (here: in/../x) serves it.
+TEST_F(Ftp, ListedNamesThatLeaveTheLocalDirectory) {
+    serve(with([](FtpServerOptions& o) {
+        o.listLines = {"../x", "../../../any/dir/x", "/abs/path/x"};
+    }));
+    writeAll(site + "/x", "xx");
+    writeAll(site + "/in/a.csv", "a");
+    RookJobHistory record;
+    QString dir = "in", localDir = local, error;
+    EXPECT_FALSE(
+        FtpCopyRemoteData(ftp.server(), dir, localDir, record, "pendrill", "secret", &error));
+    EXPECT_FALSE(QFile::exists(home.file("x")));
+    EXPECT_TRUE(localNames().isEmpty());
+    const QString text =
+        "the remote directory lists names that are not plain file names, nothing was copied: "
+        "\"../x\", \"../../../any/dir/x\", \"/abs/path/x\"";
+    EXPECT_EQ(error, text);
+    EXPECT_EQ(log(), "Error: " + text + "\r\n");
+    ASSERT_EQ(JobRecords().size(), 1);
+    EXPECT_EQ(JobRecords()[0]["Status"].toInt(), 2);
+}
+
+// A local file that cannot be written (here: beyond the file size limit) says why.
+TEST_F(Ftp, LocalWriteFailureSaysWhy) {
+    serve();
+    writeAll(site + "/in/big.csv", QByteArray(2 * 1024 * 1024, 'b'));
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit small = old;
+    small.rlim_cur = 1024 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    RookJobHistory record;
+    const bool copied = copy("in", record);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    ::signal(SIGXFSZ, SIG_DFL);
+    EXPECT_FALSE(copied);
+    EXPECT_EQ(log(), "Error: cannot write big.csv: File too large\r\n");
+    EXPECT_TRUE(localNames().isEmpty());
 }
 
 // A download that fails: the earlier file stays, nothing appears under the failed file's name,

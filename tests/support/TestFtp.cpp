@@ -63,6 +63,8 @@ bool TestFtp::start(const QString& root, const FtpServerOptions& options) {
 
     if (options.refuseEmptyList)
         args << QStringLiteral("--refuse-empty-list");
+    for (const QString& line : options.listLines)
+        args << QStringLiteral("--list-line=") + line;
     if (!options.tlsCertificate.isEmpty())
         args << QStringLiteral("--tls") << options.tlsCertificate;
 

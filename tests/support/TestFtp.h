@@ -33,6 +33,9 @@ struct FtpServerOptions {
     QStringList statusSequence;
     // The listing of an empty directory is refused ("450 No files found.").
     bool refuseEmptyList = false;
+    // Lines added to every listing: a name alone is listed as a plain file of that name (the
+    // names a hostile site or a man in the middle may send), any other text as it stands.
+    QStringList listLines;
     // A PEM file with a key and its certificate: the server then requires explicit TLS.
     QString tlsCertificate;
 };

@@ -17,6 +17,8 @@ Prints "PORT <n>" on standard output once it listens on 127.0.0.1, then serves u
   --tls PEMFILE              explicit TLS (AUTH TLS) required on the control and data connections,
                              with the key and certificate in PEMFILE (needs python3-openssl)
   --refuse-empty-list        LIST of a directory without entries is answered "450 No files found"
+  --list-line LINE           LIST answers with this line added to the real entries (repeatable;
+                             a name alone stands for a plain file of two bytes of that name)
   --status-sequence A|B|...  each RETR of a file named "status" first writes the next item into
                              it ("-" removes the file instead); the last item stays
 """
@@ -103,6 +105,15 @@ def make_handler(opts):
             if opts.refuse_empty_list and os.path.isdir(path) and not os.listdir(path):
                 self.respond("450 No files found.")
                 return
+            if opts.list_line and os.path.isdir(path):
+                lines = [l if isinstance(l, bytes) else l.encode("utf-8")
+                         for l in self.fs.format_list(path, sorted(os.listdir(path)))]
+                for line in opts.list_line:
+                    if " " not in line:
+                        line = "-rw-r--r--   1 owner    group           2 Jan 01 00:00 " + line
+                    lines.append((line + "\r\n").encode("utf-8"))
+                self.push_dtp_data(b"".join(lines), cmd="LIST")
+                return path
             return super().ftp_LIST(path)
 
         def ftp_RETR(self, file):
@@ -187,6 +198,7 @@ def main():
     parser.add_argument("--status-sequence")
     parser.add_argument("--tls")
     parser.add_argument("--refuse-empty-list", action="store_true")
+    parser.add_argument("--list-line", action="append")
     opts = parser.parse_args()
     exit_with_parent()
 
