@@ -126,6 +126,10 @@ int runSteps(frmRunnerMain& form, SignalledStop& stop) {
         stop.Check();
         if (!remoteData) {
             form.RunOutcomeText = QStringLiteral("Remote data could not be obtained.");
+            // The run log says why (a line per data link); the status bar ends as it does for
+            // any run that was stopped.
+            if (ProgramState::StopRequested)
+                ProgramState::ShowStatusText(QStringLiteral("Execution stopped by the user"));
             StatusFailure();
             return ExitRemoteDataMissing;
         }

@@ -80,7 +80,12 @@ TEST(Run, RemoteDataOfAnEtlModel) {
     const QString fetchedFtp = home.file("local/ftp/"), fetchedShare = home.file("local/share/");
     ASSERT_TRUE(
         job.AddDataLink("Fetched", "Files", ftpLink("in", fetchedFtp, "1", "5", ftp.server())));
-    ASSERT_TRUE(job.AddDataLink("Fetched", "Shared", shareLink(share, fetchedShare, "1", "5")));
+    // The share's settings are only in the configuration file: the catalogue row has no transfer.
+    ASSERT_TRUE(job.AddDataLink(
+        "Fetched", "Shared", {"--type", "3", "--transfer-data", "0", "--ds-directory", "/old/"}));
+    const QString sharedSection =
+        "[Data Source::Shared]\nName=Shared\nModelName=Fetched\nType=3\nDirectory=" + fetchedShare +
+        "\nTransferData=2\nRemoteDir=" + share + "\nPollInterval=1\nPollDuration=5\n";
     // One read at once, then a wait of one minute, then the time-out.
     ASSERT_TRUE(job.AddDataLink(
         "Late", "Files", ftpLink("late", home.file("local/late/"), "1", "1", lateFtp.server())));
@@ -107,7 +112,7 @@ TEST(Run, RemoteDataOfAnEtlModel) {
                          true,
                          "DW",
                          {},
-                         {}};
+                         model == "Fetched" ? sharedSection : QString()};
         return job.Start(p, {"-configfile", job.WriteConfig(model + ".etl", cfg), "-statusfile",
                              home.file(model + ".status"), "-job_id", jobId});
     };
@@ -171,6 +176,8 @@ TEST(Run, RemoteDataOfAnEtlModel) {
         EXPECT_EQ(readAll(home.file("Halted.status")), "failure\r\n");
         const QStringList log = LogLines(home.file("Halted.log"));
         EXPECT_TRUE(log.contains("Waiting for end of execution")) << log.join('\n').toStdString();
+        EXPECT_EQ(log.last(),
+                  "Error: remote data of data link Files not obtained: Process stopped by user.");
         EXPECT_EQ(readAll(share + "/halted/status"), "running\r\n");
         const QList<QJsonObject> records = RecordsOfJob(job, "22");
         ASSERT_EQ(records.size(), 2);
@@ -188,7 +195,10 @@ TEST(Run, RemoteDataOfAnEtlModel) {
     // may add "FTP: Status file not found yet. Polling..." lines before the time-out.
     ASSERT_GE(log.size(), 2);
     EXPECT_TRUE(log.contains("Polling for remote data.")) << log.join('\n').toStdString();
-    EXPECT_EQ(log.last(), "Polling for remote data timed out.");
+    EXPECT_EQ(log.mid(log.size() - 2),
+              QStringList({"Polling for remote data timed out.",
+                           "Error: remote data of data link Files not obtained: Polling for "
+                           "remote data timed out."}));
     EXPECT_EQ(readAll(ftpRoot + "/late/status"), "running\r\n");
     EXPECT_FALSE(QFile::exists(home.file("local/late")));
     // The run closes no record of its own when remote data is missing; the fetch has its own.
