@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "datasources/FieldConversions.h"
 #include "datasources/cDataSources.h"
 #include "datasources/modDataLinkInfo.h"
@@ -8,43 +10,36 @@ namespace {
 
 const QVariant kNull = QVariant(QMetaType::fromType<QString>());
 
-TEST(FieldConversions, IntegerNullTextRoundingAndOverflow) {
+// Fields of the catalogue as stored by other tools: NULL, text, real numbers, beyond 16 bits.
+TEST(FieldConversions, IntegerBooleanAndText) {
     const struct {
         QVariant value;
         short expected;
-    } cases[] = {
-        {kNull, 7},
-        {QVariant(), 7},
-        {QVariant(40000), 32767},
-        {QVariant(-40000), 32767},
-        {QVariant(-32768), -32768},
-        {QVariant(2.5), 2},
-        {QVariant(3.5), 4},
-        {QVariant(" 42 "), 42},
-        {QVariant("1e3"), 1000},
-        {QVariant("abc"), 7},
-        {QVariant(true), -1},
-        {QVariant(qlonglong(1) << 40), 32767},
-    };
-    for (const auto& c : cases)
+    } integers[] = {{kNull, 7},
+                    {QVariant(), 7},
+                    {QVariant(40000), 32767},
+                    {QVariant(-40000), 32767},
+                    {QVariant(-32768), -32768},
+                    {QVariant(2.5), 2},
+                    {QVariant(3.5), 4},
+                    {QVariant(" 42 "), 42},
+                    {QVariant("1e3"), 1000},
+                    {QVariant("abc"), 7},
+                    {QVariant(true), -1},
+                    {QVariant(qlonglong(1) << 40), 32767}};
+    for (const auto& c : integers)
         EXPECT_EQ(GetFieldInteger(c.value, 7), c.expected) << c.value.toString().toStdString();
-}
-
-TEST(FieldConversions, BooleanAndText) {
     const struct {
         QVariant value;
-        bool defaultValue;
-        bool expected;
-    } booleans[] = {
-        {kNull, true, true},
-        {QVariant(0), true, false},
-        {QVariant(-1), false, true},
-        {QVariant(2), false, true},
-        {QVariant("TrUe"), false, true},
-        {QVariant("false"), true, false},
-        {QVariant("0"), true, false},
-        {QVariant("yes"), true, true},
-    };
+        bool defaultValue, expected;
+    } booleans[] = {{kNull, true, true},
+                    {QVariant(0), true, false},
+                    {QVariant(-1), false, true},
+                    {QVariant(2), false, true},
+                    {QVariant("TrUe"), false, true},
+                    {QVariant("false"), true, false},
+                    {QVariant("0"), true, false},
+                    {QVariant("yes"), true, true}};
     for (const auto& c : booleans)
         EXPECT_EQ(GetFieldBoolean(c.value, c.defaultValue), c.expected)
             << c.value.toString().toStdString();
@@ -52,11 +47,9 @@ TEST(FieldConversions, BooleanAndText) {
     EXPECT_EQ(GetFieldText(kNull, "d"), "d");
     EXPECT_EQ(GetFieldText(QVariant(""), "d"), "");
     EXPECT_EQ(GetFieldText(QVariant(true), ""), "True");
-
     EXPECT_EQ(FieldToLong(QVariant(40000)), 40000);
-    EXPECT_FALSE(FieldToLong(kNull));
-    EXPECT_FALSE(FieldToLong(QVariant("three")));
-    EXPECT_FALSE(FieldToLong(QVariant(qlonglong(1) << 40)));
+    for (const QVariant& v : {kNull, QVariant("three"), QVariant(qlonglong(1) << 40)})
+        EXPECT_FALSE(FieldToLong(v)) << v.toString().toStdString();
 }
 
 TEST(EtlModelName, SuffixRules) {
@@ -82,26 +75,23 @@ TEST(EtlModelName, SuffixRules) {
     }
 }
 
-cDataSource* addNamed(cDataSources& c, const QString& model, const QString& name,
-                      const QString& key = {}) {
-    return c.Add(model, name, 1, "srv", "db", false, "u", "p", "", "", "", 70000, "", "", "", "", 5,
-                 6, key);
-}
-
+// Add takes the poll duration before the interval and keeps 16 bits; names are exact, keys
+// unique, items counted from 1.
 TEST(DataSourceCollection, OrderKeysAndExactNames) {
     cDataSources c;
-    cDataSource* first = addNamed(c, "Sales", "Orders", "k1");
+    auto add = [&](const QString& name, const QString& key = {}) {
+        return c.Add("Sales", name, 1, "srv", "db", false, "u", "p", "", "", "", 70000, "", "", "",
+                     "", 5, 6, key);
+    };
+    cDataSource* first = add("Orders", "k1");
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(first->intPollDuration, 5);
-    EXPECT_EQ(first->intPollInterval, 6) << "duration comes before interval in Add";
-    EXPECT_EQ(first->intTransferData, static_cast<short>(70000)) << "stored as 16 bits";
-    addNamed(c, "Sales", "orders");
-    EXPECT_EQ(addNamed(c, "Sales", "Dup", "k1"), nullptr) << "a key is used once";
+    EXPECT_EQ(std::tuple(first->intPollDuration, first->intPollInterval, first->intTransferData),
+              std::tuple(short(5), short(6), static_cast<short>(70000)));
+    add("orders");
+    EXPECT_EQ(add("Dup", "k1"), nullptr) << "a key is used once";
     ASSERT_EQ(c.Count(), 2);
-    EXPECT_EQ(c.Item(1), first);
-    EXPECT_EQ(c.Item(3), nullptr);
-    EXPECT_EQ(c.Item(0), nullptr);
-    EXPECT_EQ(c.Item("k1"), first);
+    EXPECT_EQ(std::tuple(c.Item(0), c.Item(1), c.Item(3), c.Item("k1")),
+              std::tuple(nullptr, first, nullptr, first));
     EXPECT_EQ(c.getDSByName("orders"), c.Item(2));
     EXPECT_EQ(c.getDSByName("ORDERS"), nullptr);
     QStringList walked;

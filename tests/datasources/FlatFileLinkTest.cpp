@@ -1,107 +1,55 @@
+// The flat-file panel's rules below the widgets. Typing, pasting and the Test button are tested
+// with the panel (gui/FlatFilePanelTest, gui/FlatFileFtpCheckTest).
+
 #include <gtest/gtest.h>
 
-#include <QList>
-#include <QStringList>
-
 #include "datasources/FlatFileLink.h"
-#include "util/OperatorInterface.h"
+#include "support/RecordingOperator.h"
 #include "util/ProgramState.h"
 
 namespace {
 
-// Keeps the message boxes and pointer changes that core code shows.
-struct RecordingOperator : OperatorInterface {
-    QStringList boxes;
-    QList<int> pointers;
-    void ProcessPendingEvents() override {}
-    void ShowMessageBox(const QString& text, int style, const QString& title) override {
-        boxes << QStringLiteral("%1|%2|%3").arg(title).arg(style).arg(text);
-    }
-    void SetStatusText(const QString&) override {}
-    void SetMousePointer(int style) override { pointers << style; }
-};
-
-struct OperatorScope {
-    RecordingOperator op;
-    bool wasConfigMode = ProgramState::StartInConfigMode;
-    OperatorScope() {
-        SetOperator(&op);
-        ProgramState::StartInConfigMode = true;  // message boxes are shown
-    }
-    ~OperatorScope() {
-        ProgramState::StartInConfigMode = wasConfigMode;
-        SetOperator(nullptr);
-        SetFtpCheckAccess({});
-    }
-};
-
-}  // namespace
-
-TEST(FlatFileLink, PollBoxValues) {
+TEST(FlatFileLink, PollBoxesAndSourceDirectory) {
     const struct {
         const char* text;
         short value;
-    } cases[] = {
-        {"0123", 123},    {"", 0},    {"0", 0},    {"99999", 32767}, {"32767", 32767},
-        {"32768", 32767}, {"15", 15}, {"12ab", 0}, {"abc", 0},       {"  ", 0},
-    };
+    } cases[] = {{"0123", 123},    {"", 0},     {"32767", 32767}, {"32768", 32767},
+                 {"99999", 32767}, {"12ab", 0}, {"abc", 0},       {"  ", 0}};
     for (const auto& c : cases)
         EXPECT_EQ(PollBoxValue(QString::fromLatin1(c.text)), c.value) << c.text;
-}
-
-TEST(FlatFileLink, PollBoxKeys) {
-    for (char c = '0'; c <= '9'; ++c)
-        EXPECT_TRUE(PollBoxAcceptsKey(QLatin1Char(c))) << c;
-    EXPECT_TRUE(PollBoxAcceptsKey(QLatin1Char('\b')));
-    for (char c : {'a', '-', '+', ' ', '.', ',', 'e', '\t'})
+    for (char c : QByteArray("0123456789\b"))
+        EXPECT_TRUE(PollBoxAcceptsKey(QLatin1Char(c))) << int(c);
+    for (char c : QByteArray("a-+ .,e\t"))
         EXPECT_FALSE(PollBoxAcceptsKey(QLatin1Char(c))) << int(c);
-}
 
-TEST(FlatFileLink, SourceDirectoryGetsItsSeparatorOnLeaving) {
     EXPECT_EQ(SourceDirectoryOnLeave(""), "/");
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in/"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("C:\\data\\"), "C:\\data\\");
 }
 
-TEST(FlatFileLink, TestConnectionPassesTheBoxTexts) {
-    OperatorScope scope;
-    struct Call {
-        QString server, file, dir;
-        std::optional<QString> user, password;
-    };
-    QList<Call> calls;
+// The check reports its own failures; success and a build without a check are reported here.
+TEST(FlatFileLink, TestConnectionBoxes) {
+    RecordingOperator op;
+    SetOperator(&op);
+    ProgramState::StartInConfigMode = true;  // message boxes are shown
+    EXPECT_FALSE(TestFtpConnection("h", "", "", ""));
     bool answer = false;
-    SetFtpCheckAccess([&](const QString& server, const QString& file, const QString& dir,
-                          const std::optional<QString>& user,
-                          const std::optional<QString>& password) {
-        calls << Call{server, file, dir, user, password};
-        return answer;
-    });
-
-    // Empty user and password boxes pass no value: an anonymous login.
-    EXPECT_FALSE(TestFtpConnection("ftp.example", "/in", "", ""));
-    ASSERT_EQ(calls.size(), 1);
-    EXPECT_EQ(calls[0].server, "ftp.example");
-    EXPECT_EQ(calls[0].file, "status");
-    EXPECT_EQ(calls[0].dir, "/in");
-    EXPECT_FALSE(calls[0].user.has_value());
-    EXPECT_FALSE(calls[0].password.has_value());
-    EXPECT_TRUE(scope.op.boxes.isEmpty());  // failures are reported by the check itself
-    EXPECT_EQ(scope.op.pointers,
-              QList<int>({OperatorInterface::HourglassPointer, OperatorInterface::DefaultPointer}));
-
+    SetFtpCheckAccess([&](const QString&, const QString&, const QString&,
+                          const std::optional<QString>&,
+                          const std::optional<QString>&) { return answer; });
+    EXPECT_FALSE(TestFtpConnection("h", "/in", "", ""));
     answer = true;
     EXPECT_TRUE(TestFtpConnection("h", "", "loader", "pw"));
-    EXPECT_EQ(calls[1].user, QString("loader"));
-    EXPECT_EQ(calls[1].password, QString("pw"));
-    EXPECT_EQ(scope.op.boxes, QStringList({"FTP check|64|Check operation succeeded! The user has "
-                                           "read and write rights."}));
+    ProgramState::StartInConfigMode = false;
+    SetOperator(nullptr);
+    SetFtpCheckAccess({});
+    EXPECT_EQ(op.boxes,
+              QStringList({"48|FTP check|FTP check is not available in this build.",
+                           "64|FTP check|Check operation succeeded! The user has read and write "
+                           "rights."}));
+    const int wait = OperatorInterface::HourglassPointer, done = OperatorInterface::DefaultPointer;
+    EXPECT_EQ(op.pointers, QList<int>({wait, done, wait, done, wait, done}));
 }
 
-TEST(FlatFileLink, WithoutAnInstalledCheckTheTestReportsItIsNotAvailable) {
-    OperatorScope scope;
-    EXPECT_FALSE(TestFtpConnection("h", "", "", ""));
-    EXPECT_EQ(scope.op.boxes,
-              QStringList({"FTP check|48|FTP check is not available in this build."}));
-}
+}  // namespace

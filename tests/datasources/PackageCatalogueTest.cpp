@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "datasources/ETLPackages.h"
 #include "datasources/ListControl.h"
 #include "datasources/modDataLinkInfo.h"
@@ -10,33 +12,21 @@ namespace {
 
 using PackageCatalogue = WarehouseTest;
 
-// One test per server: each start of the shared PostgreSQL server costs seconds.
-TEST_P(PackageCatalogue, MissingEmptyAndFilledStore) {
+// One test per server: each start of the shared PostgreSQL server costs seconds. The empty
+// store and the command line's listing are tested with the admin tool (tools/AdminDataTest).
+TEST_P(PackageCatalogue, MissingAndFilledStore) {
     wh->CreateDatabase("msdb");  // may exist already on the shared server
     wh->UseDatabase("msdb");
     std::unique_ptr<DbConnection> msdb = wh->Open("msdb");
     ASSERT_EQ(msdb->State(), 1) << msdb->ErrorText().toStdString();
     ASSERT_TRUE(msdb->Execute("DROP TABLE IF EXISTS sysdtspackages"));
-    auto catalogue = [&](const QString& password) {
-        ETLPackages p;
-        p.strSQLServer = wh->server;
-        p.blnSQLTrustedLogin = wh->trusted;
-        p.strSQLUser = wh->user;
-        p.strSQLPassword = password;
-        return p;
-    };
+    ETLPackages p;
+    std::tie(p.strSQLServer, p.blnSQLTrustedLogin, p.strSQLUser, p.strSQLPassword) =
+        std::tuple(wh->server, wh->trusted, wh->user, wh->password);
+    EXPECT_FALSE(p.RetrievePackages());
+    EXPECT_FALSE(p.LastError().isEmpty());
 
-    ETLPackages missing = catalogue(wh->password);
-    EXPECT_FALSE(missing.RetrievePackages());
-    EXPECT_FALSE(missing.LastError().isEmpty());
     ASSERT_TRUE(EnsurePackageStore(*msdb)) << msdb->ErrorText().toStdString();
-    ETLPackages empty = catalogue(wh->password);
-    EXPECT_FALSE(empty.RetrievePackages());
-    EXPECT_TRUE(empty.LastError().isEmpty()) << empty.LastError().toStdString();
-    StringListControl models({"stale"});
-    empty.FillComboBoxWithETLModels(models);
-    EXPECT_EQ(models.Count(), 0);
-
     int version = 0;
     for (const char* name :
          {"Sales_Init", "Sales_LoadDW", "sales_Overall", "Sales_LoadDW_base", "Sales_LoadDW_Base",
@@ -47,16 +37,13 @@ TEST_P(PackageCatalogue, MissingEmptyAndFilledStore) {
             {name, QStringLiteral("{%1}").arg(name), QStringLiteral("{v%1}").arg(++version),
              QStringLiteral("2024-01-%1 10:00:00").arg(version, 2, 10, QChar('0'))}))
             << msdb->ErrorText().toStdString();
-
-    ETLPackages p = catalogue(wh->password);
     ASSERT_TRUE(p.RetrievePackages()) << p.LastError().toStdString();
     EXPECT_EQ(p.Packages().size(), 8) << "one entry per name, whatever its versions";
     // One model for "Sales" and "sales"; packages without a model are never offered.
+    StringListControl models({"stale"}), packages;
     p.FillComboBoxWithETLModels(models);
     EXPECT_EQ(models.Count(), 3) << models.Items().join(',').toStdString();
     EXPECT_TRUE(models.Items().contains("O'Hara"));
-
-    StringListControl packages;
     p.FillComboBoxWithPackageFromETLModel(packages, "Sales");
     QStringList sorted = packages.Items();
     sorted.sort();
@@ -68,10 +55,9 @@ TEST_P(PackageCatalogue, MissingEmptyAndFilledStore) {
     EXPECT_EQ(packages.Count(), 0) << "packages without a model belong to no model";
 
     if (GetParam() != Backend::Embedded) {
-        ETLPackages refused = catalogue("wrong");
-        EXPECT_FALSE(refused.RetrievePackages());
-        EXPECT_FALSE(refused.LastError().isEmpty());
-        EXPECT_TRUE(refused.Packages().isEmpty());
+        p.strSQLPassword = "wrong";
+        EXPECT_FALSE(p.RetrievePackages());
+        EXPECT_FALSE(p.LastError().isEmpty());
     }
 }
 
