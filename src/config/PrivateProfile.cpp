@@ -1,9 +1,14 @@
 #include "config/PrivateProfile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
 #include <QStringDecoder>
+#include <QStringEncoder>
 #include <algorithm>
 
 #include "util/TextFiles.h"
@@ -11,6 +16,8 @@
 namespace {
 
 const QByteArray kUtf8Bom("\xEF\xBB\xBF");
+const QByteArray kUtf16LeBom("\xFF\xFE");
+const QByteArray kUtf16BeBom("\xFE\xFF");
 const QByteArray kCrLf("\r\n");
 
 bool isBlank(QChar c) {
@@ -83,17 +90,28 @@ QString TrimProfileBlanks(const QString& text) {
     return trimRight(text.mid(begin));
 }
 
-PrivateProfile PrivateProfile::fromBytes(const QByteArray& bytes) {
+PrivateProfile PrivateProfile::fromBytes(const QByteArray& fileBytes) {
     PrivateProfile profile;
+    QByteArray bytes = fileBytes;
     qsizetype pos = 0;
-    if (bytes.startsWith(kUtf8Bom)) {
+    if (bytes.startsWith(kUtf16LeBom) || bytes.startsWith(kUtf16BeBom)) {
+        // Held as UTF-8 lines like any other file; toBytes() gives back UTF-16.
+        const bool le = bytes.startsWith(kUtf16LeBom);
         profile.bom_ = true;
-        pos = kUtf8Bom.size();
+        profile.encoding_ = le ? Encoding::Utf16LE : Encoding::Utf16BE;
+        QStringDecoder decoder(le ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+                               QStringConverter::Flag::Stateless);
+        bytes = QString(decoder.decode(QByteArrayView(fileBytes).sliced(2))).toUtf8();
+    } else {
+        if (bytes.startsWith(kUtf8Bom)) {
+            profile.bom_ = true;
+            pos = kUtf8Bom.size();
+        }
+        QStringDecoder check(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+        const QString decoded = check.decode(QByteArrayView(bytes).sliced(pos));
+        Q_UNUSED(decoded);
+        profile.encoding_ = check.hasError() ? Encoding::Latin1 : Encoding::Utf8;
     }
-    QStringDecoder check(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    const QString decoded = check.decode(QByteArrayView(bytes).sliced(pos));
-    Q_UNUSED(decoded);
-    profile.encoding_ = check.hasError() ? Encoding::Latin1 : Encoding::Utf8;
 
     const qsizetype n = bytes.size();
     while (pos < n) {
@@ -106,8 +124,8 @@ PrivateProfile PrivateProfile::fromBytes(const QByteArray& bytes) {
             const bool crLf = bytes[end] == '\r' && end + 1 < n && bytes[end + 1] == '\n';
             line.eol = bytes.mid(end, crLf ? 2 : 1);
         }
-        line.text = profile.encoding_ == Encoding::Utf8 ? decodeUtf8Line(line.raw)
-                                                        : QString::fromLatin1(line.raw);
+        line.text = profile.encoding_ == Encoding::Latin1 ? QString::fromLatin1(line.raw)
+                                                          : decodeUtf8Line(line.raw);
         classify(line);
         pos = end + line.eol.size();
         profile.lines_.push_back(std::move(line));
@@ -119,11 +137,18 @@ std::optional<PrivateProfile> PrivateProfile::load(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists())
         return PrivateProfile();
-    if (info.isDir())
+    // Opened without waiting (a FIFO would block the open until a writer comes) and looked at
+    // before reading: only a regular file has an end.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
         return std::nullopt;
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    struct stat st {};
+    QFile file;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         return std::nullopt;
+    }
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;
@@ -132,13 +157,19 @@ std::optional<PrivateProfile> PrivateProfile::load(const QString& path) {
 
 QByteArray PrivateProfile::toBytes() const {
     QByteArray out;
-    if (bom_)
+    if (bom_ && !isUtf16())
         out += kUtf8Bom;
     for (const Line& line : lines_) {
         out += line.raw;
         out += line.eol;
     }
-    return out;
+    if (!isUtf16())
+        return out;
+    QStringEncoder encoder(
+        encoding_ == Encoding::Utf16LE ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
+        QStringConverter::Flag::Stateless);
+    return (encoding_ == Encoding::Utf16LE ? kUtf16LeBom : kUtf16BeBom) +
+           QByteArray(encoder.encode(QString::fromUtf8(out)));
 }
 
 bool PrivateProfile::save(const QString& path, int newFileMode, QString* error) const {
@@ -256,7 +287,7 @@ std::optional<QString> PrivateProfile::value(const QString& section, const QStri
 }
 
 QByteArray PrivateProfile::encode(const QString& text) const {
-    return encoding_ == Encoding::Utf8 ? text.toUtf8() : text.toLatin1();
+    return encoding_ == Encoding::Latin1 ? text.toLatin1() : text.toUtf8();
 }
 
 void PrivateProfile::reencodeAsUtf8() {

@@ -28,21 +28,24 @@
 // end, or one wrapped in a matching pair of quotes) is written wrapped in double quotes, which the
 // reader takes off again.
 //
-// Text is UTF-8 (a leading byte-order mark is kept); content that is not valid UTF-8 is taken as
+// Text is UTF-8 (a leading byte-order mark is kept); a file that starts with a UTF-16 byte-order
+// mark (little- or big-endian, as Windows editors save "Unicode" text) is UTF-16 and is written
+// back as UTF-16 in the same byte order with its mark; content that is not valid UTF-8 is taken as
 // Latin-1. When the file is written back, every line that was not edited keeps its bytes, with one
 // exception that keeps texts instead: a Latin-1 file is re-encoded as UTF-8 as a whole when an
 // edit needs a character outside Latin-1, or when an edit leaves it valid UTF-8 while it still
 // holds bytes above 127 (which a reader would otherwise take for UTF-8).
 class PrivateProfile {
   public:
-    enum class Encoding { Utf8, Latin1 };
+    enum class Encoding { Utf8, Latin1, Utf16LE, Utf16BE };
 
     // An empty profile (a missing or zero-length file).
     PrivateProfile() = default;
     static PrivateProfile fromBytes(const QByteArray& bytes);
 
     // Reads a file. A missing file gives an empty profile; nullopt when the path exists but cannot
-    // be read (a directory, no permission), so that a writer never replaces what it could not see.
+    // be read (no permission) or is no regular file (a directory, a FIFO, a device, which could
+    // block or never end), so that a writer never replaces what it could not see.
     static std::optional<PrivateProfile> load(const QString& path);
 
     // The file content, with the untouched lines byte for byte as they were read.
@@ -111,6 +114,11 @@ class PrivateProfile {
     void replaceText(qsizetype index, const QString& text);
     void changed();
 
+    bool isUtf16() const {
+        return encoding_ == Encoding::Utf16LE || encoding_ == Encoding::Utf16BE;
+    }
+
+    // Lines hold UTF-8 bytes in a UTF-16 file too; toBytes() converts them back.
     std::vector<Line> lines_;
     Encoding encoding_ = Encoding::Utf8;
     bool bom_ = false;

@@ -1,5 +1,8 @@
 #include "config/ValueChecks.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "config/ExecDTSPackage.h"
 #include "config/modCypher.h"
 #include "config/modIniFilesUtils.h"
@@ -22,6 +25,31 @@ QString described(const QString& text, qsizetype at) {
 
 bool isKey(const QString& key, const char* name) {
     return key.trimmed().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+}
+
+bool isAnyKey(const QString& key, std::initializer_list<const char*> names) {
+    return std::any_of(names.begin(), names.end(), [&](const char* n) { return isKey(key, n); });
+}
+
+bool isSection(const QString& section, const char* name) {
+    return section.trimmed().compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+}
+
+bool isDataSourceSection(const QString& section) {
+    return section.trimmed().startsWith(QLatin1String(ExecDTSPackage::DataSourceSectionPrefix),
+                                        Qt::CaseInsensitive);
+}
+
+bool isBooleanKey(const QString& section, const QString& key) {
+    if (isDataSourceSection(section))
+        return isKey(key, "TrustedLogin");
+    if (isSection(section, ExecDTSPackage::PackageSection))
+        return isAnyKey(key, {"UseDefaultLogFileDir", "TruncLogFile", "WriteEvent"});
+    if (isSection(section, ExecDTSPackage::DTSSection))
+        return isKey(key, "DTSNTAut");
+    if (isSection(section, ExecDTSPackage::DWSection))
+        return isKey(key, "DWNTAut");
+    return false;
 }
 
 }  // namespace
@@ -93,5 +121,32 @@ QString ConfigValueRefusal(const QString& section, const QString& key, const QSt
             if (isKey(key, number))
                 return NumberRefusal(keyName, value, 0, kDataLinkNumberMax);
     }
+    // Read as false only when it spells FALSE: "no", "0" or "off" would read as true.
+    if (isBooleanKey(section, key) && value.compare(QLatin1String("TRUE"), Qt::CaseInsensitive) &&
+        value.compare(QLatin1String("FALSE"), Qt::CaseInsensitive))
+        return QStringLiteral("%1 takes TRUE or FALSE (in any letter case), not '%2'")
+            .arg(keyName, value);
     return QString();
+}
+
+QString ConfigKeyRefusal(const QString& section, const QString& key) {
+    bool known = false;
+    if (isDataSourceSection(section))
+        known = isAnyKey(
+            key, {"Name", "ModelName", "Type", "Server", "Database", "TrustedLogin", "User",
+                  "Password", "File", "Directory", "ConnectString", "TransferData", "FTPServer",
+                  "FTPUSer", "FTPPassword", "RemoteDir", "PollDuration", "PollInterval"});
+    else if (isSection(section, ExecDTSPackage::PackageSection))
+        known = isAnyKey(key, {"Package", "LogFile", "LogFileDir", "UseDefaultLogFileDir",
+                               "TruncLogFile", "WriteEvent"});
+    else if (isSection(section, ExecDTSPackage::DTSSection))
+        known = isAnyKey(key, {"DTSServer", "DTSNTAut", "DTSUser", "DTSPwd"});
+    else if (isSection(section, ExecDTSPackage::DWSection))
+        known = isAnyKey(key, {"DWServer", "DWNTAut", "DWUser", "DWPwd", "DWDB"});
+    else
+        return QStringLiteral("Pendrill reads no section '%1'").arg(section.trimmed());
+    if (known)
+        return QString();
+    return QStringLiteral("Pendrill reads no key '%1' in section '%2'")
+        .arg(key.trimmed(), section.trimmed());
 }

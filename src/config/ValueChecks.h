@@ -26,5 +26,11 @@ QString ScrambledValueRefusal(const QString& what, const QString& clearText);
 // `value` for `key` in `section` of a run configuration file, given in clear: control
 // characters in the names or the value, a scrambled key's dropped characters, a text longer than
 // a reader returns (counting what the scrambler adds), a data-source section without a data-link
-// name, and the numbers of a data-source section outside 0..32767.
+// name, the numbers of a data-source section outside 0..32767, and a boolean key's value other
+// than TRUE or FALSE in some letter case (every other text reads as true).
 QString ConfigValueRefusal(const QString& section, const QString& key, const QString& value);
+
+// `key` in `section` as a key Pendrill reads from a run configuration file: the keys of the three
+// fixed sections, and those of a "Data Source::<name>" section. Refused otherwise (a misspelt
+// name would be stored and never read).
+QString ConfigKeyRefusal(const QString& section, const QString& key);

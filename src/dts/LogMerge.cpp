@@ -66,8 +66,14 @@ QString ExecDTSPackage::ConvertBulkLoadLog(const QString& fileName, const QStrin
     for (QDomElement child = root.firstChildElement(); !child.isNull();
          child = child.nextSiblingElement()) {
         for (QDomElement d = child.firstChildElement(QStringLiteral("Description")); !d.isNull();
-             d = d.nextSiblingElement(QStringLiteral("Description")))
-            descriptions << d.text();
+             d = d.nextSiblingElement(QStringLiteral("Description"))) {
+            // A server's message may run over several lines; the exception file, like every
+            // file of the run, ends each of its lines with CR LF.
+            QString text = d.text();
+            text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+            text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+            descriptions << text.replace(QLatin1Char('\n'), QLatin1String("\r\n"));
+        }
     }
     if (descriptions.isEmpty())
         return QString();

@@ -100,7 +100,7 @@ bool Connection::Open(const QString& path, bool createDirectory) {
     // records, never the database.
     q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
     q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    if (!RookSchema::EnsureSqlite(db_, error_)) {
+    if (!RookSchema::EnsureSqlite(db_, error_) || !RookSchema::FillRecordTimes(db_, error_)) {
         db_.close();
         return false;
     }

@@ -2,9 +2,13 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <QHash>
+#include <QMutex>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
+#include <algorithm>
+#include <chrono>
 
 #include "db/DbInterface.h"
 #include "db/postgres/PostgresDatabase.h"
@@ -50,10 +54,48 @@ bool parseUrl(const QString& text, PostgresTarget& t, QString& error) {
     return true;
 }
 
-// Opens `db` (added under `name`) on `database`. Without a password in the URL, libpq takes one
-// from PGPASSWORD or the password file (~/.pgpass, PGPASSFILE) as for any PostgreSQL client.
+using Clock = std::chrono::steady_clock;
+
+// A location that did not answer in time is not tried again by the same process for a while: a
+// run that finds its repository unreachable still closes its record, and that attempt must not
+// make it wait a second time.
+constexpr auto kUnreachableMemory = std::chrono::seconds(60);
+
+struct Unreachable {
+    Clock::time_point until;
+    QString reason;
+};
+
+QMutex unreachableLock;
+QHash<QString, Unreachable> unreachable;
+
+bool knownUnreachable(const QString& url, QString& error) {
+    const QMutexLocker locker(&unreachableLock);
+    const auto it = unreachable.constFind(url);
+    if (it == unreachable.cend() || Clock::now() >= it->until)
+        return false;
+    error = it->reason;
+    return true;
+}
+
+void rememberUnreachable(const QString& url, const QString& reason) {
+    const QMutexLocker locker(&unreachableLock);
+    unreachable.insert(url, {Clock::now() + kUnreachableMemory, reason});
+}
+
+// Whole seconds left before `deadline`, at least 1 (a connect is always tried once).
+int secondsLeft(Clock::time_point deadline) {
+    const auto left = std::chrono::ceil<std::chrono::seconds>(deadline - Clock::now()).count();
+    return static_cast<int>(std::max<std::chrono::seconds::rep>(1, left));
+}
+
+// Opens `db` (added under `name`) on `database`, waiting no later than `deadline`. Without a
+// password in the URL, libpq takes one from PGPASSWORD or the password file (~/.pgpass,
+// PGPASSFILE) as for any PostgreSQL client. `answered` tells whether the server answered at all
+// (false: it could not be reached in time, or a stop request ended the wait).
 bool openDatabase(QSqlDatabase& db, const QString& name, const PostgresTarget& t,
-                  const QString& database, QString& error) {
+                  const QString& database, Clock::time_point deadline, bool& answered,
+                  QString& error) {
     db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
     db.setHostName(t.host);
     db.setPort(t.port);
@@ -61,9 +103,11 @@ bool openDatabase(QSqlDatabase& db, const QString& name, const PostgresTarget& t
     if (!t.password.isEmpty())
         db.setPassword(t.password);
     db.setDatabaseName(database);
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(kConnectTimeout));
+    const int timeout = secondsLeft(deadline);
+    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(timeout));
     QString why;
-    if (PostgresServerAnswers(db, kConnectTimeout, why) && db.open())
+    answered = PostgresServerAnswers(db, timeout, why);
+    if (answered && db.open())
         return true;
     error = !why.isEmpty()
                 ? why
@@ -80,32 +124,36 @@ bool databaseExists(QSqlDatabase& db, const QString& database) {
     return q.exec() && q.next();
 }
 
-// Creates the repository's database through the server's maintenance database "postgres". True
-// when the database exists afterwards (another host may have created it at the same moment);
-// false when it existed already (so the first error stands) or cannot be created.
-bool createDatabase(const QString& name, const PostgresTarget& t, QString& error) {
+// Makes sure the repository's database exists, creating it through the server's maintenance
+// database "postgres". True when it exists afterwards, whoever created it: many hosts may find it
+// missing at the same moment, and all but one then lose the race to create it. False with `error`
+// when it neither exists nor can be created.
+bool ensureDatabase(const QString& name, const PostgresTarget& t, Clock::time_point deadline,
+                    QString& error) {
     const QString maintenanceName = name + QStringLiteral("-create");
-    bool created = false;
+    bool exists = false;
     {
         QSqlDatabase db;
+        bool answered = false;
         QString why;
-        if (!openDatabase(db, maintenanceName, t, QStringLiteral("postgres"), why))
+        if (!openDatabase(db, maintenanceName, t, QStringLiteral("postgres"), deadline, answered,
+                          why))
             return false;
-        if (!databaseExists(db, t.database)) {
+        exists = databaseExists(db, t.database);
+        if (!exists) {
             QString quoted = t.database;
             quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
             QSqlQuery q(db);
-            if (q.exec(QStringLiteral("CREATE DATABASE \"%1\"").arg(quoted)) ||
-                databaseExists(db, t.database))
-                created = true;
-            else
+            exists = q.exec(QStringLiteral("CREATE DATABASE \"%1\"").arg(quoted)) ||
+                     databaseExists(db, t.database);
+            if (!exists)
                 error = QStringLiteral("cannot create the database %1: %2")
                             .arg(t.database, DbErrorMessage(q.lastError()));
         }
         db.close();
     }
     QSqlDatabase::removeDatabase(maintenanceName);
-    return created;
+    return exists;
 }
 
 }  // namespace
@@ -114,12 +162,24 @@ bool Connection::openPostgres(const QString& url) {
     PostgresTarget t;
     if (!parseUrl(url, t, error_))
         return false;
-    if (!openDatabase(db_, name_, t, t.database, error_)) {
-        // The database may not be there yet: the first host to record creates it.
-        if (!createDatabase(name_, t, error_) || !openDatabase(db_, name_, t, t.database, error_))
+    if (knownUnreachable(url, error_))
+        return false;
+    // One time limit for the whole opening, however many connects it takes.
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kConnectTimeout);
+    bool answered = false;
+    if (!openDatabase(db_, name_, t, t.database, deadline, answered, error_)) {
+        // The database may not be there yet: the first host to record creates it, and a host
+        // that finds it created by another meanwhile connects again.
+        const bool opened = answered && Clock::now() < deadline &&
+                            ensureDatabase(name_, t, deadline, error_) &&
+                            openDatabase(db_, name_, t, t.database, deadline, answered, error_);
+        if (!opened) {
+            if (!answered || Clock::now() >= deadline)
+                rememberUnreachable(url, error_);
             return false;
+        }
     }
-    if (!RookSchema::EnsurePostgres(db_, error_)) {
+    if (!RookSchema::EnsurePostgres(db_, error_) || !RookSchema::FillRecordTimes(db_, error_)) {
         db_.close();
         return false;
     }

@@ -3,8 +3,10 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <optional>
 
 #include "db/DbInterface.h"
+#include "rook/RookTime.h"
 
 namespace RookSchema {
 
@@ -146,6 +148,45 @@ bool EnsurePostgres(QSqlDatabase& db, QString& error) {
     if (ok && run(q, QStringLiteral("COMMIT"), error))
         return true;
     q.exec(QStringLiteral("ROLLBACK"));
+    return false;
+}
+
+bool FillRecordTimes(QSqlDatabase& db, QString& error) {
+    QList<QPair<qint64, qint64>> times;  // (Id, RecordTime)
+    {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        if (!run(q,
+                 QStringLiteral("SELECT Id, EndTime, StartTime FROM job_history"
+                                " WHERE RecordTime IS NULL"),
+                 error))
+            return false;
+        while (q.next()) {
+            std::optional<qint64> secs = RookTime::StoredSeconds(q.value(1).toString());
+            if (!secs)
+                secs = RookTime::StoredSeconds(q.value(2).toString());
+            if (secs)
+                times.append({q.value(0).toLongLong(), *secs});
+        }
+    }
+    if (times.isEmpty())
+        return true;
+    if (!db.transaction()) {
+        error = reason(db.lastError());
+        return false;
+    }
+    QSqlQuery q(db);
+    bool ok = q.prepare(QStringLiteral(
+        "UPDATE job_history SET RecordTime = ? WHERE Id = ? AND RecordTime IS NULL"));
+    for (qsizetype i = 0; ok && i < times.size(); ++i) {
+        q.addBindValue(times.at(i).second);
+        q.addBindValue(times.at(i).first);
+        ok = q.exec();
+    }
+    if (ok && db.commit())
+        return true;
+    error = reason(ok ? db.lastError() : q.lastError());
+    db.rollback();
     return false;
 }
 

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <functional>
 
@@ -268,6 +269,21 @@ TEST_F(IniFiles, Latin1FileKeepsItsBytes) {
               "z=5 \xE2\x82\xAC\r\n");
 }
 
+TEST_F(IniFiles, Utf16FileIsReadAndStaysUtf16WithItsMark) {
+    for (const auto encoding : {QStringConverter::Utf16LE, QStringConverter::Utf16BE}) {
+        SCOPED_TRACE(encoding == QStringConverter::Utf16LE ? "LE" : "BE");
+        auto utf16 = [&](const QString& text) {
+            const QByteArray bom = encoding == QStringConverter::Utf16LE ? "\xFF\xFE" : "\xFE\xFF";
+            return bom + QByteArray(QStringEncoder(encoding).encode(text));
+        };
+        const QString path = withContent(utf16("[Package Info]\r\nPackage=Caf\u00e9\r\n"));
+        EXPECT_EQ(ReadIniValue("Package Info", "Package", "", path), "Caf\u00e9");
+        ASSERT_NE(WriteIniValue("Package Info", "WriteEvent", "TRUE", path), 0);
+        EXPECT_EQ(readAll(path),
+                  utf16("[Package Info]\r\nPackage=Caf\u00e9\r\nWriteEvent=TRUE\r\n"));
+    }
+}
+
 TEST_F(IniFiles, Latin1TextsSurviveRemovingTheLinesThatMadeItLatin1) {
     // Read as Latin-1 because of the last line, "a" holds the two characters U+00C3 U+00A9.
     const QString path = withContent("[S]\r\na=\xC3\xA9\r\nb=\xE9\r\n");
@@ -298,6 +314,13 @@ TEST_F(IniFiles, UnwritableTargetsGiveZeroAndLoseNothing) {
     EXPECT_FALSE(QFile::exists(file("no/such/dir/x.ini")));
     ASSERT_TRUE(QDir(dir_.path()).mkdir("adir"));
     EXPECT_EQ(WriteIniValue("A", "k", "v", file("adir")), 0);
+    // Neither a FIFO nor an endless device keeps a reader or a writer waiting.
+    ASSERT_EQ(::mkfifo(QFile::encodeName(file("fifo")).constData(), 0600), 0);
+    for (const QString& special : {file("fifo"), QStringLiteral("/dev/zero")}) {
+        EXPECT_EQ(ReadIniValue("A", "k", "def", special), "def");
+        EXPECT_FALSE(PrivateProfile::load(special).has_value());
+    }
+    EXPECT_EQ(WriteIniValue("A", "k", "v", file("fifo")), 0);
     // A read-only file system refuses even root.
     if (QFile::exists("/proc/self/status")) {
         EXPECT_EQ(WriteIniValue("A", "k", "v", "/proc/self/status"), 0);

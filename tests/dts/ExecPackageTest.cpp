@@ -219,12 +219,15 @@ TEST_F(ExecPackageTest, MergeCreatesExceptionFileOnlyWhenNeededAndKeepsRelativeP
 
 TEST(ConvertBulkLoadLog, WritesQuotedRecordOrNothing) {
     QTemporaryDir dir;
-    writeAll(dir.filePath("b.xml"), "<r><e><Description>one</Description></e></r>");
+    // A multi-line server message keeps CR LF line ends, as every line of the exception file.
+    writeAll(dir.filePath("b.xml"),
+             "<r><e><Description>one\nDETAIL: x&#13;\ny</Description>"
+             "<Description>two&#13;z</Description></e></r>");
     writeAll(dir.filePath("broken.xml"), "<r><e>");
     // The directory may come with or without its separator.
     const QString written = ExecDTSPackage::ConvertBulkLoadLog("b.xml", dir.path());
     EXPECT_EQ(written, dir.filePath("b.xml__.log"));
-    EXPECT_EQ(readAll(written), "\"one\"\r\n");
+    EXPECT_EQ(readAll(written), "\"one\r\nDETAIL: x\r\ny\r\ntwo\r\nz\"\r\n");
     EXPECT_EQ(ExecDTSPackage::ConvertBulkLoadLog("b.xml", dir.path() + "/"), written);
     EXPECT_EQ(ExecDTSPackage::ConvertBulkLoadLog("broken.xml", dir.path()), "");
     EXPECT_EQ(ExecDTSPackage::ConvertBulkLoadLog("missing.xml", dir.path()), "");

@@ -7,7 +7,10 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QUuid>
+#include <chrono>
 #include <ctime>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 #include "rook/RookHistoryReader.h"
@@ -58,7 +61,7 @@ TEST(JobHistoryReader, FiltersCombineAndKeepTheNewestFirst) {
     const struct {
         const char* job;
         int status, hours;
-    } rows[] = {{"7", 0, 0}, {"7", 3, 24}, {"8", 0, 25}, {"7", 0, 48}, {"", 1, 49}, {"8", 3, 72}};
+    } rows[] = {{"7", 0, 0}, {"7", 3, 24}, {"8", 0, 25}, {"7", 0, 48}, {"", 1, 49}};
     for (const auto& row : rows) {
         RookJobHistory r;
         r.setJobIdentifier(row.job);
@@ -66,6 +69,15 @@ TEST(JobHistoryReader, FiltersCombineAndKeepTheNewestFirst) {
         r.setMessage(QString::number(row.hours));
         r.setEndTime(kBase.addSecs(row.hours * 3600));
         ASSERT_TRUE(r.Close(4, "Pendrill"));
+    }
+    {
+        // Hour 72, stored by another program of the repository: an end time, no RecordTime.
+        RookRepository::Connection repo;
+        ASSERT_TRUE(repo.Open()) << repo.LastError().toStdString();
+        QSqlQuery q(repo.Db());
+        ASSERT_TRUE(
+            q.exec("INSERT INTO job_history (Kind, JobIdentifier, Status, Message, EndTime)"
+                   " VALUES (4, '8', 3, '72', '2026-03-13T14:00:00+02:00')"));
     }
     const qint64 t0 = kBase.toSecsSinceEpoch();
     const qint64 day = 24 * 3600;
@@ -254,6 +266,25 @@ TEST(RookRepositoryPostgres, CreatedOnFirstUseAndSharedByEveryRecord) {
                             .arg(pg->port())
                             .arg(database);
     setLocation(home, url);
+
+    // Many hosts recording their first runs at once, a few milliseconds apart: every one gets
+    // the database, whoever wins the race to create it and its tables, also one that missed the
+    // database and then finds it created by another.
+    std::mutex lock;
+    QStringList failures;
+    std::vector<std::thread> openers;
+    for (int i = 0; i < 20; ++i)
+        openers.emplace_back([&, i] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5 * i));
+            RookRepository::Connection repo;
+            if (!repo.Open(url, false)) {
+                const std::lock_guard<std::mutex> guard(lock);
+                failures << repo.LastError();
+            }
+        });
+    for (std::thread& t : openers)
+        t.join();
+    EXPECT_TRUE(failures.isEmpty()) << failures.join('\n').toStdString();
 
     RookRepositoryConnection state;
     EXPECT_EQ(state.State(), 3) << state.LastError().toStdString();

@@ -86,8 +86,50 @@ TEST(AdminConfig, NewFilesErrorsAndUsage) {
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(readAll(file), "[Package Info]\r\nPackage=Sales_Overall\r\n") << "nothing lost";
     r = runProgram("pendrill-admin",
-                   {"config", "set", dir.filePath("no dir/x.etl"), "A", "b", "c"});
+                   {"config", "set", dir.filePath("no dir/x.etl"), "Package Info", "LogFile", "c"});
     EXPECT_EQ(r.exitCode, 1);
+    // Values that would read differently, keys Pendrill never reads (unless --force), files that
+    // are no regular files: exit status 2, nothing written.
+    const QString fifo = dir.filePath("fifo.etl");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    const QStringList refused[] = {
+        {file, "Package Info", "WriteEvent", "no"},
+        {file, "Datawarehouse Server Info", "DWNTAut", "0"},
+        {file, "DTS Server Info", "DTSNTAut", "off"},
+        {file, "Data Source::Feed", "TrustedLogin", " FALSE"},
+        {file, "Pakage Info", "LogFile", "x"},
+        {file, "Package Info", "LogFil", "x"},
+        {file, "Data Source::Feed", "FTPUser2", "x"},
+        {fifo, "Package Info", "LogFile", "x"},
+        {"/dev/zero", "Package Info", "LogFile", "x"},
+    };
+    for (const QStringList& args : refused) {
+        SCOPED_TRACE(args.join('|').toStdString());
+        r = runProgram("pendrill-admin", QStringList{"config", "set"} + args);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_FALSE(r.err.isEmpty());
+    }
+    EXPECT_EQ(readAll(file), "[Package Info]\r\nPackage=Sales_Overall\r\n") << "nothing written";
+    for (const QString& special : {fifo, QStringLiteral("/dev/zero")}) {
+        r = runProgram("pendrill-admin", {"config", "show", special});
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_TRUE(r.err.contains("not a regular file")) << r.err.constData();
+    }
+    r = runProgram("pendrill-admin",
+                   {"config", "set", "--force", file, "Pakage Info", "LogFil", "x"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    for (const char* value : {"false", "True"}) {
+        r = runProgram("pendrill-admin",
+                       {"config", "set", file, "Package Info", "writeevent", value});
+        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    }
+    r = runProgram("pendrill-admin", {"config", "set", file, "Data Source::Feed", "TrustedLogin",
+                                      "FALSE", "--force"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.constData();
+    EXPECT_EQ(readAll(file),
+              "[Package Info]\r\nPackage=Sales_Overall\r\nwriteevent=True\r\n"
+              "[Pakage Info]\r\nLogFil=x\r\n[Data Source::Feed]\r\nTrustedLogin=FALSE\r\n");
+    ASSERT_TRUE(writeAll(file, "[Package Info]\r\nPackage=Sales_Overall\r\n"));
     r = runProgram("pendrill-admin", {"config", "frobnicate"});
     EXPECT_EQ(r.exitCode, 2);
     for (const QStringList& args :

@@ -168,6 +168,13 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
     EXPECT_EQ(QString::fromUtf8(lower.out).section('\n', 0, 3),
               "[Nulls]\nModelName=sales\nType=8\nServer=lower");
     EXPECT_EQ(lower.out.count("["), 1) << lower.out.constData();
+    // Rows another program stored with an empty model are listed; writing one is refused.
+    ASSERT_TRUE(c.Execute(
+        "INSERT INTO dwm_data_link (model, source_name, Type) VALUES ('', 'NoModel', 1)"));
+    auto noModel = datalink("list", {"--model", ""});
+    EXPECT_EQ(noModel.exitCode, 0) << noModel.err.constData();
+    EXPECT_TRUE(noModel.out.startsWith("[NoModel]\nModelName=\nType=1\n"))
+        << noModel.out.constData();
 
     // Usage errors exit with 2, failures with 1.
     const QStringList base = {"--server", "wh", "--database", "d", "--model", "M"};
@@ -180,6 +187,8 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
         {QStringList{"add", "--name", "n"} + base, 2},
         {QStringList{"list", "--trusted", "--user", "u"} + base, 2},
         {QStringList{"set", "--name", "n"} + base, 2},
+        {{"add", "--server", "wh", "--database", "d", "--model", "", "--name", "n", "--type", "1"},
+         2},
         {{"list", "--server", "nowhere", "--database", "d", "--model", "M"}, 1},
         {{"frob"}, 2},
     };

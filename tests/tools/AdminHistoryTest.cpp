@@ -199,6 +199,17 @@ TEST(AdminHistory, ListingFiltersLimitsAndLocalTimes) {
         EXPECT_TRUE(p.readAllStandardError().contains("cannot write the listing"));
     }
 
+    // Stored texts with control characters are shown escaped: they cannot forge a record line.
+    RookJobHistory forged;
+    forged.setJobIdentifier("x\n#999  2026-03-13 00:00:00 +01:00  status 0 success\t");
+    forged.setExceptionFile("log\x1b[2J.txt\r");
+    ASSERT_TRUE(forged.Close(4, "Pendrill"));
+    r = admin({"history", "--limit", "1"});
+    EXPECT_TRUE(out(r).contains(
+        "  Job             x\\n#999  2026-03-13 00:00:00 +01:00  status 0 success\\t\n"))
+        << out(r).toStdString();
+    EXPECT_TRUE(out(r).contains("  Exception file  log\\x1b[2J.txt\\r\n"));
+
     r = admin({"history", "--job", "nobody"});
     EXPECT_EQ(out(r), "No job-history records.\n");
     EXPECT_EQ(admin({"history", "--json", "--job", "nobody"}).out, "[\n]\n");

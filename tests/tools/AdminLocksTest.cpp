@@ -59,7 +59,7 @@ TEST(AdminLocks, ConcurrentSetsLoseNoUpdate) {
         const QString section = w == 0 ? "Data Source::Feed" : "Keys";
         p->start("/bin/sh",
                  {"-c",
-                  "i=1; while [ $i -le $4 ]; do \"$0\" config set \"$1\" \"$2\" "
+                  "i=1; while [ $i -le $4 ]; do \"$0\" config set --force \"$1\" \"$2\" "
                   "\"$3$i\" \"value $3$i\" || exit 1; i=$((i+1)); done",
                   kAdmin, file, section, QString("w%1k").arg(w), QString::number(kSets)});
         writers.push_back(std::move(p));
@@ -234,15 +234,16 @@ TEST(AdminLocks, RootAndServiceAccountShareAFile) {
     QTemporaryDir dir;
     ::chmod(QFile::encodeName(dir.path()).constData(), 0777);
     const QString file = dir.filePath("job.etl");
-    auto r = testsupport::runUnprivileged(kAdmin, {"config", "set", file, "S", "a", "1"});
+    auto r =
+        testsupport::runUnprivileged(kAdmin, {"config", "set", "--force", file, "S", "a", "1"});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     ASSERT_TRUE(QFile::remove(file + ".lock"));
     struct stat account {};
     ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &account), 0);
 
-    r = runProgram("pendrill-admin", {"config", "set", file, "S", "b", "2"});
+    r = runProgram("pendrill-admin", {"config", "set", "--force", file, "S", "b", "2"});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
-    r = testsupport::runUnprivileged(kAdmin, {"config", "set", file, "S", "c", "3"});
+    r = testsupport::runUnprivileged(kAdmin, {"config", "set", "--force", file, "S", "c", "3"});
     ASSERT_EQ(r.exitCode, 0) << r.err.constData();
     for (const QString& f : {file, file + ".lock"}) {
         struct stat st {};

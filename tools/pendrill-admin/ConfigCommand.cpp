@@ -21,7 +21,7 @@ namespace {
 const char* const kConfigUsage =
     "Usage: pendrill-admin config show FILE [--show-passwords]\n"
     "       pendrill-admin config get FILE SECTION KEY\n"
-    "       pendrill-admin config set FILE SECTION KEY VALUE\n"
+    "       pendrill-admin config set [--force] FILE SECTION KEY VALUE\n"
     "Read and write a run configuration file (.etl).\n"
     "  show   the fixed sections and the data-source sections as Pendrill reads them;\n"
     "         passwords as ******** unless --show-passwords\n"
@@ -39,9 +39,17 @@ const char* const kConfigUsage =
     "         (codes 32 to 126), which the scrambling cannot keep; a value longer than a\n"
     "         reader returns (2047 characters, 2045 for a scrambled key); in a data-source\n"
     "         section, Type, TransferData, PollInterval or PollDuration other than a whole\n"
-    "         number from 0 to 32767.\n"
+    "         number from 0 to 32767; for UseDefaultLogFileDir, TruncLogFile, WriteEvent,\n"
+    "         DTSNTAut, DWNTAut and TrustedLogin anything but TRUE or FALSE (any letter\n"
+    "         case; every other text reads as TRUE); a section or key that Pendrill does not\n"
+    "         read (the three fixed sections with their keys, and \"Data Source::NAME\"\n"
+    "         sections with theirs), unless --force is given.\n"
+    "  --force  (set) store a section or key that Pendrill does not read; every other\n"
+    "         check still applies. Only right after \"set\" or after VALUE.\n"
+    "A UTF-16 file (with its byte-order mark) is read as such and written back as UTF-16.\n"
     "Exit status: 0 success; 1 the file cannot be read or written, or get finds no such key;\n"
-    "2 wrong usage or a refused value. --help after show, get or set prints this text.\n";
+    "2 wrong usage, a refused value or key, or FILE is not a regular file (a FIFO, a device).\n"
+    "--help after show, get or set prints this text.\n";
 
 // The keys of a data-source section in their written order, with the default used on reading.
 const struct {
@@ -79,6 +87,18 @@ QString unreadableReason(const QString& file) {
     return QStringLiteral("read error");
 }
 
+// FILE exists but is no regular file nor a directory (a FIFO or a device would block or never
+// end): an error is printed. Checked before the file is opened.
+bool notRegularFile(const QString& file) {
+    struct stat st {};
+    // A directory is reported as unreadable, like a file without read permission.
+    if (::stat(QFile::encodeName(file).constData(), &st) != 0 || S_ISREG(st.st_mode) ||
+        S_ISDIR(st.st_mode))
+        return false;
+    AdminError(QStringLiteral("%1 is not a regular file").arg(file));
+    return true;
+}
+
 // Reads the whole file once. A missing file is an empty profile when `missingIsEmpty` (set
 // creates it); otherwise, and for a file that cannot be read, an error is printed and nullopt
 // returned.
@@ -92,6 +112,8 @@ std::optional<PrivateProfile> readProfile(const QString& file, bool missingIsEmp
 }
 
 int show(const QString& file, bool reveal) {
+    if (notRegularFile(file))
+        return 2;
     const std::optional<PrivateProfile> profile = readProfile(file, false);
     if (!profile)
         return 1;
@@ -146,6 +168,8 @@ int show(const QString& file, bool reveal) {
 }
 
 int get(const QString& file, const QString& section, const QString& key) {
+    if (notRegularFile(file))
+        return 2;
     const std::optional<PrivateProfile> profile = readProfile(file, false);
     if (!profile)
         return 1;
@@ -160,11 +184,20 @@ int get(const QString& file, const QString& section, const QString& key) {
     return 0;
 }
 
-int set(const QString& file, const QString& section, const QString& key, const QString& value) {
-    if (const QString why = ConfigValueRefusal(section, key, value); !why.isEmpty()) {
+int set(const QString& file, const QString& section, const QString& key, const QString& value,
+        bool force) {
+    QString why = ConfigValueRefusal(section, key, value);
+    if (why.isEmpty() && !force) {
+        why = ConfigKeyRefusal(section, key);
+        if (!why.isEmpty())
+            why += QStringLiteral("; --force stores it all the same");
+    }
+    if (!why.isEmpty()) {
         AdminError(why);
         return 2;
     }
+    if (notRegularFile(file))
+        return 2;
     const bool scrambled = ExecDTSPackage::IsScrambledKey(section, key);
     const QString stored = scrambled ? EncryptPassword(value) : value;
     // Read, change and replace under the file's write lock: a concurrent set of another key of
@@ -197,8 +230,19 @@ int set(const QString& file, const QString& section, const QString& key, const Q
 
 }  // namespace
 
-int ConfigCommand(const QStringList& args) {
+int ConfigCommand(const QStringList& arguments) {
+    QStringList args = arguments;
     const QString verb = args.value(0);
+    // set takes --force right after "set" or after VALUE, so that VALUE may be any text.
+    bool force = false;
+    if (verb == QLatin1String("set") && args.value(1) == QLatin1String("--force")) {
+        force = true;
+        args.removeAt(1);
+    } else if (verb == QLatin1String("set") && args.size() == 6 &&
+               args.at(5) == QLatin1String("--force")) {
+        force = true;
+        args.removeLast();
+    }
     // "--help" anywhere asks for the usage, except as the VALUE of set, which may be any text.
     const QStringList options = verb == QLatin1String("set") ? args.mid(0, 4) : args;
     if (verb == QLatin1String("help") || options.contains(QStringLiteral("--help"))) {
@@ -214,7 +258,7 @@ int ConfigCommand(const QStringList& args) {
     if (verb == QLatin1String("get") && args.size() == 4)
         return get(args[1], args[2], args[3]);
     if (verb == QLatin1String("set") && args.size() == 5)
-        return set(args[1], args[2], args[3], args[4]);
+        return set(args[1], args[2], args[3], args[4], force);
     std::fputs(kConfigUsage, stderr);
     return 2;
 }

@@ -25,7 +25,8 @@ const char* const kDatalinkUsage =
     "         numbers beyond 32767 as 32767, passwords in clear; rows whose Type is not a\n"
     "         number are left out with a note on standard error\n"
     "Model and data-link names are compared exactly (letter case counts), also on a server\n"
-    "whose collation ignores case.\n"
+    "whose collation ignores case. add and set refuse an empty model or data-link name;\n"
+    "list --model \"\" lists the rows stored with an empty model.\n"
     "LOGIN:  --user U [--password P]   or   --trusted (the default)\n"
     "FIELD:  --type N  --ds-server TEXT  --ds-database TEXT  --ds-trusted-login true|false\n"
     "        --ds-user TEXT  --ds-password TEXT  --ds-file TEXT  --ds-directory TEXT\n"
@@ -73,6 +74,7 @@ int DatalinkCommand(const QStringList& args) {
         spec.values << QStringLiteral("--model");
         spec.flags << QStringLiteral("--json");
         spec.required << QStringLiteral("--model");
+        spec.mayBeEmpty << QStringLiteral("--model");
         run = DatalinkList;
     } else if (verb == QLatin1String("add") || verb == QLatin1String("set")) {
         spec.values << QStringLiteral("--model") << QStringLiteral("--name")

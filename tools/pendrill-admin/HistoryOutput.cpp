@@ -13,11 +13,38 @@ int column(const char* name) {
     return int(JobHistoryReader::Columns().indexOf(QLatin1String(name)));
 }
 
+// A stored text as one harmless piece of a listing line: any program of the repository may have
+// written it, and a job id or file name with a line break or an escape sequence must not start a
+// line of its own or steer the terminal. Control and format characters and line or paragraph
+// separators are shown escaped: \n \r \t, \xHH, \uHHHH.
+QString visible(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const QChar::Category cat = c.category();
+        if (cat != QChar::Other_Control && cat != QChar::Other_Format &&
+            cat != QChar::Separator_Line && cat != QChar::Separator_Paragraph) {
+            out += c;
+        } else if (c == QLatin1Char('\n')) {
+            out += QLatin1String("\\n");
+        } else if (c == QLatin1Char('\r')) {
+            out += QLatin1String("\\r");
+        } else if (c == QLatin1Char('\t')) {
+            out += QLatin1String("\\t");
+        } else if (c.unicode() < 0x100) {
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        } else {
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        }
+    }
+    return out;
+}
+
 QString text(const JobHistoryReader& r, int col) {
     const QVariant v = r.Value(col);
     if (v.typeId() == QMetaType::Double)
         return QString::number(v.toDouble(), 'g', 15);
-    return v.toString();
+    return visible(v.toString());
 }
 
 QString statusText(const QVariant& v) {
@@ -114,8 +141,8 @@ void PrintHistoryRecord(const JobHistoryReader& r) {
     const QString args = text(r, arguments);
     const QJsonArray kindAndName = QJsonDocument::fromJson(args.toUtf8()).array();
     if (!kindAndName.isEmpty())
-        line("Object kind",
-             kindAndName.at(0).toString() + QLatin1Char(' ') + kindAndName.at(1).toString());
+        line("Object kind", visible(kindAndName.at(0).toString() + QLatin1Char(' ') +
+                                    kindAndName.at(1).toString()));
     line("Run by", text(r, user) + QLatin1Char('@') + text(r, computer));
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
 }

@@ -26,7 +26,7 @@ bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOp
         }
     }
     // Names become file names on an embedded server and words in messages and logs: no empty
-    // ones, no line breaks or escape sequences.
+    // ones (except to find rows stored with one), no line breaks or escape sequences.
     const struct {
         const char* option;
         const char* what;
@@ -36,7 +36,8 @@ bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOp
                  {"--name", "data-link name"}};
     for (const auto& n : names) {
         const QString option = QString::fromLatin1(n.option);
-        if (!request.options.values.contains(option))
+        if (!request.options.values.contains(option) ||
+            (spec.mayBeEmpty.contains(option) && request.options.value(option).isEmpty()))
             continue;
         const QString why = NameRefusal(QString::fromLatin1(n.what), request.options.value(option));
         if (!why.isEmpty()) {

@@ -25,6 +25,7 @@ struct ServerOptions {
     QStringList flags;           // its own flags
     QStringList repeatable;      // value options that may be given more than once
     QStringList required;        // options it cannot go without, checked in this order
+    QStringList mayBeEmpty;      // name options that only read, where an empty name is one too
 };
 
 // Parses `args` from position `first`. False after reporting the wrong usage (a wrong option, a
