@@ -158,7 +158,7 @@ QString LinuxHelpText() {
         "The status file says \"failure\" for every status but 0. An unattended run prints\n"
         "nothing when it ends \"ok\", else one line on standard error with the reason and the\n"
         "run log. Unknown options are ignored, each named on standard error\n"
-        "(\"pendrill: unknown option -x (ignored)\").\n"
+        "(\"pendrill: unknown option -configfle (ignored)\").\n"
         "\n"
         "Files:\n"
         "  FILE of -configfile          the run configuration, read\n"
