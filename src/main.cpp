@@ -12,6 +12,7 @@
 #include "gui/MainWindowHost.h"
 #include "remote/FtpFuncModule.h"
 #include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
 #include "util/TerminationSignals.h"
 
 namespace {
@@ -55,7 +56,22 @@ void filterQtMessages(QtMsgType type, const QMessageLogContext& context, const Q
 
 }  // namespace
 
+// The earliest code a program can run: the loader calls the program's pre-initialisers before
+// any library initialiser (Qt's among them, which take several milliseconds), so that a SIGTERM
+// in the program's first milliseconds already reaches the handler.
+void takeTerminationSignalsFirst(int, char**, char**) {
+    InstallTerminationHandlers();
+}
+__attribute__((section(".preinit_array"),
+               used)) void (*const takeSignalsAtLoad)(int, char**,
+                                                      char**) = takeTerminationSignalsFirst;
+
 int main(int argc, char** argv) {
+    // Taken at load time already (above); again here in case the loader ran no pre-initialiser.
+    // A SIGTERM in the program's first milliseconds must end the run as a stop ("failure", exit
+    // status 6), never by the signal's default action, which would leave the previous run's word
+    // in the status file.
+    InstallTerminationHandlers();
     qtHandler = qInstallMessageHandler(filterQtMessages);
     // The flat-file panel's Test connection reaches the FTP site through the remote-data layer.
     SetFtpCheckAccess([](const QString& server, const QString& fileName, const QString& remoteDir,
@@ -63,7 +79,6 @@ int main(int argc, char** argv) {
                          const std::optional<QString>& password) {
         return FtpCheckAccess(server, fileName, remoteDir, user, password);
     });
-    InstallTerminationHandlers();
     // Taken before the application object exists: QApplication removes the options it knows
     // (-style, -platform, ...) from argv, and every argument here belongs to the program.
     QStringList arguments;
@@ -87,10 +102,16 @@ int main(int argc, char** argv) {
     if (haveDisplay()) {
         app = std::make_unique<QApplication>(argc, argv);
         if (!platformChosen && QGuiApplication::platformName() == QLatin1String("offscreen")) {
-            fprintf(stderr,
-                    "pendrill: the display %s cannot be reached; going on without a window\n",
-                    qgetenv(qEnvironmentVariableIsEmpty("DISPLAY") ? "WAYLAND_DISPLAY" : "DISPLAY")
-                        .constData());
+            // A run says it in its run log only: under cron a stale DISPLAY is common, and a
+            // line on standard error after an "ok" run would be mailed every night.
+            const QString note =
+                QStringLiteral("the display %1 cannot be reached; going on without a window")
+                    .arg(qEnvironmentVariable(
+                        qEnvironmentVariableIsEmpty("DISPLAY") ? "WAYLAND_DISPLAY" : "DISPLAY"));
+            if (ParseCommandLine(arguments).StartInConfigMode)
+                fprintf(stderr, "pendrill: %s\n", note.toLocal8Bit().constData());
+            else
+                ProgramState::AddRunLogNote(note);
             qunsetenv("DISPLAY");
             qunsetenv("WAYLAND_DISPLAY");
             WatchTerminationSignals(nullptr);

@@ -15,7 +15,7 @@
 #include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
-void ParseArgument(StartupValues& v, const QString& name, const QString& value) {
+bool ParseArgument(StartupValues& v, const QString& name, const QString& value) {
     QString option = name.toLower();
     if (option.startsWith('-') && option.size() > 1)
         option.remove(0, 1);
@@ -33,12 +33,15 @@ void ParseArgument(StartupValues& v, const QString& name, const QString& value) 
         v.JobId = value;
     } else if (option == QLatin1String("help") || option == QLatin1String("?")) {
         v.HelpRequested = true;
+    } else if (option == QLatin1String("h")) {
+        v.LinuxHelp = true;
     } else if (option == QLatin1String("validate")) {
         v.Validate = true;
     } else {
-        return;
+        return false;
     }
     v.CommandLineGiven = true;
+    return true;
 }
 
 StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
@@ -49,20 +52,52 @@ StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
         v.StartInConfigMode = true;
         return v;
     }
+    bool previousTakesValue = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& arg = args.at(i);
+        const bool isValue = previousTakesValue;
+        previousTakesValue = false;
         if (arg == QLatin1String("--help"))
             v.LinuxHelp = true;
-        if (arg == QLatin1String("--version"))
+        if (arg == QLatin1String("--version")) {
             v.ShowVersion = true;
+            continue;
+        }
         if (!arg.startsWith('-'))
             continue;
         // An option at the end has the empty text as its value (never a null text, which the
         // job history would store as "no value").
         const QString value = i + 1 < args.size() ? args.at(i + 1) : QStringLiteral("");
-        ParseArgument(v, arg.mid(1), value);
+        if (ParseArgument(v, arg.mid(1), value)) {
+            static const QStringList withValue = {"configfile", "config", "statusfile", "logfile",
+                                                  "job_id"};
+            QString name = arg.mid(1).toLower();
+            if (name.startsWith('-'))
+                name.remove(0, 1);
+            previousTakesValue = withValue.contains(name);
+        } else if (!isValue) {
+            v.UnknownOptions << arg;
+        }
     }
     return v;
+}
+
+QString ConflictingFiles(const StartupValues& v) {
+    const struct {
+        const QString& file;
+        const char* option;
+        const QString& other;
+        const char* otherName;
+    } pairs[] = {
+        {v.StatusFile, "-statusfile", v.ConfigFile, "the configuration file (-configfile)"},
+        {v.LogFile, "-logfile", v.ConfigFile, "the configuration file (-configfile)"},
+        {v.LogFile, "-logfile", v.StatusFile, "the status file (-statusfile)"},
+    };
+    for (const auto& p : pairs)
+        if (SameFile(p.file, p.other))
+            return QStringLiteral("%1 %2 names %3; nothing was run or written")
+                .arg(QLatin1String(p.option), p.file, QLatin1String(p.otherName));
+    return QString();
 }
 
 bool OperatorCanBeAsked() {
@@ -102,7 +137,7 @@ QString LinuxHelpText() {
         "                     writes no status file, run log or job history. Exit status 0\n"
         "                     when the run could start, else the status the run would end with\n"
         "  -help, -?          show the short usage text and wait for Enter\n"
-        "  --help             show this help and exit\n"
+        "  --help, -h         show this help and exit; nothing is run\n"
         "  --version          show the version and exit\n"
         "\n"
         "Exit status:\n"
@@ -112,7 +147,8 @@ QString LinuxHelpText() {
         "  2  configuration file missing, package not loaded or data-link table missing\n"
         "  3  repository or data-warehouse server not reachable\n"
         "  4  required settings missing (package, DTS server, log file, warehouse server or\n"
-        "     database)\n"
+        "     database); or the command line names one file twice (-statusfile or -logfile\n"
+        "     the configuration file, -logfile the status file): refused, nothing written\n"
         "  5  remote data not obtained\n"
         "  6  stopped by the operator or by SIGTERM/SIGINT\n"
         "  7  interactive or job-configuration mode without a display (DISPLAY and\n"
@@ -121,7 +157,8 @@ QString LinuxHelpText() {
         "     log (\"Another run (process N) is using FILE\")\n"
         "The status file says \"failure\" for every status but 0. An unattended run prints\n"
         "nothing when it ends \"ok\", else one line on standard error with the reason and the\n"
-        "run log.\n"
+        "run log. Unknown options are ignored, each named on standard error\n"
+        "(\"pendrill: unknown option -configfle (ignored)\").\n"
         "\n"
         "Files:\n"
         "  FILE of -configfile          the run configuration, read\n"
@@ -340,6 +377,14 @@ int finishRun(const StartupValues& v, RookJobHistory& record, const QString& pac
 int RunnerMain(const QStringList& arguments) {
     RookJobHistory record;
     const StartupValues v = ParseCommandLine(arguments);
+    for (const QString& option : v.UnknownOptions)
+        std::fprintf(stderr, "pendrill: unknown option %s (ignored)\n",
+                     option.toLocal8Bit().constData());
+    const bool writes = !v.LinuxHelp && !v.ShowVersion && !v.HelpRequested;
+    if (const QString conflict = ConflictingFiles(v); writes && !conflict.isEmpty()) {
+        std::fprintf(stderr, "pendrill: %s\n", conflict.toLocal8Bit().constData());
+        return ExitSettingsMissing;
+    }
     // An unattended run says on standard error only how it ended, in one line, and nothing when
     // it ended "ok"; the problems met on the way go to its run log.
     const bool run =
@@ -347,7 +392,10 @@ int RunnerMain(const QStringList& arguments) {
     QStringList problems;
     if (run)
         ProgramState::SetProblemSink([&problems](const QString& text) {
-            problems << text;
+            // A problem met twice (the status file at every word) is said once on standard
+            // error; the run log gets it whenever it is met, as it may not exist yet.
+            if (!problems.contains(text))
+                problems << text;
             LogInfo(text);
         });
     QString packageName;

@@ -20,19 +20,26 @@ struct StartupValues {
     bool LinuxHelp = false;         // --help
     bool ShowVersion = false;       // --version
     bool Validate = false;          // -validate: check the configuration, run nothing
+    QStringList UnknownOptions;     // options not recognised, as written: ignored, but named
 };
 
 // Interprets one option. The name is compared without regard to case; a name that starts with a
-// further "-" (from "--name") is taken without it. Unknown names are ignored.
-void ParseArgument(StartupValues& values, const QString& name, const QString& value);
+// further "-" (from "--name") is taken without it. Unknown names are ignored; false for them.
+bool ParseArgument(StartupValues& values, const QString& name, const QString& value);
 
 // Interprets the program's arguments (without the program name), each element one argument as
 // the shell split it. At most `maxArguments` are looked at. No argument at all, or only empty
-// ones: interactive. An option at the end has the empty text as its value.
+// ones: interactive. An option at the end has the empty text as its value. An unknown option is
+// kept in UnknownOptions unless it is the value of the option before it.
 StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments = 50);
 
 // Whether a person can be asked anything: a display is named (DISPLAY or WAYLAND_DISPLAY).
 bool OperatorCanBeAsked();
+
+// A command line that would write over one of its own files: -statusfile or -logfile naming the
+// configuration file, or -logfile naming the status file (one file by device and inode, or one
+// path for files that do not exist yet). The one line that says so, or the empty text.
+QString ConflictingFiles(const StartupValues& values);
 
 // The usage text on the console, then waits for Enter.
 void ShowUsage();

@@ -95,6 +95,8 @@ int runSteps(frmRunnerMain& form, SignalledStop& stop) {
     LogInfo(QStringLiteral("Data Warehouse database : ") + form.uRookConnectDW.DatabaseName);
     if (!form.PendrillConfigFile.isEmpty())
         LogInfo(QStringLiteral("Pendrill Config file      : ") + form.PendrillConfigFile);
+    for (const QString& note : ProgramState::TakeRunLogNotes())
+        LogInfo(note);
 
     if (!loaded) {
         form.RunOutcomeText =

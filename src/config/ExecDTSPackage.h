@@ -91,7 +91,11 @@ class ExecDTSPackage {
     QString lastError_;
     static SectionsWriter& dataSourceSectionsWriter();
 
-    void PrepareLogFiles();
+    // Empties the exception file (when asked) and clears the log directory of the files a package
+    // writes there. False, with the reason in `*error`, for a log directory that must not be
+    // cleared: "/", the account's home, or the directory of the configuration file, the status
+    // file or the run log.
+    bool PrepareLogFiles(QString* error);
     void ReleasePackage();
     // The loaded package, owned until ExecPackage ends; and what the merge works on, remembered
     // when the package was loaded.

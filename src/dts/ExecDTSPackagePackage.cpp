@@ -2,14 +2,22 @@
 // settings as global variables, executing it and judging its steps. The log merge is in
 // LogMerge.cpp.
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QFile>
-#include <filesystem>
+#include <QFileInfo>
 
 #include "config/ExecDTSPackage.h"
 #include "dts/DtsPackage.h"
 #include "util/ErrLogging.h"
+#include "util/Errors.h"
 #include "util/FileUtils.h"
+#include "util/KelmStatusFile.h"
 #include "util/PrivateFiles.h"
 
 namespace {
@@ -87,23 +95,120 @@ void ExecDTSPackage::ReleasePackage() {
     package_.reset();
 }
 
-void ExecDTSPackage::PrepareLogFiles() {
-    if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
-        QFile::remove(ExceptionLogFile);
+namespace {
+
+// The real directories a file's name sits in ("" when it cannot be found), with the file itself
+// followed when it is a link, so that a file reached through a link counts where it lies.
+QStringList RealDirectoriesOf(const QString& file) {
+    QStringList dirs;
+    if (file.trimmed().isEmpty())
+        return dirs;
+    const QFileInfo info(file);
+    const QString named = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (!named.isEmpty())
+        dirs << named;
+    const QString target = info.canonicalFilePath();
+    if (!target.isEmpty())
+        dirs << QFileInfo(target).absolutePath();
+    return dirs;
+}
+
+// The account's home directories: the one of the password database and $HOME.
+QStringList HomeDirectories() {
+    QStringList homes;
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_dir != nullptr)
+        homes << QFileInfo(QFile::decodeName(pw->pw_dir)).canonicalFilePath();
+    homes << QFileInfo(QDir::homePath()).canonicalFilePath();
+    return homes;
+}
+
+// The names of the files a package writes into its log directory: "<package>.log", and for its
+// steps "<package>_<step>_Bulkload.xml" (with the "...xml__.log" text the merge makes of it) and
+// "<package>_<step>_output.log". The package name is compared without regard to case, as
+// packages are looked up.
+bool IsPackageLogFile(const QString& name, const QString& package) {
+    if (package.isEmpty() || !name.startsWith(package, Qt::CaseInsensitive))
+        return false;
+    const QString rest = name.mid(package.size());
+    if (rest.compare(QLatin1String(".log"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (!rest.startsWith('_'))
+        return false;
+    for (const char* suffix : {"_Bulkload.xml", "_Bulkload.xml__.log", "_output.log"}) {
+        const QLatin1String end(suffix);
+        if (rest.size() > end.size() + 1 && rest.endsWith(end, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool ExecDTSPackage::PrepareLogFiles(QString* error) {
     loadedPackageName_ = DTSPackageName;
     loadedExceptionFile_ = ExceptionLogFile;
     loadedLogDir_ = LogFileDir;
     // An empty log directory would name the current (or root) directory; it is never emptied.
-    if (LogFileDir.trimmed().isEmpty())
-        return;
-    MakePrivateDirectory(LogFileDir);
-    std::error_code ec;
-    for (std::filesystem::directory_iterator it(ToFsPath(LogFileDir), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::error_code fileEc;
-        if (it->is_regular_file(fileEc))
-            std::filesystem::remove(it->path(), fileEc);
+    if (LogFileDir.trimmed().isEmpty()) {
+        if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
+            QFile::remove(ExceptionLogFile);
+        return true;
     }
+    MakePrivateDirectory(LogFileDir);
+    // Only the files the package writes are deleted, and only in the directory's real place. A
+    // directory whose files a run must never touch is refused before anything is deleted.
+    const QString real = QFileInfo(LogFileDir).canonicalFilePath();
+    if (!real.isEmpty()) {
+        QString refusal;
+        if (real == QLatin1String("/"))
+            refusal = QStringLiteral("it is the root directory");
+        else if (HomeDirectories().contains(real))
+            refusal = QStringLiteral("it is the home directory");
+        const struct {
+            QString file;
+            const char* what;
+        } own[] = {{PendrillConfigFile, "the configuration file"},
+                   {StatusFilePath(), "the status file"},
+                   {ExceptionLogFile, "the run log"}};
+        for (const auto& f : own)
+            if (refusal.isEmpty() && RealDirectoriesOf(f.file).contains(real))
+                refusal = QStringLiteral("it holds %1 %2").arg(QLatin1String(f.what), f.file);
+        if (!refusal.isEmpty()) {
+            SetError(error, QStringLiteral("The log directory %1 is not emptied: %2. Choose a "
+                                           "directory of its own for the package's log files.")
+                                .arg(LogFileDir, refusal));
+            return false;
+        }
+    }
+    if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
+        QFile::remove(ExceptionLogFile);
+    // The directory is opened without following a link, and its entries are looked at and
+    // deleted relative to it: a link among them is never followed (a link under a log file's
+    // name is itself deleted, so the package cannot write through it), nor is a directory.
+    const int dirFd = real.isEmpty() ? -1
+                                     : ::open(QFile::encodeName(real).constData(),
+                                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0)
+        return true;
+    const int listFd = ::dup(dirFd);
+    DIR* listing = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (listing == nullptr) {
+        if (listFd >= 0)
+            ::close(listFd);
+        ::close(dirFd);
+        return true;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        struct stat st {};
+        if (IsPackageLogFile(name, DTSPackageName) &&
+            ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+            ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(listing);
+    ::close(dirFd);
+    return true;
 }
 
 ExecDTSPackage::ExecDTSPackage() = default;
@@ -115,9 +220,12 @@ bool ExecDTSPackage::LoadPackage() {
     ReleasePackage();
     if (PackageFactory)
         package_ = PackageFactory();
-    PrepareLogFiles();
-
     QString error;
+    if (!PrepareLogFiles(&error)) {
+        lastError_ = error;
+        return false;
+    }
+
     bool loaded = false;
     if (package_) {
         if (DTSServerTrustedLogin) {

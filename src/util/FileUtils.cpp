@@ -1,5 +1,7 @@
 #include "util/FileUtils.h"
 
+#include <sys/stat.h>
+
 #include <QDir>
 #include <QRegularExpression>
 #include <system_error>
@@ -84,4 +86,17 @@ bool PathExists(const QString& path) {
             return true;
     }
     return false;
+}
+
+bool SameFile(const QString& a, const QString& b) {
+    if (a.isEmpty() || b.isEmpty())
+        return false;
+    struct stat sa {
+    }, sb{};
+    if (::stat(ToFsPath(a).c_str(), &sa) == 0 && ::stat(ToFsPath(b).c_str(), &sb) == 0)
+        return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+    std::error_code ea, eb;
+    const fs::path pa = fs::weakly_canonical(fs::absolute(ToFsPath(a), ea), ea);
+    const fs::path pb = fs::weakly_canonical(fs::absolute(ToFsPath(b), eb), eb);
+    return !ea && !eb && pa == pb;
 }

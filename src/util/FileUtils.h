@@ -27,5 +27,10 @@ bool FileOrFolderExists(const QString& path);
 // wildcards '*' and '?'. A path ending in a separator is true when that directory exists.
 bool PathExists(const QString& path);
 
+// True when both texts name one file: the same device and inode when both exist (links and
+// other spellings included), else the same absolute path once "." and ".." are resolved and the
+// existing part of it is followed to its real location. Empty texts name no file.
+bool SameFile(const QString& a, const QString& b);
+
 // Local file-system path of a text (for std::filesystem), UTF-8 on Linux.
 std::filesystem::path ToFsPath(const QString& path);

@@ -1,5 +1,6 @@
 #include "util/KelmStatusFile.h"
 
+#include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -21,7 +22,13 @@ QString StatusFilePath() {
 bool WriteStatusWord(const QString& word) {
     if (statusPath().isEmpty())
         return false;
-    return WriteFileAtomically(statusPath(), word.toUtf8() + "\r\n");
+    QString why;
+    if (WriteFileAtomically(statusPath(), word.toUtf8() + "\r\n", -1, &why))
+        return true;
+    // The scheduler reads this file: a run that cannot write it says so, as for the log copy.
+    ProgramState::ReportProblem(
+        QStringLiteral("cannot write the status file %1: %2").arg(statusPath(), why));
+    return false;
 }
 
 bool StatusRunning() {

@@ -72,7 +72,9 @@ bool CreatePrivateFile(const QString& path, QString* error) {
 bool RestrictToOwner(const QString& path, QString* error) {
     const QByteArray name = QFile::encodeName(path);
     struct stat st {};
-    if (::stat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
+    // A symbolic link is left alone (lstat): its target's mode is not this file's to change, and
+    // the write that follows refuses the link.
+    if (::lstat(name.constData(), &st) != 0 || !S_ISREG(st.st_mode))
         return true;
     if ((st.st_mode & 077) == 0)
         return true;

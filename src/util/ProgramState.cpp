@@ -1,6 +1,7 @@
 #include "util/ProgramState.h"
 
 #include <cstdio>
+#include <utility>
 
 #include "util/OperatorInterface.h"
 
@@ -35,6 +36,21 @@ void ReportProblem(const QString& text) {
         problemSink()(text);
     else
         std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
+}
+
+namespace {
+QStringList& runLogNotes() {
+    static QStringList notes;
+    return notes;
+}
+}  // namespace
+
+void AddRunLogNote(const QString& text) {
+    runLogNotes() << text;
+}
+
+QStringList TakeRunLogNotes() {
+    return std::exchange(runLogNotes(), QStringList());
 }
 
 void SetStatusTextSink(std::function<void(const QString&)> sink) {

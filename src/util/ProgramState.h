@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 // Program-wide state shared by the run control, the run log and the remote polling. The program
@@ -32,5 +33,10 @@ void ShowStatusText(const QString& text);
 // that keeps them in its run log, so that standard error carries one line for the run.
 void SetProblemSink(std::function<void(const QString&)> sink);
 void ReportProblem(const QString& text);
+
+// Notes for the run log alone (never standard error), such as a display that cannot be reached:
+// kept until the run has written its header, which then logs them.
+void AddRunLogNote(const QString& text);
+QStringList TakeRunLogNotes();
 
 }  // namespace ProgramState

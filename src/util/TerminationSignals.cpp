@@ -38,6 +38,13 @@ void InstallTerminationHandlers() {
     sa.sa_flags = 0;  // no SA_RESTART: a blocking read returns with EINTR
     sigaction(SIGTERM, &sa, nullptr);
     sigaction(SIGINT, &sa, nullptr);
+    // A scheduler may start the program with the signals blocked; a stop sent while they were
+    // blocked is delivered here, to the handler, as soon as they are not.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    sigprocmask(SIG_UNBLOCK, &stopSignals, nullptr);
 }
 
 void WatchTerminationSignals(std::function<void()> onSignal) {

@@ -6,9 +6,10 @@
 // wakes the event loop through a pipe, so that a wait which runs an event loop (a modal message
 // box, a polling loop that processes events) learns of the signal at once, not at its next tick.
 
-// Installs the handlers for SIGTERM and SIGINT. Call once, before the application object exists.
-// System calls interrupted by the signals are not restarted, so a blocking read of standard input
-// ends too.
+// Installs the handlers for SIGTERM and SIGINT and unblocks both (a signal that was pending
+// reaches the handler at once). Call first in main, before anything is written: until then the
+// signals end the process by their default action. System calls interrupted by the signals are
+// not restarted, so a blocking read of standard input ends too.
 void InstallTerminationHandlers();
 
 // Runs `onSignal` from the event loop of the application object (which must exist) after each

@@ -24,7 +24,7 @@ bool AppendLines(const QString& path, const QString& text) {
     for (const QString& line : SplitLines(text))
         block += line.toUtf8() + "\r\n";
     const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (fd < 0)
         return false;
     const char* p = block.constData();
@@ -66,9 +66,14 @@ using ContentWriter = std::function<bool(QFileDevice&, QString&)>;
 // The file is written where it stands: truncated, filled, flushed to disk. Used only when the
 // directory refuses the temporary file or the rename, so the file keeps its owner and mode.
 bool writeInPlace(const QString& path, const ContentWriter& write, QString* error) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        setError(error, file.errorString());
+    // O_NOFOLLOW: a symbolic link put in the file's place meanwhile is not written through.
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    QFile file;
+    if (fd < 0 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
+        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
+        if (fd >= 0)
+            ::close(fd);
         return false;
     }
     QString why;
@@ -90,7 +95,13 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
         return false;
     }
     struct stat before {};
-    const bool existed = ::stat(QFile::encodeName(path).constData(), &before) == 0;
+    const bool existed = ::lstat(QFile::encodeName(path).constData(), &before) == 0;
+    // A symbolic link in the file's place would have the file it points to overwritten (and, for
+    // root, given the link's owner): it is refused, never followed.
+    if (existed && S_ISLNK(before.st_mode)) {
+        setError(error, QStringLiteral("%1 is a symbolic link; it is not replaced").arg(path));
+        return false;
+    }
     QSaveFile file(path);
     if (file.open(QIODevice::WriteOnly)) {
         if (!existed && newFileMode != -1) {

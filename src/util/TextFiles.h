@@ -10,7 +10,8 @@
 QStringList SplitLines(const QString& text);
 
 // Appends every line of `text` to the file, each followed by CR LF, in one write to a file opened
-// for appending (created when missing). Returns false when the file could not be written.
+// for appending (created when missing). Returns false when the file could not be written or is a
+// symbolic link (never followed).
 bool AppendLines(const QString& path, const QString& text);
 
 // Replaces the whole file atomically: a temporary file in the same directory is written, flushed
@@ -19,8 +20,10 @@ bool AppendLines(const QString& path, const QString& text);
 // rename (no write access to it, or a sticky directory) but the file exists and may be written,
 // the file is written in place instead (truncated and filled), so it never keeps stale content.
 // An existing file keeps its permissions, and its owner and group where this account may give
-// them (root may); a new file gets `newFileMode` (octal, e.g. 0600) when it is not -1. Returns false on any error, with the reason in `*error` when given; the old file
-// is then untouched unless the in-place write itself failed.
+// them (root may); a new file gets `newFileMode` (octal, e.g. 0600) when it is not -1. A path
+// that is a symbolic link is refused (false, "PATH is a symbolic link; it is not replaced"): the
+// file it points to is never written. Returns false on any error, with the reason in `*error`
+// when given; the old file is then untouched unless the in-place write itself failed.
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1,
                          QString* error = nullptr);
 

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+
 #include "app/RunnerMain.h"
 #include "app/frmRunnerMain.h"
 #include "rook/RookJobHistory.h"
@@ -9,7 +11,7 @@ namespace {
 
 // What the command line gives: -configfile|-statusfile|-logfile|-job_id|-config|flags, the flags
 // G (an option was recognised), I (interactive), J (job-configuration mode), H (usage text),
-// L (--help), V (--version).
+// L (--help), V (--version); then " unknown:" and the unknown options when there are any.
 QString parsed(const QStringList& args) {
     const StartupValues v = ParseCommandLine(args);
     QString flags;
@@ -19,8 +21,12 @@ QString parsed(const QStringList& args) {
           std::pair{v.LinuxHelp, 'L'}, std::pair{v.ShowVersion, 'V'}})
         if (set)
             flags += letter;
-    return QStringList{v.ConfigFile, v.StatusFile, v.LogFile, v.JobId, v.JobConfigFile, flags}.join(
-        '|');
+    QString text =
+        QStringList{v.ConfigFile, v.StatusFile, v.LogFile, v.JobId, v.JobConfigFile, flags}.join(
+            '|');
+    if (!v.UnknownOptions.isEmpty())
+        text += " unknown:" + v.UnknownOptions.join(',');
+    return text;
 }
 
 }  // namespace
@@ -43,8 +49,11 @@ TEST(CommandLine, Parsing) {
         {{"-logfile", "-statusfile", "/tmp/s"}, "|/tmp/s|-statusfile|0||G"},
         {{"-statusfile", "/tmp/s", "-configfile"}, "|/tmp/s||0||G"},
         {{"-configfile", "a", "-configfile", "b"}, "b|||0||G"},
-        // Unknown words alone: unattended, without a command line.
-        {{"nightly", "-verbose", "yes"}, "|||0||"},
+        // Unknown words alone: unattended, without a command line. Unknown options are named,
+        // but not a value of a known option that happens to start with '-'.
+        {{"nightly", "-verbose", "yes"}, "|||0|| unknown:-verbose"},
+        {{"-configfle", "x.etl", "-job_id", "-1"}, "|||-1||G unknown:-configfle"},
+        {{"-h"}, "|||0||GL"},
         {{"-configfile", "x.etl", "-help"}, "x.etl|||0||GH"},
         {{"-configfile", "x.etl", "-HELP"}, "x.etl|||0||GH"},
         {{"-configfile", "x.etl", "-?"}, "x.etl|||0||GH"},
@@ -90,9 +99,37 @@ TEST(CommandLine, OnlyFiftyArgumentsAreRead) {
                           << "7"
                           << "-configfile"
                           << "ignored.etl"),
-              "|||7||G");
+              "|||7||G unknown:" + QStringList(24, "-x").join(','));
     // The option is argument 50, its value the 51st.
     EXPECT_EQ(parsed(QStringList(49, "w") << "-logfile"
                                           << "beyond"),
               "|||0||G");
+}
+
+// A command line that names one file for two purposes is refused: by device and inode for files
+// that exist (a link, another spelling), by path for files that do not exist yet.
+TEST(CommandLine, FilesNamedTwiceAreRefused) {
+    testsupport::IsolatedHome home;
+    const QString cfg = home.file("job.etl");
+    testsupport::writeAll(cfg, "");
+    QFile::link(cfg, home.file("link.etl"));
+    const struct {
+        QStringList args;
+        const char* refusedOption;  // nullptr: accepted
+    } cases[] = {
+        {{"-configfile", cfg, "-statusfile", home.file("link.etl")}, "-statusfile"},
+        {{"-configfile", cfg, "-logfile", home.path() + "/./job.etl"}, "-logfile"},
+        {{"-statusfile", home.file("new"), "-logfile", home.file("sub/../new")}, "-logfile"},
+        {{"-configfile", cfg, "-statusfile", home.file("status"), "-logfile", home.file("log")},
+         nullptr},
+        {{"-configfile", home.file("absent.etl"), "-logfile", home.file("absent.log")}, nullptr},
+    };
+    for (const auto& c : cases) {
+        const QString says = ConflictingFiles(ParseCommandLine(c.args));
+        if (c.refusedOption == nullptr) {
+            EXPECT_EQ(says, "") << c.args.join(' ').toStdString();
+        } else {
+            EXPECT_TRUE(says.startsWith(c.refusedOption)) << says.toStdString();
+        }
+    }
 }

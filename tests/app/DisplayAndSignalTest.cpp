@@ -82,6 +82,26 @@ TEST_F(Ending, SignalEndsTheWaitForTheOperator) {
     }
 }
 
+// A SIGTERM that comes while the program is still starting (here: sent at once, and held back
+// only until the program takes its signals, as when a scheduler starts it with them blocked)
+// stops the run like a later one: never the signal's default action and a stale "ok".
+TEST_F(Ending, SigtermAtTheStartIsAStop) {
+    const QString status = home.file("status");
+    testsupport::writeAll(status, "ok\r\n");
+    program.setChildProcessModifier([] {
+        sigset_t blocked;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGTERM);
+        sigprocmask(SIG_BLOCK, &blocked, nullptr);
+    });
+    start({"-configfile", home.file("missing.etl"), "-statusfile", status}, "");
+    ::kill(static_cast<pid_t>(program.processId()), SIGTERM);
+    ASSERT_TRUE(endsWithin(20000));
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 6);
+    EXPECT_EQ(readAll(status), "failure\r\n");
+}
+
 // A named display that cannot be reached (a stale DISPLAY in a scheduler's environment) must
 // not abort the program: an unattended run ends as without a display, and a mode that needs a
 // person says so instead of waiting.

@@ -111,6 +111,23 @@ TEST_F(Program, UsageHelpAndVersion) {
                              "Exit status", "registry.ini", "repository.db"})
         EXPECT_TRUE(h.out.contains(word)) << word;
     EXPECT_FALSE(h.out.contains("Press enter"));
+    // -h is --help; an unknown option is named on standard error (and ignored).
+    const auto shortHelp = runProgram("pendrill", {"-statusfile", status, "-h", "-configfle"});
+    EXPECT_EQ(shortHelp.exitCode, 0);
+    EXPECT_EQ(shortHelp.out, h.out);
+    EXPECT_EQ(shortHelp.err, "pendrill: unknown option -configfle (ignored)\n");
+    EXPECT_FALSE(QFile::exists(status));
+
+    // A command line that would write over its own configuration is refused before any write.
+    const QString cfg = home.file("job.etl");
+    testsupport::writeAll(cfg, "[Package Info]\r\n");
+    for (const char* option : {"-statusfile", "-logfile"}) {
+        const auto refused = runProgram("pendrill", {"-configfile", cfg, option, cfg});
+        EXPECT_EQ(refused.exitCode, 4);
+        EXPECT_EQ(refused.err.count('\n'), 1) << refused.err.constData();
+        EXPECT_EQ(readAll(cfg), "[Package Info]\r\n");
+    }
+    EXPECT_EQ(history().size(), 0);
     const auto v = runProgram("pendrill", {"--version"});
     EXPECT_EQ(v.exitCode, 0);
     EXPECT_TRUE(v.out.startsWith("pendrill ")) << v.out.constData();

@@ -61,10 +61,26 @@ TEST(UnattendedRun, QuietWhenOkOneLineWhenNot) {
         QString steps;  // empty: no configuration file at all
         QStringList extraArgs;
         int exit;
-        QString line;  // %1: the run log, %3: the configuration file
+        QString line;  // %1: the run log, %3: the configuration file; ending in ": ", a prefix
+        const char* display = nullptr;  // DISPLAY, one that cannot be reached
+        const char* runLogNote = nullptr;
     } cases[] = {
         {"ok", kSelectOne, {}, 0, ""},
         {"ok with a copy of the log", kSelectOne, {"-logfile", "copy.log"}, 0, ""},
+        {"ok under a stale DISPLAY",
+         kSelectOne,
+         {},
+         0,
+         "",
+         ":5987",
+         "the display :5987 cannot be reached; going on without a window"},
+        {"ok, status file in a missing directory",
+         kSelectOne,
+         {"-statusfile", "no dir/status"},
+         0,
+         "pendrill: cannot write the status file no dir/status: ",
+         nullptr,
+         "cannot write the status file no dir/status: "},
         {"failing step",
          kBadStep,
          {},
@@ -91,14 +107,26 @@ TEST(UnattendedRun, QuietWhenOkOneLineWhenNot) {
         QString cfg = s.home.file("absent.etl");
         if (!c.steps.isEmpty())
             cfg = s.config("X_LoadDW");
+        QProcessEnvironment env = cronEnvironment(s.home);
+        if (c.display != nullptr)
+            env.insert("DISPLAY", c.display);
         const auto r = s.job.Pendrill(
             QStringList{"-configfile", cfg, "-statusfile", s.status, "-job_id", "3"} + c.extraArgs,
-            cronEnvironment(s.home));
+            env);
         EXPECT_EQ(r.exitCode, c.exit);
         EXPECT_EQ(r.out, "");
         const QString line = QString(c.line).replace("%1", s.runLog).replace("%3", cfg);
-        EXPECT_EQ(r.err.toStdString(), line.toStdString());
-        EXPECT_EQ(readAll(s.status), c.exit == 0 ? "ok\r\n" : "failure\r\n");
+        if (line.endsWith(": ")) {
+            EXPECT_TRUE(r.err.startsWith(line.toUtf8()) && r.err.count('\n') == 1) << r.err.data();
+        } else {
+            EXPECT_EQ(r.err.toStdString(), line.toStdString());
+        }
+        if (c.runLogNote != nullptr) {
+            EXPECT_TRUE(readAll(s.runLog).contains(c.runLogNote)) << readAll(s.runLog).data();
+        }
+        if (!c.extraArgs.contains("-statusfile")) {
+            EXPECT_EQ(readAll(s.status), c.exit == 0 ? "ok\r\n" : "failure\r\n");
+        }
     }
 }
 

@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QMap>
 #include <QTemporaryDir>
 
 #include "config/ExecDTSPackage.h"
 #include "support/FakePackage.h"
 #include "support/TestSupport.h"
+#include "util/KelmStatusFile.h"
 
 using testsupport::readAll;
 using testsupport::writeAll;
@@ -53,13 +55,25 @@ class ExecPackageTest : public ::testing::Test {
 
 TEST_F(ExecPackageTest, LoadLoginFlagsLogDirectoryAndFailure) {
     ASSERT_TRUE(QDir().mkpath(log("keep")));
-    ASSERT_TRUE(writeAll(log("old.log"), "x"));
+    // The package's own files of an earlier run go (a link under such a name too, never its
+    // target); every other file stays.
+    const QStringList gone = {"Pkg.log", "PKG_Load_Bulkload.xml", "Pkg_Load_Bulkload.xml__.log",
+                              "Pkg_Run_output.log"};
+    const QStringList kept = {"old.log",  "Pkg.log.bak", "Other.log",   "Pkg_output.log",
+                              "Pkgx.log", ".bashrc",     "keep/Pkg.log"};
+    for (const QString& name : gone + kept + QStringList{"../outside link"})
+        ASSERT_TRUE(writeAll(log(name), "x"));
+    ASSERT_TRUE(QFile::link(dir.filePath("outside link"), log("Pkg_Link_output.log")));
     ASSERT_TRUE(writeAll(s.ExceptionLogFile, "before\r\n"));
     ASSERT_TRUE(s.LoadPackage());
     EXPECT_EQ(record.flags, 0);
     EXPECT_EQ(record.loadArguments, QStringList({"dts1", "u", "pw", "", "", "", "Pkg"}));
-    EXPECT_FALSE(QFile::exists(log("old.log"))) << "step logs of an earlier run are gone";
-    EXPECT_TRUE(QDir(log("keep")).exists());
+    for (const QString& name : gone)
+        EXPECT_FALSE(QFile::exists(log(name))) << name.toStdString();
+    EXPECT_FALSE(QFileInfo(log("Pkg_Link_output.log")).isSymLink());
+    for (const QString& name : kept)
+        EXPECT_TRUE(QFile::exists(log(name))) << name.toStdString();
+    EXPECT_TRUE(QFile::exists(dir.filePath("outside link")));
     EXPECT_TRUE(QFile::exists(s.ExceptionLogFile));
 
     s.DTSServerTrustedLogin = true;
@@ -75,6 +89,50 @@ TEST_F(ExecPackageTest, LoadLoginFlagsLogDirectoryAndFailure) {
     setup = [](FakePackage& p) { p.loadSucceeds = false; };
     EXPECT_FALSE(s.LoadPackage());
     EXPECT_EQ(s.LastError(), "Can not load DTS Package from SQL Server : Pkg");
+}
+
+// A log directory whose files are not the run's to delete is refused before anything goes: the
+// root, the home directory, and the directory of the configuration, the status file or the run
+// log, however it is named (a link, "..").
+TEST_F(ExecPackageTest, LogDirectoryHoldingOtherFilesIsRefused) {
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", dir.filePath("home").toUtf8());
+    ASSERT_TRUE(QDir().mkpath(dir.filePath("home/jobs/logs")));
+    ASSERT_TRUE(QFile::link(dir.filePath("home"), dir.filePath("to home")));
+    const QString jobs = dir.filePath("home/jobs");
+    const struct {
+        QString logDir;
+        QString configFile, statusFile, runLog;
+    } cases[] = {
+        {"/", {}, {}, {}},
+        {dir.filePath("home"), {}, {}, {}},
+        {dir.filePath("to home/"), {}, {}, {}},
+        {jobs + "/logs/..", jobs + "/job.etl", {}, {}},
+        {jobs, {}, jobs + "/status", {}},
+        {jobs, {}, {}, jobs + "/run.log"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.logDir.toStdString());
+        const QString canary = QDir(c.logDir).filePath("Pkg.log");
+        if (c.logDir != "/") {
+            ASSERT_TRUE(writeAll(canary, "x"));
+        }
+        s.LogFileDir = c.logDir;
+        s.PendrillConfigFile = c.configFile;
+        SetStatusFile(c.statusFile);
+        s.ExceptionLogFile = c.runLog.isEmpty() ? dir.filePath("exception.txt") : c.runLog;
+        for (const QString& f : {c.configFile, c.statusFile, c.runLog})
+            if (!f.isEmpty()) {
+                ASSERT_TRUE(writeAll(f, "x"));
+            }
+        EXPECT_FALSE(s.LoadPackage());
+        EXPECT_TRUE(s.LastError().contains("is not emptied")) << s.LastError().toStdString();
+        if (c.logDir != "/") {
+            EXPECT_TRUE(QFile::exists(canary));
+        }
+    }
+    SetStatusFile("");
+    qputenv("HOME", oldHome);
 }
 
 TEST_F(ExecPackageTest, GlobalVariablesComparedWrittenAndFlagged) {

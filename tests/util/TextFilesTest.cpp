@@ -4,11 +4,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <functional>
 
 #include "support/TestSupport.h"
 #include "util/KelmStatusFile.h"
+#include "util/ProgramState.h"
 #include "util/TextFiles.h"
 
 using testsupport::readAll;
@@ -52,6 +54,16 @@ TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
     EXPECT_FALSE(why.isEmpty()) << "the caller learns why";
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList{"secret.etl"})
         << "no temporary file is left behind";
+
+    // A link in a file's place is refused by every writer; the file it points to is untouched.
+    const QString link = dir.filePath("link.etl");
+    ASSERT_TRUE(QFile::link(path, link));
+    EXPECT_FALSE(WriteFileAtomically(link, "three", -1, &why));
+    EXPECT_TRUE(why.contains("symbolic link")) << why.toStdString();
+    EXPECT_FALSE(CopyFileReplacing(path, link));
+    EXPECT_FALSE(AppendLines(link, "line"));
+    EXPECT_EQ(readAll(path), "two");
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
 }
 
 TEST(TextFiles, CopyReplacesTargetOrLeavesItAlone) {
@@ -86,8 +98,16 @@ TEST(StatusFile, HoldsOneWordAndFailsQuietly) {
     EXPECT_TRUE(StatusFailure());
     EXPECT_EQ(readAll(path), "failure\r\n") << "only the last word stays";
 
-    SetStatusFile(dir.filePath("no such dir/status"));
-    EXPECT_FALSE(StatusFailure());
+    // A status file that cannot be written is reported, not passed over in silence.
+    QStringList problems;
+    ProgramState::SetProblemSink([&](const QString& text) { problems << text; });
+    for (const QString& bad : {dir.filePath("no such dir/status"), dir.path()}) {
+        SetStatusFile(bad);
+        EXPECT_FALSE(StatusFailure());
+        ASSERT_FALSE(problems.isEmpty());
+        EXPECT_TRUE(problems.takeLast().startsWith("cannot write the status file " + bad + ": "));
+    }
+    ProgramState::SetProblemSink(nullptr);
     SetStatusFile("");
 }
 
