@@ -58,7 +58,7 @@ TEST(FlatFileLink, PollBoxKeys) {
 }
 
 TEST(FlatFileLink, SourceDirectoryGetsItsSeparatorOnLeaving) {
-    EXPECT_EQ(SourceDirectoryOnLeave(""), "/");
+    EXPECT_EQ(SourceDirectoryOnLeave(""), "") << "never the root directory";
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in/"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("C:\\data\\"), "C:\\data\\");
