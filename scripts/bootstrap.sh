@@ -16,7 +16,7 @@ packages=(
     postgresql odbc-postgresql unixodbc sqlite3
     python3 python3-pyftpdlib python3-openssl
     clang libclang-rt-14-dev ccache
-    xvfb
+    xvfb xauth
     man-db groff-base bash-completion systemd
 )
 

@@ -215,7 +215,7 @@ QString PackageNotListedReason(frmRunnerMain& form) {
     const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()
                             ? QStringLiteral(": ") + catalogue->LastError()
                             : QString();
-    return QStringLiteral(" (package %1 is not among the packages of DTS server %2%3)")
+    return QStringLiteral("Package %1 is not among the packages of DTS server %2%3")
         .arg(form.Settings.DTSPackageName, form.uRookConnectDTS.ServerName, why);
 }
 
@@ -244,7 +244,9 @@ int ValidateRun(const StartupValues& v) {
         return report.End(ExitNotReachable);
 
     if (!form.CheckRunnable(error)) {
-        error += PackageNotListedReason(form);
+        const QString reason = PackageNotListedReason(form);
+        if (!reason.isEmpty())
+            error += QStringLiteral(" (") + reason + QLatin1Char(')');
         report.Line(QStringLiteral("required settings"), false, error);
         return report.End(ExitSettingsMissing);
     }

@@ -11,6 +11,7 @@ int ValidateRun(const StartupValues& values);
 
 class frmRunnerMain;
 // When the configured package is missing from the DTS server's package list (so the window's
-// package field is empty): " (package X is not among the packages of DTS server Y: why)";
-// otherwise empty. For messages to the operator beside "DTS Package not filled".
+// package field is empty): "Package X is not among the packages of DTS server Y", followed by
+// ": " and the reason the list could not be read (no such server, server not reachable, ...)
+// when it could not; otherwise empty. The line the run log holds below "DTS Package not filled".
 QString PackageNotListedReason(frmRunnerMain& form);

@@ -196,9 +196,16 @@ void frmRunnerMain::Run() {
         keepRunLocks_ = false;
     } else {
         LogInfo(error);
+        RunOutcomeText = error;
+        // "DTS Package not filled" alone would hide why: a package missing from the server's
+        // store, or a DTS server that is unknown or out of reach.
+        const QString reason = PackageNotListedReason(*this);
+        if (!reason.isEmpty()) {
+            LogInfo(reason);
+            RunOutcomeText += QStringLiteral(" (") + reason + QLatin1Char(')');
+        }
         StatusFailure();
         RunExitStatus = ExitSettingsMissing;
-        RunOutcomeText = error + PackageNotListedReason(*this);
     }
     if (RunExitStatus == ExitInUse) {
         // The exception file belongs to the other run: the scheduler's log gets this run's

@@ -30,6 +30,10 @@ short PollBoxValue(const QString& text) {
 }
 
 QString SourceDirectoryOnLeave(const QString& text) {
+    // An empty box stays empty: a lone separator would name the root directory as the place the
+    // remote files are copied to.
+    if (text.isEmpty())
+        return text;
     QString path = text;
     return AddBackslash(path);
 }
@@ -53,22 +57,24 @@ void FlatFileRemoteState::CheckBoxClicked(bool checked) {
     Checked = checked;
     ColouredIcon = checked;
     RemoteSection = checked;
-    RemoteDirButton = checked;
-    // The FTP controls follow only when the (now enabled) FTP option is selected.
-    FtpControls = checked && FtpSelected;
+    Follow();
 }
 
 void FlatFileRemoteState::FtpClicked() {
     FtpSelected = true;
-    // Folder browsing does not reach FTP paths.
-    RemoteDirButton = false;
-    FtpControls = true;
+    Follow();
 }
 
 void FlatFileRemoteState::ShareClicked() {
     FtpSelected = false;
-    RemoteDirButton = true;
-    FtpControls = false;
+    Follow();
+}
+
+void FlatFileRemoteState::Follow() {
+    // Folder browsing does not reach FTP paths; the FTP controls serve FTP alone. Both follow the
+    // check box and the selected option together, whatever order the events came in.
+    RemoteDirButton = Checked && !FtpSelected;
+    FtpControls = Checked && FtpSelected;
 }
 
 void SetFtpCheckAccess(FtpCheckAccessFunction check) {

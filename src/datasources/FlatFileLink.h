@@ -17,8 +17,8 @@ bool PollBoxAcceptsKey(QChar typed);
 // 32767, empty or other text gives 0.
 short PollBoxValue(const QString& text);
 
-// The text a source directory box holds after it loses the focus: ended by a separator (an empty
-// box becomes the separator alone).
+// The text a source directory box holds after it loses the focus: ended by a separator; an empty
+// box stays empty.
 QString SourceDirectoryOnLeave(const QString& text);
 
 // intTransferData for the check box: 0 when clear; when checked 2 with Share selected, else 1.
@@ -28,8 +28,9 @@ short TransferTypeOfCheckBox(bool checked, bool shareSelected);
 // connection text become empty and the trusted-login flag false.
 void ClearDatabaseFields(cDataSource& source);
 
-// What the controls of the remote section show. The state follows the events that reach the
-// panel (the check box, the two options), as the panel's handlers apply them one after another.
+// What the controls of the remote section show, after the events that reach the panel (the check
+// box, the two options). The folder button and the FTP controls always match the check box and the
+// selected option: the folder button only for a share, the FTP controls only for FTP.
 struct FlatFileRemoteState {
     bool Checked = false;          // cbSourceCopyRemData
     bool FtpSelected = false;      // optSourceFromFTP selected (else Share)
@@ -44,6 +45,9 @@ struct FlatFileRemoteState {
     void FtpClicked();
     // The Share option was selected.
     void ShareClicked();
+
+  private:
+    void Follow();
 };
 
 // FtpCheckAccess(server, file name, remote directory, user, password): true when login, read and

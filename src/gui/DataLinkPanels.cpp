@@ -6,7 +6,6 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -20,6 +19,7 @@
 #include "datasources/modGetSQLDatabases.h"
 #include "db/DbInterface.h"
 #include "gui/ComboListControl.h"
+#include "gui/InputBoxes.h"
 #include "util/ErrLogging.h"
 
 namespace {
@@ -95,27 +95,11 @@ void DataLinkPanel::SetDataSource(cDataSource* source) {
 }
 
 void DataLinkPanel::EnableControl(QWidget* control, bool colour) {
-    if (!control)
-        return;
-    control->setEnabled(true);
-    if (colour) {
-        QPalette p = control->palette();
-        p.setColor(QPalette::Base, QGuiApplication::palette().color(QPalette::Base));
-        control->setPalette(p);
-    }
+    SetControlEnabled(control, true, colour);
 }
 
 void DataLinkPanel::DisableControl(QWidget* control, bool colour) {
-    if (!control)
-        return;
-    control->setEnabled(false);
-    if (colour) {
-        // The colour of inactive window borders.
-        QPalette p = control->palette();
-        p.setColor(QPalette::Disabled, QPalette::Base, QColor(0xd4, 0xd0, 0xc8));
-        p.setColor(QPalette::Base, QColor(0xd4, 0xd0, 0xc8));
-        control->setPalette(p);
-    }
+    SetControlEnabled(control, false, colour);
 }
 
 QLabel* DataLinkPanel::AddDescription(const QString& name, const QString& text) {
@@ -131,7 +115,7 @@ QLineEdit* DataLinkPanel::AddTextBox(const QString& name, const QString& labelNa
     auto* label = named(new QLabel(caption, this), labelName);
     auto* box = named(new QLineEdit(this), name);
     if (password)
-        box->setEchoMode(QLineEdit::Password);
+        MakePasswordBox(box);
     label->setBuddy(box);
     grid_->addWidget(label, row_, 0);
     grid_->addWidget(box, row_, 1);

@@ -31,8 +31,8 @@ class DataLinkPanel : public QFrame {
     // The panel's controls in keyboard order.
     virtual QList<QWidget*> KeyboardOrder() const = 0;
 
-    // Enables or disables a control; with `colour` its background becomes the window colour
-    // (enabled) or the colour of inactive borders (disabled).
+    // Enables or disables a control; with `colour` its background becomes the palette's colour
+    // of an enabled or a disabled input box (InputBoxBackground).
     static void EnableControl(QWidget* control, bool colour);
     static void DisableControl(QWidget* control, bool colour);
 

@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "datasources/cDataSource.h"
+#include "gui/InputBoxes.h"
 #include "gui/MainWindowPictures.h"
 
 namespace {
@@ -34,14 +35,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QWidget* b
 
 // Sets the enabled state and, for input boxes, the background colour of the state.
 void setControlEnabled(QWidget* control, bool enabled) {
-    control->setEnabled(enabled);
-    if (qobject_cast<QLineEdit*>(control) == nullptr)
-        return;
-    QPalette p = control->palette();
-    const QColor c = enabled ? ctDLlFlatFile::EnabledColour() : ctDLlFlatFile::DisabledColour();
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        p.setColor(group, QPalette::Base, c);
-    control->setPalette(p);
+    SetControlEnabled(control, enabled, qobject_cast<QLineEdit*>(control) != nullptr);
 }
 
 void setText(QLineEdit* box, const QString& text) {
@@ -50,15 +44,6 @@ void setText(QLineEdit* box, const QString& text) {
 }
 
 }  // namespace
-
-QColor ctDLlFlatFile::EnabledColour() {
-    return QPalette().color(QPalette::Active, QPalette::Base);
-}
-
-// The classic system colour of inactive window borders.
-QColor ctDLlFlatFile::DisabledColour() {
-    return QColor(0xD4, 0xD0, 0xC8);
-}
 
 QString ctDLlFlatFile::BrowseForFolder(QWidget* owner, const QString& title, const QString& start) {
     QString folder = start;
@@ -99,8 +84,7 @@ ctDLlFlatFile::ctDLlFlatFile(QWidget* parent) : QFrame(parent), chooseFolder_(&B
     lblSourceFTPUsername =
         label(this, "lblSourceFTPUsername", QStringLiteral("&User name:"), txtSourceFTPUsername);
     txtSourceFTPPassword = named(new QLineEdit(this), "txtSourceFTPPassword");
-    txtSourceFTPPassword->setEchoMode(QLineEdit::Password);
-    txtSourceFTPPassword->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+    MakePasswordBox(txtSourceFTPPassword);
     lblSourceFTPPassword =
         label(this, "lblSourceFTPPassword", QStringLiteral("&Password:"), txtSourceFTPPassword);
     cmdTestFTP = named(new QPushButton(QStringLiteral("T&est connection"), this), "cmdTestFTP");
@@ -284,9 +268,6 @@ void ctDLlFlatFile::ShareClicked() {
     if (source_ != nullptr)
         source_->intTransferData = cDataSource::TransferShare;
     state_.ShareClicked();
-    // The section stays disabled while the check box is clear.
-    if (!state_.Checked)
-        state_.RemoteDirButton = false;
     ApplyState();
 }
 

@@ -41,10 +41,6 @@ class ctDLlFlatFile : public QFrame {
     // True while LoadFields runs; the change handlers do not write back then.
     bool IsLoading() const { return isLoading_; }
 
-    // Background colours of enabled and disabled input controls.
-    static QColor EnabledColour();
-    static QColor DisabledColour();
-
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 

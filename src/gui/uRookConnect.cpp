@@ -15,6 +15,7 @@
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "gui/ComboListControl.h"
+#include "gui/InputBoxes.h"
 #include "util/OperatorInterface.h"
 
 // A drop-down list that lets its owner refill it each time its list opens.
@@ -54,7 +55,7 @@ uRookConnect::uRookConnect(QWidget* parent) : QWidget(parent), model_(&own_) {
     lblPassword_ = new QLabel(tr("Pass&word:"), this);
     txtPassword_ = new QLineEdit(this);
     txtPassword_->setObjectName(QStringLiteral("txtPassword"));
-    txtPassword_->setEchoMode(QLineEdit::Password);
+    MakePasswordBox(txtPassword_);
     lblPassword_->setBuddy(txtPassword_);
 
     lblDatabase_ = new QLabel(tr("&Database:"), this);

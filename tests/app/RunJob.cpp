@@ -137,8 +137,9 @@ QString Job::WriteConfig(const QString& fileName, const Config& c) const {
     const QString text = "[Package Info]\r\nPackage=" + c.package + "\r\nLogFile=" + c.logFile +
                          "\r\nLogFileDir=" + c.logDir +
                          "\r\nUseDefaultLogFileDir=FALSE\r\nTruncLogFile=" + flag(c.truncate) +
-                         "\r\nWriteEvent=FALSE\r\n[DTS Server Info]\r\nDTSServer=" + server_.name +
-                         "\r\n" + login("DTS") + "[Datawarehouse Server Info]\r\nDWServer=" +
+                         "\r\nWriteEvent=FALSE\r\n[DTS Server Info]\r\nDTSServer=" +
+                         (c.dtsServer.isEmpty() ? server_.name : c.dtsServer) + "\r\n" +
+                         login("DTS") + "[Datawarehouse Server Info]\r\nDWServer=" +
                          (c.dwServer.isEmpty() ? server_.name : c.dwServer) + "\r\n" + login("DW") +
                          "DWDB=" + c.database + "\r\n" + QString(c.extra).replace("\n", "\r\n");
     const QString path = home_.file(fileName);

@@ -28,6 +28,7 @@ struct Config {
     QString database = QStringLiteral("DW");
     QString dwServer;  // empty: the job's server
     QString extra;
+    QString dtsServer = {};  // empty: the job's server
 };
 
 // A package with every global variable a run writes (but those left out), the connections

@@ -148,12 +148,22 @@ TEST(Run, FailureTable) {
         QString logText;  // lines of the run log, CR LF joined; empty: not checked
         int history;      // the record's status; -1: no record closed
         QString message;
+        QString dtsServer = {};
     } cases[] = {
         {"no package", "", "", true, "DW", "", false, 4, "DTS Package not filled", -1, ""},
         {"no warehouse database", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), true, "",
          "", false, 4, "Data warehouse database not filled", -1, ""},
         {"package not in the store", "X_LoadDW", "", true, "DW", "", false, 4,
-         "DTS Package not filled", -1, ""},
+         "DTS Package not filled\r\nPackage X_LoadDW is not among the packages of DTS server "
+         "(local)",
+         -1, ""},
+        // The reason the package list could not be read follows in the run log.
+        {"DTS server unknown", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), true, "DW", "",
+         false, 4,
+         "DTS Package not filled\r\nPackage X_LoadDW is not among the packages of DTS server "
+         "nosuchserver: Server 'nosuchserver' not found: it is no server alias of this machine "
+         "(pendrill-admin server list) and not (local), '.' or localhost.",
+         -1, "", "nosuchserver"},
         // A name without any step suffix belongs to no model, so the package list never holds it
         // (the store takes such a package only when it uses no data link).
         {"no step suffix", "Nightly",
@@ -184,6 +194,7 @@ TEST(Run, FailureTable) {
         Config cfg = s.config(c.package);
         cfg.database = c.database;
         cfg.dwServer = c.dwServer;
+        cfg.dtsServer = c.dtsServer;
         const auto r = s.job.Pendrill({"-configfile", s.job.WriteConfig("case.etl", cfg),
                                        "-statusfile", s.status, "-job_id", "9"});
         EXPECT_EQ(r.exitCode, c.exit) << r.err.constData();

@@ -22,7 +22,7 @@ TEST(FlatFileLink, PollBoxesAndSourceDirectory) {
     for (char c : QByteArray("a-+ .,e\t"))
         EXPECT_FALSE(PollBoxAcceptsKey(QLatin1Char(c))) << int(c);
 
-    EXPECT_EQ(SourceDirectoryOnLeave(""), "/");
+    EXPECT_EQ(SourceDirectoryOnLeave(""), "") << "never the root directory";
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("/data/in/"), "/data/in/");
     EXPECT_EQ(SourceDirectoryOnLeave("C:\\data\\"), "C:\\data\\");

@@ -10,12 +10,16 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTableWidget>
 #include <QTest>
 
 #include "app/FormModelFixture.h"
 #include "datasources/cDataSource.h"
 #include "gui/DataLinkPanels.h"
+#include "gui/InputBoxes.h"
+#include "gui/ctDLlFlatFile.h"
+#include "gui/uRookConnect.h"
 
 namespace {
 
@@ -91,13 +95,27 @@ TEST_F(DataLinkPanelsTest, CaptionsAndPasswordBoxes) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(text(c.panel, c.name), QString(c.text)) << c.name;
-    for (QLineEdit* box : {sql.txtSQLPassword, access.txtAccessPassword, excel.txtExcelPassword,
-                           oracle.txtOraclePassword})
-        EXPECT_EQ(box->echoMode(), QLineEdit::Password);
+    // One echo in every password box: "*".
+    ctDLlFlatFile flat;
+    uRookConnect control;
+    for (QLineEdit* box :
+         {sql.txtSQLPassword, access.txtAccessPassword, excel.txtExcelPassword,
+          oracle.txtOraclePassword, flat.txtSourceFTPPassword, control.PasswordBox()}) {
+        EXPECT_EQ(box->echoMode(), QLineEdit::Password) << box->objectName().toStdString();
+        EXPECT_EQ(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box), '*')
+            << box->objectName().toStdString();
+    }
     EXPECT_FALSE(oracle.cmbORADatabases->isEnabled());
 }
 
 TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
+    // A dark theme: disabled boxes take its colours, not the light classic grey.
+    const QPalette light = QApplication::palette();
+    QApplication::setPalette(QPalette(QColor(0x30, 0x30, 0x30)));
+    struct Restore {
+        QPalette palette;
+        ~Restore() { QApplication::setPalette(palette); }
+    } restore{light};
     ctDLSQLServer sql;
     cDataSource s = everyField(1);
     sql.SetDataSource(&s);
@@ -108,7 +126,9 @@ TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
     EXPECT_TRUE(sql.optSQLSecureLogin->isChecked());
     EXPECT_FALSE(sql.txtSQLUser->isEnabled());
     EXPECT_FALSE(sql.lblSQLPassword->isEnabled());
-    EXPECT_EQ(sql.txtSQLPassword->palette().color(QPalette::Base), QColor(0xd4, 0xd0, 0xc8));
+    EXPECT_EQ(sql.txtSQLPassword->palette().color(QPalette::Base),
+              QApplication::palette().color(QPalette::Button));
+    EXPECT_EQ(InputBoxBackground(false), QColor(0x30, 0x30, 0x30));
 
     QTest::mouseClick(sql.optSQLUserLogin, Qt::LeftButton);
     EXPECT_FALSE(s.blnDSTrustedLogin);

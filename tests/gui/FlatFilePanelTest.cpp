@@ -57,7 +57,7 @@ void expectEnabled(const QList<QWidget*>& controls, bool enabled) {
         EXPECT_EQ(w->isEnabled(), enabled) << w->objectName().toStdString();
         if (auto* box = qobject_cast<QLineEdit*>(w)) {
             EXPECT_TRUE(hasBackground(
-                box, enabled ? ctDLlFlatFile::EnabledColour() : ctDLlFlatFile::DisabledColour()))
+                box, QApplication::palette().color(enabled ? QPalette::Base : QPalette::Button)))
                 << w->objectName().toStdString();
         }
     }
@@ -108,7 +108,6 @@ TEST(FlatFilePanel, CaptionsAccessKeysAndStartState) {
     }
     EXPECT_EQ(p.lblSourceDataDir->buddy(), p.txtSourceDataDir);
     EXPECT_EQ(p.lblSourceRemPollDuration->buddy(), p.txtSourceRemPollDuration);
-    EXPECT_EQ(p.txtSourceFTPPassword->echoMode(), QLineEdit::Password);
 
     expectState(p, false, false, false);
     EXPECT_TRUE(p.optSourceFromShare->isChecked());
@@ -117,7 +116,7 @@ TEST(FlatFilePanel, CaptionsAccessKeysAndStartState) {
     EXPECT_FALSE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
 }
 
-TEST(FlatFilePanel, BindingFtpNoTransferAndShareSourcesInTurn) {
+TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
     ctDLlFlatFile p;
     cDataSource s = ftpSource();
     p.setObjDataSource(&s);
@@ -160,6 +159,10 @@ TEST(FlatFilePanel, BindingFtpNoTransferAndShareSourcesInTurn) {
     EXPECT_FALSE(p.cbSourceCopyRemData->isChecked() || p.cmdSourceRemDataDir->isEnabled());
     EXPECT_EQ(s.strFTPServer, "ftp.example");  // the previous source is left alone
 
+    // FTP again, with the FTP option still selected: the folder button stays disabled.
+    p.setObjDataSource(&s);
+    expectState(p, true, true, false);
+
     // Share: the FTP boxes empty and disabled, the folder button enabled, FTP values kept.
     cDataSource share = ftpSource();
     share.intTransferData = cDataSource::TransferShare;
@@ -177,7 +180,7 @@ TEST(FlatFilePanel, CheckBoxAndOptionsSetTheTransferType) {
     cDataSource s;
     s.etlType = cDataSource::FlatFiles;
     p.setObjDataSource(&s);
-    // Checked by hand while FTP is selected the folder button stays enabled.
+    // The folder button follows the selected option, whatever the order of the clicks.
     const struct {
         QAbstractButton* clicked;
         int type;
@@ -186,7 +189,8 @@ TEST(FlatFilePanel, CheckBoxAndOptionsSetTheTransferType) {
         {p.cbSourceCopyRemData, 2, true, false, true},  // Share is selected
         {p.optSourceFromFTP, 1, true, true, false},
         {p.cbSourceCopyRemData, 0, false, true, false},
-        {p.cbSourceCopyRemData, 1, true, true, true},
+        {p.cbSourceCopyRemData, 1, true, true, false},
+        {p.optSourceFromShare, 2, true, false, true},
     };
     p.txtSourceRemDataDir->setText("/in");
     for (const auto& c : steps) {
@@ -240,7 +244,7 @@ TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
     }
 }
 
-TEST(FlatFilePanel, SourceDirectoryGetsItsSeparatorWhenLeft) {
+TEST(FlatFilePanel, SourceDirectoryGetsItsSeparatorWhenLeftAndStaysEmptyWhenCleared) {
     ctDLlFlatFile p;
     p.show();
     cDataSource s;
@@ -254,8 +258,8 @@ TEST(FlatFilePanel, SourceDirectoryGetsItsSeparatorWhenLeft) {
     p.txtSourceDataDir->clear();
     p.txtSourceRemPollInterval->setEnabled(true);
     p.cmdSourceDataDir->setFocus();
-    EXPECT_EQ(p.txtSourceDataDir->text(), "/");
-    EXPECT_EQ(s.strDSDirectory, "/");
+    EXPECT_EQ(p.txtSourceDataDir->text(), "");
+    EXPECT_EQ(s.strDSDirectory, "");
 
     p.txtSourceDataDir->setFocus();
     p.txtSourceDataDir->setText("/data/in");

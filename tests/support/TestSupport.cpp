@@ -1,11 +1,13 @@
 #include "support/TestSupport.h"
 
 #include <grp.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <csignal>
 
@@ -72,12 +74,23 @@ ProcessResult runProgram(const QString& program, const QStringList& args, const 
 ProcessResult runUnprivileged(const QString& path, const QStringList& args) {
     if (::geteuid() != 0)
         return run(path, args, {}, 30000);
+    // The build tree may lie where "nobody" cannot reach it (a clone under /root, mode 0700): the
+    // program runs from a copy in a temporary directory that every account may enter, removed
+    // afterwards. The programs load nothing else from the build tree.
+    QTemporaryDir bin(QDir::tempPath() + "/pendrill-bin-XXXXXX");
+    const QString copy = bin.filePath(QFileInfo(path).fileName());
+    if (!bin.isValid() || ::chmod(QFile::encodeName(bin.path()).constData(), 0755) != 0 ||
+        !QFile::copy(path, copy) || ::chmod(QFile::encodeName(copy).constData(), 0755) != 0) {
+        ProcessResult r;
+        r.err = "cannot copy " + path.toUtf8() + " to " + copy.toUtf8();
+        return r;
+    }
     QStringList command = {"-u", "nobody", "--", "env"};
     for (const char* name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME"}) {
         if (qEnvironmentVariableIsSet(name))
             command << QString::fromLatin1(name) + "=" + qEnvironmentVariable(name);
     }
-    return run("runuser", command + QStringList{path} + args, {}, 30000);
+    return run("runuser", command + QStringList{copy} + args, {}, 30000);
 }
 
 int forkUnprivileged(const std::function<int()>& body) {

@@ -41,7 +41,9 @@ ProcessResult runProgram(const QString& program, const QStringList& args,
                          const QByteArray& input = {}, int timeoutMs = 30000);
 
 // Runs the program at `path` as an account that permissions bind: "nobody" (through runuser,
-// keeping XDG_CONFIG_HOME and XDG_DATA_HOME) when the tests run as root, else the test's own.
+// keeping XDG_CONFIG_HOME and XDG_DATA_HOME) when the tests run as root, else the test's own. As
+// "nobody" it runs a copy of the program in a temporary directory of mode 0755, so the build
+// directory need not be reachable for that account.
 ProcessResult runUnprivileged(const QString& path, const QStringList& args);
 // Runs `body` in a forked child under that account; its exit code (100: could not drop root).
 int forkUnprivileged(const std::function<int()>& body);
