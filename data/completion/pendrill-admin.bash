@@ -62,7 +62,11 @@ _pendrill_admin() {
             if [[ -z $sub ]]; then
                 words="show get set --help"
             elif [[ $cur == -* ]]; then
-                [[ $sub == show ]] && words="--show-passwords --help" || words="--help"
+                case $sub in
+                    show) words="--show-passwords --help" ;;
+                    set) words="--force --help" ;;
+                    *) words="--help" ;;
+                esac
             else
                 # The FILE comes right after the subcommand; SECTION, KEY and VALUE are free.
                 local args=0

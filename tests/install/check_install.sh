@@ -92,7 +92,7 @@ pendrill-admin;con|config
 pendrill-admin;config;s|show set
 pendrill-admin;config;show;jo|jobs dir
 pendrill-admin;config;show;jobs\ dir/|jobs dir/sales.etl
-pendrill-admin;config;set;x.etl;--|--help
+pendrill-admin;config;set;x.etl;--|--force --help
 pendrill-admin;history;pr|prune
 pendrill-admin;history;--s|--status --since
 pendrill-admin;datalink;add;--poll-i|--poll-interval

@@ -97,7 +97,10 @@ TEST_F(AdminRemote, FetchPrintsTheRunLog) {
     addShare("N", "Never", site("n", "running\r\n"), 1, 0);
     auto late = runProgram("pendrill-admin", base("fetch", "N"));
     EXPECT_EQ(late.exitCode, 5);
-    EXPECT_EQ(late.out, "Polling for remote data.\nPolling for remote data timed out.\n");
+    EXPECT_EQ(late.out,
+              "Polling for remote data.\nPolling for remote data timed out.\nError: "
+              "remote data of data link Never not obtained: Polling for remote data "
+              "timed out.\n");
 }
 
 TEST_F(AdminRemote, SignalStopsTheWait) {
