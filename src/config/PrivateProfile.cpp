@@ -10,6 +10,7 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 #include <algorithm>
+#include <optional>
 
 #include "util/TextFiles.h"
 
@@ -19,6 +20,25 @@ const QByteArray kUtf8Bom("\xEF\xBB\xBF");
 const QByteArray kUtf16LeBom("\xFF\xFE");
 const QByteArray kUtf16BeBom("\xFE\xFF");
 const QByteArray kCrLf("\r\n");
+
+// The text of a file that starts with a UTF-16 byte-order mark and is UTF-16 through to its end
+// (an even length, no unpaired surrogate): one that is not would not be written back as it was
+// read, so it is read byte by byte like any other file.
+std::optional<QString> decodeUtf16(const QByteArray& bytes) {
+    const bool le = bytes.startsWith(kUtf16LeBom);
+    if ((!le && !bytes.startsWith(kUtf16BeBom)) || bytes.size() % 2 != 0)
+        return std::nullopt;
+    const auto kind = le ? QStringConverter::Utf16LE : QStringConverter::Utf16BE;
+    QStringDecoder decoder(kind, QStringConverter::Flag::Stateless);
+    const QByteArrayView body = QByteArrayView(bytes).sliced(2);
+    QString text = decoder.decode(body);
+    if (decoder.hasError())
+        return std::nullopt;
+    QStringEncoder encoder(kind, QStringConverter::Flag::Stateless);
+    if (QByteArray(encoder.encode(text)) != body || QString::fromUtf8(text.toUtf8()) != text)
+        return std::nullopt;
+    return text;
+}
 
 bool isBlank(QChar c) {
     const char16_t u = c.unicode();
@@ -94,14 +114,13 @@ PrivateProfile PrivateProfile::fromBytes(const QByteArray& fileBytes) {
     PrivateProfile profile;
     QByteArray bytes = fileBytes;
     qsizetype pos = 0;
-    if (bytes.startsWith(kUtf16LeBom) || bytes.startsWith(kUtf16BeBom)) {
+    std::optional<QString> utf16 = decodeUtf16(fileBytes);
+    if (utf16) {
         // Held as UTF-8 lines like any other file; toBytes() gives back UTF-16.
-        const bool le = bytes.startsWith(kUtf16LeBom);
         profile.bom_ = true;
-        profile.encoding_ = le ? Encoding::Utf16LE : Encoding::Utf16BE;
-        QStringDecoder decoder(le ? QStringConverter::Utf16LE : QStringConverter::Utf16BE,
-                               QStringConverter::Flag::Stateless);
-        bytes = QString(decoder.decode(QByteArrayView(fileBytes).sliced(2))).toUtf8();
+        profile.encoding_ =
+            fileBytes.startsWith(kUtf16LeBom) ? Encoding::Utf16LE : Encoding::Utf16BE;
+        bytes = utf16->toUtf8();
     } else {
         if (bytes.startsWith(kUtf8Bom)) {
             profile.bom_ = true;

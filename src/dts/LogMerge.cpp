@@ -100,8 +100,9 @@ void ExecDTSPackage::MergeLogFiles() {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(ToFsPath(logDir), ec), end; !ec && it != end;
          it.increment(ec)) {
+        // A symbolic link is no log the package wrote: it is not followed into the run log.
         std::error_code fileEc;
-        if (it->is_regular_file(fileEc))
+        if (it->symlink_status(fileEc).type() == std::filesystem::file_type::regular)
             names << QFile::decodeName(it->path().filename().c_str());
     }
 
