@@ -3,7 +3,6 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
@@ -28,6 +27,21 @@ QString script(const QTemporaryDir& dir, const QByteArray& body) {
                     path, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther));
     return path;
 }
+
+struct LogFixture : ::testing::Test {
+    QTemporaryDir dir;
+    QString field;
+    RecordingOperator op;
+    void SetUp() override {
+        SetOperator(&op);
+        ProgramState::SetExceptionFileSource([this] { return field; });
+    }
+    void TearDown() override {
+        SetOperator(nullptr);
+        ProgramState::SetExceptionFileSource(nullptr);
+        ProgramState::StartInConfigMode = false;
+    }
+};
 }  // namespace
 
 TEST(ExecTask, RunsWaitsAndReportsExitCode) {
@@ -40,13 +54,13 @@ TEST(ExecTask, RunsWaitsAndReportsExitCode) {
     EXPECT_EQ(RunAndWait("/no/such/program", "x"), std::nullopt);
     EXPECT_EQ(StartProcess("", "x"), 0);
 
-    long none = 0;
-    EXPECT_FALSE(IsProcessRunning(none));
-    long handle = StartProcess("sleep", "0.2");
+    long handle = 0;
+    EXPECT_FALSE(IsProcessRunning(handle));
+    handle = StartProcess("sleep", "0.2");
     ASSERT_NE(handle, 0);
     EXPECT_TRUE(IsProcessRunning(handle));
-    while (IsProcessRunning(handle)) {
-    }
+    while (IsProcessRunning(handle))
+        QThread::msleep(10);
     EXPECT_EQ(handle, 0) << "the handle is cleared once the process has ended";
 }
 
@@ -100,23 +114,6 @@ TEST(ExecTask, TerminationSignalEndsTheWaitAndTheChild) {
     EXPECT_LT(t.elapsed(), 5000) << "the wait ended with the signal, not with the child";
     ProgramState::TerminationSignalled = false;
 }
-
-namespace {
-struct LogFixture : ::testing::Test {
-    QTemporaryDir dir;
-    QString field;
-    RecordingOperator op;
-    void SetUp() override {
-        SetOperator(&op);
-        ProgramState::SetExceptionFileSource([this] { return field; });
-    }
-    void TearDown() override {
-        SetOperator(nullptr);
-        ProgramState::SetExceptionFileSource(nullptr);
-        ProgramState::StartInConfigMode = false;
-    }
-};
-}  // namespace
 
 TEST_F(LogFixture, LinesGoToTheExceptionFileField) {
     field = dir.filePath("exceptions.log");
