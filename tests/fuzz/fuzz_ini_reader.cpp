@@ -23,10 +23,10 @@ namespace {
 #define check(condition) checkAt((condition), #condition, __LINE__)
 
 void checkAt(bool condition, const char* text, int line) {
-    if (!condition) {
-        std::fprintf(stderr, "fuzz_ini_reader.cpp:%d: check failed: %s\n", line, text);
-        std::abort();
-    }
+    if (condition)
+        return;
+    std::fprintf(stderr, "fuzz_ini_reader.cpp:%d: check failed: %s\n", line, text);
+    std::abort();
 }
 
 using Names = std::pair<QString, QString>;

@@ -21,9 +21,6 @@ struct stat statOf(const QString& path) {
     ::stat(QFile::encodeName(path).constData(), &st);
     return st;
 }
-int modeOf(const QString& path) {
-    return statOf(path).st_mode & 0777;
-}
 
 bool chmodOf(const QString& path, mode_t mode) {
     return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
@@ -47,11 +44,11 @@ TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
     QTemporaryDir dir;
     const QString path = dir.filePath("secret.etl");
     ASSERT_TRUE(WriteFileAtomically(path, "one", 0600));
-    EXPECT_EQ(modeOf(path), 0600);
+    EXPECT_EQ(statOf(path).st_mode & 0777, 0600u);
     ASSERT_TRUE(chmodOf(path, 0640));
     ASSERT_TRUE(WriteFileAtomically(path, "two", 0600));
     EXPECT_EQ(readAll(path), "two");
-    EXPECT_EQ(modeOf(path), 0640) << "an existing file keeps its mode";
+    EXPECT_EQ(statOf(path).st_mode & 0777, 0640u) << "an existing file keeps its mode";
     QString why;
     EXPECT_FALSE(WriteFileAtomically(dir.filePath("missing/x"), "y", -1, &why));
     EXPECT_FALSE(why.isEmpty()) << "the caller learns why";
