@@ -123,6 +123,7 @@ TEST_F(IniFiles, ListsSectionsAndKeysInFileOrder) {
     EXPECT_EQ(ReadIniKeyNames("b", path), QStringList({"k", "z"}));
     EXPECT_EQ(ReadIniKeyNames("missing", path), QStringList());
     EXPECT_EQ(ReadIniSectionNames(file("none.ini")), QStringList());
+    EXPECT_EQ(ReadIniFile(file("none.ini")).sectionNames(), QStringList());
 }
 
 TEST_F(IniFiles, WritesChangeOnlyTheLinesTheyMust) {
