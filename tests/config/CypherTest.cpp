@@ -15,17 +15,12 @@ QString Q(const char16_t* text) {
     return QString::fromUtf16(text);
 }
 
-QString PrintableOnly(const QString& text) {
-    QString out;
-    for (QChar ch : text) {
-        if (ch.unicode() >= 32 && ch.unicode() <= 126) {
-            out.append(ch);
-        }
-    }
-    return out;
+QString PrintableOnly(QString text) {
+    return text.removeIf([](QChar ch) { return ch.unicode() < 32 || ch.unicode() > 126; });
 }
 
-// Produced by an independent model of the generator and the scrambler.
+// Produced by an independent model of the generator and the scrambler. Characters outside 32..126
+// draw no offset and are dropped.
 struct EncryptCase {
     const char16_t* key;
     const char16_t* clear;
@@ -79,9 +74,8 @@ TEST(Cypher, Vectors) {
 // Texts made in different seconds differ only in the stamp, and all decrypt alike.
 TEST(Cypher, RoundTripAtEverySecond) {
     QString allPrintable;
-    for (char16_t c = 32; c <= 126; ++c) {
+    for (char16_t c = 32; c <= 126; ++c)
         allPrintable.append(QChar(c));
-    }
     for (const QString& clear : {QString(), QString("pass word;=\"'\\"), allPrintable}) {
         const QString atZero = EncryptPassword(clear, 0);
         for (int second = 0; second < 60; ++second) {
@@ -97,19 +91,9 @@ TEST(Cypher, RoundTripAtEverySecond) {
     // Without a second the clock stamps one.
     const QString now = EncryptPassword("secret");
     int second = 0;
-    while (second < 60 && EncryptPassword("secret", second) != now) {
+    while (second < 60 && EncryptPassword("secret", second) != now)
         ++second;
-    }
     EXPECT_LT(second, 60) << S(now);
-}
-
-// Characters outside 32..126 draw no offset: inserting them anywhere changes nothing.
-TEST(Cypher, OtherCharactersAreSkippedInBothDirections) {
-    const QString noise = Q(u"\t\u00e9\u20ac\U0001F600\177\n") + QChar(0);
-    const QString clear = "a" + noise + "b c" + noise;
-    const QString scrambled = EncryptPassword(clear, 7);
-    EXPECT_EQ(scrambled, EncryptPassword("ab c", 7));
-    EXPECT_EQ(S(DecryptPassword(noise + scrambled.left(3) + noise + scrambled.mid(3))), "ab c");
 }
 
 // Whatever a configuration file holds, decrypting yields printable text of the expected length.

@@ -1,20 +1,14 @@
-// libFuzzer target for the private-profile reader and editor.
-//
-// The input supplies a choice byte, a value, a key name and the file's bytes. Checked:
-// - parsing and writing back untouched gives the same bytes;
-// - every listed section and key reads a value, and the file-based ReadIniValue agrees with the
-//   in-memory reader;
-// - setting a value, then reading the written bytes, gives that value (leading and trailing blanks
-//   and one quote pair dropped) and leaves every other section and key as it read before;
-//   WriteIniValue on the file writes exactly the same bytes (checked for some inputs);
-// - a refused edit changes nothing; removing a key or a section leaves the others alone.
+// libFuzzer target for the private-profile reader and editor. The input supplies a choice byte, a
+// value, a key name and the file's bytes. Checked: parsing and writing back untouched gives the
+// same bytes; the file-based ReadIniValue agrees with the in-memory reader; an accepted set reads
+// back whole (WriteIniValue writing the same bytes, for some inputs), a refused one changes
+// nothing; setting or removing a key or a section leaves every other value as it read before.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
 #include <QDir>
 #include <QFile>
-#include <QString>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +29,8 @@ void checkAt(bool condition, const char* text, int line) {
     std::abort();
 }
 
-using Snapshot = std::map<std::pair<QString, QString>, QString>;
+using Names = std::pair<QString, QString>;
+using Snapshot = std::map<Names, QString>;
 
 // Every readable (section, key) pair, keyed by case-folded names.
 Snapshot snapshot(const PrivateProfile& profile) {
@@ -50,38 +45,23 @@ Snapshot snapshot(const PrivateProfile& profile) {
     return values;
 }
 
-// The values of `after` equal those of `before` except for entries that `touched` selects.
+// The edited bytes read back every value of `before` except those `touched` selects.
 template <typename Touched>
-void checkOthersKept(const Snapshot& before, const PrivateProfile& after, Touched touched) {
-    const Snapshot now = snapshot(after);
+void checkOthersKept(const Snapshot& before, const PrivateProfile& edited, Touched touched) {
+    const Snapshot now = snapshot(PrivateProfile::fromBytes(edited.toBytes()));
     for (const auto& [names, value] : before) {
-        if (touched(names))
-            continue;
         const auto it = now.find(names);
-        check(it != now.end() && it->second == value);
+        check(touched(names) || (it != now.end() && it->second == value));
     }
 }
 
 // A file of this process in the temporary directory, removed when the process exits.
-QString scratchFile() {
-    struct Scratch {
-        QString path =
-            QDir::tempPath() + QStringLiteral("/pendrill-fuzz-ini-%1.ini").arg(::getpid());
-        ~Scratch() { QFile::remove(path); }
-    };
-    static const Scratch scratch;
-    return scratch.path;
-}
-
-bool putFile(const QByteArray& bytes) {
-    QFile file(scratchFile());
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size();
-}
-
-QByteArray getFile() {
-    QFile file(scratchFile());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+QFile& scratch() {
+    static struct Scratch {
+        QFile file{QDir::tempPath() + QStringLiteral("/pendrill-fuzz-ini-%1.ini").arg(::getpid())};
+        ~Scratch() { file.remove(); }
+    } scratch;
+    return scratch.file;
 }
 
 }  // namespace
@@ -89,11 +69,10 @@ QByteArray getFile() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     const std::uint8_t choice = input.ConsumeIntegral<std::uint8_t>();
-    const std::string valueBytes = input.ConsumeRandomLengthString(80);
-    const std::string keyBytes = input.ConsumeRandomLengthString(16);
+    const QString value = QString::fromStdString(input.ConsumeRandomLengthString(80));
+    QString key = QString::fromStdString(input.ConsumeRandomLengthString(16));
     const std::string fileBytes = input.ConsumeRemainingBytesAsString();
     const QByteArray bytes(fileBytes.data(), static_cast<qsizetype>(fileBytes.size()));
-    const QString value = QString::fromUtf8(valueBytes.data(), qsizetype(valueBytes.size()));
 
     const PrivateProfile profile = PrivateProfile::fromBytes(bytes);
     check(profile.toBytes() == bytes);
@@ -102,54 +81,48 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Names: an existing section and key when the file has them, else names from the input.
     const QStringList sections = profile.sectionNames();
     QString section = QStringLiteral("Fuzz");
-    QString key = QString::fromUtf8(keyBytes.data(), qsizetype(keyBytes.size()));
     if (!sections.isEmpty() && (choice & 1)) {
         section = sections[choice % sections.size()];
         const QStringList keys = profile.keyNames(section);
         if (!keys.isEmpty() && (choice & 2))
             key = keys[(choice >> 2) % keys.size()];
     }
-    const QString sectionFolded = TrimProfileBlanks(section).toCaseFolded();
-    const QString keyFolded = TrimProfileBlanks(key).toCaseFolded();
+    const Names folded{TrimProfileBlanks(section).toCaseFolded(),
+                       TrimProfileBlanks(key).toCaseFolded()};
+    const auto sameKey = [&](const Names& names) { return names == folded; };
 
-    check(putFile(bytes));
-    const QString read = ReadIniValue(section, key, QStringLiteral("\x01"), scratchFile());
+    QFile& file = scratch();
+    check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+          file.write(bytes) == bytes.size());
+    file.close();
+    const QString read = ReadIniValue(section, key, QStringLiteral("\x01"), file.fileName());
     const auto direct = profile.value(section, key);
     check(read == (direct ? direct->left(kIniValueMaxChars) : QStringLiteral("\x01")) ||
           (direct && direct->size() > kIniValueMaxChars && read.size() == kIniValueMaxChars - 1));
 
-    // Set, then read the written bytes back.
+    // The writer quotes what the reader would trim or unquote: every accepted value reads back.
     PrivateProfile edited = profile;
     const bool accepted = edited.setValue(section, key, value);
     if (!accepted) {
         check(edited.toBytes() == bytes);
     } else {
         const PrivateProfile reread = PrivateProfile::fromBytes(edited.toBytes());
-        check(reread.toBytes() == edited.toBytes());
-        // The writer quotes what the reader would trim or unquote: every accepted value reads back
-        // whole.
-        check(reread.value(section, key) == value);
-        checkOthersKept(before, reread, [&](const auto& names) {
-            return names.first == sectionFolded && names.second == keyFolded;
-        });
+        check(reread.toBytes() == edited.toBytes() && reread.value(section, key) == value);
+        checkOthersKept(before, edited, sameKey);
     }
     // The file write syncs to disk, which is slow: only for one input in sixteen.
     if (choice % 16 == 0) {
-        check((WriteIniValue(section, key, value, scratchFile()) != 0) == accepted);
-        check(getFile() == edited.toBytes());
+        check((WriteIniValue(section, key, value, file.fileName()) != 0) == accepted);
+        check(file.open(QIODevice::ReadOnly) && file.readAll() == edited.toBytes());
+        file.close();
     }
 
     PrivateProfile withoutKey = profile;
-    if (withoutKey.removeKey(section, key)) {
-        checkOthersKept(before, PrivateProfile::fromBytes(withoutKey.toBytes()),
-                        [&](const auto& names) {
-                            return names.first == sectionFolded && names.second == keyFolded;
-                        });
-    }
+    if (withoutKey.removeKey(section, key))
+        checkOthersKept(before, withoutKey, sameKey);
     PrivateProfile withoutSection = profile;
-    if (withoutSection.removeSection(section)) {
-        checkOthersKept(before, PrivateProfile::fromBytes(withoutSection.toBytes()),
-                        [&](const auto& names) { return names.first == sectionFolded; });
-    }
+    if (withoutSection.removeSection(section))
+        checkOthersKept(before, withoutSection,
+                        [&](const Names& names) { return names.first == folded.first; });
     return 0;
 }

@@ -38,30 +38,25 @@ TEST(FileUtils, SplitsPathsAtEitherSeparator) {
 
 TEST(FileUtils, ExistenceTests) {
     QTemporaryDir dir;
-    const QString file = dir.filePath("data file.csv");
-    ASSERT_TRUE(testsupport::writeAll(file, "a,b\r\n"));
-    const QString empty = dir.filePath("empty.txt");
-    ASSERT_TRUE(testsupport::writeAll(empty, ""));
-    QDir(dir.path()).mkdir("sub");
-
-    EXPECT_TRUE(FileExists(file));
-    EXPECT_TRUE(FileExists(empty)) << "an empty file still has a length";
-    EXPECT_FALSE(FileExists(dir.filePath("missing")));
+    ASSERT_TRUE(testsupport::writeAll(dir.filePath("data file.csv"), "a,b\r\n") &&
+                testsupport::writeAll(dir.filePath("empty.txt"), "") &&
+                QDir(dir.path()).mkdir("sub"));
     EXPECT_FALSE(FileExists(""));
-    EXPECT_FALSE(FileExists(dir.filePath("sub")));
-
-    EXPECT_TRUE(FileOrFolderExists(file));
-    EXPECT_TRUE(FileOrFolderExists(dir.filePath("sub")));
-    EXPECT_FALSE(FileOrFolderExists(dir.filePath("nope")));
-
-    EXPECT_TRUE(PathExists(file));
-    EXPECT_TRUE(PathExists(dir.filePath("sub")));
-    EXPECT_TRUE(PathExists(dir.filePath("sub") + "/"));
-    EXPECT_TRUE(PathExists(dir.filePath("sub") + "\\"));
-    EXPECT_FALSE(PathExists(dir.filePath("missing") + "/"));
-    EXPECT_FALSE(PathExists(file + "/"));
-    EXPECT_TRUE(PathExists(dir.filePath("*.csv")));
-    EXPECT_TRUE(PathExists(dir.filePath("data?file.*")));
-    EXPECT_FALSE(PathExists(dir.filePath("*.xml")));
-    EXPECT_FALSE(PathExists(dir.filePath("missing/*.csv")));
+    const struct {
+        const char* name;
+        bool file, fileOrFolder, path;
+    } cases[] = {
+        {"data file.csv", true, true, true}, {"empty.txt", true, true, true},
+        {"missing", false, false, false},    {"sub", false, true, true},
+        {"sub/", false, true, true},         {"sub\\", false, false, true},
+        {"missing/", false, false, false},   {"data file.csv/", false, false, false},
+        {"*.csv", false, false, true},       {"data?file.*", false, false, true},
+        {"*.xml", false, false, false},      {"missing/*.csv", false, false, false},
+    };
+    for (const auto& c : cases) {
+        const QString path = dir.filePath(c.name);
+        EXPECT_EQ(FileExists(path), c.file) << c.name;
+        EXPECT_EQ(FileOrFolderExists(path), c.fileOrFolder) << c.name;
+        EXPECT_EQ(PathExists(path), c.path) << c.name;
+    }
 }

@@ -6,7 +6,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
-#include <functional>
 
 #include "support/TestSupport.h"
 #include "util/KelmStatusFile.h"
@@ -14,28 +13,29 @@
 #include "util/TextFiles.h"
 
 using testsupport::readAll;
+using testsupport::writeAll;
 
 namespace {
-int modeOf(const QString& path) {
+struct stat statOf(const QString& path) {
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return -1;
-    return static_cast<int>(st.st_mode & 0777);
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+bool chmodOf(const QString& path, mode_t mode) {
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
 }
 }  // namespace
 
 TEST(TextFiles, AppendWritesEveryLineWithCrLf) {
     QTemporaryDir dir;
     const QString log = dir.filePath("run log.txt");
-    ASSERT_TRUE(AppendLines(log, "first"));
-    ASSERT_TRUE(AppendLines(log, "Error: DTS package loading error\r\nsecond\nthird\rfourth"));
-    ASSERT_TRUE(AppendLines(log, ""));
-    ASSERT_TRUE(AppendLines(log, "Überprüfung"));
+    for (const char* text :
+         {"first", "Error: DTS package loading error\r\nsecond\nthird\rfourth", "", "Überprüfung"})
+        ASSERT_TRUE(AppendLines(log, text));
     EXPECT_EQ(readAll(log),
               "first\r\nError: DTS package loading error\r\nsecond\r\nthird\r\nfourth\r\n\r\n"
-              "\xC3\x9C"
-              "berpr\xC3\xBC"
-              "fung\r\n");
+              "Überprüfung\r\n");
     EXPECT_FALSE(AppendLines(dir.filePath("no/such/dir/log"), "x"));
     EXPECT_FALSE(AppendLines("", "x"));
 }
@@ -44,11 +44,11 @@ TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
     QTemporaryDir dir;
     const QString path = dir.filePath("secret.etl");
     ASSERT_TRUE(WriteFileAtomically(path, "one", 0600));
-    EXPECT_EQ(modeOf(path), 0600);
-    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    EXPECT_EQ(statOf(path).st_mode & 0777, 0600u);
+    ASSERT_TRUE(chmodOf(path, 0640));
     ASSERT_TRUE(WriteFileAtomically(path, "two", 0600));
     EXPECT_EQ(readAll(path), "two");
-    EXPECT_EQ(modeOf(path), 0640) << "an existing file keeps its mode";
+    EXPECT_EQ(statOf(path).st_mode & 0777, 0640u) << "an existing file keeps its mode";
     QString why;
     EXPECT_FALSE(WriteFileAtomically(dir.filePath("missing/x"), "y", -1, &why));
     EXPECT_FALSE(why.isEmpty()) << "the caller learns why";
@@ -69,8 +69,7 @@ TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
 TEST(TextFiles, CopyReplacesTargetOrLeavesItAlone) {
     QTemporaryDir dir;
     const QString from = dir.filePath("a.log"), to = dir.filePath("b.log");
-    ASSERT_TRUE(testsupport::writeAll(from, QByteArray(200000, 'x')));
-    ASSERT_TRUE(testsupport::writeAll(to, "old"));
+    ASSERT_TRUE(writeAll(from, QByteArray(200000, 'x')) && writeAll(to, "old"));
     EXPECT_TRUE(CopyFileReplacing(from, to));
     EXPECT_EQ(readAll(to), QByteArray(200000, 'x'));
     QString why;
@@ -94,8 +93,7 @@ TEST(StatusFile, HoldsOneWordAndFailsQuietly) {
     EXPECT_EQ(StatusFilePath(), path);
     EXPECT_TRUE(StatusRunning());
     EXPECT_EQ(readAll(path), "running\r\n");
-    EXPECT_TRUE(StatusOk());
-    EXPECT_TRUE(StatusFailure());
+    EXPECT_TRUE(StatusOk() && StatusFailure());
     EXPECT_EQ(readAll(path), "failure\r\n") << "only the last word stays";
 
     // A status file that cannot be written is reported, not passed over in silence.
@@ -111,33 +109,16 @@ TEST(StatusFile, HoldsOneWordAndFailsQuietly) {
     SetStatusFile("");
 }
 
-namespace {
-struct Owner {
-    uid_t uid;
-    gid_t gid;
-};
-
-// The account the unprivileged side of a test runs as: "nobody" when the tests run as root (root
-// may write everywhere), else the current user.
-Owner unprivileged() {
-    if (::geteuid() == 0)
-        return {65534, 65534};
-    return {::geteuid(), ::getegid()};
-}
-
-uid_t ownerOf(const QString& path) {
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st.st_uid;
-}
-}  // namespace
-
 // A directory the run may not add files to, holding files it may write: they are written in
 // place, so that no file keeps a stale word or an old run's log.
 TEST(TextFiles, DirectoryThatRefusesNewFilesGetsTheFileWrittenInPlace) {
     QTemporaryDir top;
-    ASSERT_EQ(::chmod(QFile::encodeName(top.path()).constData(), 0755), 0);
-    const Owner me = unprivileged();
+    ASSERT_TRUE(chmodOf(top.path(), 0755));
+    // The unprivileged side runs as "nobody" when the tests run as root (root writes everywhere).
+    const uid_t me = ::geteuid() == 0 ? 65534 : ::geteuid();
+    const gid_t myGroup = ::geteuid() == 0 ? 65534 : ::getegid();
+    const QString source = top.filePath("src");
+    ASSERT_TRUE(writeAll(source, QByteArray(100000, 'n')));
     const struct {
         const char* name;
         int dirMode;
@@ -154,18 +135,14 @@ TEST(TextFiles, DirectoryThatRefusesNewFilesGetsTheFileWrittenInPlace) {
         SCOPED_TRACE(c.name);
         const QString dir = top.filePath(c.name);
         ASSERT_TRUE(QDir().mkpath(dir));
-        const QString status = dir + "/status", log = dir + "/run.log",
-                      source = top.filePath("src");
-        ASSERT_TRUE(testsupport::writeAll(status, "ok\r\n"));
-        ASSERT_TRUE(testsupport::writeAll(log, "an older run's log\r\n"));
-        ASSERT_TRUE(testsupport::writeAll(source, QByteArray(100000, 'n')));
+        const QString status = dir + "/status", log = dir + "/run.log";
+        ASSERT_TRUE(writeAll(status, "ok\r\n") && writeAll(log, "an older run's log\r\n"));
         for (const QString& f : {status, log}) {
-            if (c.fileIsTheRunners) {
-                ASSERT_EQ(::chown(QFile::encodeName(f).constData(), me.uid, me.gid), 0);
-            }
-            ASSERT_EQ(::chmod(QFile::encodeName(f).constData(), c.fileMode), 0);
+            ASSERT_TRUE(!c.fileIsTheRunners ||
+                        ::chown(QFile::encodeName(f).constData(), me, myGroup) == 0);
+            ASSERT_TRUE(chmodOf(f, c.fileMode));
         }
-        ASSERT_EQ(::chmod(QFile::encodeName(dir).constData(), c.dirMode), 0);
+        ASSERT_TRUE(chmodOf(dir, c.dirMode));
 
         const int result = testsupport::forkUnprivileged([&] {
             SetStatusFile(status);
@@ -179,7 +156,7 @@ TEST(TextFiles, DirectoryThatRefusesNewFilesGetsTheFileWrittenInPlace) {
             EXPECT_EQ(result, 3);
             EXPECT_EQ(readAll(status), "failure\r\n");
             EXPECT_EQ(readAll(log), QByteArray(100000, 'n'));
-            EXPECT_EQ(ownerOf(status), c.fileIsTheRunners ? me.uid : ::geteuid())
+            EXPECT_EQ(statOf(status).st_uid, c.fileIsTheRunners ? me : ::geteuid())
                 << "written in place, not replaced";
         } else {
             EXPECT_EQ(result, 4) << "neither written, and the copy says why";
@@ -187,6 +164,6 @@ TEST(TextFiles, DirectoryThatRefusesNewFilesGetsTheFileWrittenInPlace) {
         }
         EXPECT_EQ(QDir(dir).entryList(QDir::Files | QDir::Hidden).size(), 2)
             << "no temporary file is left behind";
-        ::chmod(QFile::encodeName(dir).constData(), 0755);
+        chmodOf(dir, 0755);
     }
 }
