@@ -31,30 +31,27 @@ TEST(ServerResolver, AliasesLocalNamesAndUnknownServers) {
     ASSERT_TRUE(WriteRegistryValue(key, "Broken", "mysql://x"));
     ASSERT_TRUE(WriteRegistryValue(key, "localhost", "sqlite:/srv/other"));
 
-    auto w = ResolveServer("WAREHOUSE");
-    ASSERT_TRUE(w);
-    EXPECT_EQ(w->kind, ServerLocation::Kind::PostgreSQL);
-    EXPECT_EQ(w->host, "db.internal");
-    EXPECT_EQ(w->port, 6543);
-    EXPECT_EQ(w->user, "etl");
-    auto s = ResolveServer("sock");
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->host, "/var/run/postgresql");
-    EXPECT_EQ(s->port, 5433);
-    auto f = ResolveServer("files");
-    ASSERT_TRUE(f);
-    EXPECT_EQ(f->directory, "/srv/pendrill/files");
-    auto l = ResolveServer("Legacy");
-    ASSERT_TRUE(l);
-    EXPECT_EQ(l->odbc, "Driver={FreeTDS};Server=mssql;Port=1433");
-    EXPECT_EQ(ResolveServer("localhost")->directory, "/srv/other") << "an alias comes first";
-
-    for (const char* local : {"(local)", "."}) {
-        auto loc = ResolveServer(local);
-        ASSERT_TRUE(loc) << local;
-        EXPECT_EQ(loc->kind, ServerLocation::Kind::Embedded);
-        EXPECT_EQ(loc->directory, home.dataHome() + "/pendrill/servers/local");
-    }
+    // What each name resolves to, as "kind|host|port|user|directory|odbc".
+    auto where = [](const char* name) {
+        const auto l = ResolveServer(name);
+        return l ? QStringList({QString::number(int(l->kind)), l->host, QString::number(l->port),
+                                l->user, l->directory, l->odbc})
+                       .join('|')
+                 : QString("none");
+    };
+    const int pg = int(ServerLocation::Kind::PostgreSQL),
+              embedded = int(ServerLocation::Kind::Embedded);
+    const QString local =
+        QString("%1||5432||%2|").arg(embedded).arg(home.dataHome() + "/pendrill/servers/local");
+    EXPECT_EQ(where("WAREHOUSE"), QString("%1|db.internal|6543|etl||").arg(pg));
+    EXPECT_EQ(where("sock"), QString("%1|/var/run/postgresql|5433|||").arg(pg));
+    EXPECT_EQ(where("files"), QString("%1||5432||/srv/pendrill/files|").arg(embedded));
+    EXPECT_EQ(where("Legacy"), QString("%1||5432|||Driver={FreeTDS};Server=mssql;Port=1433")
+                                   .arg(int(ServerLocation::Kind::Odbc)));
+    EXPECT_EQ(where("localhost"), QString("%1||5432||/srv/other|").arg(embedded))
+        << "an alias comes first";
+    EXPECT_EQ(where("(local)"), local);
+    EXPECT_EQ(where("."), local);
     QString error;
     EXPECT_FALSE(ResolveServer("SQLPROD01", &error));
     EXPECT_TRUE(error.contains("SQLPROD01")) << error.toStdString();
