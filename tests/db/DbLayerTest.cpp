@@ -23,35 +23,31 @@ void openLocal(DbConnection& c, const QString& database) {
 
 TEST(ServerResolver, AliasesLocalNamesAndUnknownServers) {
     testsupport::IsolatedHome home;
-    const QString key = QString::fromLatin1(ServerAliasKey);
-    ASSERT_TRUE(WriteRegistryValue(key, "Warehouse", "postgresql://etl@db.internal:6543"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Files", "sqlite:/srv/pendrill/files"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Legacy", "odbc:Driver={FreeTDS};Server=mssql;Port=1433"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Sock", "postgresql://%2Fvar%2Frun%2Fpostgresql:5433"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Broken", "mysql://x"));
-    ASSERT_TRUE(WriteRegistryValue(key, "localhost", "sqlite:/srv/other"));
-
-    // What each name resolves to, as "kind|host|port|user|directory|odbc".
-    auto where = [](const char* name) {
+    // What a name resolves to, as "kind|host|port|user|directory|odbc".
+    auto where = [](const QString& name) {
         const auto l = ResolveServer(name);
-        return l ? QStringList({QString::number(int(l->kind)), l->host, QString::number(l->port),
+        return l ? QStringList({QString("EPO").at(int(l->kind)), l->host, QString::number(l->port),
                                 l->user, l->directory, l->odbc})
                        .join('|')
                  : QString("none");
     };
-    const int pg = int(ServerLocation::Kind::PostgreSQL),
-              embedded = int(ServerLocation::Kind::Embedded);
-    const QString local =
-        QString("%1||5432||%2|").arg(embedded).arg(home.dataHome() + "/pendrill/servers/local");
-    EXPECT_EQ(where("WAREHOUSE"), QString("%1|db.internal|6543|etl||").arg(pg));
-    EXPECT_EQ(where("sock"), QString("%1|/var/run/postgresql|5433|||").arg(pg));
-    EXPECT_EQ(where("files"), QString("%1||5432||/srv/pendrill/files|").arg(embedded));
-    EXPECT_EQ(where("Legacy"), QString("%1||5432|||Driver={FreeTDS};Server=mssql;Port=1433")
-                                   .arg(int(ServerLocation::Kind::Odbc)));
-    EXPECT_EQ(where("localhost"), QString("%1||5432||/srv/other|").arg(embedded))
-        << "an alias comes first";
-    EXPECT_EQ(where("(local)"), local);
-    EXPECT_EQ(where("."), local);
+    const struct {
+        const char *name, *alias, *resolved;
+    } aliases[] = {
+        {"Warehouse", "postgresql://etl@db.internal:6543", "P|db.internal|6543|etl||"},
+        {"Sock", "postgresql://%2Fvar%2Frun%2Fpostgresql:5433", "P|/var/run/postgresql|5433|||"},
+        {"Files", "sqlite:/srv/pendrill/files", "E||5432||/srv/pendrill/files|"},
+        {"Legacy", "odbc:Driver={FreeTDS};Server=mssql;Port=1433",
+         "O||5432|||Driver={FreeTDS};Server=mssql;Port=1433"},
+        {"localhost", "sqlite:/srv/other", "E||5432||/srv/other|"},  // an alias comes first
+        {"Broken", "mysql://x", "none"},
+    };
+    for (const auto& a : aliases)
+        ASSERT_TRUE(WriteRegistryValue(QString::fromLatin1(ServerAliasKey), a.name, a.alias));
+    for (const auto& a : aliases)
+        EXPECT_EQ(where(QString(a.name).toUpper()), a.resolved) << a.name;
+    for (const char* local : {"(local)", "."})
+        EXPECT_EQ(where(local), "E||5432||" + home.dataHome() + "/pendrill/servers/local|");
     QString error;
     EXPECT_FALSE(ResolveServer("SQLPROD01", &error));
     EXPECT_TRUE(error.contains("SQLPROD01")) << error.toStdString();
