@@ -180,21 +180,18 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
         << error.toStdString();
     // A database the server does not have, and (on PostgreSQL) a wrong password: the
     // connection's prefix line, then one line per error.
-    wh->UseDatabase("no_such_db");
-    EXPECT_FALSE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, error,
-                                   "no_such_db", 20));
-    ASSERT_TRUE(error.startsWith(prefix)) << error.toStdString();
-    ExpectReadable(error.mid(prefix.size()), "missing database");
-    EXPECT_TRUE(error.contains(embedded ? "no such database" : "no_such_db"))
-        << error.toStdString();
-    wh->UseDatabase(wh->database);
-    if (!embedded) {
+    auto refused = [&](bool trusted, const QString& password, const QString& database,
+                       const char* says) {
         EXPECT_FALSE(
-            ConnectToDWServer(wh->server, false, wh->user, "wrong", error, wh->database, 20));
-        ASSERT_TRUE(error.startsWith(prefix)) << error.toStdString();
-        ExpectReadable(error.mid(prefix.size()), "wrong password");
-        EXPECT_TRUE(error.contains("password authentication failed")) << error.toStdString();
-    }
+            ConnectToDWServer(wh->server, trusted, wh->user, password, error, database, 20));
+        EXPECT_TRUE(error.startsWith(prefix) && error.contains(says)) << error.toStdString();
+        ExpectReadable(error.mid(prefix.size()), says);
+    };
+    wh->UseDatabase("no_such_db");
+    refused(wh->trusted, wh->password, "no_such_db", embedded ? "no such database" : "no_such_db");
+    wh->UseDatabase(wh->database);
+    if (!embedded)
+        refused(false, "wrong", wh->database, "password authentication failed");
     ASSERT_TRUE(connect()) << connectError.toStdString();
     DbConnection* first = GetDWConnection();
     EXPECT_TRUE(TableExists(*first, "DWM_DATA_LINK"));

@@ -23,38 +23,31 @@ void openLocal(DbConnection& c, const QString& database) {
 
 TEST(ServerResolver, AliasesLocalNamesAndUnknownServers) {
     testsupport::IsolatedHome home;
-    const QString key = QString::fromLatin1(ServerAliasKey);
-    ASSERT_TRUE(WriteRegistryValue(key, "Warehouse", "postgresql://etl@db.internal:6543"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Files", "sqlite:/srv/pendrill/files"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Legacy", "odbc:Driver={FreeTDS};Server=mssql;Port=1433"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Sock", "postgresql://%2Fvar%2Frun%2Fpostgresql:5433"));
-    ASSERT_TRUE(WriteRegistryValue(key, "Broken", "mysql://x"));
-    ASSERT_TRUE(WriteRegistryValue(key, "localhost", "sqlite:/srv/other"));
-
-    auto w = ResolveServer("WAREHOUSE");
-    ASSERT_TRUE(w);
-    EXPECT_EQ(w->kind, ServerLocation::Kind::PostgreSQL);
-    EXPECT_EQ(w->host, "db.internal");
-    EXPECT_EQ(w->port, 6543);
-    EXPECT_EQ(w->user, "etl");
-    auto s = ResolveServer("sock");
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->host, "/var/run/postgresql");
-    EXPECT_EQ(s->port, 5433);
-    auto f = ResolveServer("files");
-    ASSERT_TRUE(f);
-    EXPECT_EQ(f->directory, "/srv/pendrill/files");
-    auto l = ResolveServer("Legacy");
-    ASSERT_TRUE(l);
-    EXPECT_EQ(l->odbc, "Driver={FreeTDS};Server=mssql;Port=1433");
-    EXPECT_EQ(ResolveServer("localhost")->directory, "/srv/other") << "an alias comes first";
-
-    for (const char* local : {"(local)", "."}) {
-        auto loc = ResolveServer(local);
-        ASSERT_TRUE(loc) << local;
-        EXPECT_EQ(loc->kind, ServerLocation::Kind::Embedded);
-        EXPECT_EQ(loc->directory, home.dataHome() + "/pendrill/servers/local");
-    }
+    // What a name resolves to, as "kind|host|port|user|directory|odbc".
+    auto where = [](const QString& name) {
+        const auto l = ResolveServer(name);
+        return l ? QStringList({QString("EPO").at(int(l->kind)), l->host, QString::number(l->port),
+                                l->user, l->directory, l->odbc})
+                       .join('|')
+                 : QString("none");
+    };
+    const struct {
+        const char *name, *alias, *resolved;
+    } aliases[] = {
+        {"Warehouse", "postgresql://etl@db.internal:6543", "P|db.internal|6543|etl||"},
+        {"Sock", "postgresql://%2Fvar%2Frun%2Fpostgresql:5433", "P|/var/run/postgresql|5433|||"},
+        {"Files", "sqlite:/srv/pendrill/files", "E||5432||/srv/pendrill/files|"},
+        {"Legacy", "odbc:Driver={FreeTDS};Server=mssql;Port=1433",
+         "O||5432|||Driver={FreeTDS};Server=mssql;Port=1433"},
+        {"localhost", "sqlite:/srv/other", "E||5432||/srv/other|"},  // an alias comes first
+        {"Broken", "mysql://x", "none"},
+    };
+    for (const auto& a : aliases)
+        ASSERT_TRUE(WriteRegistryValue(QString::fromLatin1(ServerAliasKey), a.name, a.alias));
+    for (const auto& a : aliases)
+        EXPECT_EQ(where(QString(a.name).toUpper()), a.resolved) << a.name;
+    for (const char* local : {"(local)", "."})
+        EXPECT_EQ(where(local), "E||5432||" + home.dataHome() + "/pendrill/servers/local|");
     QString error;
     EXPECT_FALSE(ResolveServer("SQLPROD01", &error));
     EXPECT_TRUE(error.contains("SQLPROD01")) << error.toStdString();

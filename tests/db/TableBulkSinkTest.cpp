@@ -31,8 +31,13 @@ QStringList readBack(const Warehouse& where) {
     return out;
 }
 
+class TableBulkSink : public WarehouseTest {};
+
 // The same rows through the sink of any server kind: what is stored, what is refused and when.
-void exerciseSink(const Warehouse& where) {
+TEST_P(TableBulkSink, RowsStoredAndRefused) {
+    ASSERT_TRUE(wh->Exec(
+        "CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, amount INTEGER NOT NULL)"));
+    const Warehouse& where = *wh;
     QString error, reason;
     auto missing = OpenTableBulkSink(where.Open(), "stage");
     ASSERT_TRUE(missing) << error.toStdString();
@@ -72,22 +77,13 @@ void exerciseSink(const Warehouse& where) {
 
     EXPECT_EQ(readBack(where), QStringList({"1|tab\there, back\\slash|10", "2|NULL|20",
                                             "3|line\nbreak|40", "4|after rollback|50"}));
-}
-
-class TableBulkSink : public WarehouseTest {};
-
-TEST_P(TableBulkSink, RowsStoredAndRefused) {
-    ASSERT_TRUE(wh->Exec(
-        "CREATE TABLE stage (id INTEGER PRIMARY KEY, name TEXT, amount INTEGER NOT NULL)"));
-    exerciseSink(*wh);
     if (GetParam() != Backend::PostgreSQL)
         return;
 
     // A batch the server refuses as a whole (a text in an integer column, a missing NOT NULL
     // value) keeps its good rows.
-    auto sink = OpenTableBulkSink(wh->Open(), "stage");
+    sink = OpenTableBulkSink(wh->Open(), "stage");
     ASSERT_TRUE(sink);
-    QString error, reason;
     ASSERT_TRUE(sink->Begin({"id", "name", "amount"}, 3, &error)) << error.toStdString();
     add(*sink, {{"20", "ok", "1"}, {}}, &reason);
     add(*sink, {{"21", "bad amount", "abc"}, {}}, &reason);
@@ -96,7 +92,7 @@ TEST_P(TableBulkSink, RowsStoredAndRefused) {
     EXPECT_EQ(add(*sink, {{"24", QByteArray("nul\0byte", 8), "3"}, {}}, &reason),
               BulkRowSink::RowResult::Rejected);
     ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
-    const auto late = sink->TakeLateRejections();
+    late = sink->TakeLateRejections();
     ASSERT_EQ(late.size(), 2u);
     EXPECT_EQ(late[0].row, 1);
     EXPECT_TRUE(late[0].reason.contains("abc")) << late[0].reason.toStdString();

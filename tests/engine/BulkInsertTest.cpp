@@ -78,11 +78,12 @@ struct MemorySink : BulkRowSink {
         QStringList row;
         for (int i = 0; i < count; ++i)
             row << QString::fromUtf8(fields[i].text.data(), fields[i].text.size());
-        if (row.last() == "NaN")
+        if (row.last() == "NaN") {
             *reason = "'NaN' is not a number";
-        else
-            t->pending << row;
-        return row.last() == "NaN" ? RowResult::Rejected : RowResult::Accepted;
+            return RowResult::Rejected;
+        }
+        t->pending << row;
+        return RowResult::Accepted;
     }
     bool CommitBatch(QString*) override {
         t->rows += std::exchange(t->pending, {});

@@ -93,39 +93,29 @@ TEST(PackageDocument, RejectsFaultyDocumentsWithLineNumbers) {
     }
 }
 
-TEST(PackageDocument, ReadsEveryPartOfTheDocumentedExample) {
+// The example of docs/packages.md is valid; what is read of it that no other test writes.
+TEST(PackageDocument, ReadsTheDocumentedExample) {
     const QString text =
         QString::fromUtf8(testsupport::readAll(PENDRILL_SOURCE_DIR "/docs/packages.md"));
-    const qsizetype at = text.indexOf("## A complete example");
-    ASSERT_GT(at, 0);
-    const QRegularExpression block("```xml\\n(.*?)```",
-                                   QRegularExpression::DotMatchesEverythingOption);
-    const QRegularExpressionMatch m = block.match(text, at);
+    const QRegularExpressionMatch m =
+        QRegularExpression("```xml\\n(.*?)```", QRegularExpression::DotMatchesEverythingOption)
+            .match(text, text.indexOf("## A complete example"));
     ASSERT_TRUE(m.hasMatch());
-
     PackageDocument doc;
     QStringList errors;
     ASSERT_TRUE(ParsePackageDocument(m.captured(1).toUtf8(), &doc, &errors))
         << errors.join("\n").toStdString();
-    EXPECT_EQ(doc.variables.size(), 14);
-    const PackageVariable& max = doc.variables[doc.VariableIndex("maxrejected")];
-    EXPECT_EQ(max.value, QVariant(qlonglong(25)));
-    EXPECT_EQ(doc.variables[doc.VariableIndex("DestServerTrustedLogin")].value, QVariant(true));
-    ASSERT_EQ(doc.connections.size(), 2);
-    EXPECT_TRUE(doc.connections[1].IsDataLink());
-    ASSERT_EQ(doc.steps.size(), 5);
+    EXPECT_EQ(std::tuple(doc.variables.size(), doc.connections.size(), doc.steps.size()),
+              std::tuple(qsizetype(14), qsizetype(2), qsizetype(5)));
+    EXPECT_EQ(doc.variables[doc.VariableIndex("maxrejected")].value, QVariant(qlonglong(25)));
     const auto& bulk = std::get<BulkInsertTask>(doc.steps[1].task);
-    EXPECT_EQ(std::tuple(bulk.delimiter, bulk.quote, bulk.header), std::tuple(';', '"', true));
-    EXPECT_EQ(bulk.codePage, CodePage::Latin1);
+    EXPECT_EQ(std::tuple(bulk.delimiter, bulk.quote, bulk.header, bulk.codePage),
+              std::tuple(';', '"', true, CodePage::Latin1));
     EXPECT_EQ(std::tuple(bulk.batchSize, bulk.maxErrors, bulk.columns.size()),
               std::tuple(5000, 25, qsizetype(4)));
-    EXPECT_EQ(doc.steps[3].precedence[0].on, PrecedenceOn::Failure);
-    EXPECT_EQ(doc.steps[4].precedence[0].on, PrecedenceOn::Completion);
-    EXPECT_EQ(std::get<ExecuteSqlTask>(doc.steps[2].task).statements[1].parameters,
-              QStringList({"JobID"}));
-    const auto& program = std::get<RunProgramTask>(doc.steps[4].task);
-    EXPECT_EQ(program.timeoutSeconds, 120);
-    EXPECT_EQ(program.arguments.size(), 4);
+    EXPECT_EQ(std::tuple(doc.steps[3].precedence[0].on, doc.steps[4].precedence[0].on),
+              std::tuple(PrecedenceOn::Failure, PrecedenceOn::Completion));
+    EXPECT_EQ(std::get<RunProgramTask>(doc.steps[4].task).timeoutSeconds, 120);
 }
 
 TEST(PackageDocument, VariableReferencesExpand) {

@@ -171,19 +171,15 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
     src.name = src.server = "(local)";
     src.database = "copy_source";
     src.trusted = true;
-    {
-        DbConnection s;
-        s.Provider = "sqloledb";
-        s.CreateMissingDatabase = true;
-        s.SetProperty("Data Source", "(local)");
-        s.SetProperty("Initial Catalog", "copy_source");
-        ASSERT_TRUE(s.Open());
-        ASSERT_TRUE(
-            s.Execute("CREATE TABLE src (id INTEGER, name TEXT, amount REAL, flag INTEGER)"));
-        ASSERT_TRUE(
-            s.Execute("INSERT INTO src VALUES (1, 'O''Brien', 2.5, 1), (2, NULL, NULL, 0), "
-                      "(3, '', 1e3, NULL), (4, 'x', -0.125, 1), (5, 'y', 3, 0)"));
-    }
+    DbConnection s;
+    s.SetConnectionString("Provider=sqloledb;Data Source=(local);Initial Catalog=copy_source");
+    s.CreateMissingDatabase = true;
+    ASSERT_TRUE(s.Open() && s.Execute("CREATE TABLE src (id INTEGER, name TEXT, amount REAL, "
+                                      "flag INTEGER)"));
+    ASSERT_TRUE(
+        s.Execute("INSERT INTO src VALUES (1, 'O''Brien', 2.5, 1), (2, NULL, NULL, 0), "
+                  "(3, '', 1e3, NULL), (4, 'x', -0.125, 1), (5, 'y', 3, 0)"));
+    s.Close();
     ASSERT_TRUE(
         c->Execute(QStringLiteral("CREATE TABLE dst (line_id INTEGER NOT NULL, name TEXT, "
                                   "amount %1, flag %2, job TEXT)")
@@ -246,12 +242,12 @@ TEST_P(Server, DataLinksComeFromTheWarehouseOfTheRun) {
                  "<Statement>SELECT 1</Statement></ExecuteSql></Step></Steps>"),
         &error))
         << error.toStdString();
-    package.SetGlobalVariableValue("DestinationServer", wh->server);
-    package.SetGlobalVariableValue("DestServerDatabaseName", wh->database);
-    package.SetGlobalVariableValue("DestServerLoginUserName", wh->user);
-    package.SetGlobalVariableValue("DestServerLoginPassword", wh->password);
-    package.SetGlobalVariableValue("DestServerTrustedLogin", wh->trusted);
-    package.SetGlobalVariableValue("ExceptionFilePath", home.path());
+    const QMap<QString, QVariant> run = {
+        {"DestinationServer", wh->server},       {"DestServerDatabaseName", wh->database},
+        {"DestServerLoginUserName", wh->user},   {"DestServerLoginPassword", wh->password},
+        {"DestServerTrustedLogin", wh->trusted}, {"ExceptionFilePath", home.path()}};
+    for (auto v = run.begin(); v != run.end(); ++v)
+        ASSERT_TRUE(package.SetGlobalVariableValue(v.key(), v.value())) << v.key().toStdString();
     ASSERT_TRUE(package.Execute());
     EXPECT_EQ(package.StepItem(1)->ExecutionResult, DTSStepExecResult_Success);
     EXPECT_EQ(Rows(*o, "SELECT who FROM hits"), QStringList({wh->database}));
