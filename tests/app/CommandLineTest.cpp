@@ -92,18 +92,12 @@ TEST(CommandLine, JobIdentifierInTheRecord) {
 TEST(CommandLine, OnlyFiftyArgumentsAreRead) {
     QStringList args;
     for (int i = 0; i < 24; ++i)
-        args << "-x"
-             << "y";
+        args += {"-x", "y"};
     // Arguments 49 and 50 are read, 51 and 52 are not.
-    EXPECT_EQ(parsed(args << "-job_id"
-                          << "7"
-                          << "-configfile"
-                          << "ignored.etl"),
+    EXPECT_EQ(parsed(args + QStringList{"-job_id", "7", "-configfile", "ignored.etl"}),
               "|||7||G unknown:" + QStringList(24, "-x").join(','));
     // The option is argument 50, its value the 51st.
-    EXPECT_EQ(parsed(QStringList(49, "w") << "-logfile"
-                                          << "beyond"),
-              "|||0||G");
+    EXPECT_EQ(parsed(QStringList(49, "w") + QStringList{"-logfile", "beyond"}), "|||0||G");
 }
 
 // A command line that names one file for two purposes is refused: by device and inode for files

@@ -3,6 +3,8 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QProcess>
 
 #include "RunJob.h"
@@ -103,8 +105,9 @@ TEST_F(Ending, SigtermAtTheStartIsAStop) {
 }
 
 // A named display that cannot be reached (a stale DISPLAY in a scheduler's environment) must
-// not abort the program: an unattended run ends as without a display, and a mode that needs a
-// person says so instead of waiting.
+// not abort the program: an unattended run ends as without a display. The window modes need a
+// person: without a display, or with one that cannot be reached, they say so, write nothing and
+// end with 7.
 TEST_F(Ending, UnreachableDisplayIsNoDisplay) {
     const QString status = home.file("status");
     testsupport::writeAll(status, "ok\r\n");
@@ -114,9 +117,30 @@ TEST_F(Ending, UnreachableDisplayIsNoDisplay) {
     EXPECT_EQ(program.exitCode(), 2);
     EXPECT_EQ(readAll(status), "failure\r\n");
 
-    start({"-config", home.file("job.cfg")}, ":5987", false);
-    ASSERT_TRUE(endsWithin(20000));
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 7);
-    EXPECT_FALSE(QFile::exists(home.file("job.cfg")));
+    testsupport::writeAll(home.configHome() + "/pendrill/registry.ini", "");
+    QFile::remove(status);
+    const QString job = home.file("job.cfg"), etl = home.file("x.etl");
+    testsupport::writeAll(job, "earlier content\r\n");
+    const struct {
+        const char* display;
+        QStringList args;
+        const char* says;
+    } cases[] = {
+        {":5987", {"-config", job}, "job-configuration mode"},
+        {"", {"-config", job, "-configfile", etl, "-statusfile", status}, "job-configuration mode"},
+        {"", {}, "the main window needs a display"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
+        start(c.args, c.display, false);
+        ASSERT_TRUE(endsWithin(20000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 7);
+        EXPECT_TRUE(program.readAllStandardError().contains(c.says));
+        EXPECT_EQ(readAll(job), "earlier content\r\n");
+        EXPECT_FALSE(QFile::exists(status));
+    }
+    const auto history = testsupport::runProgram("pendrill-admin", {"history", "--json"});
+    EXPECT_EQ(history.exitCode, 0);
+    EXPECT_TRUE(QJsonDocument::fromJson(history.out).array().isEmpty()) << history.out.data();
 }

@@ -50,15 +50,7 @@ class FormModel : public ::testing::Test {
 
     std::unique_ptr<DbConnection> open(const QString& database) {
         auto c = std::make_unique<DbConnection>();
-        c->Provider = "sqloledb";
-        c->SetProperty("Data Source", server);
-        c->SetProperty("Initial Catalog", database);
-        if (trusted) {
-            c->SetProperty("Integrated Security", "SSPI");
-        } else {
-            c->SetProperty("User ID", user);
-            c->SetProperty("Password", password);
-        }
+        c->Describe(server, database, trusted, user, password);
         c->CreateMissingDatabase = true;
         c->Open();
         return c;
@@ -108,27 +100,19 @@ class FormModel : public ::testing::Test {
         f.SetLogFileText(home.file("run.log"));
     }
 
-    // Moves the test to the shared PostgreSQL server, reached through the alias "pg"; false with
-    // `skip` set when no PostgreSQL server can be run here.
-    bool usePostgres(QString* skip) {
-        QString error;
-        if (!testsupport::TestPostgres::available(skip))
-            return false;
-        testsupport::TestPostgres* pg = testsupport::TestPostgres::shared(&error);
-        if (pg == nullptr) {
-            *skip = error;
-            return false;
-        }
+    // Moves the test to the shared PostgreSQL server `pg`, reached through the alias "pg".
+    bool usePostgres(testsupport::TestPostgres& pg) {
         server = "pg";
         trusted = false;
-        user = pg->superuser();
-        password = pg->password();
+        user = pg.superuser();
+        password = pg.password();
         dw = "dw_form";
         WriteRegistryValue(QString::fromLatin1(ServerAliasKey), server,
-                           QStringLiteral("postgresql://%1:%2").arg(pg->host()).arg(pg->port()));
-        pg->createDatabase("msdb", &error);  // may exist already on the shared server
-        pg->execute("postgres", "DROP DATABASE IF EXISTS dw_form", &error);
-        return pg->createDatabase(dw, skip);
+                           QStringLiteral("postgresql://%1:%2").arg(pg.host()).arg(pg.port()));
+        QString error;
+        pg.createDatabase("msdb", &error);  // may exist already on the shared server
+        pg.execute("postgres", "DROP DATABASE IF EXISTS dw_form", &error);
+        return pg.createDatabase(dw, &error);
     }
 
     testsupport::IsolatedHome home;

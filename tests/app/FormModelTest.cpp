@@ -129,14 +129,6 @@ TEST_F(FormModel, DataLinkLoadingFailures) {
     storePackages({"Sales_Overall"});
     const QString status = home.file("status");
     SetStatusFile(status);
-    {
-        frmRunnerMain f;
-        f.Page2Available = true;
-        f.DWConnectionChanged();
-        f.ChangePage(frmRunnerMain::DataSourcePage);
-        EXPECT_EQ(op.boxes, QStringList({"16|Connect to data warehouse server|No DTS package or "
-                                         "data warehouse database specified."}));
-    }
     struct Case {
         QString server, database, box;
         int historyStatus;

@@ -7,6 +7,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QThread>
 
@@ -25,11 +26,10 @@ QString PackageXml(const QString& name, const QString& steps, const QStringList&
           "DestServerLoginUserName", "DestServerLoginPassword", "DestServerDatabaseName", "JobID",
           "WriteCompletionStatusToNT", "OverwriteGlobalSettings"})
         if (!leaveOut.contains(v))
-            xml += QString("<GlobalVariable name=\"%1\" type=\"%2\"/>")
-                       .arg(v, QString(v).contains("Trusted") || QString(v).contains("Write") ||
-                                       QString(v).startsWith("Overwrite")
-                                   ? "boolean"
-                                   : "text");
+            xml +=
+                QString("<GlobalVariable name=\"%1\" type=\"%2\"/>")
+                    .arg(v, QString(v).contains(QRegularExpression("Trusted|[Ww]rite")) ? "boolean"
+                                                                                        : "text");
     return xml +
            "</GlobalVariables><Connections><Connection name=\"Warehouse\" "
            "server=\"${DestinationServer}\" database=\"${DestServerDatabaseName}\" "
@@ -93,15 +93,7 @@ namespace {
 
 QVariant Query(const Server& server, const QString& sql, const QString& database, bool* ok) {
     DbConnection c;
-    c.Provider = "sqloledb";
-    c.SetProperty("Data Source", server.name);
-    c.SetProperty("Initial Catalog", database);
-    if (server.trusted) {
-        c.SetProperty("Integrated Security", "SSPI");
-    } else {
-        c.SetProperty("User ID", server.user);
-        c.SetProperty("Password", server.password);
-    }
+    c.Describe(server.name, database, server.trusted, server.user, server.password);
     QVariant value;
     *ok = c.Open();
     if (*ok) {
@@ -166,13 +158,9 @@ QString Job::LoadJob(const QString& model, const QString& package, const QString
     EXPECT_TRUE(InitWarehouse(database));
     EXPECT_TRUE(AddDataLink(model, "Files", {"--type", "3", "--ds-directory", "/old/"}, database));
     EXPECT_TRUE(StorePackage(PackageXml(package, LoadFileSteps("rows.csv"))));
-    return WriteConfig(model + ".etl", Config{package,
-                                              home_.file("run.log"),
-                                              home_.file("logs"),
-                                              true,
-                                              database,
-                                              {},
-                                              FlatFileSection(model, "Files", files)});
+    Config config = Standard(package, FlatFileSection(model, "Files", files));
+    config.database = database;
+    return WriteConfig(model + ".etl", config);
 }
 
 ProcessResult Job::Pendrill(const QStringList& args, const QProcessEnvironment& env) const {

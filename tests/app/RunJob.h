@@ -60,6 +60,10 @@ class Job {
     bool Exec(const QString& sql, const QString& database = QStringLiteral("DW")) const;
 
     QString WriteConfig(const QString& fileName, const Config& config) const;
+    // The configuration of `package`: run log run.log, log directory logs, warehouse DW.
+    Config Standard(const QString& package, const QString& extra = {}) const {
+        return Config{package, home_.file("run.log"), home_.file("logs"), true, "DW", {}, extra};
+    }
     // A flat-file load of `model`: files/rows.csv with three records, the warehouse `database`
     // whose data link "Files" still points elsewhere, the package loading the file, and the
     // configuration <model>.etl (run log run.log) pointing "Files" at files/. Its path.

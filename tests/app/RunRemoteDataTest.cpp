@@ -63,23 +63,16 @@ TEST(Run, RemoteDataOfAnEtlModel) {
     ASSERT_TRUE(lateFtp.start(ftpRoot)) << lateFtp.error().toStdString();
 
     ASSERT_TRUE(job.InitWarehouse());
-    const auto ftpLink = [](const QString& remote, const QString& local, const char* interval,
-                            const char* duration, const QString& host) {
+    const auto ftpLink = [](const QString& remote, const QString& local, const char* duration,
+                            const QString& host) {
         return QStringList{"--type",          "3",      "--transfer-data",    "1",
                            "--ftp-server",    host,     "--ftp-user",         "pendrill",
                            "--ftp-password",  "secret", "--remote-directory", remote,
-                           "--ds-directory",  local,    "--poll-interval",    interval,
+                           "--ds-directory",  local,    "--poll-interval",    "1",
                            "--poll-duration", duration};
     };
-    const auto shareLink = [](const QString& remote, const QString& local, const char* interval,
-                              const char* duration) {
-        return QStringList{
-            "--type",         "3",   "--transfer-data", "2",      "--remote-directory", remote,
-            "--ds-directory", local, "--poll-interval", interval, "--poll-duration",    duration};
-    };
     const QString fetchedFtp = home.file("local/ftp/"), fetchedShare = home.file("local/share/");
-    ASSERT_TRUE(
-        job.AddDataLink("Fetched", "Files", ftpLink("in", fetchedFtp, "1", "5", ftp.server())));
+    ASSERT_TRUE(job.AddDataLink("Fetched", "Files", ftpLink("in", fetchedFtp, "5", ftp.server())));
     // The share's settings are only in the configuration file: the catalogue row has no transfer.
     ASSERT_TRUE(job.AddDataLink(
         "Fetched", "Shared", {"--type", "3", "--transfer-data", "0", "--ds-directory", "/old/"}));
@@ -87,10 +80,12 @@ TEST(Run, RemoteDataOfAnEtlModel) {
         "[Data Source::Shared]\nName=Shared\nModelName=Fetched\nType=3\nDirectory=" + fetchedShare +
         "\nTransferData=2\nRemoteDir=" + share + "\nPollInterval=1\nPollDuration=5\n";
     // One read at once, then a wait of one minute, then the time-out.
-    ASSERT_TRUE(job.AddDataLink(
-        "Late", "Files", ftpLink("late", home.file("local/late/"), "1", "1", lateFtp.server())));
-    ASSERT_TRUE(job.AddDataLink(
-        "Halted", "Files", shareLink(share + "/halted", home.file("local/halted/"), "5", "60")));
+    ASSERT_TRUE(job.AddDataLink("Late", "Files",
+                                ftpLink("late", home.file("local/late/"), "1", lateFtp.server())));
+    ASSERT_TRUE(job.AddDataLink("Halted", "Files",
+                                {"--type", "3", "--transfer-data", "2", "--remote-directory",
+                                 share + "/halted", "--ds-directory", home.file("local/halted/"),
+                                 "--poll-interval", "5", "--poll-duration", "60"}));
 
     const QString loadBoth =
         runjob::LoadFileSteps("orders.csv") +
@@ -106,13 +101,9 @@ TEST(Run, RemoteDataOfAnEtlModel) {
         ASSERT_TRUE(job.StorePackage(runjob::PackageXml(package, runjob::LoadFileSteps("x.csv"))));
 
     const auto start = [&](QProcess& p, const QString& model, const QString& jobId) {
-        const Config cfg{model + "_Overall",
-                         home.file(model + ".log"),
-                         home.file("logs-" + model),
-                         true,
-                         "DW",
-                         {},
-                         model == "Fetched" ? sharedSection : QString()};
+        Config cfg = job.Standard(model + "_Overall", model == "Fetched" ? sharedSection : "");
+        cfg.logFile = home.file(model + ".log");
+        cfg.logDir = home.file("logs-" + model);
         return job.Start(p, {"-configfile", job.WriteConfig(model + ".etl", cfg), "-statusfile",
                              home.file(model + ".status"), "-job_id", jobId});
     };

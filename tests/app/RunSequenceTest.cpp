@@ -23,6 +23,9 @@ using testsupport::writeAll;
 
 namespace {
 
+const QString kSelectOne =
+    "<Step name=\"One\"><ExecuteSql connection=\"Warehouse\"><Statement>SELECT 1</Statement>"
+    "</ExecuteSql></Step>";
 const QString kBadStep =
     "<Step name=\"Bad\"><ExecuteSql connection=\"Warehouse\"><Statement>"
     "SELECT * FROM no_such_table</Statement></ExecuteSql></Step>";
@@ -45,9 +48,7 @@ struct Scene {
                         job.AddDataLink(model, "Files",
                                         QStringList{"--type", "3", "--ds-directory", "/old/"}));
     }
-    Config config(const QString& package) const {
-        return Config{package, runLog, home.file("logs"), true, "DW", {}, {}};
-    }
+    Config config(const QString& package) const { return job.Standard(package); }
 };
 
 QString Unbroken(QString text) {
@@ -77,11 +78,7 @@ TEST(Run, SuccessfulRuns) {
         const bool etl = !c.package.endsWith("LoadDW");
         Scene s(etl ? "Sales" : "");
         ASSERT_TRUE(s.job.StorePackage(
-            runjob::PackageXml(c.package, etl ? runjob::LoadFileSteps("rows.csv")
-                                              : "<Step name=\"One\"><ExecuteSql "
-                                                "connection=\"Warehouse\"><Statement>"
-                                                "SELECT 1</Statement></ExecuteSql>"
-                                                "</Step>")));
+            runjob::PackageXml(c.package, etl ? runjob::LoadFileSteps("rows.csv") : kSelectOne)));
         writeAll(s.runLog, "line of an earlier run\r\n");
         Config cfg = s.config(c.package);
         cfg.truncate = c.truncate;
@@ -142,7 +139,7 @@ TEST(Run, FailureTable) {
         const char* name;
         QString package, stored;  // configured; document stored (empty: another package)
         bool catalogue;           // DW has dwm_data_link
-        QString database, dwServer;
+        QString dwServer;
         bool corrupt;  // the stored document damaged behind the store's back
         int exit;
         QString logText;  // lines of the run log, CR LF joined; empty: not checked
@@ -150,15 +147,12 @@ TEST(Run, FailureTable) {
         QString message;
         QString dtsServer = {};
     } cases[] = {
-        {"no package", "", "", true, "DW", "", false, 4, "DTS Package not filled", -1, ""},
-        {"no warehouse database", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), true, "",
-         "", false, 4, "Data warehouse database not filled", -1, ""},
-        {"package not in the store", "X_LoadDW", "", true, "DW", "", false, 4,
+        {"package not in the store", "X_LoadDW", "", true, "", false, 4,
          "DTS Package not filled\r\nPackage X_LoadDW is not among the packages of DTS server "
          "(local)",
          -1, ""},
         // The reason the package list could not be read follows in the run log.
-        {"DTS server unknown", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), true, "DW", "",
+        {"DTS server unknown", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), true, "",
          false, 4,
          "DTS Package not filled\r\nPackage X_LoadDW is not among the packages of DTS server "
          "nosuchserver: Server 'nosuchserver' not found: it is no server alias of this machine "
@@ -169,18 +163,17 @@ TEST(Run, FailureTable) {
         {"no step suffix", "Nightly",
          runjob::PackageXml("Nightly", kBadStep)
              .remove(QStringLiteral("<Connection name=\"Files\" dataLink=\"Files\"/>")),
-         true, "DW", "", false, 4, "DTS Package not filled", -1, ""},
-        {"package does not load", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, "DW",
-         "", true, 2, "Error: DTS package loading error\r\n" + notLoaded, 2,
+         true, "", false, 4, "DTS Package not filled", -1, ""},
+        {"package does not load", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, "",
+         true, 2, "Error: DTS package loading error\r\n" + notLoaded, 2,
          "DTS Package loading error: " + notLoaded},
-        {"failing step", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, "DW", "",
-         false, 1, failed, 3, Unbroken(failed)},
+        {"failing step", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep), false, "", false, 1,
+         failed, 3, Unbroken(failed)},
         {"missing global variable", "X_LoadDW", runjob::PackageXml("X_LoadDW", kBadStep, {"JobID"}),
-         false, "DW", "", false, 1, noGlobal, 3, Unbroken(noGlobal)},
-        {"no dwm_data_link", "X_Overall", runjob::PackageXml("X_Overall", good), false, "DW", "",
-         false, 2, noTable, 2,
-         "Table dwm_data_link not found in specified data warehouse database."},
-        {"warehouse server unknown", "X_Overall", runjob::PackageXml("X_Overall", good), true, "DW",
+         false, "", false, 1, noGlobal, 3, Unbroken(noGlobal)},
+        {"no dwm_data_link", "X_Overall", runjob::PackageXml("X_Overall", good), false, "", false,
+         2, noTable, 2, "Table dwm_data_link not found in specified data warehouse database."},
+        {"warehouse server unknown", "X_Overall", runjob::PackageXml("X_Overall", good), true,
          "nosuchserver", false, 3, "Error while connecting to : nosuchserver", 1, ""},
     };
     for (const auto& c : cases) {
@@ -192,7 +185,6 @@ TEST(Run, FailureTable) {
             ASSERT_TRUE(s.job.Exec("UPDATE sysdtspackages SET packagedata = '<Package'", "msdb"));
         }
         Config cfg = s.config(c.package);
-        cfg.database = c.database;
         cfg.dwServer = c.dwServer;
         cfg.dtsServer = c.dtsServer;
         const auto r = s.job.Pendrill({"-configfile", s.job.WriteConfig("case.etl", cfg),
@@ -260,34 +252,6 @@ TEST(Run, TerminationSignalStopsALongBulkInsert) {
     const QJsonObject rec = s.job.History().at(0).toObject();
     EXPECT_EQ(rec["Status"].toInt(), 3);
     EXPECT_EQ(rec["Message"].toString(), "Execution stopped by the user");
-}
-
-// The window modes need a person: without a display they say so, write nothing and end with 7.
-TEST(Run, WindowModesWithoutDisplay) {
-    Scene s;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    const QString jobFile = s.home.file("job.txt");
-    const QString etl = s.job.WriteConfig("x.etl", s.config("X_LoadDW"));
-    const struct {
-        QStringList args;
-        const char* says;
-    } cases[] = {
-        {{"-config", jobFile, "-configfile", etl, "-statusfile", s.status},
-         "job-configuration mode"},
-        {{"-CONFIG", jobFile}, "job-configuration mode"},
-        {{}, "the main window needs a display"},
-    };
-    for (const auto& c : cases) {
-        writeAll(jobFile, "earlier content\r\n");
-        const auto r = s.job.Pendrill(c.args, env);
-        EXPECT_EQ(r.exitCode, 7);
-        EXPECT_TRUE(r.err.contains(c.says)) << r.err.constData();
-        EXPECT_EQ(readAll(jobFile), "earlier content\r\n");
-        EXPECT_FALSE(QFile::exists(s.status));
-        EXPECT_TRUE(s.job.History().isEmpty());
-    }
 }
 
 // An ETL-model run with the package store and the warehouse on PostgreSQL, logged in by name.

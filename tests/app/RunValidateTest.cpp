@@ -21,14 +21,7 @@ struct Scene {
     testsupport::IsolatedHome home;
     Job job{home};
     QString files = home.file("files/"), local = home.dataHome() + "/pendrill/servers/local/";
-    Config config{"Sales_Overall",
-                  home.file("run.log"),
-                  home.file("logs"),
-                  true,
-                  "DW",
-                  {},
-                  runjob::FlatFileSection("Sales", "Files", files)};
-
+    Config config = job.Standard("Sales_Overall", runjob::FlatFileSection("Sales", "Files", files));
     Scene() {
         QDir().mkpath(files);
         QDir().mkpath(local);

@@ -15,7 +15,6 @@
 
 #include "RunJob.h"
 
-using runjob::Config;
 using runjob::Job;
 using testsupport::readAll;
 using testsupport::writeAll;
@@ -46,8 +45,7 @@ struct CronJob {
 
     CronJob() { job.EmptyWarehouse(); }
     QString config(const QString& package) const {
-        return job.WriteConfig("job.etl",
-                               Config{package, runLog, home.file("logs"), true, "DW", {}, {}});
+        return job.WriteConfig("job.etl", job.Standard(package));
     }
 };
 
@@ -58,45 +56,23 @@ struct CronJob {
 TEST(UnattendedRun, QuietWhenOkOneLineWhenNot) {
     const struct {
         const char* name;
-        QString steps;  // empty: no configuration file at all
-        QStringList extraArgs;
+        QString steps;      // empty: no configuration file at all
+        QString extraArgs;  // '|' between them
         int exit;
         QString line;  // %1: the run log, %3: the configuration file; ending in ": ", a prefix
         const char* display = nullptr;  // DISPLAY, one that cannot be reached
         const char* runLogNote = nullptr;
     } cases[] = {
-        {"ok", kSelectOne, {}, 0, ""},
-        {"ok with a copy of the log", kSelectOne, {"-logfile", "copy.log"}, 0, ""},
-        {"ok under a stale DISPLAY",
-         kSelectOne,
-         {},
-         0,
-         "",
-         ":5987",
+        {"ok", kSelectOne, "", 0, ""},
+        {"ok under a stale DISPLAY", kSelectOne, "", 0, "", ":5987",
          "the display :5987 cannot be reached; going on without a window"},
-        {"ok, status file in a missing directory",
-         kSelectOne,
-         {"-statusfile", "no dir/status"},
-         0,
-         "pendrill: cannot write the status file no dir/status: ",
-         nullptr,
+        {"ok, status file in a missing directory", kSelectOne, "-statusfile|no dir/status", 0,
+         "pendrill: cannot write the status file no dir/status: ", nullptr,
          "cannot write the status file no dir/status: "},
-        {"failing step",
-         kBadStep,
-         {},
-         1,
+        {"failing step", kBadStep, "", 1,
          "pendrill: the run ended with \"failure\" (exit status 1): Error: DTS package execute "
          "error Bad in 'X_LoadDW' failed.; run log: %1\n"},
-        {"failing step, log copied",
-         kBadStep,
-         {"-logfile", "copy.log"},
-         1,
-         "pendrill: the run ended with \"failure\" (exit status 1): Error: DTS package execute "
-         "error Bad in 'X_LoadDW' failed.; run log: copy.log\n"},
-        {"no configuration file",
-         "",
-         {"-logfile", "copy.log"},
-         2,
+        {"no configuration file", "", "-logfile|copy.log", 2,
          "pendrill: the run ended with \"failure\" (exit status 2): Can't find Config File "
          "%3; run log: copy.log\n"},
     };
@@ -104,14 +80,13 @@ TEST(UnattendedRun, QuietWhenOkOneLineWhenNot) {
         SCOPED_TRACE(c.name);
         CronJob s;
         ASSERT_TRUE(s.job.StorePackage(runjob::PackageXml("X_LoadDW", c.steps)));
-        QString cfg = s.home.file("absent.etl");
-        if (!c.steps.isEmpty())
-            cfg = s.config("X_LoadDW");
+        const QString cfg = c.steps.isEmpty() ? s.home.file("absent.etl") : s.config("X_LoadDW");
         QProcessEnvironment env = cronEnvironment(s.home);
         if (c.display != nullptr)
             env.insert("DISPLAY", c.display);
         const auto r = s.job.Pendrill(
-            QStringList{"-configfile", cfg, "-statusfile", s.status, "-job_id", "3"} + c.extraArgs,
+            QStringList{"-configfile", cfg, "-statusfile", s.status, "-job_id", "3"} +
+                c.extraArgs.split('|', Qt::SkipEmptyParts),
             env);
         EXPECT_EQ(r.exitCode, c.exit);
         EXPECT_EQ(r.out, "");
