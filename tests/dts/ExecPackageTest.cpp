@@ -234,6 +234,9 @@ TEST_F(ExecPackageTest, MergeAppendsPackageLogFirstThenOtherLogs) {
                      "<X><Description>too deep</Description></X></Error></E>");
             writeAll(log("Pkg_Empty_BULKLOAD.xml"), "<E><Error/></E>");
             writeAll(log("Pkg_Done_Bulkload.log"), "already text\r\n");
+            // A link is nothing the package wrote: its target stays out of the run log.
+            writeAll(dir.filePath("secret"), "SECRET\r\n");
+            QFile::link(dir.filePath("secret"), log("z_link.log"));
         };
     };
     ASSERT_TRUE(s.LoadPackage() && s.ExecPackage()) << s.LastError().toStdString();
