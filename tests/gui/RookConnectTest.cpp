@@ -65,7 +65,6 @@ TEST_F(uRookConnectTest, ShowsTheBoundModelAndProgramChangesRaiseNoNotification)
                            control.UserBox()->text(), control.PasswordBox()->text()}),
               QStringList({"Warehouse", "dwh", "loader", "s3cret"}));
     EXPECT_FALSE(control.TrustedBox()->isChecked());
-    EXPECT_EQ(control.PasswordBox()->echoMode(), QLineEdit::Password);
     EXPECT_TRUE(control.UserBox()->isEnabled());
     EXPECT_EQ(control.Status(), 3);
 
