@@ -2,18 +2,7 @@
 // edits written through, enable states, the server and file dialogs, the data-link file and the
 // connection-text editor.
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QComboBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QStyle>
-#include <QTableWidget>
-#include <QTest>
-
+#include "GuiTestHelpers.h"
 #include "app/FormModelFixture.h"
 #include "datasources/cDataSource.h"
 #include "gui/DataLinkPanels.h"

@@ -1,16 +1,7 @@
 // The flat-file panel on the offscreen platform; its Test button also against a real FTP server
 // on loopback, through the same FtpCheckAccess the program installs at start-up.
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTest>
-
+#include "GuiTestHelpers.h"
 #include "datasources/cDataSource.h"
 #include "gui/ctDLlFlatFile.h"
 #include "remote/FtpFuncModule.h"
@@ -338,10 +329,7 @@ TEST(FlatFilePanel, TestConnectionReportsTheUsersRightsOfARealServer) {
         SCOPED_TRACE(c.box.toStdString());
         testsupport::TestFtp ftp;
         ASSERT_TRUE(ftp.start(site, c.options)) << ftp.error().toStdString();
-        cDataSource s;
-        s.etlType = cDataSource::FlatFiles;
-        s.strDSDirectory = home.file("local") + "/";
-        s.intTransferData = cDataSource::TransferFtp;
+        cDataSource s = ftpSource();
         s.strRemoteDir = "in";
         s.strFTPServer = ftp.server();
         s.strFTPUser = c.user;

@@ -1,22 +1,6 @@
 // The GUI operator: run log to status bar and message boxes, boxes after a termination signal,
 // and the copy window it hands out.
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QImage>
-#include <QLabel>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QPainter>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
-
 #include "GuiTestHelpers.h"
 #include "gui/AnimationClip.h"
 #include "gui/GuiCopyAnimDlg.h"
@@ -100,8 +84,10 @@ TEST(CopyAnimDlg, CreateShowsTheWindowWithItsTextsAndAPlayingClipButNoBusyTimer)
     EXPECT_EQ(w->parentWidget(), &window);
     EXPECT_FALSE(w->isVisible());
 
-    dlg.Create(1, kCaption, kLabel, true, true);
+    dlg.Create(1, kCaption, kLabel, false, true);  // no Cancel button, a progress bar
     EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(w->cmdCancel->isVisible());
+    EXPECT_TRUE(w->prgCopyFiles->isVisible());
     EXPECT_EQ(w->windowTitle(), kCaption);
     EXPECT_EQ(w->lblDetails->text(), kLabel);
     EXPECT_EQ(w->prgCopyFiles->value(), 0);
@@ -120,19 +106,6 @@ TEST(CopyAnimDlg, CreateShowsTheWindowWithItsTextsAndAPlayingClipButNoBusyTimer)
     EXPECT_EQ(dlg.Animation(), nullptr);
     EXPECT_FALSE(w->isVisible());
     EXPECT_FALSE(dlg.IsCancelled());
-}
-
-TEST(CopyAnimDlg, CancelButtonAndProgressBarFollowCreateArguments) {
-    struct Case {
-        bool allowCancel, showBar;
-    };
-    for (const Case c : {Case{true, false}, Case{false, true}}) {
-        SCOPED_TRACE(testing::Message() << c.allowCancel << c.showBar);
-        GuiCopyAnimDlg dlg;
-        dlg.Create(1, kCaption, kLabel, c.allowCancel, c.showBar);
-        EXPECT_EQ(dlg.Window()->cmdCancel->isVisible(), c.allowCancel);
-        EXPECT_EQ(dlg.Window()->prgCopyFiles->isVisible(), c.showBar);
-    }
 }
 
 TEST(CopyAnimDlg, CancelHidesTheWindowAndStaysCancelled) {
@@ -197,8 +170,10 @@ TEST(CopyAnimDlg, DestroyBeforeCreateAndUnknownClipLeaveAUsableWindow) {
     EXPECT_FALSE(dlg.Window()->isVisible());
     EXPECT_EQ(dlg.Animation(), nullptr);
 
-    dlg.Create(42, kCaption, kLabel, true, false);
+    dlg.Create(42, kCaption, kLabel, true, false);  // a Cancel button, no progress bar
     EXPECT_TRUE(dlg.Window()->isVisible());
+    EXPECT_TRUE(dlg.Window()->cmdCancel->isVisible());
+    EXPECT_FALSE(dlg.Window()->prgCopyFiles->isVisible());
     ASSERT_NE(dlg.Animation(), nullptr);
     EXPECT_FALSE(dlg.Animation()->IsPlaying());
     dlg.AnimatePlay();

@@ -1,28 +1,6 @@
 // The main window driven through its widgets on the offscreen platform, with the form model on
 // the embedded server of a private home. Texts are those the operator must see.
 
-#include <gtest/gtest.h>
-
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSignalSpy>
-#include <QStatusBar>
-#include <QTabWidget>
-#include <QTest>
-#include <QThread>
-#include <QTimer>
-
 #include "GuiTestHelpers.h"
 #include "app/FormModelFixture.h"
 #include "gui/DataLinkPanels.h"
