@@ -402,12 +402,10 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
     w.lstDataLinks->setCurrentRow(row("Link10"));
     w.findChild<ctlDLXMLFiles*>("ctlDLXMLFilesOBJ")->txtXMLMetaDataFile->setText("/x/schema.xml");
     w.lstDataLinks->setCurrentRow(row("Link3"));
-    flat->txtSourceDataDir->setText("/night/in");
     flat->cbSourceCopyRemData->click();
     flat->optSourceFromFTP->click();
     flat->txtSourceRemDataDir->setText("/out");
     flat->txtSourceFTPServer->setText("ftp.example");
-    flat->txtSourceFTPPassword->setText("abc");
     flat->txtSourceRemPollInterval->setText("015");
 
     form_->SaveConfiguration(home.file("saved.etl"));
@@ -417,11 +415,9 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
     } stored[] = {
         {"Link1", "ds_server", "night"},
         {"Link10", "ds_directory", "/x/schema.xml"},
-        {"Link3", "ds_directory", "/night/in/"},
         {"Link3", "remote_directory", "/out/"},
         {"Link3", "transfer_data", "1"},
         {"Link3", "ftp_server", "ftp.example"},
-        {"Link3", "ftp_password", "nop"},
         {"Link3", "poll_interval", "15"},
         {"Link3", "ds_server", ""},
     };
