@@ -11,7 +11,6 @@
 #include "support/FakePackage.h"
 
 using testsupport::readAll;
-using testsupport::writeAll;
 
 // Texts in failure messages.
 void PrintTo(const QString& text, std::ostream* os) {
@@ -232,7 +231,7 @@ TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
 
 TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     const QString job = home.file("job.cfg");
-    ASSERT_TRUE(writeAll(job, "older\r\n"));
+    ASSERT_TRUE(testsupport::writeAll(job, "older\r\n"));
     RunnerMainWindow& w = window(true);
     form_->RookJobConfigFile = job;
     fill(*form_);
