@@ -216,37 +216,29 @@ TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
     }
 }
 
-TEST(FlatFilePanel, SourceDirectoryGetsItsSeparatorWhenLeftAndStaysEmptyWhenCleared) {
+// The source directory gets its separator when left, stays empty when cleared, and is chosen in
+// folder dialogs with their titles.
+TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
     ctDLlFlatFile p;
     p.show();
-    cDataSource s;
-    s.etlType = cDataSource::FlatFiles;
-    p.setObjDataSource(&s);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
-    p.activateWindow();
-    QApplication::setActiveWindow(&p);
-
-    p.txtSourceDataDir->setFocus();
-    p.txtSourceDataDir->clear();
-    p.txtSourceRemPollInterval->setEnabled(true);
-    p.cmdSourceDataDir->setFocus();
-    EXPECT_EQ(p.txtSourceDataDir->text(), "");
-    EXPECT_EQ(s.strDSDirectory, "");
-
-    p.txtSourceDataDir->setFocus();
-    p.txtSourceDataDir->setText("/data/in");
-    p.cmdSourceDataDir->setFocus();
-    EXPECT_EQ(s.strDSDirectory, "/data/in/");
-}
-
-TEST(FlatFilePanel, FolderDialogsWithTheirTitles) {
-    ctDLlFlatFile p;
     cDataSource s;
     s.etlType = cDataSource::FlatFiles;
     s.strDSDirectory = "/start/";
     s.intTransferData = cDataSource::TransferShare;
     s.strRemoteDir = "//host/in/";
     p.setObjDataSource(&s);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
+    p.activateWindow();
+    QApplication::setActiveWindow(&p);
+    p.txtSourceDataDir->setFocus();
+    p.txtSourceDataDir->clear();
+    p.cmdSourceDataDir->setFocus();
+    EXPECT_EQ(p.txtSourceDataDir->text() + s.strDSDirectory, "");
+    p.txtSourceDataDir->setFocus();
+    p.txtSourceDataDir->setText("/start");
+    p.cmdSourceDataDir->setFocus();
+    EXPECT_EQ(s.strDSDirectory, "/start/");
+
     QStringList asked;
     QString answer;
     p.SetFolderChooser([&](QWidget* owner, const QString& title, const QString& start) {
