@@ -169,11 +169,10 @@ TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
     answers << "";
     QTest::mouseClick(access.cmdBrowseAccessFile, Qt::LeftButton);
     EXPECT_EQ(a.strDSFile, "/in/new.mdb") << "cancel changes nothing";
-    EXPECT_EQ(fileDialogs,
-              QStringList({"Browse for Access File||Microsoft Access Files (*.mdb)|*.mdb|All "
-                           "Files (*.*)|*.*",
-                           "Browse for Access File|/in/|Microsoft Access Files (*.mdb)|*.mdb|All "
-                           "Files (*.*)|*.*"}));
+    EXPECT_EQ(fileDialogs.value(0),
+              "Browse for Access File||Microsoft Access Files "
+              "(*.mdb)|*.mdb|All Files (*.*)|*.*");
+    EXPECT_EQ(fileDialogs.value(1).section('|', 1, 1), "/in/") << "the second starts at the file";
 
     ctDLSQLServer sql;
     cDataSource s = everyField(1);
@@ -189,8 +188,7 @@ TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
     answer.clear();
     QTest::mouseDClick(sql.txtSQLServer, Qt::LeftButton);
     EXPECT_EQ(s.strDSServer, "dbhost");
-    EXPECT_EQ(titles, QStringList({"Select your DataSource SQLServer.",
-                                   "Select your DataSource SQLServer."}));
+    EXPECT_EQ(titles, QStringList(2, "Select your DataSource SQLServer."));
 
     ServerBrowseDialog dialog("Select your DataSource SQLServer.", nullptr);
     EXPECT_EQ(dialog.cmbServer->itemText(0), "(local)");

@@ -409,22 +409,16 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
 
     form_->SaveConfiguration(home.file("saved.etl"));
     EXPECT_TRUE(readAll(home.file("saved.etl")).contains("ftp.example"));
-    const struct {
-        const char *link, *column, *value;
-    } stored[] = {
-        {"Link1", "ds_server", "night"},
-        {"Link10", "ds_directory", "/x/schema.xml"},
-        {"Link3", "remote_directory", "/out/"},
-        {"Link3", "transfer_data", "1"},
-        {"Link3", "ftp_server", "ftp.example"},
-        {"Link3", "poll_interval", "15"},
-        {"Link3", "ds_server", ""},
+    auto stored = [&](const char* link, const char* col) {
+        return column(
+            QString("SELECT %1 FROM dwm_data_link WHERE source_name = '%2'").arg(col, link));
     };
-    for (const auto& c : stored)
-        EXPECT_EQ(column(QStringLiteral("SELECT %1 FROM dwm_data_link WHERE source_name = '%2'")
-                             .arg(c.column, c.link)),
-                  c.value)
-            << c.link << " " << c.column;
+    EXPECT_EQ(stored("Link1", "ds_server") + "|" + stored("Link10", "ds_directory"),
+              "night|/x/schema.xml");
+    EXPECT_EQ(QStringList({stored("Link3", "remote_directory"), stored("Link3", "transfer_data"),
+                           stored("Link3", "ftp_server"), stored("Link3", "poll_interval"),
+                           stored("Link3", "ds_server")}),
+              QStringList({"/out/", "1", "ftp.example", "15", ""}));
 }
 
 }  // namespace
