@@ -1,22 +1,19 @@
-#include <gtest/gtest.h>
+// The flat-file panel on the offscreen platform; its Test button also against a real FTP server
+// on loopback, through the same FtpCheckAccess the program installs at start-up.
 
-#include <QApplication>
-#include <QCheckBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTest>
-
+#include "GuiTestHelpers.h"
 #include "datasources/cDataSource.h"
 #include "gui/ctDLlFlatFile.h"
+#include "remote/FtpFuncModule.h"
+#include "support/RecordingOperator.h"
+#include "support/TestFtp.h"
+#include "support/TestSupport.h"
+#include "util/ProgramState.h"
 
 namespace {
 
 cDataSource ftpSource() {
     cDataSource s;
-    s.strModelName = "Sales";
-    s.strName = "Orders";
     s.etlType = cDataSource::FlatFiles;
     s.strDSServer = "db1";
     s.strDSDatabase = "orders";
@@ -77,35 +74,19 @@ void expectState(const ctDLlFlatFile& p, bool copy, bool ftp, bool folderButton)
 
 TEST(FlatFilePanel, CaptionsAccessKeysAndStartState) {
     ctDLlFlatFile p;
-    const struct {
-        QString name, text;
-    } cases[] = {
-        {"lblSourceDataDir", "Source &directory:"},
-        {"cmdSourceDataDir", "..."},
-        {"cbSourceCopyRemData", "First copy &remote data"},
-        {"optSourceFromFTP", "&FTP"},
-        {"optSourceFromShare", "&Share"},
-        {"lblSourceRemDataDir", "&Remote directory:"},
-        {"cmdSourceRemDataDir", "..."},
-        {"lblSourceFTPServer", "&Server:"},
-        {"lblSourceFTPUsername", "&User name:"},
-        {"lblSourceFTPPassword", "&Password:"},
-        {"cmdTestFTP", "T&est connection"},
-        {"lblSourceRemPollInterval", "Poll inter&val:"},
-        {"lblPollIntMinutes", "minute(s)"},
-        {"lblSourceRemPollDuration", "Po&ll duration:"},
-        {"lblPollDurMinutes", "minute(s)"},
-    };
-    for (const auto& c : cases) {
-        QWidget* w = p.findChild<QWidget*>(c.name);
-        ASSERT_NE(w, nullptr) << c.name.toStdString();
-        QString text;
-        if (auto* l = qobject_cast<QLabel*>(w))
-            text = l->text();
-        else if (auto* b = qobject_cast<QAbstractButton*>(w))
-            text = b->text();
-        EXPECT_EQ(text, c.text) << c.name.toStdString();
-    }
+    QStringList texts;
+    for (QLabel* l : {p.lblSourceDataDir, p.lblSourceRemDataDir, p.lblSourceFTPServer,
+                      p.lblSourceFTPUsername, p.lblSourceFTPPassword, p.lblSourceRemPollInterval,
+                      p.lblPollIntMinutes, p.lblSourceRemPollDuration, p.lblPollDurMinutes})
+        texts << l->text();
+    for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
+             p.cmdSourceDataDir, p.cbSourceCopyRemData, p.optSourceFromFTP, p.optSourceFromShare,
+             p.cmdSourceRemDataDir, p.cmdTestFTP})
+        texts << b->text();
+    EXPECT_EQ(texts, QStringList({"Source &directory:", "&Remote directory:", "&Server:",
+                                  "&User name:", "&Password:", "Poll inter&val:", "minute(s)",
+                                  "Po&ll duration:", "minute(s)", "...", "First copy &remote data",
+                                  "&FTP", "&Share", "...", "T&est connection"}));
     EXPECT_EQ(p.lblSourceDataDir->buddy(), p.txtSourceDataDir);
     EXPECT_EQ(p.lblSourceRemPollDuration->buddy(), p.txtSourceRemPollDuration);
 
@@ -126,15 +107,13 @@ TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
     EXPECT_FALSE(s.blnDSTrustedLogin);
     EXPECT_EQ(s.intTransferData, 1);
 
-    EXPECT_EQ(p.txtSourceDataDir->text(), "/data/orders/");
-    EXPECT_TRUE(p.cbSourceCopyRemData->isChecked());
-    EXPECT_TRUE(p.optSourceFromFTP->isChecked());
-    EXPECT_EQ(p.txtSourceRemDataDir->text(), "/out/");
-    EXPECT_EQ(p.txtSourceFTPServer->text(), "ftp.example");
-    EXPECT_EQ(p.txtSourceFTPUsername->text(), "loader");
-    EXPECT_EQ(p.txtSourceFTPPassword->text(), "s3cret");
-    EXPECT_EQ(p.txtSourceRemPollInterval->text(), "5");
-    EXPECT_EQ(p.txtSourceRemPollDuration->text(), "120");
+    QStringList shown;
+    for (QLineEdit* box :
+         {p.txtSourceDataDir, p.txtSourceRemDataDir, p.txtSourceFTPServer, p.txtSourceFTPUsername,
+          p.txtSourceFTPPassword, p.txtSourceRemPollInterval, p.txtSourceRemPollDuration})
+        shown << box->text();
+    EXPECT_EQ(shown, QStringList({"/data/orders/", "/out/", "ftp.example", "loader", "s3cret", "5",
+                                  "120"}));
     expectState(p, true, true, false);  // no folder browsing for FTP paths
     EXPECT_TRUE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
     EXPECT_FALSE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
@@ -152,11 +131,8 @@ TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
                            p.txtSourceFTPPassword})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
     // An emptied poll box shows the stored number.
-    EXPECT_EQ(p.txtSourceRemPollInterval->text(), "0");
-    EXPECT_EQ(p.txtSourceRemPollDuration->text(), "0");
-    expectEnabled(remoteSection(p), false);
-    expectEnabled(ftpControls(p), false);
-    EXPECT_FALSE(p.cbSourceCopyRemData->isChecked() || p.cmdSourceRemDataDir->isEnabled());
+    EXPECT_EQ(p.txtSourceRemPollInterval->text() + p.txtSourceRemPollDuration->text(), "00");
+    expectState(p, false, true, false);
     EXPECT_EQ(s.strFTPServer, "ftp.example");  // the previous source is left alone
 
     // FTP again, with the FTP option still selected: the folder button stays disabled.
@@ -212,16 +188,12 @@ TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
         short cDataSource::*field;
     } boxes[] = {{p.txtSourceRemPollInterval, &cDataSource::intPollInterval},
                  {p.txtSourceRemPollDuration, &cDataSource::intPollDuration}};
+    // Which texts give which numbers is checked below the panel; here the keys are filtered.
     const struct {
         const char* typed;
         short stored;
         const char* shown;
-    } cases[] = {
-        {"0123", 123, "123"},
-        {"99999", 32767, "32767"},
-        {"4a-5 ", 45, "45"},
-        {"", 0, "0"},
-    };
+    } cases[] = {{"04a-5 ", 45, "45"}, {"", 0, "0"}};
     for (const auto& b : boxes) {
         for (const auto& c : cases) {
             b.box->setFocus();
@@ -244,37 +216,29 @@ TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
     }
 }
 
-TEST(FlatFilePanel, SourceDirectoryGetsItsSeparatorWhenLeftAndStaysEmptyWhenCleared) {
+// The source directory gets its separator when left, stays empty when cleared, and is chosen in
+// folder dialogs with their titles.
+TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
     ctDLlFlatFile p;
     p.show();
-    cDataSource s;
-    s.etlType = cDataSource::FlatFiles;
-    p.setObjDataSource(&s);
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
-    p.activateWindow();
-    QApplication::setActiveWindow(&p);
-
-    p.txtSourceDataDir->setFocus();
-    p.txtSourceDataDir->clear();
-    p.txtSourceRemPollInterval->setEnabled(true);
-    p.cmdSourceDataDir->setFocus();
-    EXPECT_EQ(p.txtSourceDataDir->text(), "");
-    EXPECT_EQ(s.strDSDirectory, "");
-
-    p.txtSourceDataDir->setFocus();
-    p.txtSourceDataDir->setText("/data/in");
-    p.cmdSourceDataDir->setFocus();
-    EXPECT_EQ(s.strDSDirectory, "/data/in/");
-}
-
-TEST(FlatFilePanel, FolderDialogsWithTheirTitles) {
-    ctDLlFlatFile p;
     cDataSource s;
     s.etlType = cDataSource::FlatFiles;
     s.strDSDirectory = "/start/";
     s.intTransferData = cDataSource::TransferShare;
     s.strRemoteDir = "//host/in/";
     p.setObjDataSource(&s);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
+    p.activateWindow();
+    QApplication::setActiveWindow(&p);
+    p.txtSourceDataDir->setFocus();
+    p.txtSourceDataDir->clear();
+    p.cmdSourceDataDir->setFocus();
+    EXPECT_EQ(p.txtSourceDataDir->text() + s.strDSDirectory, "");
+    p.txtSourceDataDir->setFocus();
+    p.txtSourceDataDir->setText("/start");
+    p.cmdSourceDataDir->setFocus();
+    EXPECT_EQ(s.strDSDirectory, "/start/");
+
     QStringList asked;
     QString answer;
     p.SetFolderChooser([&](QWidget* owner, const QString& title, const QString& start) {
@@ -315,4 +279,62 @@ TEST(FlatFilePanel, TestButtonUsesTheBoxTexts) {
     p.cmdTestFTP->click();
     SetFtpCheckAccess({});
     EXPECT_EQ(calls, QStringList({"typed.example|status|/out/|<none>|<none>"}));
+}
+
+TEST(FlatFilePanel, TestConnectionReportsTheUsersRightsOfARealServer) {
+    if (!testsupport::TestFtp::available())
+        GTEST_SKIP() << "python3-pyftpdlib is not installed";
+    testsupport::IsolatedHome home;
+    testsupport::setFtpTimeouts(20, 20);
+    const QString site = home.file("site");
+    QDir().mkpath(site + "/in");
+    testsupport::writeAll(site + "/in/status", "idle\r\n");
+    const QString logPath = home.file("run.log");
+    ProgramState::SetExceptionFileSource([&] { return logPath; });
+    ProgramState::StartInConfigMode = true;
+    // Undone however the test ends: the other GUI tests share these globals.
+    struct Restore {
+        ~Restore() {
+            SetOperator(nullptr);
+            SetFtpCheckAccess({});
+            ProgramState::StartInConfigMode = false;
+            ProgramState::SetExceptionFileSource(nullptr);
+        }
+    } restore;
+    SetFtpCheckAccess([](const auto&... a) { return FtpCheckAccess(a...); });
+
+    testsupport::FtpServerOptions readOnly, refusing;
+    readOnly.readOnlyUser = "reader:pw";
+    refusing.refuseLogin = true;
+    const struct {
+        testsupport::FtpServerOptions options;
+        QString user, box;
+    } cases[] = {
+        {{},
+         "pendrill",
+         "64|FTP check|Check operation succeeded! The user has read and write rights."},
+        {readOnly, "reader", "48|FTP check|Error occurred! The user doesn't have write rights!"},
+        {refusing, "pendrill",
+         "48|FTP check|Login failed! FTP site doesn't exist or the password is incorrect!"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.box.toStdString());
+        testsupport::TestFtp ftp;
+        ASSERT_TRUE(ftp.start(site, c.options)) << ftp.error().toStdString();
+        cDataSource s = ftpSource();
+        s.strRemoteDir = "in";
+        s.strFTPServer = ftp.server();
+        s.strFTPUser = c.user;
+        s.strFTPPassword = c.user == "reader" ? "pw" : "secret";
+        ctDLlFlatFile panel;
+        panel.setObjDataSource(&s);
+        RecordingOperator op;
+        SetOperator(&op);
+        panel.cmdTestFTP->click();
+        SetOperator(nullptr);
+        EXPECT_EQ(op.boxes, QStringList({c.box}));
+        EXPECT_EQ(op.pointers, QList<int>({OperatorInterface::HourglassPointer,
+                                           OperatorInterface::DefaultPointer}));
+        EXPECT_FALSE(QFile::exists(site + "/in/statustest"));
+    }
 }

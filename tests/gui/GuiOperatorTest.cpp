@@ -1,17 +1,21 @@
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QMainWindow>
-#include <QMessageBox>
-#include <QStatusBar>
-#include <QTemporaryDir>
-#include <QTimer>
+// The GUI operator: run log to status bar and message boxes, boxes after a termination signal,
+// and the copy window it hands out.
 
 #include "GuiTestHelpers.h"
+#include "gui/AnimationClip.h"
+#include "gui/GuiCopyAnimDlg.h"
 #include "gui/GuiOperator.h"
+#include "gui/frmAnimate.h"
 #include "support/TestSupport.h"
 #include "util/ErrLogging.h"
 #include "util/ProgramState.h"
+
+namespace {
+
+const QString kCaption = QStringLiteral("Copying");
+const QString kLabel = QStringLiteral("Please wait..... Transfering remote data with FTP");
+
+}  // namespace
 
 TEST(GuiOperator, RunLogReachesStatusBarAndMessageBoxOnlyInteractively) {
     QMainWindow window;
@@ -65,4 +69,130 @@ TEST(GuiOperator, TerminationClosesModalBoxesAndShowsNoMore) {
     EXPECT_FALSE(shownAfterSignal);
     EXPECT_EQ(GuiOperator::CloseModalWindows(), 0);
     ProgramState::TerminationSignalled = false;
+}
+
+// The window the GUI operator hands out is owned by its main window.
+TEST(CopyAnimDlg, CreateShowsTheWindowWithItsTextsAndAPlayingClipButNoBusyTimer) {
+    QWidget window;
+    GuiOperator op;
+    op.Attach(&window, nullptr);
+    std::unique_ptr<CopyAnimDlg> made = op.CreateCopyAnimDlg();
+    auto* gui = dynamic_cast<GuiCopyAnimDlg*>(made.get());
+    ASSERT_NE(gui, nullptr);
+    GuiCopyAnimDlg& dlg = *gui;
+    frmAnimate* w = dlg.Window();
+    EXPECT_EQ(w->parentWidget(), &window);
+    EXPECT_FALSE(w->isVisible());
+
+    dlg.Create(1, kCaption, kLabel, false, true);  // no Cancel button, a progress bar
+    EXPECT_TRUE(w->isVisible());
+    EXPECT_FALSE(w->cmdCancel->isVisible());
+    EXPECT_TRUE(w->prgCopyFiles->isVisible());
+    EXPECT_EQ(w->windowTitle(), kCaption);
+    EXPECT_EQ(w->lblDetails->text(), kLabel);
+    EXPECT_EQ(w->prgCopyFiles->value(), 0);
+    EXPECT_FALSE(w->tmrProgress.isActive());
+    AnimationClip* clip = dlg.Animation();
+    ASSERT_NE(clip, nullptr);
+    EXPECT_EQ(clip->parentWidget(), w);
+    EXPECT_TRUE(clip->IsPlaying());
+    dlg.LabelCaption(QStringLiteral("orders.csv"));
+    dlg.PercentDone(40);
+    EXPECT_EQ(w->lblDetails->text() + " " + w->prgCopyFiles->text(), "orders.csv 40%");
+
+    dlg.AnimateStop();
+    EXPECT_FALSE(clip->IsPlaying());
+    dlg.Destroy();
+    EXPECT_EQ(dlg.Animation(), nullptr);
+    EXPECT_FALSE(w->isVisible());
+    EXPECT_FALSE(dlg.IsCancelled());
+}
+
+TEST(CopyAnimDlg, CancelHidesTheWindowAndStaysCancelled) {
+    GuiCopyAnimDlg dlg;
+    QSignalSpy cancelled(&dlg, &GuiCopyAnimDlg::Cancelled);
+    dlg.Create(1, kCaption, kLabel, true, true);
+    ASSERT_TRUE(dlg.Window()->isVisible());
+
+    QTest::mouseClick(dlg.Window()->cmdCancel, Qt::LeftButton);
+    EXPECT_FALSE(dlg.Window()->isVisible());
+    EXPECT_TRUE(dlg.IsCancelled());
+    EXPECT_EQ(cancelled.count(), 1);
+
+    // Escape works as the button does.
+    GuiCopyAnimDlg other;
+    other.Create(1, kCaption, kLabel, true, true);
+    other.Window()->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(other.Window()));
+    QTest::keyClick(other.Window(), Qt::Key_Escape);
+    EXPECT_TRUE(other.IsCancelled());
+    EXPECT_FALSE(other.Window()->isVisible());
+
+    // Nothing the copy does afterwards turns the flag back.
+    dlg.LabelCaption(QStringLiteral("next.csv"));
+    dlg.Visible(true);
+    dlg.Destroy();
+    dlg.Create(1, kCaption, kLabel, true, true);
+    EXPECT_TRUE(dlg.IsCancelled());
+    EXPECT_EQ(cancelled.count(), 1);
+}
+
+TEST(CopyAnimDlg, BusyBarClimbsBySevenAndWrapsAfterPassingOneHundred) {
+    GuiCopyAnimDlg dlg;
+    dlg.Create(1, kCaption, kLabel, true, true);
+    frmAnimate* w = dlg.Window();
+
+    // 14 ticks reach 98; the 15th passes 100 and starts again at 0.
+    std::vector<int> seen;
+    for (int tick = 0; tick < 17; ++tick) {
+        w->tmrProgress_Timer();
+        seen.push_back(w->prgCopyFiles->value());
+    }
+    EXPECT_EQ(std::vector<int>(seen.begin() + 12, seen.end()),
+              std::vector<int>({91, 98, 0, 7, 14}));
+
+    // AnimatePlay runs the bar on its own; AnimateStop holds it still.
+    dlg.AnimatePlay();
+    EXPECT_TRUE(w->tmrProgress.isActive());
+    const int before = w->PrgCounter;
+    QTest::qWait(150);
+    EXPECT_NE(w->PrgCounter, before);
+    dlg.AnimateStop();
+    EXPECT_FALSE(w->tmrProgress.isActive());
+    const int held = w->PrgCounter;
+    QTest::qWait(80);
+    EXPECT_EQ(w->PrgCounter, held);
+}
+
+TEST(CopyAnimDlg, DestroyBeforeCreateAndUnknownClipLeaveAUsableWindow) {
+    GuiCopyAnimDlg dlg;
+    dlg.Destroy();
+    EXPECT_FALSE(dlg.Window()->isVisible());
+    EXPECT_EQ(dlg.Animation(), nullptr);
+
+    dlg.Create(42, kCaption, kLabel, true, false);  // a Cancel button, no progress bar
+    EXPECT_TRUE(dlg.Window()->isVisible());
+    EXPECT_TRUE(dlg.Window()->cmdCancel->isVisible());
+    EXPECT_FALSE(dlg.Window()->prgCopyFiles->isVisible());
+    ASSERT_NE(dlg.Animation(), nullptr);
+    EXPECT_FALSE(dlg.Animation()->IsPlaying());
+    dlg.AnimatePlay();
+    EXPECT_FALSE(dlg.Animation()->IsPlaying());
+}
+
+TEST(CopyAnimDlg, EveryClipMovesItsSheetAcrossTheFrames) {
+    auto frame = [](int clip, int f) {  // f < 0: nothing painted
+        QImage img(AnimationClip::ClipSize(), QImage::Format_ARGB32);
+        img.fill(Qt::transparent);
+        QPainter p(&img);
+        if (f >= 0)
+            AnimationClip::PaintFrame(p, clip, f);
+        p.end();
+        return img;
+    };
+    for (int clip = AnimationClip::FirstClip; clip <= AnimationClip::LastClip; ++clip) {
+        SCOPED_TRACE(clip);
+        for (int f : {0, 4, 8, 12})
+            EXPECT_NE(frame(clip, f), frame(clip, f - 4));
+    }
 }

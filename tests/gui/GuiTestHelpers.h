@@ -1,11 +1,37 @@
 #pragma once
 
-// Helpers shared by the GUI tests: message boxes answered as they show, combo-box items.
+// What the GUI tests share: the Qt classes they drive, message boxes answered as they show,
+// combo-box items.
 
+#include <gtest/gtest.h>
+
+#include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileDialog>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenu>
 #include <QMessageBox>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSignalSpy>
+#include <QStatusBar>
 #include <QStringList>
+#include <QStyle>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
 #include <QTimer>
 
 // Answers every message box as soon as it shows and remembers "icon|title|text".

@@ -1,28 +1,6 @@
 // The main window driven through its widgets on the offscreen platform, with the form model on
 // the embedded server of a private home. Texts are those the operator must see.
 
-#include <gtest/gtest.h>
-
-#include <QAction>
-#include <QApplication>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QElapsedTimer>
-#include <QFileDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMenu>
-#include <QMessageBox>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QSignalSpy>
-#include <QStatusBar>
-#include <QTabWidget>
-#include <QTest>
-#include <QThread>
-#include <QTimer>
-
 #include "GuiTestHelpers.h"
 #include "app/FormModelFixture.h"
 #include "gui/DataLinkPanels.h"
@@ -33,7 +11,6 @@
 #include "support/FakePackage.h"
 
 using testsupport::readAll;
-using testsupport::writeAll;
 
 // Texts in failure messages.
 void PrintTo(const QString& text, std::ostream* os) {
@@ -99,37 +76,31 @@ class MainWindowTest : public FormModel {
 
 TEST_F(MainWindowTest, CaptionsAndStartState) {
     RunnerMainWindow& w = window();
-    EXPECT_EQ(w.windowTitle(), "Pendrill");
-    const QStringList captions = {w.cmdOpen->text(),  w.cmdSave->text(),  w.cmdExecute->text(),
-                                  w.cmdClose->text(), w.mnuFile->title(), w.mnuHelp->title()};
-    EXPECT_EQ(captions, QStringList({"&Open...", "Sa&ve", "E&xecute", "&Close", "&File", "&Help"}));
-    QStringList fileMenu;
+    QStringList texts = {w.windowTitle(), w.cmdOpen->text(), w.cmdSave->text()};
+    texts << w.cmdExecute->text() << w.cmdClose->text() << w.mnuFile->title() << w.mnuHelp->title();
+    texts << w.mnuHelpAbout->text() << w.cbTruncateErrorFile->text() << w.cmdShowErrorFile->text();
+    texts << w.cbWriteWinNTEvent->text();
+    for (int i = 0; i < 3; ++i)
+        texts << w.tabDataInfo->tabText(i);
     for (QAction* a : w.mnuFile->actions())
-        fileMenu << (a->isSeparator() ? "-" : a->text());
-    EXPECT_EQ(fileMenu,
-              QStringList({"New", "-", "Open", "Save", "Save As...", "-", "Execute", "-", "Exit"}));
-    EXPECT_EQ(w.mnuHelpAbout->text(), "About");
-    EXPECT_EQ(QStringList({w.tabDataInfo->tabText(0), w.tabDataInfo->tabText(1),
-                           w.tabDataInfo->tabText(2)}),
-              QStringList({" D&TS package info ", "Data ware&house info ", " Data sou&rce info "}));
-    EXPECT_FALSE(w.tabDataInfo->isTabEnabled(2));
-
-    EXPECT_EQ(w.cbTruncateErrorFile->text(), "Truncate log file");
-    EXPECT_TRUE(w.cbTruncateErrorFile->isChecked());
-    EXPECT_FALSE(w.cbTruncateErrorFile->isEnabled());
-    EXPECT_EQ(w.cmdShowErrorFile->text(), "&Get log file");
-    EXPECT_FALSE(w.cmdShowErrorFile->isEnabled());
-    EXPECT_FALSE(w.txtLogFilesDir->isEnabled());
+        texts << (a->isSeparator() ? "-" : a->text());
+    EXPECT_EQ(
+        texts.join('|'),
+        "Pendrill|&Open...|Sa&ve|E&xecute|&Close|&File|&Help|About|Truncate log file|&Get log "
+        "file|Write completion &event to Windows Event Log| D&TS package info |Data "
+        "ware&house info | Data sou&rce info |New|-|Open|Save|Save As...|-|Execute|-|Exit");
     EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill//");
-    EXPECT_FALSE(w.cbDefaultLogFilesDir->isVisible());
-    EXPECT_FALSE(w.cmdLogFilesDir->isVisible());
-    EXPECT_EQ(w.cbWriteWinNTEvent->text(), "Write completion &event to Windows Event Log");
+    EXPECT_FALSE(w.tabDataInfo->isTabEnabled(2));
+    EXPECT_TRUE(w.cbTruncateErrorFile->isChecked());
+    for (QWidget* off : std::initializer_list<QWidget*>{w.cbTruncateErrorFile, w.cmdShowErrorFile,
+                                                        w.txtLogFilesDir})
+        EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+    EXPECT_FALSE(w.cbDefaultLogFilesDir->isVisible() || w.cmdLogFilesDir->isVisible());
     for (QFrame* panel : w.DataLinkPanels)
         EXPECT_TRUE(panel->isHidden()) << panel->objectName().toStdString();
 
     RunnerMainWindow& job = window(true);
-    EXPECT_EQ(job.cmdExecute->text(), "E&xit");
-    EXPECT_EQ(job.cmdClose->text(), "&Cancel");
+    EXPECT_EQ(job.cmdExecute->text() + job.cmdClose->text(), "E&xit&Cancel");
 }
 
 TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
@@ -165,20 +136,14 @@ TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
     EXPECT_EQ(w.lstDataLinks->count(), 0);
     EXPECT_FALSE(w.DataLinkPanels.at(0)->isVisible());
 
-    // Page 2 follows the package: none of the ETL-model suffixes leaves it unavailable.
-    const struct {
-        const char* package;
-        bool page2;
-    } packages[] = {{"Sales_Init", false}, {"Sales_Overall", true}};
-    for (const auto& p : packages) {
-        form_->ChooseModel(0);
-        form_->OpenPackageList();
-        form_->ChoosePackage(form_->cmbETLPackage.Items().indexOf(p.package));
-        w.RefreshFromModel();
-        EXPECT_EQ(w.tabDataInfo->isTabEnabled(2), p.page2) << p.package;
-        EXPECT_EQ(form_->CurrentPage, w.tabDataInfo->currentIndex()) << "the page shown";
-        EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill/" + p.package + "/");
-    }
+    // Page 2 follows the package (which packages have it is checked with the form model).
+    form_->ChooseModel(0);
+    form_->OpenPackageList();
+    form_->ChoosePackage(form_->cmbETLPackage.Items().indexOf("Sales_Init"));
+    w.RefreshFromModel();
+    EXPECT_FALSE(w.tabDataInfo->isTabEnabled(2));
+    EXPECT_EQ(form_->CurrentPage, w.tabDataInfo->currentIndex()) << "the page shown";
+    EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill/Sales_Init/");
 }
 
 TEST_F(MainWindowTest, ExecuteWithMissingInputShowsThePageAndFocus) {
@@ -266,19 +231,16 @@ TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
 
 TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     const QString job = home.file("job.cfg");
-    ASSERT_TRUE(writeAll(job, "older\r\n"));
+    ASSERT_TRUE(testsupport::writeAll(job, "older\r\n"));
     RunnerMainWindow& w = window(true);
     form_->RookJobConfigFile = job;
     fill(*form_);
     w.RefreshFromModel();
     {
-        BoxAnswerer answerer;
+        BoxAnswerer answerer;  // the box's text is checked with the form model
         QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
         ASSERT_EQ(answerer.boxes.size(), 1);
-        EXPECT_TRUE(answerer.boxes.at(0).startsWith(
-            kCritical +
-            "|Pendrill config mode|You did not save your current settings to an "
-            "Pendrill config file.\r\n"));
+        EXPECT_TRUE(answerer.boxes.at(0).startsWith(kCritical + "|Pendrill config mode|"));
         EXPECT_EQ(readAll(job), "older\r\n");
         EXPECT_TRUE(w.isVisible());
     }
@@ -308,10 +270,6 @@ TEST_F(MainWindowTest, LogFileBoxTypedAndLeftWithTheKeyboard) {
     EXPECT_EQ(QApplication::focusWidget(), w.cmdDTSErrorFile);
     EXPECT_EQ(w.txtDTSErrorFile->text(), tmp + "logs/run.log");
     EXPECT_TRUE(QDir(tmp + "logs").exists());
-    w.txtDTSErrorFile->setFocus();
-    w.txtDTSErrorFile->selectAll();
-    QTest::keyClick(w.txtDTSErrorFile, Qt::Key_Delete);
-    EXPECT_FALSE(w.cbTruncateErrorFile->isEnabled());
 
     // The model box is followed by the package box.
     w.cmbETLModel->setFocus();
@@ -403,12 +361,15 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
     auto* flat = w.findChild<ctDLlFlatFile*>("ctDLlFlatFileOBJ");
     ASSERT_NE(flat, nullptr);
     EXPECT_EQ(w.DataLinkPanels.at(1), flat);
-    // Types 3 and 8 show the flat-file panel and clear the database fields; type 2 keeps it.
+    // Type 3 shows the flat-file panel and clears the database fields; type 2 keeps the panel
+    // (the other types' panels are chosen with the form model).
     const struct {
         const char *link, *panel;
-    } cases[] = {{"Link1", "ctDLSQLServerOBJ"},  {"Link6", "ctlDLOrcaleServerOBJ"},
-                 {"Link10", "ctlDLXMLFilesOBJ"}, {"Link3", "ctDLlFlatFileOBJ"},
-                 {"Link8", "ctDLlFlatFileOBJ"},  {"Link2", "ctDLlFlatFileOBJ"}};
+    } cases[] = {{"Link1", "ctDLSQLServerOBJ"},
+                 {"Link6", "ctlDLOrcaleServerOBJ"},
+                 {"Link10", "ctlDLXMLFilesOBJ"},
+                 {"Link3", "ctDLlFlatFileOBJ"},
+                 {"Link2", "ctDLlFlatFileOBJ"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
         w.lstDataLinks->setCurrentRow(row(c.link));
@@ -440,37 +401,24 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
     w.lstDataLinks->setCurrentRow(row("Link10"));
     w.findChild<ctlDLXMLFiles*>("ctlDLXMLFilesOBJ")->txtXMLMetaDataFile->setText("/x/schema.xml");
     w.lstDataLinks->setCurrentRow(row("Link3"));
-    flat->txtSourceDataDir->setText("/night/in");
     flat->cbSourceCopyRemData->click();
     flat->optSourceFromFTP->click();
     flat->txtSourceRemDataDir->setText("/out");
     flat->txtSourceFTPServer->setText("ftp.example");
-    flat->txtSourceFTPPassword->setText("abc");
     flat->txtSourceRemPollInterval->setText("015");
 
-    const QString file = home.file("saved.etl");
-    form_->SaveConfiguration(file);
-    const QString saved = QString::fromUtf8(readAll(file));
-    for (const char* edit : {"night", "/x/schema.xml", "ftp.example"})
-        EXPECT_TRUE(saved.contains(edit)) << edit;
-    const struct {
-        const char *link, *column, *value;
-    } stored[] = {
-        {"Link1", "ds_server", "night"},
-        {"Link10", "ds_directory", "/x/schema.xml"},
-        {"Link3", "ds_directory", "/night/in/"},
-        {"Link3", "remote_directory", "/out/"},
-        {"Link3", "transfer_data", "1"},
-        {"Link3", "ftp_server", "ftp.example"},
-        {"Link3", "ftp_password", "nop"},
-        {"Link3", "poll_interval", "15"},
-        {"Link3", "ds_server", ""},
+    form_->SaveConfiguration(home.file("saved.etl"));
+    EXPECT_TRUE(readAll(home.file("saved.etl")).contains("ftp.example"));
+    auto stored = [&](const char* link, const char* col) {
+        return column(
+            QString("SELECT %1 FROM dwm_data_link WHERE source_name = '%2'").arg(col, link));
     };
-    for (const auto& c : stored)
-        EXPECT_EQ(column(QStringLiteral("SELECT %1 FROM dwm_data_link WHERE source_name = '%2'")
-                             .arg(c.column, c.link)),
-                  c.value)
-            << c.link << " " << c.column;
+    EXPECT_EQ(stored("Link1", "ds_server") + "|" + stored("Link10", "ds_directory"),
+              "night|/x/schema.xml");
+    EXPECT_EQ(QStringList({stored("Link3", "remote_directory"), stored("Link3", "transfer_data"),
+                           stored("Link3", "ftp_server"), stored("Link3", "poll_interval"),
+                           stored("Link3", "ds_server")}),
+              QStringList({"/out/", "1", "ftp.example", "15", ""}));
 }
 
 }  // namespace
