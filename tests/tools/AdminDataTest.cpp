@@ -119,20 +119,16 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
         datalink("set", {"--model", "Sales", "--name", "Nulls", "--ds-server", "srv"}).exitCode, 0);
     ASSERT_TRUE(
         c.Execute("UPDATE dwm_data_link SET transfer_data = 70000 WHERE source_name = 'Nulls'"));
-    const struct {
-        QStringList args;
-        int exitCode;
-    } exact[] = {
-        {{"set", "--model", "sales", "--name", "Nulls", "--ds-user", "u"}, 1},
-        {{"set", "--model", "Sales", "--name", "NULLS", "--ds-user", "u"}, 1},
-        {{"add", "--model", "sales", "--name", "Nulls", "--type", "8"}, 0},
-        {{"add", "--model", "Sales", "--name", "NULLS", "--type", "8"}, 0},
-        {{"set", "--model", "sales", "--name", "Nulls", "--ds-server", "lower"}, 0},
-        {{"set", "--model", "Sales", "--name", "NULLS", "--ds-server", "upper name"}, 0},
-    };
-    for (const auto& k : exact) {
-        auto r = datalink(k.args.at(0), k.args.mid(1));
-        EXPECT_EQ(r.exitCode, k.exitCode) << k.args.join(' ').toStdString() << r.err.constData();
+    // Exit status, then the arguments, separated by '|'.
+    for (const char* line :
+         {"1|set|--model|sales|--name|Nulls|--ds-user|u",
+          "1|set|--model|Sales|--name|NULLS|--ds-user|u",
+          "0|add|--model|sales|--name|Nulls|--type|8", "0|add|--model|Sales|--name|NULLS|--type|8",
+          "0|set|--model|sales|--name|Nulls|--ds-server|lower",
+          "0|set|--model|Sales|--name|NULLS|--ds-server|upper name"}) {
+        const QStringList args = QString(line).split('|');
+        const auto r = datalink(args.at(1), args.mid(2));
+        EXPECT_EQ(r.exitCode, args.at(0).toInt()) << line << r.err.constData();
     }
 
     // Stored as Pendrill stores it: passwords rotated.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QRegularExpression>
 #include <algorithm>
 
 #include "db/DbInterface.h"
@@ -26,54 +27,45 @@ bool EveryLinePrefixed(const testsupport::ProcessResult& r) {
 // a dozen logs beside the package log.
 QByteArray Package(const QString& logDir, const QString& tag = "v1") {
     QString globals;
-    const QStringList values = {"ExceptionFilePath=" + logDir,
-                                "DTSServer=srv",
-                                "DTSServerTrustedLogin=true",
-                                "DTSServerLoginUserName=",
-                                "DTSServerLoginPassword=",
-                                "DestinationServer=srv",
-                                "DestServerTrustedLogin=true",
-                                "DestServerLoginUserName=",
-                                "DestServerLoginPassword=",
-                                "DestServerDatabaseName=pkg_dw",
-                                "WriteCompletionStatusToNT=false",
-                                "OverwriteGlobalSettings=",
-                                "Retries=3",
-                                "JobID=0"};
-    for (const QString& v : values) {
-        const QString name = v.section('=', 0, 0), value = v.section('=', 1);
-        const char* type = name.endsWith("TrustedLogin") || name.startsWith("Write") ||
-                                   name.startsWith("Overwrite")
+    for (const QString& v : QStringList{
+             "ExceptionFilePath=" + logDir, "DTSServer=srv", "DTSServerTrustedLogin=true",
+             "DTSServerLoginUserName=", "DTSServerLoginPassword=", "DestinationServer=srv",
+             "DestServerTrustedLogin=true", "DestServerLoginUserName=", "DestServerLoginPassword=",
+             "DestServerDatabaseName=pkg_dw", "WriteCompletionStatusToNT=false",
+             "OverwriteGlobalSettings=", "Retries=3", "JobID=0"}) {
+        const QString name = v.section('=', 0, 0);
+        const char* type = name == "Retries" ? " type=\"integer\""
+                           : name.contains(QRegularExpression("TrustedLogin|^Write|^Overwrite"))
                                ? " type=\"boolean\""
-                           : name == "Retries" ? " type=\"integer\""
-                                               : "";
+                               : "";
         globals += QStringLiteral("<GlobalVariable name=\"%1\"%2>%3</GlobalVariable>")
-                       .arg(name, type, value);
+                       .arg(name, type, v.section('=', 1));
     }
     return QStringLiteral(
-               "<?xml version=\"1.0\"?>\n<Package name=\"Sales_LoadDW\" description=\"%2\">\n"
-               "<GlobalVariables>%1</GlobalVariables>\n<Connections>"
-               "<Connection name=\"DW\" server=\"${DestinationServer}\" "
-               "database=\"${DestServerDatabaseName}\" trusted=\"${DestServerTrustedLogin}\"/>"
-               "</Connections>\n<Steps>\n"
-               "<Step name=\"Record\"><ExecuteSql connection=\"DW\"><Statement "
-               "parameters=\"JobID,OverwriteGlobalSettings\">INSERT INTO runs VALUES (?, ?, '%2')"
-               "</Statement></ExecuteSql></Step>\n"
-               "<Step name=\"Fail early\"><ExecuteSql connection=\"DW\"><Statement>INSERT INTO "
-               "nowhere VALUES (1)</Statement></ExecuteSql></Step>\n"
-               "<Step name=\"Never\"><ExecuteSql connection=\"DW\"><Statement>DELETE FROM runs"
-               "</Statement></ExecuteSql><Precedence step=\"Fail early\"/></Step>\n"
-               "<Step name=\"Handle\"><ExecuteSql connection=\"DW\"><Statement>SELECT x FROM "
-               "nowhere</Statement></ExecuteSql><Precedence step=\"Fail early\" on=\"failure\"/>"
-               "</Step>\n"
-               "<Step name=\"Last\"><ExecuteSql connection=\"DW\"><Statement>INSERT INTO runs "
-               "VALUES ('last', NULL, 'last')</Statement></ExecuteSql>"
-               "<Precedence step=\"Handle\" on=\"completion\"/></Step>\n"
-               "<Step name=\"Files\"><RunProgram program=\"sh\"><Argument>-c</Argument>"
-               "<Argument>for i in 1 2 3 4 5 6 7 8 9 10 11 12; do echo \"file $i\" &gt; "
-               "\"$0f$i.log\"; done</Argument><Argument>${ExceptionFilePath}</Argument>"
-               "</RunProgram></Step>\n"
-               "</Steps></Package>\n")
+               R"(<?xml version="1.0"?>
+<Package name="Sales_LoadDW" description="%2">
+<GlobalVariables>%1</GlobalVariables>
+<Connections><Connection name="DW" server="${DestinationServer}" )"
+               R"(database="${DestServerDatabaseName}" trusted="${DestServerTrustedLogin}"/>)"
+               R"(</Connections>
+<Steps>
+<Step name="Record"><ExecuteSql connection="DW"><Statement )"
+               R"(parameters="JobID,OverwriteGlobalSettings">INSERT INTO runs VALUES (?, ?, '%2'))"
+               R"(</Statement></ExecuteSql></Step>
+<Step name="Fail early"><ExecuteSql connection="DW"><Statement>INSERT INTO nowhere VALUES (1))"
+               R"(</Statement></ExecuteSql></Step>
+<Step name="Never"><ExecuteSql connection="DW"><Statement>DELETE FROM runs</Statement>)"
+               R"(</ExecuteSql><Precedence step="Fail early"/></Step>
+<Step name="Handle"><ExecuteSql connection="DW"><Statement>SELECT x FROM nowhere</Statement>)"
+               R"(</ExecuteSql><Precedence step="Fail early" on="failure"/></Step>
+<Step name="Last"><ExecuteSql connection="DW"><Statement>INSERT INTO runs VALUES ('last', )"
+               R"(NULL, 'last')</Statement></ExecuteSql><Precedence step="Handle" )"
+               R"(on="completion"/></Step>
+<Step name="Files"><RunProgram program="sh"><Argument>-c</Argument><Argument>for i in 1 2 3 4 )"
+               R"(5 6 7 8 9 10 11 12; do echo "file $i" &gt; "$0f$i.log"; done</Argument>)"
+               R"(<Argument>${ExceptionFilePath}</Argument></RunProgram></Step>
+</Steps></Package>
+)")
         .arg(globals, tag)
         .toUtf8();
 }
