@@ -22,7 +22,6 @@ TEST(AdminServer, AddListRemoveAndDatabases) {
     EXPECT_EQ(
         admin({"server", "add", "legacy", "odbc:Driver={FreeTDS};Server=m;PWD={s;e}x;"}).exitCode,
         0);
-    EXPECT_EQ(admin({"server", "add", "bad", "mysql://x"}).exitCode, 2);
     EXPECT_EQ(admin({"server", "add", "FILES", "sqlite:" + home.file("other")}).exitCode, 0)
         << "an alias is replaced, whatever the letter case";
     auto list = admin({"server", "list"});
@@ -53,7 +52,6 @@ TEST(AdminServer, AddListRemoveAndDatabases) {
 
     EXPECT_EQ(admin({"server", "remove", "files"}).exitCode, 0);
     EXPECT_EQ(admin({"server", "remove", "files"}).exitCode, 1);
-    EXPECT_EQ(admin({"server", "frobnicate"}).exitCode, 2);
 }
 
 class AdminDatalink : public WarehouseTest {
@@ -172,26 +170,10 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
     EXPECT_TRUE(noModel.out.startsWith("[NoModel]\nModelName=\nType=1\n"))
         << noModel.out.constData();
 
-    // Usage errors exit with 2, failures with 1.
-    const QStringList base = {"--server", "wh", "--database", "d", "--model", "M"};
-    const struct {
-        QStringList args;
-        int exitCode;
-    } cases[] = {
-        {{"list", "--server", "wh", "--model", "M"}, 2},
-        {QStringList{"add", "--name", "n", "--type", "abc"} + base, 2},
-        {QStringList{"add", "--name", "n"} + base, 2},
-        {QStringList{"list", "--trusted", "--user", "u"} + base, 2},
-        {QStringList{"set", "--name", "n"} + base, 2},
-        {{"add", "--server", "wh", "--database", "d", "--model", "", "--name", "n", "--type", "1"},
-         2},
-        {{"list", "--server", "nowhere", "--database", "d", "--model", "M"}, 1},
-        {{"frob"}, 2},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(admin(QStringList{"datalink"} + c.args).exitCode, c.exitCode)
-            << c.args.join(' ').toStdString();
-
+    // Wrong usage: AdminRefusalTest.
+    EXPECT_EQ(admin({"datalink", "list", "--server", "nowhere", "--database", "d", "--model", "M"})
+                  .exitCode,
+              1);
     if (GetParam() == Backend::PostgreSQL) {
         auto refused =
             admin(QStringList{"datalink", "list", "--server", "wh", "--database", wh->database,

@@ -48,19 +48,6 @@ class AdminRemote : public ::testing::Test {
     std::unique_ptr<Warehouse> wh;
 };
 
-TEST_F(AdminRemote, Usage) {
-    // Arguments separated by '|'.
-    for (const char* line :
-         {"", "poll", "fetch|--server|wh", "check|--server|wh|--database|d|--model|M",
-          "status|--server|wh|--database|d|--model|M|--bogus"})
-        EXPECT_EQ(runProgram("pendrill-admin",
-                             QString("remote|%1").arg(line).split('|', Qt::SkipEmptyParts))
-                      .exitCode,
-                  2)
-            << line;
-    EXPECT_EQ(runProgram("pendrill-admin", {"remote", "--help"}).exitCode, 0);
-}
-
 TEST_F(AdminRemote, StatusOfEachRemoteDataLink) {
     addShare("M", "Ready", site("a", "ready\r\n"), 1, 5);
     addShare("M", "NoFileYet", site("b", ""), 1, 5);
