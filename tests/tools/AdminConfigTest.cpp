@@ -2,7 +2,6 @@
 // read and written is tested with the library (config/IniFilesTest).
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFile>

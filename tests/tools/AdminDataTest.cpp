@@ -6,7 +6,6 @@
 
 #include "config/CRegSettings.h"
 #include "db/DbInterface.h"
-#include "db/PackageStoreSchema.h"
 #include "db/ServerResolver.h"
 #include "support/TestSupport.h"
 #include "support/Warehouse.h"
@@ -35,14 +34,10 @@ TEST(AdminServer, AddListRemoveAndDatabases) {
         << "the listing hides the password, the store keeps it";
 
     // The databases of a server, through the same connection code as the editor panels.
-    for (const char* db : {"Beta", "alpha"}) {
-        DbConnection c;
-        c.Provider = "sqloledb";
-        c.SetProperty("Data Source", "files");
-        c.SetProperty("Initial Catalog", db);
-        c.CreateMissingDatabase = true;
-        ASSERT_TRUE(c.Open());
-    }
+    for (const char* db : {"Beta", "alpha"})
+        ASSERT_EQ(admin({"datalink", "init", "--server", "files", "--database", db, "--trusted"})
+                      .exitCode,
+                  0);
     auto dbs = admin({"server", "databases", "files"});
     EXPECT_EQ(dbs.exitCode, 0) << dbs.err.constData();
     EXPECT_EQ(QString::fromUtf8(dbs.out), "alpha\nBeta\n");
@@ -190,20 +185,15 @@ TEST(AdminPackageList, ModelsAndPackagesOfTheStore) {
     testsupport::IsolatedHome home;
     ASSERT_EQ(admin({"server", "add", "dts", "sqlite:" + home.file("dts")}).exitCode, 0);
     EXPECT_EQ(admin({"package", "list", "--server", "dts"}).exitCode, 1) << "no store table";
-    DbConnection msdb;
-    msdb.Provider = "sqloledb";
-    msdb.SetProperty("Data Source", "dts");
-    msdb.SetProperty("Initial Catalog", "msdb");
-    ASSERT_TRUE(msdb.Open());
-    ASSERT_TRUE(EnsurePackageStore(msdb));
-    auto none = admin({"package", "list", "--server", "dts"});
-    EXPECT_EQ(none.exitCode, 0);
-    EXPECT_TRUE(none.out.isEmpty()) << "an empty store lists nothing";
-    for (const char* name : {"Sales_Init", "sales_LoadDW", "Sales_LoadDW_base", "Misc"})
-        ASSERT_TRUE(
-            msdb.Execute("INSERT INTO sysdtspackages VALUES (?, 'i', 'v', '', "
-                         "'2024-01-01', 'o', '<x/>')",
-                         {name}));
+    // (An empty store lists nothing: AdminPackageRun.)
+    for (const char* name : {"Sales_Init", "sales_LoadDW", "Sales_LoadDW_base", "Misc"}) {
+        testsupport::writeAll(home.file("p.xml"),
+                              QString(R"(<Package name="%1"><Steps><Step name="A"><RunProgram )"
+                                      R"(program="true"/></Step></Steps></Package>)")
+                                  .arg(name)
+                                  .toUtf8());
+        ASSERT_EQ(admin({"package", "import", home.file("p.xml"), "--server", "dts"}).exitCode, 0);
+    }
     auto models = admin({"package", "list", "--server", "dts", "--models"});
     EXPECT_EQ(models.out.split('\n').size(), 2) << models.out.constData();
     EXPECT_EQ(admin({"package", "list", "--server", "dts", "--model", "Sales"}).out,
