@@ -99,22 +99,20 @@ TEST_P(AdminDatalink, InitAddSetListAndFailures) {
                          "Secret'1", "--ftp-password", "Ftp-Pw", "--poll-interval", "32767",
                          "--ds-directory", "incoming", "--ds-trusted-login", "yes"});
     ASSERT_EQ(add.exitCode, 0) << add.err.constData();
+    ASSERT_EQ(datalink("add", {"--model", "Sales", "--name", "Nulls", "--type", "1"}).exitCode, 0);
     // Numbers beyond 16 bits are refused by the tool; written by another one, they read as 32767.
     ASSERT_TRUE(c.Execute("UPDATE dwm_data_link SET poll_interval = 40000 WHERE source_name = ?",
                           {quoted}));
-    EXPECT_EQ(datalink("add", {"--model", "Sales", "--name", quoted, "--type", "1"}).exitCode, 1)
-        << "one row per model and name";
-    EXPECT_EQ(datalink("add", {"--model", "Sales", "--name", "Nulls", "--type", "1"}).exitCode, 0);
-    EXPECT_EQ(datalink("add", {"--model", "Sales", "--name", "NoType", "--null", "Type"}).exitCode,
-              0);
-    EXPECT_EQ(datalink("add", {"--model", "SALES", "--name", "Upper", "--type", "1"}).exitCode, 0);
-    EXPECT_EQ(
-        datalink("set", {"--model", "Sales", "--name", "Nulls", "--ds-server", "srv"}).exitCode, 0);
     ASSERT_TRUE(
         c.Execute("UPDATE dwm_data_link SET transfer_data = 70000 WHERE source_name = 'Nulls'"));
-    // Exit status, then the arguments, separated by '|'.
+    // Exit status, then the arguments, separated by '|'. One row per model and name, found by
+    // their exact names.
     for (const char* line :
-         {"1|set|--model|sales|--name|Nulls|--ds-user|u",
+         {"1|add|--model|Sales|--name|O'Brien \"x\"'; DELETE FROM dwm_data_link; --|--type|1",
+          "0|add|--model|Sales|--name|NoType|--null|Type",
+          "0|add|--model|SALES|--name|Upper|--type|1",
+          "0|set|--model|Sales|--name|Nulls|--ds-server|srv",
+          "1|set|--model|sales|--name|Nulls|--ds-user|u",
           "1|set|--model|Sales|--name|NULLS|--ds-user|u",
           "0|add|--model|sales|--name|Nulls|--type|8", "0|add|--model|Sales|--name|NULLS|--type|8",
           "0|set|--model|sales|--name|Nulls|--ds-server|lower",
