@@ -87,7 +87,8 @@ TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
         Package("").replace("</Connections>",
                             "<Connection name=\"Files\" dataLink=\"Orders\"/>"
                             "</Connections>");
-    for (const char* name : {"Orders", "_LoadDW", "Sales-LoadDW"}) {
+    // Which names give a model: datasources/ConversionsAndModelsTest.
+    for (const char* name : {"Orders", "Sales-LoadDW"}) {
         testsupport::writeAll(home.file("link.xml"),
                               QByteArray(withLink).replace("Sales_LoadDW", name));
         const auto refused = admin({"package", "import", home.file("link.xml"), "--server", "srv"});
@@ -189,20 +190,19 @@ TEST_F(AdminPackageRun, ImportRunExportAndDelete) {
 
     // A --set naming no variable of the package, or giving an integer something else, is wrong
     // usage, refused before the log directory is emptied or anything runs.
-    testsupport::writeAll(home.file("logs/Sales_LoadDW_Earlier_output.log"), "earlier run");
+    const QString earlier = home.file("logs/Sales_LoadDW_Earlier_output.log");
+    testsupport::writeAll(earlier, "earlier run");
     for (const char* set : {"NoSuchVariable=1", "Retries=three", "retries=", "Retries=5x"}) {
         r = package("run", {"Sales_LoadDW", "--logdir", home.file("logs"), "--set", "JobID=5",
                             "--set", set});
         EXPECT_EQ(r.exitCode, 2) << set;
         EXPECT_TRUE(err(r).contains(QString(set).section('=', 0, 0))) << err(r).toStdString();
-        EXPECT_EQ(testsupport::readAll(home.file("logs/Sales_LoadDW_Earlier_output.log")),
-                  "earlier run")
-            << set;
+        EXPECT_EQ(testsupport::readAll(earlier), "earlier run") << set;
         EXPECT_TRUE(Runs().isEmpty()) << set;
     }
     r = package("run", {"Sales_LoadDW", "--logdir", home.file("logs"), "--set", "retries=12"});
     EXPECT_EQ(r.exitCode, 1) << err(r).toStdString();
-    EXPECT_FALSE(QFile::exists(home.file("logs/Sales_LoadDW_Earlier_output.log")));
+    EXPECT_FALSE(QFile::exists(earlier));
     EXPECT_EQ(Runs(), QStringList({"0|0|v2", "last||last"}));
 
     r = package("delete", {"SALES_LOADDW"});
