@@ -160,25 +160,3 @@ TEST(AdminConfig, PasswordsEndingInABlankWhenScrambledReadBack) {
         EXPECT_TRUE(shown.contains("FTPPassword=" + pw + "\n"));
     }
 }
-
-TEST(AdminConfig, ShowsManyDataSourceSections) {
-    QTemporaryDir dir;
-    const QString file = dir.filePath("big.etl");
-    QByteArray content = "[Package Info]\r\nPackage=Big\r\n";
-    for (int i = 0; i < 1000; ++i) {
-        const QByteArray n = QByteArray::number(i);
-        content += "[Data Source::Feed " + n + "]\r\nName=Feed " + n + "\r\nType=" + n +
-                   "\r\nServer=srv" + n + "\r\nPassword=" + EncryptPassword("pw" + n, i).toUtf8() +
-                   "\r\n";
-    }
-    ASSERT_TRUE(writeAll(file, content));
-    const auto r = config({"show", file, "--show-passwords"});
-    ASSERT_EQ(r.exitCode, 0);
-    const QString shown = out(r);
-    EXPECT_EQ(shown.count("[Data Source::"), 1000);
-    for (const QString n : {"0", "499", "999"})
-        EXPECT_TRUE(shown.contains(
-            "[Data Source::Feed " + n + "]\nName=Feed " + n + "\nModelName=\nType=" + n +
-            "\nServer=srv" + n + "\nDatabase=\nTrustedLogin=FALSE\nUser=\nPassword=pw" + n + "\n"))
-            << n.toStdString();
-}
