@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QTemporaryDir>
 
 #include "db/DbInterface.h"
@@ -27,9 +26,7 @@ class AdminBulkLoad : public WarehouseTest {
     // Sets up the data link of the demo's orders file, stores the demo package and runs it as job
     // 7; returns the merged exception file.
     QString runDemo() {
-        const QString dataDir = dir.path(), logDir = dir.filePath("logs");
         EXPECT_TRUE(testsupport::writeAll(dir.filePath("orders.csv"), kOrders));
-        QDir(dataDir).mkdir("logs");
         QStringList login = {"--trusted"},
                     runLogin = {"--set", "DestServerTrustedLogin=" +
                                              QString(wh->trusted ? "true" : "false")};
@@ -39,24 +36,21 @@ class AdminBulkLoad : public WarehouseTest {
                      << "DestServerLoginUserName=" + wh->user << "--set"
                      << "DestServerLoginPassword=" + wh->password;
         }
-        const QStringList where = {"--server", wh->server, "--database", wh->database};
-        auto r = admin(QStringList{"datalink", "add", "--model", "Demo", "--name", "Orders",
-                                   "--type", "3", "--ds-directory", dataDir} +
-                       where + login);
-        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-        r = admin(
-            QStringList{"package", "import",
-                        QStringLiteral(PENDRILL_SOURCE_DIR) + "/examples/demo/Demo_Overall.xml",
-                        "--server", wh->server} +
-            login);
-        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
         const QString exceptionFile = dir.filePath("exceptions.log");
-        r = admin(QStringList{"package", "run", "Demo_Overall", "--server", wh->server, "--logdir",
-                              logDir, "--exception-file", exceptionFile, "--set", "JobID=7",
-                              "--set", "DestinationServer=" + wh->server, "--set",
-                              "DestServerDatabaseName=" + wh->database} +
-                  login + runLogin);
-        EXPECT_EQ(r.exitCode, 0) << r.err.constData() << r.out.constData();
+        const QStringList steps[] = {
+            {"datalink", "add", "--model", "Demo", "--name", "Orders", "--type", "3",
+             "--ds-directory", dir.path(), "--server", wh->server, "--database", wh->database},
+            {"package", "import", PENDRILL_SOURCE_DIR "/examples/demo/Demo_Overall.xml", "--server",
+             wh->server},
+            QStringList{"package", "run", "Demo_Overall", "--server", wh->server, "--logdir",
+                        dir.filePath("logs"), "--exception-file", exceptionFile, "--set", "JobID=7",
+                        "--set", "DestinationServer=" + wh->server, "--set",
+                        "DestServerDatabaseName=" + wh->database} +
+                runLogin};
+        for (const QStringList& args : steps) {
+            const auto r = admin(args + login);
+            EXPECT_EQ(r.exitCode, 0) << r.err.constData() << r.out.constData();
+        }
         return QString::fromUtf8(testsupport::readAll(exceptionFile));
     }
     int count(const QString& sql) {

@@ -52,29 +52,27 @@ TEST(AdminLocks, ConcurrentSetsLoseNoUpdate) {
     const QString file = dir.filePath("shared.etl");
     ASSERT_TRUE(writeAll(file, "; kept\r\n[Package Info]\r\nPackage=P\r\n"));
     constexpr int kWriters = 4, kSets = 20;
+    const auto sectionOf = [](int w) { return w == 0 ? "Data Source::Feed" : "Keys"; };
     std::vector<std::unique_ptr<QProcess>> writers;
     for (int w = 0; w < kWriters; ++w) {
         auto p = std::make_unique<QProcess>();
         // Writer 0 sets passwords, so scrambling and tightening take part as well.
-        const QString section = w == 0 ? "Data Source::Feed" : "Keys";
         p->start("/bin/sh",
                  {"-c",
                   "i=1; while [ $i -le $4 ]; do \"$0\" config set --force \"$1\" \"$2\" "
                   "\"$3$i\" \"value $3$i\" || exit 1; i=$((i+1)); done",
-                  kAdmin, file, section, QString("w%1k").arg(w), QString::number(kSets)});
+                  kAdmin, file, sectionOf(w), QString("w%1k").arg(w), QString::number(kSets)});
         writers.push_back(std::move(p));
     }
     for (auto& p : writers) {
         ASSERT_TRUE(p->waitForFinished(120000));
         EXPECT_EQ(p->exitCode(), 0) << p->readAllStandardError().constData();
     }
-    for (int w = 0; w < kWriters; ++w) {
-        const QString section = w == 0 ? "Data Source::Feed" : "Keys";
+    for (int w = 0; w < kWriters; ++w)
         for (int i = 1; i <= kSets; ++i) {
             const QString key = QString("w%1k%2").arg(w).arg(i);
-            EXPECT_EQ(ReadIniValue(section, key, "lost", file), "value " + key);
+            EXPECT_EQ(ReadIniValue(sectionOf(w), key, "lost", file), "value " + key);
         }
-    }
     EXPECT_TRUE(readAll(file).startsWith("; kept\r\n[Package Info]\r\nPackage=P\r\n"));
 }
 
@@ -86,17 +84,14 @@ TEST(AdminLocks, CreatedFilesArePrivateWhateverTheUmask) {
         SCOPED_TRACE(mask);
         testsupport::IsolatedHome home;
         const QString etl = home.file("new.etl");
-        const struct {
-            QStringList args;
-        } commands[] = {
-            {{"server", "add", "Other", "sqlite:" + home.file("other")}},
-            {{"datalink", "init", "--server", "(local)", "--database", "DW", "--trusted"}},
-            {{"history"}},
-            {{"config", "set", etl, "DTS Server Info", "DTSPwd", "secret"}},
-        };
-        for (const auto& c : commands) {
-            const auto [code, err] = adminUnder(mask, c.args);
-            EXPECT_EQ(code, 0) << c.args.join(' ').toStdString() << err.constData();
+        for (const QStringList& args :
+             {QStringList{"server", "add", "Other", "sqlite:" + home.file("other")},
+              QStringList{"datalink", "init", "--server", "(local)", "--database", "DW",
+                          "--trusted"},
+              QStringList{"history"},
+              QStringList{"config", "set", etl, "DTS Server Info", "DTSPwd", "secret"}}) {
+            const auto [code, err] = adminUnder(mask, args);
+            EXPECT_EQ(code, 0) << args.join(' ').toStdString() << err.constData();
         }
         const QString config = home.configHome() + "/pendrill";
         const QString data = home.dataHome() + "/pendrill";
@@ -105,15 +100,11 @@ TEST(AdminLocks, CreatedFilesArePrivateWhateverTheUmask) {
         EXPECT_EQ(modeOf(data), 0700u);
         EXPECT_EQ(modeOf(data + "/servers/local"), 0700u);
         EXPECT_EQ(modeOf(etl), 0600u);
-        QStringList files;
-        for (const QString& name : QDir(data + "/servers/local").entryList(QDir::Files))
-            files << data + "/servers/local/" + name;
-        for (const QString& name : QDir(data).entryList(QDir::Files))
-            files << data + "/" + name;
-        EXPECT_TRUE(files.contains(data + "/servers/local/DW.db"));
-        EXPECT_TRUE(files.contains(data + "/repository.db"));
-        for (const QString& f : files)
-            EXPECT_EQ(modeOf(f), 0600u) << f.toStdString();
+        EXPECT_TRUE(QFile::exists(data + "/servers/local/DW.db"));
+        EXPECT_TRUE(QFile::exists(data + "/repository.db"));
+        for (const QString& d : {data, data + "/servers/local"})
+            for (const QString& name : QDir(d).entryList(QDir::Files))
+                EXPECT_EQ(modeOf(d + "/" + name), 0600u) << name.toStdString();
     }
 }
 
@@ -185,15 +176,14 @@ TEST(AdminLocks, ExportedPackageWithPasswordIsPrivate) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name.toStdString());
         const QString xml = home.file(c.name + ".xml");
-        ASSERT_TRUE(writeAll(xml, ("<Package name=\"" + c.name +
-                                   "\"><GlobalVariables><GlobalVariable "
-                                   "name=\"DestServerLoginPassword\" type=\"text\"/>"
-                                   "</GlobalVariables><Connections><Connection name=\"W\" "
-                                   "server=\"(local)\" database=\"DW\" user=\"u\" password=\"" +
-                                   c.password +
-                                   "\"/></Connections><Steps><Step name=\"A\"><RunProgram "
-                                   "program=\"true\"/></Step></Steps></Package>")
-                                      .toUtf8()));
+        ASSERT_TRUE(writeAll(
+            xml, QString(R"(<Package name="%1"><GlobalVariables><GlobalVariable )"
+                         R"(name="DestServerLoginPassword" type="text"/></GlobalVariables>)"
+                         R"x(<Connections><Connection name="W" server="(local)" database="DW" )x"
+                         R"(user="u" password="%2"/></Connections><Steps><Step name="A">)"
+                         R"(<RunProgram program="true"/></Step></Steps></Package>)")
+                     .arg(c.name, c.password)
+                     .toUtf8()));
         auto [code, err] = adminUnder(0, {"package", "import", xml, "--server", "(local)"});
         ASSERT_EQ(code, 0) << err.constData();
         const QString out = home.file(c.name + "-out.xml");

@@ -1,9 +1,11 @@
-// Values pendrill-admin refuses instead of storing them changed: exit status 2, one line on
-// standard error with the reason, and nothing written.
+// Values and usage pendrill-admin refuses instead of storing them changed or guessing: exit
+// status 2, one line on standard error with the reason, and nothing written.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 
 #include "config/modCypher.h"
@@ -25,7 +27,8 @@ QString repeated(int n, char c = 'a') {
 
 TEST(AdminRefusal, EveryRefusalIsOneLineAndWritesNothing) {
     testsupport::IsolatedHome home;
-    const QString file = home.file("run.etl");
+    const QString file = home.file("run.etl"), fifo = home.file("fifo.etl");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     const QString local = home.dataHome() + "/pendrill/servers/local";
     const QStringList dw = {"--server", "(local)", "--database", "DW"};
     const QStringList link = dw + QStringList{"--model", "Sales", "--name", "Files"};
@@ -51,6 +54,23 @@ TEST(AdminRefusal, EveryRefusalIsOneLineAndWritesNothing) {
         {{"config", "set", file, "Data Source::Feed", "PollInterval", "-1"}, "0 to 32767"},
         {{"config", "set", file, "Data Source::Feed", "PollDuration", "32768"}, "0 to 32767"},
         {{"config", "set", file, "Data Source::Feed", "TransferData", "one"}, "whole number"},
+        {{"config", "set", file, "Package Info", "Bad\nKey", "v"}, "key name must not hold"},
+        // Booleans that other readers would take differently; keys Pendrill never reads (set
+        // --force stores them: AdminConfigTest); files that are no regular files.
+        {{"config", "set", file, "Package Info", "WriteEvent", "no"},
+         "WriteEvent takes TRUE or FALSE (in any letter case), not 'no'"},
+        {{"config", "set", file, "Datawarehouse Server Info", "DWNTAut", "0"}, "not '0'"},
+        {{"config", "set", file, "DTS Server Info", "DTSNTAut", "off"}, "not 'off'"},
+        {{"config", "set", file, "Data Source::Feed", "TrustedLogin", " FALSE"}, "not ' FALSE'"},
+        {{"config", "set", file, "Pakage Info", "LogFile", "x"},
+         "Pendrill reads no section 'Pakage Info'; --force stores it all the same"},
+        {{"config", "set", file, "Package Info", "LogFil", "x"},
+         "no key 'LogFil' in section 'Package Info'"},
+        {{"config", "set", file, "Data Source::Feed", "FTPUser2", "x"}, "no key 'FTPUser2'"},
+        {{"config", "set", fifo, "Package Info", "LogFile", "x"}, "fifo.etl is not a regular file"},
+        {{"config", "show", fifo}, "fifo.etl is not a regular file"},
+        {{"config", "set", "/dev/zero", "Package Info", "LogFile", "x"}, "/dev/zero is not a"},
+        {{"config", "show", "/dev/zero"}, "/dev/zero is not a regular file"},
         // Names of servers, databases, models, data links and packages.
         {QStringList{"datalink", "init", "--server", "(local)", "--database", "D\nW"},
          "--database: a database name must not hold control characters (U+000A at position 2)"},
@@ -75,6 +95,25 @@ TEST(AdminRefusal, EveryRefusalIsOneLineAndWritesNothing) {
         {QStringList{"datalink", "set", "--poll-duration", "40000"} + link, "--poll-duration"},
         {QStringList{"datalink", "set", "--transfer-data", "-1"} + link, "--transfer-data"},
         {QStringList{"datalink", "add", "--type", "70000"} + link, "--type"},
+        // Missing and conflicting options.
+        {{"datalink", "list", "--server", "wh", "--model", "M"}, "datalink list needs --database"},
+        {QStringList{"datalink", "add"} + link, "datalink add needs --type (or --null Type)"},
+        {QStringList{"datalink", "list", "--trusted", "--user", "u", "--model", "M"} + dw,
+         "--trusted cannot go with --user or --password"},
+        {QStringList{"datalink", "set"} + link, "datalink set needs at least one field to change"},
+        {QStringList{"datalink", "add", "--model", "", "--name", "n", "--type", "1"} + dw,
+         "--model: a model name must not be empty"},
+        {{"remote", "fetch", "--server", "wh"}, "remote fetch needs --database"},
+        {QStringList{"remote", "check", "--model", "M"} + dw, "remote check needs --name"},
+        {QStringList{"remote", "status", "--model", "M", "--bogus"} + dw, "unknown option --bogus"},
+        {{"package", "import", file}, "package import needs --server"},
+        {{"package", "run", "X", "--server", "(local)", "--set", "DTSServer=y"},
+         "DTSServer cannot be set: the run gives it"},
+        {{"package", "run", "X", "--server", "(local)", "--set", "novalue"},
+         "--set needs NAME=VALUE, not 'novalue'"},
+        {{"package", "frobnicate"}, "unknown package command 'frobnicate'"},
+        {{"server", "add", "bad", "mysql://x"},
+         "it must start with sqlite:, postgresql:// or odbc:"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.args.join(' ').toStdString());
@@ -90,6 +129,20 @@ TEST(AdminRefusal, EveryRefusalIsOneLineAndWritesNothing) {
     }
     EXPECT_FALSE(QDir(local).exists()) << "no database file made from a refused name";
     EXPECT_FALSE(QFile::exists(home.configHome() + "/pendrill/registry.ini"));
+
+    // No command, or an unknown one: the command's usage on standard error; asked for, on
+    // standard output.
+    for (const char* command :
+         {"remote", "remote|poll", "datalink|frob", "config|frobnicate", "server|frobnicate"}) {
+        const QStringList args = QString(command).split('|');
+        const QByteArray usage = "Usage: pendrill-admin " + args[0].toUtf8();
+        auto r = admin(args);
+        EXPECT_EQ(r.exitCode, 2) << command;
+        EXPECT_TRUE(r.err.startsWith(usage)) << command << r.err.constData();
+        r = admin({args[0], "--help"});
+        EXPECT_EQ(r.exitCode, 0) << command;
+        EXPECT_TRUE(r.out.startsWith(usage) && r.err.isEmpty()) << command;
+    }
 }
 
 // The limits themselves are kept whole: every printable ASCII character in a password, the
