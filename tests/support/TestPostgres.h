@@ -35,10 +35,6 @@ class TestPostgres {
     bool isRunning() const;
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
-    // The server alias text that reaches this server as its superuser over TCP.
-    QString aliasText() const {
-        return QStringLiteral("postgresql://%1@%2:%3").arg(superuser(), host()).arg(port());
-    }
     int port() const { return port_; }
     QString superuser() const { return QStringLiteral("pendrill_admin"); }
     QString password() const { return password_; }
@@ -60,8 +56,6 @@ class TestPostgres {
     static TestPostgres* shared(QString* error);
 
   private:
-    bool runInitdb(const QString& bin, QString* error);
-    bool writeAuthFiles(QString* error);
     bool launch(const QString& bin, bool* portTaken, QString* error);
     void configureChild(QProcess& p) const;
     bool chownToServer(const QString& path, QString* error) const;
