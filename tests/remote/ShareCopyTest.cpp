@@ -34,29 +34,27 @@ class Share : public remotetest::RemoteTest {
 
 TEST_F(Share, ReadStatus) {
     const QString dir = home.file("site");
-    QDir().mkpath(dir);
     const struct {
         const char* name;
-        QString remote;                    // the directory text given
-        QString remoteAfter;               // the variable afterwards
+        QString remote;                    // the directory text given ("/" is appended)
         std::optional<QByteArray> status;  // at dir/status; nullopt: none
         short code;
         QString failure;
         const char* logged;
     } cases[] = {
-        {"missing status file", dir, dir + "/", std::nullopt, 1, "",
+        {"missing status file", dir, std::nullopt, 1, "",
          "Copy: status file not found yet. Polling..."},
-        {"ready", dir, dir + "/", "ready\r\n", 2, "", nullptr},
-        {"a final slash is kept", dir + "/", dir + "/", "running\r\nready\r\n", 1, "", nullptr},
-        {"only the first line counts", dir, dir + "/", "\r\nready", 1, "", nullptr},
-        {"LF line ends", dir, dir + "/", "stop\nready\n", 0, "", nullptr},
-        {"a long first line", dir, dir + "/", "ready" + QByteArray(5000, ' '), 2, "", nullptr},
-        {"Latin-1 text", dir, dir + "/", "ready caf\xe9", 2, "", nullptr},
-        {"missing directory", dir + "/gone", dir + "/gone/", std::nullopt, 0,
-         "Path not found: " + dir + "/gone/", "Path not found: "},
-        {"status is a directory", dir + "/sub", dir + "/sub/", std::nullopt, 0, "Is a directory",
+        {"ready", dir, "ready\r\n", 2, "", nullptr},
+        {"a final slash is kept", dir + "/", "running\r\nready\r\n", 1, "", nullptr},
+        {"only the first line counts", dir, "\r\nready", 1, "", nullptr},
+        {"LF line ends", dir, "stop\nready\n", 0, "", nullptr},
+        {"a long first line", dir, "ready" + QByteArray(5000, ' '), 2, "", nullptr},
+        {"Latin-1 text", dir, "ready caf\xe9", 2, "", nullptr},
+        {"missing directory", dir + "/gone", std::nullopt, 0, "Path not found: " + dir + "/gone/",
+         "Path not found: "},
+        {"status is a directory", dir + "/sub", std::nullopt, 0, "Is a directory",
          "Is a directory"},
-        {"status is a pipe: not waited on", dir + "/fifo", dir + "/fifo/", std::nullopt, 0,
+        {"status is a pipe: not waited on", dir + "/fifo", std::nullopt, 0,
          "Not a regular file: " + dir + "/fifo/status", "Not a regular file: "},
     };
     QDir().mkpath(dir + "/sub/status");
@@ -68,15 +66,11 @@ TEST_F(Share, ReadStatus) {
         QFile::remove(dir + "/status");
         if (c.status)
             writeAll(dir + "/status", *c.status);
-        QString remote = c.remote;
-        QString failure;
+        QString remote = c.remote, failure;
         EXPECT_EQ(ShareReadStatus(remote, failure), c.code);
-        EXPECT_EQ(remote, c.remoteAfter);
+        EXPECT_EQ(remote, c.remote.endsWith('/') ? c.remote : c.remote + "/");
         EXPECT_EQ(failure, c.failure);
-        if (c.logged != nullptr)
-            EXPECT_TRUE(log().startsWith(c.logged)) << log().toStdString();
-        else
-            EXPECT_EQ(log(), "");
+        EXPECT_TRUE(c.logged ? log().startsWith(c.logged) : log().isEmpty()) << log().toStdString();
     }
 }
 
@@ -101,13 +95,12 @@ TEST_F(Share, WriteStatus) {
 
     QString remote = dir;
     EXPECT_TRUE(ShareWriteStatus(remote, "idle"));
-    EXPECT_EQ(remote, dir + "/");
     EXPECT_EQ(readAll(dir + "/status"), "idle\r\n\r\n");
     EXPECT_EQ(fileNames(dir), QStringList{"status"}) << "no temporary file left";
 
     QString missing = dir + "/gone";
     EXPECT_FALSE(ShareWriteStatus(missing, "ready"));
-    EXPECT_EQ(missing, dir + "/gone/");
+    EXPECT_EQ(missing, dir + "/gone/") << "the separator is appended";
     EXPECT_EQ(op.boxes, QStringList{"16|CopySetStatus|Status file not found"});
     EXPECT_EQ(log(), "Status file not found\r\n");
 }
@@ -232,34 +225,29 @@ TEST_F(Share, UnreadableFileEndsTheCopy) {
     EXPECT_EQ(log(), "Couldn't copy file " + remote + "b.txt\r\n");
 }
 
-TEST_F(Share, CancelInTheProgressWindow) {
-    InstalledOperator op;
-    op.cancelAfterLabels = 1;
+// Cancel in the progress window, and SIGTERM or SIGINT: the copy begins no further file; the
+// copied file keeps its record.
+TEST_F(Share, CancelAndTerminationSignalEndTheCopy) {
     const QString remote = home.file("site/");
     QDir().mkpath(remote);
     for (const char* name : {"a", "b", "c"})
         writeAll(remote + name, name);
-    RookJobHistory record;
-    QObject owner;
-    EXPECT_FALSE(ShareCopyRemoteData(remote, home.file("local"), record, &owner));
-    EXPECT_EQ(fileNames(home.file("local")), QStringList{"a"});
-    EXPECT_EQ(log(), "Copying aborted\r\n");
-    EXPECT_EQ(JobRecords().size(), 1) << "the copied file keeps its record";
-}
-
-// After SIGTERM or SIGINT a share copy begins no further file.
-TEST_F(Share, TerminationSignalEndsTheCopy) {
-    const QString remote = home.file("site/");
-    QDir().mkpath(remote);
-    writeAll(remote + "a", "a");
-    writeAll(remote + "b", "b");
-    ProgramState::TerminationSignalled = true;
-    RookJobHistory record;
-    const bool copied = ShareCopyRemoteData(remote, home.file("local"), record);
-    ProgramState::TerminationSignalled = false;
-    EXPECT_FALSE(copied);
-    EXPECT_TRUE(fileNames(home.file("local")).isEmpty());
-    EXPECT_EQ(log(), "Copying aborted\r\n");
+    for (const bool signalled : {false, true}) {
+        SCOPED_TRACE(signalled);
+        QDir(home.file("local")).removeRecursively();
+        QFile::remove(logPath);
+        InstalledOperator op;
+        op.cancelAfterLabels = signalled ? -1 : 1;
+        ProgramState::TerminationSignalled = signalled;
+        RookJobHistory record;
+        QObject owner;
+        const bool copied = ShareCopyRemoteData(remote, home.file("local"), record, &owner);
+        ProgramState::TerminationSignalled = false;
+        EXPECT_FALSE(copied);
+        EXPECT_EQ(fileNames(home.file("local")), signalled ? QStringList() : QStringList{"a"});
+        EXPECT_EQ(log(), "Copying aborted\r\n");
+    }
+    EXPECT_EQ(JobRecords().size(), 1);
 }
 
 }  // namespace

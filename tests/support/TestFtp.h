@@ -28,9 +28,6 @@ struct FtpServerOptions {
     QStringList stall;
     // The server accepts connections and never greets.
     bool silent = false;
-    // Each download of "status" first writes the next of these texts into it ("-" removes it);
-    // the last one stays. Empty: the status file is served as it is on disk.
-    QStringList statusSequence;
     // The listing of an empty directory is refused ("450 No files found.").
     bool refuseEmptyList = false;
     // Lines added to every listing: a name alone is listed as a plain file of that name (the
