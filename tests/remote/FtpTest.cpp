@@ -266,13 +266,19 @@ TEST_F(Ftp, ExplicitTlsVerifiesTheCertificate) {
     EXPECT_FALSE(connection(ftp.server()).Login()) << "the server takes no login without TLS";
 }
 
-TEST_F(Ftp, ListingsWithoutFiles) {
+// Listings that give no file to copy. Names from the site are not trusted: one that would leave
+// the local directory fails the whole copy before any file comes, although the site (here:
+// in/../x) serves it.
+TEST_F(Ftp, ListingsThatGiveNoFile) {
     QDir().mkpath(site + "/subs/one");
     QDir().mkpath(site + "/empty");
+    writeAll(site + "/x", "xx");
+    writeAll(site + "/in/a.csv", "a");
     const QString gone = "Error occurred! Remote directory not found on FTP Server";
-    const auto refuseEmpty = with([](FtpServerOptions& o) { o.refuseEmptyList = true; });
-    const auto garbled =
-        with([](FtpServerOptions& o) { o.listLines = {"this is no listing line"}; });
+    const QString empty = "Remote directory is empty!";
+    const auto listing = [](QStringList lines) {
+        return with([&](FtpServerOptions& o) { o.listLines = lines; });
+    };
     const struct {
         const char* dir;
         FtpServerOptions options;
@@ -281,49 +287,35 @@ TEST_F(Ftp, ListingsWithoutFiles) {
         int status;  // of the failure record, whose message is the text logged; -1: none
     } cases[] = {
         {"subs", {}, true, "", -1},
-        {"empty", {}, false, "Remote directory is empty!", -1},
+        {"empty", {}, false, empty, -1},
         {"gone", {}, false, gone, 1},
-        {"empty", refuseEmpty, false, "Remote directory is empty!", -1},  // "450 No files found."
+        {"empty", with([](FtpServerOptions& o) { o.refuseEmptyList = true; }), false, empty, -1},
         // A listing that comes but cannot be read is not an empty directory.
-        {"empty", garbled, false, "Error: the listing of the remote directory could not be read",
+        {"empty", listing({"this is no listing line"}), false,
+         "Error: the listing of the remote directory could not be read", 2},
+        {"in", listing({"../x", "../../../any/dir/x", "/abs/path/x"}), false,
+         "Error: the remote directory lists names that are not plain file names, nothing was "
+         "copied: \"../x\", \"../../../any/dir/x\", \"/abs/path/x\"",
          2},
     };
     for (const auto& c : cases) {
         serve(c.options);
         QFile::remove(logPath);
         const qsizetype before = JobRecords().size();
-        EXPECT_EQ(copy(c.dir), c.result) << c.dir;
+        QString error;
+        EXPECT_EQ(copy(c.dir, "pendrill", &error), c.result) << c.dir;
         EXPECT_EQ(log(), c.logged.isEmpty() ? "" : c.logged + "\r\n") << c.dir;
+        EXPECT_EQ(error, QString(c.logged).remove("Error: ")) << c.dir;
         EXPECT_TRUE(localNames().isEmpty()) << c.dir;
         EXPECT_TRUE(QFileInfo(local).isDir()) << "the local directory is made first";
         const QList<QJsonObject> records = JobRecords().mid(before);
         ASSERT_EQ(records.size(), c.status < 0 ? 0 : 1) << c.dir;
         if (c.status >= 0) {
             EXPECT_EQ(records[0]["Status"].toInt(), c.status);
-            EXPECT_EQ(records[0]["Message"].toString(), QString(c.logged).remove("Error: "));
+            EXPECT_EQ(records[0]["Message"].toString(), error);
         }
     }
-}
-
-// Names from the site are not trusted: one that would leave the local directory fails the whole
-// copy before any file comes, although the site (here: in/../x) serves it.
-TEST_F(Ftp, ListedNamesThatLeaveTheLocalDirectory) {
-    serve(with([](FtpServerOptions& o) {
-        o.listLines = {"../x", "../../../any/dir/x", "/abs/path/x"};
-    }));
-    writeAll(site + "/x", "xx");
-    writeAll(site + "/in/a.csv", "a");
-    QString error;
-    EXPECT_FALSE(copy("in", "pendrill", &error));
     EXPECT_FALSE(QFile::exists(home.file("x")));
-    EXPECT_TRUE(localNames().isEmpty());
-    const QString text =
-        "the remote directory lists names that are not plain file names, nothing was copied: "
-        "\"../x\", \"../../../any/dir/x\", \"/abs/path/x\"";
-    EXPECT_EQ(error, text);
-    EXPECT_EQ(log(), "Error: " + text + "\r\n");
-    ASSERT_EQ(JobRecords().size(), 1);
-    EXPECT_EQ(JobRecords()[0]["Status"].toInt(), 2);
 }
 
 // A local file that cannot be written (here: beyond the file size limit) says why.

@@ -178,10 +178,8 @@ bool TestPostgres::start(QString* error) {
     dir_ = QFile::decodeName(templ);
     ::chmod(templ.constData(), 0755);
     QDir(dir_).mkdir("sock");
-    static const char alphabet[] = "abcdefghijkmnpqrstuvwxyzABCDEFGHJKLMNPQRSTUVWXYZ23456789";
-    password_.clear();
-    for (int i = 0; i < 24; ++i)
-        password_ += alphabet[QRandomGenerator::global()->bounded(int(sizeof alphabet) - 1)];
+    password_ = QString::number(QRandomGenerator::global()->generate64(), 36) + "P" +
+                QString::number(QRandomGenerator::global()->generate64(), 36);
     const QString pwfile = dir_ + "/pwfile";
     bool ok = chownToServer(dir_, error) && chownToServer(socketDir(), error) &&
               writeAll(pwfile, password_.toUtf8() + '\n') &&
@@ -259,15 +257,9 @@ void TestPostgres::stop() {
     if (isRunning()) {
         // SIGINT is PostgreSQL's fast shutdown: sessions are cut off, no waiting for clients.
         ::kill(pid_t(server_->processId()), SIGINT);
-        if (!server_->waitForFinished(30000)) {
-            ::kill(pid_t(server_->processId()), SIGQUIT);
-            if (!server_->waitForFinished(5000)) {
-                server_->kill();
-                server_->waitForFinished(5000);
-            }
-        }
+        server_->waitForFinished(30000);
     }
-    server_.reset();
+    server_.reset();  // kills a server that did not stop in time
     if (!dir_.isEmpty())
         QDir(dir_).removeRecursively();
     dir_.clear();
