@@ -20,6 +20,10 @@ namespace {
 
 class Share : public remotetest::RemoteTest {
   protected:
+    void SetUp() override {
+        RemoteTest::SetUp();
+        QDir().mkpath(site);
+    }
     void TearDown() override {
         RemoteTest::TearDown();
         ProgramState::StartInConfigMode = false;
@@ -30,6 +34,7 @@ class Share : public remotetest::RemoteTest {
         OpenDirectory(home.file("open"));
         return OpenDirectory(home.file("open/" + name));
     }
+    QString site = home.file("site/"), local = home.file("local");
 };
 
 TEST_F(Share, ReadStatus) {
@@ -90,7 +95,6 @@ TEST_F(Share, WriteStatus) {
     InstalledOperator op;
     ProgramState::StartInConfigMode = true;
     const QString dir = home.file("site");
-    QDir().mkpath(dir);
     writeAll(dir + "/status", "ready with a long old line\r\n");
 
     QString remote = dir;
@@ -121,8 +125,7 @@ TEST_F(Share, WriteStatusInADirectoryThatTakesNoNewFiles) {
 }
 
 TEST_F(Share, CopyRemoteData) {
-    const QString remote = home.file("site/");
-    const QString local = home.file("target/deeper");
+    const QString remote = site, local = home.file("target/deeper");
     QDir().mkpath(remote + "sub");
     writeAll(remote + "a.txt", "alpha\r\n");
     writeAll(remote + "name with blanks.csv", QByteArray(70000, 'x'));
@@ -150,9 +153,7 @@ TEST_F(Share, CopyRemoteData) {
 TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
     // Thirty files of different sizes; the local side has a directory where the 21st must go,
     // so that file cannot take its name. Every record is in the repository when the copy returns.
-    const QString remote = home.file("site/");
-    const QString local = home.file("local");
-    QDir().mkpath(remote);
+    const QString remote = site;
     for (int i = 0; i < 30; ++i)
         writeAll(remote + QString("f%1").arg(i, 2, 10, QChar('0')), QByteArray(i * 100 + 1, 'd'));
     QDir().mkpath(local + "/f20");
@@ -191,8 +192,8 @@ TEST_F(Share, NothingToCopy) {
         SCOPED_TRACE(c.name);
         QFile::remove(logPath);
         RookJobHistory record;
-        EXPECT_FALSE(ShareCopyRemoteData(c.remote, home.file("local"), record));
-        EXPECT_TRUE(QFileInfo(home.file("local")).isDir()) << "the local directory is made";
+        EXPECT_FALSE(ShareCopyRemoteData(c.remote, local, record));
+        EXPECT_TRUE(QFileInfo(local).isDir()) << "the local directory is made";
         EXPECT_EQ(log(), QString(c.logged).isEmpty() ? "" : c.logged + c.remote + "\r\n");
     }
     EXPECT_EQ(op.boxes, QStringList{"0||Dir doesn't exist : " + home.file("gone/")});
@@ -228,23 +229,21 @@ TEST_F(Share, UnreadableFileEndsTheCopy) {
 // Cancel in the progress window, and SIGTERM or SIGINT: the copy begins no further file; the
 // copied file keeps its record.
 TEST_F(Share, CancelAndTerminationSignalEndTheCopy) {
-    const QString remote = home.file("site/");
-    QDir().mkpath(remote);
     for (const char* name : {"a", "b", "c"})
-        writeAll(remote + name, name);
+        writeAll(site + name, name);
     for (const bool signalled : {false, true}) {
         SCOPED_TRACE(signalled);
-        QDir(home.file("local")).removeRecursively();
+        QDir(local).removeRecursively();
         QFile::remove(logPath);
         InstalledOperator op;
         op.cancelAfterLabels = signalled ? -1 : 1;
         ProgramState::TerminationSignalled = signalled;
         RookJobHistory record;
         QObject owner;
-        const bool copied = ShareCopyRemoteData(remote, home.file("local"), record, &owner);
+        const bool copied = ShareCopyRemoteData(site, local, record, &owner);
         ProgramState::TerminationSignalled = false;
         EXPECT_FALSE(copied);
-        EXPECT_EQ(fileNames(home.file("local")), signalled ? QStringList() : QStringList{"a"});
+        EXPECT_EQ(fileNames(local), signalled ? QStringList() : QStringList{"a"});
         EXPECT_EQ(log(), "Copying aborted\r\n");
     }
     EXPECT_EQ(JobRecords().size(), 1);

@@ -52,21 +52,15 @@ class PollLoop : public remotetest::RemoteTest {
         RemoteTest::TearDown();
         ProgramState::RemoteStopRequested = false;
     }
-    void apply(const Script& script, qint64 elapsedMs) {
-        auto it = script.upper_bound(elapsedMs / kMinute);
-        if (it == script.begin())
+    void apply(const Script& script, qint64 t) {
+        const auto it = script.find(t / kMinute);
+        if (t % kMinute != 0 || it == script.end())
             return;
-        --it;
-        if (it->second == current)
-            return;
-        current = it->second;
-        if (current)
-            writeAll(remote + "/status", *current);
-        else
-            QFile::remove(remote + "/status");
+        QFile::remove(remote + "/status");
+        if (it->second)
+            writeAll(remote + "/status", *it->second);
     }
     bool fetch(short interval, short duration, const Script& script) {
-        current = QByteArray("unset");
         apply(script, 0);
         clock.onSleep = [this, script](qint64 t) { apply(script, t); };
         QString r = remote, l = local;
@@ -77,7 +71,6 @@ class PollLoop : public remotetest::RemoteTest {
 
     CountingClock clock;
     QString remote = home.file("remote"), local = home.file("local");
-    std::optional<QByteArray> current;
 };
 
 TEST_F(PollLoop, StatusSequences) {
