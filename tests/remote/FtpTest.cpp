@@ -30,14 +30,6 @@ namespace {
 
 const QString kLoginFailed = "Login failed! FTP site doesn't exist or the password is incorrect!";
 
-// Server options with one change to the defaults.
-template <class F>
-FtpServerOptions with(F change) {
-    FtpServerOptions o;
-    change(o);
-    return o;
-}
-
 // A site directory served by a fresh FTP server, a local directory and a run log, in an isolated
 // home whose settings store sets short time-outs so that no test waits long.
 class Ftp : public remotetest::RemoteTest {
@@ -164,9 +156,9 @@ TEST_F(Ftp, LoginFailures) {
         FtpServerOptions options;
         QString user;
     } cases[] = {
-        {"refused login", with([](FtpServerOptions& o) { o.refuseLogin = true; }), "pendrill"},
+        {"refused login", {.refuseLogin = true}, "pendrill"},
         {"wrong password", {}, "intruder"},
-        {"no greeting", with([](FtpServerOptions& o) { o.silent = true; }), "pendrill"},
+        {"no greeting", {.silent = true}, "pendrill"},
     };
     for (const auto& c : cases) {
         serve(c.options);
@@ -184,7 +176,7 @@ TEST_F(Ftp, LoginFailures) {
     }
     EXPECT_TRUE(JobRecords().isEmpty()) << "a failed login leaves no record";
 
-    serve(with([](FtpServerOptions& o) { o.refuseLogin = true; }));
+    serve({.refuseLogin = true});
     FtpConnection refused = connection(ftp.server());
     EXPECT_FALSE(refused.Login());
     EXPECT_EQ(refused.LastError(), 12014) << "USER accepted, PASS refused";
@@ -250,7 +242,7 @@ TEST_F(Ftp, ExplicitTlsVerifiesTheCertificate) {
     ASSERT_TRUE(openssl.waitForFinished(30000) && openssl.exitCode() == 0)
         << openssl.readAllStandardError().toStdString();
     writeAll(home.file("server.pem"), readAll(key) + readAll(cert));
-    serve(with([&](FtpServerOptions& o) { o.tlsCertificate = home.file("server.pem"); }));
+    serve({.tlsCertificate = home.file("server.pem")});
     const QString server = "ftps://" + ftp.server();
 
     QString dir = "in", failure;
@@ -276,9 +268,6 @@ TEST_F(Ftp, ListingsThatGiveNoFile) {
     writeAll(site + "/in/a.csv", "a");
     const QString gone = "Error occurred! Remote directory not found on FTP Server";
     const QString empty = "Remote directory is empty!";
-    const auto listing = [](QStringList lines) {
-        return with([&](FtpServerOptions& o) { o.listLines = lines; });
-    };
     const struct {
         const char* dir;
         FtpServerOptions options;
@@ -289,11 +278,16 @@ TEST_F(Ftp, ListingsThatGiveNoFile) {
         {"subs", {}, true, "", -1},
         {"empty", {}, false, empty, -1},
         {"gone", {}, false, gone, 1},
-        {"empty", with([](FtpServerOptions& o) { o.refuseEmptyList = true; }), false, empty, -1},
+        {"empty", {.refuseEmptyList = true}, false, empty, -1},
         // A listing that comes but cannot be read is not an empty directory.
-        {"empty", listing({"this is no listing line"}), false,
-         "Error: the listing of the remote directory could not be read", 2},
-        {"in", listing({"../x", "../../../any/dir/x", "/abs/path/x"}), false,
+        {"empty",
+         {.listLines = {"this is no listing line"}},
+         false,
+         "Error: the listing of the remote directory could not be read",
+         2},
+        {"in",
+         {.listLines = {"../x", "../../../any/dir/x", "/abs/path/x"}},
+         false,
          "Error: the remote directory lists names that are not plain file names, nothing was "
          "copied: \"../x\", \"../../../any/dir/x\", \"/abs/path/x\"",
          2},
@@ -345,15 +339,9 @@ TEST_F(Ftp, FailedDownloads) {
         const char* failing;  // the file whose download fails
         const char* error;    // its record's message; nullptr: the connection was lost
     } cases[] = {
-        {"550", with([](FtpServerOptions& o) { o.failDownload = {"b.csv"}; }), "b.csv",
-         "550 Injected failure for b.csv."},
-        {"dropped", with([](FtpServerOptions& o) {
-             o.dropDownload = "b.csv";
-             o.dropAfterBytes = 100000;
-         }),
-         "b.csv", nullptr},
-        {"stalled", with([](FtpServerOptions& o) { o.stall = {"RETR"}; }), "a.csv",
-         "The request has timed out."},
+        {"550", {.failDownload = {"b.csv"}}, "b.csv", "550 Injected failure for b.csv."},
+        {"dropped", {.dropDownload = "b.csv", .dropAfterBytes = 100000}, "b.csv", nullptr},
+        {"stalled", {.stall = {"RETR"}}, "a.csv", "The request has timed out."},
     };
     writeAll(site + "/in/a.csv", "a");
     writeAll(site + "/in/b.csv", QByteArray(2 * 1024 * 1024, 'b'));
@@ -397,8 +385,7 @@ TEST_F(Ftp, CheckAccess) {
         QString box;  // empty: success
     } cases[] = {
         {"full rights", {}, QString("pendrill"), QString("secret"), "status", ""},
-        {"anonymous", with([](FtpServerOptions& o) { o.anonymous = true; }), std::nullopt,
-         std::nullopt, "status", ""},
+        {"anonymous", {.anonymous = true}, std::nullopt, std::nullopt, "status", ""},
         {"no status file", {}, QString("pendrill"), QString("secret"), "nothing", noStatus},
     };
     for (const auto& c : cases) {
@@ -451,7 +438,7 @@ TEST_F(Ftp, FetchThroughThePollLoop) {
     clock.onSleep = nullptr;
     QDir(local).removeRecursively();
     writeAll(site + "/in/status", "ready\r\n");
-    serve(with([](FtpServerOptions& o) { o.failDownload = {"orders.csv"}; }));
+    serve({.failDownload = {"orders.csv"}});
     remote = "in";
     EXPECT_FALSE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret"));
     EXPECT_EQ(readAll(site + "/in/status"), "ready\r\n");
