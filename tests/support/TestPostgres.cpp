@@ -57,12 +57,6 @@ TestPostgres* sharedInstance = nullptr;
 
 }  // namespace
 
-TestPostgres::TestPostgres() = default;
-
-TestPostgres::~TestPostgres() {
-    stop();
-}
-
 QString TestPostgres::binDir(QString* why) {
     auto usable = [](const QString& dir) {
         return QFileInfo(dir + "/initdb").isExecutable() &&
@@ -88,22 +82,10 @@ QString TestPostgres::binDir(QString* why) {
     return {};
 }
 
-QString TestPostgres::socketDir() const {
-    return dir_.isEmpty() ? QString() : dir_ + "/sock";
-}
-
-QString TestPostgres::dataDir() const {
-    return dir_.isEmpty() ? QString() : dir_ + "/data";
-}
-
 QString TestPostgres::logText() const {
     QFile f(dir_ + "/server.log");
     return !dir_.isEmpty() && f.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(f.readAll())
                                                           : QString();
-}
-
-bool TestPostgres::isRunning() const {
-    return server_ && server_->state() != QProcess::NotRunning;
 }
 
 bool TestPostgres::chownToServer(const QString& path, QString* error) const {
