@@ -29,6 +29,9 @@ class HandleRemoteData : public remotetest::RemoteTest {
         run.DTSPackageName = "Sales_Overall";
         run.ExceptionLogFile = logPath;
         run.JobID = "J7";
+        QDir().mkpath(site);
+        writeAll(site + "/status", "ready\r\n");
+        writeAll(site + "/orders.csv", "1;2\r\n");
     }
     void TearDown() override {
         RemoteTest::TearDown();
@@ -48,13 +51,10 @@ class HandleRemoteData : public remotetest::RemoteTest {
     std::unique_ptr<Warehouse> wh;
     CountingClock clock;
     ExecDTSPackage run;
+    QString site = home.file("site");
 };
 
 TEST_F(HandleRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
-    const QString site = home.file("site");
-    QDir().mkpath(site);
-    writeAll(site + "/status", "ready\r\n");
-    writeAll(site + "/orders.csv", "1;2\r\n");
     writeAll(site + "/pmd_orders.xml", "<m/>");
     const QString plain = home.file("plain");
     QDir().mkpath(plain + "/pmd_not_a_file");
@@ -83,10 +83,6 @@ TEST_F(HandleRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
 }
 
 TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
-    const QString site = home.file("site");
-    QDir().mkpath(site);
-    writeAll(site + "/status", "ready\r\n");
-    writeAll(site + "/orders.csv", "1;2\r\n");
     addSource("Gone", 2, home.file("gone"), home.file("a"));
     addSource("Stopped", 2, site + "/stopped", home.file("b"));
     // Never fetched into the current or the root directory, not even polled.
@@ -120,19 +116,19 @@ TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
 // configurations of the model fetches the site its own file names.
 TEST_F(HandleRemoteData, TheConfigurationFileDecidesTheFetch) {
     addSource("Files", 0, "", home.file("stale"));
-    for (const QString site : {"east", "west"}) {
-        QDir().mkpath(home.file(site));
-        writeAll(home.file(site + "/status"), "ready\r\n");
-        writeAll(home.file(site + "/" + site + ".csv"), "1;2\r\n");
-        const QString config = home.file(site + ".etl");
+    for (const QString name : {"east", "west"}) {
+        QDir().mkpath(home.file(name));
+        writeAll(home.file(name + "/status"), "ready\r\n");
+        writeAll(home.file(name + "/" + name + ".csv"), "1;2\r\n");
+        const QString config = home.file(name + ".etl");
         writeAll(config, ("[Data Source::Files]\r\nName=Files\r\nModelName=Sales\r\nType=3\r\n"
                           "Directory=" +
-                          home.file("local-" + site) + "\r\nTransferData=2\r\nRemoteDir=" +
-                          home.file(site) + "\r\nPollInterval=1\r\nPollDuration=5\r\n")
+                          home.file("local-" + name) + "\r\nTransferData=2\r\nRemoteDir=" +
+                          home.file(name) + "\r\nPollInterval=1\r\nPollDuration=5\r\n")
                              .toUtf8());
         run.PendrillConfigFile = config;
-        EXPECT_TRUE(run.HandleRemoteData()) << site.toStdString();
-        EXPECT_TRUE(QFileInfo::exists(home.file("local-" + site + "/" + site + ".csv")));
+        EXPECT_TRUE(run.HandleRemoteData()) << name.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(home.file("local-" + name + "/" + name + ".csv")));
     }
     EXPECT_FALSE(QFileInfo::exists(home.file("stale")));
 }

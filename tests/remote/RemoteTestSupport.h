@@ -1,28 +1,37 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <QDir>
 #include <QJsonObject>
-#include <QList>
-#include <QString>
-#include <QStringList>
+#include <QSqlQuery>
+#include <algorithm>
 #include <functional>
 
 #include "remote/CopyTessalyFiles.h"
+#include "rook/RookHistoryReader.h"
+#include "rook/RookRepository.h"
 #include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
-#include "util/OperatorInterface.h"
+#include "util/ProgramState.h"
 
 namespace remotetest {
 
 // A test in an isolated home whose run log (the exception file) is `logPath`.
 class RemoteTest : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
-    QString log() const;
-    QStringList logLines() const;  // the run log's lines, without the empty ones
-    static QStringList fileNames(const QString& dir);  // plain and hidden files, by name
+    void SetUp() override {
+        ProgramState::SetExceptionFileSource([this] { return logPath; });
+    }
+    void TearDown() override { ProgramState::SetExceptionFileSource(nullptr); }
+    QString log() const { return QString::fromUtf8(testsupport::readAll(logPath)); }
+    // The run log's lines, without the empty ones.
+    QStringList logLines() const { return log().split("\r\n", Qt::SkipEmptyParts); }
+    // Plain and hidden files, by name.
+    static QStringList fileNames(const QString& dir) {
+        return QDir(dir).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name);
+    }
 
     testsupport::IsolatedHome home;
     QString logPath = home.file("run.log");
@@ -45,30 +54,72 @@ class CountingClock : public RemoteClock {
     std::function<void(qint64)> onSleep;
 };
 
-// The shared recording operator, installed for its lifetime; its progress objects cancel after
+// The shared recording operator, installed for its lifetime; its progress windows cancel after
 // `cancelAfterLabels` labels (never when negative).
 class InstalledOperator : public RecordingOperator {
   public:
     InstalledOperator() { SetOperator(this); }
     ~InstalledOperator() override { SetOperator(nullptr); }
-    std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg() override;
+    std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg() override {
+        struct Cancelling : HeadlessCopyAnimDlg {
+            int after, labels = 0;
+            explicit Cancelling(int a) : after(a) {}
+            void LabelCaption(const QString&) override { ++labels; }
+            bool IsCancelled() const override { return after >= 0 && labels >= after; }
+        };
+        return std::make_unique<Cancelling>(cancelAfterLabels);
+    }
     int cancelAfterLabels = -1;
 };
 
 // The job-history records, oldest first.
-QList<QJsonObject> JobRecords();
+inline QList<QJsonObject> JobRecords() {
+    QList<QJsonObject> records;
+    QString error;
+    ReadJobHistory(records, error);
+    std::reverse(records.begin(), records.end());
+    return records;
+}
+
 // Expects the job-history records to be one successful record per copied file, in this order,
 // with the unit, application and source path every one of them shares.
 struct CopiedFile {
     const char* name;
     double bytes;
 };
-void ExpectCopyRecords(const QList<CopiedFile>& files, const QString& unit,
-                       const QString& application, const QString& sourcePath);
+inline void ExpectCopyRecords(const QList<CopiedFile>& files, const QString& unit,
+                              const QString& application, const QString& sourcePath) {
+    const QList<QJsonObject> records = JobRecords();
+    ASSERT_EQ(records.size(), files.size());
+    for (qsizetype i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(files[i].name);
+        EXPECT_EQ(records[i]["ObjectName"].toString(), files[i].name);
+        EXPECT_EQ(records[i]["Quantity"].toDouble(), files[i].bytes);
+        EXPECT_EQ(records[i]["QuantityUnit"].toString(), unit);
+        EXPECT_EQ(records[i]["Status"].toInt(), 0);
+        EXPECT_EQ(records[i]["ApplicationName"].toString(), application);
+        EXPECT_EQ(records[i]["SourcePath"].toString(), sourcePath);
+        EXPECT_FALSE(records[i]["StartTime"].toString().isEmpty());
+        EXPECT_FALSE(records[i]["EndTime"].toString().isEmpty());
+    }
+}
+
 // The file names handed to ProcessMetadataFile, in order.
-QStringList MetadataFiles();
+inline QStringList MetadataFiles() {
+    QStringList names;
+    RookRepository::Connection repo;
+    QSqlQuery q(repo.Open() ? repo.Db() : QSqlDatabase());
+    q.exec("SELECT FileName FROM metadata_files ORDER BY Id");
+    while (q.next())
+        names << q.value(0).toString();
+    return names;
+}
 
 // Makes a directory (and its parents) that every account may enter and write.
-QString OpenDirectory(const QString& path);
+inline QString OpenDirectory(const QString& path) {
+    QDir().mkpath(path);
+    ::chmod(QFile::encodeName(path).constData(), 0777);
+    return path;
+}
 
 }  // namespace remotetest

@@ -20,6 +20,10 @@ namespace {
 
 class Share : public remotetest::RemoteTest {
   protected:
+    void SetUp() override {
+        RemoteTest::SetUp();
+        QDir().mkpath(site);
+    }
     void TearDown() override {
         RemoteTest::TearDown();
         ProgramState::StartInConfigMode = false;
@@ -30,33 +34,32 @@ class Share : public remotetest::RemoteTest {
         OpenDirectory(home.file("open"));
         return OpenDirectory(home.file("open/" + name));
     }
+    QString site = home.file("site/"), local = home.file("local");
 };
 
 TEST_F(Share, ReadStatus) {
     const QString dir = home.file("site");
-    QDir().mkpath(dir);
     const struct {
         const char* name;
-        QString remote;                    // the directory text given
-        QString remoteAfter;               // the variable afterwards
+        QString remote;                    // the directory text given ("/" is appended)
         std::optional<QByteArray> status;  // at dir/status; nullopt: none
         short code;
         QString failure;
         const char* logged;
     } cases[] = {
-        {"missing status file", dir, dir + "/", std::nullopt, 1, "",
+        {"missing status file", dir, std::nullopt, 1, "",
          "Copy: status file not found yet. Polling..."},
-        {"ready", dir, dir + "/", "ready\r\n", 2, "", nullptr},
-        {"a final slash is kept", dir + "/", dir + "/", "running\r\nready\r\n", 1, "", nullptr},
-        {"only the first line counts", dir, dir + "/", "\r\nready", 1, "", nullptr},
-        {"LF line ends", dir, dir + "/", "stop\nready\n", 0, "", nullptr},
-        {"a long first line", dir, dir + "/", "ready" + QByteArray(5000, ' '), 2, "", nullptr},
-        {"Latin-1 text", dir, dir + "/", "ready caf\xe9", 2, "", nullptr},
-        {"missing directory", dir + "/gone", dir + "/gone/", std::nullopt, 0,
-         "Path not found: " + dir + "/gone/", "Path not found: "},
-        {"status is a directory", dir + "/sub", dir + "/sub/", std::nullopt, 0, "Is a directory",
+        {"ready", dir, "ready\r\n", 2, "", nullptr},
+        {"a final slash is kept", dir + "/", "running\r\nready\r\n", 1, "", nullptr},
+        {"only the first line counts", dir, "\r\nready", 1, "", nullptr},
+        {"LF line ends", dir, "stop\nready\n", 0, "", nullptr},
+        {"a long first line", dir, "ready" + QByteArray(5000, ' '), 2, "", nullptr},
+        {"Latin-1 text", dir, "ready caf\xe9", 2, "", nullptr},
+        {"missing directory", dir + "/gone", std::nullopt, 0, "Path not found: " + dir + "/gone/",
+         "Path not found: "},
+        {"status is a directory", dir + "/sub", std::nullopt, 0, "Is a directory",
          "Is a directory"},
-        {"status is a pipe: not waited on", dir + "/fifo", dir + "/fifo/", std::nullopt, 0,
+        {"status is a pipe: not waited on", dir + "/fifo", std::nullopt, 0,
          "Not a regular file: " + dir + "/fifo/status", "Not a regular file: "},
     };
     QDir().mkpath(dir + "/sub/status");
@@ -68,15 +71,11 @@ TEST_F(Share, ReadStatus) {
         QFile::remove(dir + "/status");
         if (c.status)
             writeAll(dir + "/status", *c.status);
-        QString remote = c.remote;
-        QString failure;
+        QString remote = c.remote, failure;
         EXPECT_EQ(ShareReadStatus(remote, failure), c.code);
-        EXPECT_EQ(remote, c.remoteAfter);
+        EXPECT_EQ(remote, c.remote.endsWith('/') ? c.remote : c.remote + "/");
         EXPECT_EQ(failure, c.failure);
-        if (c.logged != nullptr)
-            EXPECT_TRUE(log().startsWith(c.logged)) << log().toStdString();
-        else
-            EXPECT_EQ(log(), "");
+        EXPECT_TRUE(c.logged ? log().startsWith(c.logged) : log().isEmpty()) << log().toStdString();
     }
 }
 
@@ -96,18 +95,16 @@ TEST_F(Share, WriteStatus) {
     InstalledOperator op;
     ProgramState::StartInConfigMode = true;
     const QString dir = home.file("site");
-    QDir().mkpath(dir);
     writeAll(dir + "/status", "ready with a long old line\r\n");
 
     QString remote = dir;
     EXPECT_TRUE(ShareWriteStatus(remote, "idle"));
-    EXPECT_EQ(remote, dir + "/");
     EXPECT_EQ(readAll(dir + "/status"), "idle\r\n\r\n");
     EXPECT_EQ(fileNames(dir), QStringList{"status"}) << "no temporary file left";
 
     QString missing = dir + "/gone";
     EXPECT_FALSE(ShareWriteStatus(missing, "ready"));
-    EXPECT_EQ(missing, dir + "/gone/");
+    EXPECT_EQ(missing, dir + "/gone/") << "the separator is appended";
     EXPECT_EQ(op.boxes, QStringList{"16|CopySetStatus|Status file not found"});
     EXPECT_EQ(log(), "Status file not found\r\n");
 }
@@ -128,8 +125,7 @@ TEST_F(Share, WriteStatusInADirectoryThatTakesNoNewFiles) {
 }
 
 TEST_F(Share, CopyRemoteData) {
-    const QString remote = home.file("site/");
-    const QString local = home.file("target/deeper");
+    const QString remote = site, local = home.file("target/deeper");
     QDir().mkpath(remote + "sub");
     writeAll(remote + "a.txt", "alpha\r\n");
     writeAll(remote + "name with blanks.csv", QByteArray(70000, 'x'));
@@ -157,9 +153,7 @@ TEST_F(Share, CopyRemoteData) {
 TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
     // Thirty files of different sizes; the local side has a directory where the 21st must go,
     // so that file cannot take its name. Every record is in the repository when the copy returns.
-    const QString remote = home.file("site/");
-    const QString local = home.file("local");
-    QDir().mkpath(remote);
+    const QString remote = site;
     for (int i = 0; i < 30; ++i)
         writeAll(remote + QString("f%1").arg(i, 2, 10, QChar('0')), QByteArray(i * 100 + 1, 'd'));
     QDir().mkpath(local + "/f20");
@@ -198,8 +192,8 @@ TEST_F(Share, NothingToCopy) {
         SCOPED_TRACE(c.name);
         QFile::remove(logPath);
         RookJobHistory record;
-        EXPECT_FALSE(ShareCopyRemoteData(c.remote, home.file("local"), record));
-        EXPECT_TRUE(QFileInfo(home.file("local")).isDir()) << "the local directory is made";
+        EXPECT_FALSE(ShareCopyRemoteData(c.remote, local, record));
+        EXPECT_TRUE(QFileInfo(local).isDir()) << "the local directory is made";
         EXPECT_EQ(log(), QString(c.logged).isEmpty() ? "" : c.logged + c.remote + "\r\n");
     }
     EXPECT_EQ(op.boxes, QStringList{"0||Dir doesn't exist : " + home.file("gone/")});
@@ -232,34 +226,27 @@ TEST_F(Share, UnreadableFileEndsTheCopy) {
     EXPECT_EQ(log(), "Couldn't copy file " + remote + "b.txt\r\n");
 }
 
-TEST_F(Share, CancelInTheProgressWindow) {
-    InstalledOperator op;
-    op.cancelAfterLabels = 1;
-    const QString remote = home.file("site/");
-    QDir().mkpath(remote);
+// Cancel in the progress window, and SIGTERM or SIGINT: the copy begins no further file; the
+// copied file keeps its record.
+TEST_F(Share, CancelAndTerminationSignalEndTheCopy) {
     for (const char* name : {"a", "b", "c"})
-        writeAll(remote + name, name);
-    RookJobHistory record;
-    QObject owner;
-    EXPECT_FALSE(ShareCopyRemoteData(remote, home.file("local"), record, &owner));
-    EXPECT_EQ(fileNames(home.file("local")), QStringList{"a"});
-    EXPECT_EQ(log(), "Copying aborted\r\n");
-    EXPECT_EQ(JobRecords().size(), 1) << "the copied file keeps its record";
-}
-
-// After SIGTERM or SIGINT a share copy begins no further file.
-TEST_F(Share, TerminationSignalEndsTheCopy) {
-    const QString remote = home.file("site/");
-    QDir().mkpath(remote);
-    writeAll(remote + "a", "a");
-    writeAll(remote + "b", "b");
-    ProgramState::TerminationSignalled = true;
-    RookJobHistory record;
-    const bool copied = ShareCopyRemoteData(remote, home.file("local"), record);
-    ProgramState::TerminationSignalled = false;
-    EXPECT_FALSE(copied);
-    EXPECT_TRUE(fileNames(home.file("local")).isEmpty());
-    EXPECT_EQ(log(), "Copying aborted\r\n");
+        writeAll(site + name, name);
+    for (const bool signalled : {false, true}) {
+        SCOPED_TRACE(signalled);
+        QDir(local).removeRecursively();
+        QFile::remove(logPath);
+        InstalledOperator op;
+        op.cancelAfterLabels = signalled ? -1 : 1;
+        ProgramState::TerminationSignalled = signalled;
+        RookJobHistory record;
+        QObject owner;
+        const bool copied = ShareCopyRemoteData(site, local, record, &owner);
+        ProgramState::TerminationSignalled = false;
+        EXPECT_FALSE(copied);
+        EXPECT_EQ(fileNames(local), signalled ? QStringList() : QStringList{"a"});
+        EXPECT_EQ(log(), "Copying aborted\r\n");
+    }
+    EXPECT_EQ(JobRecords().size(), 1);
 }
 
 }  // namespace

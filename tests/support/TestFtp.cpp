@@ -10,8 +10,11 @@ namespace testsupport {
 namespace {
 const QString kPython = QStringLiteral("/usr/bin/python3");
 
-QString scriptPath() {
-    return QStringLiteral(PENDRILL_SOURCE_DIR "/tests/support/ftp_server.py");
+bool imports(const QString& modules) {
+    QProcess probe;
+    probe.start(kPython, {"-c", "import " + modules});
+    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit &&
+           probe.exitCode() == 0;
 }
 }  // namespace
 
@@ -19,67 +22,45 @@ TestFtp::~TestFtp() {
     stop();
 }
 
-namespace {
-bool imports(const QString& modules) {
-    QProcess probe;
-    probe.start(kPython, {QStringLiteral("-c"), QStringLiteral("import ") + modules});
-    return probe.waitForFinished(10000) && probe.exitStatus() == QProcess::NormalExit &&
-           probe.exitCode() == 0;
-}
-}  // namespace
-
 bool TestFtp::available() {
-    return imports(QStringLiteral("pyftpdlib"));
+    return imports("pyftpdlib");
 }
 
 bool TestFtp::availableWithTls() {
-    return imports(QStringLiteral("pyftpdlib, OpenSSL"));
+    return imports("pyftpdlib, OpenSSL");
 }
 
 bool TestFtp::start(const QString& root, const FtpServerOptions& options) {
     stop();
     options_ = options;
-    QStringList args{scriptPath(), QStringLiteral("--root"), root};
-    if (!options.user.isEmpty())
-        args << QStringLiteral("--user") << options.user + QLatin1Char(':') + options.password;
-    if (!options.readOnlyUser.isEmpty())
-        args << QStringLiteral("--read-only") << options.readOnlyUser;
-    if (options.anonymous)
-        args << QStringLiteral("--anonymous");
-    if (options.refuseLogin)
-        args << QStringLiteral("--refuse-login");
+    QStringList args{PENDRILL_SOURCE_DIR "/tests/support/ftp_server.py", "--root", root};
+    const auto add = [&](bool given, const QString& option, const QString& value = {}) {
+        if (given)
+            args << option + value;
+    };
+    add(!options.user.isEmpty(), "--user=", options.user + ":" + options.password);
+    add(!options.readOnlyUser.isEmpty(), "--read-only=", options.readOnlyUser);
+    add(options.anonymous, "--anonymous");
+    add(options.refuseLogin, "--refuse-login");
+    add(options.silent, "--silent");
+    add(options.refuseEmptyList, "--refuse-empty-list");
+    add(!options.dropDownload.isEmpty(),
+        "--drop-download=", options.dropDownload + ":" + QString::number(options.dropAfterBytes));
+    add(!options.tlsCertificate.isEmpty(), "--tls=", options.tlsCertificate);
     for (const QString& name : options.failDownload)
-        args << QStringLiteral("--fail-download") << name;
-    if (!options.dropDownload.isEmpty())
-        args << QStringLiteral("--drop-download")
-             << options.dropDownload + QLatin1Char(':') + QString::number(options.dropAfterBytes);
+        add(true, "--fail-download=", name);
     for (const QString& command : options.stall)
-        args << QStringLiteral("--stall") << command;
-    if (options.silent)
-        args << QStringLiteral("--silent");
-    if (!options.statusSequence.isEmpty())
-        args << QStringLiteral("--status-sequence=") +
-                    options.statusSequence.join(QLatin1Char('|'));
-
-    if (options.refuseEmptyList)
-        args << QStringLiteral("--refuse-empty-list");
+        add(true, "--stall=", command);
     for (const QString& line : options.listLines)
-        args << QStringLiteral("--list-line=") + line;
-    if (!options.tlsCertificate.isEmpty())
-        args << QStringLiteral("--tls") << options.tlsCertificate;
+        add(true, "--list-line=", line);
 
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::ForwardedErrorChannel);
     process_->start(kPython, args);
-    if (!process_->waitForStarted(10000)) {
-        error_ = QStringLiteral("cannot start %1: %2").arg(kPython, process_->errorString());
-        process_.reset();
-        return false;
-    }
     QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    while (timer.elapsed() < 10000) {
+    while (process_->waitForStarted(10000) && timer.elapsed() < 10000) {
         if (!process_->canReadLine() && !process_->waitForReadyRead(200)) {
             if (process_->state() != QProcess::Running)
                 break;
@@ -91,7 +72,8 @@ bool TestFtp::start(const QString& root, const FtpServerOptions& options) {
             return port_ > 0;
         }
     }
-    error_ = QStringLiteral("the FTP server did not come up: %1").arg(QString::fromUtf8(out));
+    error_ =
+        "the FTP server did not come up: " + process_->errorString() + " " + QString::fromUtf8(out);
     stop();
     return false;
 }
@@ -110,10 +92,8 @@ QString TestFtp::server() const {
 }
 
 void setFtpTimeouts(int connectSeconds, int dataSeconds) {
-    WriteRegistryValue(kFtpSettingsKey, QStringLiteral("ConnectTimeout"),
-                       QString::number(connectSeconds));
-    WriteRegistryValue(kFtpSettingsKey, QStringLiteral("DataTimeout"),
-                       QString::number(dataSeconds));
+    WriteRegistryValue(kFtpSettingsKey, "ConnectTimeout", QString::number(connectSeconds));
+    WriteRegistryValue(kFtpSettingsKey, "DataTimeout", QString::number(dataSeconds));
 }
 
 }  // namespace testsupport

@@ -7,37 +7,27 @@
 
 namespace testsupport {
 
-// What the test FTP server does wrong, chosen per test. The default is a well-behaved server
-// with one user, `user` / `password`, who has every right on the root directory.
+// What the test FTP server does wrong, chosen per test (designated initializers name the
+// changes). The default is a well-behaved server with one user who has every right on the root.
 struct FtpServerOptions {
     QString user = QStringLiteral("pendrill");
     QString password = QStringLiteral("secret");
-    // "name:password" of a user who may list and read but neither write nor delete.
-    QString readOnlyUser;
-    // Anonymous logins allowed, with every right.
-    bool anonymous = false;
-    // Every login is answered 530.
-    bool refuseLogin = false;
-    // Names whose download is answered 550.
-    QStringList failDownload;
+    QString readOnlyUser{};      // "name:password" of a user who may list and read, nothing else
+    bool anonymous = false;      // anonymous logins allowed, with every right
+    bool refuseLogin = false;    // every login is answered 530
+    QStringList failDownload{};  // names whose download is answered 550
     // The connection drops after `dropAfterBytes` bytes of the file named `dropDownload`.
-    QString dropDownload;
+    QString dropDownload{};
     qint64 dropAfterBytes = 0;
-    // Commands the server never answers ("RETR", "LIST", ...; "ALL" for every command after
-    // the login): a server that stops answering.
-    QStringList stall;
-    // The server accepts connections and never greets.
-    bool silent = false;
-    // Each download of "status" first writes the next of these texts into it ("-" removes it);
-    // the last one stays. Empty: the status file is served as it is on disk.
-    QStringList statusSequence;
-    // The listing of an empty directory is refused ("450 No files found.").
-    bool refuseEmptyList = false;
+    // Commands the server never answers ("RETR", "LIST", ...; "ALL": every one after the login).
+    QStringList stall{};
+    bool silent = false;           // the server accepts connections and never greets
+    bool refuseEmptyList = false;  // an empty directory's listing is "450 No files found."
     // Lines added to every listing: a name alone is listed as a plain file of that name (the
     // names a hostile site or a man in the middle may send), any other text as it stands.
-    QStringList listLines;
+    QStringList listLines{};
     // A PEM file with a key and its certificate: the server then requires explicit TLS.
-    QString tlsCertificate;
+    QString tlsCertificate{};
 };
 
 // A pyftpdlib server (tests/support/ftp_server.py run by /usr/bin/python3) on 127.0.0.1 and a free

@@ -10,15 +10,12 @@ namespace testsupport {
 
 // A private PostgreSQL server for one test program: its own cluster in a fresh temporary
 // directory, listening on 127.0.0.1 on a free port and on a unix socket inside that directory.
-//
-// The superuser() logs in with password() over TCP (SCRAM password authentication).
-//
-// When the tests run as root the server runs as the "postgres" system account, which the
-// Debian postgresql package creates; PostgreSQL refuses to run as root.
+// The superuser() logs in with password() over TCP (SCRAM). When the tests run as root the server
+// runs as the "postgres" account (PostgreSQL refuses to run as root).
 class TestPostgres {
   public:
-    TestPostgres();
-    ~TestPostgres();
+    TestPostgres() = default;
+    ~TestPostgres() { stop(); }
     TestPostgres(const TestPostgres&) = delete;
     TestPostgres& operator=(const TestPostgres&) = delete;
 
@@ -32,22 +29,17 @@ class TestPostgres {
     bool start(QString* error);
     // Fast shutdown, then removes the temporary directory. Safe to call twice.
     void stop();
-    bool isRunning() const;
+    bool isRunning() const { return server_ && server_->state() != QProcess::NotRunning; }
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
-    // The server alias text that reaches this server as its superuser over TCP.
-    QString aliasText() const {
-        return QStringLiteral("postgresql://%1@%2:%3").arg(superuser(), host()).arg(port());
-    }
     int port() const { return port_; }
     QString superuser() const { return QStringLiteral("pendrill_admin"); }
     QString password() const { return password_; }
-    QString socketDir() const;
-    QString dataDir() const;
+    QString socketDir() const { return dir_.isEmpty() ? QString() : dir_ + "/sock"; }
+    QString dataDir() const { return dir_.isEmpty() ? QString() : dir_ + "/data"; }
     QString logText() const;
 
-    // Conveniences over QtSql (QPSQL, superuser over TCP); each uses its own connection that is
-    // removed again before returning.
+    // Over QtSql (QPSQL, superuser over TCP), each on a connection of its own.
     bool createDatabase(const QString& name, QString* error);
     bool execute(const QString& database, const QString& sql, QString* error);
 
@@ -60,14 +52,11 @@ class TestPostgres {
     static TestPostgres* shared(QString* error);
 
   private:
-    bool runInitdb(const QString& bin, QString* error);
-    bool writeAuthFiles(QString* error);
     bool launch(const QString& bin, bool* portTaken, QString* error);
     void configureChild(QProcess& p) const;
     bool chownToServer(const QString& path, QString* error) const;
 
-    QString dir_;
-    QString password_;
+    QString dir_, password_;
     int port_ = 0;
     bool dropPrivileges_ = false;
     uid_t serverUid_ = 0;

@@ -13,11 +13,11 @@
 
 namespace testsupport {
 
-IsolatedHome::IsolatedHome() {
-    hadConfig_ = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-    hadData_ = qEnvironmentVariableIsSet("XDG_DATA_HOME");
-    oldConfig_ = qgetenv("XDG_CONFIG_HOME");
-    oldData_ = qgetenv("XDG_DATA_HOME");
+IsolatedHome::IsolatedHome()
+    : oldConfig_(qgetenv("XDG_CONFIG_HOME")),
+      oldData_(qgetenv("XDG_DATA_HOME")),
+      hadConfig_(qEnvironmentVariableIsSet("XDG_CONFIG_HOME")),
+      hadData_(qEnvironmentVariableIsSet("XDG_DATA_HOME")) {
     QDir(dir_.path()).mkpath("config");
     QDir(dir_.path()).mkpath("data");
     qputenv("XDG_CONFIG_HOME", configHome().toLocal8Bit());
@@ -25,14 +25,8 @@ IsolatedHome::IsolatedHome() {
 }
 
 IsolatedHome::~IsolatedHome() {
-    if (hadConfig_)
-        qputenv("XDG_CONFIG_HOME", oldConfig_);
-    else
-        qunsetenv("XDG_CONFIG_HOME");
-    if (hadData_)
-        qputenv("XDG_DATA_HOME", oldData_);
-    else
-        qunsetenv("XDG_DATA_HOME");
+    hadConfig_ ? qputenv("XDG_CONFIG_HOME", oldConfig_) : qunsetenv("XDG_CONFIG_HOME");
+    hadData_ ? qputenv("XDG_DATA_HOME", oldData_) : qunsetenv("XDG_DATA_HOME");
 }
 
 QString IsolatedHome::configHome() const {
@@ -110,16 +104,12 @@ int forkUnprivileged(const std::function<int()>& body) {
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool writeAll(const QString& path, const QByteArray& data) {
     QFile f(path);
-    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
-    return f.write(data) == data.size();
+    return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
 ProcessResult admin(const QStringList& args) {
@@ -133,12 +123,9 @@ QString err(const ProcessResult& result) {
 bool StillRunning(qint64 pid) {
     if (::kill(static_cast<pid_t>(pid), 0) != 0)
         return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray text = stat.readAll();
+    const QByteArray text = readAll(QStringLiteral("/proc/%1/stat").arg(pid));
     const qsizetype close = text.lastIndexOf(')');
-    return close < 0 || text.mid(close + 2, 1) != "Z";
+    return !text.isEmpty() && (close < 0 || text.mid(close + 2, 1) != "Z");
 }
 
 }  // namespace testsupport

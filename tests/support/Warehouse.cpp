@@ -1,6 +1,7 @@
 #include "support/Warehouse.h"
 
 #include <QRegularExpression>
+#include <array>
 
 #include "config/CRegSettings.h"
 #include "datasources/modDataLinkInfo.h"
@@ -8,8 +9,7 @@
 #include "support/TestPostgres.h"
 
 std::string BackendName(const ::testing::TestParamInfo<Backend>& info) {
-    const char* names[] = {"Embedded", "PostgreSQL", "Odbc"};
-    return names[static_cast<int>(info.param)];
+    return std::array{"Embedded", "PostgreSQL", "Odbc"}[static_cast<int>(info.param)];
 }
 
 namespace {
@@ -21,10 +21,9 @@ bool CreateEmbedded(const QString& server, const QString& database, QString* err
     c.SetProperty("Data Source", server);
     c.SetProperty("Initial Catalog", database);
     c.CreateMissingDatabase = true;
-    const bool ok = c.Open();
-    if (!ok && error != nullptr)
+    if (!c.Open() && error != nullptr)
         *error = c.ErrorText();
-    return ok;
+    return c.State() == 1;
 }
 
 }  // namespace

@@ -19,8 +19,6 @@ Prints "PORT <n>" on standard output once it listens on 127.0.0.1, then serves u
   --refuse-empty-list        LIST of a directory without entries is answered "450 No files found"
   --list-line LINE           LIST answers with this line added to the real entries (repeatable;
                              a name alone stands for a plain file of two bytes of that name)
-  --status-sequence A|B|...  each RETR of a file named "status" first writes the next item into
-                             it ("-" removes the file instead); the last item stays
 """
 import argparse
 import logging
@@ -81,8 +79,6 @@ def make_handler(opts):
         drop_name, _, count = opts.drop_download.rpartition(":")
         drop_bytes = int(count)
     stall = set(c.upper() for c in (opts.stall or []))
-    sequence = opts.status_sequence.split("|") if opts.status_sequence is not None else None
-    state = {"next": 0}
 
     base = FTPHandler
     if opts.tls:
@@ -118,15 +114,6 @@ def make_handler(opts):
 
         def ftp_RETR(self, file):
             name = os.path.basename(file)
-            if sequence is not None and name == "status":
-                item = sequence[min(state["next"], len(sequence) - 1)]
-                state["next"] += 1
-                if item == "-":
-                    if os.path.exists(file):
-                        os.remove(file)
-                else:
-                    with open(file, "wb") as f:
-                        f.write(item.encode("utf-8"))
             if name in fail:
                 self.respond("550 Injected failure for %s." % name)
                 return
@@ -195,7 +182,6 @@ def main():
     parser.add_argument("--drop-download")
     parser.add_argument("--stall", action="append")
     parser.add_argument("--silent", action="store_true")
-    parser.add_argument("--status-sequence")
     parser.add_argument("--tls")
     parser.add_argument("--refuse-empty-list", action="store_true")
     parser.add_argument("--list-line", action="append")
