@@ -122,6 +122,7 @@ PrivateProfile PrivateProfile::fromBytes(const QByteArray& fileBytes) {
             fileBytes.startsWith(kUtf16LeBom) ? Encoding::Utf16LE : Encoding::Utf16BE;
         bytes = utf16->toUtf8();
     } else {
+        profile.brokenUtf16_ = bytes.startsWith(kUtf16LeBom) || bytes.startsWith(kUtf16BeBom);
         if (bytes.startsWith(kUtf8Bom)) {
             profile.bom_ = true;
             pos = kUtf8Bom.size();
@@ -371,7 +372,8 @@ void PrivateProfile::replaceText(qsizetype index, const QString& text) {
 bool PrivateProfile::setValue(const QString& section, const QString& key, const QString& value) {
     const QString sectionName = TrimProfileBlanks(section);
     const QString keyName = TrimProfileBlanks(key);
-    if (!isValidSectionName(sectionName) || !isValidKeyName(keyName) || holdsLineBreak(value))
+    if (brokenUtf16_ || !isValidSectionName(sectionName) || !isValidKeyName(keyName) ||
+        holdsLineBreak(value))
         return false;
     const QString newValue = storedText(value);
 
@@ -412,7 +414,7 @@ bool PrivateProfile::setValue(const QString& section, const QString& key, const 
 bool PrivateProfile::removeKey(const QString& section, const QString& key) {
     const QString sectionName = TrimProfileBlanks(section);
     const QString keyName = TrimProfileBlanks(key);
-    if (sectionName.isEmpty() || keyName.isEmpty())
+    if (brokenUtf16_ || sectionName.isEmpty() || keyName.isEmpty())
         return false;
     const auto span = findSection(sectionName);
     if (!span)
@@ -428,7 +430,7 @@ bool PrivateProfile::removeKey(const QString& section, const QString& key) {
 
 bool PrivateProfile::removeSection(const QString& section) {
     const QString sectionName = TrimProfileBlanks(section);
-    if (sectionName.isEmpty())
+    if (brokenUtf16_ || sectionName.isEmpty())
         return false;
     const auto span = findSection(sectionName);
     if (!span)

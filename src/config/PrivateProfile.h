@@ -55,6 +55,9 @@ class PrivateProfile {
     bool save(const QString& path, int newFileMode = -1, QString* error = nullptr) const;
 
     Encoding encoding() const { return encoding_; }
+    // True for a file that starts with a UTF-16 byte-order mark but is not UTF-16 to its end
+    // (an odd length, an unpaired surrogate): it is read byte by byte and never edited.
+    bool isBrokenUtf16() const { return brokenUtf16_; }
     // True once an edit changed the content.
     bool isModified() const { return modified_; }
 
@@ -122,6 +125,8 @@ class PrivateProfile {
     std::vector<Line> lines_;
     Encoding encoding_ = Encoding::Utf8;
     bool bom_ = false;
+    // An edit could make such a file read as UTF-16, with other texts.
+    bool brokenUtf16_ = false;
     bool modified_ = false;
     // The first section of each name, by case-folded name; built on the first lookup after a
     // change (so a profile is not to be read from two threads at once).

@@ -279,6 +279,12 @@ TEST_F(IniFiles, Utf16FileIsReadAndStaysUtf16WithItsMark) {
         ASSERT_NE(WriteIniValue("Package Info", "WriteEvent", "TRUE", path), 0);
         EXPECT_EQ(readAll(path),
                   utf16("[Package Info]\r\nPackage=Caf\u00e9\r\nWriteEvent=TRUE\r\n"));
+        // A mark followed by no UTF-16 text (an odd length): an edit could turn it into UTF-16
+        // with other texts, so it is left as it is.
+        const QByteArray broken = utf16("[S]").left(5);
+        const QString brokenPath = withContent(broken);
+        EXPECT_EQ(WriteIniValue("S", "k", "v", brokenPath), 0);
+        EXPECT_EQ(readAll(brokenPath), broken);
     }
 }
 

@@ -202,17 +202,24 @@ int set(const QString& file, const QString& section, const QString& key, const Q
     const QString stored = scrambled ? EncryptPassword(value) : value;
     // Read, change and replace under the file's write lock: a concurrent set of another key of
     // the same file is kept.
-    bool readable = true, storable = true;
+    bool readable = true, storable = true, brokenUtf16 = false;
     QString reason;
     const bool written = EditIniFile(
         file,
         [&](PrivateProfile& profile) {
+            brokenUtf16 = profile.isBrokenUtf16();
             storable = profile.setValue(section, key, stored);
             return storable;
         },
         scrambled && !value.isEmpty() ? IniContent::Password : IniContent::Plain, 0600, &reason);
     if (written)
         return 0;
+    if (brokenUtf16) {
+        AdminError(QStringLiteral("%1 starts with a UTF-16 byte-order mark but is not UTF-16 "
+                                  "text; it is not changed")
+                       .arg(file));
+        return 2;
+    }
     if (!storable) {
         AdminError(
             QStringLiteral("a section or key name must not be empty or hold a line break, "
