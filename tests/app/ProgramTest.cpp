@@ -32,61 +32,6 @@ struct Program : ::testing::Test {
 
 }  // namespace
 
-// Each run of a configuration that is not there fails with exit status 2 and closes a record;
-// a -logfile gets the one line (an older log replaced), a status file in a missing directory is
-// left out without stopping the run.
-TEST_F(Program, MissingConfiguration) {
-    QDir(home.path()).mkpath("job dir");
-    const QString cfg = home.file("job dir/Not There.etl");
-    const QString log = home.file("job dir/run log.txt");
-    testsupport::writeAll(log, "an older run's log that must go\r\n");
-    const struct {
-        QStringList args;
-        QString status;
-        const char* jobId;  // as recorded: kept unchanged in this case
-    } cases[] = {
-        {{"-CONFIGFILE", cfg, "-StatusFile", home.file("job dir/status word"), "-logfile", log,
-          "-job_id", "0"},
-         home.file("job dir/status word"),
-         "0"},
-        {{"-configfile", cfg, "-statusfile", home.file("no dir/status")}, {}, nullptr},
-    };
-    for (int i = 0; i < 2; ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE(i);
-        const auto r = runProgram("pendrill", c.args);
-        EXPECT_EQ(r.exitCode, 2);
-        EXPECT_TRUE(r.err.contains("Can't find Config File " + cfg.toUtf8())) << r.err.constData();
-        if (!c.status.isEmpty()) {
-            EXPECT_EQ(readAll(c.status), "failure\r\n");
-        }
-        const QJsonArray records = history();
-        ASSERT_EQ(records.size(), i + 1);
-        const QJsonObject rec = records.at(0).toObject();
-        EXPECT_EQ(rec.value("Status").toInt(), 2);
-        EXPECT_EQ(rec.value("Message").toString(), "Can't find Config File " + cfg);
-        if (c.jobId != nullptr) {
-            EXPECT_EQ(rec.value("JobIdentifier").toString(), c.jobId);
-        }
-    }
-    EXPECT_EQ(readAll(log), "Can't find Config File " + cfg.toUtf8() + "\r\n");
-    EXPECT_FALSE(QDir(home.file("no dir")).exists());
-
-    const QJsonObject rec = history().last().toObject();
-    EXPECT_EQ(rec.value("Kind").toInt(), 4);
-    EXPECT_EQ(rec.value("ApplicationName").toString(), "Pendrill");
-    EXPECT_FALSE(rec.value("EndTime").toString().isEmpty());
-    EXPECT_TRUE(rec.value("StartTime").isNull()) << "the opening fields were never filled";
-    const QJsonArray args = rec.value("Arguments").toArray();
-    ASSERT_EQ(args.size(), 26);
-    EXPECT_EQ(args.at(0).toString(), "Missing");
-    EXPECT_EQ(args.at(1).toString(), "Missing");
-    EXPECT_EQ(args.at(16 - 3).toInt(), 99);
-    EXPECT_EQ(args.at(19 - 3).toDouble(), 2.0);
-    EXPECT_EQ(args.at(21 - 3).toDouble(), -1.0);
-    EXPECT_EQ(args.at(28 - 3).toInt(), 0);
-}
-
 TEST_F(Program, UsageHelpAndVersion) {
     const QString status = home.file("status");
     const auto r =
