@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include "support/TestSupport.h"
 
@@ -21,12 +20,6 @@ struct Program : ::testing::Test {
         const auto r = runProgram("pendrill-admin", {"history", "--json"});
         EXPECT_EQ(r.exitCode, 0) << r.err.constData();
         return QJsonDocument::fromJson(r.out).array();
-    }
-    void setRepositoryLocation(const QString& path) {
-        QDir().mkpath(home.configHome() + "/pendrill");
-        testsupport::writeAll(
-            home.configHome() + "/pendrill/registry.ini",
-            "[Software\\Tessaly\\Rook\\Repository]\r\nLocation=" + path.toUtf8() + "\r\n");
     }
 };
 
@@ -69,37 +62,6 @@ TEST_F(Program, UsageHelpAndVersion) {
     const auto v = runProgram("pendrill", {"--version"});
     EXPECT_EQ(v.exitCode, 0);
     EXPECT_TRUE(v.out.startsWith("pendrill ")) << v.out.constData();
-}
-
-// The repository is created on first use where none is named; one that cannot be reached fails
-// the run with exit status 3.
-TEST_F(Program, RepositoryLocation) {
-    const QString cfg = home.file("empty config.etl");
-    testsupport::writeAll(cfg, "");
-    const QString status = home.file("status");
-    const struct {
-        const char* location;  // nullptr: none in the settings store
-        const char* says;      // nullptr: the repository was reached
-    } cases[] = {
-        {nullptr, nullptr},
-        {"missing dir/repo.db", "Cannot connect to the Rook Repository."},
-        {"", "No repository found ! Use Repository Manager"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.location == nullptr ? "none" : c.location);
-        if (c.location != nullptr)
-            setRepositoryLocation(*c.location == '\0' ? QString() : home.file(c.location));
-        const auto r = runProgram("pendrill", {"-configfile", cfg, "-statusfile", status});
-        EXPECT_EQ(readAll(status), "failure\r\n");
-        if (c.says == nullptr) {
-            EXPECT_TRUE(QFile::exists(home.dataHome() + "/pendrill/repository.db"));
-            EXPECT_FALSE(r.err.contains("Repository")) << r.err.constData();
-            EXPECT_NE(r.exitCode, 0) << "an empty configuration has no package to run";
-        } else {
-            EXPECT_EQ(r.exitCode, 3);
-            EXPECT_TRUE(r.err.contains(c.says)) << r.err.constData();
-        }
-    }
 }
 
 // A scheduler's directory the run may not add files to, holding a status file and a log file the

@@ -24,7 +24,7 @@ const QStringList kKeys = {"warehouse",     "admin",      "package",    "sql",  
                            "status",        "stdout",     "stdout-has", "stdout-last", "stderr",
                            "stderr-starts", "stderr-has", "log-head",   "log-lines",   "log-last",
                            "log-has",       "contents",   "same",       "absent",      "query",
-                           "datalink",      "records",    "record"};
+                           "datalink",      "records",    "record",     "exists"};
 
 struct Line {
     QString key, value;
@@ -171,6 +171,8 @@ TEST_P(Scenario, Run) {
             env.insert("PATH", "/usr/bin:/bin");
             env.insert("XDG_CONFIG_HOME", home.configHome());
             env.insert("XDG_DATA_HOME", home.dataHome());
+        } else if (l.key == "env" && v.startsWith('-')) {
+            env.remove(v.mid(1));
         } else if (l.key == "env") {
             env.insert(v.section('=', 0, 0), v.section('=', 1));
         } else if (l.key == "args") {
@@ -228,6 +230,8 @@ TEST_P(Scenario, Run) {
             EXPECT_EQ(readAll(at(left)), readAll(at(right))) << v.toStdString();
         } else if (l.key == "absent") {
             EXPECT_FALSE(QFileInfo::exists(at(l.value))) << v.toStdString();
+        } else if (l.key == "exists") {
+            EXPECT_TRUE(QFileInfo::exists(at(l.value))) << v.toStdString();
         } else if (l.key == "query") {
             EXPECT_EQ(job.Count(expand(left)), right.toInt()) << left.toStdString();
         } else if (l.key == "datalink") {
