@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 
 #include "support/TestSupport.h"
 
@@ -22,82 +21,13 @@ struct Program : ::testing::Test {
         EXPECT_EQ(r.exitCode, 0) << r.err.constData();
         return QJsonDocument::fromJson(r.out).array();
     }
-    void setRepositoryLocation(const QString& path) {
-        QDir().mkpath(home.configHome() + "/pendrill");
-        testsupport::writeAll(
-            home.configHome() + "/pendrill/registry.ini",
-            "[Software\\Tessaly\\Rook\\Repository]\r\nLocation=" + path.toUtf8() + "\r\n");
-    }
 };
 
 }  // namespace
 
-// Each run of a configuration that is not there fails with exit status 2 and closes a record;
-// a -logfile gets the one line (an older log replaced), a status file in a missing directory is
-// left out without stopping the run.
-TEST_F(Program, MissingConfiguration) {
-    QDir(home.path()).mkpath("job dir");
-    const QString cfg = home.file("job dir/Not There.etl");
-    const QString log = home.file("job dir/run log.txt");
-    testsupport::writeAll(log, "an older run's log that must go\r\n");
-    const struct {
-        QStringList args;
-        QString status;
-        const char* jobId;  // as recorded: kept unchanged in this case
-    } cases[] = {
-        {{"-CONFIGFILE", cfg, "-StatusFile", home.file("job dir/status word"), "-logfile", log,
-          "-job_id", "0"},
-         home.file("job dir/status word"),
-         "0"},
-        {{"-configfile", cfg, "-statusfile", home.file("no dir/status")}, {}, nullptr},
-    };
-    for (int i = 0; i < 2; ++i) {
-        const auto& c = cases[i];
-        SCOPED_TRACE(i);
-        const auto r = runProgram("pendrill", c.args);
-        EXPECT_EQ(r.exitCode, 2);
-        EXPECT_TRUE(r.err.contains("Can't find Config File " + cfg.toUtf8())) << r.err.constData();
-        if (!c.status.isEmpty()) {
-            EXPECT_EQ(readAll(c.status), "failure\r\n");
-        }
-        const QJsonArray records = history();
-        ASSERT_EQ(records.size(), i + 1);
-        const QJsonObject rec = records.at(0).toObject();
-        EXPECT_EQ(rec.value("Status").toInt(), 2);
-        EXPECT_EQ(rec.value("Message").toString(), "Can't find Config File " + cfg);
-        if (c.jobId != nullptr) {
-            EXPECT_EQ(rec.value("JobIdentifier").toString(), c.jobId);
-        }
-    }
-    EXPECT_EQ(readAll(log), "Can't find Config File " + cfg.toUtf8() + "\r\n");
-    EXPECT_FALSE(QDir(home.file("no dir")).exists());
-
-    const QJsonObject rec = history().last().toObject();
-    EXPECT_EQ(rec.value("Kind").toInt(), 4);
-    EXPECT_EQ(rec.value("ApplicationName").toString(), "Pendrill");
-    EXPECT_FALSE(rec.value("EndTime").toString().isEmpty());
-    EXPECT_TRUE(rec.value("StartTime").isNull()) << "the opening fields were never filled";
-    const QJsonArray args = rec.value("Arguments").toArray();
-    ASSERT_EQ(args.size(), 26);
-    EXPECT_EQ(args.at(0).toString(), "Missing");
-    EXPECT_EQ(args.at(1).toString(), "Missing");
-    EXPECT_EQ(args.at(16 - 3).toInt(), 99);
-    EXPECT_EQ(args.at(19 - 3).toDouble(), 2.0);
-    EXPECT_EQ(args.at(21 - 3).toDouble(), -1.0);
-    EXPECT_EQ(args.at(28 - 3).toInt(), 0);
-}
-
-TEST_F(Program, UsageHelpAndVersion) {
+// --help, -h and --version; the usage text of -HELP: runs/701.
+TEST_F(Program, HelpAndVersion) {
     const QString status = home.file("status");
-    const auto r =
-        runProgram("pendrill", {"-statusfile", status, "-HELP", "-configfile", "x"}, "\n");
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.out,
-              "Usage Pendrill : Configurate and Execute DTS Packages\r\n\r\n"
-              "      Pendrill [ -configfile <Pendrill Configuration File>\r\n"
-              "Press enter to exit\r\n");
-    EXPECT_FALSE(QFile::exists(status)) << "usage mode writes no status";
-    EXPECT_EQ(history().size(), 0);
     const auto h = runProgram("pendrill", {"-configfile", "x", "--help"});
     EXPECT_EQ(h.exitCode, 0);
     for (const char* word : {"-configfile", "-statusfile", "-logfile", "-job_id", "-config",
@@ -111,50 +41,10 @@ TEST_F(Program, UsageHelpAndVersion) {
     EXPECT_EQ(shortHelp.err, "pendrill: unknown option -configfle (ignored)\n");
     EXPECT_FALSE(QFile::exists(status));
 
-    // A command line that would write over its own configuration is refused before any write.
-    const QString cfg = home.file("job.etl");
-    testsupport::writeAll(cfg, "[Package Info]\r\n");
-    for (const char* option : {"-statusfile", "-logfile"}) {
-        const auto refused = runProgram("pendrill", {"-configfile", cfg, option, cfg});
-        EXPECT_EQ(refused.exitCode, 4);
-        EXPECT_EQ(refused.err.count('\n'), 1) << refused.err.constData();
-        EXPECT_EQ(readAll(cfg), "[Package Info]\r\n");
-    }
     EXPECT_EQ(history().size(), 0);
     const auto v = runProgram("pendrill", {"--version"});
     EXPECT_EQ(v.exitCode, 0);
     EXPECT_TRUE(v.out.startsWith("pendrill ")) << v.out.constData();
-}
-
-// The repository is created on first use where none is named; one that cannot be reached fails
-// the run with exit status 3.
-TEST_F(Program, RepositoryLocation) {
-    const QString cfg = home.file("empty config.etl");
-    testsupport::writeAll(cfg, "");
-    const QString status = home.file("status");
-    const struct {
-        const char* location;  // nullptr: none in the settings store
-        const char* says;      // nullptr: the repository was reached
-    } cases[] = {
-        {nullptr, nullptr},
-        {"missing dir/repo.db", "Cannot connect to the Rook Repository."},
-        {"", "No repository found ! Use Repository Manager"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.location == nullptr ? "none" : c.location);
-        if (c.location != nullptr)
-            setRepositoryLocation(*c.location == '\0' ? QString() : home.file(c.location));
-        const auto r = runProgram("pendrill", {"-configfile", cfg, "-statusfile", status});
-        EXPECT_EQ(readAll(status), "failure\r\n");
-        if (c.says == nullptr) {
-            EXPECT_TRUE(QFile::exists(home.dataHome() + "/pendrill/repository.db"));
-            EXPECT_FALSE(r.err.contains("Repository")) << r.err.constData();
-            EXPECT_NE(r.exitCode, 0) << "an empty configuration has no package to run";
-        } else {
-            EXPECT_EQ(r.exitCode, 3);
-            EXPECT_TRUE(r.err.contains(c.says)) << r.err.constData();
-        }
-    }
 }
 
 // A scheduler's directory the run may not add files to, holding a status file and a log file the

@@ -1,6 +1,5 @@
-// An unattended run as cron or systemd start it: nothing on standard output or standard error
-// when it ends "ok", one line naming the log when it does not, and a stop that a busy repository
-// cannot hold up.
+// An unattended run as cron or systemd start it: a stop that a busy repository cannot hold up.
+// (What such a run says on standard output and standard error: the scenarios 2NN in runs/.)
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -34,10 +33,6 @@ QProcessEnvironment cronEnvironment(const testsupport::IsolatedHome& home) {
 const QString kSelectOne =
     "<Step name=\"One\"><ExecuteSql connection=\"Warehouse\"><Statement>SELECT 1</Statement>"
     "</ExecuteSql></Step>";
-const QString kBadStep =
-    "<Step name=\"Bad\"><ExecuteSql connection=\"Warehouse\"><Statement>SELECT * FROM nothing"
-    "</Statement></ExecuteSql></Step>";
-
 struct CronJob {
     testsupport::IsolatedHome home;
     Job job{home};
@@ -50,60 +45,6 @@ struct CronJob {
 };
 
 }  // namespace
-
-// A run that ends "ok" says nothing; one that fails says so in exactly one line that names the
-// log, whatever the way it failed.
-TEST(UnattendedRun, QuietWhenOkOneLineWhenNot) {
-    const struct {
-        const char* name;
-        QString steps;      // empty: no configuration file at all
-        QString extraArgs;  // '|' between them
-        int exit;
-        QString line;  // %1: the run log, %3: the configuration file; ending in ": ", a prefix
-        const char* display = nullptr;  // DISPLAY, one that cannot be reached
-        const char* runLogNote = nullptr;
-    } cases[] = {
-        {"ok", kSelectOne, "", 0, ""},
-        {"ok under a stale DISPLAY", kSelectOne, "", 0, "", ":5987",
-         "the display :5987 cannot be reached; going on without a window"},
-        {"ok, status file in a missing directory", kSelectOne, "-statusfile|no dir/status", 0,
-         "pendrill: cannot write the status file no dir/status: ", nullptr,
-         "cannot write the status file no dir/status: "},
-        {"failing step", kBadStep, "", 1,
-         "pendrill: the run ended with \"failure\" (exit status 1): Error: DTS package execute "
-         "error Bad in 'X_LoadDW' failed.; run log: %1\n"},
-        {"no configuration file", "", "-logfile|copy.log", 2,
-         "pendrill: the run ended with \"failure\" (exit status 2): Can't find Config File "
-         "%3; run log: copy.log\n"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        CronJob s;
-        ASSERT_TRUE(s.job.StorePackage(runjob::PackageXml("X_LoadDW", c.steps)));
-        const QString cfg = c.steps.isEmpty() ? s.home.file("absent.etl") : s.config("X_LoadDW");
-        QProcessEnvironment env = cronEnvironment(s.home);
-        if (c.display != nullptr)
-            env.insert("DISPLAY", c.display);
-        const auto r = s.job.Pendrill(
-            QStringList{"-configfile", cfg, "-statusfile", s.status, "-job_id", "3"} +
-                c.extraArgs.split('|', Qt::SkipEmptyParts),
-            env);
-        EXPECT_EQ(r.exitCode, c.exit);
-        EXPECT_EQ(r.out, "");
-        const QString line = QString(c.line).replace("%1", s.runLog).replace("%3", cfg);
-        if (line.endsWith(": ")) {
-            EXPECT_TRUE(r.err.startsWith(line.toUtf8()) && r.err.count('\n') == 1) << r.err.data();
-        } else {
-            EXPECT_EQ(r.err.toStdString(), line.toStdString());
-        }
-        if (c.runLogNote != nullptr) {
-            EXPECT_TRUE(readAll(s.runLog).contains(c.runLogNote)) << readAll(s.runLog).data();
-        }
-        if (!c.extraArgs.contains("-statusfile")) {
-            EXPECT_EQ(readAll(s.status), c.exit == 0 ? "ok\r\n" : "failure\r\n");
-        }
-    }
-}
 
 // A run the repository keeps waiting (another process holds it locked) ends at SIGTERM without
 // waiting out the repository's time-out: exit status 6, "failure".
