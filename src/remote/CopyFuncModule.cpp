@@ -27,6 +27,7 @@
 #include "util/OperatorInterface.h"
 #include "util/ProgramState.h"
 #include "util/TextFiles.h"
+#include "util/UniqueFd.h"
 
 namespace fs = std::filesystem;
 
@@ -358,15 +359,9 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, Rook
     SetError(error, QStringLiteral("no file to copy in ") + remoteDir);
 
     // Every file is created inside this directory, by name, through its descriptor.
-    const int localFd = ::open(ToFsPath(localDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    const QString localError = localFd < 0 ? errnoText(errno) : QString();
-    struct CloseFd {
-        int fd;
-        ~CloseFd() {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } closeLocal{localFd};
+    const UniqueFd local(::open(ToFsPath(localDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const QString localError = local.valid() ? QString() : errnoText(errno);
+    const int localFd = local.get();
 
     std::unique_ptr<CopyAnimDlg> progress;
     if (ownerWindow != nullptr) {

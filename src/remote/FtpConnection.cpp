@@ -11,6 +11,7 @@
 #include <mutex>
 
 #include "util/ProgramState.h"
+#include "util/UniqueFd.h"
 
 namespace {
 
@@ -23,25 +24,6 @@ struct CurlListDeleter {
     void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
-
-// A file descriptor that is closed with its owner.
-class UniqueFd {
-  public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    ~UniqueFd() { reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    int get() const { return fd_; }
-    // Closes now; false when the close reported an error (data not written).
-    bool reset() {
-        const bool ok = fd_ < 0 || ::close(fd_) == 0;
-        fd_ = -1;
-        return ok;
-    }
-
-  private:
-    int fd_;
-};
 
 thread_local QString lastFtpReply;
 // The listing being collected. libcurl 7.88 hands the chunk callback a null data pointer, so the

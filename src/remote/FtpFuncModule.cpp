@@ -17,6 +17,7 @@
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/UniqueFd.h"
 
 namespace {
 
@@ -55,21 +56,6 @@ QString FtpErrorText(const FtpConnection& ftp) {
         return ftp.LocalError();
     return WinInetErrorText(ftp.LastError());
 }
-
-// A directory opened for creating files inside it; fd is -1 (and error the errno) on failure.
-struct UniqueDirectory {
-    explicit UniqueDirectory(const QString& path)
-        : fd(::open(ToFsPath(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)),
-          error(fd < 0 ? errno : 0) {}
-    ~UniqueDirectory() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    UniqueDirectory(const UniqueDirectory&) = delete;
-    UniqueDirectory& operator=(const UniqueDirectory&) = delete;
-    int fd;
-    int error;
-};
 
 bool positiveNumber(const QString& text, int& value) {
     bool ok = false;
@@ -335,11 +321,12 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
                         errorPrefix);
 
         // Every file is created inside this directory, by name, through its descriptor.
-        const UniqueDirectory local(localDir);
-        if (local.fd < 0)
+        const UniqueFd local(
+            ::open(ToFsPath(localDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        if (!local.valid())
             return fail(2,
                         QStringLiteral("cannot open the local directory %1: %2")
-                            .arg(localDir, QString::fromLocal8Bit(std::strerror(local.error))),
+                            .arg(localDir, QString::fromLocal8Bit(std::strerror(errno))),
                         errorPrefix);
 
         // Held open while the files come, so that each file's record is one append to the
@@ -361,7 +348,7 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
             record.setQuantity(static_cast<double>(entry.size));
             record.setQuantityUnit(QStringLiteral("bytes FTP'ed"));
             const bool ok =
-                ftp.Download(remoteDir, name, local.fd, entry.sizeKnown ? entry.size : -1);
+                ftp.Download(remoteDir, name, local.get(), entry.sizeKnown ? entry.size : -1);
             record.setEndTime(QDateTime::currentDateTime());
             if (!ok) {
                 dialog->AnimateStop();
