@@ -10,8 +10,8 @@
 #include <QFileInfo>
 #include <cstdio>
 
-#include "remote/FtpFuncModule.h"
-#include "rook/RookJobHistory.h"
+#include "remote/FtpTransfer.h"
+#include "history/JobRecord.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     }
     QString remote = args[2], local = args[3];
     const QString user = args.value(4), password = args.value(5);
-    RookJobHistory record;
+    JobRecord record;
     QElapsedTimer timer;
     timer.start();
     const bool ok = FtpCopyRemoteData(args[1], remote, local, record, user, password);

@@ -2,7 +2,7 @@
 # Checks that every #include "..." under src/ and tools/ points down the layers (or stays in its
 # own folder):
 #
-#   util <- config <- db <- rook <- datasources <- dts, remote <- engine <- app <- gui
+#   util <- config <- db <- history <- datasources <- dts, remote <- engine <- app <- gui
 #
 # A folder may include its own files and those of any folder to its left; dts and remote stand
 # side by side and do not include each other. The program entries (src/main.cpp,
@@ -18,7 +18,7 @@ root=${1:-$(cd "$(dirname "$0")/.." && pwd)}
 cd "$root" || exit 2
 
 declare -A rank=(
-    [util]=0 [config]=1 [db]=2 [rook]=3 [datasources]=4
+    [util]=0 [config]=1 [db]=2 [history]=3 [datasources]=4
     [dts]=5 [remote]=5 [engine]=6 [app]=7 [gui]=8
 )
 top=100

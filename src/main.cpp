@@ -5,14 +5,14 @@
 #include <cstdio>
 #include <memory>
 
-#include "app/RunnerMain.h"
+#include "app/Startup.h"
 #include "datasources/FlatFileLink.h"
 #include "gui/AppIcon.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindowHost.h"
-#include "remote/FtpFuncModule.h"
+#include "remote/FtpTransfer.h"
 #include "util/OperatorInterface.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 #include "util/TerminationSignals.h"
 
 namespace {
@@ -111,7 +111,7 @@ int main(int argc, char** argv) {
             if (ParseCommandLine(arguments).StartInConfigMode)
                 fprintf(stderr, "pendrill: %s\n", note.toLocal8Bit().constData());
             else
-                ProgramState::AddRunLogNote(note);
+                StopFlags::AddRunLogNote(note);
             qunsetenv("DISPLAY");
             qunsetenv("WAYLAND_DISPLAY");
             WatchTerminationSignals(nullptr);
@@ -121,7 +121,7 @@ int main(int argc, char** argv) {
             QGuiApplication::setDesktopFileName(QStringLiteral("pendrill"));
             SetOperator(&guiOperator);
             SetMainWindowHost(
-                [&guiOperator](frmRunnerMain& form) { HostMainWindow(form, guiOperator); });
+                [&guiOperator](MainFormModel& form) { HostMainWindow(form, guiOperator); });
             WatchTerminationSignals(closeModalWindowsOnSignal);
         }
         if (!platformChosen)

@@ -3,10 +3,10 @@
 #include <QFile>
 #include <QStringDecoder>
 
-#include "datasources/cDataSource.h"
+#include "datasources/DataLink.h"
 
-void ClearFieldsForPanel(frmRunnerMain::DataLinkPanel panel, cDataSource& source) {
-    using P = frmRunnerMain::DataLinkPanel;
+void ClearFieldsForPanel(MainFormModel::DataLinkPanel panel, DataLink& source) {
+    using P = MainFormModel::DataLinkPanel;
     switch (panel) {
         case P::SQLServer:
             source.strDSFile.clear();

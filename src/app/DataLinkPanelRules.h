@@ -4,16 +4,16 @@
 #include <QPair>
 #include <QString>
 
-#include "app/frmRunnerMain.h"
+#include "app/MainFormModel.h"
 
-class cDataSource;
+class DataLink;
 
 // The rules of the data-link editor panels that need no widget.
 
 // Empties the fields of `source` that the panel of kind `panel` does not show (texts become
 // empty, the trusted-login flag false). The connection-text panel and the flat-file panel clear
 // nothing here.
-void ClearFieldsForPanel(frmRunnerMain::DataLinkPanel panel, cDataSource& source);
+void ClearFieldsForPanel(MainFormModel::DataLinkPanel panel, DataLink& source);
 
 // Gives versionless provider names their version: a text beginning with "Provider=MSDASQL;",
 // "Provider=MSDAORA;" or "Provider=SQLOLEDB;" (exact case) gets ".1" after the name. The three

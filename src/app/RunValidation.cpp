@@ -6,16 +6,16 @@
 #include <memory>
 
 #include "app/ExitCodes.h"
-#include "app/frmRunnerMain.h"
+#include "app/MainFormModel.h"
 #include "datasources/DataSourceSections.h"
-#include "datasources/ETLPackages.h"
-#include "datasources/cDataSources.h"
-#include "datasources/modDBConnection.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/PackageCatalogue.h"
+#include "datasources/DataLinks.h"
+#include "datasources/WarehouseConnection.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "db/DbInterface.h"
 #include "dts/DtsPackage.h"
 #include "util/FileUtils.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -53,11 +53,11 @@ class Report {
 };
 
 // Whether a data source of the model can be reached the way the package will reach it.
-bool CheckDataSource(const cDataSource& ds, QString* reason) {
+bool CheckDataSource(const DataLink& ds, QString* reason) {
     switch (ds.etlType) {
-        case cDataSource::SqlServer:
-        case cDataSource::Oracle:
-        case cDataSource::OracleTested: {
+        case DataLink::SqlServer:
+        case DataLink::Oracle:
+        case DataLink::OracleTested: {
             std::unique_ptr<DbConnection> connection;
             QString error;
             if (!OpenDataSourceConnection(ds.etlType, ds.strDSServer, ds.blnDSTrustedLogin,
@@ -69,8 +69,8 @@ bool CheckDataSource(const cDataSource& ds, QString* reason) {
             connection->Close();
             return true;
         }
-        case cDataSource::FlatFiles:
-        case cDataSource::FlatFiles2:
+        case DataLink::FlatFiles:
+        case DataLink::FlatFiles2:
             if (ds.strDSDirectory.trimmed().isEmpty()) {
                 *reason = QStringLiteral("no directory given");
                 return false;
@@ -80,10 +80,10 @@ bool CheckDataSource(const cDataSource& ds, QString* reason) {
                 return false;
             }
             return true;
-        case cDataSource::Excel:
-        case cDataSource::Access:
-        case cDataSource::UniversalDataLink:
-        case cDataSource::XmlFile:
+        case DataLink::Excel:
+        case DataLink::Access:
+        case DataLink::UniversalDataLink:
+        case DataLink::XmlFile:
             if (!QFileInfo(ds.strDSFile).isFile()) {
                 *reason = ds.strDSFile.isEmpty()
                               ? QStringLiteral("no file given")
@@ -97,31 +97,31 @@ bool CheckDataSource(const cDataSource& ds, QString* reason) {
     }
 }
 
-QString Describe(const cDataSource& ds) {
+QString Describe(const DataLink& ds) {
     QString where;
     switch (ds.etlType) {
-        case cDataSource::SqlServer:
-        case cDataSource::Oracle:
-        case cDataSource::OracleTested:
+        case DataLink::SqlServer:
+        case DataLink::Oracle:
+        case DataLink::OracleTested:
             where = QStringLiteral("server %1, database %2").arg(ds.strDSServer, ds.strDSDatabase);
             break;
-        case cDataSource::FlatFiles:
-        case cDataSource::FlatFiles2:
+        case DataLink::FlatFiles:
+        case DataLink::FlatFiles2:
             where = QStringLiteral("directory %1").arg(ds.strDSDirectory);
             break;
         default:
             where = QStringLiteral("file %1").arg(ds.strDSFile);
     }
-    if (ds.intTransferData == cDataSource::TransferFtp)
+    if (ds.intTransferData == DataLink::TransferFtp)
         where += QStringLiteral(", remote data over FTP from %1 (not fetched here)")
                      .arg(ds.strFTPServer);
-    else if (ds.intTransferData == cDataSource::TransferShare)
+    else if (ds.intTransferData == DataLink::TransferShare)
         where += QStringLiteral(", remote data from %1 (not fetched here)").arg(ds.strRemoteDir);
     return QStringLiteral("data link %1 (%2)").arg(ds.strName, where);
 }
 
 // The package as the run loads it, without preparing the log files (nothing is deleted).
-int CheckPackage(Report& report, const ExecDTSPackage& s) {
+int CheckPackage(Report& report, const RunSettings& s) {
     const QString what =
         QStringLiteral("package %1 on DTS server %2").arg(s.DTSPackageName, s.DTSServer);
     std::unique_ptr<DtsPackage> package = s.PackageFactory ? s.PackageFactory() : nullptr;
@@ -156,8 +156,8 @@ int CheckPackage(Report& report, const ExecDTSPackage& s) {
 
 // The warehouse, its catalogue and every data link of the package's model, with the data-source
 // sections of the configuration file applied as the run applies them (nothing is saved).
-int CheckWarehouse(Report& report, frmRunnerMain& form) {
-    const ExecDTSPackage& s = form.Settings;
+int CheckWarehouse(Report& report, MainFormModel& form) {
+    const RunSettings& s = form.Settings;
     const bool etlModel = IsEtlModelPackage(form.cmbETLPackage.Text());
     // Each check runs before its line is printed: the reason is only known afterwards.
     QString error;
@@ -181,7 +181,7 @@ int CheckWarehouse(Report& report, frmRunnerMain& form) {
         return ExitNotLoaded;
 
     const QString model = GetEtlModelName(s.DTSPackageName);
-    auto sources = std::make_unique<cDataSources>();
+    auto sources = std::make_unique<DataLinks>();
     const bool read = sources->Load(dw, model, &error);
     if (!report.Line(QStringLiteral("data links of model %1").arg(model), read, error))
         return ExitNotLoaded;
@@ -190,7 +190,7 @@ int CheckWarehouse(Report& report, frmRunnerMain& form) {
         ReadDataSourceSections(form.PendrillConfigFile);
     int status = ExitOk;
     int listed = 0;
-    for (const cDataSource& ds : *LoadedDataSources()) {
+    for (const DataLink& ds : *LoadedDataSources()) {
         if (ds.strModelName != model)
             continue;
         ++listed;
@@ -207,16 +207,16 @@ int CheckWarehouse(Report& report, frmRunnerMain& form) {
 
 }  // namespace
 
-QString PackageNotListedReason(frmRunnerMain& form) {
+QString PackageNotListedReason(MainFormModel& form) {
     // The package list of the DTS server decides whether the configured package is given.
     if (!form.cmbETLPackage.Text().isEmpty() || form.Settings.DTSPackageName.isEmpty())
         return QString();
-    const ETLPackages* catalogue = form.PackageCatalogue();
+    const PackageCatalogue* catalogue = form.Packages();
     const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()
                             ? QStringLiteral(": ") + catalogue->LastError()
                             : QString();
     return QStringLiteral("Package %1 is not among the packages of DTS server %2%3")
-        .arg(form.Settings.DTSPackageName, form.uRookConnectDTS.ServerName, why);
+        .arg(form.Settings.DTSPackageName, form.packageServerWidget.ServerName, why);
 }
 
 int ValidateRun(const StartupValues& v) {
@@ -231,16 +231,16 @@ int ValidateRun(const StartupValues& v) {
                      QStringLiteral("Can't find Config File ") + v.ConfigFile))
         return report.End(ExitNotLoaded);
 
-    frmRunnerMain form;
+    MainFormModel form;
     // Nothing reaches the run log: the checks only report on standard output.
-    ProgramState::SetExceptionFileSource(nullptr);
+    StopFlags::SetExceptionFileSource(nullptr);
     form.PendrillConfigFile = v.ConfigFile;
     form.JobID = v.JobId;
     form.InitFormFields();
 
     QString error;
-    const bool repository = form.IsConnectToRookRepository(error);
-    if (!report.Line(QStringLiteral("Rook repository"), repository, error.trimmed()))
+    const bool repository = form.ConnectToRepository(error);
+    if (!report.Line(QStringLiteral("job-history repository"), repository, error.trimmed()))
         return report.End(ExitNotReachable);
 
     if (!form.CheckRunnable(error)) {

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "config/ExecDTSPackage.h"
-#include "config/modCypher.h"
-#include "config/modIniFilesUtils.h"
+#include "config/RunSettings.h"
+#include "config/PasswordScrambler.h"
+#include "config/IniFiles.h"
 
 namespace {
 
@@ -36,18 +36,18 @@ bool isSection(const QString& section, const char* name) {
 }
 
 bool isDataSourceSection(const QString& section) {
-    return section.trimmed().startsWith(QLatin1String(ExecDTSPackage::DataSourceSectionPrefix),
+    return section.trimmed().startsWith(QLatin1String(RunSettings::DataSourceSectionPrefix),
                                         Qt::CaseInsensitive);
 }
 
 bool isBooleanKey(const QString& section, const QString& key) {
     if (isDataSourceSection(section))
         return isKey(key, "TrustedLogin");
-    if (isSection(section, ExecDTSPackage::PackageSection))
+    if (isSection(section, RunSettings::PackageSection))
         return isAnyKey(key, {"UseDefaultLogFileDir", "TruncLogFile", "WriteEvent"});
-    if (isSection(section, ExecDTSPackage::DTSSection))
+    if (isSection(section, RunSettings::DTSSection))
         return isKey(key, "DTSNTAut");
-    if (isSection(section, ExecDTSPackage::DWSection))
+    if (isSection(section, RunSettings::DWSection))
         return isKey(key, "DWNTAut");
     return false;
 }
@@ -96,7 +96,7 @@ QString ConfigValueRefusal(const QString& section, const QString& key, const QSt
     if (const qsizetype at = firstControl(key); at >= 0)
         return QStringLiteral("a key name must not hold control characters (%1)")
             .arg(described(key, at));
-    const QString prefix = QString::fromLatin1(ExecDTSPackage::DataSourceSectionPrefix);
+    const QString prefix = QString::fromLatin1(RunSettings::DataSourceSectionPrefix);
     const bool dataSource = section.trimmed().startsWith(prefix, Qt::CaseInsensitive);
     if (dataSource && section.trimmed().size() == prefix.size())
         return QStringLiteral("a data-source section needs a data-link name after '%1'")
@@ -106,7 +106,7 @@ QString ConfigValueRefusal(const QString& section, const QString& key, const QSt
         return QStringLiteral("the value of %1 must not hold control characters (%2)")
             .arg(keyName, described(value, at));
     qsizetype stored = value.size();
-    if (ExecDTSPackage::IsScrambledKey(section, key)) {
+    if (RunSettings::IsScrambledKey(section, key)) {
         if (QString why = ScrambledValueRefusal(keyName, value); !why.isEmpty())
             return why;
         stored += 2;  // the second stamp
@@ -136,12 +136,12 @@ QString ConfigKeyRefusal(const QString& section, const QString& key) {
             key, {"Name", "ModelName", "Type", "Server", "Database", "TrustedLogin", "User",
                   "Password", "File", "Directory", "ConnectString", "TransferData", "FTPServer",
                   "FTPUSer", "FTPPassword", "RemoteDir", "PollDuration", "PollInterval"});
-    else if (isSection(section, ExecDTSPackage::PackageSection))
+    else if (isSection(section, RunSettings::PackageSection))
         known = isAnyKey(key, {"Package", "LogFile", "LogFileDir", "UseDefaultLogFileDir",
                                "TruncLogFile", "WriteEvent"});
-    else if (isSection(section, ExecDTSPackage::DTSSection))
+    else if (isSection(section, RunSettings::DTSSection))
         known = isAnyKey(key, {"DTSServer", "DTSNTAut", "DTSUser", "DTSPwd"});
-    else if (isSection(section, ExecDTSPackage::DWSection))
+    else if (isSection(section, RunSettings::DWSection))
         known = isAnyKey(key, {"DWServer", "DWNTAut", "DWUser", "DWPwd", "DWDB"});
     else
         return QStringLiteral("Pendrill reads no section '%1'").arg(section.trimmed());

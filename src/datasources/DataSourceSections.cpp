@@ -3,17 +3,17 @@
 #include <limits>
 #include <optional>
 
-#include "config/ExecDTSPackage.h"
-#include "config/PrivateProfile.h"
-#include "config/modCypher.h"
-#include "config/modIniFilesUtils.h"
-#include "datasources/cDataSources.h"
-#include "datasources/modDataLinkInfo.h"
+#include "config/RunSettings.h"
+#include "config/IniDocument.h"
+#include "config/PasswordScrambler.h"
+#include "config/IniFiles.h"
+#include "datasources/DataLinks.h"
+#include "datasources/DataLinkCatalogue.h"
 
 namespace {
 
-QString sectionOf(const cDataSource& ds) {
-    return QString::fromLatin1(ExecDTSPackage::DataSourceSectionPrefix) + ds.strName;
+QString sectionOf(const DataLink& ds) {
+    return QString::fromLatin1(RunSettings::DataSourceSectionPrefix) + ds.strName;
 }
 
 // A decimal integer within [low, high], blanks around it allowed.
@@ -28,7 +28,7 @@ std::optional<int> integerIn(const QString& text, int low, int high) {
 }  // namespace
 
 void WriteDataSourceSections(const QString& file) {
-    cDataSources* sources = LoadedDataSources();
+    DataLinks* sources = LoadedDataSources();
     if (sources == nullptr)
         return;
     // Every key is set in one edit of the file, read under its write lock and then replaced
@@ -36,13 +36,13 @@ void WriteDataSourceSections(const QString& file) {
     // hundreds of rewrites, and a concurrent writer's change is kept. A key that a file line
     // cannot carry is left out, as a failed single write would be.
     bool passwords = false;
-    for (const cDataSource& ds : *sources)
+    for (const DataLink& ds : *sources)
         passwords = passwords || !ds.strDSPassword.isEmpty() || !ds.strDSConnectString.isEmpty() ||
                     !ds.strFTPPassword.isEmpty();
     EditIniFile(
         file,
-        [&](PrivateProfile& profile) {
-            for (const cDataSource& ds : *sources) {
+        [&](IniDocument& profile) {
+            for (const DataLink& ds : *sources) {
                 const QString section = sectionOf(ds);
                 auto put = [&](const char* key, const QString& value) {
                     profile.setValue(section, QString::fromLatin1(key), value);
@@ -52,7 +52,7 @@ void WriteDataSourceSections(const QString& file) {
                 put("Type", QString::number(ds.etlType));
                 put("Server", ds.strDSServer);
                 put("Database", ds.strDSDatabase);
-                put("TrustedLogin", ExecDTSPackage::BooleanText(ds.blnDSTrustedLogin));
+                put("TrustedLogin", RunSettings::BooleanText(ds.blnDSTrustedLogin));
                 put("User", ds.strDSUser);
                 put("Password", EncryptPassword(ds.strDSPassword));
                 put("File", ds.strDSFile);
@@ -72,14 +72,14 @@ void WriteDataSourceSections(const QString& file) {
 }
 
 void ReadDataSourceSections(const QString& file) {
-    if (cDataSources* sources = LoadedDataSources())
+    if (DataLinks* sources = LoadedDataSources())
         ReadDataSourceSections(file, *sources);
 }
 
-void ReadDataSourceSections(const QString& file, cDataSources& sources) {
+void ReadDataSourceSections(const QString& file, DataLinks& sources) {
     // The file is read once, however many sources and keys are looked up in it.
-    const PrivateProfile profile = ReadIniFile(file);
-    for (cDataSource& ds : sources) {
+    const IniDocument profile = ReadIniFile(file);
+    for (DataLink& ds : sources) {
         const QString section = sectionOf(ds);
         auto get = [&](const char* key, const char* defaultValue = "") {
             return IniValueOf(profile, section, QString::fromLatin1(key),
@@ -103,7 +103,7 @@ void ReadDataSourceSections(const QString& file, cDataSources& sources) {
             continue;
         ds.strDSServer = get("Server");
         ds.strDSDatabase = get("Database");
-        ds.blnDSTrustedLogin = ExecDTSPackage::ParseBoolean(get("TrustedLogin", "False"));
+        ds.blnDSTrustedLogin = RunSettings::ParseBoolean(get("TrustedLogin", "False"));
         ds.strDSUser = get("User");
         ds.strDSPassword = DecryptPassword(get("Password"));
         ds.strDSFile = get("File");

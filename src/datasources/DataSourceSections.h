@@ -2,7 +2,7 @@
 
 #include <QString>
 
-class cDataSources;
+class DataLinks;
 
 // The "Data Source::<name>" sections of a configuration file, one per data source of the loaded
 // data-source collection. The first two do nothing while no collection is loaded.
@@ -13,4 +13,4 @@ void WriteDataSourceSections(const QString& file);
 void ReadDataSourceSections(const QString& file);
 // Applies the file's sections to the data sources of `sources` of the same name (the same rules:
 // a section applies only to the source of its name, model and type).
-void ReadDataSourceSections(const QString& file, cDataSources& sources);
+void ReadDataSourceSections(const QString& file, DataLinks& sources);

@@ -3,8 +3,8 @@
 #include <QVariant>
 
 #include "datasources/FieldConversions.h"
-#include "datasources/cDataSource.h"
-#include "util/ErrLogging.h"
+#include "datasources/DataLink.h"
+#include "util/RunLog.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 
@@ -41,10 +41,10 @@ QString SourceDirectoryOnLeave(const QString& text) {
 short TransferTypeOfCheckBox(bool checked, bool shareSelected) {
     if (!checked)
         return 0;
-    return shareSelected ? cDataSource::TransferShare : cDataSource::TransferFtp;
+    return shareSelected ? DataLink::TransferShare : DataLink::TransferFtp;
 }
 
-void ClearDatabaseFields(cDataSource& source) {
+void ClearDatabaseFields(DataLink& source) {
     source.strDSServer.clear();
     source.strDSUser.clear();
     source.strDSPassword.clear();

@@ -4,7 +4,7 @@
 #include <functional>
 #include <optional>
 
-class cDataSource;
+class DataLink;
 
 // Rules of the flat-file data-link editor that need no widget: the poll boxes' key filter and
 // number conversion, the source directory's separator, the transfer type the check box and the
@@ -26,7 +26,7 @@ short TransferTypeOfCheckBox(bool checked, bool shareSelected);
 
 // A file data source does not use the database fields: server, user, password, database and
 // connection text become empty and the trusted-login flag false.
-void ClearDatabaseFields(cDataSource& source);
+void ClearDatabaseFields(DataLink& source);
 
 // What the controls of the remote section show, after the events that reach the panel (the check
 // box, the two options). The folder button and the FTP controls always match the check box and the

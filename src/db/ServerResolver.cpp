@@ -4,7 +4,7 @@
 #include <QRegularExpression>
 #include <QUrl>
 
-#include "config/CRegSettings.h"
+#include "config/SettingsStore.h"
 #include "util/Errors.h"
 
 QString LocalServerDirectory() {

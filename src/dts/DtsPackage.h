@@ -6,7 +6,7 @@
 #include <optional>
 
 // The package object a run loads, fills with global variables, executes and judges. The run code
-// (ExecDTSPackage) sees packages only through this interface and makes them with its
+// (RunSettings) sees packages only through this interface and makes them with its
 // PackageFactory; the package engine (src/engine/) implements it.
 
 // Login flags of LoadFromSQLServer.

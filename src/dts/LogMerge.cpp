@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "config/ExecDTSPackage.h"
+#include "config/RunSettings.h"
 #include "util/FileUtils.h"
 #include "util/TextFiles.h"
 
@@ -50,7 +50,7 @@ void AppendFiles(const QString& target, const QStringList& sources) {
 
 }  // namespace
 
-QString ExecDTSPackage::ConvertBulkLoadLog(const QString& fileName, const QString& directory) {
+QString RunSettings::ConvertBulkLoadLog(const QString& fileName, const QString& directory) {
     QString dir = directory;
     if (!dir.isEmpty())
         AddBackslash(dir);
@@ -86,7 +86,7 @@ QString ExecDTSPackage::ConvertBulkLoadLog(const QString& fileName, const QStrin
     return target;
 }
 
-void ExecDTSPackage::MergeLogFiles() {
+void RunSettings::MergeLogFiles() {
     if (loadedLogDir_.trimmed().isEmpty() || loadedExceptionFile_.isEmpty())
         return;
     // Relative paths mean what they meant while the run log was written, before the log

@@ -1,7 +1,7 @@
 #include "engine/DataLinkResolver.h"
 
-#include "datasources/cDataSources.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/DataLinks.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "db/DbConnection.h"
 #include "engine/tasks/TaskConnections.h"
 
@@ -30,15 +30,15 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
                      .arg(dataLink, warehouse.database, warehouse.server, why);
         return false;
     }
-    cDataSources sources;
+    DataLinks sources;
     if (!sources.Load(dw, model, &why)) {
         *error = QStringLiteral("Data link '%1': cannot read %2 of model '%3': %4")
                      .arg(dataLink, QString::fromLatin1(DataLinkTable), model, why);
         return false;
     }
     // The server may also return rows of "SALES" for "Sales": the model's own row counts.
-    const cDataSource* ds = nullptr;
-    for (const cDataSource& candidate : sources) {
+    const DataLink* ds = nullptr;
+    for (const DataLink& candidate : sources) {
         if (candidate.strModelName == model && candidate.strName == dataLink) {
             ds = &candidate;
             break;
@@ -51,8 +51,8 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
         return false;
     }
     switch (ds->etlType) {
-        case cDataSource::FlatFiles:
-        case cDataSource::FlatFiles2:
+        case DataLink::FlatFiles:
+        case DataLink::FlatFiles2:
             if (ds->strDSDirectory.trimmed().isEmpty()) {
                 *error = QStringLiteral("Flat-file data link '%1' of model '%2' has no directory")
                              .arg(dataLink, model);
@@ -60,9 +60,9 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
             }
             connection->directory = ds->strDSDirectory;
             return true;
-        case cDataSource::SqlServer:
-        case cDataSource::Oracle:
-        case cDataSource::OracleTested:
+        case DataLink::SqlServer:
+        case DataLink::Oracle:
+        case DataLink::OracleTested:
             connection->server = ds->strDSServer;
             connection->database = ds->strDSDatabase;
             connection->trusted = ds->blnDSTrustedLogin;

@@ -10,11 +10,11 @@
 #include "engine/PackageStore.h"
 #include "engine/tasks/TaskConnections.h"
 #include "util/Counted.h"
-#include "util/ErrLogging.h"
+#include "util/RunLog.h"
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -220,7 +220,7 @@ bool EnginePackage::Execute(QString* error) {
             break;
         DtsStep& state = steps_[next];
         const PackageStep& step = document_.steps[static_cast<qsizetype>(next)];
-        if (ProgramState::StopRequested) {
+        if (StopFlags::StopRequested) {
             // A stop request ends the execution between steps: the step that would run next
             // counts as failed, so the package never reports success without having run.
             state.ExecutionStatus = DTSStepExecStat_Completed;

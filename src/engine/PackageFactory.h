@@ -5,7 +5,7 @@
 
 #include "dts/DtsPackage.h"
 
-// The default package factory: what the programs install as ExecDTSPackage::PackageFactory.
+// The default package factory: what the programs install as RunSettings::PackageFactory.
 
 // Creates a fresh, empty package object: the package engine unless a factory was installed.
 std::unique_ptr<DtsPackage> CreatePackage2();

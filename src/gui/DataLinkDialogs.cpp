@@ -10,7 +10,7 @@
 
 #include "app/DataLinkPanelRules.h"
 #include "gui/DataLinkPanels.h"
-#include "gui/uRookConnect.h"
+#include "gui/ServerConnectionWidget.h"
 
 namespace {
 
@@ -32,7 +32,7 @@ ServerBrowseDialog::ServerBrowseDialog(const QString& title, QWidget* owner) : Q
     auto* label = new QLabel(QStringLiteral("&Computer:"), this);
     cmbServer = named(new QComboBox(this), QStringLiteral("cmbServer"));
     cmbServer->setEditable(true);
-    cmbServer->addItems(uRookConnect::KnownServers());
+    cmbServer->addItems(ServerConnectionWidget::KnownServers());
     cmbServer->setEditText(QString());
     label->setBuddy(cmbServer);
     v->addWidget(label);

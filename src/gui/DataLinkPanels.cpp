@@ -14,13 +14,13 @@
 #include <memory>
 
 #include "app/DataLinkPanelRules.h"
-#include "datasources/cDataSource.h"
-#include "datasources/modDBConnection.h"
-#include "datasources/modGetSQLDatabases.h"
+#include "datasources/DataLink.h"
+#include "datasources/WarehouseConnection.h"
+#include "datasources/DatabaseLists.h"
 #include "db/DbInterface.h"
-#include "gui/ComboListControl.h"
+#include "gui/ComboChoiceList.h"
 #include "gui/InputBoxes.h"
-#include "util/ErrLogging.h"
+#include "util/RunLog.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ class OpeningCombo : public QComboBox {
 
 DataLinkPanel::FileChooser DataLinkPanel::chooseFile = defaultChooseFile;
 
-DataLinkPanel::DataLinkPanel(frmRunnerMain::DataLinkPanel kind, const QString& name,
+DataLinkPanel::DataLinkPanel(MainFormModel::DataLinkPanel kind, const QString& name,
                              QWidget* parent)
     : QFrame(parent), kind_(kind) {
     setObjectName(name);
@@ -86,9 +86,9 @@ DataLinkPanel::DataLinkPanel(frmRunnerMain::DataLinkPanel kind, const QString& n
     setVisible(false);
 }
 
-void DataLinkPanel::SetDataSource(cDataSource* source) {
+void DataLinkPanel::SetDataSource(DataLink* source) {
     source_ = source;
-    if (!source_ || kind_ == frmRunnerMain::DataLinkPanel::UDL)
+    if (!source_ || kind_ == MainFormModel::DataLinkPanel::UDL)
         return;
     ClearFieldsForPanel(kind_, *source_);
     FillFields();
@@ -110,7 +110,7 @@ QLabel* DataLinkPanel::AddDescription(const QString& name, const QString& text) 
 }
 
 QLineEdit* DataLinkPanel::AddTextBox(const QString& name, const QString& labelName,
-                                     const QString& caption, QString cDataSource::*field,
+                                     const QString& caption, QString DataLink::*field,
                                      bool password) {
     auto* label = named(new QLabel(caption, this), labelName);
     auto* box = named(new QLineEdit(this), name);
@@ -155,21 +155,21 @@ void DataLinkPanel::SetBox(QLineEdit* box, const QString& text) {
 
 // ---- SQL Server ---------------------------------------------------------------------------
 
-std::function<QString(const QString&, QWidget*)> ctDLSQLServer::browseForComputer =
+std::function<QString(const QString&, QWidget*)> SqlServerPanel::browseForComputer =
     [](const QString& title, QWidget* owner) {
         ServerBrowseDialog dialog(title, owner);
         return dialog.exec() == QDialog::Accepted ? dialog.ServerName() : QString();
     };
 
-ctDLSQLServer::ctDLSQLServer(QWidget* parent)
-    : DataLinkPanel(frmRunnerMain::DataLinkPanel::SQLServer, QStringLiteral("ctDLSQLServerOBJ"),
+SqlServerPanel::SqlServerPanel(QWidget* parent)
+    : DataLinkPanel(MainFormModel::DataLinkPanel::SQLServer, QStringLiteral("ctDLSQLServerOBJ"),
                     parent) {
     AddDescription(QStringLiteral("lblSQLServerText"),
                    QStringLiteral("Specify the SQL Server server, database, how to login to this "
                                   "SQL Server data source and if needed the username and "
                                   "password of the SQL user."));
     txtSQLServer = AddTextBox(QStringLiteral("txtSQLServer"), QStringLiteral("lblSQLServer"),
-                              QStringLiteral("&Server:"), &cDataSource::strDSServer);
+                              QStringLiteral("&Server:"), &DataLink::strDSServer);
     txtSQLServer->installEventFilter(this);
     cmdBrowseSQLServer = AddBrowseButton(QStringLiteral("cmdBrowseSQLServer"), txtSQLServer);
 
@@ -182,10 +182,10 @@ ctDLSQLServer::ctDLSQLServer(QWidget* parent)
     grid_->addWidget(optSQLUserLogin, row_++, 0, 1, 3);
 
     txtSQLUser = AddTextBox(QStringLiteral("txtSQLUser"), QStringLiteral("lblSQLUser"),
-                            QStringLiteral("&User name:"), &cDataSource::strDSUser);
+                            QStringLiteral("&User name:"), &DataLink::strDSUser);
     lblSQLUser = findChild<QLabel*>(QStringLiteral("lblSQLUser"));
     txtSQLPassword = AddTextBox(QStringLiteral("txtSQLPassword"), QStringLiteral("lblSQLPassword"),
-                                QStringLiteral("&Password:"), &cDataSource::strDSPassword, true);
+                                QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
     lblSQLPassword = findChild<QLabel*>(QStringLiteral("lblSQLPassword"));
 
     auto* databases = named(new OpeningCombo(this), QStringLiteral("cmbSQLDatabases"));
@@ -207,7 +207,7 @@ ctDLSQLServer::ctDLSQLServer(QWidget* parent)
     });
 }
 
-bool ctDLSQLServer::eventFilter(QObject* watched, QEvent* event) {
+bool SqlServerPanel::eventFilter(QObject* watched, QEvent* event) {
     if (watched == txtSQLServer && event->type() == QEvent::MouseButtonDblClick) {
         BrowseServer();
         return true;
@@ -215,7 +215,7 @@ bool ctDLSQLServer::eventFilter(QObject* watched, QEvent* event) {
     return DataLinkPanel::eventFilter(watched, event);
 }
 
-void ctDLSQLServer::LoginChosen(bool trusted) {
+void SqlServerPanel::LoginChosen(bool trusted) {
     if (source_)
         source_->blnDSTrustedLogin = trusted;
     if (trusted) {
@@ -231,10 +231,10 @@ void ctDLSQLServer::LoginChosen(bool trusted) {
     }
 }
 
-void ctDLSQLServer::FillFields() {
+void SqlServerPanel::FillFields() {
     if (!source_)
         return;
-    const cDataSource s = *source_;
+    const DataLink s = *source_;
     SetBox(txtSQLServer, s.strDSServer);
     if (s.blnDSTrustedLogin)
         optSQLSecureLogin->setChecked(true);
@@ -247,19 +247,19 @@ void ctDLSQLServer::FillFields() {
     source_->strDSDatabase = s.strDSDatabase;
 }
 
-QList<QWidget*> ctDLSQLServer::KeyboardOrder() const {
+QList<QWidget*> SqlServerPanel::KeyboardOrder() const {
     return {txtSQLServer, cmdBrowseSQLServer, optSQLSecureLogin, optSQLUserLogin,
             txtSQLUser,   txtSQLPassword,     cmbSQLDatabases};
 }
 
-void ctDLSQLServer::BrowseServer() {
+void SqlServerPanel::BrowseServer() {
     const QString name =
         browseForComputer(QStringLiteral("Select your DataSource SQLServer."), window());
     if (!name.isEmpty())
         txtSQLServer->setText(name);
 }
 
-void ctDLSQLServer::FillDatabaseList() {
+void SqlServerPanel::FillDatabaseList() {
     setCursor(Qt::WaitCursor);
     std::unique_ptr<DbConnection> connection;
     QString errorText;
@@ -267,7 +267,7 @@ void ctDLSQLServer::FillDatabaseList() {
                                  txtSQLUser->text(), txtSQLPassword->text(), connection, errorText,
                                  QString(), 20)) {
         const QString typed = cmbSQLDatabases->currentText();
-        ComboListControl list(*cmbSQLDatabases);
+        ComboChoiceList list(*cmbSQLDatabases);
         FillSQLDatabaseList(*connection, list);
         if (cmbSQLDatabases->currentIndex() < 0)
             cmbSQLDatabases->setEditText(typed);
@@ -282,73 +282,73 @@ void ctDLSQLServer::FillDatabaseList() {
 
 // ---- Access, Excel ------------------------------------------------------------------------
 
-ctlDLAccesFiles::ctlDLAccesFiles(QWidget* parent)
-    : DataLinkPanel(frmRunnerMain::DataLinkPanel::Access, QStringLiteral("ctlDLAccesFilesOBJ"),
+AccessFilesPanel::AccessFilesPanel(QWidget* parent)
+    : DataLinkPanel(MainFormModel::DataLinkPanel::Access, QStringLiteral("ctlDLAccesFilesOBJ"),
                     parent) {
     AddDescription(QStringLiteral("lblAccessFileText"),
                    QStringLiteral("Specify an Access file that you want to use as a data source. "
                                   "This data source then allows you retrieve data from an Access "
                                   "database."));
     txtAccessFile = AddTextBox(QStringLiteral("txtAccessFile"), QStringLiteral("lblAccessFile"),
-                               QStringLiteral("&Access file:"), &cDataSource::strDSFile);
+                               QStringLiteral("&Access file:"), &DataLink::strDSFile);
     cmdBrowseAccessFile = AddBrowseButton(QStringLiteral("cmdBrowseAccessFile"), txtAccessFile);
     txtAccessUser = AddTextBox(QStringLiteral("txtAccessUser"), QStringLiteral("lblAccessUser"),
-                               QStringLiteral("&User:"), &cDataSource::strDSUser);
+                               QStringLiteral("&User:"), &DataLink::strDSUser);
     txtAccessPassword =
         AddTextBox(QStringLiteral("txtAccessPassword"), QStringLiteral("lblAccessPassword"),
-                   QStringLiteral("&Password:"), &cDataSource::strDSPassword, true);
+                   QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
     connect(cmdBrowseAccessFile, &QPushButton::clicked, this, [this] {
         BrowseFile(txtAccessFile, QStringLiteral("Browse for Access File"),
                    QStringLiteral("Microsoft Access Files (*.mdb)|*.mdb|All Files (*.*)|*.*"));
     });
 }
 
-void ctlDLAccesFiles::FillFields() {
-    const cDataSource s = *source_;
+void AccessFilesPanel::FillFields() {
+    const DataLink s = *source_;
     SetBox(txtAccessFile, s.strDSFile);
     SetBox(txtAccessUser, s.strDSUser);
     SetBox(txtAccessPassword, s.strDSPassword);
 }
 
-QList<QWidget*> ctlDLAccesFiles::KeyboardOrder() const {
+QList<QWidget*> AccessFilesPanel::KeyboardOrder() const {
     return {txtAccessFile, cmdBrowseAccessFile, txtAccessUser, txtAccessPassword};
 }
 
-ctlDLExcelFiles::ctlDLExcelFiles(QWidget* parent)
-    : DataLinkPanel(frmRunnerMain::DataLinkPanel::Excel, QStringLiteral("ctlDLExcelFilesOBJ"),
+ExcelFilesPanel::ExcelFilesPanel(QWidget* parent)
+    : DataLinkPanel(MainFormModel::DataLinkPanel::Excel, QStringLiteral("ctlDLExcelFilesOBJ"),
                     parent) {
     AddDescription(QStringLiteral("lblExcelFileText"),
                    QStringLiteral("Specify an Excel file that you want to use as a data source. "
                                   "This data source then allows you retrieve data from Excel."));
     txtExcelFile = AddTextBox(QStringLiteral("txtExcelFile"), QStringLiteral("lblExcelFile"),
-                              QStringLiteral("&Excel file:"), &cDataSource::strDSFile);
+                              QStringLiteral("&Excel file:"), &DataLink::strDSFile);
     cmdBrowseExcelFile = AddBrowseButton(QStringLiteral("cmdBrowseExcelFile"), txtExcelFile);
     txtExcelUser = AddTextBox(QStringLiteral("txtExcelUser"), QStringLiteral("lblExcelUser"),
-                              QStringLiteral("&User:"), &cDataSource::strDSUser);
+                              QStringLiteral("&User:"), &DataLink::strDSUser);
     txtExcelPassword =
         AddTextBox(QStringLiteral("txtExcelPassword"), QStringLiteral("lblExcelPassword"),
-                   QStringLiteral("&Password:"), &cDataSource::strDSPassword, true);
+                   QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
     connect(cmdBrowseExcelFile, &QPushButton::clicked, this, [this] {
         BrowseFile(txtExcelFile, QStringLiteral("Browse for Excel File"),
                    QStringLiteral("Microsoft Excel Files (*.xls)|*.xls|All Files (*.*)|*.*"));
     });
 }
 
-void ctlDLExcelFiles::FillFields() {
-    const cDataSource s = *source_;
+void ExcelFilesPanel::FillFields() {
+    const DataLink s = *source_;
     SetBox(txtExcelFile, s.strDSFile);
     SetBox(txtExcelUser, s.strDSUser);
     SetBox(txtExcelPassword, s.strDSPassword);
 }
 
-QList<QWidget*> ctlDLExcelFiles::KeyboardOrder() const {
+QList<QWidget*> ExcelFilesPanel::KeyboardOrder() const {
     return {txtExcelFile, cmdBrowseExcelFile, txtExcelUser, txtExcelPassword};
 }
 
 // ---- Oracle -------------------------------------------------------------------------------
 
-ctlDLOrcaleServer::ctlDLOrcaleServer(QWidget* parent)
-    : DataLinkPanel(frmRunnerMain::DataLinkPanel::Oracle, QStringLiteral("ctlDLOrcaleServerOBJ"),
+OraclePanel::OraclePanel(QWidget* parent)
+    : DataLinkPanel(MainFormModel::DataLinkPanel::Oracle, QStringLiteral("ctlDLOrcaleServerOBJ"),
                     parent) {
     AddDescription(QStringLiteral("lblOracleText"),
                    QStringLiteral("Specify an Oracle Server that you want to use as a data "
@@ -356,12 +356,12 @@ ctlDLOrcaleServer::ctlDLOrcaleServer(QWidget* parent)
                                   "SQL Net Easy Configuration / Net Configuration Assistant. "));
     txtOracleServer =
         AddTextBox(QStringLiteral("txtOracleServer"), QStringLiteral("lblOracleServer"),
-                   QStringLiteral("O&racle server:"), &cDataSource::strDSServer);
+                   QStringLiteral("O&racle server:"), &DataLink::strDSServer);
     txtOracleUser = AddTextBox(QStringLiteral("txtOracleUser"), QStringLiteral("lblOracleUser"),
-                               QStringLiteral("&User:"), &cDataSource::strDSUser);
+                               QStringLiteral("&User:"), &DataLink::strDSUser);
     txtOraclePassword =
         AddTextBox(QStringLiteral("txtOraclePassword"), QStringLiteral("lblOraclePassword"),
-                   QStringLiteral("&Password:"), &cDataSource::strDSPassword, true);
+                   QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
     cmbORADatabases = named(new QComboBox(this), QStringLiteral("cmbORADatabases"));
     cmbORADatabases->setEditable(true);
     auto* lblSchema =
@@ -376,8 +376,8 @@ ctlDLOrcaleServer::ctlDLOrcaleServer(QWidget* parent)
     });
 }
 
-void ctlDLOrcaleServer::FillFields() {
-    const cDataSource s = *source_;
+void OraclePanel::FillFields() {
+    const DataLink s = *source_;
     SetBox(txtOracleServer, s.strDSServer);
     SetBox(txtOracleUser, s.strDSUser);
     SetBox(txtOraclePassword, s.strDSPassword);
@@ -385,13 +385,13 @@ void ctlDLOrcaleServer::FillFields() {
     source_->strDSDatabase = s.strDSDatabase;
 }
 
-QList<QWidget*> ctlDLOrcaleServer::KeyboardOrder() const {
+QList<QWidget*> OraclePanel::KeyboardOrder() const {
     return {txtOracleServer, txtOracleUser, txtOraclePassword, cmbORADatabases};
 }
 
 // ---- Connection text (universal data link) ------------------------------------------------
 
-std::function<std::optional<QString>(const QString&, QWidget*)> ctlDLUDL::editConnectText =
+std::function<std::optional<QString>(const QString&, QWidget*)> UdlPanel::editConnectText =
     [](const QString& text, QWidget* owner) -> std::optional<QString> {
     ConnectTextDialog dialog(text, owner);
     if (dialog.exec() != QDialog::Accepted)
@@ -399,8 +399,8 @@ std::function<std::optional<QString>(const QString&, QWidget*)> ctlDLUDL::editCo
     return dialog.ConnectText();
 };
 
-ctlDLUDL::ctlDLUDL(QWidget* parent)
-    : DataLinkPanel(frmRunnerMain::DataLinkPanel::UDL, QStringLiteral("ctlDLUDLOBJ"), parent) {
+UdlPanel::UdlPanel(QWidget* parent)
+    : DataLinkPanel(MainFormModel::DataLinkPanel::UDL, QStringLiteral("ctlDLUDLOBJ"), parent) {
     AddDescription(QStringLiteral("lblUDLText"),
                    QStringLiteral("Specify the Universal Data Link properties that you want to "
                                   "use as a data source. This data source then allows you "
@@ -424,11 +424,11 @@ ctlDLUDL::ctlDLUDL(QWidget* parent)
     connect(cmdUDLProperties, &QPushButton::clicked, this, [this] { EditProperties(); });
 }
 
-QList<QWidget*> ctlDLUDL::KeyboardOrder() const {
+QList<QWidget*> UdlPanel::KeyboardOrder() const {
     return {cmdLoadUDLFile, cmdUDLProperties};
 }
 
-void ctlDLUDL::LoadUDLFile(const QString& path) {
+void UdlPanel::LoadUDLFile(const QString& path) {
     if (!source_)
         return;
     QString text;
@@ -440,7 +440,7 @@ void ctlDLUDL::LoadUDLFile(const QString& path) {
     LogMessage(InvalidConnectInfoText(), true, 48, QString::fromLatin1(InvalidConnectInfoTitle));
 }
 
-void ctlDLUDL::EditProperties() {
+void UdlPanel::EditProperties() {
     if (!source_)
         return;
     const std::optional<QString> edited = editConnectText(source_->strDSConnectString, window());
@@ -451,19 +451,19 @@ void ctlDLUDL::EditProperties() {
 
 // ---- XML ----------------------------------------------------------------------------------
 
-ctlDLXMLFiles::ctlDLXMLFiles(QWidget* parent)
-    : DataLinkPanel(frmRunnerMain::DataLinkPanel::XMLFiles, QStringLiteral("ctlDLXMLFilesOBJ"),
+XmlFilesPanel::XmlFilesPanel(QWidget* parent)
+    : DataLinkPanel(MainFormModel::DataLinkPanel::XMLFiles, QStringLiteral("ctlDLXMLFilesOBJ"),
                     parent) {
     AddDescription(QStringLiteral("lblExcelFileText"),
                    QStringLiteral("Specify a XML data file that you want to use as a data source. "
                                   "Specify a XML schema file with the schema data beloging to the "
                                   "data file."));
     txtXMLFile = AddTextBox(QStringLiteral("txtXMLFile"), QStringLiteral("lbXMLFile"),
-                            QStringLiteral("XML &data file:"), &cDataSource::strDSFile);
+                            QStringLiteral("XML &data file:"), &DataLink::strDSFile);
     cmdBrowseXMLFile = AddBrowseButton(QStringLiteral("cmdBrowseXMLFile"), txtXMLFile);
     txtXMLMetaDataFile =
         AddTextBox(QStringLiteral("txtXMLMetaDataFile"), QStringLiteral("lblXMLMetaDataFile"),
-                   QStringLiteral("X&ML schema file:"), &cDataSource::strDSDirectory);
+                   QStringLiteral("X&ML schema file:"), &DataLink::strDSDirectory);
     cmdBrowseXMLMetaDataFile =
         AddBrowseButton(QStringLiteral("cmdBrowseXMLMetaDataFile"), txtXMLMetaDataFile);
     connect(cmdBrowseXMLFile, &QPushButton::clicked, this, [this] {
@@ -476,28 +476,28 @@ ctlDLXMLFiles::ctlDLXMLFiles(QWidget* parent)
     });
 }
 
-void ctlDLXMLFiles::FillFields() {
-    const cDataSource s = *source_;
+void XmlFilesPanel::FillFields() {
+    const DataLink s = *source_;
     SetBox(txtXMLFile, s.strDSFile);
     SetBox(txtXMLMetaDataFile, s.strDSDirectory);
 }
 
-QList<QWidget*> ctlDLXMLFiles::KeyboardOrder() const {
+QList<QWidget*> XmlFilesPanel::KeyboardOrder() const {
     return {txtXMLFile, cmdBrowseXMLFile, txtXMLMetaDataFile, cmdBrowseXMLMetaDataFile};
 }
 
 DataLinkPanel* CreateDataLinkPanel(const QString& name, QWidget* parent) {
     if (name == QStringLiteral("ctDLSQLServerOBJ"))
-        return new ctDLSQLServer(parent);
+        return new SqlServerPanel(parent);
     if (name == QStringLiteral("ctlDLExcelFilesOBJ"))
-        return new ctlDLExcelFiles(parent);
+        return new ExcelFilesPanel(parent);
     if (name == QStringLiteral("ctlDLAccesFilesOBJ"))
-        return new ctlDLAccesFiles(parent);
+        return new AccessFilesPanel(parent);
     if (name == QStringLiteral("ctlDLOrcaleServerOBJ"))
-        return new ctlDLOrcaleServer(parent);
+        return new OraclePanel(parent);
     if (name == QStringLiteral("ctlDLUDLOBJ"))
-        return new ctlDLUDL(parent);
+        return new UdlPanel(parent);
     if (name == QStringLiteral("ctlDLXMLFilesOBJ"))
-        return new ctlDLXMLFiles(parent);
+        return new XmlFilesPanel(parent);
     return nullptr;
 }

@@ -8,7 +8,7 @@
 #include <functional>
 #include <optional>
 
-#include "app/frmRunnerMain.h"
+#include "app/MainFormModel.h"
 
 class QComboBox;
 class QLabel;
@@ -16,7 +16,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class QTableWidget;
-class cDataSource;
+class DataLink;
 
 // The editor panels of the data-source page. Each shows the fields of one data source and writes
 // every edit straight back into it; nothing is saved here.
@@ -24,8 +24,8 @@ class DataLinkPanel : public QFrame {
   public:
     // The data source the panel edits (nullptr until one is set). Setting it clears the fields
     // that do not belong to the panel and fills the controls.
-    void SetDataSource(cDataSource* source);
-    cDataSource* DataSource() const { return source_; }
+    void SetDataSource(DataLink* source);
+    DataLink* DataSource() const { return source_; }
     // Copies the bound fields into the controls.
     virtual void FillFields() = 0;
     // The panel's controls in keyboard order.
@@ -43,11 +43,11 @@ class DataLinkPanel : public QFrame {
     static FileChooser chooseFile;
 
   protected:
-    DataLinkPanel(frmRunnerMain::DataLinkPanel kind, const QString& name, QWidget* parent);
+    DataLinkPanel(MainFormModel::DataLinkPanel kind, const QString& name, QWidget* parent);
     QLabel* AddDescription(const QString& name, const QString& text);
     // A text box with its label in the panel's grid, writing into `field` on every change.
     QLineEdit* AddTextBox(const QString& name, const QString& labelName, const QString& caption,
-                          QString cDataSource::*field, bool password = false);
+                          QString DataLink::*field, bool password = false);
     // A "..." button beside the last text box.
     QPushButton* AddBrowseButton(const QString& name, QLineEdit* box);
     // Lets the operator pick a file for `box` (initial directory: that of the file it names).
@@ -57,15 +57,15 @@ class DataLinkPanel : public QFrame {
 
     class QGridLayout* grid_ = nullptr;
     int row_ = 0;
-    cDataSource* source_ = nullptr;
+    DataLink* source_ = nullptr;
 
   private:
-    frmRunnerMain::DataLinkPanel kind_;
+    MainFormModel::DataLinkPanel kind_;
 };
 
-class ctDLSQLServer : public DataLinkPanel {
+class SqlServerPanel : public DataLinkPanel {
   public:
-    explicit ctDLSQLServer(QWidget* parent = nullptr);
+    explicit SqlServerPanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
     // Server browse: the known servers with free entry; a non-empty name replaces the server.
@@ -93,9 +93,9 @@ class ctDLSQLServer : public DataLinkPanel {
     void LoginChosen(bool trusted);
 };
 
-class ctlDLAccesFiles : public DataLinkPanel {
+class AccessFilesPanel : public DataLinkPanel {
   public:
-    explicit ctlDLAccesFiles(QWidget* parent = nullptr);
+    explicit AccessFilesPanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
     QLineEdit* txtAccessFile;
@@ -104,9 +104,9 @@ class ctlDLAccesFiles : public DataLinkPanel {
     QLineEdit* txtAccessPassword;
 };
 
-class ctlDLExcelFiles : public DataLinkPanel {
+class ExcelFilesPanel : public DataLinkPanel {
   public:
-    explicit ctlDLExcelFiles(QWidget* parent = nullptr);
+    explicit ExcelFilesPanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
     QLineEdit* txtExcelFile;
@@ -115,9 +115,9 @@ class ctlDLExcelFiles : public DataLinkPanel {
     QLineEdit* txtExcelPassword;
 };
 
-class ctlDLOrcaleServer : public DataLinkPanel {
+class OraclePanel : public DataLinkPanel {
   public:
-    explicit ctlDLOrcaleServer(QWidget* parent = nullptr);
+    explicit OraclePanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
     QLineEdit* txtOracleServer;
@@ -126,9 +126,9 @@ class ctlDLOrcaleServer : public DataLinkPanel {
     QComboBox* cmbORADatabases;
 };
 
-class ctlDLUDL : public DataLinkPanel {
+class UdlPanel : public DataLinkPanel {
   public:
-    explicit ctlDLUDL(QWidget* parent = nullptr);
+    explicit UdlPanel(QWidget* parent = nullptr);
     void FillFields() override {}
     QList<QWidget*> KeyboardOrder() const override;
     // Takes the connection text of a data-link file, or warns and clears it.
@@ -143,9 +143,9 @@ class ctlDLUDL : public DataLinkPanel {
     QPushButton* cmdUDLProperties;
 };
 
-class ctlDLXMLFiles : public DataLinkPanel {
+class XmlFilesPanel : public DataLinkPanel {
   public:
-    explicit ctlDLXMLFiles(QWidget* parent = nullptr);
+    explicit XmlFilesPanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
     QLineEdit* txtXMLFile;

@@ -9,9 +9,9 @@
 #include <QStatusBar>
 #include <QUrl>
 
-#include "gui/GuiCopyAnimDlg.h"
+#include "gui/CopyProgressWindow.h"
 #include "gui/MainWindow.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 void GuiOperator::ProcessPendingEvents() {
     QApplication::processEvents();
@@ -19,7 +19,7 @@ void GuiOperator::ProcessPendingEvents() {
 
 void GuiOperator::ShowMessageBox(const QString& text, int style, const QString& title) {
     // The program is ending: nobody is left to close the box.
-    if (ProgramState::TerminationSignalled)
+    if (StopFlags::TerminationSignalled)
         return;
     QMessageBox::Icon icon = QMessageBox::NoIcon;
     switch (style & 0x70) {
@@ -127,12 +127,12 @@ int GuiOperator::CloseModalWindows() {
     return closed;
 }
 
-void GuiOperator::AttachMainWindow(RunnerMainWindow* window) {
+void GuiOperator::AttachMainWindow(MainWindow* window) {
     mainWindow_ = window;
     Attach(window, window != nullptr ? window->sbStatus : nullptr);
 }
 
-std::unique_ptr<CopyAnimDlg> GuiOperator::CreateCopyAnimDlg() {
+std::unique_ptr<CopyProgress> GuiOperator::CreateCopyAnimDlg() {
     QWidget* owner = mainWindow_ ? static_cast<QWidget*>(mainWindow_.data()) : window_.data();
-    return std::make_unique<GuiCopyAnimDlg>(owner);
+    return std::make_unique<CopyProgressWindow>(owner);
 }

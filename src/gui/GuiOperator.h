@@ -6,7 +6,7 @@
 
 class QStatusBar;
 class QWidget;
-class RunnerMainWindow;
+class MainWindow;
 
 // The operator with a screen: message boxes over the main window, its status bar, the mouse
 // pointer, the page and focus of the main window, the desktop's editor and log viewer.
@@ -23,7 +23,7 @@ class GuiOperator : public OperatorInterface {
     void OpenInTextEditor(const QString& path) override;
     bool OpenSystemLogViewer() override;
     // The progress window over the main window (or the attached window).
-    std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg() override;
+    std::unique_ptr<CopyProgress> CreateCopyAnimDlg() override;
 
     // Rejects every open modal dialog (a message box's wait returns) and closes any other modal
     // window, topmost first. Returns how many were closed.
@@ -33,7 +33,7 @@ class GuiOperator : public OperatorInterface {
     void Attach(QWidget* window, QStatusBar* statusBar);
     // The main window: also shown afresh with every status text, so that a run's changes (Execute
     // and Save disabled) are seen while it goes on.
-    void AttachMainWindow(RunnerMainWindow* window);
+    void AttachMainWindow(MainWindow* window);
 
     // The desktop log viewers looked for, in order.
     static QStringList LogViewers();
@@ -41,6 +41,6 @@ class GuiOperator : public OperatorInterface {
   private:
     QPointer<QWidget> window_;
     QPointer<QStatusBar> statusBar_;
-    QPointer<RunnerMainWindow> mainWindow_;
+    QPointer<MainWindow> mainWindow_;
     bool pointerSet_ = false;
 };

@@ -20,8 +20,8 @@
 
 #include "gui/DataLinkPanels.h"
 #include "gui/MainWindowPictures.h"
-#include "gui/ctDLlFlatFile.h"
-#include "gui/uRookConnect.h"
+#include "gui/FlatFilePanel.h"
+#include "gui/ServerConnectionWidget.h"
 
 namespace {
 
@@ -89,9 +89,9 @@ QHBoxLayout* section(QVBoxLayout* page, QWidget* picture) {
 
 }  // namespace
 
-RunnerMainWindow::RunnerMainWindow(frmRunnerMain& form, QWidget* parent)
-    : QMainWindow(parent), form_(form), chooseFile_(&RunnerMainWindow::ShowFileDialog) {
-    setObjectName(QStringLiteral("frmRunnerMain"));
+MainWindow::MainWindow(MainFormModel& form, QWidget* parent)
+    : QMainWindow(parent), form_(form), chooseFile_(&MainWindow::ShowFileDialog) {
+    setObjectName(QStringLiteral("MainFormModel"));
     // The window offers no Maximize.
     setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                     Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
@@ -133,16 +133,16 @@ RunnerMainWindow::RunnerMainWindow(frmRunnerMain& form, QWidget* parent)
     setStatusBar(sbStatus);
 
     // Page 2 starts unavailable.
-    tabDataInfo->setTabEnabled(frmRunnerMain::DataSourcePage, false);
+    tabDataInfo->setTabEnabled(MainFormModel::DataSourcePage, false);
     BuildKeyboardOrder();
     ConnectControls();
     resize(760, 600);
     RefreshFromModel();
 }
 
-RunnerMainWindow::~RunnerMainWindow() = default;
+MainWindow::~MainWindow() = default;
 
-void RunnerMainWindow::BuildMenus() {
+void MainWindow::BuildMenus() {
     mnuFile = named(menuBar()->addMenu(QStringLiteral("&File")), QStringLiteral("mnuFile"));
     const auto add = [this](QMenu* menu, const QString& name, const QString& text) {
         QAction* action = menu->addAction(text);
@@ -162,7 +162,7 @@ void RunnerMainWindow::BuildMenus() {
     mnuHelpAbout = add(mnuHelp, QStringLiteral("mnuHelpAbout"), QStringLiteral("About"));
 }
 
-QWidget* RunnerMainWindow::BuildPackagePage() {
+QWidget* MainWindow::BuildPackagePage() {
     auto* page = named(new QWidget, QStringLiteral("pageDTSPackageInfo"));
     auto* v = new QVBoxLayout(page);
 
@@ -178,11 +178,11 @@ QWidget* RunnerMainWindow::BuildPackagePage() {
             makePicture(QStringLiteral("imgDTSPackageInfo"), MainWindowPicture::PackageInfo, page))
         ->addLayout(intro);
 
-    uRookConnectDTS = named(new uRookConnect(page), QStringLiteral("uRookConnectDTS"));
-    uRookConnectDTS->SetDatabaseVisible(false);
-    uRookConnectDTS->Bind(&form_.uRookConnectDTS);
+    packageServerWidget = named(new ServerConnectionWidget(page), QStringLiteral("packageServerWidget"));
+    packageServerWidget->SetDatabaseVisible(false);
+    packageServerWidget->Bind(&form_.packageServerWidget);
     section(v, makePicture(QStringLiteral("imgColorDTSServer"), MainWindowPicture::DTSServer, page))
-        ->addWidget(uRookConnectDTS, 1);
+        ->addWidget(packageServerWidget, 1);
 
     auto* packageRows = new QGridLayout;
     packageRows->addWidget(
@@ -272,7 +272,7 @@ QWidget* RunnerMainWindow::BuildPackagePage() {
     return page;
 }
 
-QWidget* RunnerMainWindow::BuildWarehousePage() {
+QWidget* MainWindow::BuildWarehousePage() {
     auto* page = named(new QWidget, QStringLiteral("pageDataWarehouseInfo"));
     auto* v = new QVBoxLayout(page);
 
@@ -293,10 +293,10 @@ QWidget* RunnerMainWindow::BuildWarehousePage() {
     section(v, makePicture(QStringLiteral("imgDWServerDB"), MainWindowPicture::DWServerDB, page))
         ->addLayout(intro, 1);
 
-    uRookConnectDW = named(new uRookConnect(page), QStringLiteral("uRookConnectDW"));
-    uRookConnectDW->Bind(&form_.uRookConnectDW);
+    warehouseServerWidget = named(new ServerConnectionWidget(page), QStringLiteral("warehouseServerWidget"));
+    warehouseServerWidget->Bind(&form_.warehouseServerWidget);
     section(v, makePicture(QStringLiteral("imgDWDB"), MainWindowPicture::DWDB, page))
-        ->addWidget(uRookConnectDW, 1);
+        ->addWidget(warehouseServerWidget, 1);
 
     auto* eventRows = new QVBoxLayout;
     eventRows->addWidget(makeLabel(QStringLiteral("Label2"),
@@ -319,7 +319,7 @@ QWidget* RunnerMainWindow::BuildWarehousePage() {
     return page;
 }
 
-QWidget* RunnerMainWindow::BuildDataSourcePage() {
+QWidget* MainWindow::BuildDataSourcePage() {
     auto* page = named(new QWidget, QStringLiteral("pageDataSourceInfo"));
     auto* v = new QVBoxLayout(page);
 
@@ -355,7 +355,7 @@ QWidget* RunnerMainWindow::BuildDataSourcePage() {
         "ctlDLOrcaleServerOBJ", "ctlDLUDLOBJ",      "ctlDLXMLFilesOBJ"};
     for (const char* name : kPanels) {
         if (qstrcmp(name, "ctDLlFlatFileOBJ") == 0) {
-            auto* flatFile = new ctDLlFlatFile(page);
+            auto* flatFile = new FlatFilePanel(page);
             flatFile->setVisible(false);
             v->addWidget(flatFile, 1);
             DataLinkPanels << flatFile;
@@ -381,15 +381,15 @@ QWidget* RunnerMainWindow::BuildDataSourcePage() {
     return page;
 }
 
-void RunnerMainWindow::BuildKeyboardOrder() {
+void MainWindow::BuildKeyboardOrder() {
     // Page by page, top to bottom, then the button column.
     const QList<QWidget*> order = {
         tabDataInfo,
-        uRookConnectDTS->ServerBox(),
-        uRookConnectDTS->TestButton(),
-        uRookConnectDTS->TrustedBox(),
-        uRookConnectDTS->UserBox(),
-        uRookConnectDTS->PasswordBox(),
+        packageServerWidget->ServerBox(),
+        packageServerWidget->TestButton(),
+        packageServerWidget->TrustedBox(),
+        packageServerWidget->UserBox(),
+        packageServerWidget->PasswordBox(),
         cmbETLModel,
         cmbETLPackage,
         imgErrorFile,
@@ -398,12 +398,12 @@ void RunnerMainWindow::BuildKeyboardOrder() {
         cbTruncateErrorFile,
         cmdShowErrorFile,
         txtLogFilesDir,
-        uRookConnectDW->ServerBox(),
-        uRookConnectDW->TestButton(),
-        uRookConnectDW->TrustedBox(),
-        uRookConnectDW->UserBox(),
-        uRookConnectDW->PasswordBox(),
-        uRookConnectDW->DatabaseBox(),
+        warehouseServerWidget->ServerBox(),
+        warehouseServerWidget->TestButton(),
+        warehouseServerWidget->TrustedBox(),
+        warehouseServerWidget->UserBox(),
+        warehouseServerWidget->PasswordBox(),
+        warehouseServerWidget->DatabaseBox(),
         imgEventLog,
         cbWriteWinNTEvent,
         lstDataLinks,
@@ -416,7 +416,7 @@ void RunnerMainWindow::BuildKeyboardOrder() {
         setTabOrder(order.at(i - 1), order.at(i));
 }
 
-void RunnerMainWindow::ConnectControls() {
+void MainWindow::ConnectControls() {
     connect(mnuFileNew, &QAction::triggered, this, [this] { NewConfiguration(); });
     connect(mnuFileOpen, &QAction::triggered, this, [this] { OpenConfiguration(); });
     connect(cmdOpen, &QPushButton::clicked, this, [this] { OpenConfiguration(); });
@@ -450,12 +450,12 @@ void RunnerMainWindow::ConnectControls() {
     connect(cbWriteWinNTEvent, &QCheckBox::clicked, this,
             [this](bool on) { Call([this, on] { form_.cbWriteWinNTEvent = on; }); });
 
-    connect(uRookConnectDTS, &uRookConnect::SettingsChanged, this,
+    connect(packageServerWidget, &ServerConnectionWidget::SettingsChanged, this,
             [this] { Call([this] { form_.DTSConnectionChanged(); }); });
-    connect(uRookConnectDW, &uRookConnect::SettingsChanged, this,
+    connect(warehouseServerWidget, &ServerConnectionWidget::SettingsChanged, this,
             [this] { Call([this] { form_.DWConnectionChanged(); }); });
-    connect(uRookConnectDTS, &uRookConnect::TestConnection, this,
-            [this] { Call([this] { form_.TestConnection(form_.uRookConnectDTS); }); });
-    connect(uRookConnectDW, &uRookConnect::TestConnection, this,
-            [this] { Call([this] { form_.TestConnection(form_.uRookConnectDW); }); });
+    connect(packageServerWidget, &ServerConnectionWidget::TestConnection, this,
+            [this] { Call([this] { form_.TestConnection(form_.packageServerWidget); }); });
+    connect(warehouseServerWidget, &ServerConnectionWidget::TestConnection, this,
+            [this] { Call([this] { form_.TestConnection(form_.warehouseServerWidget); }); });
 }

@@ -3,7 +3,7 @@
 #include <QMainWindow>
 #include <functional>
 
-#include "app/frmRunnerMain.h"
+#include "app/MainFormModel.h"
 
 class QAction;
 class QCheckBox;
@@ -16,30 +16,30 @@ class QMenu;
 class QPushButton;
 class QStatusBar;
 class QTabWidget;
-class uRookConnect;
+class ServerConnectionWidget;
 
-// The main window frmRunnerMain: the widgets that show the form model and forward the operator's
+// The main window MainFormModel: the widgets that show the form model and forward the operator's
 // events to it. Every rule is the form model's; after each call into it the window reads the whole
 // model again (RefreshFromModel), because the model sends no notifications.
-class RunnerMainWindow : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 
   public:
     // Answers a file dialog: the chosen file, or the empty text when the operator cancelled.
     using FileChooser =
-        std::function<QString(QWidget* parent, const frmRunnerMain::FileDialogSettings&)>;
+        std::function<QString(QWidget* parent, const MainFormModel::FileDialogSettings&)>;
 
     // The window of `form` (not owned; it outlives the window).
-    explicit RunnerMainWindow(frmRunnerMain& form, QWidget* parent = nullptr);
-    ~RunnerMainWindow() override;
+    explicit MainWindow(MainFormModel& form, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
-    frmRunnerMain& Form() { return form_; }
+    MainFormModel& Form() { return form_; }
     // Shows every value, text, enabled state and list of the form model.
     void RefreshFromModel();
 
     // Replaces the file dialogs (tests answer them); the default shows a QFileDialog.
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
-    static QString ShowFileDialog(QWidget* parent, const frmRunnerMain::FileDialogSettings& d);
+    static QString ShowFileDialog(QWidget* parent, const MainFormModel::FileDialogSettings& d);
 
     // Brings a page of the tab control to the front without the page-change reaction.
     void ShowPage(int page);
@@ -80,7 +80,7 @@ class RunnerMainWindow : public QMainWindow {
     void RefreshLists();
     void RefreshPanels();
 
-    frmRunnerMain& form_;
+    MainFormModel& form_;
     FileChooser chooseFile_;
     bool refreshing_ = false;
 
@@ -104,7 +104,7 @@ class RunnerMainWindow : public QMainWindow {
     QPushButton* cmdClose = nullptr;
     QStatusBar* sbStatus = nullptr;
 
-    uRookConnect* uRookConnectDTS = nullptr;
+    ServerConnectionWidget* packageServerWidget = nullptr;
     QComboBox* cmbETLModel = nullptr;
     QComboBox* cmbETLPackage = nullptr;
     QLineEdit* txtDTSErrorFile = nullptr;
@@ -116,11 +116,11 @@ class RunnerMainWindow : public QMainWindow {
     QPushButton* cmdLogFilesDir = nullptr;
     QLabel* imgErrorFile = nullptr;
 
-    uRookConnect* uRookConnectDW = nullptr;
+    ServerConnectionWidget* warehouseServerWidget = nullptr;
     QCheckBox* cbWriteWinNTEvent = nullptr;
     QLabel* imgEventLog = nullptr;
 
     QListWidget* lstDataLinks = nullptr;
-    // The editor panels, in the order of frmRunnerMain::DataLinkPanel (SQLServer first).
+    // The editor panels, in the order of MainFormModel::DataLinkPanel (SQLServer first).
     QList<QFrame*> DataLinkPanels;
 };

@@ -19,17 +19,17 @@
 #include <QStatusBar>
 #include <QTabWidget>
 
-#include "datasources/cDataSource.h"
+#include "datasources/DataLink.h"
 #include "gui/DataLinkPanels.h"
 #include "gui/MainWindow.h"
-#include "gui/ctDLlFlatFile.h"
-#include "gui/uRookConnect.h"
+#include "gui/FlatFilePanel.h"
+#include "gui/ServerConnectionWidget.h"
 
 namespace {
 
 // Shows a list of the form model in a combo box or list widget, touching it only when it differs.
 template <class Box>
-bool sameItems(const Box* box, const StringListControl& list) {
+bool sameItems(const Box* box, const StringChoiceList& list) {
     if (box->count() != list.Count())
         return false;
     for (int i = 0; i < list.Count(); ++i)
@@ -38,7 +38,7 @@ bool sameItems(const Box* box, const StringListControl& list) {
     return true;
 }
 
-void showList(QComboBox* box, const StringListControl& list) {
+void showList(QComboBox* box, const StringChoiceList& list) {
     if (!sameItems(box, list)) {
         box->clear();
         box->addItems(list.Items());
@@ -53,7 +53,7 @@ struct ListItems {
     QString itemText(int i) const { return w->item(i)->text(); }
 };
 
-void showList(QListWidget* box, const StringListControl& list) {
+void showList(QListWidget* box, const StringChoiceList& list) {
     const ListItems items{box};
     if (!sameItems(&items, list)) {
         box->clear();
@@ -70,7 +70,7 @@ void setText(QLineEdit* edit, const QString& text) {
 
 // Whether the connection control shows the model's values already; Refresh would otherwise
 // move the cursor of the box being typed in.
-bool controlShows(const uRookConnect* control, const RookConnectModel& model) {
+bool controlShows(const ServerConnectionWidget* control, const ServerConnectionModel& model) {
     return control->ServerBox()->currentText() == model.ServerName &&
            control->TrustedBox()->isChecked() == model.TrustedLogin &&
            control->UserBox()->text() == model.UserName &&
@@ -79,7 +79,7 @@ bool controlShows(const uRookConnect* control, const RookConnectModel& model) {
             control->DatabaseBox()->currentText() == model.DatabaseName);
 }
 
-QString panelCaption(const cDataSource* source) {
+QString panelCaption(const DataLink* source) {
     if (source == nullptr)
         return QString();
     return QStringLiteral("Data source: ") + source->strName;
@@ -87,16 +87,16 @@ QString panelCaption(const cDataSource* source) {
 
 }  // namespace
 
-void RunnerMainWindow::Call(const std::function<void()>& call) {
+void MainWindow::Call(const std::function<void()>& call) {
     call();
     RefreshFromModel();
 }
 
-void RunnerMainWindow::RefreshFromModel() {
+void MainWindow::RefreshFromModel() {
     if (refreshing_)
         return;
     refreshing_ = true;
-    const frmRunnerMain& f = form_;
+    const MainFormModel& f = form_;
     if (windowTitle() != f.Caption)
         setWindowTitle(f.Caption);
     cmdExecute->setText(f.cmdExecuteCaption());
@@ -106,10 +106,10 @@ void RunnerMainWindow::RefreshFromModel() {
     cmdSave->setEnabled(f.Enabled.cmdSave);
     mnuFileSave->setEnabled(f.Enabled.cmdSave);
 
-    if (!controlShows(uRookConnectDTS, f.uRookConnectDTS))
-        uRookConnectDTS->Refresh();
-    if (!controlShows(uRookConnectDW, f.uRookConnectDW))
-        uRookConnectDW->Refresh();
+    if (!controlShows(packageServerWidget, f.packageServerWidget))
+        packageServerWidget->Refresh();
+    if (!controlShows(warehouseServerWidget, f.warehouseServerWidget))
+        warehouseServerWidget->Refresh();
     RefreshLists();
 
     setText(txtDTSErrorFile, f.txtDTSErrorFile);
@@ -122,7 +122,7 @@ void RunnerMainWindow::RefreshFromModel() {
     cmdShowErrorFile->setEnabled(f.Enabled.cmdShowErrorFile);
     cbWriteWinNTEvent->setChecked(f.cbWriteWinNTEvent);
 
-    tabDataInfo->setTabEnabled(frmRunnerMain::DataSourcePage, f.Page2Available);
+    tabDataInfo->setTabEnabled(MainFormModel::DataSourcePage, f.Page2Available);
     const bool pageLeft = !tabDataInfo->isTabEnabled(f.CurrentPage);
     if (tabDataInfo->currentIndex() != f.CurrentPage && !pageLeft)
         tabDataInfo->setCurrentIndex(f.CurrentPage);
@@ -137,7 +137,7 @@ void RunnerMainWindow::RefreshFromModel() {
         Call([this] { form_.ChangePage(tabDataInfo->currentIndex()); });
 }
 
-void RunnerMainWindow::RefreshLists() {
+void MainWindow::RefreshLists() {
     // The combo boxes and the list raise no operator events while they are refilled.
     const QSignalBlocker a(cmbETLModel), b(cmbETLPackage), c(lstDataLinks);
     showList(cmbETLModel, form_.cmbETLModel);
@@ -145,7 +145,7 @@ void RunnerMainWindow::RefreshLists() {
     showList(lstDataLinks, form_.lstDataLinks);
 }
 
-void RunnerMainWindow::RefreshPanels() {
+void MainWindow::RefreshPanels() {
     const int shown = static_cast<int>(form_.CurrentPanel()) - 1;  // None is -1
     for (int i = 0; i < DataLinkPanels.size(); ++i) {
         QFrame* panel = DataLinkPanels.at(i);
@@ -153,7 +153,7 @@ void RunnerMainWindow::RefreshPanels() {
             panel->setVisible(false);
             continue;
         }
-        if (auto* flatFile = qobject_cast<ctDLlFlatFile*>(panel)) {
+        if (auto* flatFile = qobject_cast<FlatFilePanel*>(panel)) {
             // Bound afresh whenever it is shown for another data source.
             if (flatFile->isHidden() || flatFile->objDataSource() != form_.PanelDataSource())
                 flatFile->setObjDataSource(form_.PanelDataSource());
@@ -181,22 +181,22 @@ void RunnerMainWindow::RefreshPanels() {
     }
 }
 
-void RunnerMainWindow::ShowPage(int page) {
+void MainWindow::ShowPage(int page) {
     const bool was = refreshing_;
     refreshing_ = true;
     tabDataInfo->setCurrentIndex(page);
     refreshing_ = was;
 }
 
-void RunnerMainWindow::FocusControl(const QString& name) {
+void MainWindow::FocusControl(const QString& name) {
     QWidget* control = objectName() == name ? this : findChild<QWidget*>(name);
     if (control == nullptr)
         return;
     control->setFocus(Qt::OtherFocusReason);
 }
 
-QString RunnerMainWindow::ShowFileDialog(QWidget* parent,
-                                         const frmRunnerMain::FileDialogSettings& d) {
+QString MainWindow::ShowFileDialog(QWidget* parent,
+                                         const MainFormModel::FileDialogSettings& d) {
     QFileDialog dialog(parent, d.Title, d.Directory, d.Filter);
     dialog.setObjectName(d.Save ? QStringLiteral("cdOpenSaveConfigSave")
                                 : QStringLiteral("cdOpenSaveConfig"));
@@ -212,11 +212,11 @@ QString RunnerMainWindow::ShowFileDialog(QWidget* parent,
     return dialog.selectedFiles().constFirst();
 }
 
-void RunnerMainWindow::NewConfiguration() {
+void MainWindow::NewConfiguration() {
     Call([this] { form_.NewConfiguration(); });
 }
 
-void RunnerMainWindow::OpenConfiguration() {
+void MainWindow::OpenConfiguration() {
     const QString file = chooseFile_(this, form_.ConfigFileDialog(false));
     if (file.isEmpty())
         return;
@@ -224,11 +224,11 @@ void RunnerMainWindow::OpenConfiguration() {
     Call([this, file] { form_.OpenConfiguration(file); });
 }
 
-void RunnerMainWindow::DropFile(const QString& file) {
+void MainWindow::DropFile(const QString& file) {
     Call([this, file] { form_.DropFile(file); });
 }
 
-void RunnerMainWindow::SaveConfiguration() {
+void MainWindow::SaveConfiguration() {
     if (form_.SaveNeedsName()) {
         SaveConfigurationAs();
         return;
@@ -236,7 +236,7 @@ void RunnerMainWindow::SaveConfiguration() {
     Call([this] { form_.SaveConfiguration(); });
 }
 
-void RunnerMainWindow::SaveConfigurationAs() {
+void MainWindow::SaveConfigurationAs() {
     const QString file = chooseFile_(this, form_.ConfigFileDialog(true));
     if (file.isEmpty())
         return;
@@ -244,38 +244,38 @@ void RunnerMainWindow::SaveConfigurationAs() {
     Call([this, file] { form_.SaveConfiguration(file); });
 }
 
-void RunnerMainWindow::Execute() {
+void MainWindow::Execute() {
     // One run at a time: while a run is in progress Execute is disabled.
     if (!form_.Enabled.cmdExecute)
         return;
     Call([this] { form_.Execute(); });
 }
 
-void RunnerMainWindow::CloseCommand() {
+void MainWindow::CloseCommand() {
     Call([this] { form_.Close(); });
 }
 
-void RunnerMainWindow::About() {
+void MainWindow::About() {
     QMessageBox::about(this, QStringLiteral("About Pendrill"),
                        QStringLiteral("<b>Pendrill %1</b><p>Configures and executes the ETL "
                                       "packages that load a data warehouse.</p>")
                            .arg(QCoreApplication::applicationVersion()));
 }
 
-void RunnerMainWindow::ShowErrorFile() {
+void MainWindow::ShowErrorFile() {
     Call([this] { form_.ShowErrorFile(); });
 }
 
-void RunnerMainWindow::ShowEventViewer() {
+void MainWindow::ShowEventViewer() {
     Call([this] { form_.ShowEventViewer(); });
 }
 
-void RunnerMainWindow::BrowseLogFile() {
+void MainWindow::BrowseLogFile() {
     const QString file = chooseFile_(this, form_.LogFileDialog());
     Call([this, file] { form_.BrowsedLogFile(file); });
 }
 
-void RunnerMainWindow::closeEvent(QCloseEvent* event) {
+void MainWindow::closeEvent(QCloseEvent* event) {
     // The window's own close button is the Close command; during a run it only asks the run to
     // stop and the window stays.
     if (!form_.Unloaded)
@@ -288,7 +288,7 @@ void RunnerMainWindow::closeEvent(QCloseEvent* event) {
     Q_EMIT Unloaded();
 }
 
-bool RunnerMainWindow::eventFilter(QObject* watched, QEvent* event) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
     if (watched == txtDTSErrorFile) {
         if (type == QEvent::FocusOut) {

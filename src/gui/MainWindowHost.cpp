@@ -4,23 +4,23 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include "app/frmRunnerMain.h"
+#include "app/MainFormModel.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
-void HostMainWindow(frmRunnerMain& form, GuiOperator& op) {
-    RunnerMainWindow window(form);
+void HostMainWindow(MainFormModel& form, GuiOperator& op) {
+    MainWindow window(form);
     op.AttachMainWindow(&window);
     window.show();
     if (form.StartInConfigMode) {
         QEventLoop loop;
-        QObject::connect(&window, &RunnerMainWindow::Unloaded, &loop, &QEventLoop::quit);
+        QObject::connect(&window, &MainWindow::Unloaded, &loop, &QEventLoop::quit);
         // SIGTERM or SIGINT outside a run is the Close command (a run turns them into its stop
         // request itself, and the window closes once it is over).
         QTimer signalled;
         QObject::connect(&signalled, &QTimer::timeout, &window, [&window, &form] {
-            if (ProgramState::TerminationSignalled && !form.Running)
+            if (StopFlags::TerminationSignalled && !form.Running)
                 window.CloseCommand();
         });
         signalled.start(100);

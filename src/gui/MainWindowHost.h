@@ -1,9 +1,9 @@
 #pragma once
 
 class GuiOperator;
-class frmRunnerMain;
+class MainFormModel;
 
 // Shows the main window of `form` for the mode it was started in: interactive and
 // job-configuration mode until the window is unloaded; an unattended run shows the window while
 // form.Run() performs the run and unloads it. The operator reaches the window meanwhile.
-void HostMainWindow(frmRunnerMain& form, GuiOperator& op);
+void HostMainWindow(MainFormModel& form, GuiOperator& op);

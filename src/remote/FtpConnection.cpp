@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 #include "util/UniqueFd.h"
 
 namespace {
@@ -225,7 +225,7 @@ QString LastFtpReply() {
 }
 
 static int endOnTerminationSignal(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return ProgramState::TerminationSignalled ? 1 : 0;
+    return StopFlags::TerminationSignalled ? 1 : 0;
 }
 
 FtpConnection::FtpConnection(const QString& server, const std::optional<QString>& user,

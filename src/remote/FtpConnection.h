@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "remote/FtpFuncModule.h"
+#include "remote/FtpTransfer.h"
 
 // One logged-in FTP control connection on libcurl, the stand-in for a WinInet session plus
 // connection handle. Requests made through one object reuse its control connection (one login);

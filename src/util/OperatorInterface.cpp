@@ -10,8 +10,8 @@ HeadlessOperator& headless() {
 OperatorInterface* current = nullptr;
 }  // namespace
 
-std::unique_ptr<CopyAnimDlg> OperatorInterface::CreateCopyAnimDlg() {
-    return std::make_unique<HeadlessCopyAnimDlg>();
+std::unique_ptr<CopyProgress> OperatorInterface::CreateCopyAnimDlg() {
+    return std::make_unique<HeadlessCopyProgress>();
 }
 
 void HeadlessOperator::ProcessPendingEvents() {

@@ -3,7 +3,7 @@
 #include <QString>
 #include <memory>
 
-#include "util/CopyAnimDlg.h"
+#include "util/CopyProgress.h"
 
 // What core logic needs from the person in front of the program. The GUI implements it with a
 // window, message boxes and a status bar; an unattended run uses HeadlessOperator, which has no
@@ -32,7 +32,7 @@ class OperatorInterface {
     // Brings a page of the main window's tab control to the front (0 to 2).
     virtual void ShowMainWindowPage(int page) { (void)page; }
     // Moves the keyboard focus to the main window's control of that name ("cmbETLPackage",
-    // "txtDTSErrorFile", "uRookConnectDW", ...).
+    // "txtDTSErrorFile", "warehouseServerWidget", ...).
     virtual void SetFocusTo(const QString& controlName) { (void)controlName; }
     // The main window was unloaded: every window of the program goes away.
     virtual void UnloadAllForms() {}
@@ -42,7 +42,7 @@ class OperatorInterface {
     virtual bool OpenSystemLogViewer() { return false; }
     // A new copy-progress object (not yet shown). The default is the headless one, which never
     // cancels; the GUI returns its window.
-    virtual std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg();
+    virtual std::unique_ptr<CopyProgress> CreateCopyAnimDlg();
 };
 
 // The operator of an unattended run: events are still processed (timers, sockets), message

@@ -8,7 +8,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -16,9 +16,9 @@ int wakeFds[2] = {-1, -1};
 
 void onTerminationSignal(int) {
     const int savedErrno = errno;
-    ProgramState::StopRequested = true;
-    ProgramState::RemoteStopRequested = true;
-    ProgramState::TerminationSignalled = true;
+    StopFlags::StopRequested = true;
+    StopFlags::RemoteStopRequested = true;
+    StopFlags::TerminationSignalled = true;
     if (wakeFds[1] >= 0) {
         const char byte = 1;
         // A full pipe already holds a wake-up; nothing is lost when this write fails.

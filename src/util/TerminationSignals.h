@@ -2,7 +2,7 @@
 
 #include <functional>
 
-// SIGTERM and SIGINT end a run. The handler sets the program-wide stop flags (ProgramState) and
+// SIGTERM and SIGINT end a run. The handler sets the program-wide stop flags (StopFlags) and
 // wakes the event loop through a pipe, so that a wait which runs an event loop (a modal message
 // box, a polling loop that processes events) learns of the signal at once, not at its next tick.
 

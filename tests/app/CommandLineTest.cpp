@@ -2,9 +2,9 @@
 
 #include <QFile>
 
-#include "app/RunnerMain.h"
-#include "app/frmRunnerMain.h"
-#include "rook/RookJobHistory.h"
+#include "app/Startup.h"
+#include "app/MainFormModel.h"
+#include "history/JobRecord.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -17,7 +17,7 @@ QString parsed(const QStringList& args) {
     QString flags;
     for (const auto& [set, letter] :
          {std::pair{v.CommandLineGiven, 'G'}, std::pair{v.StartInConfigMode, 'I'},
-          std::pair{v.StartInRookJobConfigMode, 'J'}, std::pair{v.HelpRequested, 'H'},
+          std::pair{v.JobConfigMode, 'J'}, std::pair{v.HelpRequested, 'H'},
           std::pair{v.LinuxHelp, 'L'}, std::pair{v.ShowVersion, 'V'}})
         if (set)
             flags += letter;
@@ -80,9 +80,9 @@ TEST(CommandLine, JobIdentifierInTheRecord) {
         {{"-job_id", "42"}, "42"},
     };
     for (const auto& c : cases) {
-        frmRunnerMain form;
+        MainFormModel form;
         form.JobID = ParseCommandLine(c.args).JobId;
-        RookJobHistory record;
+        JobRecord record;
         form.SetJobHistory(&record);
         form.FillJobHistoryOpeningFields();
         EXPECT_EQ(record.JobIdentifier(), c.recorded) << c.args.join(' ').toStdString();

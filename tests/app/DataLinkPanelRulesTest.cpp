@@ -6,21 +6,21 @@
 #include <QTemporaryDir>
 
 #include "app/DataLinkPanelRules.h"
-#include "datasources/cDataSource.h"
+#include "datasources/DataLink.h"
 
 namespace {
 
-using P = frmRunnerMain::DataLinkPanel;
+using P = MainFormModel::DataLinkPanel;
 
-cDataSource everyField() {
-    cDataSource s;
+DataLink everyField() {
+    DataLink s;
     s.strDSServer = "srv", s.strDSDatabase = "db", s.blnDSTrustedLogin = true, s.strDSUser = "u";
     s.strDSPassword = "p", s.strDSFile = "f", s.strDSDirectory = "d", s.strDSConnectString = "c";
     return s;
 }
 
 // Which fields are still set, as a string of letters: s d t u p f r c.
-QString kept(const cDataSource& s) {
+QString kept(const DataLink& s) {
     const QString* texts[] = {&s.strDSServer,    &s.strDSDatabase,     nullptr,
                               &s.strDSUser,      &s.strDSPassword,     &s.strDSFile,
                               &s.strDSDirectory, &s.strDSConnectString};
@@ -43,7 +43,7 @@ TEST(DataLinkPanelRules, FieldsClearedPerPanel) {
         {P::FlatFile, "sdtupfrc"},
     };
     for (const auto& c : cases) {
-        cDataSource s = everyField();
+        DataLink s = everyField();
         s.strName = "Link";
         ClearFieldsForPanel(c.panel, s);
         EXPECT_EQ(kept(s), QString(c.kept)) << int(c.panel);

@@ -11,7 +11,7 @@
 #include <QSqlQuery>
 #include <QThread>
 
-#include "config/modCypher.h"
+#include "config/PasswordScrambler.h"
 #include "db/DbInterface.h"
 
 namespace runjob {

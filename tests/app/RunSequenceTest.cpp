@@ -9,7 +9,7 @@
 #include <QThread>
 
 #include "RunJob.h"
-#include "config/CRegSettings.h"
+#include "config/SettingsStore.h"
 #include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 

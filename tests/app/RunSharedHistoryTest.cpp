@@ -13,8 +13,8 @@
 #include <memory>
 
 #include "RunJob.h"
-#include "config/CRegSettings.h"
-#include "rook/RookRepository.h"
+#include "config/SettingsStore.h"
+#include "history/Repository.h"
 #include "support/TestPostgres.h"
 
 namespace {
@@ -29,8 +29,8 @@ struct Host {
 void setUpHost(testsupport::IsolatedHome& home, const testsupport::TestPostgres& pg,
                const QString& database, Host& host) {
     host.etl = runjob::Job(home).LoadJob("Sales", "Sales_Overall");
-    ASSERT_TRUE(WriteRegistryValue(RookRepository::RepositoryLocationKey,
-                                   RookRepository::RepositoryLocationValue,
+    ASSERT_TRUE(WriteRegistryValue(Repository::RepositoryLocationKey,
+                                   Repository::RepositoryLocationValue,
                                    QString("postgresql://%1@%2:%3/%4")
                                        .arg(pg.superuser(), pg.host())
                                        .arg(pg.port())

@@ -11,13 +11,13 @@
 #include <functional>
 #include <thread>
 
-#include "config/CRegSettings.h"
+#include "config/SettingsStore.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "remote/FtpConnection.h"
-#include "remote/FtpFuncModule.h"
+#include "remote/FtpTransfer.h"
 #include "support/TestSupport.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -46,18 +46,18 @@ class SilentServer {
 qint64 stoppedAfter300ms(const std::function<void()>& attempt) {
     std::thread signaller([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
-        ProgramState::TerminationSignalled = true;
-        ProgramState::StopRequested = true;
-        ProgramState::RemoteStopRequested = true;
+        StopFlags::TerminationSignalled = true;
+        StopFlags::StopRequested = true;
+        StopFlags::RemoteStopRequested = true;
     });
     QElapsedTimer clock;
     clock.start();
     attempt();
     const qint64 elapsed = clock.elapsed();
     signaller.join();
-    ProgramState::TerminationSignalled = false;
-    ProgramState::StopRequested = false;
-    ProgramState::RemoteStopRequested = false;
+    StopFlags::TerminationSignalled = false;
+    StopFlags::StopRequested = false;
+    StopFlags::RemoteStopRequested = false;
     return elapsed;
 }
 

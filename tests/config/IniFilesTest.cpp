@@ -8,9 +8,9 @@
 #include <QTemporaryDir>
 #include <functional>
 
-#include "config/PrivateProfile.h"
-#include "config/modCypher.h"
-#include "config/modIniFilesUtils.h"
+#include "config/IniDocument.h"
+#include "config/PasswordScrambler.h"
+#include "config/IniFiles.h"
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
@@ -205,13 +205,13 @@ TEST_F(IniFiles, ScrambledPasswordsSurviveTheFile) {
     }
     int blankAtAnEnd = 0;
     for (int second = 0; second < 60; ++second) {
-        PrivateProfile profile;
+        IniDocument profile;
         for (qsizetype i = 0; i < passwords.size(); ++i) {
             const QString scrambled = EncryptPassword(passwords[i], second);
             blankAtAnEnd += scrambled.startsWith(' ') || scrambled.endsWith(' ');
             ASSERT_TRUE(profile.setValue("S", QString::number(i), scrambled));
         }
-        const PrivateProfile reread = PrivateProfile::fromBytes(profile.toBytes());
+        const IniDocument reread = IniDocument::fromBytes(profile.toBytes());
         for (qsizetype i = 0; i < passwords.size(); ++i) {
             ASSERT_EQ(DecryptPassword(IniValueOf(reread, "S", QString::number(i), "")),
                       passwords[i])
@@ -233,7 +233,7 @@ TEST_F(IniFiles, OneReadAnswersEveryKeyAndFollowsEdits) {
         bytes += "[Data Source::S" + n + "]\r\nName=S" + n + "\r\nType=" + n + "\r\n";
     }
     const QString path = withContent(bytes + "[data source::s7]\r\nName=duplicate\r\n");
-    PrivateProfile profile = ReadIniFile(path);
+    IniDocument profile = ReadIniFile(path);
     ASSERT_TRUE(QFile::remove(path));  // answers come from memory
     for (int i = 0; i < 1000; ++i) {
         const QString n = QString::number(i);
@@ -322,7 +322,7 @@ TEST_F(IniFiles, UnwritableTargetsGiveZeroAndLoseNothing) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(file("fifo")).constData(), 0600), 0);
     for (const QString& special : {file("fifo"), QStringLiteral("/dev/zero")}) {
         EXPECT_EQ(ReadIniValue("A", "k", "def", special), "def");
-        EXPECT_FALSE(PrivateProfile::load(special).has_value());
+        EXPECT_FALSE(IniDocument::load(special).has_value());
     }
     EXPECT_EQ(WriteIniValue("A", "k", "v", file("fifo")), 0);
     // A read-only file system refuses even root.

@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "config/ExecDTSPackage.h"
-#include "config/modCypher.h"
+#include "config/RunSettings.h"
+#include "config/PasswordScrambler.h"
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
@@ -13,8 +13,8 @@ using testsupport::writeAll;
 
 namespace {
 // Both passwords scramble to a text ending in a blank at every second; they must come back whole.
-ExecDTSPackage filled(const QString& file) {
-    ExecDTSPackage s;
+RunSettings filled(const QString& file) {
+    RunSettings s;
     s.PendrillConfigFile = file;
     s.DTSPackageName = "Sales_Overall";
     s.ExceptionLogFile = "/var/log/pendrill/sales errors.log";
@@ -40,7 +40,7 @@ unsigned modeOf(const QString& path) {
 TEST(RunSettings, NewFileLayoutAndRoundTrip) {
     QTemporaryDir dir;
     const QString file = dir.filePath("nightly sales.etl");
-    ExecDTSPackage out = filled(file);
+    RunSettings out = filled(file);
     ASSERT_TRUE(out.WriteConfigFile());
 
     const QByteArray text = readAll(file);
@@ -61,7 +61,7 @@ TEST(RunSettings, NewFileLayoutAndRoundTrip) {
     EXPECT_FALSE(text.contains("Summer2024")) << "passwords are stored scrambled";
     EXPECT_EQ(modeOf(file), 0600u) << "a new configuration is readable by its owner only";
 
-    ExecDTSPackage in;
+    RunSettings in;
     in.PendrillConfigFile = file;
     ASSERT_TRUE(in.ReadConfigFile());
     EXPECT_EQ(in.DTSPackageName, out.DTSPackageName);
@@ -77,7 +77,7 @@ TEST(RunSettings, NewFileLayoutAndRoundTrip) {
 TEST(RunSettings, ReadingHandWrittenFiles) {
     QTemporaryDir dir;
     const QString file = dir.filePath("hand.etl");
-    ExecDTSPackage s;
+    RunSettings s;
     s.PendrillConfigFile = dir.filePath("missing.etl");
     s.DTSPackageName = "keep";
     EXPECT_FALSE(s.ReadConfigFile());
@@ -124,15 +124,15 @@ TEST(RunSettings, WritingKeepsTheRestOfAnExistingFile) {
     EXPECT_TRUE(after.contains("Custom=kept\n"));
     EXPECT_EQ(modeOf(file), 0600u) << "a file that receives a password is made private";
 
-    EXPECT_FALSE(ExecDTSPackage().WriteConfigFile()) << "no file name";
+    EXPECT_FALSE(RunSettings().WriteConfigFile()) << "no file name";
     EXPECT_FALSE(filled(dir.filePath("no such dir/x.etl")).WriteConfigFile());
 }
 
 TEST(RunSettings, ScrambledKeys) {
-    EXPECT_TRUE(ExecDTSPackage::IsScrambledKey("DTS Server Info", "dtspwd"));
-    EXPECT_TRUE(ExecDTSPackage::IsScrambledKey("Datawarehouse Server Info", "DWPwd"));
-    EXPECT_TRUE(ExecDTSPackage::IsScrambledKey("Data Source::Feed", "FTPPassword"));
-    EXPECT_TRUE(ExecDTSPackage::IsScrambledKey("data source::Feed", "ConnectString"));
-    EXPECT_FALSE(ExecDTSPackage::IsScrambledKey("Package Info", "Password"));
-    EXPECT_FALSE(ExecDTSPackage::IsScrambledKey("Data Source::Feed", "User"));
+    EXPECT_TRUE(RunSettings::IsScrambledKey("DTS Server Info", "dtspwd"));
+    EXPECT_TRUE(RunSettings::IsScrambledKey("Datawarehouse Server Info", "DWPwd"));
+    EXPECT_TRUE(RunSettings::IsScrambledKey("Data Source::Feed", "FTPPassword"));
+    EXPECT_TRUE(RunSettings::IsScrambledKey("data source::Feed", "ConnectString"));
+    EXPECT_FALSE(RunSettings::IsScrambledKey("Package Info", "Password"));
+    EXPECT_FALSE(RunSettings::IsScrambledKey("Data Source::Feed", "User"));
 }

@@ -3,8 +3,8 @@
 #include <tuple>
 
 #include "datasources/FieldConversions.h"
-#include "datasources/cDataSources.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/DataLinks.h"
+#include "datasources/DataLinkCatalogue.h"
 
 namespace {
 
@@ -78,12 +78,12 @@ TEST(EtlModelName, SuffixRules) {
 // Add takes the poll duration before the interval and keeps 16 bits; names are exact, keys
 // unique, items counted from 1.
 TEST(DataSourceCollection, OrderKeysAndExactNames) {
-    cDataSources c;
+    DataLinks c;
     auto add = [&](const QString& name, const QString& key = {}) {
         return c.Add("Sales", name, 1, "srv", "db", false, "u", "p", "", "", "", 70000, "", "", "",
                      "", 5, 6, key);
     };
-    cDataSource* first = add("Orders", "k1");
+    DataLink* first = add("Orders", "k1");
     ASSERT_NE(first, nullptr);
     EXPECT_EQ(std::tuple(first->intPollDuration, first->intPollInterval, first->intTransferData),
               std::tuple(short(5), short(6), static_cast<short>(70000)));
@@ -95,7 +95,7 @@ TEST(DataSourceCollection, OrderKeysAndExactNames) {
     EXPECT_EQ(c.getDSByName("orders"), c.Item(2));
     EXPECT_EQ(c.getDSByName("ORDERS"), nullptr);
     QStringList walked;
-    for (const cDataSource& ds : c)
+    for (const DataLink& ds : c)
         walked << ds.strName;
     EXPECT_EQ(walked, QStringList({"Orders", "orders"}));
     c.Clear();

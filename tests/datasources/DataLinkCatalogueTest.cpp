@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "config/CRegSettings.h"
-#include "config/modCypher.h"
+#include "config/SettingsStore.h"
+#include "config/PasswordScrambler.h"
 #include "datasources/DataSourceSections.h"
-#include "datasources/ListControl.h"
-#include "datasources/cDataSources.h"
-#include "datasources/modDBConnection.h"
-#include "datasources/modDataLinkInfo.h"
-#include "datasources/modGetSQLDatabases.h"
+#include "datasources/ChoiceList.h"
+#include "datasources/DataLinks.h"
+#include "datasources/WarehouseConnection.h"
+#include "datasources/DataLinkCatalogue.h"
+#include "datasources/DatabaseLists.h"
 #include "db/ServerResolver.h"
 #include "engine/DataLinkResolver.h"
 #include "engine/tasks/TaskConnections.h"
@@ -15,7 +15,7 @@
 #include "support/TestPostgres.h"
 #include "support/Warehouse.h"
 #include "util/OperatorInterface.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -25,11 +25,11 @@ class DataLinkCatalogue : public WarehouseTest {
   protected:
     void SetUp() override {
         WarehouseTest::SetUp();
-        ProgramState::SetExceptionFileSource([this] { return home.file("run.log"); });
+        StopFlags::SetExceptionFileSource([this] { return home.file("run.log"); });
     }
     void TearDown() override {
-        ProgramState::SetExceptionFileSource(nullptr);
-        ProgramState::StartInConfigMode = false;
+        StopFlags::SetExceptionFileSource(nullptr);
+        StopFlags::StartInConfigMode = false;
         SetOperator(nullptr);
         ReleaseDataSources();
         ReleaseDWConnection();
@@ -65,13 +65,13 @@ TEST_P(DataLinkCatalogue, LoadListsTheModelsRowsAndSectionsOverrideThem) {
     }
 
     ASSERT_TRUE(connect());
-    StringListControl list({"stale"});
+    StringChoiceList list({"stale"});
     QString error;
     ASSERT_TRUE(LoadDataLinkList("Sales_Overall", list, &error)) << error.toStdString();
     QStringList listed = list.Items();
     listed.sort();
     EXPECT_EQ(listed, QStringList({quoted, "Orders"}));
-    const cDataSource* f = FindDataSource(quoted);
+    const DataLink* f = FindDataSource(quoted);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(QStringList({f->strDSConnectString, f->strFTPPassword, f->strRemoteDir}),
               QStringList({"Provider=Abc;X=1", "Ftp'Pw", "out"}));
@@ -94,7 +94,7 @@ TEST_P(DataLinkCatalogue, LoadListsTheModelsRowsAndSectionsOverrideThem) {
     ASSERT_TRUE(LoadDataLinkList("Sales_Upload", list));
     ReadDataSourceSections(file);
     ASSERT_TRUE(SaveAllDataSources());
-    cDataSource saved;
+    DataLink saved;
     ASSERT_TRUE(saved.Load("Sales", "Orders"));
     EXPECT_EQ(saved.strDSServer + "|" + saved.strDSPassword, "fromfile|new'pw");
     ASSERT_TRUE(saved.Load("Sales", quoted));
@@ -110,18 +110,18 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
         ASSERT_TRUE(wh->InsertRow(r));
     ASSERT_TRUE(connect());
 
-    auto c = std::make_unique<cDataSources>();
+    auto c = std::make_unique<DataLinks>();
     QString error;
     ASSERT_TRUE(c->Load("Sales", &error)) << error.toStdString();
     ASSERT_TRUE(c->Load(injected, &error)) << error.toStdString();
     ASSERT_EQ(c->Count(), 4);
-    cDataSource& ftp = *c->getDSByName("Flat'Ftp");
+    DataLink& ftp = *c->getDSByName("Flat'Ftp");
     std::tie(ftp.intTransferData, ftp.strRemoteDir, ftp.strDSPassword, ftp.strFTPPassword,
              ftp.intPollInterval) = std::tuple(1, "in", "Pa'ss;--", "Zz9'", -3);
-    cDataSource& share = *c->getDSByName("Share");
+    DataLink& share = *c->getDSByName("Share");
     std::tie(share.intTransferData, share.strDSDirectory, share.strRemoteDir) =
         std::tuple(2, "/data/in", "\\\\host\\share\\");
-    cDataSource& eight = *c->getDSByName("Eight");
+    DataLink& eight = *c->getDSByName("Eight");
     std::tie(eight.intTransferData, eight.strDSDirectory, eight.strRemoteDir) =
         std::tuple(1, "d", "r");
     c->getDSByName("y")->strDSServer = "changed";
@@ -144,7 +144,7 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     EXPECT_EQ(rs.Field(0).toString(), "untouched");
 
     // What was saved reads back as it was saved.
-    cDataSource again;
+    DataLink again;
     ASSERT_TRUE(again.Load("Sales", "Flat'Ftp", &error)) << error.toStdString();
     EXPECT_EQ(again.strDSPassword + "|" + again.strRemoteDir, "Pa'ss;--|in/");
     EXPECT_EQ(again.intPollInterval, -3);
@@ -152,7 +152,7 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     EXPECT_EQ(again.strDSServer, "changed");
 
     // A record without a row: the first column fails, the directories stay normalised.
-    cDataSource missing;
+    DataLink missing;
     std::tie(missing.strModelName, missing.strName, missing.etlType) =
         std::tuple("Sales", "Gone", 3);
     EXPECT_FALSE(missing.Save(&error));
@@ -226,7 +226,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     ASSERT_TRUE(OpenDataSourceConnection(1, wh->server, wh->trusted, wh->user, wh->password, c,
                                          error, "   ", 20))
         << error.toStdString();
-    StringListControl databases;
+    StringChoiceList databases;
     databases.SetText(wh->database.toUpper());
     ASSERT_TRUE(FillSQLDatabaseList(*c, databases));
     EXPECT_GE(databases.CurrentIndex(), 0);
@@ -236,7 +236,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     EXPECT_EQ(databases.Text(), "");
     ASSERT_TRUE(
         OpenDataSourceConnection(7, wh->server, false, wh->user, wh->password, c, error, "", 20));
-    StringListControl schemas;
+    StringChoiceList schemas;
     ASSERT_TRUE(FillOracleSchemaList(*c, schemas));
     EXPECT_TRUE(schemas.Items().contains(embedded ? "main" : "public"));
 
@@ -326,7 +326,7 @@ TEST_P(DataLinkCatalogue, CaseBlindCatalogueUsesExactNamesOnly) {
         ASSERT_TRUE(wh->InsertRow({{"model", model}, {"source_name", name}, {"Type", 1}}));
     ASSERT_TRUE(connect()) << connectError.toStdString();
 
-    StringListControl list;
+    StringChoiceList list;
     ASSERT_TRUE(LoadDataLinkList("Sales_LoadDW", list));
     EXPECT_EQ(LoadedDataSources()->Count(), 5) << "the server's matches are all loaded";
     QStringList listed = list.Items();
@@ -334,7 +334,7 @@ TEST_P(DataLinkCatalogue, CaseBlindCatalogueUsesExactNamesOnly) {
     EXPECT_EQ(listed, QStringList({"DUP", "Mixed", "dup"}));
 
     // Each record goes back to its own row, and to no other.
-    for (cDataSource& ds : *LoadedDataSources())
+    for (DataLink& ds : *LoadedDataSources())
         ds.strDSServer = "saved " + ds.strModelName + "/" + ds.strName;
     QString error;
     ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
@@ -349,7 +349,7 @@ TEST_P(DataLinkCatalogue, CaseBlindCatalogueUsesExactNamesOnly) {
         EXPECT_EQ(saved.value(key), model == "Other" ? "" : "saved " + key) << key.toStdString();
     }
 
-    cDataSource one;
+    DataLink one;
     ASSERT_TRUE(one.Load("sales", "Mixed", &error)) << error.toStdString();
     EXPECT_EQ(one.strModelName + "|" + one.strDSServer, "sales|saved sales/Mixed");
     EXPECT_FALSE(one.Load("SaLeS", "Mixed"));

@@ -1,23 +1,23 @@
 #include <gtest/gtest.h>
 
-#include "config/ExecDTSPackage.h"
-#include "config/modCypher.h"
-#include "config/modIniFilesUtils.h"
+#include "config/RunSettings.h"
+#include "config/PasswordScrambler.h"
+#include "config/IniFiles.h"
 #include "datasources/DataSourceSections.h"
-#include "datasources/cDataSources.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/DataLinks.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "support/TestSupport.h"
 
 namespace {
 
 // Puts a collection of two sources in place of the loaded one and returns it.
-cDataSources& loadTwo() {
-    auto c = std::make_unique<cDataSources>();
+DataLinks& loadTwo() {
+    auto c = std::make_unique<DataLinks>();
     c->Add("Sales", "Orders", 1, "srv1", "OrdersDb", true, "ord", "p=w;d", "", "", "Provider=X;", 0,
            "", "", "", "", 0, 0);
     c->Add("Sales", "Feed", 3, "", "", false, "", "", "", "/in/", "", 1, "ftp.example", "bob",
            "ftp'pw", "/out/", 30, -5);
-    cDataSources& ref = *c;
+    DataLinks& ref = *c;
     SetLoadedDataSources(std::move(c));
     return ref;
 }
@@ -33,7 +33,7 @@ class DataSourceSectionsTest : public ::testing::Test {
 // configuration files (config/IniFilesTest).
 TEST_F(DataSourceSectionsTest, WrittenAfterFixedSectionsInKeyOrderWithScrambledSecrets) {
     loadTwo();
-    ExecDTSPackage s;
+    RunSettings s;
     s.PendrillConfigFile = file;
     ASSERT_TRUE(s.WriteConfigFile());
     const QString text = QString::fromUtf8(testsupport::readAll(file));
@@ -60,11 +60,11 @@ TEST_F(DataSourceSectionsTest, NoCollectionLeavesExistingSections) {
 }
 
 TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
-    cDataSources& c = loadTwo();
+    DataLinks& c = loadTwo();
     WriteDataSourceSections(file);
     // Change the catalogue's values, then edit the file by hand.
-    cDataSource& orders = *c.Item(1);
-    cDataSource& feed = *c.Item(2);
+    DataLink& orders = *c.Item(1);
+    DataLink& feed = *c.Item(2);
     orders.strDSServer = "catalogue";
     feed.strFTPServer = "catalogue";
     feed.intPollDuration = 1;
@@ -94,7 +94,7 @@ TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
     for (const auto& m : mismatches) {
         loadTwo();
         WriteDataSourceSections(file);
-        cDataSource& ds = *LoadedDataSources()->Item(2);
+        DataLink& ds = *LoadedDataSources()->Item(2);
         set("Data Source::Feed", "Name", "Renamed");
         set("Data Source::Feed", "FTPServer", "fromfile");
         set("Data Source::Feed", m.key, m.value);

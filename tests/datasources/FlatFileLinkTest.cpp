@@ -6,7 +6,7 @@
 
 #include "datasources/FlatFileLink.h"
 #include "support/RecordingOperator.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -31,13 +31,13 @@ TEST(FlatFileLink, PollBoxesAndSourceDirectory) {
 TEST(FlatFileLink, TestConnectionWithoutACheck) {
     RecordingOperator op;
     SetOperator(&op);
-    ProgramState::StartInConfigMode = true;  // message boxes are shown
+    StopFlags::StartInConfigMode = true;  // message boxes are shown
     EXPECT_FALSE(TestFtpConnection("h", "", "", ""));
     SetFtpCheckAccess([&](const QString&, const QString&, const QString&,
                           const std::optional<QString>&,
                           const std::optional<QString>&) { return false; });
     EXPECT_FALSE(TestFtpConnection("h", "/in", "", ""));
-    ProgramState::StartInConfigMode = false;
+    StopFlags::StartInConfigMode = false;
     SetOperator(nullptr);
     SetFtpCheckAccess({});
     EXPECT_EQ(op.boxes, QStringList({"48|FTP check|FTP check is not available in this build."}));

@@ -2,25 +2,25 @@
 
 #include <tuple>
 
-#include "datasources/ETLPackages.h"
-#include "datasources/ListControl.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/PackageCatalogue.h"
+#include "datasources/ChoiceList.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "db/PackageStoreSchema.h"
 #include "support/Warehouse.h"
 
 namespace {
 
-using PackageCatalogue = WarehouseTest;
+using PackageCatalogueTest = WarehouseTest;
 
 // One test per server: each start of the shared PostgreSQL server costs seconds. The empty
 // store and the command line's listing are tested with the admin tool (tools/AdminDataTest).
-TEST_P(PackageCatalogue, MissingAndFilledStore) {
+TEST_P(PackageCatalogueTest, MissingAndFilledStore) {
     wh->CreateDatabase("msdb");  // may exist already on the shared server
     wh->UseDatabase("msdb");
     std::unique_ptr<DbConnection> msdb = wh->Open("msdb");
     ASSERT_EQ(msdb->State(), 1) << msdb->ErrorText().toStdString();
     ASSERT_TRUE(msdb->Execute("DROP TABLE IF EXISTS sysdtspackages"));
-    ETLPackages p;
+    PackageCatalogue p;
     std::tie(p.strSQLServer, p.blnSQLTrustedLogin, p.strSQLUser, p.strSQLPassword) =
         std::tuple(wh->server, wh->trusted, wh->user, wh->password);
     EXPECT_FALSE(p.RetrievePackages());
@@ -40,7 +40,7 @@ TEST_P(PackageCatalogue, MissingAndFilledStore) {
     ASSERT_TRUE(p.RetrievePackages()) << p.LastError().toStdString();
     EXPECT_EQ(p.Packages().size(), 8) << "one entry per name, whatever its versions";
     // One model for "Sales" and "sales"; packages without a model are never offered.
-    StringListControl models({"stale"}), packages;
+    StringChoiceList models({"stale"}), packages;
     p.FillComboBoxWithETLModels(models);
     EXPECT_EQ(models.Count(), 3) << models.Items().join(',').toStdString();
     EXPECT_TRUE(models.Items().contains("O'Hara"));
@@ -61,6 +61,6 @@ TEST_P(PackageCatalogue, MissingAndFilledStore) {
     }
 }
 
-PENDRILL_ON_ALL_SERVERS(PackageCatalogue);
+PENDRILL_ON_ALL_SERVERS(PackageCatalogueTest);
 
 }  // namespace

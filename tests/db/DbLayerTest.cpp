@@ -3,7 +3,7 @@
 #include <QDir>
 #include <QSqlError>
 
-#include "config/CRegSettings.h"
+#include "config/SettingsStore.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "db/SqlDialect.h"

@@ -11,7 +11,7 @@
 
 #include "engine/PackageEngine.h"
 #include "support/TestSupport.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 using testsupport::readAll;
 using testsupport::StillRunning;
@@ -170,13 +170,13 @@ TEST(PackageEngine, TerminationEndsAProgramAndItsChildren) {
     ASSERT_TRUE(p.LoadFromDocument(Package(steps, dir.path()), nullptr));
     std::thread signal([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        ProgramState::TerminationSignalled = true;
+        StopFlags::TerminationSignalled = true;
     });
     QElapsedTimer t;
     t.start();
     ASSERT_TRUE(p.Execute());
     signal.join();
-    ProgramState::TerminationSignalled = false;
+    StopFlags::TerminationSignalled = false;
     EXPECT_LT(t.elapsed(), 5000) << "ended by the signal, not by the 20 s sleep";
     EXPECT_EQ(Outcome(p), "Wait:4/1");
     EXPECT_TRUE(readAll(dir.filePath("Pkg.log")).contains("was asked to stop"));

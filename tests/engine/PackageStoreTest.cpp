@@ -5,8 +5,8 @@
 
 #include <QMap>
 
-#include "config/modCypher.h"
-#include "datasources/modDataLinkInfo.h"
+#include "config/PasswordScrambler.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "db/DbConnection.h"
 #include "engine/PackageEngine.h"
 #include "engine/PackageStore.h"

@@ -15,8 +15,8 @@
 #include <map>
 #include <utility>
 
-#include "config/PrivateProfile.h"
-#include "config/modIniFilesUtils.h"
+#include "config/IniDocument.h"
+#include "config/IniFiles.h"
 
 namespace {
 
@@ -33,7 +33,7 @@ using Names = std::pair<QString, QString>;
 using Snapshot = std::map<Names, QString>;
 
 // Every readable (section, key) pair, keyed by case-folded names.
-Snapshot snapshot(const PrivateProfile& profile) {
+Snapshot snapshot(const IniDocument& profile) {
     Snapshot values;
     for (const QString& section : profile.sectionNames()) {
         for (const QString& key : profile.keyNames(section)) {
@@ -47,8 +47,8 @@ Snapshot snapshot(const PrivateProfile& profile) {
 
 // The edited bytes read back every value of `before` except those `touched` selects.
 template <typename Touched>
-void checkOthersKept(const Snapshot& before, const PrivateProfile& edited, Touched touched) {
-    const Snapshot now = snapshot(PrivateProfile::fromBytes(edited.toBytes()));
+void checkOthersKept(const Snapshot& before, const IniDocument& edited, Touched touched) {
+    const Snapshot now = snapshot(IniDocument::fromBytes(edited.toBytes()));
     for (const auto& [names, value] : before) {
         const auto it = now.find(names);
         check(touched(names) || (it != now.end() && it->second == value));
@@ -74,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string fileBytes = input.ConsumeRemainingBytesAsString();
     const QByteArray bytes(fileBytes.data(), static_cast<qsizetype>(fileBytes.size()));
 
-    const PrivateProfile profile = PrivateProfile::fromBytes(bytes);
+    const IniDocument profile = IniDocument::fromBytes(bytes);
     check(profile.toBytes() == bytes);
     const Snapshot before = snapshot(profile);
 
@@ -101,12 +101,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
           (direct && direct->size() > kIniValueMaxChars && read.size() == kIniValueMaxChars - 1));
 
     // The writer quotes what the reader would trim or unquote: every accepted value reads back.
-    PrivateProfile edited = profile;
+    IniDocument edited = profile;
     const bool accepted = edited.setValue(section, key, value);
     if (!accepted) {
         check(edited.toBytes() == bytes);
     } else {
-        const PrivateProfile reread = PrivateProfile::fromBytes(edited.toBytes());
+        const IniDocument reread = IniDocument::fromBytes(edited.toBytes());
         check(reread.toBytes() == edited.toBytes() && reread.value(section, key) == value);
         checkOthersKept(before, edited, sameKey);
     }
@@ -117,10 +117,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         file.close();
     }
 
-    PrivateProfile withoutKey = profile;
+    IniDocument withoutKey = profile;
     if (withoutKey.removeKey(section, key))
         checkOthersKept(before, withoutKey, sameKey);
-    PrivateProfile withoutSection = profile;
+    IniDocument withoutSection = profile;
     if (withoutSection.removeSection(section))
         checkOthersKept(before, withoutSection,
                         [&](const Names& names) { return names.first == folded.first; });

@@ -3,17 +3,17 @@
 // connection-text editor.
 
 #include "GuiTestHelpers.h"
-#include "app/FormModelFixture.h"
-#include "datasources/cDataSource.h"
+#include "app/MainFormFixture.h"
+#include "datasources/DataLink.h"
 #include "gui/DataLinkPanels.h"
 #include "gui/InputBoxes.h"
-#include "gui/ctDLlFlatFile.h"
-#include "gui/uRookConnect.h"
+#include "gui/FlatFilePanel.h"
+#include "gui/ServerConnectionWidget.h"
 
 namespace {
 
-cDataSource everyField(int type) {
-    cDataSource s;
+DataLink everyField(int type) {
+    DataLink s;
     s.etlType = type;
     s.strDSServer = "srv";
     s.strDSDatabase = "db";
@@ -49,11 +49,11 @@ class DataLinkPanelsTest : public FormModel {
 }  // namespace
 
 TEST_F(DataLinkPanelsTest, CaptionsAndPasswordBoxes) {
-    ctDLSQLServer sql;
-    ctlDLOrcaleServer oracle;
-    ctlDLUDL udl;
-    ctlDLAccesFiles access;
-    ctlDLExcelFiles excel;
+    SqlServerPanel sql;
+    OraclePanel oracle;
+    UdlPanel udl;
+    AccessFilesPanel access;
+    ExcelFilesPanel excel;
     QStringList texts;
     for (QAbstractButton* b : std::initializer_list<QAbstractButton*>{
              sql.cmdBrowseSQLServer, sql.optSQLSecureLogin, sql.optSQLUserLogin, udl.cmdLoadUDLFile,
@@ -63,8 +63,8 @@ TEST_F(DataLinkPanelsTest, CaptionsAndPasswordBoxes) {
               "...|Use &Windows authentication|Use S&QL Server "
               "authentication|Load &UDL file ...|UDL &properties");
     // One echo in every password box: "*".
-    ctDLlFlatFile flat;
-    uRookConnect control;
+    FlatFilePanel flat;
+    ServerConnectionWidget control;
     for (QLineEdit* box :
          {sql.txtSQLPassword, access.txtAccessPassword, excel.txtExcelPassword,
           oracle.txtOraclePassword, flat.txtSourceFTPPassword, control.PasswordBox()}) {
@@ -83,8 +83,8 @@ TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
         QPalette palette;
         ~Restore() { QApplication::setPalette(palette); }
     } restore{light};
-    ctDLSQLServer sql;
-    cDataSource s = everyField(1);
+    SqlServerPanel sql;
+    DataLink s = everyField(1);
     sql.SetDataSource(&s);
     EXPECT_EQ(sql.DataSource(), &s);
     EXPECT_TRUE(s.strDSFile.isEmpty()) << "fields of other types are cleared";
@@ -109,7 +109,7 @@ TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
               QStringList({"other", "sa", "pw", "dw2"}));
 
     // Another data source with the SQL option: the boxes follow the flag.
-    cDataSource t = everyField(1);
+    DataLink t = everyField(1);
     t.blnDSTrustedLogin = false;
     t.strDSServer.clear();
     sql.SetDataSource(&t);
@@ -122,28 +122,28 @@ TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
 // Each panel clears the fields its type does not use (which ones is checked below the panels),
 // shows the others and writes edits through.
 TEST_F(DataLinkPanelsTest, EachPanelBindsItsType) {
-    ctlDLAccesFiles access;
-    ctlDLOrcaleServer oracle;
-    ctlDLXMLFiles xml;
-    ctlDLUDL udl;
+    AccessFilesPanel access;
+    OraclePanel oracle;
+    XmlFilesPanel xml;
+    UdlPanel udl;
     const struct {
         DataLinkPanel* panel;
         int type;
-        QString cDataSource::*cleared;
+        QString DataLink::*cleared;
         const char *shown, *shownText, *edited;
-        QString cDataSource::*field;
+        QString DataLink::*field;
     } cases[] = {
-        {&access, 5, &cDataSource::strDSServer, "txtAccessFile", "/data/in.mdb", "txtAccessUser",
-         &cDataSource::strDSUser},
-        {&oracle, 6, &cDataSource::strDSFile, "cmbORADatabases", "db", "txtOracleServer",
-         &cDataSource::strDSServer},
-        {&xml, 10, &cDataSource::strDSUser, "txtXMLMetaDataFile", "/data/schema.xml",
-         "txtXMLMetaDataFile", &cDataSource::strDSDirectory},
+        {&access, 5, &DataLink::strDSServer, "txtAccessFile", "/data/in.mdb", "txtAccessUser",
+         &DataLink::strDSUser},
+        {&oracle, 6, &DataLink::strDSFile, "cmbORADatabases", "db", "txtOracleServer",
+         &DataLink::strDSServer},
+        {&xml, 10, &DataLink::strDSUser, "txtXMLMetaDataFile", "/data/schema.xml",
+         "txtXMLMetaDataFile", &DataLink::strDSDirectory},
         {&udl, 9, nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.type);
-        cDataSource s = everyField(c.type);
+        DataLink s = everyField(c.type);
         c.panel->SetDataSource(&s);
         if (!c.shown) {
             EXPECT_FALSE(s.strDSServer.isEmpty() || s.strDSFile.isEmpty() ||
@@ -159,8 +159,8 @@ TEST_F(DataLinkPanelsTest, EachPanelBindsItsType) {
 }
 
 TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
-    ctlDLAccesFiles access;
-    cDataSource a = everyField(5);
+    AccessFilesPanel access;
+    DataLink a = everyField(5);
     a.strDSFile.clear();
     access.SetDataSource(&a);
     answers << "/in/new.mdb";
@@ -174,12 +174,12 @@ TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
               "(*.mdb)|*.mdb|All Files (*.*)|*.*");
     EXPECT_EQ(fileDialogs.value(1).section('|', 1, 1), "/in/") << "the second starts at the file";
 
-    ctDLSQLServer sql;
-    cDataSource s = everyField(1);
+    SqlServerPanel sql;
+    DataLink s = everyField(1);
     sql.SetDataSource(&s);
     QStringList titles;
     QString answer = "dbhost";
-    ctDLSQLServer::browseForComputer = [&](const QString& title, QWidget*) {
+    SqlServerPanel::browseForComputer = [&](const QString& title, QWidget*) {
         titles << title;
         return answer;
     };
@@ -198,8 +198,8 @@ TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
 
 TEST_F(DataLinkPanelsTest, DatabaseListFromTheServer) {
     makeWarehouse({1});
-    ctDLSQLServer sql;
-    cDataSource s = everyField(1);
+    SqlServerPanel sql;
+    DataLink s = everyField(1);
     s.strDSServer = server;
     s.blnDSTrustedLogin = trusted;
     s.strDSUser = user;
@@ -222,8 +222,8 @@ TEST_F(DataLinkPanelsTest, DatabaseListFromTheServer) {
 }
 
 TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
-    ctlDLUDL udl;
-    cDataSource u = everyField(9);
+    UdlPanel udl;
+    DataLink u = everyField(9);
     udl.SetDataSource(&u);
 
     // Which encodings of the file are read is checked below the panel.
@@ -246,7 +246,7 @@ TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
     // The editor: cancel leaves the text, a versionless provider gets its version.
     std::optional<QString> reply;
     QStringList shown;
-    ctlDLUDL::editConnectText = [&](const QString& t, QWidget*) {
+    UdlPanel::editConnectText = [&](const QString& t, QWidget*) {
         shown << t;
         return reply;
     };

@@ -2,19 +2,19 @@
 // on loopback, through the same FtpCheckAccess the program installs at start-up.
 
 #include "GuiTestHelpers.h"
-#include "datasources/cDataSource.h"
-#include "gui/ctDLlFlatFile.h"
-#include "remote/FtpFuncModule.h"
+#include "datasources/DataLink.h"
+#include "gui/FlatFilePanel.h"
+#include "remote/FtpTransfer.h"
 #include "support/RecordingOperator.h"
 #include "support/TestFtp.h"
 #include "support/TestSupport.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
-cDataSource ftpSource() {
-    cDataSource s;
-    s.etlType = cDataSource::FlatFiles;
+DataLink ftpSource() {
+    DataLink s;
+    s.etlType = DataLink::FlatFiles;
     s.strDSServer = "db1";
     s.strDSDatabase = "orders";
     s.strDSUser = "sa";
@@ -22,7 +22,7 @@ cDataSource ftpSource() {
     s.strDSConnectString = "Provider=SQLOLEDB.1";
     s.blnDSTrustedLogin = true;
     s.strDSDirectory = "/data/orders/";
-    s.intTransferData = cDataSource::TransferFtp;
+    s.intTransferData = DataLink::TransferFtp;
     s.strRemoteDir = "/out/";
     s.strFTPServer = "ftp.example";
     s.strFTPUser = "loader";
@@ -37,13 +37,13 @@ bool hasBackground(const QLineEdit* box, const QColor& colour) {
 }
 
 // The controls of the remote section that follow the check box (the folder button aside).
-QList<QWidget*> remoteSection(const ctDLlFlatFile& p) {
+QList<QWidget*> remoteSection(const FlatFilePanel& p) {
     return {p.lblSourceRemDataDir,      p.txtSourceRemDataDir,      p.lblSourceRemPollInterval,
             p.lblSourceRemPollDuration, p.lblPollIntMinutes,        p.lblPollDurMinutes,
             p.txtSourceRemPollInterval, p.txtSourceRemPollDuration, p.optSourceFromFTP,
             p.optSourceFromShare};
 }
-QList<QWidget*> ftpControls(const ctDLlFlatFile& p) {
+QList<QWidget*> ftpControls(const FlatFilePanel& p) {
     return {p.lblSourceFTPServer, p.lblSourceFTPUsername, p.lblSourceFTPPassword,
             p.txtSourceFTPServer, p.txtSourceFTPUsername, p.txtSourceFTPPassword,
             p.cmdTestFTP};
@@ -62,7 +62,7 @@ void expectEnabled(const QList<QWidget*>& controls, bool enabled) {
 
 // The check box and option states with the enable states that follow from them: the remote
 // section with the check box, the FTP controls with FTP as well; the folder button as given.
-void expectState(const ctDLlFlatFile& p, bool copy, bool ftp, bool folderButton) {
+void expectState(const FlatFilePanel& p, bool copy, bool ftp, bool folderButton) {
     EXPECT_EQ(p.cbSourceCopyRemData->isChecked(), copy);
     EXPECT_EQ(p.optSourceFromFTP->isChecked(), ftp);
     expectEnabled(remoteSection(p), copy);
@@ -73,7 +73,7 @@ void expectState(const ctDLlFlatFile& p, bool copy, bool ftp, bool folderButton)
 }  // namespace
 
 TEST(FlatFilePanel, CaptionsAccessKeysAndStartState) {
-    ctDLlFlatFile p;
+    FlatFilePanel p;
     QStringList texts;
     for (QLabel* l : {p.lblSourceDataDir, p.lblSourceRemDataDir, p.lblSourceFTPServer,
                       p.lblSourceFTPUsername, p.lblSourceFTPPassword, p.lblSourceRemPollInterval,
@@ -98,8 +98,8 @@ TEST(FlatFilePanel, CaptionsAccessKeysAndStartState) {
 }
 
 TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
-    ctDLlFlatFile p;
-    cDataSource s = ftpSource();
+    FlatFilePanel p;
+    DataLink s = ftpSource();
     p.setObjDataSource(&s);
     EXPECT_EQ(p.objDataSource(), &s);
     EXPECT_TRUE(s.strDSServer.isEmpty() && s.strDSDatabase.isEmpty() && s.strDSUser.isEmpty() &&
@@ -120,8 +120,8 @@ TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
     EXPECT_FALSE(p.IsLoading());
 
     // No transfer after FTP: the remote boxes empty, the section disabled, type kept at 0.
-    cDataSource none;
-    none.etlType = cDataSource::FlatFiles2;
+    DataLink none;
+    none.etlType = DataLink::FlatFiles2;
     none.strDSDirectory = "/local/";
     none.strFTPServer = "kept";
     p.setObjDataSource(&none);
@@ -140,8 +140,8 @@ TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
     expectState(p, true, true, false);
 
     // Share: the FTP boxes empty and disabled, the folder button enabled, FTP values kept.
-    cDataSource share = ftpSource();
-    share.intTransferData = cDataSource::TransferShare;
+    DataLink share = ftpSource();
+    share.intTransferData = DataLink::TransferShare;
     share.strRemoteDir = "//host/share/";
     p.setObjDataSource(&share);
     expectState(p, true, false, true);
@@ -152,9 +152,9 @@ TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
 }
 
 TEST(FlatFilePanel, CheckBoxAndOptionsSetTheTransferType) {
-    ctDLlFlatFile p;
-    cDataSource s;
-    s.etlType = cDataSource::FlatFiles;
+    FlatFilePanel p;
+    DataLink s;
+    s.etlType = DataLink::FlatFiles;
     p.setObjDataSource(&s);
     // The folder button follows the selected option, whatever the order of the clicks.
     const struct {
@@ -179,15 +179,15 @@ TEST(FlatFilePanel, CheckBoxAndOptionsSetTheTransferType) {
 }
 
 TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
-    ctDLlFlatFile p;
+    FlatFilePanel p;
     p.show();
-    cDataSource s = ftpSource();
+    DataLink s = ftpSource();
     p.setObjDataSource(&s);
     const struct {
         QLineEdit* box;
-        short cDataSource::*field;
-    } boxes[] = {{p.txtSourceRemPollInterval, &cDataSource::intPollInterval},
-                 {p.txtSourceRemPollDuration, &cDataSource::intPollDuration}};
+        short DataLink::*field;
+    } boxes[] = {{p.txtSourceRemPollInterval, &DataLink::intPollInterval},
+                 {p.txtSourceRemPollDuration, &DataLink::intPollDuration}};
     // Which texts give which numbers is checked below the panel; here the keys are filtered.
     const struct {
         const char* typed;
@@ -219,12 +219,12 @@ TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
 // The source directory gets its separator when left, stays empty when cleared, and is chosen in
 // folder dialogs with their titles.
 TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
-    ctDLlFlatFile p;
+    FlatFilePanel p;
     p.show();
-    cDataSource s;
-    s.etlType = cDataSource::FlatFiles;
+    DataLink s;
+    s.etlType = DataLink::FlatFiles;
     s.strDSDirectory = "/start/";
-    s.intTransferData = cDataSource::TransferShare;
+    s.intTransferData = DataLink::TransferShare;
     s.strRemoteDir = "//host/in/";
     p.setObjDataSource(&s);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
@@ -261,8 +261,8 @@ TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
 }
 
 TEST(FlatFilePanel, TestButtonUsesTheBoxTexts) {
-    ctDLlFlatFile p;
-    cDataSource s = ftpSource();
+    FlatFilePanel p;
+    DataLink s = ftpSource();
     p.setObjDataSource(&s);
     QStringList calls;
     SetFtpCheckAccess([&](const QString& server, const QString& file, const QString& dir,
@@ -290,15 +290,15 @@ TEST(FlatFilePanel, TestConnectionReportsTheUsersRightsOfARealServer) {
     QDir().mkpath(site + "/in");
     testsupport::writeAll(site + "/in/status", "idle\r\n");
     const QString logPath = home.file("run.log");
-    ProgramState::SetExceptionFileSource([&] { return logPath; });
-    ProgramState::StartInConfigMode = true;
+    StopFlags::SetExceptionFileSource([&] { return logPath; });
+    StopFlags::StartInConfigMode = true;
     // Undone however the test ends: the other GUI tests share these globals.
     struct Restore {
         ~Restore() {
             SetOperator(nullptr);
             SetFtpCheckAccess({});
-            ProgramState::StartInConfigMode = false;
-            ProgramState::SetExceptionFileSource(nullptr);
+            StopFlags::StartInConfigMode = false;
+            StopFlags::SetExceptionFileSource(nullptr);
         }
     } restore;
     SetFtpCheckAccess([](const auto&... a) { return FtpCheckAccess(a...); });
@@ -321,12 +321,12 @@ TEST(FlatFilePanel, TestConnectionReportsTheUsersRightsOfARealServer) {
         SCOPED_TRACE(c.box.toStdString());
         testsupport::TestFtp ftp;
         ASSERT_TRUE(ftp.start(site, c.options)) << ftp.error().toStdString();
-        cDataSource s = ftpSource();
+        DataLink s = ftpSource();
         s.strRemoteDir = "in";
         s.strFTPServer = ftp.server();
         s.strFTPUser = c.user;
         s.strFTPPassword = c.user == "reader" ? "pw" : "secret";
-        ctDLlFlatFile panel;
+        FlatFilePanel panel;
         panel.setObjDataSource(&s);
         RecordingOperator op;
         SetOperator(&op);

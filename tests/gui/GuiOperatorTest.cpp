@@ -3,12 +3,12 @@
 
 #include "GuiTestHelpers.h"
 #include "gui/AnimationClip.h"
-#include "gui/GuiCopyAnimDlg.h"
+#include "gui/CopyProgressWindow.h"
 #include "gui/GuiOperator.h"
-#include "gui/frmAnimate.h"
+#include "gui/AnimationWindow.h"
 #include "support/TestSupport.h"
-#include "util/ErrLogging.h"
-#include "util/ProgramState.h"
+#include "util/RunLog.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -24,23 +24,23 @@ TEST(GuiOperator, RunLogReachesStatusBarAndMessageBoxOnlyInteractively) {
     SetOperator(&op);
     QTemporaryDir dir;
     const QString log = dir.filePath("run.log");
-    ProgramState::SetExceptionFileSource([&] { return log; });
+    StopFlags::SetExceptionFileSource([&] { return log; });
     BoxAnswerer answerer;
 
-    ProgramState::StartInConfigMode = false;
+    StopFlags::StartInConfigMode = false;
     LogMessage("unattended", true, 16, "DTS load error");
     EXPECT_EQ(window.statusBar()->currentMessage(), "unattended");
     EXPECT_TRUE(answerer.boxes.isEmpty());
 
-    ProgramState::StartInConfigMode = true;
+    StopFlags::StartInConfigMode = true;
     LogMessage("Cannot connect to the Rook Repository.   ", true, 16, "Pendrill");
     EXPECT_EQ(answerer.boxes, QStringList({QString::number(int(QMessageBox::Critical)) +
                                            "|Pendrill|Cannot connect to the Rook Repository.   "}));
     EXPECT_EQ(testsupport::readAll(log),
               "unattended\r\nCannot connect to the Rook Repository.   \r\n");
 
-    ProgramState::StartInConfigMode = false;
-    ProgramState::SetExceptionFileSource(nullptr);
+    StopFlags::StartInConfigMode = false;
+    StopFlags::SetExceptionFileSource(nullptr);
     SetOperator(nullptr);
 }
 
@@ -50,7 +50,7 @@ TEST(GuiOperator, TerminationClosesModalBoxesAndShowsNoMore) {
     bool shownAfterSignal = false;
     int closed = -1;
     QTimer::singleShot(100, [&] {
-        ProgramState::TerminationSignalled = true;
+        StopFlags::TerminationSignalled = true;
         closed = GuiOperator::CloseModalWindows();
     });
     op.ShowMessageBox("waiting for the operator", 16, "Pendrill");  // returns when rejected
@@ -68,19 +68,19 @@ TEST(GuiOperator, TerminationClosesModalBoxesAndShowsNoMore) {
     op.ShowMessageBox("after the signal", 16, "Pendrill");
     EXPECT_FALSE(shownAfterSignal);
     EXPECT_EQ(GuiOperator::CloseModalWindows(), 0);
-    ProgramState::TerminationSignalled = false;
+    StopFlags::TerminationSignalled = false;
 }
 
 // The window the GUI operator hands out is owned by its main window.
-TEST(CopyAnimDlg, CreateShowsTheWindowWithItsTextsAndAPlayingClipButNoBusyTimer) {
+TEST(CopyProgress, CreateShowsTheWindowWithItsTextsAndAPlayingClipButNoBusyTimer) {
     QWidget window;
     GuiOperator op;
     op.Attach(&window, nullptr);
-    std::unique_ptr<CopyAnimDlg> made = op.CreateCopyAnimDlg();
-    auto* gui = dynamic_cast<GuiCopyAnimDlg*>(made.get());
+    std::unique_ptr<CopyProgress> made = op.CreateCopyAnimDlg();
+    auto* gui = dynamic_cast<CopyProgressWindow*>(made.get());
     ASSERT_NE(gui, nullptr);
-    GuiCopyAnimDlg& dlg = *gui;
-    frmAnimate* w = dlg.Window();
+    CopyProgressWindow& dlg = *gui;
+    AnimationWindow* w = dlg.Window();
     EXPECT_EQ(w->parentWidget(), &window);
     EXPECT_FALSE(w->isVisible());
 
@@ -108,9 +108,9 @@ TEST(CopyAnimDlg, CreateShowsTheWindowWithItsTextsAndAPlayingClipButNoBusyTimer)
     EXPECT_FALSE(dlg.IsCancelled());
 }
 
-TEST(CopyAnimDlg, CancelHidesTheWindowAndStaysCancelled) {
-    GuiCopyAnimDlg dlg;
-    QSignalSpy cancelled(&dlg, &GuiCopyAnimDlg::Cancelled);
+TEST(CopyProgress, CancelHidesTheWindowAndStaysCancelled) {
+    CopyProgressWindow dlg;
+    QSignalSpy cancelled(&dlg, &CopyProgressWindow::Cancelled);
     dlg.Create(1, kCaption, kLabel, true, true);
     ASSERT_TRUE(dlg.Window()->isVisible());
 
@@ -120,7 +120,7 @@ TEST(CopyAnimDlg, CancelHidesTheWindowAndStaysCancelled) {
     EXPECT_EQ(cancelled.count(), 1);
 
     // Escape works as the button does.
-    GuiCopyAnimDlg other;
+    CopyProgressWindow other;
     other.Create(1, kCaption, kLabel, true, true);
     other.Window()->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(other.Window()));
@@ -137,10 +137,10 @@ TEST(CopyAnimDlg, CancelHidesTheWindowAndStaysCancelled) {
     EXPECT_EQ(cancelled.count(), 1);
 }
 
-TEST(CopyAnimDlg, BusyBarClimbsBySevenAndWrapsAfterPassingOneHundred) {
-    GuiCopyAnimDlg dlg;
+TEST(CopyProgress, BusyBarClimbsBySevenAndWrapsAfterPassingOneHundred) {
+    CopyProgressWindow dlg;
     dlg.Create(1, kCaption, kLabel, true, true);
-    frmAnimate* w = dlg.Window();
+    AnimationWindow* w = dlg.Window();
 
     // 14 ticks reach 98; the 15th passes 100 and starts again at 0.
     std::vector<int> seen;
@@ -164,8 +164,8 @@ TEST(CopyAnimDlg, BusyBarClimbsBySevenAndWrapsAfterPassingOneHundred) {
     EXPECT_EQ(w->PrgCounter, held);
 }
 
-TEST(CopyAnimDlg, DestroyBeforeCreateAndUnknownClipLeaveAUsableWindow) {
-    GuiCopyAnimDlg dlg;
+TEST(CopyProgress, DestroyBeforeCreateAndUnknownClipLeaveAUsableWindow) {
+    CopyProgressWindow dlg;
     dlg.Destroy();
     EXPECT_FALSE(dlg.Window()->isVisible());
     EXPECT_EQ(dlg.Animation(), nullptr);
@@ -180,7 +180,7 @@ TEST(CopyAnimDlg, DestroyBeforeCreateAndUnknownClipLeaveAUsableWindow) {
     EXPECT_FALSE(dlg.Animation()->IsPlaying());
 }
 
-TEST(CopyAnimDlg, EveryClipMovesItsSheetAcrossTheFrames) {
+TEST(CopyProgress, EveryClipMovesItsSheetAcrossTheFrames) {
     auto frame = [](int clip, int f) {  // f < 0: nothing painted
         QImage img(AnimationClip::ClipSize(), QImage::Format_ARGB32);
         img.fill(Qt::transparent);

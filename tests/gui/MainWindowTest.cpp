@@ -2,12 +2,12 @@
 // the embedded server of a private home. Texts are those the operator must see.
 
 #include "GuiTestHelpers.h"
-#include "app/FormModelFixture.h"
+#include "app/MainFormFixture.h"
 #include "gui/DataLinkPanels.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
-#include "gui/ctDLlFlatFile.h"
-#include "gui/uRookConnect.h"
+#include "gui/FlatFilePanel.h"
+#include "gui/ServerConnectionWidget.h"
 #include "support/FakePackage.h"
 
 using testsupport::readAll;
@@ -35,14 +35,14 @@ class MainWindowTest : public FormModel {
         SetOperator(&op);
         FormModel::TearDown();
     }
-    RunnerMainWindow& window(bool jobMode = false) {
+    MainWindow& window(bool jobMode = false) {
         window_.reset();
         form_.reset();
-        form_ = std::make_unique<frmRunnerMain>();
-        form_->StartInRookJobConfigMode = jobMode;
+        form_ = std::make_unique<MainFormModel>();
+        form_->JobConfigMode = jobMode;
         form_->InitFormFields();
-        window_ = std::make_unique<RunnerMainWindow>(*form_);
-        window_->SetFileChooser([this](QWidget*, const frmRunnerMain::FileDialogSettings& d) {
+        window_ = std::make_unique<MainWindow>(*form_);
+        window_->SetFileChooser([this](QWidget*, const MainFormModel::FileDialogSettings& d) {
             dialogs << d.Title + "|" + d.Filter + "|" + d.DefaultExtension + "|" +
                            (d.Save ? "save" : "open");
             return answers.isEmpty() ? QString() : answers.takeFirst();
@@ -57,7 +57,7 @@ class MainWindowTest : public FormModel {
     // A configuration of package `package` saved by a form model of its own.
     QString savedConfiguration(const QString& package = "Sales_Overall") {
         const QString file = home.file("saved.etl");
-        frmRunnerMain f;
+        MainFormModel f;
         fill(f, package);
         EXPECT_TRUE(f.SaveConfigurationFile(file));
         ReleaseDataSources();
@@ -68,14 +68,14 @@ class MainWindowTest : public FormModel {
         return found.isEmpty() ? -1 : window_->lstDataLinks->row(found.first());
     }
 
-    std::unique_ptr<frmRunnerMain> form_;
-    std::unique_ptr<RunnerMainWindow> window_;
+    std::unique_ptr<MainFormModel> form_;
+    std::unique_ptr<MainWindow> window_;
     GuiOperator gui_;
     QStringList dialogs, answers;
 };
 
 TEST_F(MainWindowTest, CaptionsAndStartState) {
-    RunnerMainWindow& w = window();
+    MainWindow& w = window();
     QStringList texts = {w.windowTitle(), w.cmdOpen->text(), w.cmdSave->text()};
     texts << w.cmdExecute->text() << w.cmdClose->text() << w.mnuFile->title() << w.mnuHelp->title();
     texts << w.mnuHelpAbout->text() << w.cbTruncateErrorFile->text() << w.cmdShowErrorFile->text();
@@ -99,13 +99,13 @@ TEST_F(MainWindowTest, CaptionsAndStartState) {
     for (QFrame* panel : w.DataLinkPanels)
         EXPECT_TRUE(panel->isHidden()) << panel->objectName().toStdString();
 
-    RunnerMainWindow& job = window(true);
+    MainWindow& job = window(true);
     EXPECT_EQ(job.cmdExecute->text() + job.cmdClose->text(), "E&xit&Cancel");
 }
 
 TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
     const QString file = savedConfiguration();
-    RunnerMainWindow& w = window();
+    MainWindow& w = window();
     BoxAnswerer answerer;
     answers << file;
     QTest::mouseClick(w.cmdOpen, Qt::LeftButton);
@@ -116,7 +116,7 @@ TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
     EXPECT_EQ(comboItems(w.cmbETLPackage), QStringList({"Sales_Init", "Sales_Overall"}));
     EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
     EXPECT_EQ(w.txtDTSErrorFile->text(), home.file("run.log"));
-    EXPECT_EQ(w.uRookConnectDW->DatabaseBox()->currentText(), "DW");
+    EXPECT_EQ(w.warehouseServerWidget->DatabaseBox()->currentText(), "DW");
     EXPECT_EQ(w.lstDataLinks->count(), 6) << "the data links are read at once";
     EXPECT_TRUE(w.tabDataInfo->isTabEnabled(2));
     EXPECT_TRUE(answerer.boxes.isEmpty()) << answerer.boxes.join('\n').toStdString();
@@ -152,14 +152,14 @@ TEST_F(MainWindowTest, ExecuteWithMissingInputShowsThePageAndFocus) {
         const char* database;
         int page;
         const char* focusParent;
-    } cases[] = {{"", "DW", 0, "cmbETLPackage"}, {"Sales_Overall", "", 1, "uRookConnectDW"}};
+    } cases[] = {{"", "DW", 0, "cmbETLPackage"}, {"Sales_Overall", "", 1, "warehouseServerWidget"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.focusParent);
-        RunnerMainWindow& w = window();
+        MainWindow& w = window();
         fill(*form_, c.package[0] ? c.package : "Sales_Overall");
         if (!c.package[0])
             form_->cmbETLPackage.SetCurrentIndex(-1);
-        form_->uRookConnectDW.DatabaseName = c.database;
+        form_->warehouseServerWidget.DatabaseName = c.database;
         form_->CurrentPage = c.page == 0 ? 1 : 0;
         w.RefreshFromModel();
         BoxAnswerer answerer;
@@ -181,7 +181,7 @@ TEST_F(MainWindowTest, ExecuteWithMissingInputShowsThePageAndFocus) {
 
 TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
     const QString file = home.file("new.etl");
-    RunnerMainWindow& w = window();
+    MainWindow& w = window();
     fill(*form_);
     w.RefreshFromModel();
 
@@ -189,7 +189,7 @@ TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
     w.mnuFileSaveAs->trigger();
     EXPECT_EQ(dialogs, QStringList({"Pendrill: Save configuration|ETL Files (*.etl)|etl|save"}));
     EXPECT_TRUE(form_->PendrillConfigFile.isEmpty());
-    EXPECT_EQ(CRegSettings().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>"), "<unset>");
+    EXPECT_EQ(SettingsStore().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>"), "<unset>");
     EXPECT_EQ(w.windowTitle(), "Pendrill");
 
     // Save without a file asks; with one it does not.
@@ -198,7 +198,7 @@ TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
     EXPECT_EQ(dialogs.size(), 2);
     EXPECT_TRUE(QFile::exists(file));
     EXPECT_EQ(w.windowTitle(), "Pendrill : [new.etl]");
-    EXPECT_EQ(CRegSettings().GetSetting("Pendrill", "LastUsedConfigFile"), file);
+    EXPECT_EQ(SettingsStore().GetSetting("Pendrill", "LastUsedConfigFile"), file);
     QFile::remove(file);
     w.mnuFileSave->trigger();
     EXPECT_EQ(dialogs.size(), 2);
@@ -211,7 +211,7 @@ TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
 }
 
 TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
-    frmRunnerMain f;
+    MainFormModel f;
     f.ConfigFileChosen(home.file("last.etl"));
     QStringList seen;
     QTimer::singleShot(100, [&] {
@@ -223,7 +223,7 @@ TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
             d->reject();
         }
     });
-    EXPECT_EQ(RunnerMainWindow::ShowFileDialog(nullptr, f.ConfigFileDialog(true)), "")
+    EXPECT_EQ(MainWindow::ShowFileDialog(nullptr, f.ConfigFileDialog(true)), "")
         << "cancelled";
     EXPECT_EQ(seen, QStringList({"Pendrill: Save configuration", "ETL Files (*.etl)", "etl", "1",
                                  "1", QDir(home.path()).absolutePath()}));
@@ -232,8 +232,8 @@ TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
 TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     const QString job = home.file("job.cfg");
     ASSERT_TRUE(testsupport::writeAll(job, "older\r\n"));
-    RunnerMainWindow& w = window(true);
-    form_->RookJobConfigFile = job;
+    MainWindow& w = window(true);
+    form_->JobConfigFile = job;
     fill(*form_);
     w.RefreshFromModel();
     {
@@ -246,21 +246,21 @@ TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     }
     const QString file = home.file("job.etl");
     form_->PendrillConfigFile = file;
-    QSignalSpy unloaded(&w, &RunnerMainWindow::Unloaded);
+    QSignalSpy unloaded(&w, &MainWindow::Unloaded);
     QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
     EXPECT_EQ(readAll(job), "-configfile \"" + file.toUtf8() + "\"\r\n");
     EXPECT_EQ(unloaded.count(), 1);
     EXPECT_FALSE(w.isVisible());
 
-    RunnerMainWindow& cancel = window(true);
-    form_->RookJobConfigFile = job;
+    MainWindow& cancel = window(true);
+    form_->JobConfigFile = job;
     cancel.close();  // the window's own close button is Cancel
     EXPECT_EQ(readAll(job), "canceled\r\n");
     EXPECT_FALSE(cancel.isVisible());
 }
 
 TEST_F(MainWindowTest, LogFileBoxTypedAndLeftWithTheKeyboard) {
-    RunnerMainWindow& w = window();
+    MainWindow& w = window();
     w.txtDTSErrorFile->setFocus();
     QTest::keyClicks(w.txtDTSErrorFile, "  logs/run.log ");
     EXPECT_TRUE(w.cbTruncateErrorFile->isEnabled()) << "enabled while the box holds a name";
@@ -279,7 +279,7 @@ TEST_F(MainWindowTest, LogFileBoxTypedAndLeftWithTheKeyboard) {
 
 TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
     const QString file = savedConfiguration();
-    RunnerMainWindow& w = window();
+    MainWindow& w = window();
     w.DropFile(file);
     EXPECT_EQ(w.windowTitle(), "Pendrill : [saved.etl]");
     EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
@@ -297,13 +297,13 @@ TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
     QTest::keyClick(w.imgEventLog, Qt::Key_Return);
     qputenv("PATH", path);
     const QString box = QString::number(int(QMessageBox::Information)) + "|Pendrill|" +
-                        frmRunnerMain::NoLogViewerText();
+                        MainFormModel::NoLogViewerText();
     EXPECT_EQ(answerer.boxes, QStringList({box, box}));
     EXPECT_TRUE(box.contains("journalctl"));
 }
 
 TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
-    RunnerMainWindow& w = window();
+    MainWindow& w = window();
     FakeRecord record;
     for (const char* name : kRunVariables)
         record.values.insert(name, QString());
@@ -315,7 +315,7 @@ TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
         p->onExecute = [] {
             QElapsedTimer clock;
             clock.start();
-            while (!ProgramState::StopRequested && clock.elapsed() < 10000) {
+            while (!StopFlags::StopRequested && clock.elapsed() < 10000) {
                 Operator().ProcessPendingEvents();
                 QThread::msleep(2);
             }
@@ -332,7 +332,7 @@ TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
         QElapsedTimer clock;
         clock.start();
         QTest::mouseClick(w.cmdClose, Qt::LeftButton);
-        if (ProgramState::StopRequested)
+        if (StopFlags::StopRequested)
             answeredAfter = clock.elapsed();
     });
     QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
@@ -354,11 +354,11 @@ TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
 // Each data link shows the panel of its type, bound to its data source; edits on the panels reach
 // the warehouse and the configuration file on Save.
 TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
-    RunnerMainWindow& w = window();
+    MainWindow& w = window();
     fill(*form_);
     w.RefreshFromModel();
     w.tabDataInfo->setCurrentIndex(2);
-    auto* flat = w.findChild<ctDLlFlatFile*>("ctDLlFlatFileOBJ");
+    auto* flat = w.findChild<FlatFilePanel*>("ctDLlFlatFileOBJ");
     ASSERT_NE(flat, nullptr);
     EXPECT_EQ(w.DataLinkPanels.at(1), flat);
     // Type 3 shows the flat-file panel and clears the database fields; type 2 keeps the panel
@@ -378,7 +378,7 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
             EXPECT_EQ(panel->isVisible(), panel->objectName() == c.panel);
         auto* shown = w.findChild<QFrame*>(c.panel);
         auto* editor = dynamic_cast<DataLinkPanel*>(shown);
-        cDataSource* bound = editor ? editor->DataSource() : flat->objDataSource();
+        DataLink* bound = editor ? editor->DataSource() : flat->objDataSource();
         ASSERT_NE(bound, nullptr);
         EXPECT_EQ(bound, form_->PanelDataSource());
         EXPECT_EQ(bound->strName, c.link);
@@ -390,7 +390,7 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
 
     w.lstDataLinks->setCurrentRow(row("Link1"));
     QCoreApplication::processEvents();
-    auto* sql = w.findChild<ctDLSQLServer*>("ctDLSQLServerOBJ");
+    auto* sql = w.findChild<SqlServerPanel*>("ctDLSQLServerOBJ");
     EXPECT_EQ(sql->txtSQLServer->text(), "srv");
     sql->txtSQLServer->setText("night");
     QWidget* next = w.lstDataLinks->nextInFocusChain();
@@ -399,7 +399,7 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
     EXPECT_EQ(next, sql->txtSQLServer) << "the shown panel follows the list in the keyboard order";
 
     w.lstDataLinks->setCurrentRow(row("Link10"));
-    w.findChild<ctlDLXMLFiles*>("ctlDLXMLFilesOBJ")->txtXMLMetaDataFile->setText("/x/schema.xml");
+    w.findChild<XmlFilesPanel*>("ctlDLXMLFilesOBJ")->txtXMLMetaDataFile->setText("/x/schema.xml");
     w.lstDataLinks->setCurrentRow(row("Link3"));
     flat->cbSourceCopyRemData->click();
     flat->optSourceFromFTP->click();

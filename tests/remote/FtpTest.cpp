@@ -6,12 +6,12 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
-#include "config/CRegSettings.h"
-#include "remote/CopyTessalyFiles.h"
+#include "config/SettingsStore.h"
+#include "remote/StatusPolling.h"
 #include "remote/FtpConnection.h"
-#include "remote/FtpFuncModule.h"
+#include "remote/FtpTransfer.h"
 #include "remote/RemoteTestSupport.h"
-#include "rook/RookJobHistory.h"
+#include "history/JobRecord.h"
 #include "support/TestFtp.h"
 
 // Readable failure messages for texts.
@@ -49,7 +49,7 @@ class Ftp : public remotetest::RemoteTest {
         return FtpReadStatus(ftp.server(), dir, user, "secret", failure);
     }
     bool copy(QString dir, const QString& user = "pendrill", QString* error = nullptr) {
-        RookJobHistory record;
+        JobRecord record;
         QString localDir = local;
         return FtpCopyRemoteData(ftp.server(), dir, localDir, record, user, "secret", error);
     }
@@ -199,7 +199,7 @@ TEST_F(Ftp, CopyEveryPlainFile) {
     // A symbolic link planted under the temporary name is replaced, not written through.
     writeAll(home.file("victim"), "keep");
     QFile::link(home.file("victim"), local + "/.a.csv.pendrill-part");
-    RookJobHistory record;
+    JobRecord record;
     record.setSourcePath("in/");
     QString dir = "in", localDir = local;
     ASSERT_TRUE(FtpCopyRemoteData(ftp.server(), dir, localDir, record, "pendrill", "secret"))

@@ -9,12 +9,12 @@
 #include <algorithm>
 #include <functional>
 
-#include "remote/CopyTessalyFiles.h"
-#include "rook/RookHistoryReader.h"
-#include "rook/RookRepository.h"
+#include "remote/StatusPolling.h"
+#include "history/JobHistoryReader.h"
+#include "history/Repository.h"
 #include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace remotetest {
 
@@ -22,9 +22,9 @@ namespace remotetest {
 class RemoteTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ProgramState::SetExceptionFileSource([this] { return logPath; });
+        StopFlags::SetExceptionFileSource([this] { return logPath; });
     }
-    void TearDown() override { ProgramState::SetExceptionFileSource(nullptr); }
+    void TearDown() override { StopFlags::SetExceptionFileSource(nullptr); }
     QString log() const { return QString::fromUtf8(testsupport::readAll(logPath)); }
     // The run log's lines, without the empty ones.
     QStringList logLines() const { return log().split("\r\n", Qt::SkipEmptyParts); }
@@ -60,8 +60,8 @@ class InstalledOperator : public RecordingOperator {
   public:
     InstalledOperator() { SetOperator(this); }
     ~InstalledOperator() override { SetOperator(nullptr); }
-    std::unique_ptr<CopyAnimDlg> CreateCopyAnimDlg() override {
-        struct Cancelling : HeadlessCopyAnimDlg {
+    std::unique_ptr<CopyProgress> CreateCopyAnimDlg() override {
+        struct Cancelling : HeadlessCopyProgress {
             int after, labels = 0;
             explicit Cancelling(int a) : after(a) {}
             void LabelCaption(const QString&) override { ++labels; }
@@ -107,7 +107,7 @@ inline void ExpectCopyRecords(const QList<CopiedFile>& files, const QString& uni
 // The file names handed to ProcessMetadataFile, in order.
 inline QStringList MetadataFiles() {
     QStringList names;
-    RookRepository::Connection repo;
+    Repository::Connection repo;
     QSqlQuery q(repo.Open() ? repo.Db() : QSqlDatabase());
     q.exec("SELECT FileName FROM metadata_files ORDER BY Id");
     while (q.next())

@@ -4,11 +4,11 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "remote/CopyFuncModule.h"
+#include "remote/ShareTransfer.h"
 #include "remote/RemoteTestSupport.h"
-#include "rook/RookJobHistory.h"
+#include "history/JobRecord.h"
 #include "support/TestSupport.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 using remotetest::InstalledOperator;
 using remotetest::JobRecords;
@@ -26,7 +26,7 @@ class Share : public remotetest::RemoteTest {
     }
     void TearDown() override {
         RemoteTest::TearDown();
-        ProgramState::StartInConfigMode = false;
+        StopFlags::StartInConfigMode = false;
     }
     // Directories under "open/" of the home that any account may use (for tests as "nobody").
     QString openDirectory(const QString& name) {
@@ -93,7 +93,7 @@ TEST_F(Share, ReadStatusWithoutReadRights) {
 
 TEST_F(Share, WriteStatus) {
     InstalledOperator op;
-    ProgramState::StartInConfigMode = true;
+    StopFlags::StartInConfigMode = true;
     const QString dir = home.file("site");
     writeAll(dir + "/status", "ready with a long old line\r\n");
 
@@ -139,7 +139,7 @@ TEST_F(Share, CopyRemoteData) {
     QFile::link(home.file("secret"), remote + "link.csv");
     QFile::link(home.file("secret"), local + "/.a.txt.pendrill-part");
 
-    RookJobHistory record;
+    JobRecord record;
     record.setSourcePath(remote);
     EXPECT_TRUE(ShareCopyRemoteData(remote, local, record));
     EXPECT_EQ(readAll(home.file("secret")), "keep");
@@ -158,7 +158,7 @@ TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
         writeAll(remote + QString("f%1").arg(i, 2, 10, QChar('0')), QByteArray(i * 100 + 1, 'd'));
     QDir().mkpath(local + "/f20");
 
-    RookJobHistory record;
+    JobRecord record;
     EXPECT_FALSE(ShareCopyRemoteData(remote, local, record));
     const QList<QJsonObject> records = JobRecords();
     ASSERT_EQ(records.size(), 21);
@@ -176,7 +176,7 @@ TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
 
 TEST_F(Share, NothingToCopy) {
     InstalledOperator op;
-    ProgramState::StartInConfigMode = true;
+    StopFlags::StartInConfigMode = true;
     const struct {
         const char* name;
         QString remote;
@@ -191,7 +191,7 @@ TEST_F(Share, NothingToCopy) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(logPath);
-        RookJobHistory record;
+        JobRecord record;
         EXPECT_FALSE(ShareCopyRemoteData(c.remote, local, record));
         EXPECT_TRUE(QFileInfo(local).isDir()) << "the local directory is made";
         EXPECT_EQ(log(), QString(c.logged).isEmpty() ? "" : c.logged + c.remote + "\r\n");
@@ -213,7 +213,7 @@ TEST_F(Share, UnreadableFileEndsTheCopy) {
     ::chmod(QFile::encodeName(remote + "c.txt").constData(), 0644);
     const int rc = testsupport::forkUnprivileged([&] {
         qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-        RookJobHistory record;
+        JobRecord record;
         if (ShareCopyRemoteData(remote, local, record))
             return 1;
         if (record.Status() != 3 || record.Message() != "Couldn't copy file " + remote + "b.txt" ||
@@ -237,11 +237,11 @@ TEST_F(Share, CancelAndTerminationSignalEndTheCopy) {
         QFile::remove(logPath);
         InstalledOperator op;
         op.cancelAfterLabels = signalled ? -1 : 1;
-        ProgramState::TerminationSignalled = signalled;
-        RookJobHistory record;
+        StopFlags::TerminationSignalled = signalled;
+        JobRecord record;
         QObject owner;
         const bool copied = ShareCopyRemoteData(site, local, record, &owner);
-        ProgramState::TerminationSignalled = false;
+        StopFlags::TerminationSignalled = false;
         EXPECT_FALSE(copied);
         EXPECT_EQ(fileNames(local), signalled ? QStringList() : QStringList{"a"});
         EXPECT_EQ(log(), "Copying aborted\r\n");

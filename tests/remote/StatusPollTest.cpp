@@ -6,10 +6,10 @@
 #include <map>
 #include <optional>
 
-#include "remote/CopyTessalyFiles.h"
+#include "remote/StatusPolling.h"
 #include "remote/RemoteTestSupport.h"
 #include "support/TestSupport.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -50,7 +50,7 @@ class PollLoop : public remotetest::RemoteTest {
     }
     void TearDown() override {
         RemoteTest::TearDown();
-        ProgramState::RemoteStopRequested = false;
+        StopFlags::RemoteStopRequested = false;
     }
     void apply(const Script& script, qint64 t) {
         const auto it = script.find(t / kMinute);
@@ -186,7 +186,7 @@ TEST_F(PollLoop, StopFromAnEventDuringARealWait) {
 
 TEST(WaitMinutes, SlicesAndStop) {
     CountingClock clock;
-    ProgramState::RemoteStopRequested = false;
+    StopFlags::RemoteStopRequested = false;
     WaitMinutes(0);
     WaitMinutes(-3);
     EXPECT_EQ(clock.slices, 0);
@@ -200,7 +200,7 @@ TEST(WaitMinutes, SlicesAndStop) {
     clock.slices = 0;
     WaitMinutes(30);
     EXPECT_EQ(clock.slices, 0) << "a stop already requested ends the wait at once";
-    ProgramState::RemoteStopRequested = false;
+    StopFlags::RemoteStopRequested = false;
 }
 
 }  // namespace

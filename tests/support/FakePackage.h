@@ -18,7 +18,7 @@ inline const char* const kRunVariables[] = {
     "OverwriteGlobalSettings",
 };
 
-// What a FakePackage saw, kept after ExecDTSPackage has released it.
+// What a FakePackage saw, kept after RunSettings has released it.
 struct FakeRecord {
     QStringList loadArguments;
     int flags = -1;

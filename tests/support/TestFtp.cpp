@@ -2,8 +2,8 @@
 
 #include <QElapsedTimer>
 
-#include "config/CRegSettings.h"
-#include "remote/FtpFuncModule.h"
+#include "config/SettingsStore.h"
+#include "remote/FtpTransfer.h"
 
 namespace testsupport {
 

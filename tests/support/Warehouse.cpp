@@ -3,8 +3,8 @@
 #include <QRegularExpression>
 #include <array>
 
-#include "config/CRegSettings.h"
-#include "datasources/modDataLinkInfo.h"
+#include "config/SettingsStore.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 

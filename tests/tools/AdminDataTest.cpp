@@ -4,7 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "config/CRegSettings.h"
+#include "config/SettingsStore.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "support/TestSupport.h"

@@ -1,6 +1,6 @@
 // pendrill-admin history: the listing, its options and errors, prune, on SQLite and PostgreSQL.
 // The reader's filters and the parsing of times are tested with the library
-// (rook/RookHistoryTest); here the command line's part of them.
+// (history/JobHistoryReaderTest); here the command line's part of them.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -12,10 +12,10 @@
 #include <QRegularExpression>
 #include <QUuid>
 
-#include "config/CRegSettings.h"
-#include "rook/RookHistoryReader.h"
-#include "rook/RookJobHistory.h"
-#include "rook/RookRepository.h"
+#include "config/SettingsStore.h"
+#include "history/JobHistoryReader.h"
+#include "history/JobRecord.h"
+#include "history/Repository.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 
@@ -35,10 +35,10 @@ int recordLines(const ProcessResult& r) {
 
 // Records ending at kBase + i hours, i = 0 .. count-1, job "j<i % 3>", status i % 4.
 void fill(int count) {
-    RookRepository::Connection hold;  // one connection for all: no checkpoint per record
+    Repository::Connection hold;  // one connection for all: no checkpoint per record
     ASSERT_TRUE(hold.Open()) << hold.LastError().toStdString();
     for (int i = 0; i < count; ++i) {
-        RookJobHistory r;
+        JobRecord r;
         r.setJobIdentifier(QString("j%1").arg(i % 3));
         r.setStatus(i % 4);
         r.setMessage(QString("record %1").arg(i));
@@ -169,7 +169,7 @@ TEST(AdminHistory, ListingFiltersLimitsAndLocalTimes) {
     }
 
     // Stored texts with control characters are shown escaped: they cannot forge a record line.
-    RookJobHistory forged;
+    JobRecord forged;
     forged.setJobIdentifier("x\n#999  2026-03-13 00:00:00 +01:00  status 0 success\t");
     forged.setExceptionFile("log\x1b[2J.txt\r");
     ASSERT_TRUE(forged.Close(4, "Pendrill"));
@@ -194,15 +194,15 @@ TEST(AdminHistory, JsonOutputEqualsTheStoredRecords) {
                                "{\"not\": [\"json\"]}"};
     double quantity = 0.1;
     for (const QString& text : awkward) {
-        RookJobHistory r;
+        JobRecord r;
         r.setMessage(text);
         r.setSourcePath(text);
         r.setQuantity(quantity);
         quantity *= -1234.5;
         r.setStartTime(kBase);
-        ASSERT_TRUE(r.Close(2, "Pendrill Copy", RookJobHistory::CloseArgumentsFor("FTP", text)));
+        ASSERT_TRUE(r.Close(2, "Pendrill Copy", JobRecord::CloseArgumentsFor("FTP", text)));
     }
-    RookJobHistory bare;  // nothing set: nulls
+    JobRecord bare;  // nothing set: nulls
     ASSERT_TRUE(bare.Close(4, "Pendrill"));
 
     QList<QJsonObject> stored;
@@ -217,8 +217,8 @@ TEST(AdminHistory, JsonOutputEqualsTheStoredRecords) {
 
 TEST(AdminHistory, AnUnreadableRepositoryIsExitOne) {
     testsupport::IsolatedHome home;
-    ASSERT_TRUE(WriteRegistryValue(RookRepository::RepositoryLocationKey,
-                                   RookRepository::RepositoryLocationValue,
+    ASSERT_TRUE(WriteRegistryValue(Repository::RepositoryLocationKey,
+                                   Repository::RepositoryLocationValue,
                                    home.file("no such dir/repo.db")));
     for (const QStringList& args :
          {QStringList{"history"}, QStringList{"history", "prune", "--before", "2026-01-01"}}) {
@@ -244,8 +244,8 @@ TEST(AdminHistory, FiltersAndPruneOnAPostgresRepository) {
                                                   .toUtf8()));
     ::chmod(QFile::encodeName(pgpass).constData(), 0600);
     ScopedEnv passFile("PGPASSFILE", pgpass.toLocal8Bit());
-    ASSERT_TRUE(WriteRegistryValue(RookRepository::RepositoryLocationKey,
-                                   RookRepository::RepositoryLocationValue,
+    ASSERT_TRUE(WriteRegistryValue(Repository::RepositoryLocationKey,
+                                   Repository::RepositoryLocationValue,
                                    QString("postgresql://%1@%2:%3/runs_%4")
                                        .arg(pg->superuser(), pg->host())
                                        .arg(pg->port())

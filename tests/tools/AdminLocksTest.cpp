@@ -12,7 +12,7 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
-#include "config/modIniFilesUtils.h"
+#include "config/IniFiles.h"
 #include "support/TestSupport.h"
 #include "util/FileLock.h"
 

@@ -8,7 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "config/modCypher.h"
+#include "config/PasswordScrambler.h"
 #include "support/TestSupport.h"
 
 using testsupport::admin;

@@ -8,8 +8,8 @@
 #include <QTemporaryDir>
 
 #include "support/TestSupport.h"
-#include "util/KelmStatusFile.h"
-#include "util/ProgramState.h"
+#include "util/StatusFile.h"
+#include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
 using testsupport::readAll;
@@ -98,14 +98,14 @@ TEST(StatusFile, HoldsOneWordAndFailsQuietly) {
 
     // A status file that cannot be written is reported, not passed over in silence.
     QStringList problems;
-    ProgramState::SetProblemSink([&](const QString& text) { problems << text; });
+    StopFlags::SetProblemSink([&](const QString& text) { problems << text; });
     for (const QString& bad : {dir.filePath("no such dir/status"), dir.path()}) {
         SetStatusFile(bad);
         EXPECT_FALSE(StatusFailure());
         ASSERT_FALSE(problems.isEmpty());
         EXPECT_TRUE(problems.takeLast().startsWith("cannot write the status file " + bad + ": "));
     }
-    ProgramState::SetProblemSink(nullptr);
+    StopFlags::SetProblemSink(nullptr);
     SetStatusFile("");
 }
 

@@ -10,11 +10,11 @@
 #include <optional>
 
 #include "AdminCommands.h"
-#include "config/ExecDTSPackage.h"
-#include "config/PrivateProfile.h"
+#include "config/RunSettings.h"
+#include "config/IniDocument.h"
 #include "config/ValueChecks.h"
-#include "config/modCypher.h"
-#include "config/modIniFilesUtils.h"
+#include "config/PasswordScrambler.h"
+#include "config/IniFiles.h"
 
 namespace {
 
@@ -64,7 +64,7 @@ const struct {
 };
 
 QString shown(const QString& section, const QString& key, const QString& clear, bool reveal) {
-    if (!ExecDTSPackage::IsScrambledKey(section, key) || reveal)
+    if (!RunSettings::IsScrambledKey(section, key) || reveal)
         return clear;
     return clear.isEmpty() ? QString() : QStringLiteral("********");
 }
@@ -102,10 +102,10 @@ bool notRegularFile(const QString& file) {
 // Reads the whole file once. A missing file is an empty profile when `missingIsEmpty` (set
 // creates it); otherwise, and for a file that cannot be read, an error is printed and nullopt
 // returned.
-std::optional<PrivateProfile> readProfile(const QString& file, bool missingIsEmpty) {
-    std::optional<PrivateProfile> profile;
+std::optional<IniDocument> readProfile(const QString& file, bool missingIsEmpty) {
+    std::optional<IniDocument> profile;
     if (missingIsEmpty || QFileInfo::exists(file))
-        profile = PrivateProfile::load(file);
+        profile = IniDocument::load(file);
     if (!profile)
         AdminError(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
     return profile;
@@ -114,17 +114,17 @@ std::optional<PrivateProfile> readProfile(const QString& file, bool missingIsEmp
 int show(const QString& file, bool reveal) {
     if (notRegularFile(file))
         return 2;
-    const std::optional<PrivateProfile> profile = readProfile(file, false);
+    const std::optional<IniDocument> profile = readProfile(file, false);
     if (!profile)
         return 1;
-    ExecDTSPackage s;
+    RunSettings s;
     s.ReadConfig(*profile);
     QString out;
     auto line = [&](const QString& text) { out += text + QLatin1Char('\n'); };
-    const auto b = ExecDTSPackage::BooleanText;
-    const QString pkg = QString::fromLatin1(ExecDTSPackage::PackageSection);
-    const QString dts = QString::fromLatin1(ExecDTSPackage::DTSSection);
-    const QString dw = QString::fromLatin1(ExecDTSPackage::DWSection);
+    const auto b = RunSettings::BooleanText;
+    const QString pkg = QString::fromLatin1(RunSettings::PackageSection);
+    const QString dts = QString::fromLatin1(RunSettings::DTSSection);
+    const QString dw = QString::fromLatin1(RunSettings::DWSection);
     line('[' + pkg + ']');
     line("Package=" + s.DTSPackageName);
     line("LogFile=" + s.ExceptionLogFile);
@@ -147,7 +147,7 @@ int show(const QString& file, bool reveal) {
     line("DWDB=" + s.DWDatabaseName);
 
     for (const QString& section : profile->sectionNames()) {
-        if (!section.startsWith(QLatin1String(ExecDTSPackage::DataSourceSectionPrefix),
+        if (!section.startsWith(QLatin1String(RunSettings::DataSourceSectionPrefix),
                                 Qt::CaseInsensitive))
             continue;
         line(QString());
@@ -156,8 +156,8 @@ int show(const QString& file, bool reveal) {
             const QString key = QString::fromLatin1(k.key);
             QString value = IniValueOf(*profile, section, key, QString::fromLatin1(k.defaultValue));
             if (key == QLatin1String("TrustedLogin"))
-                value = b(ExecDTSPackage::ParseBoolean(value));
-            else if (ExecDTSPackage::IsScrambledKey(section, key))
+                value = b(RunSettings::ParseBoolean(value));
+            else if (RunSettings::IsScrambledKey(section, key))
                 value = shown(section, key, DecryptPassword(value), reveal);
             line(key + '=' + value);
         }
@@ -170,7 +170,7 @@ int show(const QString& file, bool reveal) {
 int get(const QString& file, const QString& section, const QString& key) {
     if (notRegularFile(file))
         return 2;
-    const std::optional<PrivateProfile> profile = readProfile(file, false);
+    const std::optional<IniDocument> profile = readProfile(file, false);
     if (!profile)
         return 1;
     if (!profile->value(section, key)) {
@@ -178,7 +178,7 @@ int get(const QString& file, const QString& section, const QString& key) {
         return 1;
     }
     QString value = IniValueOf(*profile, section, key, QString());
-    if (ExecDTSPackage::IsScrambledKey(section, key))
+    if (RunSettings::IsScrambledKey(section, key))
         value = DecryptPassword(value);
     std::printf("%s\n", value.toLocal8Bit().constData());
     return 0;
@@ -198,7 +198,7 @@ int set(const QString& file, const QString& section, const QString& key, const Q
     }
     if (notRegularFile(file))
         return 2;
-    const bool scrambled = ExecDTSPackage::IsScrambledKey(section, key);
+    const bool scrambled = RunSettings::IsScrambledKey(section, key);
     const QString stored = scrambled ? EncryptPassword(value) : value;
     // Read, change and replace under the file's write lock: a concurrent set of another key of
     // the same file is kept.
@@ -206,7 +206,7 @@ int set(const QString& file, const QString& section, const QString& key, const Q
     QString reason;
     const bool written = EditIniFile(
         file,
-        [&](PrivateProfile& profile) {
+        [&](IniDocument& profile) {
             brokenUtf16 = profile.isBrokenUtf16();
             storable = profile.setValue(section, key, stored);
             return storable;
@@ -227,7 +227,7 @@ int set(const QString& file, const QString& section, const QString& key, const Q
                            "break"));
         return 2;
     }
-    readable = !QFileInfo::exists(file) || PrivateProfile::load(file).has_value();
+    readable = !QFileInfo::exists(file) || IniDocument::load(file).has_value();
     if (!readable)
         AdminError(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
     else

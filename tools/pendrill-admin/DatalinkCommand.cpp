@@ -3,9 +3,9 @@
 #include <cstdio>
 
 #include "AdminCommands.h"
-#include "datasources/cDataSource.h"
-#include "datasources/modDBConnection.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/DataLink.h"
+#include "datasources/WarehouseConnection.h"
+#include "datasources/DataLinkCatalogue.h"
 
 namespace {
 

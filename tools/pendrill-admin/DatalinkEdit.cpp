@@ -1,8 +1,8 @@
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
 #include "config/ValueChecks.h"
-#include "config/modCypher.h"
-#include "datasources/modDBConnection.h"
+#include "config/PasswordScrambler.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 

@@ -2,8 +2,8 @@
 
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
-#include "datasources/modDBConnection.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/WarehouseConnection.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "db/postgres/PostgresDatabase.h"

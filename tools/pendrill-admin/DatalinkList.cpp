@@ -6,8 +6,8 @@
 
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
-#include "config/ExecDTSPackage.h"
-#include "datasources/cDataSources.h"
+#include "config/RunSettings.h"
+#include "datasources/DataLinks.h"
 #include "util/OperatorInterface.h"
 
 namespace {
@@ -20,7 +20,7 @@ class StderrOperator : public OperatorInterface {
     void SetStatusText(const QString& text) override { AdminError(TerminalLines(text)); }
 };
 
-QJsonObject toJson(const cDataSource& ds) {
+QJsonObject toJson(const DataLink& ds) {
     return QJsonObject{
         {"strModelName", ds.strModelName},
         {"strName", ds.strName},
@@ -43,14 +43,14 @@ QJsonObject toJson(const cDataSource& ds) {
     };
 }
 
-void printText(const cDataSource& ds) {
+void printText(const DataLink& ds) {
     const auto n = [](int v) { return QString::number(v); };
     AdminPrint('[' + ds.strName + ']');
     AdminPrint("ModelName=" + ds.strModelName);
     AdminPrint("Type=" + n(ds.etlType));
     AdminPrint("Server=" + ds.strDSServer);
     AdminPrint("Database=" + ds.strDSDatabase);
-    AdminPrint("TrustedLogin=" + ExecDTSPackage::BooleanText(ds.blnDSTrustedLogin));
+    AdminPrint("TrustedLogin=" + RunSettings::BooleanText(ds.blnDSTrustedLogin));
     AdminPrint("User=" + ds.strDSUser);
     AdminPrint("Password=" + ds.strDSPassword);
     AdminPrint("File=" + ds.strDSFile);
@@ -72,7 +72,7 @@ int DatalinkList(const DatalinkRequest& r) {
         return 1;
     StderrOperator stderrOperator;
     SetOperator(&stderrOperator);
-    cDataSources sources;
+    DataLinks sources;
     QString error;
     const bool loaded = sources.Load(r.model, &error);
     SetOperator(nullptr);
@@ -82,19 +82,19 @@ int DatalinkList(const DatalinkRequest& r) {
     }
     // The server may have returned rows whose model matches only without regard to case; like
     // Pendrill's data-link list, only the model's own rows are shown.
-    std::vector<const cDataSource*> shown;
-    for (const cDataSource& ds : sources)
+    std::vector<const DataLink*> shown;
+    for (const DataLink& ds : sources)
         if (ds.strModelName == r.model)
             shown.push_back(&ds);
     if (r.options.has(QStringLiteral("--json"))) {
         QJsonArray array;
-        for (const cDataSource* ds : shown)
+        for (const DataLink* ds : shown)
             array.append(toJson(*ds));
         std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
         return 0;
     }
     bool first = true;
-    for (const cDataSource* ds : shown) {
+    for (const DataLink* ds : shown) {
         if (!first)
             AdminPrint(QString());
         first = false;

@@ -5,9 +5,9 @@
 
 #include "AdminCommands.h"
 #include "HistoryOutput.h"
-#include "rook/RookHistoryReader.h"
-#include "rook/RookRepository.h"
-#include "rook/RookTime.h"
+#include "history/JobHistoryReader.h"
+#include "history/Repository.h"
+#include "history/TimeStamps.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ QString dateError(const char* option, const QString& value) {
 // (then the first second of the next day is returned, to be compared with "before").
 std::optional<qint64> parseDate(const QString& text, bool endOfDay) {
     bool dateOnly = false;
-    const std::optional<QDateTime> t = RookTime::ParseCommandLineTime(text, &dateOnly);
+    const std::optional<QDateTime> t = TimeStamps::ParseCommandLineTime(text, &dateOnly);
     if (!t)
         return std::nullopt;
     if (endOfDay)
@@ -81,7 +81,7 @@ std::optional<qint64> parseDate(const QString& text, bool endOfDay) {
 }
 
 QString repositoryText() {
-    return RookRepository::DisplayLocation(RookRepository::CurrentLocation().path);
+    return Repository::DisplayLocation(Repository::CurrentLocation().path);
 }
 
 int pruneCommand(const QStringList& args) {
@@ -111,7 +111,7 @@ int pruneCommand(const QStringList& args) {
         return 1;
     }
     const QString when =
-        RookTime::DisplayText(RookTime::ToText(QDateTime::fromSecsSinceEpoch(*before)));
+        TimeStamps::DisplayText(TimeStamps::ToText(QDateTime::fromSecsSinceEpoch(*before)));
     std::printf("Deleted %lld job-history record%s that ended before %s.\n",
                 static_cast<long long>(deleted), deleted == 1 ? "" : "s",
                 when.toLocal8Bit().constData());

@@ -4,8 +4,8 @@
 #include <QJsonDocument>
 #include <cstdio>
 
-#include "rook/RookHistoryReader.h"
-#include "rook/RookTime.h"
+#include "history/JobHistoryReader.h"
+#include "history/TimeStamps.h"
 
 namespace {
 
@@ -117,12 +117,12 @@ void PrintHistoryRecord(const JobHistoryReader& r) {
         out += '\n';
     };
     out += QStringLiteral("#%1  %2  %3  kind %4  %5\n")
-               .arg(text(r, id), RookTime::DisplayText(text(r, end)), statusText(r.Value(status)),
+               .arg(text(r, id), TimeStamps::DisplayText(text(r, end)), statusText(r.Value(status)),
                     text(r, kind), text(r, app))
                .toLocal8Bit();
     line("Message", text(r, message));
     line("Job", text(r, job));
-    line("Started", RookTime::DisplayText(text(r, start)));
+    line("Started", TimeStamps::DisplayText(text(r, start)));
     if (!text(r, sourceServer).isEmpty() || !text(r, sourcePath).isEmpty())
         line("Source", QStringLiteral("%1 %2 %3 (user %4)")
                            .arg(text(r, sourceServer), text(r, sourceDb), text(r, sourcePath),

@@ -7,7 +7,7 @@
 
 #include "AdminCommands.h"
 #include "config/ValueChecks.h"
-#include "datasources/modDataLinkInfo.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "engine/PackageDocument.h"
 #include "engine/PackageStore.h"
 #include "util/PrivateFiles.h"

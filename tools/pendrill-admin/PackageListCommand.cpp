@@ -2,8 +2,8 @@
 
 #include "AdminCommands.h"
 #include "ServerRequest.h"
-#include "datasources/ETLPackages.h"
-#include "datasources/ListControl.h"
+#include "datasources/PackageCatalogue.h"
+#include "datasources/ChoiceList.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ int PackageListCommand(const QStringList& args) {
         AdminError(QStringLiteral("--models and --model exclude each other"));
         return 2;
     }
-    ETLPackages packages;
+    PackageCatalogue packages;
     packages.strSQLServer = options.value(QStringLiteral("--server"));
     packages.blnSQLTrustedLogin = login.trusted;
     if (!login.trusted) {
@@ -51,7 +51,7 @@ int PackageListCommand(const QStringList& args) {
                 .arg(packages.strSQLServer, QString(packages.LastError()).replace("\r\n", "\n")));
         return 1;
     }
-    StringListControl list;
+    StringChoiceList list;
     if (options.has(QStringLiteral("--models")))
         packages.FillComboBoxWithETLModels(list);
     else if (options.has(QStringLiteral("--model")))

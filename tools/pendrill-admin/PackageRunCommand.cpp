@@ -4,7 +4,7 @@
 
 #include "AdminCommands.h"
 #include "PackageCommand.h"
-#include "PackageRun.h"
+#include "PackageRunRequest.h"
 #include "app/RunLocks.h"
 #include "dts/DtsPackage.h"
 #include "engine/PackageFactory.h"
@@ -19,7 +19,7 @@ int PackageRunCommand(const QStringList& args) {
         status >= 0)
         return status;
 
-    PackageRun run;
+    PackageRunRequest run;
     QString error;
     for (const QString& assignment : c.options.values.value(QStringLiteral("--set"))) {
         if (!run.AddSetting(assignment, &error)) {

@@ -7,11 +7,11 @@
 
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
-#include "config/ExecDTSPackage.h"
-#include "datasources/cDataSources.h"
-#include "remote/CopyFuncModule.h"
-#include "remote/CopyTessalyFiles.h"
-#include "remote/FtpFuncModule.h"
+#include "config/RunSettings.h"
+#include "datasources/DataLinks.h"
+#include "remote/ShareTransfer.h"
+#include "remote/StatusPolling.h"
+#include "remote/FtpTransfer.h"
 #include "util/OperatorInterface.h"
 #include "util/TerminationSignals.h"
 
@@ -58,13 +58,13 @@ class PrintingOperator : public OperatorInterface {
     FILE* out_;
 };
 
-bool isRemote(const cDataSource& ds) {
-    return ds.intTransferData == cDataSource::TransferFtp ||
-           ds.intTransferData == cDataSource::TransferShare;
+bool isRemote(const DataLink& ds) {
+    return ds.intTransferData == DataLink::TransferFtp ||
+           ds.intTransferData == DataLink::TransferShare;
 }
 
 // The model's data sources, read as a run reads them (rows left out are named on standard error).
-bool loadSources(const DatalinkRequest& r, cDataSources& sources) {
+bool loadSources(const DatalinkRequest& r, DataLinks& sources) {
     if (!ConnectWarehouse(r) || !RequireDataLinkTable())
         return false;
     PrintingOperator toStderr(stderr);
@@ -78,21 +78,21 @@ bool loadSources(const DatalinkRequest& r, cDataSources& sources) {
 }
 
 int remoteStatus(const DatalinkRequest& r) {
-    cDataSources sources;
+    DataLinks sources;
     if (!loadSources(r, sources))
         return 1;
     PrintingOperator toStderr(stderr);
     SetOperator(&toStderr);
     int status = 0;
     bool any = false;
-    for (const cDataSource& ds : sources) {
+    for (const DataLink& ds : sources) {
         if (!isRemote(ds) || (!r.name.isEmpty() && ds.strName != r.name))
             continue;
         any = true;
         QString remote = ds.strRemoteDir;
         QString failure;
         const short code =
-            ds.intTransferData == cDataSource::TransferFtp
+            ds.intTransferData == DataLink::TransferFtp
                 ? FtpReadStatus(ds.strFTPServer, remote, ds.strFTPUser, ds.strFTPPassword, failure)
                 : ShareReadStatus(remote, failure);
         const char* word = code == RemoteStatus::Ready         ? "ready"
@@ -122,7 +122,7 @@ int remoteFetch(const DatalinkRequest& r) {
     InstallTerminationHandlers();
     PrintingOperator toStdout(stdout);
     SetOperator(&toStdout);
-    ExecDTSPackage run;
+    RunSettings run;
     // The pass derives the model from a package name; any step suffix of the model will do.
     run.DTSPackageName = r.model + QStringLiteral("_Overall");
     run.JobID = QStringLiteral("0");
@@ -132,15 +132,15 @@ int remoteFetch(const DatalinkRequest& r) {
 }
 
 int remoteCheck(const DatalinkRequest& r) {
-    cDataSources sources;
+    DataLinks sources;
     if (!loadSources(r, sources))
         return 1;
-    const cDataSource* ds = sources.getDSByName(r.name);
+    const DataLink* ds = sources.getDSByName(r.name);
     if (ds == nullptr) {
         AdminError(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
         return 1;
     }
-    if (ds->intTransferData != cDataSource::TransferFtp) {
+    if (ds->intTransferData != DataLink::TransferFtp) {
         AdminError(QStringLiteral("data link '%1' does not fetch its data over FTP").arg(r.name));
         return 1;
     }

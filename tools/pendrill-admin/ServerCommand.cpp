@@ -6,11 +6,11 @@
 
 #include "AdminCommands.h"
 #include "ServerRequest.h"
-#include "config/CRegSettings.h"
+#include "config/SettingsStore.h"
 #include "config/ValueChecks.h"
-#include "datasources/ListControl.h"
-#include "datasources/modDBConnection.h"
-#include "datasources/modGetSQLDatabases.h"
+#include "datasources/ChoiceList.h"
+#include "datasources/WarehouseConnection.h"
+#include "datasources/DatabaseLists.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 
@@ -115,7 +115,7 @@ int databases(const QString& name, const AdminLogin& login) {
                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         return 1;
     }
-    StringListControl names;
+    StringChoiceList names;
     if (!FillSQLDatabaseList(*connection, names)) {
         AdminError(connection->ErrorText());
         return 1;

@@ -20,17 +20,17 @@
 #include <QTimer>
 #include <cstdio>
 
-#include "app/frmRunnerMain.h"
-#include "datasources/cDataSource.h"
-#include "datasources/modDataLinkInfo.h"
+#include "app/MainFormModel.h"
+#include "datasources/DataLink.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "gui/AnimationClip.h"
 #include "gui/AppIcon.h"
-#include "gui/GuiCopyAnimDlg.h"
+#include "gui/CopyProgressWindow.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
-#include "gui/ctDLlFlatFile.h"
+#include "gui/FlatFilePanel.h"
 #include "util/OperatorInterface.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -87,26 +87,26 @@ int writeIcons(const QDir& dir) {
 // Where the copied files go: the directory of the data source "Orders" (the demo's files),
 // else the temporary directory.
 QString copyTarget() {
-    const cDataSource* source = FindDataSource(QStringLiteral("Orders"));
+    const DataLink* source = FindDataSource(QStringLiteral("Orders"));
     if (source != nullptr && !source->strDSDirectory.isEmpty())
         return source->strDSDirectory;
     return QDir::tempPath() + QStringLiteral("/");
 }
 
 int takePictures(const QString& config, const QDir& out) {
-    ProgramState::StartInConfigMode = true;
+    StopFlags::StartInConfigMode = true;
     GuiOperator op;
     SetOperator(&op);
     closeMessageBoxes();
 
-    frmRunnerMain form;
+    MainFormModel form;
     form.StartInConfigMode = true;
     form.PendrillConfigFile = config;
     form.InitFormFields();
 
     int status = 0;
     {
-        RunnerMainWindow window(form);
+        MainWindow window(form);
         op.AttachMainWindow(&window);
         window.show();
         settle(200);
@@ -118,11 +118,11 @@ int takePictures(const QString& config, const QDir& out) {
             status = 1;
         } else {
             // As the operator does it: page by page, then a data link of the list.
-            tabs->setCurrentIndex(frmRunnerMain::PackagePage);
+            tabs->setCurrentIndex(MainFormModel::PackagePage);
             save(&window, out, QStringLiteral("main-package.png"));
-            tabs->setCurrentIndex(frmRunnerMain::WarehousePage);
+            tabs->setCurrentIndex(MainFormModel::WarehousePage);
             save(&window, out, QStringLiteral("main-warehouse.png"));
-            tabs->setCurrentIndex(frmRunnerMain::DataSourcePage);
+            tabs->setCurrentIndex(MainFormModel::DataSourcePage);
             save(&window, out, QStringLiteral("main-datasources.png"));
             if (links->count() == 0) {
                 say(QStringLiteral("the data-link list is empty"));
@@ -139,7 +139,7 @@ int takePictures(const QString& config, const QDir& out) {
             } else {
                 links->setCurrentItem(orders.first());
                 // Fetched by FTP first, as typed by an operator (nothing is saved).
-                auto* panel = window.findChild<ctDLlFlatFile*>(QStringLiteral("ctDLlFlatFileOBJ"));
+                auto* panel = window.findChild<FlatFilePanel*>(QStringLiteral("ctDLlFlatFileOBJ"));
                 if (panel != nullptr) {
                     panel->cbSourceCopyRemData->click();
                     panel->optSourceFromFTP->click();
@@ -164,7 +164,7 @@ int takePictures(const QString& config, const QDir& out) {
         }
 
         // The progress window as the FTP copy shows it, over the main window.
-        GuiCopyAnimDlg progress(&window);
+        CopyProgressWindow progress(&window);
         progress.Create(1, QStringLiteral("Copying"),
                         QStringLiteral("Please wait..... Transfering remote data with FTP"), true,
                         true);

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <thread>
 
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -30,7 +30,7 @@ int onBusy(void* context, int count) {
     const Clock::time_point now = Clock::now();
     if (count == 0)
         waitStart = now;
-    if (ProgramState::TerminationSignalled && graceAfterSignalMs.fetch_sub(kStepMs) <= 0)
+    if (StopFlags::TerminationSignalled && graceAfterSignalMs.fetch_sub(kStepMs) <= 0)
         return 0;
     const auto waited = now - waitStart;
     if (waited >= timeout)

@@ -13,7 +13,7 @@
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "db/postgres/PostgresDatabase.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 namespace {
 
@@ -70,7 +70,7 @@ bool PostgresServerAnswers(const QSqlDatabase& db, int timeoutSeconds, QString& 
     PostgresPollingStatusType status = PGRES_POLLING_WRITING;
     bool answered = true;
     while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
-        if (ProgramState::TerminationSignalled) {
+        if (StopFlags::TerminationSignalled) {
             why = QStringLiteral("The connection attempt was ended by a stop request.");
             answered = false;
             break;

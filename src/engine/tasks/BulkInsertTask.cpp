@@ -11,7 +11,7 @@
 #include "engine/tasks/PackageTasks.h"
 #include "util/Counted.h"
 #include "util/OperatorInterface.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -171,7 +171,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
     while (failure.isEmpty()) {
         // A stop request ends the load at once: the open batch is rolled back, committed batches
         // stay.
-        if (ProgramState::StopRequested) {
+        if (StopFlags::StopRequested) {
             failure = QStringLiteral("Bulk insert of '%1' into '%2' stopped by the user after %3")
                           .arg(path, table, Counted(committed, "row", "rows"));
             break;

@@ -13,7 +13,7 @@
 #include "engine/tasks/PackageTasks.h"
 #include "util/Counted.h"
 #include "util/OperatorInterface.h"
-#include "util/ProgramState.h"
+#include "util/StopFlags.h"
 
 QString StepFileName(const TaskContext& context, const QString& suffix) {
     QString name = context.packageName + QLatin1Char('_') + context.stepName;
@@ -96,7 +96,7 @@ TaskOutcome RunProgram(const RunProgramTask& task, const TaskContext& context) {
         if (process.waitForFinished(100))
             break;
         Operator().ProcessPendingEvents();
-        if (ProgramState::TerminationSignalled) {
+        if (StopFlags::TerminationSignalled) {
             // The program itself is asked to end: the step does not keep it waiting.
             terminated = true;
             EndProcessGroup(process, 500);

@@ -1,0 +1,202 @@
+#include "app/MainFormModel.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include "app/RunLocks.h"
+#include "datasources/PackageCatalogue.h"
+#include "datasources/DataLink.h"
+#include "engine/PackageFactory.h"
+#include "history/JobRecord.h"
+#include "history/RepositoryConnection.h"
+#include "util/RunLog.h"
+#include "util/FileUtils.h"
+#include "util/OperatorInterface.h"
+#include "util/PrivateFiles.h"
+#include "util/StopFlags.h"
+
+MainFormModel::MainFormModel() {
+    Settings.PackageFactory = CreatePackage2;
+    Registry.SetCompany(QStringLiteral("Tessaly"));
+    Registry.SetAppName(QStringLiteral("Pendrill"));
+    // Run-log lines go to the file named in the exception-file field.
+    StopFlags::SetExceptionFileSource([this] { return txtDTSErrorFile; });
+    // Every logged text also goes to the status bar.
+    StopFlags::SetStatusTextSink([this](const QString& text) { SetFormStatus(text); });
+    // A configuration file made private when a password is saved into it: run log, status bar.
+    SetPrivateFileNoticeHandler([](const QString& text) { LogInfo(text); });
+}
+
+MainFormModel::~MainFormModel() {
+    StopFlags::SetExceptionFileSource(nullptr);
+    StopFlags::SetStatusTextSink(nullptr);
+    SetPrivateFileNoticeHandler(nullptr);
+}
+
+QString MainFormModel::cmdExecuteCaption() const {
+    return JobConfigMode ? QStringLiteral("E&xit") : QStringLiteral("E&xecute");
+}
+
+QString MainFormModel::cmdCloseCaption() const {
+    return JobConfigMode ? QStringLiteral("&Cancel") : QStringLiteral("&Close");
+}
+
+void MainFormModel::SetJobHistory(JobRecord* record) {
+    jobHistory_ = record;
+}
+
+JobRecord& MainFormModel::JobHistory() {
+    if (jobHistory_ != nullptr)
+        return *jobHistory_;
+    if (!ownJobHistory_)
+        ownJobHistory_ = std::make_unique<JobRecord>();
+    return *ownJobHistory_;
+}
+
+void MainFormModel::FillJobHistoryOpeningFields() {
+    JobRecord& record = JobHistory();
+    const ServerConnectionModel& dts = packageServerWidget;
+    const ServerConnectionModel& dw = warehouseServerWidget;
+    record.setSourceServer(dts.ServerName);
+    record.setSourceDatabase(QStringLiteral("DTS Local Packages"));
+    record.setSourceUser(dts.TrustedLogin ? record.CurrentUserName() : dts.UserName);
+    record.setTargetServer(dw.ServerName);
+    record.setTargetDatabase(dw.DatabaseName);
+    record.setTargetUser(dw.TrustedLogin ? record.CurrentUserName() : dw.UserName);
+    record.setExceptionFile(txtDTSErrorFile);
+    record.setStartTime(QDateTime::currentDateTime());
+    // "0" and a missing value are recorded as the empty text, never as NULL.
+    record.setJobIdentifier(JobID == QLatin1String("0") ? QStringLiteral("") : JobID);
+}
+
+void MainFormModel::InitFormFields() {
+    if (!PendrillConfigFile.isEmpty())
+        LoadConfiguration(PendrillConfigFile);
+    else
+        NewConfiguration();
+    QString message;
+    CheckDTSInfo(message);
+    CheckDWInfo(message);
+}
+
+bool MainFormModel::ConnectToRepository(QString& errorText) {
+    RepositoryConnection connection;
+    const int state = connection.State();
+    if (state == 3) {
+        errorText.clear();
+        return true;
+    }
+    if (state == 1)
+        errorText = QStringLiteral("Cannot connect to the Rook Repository.   ");
+    else
+        errorText = QStringLiteral(
+            "No repository found !\r\nUse Repository Manager to specify "
+            "your Rook Repository. ");
+    return false;
+}
+
+void MainFormModel::SetFormTitle(const QString& text) {
+    Caption = QStringLiteral("Pendrill : ") + text;
+}
+
+void MainFormModel::SetFormStatus(const QString& text) {
+    StatusText = text;
+    OperatorInterface& op = Operator();
+    op.SetStatusText(text);
+    op.ProcessPendingEvents();
+}
+
+bool MainFormModel::CheckDTSInfo(QString& message) {
+    dtsCheckResult_ = false;
+    if (cmbETLPackage.Text().isEmpty())
+        message = QStringLiteral("DTS Package not filled");
+    else if (packageServerWidget.ServerName.isEmpty())
+        message = QStringLiteral("DTS Server not filled");
+    else if (txtDTSErrorFile.isEmpty())
+        message = QStringLiteral("DTS Error file not filled");
+    else
+        dtsCheckResult_ = true;
+    return dtsCheckResult_;
+}
+
+bool MainFormModel::CheckDWInfo(QString& message) {
+    dwCheckResult_ = false;
+    if (warehouseServerWidget.ServerName.isEmpty())
+        message = QStringLiteral("Data warehouse server not filled");
+    else if (warehouseServerWidget.DatabaseName.isEmpty())
+        message = QStringLiteral("Data warehouse database not filled");
+    else
+        dwCheckResult_ = true;
+    return dwCheckResult_;
+}
+
+bool MainFormModel::CheckRunnable(QString& error) {
+    QString dtsMessage, dwMessage;
+    const bool dts = CheckDTSInfo(dtsMessage);
+    const bool dw = CheckDWInfo(dwMessage);
+    Enabled.cmdExecute = dts && dw;
+    Enabled.cmdSave = Enabled.cmdExecute;
+    error = dtsMessage.isEmpty() ? dwMessage : dtsMessage;
+    return Enabled.cmdExecute;
+}
+
+void MainFormModel::SetDefaultLogFilesDir() {
+    // The temporary directory as the platform gives it, with its trailing separator.
+    txtLogFilesDir = QDir::tempPath() + QLatin1Char('/') + QStringLiteral("Pendrill/") +
+                     cmbETLPackage.Text() + QLatin1Char('/');
+}
+
+void MainFormModel::SetLogFileText(const QString& text) {
+    txtDTSErrorFile = text;
+    Enabled.cbTruncateErrorFile = !text.trimmed().isEmpty();
+}
+
+void MainFormModel::LeaveLogFileBox() {
+    QString file = txtDTSErrorFile.trimmed();
+    // Absolute: "/...", a drive ("X:..."), or a network path ("\\...").
+    const bool absolute = file.startsWith(QLatin1Char('/')) ||
+                          (file.size() >= 2 && file.at(1) == QLatin1Char(':')) ||
+                          file.startsWith(QLatin1String("\\\\"));
+    if (!file.isEmpty() && !absolute)
+        file = QDir::tempPath() + QLatin1Char('/') + file;
+    SetLogFileText(file);
+    if (!file.isEmpty()) {
+        const QString directory = DirectoryOfPath(file);
+        if (!directory.isEmpty() && !FileOrFolderExists(directory))
+            MakePrivateDirectory(directory);
+    }
+    QString message;
+    CheckDTSInfo(message);
+}
+
+void MainFormModel::BrowsedLogFile(const QString& file) {
+    if (!file.isEmpty())
+        SetLogFileText(file);
+    QString message;
+    CheckDTSInfo(message);
+}
+
+void MainFormModel::DTSConnectionChanged() {
+    ClearDataLinks();
+}
+
+void MainFormModel::DWConnectionChanged() {
+    ClearDataLinks();
+    dataLinksOutdated_ = true;
+}
+
+void MainFormModel::TestConnection(const ServerConnectionModel& control) {
+    OperatorInterface& op = Operator();
+    op.SetMousePointer(OperatorInterface::HourglassPointer);
+    QString errorText;
+    if (!control.TryConnection(errorText))
+        LogMessage(QStringLiteral("Error while connecting to : ") + control.ServerName +
+                       QStringLiteral("\r\n") + errorText,
+                   true, 16, QStringLiteral("Pendrill"));
+    op.SetMousePointer(OperatorInterface::DefaultPointer);
+}
+
+void MainFormModel::Unload() {
+    Unloaded = true;
+    Operator().UnloadAllForms();
+}

@@ -1,0 +1,265 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <memory>
+
+#include "app/ServerConnectionModel.h"
+#include "config/SettingsStore.h"
+#include "config/RunSettings.h"
+#include "datasources/ChoiceList.h"
+
+class DataLink;
+class PackageCatalogue;
+class JobRecord;
+
+// The main window's logic without widgets. It holds a run's values in every mode; the Qt window
+// binds its controls to these fields and forwards its events to the operations below, and an
+// unattended run without a display uses it alone. Message boxes, the mouse pointer, the keyboard
+// focus and page changes go through Operator() (util/OperatorInterface.h).
+class RunLocks;
+
+class MainFormModel {
+  public:
+    // The editor panels of the data-source page; which one is shown follows the chosen data
+    // link's type.
+    enum class DataLinkPanel {
+        None,
+        SQLServer,  // ctDLSQLServerOBJ: type 1
+        FlatFile,   // ctDLlFlatFileOBJ: types 3 and 8
+        Excel,      // ctlDLExcelFilesOBJ: type 4
+        Access,     // ctlDLAccesFilesOBJ: type 5
+        Oracle,     // ctlDLOrcaleServerOBJ: type 6
+        UDL,        // ctlDLUDLOBJ: type 9
+        XMLFiles,   // ctlDLXMLFilesOBJ: type 10
+    };
+    // The pages of the tab control tabDataInfo.
+    static constexpr int PackagePage = 0;
+    static constexpr int WarehousePage = 1;
+    static constexpr int DataSourcePage = 2;
+
+    MainFormModel();
+    ~MainFormModel();
+    MainFormModel(const MainFormModel&) = delete;
+    MainFormModel& operator=(const MainFormModel&) = delete;
+
+    // ---- Start-up properties, set by the program entry.
+    QString PendrillConfigFile;  // current run configuration file; empty when none
+    QString JobConfigFile;   // the scheduler's job file (job-configuration mode)
+    QString StatusFile;
+    QString LogFile;  // the run log is copied here at the end of an unattended run
+    QString JobID = QStringLiteral("0");  // "0" means none
+    bool StartInConfigMode = false;       // interactive: Run does nothing
+    bool JobConfigMode = false;
+
+    // Captions of the two buttons that job-configuration mode relabels.
+    QString cmdExecuteCaption() const;  // "E&xecute", or "E&xit" in job-configuration mode
+    QString cmdCloseCaption() const;    // "&Close", or "&Cancel" in job-configuration mode
+    // True while a data-link editor panel is shown.
+    bool DataSourceInfoPresent() const { return currentPanel_ != DataLinkPanel::None; }
+
+    // ---- Value-carrying controls.
+    ServerConnectionModel packageServerWidget;  // DTS server: where the packages are stored
+    ServerConnectionModel warehouseServerWidget;   // data-warehouse server and database
+    StringChoiceList cmbETLModel;     // models of the DTS server's packages
+    StringChoiceList cmbETLPackage;   // packages of the chosen model; Text() is the package
+    StringChoiceList lstDataLinks;    // data sources of the chosen package's model
+    QString txtDTSErrorFile;           // exception file, which is also the run log
+    QString txtLogFilesDir;            // log-files directory (shown, never edited)
+    bool cbTruncateErrorFile = true;
+    bool cbDefaultLogFilesDir = true;  // hidden; carries UseDefaultLogFileDir
+    bool cbWriteWinNTEvent = false;
+
+    // Enabled states of the controls whose state changes.
+    struct EnabledStates {
+        bool cbTruncateErrorFile = false;
+        bool cmdShowErrorFile = false;
+        bool cmdExecute = true;
+        bool cmdSave = true;
+        bool txtLogFilesDir = false;
+        bool cmdLogFilesDir = false;
+    } Enabled;
+
+    bool Page2Available = false;  // the data-source page can be selected
+    int CurrentPage = PackagePage;
+    QString Caption = QStringLiteral("Pendrill");  // window caption
+    QString StatusText;                            // status bar
+    bool Unloaded = false;                         // the window was closed (ends the program)
+    bool Running = false;  // a run is in progress (set and cleared by RunPackage)
+
+    // ---- Owned objects.
+    SettingsStore Registry;  // company "Tessaly", application "Pendrill"
+    RunSettings Settings;
+
+    // ---- Private state, readable for the window and tests.
+    PackageCatalogue* Packages() const { return packageCatalogue_.get(); }
+    DataLink* CurrentDataSource() const { return currentDataSource_; }
+    DataLinkPanel CurrentPanel() const { return currentPanel_; }
+    // The data source the shown panel edits (nullptr when no panel is shown).
+    DataLink* PanelDataSource() const { return panelDataSource_; }
+    bool DataLinksOutdated() const { return dataLinksOutdated_; }
+    bool DTSCheckResult() const { return dtsCheckResult_; }
+    bool DWCheckResult() const { return dwCheckResult_; }
+
+    // The run's job-history record (program-wide, created by the program entry). Without one
+    // given, the window uses a record of its own.
+    void SetJobHistory(JobRecord* record);
+    JobRecord& JobHistory();
+    // Fills the record's opening fields from the window: servers, users (the account's name for
+    // a trusted login), "DTS Local Packages", exception file, start time now, job identifier (a
+    // JobID of "0" is recorded as the empty text).
+    void FillJobHistoryOpeningFields();
+
+    // ---- Start-up and window texts.
+    // Loads PendrillConfigFile, or sets up a new configuration; then runs both checks.
+    void InitFormFields();
+    // Asks the repository whether it can be reached; on failure `errorText` says why in the
+    // operator's words.
+    bool ConnectToRepository(QString& errorText);
+    // Caption "Pendrill : " + text.
+    void SetFormTitle(const QString& text);
+    // Status-bar text; pending window events run before it returns.
+    void SetFormStatus(const QString& text);
+
+    // ---- Checks of required input. On failure `message` gets the reason; on success it is
+    // left as it is. CheckRunnable enables or disables Execute and Save together and returns
+    // their state; its text is the DTS check's, else the warehouse check's (empty when both
+    // pass).
+    bool CheckDTSInfo(QString& message);
+    bool CheckDWInfo(QString& message);
+    bool CheckRunnable(QString& error);
+
+    // ---- Model, package and data links.
+    // The model list opens: reads the DTS server's packages into a new catalogue and lists the
+    // models; no package stays selected.
+    void OpenModelList();
+    // The package list opens: lists the chosen model's packages (nothing before the model list
+    // was opened once).
+    void OpenPackageList();
+    // Selects an entry (-1: none) and reacts as to the operator's choice.
+    void ChooseModel(int index);
+    void ChoosePackage(int index);
+    void ChooseDataLink(int index);
+    // The operator selects a page; selecting the data-source page reloads outdated data links.
+    void ChangePage(int page);
+    // Connects to the warehouse database and loads the data links of the package's model (and,
+    // with a configuration file, its data-source sections). False after reporting why; the
+    // job-history record is then closed and the status file says "failure".
+    bool getDataLinkInfo();
+    void RefreshDataLinks();
+    void ClearDataLinks();
+    // txtLogFilesDir = temporary directory + "Pendrill/" + package + "/".
+    void SetDefaultLogFilesDir();
+
+    // ---- Log file box.
+    // The text changes (typing): "Truncate log file" follows whether it holds more than blanks.
+    void SetLogFileText(const QString& text);
+    // The box loses the focus: trimmed, a relative name put under the temporary directory, its
+    // directory created; then CheckDTSInfo.
+    void LeaveLogFileBox();
+    // A file chosen in the browse dialog (empty: nothing chosen).
+    void BrowsedLogFile(const QString& file);
+
+    // ---- Notifications of the server-connection controls.
+    void DTSConnectionChanged();
+    void DWConnectionChanged();
+    // Tries the control's server; a failure is reported ("Pendrill"), success says nothing.
+    void TestConnection(const ServerConnectionModel& control);
+
+    // ---- File dialogs. The window shows them as described here and reports the chosen file.
+    struct FileDialogSettings {
+        QString Title;             // empty: the dialog's own title
+        QString Filter;            // "Description (*.ext)"
+        QString DefaultExtension;  // appended to a name typed without one; empty: none
+        QString Directory;         // initial directory; empty: the dialog's own choice
+        QString FileName;          // proposed file
+        bool Save = false;         // a save dialog (no overwrite prompt), else an open dialog
+    };
+    // cdOpenSaveConfig for Open (`save` false) or Save and Save As. It proposes the file last
+    // chosen in it, or at first the last-used configuration of the settings store.
+    FileDialogSettings ConfigFileDialog(bool save) const;
+    // The file chosen in cdOpenSaveConfig; proposed again the next time it opens.
+    void ConfigFileChosen(const QString& file) { configDialogFile_ = file; }
+    // cdDTSBrowseForFile, the log file's browse dialog.
+    FileDialogSettings LogFileDialog() const;
+
+    // ---- Configuration-file commands. Dialogs belong to the window: it asks for the file and
+    // calls these with the answer (a cancelled dialog calls nothing).
+    void NewConfiguration();
+    // Open with a chosen file: load, check, remember it, reload the data links.
+    void OpenConfiguration(const QString& file);
+    // A file dropped onto the window.
+    void DropFile(const QString& file);
+    // Reads the file into the settings and the window; false (after saying so) when it cannot be
+    // read. PendrillConfigFile names the file in either case.
+    bool LoadConfiguration(const QString& file);
+    void SettingsToForm();
+    void FormToSettings();
+    // Writes the configuration to `file` (empty: the current one). False when nothing was
+    // written.
+    bool SaveConfigurationFile(const QString& file);
+    // Save (empty name: the current file) and Save As (the chosen file): writes the file,
+    // remembers it, saves the data sources back to the warehouse.
+    void SaveConfiguration(const QString& chosenFile = QString());
+    // Whether Save must ask for a name first.
+    bool SaveNeedsName() const { return PendrillConfigFile.isEmpty(); }
+    // Execute in either mode (job-configuration mode: save and write the job file, then close).
+    void Execute();
+    // Close in either mode; during a run only asks the run to stop.
+    void Close();
+    // Replaces the file's content by the text and a line end; errors are ignored.
+    static void WriteJobConfigFile(const QString& file, const QString& text);
+    // Opens the run settings' exception file (that of the last load, save or run) in the text
+    // editor; nothing when it is empty.
+    void ShowErrorFile();
+    // Opens the system-log viewer; where none is installed, says where the completion events are
+    // ("journalctl").
+    void ShowEventViewer();
+    static QString NoLogViewerText();
+    // The last-used configuration file in the settings store.
+    void StoreLastUsedConfigFile();
+    QString LastUsedConfigFile() const;
+
+    // ---- Run sequence (src/app/frmRunnerMainRun.cpp)
+    // The unattended run: CheckRunnable, then RunPackage (or the check's text in the run log and
+    // "failure"); the run log is copied to LogFile and the window unloaded. Does nothing in
+    // interactive mode.
+    void Run();
+    // One run with the window's values: loads the package, writes the run-log header, brings the
+    // data links of an ETL model to dwm_data_link, fetches remote data, executes, and records the
+    // outcome in the run log, the status file and the job-history record.
+    void RunPackage();
+    // The exit status the last run stands for (app/ExitCodes.h), and its failure text (empty
+    // after success) for the scheduler's own log.
+    int RunExitStatus = 0;
+    QString RunOutcomeText;
+    // The first two header lines of the run log: the product banner, and the date as
+    // "Sunday, Dec 6 2026" with English names whatever the locale.
+    static QString RunBannerLine();
+    static QString RunHeaderDate(const QDate& date);
+    // Copies the run log (the exception file) to LogFile, the -logfile of the command line,
+    // unless that is empty or the same file; a copy that fails is said on standard error.
+    void CopyRunLog() const;
+    // Takes the run's locks (app/RunLocks.h) on the configuration file, the log directory and
+    // the exception file of Settings. False, with "Another run (process N) is using FILE" in
+    // `message`, when another run holds one of them.
+    bool LockRunFiles(QString& message);
+    // ---- end of run sequence
+
+  private:
+    void Unload();
+    void ShowPanel(DataLinkPanel panel);
+
+    std::unique_ptr<PackageCatalogue> packageCatalogue_;
+    DataLink* currentDataSource_ = nullptr;
+    DataLink* panelDataSource_ = nullptr;
+    DataLinkPanel currentPanel_ = DataLinkPanel::None;
+    bool dataLinksOutdated_ = false;
+    bool dtsCheckResult_ = false;
+    bool dwCheckResult_ = false;
+    std::unique_ptr<JobRecord> ownJobHistory_;
+    JobRecord* jobHistory_ = nullptr;
+    QString configDialogFile_;
+    std::unique_ptr<RunLocks> runLocks_;
+    bool keepRunLocks_ = false;  // Run releases them after the run log is copied
+};

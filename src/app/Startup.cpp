@@ -1,0 +1,414 @@
+#include "app/Startup.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cstdio>
+
+#include "app/ConsoleMode.h"
+#include "app/ExitCodes.h"
+#include "app/RunValidation.h"
+#include "app/MainFormModel.h"
+#include "history/JobRecord.h"
+#include "util/RunLog.h"
+#include "util/FileUtils.h"
+#include "util/StatusFile.h"
+#include "util/StopFlags.h"
+#include "util/TextFiles.h"
+
+bool ParseArgument(StartupValues& v, const QString& name, const QString& value) {
+    QString option = name.toLower();
+    if (option.startsWith('-') && option.size() > 1)
+        option.remove(0, 1);
+    if (option == QLatin1String("configfile")) {
+        v.ConfigFile = value;
+    } else if (option == QLatin1String("config")) {
+        v.JobConfigFile = value;
+        v.StartInConfigMode = true;
+        v.JobConfigMode = true;
+    } else if (option == QLatin1String("statusfile")) {
+        v.StatusFile = value;
+    } else if (option == QLatin1String("logfile")) {
+        v.LogFile = value;
+    } else if (option == QLatin1String("job_id")) {
+        v.JobId = value;
+    } else if (option == QLatin1String("help") || option == QLatin1String("?")) {
+        v.HelpRequested = true;
+    } else if (option == QLatin1String("h")) {
+        v.LinuxHelp = true;
+    } else if (option == QLatin1String("validate")) {
+        v.Validate = true;
+    } else {
+        return false;
+    }
+    v.CommandLineGiven = true;
+    return true;
+}
+
+StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
+    StartupValues v;
+    const QStringList args = arguments.mid(0, maxArguments);
+    // Empty words alone (`pendrill ""`) are no arguments, as a quoted nothing on a command line.
+    if (std::all_of(args.cbegin(), args.cend(), [](const QString& a) { return a.isEmpty(); })) {
+        v.StartInConfigMode = true;
+        return v;
+    }
+    bool previousTakesValue = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& arg = args.at(i);
+        const bool isValue = previousTakesValue;
+        previousTakesValue = false;
+        if (arg == QLatin1String("--help"))
+            v.LinuxHelp = true;
+        if (arg == QLatin1String("--version")) {
+            v.ShowVersion = true;
+            continue;
+        }
+        if (!arg.startsWith('-'))
+            continue;
+        // An option at the end has the empty text as its value (never a null text, which the
+        // job history would store as "no value").
+        const QString value = i + 1 < args.size() ? args.at(i + 1) : QStringLiteral("");
+        if (ParseArgument(v, arg.mid(1), value)) {
+            static const QStringList withValue = {"configfile", "config", "statusfile", "logfile",
+                                                  "job_id"};
+            QString name = arg.mid(1).toLower();
+            if (name.startsWith('-'))
+                name.remove(0, 1);
+            previousTakesValue = withValue.contains(name);
+        } else if (!isValue) {
+            v.UnknownOptions << arg;
+        }
+    }
+    return v;
+}
+
+QString ConflictingFiles(const StartupValues& v) {
+    const struct {
+        const QString& file;
+        const char* option;
+        const QString& other;
+        const char* otherName;
+    } pairs[] = {
+        {v.StatusFile, "-statusfile", v.ConfigFile, "the configuration file (-configfile)"},
+        {v.LogFile, "-logfile", v.ConfigFile, "the configuration file (-configfile)"},
+        {v.LogFile, "-logfile", v.StatusFile, "the status file (-statusfile)"},
+    };
+    for (const auto& p : pairs)
+        if (SameFile(p.file, p.other))
+            return QStringLiteral("%1 %2 names %3; nothing was run or written")
+                .arg(QLatin1String(p.option), p.file, QLatin1String(p.otherName));
+    return QString();
+}
+
+bool OperatorCanBeAsked() {
+    return !qEnvironmentVariableIsEmpty("DISPLAY") ||
+           !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+}
+
+void ShowUsage() {
+    OpenConsole(QStringLiteral("Pendrill"));
+    ConsoleWrite(QStringLiteral("Usage Pendrill : Configurate and Execute DTS Packages\r\n\r\n"));
+    ConsoleWrite(QStringLiteral("      Pendrill [ -configfile <Pendrill Configuration File>\r\n"));
+    ConsoleWrite(QStringLiteral("Press enter to exit\r\n"));
+    ConsoleReadLine();
+    CloseConsole();
+}
+
+QString LinuxHelpText() {
+    return QStringLiteral(
+        "Usage: pendrill [OPTION]...\n"
+        "Configure and execute ETL packages that load a data warehouse.\n"
+        "\n"
+        "Without options the main window opens for an operator. With options a scheduler runs\n"
+        "the configured package unattended and the program ends when the run is over.\n"
+        "\n"
+        "Options (one or two leading hyphens; names in any letter case; values kept as given):\n"
+        "  -configfile FILE   run the configuration FILE (.etl) unattended\n"
+        "  -config FILE       job-configuration mode: prepare a run in the window; Execute\n"
+        "                     writes the scheduler's command line into FILE\n"
+        "  -statusfile FILE   write the run's status word into FILE: running, ok or failure\n"
+        "  -logfile FILE      copy the run log (the configuration's exception file) to FILE\n"
+        "                     at the end of the run\n"
+        "  -job_id ID         the scheduler's job number, kept in the job history\n"
+        "  -validate          with -configfile: check everything a run needs before it\n"
+        "                     fetches remote data and executes (configuration, repository,\n"
+        "                     required settings, package, warehouse, dwm_data_link, every\n"
+        "                     data link of the model), one line per check; runs nothing and\n"
+        "                     writes no status file, run log or job history. Exit status 0\n"
+        "                     when the run could start, else the status the run would end with\n"
+        "  -help, -?          show the short usage text and wait for Enter\n"
+        "  --help, -h         show this help and exit; nothing is run\n"
+        "  --version          show the version and exit\n"
+        "\n"
+        "Exit status:\n"
+        "  0  the run ended \"ok\"; usage; the window of interactive or job-configuration\n"
+        "     mode was closed; -validate found that the run can start\n"
+        "  1  the package execution failed\n"
+        "  2  configuration file missing, package not loaded or data-link table missing\n"
+        "  3  repository or data-warehouse server not reachable\n"
+        "  4  required settings missing (package, DTS server, log file, warehouse server or\n"
+        "     database); or the command line names one file twice (-statusfile or -logfile\n"
+        "     the configuration file, -logfile the status file): refused, nothing written\n"
+        "  5  remote data not obtained\n"
+        "  6  stopped by the operator or by SIGTERM/SIGINT\n"
+        "  7  interactive or job-configuration mode without a display (DISPLAY and\n"
+        "     WAYLAND_DISPLAY unset): nobody can be asked; nothing is written\n"
+        "  8  another run is using the configuration file, the log directory or the run\n"
+        "     log (\"Another run (process N) is using FILE\")\n"
+        "The status file says \"failure\" for every status but 0. An unattended run prints\n"
+        "nothing when it ends \"ok\", else one line on standard error with the reason and the\n"
+        "run log. Unknown options are ignored, each named on standard error\n"
+        "(\"pendrill: unknown option -configfle (ignored)\").\n"
+        "\n"
+        "Files:\n"
+        "  FILE of -configfile          the run configuration, read\n"
+        "  FILE.lock beside it          its lock file, kept: a run holds it for its\n"
+        "                               duration, every change of FILE for the change\n"
+        "  FILE of -statusfile          replaced with one word and CR LF\n"
+        "  FILE of -logfile             replaced with a copy of the run log\n"
+        "  the configuration's LogFile  the run log, appended to\n"
+        "  $XDG_CONFIG_HOME/pendrill/registry.ini\n"
+        "                               settings store: last used configuration, server\n"
+        "                               aliases, repository location\n"
+        "  $XDG_DATA_HOME/pendrill/repository.db\n"
+        "                               job-history repository (default location)\n"
+        "  $XDG_DATA_HOME/pendrill/servers/local/\n"
+        "                               the embedded local server\n"
+        "Without XDG_CONFIG_HOME and XDG_DATA_HOME, ~/.config and ~/.local/share are used.\n");
+}
+
+namespace {
+
+MainWindowHost& mainWindowHost() {
+    static MainWindowHost host;
+    return host;
+}
+
+}  // namespace
+
+void SetMainWindowHost(MainWindowHost host) {
+    mainWindowHost() = std::move(host);
+}
+
+namespace {
+
+// What standard error says of an unattended run that did not end "ok": one line, with the reason
+// and the log that tells the rest.
+struct RunSummary {
+    QString reason;
+    QString logFile;
+};
+
+int missingConfiguration(const StartupValues& v, JobRecord& record, RunSummary& summary) {
+    const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
+    record.setMessage(message);
+    record.setStatus(2);
+    record.setJobIdentifier(v.JobId);
+    record.setEndTime(QDateTime::currentDateTime());
+    record.Close(4, QStringLiteral("Pendrill"));
+    summary.reason = message;
+    QString why;
+    if (!v.LogFile.isEmpty()) {
+        if (WriteFileAtomically(v.LogFile, message.toUtf8() + "\r\n", -1, &why))
+            summary.logFile = v.LogFile;
+        else
+            summary.reason +=
+                QStringLiteral(" (the log file %1 cannot be written: %2)").arg(v.LogFile, why);
+    }
+    StatusFailure();
+    return ExitNotLoaded;
+}
+
+int repositoryUnreachable(const QString& errorText, MainFormModel& form, JobRecord& record,
+                          RunSummary& summary) {
+    LogMessage(errorText, true, 16, QStringLiteral("Pendrill"));
+    StatusFailure();
+    record.setStatus(1);
+    record.setMessage(RemoveLineBreaks(errorText));
+    record.setEndTime(QDateTime::currentDateTime());
+    record.Close(
+        4, QStringLiteral("Pendrill"),
+        JobRecord::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage.Text()));
+    form.CopyRunLog();
+    summary.reason = errorText;
+    // In interactive mode the box said it; standard error says it too, for the terminal.
+    if (form.StartInConfigMode)
+        std::fprintf(stderr, "pendrill: %s\n",
+                     RemoveLineBreaks(errorText).toLocal8Bit().constData());
+    return ExitNotReachable;
+}
+
+// Closes the run's record when SIGTERM or SIGINT ended the run before an outcome was recorded.
+void closeStoppedRecord(JobRecord& record, const QString& packageName) {
+    record.setStatus(3);
+    record.setMessage(QStringLiteral("Execution stopped by the user"));
+    record.setEndTime(QDateTime::currentDateTime());
+    record.Close(4, QStringLiteral("Pendrill"),
+                 JobRecord::CloseArgumentsFor(QStringLiteral("DTS"), packageName));
+}
+
+// Interactive and job-configuration mode ask a person; without a display nobody can answer.
+int nobodyToAsk(const StartupValues& v) {
+    if (v.JobConfigMode) {
+        std::fprintf(stderr,
+                     "pendrill: job-configuration mode (-config) needs a display to ask for the "
+                     "job's settings, and DISPLAY and WAYLAND_DISPLAY are unset; nothing was "
+                     "written to %s.\n"
+                     "pendrill: on a server without a screen, write the configuration with "
+                     "pendrill-admin config and put -configfile \"FILE\" into the job file.\n",
+                     v.JobConfigFile.toLocal8Bit().constData());
+    } else {
+        std::fprintf(stderr,
+                     "pendrill: the main window needs a display, and DISPLAY and "
+                     "WAYLAND_DISPLAY are unset.\n"
+                     "pendrill: to run a configuration unattended: pendrill -configfile FILE "
+                     "(see pendrill --help).\n");
+    }
+    return ExitNoDisplay;
+}
+
+// The log an unattended run leaves for the scheduler: the copy of -logfile, else the run log.
+QString runLogOf(const MainFormModel& form) {
+    if (!form.LogFile.isEmpty() && FileExists(form.LogFile))
+        return form.LogFile;
+    return FileExists(form.txtDTSErrorFile) ? form.txtDTSErrorFile : QString();
+}
+
+// The one line on standard error of an unattended run that did not end "ok".
+void reportFailure(int status, const RunSummary& summary) {
+    QStringList parts;
+    for (const QString& line : SplitLines(summary.reason))
+        if (!line.trimmed().isEmpty())
+            parts << line.trimmed();
+    QString text = QStringLiteral("the run ended with \"failure\" (exit status %1)").arg(status);
+    if (!parts.isEmpty())
+        text += QStringLiteral(": ") + parts.join(QLatin1Char(' '));
+    if (!summary.logFile.isEmpty())
+        text += QStringLiteral("; run log: ") + summary.logFile;
+    std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
+}
+
+int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
+               RunSummary& summary) {
+    if (v.LinuxHelp) {
+        std::fputs(LinuxHelpText().toLocal8Bit().constData(), stdout);
+        return ExitOk;
+    }
+    if (v.ShowVersion) {
+        std::printf("pendrill %s\n", PENDRILL_VERSION);
+        return ExitOk;
+    }
+    if (v.HelpRequested) {
+        ShowUsage();
+        return ExitOk;
+    }
+    if (v.Validate)
+        return ValidateRun(v);
+    if (v.StartInConfigMode && !OperatorCanBeAsked())
+        return nobodyToAsk(v);
+    StopFlags::StartInConfigMode = v.StartInConfigMode;
+    SetStatusFile(v.StatusFile);
+    StatusRunning();
+    if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
+        return missingConfiguration(v, record, summary);
+
+    MainFormModel form;
+    form.SetJobHistory(&record);
+    form.PendrillConfigFile = v.ConfigFile;
+    form.JobConfigFile = v.JobConfigFile;
+    form.StatusFile = v.StatusFile;
+    form.LogFile = v.LogFile;
+    form.JobID = v.JobId;
+    form.StartInConfigMode = v.StartInConfigMode;
+    form.JobConfigMode = v.JobConfigMode;
+    form.InitFormFields();
+    packageName = form.cmbETLPackage.Text();
+    if (v.CommandLineGiven)
+        form.FillJobHistoryOpeningFields();
+
+    QString errorText;
+    const bool reachable = form.ConnectToRepository(errorText);
+    if (!reachable && !StopFlags::TerminationSignalled) {
+        const int status = repositoryUnreachable(errorText, form, record, summary);
+        summary.logFile = runLogOf(form);
+        return status;
+    }
+    if (StopFlags::TerminationSignalled) {
+        // Stopped before the run began (perhaps while the repository was busy): the record is
+        // closed as stopped by RunnerMain.
+        LogInfo(QStringLiteral("Execution stopped by the user"));
+        form.CopyRunLog();
+        summary.logFile = runLogOf(form);
+        return ExitStopped;
+    }
+    if (mainWindowHost())
+        mainWindowHost()(form);
+    else if (!form.StartInConfigMode)
+        form.Run();
+    if (form.StartInConfigMode)
+        return ExitOk;
+    summary.reason = form.RunOutcomeText;
+    summary.logFile = runLogOf(form);
+    return form.RunExitStatus;
+}
+
+// The exit status once SIGTERM or SIGINT is taken into account.
+int finishRun(const StartupValues& v, JobRecord& record, const QString& packageName,
+              int status, RunSummary& summary) {
+    if (!StopFlags::TerminationSignalled)
+        return status;
+    // SIGTERM or SIGINT arrived: whatever the run was doing has ended. Only an unattended run
+    // that finished "ok" keeps its outcome; anything else is a stopped run. A run that got as far
+    // as its package has closed its record itself; one that ended before is closed here.
+    // -validate opens no record (and sets no status file, so StatusFailure writes nothing).
+    const bool unattended = !v.StartInConfigMode && !v.HelpRequested && !v.Validate;
+    if (status == ExitOk && !v.StartInConfigMode && !v.HelpRequested)
+        return status;
+    StatusFailure();
+    if (!record.IsClosed() && unattended)
+        closeStoppedRecord(record, packageName);
+    if (summary.reason.isEmpty() || status != ExitStopped)
+        summary.reason = QStringLiteral("Execution stopped by the user");
+    return ExitStopped;
+}
+
+}  // namespace
+
+int RunnerMain(const QStringList& arguments) {
+    JobRecord record;
+    const StartupValues v = ParseCommandLine(arguments);
+    for (const QString& option : v.UnknownOptions)
+        std::fprintf(stderr, "pendrill: unknown option %s (ignored)\n",
+                     option.toLocal8Bit().constData());
+    const bool writes = !v.LinuxHelp && !v.ShowVersion && !v.HelpRequested;
+    if (const QString conflict = ConflictingFiles(v); writes && !conflict.isEmpty()) {
+        std::fprintf(stderr, "pendrill: %s\n", conflict.toLocal8Bit().constData());
+        return ExitSettingsMissing;
+    }
+    // An unattended run says on standard error only how it ended, in one line, and nothing when
+    // it ended "ok"; the problems met on the way go to its run log.
+    const bool run =
+        !v.LinuxHelp && !v.ShowVersion && !v.HelpRequested && !v.Validate && !v.StartInConfigMode;
+    QStringList problems;
+    if (run)
+        StopFlags::SetProblemSink([&problems](const QString& text) {
+            // A problem met twice (the status file at every word) is said once on standard
+            // error; the run log gets it whenever it is met, as it may not exist yet.
+            if (!problems.contains(text))
+                problems << text;
+            LogInfo(text);
+        });
+    QString packageName;
+    RunSummary summary;
+    int status = runStartup(v, record, packageName, summary);
+    status = finishRun(v, record, packageName, status, summary);
+    StopFlags::SetProblemSink(nullptr);
+    if (!run)
+        return status;
+    if (status != ExitOk)
+        reportFailure(status, summary);
+    else
+        for (const QString& problem : problems)
+            StopFlags::ReportProblem(problem);
+    return status;
+}

@@ -1,0 +1,100 @@
+#include "datasources/DataLink.h"
+
+#include "config/PasswordScrambler.h"
+#include "datasources/FieldConversions.h"
+#include "datasources/DataLinks.h"
+#include "datasources/WarehouseConnection.h"
+#include "db/DbInterface.h"
+#include "db/SqlDialect.h"
+#include "util/Errors.h"
+#include "util/FileUtils.h"
+
+namespace {
+
+// The row of one model and name, compared exactly whatever the server's collation: on a server
+// that ignores case, "sales" is another model than "Sales".
+QString selectRow(const DbConnection& connection) {
+    const SqlDialect& d = connection.Dialect();
+    return QStringLiteral("SELECT * FROM %1 WHERE %2 AND %3")
+        .arg(QString::fromLatin1(DataLinkTable), d.ExactTextEquals(QStringLiteral("model")),
+             d.ExactTextEquals(QStringLiteral("source_name")));
+}
+
+QString noConnection() {
+    return QStringLiteral("There is no open connection to the data warehouse database.");
+}
+
+}  // namespace
+
+bool DataLink::Save(QString* error) {
+    DbConnection* dw = GetDWConnection();
+    if (dw == nullptr)
+        return Fail(error, noConnection());
+    return Save(*dw, error);
+}
+
+bool DataLink::Save(DbConnection& connection, QString* error) {
+    DbRecordset rs;
+    // The names are bound, so quotes in them are just characters.
+    if (!rs.Open(selectRow(connection), connection,
+                 {TextParameter(strModelName), TextParameter(strName)}))
+        return Fail(error, rs.LastError());
+
+    if (etlType == FlatFiles) {
+        AddBackslash(strDSDirectory);
+        if (intTransferData == TransferShare)
+            AddBackslash(strRemoteDir);
+        else if (intTransferData == TransferFtp)
+            AddSlash(strRemoteDir);
+    }
+
+    const std::pair<const char*, QVariant> values[] = {
+        {"ds_server", TextParameter(strDSServer)},
+        {"ds_database", TextParameter(strDSDatabase)},
+        {"ds_trusted_login", blnDSTrustedLogin},
+        {"ds_user", TextParameter(strDSUser)},
+        {"ds_password", TextParameter(Rot13(strDSPassword))},
+        {"ds_file", TextParameter(strDSFile)},
+        {"ds_directory", TextParameter(strDSDirectory)},
+        {"ds_connect_string", TextParameter(strDSConnectString)},
+        {"transfer_data", static_cast<qint32>(intTransferData)},
+        {"ftp_server", TextParameter(strFTPServer)},
+        {"ftp_user", TextParameter(strFTPUser)},
+        {"ftp_password", TextParameter(Rot13(strFTPPassword))},
+        {"remote_directory", TextParameter(strRemoteDir)},
+        {"poll_interval", static_cast<int>(intPollInterval)},
+        {"poll_duration", static_cast<int>(intPollDuration)},
+    };
+    for (const auto& [column, value] : values)
+        if (!rs.SetField(QString::fromLatin1(column), value))
+            return Fail(error, rs.LastError());
+    if (!rs.Update())
+        return Fail(error, rs.LastError());
+    rs.Close();
+    return true;
+}
+
+bool DataLink::Load(const QString& modelName, const QString& dataSourceName, QString* error) {
+    DbConnection* dw = GetDWConnection();
+    if (dw == nullptr)
+        return Fail(error, noConnection());
+    return Load(*dw, modelName, dataSourceName, error);
+}
+
+bool DataLink::Load(DbConnection& connection, const QString& modelName,
+                       const QString& dataSourceName, QString* error) {
+    DbRecordset rs;
+    if (!rs.Open(selectRow(connection), connection,
+                 {TextParameter(modelName), TextParameter(dataSourceName)}))
+        return Fail(error, rs.LastError());
+    if (rs.IsEOF())
+        return Fail(error, DbRecordset::NoCurrentRecordError);
+    DataLink read;
+    if (!ReadDataLinkRow(rs, read))
+        return Fail(error, QStringLiteral("The Type of data source '%1' of model '%2' is not a "
+                                          "number.")
+                               .arg(dataSourceName, modelName));
+    read.blnHandledRemoteData = blnHandledRemoteData;
+    *this = read;
+    return true;
+}

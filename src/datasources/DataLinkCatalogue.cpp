@@ -1,0 +1,115 @@
+#include "datasources/DataLinkCatalogue.h"
+
+#include "config/RunSettings.h"
+#include "datasources/DataSourceSections.h"
+#include "datasources/ChoiceList.h"
+#include "datasources/DataLinks.h"
+#include "datasources/WarehouseConnection.h"
+#include "db/DbInterface.h"
+#include "db/SqlDialect.h"
+#include "util/RunLog.h"
+
+namespace {
+
+std::unique_ptr<DataLinks>& loaded() {
+    static std::unique_ptr<DataLinks> collection;
+    // From the first use on, a configuration file that is written carries the sections of the
+    // loaded collection (none while nothing is loaded).
+    static const bool writerInstalled = [] {
+        RunSettings::SetDataSourceSectionsWriter(WriteDataSourceSections);
+        return true;
+    }();
+    (void)writerInstalled;
+    return collection;
+}
+
+}  // namespace
+
+DataLinks* LoadedDataSources() {
+    return loaded().get();
+}
+
+void SetLoadedDataSources(std::unique_ptr<DataLinks> collection) {
+    loaded() = std::move(collection);
+}
+
+bool LoadDataLinkList(const QString& packageName, ChoiceList& list, QString* error) {
+    loaded() = std::make_unique<DataLinks>();
+    DataLinks& sources = *loaded();
+    const QString model = GetEtlModelName(packageName);
+    DbConnection* dw = GetDWConnection();
+    if (dw == nullptr || !TableExists(*dw, QString::fromLatin1(DataLinkTable))) {
+        LogMessage(QString::fromLatin1(DataLinkTableMissingText), true, 16,
+                   QString::fromLatin1(DataLinkTableMissingTitle));
+        return false;
+    }
+    if (!sources.Load(*dw, model, error))
+        return false;
+    list.Clear();
+    for (const DataLink& ds : sources)
+        if (ds.strModelName == model)
+            list.AddItem(ds.strName);
+    return true;
+}
+
+bool TableExists(DbConnection& connection, const QString& tableName) {
+    std::unique_ptr<DbRecordset> rs = connection.OpenSchema(4, {QVariant(), QVariant(), tableName});
+    if (!rs)
+        return false;
+    const bool exists = !rs->IsEOF();
+    rs->Close();
+    return exists;
+}
+
+bool CreateDataLinkTable(DbConnection& connection) {
+    const SqlDialect& d = connection.Dialect();
+    QStringList columns;
+    for (const char* column : DataLinkColumns) {
+        const QString name = QString::fromLatin1(column);
+        SqlDialect::Type type = SqlDialect::Type::Text;
+        if (name == QLatin1String("ds_trusted_login"))
+            type = SqlDialect::Type::Boolean;
+        else if (name == QLatin1String("Type") || name == QLatin1String("transfer_data") ||
+                 name.startsWith(QLatin1String("poll_")))
+            type = SqlDialect::Type::Integer;
+        columns << name + QLatin1Char(' ') + d.TypeName(type);
+    }
+    return connection.Execute(
+        QStringLiteral("CREATE TABLE %1 (%2)")
+            .arg(QString::fromLatin1(DataLinkTable), columns.join(QStringLiteral(", "))));
+}
+
+DataLink* FindDataSource(const QString& name) {
+    return loaded() ? loaded()->getDSByName(name) : nullptr;
+}
+
+bool SaveAllDataSources(QString* error) {
+    if (!loaded())
+        return true;
+    for (DataLink& ds : *loaded())
+        if (!ds.Save(error))
+            return false;
+    return true;
+}
+
+void ReleaseDataSources() {
+    loaded().reset();
+}
+
+QString GetEtlModelName(const QString& packageName) {
+    for (const char* suffix :
+         {"_CleanUpAll", "_CleanUpIntermediate", "_Init", "_Transformations", "_LoadDummies",
+          "_LoadDW", "_Overall", "_ProcessTransformations", "_Upload", "_AlterTableDW"}) {
+        const qsizetype at = packageName.indexOf(QLatin1String(suffix), 0, Qt::CaseInsensitive);
+        if (at >= 0)
+            return packageName.left(at);
+    }
+    return QString();
+}
+
+bool IsEtlModelPackage(const QString& packageName) {
+    for (const char* part : {"_Overall", "_ProcessTransformations", "_Upload", "_Transformations"})
+        if (packageName.contains(QLatin1String(part), Qt::CaseInsensitive))
+            return true;
+    return false;
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QHash>
+#include <QString>
+#include <memory>
+#include <vector>
+
+#include "datasources/DataLink.h"
+
+class DbConnection;
+class DbRecordset;
+
+// The data sources of an ETL model, in the order they were added.
+class DataLinks {
+  public:
+    DataLinks() = default;
+    DataLinks(const DataLinks&) = delete;
+    DataLinks& operator=(const DataLinks&) = delete;
+
+    // Appends a record with these fields (blnHandledRemoteData false), under `key` when that is
+    // not empty, and returns it. A key already in use is an error: nothing is added and nullptr
+    // returned.
+    DataLink* Add(const QString& strModelName, const QString& strName, qint32 etlType,
+                     const QString& strDSServer, const QString& strDSDatabase,
+                     bool blnDSTrustedLogin, const QString& strDSUser, const QString& strDSPassword,
+                     const QString& strDSFile, const QString& strDSDirectory,
+                     const QString& strDSConnectString, qint32 intTransferData,
+                     const QString& strFTPServer, const QString& strFTPUser,
+                     const QString& strFTPPassword, const QString& strRemoteDir,
+                     short intPollDuration, short intPollInterval, const QString& sKey = QString());
+
+    // Appends one record per row of the model in dwm_data_link (over the data-warehouse
+    // connection), in the order the server returns them, without emptying the collection first.
+    // Rows whose model matches only in the server's way of comparing are taken too. A row whose
+    // Type is NULL or not a number is left out and named in the run log. False with `error` set
+    // when the query fails or the table lacks a column; the rows read until then stay.
+    bool Load(const QString& strModelName, QString* error = nullptr);
+    bool Load(DbConnection& connection, const QString& strModelName, QString* error = nullptr);
+
+    // The record at a 1-based position, or under a key; nullptr when there is none.
+    DataLink* Item(int index) const;
+    DataLink* Item(const QString& key) const;
+    int Count() const { return static_cast<int>(items_.size()); }
+    void Clear();
+    // The first record whose name equals `name` exactly (letter case counts), or nullptr.
+    DataLink* getDSByName(const QString& name) const;
+
+    // Walks the records in order.
+    class const_iterator {
+      public:
+        explicit const_iterator(std::vector<std::unique_ptr<DataLink>>::const_iterator it)
+            : it_(it) {}
+        DataLink& operator*() const { return **it_; }
+        DataLink* operator->() const { return it_->get(); }
+        const_iterator& operator++() {
+            ++it_;
+            return *this;
+        }
+        bool operator==(const const_iterator& other) const { return it_ == other.it_; }
+
+      private:
+        std::vector<std::unique_ptr<DataLink>>::const_iterator it_;
+    };
+    const_iterator begin() const { return const_iterator(items_.begin()); }
+    const_iterator end() const { return const_iterator(items_.end()); }
+
+  private:
+    std::vector<std::unique_ptr<DataLink>> items_;
+    QHash<QString, DataLink*> keys_;
+};
+
+// Reads the current row of a dwm_data_link record set into `ds` with the catalogue's conversions.
+// False (the record untouched) when the row's Type is NULL or not a number.
+bool ReadDataLinkRow(const DbRecordset& rs, DataLink& ds);
+
+// The columns of dwm_data_link, in table order.
+extern const char* const DataLinkColumns[18];

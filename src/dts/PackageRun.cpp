@@ -1,0 +1,344 @@
+// The package half of RunSettings: loading the package from its server, handing it the run's
+// settings as global variables, executing it and judging its steps. The log merge is in
+// LogMerge.cpp.
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include "config/RunSettings.h"
+#include "dts/DtsPackage.h"
+#include "util/RunLog.h"
+#include "util/Errors.h"
+#include "util/FileUtils.h"
+#include "util/StatusFile.h"
+#include "util/PrivateFiles.h"
+
+namespace {
+
+enum class Kind { Text, Boolean };
+
+struct GlobalSetting {
+    const char* name;
+    Kind kind;
+};
+
+// The global variables every package of a run receives, in the order they are compared and
+// written. JobID and OverwriteGlobalSettings are written after the compared ones.
+constexpr GlobalSetting kComparedVariables[] = {
+    {"ExceptionFilePath", Kind::Text},
+    {"DTSServer", Kind::Text},
+    {"DTSServerTrustedLogin", Kind::Boolean},
+    {"DTSServerLoginUserName", Kind::Text},
+    {"DTSServerLoginPassword", Kind::Text},
+    {"DestinationServer", Kind::Text},
+    {"DestServerTrustedLogin", Kind::Boolean},
+    {"DestServerLoginUserName", Kind::Text},
+    {"DestServerLoginPassword", Kind::Text},
+    {"DestServerDatabaseName", Kind::Text},
+    {"WriteCompletionStatusToNT", Kind::Boolean},
+};
+constexpr const char* kJobID = "JobID";
+constexpr const char* kOverwrite = "OverwriteGlobalSettings";
+
+// The display order of GetGlobalVariableValuesAsString: the passwords are left out.
+constexpr const char* kDisplayedVariables[] = {
+    "ExceptionFilePath",
+    "DTSServer",
+    "DTSServerTrustedLogin",
+    "DTSServerLoginUserName",
+    "DestinationServer",
+    "DestServerTrustedLogin",
+    "DestServerLoginUserName",
+    "DestServerDatabaseName",
+    "JobID",
+    "WriteCompletionStatusToNT",
+    "OverwriteGlobalSettings",
+};
+
+// A package value compared with the run's value of the same kind. A boolean variable holding
+// text is read the way a boolean setting is ("false" in any case and "0" are false).
+bool SameValue(const QVariant& current, const QVariant& wanted, Kind kind) {
+    if (!current.isValid())
+        return false;
+    if (kind == Kind::Boolean) {
+        if (current.typeId() == QMetaType::QString) {
+            const QString t = current.toString().trimmed();
+            const bool b = !(t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 ||
+                             t == QLatin1String("0") || t.isEmpty());
+            return b == wanted.toBool();
+        }
+        return current.toBool() == wanted.toBool();
+    }
+    return current.toString() == wanted.toString();
+}
+
+// The text of a value as the display shows it: booleans as "True"/"False".
+QString DisplayText(const QVariant& value) {
+    if (value.typeId() == QMetaType::Bool)
+        return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    return value.toString();
+}
+
+}  // namespace
+
+void RunSettings::ReleasePackage() {
+    if (!package_)
+        return;
+    package_->UnInitialize();
+    package_.reset();
+}
+
+namespace {
+
+// The real directories a file's name sits in ("" when it cannot be found), with the file itself
+// followed when it is a link, so that a file reached through a link counts where it lies.
+QStringList RealDirectoriesOf(const QString& file) {
+    QStringList dirs;
+    if (file.trimmed().isEmpty())
+        return dirs;
+    const QFileInfo info(file);
+    const QString named = QFileInfo(info.absolutePath()).canonicalFilePath();
+    if (!named.isEmpty())
+        dirs << named;
+    const QString target = info.canonicalFilePath();
+    if (!target.isEmpty())
+        dirs << QFileInfo(target).absolutePath();
+    return dirs;
+}
+
+// The account's home directories: the one of the password database and $HOME.
+QStringList HomeDirectories() {
+    QStringList homes;
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_dir != nullptr)
+        homes << QFileInfo(QFile::decodeName(pw->pw_dir)).canonicalFilePath();
+    homes << QFileInfo(QDir::homePath()).canonicalFilePath();
+    return homes;
+}
+
+// The names of the files a package writes into its log directory: "<package>.log", and for its
+// steps "<package>_<step>_Bulkload.xml" (with the "...xml__.log" text the merge makes of it) and
+// "<package>_<step>_output.log". The package name is compared without regard to case, as
+// packages are looked up.
+bool IsPackageLogFile(const QString& name, const QString& package) {
+    if (package.isEmpty() || !name.startsWith(package, Qt::CaseInsensitive))
+        return false;
+    const QString rest = name.mid(package.size());
+    if (rest.compare(QLatin1String(".log"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (!rest.startsWith('_'))
+        return false;
+    for (const char* suffix : {"_Bulkload.xml", "_Bulkload.xml__.log", "_output.log"}) {
+        const QLatin1String end(suffix);
+        if (rest.size() > end.size() + 1 && rest.endsWith(end, Qt::CaseInsensitive))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool RunSettings::PrepareLogFiles(QString* error) {
+    loadedPackageName_ = DTSPackageName;
+    loadedExceptionFile_ = ExceptionLogFile;
+    loadedLogDir_ = LogFileDir;
+    // An empty log directory would name the current (or root) directory; it is never emptied.
+    if (LogFileDir.trimmed().isEmpty()) {
+        if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
+            QFile::remove(ExceptionLogFile);
+        return true;
+    }
+    MakePrivateDirectory(LogFileDir);
+    // Only the files the package writes are deleted, and only in the directory's real place. A
+    // directory whose files a run must never touch is refused before anything is deleted.
+    const QString real = QFileInfo(LogFileDir).canonicalFilePath();
+    if (!real.isEmpty()) {
+        QString refusal;
+        if (real == QLatin1String("/"))
+            refusal = QStringLiteral("it is the root directory");
+        else if (HomeDirectories().contains(real))
+            refusal = QStringLiteral("it is the home directory");
+        const struct {
+            QString file;
+            const char* what;
+        } own[] = {{PendrillConfigFile, "the configuration file"},
+                   {StatusFilePath(), "the status file"},
+                   {ExceptionLogFile, "the run log"}};
+        for (const auto& f : own)
+            if (refusal.isEmpty() && RealDirectoriesOf(f.file).contains(real))
+                refusal = QStringLiteral("it holds %1 %2").arg(QLatin1String(f.what), f.file);
+        if (!refusal.isEmpty()) {
+            SetError(error, QStringLiteral("The log directory %1 is not emptied: %2. Choose a "
+                                           "directory of its own for the package's log files.")
+                                .arg(LogFileDir, refusal));
+            return false;
+        }
+    }
+    if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
+        QFile::remove(ExceptionLogFile);
+    // The directory is opened without following a link, and its entries are looked at and
+    // deleted relative to it: a link among them is never followed (a link under a log file's
+    // name is itself deleted, so the package cannot write through it), nor is a directory.
+    const int dirFd = real.isEmpty() ? -1
+                                     : ::open(QFile::encodeName(real).constData(),
+                                              O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (dirFd < 0)
+        return true;
+    const int listFd = ::dup(dirFd);
+    DIR* listing = listFd < 0 ? nullptr : ::fdopendir(listFd);
+    if (listing == nullptr) {
+        if (listFd >= 0)
+            ::close(listFd);
+        ::close(dirFd);
+        return true;
+    }
+    while (const dirent* entry = ::readdir(listing)) {
+        const QString name = QFile::decodeName(entry->d_name);
+        struct stat st {};
+        if (IsPackageLogFile(name, DTSPackageName) &&
+            ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
+            ::unlinkat(dirFd, entry->d_name, 0);
+    }
+    ::closedir(listing);
+    ::close(dirFd);
+    return true;
+}
+
+RunSettings::RunSettings() = default;
+RunSettings::~RunSettings() = default;
+RunSettings::RunSettings(RunSettings&&) noexcept = default;
+RunSettings& RunSettings::operator=(RunSettings&&) noexcept = default;
+
+bool RunSettings::LoadPackage() {
+    ReleasePackage();
+    if (PackageFactory)
+        package_ = PackageFactory();
+    QString error;
+    if (!PrepareLogFiles(&error)) {
+        lastError_ = error;
+        return false;
+    }
+
+    bool loaded = false;
+    if (package_) {
+        if (DTSServerTrustedLogin) {
+            loaded = package_->LoadFromSQLServer(DTSServer, QString(), QString(),
+                                                 DTSSQLStgFlag_UseTrustedConnection, QString(),
+                                                 QString(), QString(), DTSPackageName, &error);
+        } else {
+            loaded = package_->LoadFromSQLServer(DTSServer, DTSLoginUserName, DTSLoginPassword,
+                                                 DTSSQLStgFlag_Default, QString(), QString(),
+                                                 QString(), DTSPackageName, &error);
+        }
+    }
+    if (!loaded) {
+        lastError_ = QStringLiteral("Can not load DTS Package from SQL Server : ") + DTSPackageName;
+        return false;
+    }
+    // Names are looked up without regard to case, but the package writes its log under its own
+    // name: the merge must find that file whatever spelling the run was given.
+    if (!package_->Name().isEmpty())
+        loadedPackageName_ = package_->Name();
+    return true;
+}
+
+bool RunSettings::ExecPackage() {
+    lastError_.clear();
+    if (!package_) {
+        lastError_ = QStringLiteral("Internal error : no Package loaded.");
+        return false;
+    }
+
+    // A package that cannot receive every setting of the run is not executed.
+    QStringList missing;
+    for (const GlobalSetting& v : kComparedVariables) {
+        if (!package_->HasGlobalVariable(QLatin1String(v.name)))
+            missing << QLatin1String(v.name);
+    }
+    for (const char* name : {kJobID, kOverwrite}) {
+        if (!package_->HasGlobalVariable(QLatin1String(name)))
+            missing << QLatin1String(name);
+    }
+    if (!missing.isEmpty()) {
+        const QString packageName = package_->Name().isEmpty() ? DTSPackageName : package_->Name();
+        for (const QString& name : missing) {
+            lastError_ += QStringLiteral("Global variable '") + name +
+                          QStringLiteral("' is missing in DTS package '") + packageName +
+                          QStringLiteral("'.\r\n");
+        }
+        ReleasePackage();
+        return false;
+    }
+
+    AddBackslash(LogFileDir);
+    const QVariant runValues[] = {
+        LogFileDir,
+        DTSServer,
+        DTSServerTrustedLogin,
+        DTSLoginUserName,
+        DTSLoginPassword,
+        DWServer,
+        DWServerTrustedLogin,
+        DWServerLoginUserName,
+        DWServerLoginPassword,
+        DWDatabaseName,
+        WriteCompletionStatusToNT,
+    };
+    static_assert(std::size(runValues) == std::size(kComparedVariables));
+
+    bool changed = false;
+    for (size_t i = 0; i < std::size(kComparedVariables); ++i) {
+        const QString name = QLatin1String(kComparedVariables[i].name);
+        if (!SameValue(package_->GlobalVariableValue(name), runValues[i],
+                       kComparedVariables[i].kind)) {
+            package_->SetGlobalVariableValue(name, runValues[i]);
+            changed = true;
+        }
+    }
+    package_->SetGlobalVariableValue(QLatin1String(kJobID), JobID);
+    package_->SetGlobalVariableValue(QLatin1String(kOverwrite), changed);
+
+    // From here on errors do not end the execution: the step results decide.
+    package_->Execute();
+    MergeLogFiles();
+    const bool result = CheckStepResults();
+    ReleasePackage();
+    return result;
+}
+
+bool RunSettings::CheckStepResults() {
+    bool result = true;
+    if (!package_)
+        return false;
+    const int count = package_->StepCount();
+    for (int i = 1; i <= count; ++i) {
+        const std::optional<DtsStep> step = package_->StepItem(i);
+        if (!step)
+            return false;  // reading the steps failed: no verdict, no text
+        if (step->ExecutionStatus == DTSStepExecStat_Completed &&
+            step->ExecutionResult == DTSStepExecResult_Failure) {
+            result = false;
+            lastError_ += step->Name + QStringLiteral(" in '") + package_->Name() +
+                          QStringLiteral("' failed.\r\n");
+        }
+    }
+    return result;
+}
+
+QString RunSettings::GetGlobalVariableValuesAsString() const {
+    QString text;
+    if (!package_)
+        return text;
+    for (const char* name : kDisplayedVariables) {
+        text += QLatin1String(name) + QStringLiteral(" = ") +
+                DisplayText(package_->GlobalVariableValue(QLatin1String(name)));
+    }
+    return text;
+}

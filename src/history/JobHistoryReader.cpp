@@ -1,0 +1,160 @@
+#include "history/JobHistoryReader.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QVariant>
+
+#include "db/DbInterface.h"
+#include "history/JobRecord.h"
+#include "history/TimeStamps.h"
+
+namespace {
+
+QString reason(const QSqlError& e) {
+    return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
+}
+
+QString localTime(const QString& stored) {
+    const std::optional<qint64> secs = TimeStamps::StoredSeconds(stored);
+    return secs ? TimeStamps::LocalText(*secs) : stored;
+}
+
+}  // namespace
+
+const QStringList& JobHistoryReader::Columns() {
+    static const QStringList columns = [] {
+        QStringList c = {"Id", "Kind", "ApplicationName"};
+        c += JobRecord::PropertyNames();
+        c += {"CurrentUserName", "ComputerName", "Arguments"};
+        return c;
+    }();
+    return columns;
+}
+
+bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString& error) {
+    if (!repo_.Open()) {
+        error = error_ = repo_.LastError();
+        return false;
+    }
+    QStringList where;
+    QVariantList binds;
+    if (filter.job) {
+        where << QStringLiteral("JobIdentifier = ?");
+        binds << *filter.job;
+    }
+    if (filter.status) {
+        where << QStringLiteral("Status = ?");
+        binds << *filter.status;
+    }
+    if (filter.since) {
+        where << QStringLiteral("RecordTime >= ?");
+        binds << *filter.since;
+    }
+    if (filter.before) {
+        where << QStringLiteral("RecordTime < ?");
+        binds << *filter.before;
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM job_history").arg(Columns().join(','));
+    if (!where.isEmpty())
+        sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += QStringLiteral(" ORDER BY Id DESC");
+    if (filter.limit >= 0)
+        sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
+
+    query_ = std::make_unique<QSqlQuery>(repo_.Db());
+    // Forward only: SQLite steps through the rows, PostgreSQL sends them one by one.
+    query_->setForwardOnly(true);
+    if (!query_->prepare(sql)) {
+        error = error_ = reason(query_->lastError());
+        return false;
+    }
+    for (const QVariant& v : binds)
+        query_->addBindValue(v);
+    if (!query_->exec()) {
+        error = error_ = reason(query_->lastError());
+        return false;
+    }
+    return true;
+}
+
+bool JobHistoryReader::Next() {
+    if (!query_ || !query_->isActive())
+        return false;
+    if (query_->next())
+        return true;
+    if (query_->lastError().isValid())
+        error_ = reason(query_->lastError());
+    return false;
+}
+
+QJsonObject JobHistoryReader::Record() const {
+    static const QString kArguments = QStringLiteral("Arguments");
+    static const QString kStartTime = QStringLiteral("StartTime");
+    static const QString kEndTime = QStringLiteral("EndTime");
+    const QStringList& columns = Columns();
+    QJsonObject record;
+    for (int i = 0; i < columns.size(); ++i) {
+        const QString& name = columns.at(i);
+        const QVariant v = query_->value(i);
+        if (name == kArguments)
+            record.insert(name, QJsonDocument::fromJson(v.toString().toUtf8()).array());
+        else if (v.isNull())
+            record.insert(name, QJsonValue());
+        else if (name == kStartTime || name == kEndTime)
+            record.insert(name, localTime(v.toString()));
+        else
+            record.insert(name, QJsonValue::fromVariant(v));
+    }
+    return record;
+}
+
+bool JobHistoryReader::Next(QJsonObject& record) {
+    if (!Next())
+        return false;
+    record = Record();
+    return true;
+}
+
+bool ReadJobHistory(QList<QJsonObject>& records, QString& error, int limit) {
+    records.clear();
+    JobHistoryFilter filter;
+    filter.limit = limit;
+    JobHistoryReader reader;
+    if (!reader.Open(filter, error))
+        return false;
+    QJsonObject o;
+    while (reader.Next(o))
+        records.append(o);
+    error = reader.Error();
+    return error.isEmpty();
+}
+
+qint64 PruneJobHistory(qint64 before, QString& error) {
+    Repository::Connection repo;
+    if (!repo.Open()) {
+        error = repo.LastError();
+        return -1;
+    }
+    QSqlDatabase& db = repo.Db();
+    if (!db.transaction()) {
+        error = reason(db.lastError());
+        return -1;
+    }
+    qint64 deleted = -1;
+    {
+        QSqlQuery q(db);
+        q.prepare(QStringLiteral("DELETE FROM job_history WHERE RecordTime < ?"));
+        q.addBindValue(before);
+        if (q.exec())
+            deleted = q.numRowsAffected();
+        else
+            error = reason(q.lastError());
+    }
+    if (deleted >= 0 && db.commit())
+        return deleted;
+    if (deleted >= 0)
+        error = reason(db.lastError());
+    db.rollback();
+    return -1;
+}

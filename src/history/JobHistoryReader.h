@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QSqlQuery>
+#include <QString>
+#include <memory>
+#include <optional>
+
+#include "history/Repository.h"
+
+// Which job-history records a listing shows. Times are seconds since 1970 UTC and are compared
+// with the record's end time (or, for a record closed without one, the time it was stored).
+struct JobHistoryFilter {
+    std::optional<QString> job;    // JobIdentifier equal to this
+    std::optional<qint32> status;  // Status equal to this
+    std::optional<qint64> since;   // at or after
+    std::optional<qint64> before;  // strictly before
+    qint64 limit = -1;             // at most this many records; negative: all
+};
+
+// Reads the job-history records back, newest first, one at a time from a forward-only query, so
+// that memory stays the same whatever the number of records. As a JSON object, a record has
+// every stored field under its property name (null where the property was never set), "Id",
+// "Kind", "ApplicationName", "CurrentUserName", "ComputerName", and "Arguments": positions 3 to
+// 28 of the closing call as an array. StartTime and EndTime are given in this computer's local
+// time with its offset (ISO 8601), whichever host wrote them.
+class JobHistoryReader {
+  public:
+    // The columns of a record, in the order of Value(): "Id", "Kind", "ApplicationName", the
+    // properties, "CurrentUserName", "ComputerName", "Arguments".
+    static const QStringList& Columns();
+
+    // Opens the repository and starts the query. False with `error` set when the repository
+    // cannot be read.
+    bool Open(const JobHistoryFilter& filter, QString& error);
+    // Moves to the next record; false at the end or on an error (then Error() is not empty).
+    bool Next();
+    // A column of the current record as stored (times as their writer wrote them).
+    QVariant Value(int column) const { return query_->value(column); }
+    // The current record as a JSON object, times in local time.
+    QJsonObject Record() const;
+    // The next record as a JSON object; false as Next().
+    bool Next(QJsonObject& record);
+    const QString& Error() const { return error_; }
+
+  private:
+    Repository::Connection repo_;
+    std::unique_ptr<QSqlQuery> query_;  // destroyed before the connection
+    QString error_;
+};
+
+// Every matching record at once (for small listings and tests). False with `error` set when the
+// repository cannot be read.
+bool ReadJobHistory(QList<QJsonObject>& records, QString& error, int limit = -1);
+
+// Deletes the job-history records older than `before` (seconds since 1970 UTC, compared as the
+// filter's times) in one transaction: all of them or, on any failure, none. The number deleted,
+// or -1 with `error` set.
+qint64 PruneJobHistory(qint64 before, QString& error);

@@ -1,0 +1,135 @@
+#include "history/JobRecord.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSysInfo>
+
+#include "history/Repository.h"
+#include "history/TimeStamps.h"
+#include "util/StopFlags.h"
+
+JobRecord::CloseArguments JobRecord::DefaultCloseArguments() {
+    CloseArguments a;
+    const QVariant missing(QStringLiteral("Missing"));
+    a.fill(missing);
+    // Array index = position - 3.
+    a[16 - 3] = QVariant(qint32(99));
+    a[19 - 3] = QVariant(2.0);
+    a[20 - 3] = QVariant(2.0);
+    a[21 - 3] = QVariant(-1.0);
+    a[27 - 3] = QVariant(qint32(0));
+    a[28 - 3] = QVariant(qint32(0));
+    return a;
+}
+
+JobRecord::CloseArguments JobRecord::CloseArgumentsFor(const QString& kind,
+                                                                 const QString& name) {
+    CloseArguments a = DefaultCloseArguments();
+    a[0] = kind;
+    a[1] = name;
+    return a;
+}
+
+const QStringList& JobRecord::PropertyNames() {
+    static const QStringList names = {
+        "SourceServer", "SourcePath",     "SourceDatabase", "SourceUser",    "TargetServer",
+        "TargetPath",   "TargetDatabase", "TargetUser",     "ExceptionFile", "StartTime",
+        "EndTime",      "JobIdentifier",  "Status",         "Message",       "ObjectName",
+        "Quantity",     "QuantityUnit"};
+    return names;
+}
+
+QString JobRecord::CurrentUserName() const {
+    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr)
+        return QString::fromLocal8Bit(pw->pw_name);
+    return qEnvironmentVariable("USER");
+}
+
+QString JobRecord::ComputerName() const {
+    return QSysInfo::machineHostName();
+}
+
+namespace {
+QVariant storedValue(const QVariant& v) {
+    if (!v.isValid())
+        return QVariant();
+    if (v.typeId() == QMetaType::QDateTime)
+        return TimeStamps::ToText(v.toDateTime());
+    // The database layer binds a null QString as NULL; a set text is never "no value".
+    if (v.typeId() == QMetaType::QString && v.toString().isNull())
+        return QVariant(QStringLiteral(""));
+    return v;
+}
+
+void reportStorageError(const QString& what, const QString& error) {
+    StopFlags::ReportProblem(QStringLiteral("job history: %1: %2").arg(what, error));
+}
+}  // namespace
+
+bool JobRecord::Close(qint32 kind, const QString& applicationName,
+                           const CloseArguments& arguments) {
+    closed_ = true;
+    Repository::Connection repo;
+    if (!repo.Open()) {
+        reportStorageError(QStringLiteral("cannot open the repository"), repo.LastError());
+        return false;
+    }
+    QJsonArray args;
+    for (const QVariant& v : arguments)
+        args.append(QJsonValue::fromVariant(v));
+
+    QStringList columns = {"Kind", "ApplicationName"};
+    columns += PropertyNames();
+    columns += {"CurrentUserName", "ComputerName", "Arguments", "RecordTime"};
+    QStringList marks;
+    for (qsizetype i = 0; i < columns.size(); ++i)
+        marks << QStringLiteral("?");
+    QSqlQuery q(repo.Db());
+    q.prepare(QStringLiteral("INSERT INTO job_history (%1) VALUES (%2)")
+                  .arg(columns.join(','), marks.join(',')));
+    q.addBindValue(kind);
+    q.addBindValue(applicationName);
+    for (const QString& name : PropertyNames())
+        q.addBindValue(storedValue(props_.value(name)));
+    q.addBindValue(CurrentUserName());
+    q.addBindValue(ComputerName());
+    q.addBindValue(QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)));
+    // The time listings filter on and pruning goes by: the end time, else now.
+    const QDateTime end = EndTime();
+    q.addBindValue((end.isValid() ? end : QDateTime::currentDateTime()).toSecsSinceEpoch());
+    if (!q.exec()) {
+        reportStorageError(QStringLiteral("cannot store the record"), q.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+bool JobRecord::ProcessMetadataFile(const QString& fileName) {
+    Repository::Connection repo;
+    if (!repo.Open()) {
+        reportStorageError(QStringLiteral("cannot open the repository"), repo.LastError());
+        return false;
+    }
+    const QFileInfo info(fileName);
+    QSqlQuery q(repo.Db());
+    q.prepare(
+        QStringLiteral("INSERT INTO metadata_files (FileName, FileSize, RecordedAt, JobIdentifier,"
+                       " CurrentUserName, ComputerName) VALUES (?,?,?,?,?,?)"));
+    q.addBindValue(fileName);
+    q.addBindValue(info.isFile() ? QVariant(info.size()) : QVariant());
+    q.addBindValue(TimeStamps::ToText(QDateTime::currentDateTime()));
+    q.addBindValue(storedValue(props_.value(QStringLiteral("JobIdentifier"))));
+    q.addBindValue(CurrentUserName());
+    q.addBindValue(ComputerName());
+    if (!q.exec()) {
+        reportStorageError(QStringLiteral("cannot record the metadata file"), q.lastError().text());
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,147 @@
+#include "history/TimeStamps.h"
+
+#include <QRegularExpression>
+#include <QTimeZone>
+#include <cstdio>
+#include <ctime>
+
+namespace TimeStamps {
+
+QString ToText(const QDateTime& t) {
+    if (!t.isValid())
+        return QString();
+    const QDateTime local = t.toLocalTime();
+    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+}
+
+QDateTime FromText(const QString& text) {
+    return QDateTime::fromString(text, Qt::ISODate);
+}
+
+namespace {
+
+// The broken-down local time of `secs`. The time zone is read once; QDateTime::toLocalTime looks
+// at the zone files again for every value, which dominates a listing of many records.
+struct tm localParts(qint64 secs) {
+    static const bool zoneRead = [] {
+        ::tzset();
+        return true;
+    }();
+    Q_UNUSED(zoneRead);
+    const time_t t = static_cast<time_t>(secs);
+    struct tm parts {};
+    ::localtime_r(&t, &parts);
+    return parts;
+}
+
+// "yyyy-MM-ddThh:mm:ss" (separator `sep`) followed by the offset: "Z" for 0 when `zulu`, else
+// "+hh:mm" after `offsetSep`.
+QString format(qint64 secs, char sep, bool zulu, const char* offsetSep) {
+    const struct tm p = localParts(secs);
+    const long offset = p.tm_gmtoff;
+    char text[96];
+    if (zulu && offset == 0) {
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02dZ", p.tm_year + 1900,
+                      p.tm_mon + 1, p.tm_mday, sep, p.tm_hour, p.tm_min, p.tm_sec);
+    } else {
+        const long minutes = (offset < 0 ? -offset : offset) / 60;
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d%s%c%02ld:%02ld",
+                      p.tm_year + 1900, p.tm_mon + 1, p.tm_mday, sep, p.tm_hour, p.tm_min, p.tm_sec,
+                      offsetSep, offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    }
+    return QString::fromLatin1(text);
+}
+
+int digits(QStringView s, qsizetype from, qsizetype count) {
+    int v = 0;
+    for (qsizetype i = from; i < from + count; ++i) {
+        if (i >= s.size() || !s.at(i).isDigit())
+            return -1;
+        v = v * 10 + s.at(i).digitValue();
+    }
+    return v;
+}
+
+}  // namespace
+
+std::optional<qint64> StoredSeconds(QStringView s) {
+    if (s.size() < 20 || s.at(4) != u'-' || s.at(7) != u'-' ||
+        (s.at(10) != u'T' && s.at(10) != u' ') || s.at(13) != u':' || s.at(16) != u':')
+        return std::nullopt;
+    struct tm p {};
+    p.tm_year = digits(s, 0, 4) - 1900;
+    p.tm_mon = digits(s, 5, 2) - 1;
+    p.tm_mday = digits(s, 8, 2);
+    p.tm_hour = digits(s, 11, 2);
+    p.tm_min = digits(s, 14, 2);
+    p.tm_sec = digits(s, 17, 2);
+    if (p.tm_year < -1900 || p.tm_mon < 0 || p.tm_mon > 11 || p.tm_mday < 1 || p.tm_mday > 31 ||
+        p.tm_hour < 0 || p.tm_hour > 23 || p.tm_min < 0 || p.tm_min > 59 || p.tm_sec < 0 ||
+        p.tm_sec > 60)
+        return std::nullopt;
+    qsizetype i = 19;
+    if (s.at(i) == u'.') {  // fractions of a second
+        ++i;
+        while (i < s.size() && s.at(i).isDigit())
+            ++i;
+    }
+    int offset = 0;
+    const QStringView zone = s.mid(i);
+    if (zone == u"Z") {
+        offset = 0;
+    } else if ((zone.size() == 6 && zone.at(3) == u':') || zone.size() == 5) {
+        const int hours = digits(zone, 1, 2);
+        const int mins = digits(zone, zone.size() - 2, 2);
+        if ((zone.at(0) != u'+' && zone.at(0) != u'-') || hours < 0 || hours > 23 || mins < 0 ||
+            mins > 59)
+            return std::nullopt;
+        offset = (hours * 3600 + mins * 60) * (zone.at(0) == u'-' ? -1 : 1);
+    } else {
+        return std::nullopt;
+    }
+    return static_cast<qint64>(::timegm(&p)) - offset;
+}
+
+QString LocalText(qint64 secs) {
+    return format(secs, 'T', true, "");
+}
+
+QString DisplayText(const QString& stored) {
+    if (const std::optional<qint64> secs = StoredSeconds(stored))
+        return format(*secs, ' ', false, " ");
+    const QDateTime t = FromText(stored);
+    if (!t.isValid())
+        return stored;
+    return format(t.toSecsSinceEpoch(), ' ', false, " ");
+}
+
+std::optional<QDateTime> ParseCommandLineTime(const QString& text, bool* dateOnly) {
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^(\d{4})-(\d{2})-(\d{2})(?:[T ](\d{2}):(\d{2})(?::(\d{2}))?(Z|[+-]\d{2}:\d{2})?)?$)"));
+    const QRegularExpressionMatch m = pattern.match(text.trimmed());
+    if (!m.hasMatch())
+        return std::nullopt;
+    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    const bool timeGiven = m.hasCaptured(4);
+    const QTime time = timeGiven ? QTime(m.captured(4).toInt(), m.captured(5).toInt(),
+                                         m.hasCaptured(6) ? m.captured(6).toInt() : 0)
+                                 : QTime(0, 0);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    if (dateOnly != nullptr)
+        *dateOnly = !timeGiven;
+    const QString zone = m.captured(7);
+    if (zone.isEmpty())
+        return QDateTime(date, time);  // local time
+    int offset = 0;
+    if (zone != QLatin1String("Z")) {
+        const int hours = zone.mid(1, 2).toInt();
+        const int mins = zone.mid(4, 2).toInt();
+        if (hours > 14 || mins > 59)
+            return std::nullopt;
+        offset = (hours * 3600 + mins * 60) * (zone.startsWith(QLatin1Char('-')) ? -1 : 1);
+    }
+    return QDateTime(date, time, QTimeZone(offset));
+}
+
+}  // namespace TimeStamps

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QString>
+#include <QtGlobal>
+#include <optional>
+
+class JobRecord;
+
+// Remote data over FTP (libcurl): the "status" file read and written on the site, the data files
+// downloaded, and the rights check of the flat-file panel. Every operation opens its own
+// connection and closes it before it returns; nothing is kept between calls.
+//
+// The server text is "host", "host:port" (port 21 when none is named) or "ftps://host[:port]"
+// for explicit TLS (AUTH TLS on the plain FTP port, the server's certificate verified). Transfers
+// use ASCII type; the connection is active-mode FTP unless the settings store switches to passive
+// mode. Connect and no-data time-outs come from the settings store as well (FtpSettings below).
+// An empty user name logs in anonymously.
+//
+// None of these calls raises an error to its caller: failures are logged to the run log (through
+// LogMessage, without a message box) and returned as false or code 0; only FtpCheckAccess shows
+// message boxes.
+
+// The status file's name in the remote directory.
+inline const QString kFtpStatusFileName = QStringLiteral("status");
+
+// Appends a separator to a non-empty remote directory that ends in neither '/' nor '\': '\' when
+// the text holds a backslash and no slash, '/' otherwise. Changes the variable; returns its new
+// value. The empty text stays empty (the login directory).
+QString AddRemoteSeparator(QString& path);
+
+// The part of the text before its first NUL character; the whole text when it has none.
+QString StripAfterNul(const QString& text);
+
+// The English text of a WinInet error code (12001 to 12036); "Error details not available." for
+// any other code. 12003 is the FTP server's last reply of the calling thread's last operation in
+// this module, or "Extended error returned from server." when there is none.
+QString WinInetErrorText(qint32 code);
+
+// Reads the status file of `remoteDir` (a separator is appended to the variable first) and
+// returns its code: 2 ready, 1 keep polling, 0 give up. A status file that cannot be opened
+// (missing, no read rights, any refusal) is 1 after logging "FTP: Status file not found yet.
+// Polling...". 0 with the reason in `failureText` (also logged) when the session cannot start,
+// the login fails, or the file opened but could not be read.
+qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& user,
+                     const QString& password, QString& failureText);
+
+// Replaces the status file of `remoteDir` with `statusWord` followed by CR LF; the variable gets
+// the CR LF appended. The file on the site holds exactly those bytes. False when the word was not
+// written (session or login failures are logged; a refused upload is not).
+bool FtpWriteStatus(const QString& server, const QString& user, const QString& password,
+                    QString& remoteDir, QString& statusWord);
+
+// Downloads every plain file of `remoteDir` (subdirectories are not entered) into `localDir`,
+// which is created when missing. Each file is written under a hidden temporary name
+// (".NAME.pendrill-part") and renamed when complete, so no half file ever carries its real name;
+// a failed download leaves nothing under the real name. Files are created only inside the local
+// directory: a listing that holds any name other than a plain file name (one with '/' or a NUL,
+// an empty name; "." and ".." are skipped as always) is refused as a whole before anything is
+// downloaded, with those names in the run log and a status 2 record; a symbolic link in the local
+// directory is never followed. Each downloaded file leaves one record in `record` (status 0,
+// quantity = the listed size in "bytes FTP'ed"); the failures recorded are status 1 (no session,
+// remote directory not found) and 2 (listing or download error). False when the listing was
+// empty or unreadable, the login failed, the copy was cancelled or a file failed, with the reason
+// in `error` when given; files downloaded before a failure stay.
+bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& localDir,
+                       JobRecord& record, const QString& user, const QString& password,
+                       QString* error = nullptr);
+
+// True for a name that a listing may hand to the local directory: not empty, not "." or "..",
+// and without '/' or NUL.
+bool IsPlainFileName(const QString& name);
+
+// Checks that the user may log in, read `fileName` in `remoteDir` and write beside it (an empty
+// file named `fileName` + "test" is uploaded, then deleted). No user and password (nullopt) log
+// in anonymously. Each failure shows an exclamation message box titled "FTP check" (interactive
+// mode only, through the operator) and leaves that text in `error` when given. True when login,
+// read and write rights were confirmed.
+bool FtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
+                    const std::optional<QString>& user = std::nullopt,
+                    const std::optional<QString>& password = std::nullopt,
+                    QString* error = nullptr);
+
+// What the settings store says about FTP connections, key "Software\Tessaly\Pendrill\FTP":
+//   PassiveMode     "1" (or "true"/"yes") for passive mode; active mode otherwise (default)
+//   ConnectTimeout  seconds allowed to connect and log in (default 30)
+//   DataTimeout     seconds without any data or server reply before a transfer is given up
+//                   (default 60)
+//   CAFile          a file of trusted certificates for ftps:// servers (default: the system's)
+struct FtpSettings {
+    bool passive = false;
+    int connectTimeoutSeconds = 30;
+    int dataTimeoutSeconds = 60;
+    QString caFile;
+};
+inline const QString kFtpSettingsKey = QStringLiteral("Software\\Tessaly\\Pendrill\\FTP");
+// The settings as stored; a value that is missing or not a positive number keeps its default.
+FtpSettings ReadFtpSettings();

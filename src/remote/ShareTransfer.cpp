@@ -1,0 +1,424 @@
+#include "remote/ShareTransfer.h"
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDateTime>
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "remote/StatusPolling.h"
+#include "history/JobRecord.h"
+#include "history/Repository.h"
+#include "util/RunLog.h"
+#include "util/Errors.h"
+#include "util/FileUtils.h"
+#include "util/OperatorInterface.h"
+#include "util/StopFlags.h"
+#include "util/TextFiles.h"
+#include "util/UniqueFd.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kStatusName = "status";
+const char* const kApplication = "Pendrill Copy";
+const char* const kProgressTitle = "Please wait......  Copying data file to local server";
+// Only the beginning of the first line decides; a longer line is cut here.
+constexpr qsizetype kStatusChars = 256;
+
+QString statusPath(QString& remoteDir) {
+    if (remoteDir.isEmpty())
+        return QString::fromLatin1(kStatusName);
+    AddBackslash(remoteDir);
+    return remoteDir + QLatin1String(kStatusName);
+}
+
+bool isDirectory(const QString& dir) {
+    std::error_code ec;
+    return fs::is_directory(ToFsPath(dir.isEmpty() ? QStringLiteral(".") : dir), ec);
+}
+
+QString errnoText(int err) {
+    return QString::fromLocal8Bit(std::strerror(err));
+}
+
+// UTF-8 when valid, Latin-1 otherwise (files written by single-byte Windows sites).
+QString decode(const QByteArray& bytes) {
+    QString text = QString::fromUtf8(bytes);
+    if (text.contains(QChar::ReplacementCharacter))
+        text = QString::fromLatin1(bytes);
+    return text;
+}
+
+// Reads the first line of a file, at most a few kilobytes of it. False with errno kept on error.
+// A file that is not a regular file is opened without waiting for a writer and not read: false,
+// with errno EISDIR for a directory and `notRegular` set for anything else (a pipe, a device).
+bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
+    notRegular = false;
+    const int fd = ::open(ToFsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        const int err = errno;
+        ::close(fd);
+        notRegular = S_ISDIR(st.st_mode) ? false : true;
+        errno = S_ISDIR(st.st_mode) ? EISDIR : err;
+        return false;
+    }
+    char buffer[4096];
+    ssize_t n;
+    do {
+        n = ::read(fd, buffer, sizeof buffer);
+    } while (n < 0 && errno == EINTR);
+    const int err = errno;
+    ::close(fd);
+    if (n < 0) {
+        errno = err;
+        return false;
+    }
+    line = QByteArray(buffer, n);
+    const qsizetype end = std::min(line.indexOf('\n') < 0 ? line.size() : line.indexOf('\n'),
+                                   line.indexOf('\r') < 0 ? line.size() : line.indexOf('\r'));
+    line.truncate(end);
+    return true;
+}
+
+bool writeInPlace(const QString& path, const QByteArray& content) {
+    // Without waiting for a reader, and only into a regular file.
+    const int fd = ::open(ToFsPath(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
+        ::close(fd);
+        errno = EINVAL;
+        return false;
+    }
+    qsizetype done = 0;
+    while (done < content.size()) {
+        const ssize_t n = ::write(fd, content.constData() + done, content.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            const int err = errno;
+            ::close(fd);
+            errno = err;
+            return false;
+        }
+        done += n;
+    }
+    ::fsync(fd);
+    return ::close(fd) == 0;
+}
+
+// The regular, not hidden files of a directory, by name. Empty when it cannot be listed.
+std::vector<QString> listFiles(const QString& dir) {
+    std::vector<QString> names;
+    std::error_code ec;
+    fs::directory_iterator it(ToFsPath(dir.isEmpty() ? QStringLiteral(".") : dir), ec);
+    for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
+        const QString name = QString::fromStdString(it->path().filename().string());
+        // A symbolic link is not followed: it could point at any file of this account.
+        std::error_code typeError;
+        if (name.startsWith('.') || !fs::is_regular_file(it->symlink_status(typeError)))
+            continue;
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The most one call of copy_file_range copies: between two calls a stop is looked at.
+constexpr off_t kCopyChunk = 8 << 20;
+
+// Copies the open file `in` of `size` bytes to `out`, counting the bytes written in `done`.
+// Inside the kernel (copy_file_range, as cp does) in chunks; where the kernel cannot copy between
+// the two files, through a buffer. False with errno set; ECANCELED when SIGTERM or SIGINT ended
+// the copy.
+bool copyFile(int in, int out, off_t size, qint64& done) {
+    done = 0;
+    bool kernel = true;
+    std::vector<char> buffer;
+    while (done < size) {
+        if (StopFlags::TerminationSignalled) {
+            errno = ECANCELED;
+            return false;
+        }
+        const size_t chunk = static_cast<size_t>(std::min<off_t>(size - done, kCopyChunk));
+        ssize_t n;
+        if (kernel) {
+            n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
+            if (n < 0 && done == 0 &&
+                (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
+                kernel = false;
+                continue;
+            }
+        } else {
+            buffer.resize(std::min<size_t>(chunk, 1 << 20));
+            n = ::read(in, buffer.data(), buffer.size());
+            for (ssize_t written = 0; n > 0 && written < n;) {
+                const ssize_t w = ::write(out, buffer.data() + written, n - written);
+                if (w < 0 && errno == EINTR)
+                    continue;
+                if (w < 0)
+                    return false;
+                written += w;
+                done += w;
+            }
+            if (n > 0)
+                continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            break;  // the file shrank while it was copied: what is there is copied
+        done += n;
+    }
+    return true;
+}
+
+// Copies `from` to a hidden temporary name created afresh in the open directory `localDirFd` and
+// renames it over `name` there; the temporary file is removed on failure. `from` is opened only
+// when it is a regular file itself, not through a symbolic link. `copied` receives the bytes
+// that reached the local directory. False with the reason in `error`.
+bool copyThroughTemporary(const QString& from, int localDirFd, const QString& name, qint64& copied,
+                          QString& error) {
+    copied = 0;
+    const QByteArray target = name.toUtf8();
+    const QByteArray temporary = "." + target + ".pendrill-part";
+    const int in = ::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    struct stat st {};
+    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = in < 0 && errno != ELOOP ? errnoText(errno) : QStringLiteral("not a regular file");
+        if (in >= 0)
+            ::close(in);
+        return false;
+    }
+    ::unlinkat(localDirFd, temporary.constData(), 0);
+    const int out =
+        ::openat(localDirFd, temporary.constData(),
+                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666);
+    bool ok = false;
+    if (out < 0) {
+        error = errnoText(errno);
+    } else {
+        ok = copyFile(in, out, st.st_size, copied);
+        if (!ok)
+            error = errnoText(errno);
+        if (::close(out) != 0 && ok) {
+            error = errnoText(errno);
+            ok = false;
+        }
+    }
+    ::close(in);
+    if (ok && ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
+        error = errnoText(errno);
+        ok = false;
+    }
+    if (!ok)
+        ::unlinkat(localDirFd, temporary.constData(), 0);
+    return ok;
+}
+
+// Stores the copy's job-history records on a thread of its own, one after the other in the order
+// they were handed over, while the next file is copied: each record opens the repository, runs
+// its statements and closes it again (about half a millisecond), and the first one also flushes
+// the repository's fresh log, all of which would otherwise wait between two files. The thread
+// holds the repository open meanwhile, so that no record's close checkpoints it, and runs as a
+// batch thread, so that waking it for a record does not take the processor from the copy. The
+// destructor returns once every record is stored.
+class RecordStore {
+  public:
+    RecordStore() : worker_([this] { run(); }) {}
+    ~RecordStore() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        wake_.notify_one();
+        worker_.join();
+    }
+    RecordStore(const RecordStore&) = delete;
+    RecordStore& operator=(const RecordStore&) = delete;
+
+    // Stores a copy of `record` as it is now, closed with `kind` and `application`.
+    void Close(const JobRecord& record, qint32 kind, const QString& application) {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back({record, kind, application});
+        }
+        wake_.notify_one();
+    }
+
+  private:
+    struct Pending {
+        JobRecord record;
+        qint32 kind;
+        QString application;
+    };
+
+    void run() {
+        const sched_param normal{};
+        ::sched_setscheduler(0, SCHED_BATCH, &normal);  // this thread only; best effort
+        Repository::Connection repository;
+        bool opened = false;
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return finished_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;
+            Pending next = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            if (!opened)
+                opened = repository.Open();
+            next.record.Close(next.kind, next.application);
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Pending> queue_;
+    bool finished_ = false;
+    std::thread worker_;  // last: started once the members above exist
+};
+
+}  // namespace
+
+QString JoinRemotePath(const QString& dir, const QString& name) {
+    if (dir.isEmpty() || dir.endsWith('/') || dir.endsWith('\\'))
+        return dir + name;
+    return dir + '/' + name;
+}
+
+short ShareReadStatus(QString& remoteDir, QString& failureText) {
+    const QString path = statusPath(remoteDir);
+    QByteArray line;
+    bool notRegular = false;
+    if (readFirstLine(path, line, notRegular))
+        return StatusCodeOf(decode(line).left(kStatusChars));
+    const int err = errno;
+    if (notRegular) {
+        failureText = QStringLiteral("Not a regular file: ") + path;
+        LogInfo(failureText);
+        return RemoteStatus::Failed;
+    }
+    if (err == ENOENT || err == ENOTDIR) {
+        if (isDirectory(remoteDir)) {
+            LogInfo(QStringLiteral("Copy: status file not found yet. Polling..."));
+            return RemoteStatus::KeepPolling;
+        }
+        failureText = QStringLiteral("Path not found: ") + remoteDir;
+    } else {
+        failureText = errnoText(err);
+    }
+    LogInfo(failureText);
+    return RemoteStatus::Failed;
+}
+
+bool ShareWriteStatus(QString& remoteDir, const QString& word) {
+    const QString path = statusPath(remoteDir);
+    const QByteArray content = word.toUtf8() + "\r\n\r\n";
+    QString error;
+    if (WriteFileAtomically(path, content, -1, &error))
+        return true;
+    // A directory that takes no new files may still let the status file itself be rewritten.
+    if (writeInPlace(path, content))
+        return true;
+    const int err = errno;
+    const QString text = !isDirectory(remoteDir) ? QStringLiteral("Status file not found")
+                         : err != 0              ? errnoText(err)
+                                                 : error;
+    LogMessage(text, true, 16, QStringLiteral("CopySetStatus"));
+    return false;
+}
+
+bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobRecord& record,
+                         QObject* ownerWindow, QString* error) {
+    if (!PathExists(remoteDir))
+        LogMessage(QStringLiteral("Dir doesn't exist : ") + remoteDir, true, 0, QString());
+    if (!PathExists(localDir))
+        MakeDirectory(localDir);
+    SetError(error, QStringLiteral("no file to copy in ") + remoteDir);
+
+    // Every file is created inside this directory, by name, through its descriptor.
+    const UniqueFd local(::open(ToFsPath(localDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const QString localError = local.valid() ? QString() : errnoText(errno);
+    const int localFd = local.get();
+
+    std::unique_ptr<CopyProgress> progress;
+    if (ownerWindow != nullptr) {
+        progress = Operator().CreateCopyAnimDlg();
+        progress->Create(1, QStringLiteral("Copying"), QString::fromLatin1(kProgressTitle), true,
+                         false);
+    }
+    bool result = false;
+    RecordStore records;
+    for (const QString& name : listFiles(remoteDir)) {
+        if (StopFlags::TerminationSignalled) {
+            LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
+            SetError(error, QStringLiteral("Copying aborted"));
+            result = false;
+            break;
+        }
+        const QString source = JoinRemotePath(remoteDir, name);
+        record.setObjectName(name);
+        record.setStartTime(QDateTime::currentDateTime());
+        record.setQuantityUnit(QStringLiteral("bytes copied"));
+        if (progress)
+            progress->LabelCaption(QString::fromLatin1(kProgressTitle) + QStringLiteral("\r\n") +
+                                   name + QStringLiteral(" to ") + localDir);
+        qint64 copied = 0;
+        QString why = localError;
+        const bool ok = localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, why);
+        record.setEndTime(QDateTime::currentDateTime());
+        // What reached the local directory: a file that failed left nothing there.
+        record.setQuantity(ok ? static_cast<double>(copied) : 0.0);
+        result = true;
+        if (!ok) {
+            const QString message = StopFlags::TerminationSignalled
+                                        ? QStringLiteral("Copying aborted")
+                                        : QStringLiteral("Couldn't copy file ") + source;
+            record.setStatus(3);
+            record.setMessage(message);
+            records.Close(record, 2, QString::fromLatin1(kApplication));
+            LogMessage(message, true, 0, QString());
+            SetError(error, message + QStringLiteral(": ") + why);
+            result = false;
+            break;
+        }
+        record.setStatus(0);
+        records.Close(record, 2, QString::fromLatin1(kApplication));
+        if (progress) {
+            Operator().ProcessPendingEvents();
+            if (progress->IsCancelled()) {
+                LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
+                SetError(error, QStringLiteral("Copying aborted"));
+                result = false;
+                break;
+            }
+        }
+    }
+    if (progress) {
+        progress->AnimateStop();
+        progress->Destroy();
+    }
+    return result;
+}

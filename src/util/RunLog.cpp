@@ -1,0 +1,31 @@
+#include "util/RunLog.h"
+
+#include <filesystem>
+
+#include "util/FileUtils.h"
+#include "util/OperatorInterface.h"
+#include "util/StopFlags.h"
+#include "util/TextFiles.h"
+
+void LogMessage(const QString& text, bool showMessageBox, int style, const QString& title) {
+    OperatorInterface& op = Operator();
+    op.ProcessPendingEvents();
+    if (StopFlags::StartInConfigMode && showMessageBox)
+        op.ShowMessageBox(text, style, title);
+    const QString logFile = StopFlags::ExceptionFileField();
+    if (!logFile.isEmpty())
+        AppendLines(logFile, text);
+    StopFlags::ShowStatusText(text);
+    op.ProcessPendingEvents();
+}
+
+void LogInfo(const QString& text) {
+    LogMessage(text, false, 0, QString());
+}
+
+void MakeDirectory(const QString& directory) {
+    if (directory.trimmed().isEmpty())
+        return;
+    std::error_code ec;
+    std::filesystem::create_directories(ToFsPath(directory), ec);
+}
