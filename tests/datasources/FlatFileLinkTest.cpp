@@ -1,6 +1,6 @@
-// The flat-file panel's rules below the widgets. Typing, pasting, leaving the directory box and
-// the Test button against a real FTP site are tested with the panel (gui/FlatFilePanelTest,
-// gui/FlatFileFtpCheckTest).
+// The flat-file panel's rules below the widgets. Typing, pasting and leaving the directory box
+// are tested with the panel (gui/FlatFilePanelTest), the check against a real FTP site with the
+// transfer (remote/FtpTest).
 
 #include <gtest/gtest.h>
 
