@@ -7,11 +7,11 @@
 #include <QProcess>
 
 #include "config/SettingsStore.h"
-#include "remote/StatusPolling.h"
+#include "history/JobRecord.h"
 #include "remote/FtpConnection.h"
 #include "remote/FtpTransfer.h"
 #include "remote/RemoteTestSupport.h"
-#include "history/JobRecord.h"
+#include "remote/StatusPolling.h"
 #include "support/TestFtp.h"
 
 // Readable failure messages for texts.
@@ -371,8 +371,7 @@ TEST_F(Ftp, FailedDownloads) {
     EXPECT_EQ(readStatus("in", failure), 1) << "a file that cannot be opened is not there yet";
 }
 
-// What the flat-file panel shows for a read-only user and a refused login:
-// gui/FlatFileFtpCheckTest.
+// The Test button of the flat-file panel: its box for each kind of site.
 TEST_F(Ftp, CheckAccess) {
     writeAll(site + "/in/status", "idle\r\n");
     const QString noStatus =
@@ -387,6 +386,18 @@ TEST_F(Ftp, CheckAccess) {
         {"full rights", {}, QString("pendrill"), QString("secret"), "status", ""},
         {"anonymous", {.anonymous = true}, std::nullopt, std::nullopt, "status", ""},
         {"no status file", {}, QString("pendrill"), QString("secret"), "nothing", noStatus},
+        {"read-only user",
+         {.readOnlyUser = "reader:pw"},
+         QString("reader"),
+         QString("pw"),
+         "status",
+         "Error occurred! The user doesn't have write rights!"},
+        {"refused login",
+         {.refuseLogin = true},
+         QString("pendrill"),
+         QString("secret"),
+         "status",
+         kLoginFailed},
     };
     for (const auto& c : cases) {
         serve(c.options);
@@ -402,40 +413,25 @@ TEST_F(Ftp, CheckAccess) {
     }
 }
 
-// The poll loop over FTP (a whole run that fetches over FTP: app/RunRemoteDataTest): the site's
-// status goes missing, running, ready; the fetch writes "idle" and records the FTP source. A
-// failed download offers the data again ("ready").
-TEST_F(Ftp, FetchThroughThePollLoop) {
+// The fetch over FTP (the poll loop is tested over a share, StatusPollTest; a whole run that
+// fetches over FTP: app/RunRemoteDataTest): the records name the FTP source, and a failed
+// download offers the data again ("ready").
+TEST_F(Ftp, FetchRecordsTheSourceAndAFailureOffersTheDataAgain) {
     remotetest::CountingClock clock;
     serve();
     writeAll(site + "/in/orders.csv", "1;2\n");
-    const QStringList sequence = {"-", "running\r\n", "ready\r\n"};  // at minute 0, 1, 2
-    const auto remoteSide = [&](qint64 t) {
-        if (t % 60000 != 0 || t / 60000 >= sequence.size())
-            return;
-        QFile::remove(site + "/in/status");
-        if (sequence.at(t / 60000) != "-")
-            writeAll(site + "/in/status", sequence.at(t / 60000).toUtf8());
-    };
-    remoteSide(0);
-    clock.onSleep = remoteSide;
+    writeAll(site + "/in/status", "ready\r\n");
     QString remote = "in", localDir = local;
     EXPECT_TRUE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret"));
-    EXPECT_EQ(clock.elapsedMs, 2 * 60000);
-    EXPECT_TRUE(logLines().contains("Copying Remote Data via FTP"));
     EXPECT_EQ(readAll(site + "/in/status"), "idle\r\n");
-    EXPECT_EQ(readAll(local + "/orders.csv"), "1;2\n");
     const QList<QJsonObject> records = JobRecords();
     ASSERT_EQ(records.size(), 2);  // orders.csv, status
     for (const QJsonObject& r : records) {
-        EXPECT_EQ(r["Status"].toInt(), 0);
-        EXPECT_EQ(r["ApplicationName"].toString(), "Pendrill FTP");
         EXPECT_EQ(r["SourceServer"].toString(), ftp.server());
         EXPECT_EQ(r["SourceUser"].toString(), "pendrill");
         EXPECT_EQ(r["SourcePath"].toString(), "in");
     }
 
-    clock.onSleep = nullptr;
     QDir(local).removeRecursively();
     writeAll(site + "/in/status", "ready\r\n");
     serve({.failDownload = {"orders.csv"}});

@@ -112,27 +112,6 @@ TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     EXPECT_EQ(records[1]["Message"].toString(), "");
 }
 
-// The catalogue row still says "no transfer" (the last run saved it so); each of two
-// configurations of the model fetches the site its own file names.
-TEST_F(HandleRemoteData, TheConfigurationFileDecidesTheFetch) {
-    addSource("Files", 0, "", home.file("stale"));
-    for (const QString name : {"east", "west"}) {
-        QDir().mkpath(home.file(name));
-        writeAll(home.file(name + "/status"), "ready\r\n");
-        writeAll(home.file(name + "/" + name + ".csv"), "1;2\r\n");
-        const QString config = home.file(name + ".etl");
-        writeAll(config, ("[Data Source::Files]\r\nName=Files\r\nModelName=Sales\r\nType=3\r\n"
-                          "Directory=" +
-                          home.file("local-" + name) + "\r\nTransferData=2\r\nRemoteDir=" +
-                          home.file(name) + "\r\nPollInterval=1\r\nPollDuration=5\r\n")
-                             .toUtf8());
-        run.PendrillConfigFile = config;
-        EXPECT_TRUE(run.HandleRemoteData()) << name.toStdString();
-        EXPECT_TRUE(QFileInfo::exists(home.file("local-" + name + "/" + name + ".csv")));
-    }
-    EXPECT_FALSE(QFileInfo::exists(home.file("stale")));
-}
-
 TEST_F(HandleRemoteData, NothingToFetch) {
     addSource("Plain", 0, "", home.file("nowhere"));
     EXPECT_TRUE(run.HandleRemoteData());
