@@ -18,7 +18,8 @@ struct RunField {
 };
 
 const RunField kRunFields[] = {
-    {"DTSServerTrustedLogin", Kind::Boolean, nullptr, &RunSettings::DTSServerTrustedLogin, false},
+    {"DTSServerTrustedLogin", Kind::Boolean, nullptr, &RunSettings::DTSServerTrustedLogin,
+     false},
     {"DTSServerLoginUserName", Kind::Text, &RunSettings::DTSLoginUserName, nullptr, false},
     {"DTSServerLoginPassword", Kind::Text, &RunSettings::DTSLoginPassword, nullptr, false},
     {"DestinationServer", Kind::Text, &RunSettings::DWServer, nullptr, true},
@@ -26,8 +27,8 @@ const RunField kRunFields[] = {
     {"DestServerLoginUserName", Kind::Text, &RunSettings::DWServerLoginUserName, nullptr, true},
     {"DestServerLoginPassword", Kind::Text, &RunSettings::DWServerLoginPassword, nullptr, true},
     {"DestServerDatabaseName", Kind::Text, &RunSettings::DWDatabaseName, nullptr, true},
-    {"WriteCompletionStatusToNT", Kind::Boolean, nullptr, &RunSettings::WriteCompletionStatusToNT,
-     true},
+    {"WriteCompletionStatusToNT", Kind::Boolean, nullptr,
+     &RunSettings::WriteCompletionStatusToNT, true},
     {"JobID", Kind::Text, &RunSettings::JobID, nullptr, true},
 };
 
