@@ -1,5 +1,6 @@
 # bash completion for pendrill-admin: commands, subcommands, options, and file names where a
-# command takes a FILE or DIR.  Works with or without the bash-completion package.
+# command takes a FILE or DIR.  Works with or without the bash-completion package.  The words
+# are those of the program's command table (tests/tools/AdminCommandLineTest checks them).
 
 _pendrill_admin() {
     local cur prev
@@ -92,7 +93,7 @@ _pendrill_admin() {
             case $sub in
                 "") words="add list remove databases --help" ;;
                 list) words="--json --help" ;;
-                databases) words="$login --help" ;;
+                databases) words="--server $login --help" ;;
                 *) words="--help" ;;
             esac
             ;;

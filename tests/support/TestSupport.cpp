@@ -112,10 +112,6 @@ bool writeAll(const QString& path, const QByteArray& data) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
-ProcessResult admin(const QStringList& args) {
-    return runProgram(QStringLiteral("pendrill-admin"), args);
-}
-
 QString err(const ProcessResult& result) {
     return QString::fromUtf8(result.err);
 }

@@ -48,8 +48,7 @@ ProcessResult runUnprivileged(const QString& path, const QStringList& args);
 // Runs `body` in a forked child under that account; its exit code (100: could not drop root).
 int forkUnprivileged(const std::function<int()>& body);
 
-// pendrill-admin with the given arguments, and what it wrote on standard error as text.
-ProcessResult admin(const QStringList& args);
+// What a program wrote on standard error, as text.
 QString err(const ProcessResult& result);
 
 // True while `pid` names a process that has not ended (a zombie has ended).

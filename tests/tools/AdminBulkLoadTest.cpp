@@ -6,6 +6,7 @@
 
 #include <QTemporaryDir>
 
+#include "AdminRun.h"
 #include "db/DbInterface.h"
 #include "support/Warehouse.h"
 

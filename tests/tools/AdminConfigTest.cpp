@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "AdminRun.h"
 #include "config/PasswordScrambler.h"
 #include "support/TestSupport.h"
 
@@ -90,17 +91,8 @@ TEST(AdminConfig, NewFilesErrorsAndUsage) {
     EXPECT_EQ(readAll(file), created +
                                  "writeevent=True\r\n[Pakage Info]\r\nLogFil=x\r\n"
                                  "[Data Source::Feed]\r\nTrustedLogin=FALSE\r\n");
-    for (const QStringList& args :
-         {QStringList{"--help"}, QStringList{"show", "--help"}, QStringList{"get", "--help"},
-          QStringList{"set", "--help"}, QStringList{"show", "x.etl", "--help"}}) {
-        SCOPED_TRACE(args.join(' ').toStdString());
-        r = config(args);
-        EXPECT_EQ(r.exitCode, 0);
-        EXPECT_TRUE(r.out.startsWith("Usage: pendrill-admin config show")) << r.out.constData();
-        EXPECT_TRUE(r.out.contains("show-passwords"));
-        EXPECT_TRUE(r.err.isEmpty());
-    }
-    // As the value of set, "--help" is a value like any other.
+    // As the value of set, "--help" is a value like any other (where options are taken:
+    // AdminCommandLineTest).
     ASSERT_TRUE(writeAll(file, created));
     EXPECT_EQ(config({"set", file, "Package Info", "Package", "--help"}).exitCode, 0);
     EXPECT_EQ(readAll(file), "[Package Info]\r\nPackage=--help\r\n");

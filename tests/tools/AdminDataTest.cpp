@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "AdminRun.h"
 #include "config/SettingsStore.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"

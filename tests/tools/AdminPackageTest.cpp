@@ -6,6 +6,7 @@
 #include <QRegularExpression>
 #include <algorithm>
 
+#include "AdminRun.h"
 #include "db/DbInterface.h"
 #include "support/TestSupport.h"
 

@@ -9,12 +9,12 @@
 #include <cstring>
 #include <optional>
 
-#include "AdminCommands.h"
-#include "config/RunSettings.h"
+#include "CommandTable.h"
 #include "config/IniDocument.h"
-#include "config/ValueChecks.h"
-#include "config/PasswordScrambler.h"
 #include "config/IniFiles.h"
+#include "config/PasswordScrambler.h"
+#include "config/RunSettings.h"
+#include "config/ValueChecks.h"
 
 namespace {
 
@@ -89,32 +89,35 @@ QString unreadableReason(const QString& file) {
 
 // FILE exists but is no regular file nor a directory (a FIFO or a device would block or never
 // end): an error is printed. Checked before the file is opened.
-bool notRegularFile(const QString& file) {
+bool notRegularFile(const QString& file, const AdminIo& io) {
     struct stat st {};
     // A directory is reported as unreadable, like a file without read permission.
     if (::stat(QFile::encodeName(file).constData(), &st) != 0 || S_ISREG(st.st_mode) ||
         S_ISDIR(st.st_mode))
         return false;
-    AdminError(QStringLiteral("%1 is not a regular file").arg(file));
+    io.error(QStringLiteral("%1 is not a regular file").arg(file));
     return true;
 }
 
 // Reads the whole file once. A missing file is an empty profile when `missingIsEmpty` (set
 // creates it); otherwise, and for a file that cannot be read, an error is printed and nullopt
 // returned.
-std::optional<IniDocument> readProfile(const QString& file, bool missingIsEmpty) {
+std::optional<IniDocument> readProfile(const QString& file, bool missingIsEmpty,
+                                       const AdminIo& io) {
     std::optional<IniDocument> profile;
     if (missingIsEmpty || QFileInfo::exists(file))
         profile = IniDocument::load(file);
     if (!profile)
-        AdminError(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
+        io.error(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
     return profile;
 }
 
-int show(const QString& file, bool reveal) {
-    if (notRegularFile(file))
+int show(const AdminInvocation& c, const AdminIo& io) {
+    const QString& file = c.args.positional.at(0);
+    const bool reveal = c.args.has(QStringLiteral("--show-passwords"));
+    if (notRegularFile(file, io))
         return 2;
-    const std::optional<IniDocument> profile = readProfile(file, false);
+    const std::optional<IniDocument> profile = readProfile(file, false, io);
     if (!profile)
         return 1;
     RunSettings s;
@@ -162,30 +165,33 @@ int show(const QString& file, bool reveal) {
             line(key + '=' + value);
         }
     }
-    const QByteArray bytes = out.toLocal8Bit();
-    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    io.write(out.toLocal8Bit());
     return 0;
 }
 
-int get(const QString& file, const QString& section, const QString& key) {
-    if (notRegularFile(file))
+int get(const AdminInvocation& c, const AdminIo& io) {
+    const QString &file = c.args.positional.at(0), &section = c.args.positional.at(1),
+                  &key = c.args.positional.at(2);
+    if (notRegularFile(file, io))
         return 2;
-    const std::optional<IniDocument> profile = readProfile(file, false);
+    const std::optional<IniDocument> profile = readProfile(file, false, io);
     if (!profile)
         return 1;
     if (!profile->value(section, key)) {
-        AdminError(QStringLiteral("%1: no key '%2' in section '%3'").arg(file, key, section));
+        io.error(QStringLiteral("%1: no key '%2' in section '%3'").arg(file, key, section));
         return 1;
     }
     QString value = IniValueOf(*profile, section, key, QString());
     if (RunSettings::IsScrambledKey(section, key))
         value = DecryptPassword(value);
-    std::printf("%s\n", value.toLocal8Bit().constData());
+    io.print(value);
     return 0;
 }
 
-int set(const QString& file, const QString& section, const QString& key, const QString& value,
-        bool force) {
+int set(const AdminInvocation& c, const AdminIo& io) {
+    const QString &file = c.args.positional.at(0), &section = c.args.positional.at(1),
+                  &key = c.args.positional.at(2), &value = c.args.positional.at(3);
+    const bool force = c.args.has(QStringLiteral("--force"));
     QString why = ConfigValueRefusal(section, key, value);
     if (why.isEmpty() && !force) {
         why = ConfigKeyRefusal(section, key);
@@ -193,10 +199,10 @@ int set(const QString& file, const QString& section, const QString& key, const Q
             why += QStringLiteral("; --force stores it all the same");
     }
     if (!why.isEmpty()) {
-        AdminError(why);
+        io.error(why);
         return 2;
     }
-    if (notRegularFile(file))
+    if (notRegularFile(file, io))
         return 2;
     const bool scrambled = RunSettings::IsScrambledKey(section, key);
     const QString stored = scrambled ? EncryptPassword(value) : value;
@@ -215,13 +221,13 @@ int set(const QString& file, const QString& section, const QString& key, const Q
     if (written)
         return 0;
     if (brokenUtf16) {
-        AdminError(QStringLiteral("%1 starts with a UTF-16 byte-order mark but is not UTF-16 "
-                                  "text; it is not changed")
-                       .arg(file));
+        io.error(QStringLiteral("%1 starts with a UTF-16 byte-order mark but is not UTF-16 "
+                                "text; it is not changed")
+                     .arg(file));
         return 2;
     }
     if (!storable) {
-        AdminError(
+        io.error(
             QStringLiteral("a section or key name must not be empty or hold a line break, "
                            "'=' or a leading ';' or '['; a value must not hold a line "
                            "break"));
@@ -229,43 +235,29 @@ int set(const QString& file, const QString& section, const QString& key, const Q
     }
     readable = !QFileInfo::exists(file) || IniDocument::load(file).has_value();
     if (!readable)
-        AdminError(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
+        io.error(QStringLiteral("cannot read %1: %2").arg(file, unreadableReason(file)));
     else
-        AdminError(QStringLiteral("cannot write %1: %2").arg(file, reason));
+        io.error(QStringLiteral("cannot write %1: %2").arg(file, reason));
     return 1;
 }
 
 }  // namespace
 
-int ConfigCommand(const QStringList& arguments) {
-    QStringList args = arguments;
-    const QString verb = args.value(0);
-    // set takes --force right after "set" or after VALUE, so that VALUE may be any text.
-    bool force = false;
-    if (verb == QLatin1String("set") && args.value(1) == QLatin1String("--force")) {
-        force = true;
-        args.removeAt(1);
-    } else if (verb == QLatin1String("set") && args.size() == 6 &&
-               args.at(5) == QLatin1String("--force")) {
-        force = true;
-        args.removeLast();
-    }
-    // "--help" anywhere asks for the usage, except as the VALUE of set, which may be any text.
-    const QStringList options = verb == QLatin1String("set") ? args.mid(0, 4) : args;
-    if (verb == QLatin1String("help") || options.contains(QStringLiteral("--help"))) {
-        std::fputs(kConfigUsage, stdout);
-        return 0;
-    }
-    if (verb == QLatin1String("show")) {
-        QStringList rest = args.mid(1);
-        const bool reveal = rest.removeAll(QStringLiteral("--show-passwords")) == 1;
-        if (rest.size() == 1 && rest.size() + (reveal ? 1 : 0) == args.size() - 1)
-            return show(rest.at(0), reveal);
-    }
-    if (verb == QLatin1String("get") && args.size() == 4)
-        return get(args[1], args[2], args[3]);
-    if (verb == QLatin1String("set") && args.size() == 5)
-        return set(args[1], args[2], args[3], args[4], force);
-    std::fputs(kConfigUsage, stderr);
-    return 2;
+// show FILE [--show-passwords]; get FILE SECTION KEY; set [--force] FILE SECTION KEY VALUE
+// [--force]: VALUE is taken as it is, whatever it looks like, and --force only where it cannot
+// be a part of the value.
+AdminGroup ConfigGroup() {
+    AdminCommand show{"show"}, get{"get"}, set{"set"};
+    show.options = {{"--show-passwords", false}};
+    show.minArgs = show.maxArgs = 1;
+    show.run = ::show;
+    get.minArgs = get.maxArgs = 3;
+    get.run = ::get;
+    set.options = {{"--force", false, false, true}};
+    set.minArgs = set.maxArgs = 4;
+    set.lastArgAsGiven = true;
+    set.run = ::set;
+    for (AdminCommand* c : {&show, &get, &set})
+        c->usageOnWrongArgs = true;
+    return AdminGroup{"config", kConfigUsage, {show, get, set}};
 }

@@ -1,11 +1,9 @@
 #include "DatalinkCommand.h"
 
-#include <cstdio>
-
-#include "AdminCommands.h"
+#include "CommandTable.h"
 #include "datasources/DataLink.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseConnection.h"
 
 namespace {
 
@@ -42,53 +40,55 @@ QString DataLinkTableName() {
     return QString::fromLatin1(DataLinkTable);
 }
 
-bool ConnectWarehouse(const DatalinkRequest& r) {
+DatalinkRequest::DatalinkRequest(const AdminInvocation& invocation)
+    : AdminInvocation(invocation),
+      model(invocation.args.value(QStringLiteral("--model"))),
+      name(invocation.args.value(QStringLiteral("--name"))) {}
+
+bool ConnectWarehouse(const DatalinkRequest& r, const AdminIo& io) {
     QString error;
     if (ConnectToDWServer(r.server, r.login.trusted, r.login.user, r.login.password, error,
                           r.database, 20))
         return true;
-    AdminError(TerminalLines(error));
+    io.error(TerminalLines(error));
     return false;
 }
 
-bool RequireDataLinkTable() {
+bool RequireDataLinkTable(const AdminIo& io) {
     if (TableExists(*GetDWConnection(), DataLinkTableName()))
         return true;
-    AdminError(TerminalLines(QString::fromLatin1(DataLinkTableMissingText)));
+    io.error(TerminalLines(QString::fromLatin1(DataLinkTableMissingText)));
     return false;
 }
 
-int DatalinkCommand(const QStringList& args) {
-    const QString verb = args.value(0);
-    if (UsageAsked(args, kDatalinkUsage))
-        return 0;
-    ServerOptions spec;
-    spec.command = QStringLiteral("datalink ") + verb;
-    spec.takesDatabase = true;
-    spec.repeatable = QStringList{QStringLiteral("--null")};
-    spec.required = QStringList{QStringLiteral("--server"), QStringLiteral("--database")};
-    int (*run)(const DatalinkRequest&) = nullptr;
-    if (verb == QLatin1String("init")) {
-        run = DatalinkInit;
-    } else if (verb == QLatin1String("list")) {
-        spec.values << QStringLiteral("--model");
-        spec.flags << QStringLiteral("--json");
-        spec.required << QStringLiteral("--model");
-        spec.mayBeEmpty << QStringLiteral("--model");
-        run = DatalinkList;
-    } else if (verb == QLatin1String("add") || verb == QLatin1String("set")) {
-        spec.values << QStringLiteral("--model") << QStringLiteral("--name")
-                    << QStringLiteral("--null") << DatalinkFieldOptions();
-        spec.required << QStringLiteral("--model") << QStringLiteral("--name");
-        run = verb == QLatin1String("add") ? DatalinkAdd : DatalinkSet;
-    } else {
-        std::fputs(kDatalinkUsage, stderr);
-        return 2;
+namespace {
+
+template <int (*run)(const DatalinkRequest&, const AdminIo&)>
+int withRequest(const AdminInvocation& invocation, const AdminIo& io) {
+    return run(DatalinkRequest(invocation), io);
+}
+
+}  // namespace
+
+AdminGroup DatalinkGroup() {
+    AdminCommand init{"init"}, add{"add"}, set{"set"}, list{"list"};
+    init.run = withRequest<DatalinkInit>;
+    add.run = withRequest<DatalinkAdd>;
+    set.run = withRequest<DatalinkSet>;
+    list.run = withRequest<DatalinkList>;
+    list.options = {{"--model"}, {"--json", false}};
+    list.required = {QStringLiteral("--model")};
+    list.mayBeEmpty = {QStringLiteral("--model")};
+    for (AdminCommand* c : {&add, &set}) {
+        c->options = {{"--model"}, {"--name"}, {"--null", true, true}};
+        const std::vector<AdminOption> fields = DatalinkFieldOptions();
+        c->options.insert(c->options.end(), fields.begin(), fields.end());
+        c->required = {QStringLiteral("--model"), QStringLiteral("--name")};
     }
-    DatalinkRequest r;
-    if (!ParseServerRequest(args, 1, spec, r))
-        return 2;
-    r.model = r.options.value(QStringLiteral("--model"));
-    r.name = r.options.value(QStringLiteral("--name"));
-    return run(r);
+    for (AdminCommand* c : {&init, &add, &set, &list}) {
+        c->connection = AdminConnection::ServerAndDatabase;
+        c->required =
+            QStringList{QStringLiteral("--server"), QStringLiteral("--database")} + c->required;
+    }
+    return AdminGroup{"datalink", kDatalinkUsage, {init, add, set, list}};
 }

@@ -1,7 +1,6 @@
-#include "AdminCommands.h"
 #include "DatalinkCommand.h"
-#include "config/ValueChecks.h"
 #include "config/PasswordScrambler.h"
+#include "config/ValueChecks.h"
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
@@ -34,14 +33,15 @@ const Field kFields[] = {
 };
 
 // The column values the options give, in table order; false (usage) for a malformed value.
-bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList& values) {
+bool fieldValues(const AdminArgs& options, QStringList& columns, QVariantList& values,
+                 const AdminIo& io) {
     const QStringList nulls = options.values.value(QStringLiteral("--null"));
     for (const QString& n : nulls) {
         bool known = false;
         for (const Field& f : kFields)
             known = known || n.compare(QLatin1String(f.column), Qt::CaseInsensitive) == 0;
         if (!known) {
-            AdminError(QStringLiteral("--null: no column '%1' that can be changed").arg(n));
+            io.error(QStringLiteral("--null: no column '%1' that can be changed").arg(n));
             return false;
         }
     }
@@ -50,8 +50,7 @@ bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList
         const bool null = nulls.contains(column, Qt::CaseInsensitive);
         const QString option = QString::fromLatin1(f.option);
         if (null && options.has(option)) {
-            AdminError(
-                QStringLiteral("%1 and --null %2 contradict each other").arg(option, column));
+            io.error(QStringLiteral("%1 and --null %2 contradict each other").arg(option, column));
             return false;
         }
         if (!null && !options.has(option))
@@ -65,7 +64,7 @@ bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList
             int number = 0;
             const QString why = NumberRefusal(option, given, 0, kDataLinkNumberMax, &number);
             if (!why.isEmpty()) {
-                AdminError(why);
+                io.error(why);
                 return false;
             }
             value = number;
@@ -77,7 +76,7 @@ bool fieldValues(const AdminOptions& options, QStringList& columns, QVariantList
                      b == QLatin1String("no"))
                 value = false;
             else {
-                AdminError(QStringLiteral("%1 needs true or false, not '%2'").arg(option, given));
+                io.error(QStringLiteral("%1 needs true or false, not '%2'").arg(option, given));
                 return false;
             }
         } else {
@@ -97,13 +96,13 @@ QString exactRow(const DbConnection& c) {
            d.ExactTextEquals(QStringLiteral("source_name"));
 }
 
-bool rowExists(const DatalinkRequest& r, bool& exists) {
+bool rowExists(const DatalinkRequest& r, bool& exists, const AdminIo& io) {
     DbConnection& dw = *GetDWConnection();
     DbRecordset rs;
     if (!rs.Open(
             QStringLiteral("SELECT model FROM %1 WHERE %2").arg(DataLinkTableName(), exactRow(dw)),
             dw, {r.model, r.name})) {
-        AdminError(rs.LastError());
+        io.error(rs.LastError());
         return false;
     }
     exists = !rs.IsEOF();
@@ -112,29 +111,29 @@ bool rowExists(const DatalinkRequest& r, bool& exists) {
 
 }  // namespace
 
-QStringList DatalinkFieldOptions() {
-    QStringList options;
+std::vector<AdminOption> DatalinkFieldOptions() {
+    std::vector<AdminOption> options;
     for (const Field& f : kFields)
-        options << QString::fromLatin1(f.option);
+        options.push_back({f.option});
     return options;
 }
 
-int DatalinkAdd(const DatalinkRequest& r) {
+int DatalinkAdd(const DatalinkRequest& r, const AdminIo& io) {
     QStringList columns;
     QVariantList values;
-    if (!fieldValues(r.options, columns, values))
+    if (!fieldValues(r.args, columns, values, io))
         return 2;
     if (!columns.contains(QStringLiteral("Type"))) {
-        AdminError(QStringLiteral("datalink add needs --type (or --null Type)"));
+        io.error(QStringLiteral("datalink add needs --type (or --null Type)"));
         return 2;
     }
-    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
         return 1;
     bool exists = false;
-    if (!rowExists(r, exists))
+    if (!rowExists(r, exists, io))
         return 1;
     if (exists) {
-        AdminError(QStringLiteral("model '%1' already has a data link '%2'").arg(r.model, r.name));
+        io.error(QStringLiteral("model '%1' already has a data link '%2'").arg(r.model, r.name));
         return 1;
     }
     columns.prepend(QStringLiteral("source_name"));
@@ -148,22 +147,22 @@ int DatalinkAdd(const DatalinkRequest& r) {
     if (!dw.Execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                         .arg(DataLinkTableName(), columns.join(", "), marks.join(", ")),
                     values)) {
-        AdminError(dw.ErrorText());
+        io.error(dw.ErrorText());
         return 1;
     }
     return 0;
 }
 
-int DatalinkSet(const DatalinkRequest& r) {
+int DatalinkSet(const DatalinkRequest& r, const AdminIo& io) {
     QStringList columns;
     QVariantList values;
-    if (!fieldValues(r.options, columns, values))
+    if (!fieldValues(r.args, columns, values, io))
         return 2;
     if (columns.isEmpty()) {
-        AdminError(QStringLiteral("datalink set needs at least one field to change"));
+        io.error(QStringLiteral("datalink set needs at least one field to change"));
         return 2;
     }
-    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
         return 1;
     QStringList sets;
     for (const QString& c : columns)
@@ -174,11 +173,11 @@ int DatalinkSet(const DatalinkRequest& r) {
     if (!dw.Execute(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
                         .arg(DataLinkTableName(), sets.join(", "), exactRow(dw)),
                     values, &affected)) {
-        AdminError(dw.ErrorText());
+        io.error(dw.ErrorText());
         return 1;
     }
     if (affected == 0) {
-        AdminError(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
+        io.error(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
         return 1;
     }
     return 0;

@@ -1,9 +1,8 @@
 #include <optional>
 
-#include "AdminCommands.h"
 #include "DatalinkCommand.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "db/postgres/PostgresDatabase.h"
@@ -11,7 +10,7 @@
 namespace {
 
 // Creates a PostgreSQL database that is not there yet (connected to the server's default one).
-bool createPostgresDatabase(const DatalinkRequest& r, QString& error) {
+bool createPostgresDatabase(const DatalinkRequest& r, QString& error, const AdminIo& io) {
     DbConnection admin;
     DescribeConnection(admin, r, QString());
     if (!admin.Open()) {
@@ -30,43 +29,42 @@ bool createPostgresDatabase(const DatalinkRequest& r, QString& error) {
         error = admin.ErrorText();
         return false;
     }
-    AdminPrint(QStringLiteral("created database %1").arg(r.database));
+    io.print(QStringLiteral("created database %1").arg(r.database));
     return true;
 }
 
 }  // namespace
 
-int DatalinkInit(const DatalinkRequest& r) {
+int DatalinkInit(const DatalinkRequest& r, const AdminIo& io) {
     QString error;
     const std::optional<ServerLocation> location = ResolveServer(r.server, &error);
     if (!location) {
-        AdminError(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' + error);
+        io.error(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' + error);
         return 1;
     }
     DbConnection c;
     DescribeConnection(c, r, r.database);
     c.CreateMissingDatabase = true;
     if (!c.Open() && location->kind == ServerLocation::Kind::PostgreSQL) {
-        if (!createPostgresDatabase(r, error)) {
-            AdminError(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' +
-                       TerminalLines(error));
+        if (!createPostgresDatabase(r, error, io)) {
+            io.error(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' +
+                     TerminalLines(error));
             return 1;
         }
         c.Open();
     }
     if (c.State() != 1) {
-        AdminError(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' +
-                   c.Errors().join('\n'));
+        io.error(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' + c.Errors().join('\n'));
         return 1;
     }
     if (TableExists(c, DataLinkTableName())) {
-        AdminPrint(QStringLiteral("%1 already exists in %2").arg(DataLinkTableName(), r.database));
+        io.print(QStringLiteral("%1 already exists in %2").arg(DataLinkTableName(), r.database));
         return 0;
     }
     if (!CreateDataLinkTable(c)) {
-        AdminError(c.ErrorText());
+        io.error(c.ErrorText());
         return 1;
     }
-    AdminPrint(QStringLiteral("created table %1 in %2").arg(DataLinkTableName(), r.database));
+    io.print(QStringLiteral("created table %1 in %2").arg(DataLinkTableName(), r.database));
     return 0;
 }

@@ -1,10 +1,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <cstdio>
 #include <vector>
 
-#include "AdminCommands.h"
 #include "DatalinkCommand.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
@@ -15,9 +13,13 @@ namespace {
 // Messages of the run log (rows left out of a load) go to standard error.
 class StderrOperator : public OperatorInterface {
   public:
+    explicit StderrOperator(const AdminIo& io) : io_(io) {}
     void ProcessPendingEvents() override {}
     void ShowMessageBox(const QString&, int, const QString&) override {}
-    void SetStatusText(const QString& text) override { AdminError(TerminalLines(text)); }
+    void SetStatusText(const QString& text) override { io_.error(TerminalLines(text)); }
+
+  private:
+    const AdminIo& io_;
 };
 
 QJsonObject toJson(const DataLink& ds) {
@@ -43,41 +45,41 @@ QJsonObject toJson(const DataLink& ds) {
     };
 }
 
-void printText(const DataLink& ds) {
+void printText(const DataLink& ds, const AdminIo& io) {
     const auto n = [](int v) { return QString::number(v); };
-    AdminPrint('[' + ds.strName + ']');
-    AdminPrint("ModelName=" + ds.strModelName);
-    AdminPrint("Type=" + n(ds.etlType));
-    AdminPrint("Server=" + ds.strDSServer);
-    AdminPrint("Database=" + ds.strDSDatabase);
-    AdminPrint("TrustedLogin=" + RunSettings::BooleanText(ds.blnDSTrustedLogin));
-    AdminPrint("User=" + ds.strDSUser);
-    AdminPrint("Password=" + ds.strDSPassword);
-    AdminPrint("File=" + ds.strDSFile);
-    AdminPrint("Directory=" + ds.strDSDirectory);
-    AdminPrint("ConnectString=" + ds.strDSConnectString);
-    AdminPrint("TransferData=" + n(ds.intTransferData));
-    AdminPrint("FTPServer=" + ds.strFTPServer);
-    AdminPrint("FTPUser=" + ds.strFTPUser);
-    AdminPrint("FTPPassword=" + ds.strFTPPassword);
-    AdminPrint("RemoteDir=" + ds.strRemoteDir);
-    AdminPrint("PollDuration=" + n(ds.intPollDuration));
-    AdminPrint("PollInterval=" + n(ds.intPollInterval));
+    io.print('[' + ds.strName + ']');
+    io.print("ModelName=" + ds.strModelName);
+    io.print("Type=" + n(ds.etlType));
+    io.print("Server=" + ds.strDSServer);
+    io.print("Database=" + ds.strDSDatabase);
+    io.print("TrustedLogin=" + RunSettings::BooleanText(ds.blnDSTrustedLogin));
+    io.print("User=" + ds.strDSUser);
+    io.print("Password=" + ds.strDSPassword);
+    io.print("File=" + ds.strDSFile);
+    io.print("Directory=" + ds.strDSDirectory);
+    io.print("ConnectString=" + ds.strDSConnectString);
+    io.print("TransferData=" + n(ds.intTransferData));
+    io.print("FTPServer=" + ds.strFTPServer);
+    io.print("FTPUser=" + ds.strFTPUser);
+    io.print("FTPPassword=" + ds.strFTPPassword);
+    io.print("RemoteDir=" + ds.strRemoteDir);
+    io.print("PollDuration=" + n(ds.intPollDuration));
+    io.print("PollInterval=" + n(ds.intPollInterval));
 }
 
 }  // namespace
 
-int DatalinkList(const DatalinkRequest& r) {
-    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+int DatalinkList(const DatalinkRequest& r, const AdminIo& io) {
+    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
         return 1;
-    StderrOperator stderrOperator;
+    StderrOperator stderrOperator(io);
     SetOperator(&stderrOperator);
     DataLinks sources;
     QString error;
     const bool loaded = sources.Load(r.model, &error);
     SetOperator(nullptr);
     if (!loaded) {
-        AdminError(TerminalLines(error));
+        io.error(TerminalLines(error));
         return 1;
     }
     // The server may have returned rows whose model matches only without regard to case; like
@@ -86,19 +88,19 @@ int DatalinkList(const DatalinkRequest& r) {
     for (const DataLink& ds : sources)
         if (ds.strModelName == r.model)
             shown.push_back(&ds);
-    if (r.options.has(QStringLiteral("--json"))) {
+    if (r.args.has(QStringLiteral("--json"))) {
         QJsonArray array;
         for (const DataLink* ds : shown)
             array.append(toJson(*ds));
-        std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+        io.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
         return 0;
     }
     bool first = true;
     for (const DataLink* ds : shown) {
         if (!first)
-            AdminPrint(QString());
+            io.print(QString());
         first = false;
-        printText(*ds);
+        printText(*ds, io);
     }
     return 0;
 }

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <optional>
 
-#include "AdminCommands.h"
+#include "CommandTable.h"
 #include "HistoryOutput.h"
 #include "history/JobHistoryReader.h"
 #include "history/Repository.h"
@@ -36,29 +36,9 @@ const char* const kHistoryUsage =
 
 constexpr qint64 kDefaultTextLimit = 50;
 
-// The value of option `name` at args[i] ("--name VALUE" or "--name=VALUE"); advances i.
-std::optional<QString> optionValue(const QStringList& args, qsizetype& i, const QString& name) {
-    const QString& a = args.at(i);
-    if (a == name) {
-        if (i + 1 >= args.size())
-            return std::nullopt;
-        return args.at(++i);
-    }
-    return a.mid(name.size() + 1);
-}
-
-bool isOption(const QString& a, const char* name) {
-    return a == QLatin1String(name) ||
-           (a.startsWith(QLatin1String(name)) && a.mid(qsizetype(qstrlen(name)), 1) == "=");
-}
-
 // One line whatever the user typed: control characters of an echoed value become '?'.
-int usageError(const QString& text) {
-    QString line = text;
-    for (QChar& c : line)
-        if (c.category() == QChar::Other_Control)
-            c = QLatin1Char('?');
-    AdminError(QStringLiteral("history: %1").arg(line));
+int usageError(const QString& text, const AdminIo& io) {
+    io.error(QStringLiteral("history: %1").arg(OneLine(text)));
     return 2;
 }
 
@@ -84,94 +64,61 @@ QString repositoryText() {
     return Repository::DisplayLocation(Repository::CurrentLocation().path);
 }
 
-int pruneCommand(const QStringList& args) {
-    std::optional<qint64> before;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (a == QLatin1String("--help")) {
-            std::fputs(kHistoryUsage, stdout);
-            return 0;
-        }
-        if (!isOption(a, "--before"))
-            return usageError(QStringLiteral("prune: unexpected argument '%1'").arg(a));
-        const std::optional<QString> value = optionValue(args, i, QStringLiteral("--before"));
-        if (!value)
-            return usageError(QStringLiteral("prune: --before needs a date"));
-        before = parseDate(*value, false);
-        if (!before)
-            return usageError(QStringLiteral("prune: ") + dateError("--before", *value));
-    }
+int prune(const AdminInvocation& c, const AdminIo& io) {
+    if (!c.args.has(QStringLiteral("--before")))
+        return usageError(QStringLiteral("prune needs --before DATE"), io);
+    const QString value = c.args.last(QStringLiteral("--before"));
+    const std::optional<qint64> before = parseDate(value, false);
     if (!before)
-        return usageError(QStringLiteral("prune needs --before DATE"));
+        return usageError(QStringLiteral("prune: ") + dateError("--before", value), io);
     QString error;
     const qint64 deleted = PruneJobHistory(*before, error);
     if (deleted < 0) {
-        AdminError(
-            QStringLiteral("cannot prune the repository %1: %2").arg(repositoryText(), error));
+        io.error(QStringLiteral("cannot prune the repository %1: %2").arg(repositoryText(), error));
         return 1;
     }
     const QString when =
         TimeStamps::DisplayText(TimeStamps::ToText(QDateTime::fromSecsSinceEpoch(*before)));
-    std::printf("Deleted %lld job-history record%s that ended before %s.\n",
-                static_cast<long long>(deleted), deleted == 1 ? "" : "s",
-                when.toLocal8Bit().constData());
+    std::fprintf(io.out, "Deleted %lld job-history record%s that ended before %s.\n",
+                 static_cast<long long>(deleted), deleted == 1 ? "" : "s",
+                 when.toLocal8Bit().constData());
     return 0;
 }
 
-}  // namespace
-
-int HistoryCommand(const QStringList& args) {
-    if (!args.isEmpty() && args.first() == QLatin1String("prune"))
-        return pruneCommand(args.mid(1));
-    bool json = false;
+int list(const AdminInvocation& c, const AdminIo& io) {
+    const AdminArgs& args = c.args;
+    const bool json = args.has(QStringLiteral("--json"));
     std::optional<qint64> limit;
     JobHistoryFilter filter;
-    for (qsizetype i = 0; i < args.size(); ++i) {
-        const QString& a = args.at(i);
-        if (a == QLatin1String("--json")) {
-            json = true;
+    if (args.has(QStringLiteral("--job")))
+        filter.job = args.last(QStringLiteral("--job"));
+    if (args.has(QStringLiteral("--status"))) {
+        const QString value = args.last(QStringLiteral("--status"));
+        bool ok = false;
+        filter.status = value.toInt(&ok);
+        if (!ok)
+            return usageError(QStringLiteral("--status needs a whole number, not '%1'").arg(value),
+                              io);
+    }
+    if (args.has(QStringLiteral("--limit"))) {
+        const QString value = args.last(QStringLiteral("--limit"));
+        bool ok = false;
+        const qint64 n = value == QLatin1String("all") ? 0 : value.toLongLong(&ok);
+        if ((!ok && value != QLatin1String("all")) || n < 0)
+            return usageError(
+                QStringLiteral("--limit needs a number of records or 'all', not '%1'").arg(value),
+                io);
+        limit = n;
+    }
+    for (const char* option : {"--since", "--until"}) {
+        if (!args.has(QLatin1String(option)))
             continue;
-        }
-        if (a == QLatin1String("--help")) {
-            std::fputs(kHistoryUsage, stdout);
-            return 0;
-        }
-        static const char* const kOptions[] = {"--job", "--status", "--since", "--until",
-                                               "--limit"};
-        const char* option = nullptr;
-        for (const char* o : kOptions)
-            if (isOption(a, o))
-                option = o;
-        if (option == nullptr)
-            return usageError(QStringLiteral("unexpected argument '%1' (see --help)").arg(a));
-        const std::optional<QString> value = optionValue(args, i, QLatin1String(option));
-        if (!value)
-            return usageError(QStringLiteral("%1 needs a value").arg(QLatin1String(option)));
-        const QString name = QLatin1String(option);
-        if (name == QLatin1String("--job")) {
-            filter.job = *value;
-        } else if (name == QLatin1String("--status")) {
-            bool ok = false;
-            const int status = value->toInt(&ok);
-            if (!ok)
-                return usageError(
-                    QStringLiteral("--status needs a whole number, not '%1'").arg(*value));
-            filter.status = status;
-        } else if (name == QLatin1String("--limit")) {
-            bool ok = false;
-            const qint64 n = *value == QLatin1String("all") ? 0 : value->toLongLong(&ok);
-            if ((!ok && *value != QLatin1String("all")) || n < 0)
-                return usageError(
-                    QStringLiteral("--limit needs a number of records or 'all', not '%1'")
-                        .arg(*value));
-            limit = n;
-        } else {
-            const bool until = name == QLatin1String("--until");
-            const std::optional<qint64> t = parseDate(*value, until);
-            if (!t)
-                return usageError(dateError(option, *value));
-            (until ? filter.before : filter.since) = t;
-        }
+        const QString value = args.last(QLatin1String(option));
+        const bool until = option[2] == 'u';
+        const std::optional<qint64> t = parseDate(value, until);
+        if (!t)
+            return usageError(dateError(option, value), io);
+        (until ? filter.before : filter.since) = t;
     }
     // 0 and "all" lift the limit; without --limit the listing stops at the newest 50, and one
     // record more is read to tell whether there were more.
@@ -184,17 +131,16 @@ int HistoryCommand(const QStringList& args) {
     JobHistoryReader reader;
     QString error;
     if (!reader.Open(filter, error)) {
-        AdminError(
-            QStringLiteral("cannot read the repository %1: %2").arg(repositoryText(), error));
+        io.error(QStringLiteral("cannot read the repository %1: %2").arg(repositoryText(), error));
         return 1;
     }
     qint64 count = 0;
     bool more = false;
-    HistoryJsonWriter writer;
+    HistoryJsonWriter writer(io.out);
     if (json)
         writer.Begin();
     while (reader.Next()) {
-        if (std::ferror(stdout))
+        if (std::ferror(io.out))
             break;
         if (defaultLimit && count == kDefaultTextLimit) {
             more = true;
@@ -203,27 +149,43 @@ int HistoryCommand(const QStringList& args) {
         if (json)
             writer.Write(reader);
         else
-            PrintHistoryRecord(reader);
+            PrintHistoryRecord(reader, io.out);
         ++count;
     }
     if (json)
         writer.End();
     if (!reader.Error().isEmpty()) {
-        std::fflush(stdout);
-        AdminError(QStringLiteral("cannot read the repository %1: %2")
-                       .arg(repositoryText(), reader.Error()));
+        std::fflush(io.out);
+        io.error(QStringLiteral("cannot read the repository %1: %2")
+                     .arg(repositoryText(), reader.Error()));
         return 1;
     }
     if (!json && count == 0)
-        std::puts("No job-history records.");
+        io.print(QStringLiteral("No job-history records."));
     if (more)
-        std::printf("(the newest %lld records; --limit all lists every one)\n",
-                    static_cast<long long>(kDefaultTextLimit));
+        std::fprintf(io.out, "(the newest %lld records; --limit all lists every one)\n",
+                     static_cast<long long>(kDefaultTextLimit));
     // A full disk or a closed file behind standard output: the listing is not whole.
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        AdminError(QStringLiteral("cannot write the listing: %1")
-                       .arg(QString::fromLocal8Bit(std::strerror(errno))));
+    if (std::fflush(io.out) != 0 || std::ferror(io.out)) {
+        io.error(QStringLiteral("cannot write the listing: %1")
+                     .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+// history [OPTION]...: the listing, run without a command word; history prune --before DATE.
+AdminGroup HistoryGroup() {
+    AdminCommand list{""}, prune{"prune"};
+    // A filter given twice: the last one counts.
+    list.options = {{"--json", false},       {"--job", true, true},   {"--status", true, true},
+                    {"--since", true, true}, {"--until", true, true}, {"--limit", true, true}};
+    list.errorPrefix = "history: ";
+    list.run = ::list;
+    prune.options = {{"--before", true, true}};
+    prune.errorPrefix = "history: prune: ";
+    prune.run = ::prune;
+    return AdminGroup{"history", kHistoryUsage, {list, prune}};
 }

@@ -74,7 +74,7 @@ QString statusText(const QVariant& v) {
 }  // namespace
 
 void HistoryJsonWriter::Begin() {
-    std::fputs("[\n", stdout);
+    std::fputs("[\n", out_);
 }
 
 void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
@@ -86,14 +86,14 @@ void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
                .toJson(QJsonDocument::Indented)
                .trimmed()
                .replace('\n', QByteArrayLiteral("\n    "));
-    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fwrite(out.constData(), 1, size_t(out.size()), out_);
 }
 
 void HistoryJsonWriter::End() {
-    std::fputs(first_ ? "]\n" : "\n]\n", stdout);
+    std::fputs(first_ ? "]\n" : "\n]\n", out_);
 }
 
-void PrintHistoryRecord(const JobHistoryReader& r) {
+void PrintHistoryRecord(const JobHistoryReader& r, FILE* to) {
     static const int id = column("Id"), kind = column("Kind"), app = column("ApplicationName"),
                      status = column("Status"), end = column("EndTime"),
                      start = column("StartTime"), message = column("Message"),
@@ -144,5 +144,5 @@ void PrintHistoryRecord(const JobHistoryReader& r) {
         line("Object kind", visible(kindAndName.at(0).toString() + QLatin1Char(' ') +
                                     kindAndName.at(1).toString()));
     line("Run by", text(r, user) + QLatin1Char('@') + text(r, computer));
-    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    std::fwrite(out.constData(), 1, size_t(out.size()), to);
 }

@@ -3,9 +3,8 @@
 #include <QDateTime>
 #include <QFile>
 #include <QXmlStreamReader>
-#include <cstdio>
 
-#include "AdminCommands.h"
+#include "CommandTable.h"
 #include "config/ValueChecks.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "engine/PackageDocument.h"
@@ -51,34 +50,11 @@ const char* const kStepSuffixes =
 
 }  // namespace
 
-// Parses "VERB NAME --server S [LOGIN] [more options]"; the exit status on failure, else -1.
-int ParseCommon(const QStringList& args, const QString& verb, const QStringList& values,
-                const QStringList& flags, PackageRequest& out, const QStringList& repeatable) {
-    if (args.size() < 2 || args.at(1).startsWith(QLatin1String("--"))) {
-        AdminError(QStringLiteral("package %1 needs a %2 (see --help)")
-                       .arg(verb, verb == QLatin1String("import") ? "file" : "package name"));
-        return 2;
-    }
-    out.name = args.at(1);
-    if (verb != QLatin1String("import")) {
-        if (const QString why = NameRefusal(QStringLiteral("package name"), out.name);
-            !why.isEmpty()) {
-            AdminError(why);
-            return 2;
-        }
-    }
-    ServerOptions spec;
-    spec.command = QStringLiteral("package ") + verb;
-    spec.values = values;
-    spec.flags = flags;
-    spec.repeatable = repeatable;
-    if (!ParseServerRequest(args, 2, spec, out))
-        return 2;
-    if (out.server.isEmpty()) {
-        AdminError(QStringLiteral("package %1 needs --server (see --help)").arg(verb));
-        return 2;
-    }
-    return -1;
+bool CheckPackageName(const PackageRequest& request, const AdminIo& io) {
+    const QString why = NameRefusal(QStringLiteral("package name"), request.name);
+    if (!why.isEmpty())
+        io.error(why);
+    return why.isEmpty();
 }
 
 namespace {
@@ -97,23 +73,21 @@ bool holdsPassword(const QByteArray& xml) {
     return false;
 }
 
-bool OpenStore(const PackageRequest& c, bool create, PackageStore& store) {
+bool OpenStore(const PackageRequest& c, bool create, PackageStore& store, const AdminIo& io) {
     QString error;
     if (!store.Open(c.server, c.login.user, c.login.password, c.login.trusted, create, &error)) {
-        AdminError(QStringLiteral("cannot open the package store of server %1:\n%2")
-                       .arg(c.server, error.replace(QLatin1String("\r\n"), QLatin1String("\n"))));
+        io.error(QStringLiteral("cannot open the package store of server %1:\n%2")
+                     .arg(c.server, error.replace(QLatin1String("\r\n"), QLatin1String("\n"))));
         return false;
     }
     return true;
 }
 
-int Import(const QStringList& args) {
-    PackageRequest c;
-    if (const int status = ParseCommon(args, QStringLiteral("import"), {}, {}, c); status >= 0)
-        return status;
+int Import(const AdminInvocation& invocation, const AdminIo& io) {
+    const PackageRequest c(invocation);
     QFile file(c.name);
     if (!file.open(QIODevice::ReadOnly)) {
-        AdminError(QStringLiteral("cannot read %1: %2").arg(c.name, file.errorString()));
+        io.error(QStringLiteral("cannot read %1: %2").arg(c.name, file.errorString()));
         return 1;
     }
     const QByteArray xml = file.readAll();
@@ -121,8 +95,8 @@ int Import(const QStringList& args) {
     QStringList errors;
     if (!ParsePackageDocument(xml, &document, &errors)) {
         for (const QString& e : errors)
-            AdminError(QStringLiteral("%1: %2").arg(c.name, e));
-        AdminError(QStringLiteral("%1 was not stored").arg(c.name));
+            io.error(QStringLiteral("%1: %2").arg(c.name, e));
+        io.error(QStringLiteral("%1 was not stored").arg(c.name));
         return 1;
     }
     // A data link is read from the rows of the package's model, and the model comes from the
@@ -131,133 +105,143 @@ int Import(const QStringList& args) {
         for (const PackageConnection& connection : document.connections) {
             if (!connection.IsDataLink())
                 continue;
-            AdminError(
+            io.error(
                 QStringLiteral(
                     "%1: package %2 uses the data-link connection '%3', but its name gives no "
                     "model.\nA package's model is the part of its name before its step suffix, "
                     "looked for in this order, letter case aside: %4.")
                     .arg(c.name, document.name, connection.name, QLatin1String(kStepSuffixes)));
-            AdminError(QStringLiteral("%1 was not stored").arg(c.name));
+            io.error(QStringLiteral("%1 was not stored").arg(c.name));
             return 1;
         }
     }
     PackageStore store;
-    if (!OpenStore(c, true, store))
+    if (!OpenStore(c, true, store, io))
         return 1;
     StoredPackageVersion stored;
     QString error;
     if (!store.Store(document.name, document.description, xml, &stored, &error)) {
-        AdminError(QStringLiteral("cannot store package %1: %2").arg(document.name, error));
+        io.error(QStringLiteral("cannot store package %1: %2").arg(document.name, error));
         return 1;
     }
-    AdminPrint(QStringLiteral("stored package %1 version %2").arg(stored.name, stored.versionId));
+    io.print(QStringLiteral("stored package %1 version %2").arg(stored.name, stored.versionId));
     return 0;
 }
 
-int Export(const QStringList& args) {
-    PackageRequest c;
-    const QStringList values = {QStringLiteral("--version"), QStringLiteral("-o")};
-    if (const int status = ParseCommon(args, QStringLiteral("export"), values, {}, c); status >= 0)
-        return status;
+int Export(const AdminInvocation& invocation, const AdminIo& io) {
+    const PackageRequest c(invocation);
+    if (!CheckPackageName(c, io))
+        return 2;
     PackageStore store;
-    if (!OpenStore(c, false, store))
+    if (!OpenStore(c, false, store, io))
         return 1;
     QByteArray xml;
     QString error;
-    if (!store.Load(c.name, c.options.value(QStringLiteral("--version")), &xml, nullptr, &error)) {
-        AdminError(error);
+    if (!store.Load(c.name, c.args.value(QStringLiteral("--version")), &xml, nullptr, &error)) {
+        io.error(error);
         return 1;
     }
-    const QString output = c.options.value(QStringLiteral("-o"));
+    const QString output = c.args.value(QStringLiteral("-o"));
     if (output.isEmpty()) {
-        std::fwrite(xml.constData(), 1, static_cast<size_t>(xml.size()), stdout);
+        io.write(xml);
         return 0;
     }
     QString reason;
     const bool password = holdsPassword(xml);
     if ((password && !RestrictToOwner(output, &reason)) ||
         !WriteFileAtomically(output, xml, password ? kPrivateFileMode : -1, &reason)) {
-        AdminError(QStringLiteral("cannot write %1: %2").arg(output, reason));
+        io.error(QStringLiteral("cannot write %1: %2").arg(output, reason));
         return 1;
     }
     return 0;
 }
 
-int Delete(const QStringList& args) {
-    PackageRequest c;
-    if (const int status = ParseCommon(args, QStringLiteral("delete"), {}, {}, c); status >= 0)
-        return status;
+int Delete(const AdminInvocation& invocation, const AdminIo& io) {
+    const PackageRequest c(invocation);
+    if (!CheckPackageName(c, io))
+        return 2;
     PackageStore store;
-    if (!OpenStore(c, false, store))
+    if (!OpenStore(c, false, store, io))
         return 1;
     int removed = 0;
     QString error;
     if (!store.Remove(c.name, &removed, &error)) {
-        AdminError(QStringLiteral("cannot delete package %1: %2").arg(c.name, error));
+        io.error(QStringLiteral("cannot delete package %1: %2").arg(c.name, error));
         return 1;
     }
     if (removed == 0) {
-        AdminError(QStringLiteral("package %1 is not stored on server %2").arg(c.name, c.server));
+        io.error(QStringLiteral("package %1 is not stored on server %2").arg(c.name, c.server));
         return 1;
     }
-    AdminPrint(QStringLiteral("deleted package %1 (%2 version%3)")
-                   .arg(c.name)
-                   .arg(removed)
-                   .arg(removed == 1 ? "" : "s"));
+    io.print(QStringLiteral("deleted package %1 (%2 version%3)")
+                 .arg(c.name)
+                 .arg(removed)
+                 .arg(removed == 1 ? "" : "s"));
     return 0;
 }
 
-int ListVersions(const QStringList& args) {
-    PackageRequest c;
-    if (const int status = ParseCommon(args, QStringLiteral("list-versions"), {}, {}, c);
-        status >= 0)
-        return status;
+int ListVersions(const AdminInvocation& invocation, const AdminIo& io) {
+    const PackageRequest c(invocation);
+    if (!CheckPackageName(c, io))
+        return 2;
     PackageStore store;
-    if (!OpenStore(c, false, store))
+    if (!OpenStore(c, false, store, io))
         return 1;
     QList<StoredPackageVersion> versions;
     QString error;
     if (!store.Versions(c.name, &versions, &error)) {
-        AdminError(error);
+        io.error(error);
         return 1;
     }
     if (versions.isEmpty()) {
-        AdminError(QStringLiteral("package %1 is not stored on server %2").arg(c.name, c.server));
+        io.error(QStringLiteral("package %1 is not stored on server %2").arg(c.name, c.server));
         return 1;
     }
     for (const StoredPackageVersion& v : versions)
-        AdminPrint(QStringList{v.versionId,
-                               v.createDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
-                               v.owner, v.description}
-                       .join(QLatin1Char('\t')));
+        io.print(QStringList{v.versionId,
+                             v.createDate.toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")),
+                             v.owner, v.description}
+                     .join(QLatin1Char('\t')));
     return 0;
 }
 
 }  // namespace
 
-int PackageCommand(const QStringList& args) {
-    if (args.isEmpty() || args.at(0) == QLatin1String("--help") ||
-        args.at(0) == QLatin1String("help")) {
-        std::fputs(kPackageUsage, args.isEmpty() ? stderr : stdout);
-        return args.isEmpty() ? 2 : 0;
+// Every command but list takes NAME (FILE for import) and --server; list has its own usage.
+AdminGroup PackageGroup() {
+    const struct {
+        const char* name;
+        int (*run)(const AdminInvocation&, const AdminIo&);
+        std::vector<AdminOption> options;
+        const char* missing;
+    } verbs[] = {
+        {"import", Import, {}, "package import needs a file (see --help)"},
+        {"export",
+         Export,
+         {{"--version"}, {"-o"}},
+         "package export needs a package name (see --help)"},
+        {"delete", Delete, {}, "package delete needs a package name (see --help)"},
+        {"list-versions",
+         ListVersions,
+         {},
+         "package list-versions needs a package name (see --help)"},
+        {"run",
+         PackageRunCommand,
+         {{"--set", true, true}, {"--logdir"}, {"--exception-file"}},
+         "package run needs a package name (see --help)"},
+    };
+    AdminGroup group{
+        "package", kPackageUsage, {}, "unknown package command '%1' (see package --help)"};
+    for (const auto& v : verbs) {
+        AdminCommand c{v.name};
+        c.connection = AdminConnection::Server;
+        c.options = v.options;
+        c.minArgs = c.maxArgs = 1;
+        c.missingArgText = v.missing;
+        c.required = {QStringLiteral("--server")};
+        c.run = v.run;
+        group.commands.push_back(c);
     }
-    const QString verb = args.at(0);
-    if (verb == QLatin1String("list"))
-        return PackageListCommand(args.mid(1));
-    if (args.contains(QStringLiteral("--help"))) {
-        std::fputs(kPackageUsage, stdout);
-        return 0;
-    }
-    if (verb == QLatin1String("import"))
-        return Import(args);
-    if (verb == QLatin1String("export"))
-        return Export(args);
-    if (verb == QLatin1String("delete"))
-        return Delete(args);
-    if (verb == QLatin1String("list-versions"))
-        return ListVersions(args);
-    if (verb == QLatin1String("run"))
-        return PackageRunCommand(args);
-    AdminError(QStringLiteral("unknown package command '%1' (see package --help)").arg(verb));
-    return 2;
+    group.commands.push_back(PackageListCommand());
+    return group;
 }

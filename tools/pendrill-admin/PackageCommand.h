@@ -8,13 +8,17 @@
 // The parts of "pendrill-admin package": the store verbs (PackageCommand.cpp), run
 // (PackageRunCommand.cpp) and list (PackageListCommand.cpp).
 
-struct PackageRequest : ServerRequest {
+// A command line "VERB NAME --server S [LOGIN] [more options]".
+struct PackageRequest : AdminInvocation {
+    explicit PackageRequest(const AdminInvocation& invocation)
+        : AdminInvocation(invocation), name(invocation.args.positional.value(0)) {}
     QString name;  // FILE or NAME
 };
 
-// Parses "VERB NAME --server S [LOGIN] [more options]"; the exit status on failure, else -1.
-int ParseCommon(const QStringList& args, const QString& verb, const QStringList& values,
-                const QStringList& flags, PackageRequest& out, const QStringList& repeatable = {});
+// False after reporting a package NAME that is empty or holds control characters.
+bool CheckPackageName(const PackageRequest& request, const AdminIo& io);
 
-// package run: the arguments from "run" on.
-int PackageRunCommand(const QStringList& args);
+// package run NAME ...
+int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io);
+// package list: its own command, with its own usage text.
+AdminCommand PackageListCommand();

@@ -1,9 +1,6 @@
-#include <cstdio>
-
-#include "AdminCommands.h"
-#include "ServerRequest.h"
-#include "datasources/PackageCatalogue.h"
+#include "PackageCommand.h"
 #include "datasources/ChoiceList.h"
+#include "datasources/PackageCatalogue.h"
 
 namespace {
 
@@ -17,25 +14,11 @@ const char* const kPackageListUsage =
     "               ends in _base\n"
     "A store without packages lists nothing.\n";
 
-}  // namespace
-
-int PackageListCommand(const QStringList& args) {
-    if (args.contains(QStringLiteral("--help"))) {
-        std::fputs(kPackageListUsage, stdout);
-        return 0;
-    }
-    ServerOptions spec;
-    spec.command = QStringLiteral("package list");
-    spec.values = QStringList{QStringLiteral("--model")};
-    spec.flags = QStringList{QStringLiteral("--models")};
-    spec.required = QStringList{QStringLiteral("--server")};
-    ServerRequest request;
-    if (!ParseServerRequest(args, 0, spec, request))
-        return 2;
-    const AdminOptions& options = request.options;
+int list(const AdminInvocation& request, const AdminIo& io) {
+    const AdminArgs& options = request.args;
     const AdminLogin& login = request.login;
     if (options.has(QStringLiteral("--models")) && options.has(QStringLiteral("--model"))) {
-        AdminError(QStringLiteral("--models and --model exclude each other"));
+        io.error(QStringLiteral("--models and --model exclude each other"));
         return 2;
     }
     PackageCatalogue packages;
@@ -46,7 +29,7 @@ int PackageListCommand(const QStringList& args) {
         packages.strSQLPassword = login.password;
     }
     if (!packages.RetrievePackages() && !packages.LastError().isEmpty()) {
-        AdminError(
+        io.error(
             QStringLiteral("cannot read the package store of server %1:\n%2")
                 .arg(packages.strSQLServer, QString(packages.LastError()).replace("\r\n", "\n")));
         return 1;
@@ -61,6 +44,18 @@ int PackageListCommand(const QStringList& args) {
         for (const QString& p : packages.Packages())
             list.AddItem(p);
     for (const QString& item : list.Items())
-        AdminPrint(item);
+        io.print(item);
     return 0;
+}
+
+}  // namespace
+
+AdminCommand PackageListCommand() {
+    AdminCommand c{"list"};
+    c.connection = AdminConnection::Server;
+    c.options = {{"--model"}, {"--models", false}};
+    c.required = {QStringLiteral("--server")};
+    c.usage = kPackageListUsage;
+    c.run = list;
+    return c;
 }

@@ -2,7 +2,6 @@
 #include <QTemporaryDir>
 #include <cstdio>
 
-#include "AdminCommands.h"
 #include "PackageCommand.h"
 #include "PackageRunRequest.h"
 #include "app/RunLocks.h"
@@ -10,20 +9,16 @@
 #include "engine/PackageFactory.h"
 #include "engine/PackageStore.h"
 
-int PackageRunCommand(const QStringList& args) {
-    PackageRequest c;
-    const QStringList values = {QStringLiteral("--set"), QStringLiteral("--logdir"),
-                                QStringLiteral("--exception-file")};
-    if (const int status =
-            ParseCommon(args, QStringLiteral("run"), values, {}, c, {QStringLiteral("--set")});
-        status >= 0)
-        return status;
+int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
+    const PackageRequest c(invocation);
+    if (!CheckPackageName(c, io))
+        return 2;
 
     PackageRunRequest run;
     QString error;
-    for (const QString& assignment : c.options.values.value(QStringLiteral("--set"))) {
+    for (const QString& assignment : c.args.values.value(QStringLiteral("--set"))) {
         if (!run.AddSetting(assignment, &error)) {
-            AdminError(error);
+            io.error(error);
             return 2;
         }
     }
@@ -40,18 +35,18 @@ int PackageRunCommand(const QStringList& args) {
                 c.login.trusted ? DTSSQLStgFlag_UseTrustedConnection : DTSSQLStgFlag_Default,
                 QString(), QString(), QString(), c.name, &ignored) &&
             !run.CheckSettings(*probe, &error)) {
-            AdminError(error);
+            io.error(error);
             return 2;
         }
     }
 
     QTemporaryDir temporary;
-    QString logDir = c.options.value(QStringLiteral("--logdir"));
-    QString exceptionFile = c.options.value(QStringLiteral("--exception-file"));
+    QString logDir = c.args.value(QStringLiteral("--logdir"));
+    QString exceptionFile = c.args.value(QStringLiteral("--exception-file"));
     const bool printLog = exceptionFile.isEmpty();
     if (logDir.isEmpty() || printLog) {
         if (!temporary.isValid()) {
-            AdminError(QStringLiteral("cannot create a temporary directory"));
+            io.error(QStringLiteral("cannot create a temporary directory"));
             return 1;
         }
         if (logDir.isEmpty())
@@ -73,20 +68,20 @@ int PackageRunCommand(const QStringList& args) {
     RunLocks locks;
     QString inUse;
     if (!locks.Acquire(QString(), logDir, exceptionFile, inUse)) {
-        AdminError(inUse);
+        io.error(inUse);
         return 1;
     }
     if (!run.LoadPackage()) {
-        AdminError(run.LastError());
+        io.error(run.LastError());
         QByteArray ignored;
         if (!LoadStoredPackage(c.server, c.login.user, c.login.password, c.login.trusted, c.name,
                                &ignored, &error) &&
             !error.isEmpty())
-            AdminError(error.replace(QLatin1String("\r\n"), QLatin1String("\n")));
+            io.error(error.replace(QLatin1String("\r\n"), QLatin1String("\n")));
         return 1;
     }
     if (!run.ApplySettings(&error)) {
-        AdminError(error);
+        io.error(error);
         return 2;
     }
     const bool ok = run.ExecPackage();
@@ -94,14 +89,14 @@ int PackageRunCommand(const QStringList& args) {
         QFile log(exceptionFile);
         if (log.open(QIODevice::ReadOnly)) {
             const QByteArray text = log.readAll();
-            std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), stdout);
+            io.write(text);
         }
     }
     if (!ok) {
         QString text = run.LastError();
         if (text.isEmpty())
             text = QStringLiteral("Execution of DTS package '%1' failed.").arg(c.name);
-        AdminError(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));
+        io.error(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));
         return 1;
     }
     return 0;

@@ -1,17 +1,15 @@
 // pendrill-admin remote status|fetch|check: the remote data of a model's data sources, as an
 // unattended run sees it.
 
-#include <QTextStream>
-#include <cstdio>
 #include <optional>
 
-#include "AdminCommands.h"
+#include "CommandTable.h"
 #include "DatalinkCommand.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
+#include "remote/FtpTransfer.h"
 #include "remote/ShareTransfer.h"
 #include "remote/StatusPolling.h"
-#include "remote/FtpTransfer.h"
 #include "util/OperatorInterface.h"
 #include "util/TerminationSignals.h"
 
@@ -64,24 +62,24 @@ bool isRemote(const DataLink& ds) {
 }
 
 // The model's data sources, read as a run reads them (rows left out are named on standard error).
-bool loadSources(const DatalinkRequest& r, DataLinks& sources) {
-    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+bool loadSources(const DatalinkRequest& r, DataLinks& sources, const AdminIo& io) {
+    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
         return false;
-    PrintingOperator toStderr(stderr);
+    PrintingOperator toStderr(io.err);
     SetOperator(&toStderr);
     QString error;
     const bool loaded = sources.Load(r.model, &error);
     SetOperator(nullptr);
     if (!loaded)
-        AdminError(TerminalLines(error));
+        io.error(TerminalLines(error));
     return loaded;
 }
 
-int remoteStatus(const DatalinkRequest& r) {
+int remoteStatus(const DatalinkRequest& r, const AdminIo& io) {
     DataLinks sources;
-    if (!loadSources(r, sources))
+    if (!loadSources(r, sources, io))
         return 1;
-    PrintingOperator toStderr(stderr);
+    PrintingOperator toStderr(io.err);
     SetOperator(&toStderr);
     int status = 0;
     bool any = false;
@@ -101,26 +99,26 @@ int remoteStatus(const DatalinkRequest& r) {
         QString line = ds.strName + '\t' + QLatin1String(word);
         if (!failure.isEmpty())
             line += '\t' + TerminalLines(failure);
-        AdminPrint(line);
+        io.print(line);
         if (code == RemoteStatus::Failed)
             status = kRemoteDataNotObtained;
     }
     SetOperator(nullptr);
     if (!any) {
-        AdminError(r.name.isEmpty()
-                       ? QStringLiteral("model '%1' has no data link with remote data").arg(r.model)
-                       : QStringLiteral("model '%1' has no data link '%2' with remote data")
-                             .arg(r.model, r.name));
+        io.error(r.name.isEmpty()
+                     ? QStringLiteral("model '%1' has no data link with remote data").arg(r.model)
+                     : QStringLiteral("model '%1' has no data link '%2' with remote data")
+                           .arg(r.model, r.name));
         return 1;
     }
     return status;
 }
 
-int remoteFetch(const DatalinkRequest& r) {
-    if (!ConnectWarehouse(r) || !RequireDataLinkTable())
+int remoteFetch(const DatalinkRequest& r, const AdminIo& io) {
+    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
         return 1;
     InstallTerminationHandlers();
-    PrintingOperator toStdout(stdout);
+    PrintingOperator toStdout(io.out);
     SetOperator(&toStdout);
     RunSettings run;
     // The pass derives the model from a package name; any step suffix of the model will do.
@@ -131,17 +129,17 @@ int remoteFetch(const DatalinkRequest& r) {
     return ok ? 0 : kRemoteDataNotObtained;
 }
 
-int remoteCheck(const DatalinkRequest& r) {
+int remoteCheck(const DatalinkRequest& r, const AdminIo& io) {
     DataLinks sources;
-    if (!loadSources(r, sources))
+    if (!loadSources(r, sources, io))
         return 1;
     const DataLink* ds = sources.getDSByName(r.name);
     if (ds == nullptr) {
-        AdminError(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
+        io.error(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
         return 1;
     }
     if (ds->intTransferData != DataLink::TransferFtp) {
-        AdminError(QStringLiteral("data link '%1' does not fetch its data over FTP").arg(r.name));
+        io.error(QStringLiteral("data link '%1' does not fetch its data over FTP").arg(r.name));
         return 1;
     }
     // The reason of a failure is printed once, below.
@@ -156,46 +154,35 @@ int remoteCheck(const DatalinkRequest& r) {
                                    optional(ds->strFTPUser), optional(ds->strFTPPassword), &error);
     SetOperator(nullptr);
     if (!ok) {
-        AdminError(error.isEmpty()
-                       ? QStringLiteral("access to %1 not confirmed").arg(ds->strFTPServer)
-                       : TerminalLines(error));
+        io.error(error.isEmpty()
+                     ? QStringLiteral("access to %1 not confirmed").arg(ds->strFTPServer)
+                     : TerminalLines(error));
         return kRemoteDataNotObtained;
     }
-    AdminPrint(
-        QStringLiteral("Login, read and write rights confirmed on %1").arg(ds->strFTPServer));
+    io.print(QStringLiteral("Login, read and write rights confirmed on %1").arg(ds->strFTPServer));
     return 0;
+}
+
+template <int (*run)(const DatalinkRequest&, const AdminIo&)>
+int withRequest(const AdminInvocation& invocation, const AdminIo& io) {
+    return run(DatalinkRequest(invocation), io);
 }
 
 }  // namespace
 
-int RemoteCommand(const QStringList& args) {
-    const QString verb = args.value(0);
-    if (UsageAsked(args, kRemoteUsage))
-        return 0;
-    ServerOptions spec;
-    spec.command = QStringLiteral("remote ") + verb;
-    spec.takesDatabase = true;
-    spec.values << QStringLiteral("--model");
-    spec.required = QStringList{QStringLiteral("--server"), QStringLiteral("--database"),
-                                QStringLiteral("--model")};
-    int (*run)(const DatalinkRequest&) = nullptr;
-    if (verb == QLatin1String("status")) {
-        spec.values << QStringLiteral("--name");
-        run = remoteStatus;
-    } else if (verb == QLatin1String("fetch")) {
-        run = remoteFetch;
-    } else if (verb == QLatin1String("check")) {
-        spec.values << QStringLiteral("--name");
-        spec.required << QStringLiteral("--name");
-        run = remoteCheck;
-    } else {
-        std::fputs(kRemoteUsage, stderr);
-        return 2;
+AdminGroup RemoteGroup() {
+    AdminCommand status{"status"}, fetch{"fetch"}, check{"check"};
+    status.options = {{"--model"}, {"--name"}};
+    status.run = withRequest<remoteStatus>;
+    fetch.options = {{"--model"}};
+    fetch.run = withRequest<remoteFetch>;
+    check.options = {{"--model"}, {"--name"}};
+    check.run = withRequest<remoteCheck>;
+    for (AdminCommand* c : {&status, &fetch, &check}) {
+        c->connection = AdminConnection::ServerAndDatabase;
+        c->required = {QStringLiteral("--server"), QStringLiteral("--database"),
+                       QStringLiteral("--model")};
     }
-    DatalinkRequest r;
-    if (!ParseServerRequest(args, 1, spec, r))
-        return 2;
-    r.model = r.options.value(QStringLiteral("--model"));
-    r.name = r.options.value(QStringLiteral("--name"));
-    return run(r);
+    check.required << QStringLiteral("--name");
+    return AdminGroup{"remote", kRemoteUsage, {status, fetch, check}};
 }

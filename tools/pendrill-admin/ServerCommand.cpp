@@ -4,13 +4,13 @@
 #include <QRegularExpression>
 #include <cstdio>
 
-#include "AdminCommands.h"
+#include "CommandTable.h"
 #include "ServerRequest.h"
 #include "config/SettingsStore.h"
 #include "config/ValueChecks.h"
 #include "datasources/ChoiceList.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DatabaseLists.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 
@@ -28,7 +28,7 @@ const char* const kServerUsage =
     "               odbc:CONNECTION-TEXT              any server with an ODBC driver\n"
     "  list       the aliases, one 'NAME<TAB>ALIAS' a line (ODBC passwords hidden)\n"
     "  remove     forget NAME\n"
-    "  databases  connect to NAME and list its databases\n"
+    "  databases  connect to NAME (also given as --server NAME) and list its databases\n"
     "Without an alias, (local), '.' and localhost are the embedded server in\n"
     "$XDG_DATA_HOME/pendrill/servers/local.\n";
 
@@ -52,33 +52,35 @@ QString storedName(const QString& name) {
     return QString();
 }
 
-int add(const QString& name, const QString& alias) {
+int add(const AdminInvocation& c, const AdminIo& io) {
+    const QString &name = c.args.positional.at(0), &alias = c.args.positional.at(1);
     if (const QString why = NameRefusal(QStringLiteral("server name"), name); !why.isEmpty()) {
-        AdminError(why);
+        io.error(why);
         return 2;
     }
     if (name != name.trimmed() || name.contains('=') || name == QLatin1String("*")) {
-        AdminError(
+        io.error(
             QStringLiteral("a server name must not start or end with a blank, hold '=' or be "
                            "'*'"));
         return 2;
     }
     QString why;
     if (!ParseServerAlias(name, alias, &why)) {
-        AdminError(why);
+        io.error(why);
         return 2;
     }
     const QString existing = storedName(name);
     if (!existing.isEmpty() && existing != name)
         DeleteRegistryValue(aliasKey(), existing);
     if (!WriteRegistryValue(aliasKey(), name, alias.trimmed())) {
-        AdminError(QStringLiteral("cannot write the settings store %1").arg(RegistryFilePath()));
+        io.error(QStringLiteral("cannot write the settings store %1").arg(RegistryFilePath()));
         return 1;
     }
     return 0;
 }
 
-int list(bool json) {
+int list(const AdminInvocation& c, const AdminIo& io) {
+    const bool json = c.args.has(QStringLiteral("--json"));
     QJsonArray array;
     for (const QString& name : RegistryValueNames(aliasKey())) {
         const QString alias = masked(ReadRegistryValue(aliasKey(), name));
@@ -86,80 +88,75 @@ int list(bool json) {
             array.append(
                 QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("alias"), alias}});
         else
-            AdminPrint(name + '\t' + alias);
+            io.print(name + '\t' + alias);
     }
     if (json)
-        std::fputs(QJsonDocument(array).toJson(QJsonDocument::Indented).constData(), stdout);
+        io.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
     return 0;
 }
 
-int remove(const QString& name) {
+int removeAlias(const AdminInvocation& c, const AdminIo& io) {
+    const QString& name = c.args.positional.at(0);
+    if (const QString why = NameRefusal(QStringLiteral("server name"), name); !why.isEmpty()) {
+        io.error(why);
+        return 2;
+    }
     const QString existing = storedName(name);
     if (existing.isEmpty()) {
-        AdminError(QStringLiteral("no server alias '%1'").arg(name));
+        io.error(QStringLiteral("no server alias '%1'").arg(name));
         return 1;
     }
     if (!DeleteRegistryValue(aliasKey(), existing)) {
-        AdminError(QStringLiteral("cannot write the settings store %1").arg(RegistryFilePath()));
+        io.error(QStringLiteral("cannot write the settings store %1").arg(RegistryFilePath()));
         return 1;
     }
     return 0;
 }
 
-int databases(const QString& name, const AdminLogin& login) {
+// NAME, or --server NAME as every other command that connects takes it.
+int databases(const AdminInvocation& c, const AdminIo& io) {
+    if (c.args.positional.size() + (c.args.has(QStringLiteral("--server")) ? 1 : 0) != 1) {
+        std::fputs(kServerUsage, io.err);
+        return 2;
+    }
+    const QString name = c.args.positional.value(0, c.server);
+    if (const QString why = NameRefusal(QStringLiteral("server name"), name); !why.isEmpty()) {
+        io.error(why);
+        return 2;
+    }
+    const AdminLogin& login = c.login;
     std::unique_ptr<DbConnection> connection;
     QString error;
     if (!OpenDataSourceConnection(1, name, login.trusted, login.user, login.password, connection,
                                   error, QString(), 20)) {
-        AdminError(QString(QString::fromLatin1(ConnectErrorPrefix) + name + error)
-                       .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        io.error(QString(QString::fromLatin1(ConnectErrorPrefix) + name + error)
+                     .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         return 1;
     }
     StringChoiceList names;
     if (!FillSQLDatabaseList(*connection, names)) {
-        AdminError(connection->ErrorText());
+        io.error(connection->ErrorText());
         return 1;
     }
     for (const QString& n : names.Items())
-        AdminPrint(n);
+        io.print(n);
     return 0;
 }
 
 }  // namespace
 
-int ServerCommand(const QStringList& args) {
-    const QString verb = args.value(0);
-    if (UsageAsked(args, kServerUsage))
-        return 0;
-    if ((verb == QLatin1String("remove") || verb == QLatin1String("databases")) &&
-        args.size() >= 2) {
-        if (const QString why = NameRefusal(QStringLiteral("server name"), args.at(1));
-            !why.isEmpty()) {
-            AdminError(why);
-            return 2;
-        }
-    }
-    if (verb == QLatin1String("add") && args.size() == 3)
-        return add(args.at(1), args.at(2));
-    if (verb == QLatin1String("list") && args.size() <= 2) {
-        if (args.size() == 2 && args.at(1) != QLatin1String("--json")) {
-            std::fputs(kServerUsage, stderr);
-            return 2;
-        }
-        return list(args.size() == 2);
-    }
-    if (verb == QLatin1String("remove") && args.size() == 2)
-        return remove(args.at(1));
-    if (verb == QLatin1String("databases") && args.size() >= 2 &&
-        !args.at(1).startsWith(QLatin1String("--"))) {
-        ServerOptions spec;
-        spec.command = QStringLiteral("server databases");
-        spec.takesServer = false;
-        ServerRequest request;
-        if (!ParseServerRequest(args, 2, spec, request))
-            return 2;
-        return databases(args.at(1), request.login);
-    }
-    std::fputs(kServerUsage, stderr);
-    return 2;
+AdminGroup ServerGroup() {
+    AdminCommand add{"add"}, list{"list"}, remove{"remove"}, databases{"databases"};
+    add.minArgs = add.maxArgs = 2;
+    add.run = ::add;
+    list.options = {{"--json", false}};
+    list.run = ::list;
+    remove.minArgs = remove.maxArgs = 1;
+    remove.run = removeAlias;
+    databases.connection = AdminConnection::Server;
+    databases.maxArgs = 1;
+    databases.run = ::databases;
+    for (AdminCommand* c : {&add, &list, &remove, &databases})
+        c->usageOnWrongArgs = true;
+    return AdminGroup{"server", kServerUsage, {add, list, remove, databases}};
 }

@@ -1,27 +1,19 @@
 #include "ServerRequest.h"
 
-#include "AdminCommands.h"
 #include "config/ValueChecks.h"
 #include "db/DbInterface.h"
 
-bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOptions& spec,
-                        ServerRequest& request) {
-    QStringList values = AdminLoginValueOptions;
-    if (spec.takesServer)
-        values << QStringLiteral("--server");
-    if (spec.takesDatabase)
-        values << QStringLiteral("--database");
-    values << spec.values;
-    QString error;
-    if (!ParseAdminOptions(args, first, values, AdminLoginFlagOptions + spec.flags, request.options,
-                           error, spec.repeatable) ||
-        !AdminLoginFrom(request.options, request.login, error)) {
-        AdminError(error);
+bool TakeConnectionOptions(const AdminCommand& command, const QString& label,
+                           AdminInvocation* invocation, QString* error) {
+    const AdminArgs& args = invocation->args;
+    const bool named = args.has(QStringLiteral("--user")) || args.has(QStringLiteral("--password"));
+    if (named && args.has(QStringLiteral("--trusted"))) {
+        *error = QStringLiteral("--trusted cannot go with --user or --password");
         return false;
     }
-    for (const QString& option : spec.required) {
-        if (!request.options.has(option)) {
-            AdminError(QStringLiteral("%1 needs %2 (see --help)").arg(spec.command, option));
+    for (const QString& option : command.required) {
+        if (!args.has(option)) {
+            *error = QStringLiteral("%1 needs %2 (see --help)").arg(label, option);
             return false;
         }
     }
@@ -36,25 +28,28 @@ bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOp
                  {"--name", "data-link name"}};
     for (const auto& n : names) {
         const QString option = QString::fromLatin1(n.option);
-        if (!request.options.values.contains(option) ||
-            (spec.mayBeEmpty.contains(option) && request.options.value(option).isEmpty()))
+        if (!args.values.contains(option) ||
+            (command.mayBeEmpty.contains(option) && args.value(option).isEmpty()))
             continue;
-        const QString why = NameRefusal(QString::fromLatin1(n.what), request.options.value(option));
+        const QString why = NameRefusal(QString::fromLatin1(n.what), args.value(option));
         if (!why.isEmpty()) {
-            AdminError(option + QStringLiteral(": ") + why);
+            *error = option + QStringLiteral(": ") + why;
             return false;
         }
     }
-    request.server = request.options.value(QStringLiteral("--server"));
-    request.database = request.options.value(QStringLiteral("--database"));
+    invocation->login.trusted = !named;
+    invocation->login.user = args.value(QStringLiteral("--user"));
+    invocation->login.password = args.value(QStringLiteral("--password"));
+    invocation->server = args.value(QStringLiteral("--server"));
+    invocation->database = args.value(QStringLiteral("--database"));
     return true;
 }
 
-void DescribeConnection(DbConnection& connection, const ServerRequest& request,
+void DescribeConnection(DbConnection& connection, const AdminInvocation& invocation,
                         const QString& database) {
     connection.ConnectionTimeout = 20;
-    connection.Describe(request.server, database, request.login.trusted, request.login.user,
-                        request.login.password);
+    connection.Describe(invocation.server, database, invocation.login.trusted,
+                        invocation.login.user, invocation.login.password);
 }
 
 QString TerminalLines(const QString& text) {

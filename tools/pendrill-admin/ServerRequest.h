@@ -1,40 +1,22 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
-#include "AdminOptions.h"
+#include "AdminCommand.h"
 
 class DbConnection;
 
-// What every subcommand that reaches a database server shares: --server, --database and LOGIN
-// beside its own options, the check of the options it needs, the description of its connection,
-// and how a failure is reported.
-struct ServerRequest {
-    QString server;
-    QString database;
-    AdminLogin login;
-    AdminOptions options;
-};
+// What every command that reaches a database server shares: the check of its connection options,
+// the description of its connection, and the text of a failure.
 
-struct ServerOptions {
-    QString command;          // "datalink init", "package run", ...: names the command in messages
-    bool takesServer = true;  // --server S
-    bool takesDatabase = false;  // --database D
-    QStringList values;          // its own value options
-    QStringList flags;           // its own flags
-    QStringList repeatable;      // value options that may be given more than once
-    QStringList required;        // options it cannot go without, checked in this order
-    QStringList mayBeEmpty;      // name options that only read, where an empty name is one too
-};
+// Fills the server, database and login of `invocation` from its options. False with `error` (one
+// line) for a contradictory login, a missing required option ("COMMAND needs OPTION (see
+// --help)", `label` naming the command) or a name that is empty or holds control characters.
+bool TakeConnectionOptions(const AdminCommand& command, const QString& label,
+                           AdminInvocation* invocation, QString* error);
 
-// Parses `args` from position `first`. False after reporting the wrong usage (a wrong option, a
-// contradictory login, or "COMMAND needs OPTION (see --help)"); the exit status is then 2.
-bool ParseServerRequest(const QStringList& args, qsizetype first, const ServerOptions& spec,
-                        ServerRequest& request);
-
-// Describes `connection` to `database` on the request's server with its login (time-out 20 s).
-void DescribeConnection(DbConnection& connection, const ServerRequest& request,
+// Describes `connection` to `database` on the invocation's server with its login (time-out 20 s).
+void DescribeConnection(DbConnection& connection, const AdminInvocation& invocation,
                         const QString& database);
 
 // The text with every CR LF turned into LF, as the messages of a terminal have them.
