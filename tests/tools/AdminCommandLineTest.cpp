@@ -176,27 +176,3 @@ TEST(AdminCommandLine, CompletionFollowsTheTable) {
     }
     EXPECT_EQ(completed({""}), groups);
 }
-
-// The program itself: the usage and its exit status, a wrong option.
-TEST(AdminCommandLine, TheProgramExitsAsTheTableSays) {
-    const struct {
-        QStringList args;
-        int exitCode;
-        const char* out;
-        const char* err;
-    } cases[] = {
-        {{}, 2, "", "Usage: pendrill-admin COMMAND"},
-        {{"-h"}, 0, "Usage: pendrill-admin COMMAND", ""},
-        {{"datalink", "list", "-h"}, 0, "Usage: pendrill-admin datalink", ""},
-        {{"datalink", "list", "--bogus"}, 2, "", "pendrill-admin: unknown option --bogus\n"},
-        {{"frob"}, 2, "", "pendrill-admin: unknown command 'frob' (see --help)\n"},
-    };
-    for (const auto& c : cases) {
-        const auto r = testsupport::runProgram("pendrill-admin", c.args);
-        EXPECT_EQ(r.exitCode, c.exitCode) << c.args.join(' ').toStdString();
-        EXPECT_TRUE(r.out.startsWith(c.out)) << r.out.constData();
-        EXPECT_TRUE(r.err.startsWith(c.err)) << r.err.constData();
-        EXPECT_EQ(r.out.isEmpty(), *c.out == '\0');
-        EXPECT_EQ(r.err.isEmpty(), *c.err == '\0');
-    }
-}
