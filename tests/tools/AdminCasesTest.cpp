@@ -29,15 +29,15 @@ namespace {
 
 const QString kCasesDir = QStringLiteral(PENDRILL_SOURCE_DIR "/tests/tools/cases/");
 
-const QStringList kKeys = {
-    "server",        "write",       "copy",          "mkdir",        "fifo",
-    "chmod",         "umask",       "env",           "setup",        "sql",
-    "history",       "repository",  "run",           "exec",         "refused",
-    "capture",       "exit",        "stdout",        "stdout-has",   "stdout-lacks",
-    "stdout-starts", "stdout-last", "stderr-lacks",  "stderr-count", "stdout-count",
-    "stderr",        "stderr-has",  "stderr-starts", "json",         "file",
-    "file-has",      "file-lacks",  "same",          "absent",       "exists",
-    "mode",          "query"};
+const QStringList kKeys = QStringLiteral(
+                              "server write copy fifo chmod umask env setup sql history repository "
+                              "run exec refused capture "
+                              "exit stdout stdout-has stdout-lacks stdout-starts stdout-last "
+                              "stdout-count stderr stderr-has "
+                              "stderr-lacks stderr-starts stderr-count json file file-has "
+                              "file-lacks same absent exists mode "
+                              "query")
+                              .split(' ');
 
 struct Line {
     QString server, key, value;  // server: the one server the line is for, or empty
@@ -77,23 +77,12 @@ QList<Line> ReadCase(const QString& path) {
 // The character of the escape at text[i] (after the backslash); moves i past it.
 QString Escape(const QString& text, qsizetype& i) {
     const QChar c = text.at(i++);
-    switch (c.unicode()) {
-        case 'n':
-            return QStringLiteral("\n");
-        case 'r':
-            return QStringLiteral("\r");
-        case 't':
-            return QStringLiteral("\t");
-        case 'a':
-            return QStringLiteral("\a");
-        case 'e':
-            return QStringLiteral("\x1b");
-        case 'u':
-            i += 4;
-            return QChar(text.mid(i - 4, 4).toUShort(nullptr, 16));
-        default:
-            return c;
+    if (c == 'u') {
+        i += 4;
+        return QChar(text.mid(i - 4, 4).toUShort(nullptr, 16));
     }
+    const qsizetype at = QStringLiteral("nrtae").indexOf(c);
+    return at < 0 ? QString(c) : QString(QChar("\n\r\t\a\x1b"[at]));
 }
 
 QString Unescape(const QString& text) {
@@ -294,8 +283,6 @@ TEST_P(Case, Run) {
                     content.replace('$' + set.section('=', 0, 0), set.section('=', 1));
             }
             ASSERT_TRUE(testsupport::writeAll(at(left), content.toUtf8()));
-        } else if (l.key == "mkdir") {
-            ASSERT_TRUE(QDir().mkpath(at(v)));
         } else if (l.key == "fifo") {
             ASSERT_EQ(::mkfifo(QFile::encodeName(at(v)).constData(), 0600), 0);
         } else if (l.key == "chmod") {
