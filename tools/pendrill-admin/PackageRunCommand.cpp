@@ -72,7 +72,7 @@ int PackageRunCommand(const QStringList& args) {
     // Its log directory and exception file are a run's own, as those of a pendrill run.
     RunLocks locks;
     QString inUse;
-    if (!locks.Acquire(QString(), logDir, exceptionFile, inUse)) {
+    if (!locks.Acquire(QString(), logDir, exceptionFile, &inUse)) {
         AdminError(inUse);
         return 1;
     }
