@@ -121,7 +121,9 @@ int main(int argc, char** argv) {
             QGuiApplication::setDesktopFileName(QStringLiteral("pendrill"));
             SetOperator(&guiOperator);
             SetMainWindowHost(
-                [&guiOperator](MainFormModel& form) { HostMainWindow(form, guiOperator); });
+                [&guiOperator](MainFormModel& form, const std::function<void()>& unattendedRun) {
+                    HostMainWindow(form, guiOperator, unattendedRun);
+                });
             WatchTerminationSignals(closeModalWindowsOnSignal);
         }
         if (!platformChosen)

@@ -4,14 +4,15 @@
 #include <QFile>
 
 #include "app/MainFormModel.h"
-#include "config/ValueChecks.h"
+#include "app/RunSequence.h"
 #include "config/InstallPaths.h"
-#include "datasources/DataLinks.h"
+#include "config/ValueChecks.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
 #include "datasources/DatabaseLists.h"
-#include "util/RunLog.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
@@ -73,9 +74,8 @@ void MainFormModel::OpenConfiguration(const QString& file) {
     OperatorInterface& op = Operator();
     op.SetMousePointer(OperatorInterface::HourglassPointer);
     LoadConfiguration(file);
-    QString message;
-    CheckDTSInfo(message);
-    CheckDWInfo(message);
+    CheckDTSInfo();
+    CheckDWInfo();
     StoreLastUsedConfigFile();
     dataLinksOutdated_ = true;
     RefreshDataLinks();
@@ -200,8 +200,8 @@ void MainFormModel::Execute() {
             return;
         }
         SaveConfiguration();
-        WriteJobConfigFile(JobConfigFile, QStringLiteral("-configfile \"") +
-                                                  PendrillConfigFile + QLatin1Char('"'));
+        WriteJobConfigFile(JobConfigFile, QStringLiteral("-configfile \"") + PendrillConfigFile +
+                                              QLatin1Char('"'));
         Unload();
         return;
     }
@@ -233,7 +233,9 @@ void MainFormModel::Execute() {
         return;
     SaveAllDataSources();
     SetFormStatus(QStringLiteral("Start"));
-    RunPackage();
+    RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile});
+    run.SetDataLinkList(&lstDataLinks);
+    RunWith(run);
     Enabled.cmdShowErrorFile = !txtDTSErrorFile.isEmpty();
 }
 

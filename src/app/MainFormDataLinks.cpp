@@ -3,15 +3,16 @@
 #include <QDateTime>
 
 #include "app/MainFormModel.h"
+#include "app/RunSequence.h"
+#include "datasources/DataLink.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataSourceSections.h"
 #include "datasources/PackageCatalogue.h"
-#include "datasources/DataLink.h"
 #include "datasources/WarehouseConnection.h"
-#include "datasources/DataLinkCatalogue.h"
 #include "history/JobRecord.h"
+#include "util/OperatorInterface.h"
 #include "util/RunLog.h"
 #include "util/StatusFile.h"
-#include "util/OperatorInterface.h"
 
 namespace {
 
@@ -90,34 +91,9 @@ void MainFormModel::ClearDataLinks() {
 }
 
 bool MainFormModel::getDataLinkInfo() {
-    const ServerConnectionModel& dw = warehouseServerWidget;
-    QString errorText;
-    JobRecord& record = JobHistory();
-    const auto closeRecord = [&](qint32 status, const QString& message) {
-        record.setStatus(status);
-        record.setMessage(message);
-        record.setEndTime(QDateTime::currentDateTime());
-        record.Close(
-            4, QStringLiteral("Pendrill"),
-            JobRecord::CloseArgumentsFor(QStringLiteral("DTS"), Settings.DTSPackageName));
-    };
-    if (!ConnectToDWServer(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password, errorText,
-                           dw.DatabaseName, 20)) {
-        LogMessage(errorText, true, 16, kConnectTitle);
-        closeRecord(1, errorText);
-        LogInfo(errorText);
-        StatusFailure();
-        return false;
-    }
-    if (!LoadDataLinkList(cmbETLPackage.Text(), lstDataLinks)) {
-        closeRecord(2, QStringLiteral(
-                           "Table dwm_data_link not found in specified data warehouse database."));
-        StatusFailure();
-        return false;
-    }
-    if (!PendrillConfigFile.isEmpty())
-        ReadDataSourceSections(PendrillConfigFile);
-    return true;
+    return RunSequence::LoadDataLinks(warehouseServerWidget, cmbETLPackage.Text(),
+                                      Settings.DTSPackageName, PendrillConfigFile, lstDataLinks,
+                                      JobHistory());
 }
 
 void MainFormModel::ChooseDataLink(int index) {

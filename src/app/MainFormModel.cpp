@@ -3,16 +3,17 @@
 #include <QDateTime>
 #include <QDir>
 
-#include "app/RunLocks.h"
-#include "datasources/PackageCatalogue.h"
+#include "app/RunSequence.h"
 #include "datasources/DataLink.h"
+#include "datasources/PackageCatalogue.h"
 #include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
 #include "history/RepositoryConnection.h"
-#include "util/RunLog.h"
+#include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 
 MainFormModel::MainFormModel() {
@@ -74,24 +75,20 @@ void MainFormModel::InitFormFields() {
         LoadConfiguration(PendrillConfigFile);
     else
         NewConfiguration();
-    QString message;
-    CheckDTSInfo(message);
-    CheckDWInfo(message);
+    CheckDTSInfo();
+    CheckDWInfo();
 }
 
-bool MainFormModel::ConnectToRepository(QString& errorText) {
+bool MainFormModel::ConnectToRepository(QString* error) {
     RepositoryConnection connection;
     const int state = connection.State();
-    if (state == 3) {
-        errorText.clear();
+    if (state == 3)
         return true;
-    }
     if (state == 1)
-        errorText = QStringLiteral("Cannot connect to the Rook Repository.   ");
+        SetError(error, QStringLiteral("Cannot connect to the Rook Repository.   "));
     else
-        errorText = QStringLiteral(
-            "No repository found !\r\nUse Repository Manager to specify "
-            "your Rook Repository. ");
+        SetError(error, QStringLiteral("No repository found !\r\nUse Repository Manager to specify "
+                                       "your Rook Repository. "));
     return false;
 }
 
@@ -106,37 +103,38 @@ void MainFormModel::SetFormStatus(const QString& text) {
     op.ProcessPendingEvents();
 }
 
-bool MainFormModel::CheckDTSInfo(QString& message) {
+bool MainFormModel::CheckDTSInfo(QString* error) {
     dtsCheckResult_ = false;
     if (cmbETLPackage.Text().isEmpty())
-        message = QStringLiteral("DTS Package not filled");
+        SetError(error, QStringLiteral("DTS Package not filled"));
     else if (packageServerWidget.ServerName.isEmpty())
-        message = QStringLiteral("DTS Server not filled");
+        SetError(error, QStringLiteral("DTS Server not filled"));
     else if (txtDTSErrorFile.isEmpty())
-        message = QStringLiteral("DTS Error file not filled");
+        SetError(error, QStringLiteral("DTS Error file not filled"));
     else
         dtsCheckResult_ = true;
     return dtsCheckResult_;
 }
 
-bool MainFormModel::CheckDWInfo(QString& message) {
+bool MainFormModel::CheckDWInfo(QString* error) {
     dwCheckResult_ = false;
     if (warehouseServerWidget.ServerName.isEmpty())
-        message = QStringLiteral("Data warehouse server not filled");
+        SetError(error, QStringLiteral("Data warehouse server not filled"));
     else if (warehouseServerWidget.DatabaseName.isEmpty())
-        message = QStringLiteral("Data warehouse database not filled");
+        SetError(error, QStringLiteral("Data warehouse database not filled"));
     else
         dwCheckResult_ = true;
     return dwCheckResult_;
 }
 
-bool MainFormModel::CheckRunnable(QString& error) {
+bool MainFormModel::CheckRunnable(QString* error) {
     QString dtsMessage, dwMessage;
-    const bool dts = CheckDTSInfo(dtsMessage);
-    const bool dw = CheckDWInfo(dwMessage);
+    const bool dts = CheckDTSInfo(&dtsMessage);
+    const bool dw = CheckDWInfo(&dwMessage);
     Enabled.cmdExecute = dts && dw;
     Enabled.cmdSave = Enabled.cmdExecute;
-    error = dtsMessage.isEmpty() ? dwMessage : dtsMessage;
+    if (error != nullptr)
+        *error = dtsMessage.isEmpty() ? dwMessage : dtsMessage;
     return Enabled.cmdExecute;
 }
 
@@ -165,15 +163,13 @@ void MainFormModel::LeaveLogFileBox() {
         if (!directory.isEmpty() && !FileOrFolderExists(directory))
             MakePrivateDirectory(directory);
     }
-    QString message;
-    CheckDTSInfo(message);
+    CheckDTSInfo();
 }
 
 void MainFormModel::BrowsedLogFile(const QString& file) {
     if (!file.isEmpty())
         SetLogFileText(file);
-    QString message;
-    CheckDTSInfo(message);
+    CheckDTSInfo();
 }
 
 void MainFormModel::DTSConnectionChanged() {
@@ -189,7 +185,7 @@ void MainFormModel::TestConnection(const ServerConnectionModel& control) {
     OperatorInterface& op = Operator();
     op.SetMousePointer(OperatorInterface::HourglassPointer);
     QString errorText;
-    if (!control.TryConnection(errorText))
+    if (!control.TryConnection(&errorText))
         LogMessage(QStringLiteral("Error while connecting to : ") + control.ServerName +
                        QStringLiteral("\r\n") + errorText,
                    true, 16, QStringLiteral("Pendrill"));
@@ -199,4 +195,18 @@ void MainFormModel::TestConnection(const ServerConnectionModel& control) {
 void MainFormModel::Unload() {
     Unloaded = true;
     Operator().UnloadAllForms();
+}
+
+void MainFormModel::RunWith(RunSequence& run) {
+    OperatorInterface& op = Operator();
+    op.SetMousePointer(OperatorInterface::ArrowHourglassPointer);
+    Running = true;
+    Enabled.cmdExecute = false;
+    Enabled.cmdSave = false;
+    FormToSettings();
+    run.Execute();
+    Enabled.cmdExecute = true;
+    Enabled.cmdSave = true;
+    Running = false;
+    op.SetMousePointer(OperatorInterface::DefaultPointer);
 }

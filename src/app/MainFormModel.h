@@ -1,24 +1,22 @@
 #pragma once
 
-#include <QDate>
 #include <QString>
 #include <memory>
 
 #include "app/ServerConnectionModel.h"
-#include "config/SettingsStore.h"
 #include "config/RunSettings.h"
+#include "config/SettingsStore.h"
 #include "datasources/ChoiceList.h"
 
 class DataLink;
 class PackageCatalogue;
 class JobRecord;
+class RunSequence;
 
 // The main window's logic without widgets. It holds a run's values in every mode; the Qt window
 // binds its controls to these fields and forwards its events to the operations below, and an
 // unattended run without a display uses it alone. Message boxes, the mouse pointer, the keyboard
 // focus and page changes go through Operator() (util/OperatorInterface.h).
-class RunLocks;
-
 class MainFormModel {
   public:
     // The editor panels of the data-source page; which one is shown follows the chosen data
@@ -45,11 +43,11 @@ class MainFormModel {
 
     // ---- Start-up properties, set by the program entry.
     QString PendrillConfigFile;  // current run configuration file; empty when none
-    QString JobConfigFile;   // the scheduler's job file (job-configuration mode)
+    QString JobConfigFile;       // the scheduler's job file (job-configuration mode)
     QString StatusFile;
     QString LogFile;  // the run log is copied here at the end of an unattended run
     QString JobID = QStringLiteral("0");  // "0" means none
-    bool StartInConfigMode = false;       // interactive: Run does nothing
+    bool StartInConfigMode = false;       // interactive: no unattended run
     bool JobConfigMode = false;
 
     // Captions of the two buttons that job-configuration mode relabels.
@@ -59,13 +57,13 @@ class MainFormModel {
     bool DataSourceInfoPresent() const { return currentPanel_ != DataLinkPanel::None; }
 
     // ---- Value-carrying controls.
-    ServerConnectionModel packageServerWidget;  // DTS server: where the packages are stored
-    ServerConnectionModel warehouseServerWidget;   // data-warehouse server and database
-    StringChoiceList cmbETLModel;     // models of the DTS server's packages
-    StringChoiceList cmbETLPackage;   // packages of the chosen model; Text() is the package
-    StringChoiceList lstDataLinks;    // data sources of the chosen package's model
-    QString txtDTSErrorFile;           // exception file, which is also the run log
-    QString txtLogFilesDir;            // log-files directory (shown, never edited)
+    ServerConnectionModel packageServerWidget;    // DTS server: where the packages are stored
+    ServerConnectionModel warehouseServerWidget;  // data-warehouse server and database
+    StringChoiceList cmbETLModel;                 // models of the DTS server's packages
+    StringChoiceList cmbETLPackage;  // packages of the chosen model; Text() is the package
+    StringChoiceList lstDataLinks;   // data sources of the chosen package's model
+    QString txtDTSErrorFile;         // exception file, which is also the run log
+    QString txtLogFilesDir;          // log-files directory (shown, never edited)
     bool cbTruncateErrorFile = true;
     bool cbDefaultLogFilesDir = true;  // hidden; carries UseDefaultLogFileDir
     bool cbWriteWinNTEvent = false;
@@ -85,7 +83,7 @@ class MainFormModel {
     QString Caption = QStringLiteral("Pendrill");  // window caption
     QString StatusText;                            // status bar
     bool Unloaded = false;                         // the window was closed (ends the program)
-    bool Running = false;  // a run is in progress (set and cleared by RunPackage)
+    bool Running = false;  // a run is in progress (set and cleared by RunWith)
 
     // ---- Owned objects.
     SettingsStore Registry;  // company "Tessaly", application "Pendrill"
@@ -113,21 +111,21 @@ class MainFormModel {
     // ---- Start-up and window texts.
     // Loads PendrillConfigFile, or sets up a new configuration; then runs both checks.
     void InitFormFields();
-    // Asks the repository whether it can be reached; on failure `errorText` says why in the
+    // Asks the repository whether it can be reached; on failure `*error` says why in the
     // operator's words.
-    bool ConnectToRepository(QString& errorText);
+    bool ConnectToRepository(QString* error = nullptr);
     // Caption "Pendrill : " + text.
     void SetFormTitle(const QString& text);
     // Status-bar text; pending window events run before it returns.
     void SetFormStatus(const QString& text);
 
-    // ---- Checks of required input. On failure `message` gets the reason; on success it is
+    // ---- Checks of required input. On failure `*error` gets the reason; on success it is
     // left as it is. CheckRunnable enables or disables Execute and Save together and returns
     // their state; its text is the DTS check's, else the warehouse check's (empty when both
     // pass).
-    bool CheckDTSInfo(QString& message);
-    bool CheckDWInfo(QString& message);
-    bool CheckRunnable(QString& error);
+    bool CheckDTSInfo(QString* error = nullptr);
+    bool CheckDWInfo(QString* error = nullptr);
+    bool CheckRunnable(QString* error = nullptr);
 
     // ---- Model, package and data links.
     // The model list opens: reads the DTS server's packages into a new catalogue and lists the
@@ -220,34 +218,14 @@ class MainFormModel {
     void StoreLastUsedConfigFile();
     QString LastUsedConfigFile() const;
 
-    // ---- Run sequence (src/app/frmRunnerMainRun.cpp)
-    // The unattended run: CheckRunnable, then RunPackage (or the check's text in the run log and
-    // "failure"); the run log is copied to LogFile and the window unloaded. Does nothing in
-    // interactive mode.
-    void Run();
-    // One run with the window's values: loads the package, writes the run-log header, brings the
-    // data links of an ETL model to dwm_data_link, fetches remote data, executes, and records the
-    // outcome in the run log, the status file and the job-history record.
-    void RunPackage();
-    // The exit status the last run stands for (app/ExitCodes.h), and its failure text (empty
-    // after success) for the scheduler's own log.
-    int RunExitStatus = 0;
-    QString RunOutcomeText;
-    // The first two header lines of the run log: the product banner, and the date as
-    // "Sunday, Dec 6 2026" with English names whatever the locale.
-    static QString RunBannerLine();
-    static QString RunHeaderDate(const QDate& date);
-    // Copies the run log (the exception file) to LogFile, the -logfile of the command line,
-    // unless that is empty or the same file; a copy that fails is said on standard error.
-    void CopyRunLog() const;
-    // Takes the run's locks (app/RunLocks.h) on the configuration file, the log directory and
-    // the exception file of Settings. False, with "Another run (process N) is using FILE" in
-    // `message`, when another run holds one of them.
-    bool LockRunFiles(QString& message);
-    // ---- end of run sequence
+    // ---- The run (app/RunSequence.h).
+    // Copies the window's fields into Settings and performs `run` while the window shows a run
+    // in progress (busy pointer, Execute and Save disabled, Close asks the run to stop).
+    void RunWith(RunSequence& run);
+    // The window goes away (the end of an unattended run, Close, the job file written).
+    void Unload();
 
   private:
-    void Unload();
     void ShowPanel(DataLinkPanel panel);
 
     std::unique_ptr<PackageCatalogue> packageCatalogue_;
@@ -260,6 +238,4 @@ class MainFormModel {
     std::unique_ptr<JobRecord> ownJobHistory_;
     JobRecord* jobHistory_ = nullptr;
     QString configDialogFile_;
-    std::unique_ptr<RunLocks> runLocks_;
-    bool keepRunLocks_ = false;  // Run releases them after the run log is copied
 };

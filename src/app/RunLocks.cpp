@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "util/Errors.h"
 #include "util/PrivateFiles.h"
 
 namespace {
@@ -22,13 +23,13 @@ QString cleanAbsolute(const QString& path) {
 }  // namespace
 
 bool RunLocks::Acquire(const QString& configFile, const QString& logDirectory,
-                       const QString& exceptionFile, QString& message) {
+                       const QString& exceptionFile, QString* message) {
     Release();
     const QString logDir = logDirectory.trimmed();
     auto refuse = [&](const FileLock& lock, const QString& what) {
         if (!lock.HeldElsewhere())
             return false;
-        message = inUse(lock, what);
+        SetError(message, inUse(lock, what));
         Release();
         return true;
     };

@@ -14,12 +14,12 @@
 class RunLocks {
   public:
     // Takes every lock without waiting; empty names are skipped. False when another process
-    // holds one of them, with `message` "Another run (process N) is using FILE" ("Another run is
+    // holds one of them, with `*message` "Another run (process N) is using FILE" ("Another run is
     // using FILE" when its process cannot be found out); nothing is held then. A lock that
     // cannot be taken for another reason (a directory that may not be read) is skipped: the run
     // meets that problem where it always did.
     bool Acquire(const QString& configFile, const QString& logDirectory,
-                 const QString& exceptionFile, QString& message);
+                 const QString& exceptionFile, QString* message = nullptr);
     void Release() { locks_.clear(); }
     bool Held() const { return !locks_.empty(); }
 

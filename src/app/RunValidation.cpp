@@ -7,11 +7,11 @@
 
 #include "app/ExitCodes.h"
 #include "app/MainFormModel.h"
+#include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
 #include "datasources/DataSourceSections.h"
 #include "datasources/PackageCatalogue.h"
-#include "datasources/DataLinks.h"
 #include "datasources/WarehouseConnection.h"
-#include "datasources/DataLinkCatalogue.h"
 #include "db/DbInterface.h"
 #include "dts/DtsPackage.h"
 #include "util/FileUtils.h"
@@ -239,11 +239,11 @@ int ValidateRun(const StartupValues& v) {
     form.InitFormFields();
 
     QString error;
-    const bool repository = form.ConnectToRepository(error);
+    const bool repository = form.ConnectToRepository(&error);
     if (!report.Line(QStringLiteral("job-history repository"), repository, error.trimmed()))
         return report.End(ExitNotReachable);
 
-    if (!form.CheckRunnable(error)) {
+    if (!form.CheckRunnable(&error)) {
         const QString reason = PackageNotListedReason(form);
         if (!reason.isEmpty())
             error += QStringLiteral(" (") + reason + QLatin1Char(')');

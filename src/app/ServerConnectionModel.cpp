@@ -2,6 +2,7 @@
 
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
+#include "util/Errors.h"
 
 void ServerConnectionModel::ResetToLocal() {
     ServerName = QStringLiteral("(local)");
@@ -11,12 +12,14 @@ void ServerConnectionModel::ResetToLocal() {
     DatabaseName.clear();
 }
 
-bool ServerConnectionModel::TryConnection(QString& errorText) const {
+bool ServerConnectionModel::TryConnection(QString* error) const {
     std::unique_ptr<DbConnection> connection;
-    errorText.clear();
+    QString errorText;
     if (!OpenDataSourceConnection(1, ServerName, TrustedLogin, UserName, Password, connection,
-                                  errorText, QString(), 20))
+                                  errorText, QString(), 20)) {
+        SetError(error, errorText);
         return false;
+    }
     connection->Close();
     return true;
 }

@@ -22,9 +22,9 @@ class ServerConnectionModel {
     void ResetToLocal();
 
     // Opens a connection to the server (SQL Server kind, no database, time-out 20 s) with the
-    // control's login and closes it again. False with `errorText` holding the server's errors
+    // control's login and closes it again. False with `*error` holding the server's errors
     // (one line per error, each after CR LF) when it cannot be opened.
-    bool TryConnection(QString& errorText) const;
+    bool TryConnection(QString* error = nullptr) const;
 };
 
 // The name the run code has used so far.

@@ -1,16 +1,16 @@
 #include "app/Startup.h"
 
-#include <QDateTime>
 #include <algorithm>
 #include <cstdio>
 
 #include "app/ConsoleMode.h"
 #include "app/ExitCodes.h"
-#include "app/RunValidation.h"
 #include "app/MainFormModel.h"
+#include "app/RunSequence.h"
+#include "app/RunValidation.h"
 #include "history/JobRecord.h"
-#include "util/RunLog.h"
 #include "util/FileUtils.h"
+#include "util/RunLog.h"
 #include "util/StatusFile.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
@@ -199,54 +199,6 @@ struct RunSummary {
     QString logFile;
 };
 
-int missingConfiguration(const StartupValues& v, JobRecord& record, RunSummary& summary) {
-    const QString message = QStringLiteral("Can't find Config File ") + v.ConfigFile;
-    record.setMessage(message);
-    record.setStatus(2);
-    record.setJobIdentifier(v.JobId);
-    record.setEndTime(QDateTime::currentDateTime());
-    record.Close(4, QStringLiteral("Pendrill"));
-    summary.reason = message;
-    QString why;
-    if (!v.LogFile.isEmpty()) {
-        if (WriteFileAtomically(v.LogFile, message.toUtf8() + "\r\n", -1, &why))
-            summary.logFile = v.LogFile;
-        else
-            summary.reason +=
-                QStringLiteral(" (the log file %1 cannot be written: %2)").arg(v.LogFile, why);
-    }
-    StatusFailure();
-    return ExitNotLoaded;
-}
-
-int repositoryUnreachable(const QString& errorText, MainFormModel& form, JobRecord& record,
-                          RunSummary& summary) {
-    LogMessage(errorText, true, 16, QStringLiteral("Pendrill"));
-    StatusFailure();
-    record.setStatus(1);
-    record.setMessage(RemoveLineBreaks(errorText));
-    record.setEndTime(QDateTime::currentDateTime());
-    record.Close(
-        4, QStringLiteral("Pendrill"),
-        JobRecord::CloseArgumentsFor(QStringLiteral("DTS"), form.cmbETLPackage.Text()));
-    form.CopyRunLog();
-    summary.reason = errorText;
-    // In interactive mode the box said it; standard error says it too, for the terminal.
-    if (form.StartInConfigMode)
-        std::fprintf(stderr, "pendrill: %s\n",
-                     RemoveLineBreaks(errorText).toLocal8Bit().constData());
-    return ExitNotReachable;
-}
-
-// Closes the run's record when SIGTERM or SIGINT ended the run before an outcome was recorded.
-void closeStoppedRecord(JobRecord& record, const QString& packageName) {
-    record.setStatus(3);
-    record.setMessage(QStringLiteral("Execution stopped by the user"));
-    record.setEndTime(QDateTime::currentDateTime());
-    record.Close(4, QStringLiteral("Pendrill"),
-                 JobRecord::CloseArgumentsFor(QStringLiteral("DTS"), packageName));
-}
-
 // Interactive and job-configuration mode ask a person; without a display nobody can answer.
 int nobodyToAsk(const StartupValues& v) {
     if (v.JobConfigMode) {
@@ -267,13 +219,6 @@ int nobodyToAsk(const StartupValues& v) {
     return ExitNoDisplay;
 }
 
-// The log an unattended run leaves for the scheduler: the copy of -logfile, else the run log.
-QString runLogOf(const MainFormModel& form) {
-    if (!form.LogFile.isEmpty() && FileExists(form.LogFile))
-        return form.LogFile;
-    return FileExists(form.txtDTSErrorFile) ? form.txtDTSErrorFile : QString();
-}
-
 // The one line on standard error of an unattended run that did not end "ok".
 void reportFailure(int status, const RunSummary& summary) {
     QStringList parts;
@@ -286,6 +231,18 @@ void reportFailure(int status, const RunSummary& summary) {
     if (!summary.logFile.isEmpty())
         text += QStringLiteral("; run log: ") + summary.logFile;
     std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
+}
+
+// The unattended run with the window's values: the check of required settings, the run, the
+// run log for the scheduler; then the window goes away.
+void runUnattended(MainFormModel& form, RunSequence& run) {
+    QString error;
+    if (form.CheckRunnable(&error))
+        form.RunWith(run);
+    else
+        run.RefuseSettings(error, PackageNotListedReason(form));
+    run.Finish();
+    form.Unload();
 }
 
 int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
@@ -309,10 +266,15 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
     StopFlags::StartInConfigMode = v.StartInConfigMode;
     SetStatusFile(v.StatusFile);
     StatusRunning();
-    if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
-        return missingConfiguration(v, record, summary);
 
     MainFormModel form;
+    RunSequence run(form.Settings, record, {v.ConfigFile, v.LogFile});
+    if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile)) {
+        const int status = run.MissingConfiguration(v.JobId);
+        summary.reason = run.OutcomeText();
+        summary.logFile = run.LogForScheduler();
+        return status;
+    }
     form.SetJobHistory(&record);
     form.PendrillConfigFile = v.ConfigFile;
     form.JobConfigFile = v.JobConfigFile;
@@ -325,36 +287,40 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
     packageName = form.cmbETLPackage.Text();
     if (v.CommandLineGiven)
         form.FillJobHistoryOpeningFields();
+    run.SetDataLinkList(&form.lstDataLinks);
+    run.SetRunLogFile(form.txtDTSErrorFile);
 
     QString errorText;
-    const bool reachable = form.ConnectToRepository(errorText);
+    const bool reachable = form.ConnectToRepository(&errorText);
     if (!reachable && !StopFlags::TerminationSignalled) {
-        const int status = repositoryUnreachable(errorText, form, record, summary);
-        summary.logFile = runLogOf(form);
+        const int status = run.RepositoryUnreachable(errorText, packageName, v.StartInConfigMode);
+        summary.reason = run.OutcomeText();
+        summary.logFile = run.LogForScheduler();
         return status;
     }
     if (StopFlags::TerminationSignalled) {
         // Stopped before the run began (perhaps while the repository was busy): the record is
         // closed as stopped by RunnerMain.
         LogInfo(QStringLiteral("Execution stopped by the user"));
-        form.CopyRunLog();
-        summary.logFile = runLogOf(form);
+        run.CopyRunLog();
+        summary.logFile = run.LogForScheduler();
         return ExitStopped;
     }
+    const std::function<void()> unattended = [&form, &run] { runUnattended(form, run); };
     if (mainWindowHost())
-        mainWindowHost()(form);
+        mainWindowHost()(form, form.StartInConfigMode ? std::function<void()>() : unattended);
     else if (!form.StartInConfigMode)
-        form.Run();
+        unattended();
     if (form.StartInConfigMode)
         return ExitOk;
-    summary.reason = form.RunOutcomeText;
-    summary.logFile = runLogOf(form);
-    return form.RunExitStatus;
+    summary.reason = run.OutcomeText();
+    summary.logFile = run.LogForScheduler();
+    return run.ExitStatus();
 }
 
 // The exit status once SIGTERM or SIGINT is taken into account.
-int finishRun(const StartupValues& v, JobRecord& record, const QString& packageName,
-              int status, RunSummary& summary) {
+int finishRun(const StartupValues& v, JobRecord& record, const QString& packageName, int status,
+              RunSummary& summary) {
     if (!StopFlags::TerminationSignalled)
         return status;
     // SIGTERM or SIGINT arrived: whatever the run was doing has ended. Only an unattended run
@@ -366,7 +332,7 @@ int finishRun(const StartupValues& v, JobRecord& record, const QString& packageN
         return status;
     StatusFailure();
     if (!record.IsClosed() && unattended)
-        closeStoppedRecord(record, packageName);
+        RunSequence::CloseStopped(record, packageName);
     if (summary.reason.isEmpty() || status != ExitStopped)
         summary.reason = QStringLiteral("Execution stopped by the user");
     return ExitStopped;

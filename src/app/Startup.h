@@ -49,9 +49,10 @@ QString LinuxHelpText();
 
 // Shows the main window of `form` while the mode's work is done: the operator's session in
 // interactive and job-configuration mode (until the window is unloaded), the run in unattended
-// mode (form.Run()). The program entry installs one when a window can be shown; without one an
-// unattended run uses the form model alone.
-using MainWindowHost = std::function<void(MainFormModel& form)>;
+// mode (`unattendedRun`, empty in the other modes). The program entry installs one when a window
+// can be shown; without one an unattended run goes on without a window.
+using MainWindowHost =
+    std::function<void(MainFormModel& form, const std::function<void()>& unattendedRun)>;
 void SetMainWindowHost(MainWindowHost host);
 
 // The program entry after the application object exists: returns the exit status. After SIGTERM

@@ -9,7 +9,8 @@
 #include "gui/MainWindow.h"
 #include "util/StopFlags.h"
 
-void HostMainWindow(MainFormModel& form, GuiOperator& op) {
+void HostMainWindow(MainFormModel& form, GuiOperator& op,
+                    const std::function<void()>& unattendedRun) {
     MainWindow window(form);
     op.AttachMainWindow(&window);
     window.show();
@@ -28,7 +29,8 @@ void HostMainWindow(MainFormModel& form, GuiOperator& op) {
             loop.exec();
     } else {
         QApplication::processEvents();
-        form.Run();
+        if (unattendedRun)
+            unattendedRun();
     }
     op.AttachMainWindow(nullptr);
 }

@@ -10,12 +10,13 @@
 #include <memory>
 
 #include "config/SettingsStore.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DatabaseLists.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "gui/ComboChoiceList.h"
 #include "gui/InputBoxes.h"
+#include "util/Errors.h"
 #include "util/OperatorInterface.h"
 
 // A drop-down list that lets its owner refill it each time its list opens.
@@ -210,9 +211,8 @@ void ServerConnectionWidget::RefreshServerList() {
     updating_ = was;
 }
 
-bool ServerConnectionWidget::ListDatabases(QString& errorText) {
+bool ServerConnectionWidget::ListDatabases(QString* error) {
     ApplyToModel();
-    errorText.clear();
     std::unique_ptr<DbConnection> connection;
     QString errors;
     bool ok =
@@ -233,7 +233,7 @@ bool ServerConnectionWidget::ListDatabases(QString& errorText) {
     }
     model_->Status = ok ? ServerConnectionModel::StatusConnected : StatusFailed;
     if (!ok)
-        errorText = QString::fromLatin1(ConnectErrorPrefix) + model_->ServerName + errors;
+        SetError(error, QString::fromLatin1(ConnectErrorPrefix) + model_->ServerName + errors);
     return ok;
 }
 
@@ -261,7 +261,7 @@ void ServerConnectionWidget::DatabaseListOpening() {
     OperatorInterface& op = Operator();
     op.SetMousePointer(OperatorInterface::HourglassPointer);
     QString errorText;
-    const bool ok = ListDatabases(errorText);
+    const bool ok = ListDatabases(&errorText);
     op.SetMousePointer(OperatorInterface::DefaultPointer);
     if (!ok)
         op.ShowMessageBox(errorText, 16, QStringLiteral("Pendrill"));

@@ -67,7 +67,7 @@ class ServerConnectionWidget : public QWidget {
     // selected when the server has it). False, with `errorText` saying why ("Error while
     // connecting to : <server>" and the server's errors) and Status 1, when the server cannot be
     // reached or listed; Status 3 on success.
-    bool ListDatabases(QString& errorText);
+    bool ListDatabases(QString* error = nullptr);
 
     // The child controls, for the window's keyboard order and for tests.
     QComboBox* ServerBox() const;

@@ -4,6 +4,7 @@
 
 #include "MainFormFixture.h"
 #include "app/ExitCodes.h"
+#include "app/RunSequence.h"
 #include "history/JobRecord.h"
 #include "support/FakePackage.h"
 
@@ -33,7 +34,7 @@ TEST_F(FormModel, CheckRulesFirstFailureWins) {
         f.warehouseServerWidget.DatabaseName = c.database;
         f.Enabled.cmdExecute = f.Enabled.cmdSave = !runnable;
         QString message = "untouched";
-        EXPECT_EQ(f.CheckRunnable(message), runnable);
+        EXPECT_EQ(f.CheckRunnable(&message), runnable);
         EXPECT_EQ(message, c.message);
         EXPECT_EQ(f.Enabled.cmdExecute, runnable);
         EXPECT_EQ(f.Enabled.cmdSave, runnable);
@@ -211,10 +212,10 @@ TEST_F(FormModel, FileDialogsProposeTheLastChosenFile) {
     EXPECT_EQ(describe(f.LogFileDialog()), QStringList({"", "Text (*.txt)", "", "", "", "open"}));
 }
 
-// RunPackage with a package that stands in for the engine: outcomes a stored package cannot
-// produce (steps that cannot be read, the operator's Close while it executes), the pointer and the
-// buttons around a run.
-TEST_F(FormModel, RunPackageFailuresTheEngineCannotShow) {
+// A run of the window's values (RunWith) with a package that stands in for the engine: outcomes a
+// stored package cannot produce (steps that cannot be read, the operator's Close while it
+// executes), the pointer and the buttons around a run.
+TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
     const struct {
         bool readable, stop;
         int exit;
@@ -243,11 +244,12 @@ TEST_F(FormModel, RunPackageFailuresTheEngineCannotShow) {
         form.cmbETLPackage.SetText("F_LoadDW");
         const QString runLog = home.file(QString("run %1.log").arg(c.exit));
         form.SetLogFileText(runLog);
-        form.RunPackage();
+        RunSequence run(form.Settings, form.JobHistory(), {});
+        form.RunWith(run);
         const QString log = QString::fromUtf8(readAll(runLog));
         EXPECT_TRUE(log.endsWith("\r\n" + c.message + "\r\n")) << log.toStdString();
         EXPECT_FALSE(log.contains("Pendrill Config file"));
-        EXPECT_EQ(form.RunExitStatus, c.exit);
+        EXPECT_EQ(run.ExitStatus(), c.exit);
         EXPECT_EQ(form.JobHistory().Status(), 3);
         EXPECT_EQ(form.JobHistory().Message(), c.message);
         EXPECT_FALSE(form.Running);
@@ -258,11 +260,11 @@ TEST_F(FormModel, RunPackageFailuresTheEngineCannotShow) {
     }
 }
 
-TEST(RunPackage, HeaderDateIsEnglishWhateverTheLocale) {
+TEST(RunSequence, HeaderDateIsEnglishWhateverTheLocale) {
     const QLocale before;
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-    EXPECT_EQ(MainFormModel::RunHeaderDate(QDate(2026, 12, 6)), "Sunday, Dec 6 2026");
-    EXPECT_EQ(MainFormModel::RunHeaderDate(QDate(2028, 2, 29)), "Tuesday, Feb 29 2028");
+    EXPECT_EQ(RunSequence::HeaderDate(QDate(2026, 12, 6)), "Sunday, Dec 6 2026");
+    EXPECT_EQ(RunSequence::HeaderDate(QDate(2028, 2, 29)), "Tuesday, Feb 29 2028");
     QLocale::setDefault(before);
 }
 

@@ -92,7 +92,8 @@ TEST_F(ServerConnectionWidgetTest, OperatorEditsAndTheTestButton) {
              QTest::keyClicks(c.ServerBox(), "pg2");
          },
          "pg2|dwh||loader|s3cret"},
-        {"server chosen from the list", [](ServerConnectionWidget& c) { c.ServerBox()->setCurrentIndex(0); },
+        {"server chosen from the list",
+         [](ServerConnectionWidget& c) { c.ServerBox()->setCurrentIndex(0); },
          "(local)|dwh||loader|s3cret"},
         {"trusted login clicked",
          [](ServerConnectionWidget& c) {
@@ -102,9 +103,11 @@ TEST_F(ServerConnectionWidgetTest, OperatorEditsAndTheTestButton) {
          "Warehouse|dwh|trusted|loader|s3cret"},
         {"user typed", [](ServerConnectionWidget& c) { QTest::keyClicks(c.UserBox(), "x"); },
          "Warehouse|dwh||loaderx|s3cret"},
-        {"password typed", [](ServerConnectionWidget& c) { QTest::keyClicks(c.PasswordBox(), "!"); },
+        {"password typed",
+         [](ServerConnectionWidget& c) { QTest::keyClicks(c.PasswordBox(), "!"); },
          "Warehouse|dwh||loader|s3cret!"},
-        {"database typed", [](ServerConnectionWidget& c) { QTest::keyClicks(c.DatabaseBox(), "2"); },
+        {"database typed",
+         [](ServerConnectionWidget& c) { QTest::keyClicks(c.DatabaseBox(), "2"); },
          "Warehouse|dwh2||loader|s3cret"},
     };
     for (const auto& e : edits) {
@@ -160,7 +163,7 @@ TEST_F(ServerConnectionWidgetTest, DatabasesAreListedFromTheServer) {
 
     ASSERT_TRUE(testsupport::writeAll(dir + "/crm.db", QByteArray()));
     QString error;
-    ASSERT_TRUE(control.ListDatabases(error)) << error.toStdString();
+    ASSERT_TRUE(control.ListDatabases(&error)) << error.toStdString();
     EXPECT_EQ(comboItems(control.DatabaseBox()), QStringList({"crm", "dwh", "msdb", "Sales"}));
     EXPECT_EQ(control.DatabaseBox()->currentText(), "Sales");
     EXPECT_EQ(model.Status, 3);
@@ -169,12 +172,12 @@ TEST_F(ServerConnectionWidgetTest, DatabasesAreListedFromTheServer) {
     // A database the server lacks stays typed in the box.
     model.DatabaseName = "missing";
     control.Refresh();
-    ASSERT_TRUE(control.ListDatabases(error));
+    ASSERT_TRUE(control.ListDatabases(&error));
     EXPECT_EQ(control.DatabaseBox()->currentText(), "missing");
     EXPECT_EQ(model.DatabaseName, "missing");
 
     control.SetServerName("nowhere");
-    EXPECT_FALSE(control.ListDatabases(error));
+    EXPECT_FALSE(control.ListDatabases(&error));
     EXPECT_TRUE(error.startsWith("Error while connecting to : nowhere")) << error.toStdString();
     EXPECT_EQ(model.Status, ServerConnectionWidget::StatusFailed);
 }

@@ -67,7 +67,7 @@ int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
     // Its log directory and exception file are a run's own, as those of a pendrill run.
     RunLocks locks;
     QString inUse;
-    if (!locks.Acquire(QString(), logDir, exceptionFile, inUse)) {
+    if (!locks.Acquire(QString(), logDir, exceptionFile, &inUse)) {
         io.error(inUse);
         return 1;
     }

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <QDate>
+#include <QString>
+#include <memory>
+
+#include "app/ServerConnectionModel.h"
+#include "datasources/ChoiceList.h"
+
+class JobRecord;
+class RunLocks;
+class RunSettings;
+
+// One run of a configured package: its locks, the run-log header, the data links of an ETL
+// model, remote data, the execution, and the outcome in the run log, the status file, the
+// job-history record and the exit status (app/ExitCodes.h). The values of the run are those of
+// the run settings it is given (the window copies its fields into them first); it never reaches
+// the window. Used by the unattended run (Startup) and by the window's Execute.
+class RunSequence {
+  public:
+    struct Files {
+        QString ConfigFile;  // the run configuration; empty when the window has none
+        QString LogFile;     // -logfile: the run log is copied here at the end of the run
+    };
+
+    // Borrows both for its lifetime.
+    RunSequence(RunSettings& settings, JobRecord& record, Files files);
+    ~RunSequence();
+    RunSequence(const RunSequence&) = delete;
+    RunSequence& operator=(const RunSequence&) = delete;
+
+    // The list the data links of an ETL model are loaded into (the window's data-link list);
+    // without one the run uses a list of its own.
+    void SetDataLinkList(ChoiceList* list) { dataLinkList_ = list; }
+    // The run log (the exception file) as it stands before the run settings name it.
+    void SetRunLogFile(const QString& file) { runLogFile_ = file; }
+
+    // Locks, loads the package, writes the run-log header, brings the data links of an ETL model
+    // to dwm_data_link, fetches remote data, executes, and records the outcome in the run log,
+    // the status file and the job-history record. Returns the exit status; OutcomeText() is its
+    // failure text (empty after success) for the scheduler's own log.
+    int Execute();
+    // The run cannot start because required settings are missing: `error` (and `reason`, why
+    // the package is not listed, when known) goes to the run log and "failure" to the status
+    // file. Exit status ExitSettingsMissing.
+    void RefuseSettings(const QString& error, const QString& reason);
+    // The end of an unattended run: the run log is copied to the -logfile (or, when another
+    // run holds the files, this run's one line is written there), then the locks are released.
+    void Finish();
+
+    // The configuration file is missing: the record is closed with status 2, the -logfile gets
+    // the message, the status file "failure". Returns ExitNotLoaded.
+    int MissingConfiguration(const QString& jobId);
+    // The repository cannot be reached: logged (and shown in interactive mode), "failure",
+    // the record closed with status 1, the run log copied. Returns ExitNotReachable.
+    int RepositoryUnreachable(const QString& errorText, const QString& packageName,
+                              bool interactive);
+    // Closes the record when SIGTERM or SIGINT ended the run before an outcome was recorded.
+    static void CloseStopped(JobRecord& record, const QString& packageName);
+
+    int ExitStatus() const { return exitStatus_; }
+    const QString& OutcomeText() const { return outcomeText_; }
+    // Where the scheduler finds the run's log: the -logfile copy, else the run log; empty when
+    // neither exists.
+    QString LogForScheduler() const;
+
+    // Copies the run log to the -logfile unless that is empty or the same file; a copy that
+    // fails is reported as a problem of the run.
+    void CopyRunLog() const;
+    // Takes the run's locks (app/RunLocks.h) on the configuration file, the log directory and
+    // the run log. False, with "Another run (process N) is using FILE" in `*message`, when another
+    // run holds one of them.
+    bool LockRunFiles(QString* message);
+
+    // The first two header lines of the run log: the product banner, and the date as
+    // "Sunday, Dec 6 2026" with English names whatever the locale.
+    static QString BannerLine();
+    static QString HeaderDate(const QDate& date);
+
+    // Connects to the warehouse and loads the data links of the package's model into `list`
+    // (and, with a configuration file, its data-source sections). False after logging why; the
+    // record is then closed (status 1: the warehouse is out of reach; 2: its dwm_data_link table
+    // is missing) with `recordPackage` as the package, and the status file says "failure".
+    static bool LoadDataLinks(const ServerConnectionModel& warehouse, const QString& package,
+                              const QString& recordPackage, const QString& configFile,
+                              ChoiceList& list, JobRecord& record);
+
+  private:
+    class SignalledStop;
+    int runSteps(SignalledStop& stop);
+
+    RunSettings& settings_;
+    JobRecord& record_;
+    Files files_;
+    QString runLogFile_;
+    ChoiceList* dataLinkList_ = nullptr;
+    StringChoiceList ownDataLinks_;
+    std::unique_ptr<RunLocks> locks_;
+    int exitStatus_ = 0;
+    QString outcomeText_;
+    bool logCopyFailed_ = false;  // the -logfile of a missing configuration
+};
