@@ -4,14 +4,15 @@
 #include <QFile>
 
 #include "app/MainFormModel.h"
-#include "config/ValueChecks.h"
 #include "config/InstallPaths.h"
-#include "datasources/DataLinks.h"
+#include "config/ValueChecks.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
+#include "datasources/DataSourceSections.h"
 #include "datasources/DatabaseLists.h"
-#include "util/RunLog.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
@@ -165,7 +166,12 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
                    true, 16, kErrorTitle);
         return false;
     }
-    if (!Settings.WriteConfigFile()) {
+    bool written = false;
+    const bool saved = Settings.WriteConfigFile(&written);
+    // The data links' sections follow the fixed ones in every file that was written.
+    if (written)
+        WriteDataSourceSections(Settings.PendrillConfigFile);
+    if (!saved) {
         LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
                    kErrorTitle);
         return false;
@@ -200,8 +206,8 @@ void MainFormModel::Execute() {
             return;
         }
         SaveConfiguration();
-        WriteJobConfigFile(JobConfigFile, QStringLiteral("-configfile \"") +
-                                                  PendrillConfigFile + QLatin1Char('"'));
+        WriteJobConfigFile(JobConfigFile, QStringLiteral("-configfile \"") + PendrillConfigFile +
+                                              QLatin1Char('"'));
         Unload();
         return;
     }

@@ -3,15 +3,15 @@
 #include <QDateTime>
 
 #include "app/MainFormModel.h"
+#include "datasources/DataLink.h"
+#include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataSourceSections.h"
 #include "datasources/PackageCatalogue.h"
-#include "datasources/DataLink.h"
 #include "datasources/WarehouseConnection.h"
-#include "datasources/DataLinkCatalogue.h"
 #include "history/JobRecord.h"
+#include "util/OperatorInterface.h"
 #include "util/RunLog.h"
 #include "util/StatusFile.h"
-#include "util/OperatorInterface.h"
 
 namespace {
 
@@ -97,12 +97,11 @@ bool MainFormModel::getDataLinkInfo() {
         record.setStatus(status);
         record.setMessage(message);
         record.setEndTime(QDateTime::currentDateTime());
-        record.Close(
-            4, QStringLiteral("Pendrill"),
-            JobRecord::CloseArgumentsFor(QStringLiteral("DTS"), Settings.DTSPackageName));
+        record.Close(4, QStringLiteral("Pendrill"),
+                     JobRecord::CloseArgumentsFor(QStringLiteral("DTS"), Settings.DTSPackageName));
     };
-    if (!ConnectToDWServer(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password, errorText,
-                           dw.DatabaseName, 20)) {
+    if (!ConnectToDWServer(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password,
+                           dw.DatabaseName, 20, &errorText)) {
         LogMessage(errorText, true, 16, kConnectTitle);
         closeRecord(1, errorText);
         LogInfo(errorText);

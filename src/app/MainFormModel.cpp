@@ -4,19 +4,19 @@
 #include <QDir>
 
 #include "app/RunLocks.h"
-#include "datasources/PackageCatalogue.h"
 #include "datasources/DataLink.h"
+#include "datasources/PackageCatalogue.h"
 #include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
 #include "history/RepositoryConnection.h"
-#include "util/RunLog.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 
 MainFormModel::MainFormModel() {
-    Settings.PackageFactory = CreatePackage2;
+    PackageFactory = CreatePackage2;
     Registry.SetCompany(QStringLiteral("Tessaly"));
     Registry.SetAppName(QStringLiteral("Pendrill"));
     // Run-log lines go to the file named in the exception-file field.

@@ -5,9 +5,10 @@
 #include <memory>
 
 #include "app/ServerConnectionModel.h"
-#include "config/SettingsStore.h"
 #include "config/RunSettings.h"
+#include "config/SettingsStore.h"
 #include "datasources/ChoiceList.h"
+#include "dts/PackageRun.h"
 
 class DataLink;
 class PackageCatalogue;
@@ -45,7 +46,7 @@ class MainFormModel {
 
     // ---- Start-up properties, set by the program entry.
     QString PendrillConfigFile;  // current run configuration file; empty when none
-    QString JobConfigFile;   // the scheduler's job file (job-configuration mode)
+    QString JobConfigFile;       // the scheduler's job file (job-configuration mode)
     QString StatusFile;
     QString LogFile;  // the run log is copied here at the end of an unattended run
     QString JobID = QStringLiteral("0");  // "0" means none
@@ -59,13 +60,13 @@ class MainFormModel {
     bool DataSourceInfoPresent() const { return currentPanel_ != DataLinkPanel::None; }
 
     // ---- Value-carrying controls.
-    ServerConnectionModel packageServerWidget;  // DTS server: where the packages are stored
-    ServerConnectionModel warehouseServerWidget;   // data-warehouse server and database
-    StringChoiceList cmbETLModel;     // models of the DTS server's packages
-    StringChoiceList cmbETLPackage;   // packages of the chosen model; Text() is the package
-    StringChoiceList lstDataLinks;    // data sources of the chosen package's model
-    QString txtDTSErrorFile;           // exception file, which is also the run log
-    QString txtLogFilesDir;            // log-files directory (shown, never edited)
+    ServerConnectionModel packageServerWidget;    // DTS server: where the packages are stored
+    ServerConnectionModel warehouseServerWidget;  // data-warehouse server and database
+    StringChoiceList cmbETLModel;                 // models of the DTS server's packages
+    StringChoiceList cmbETLPackage;  // packages of the chosen model; Text() is the package
+    StringChoiceList lstDataLinks;   // data sources of the chosen package's model
+    QString txtDTSErrorFile;         // exception file, which is also the run log
+    QString txtLogFilesDir;          // log-files directory (shown, never edited)
     bool cbTruncateErrorFile = true;
     bool cbDefaultLogFilesDir = true;  // hidden; carries UseDefaultLogFileDir
     bool cbWriteWinNTEvent = false;
@@ -90,6 +91,8 @@ class MainFormModel {
     // ---- Owned objects.
     SettingsStore Registry;  // company "Tessaly", application "Pendrill"
     RunSettings Settings;
+    // Makes the package a run loads: the package engine's CreatePackage2; tests put fakes here.
+    PackageRun::Factory PackageFactory;
 
     // ---- Private state, readable for the window and tests.
     PackageCatalogue* Packages() const { return packageCatalogue_.get(); }

@@ -10,17 +10,18 @@
 #include <cstdio>
 
 #include "app/ExitCodes.h"
-#include "app/RunLocks.h"
-#include "app/RunValidation.h"
 #include "app/MainFormModel.h"
-#include "datasources/WarehouseConnection.h"
+#include "app/RunLocks.h"
+#include "app/RunRemoteData.h"
+#include "app/RunValidation.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
-#include "remote/StatusPolling.h"
+#include "dts/PackageRun.h"
 #include "history/JobRecord.h"
+#include "util/OperatorInterface.h"
 #include "util/RunLog.h"
 #include "util/StatusFile.h"
-#include "util/OperatorInterface.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
@@ -85,7 +86,9 @@ int runSteps(MainFormModel& form, SignalledStop& stop) {
         return ExitInUse;
     }
     LogInfo(QStringLiteral("Loading DTS Package : ") + settings.DTSPackageName);
-    const bool loaded = settings.LoadPackage();
+    PackageRun package(settings, form.PackageFactory);
+    QString packageError;
+    const bool loaded = package.Load(&packageError);
 
     LogInfo(MainFormModel::RunBannerLine());
     LogInfo(QStringLiteral("Run at : ") + MainFormModel::RunHeaderDate(QDate::currentDate()));
@@ -99,11 +102,10 @@ int runSteps(MainFormModel& form, SignalledStop& stop) {
         LogInfo(note);
 
     if (!loaded) {
-        form.RunOutcomeText =
-            QStringLiteral("Error: DTS package loading error\r\n") + settings.LastError();
+        form.RunOutcomeText = QStringLiteral("Error: DTS package loading error\r\n") + packageError;
         LogMessage(form.RunOutcomeText, true, 16, QStringLiteral("DTS load error"));
         StatusFailure();
-        closeRecord(record, 2, QStringLiteral("DTS Package loading error: ") + settings.LastError(),
+        closeRecord(record, 2, QStringLiteral("DTS Package loading error: ") + packageError,
                     settings.DTSPackageName);
         return ExitNotLoaded;
     }
@@ -121,9 +123,7 @@ int runSteps(MainFormModel& form, SignalledStop& stop) {
         }
         stop.Check();
         // The fetch records take the exception file and job identifier of the run's record.
-        SetRunJobHistory(&record);
-        const bool remoteData = settings.HandleRemoteData();
-        SetRunJobHistory(nullptr);
+        const bool remoteData = FetchRunRemoteData(settings, record);
         // A signal may have ended the wait before the run's timer saw it.
         stop.Check();
         if (!remoteData) {
@@ -149,7 +149,7 @@ int runSteps(MainFormModel& form, SignalledStop& stop) {
     // program (status file, -logfile, a relative exception file) keep meaning what they meant at
     // start-up: the directory of the run is restored for the rest of it.
     const QString runDirectory = QDir::currentPath();
-    const bool executed = settings.ExecPackage();
+    const bool executed = package.Execute(&packageError);
     QDir::setCurrent(runDirectory);
     stop.Check();
     if (executed) {
@@ -162,11 +162,11 @@ int runSteps(MainFormModel& form, SignalledStop& stop) {
     QString message;
     if (StopFlags::StopRequested)
         message = QStringLiteral("Execution stopped by the user");
-    else if (settings.LastError().isEmpty())
+    else if (packageError.isEmpty())
         message = QStringLiteral("Execution of DTS package '") + settings.DTSPackageName +
                   QStringLiteral("' failed.");
     else
-        message = QStringLiteral("Error: DTS package execute error\r\n") + settings.LastError();
+        message = QStringLiteral("Error: DTS package execute error\r\n") + packageError;
     form.RunOutcomeText = message;
     LogMessage(message, true, 16, QStringLiteral("DTS execution error"));
     closeRecord(record, 3, RemoveLineBreaks(message), settings.DTSPackageName);

@@ -15,7 +15,7 @@ bool ServerConnectionModel::TryConnection(QString& errorText) const {
     std::unique_ptr<DbConnection> connection;
     errorText.clear();
     if (!OpenDataSourceConnection(1, ServerName, TrustedLogin, UserName, Password, connection,
-                                  errorText, QString(), 20))
+                                  QString(), 20, &errorText))
         return false;
     connection->Close();
     return true;

@@ -10,8 +10,8 @@
 #include <memory>
 
 #include "config/SettingsStore.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DatabaseLists.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 #include "gui/ComboChoiceList.h"
@@ -217,7 +217,7 @@ bool ServerConnectionWidget::ListDatabases(QString& errorText) {
     QString errors;
     bool ok =
         OpenDataSourceConnection(1, model_->ServerName, model_->TrustedLogin, model_->UserName,
-                                 model_->Password, connection, errors, QString(), 20);
+                                 model_->Password, connection, QString(), 20, &errors);
     if (ok) {
         const bool was = updating_;
         updating_ = true;

@@ -227,10 +227,10 @@ TEST_F(FormModel, RunPackageFailuresTheEngineCannotShow) {
         SCOPED_TRACE(c.message.toStdString());
         op = RecordingOperator();
         FakeRecord record;
-        for (const char* name : kRunVariables)
-            record.values.insert(name, QString());
+        for (const RunVariable& v : kRunVariables)
+            record.values.insert(v.name, QString());
         MainFormModel form;  // no configuration file: the header has no line for one
-        form.Settings.PackageFactory = [&] {
+        form.PackageFactory = [&] {
             auto p = std::make_unique<FakePackage>(&record);
             p->name = "F_LoadDW";
             p->steps = {{"One", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};

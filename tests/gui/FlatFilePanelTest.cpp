@@ -1,10 +1,9 @@
 // The flat-file panel on the offscreen platform; its Test button also against a real FTP server
-// on loopback, through the same FtpCheckAccess the program installs at start-up.
+// on loopback.
 
 #include "GuiTestHelpers.h"
 #include "datasources/DataLink.h"
 #include "gui/FlatFilePanel.h"
-#include "remote/FtpTransfer.h"
 #include "support/RecordingOperator.h"
 #include "support/TestFtp.h"
 #include "support/TestSupport.h"
@@ -260,27 +259,6 @@ TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
                                   "Select Remote Directory.|//host/in/|owner"}));
 }
 
-TEST(FlatFilePanel, TestButtonUsesTheBoxTexts) {
-    FlatFilePanel p;
-    DataLink s = ftpSource();
-    p.setObjDataSource(&s);
-    QStringList calls;
-    SetFtpCheckAccess([&](const QString& server, const QString& file, const QString& dir,
-                          const std::optional<QString>& user,
-                          const std::optional<QString>& password) {
-        calls << QStringList(
-                     {server, file, dir, user.value_or("<none>"), password.value_or("<none>")})
-                     .join('|');
-        return false;
-    });
-    p.txtSourceFTPUsername->clear();
-    p.txtSourceFTPPassword->clear();
-    p.txtSourceFTPServer->setText("typed.example");
-    p.cmdTestFTP->click();
-    SetFtpCheckAccess({});
-    EXPECT_EQ(calls, QStringList({"typed.example|status|/out/|<none>|<none>"}));
-}
-
 TEST(FlatFilePanel, TestConnectionReportsTheUsersRightsOfARealServer) {
     if (!testsupport::TestFtp::available())
         GTEST_SKIP() << "python3-pyftpdlib is not installed";
@@ -296,12 +274,10 @@ TEST(FlatFilePanel, TestConnectionReportsTheUsersRightsOfARealServer) {
     struct Restore {
         ~Restore() {
             SetOperator(nullptr);
-            SetFtpCheckAccess({});
             StopFlags::StartInConfigMode = false;
             StopFlags::SetExceptionFileSource(nullptr);
         }
     } restore;
-    SetFtpCheckAccess([](const auto&... a) { return FtpCheckAccess(a...); });
 
     testsupport::FtpServerOptions readOnly, refusing;
     readOnly.readOnlyUser = "reader:pw";

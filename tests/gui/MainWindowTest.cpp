@@ -4,9 +4,9 @@
 #include "GuiTestHelpers.h"
 #include "app/MainFormFixture.h"
 #include "gui/DataLinkPanels.h"
+#include "gui/FlatFilePanel.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
-#include "gui/FlatFilePanel.h"
 #include "gui/ServerConnectionWidget.h"
 #include "support/FakePackage.h"
 
@@ -223,8 +223,7 @@ TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
             d->reject();
         }
     });
-    EXPECT_EQ(MainWindow::ShowFileDialog(nullptr, f.ConfigFileDialog(true)), "")
-        << "cancelled";
+    EXPECT_EQ(MainWindow::ShowFileDialog(nullptr, f.ConfigFileDialog(true)), "") << "cancelled";
     EXPECT_EQ(seen, QStringList({"Pendrill: Save configuration", "ETL Files (*.etl)", "etl", "1",
                                  "1", QDir(home.path()).absolutePath()}));
 }
@@ -305,9 +304,9 @@ TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
 TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
     MainWindow& w = window();
     FakeRecord record;
-    for (const char* name : kRunVariables)
-        record.values.insert(name, QString());
-    form_->Settings.PackageFactory = [&] {
+    for (const RunVariable& v : kRunVariables)
+        record.values.insert(v.name, QString());
+    form_->PackageFactory = [&] {
         auto p = std::make_unique<FakePackage>(&record);
         p->name = "Sales_Init";
         p->steps = {{"Load", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};

@@ -7,11 +7,11 @@
 #include <QProcess>
 
 #include "config/SettingsStore.h"
-#include "remote/StatusPolling.h"
+#include "history/JobRecord.h"
 #include "remote/FtpConnection.h"
 #include "remote/FtpTransfer.h"
 #include "remote/RemoteTestSupport.h"
-#include "history/JobRecord.h"
+#include "remote/StatusPolling.h"
 #include "support/TestFtp.h"
 
 // Readable failure messages for texts.
@@ -46,7 +46,7 @@ class Ftp : public remotetest::RemoteTest {
     }
     QStringList localNames() { return fileNames(local); }
     qint16 readStatus(QString dir, QString& failure, const QString& user = "pendrill") {
-        return FtpReadStatus(ftp.server(), dir, user, "secret", failure);
+        return FtpReadStatus(ftp.server(), dir, user, "secret", &failure);
     }
     bool copy(QString dir, const QString& user = "pendrill", QString* error = nullptr) {
         JobRecord record;
@@ -129,7 +129,7 @@ TEST_F(Ftp, ReadAndWriteStatus) {
             writeAll(site + "/in/status", *c.content);
         QFile::remove(logPath);
         QString dir = "in", failure;
-        EXPECT_EQ(FtpReadStatus(ftp.server(), dir, "pendrill", "secret", failure), c.code)
+        EXPECT_EQ(FtpReadStatus(ftp.server(), dir, "pendrill", "secret", &failure), c.code)
             << c.name;
         EXPECT_EQ(dir, "in/") << c.name;
         EXPECT_EQ(failure, "") << c.name;
@@ -246,7 +246,7 @@ TEST_F(Ftp, ExplicitTlsVerifiesTheCertificate) {
     const QString server = "ftps://" + ftp.server();
 
     QString dir = "in", failure;
-    EXPECT_EQ(FtpReadStatus(server, dir, "pendrill", "secret", failure), 0);
+    EXPECT_EQ(FtpReadStatus(server, dir, "pendrill", "secret", &failure), 0);
     EXPECT_EQ(failure, kLoginFailed) << "an unknown certificate is refused";
     FtpConnection untrusted = connection(server);
     EXPECT_FALSE(untrusted.Login());
@@ -420,7 +420,8 @@ TEST_F(Ftp, FetchThroughThePollLoop) {
     remoteSide(0);
     clock.onSleep = remoteSide;
     QString remote = "in", localDir = local;
-    EXPECT_TRUE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret"));
+    EXPECT_TRUE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret",
+                                clock.context()));
     EXPECT_EQ(clock.elapsedMs, 2 * 60000);
     EXPECT_TRUE(logLines().contains("Copying Remote Data via FTP"));
     EXPECT_EQ(readAll(site + "/in/status"), "idle\r\n");
@@ -440,7 +441,8 @@ TEST_F(Ftp, FetchThroughThePollLoop) {
     writeAll(site + "/in/status", "ready\r\n");
     serve({.failDownload = {"orders.csv"}});
     remote = "in";
-    EXPECT_FALSE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret"));
+    EXPECT_FALSE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret",
+                                 clock.context()));
     EXPECT_EQ(readAll(site + "/in/status"), "ready\r\n");
     EXPECT_FALSE(localNames().contains("orders.csv")) << "no file under its real name";
 }

@@ -110,7 +110,7 @@ TEST(AdminPackage, MalformedDocumentsAreRefusedWithTheirLines) {
 
 // The command line's own part of a run: its options, exit codes and output. What the store and
 // the run do with a package on each kind of server is tested with the library
-// (engine/PackageStoreTest, dts/ExecPackageTest).
+// (engine/PackageStoreTest, dts/PackageRunTest).
 class AdminPackageRun : public ::testing::Test {
   protected:
     void SetUp() override {

@@ -4,8 +4,8 @@
 
 #include "AdminCommands.h"
 #include "datasources/DataLink.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseConnection.h"
 
 namespace {
 
@@ -44,8 +44,8 @@ QString DataLinkTableName() {
 
 bool ConnectWarehouse(const DatalinkRequest& r) {
     QString error;
-    if (ConnectToDWServer(r.server, r.login.trusted, r.login.user, r.login.password, error,
-                          r.database, 20))
+    if (ConnectToDWServer(r.server, r.login.trusted, r.login.user, r.login.password, r.database, 20,
+                          &error))
         return true;
     AdminError(TerminalLines(error));
     return false;

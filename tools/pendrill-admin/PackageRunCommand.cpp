@@ -7,6 +7,7 @@
 #include "PackageRunRequest.h"
 #include "app/RunLocks.h"
 #include "dts/DtsPackage.h"
+#include "dts/PackageRun.h"
 #include "engine/PackageFactory.h"
 #include "engine/PackageStore.h"
 
@@ -76,8 +77,10 @@ int PackageRunCommand(const QStringList& args) {
         AdminError(inUse);
         return 1;
     }
-    if (!run.LoadPackage()) {
-        AdminError(run.LastError());
+    PackageRun packageRun(run, CreatePackage2);
+    QString runError;
+    if (!packageRun.Load(&runError)) {
+        AdminError(runError);
         QByteArray ignored;
         if (!LoadStoredPackage(c.server, c.login.user, c.login.password, c.login.trusted, c.name,
                                &ignored, &error) &&
@@ -85,11 +88,11 @@ int PackageRunCommand(const QStringList& args) {
             AdminError(error.replace(QLatin1String("\r\n"), QLatin1String("\n")));
         return 1;
     }
-    if (!run.ApplySettings(&error)) {
+    if (!run.ApplySettings(packageRun.Package(), &error)) {
         AdminError(error);
         return 2;
     }
-    const bool ok = run.ExecPackage();
+    const bool ok = packageRun.Execute(&runError);
     if (printLog) {
         QFile log(exceptionFile);
         if (log.open(QIODevice::ReadOnly)) {
@@ -98,7 +101,7 @@ int PackageRunCommand(const QStringList& args) {
         }
     }
     if (!ok) {
-        QString text = run.LastError();
+        QString text = runError;
         if (text.isEmpty())
             text = QStringLiteral("Execution of DTS package '%1' failed.").arg(c.name);
         AdminError(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));

@@ -7,11 +7,13 @@
 
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
+#include "app/RunRemoteData.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
+#include "history/JobRecord.h"
+#include "remote/FtpTransfer.h"
 #include "remote/ShareTransfer.h"
 #include "remote/StatusPolling.h"
-#include "remote/FtpTransfer.h"
 #include "util/OperatorInterface.h"
 #include "util/TerminationSignals.h"
 
@@ -93,8 +95,8 @@ int remoteStatus(const DatalinkRequest& r) {
         QString failure;
         const short code =
             ds.intTransferData == DataLink::TransferFtp
-                ? FtpReadStatus(ds.strFTPServer, remote, ds.strFTPUser, ds.strFTPPassword, failure)
-                : ShareReadStatus(remote, failure);
+                ? FtpReadStatus(ds.strFTPServer, remote, ds.strFTPUser, ds.strFTPPassword, &failure)
+                : ShareReadStatus(remote, &failure);
         const char* word = code == RemoteStatus::Ready         ? "ready"
                            : code == RemoteStatus::KeepPolling ? "waiting"
                                                                : "failed";
@@ -125,8 +127,11 @@ int remoteFetch(const DatalinkRequest& r) {
     RunSettings run;
     // The pass derives the model from a package name; any step suffix of the model will do.
     run.DTSPackageName = r.model + QStringLiteral("_Overall");
-    run.JobID = QStringLiteral("0");
-    const bool ok = run.HandleRemoteData();
+    // The fetch records of a pass outside a run name no run log and no job.
+    JobRecord noRun;
+    noRun.setExceptionFile(QString());
+    noRun.setJobIdentifier(QString());
+    const bool ok = FetchRunRemoteData(run, noRun);
     SetOperator(nullptr);
     return ok ? 0 : kRemoteDataNotObtained;
 }

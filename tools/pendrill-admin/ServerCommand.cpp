@@ -9,8 +9,8 @@
 #include "config/SettingsStore.h"
 #include "config/ValueChecks.h"
 #include "datasources/ChoiceList.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DatabaseLists.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
 
@@ -110,7 +110,7 @@ int databases(const QString& name, const AdminLogin& login) {
     std::unique_ptr<DbConnection> connection;
     QString error;
     if (!OpenDataSourceConnection(1, name, login.trusted, login.user, login.password, connection,
-                                  error, QString(), 20)) {
+                                  QString(), 20, &error)) {
         AdminError(QString(QString::fromLatin1(ConnectErrorPrefix) + name + error)
                        .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         return 1;
