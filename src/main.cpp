@@ -6,11 +6,9 @@
 #include <memory>
 
 #include "app/Startup.h"
-#include "datasources/FlatFileLink.h"
 #include "gui/AppIcon.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindowHost.h"
-#include "remote/FtpTransfer.h"
 #include "util/OperatorInterface.h"
 #include "util/StopFlags.h"
 #include "util/TerminationSignals.h"
@@ -73,12 +71,6 @@ int main(int argc, char** argv) {
     // in the status file.
     InstallTerminationHandlers();
     qtHandler = qInstallMessageHandler(filterQtMessages);
-    // The flat-file panel's Test connection reaches the FTP site through the remote-data layer.
-    SetFtpCheckAccess([](const QString& server, const QString& fileName, const QString& remoteDir,
-                         const std::optional<QString>& user,
-                         const std::optional<QString>& password) {
-        return FtpCheckAccess(server, fileName, remoteDir, user, password);
-    });
     // Taken before the application object exists: QApplication removes the options it knows
     // (-style, -platform, ...) from argv, and every argument here belongs to the program.
     QStringList arguments;

@@ -9,6 +9,7 @@
 #include "config/ValueChecks.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataLinks.h"
+#include "datasources/DataSourceSections.h"
 #include "datasources/DatabaseLists.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
@@ -165,7 +166,12 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
                    true, 16, kErrorTitle);
         return false;
     }
-    if (!Settings.WriteConfigFile()) {
+    bool written = false;
+    const bool saved = Settings.WriteConfigFile(&written);
+    // The data links' sections follow the fixed ones in every file that was written.
+    if (written)
+        WriteDataSourceSections(Settings.PendrillConfigFile);
+    if (!saved) {
         LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
                    kErrorTitle);
         return false;
@@ -234,6 +240,7 @@ void MainFormModel::Execute() {
     SaveAllDataSources();
     SetFormStatus(QStringLiteral("Start"));
     RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile});
+    run.PackageFactory = PackageFactory;
     run.SetDataLinkList(&lstDataLinks);
     RunWith(run);
     Enabled.cmdShowErrorFile = !txtDTSErrorFile.isEmpty();

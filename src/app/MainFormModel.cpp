@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include "app/RunSequence.h"
+#include "app/RunLocks.h"
 #include "datasources/DataLink.h"
 #include "datasources/PackageCatalogue.h"
 #include "engine/PackageFactory.h"
@@ -17,7 +18,7 @@
 #include "util/StopFlags.h"
 
 MainFormModel::MainFormModel() {
-    Settings.PackageFactory = CreatePackage2;
+    PackageFactory = CreatePackage2;
     Registry.SetCompany(QStringLiteral("Tessaly"));
     Registry.SetAppName(QStringLiteral("Pendrill"));
     // Run-log lines go to the file named in the exception-file field.

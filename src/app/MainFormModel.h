@@ -7,6 +7,7 @@
 #include "config/RunSettings.h"
 #include "config/SettingsStore.h"
 #include "datasources/ChoiceList.h"
+#include "dts/PackageRun.h"
 
 class DataLink;
 class PackageCatalogue;
@@ -88,6 +89,8 @@ class MainFormModel {
     // ---- Owned objects.
     SettingsStore Registry;  // company "Tessaly", application "Pendrill"
     RunSettings Settings;
+    // Makes the package a run loads: the package engine's CreatePackage2; tests put fakes here.
+    PackageRun::Factory PackageFactory;
 
     // ---- Private state, readable for the window and tests.
     PackageCatalogue* Packages() const { return packageCatalogue_.get(); }

@@ -12,13 +12,14 @@
 
 #include "app/ExitCodes.h"
 #include "app/RunLocks.h"
+#include "app/RunRemoteData.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataSourceSections.h"
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "history/JobRecord.h"
-#include "remote/StatusPolling.h"
+#include "dts/PackageRun.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/RunLog.h"
@@ -113,8 +114,8 @@ bool RunSequence::LoadDataLinks(const ServerConnectionModel& dw, const QString& 
                                 const QString& recordPackage, const QString& configFile,
                                 ChoiceList& list, JobRecord& record) {
     QString errorText;
-    if (!ConnectToDWServer(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password, errorText,
-                           dw.DatabaseName, 20)) {
+    if (!ConnectToDWServer(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password,
+                           dw.DatabaseName, 20, &errorText)) {
         LogMessage(errorText, true, 16, kConnectTitle);
         closeRecord(record, 1, errorText, recordPackage);
         LogInfo(errorText);
@@ -233,7 +234,9 @@ int RunSequence::runSteps(SignalledStop& stop) {
         return ExitInUse;
     }
     LogInfo(QStringLiteral("Loading DTS Package : ") + settings.DTSPackageName);
-    const bool loaded = settings.LoadPackage();
+    PackageRun package(settings, PackageFactory);
+    QString packageError;
+    const bool loaded = package.Load(&packageError);
 
     LogInfo(BannerLine());
     LogInfo(QStringLiteral("Run at : ") + HeaderDate(QDate::currentDate()));
@@ -248,10 +251,10 @@ int RunSequence::runSteps(SignalledStop& stop) {
 
     if (!loaded) {
         outcomeText_ =
-            QStringLiteral("Error: DTS package loading error\r\n") + settings.LastError();
+            QStringLiteral("Error: DTS package loading error\r\n") + packageError;
         LogMessage(outcomeText_, true, 16, QStringLiteral("DTS load error"));
         StatusFailure();
-        closeRecord(record, 2, QStringLiteral("DTS Package loading error: ") + settings.LastError(),
+        closeRecord(record, 2, QStringLiteral("DTS Package loading error: ") + packageError,
                     settings.DTSPackageName);
         return ExitNotLoaded;
     }
@@ -277,9 +280,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
         }
         stop.Check();
         // The fetch records take the exception file and job identifier of the run's record.
-        SetRunJobHistory(&record);
-        const bool remoteData = settings.HandleRemoteData();
-        SetRunJobHistory(nullptr);
+        const bool remoteData = FetchRunRemoteData(settings, record);
         // A signal may have ended the wait before the run's timer saw it.
         stop.Check();
         if (!remoteData) {
@@ -305,7 +306,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
     // program (status file, -logfile, a relative exception file) keep meaning what they meant at
     // start-up: the directory of the run is restored for the rest of it.
     const QString runDirectory = QDir::currentPath();
-    const bool executed = settings.ExecPackage();
+    const bool executed = package.Execute(&packageError);
     QDir::setCurrent(runDirectory);
     stop.Check();
     if (executed) {
@@ -318,11 +319,11 @@ int RunSequence::runSteps(SignalledStop& stop) {
     QString message;
     if (StopFlags::StopRequested)
         message = QStringLiteral("Execution stopped by the user");
-    else if (settings.LastError().isEmpty())
+    else if (packageError.isEmpty())
         message = QStringLiteral("Execution of DTS package '") + settings.DTSPackageName +
                   QStringLiteral("' failed.");
     else
-        message = QStringLiteral("Error: DTS package execute error\r\n") + settings.LastError();
+        message = QStringLiteral("Error: DTS package execute error\r\n") + packageError;
     outcomeText_ = message;
     LogMessage(message, true, 16, QStringLiteral("DTS execution error"));
     closeRecord(record, 3, RemoveLineBreaks(message), settings.DTSPackageName);

@@ -6,6 +6,7 @@
 
 #include "app/ServerConnectionModel.h"
 #include "datasources/ChoiceList.h"
+#include "dts/PackageRun.h"
 
 class JobRecord;
 class RunLocks;
@@ -28,6 +29,9 @@ class RunSequence {
     ~RunSequence();
     RunSequence(const RunSequence&) = delete;
     RunSequence& operator=(const RunSequence&) = delete;
+
+    // What makes the package object (the engine's CreatePackage2, or a test's fake).
+    PackageRun::Factory PackageFactory;
 
     // The list the data links of an ETL model are loaded into (the window's data-link list);
     // without one the run uses a list of its own.

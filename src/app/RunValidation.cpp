@@ -14,22 +14,12 @@
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "dts/DtsPackage.h"
+#include "dts/RunVariables.h"
 #include "util/FileUtils.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
 namespace {
-
-// The global variables a run writes; a package without one of them cannot be executed.
-constexpr const char* kRunVariables[] = {
-    "ExceptionFilePath",         "DTSServer",
-    "DTSServerTrustedLogin",     "DTSServerLoginUserName",
-    "DTSServerLoginPassword",    "DestinationServer",
-    "DestServerTrustedLogin",    "DestServerLoginUserName",
-    "DestServerLoginPassword",   "DestServerDatabaseName",
-    "WriteCompletionStatusToNT", "JobID",
-    "OverwriteGlobalSettings",
-};
 
 // One line per check: what was checked, then OK or the reason (its line breaks folded).
 class Report {
@@ -61,8 +51,8 @@ bool CheckDataSource(const DataLink& ds, QString* reason) {
             std::unique_ptr<DbConnection> connection;
             QString error;
             if (!OpenDataSourceConnection(ds.etlType, ds.strDSServer, ds.blnDSTrustedLogin,
-                                          ds.strDSUser, ds.strDSPassword, connection, error,
-                                          ds.strDSDatabase, 20)) {
+                                          ds.strDSUser, ds.strDSPassword, connection,
+                                          ds.strDSDatabase, 20, &error)) {
                 *reason = QStringLiteral("cannot connect to %1%2").arg(ds.strDSServer, error);
                 return false;
             }
@@ -121,10 +111,10 @@ QString Describe(const DataLink& ds) {
 }
 
 // The package as the run loads it, without preparing the log files (nothing is deleted).
-int CheckPackage(Report& report, const RunSettings& s) {
+int CheckPackage(Report& report, const RunSettings& s, const PackageRun::Factory& factory) {
     const QString what =
         QStringLiteral("package %1 on DTS server %2").arg(s.DTSPackageName, s.DTSServer);
-    std::unique_ptr<DtsPackage> package = s.PackageFactory ? s.PackageFactory() : nullptr;
+    std::unique_ptr<DtsPackage> package = factory ? factory() : nullptr;
     QString error;
     const bool loaded =
         package &&
@@ -143,9 +133,9 @@ int CheckPackage(Report& report, const RunSettings& s) {
     }
     report.Line(what, true);
     QStringList missing;
-    for (const char* name : kRunVariables)
-        if (!package->HasGlobalVariable(QLatin1String(name)))
-            missing << QLatin1String(name);
+    for (const RunVariable& v : kRunVariables)
+        if (!package->HasGlobalVariable(QLatin1String(v.name)))
+            missing << QLatin1String(v.name);
     package->UnInitialize();
     if (!report.Line(
             QStringLiteral("global variables of the run"), missing.isEmpty(),
@@ -163,7 +153,7 @@ int CheckWarehouse(Report& report, MainFormModel& form) {
     QString error;
     const bool connected =
         ConnectToDWServer(s.DWServer, s.DWServerTrustedLogin, s.DWServerLoginUserName,
-                          s.DWServerLoginPassword, error, s.DWDatabaseName, 20);
+                          s.DWServerLoginPassword, s.DWDatabaseName, 20, &error);
     if (!report.Line(QStringLiteral("data warehouse %1 on %2").arg(s.DWDatabaseName, s.DWServer),
                      connected, error))
         return etlModel ? ExitNotReachable : ExitExecutionFailed;
@@ -253,7 +243,7 @@ int ValidateRun(const StartupValues& v) {
     report.Line(QStringLiteral("required settings"), true);
 
     form.FormToSettings();
-    int status = CheckPackage(report, form.Settings);
+    int status = CheckPackage(report, form.Settings, form.PackageFactory);
     if (status == ExitNotLoaded)
         return report.End(status);
     // The run reaches the warehouse and the data links before it executes: their failures come

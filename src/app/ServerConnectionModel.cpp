@@ -14,10 +14,8 @@ void ServerConnectionModel::ResetToLocal() {
 
 bool ServerConnectionModel::TryConnection(QString* error) const {
     std::unique_ptr<DbConnection> connection;
-    QString errorText;
     if (!OpenDataSourceConnection(1, ServerName, TrustedLogin, UserName, Password, connection,
-                                  errorText, QString(), 20)) {
-        SetError(error, errorText);
+                                  QString(), 20, error)) {
         return false;
     }
     connection->Close();

@@ -269,6 +269,7 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
 
     MainFormModel form;
     RunSequence run(form.Settings, record, {v.ConfigFile, v.LogFile});
+    run.PackageFactory = form.PackageFactory;
     if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile)) {
         const int status = run.MissingConfiguration(v.JobId);
         summary.reason = run.OutcomeText();

@@ -1,8 +1,8 @@
 #include "config/RunSettings.h"
 
 #include "config/IniDocument.h"
-#include "config/PasswordScrambler.h"
 #include "config/IniFiles.h"
+#include "config/PasswordScrambler.h"
 #include "util/FileUtils.h"
 
 QString RunSettings::BooleanText(bool value) {
@@ -58,7 +58,9 @@ void RunSettings::ReadConfig(const IniDocument& profile) {
     DWDatabaseName = text(dw, "DWDB");
 }
 
-bool RunSettings::WriteConfigFile() {
+bool RunSettings::WriteConfigFile(bool* written) {
+    if (written != nullptr)
+        *written = false;
     if (PendrillConfigFile.isEmpty())
         return false;
     // All fifteen keys are set in one in-memory edit of the file, read under its write lock, and
@@ -94,18 +96,7 @@ bool RunSettings::WriteConfigFile() {
         DTSLoginPassword.isEmpty() && DWServerLoginPassword.isEmpty() ? IniContent::Plain
                                                                       : IniContent::Password,
         0600);
-    if (!saved)
-        return false;
-    if (const SectionsWriter& writer = dataSourceSectionsWriter())
-        writer(PendrillConfigFile);
-    return ok;
-}
-
-RunSettings::SectionsWriter& RunSettings::dataSourceSectionsWriter() {
-    static SectionsWriter writer;
-    return writer;
-}
-
-void RunSettings::SetDataSourceSectionsWriter(SectionsWriter writer) {
-    dataSourceSectionsWriter() = std::move(writer);
+    if (written != nullptr)
+        *written = saved;
+    return saved && ok;
 }

@@ -1,24 +1,14 @@
 #pragma once
 
 #include <QString>
-#include <functional>
-#include <memory>
 
-class DtsPackage;
 class IniDocument;
-class DataLink;
-class DataLinks;
 
-// The settings of one run and its package. This part holds the settings and their configuration
-// file (.etl); loading and executing the package are added by the package engine.
+// The settings of one run and its package, and their configuration file (.etl). Loading and
+// executing the package is PackageRun (src/dts/), the remote data of a run FetchModelRemoteData
+// (src/remote/).
 class RunSettings {
   public:
-    // Defined with the package half (src/dts/), where the package type is complete.
-    RunSettings();
-    ~RunSettings();
-    RunSettings(RunSettings&&) noexcept;
-    RunSettings& operator=(RunSettings&&) noexcept;
-
     QString DTSPackageName;
     QString DTSServer;
     bool DTSServerTrustedLogin = false;
@@ -38,17 +28,17 @@ class RunSettings {
     QString PendrillConfigFile;
     bool RunFromUI = false;
 
-    const QString& LastError() const { return lastError_; }
-
     // Reads the three fixed sections of PendrillConfigFile. False, with no setting changed, when
     // the file does not exist.
     bool ReadConfigFile();
     // Reads the three fixed sections from a file already read; absent keys give their defaults.
     void ReadConfig(const IniDocument& profile);
-    // Writes the three fixed sections to PendrillConfigFile, then the data-source sections. False
-    // when the name is empty or the file could not be written. A new file is readable by its
-    // owner only (it holds scrambled passwords); an existing file keeps its mode.
-    bool WriteConfigFile();
+    // Writes the three fixed sections to PendrillConfigFile (the "Data Source::" sections are
+    // written by the caller, see DataSourceSections.h). False when the name is empty, the file
+    // could not be written, or a value cannot be held by a file line (the file is then written
+    // without it). `written`, when given, says whether the file was replaced. A new file is
+    // readable by its owner only (it holds scrambled passwords); an existing file keeps its mode.
+    bool WriteConfigFile(bool* written = nullptr);
 
     // Section and key names of the configuration file.
     static constexpr const char* PackageSection = "Package Info";
@@ -63,52 +53,4 @@ class RunSettings {
     // "Data Source::" sections "Password", "ConnectString" and "FTPPassword".
     static bool IsScrambledKey(const QString& section, const QString& key);
     static constexpr const char* DataSourceSectionPrefix = "Data Source::";
-
-    // What WriteConfigFile writes after the fixed sections: the data-source layer installs the
-    // writer of the "Data Source::" sections of its loaded collection (this layer does not know
-    // the data sources). Nothing is written while none is installed.
-    using SectionsWriter = std::function<void(const QString& file)>;
-    static void SetDataSourceSectionsWriter(SectionsWriter writer);
-
-    // Makes the package object LoadPackage fills. The programs install the package engine's
-    // CreatePackage2 (src/engine/PackageFactory.h); without a factory no package can be loaded.
-    std::function<std::unique_ptr<DtsPackage>()> PackageFactory;
-
-    // Package operations (src/dts/ExecDTSPackagePackage.cpp, src/dts/LogMerge.cpp).
-    bool LoadPackage();
-    bool ExecPackage();
-    QString GetGlobalVariableValuesAsString() const;
-    void MergeLogFiles();
-    bool CheckStepResults();
-    static QString ConvertBulkLoadLog(const QString& fileName, const QString& directory);
-
-    // Remote data of the package's ETL model (src/remote/): the data of every data source with
-    // FTP or share transfer is waited for and copied before the package runs. True when every
-    // fetch succeeded, also when there was nothing to fetch.
-    bool HandleRemoteData();
-
-  protected:
-    QString lastError_;
-    static SectionsWriter& dataSourceSectionsWriter();
-
-    // Empties the exception file (when asked) and clears the log directory of the files a package
-    // writes there. False, with the reason in `*error`, for a log directory that must not be
-    // cleared: "/", the account's home, or the directory of the configuration file, the status
-    // file or the run log.
-    bool PrepareLogFiles(QString* error);
-    void ReleasePackage();
-    // The loaded package, owned until ExecPackage ends; and what the merge works on, remembered
-    // when the package was loaded.
-    std::unique_ptr<DtsPackage> package_;
-    QString loadedPackageName_;
-    QString loadedExceptionFile_;
-    QString loadedLogDir_;
-
-  private:
-    // Marks every data source that reads the same remote directory as `ds` (same transfer type,
-    // same FTP server for FTP, remote directories equal but for one trailing separator) as
-    // handled, and points it at `ds`'s local directory.
-    static void MarkSiblingsHandled(const DataLink& ds, DataLinks& collection);
-    // The text without one trailing '\' or '/'.
-    static QString stripSL(const QString& text);
 };

@@ -1,7 +1,5 @@
 #include "datasources/DataLinkCatalogue.h"
 
-#include "config/RunSettings.h"
-#include "datasources/DataSourceSections.h"
 #include "datasources/ChoiceList.h"
 #include "datasources/DataLinks.h"
 #include "datasources/WarehouseConnection.h"
@@ -13,13 +11,6 @@ namespace {
 
 std::unique_ptr<DataLinks>& loaded() {
     static std::unique_ptr<DataLinks> collection;
-    // From the first use on, a configuration file that is written carries the sections of the
-    // loaded collection (none while nothing is loaded).
-    static const bool writerInstalled = [] {
-        RunSettings::SetDataSourceSectionsWriter(WriteDataSourceSections);
-        return true;
-    }();
-    (void)writerInstalled;
     return collection;
 }
 

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "db/DbInterface.h"
+#include "util/Errors.h"
 
 namespace {
 
@@ -19,8 +20,8 @@ void releaseAtExit() {
 }  // namespace
 
 bool ConnectToDWServer(const QString& server, bool trustedLogin, const QString& user,
-                       const QString& password, QString& errorText, const QString& database,
-                       int timeout) {
+                       const QString& password, const QString& database, int timeout,
+                       QString* error) {
     std::unique_ptr<DbConnection>& dw = dwConnection();
     if (!dw) {
         dw = std::make_unique<DbConnection>();
@@ -39,10 +40,10 @@ bool ConnectToDWServer(const QString& server, bool trustedLogin, const QString& 
     dw->Open();
     if (dw->State() == 1)
         return true;
-    errorText = QString::fromLatin1(ConnectErrorPrefix) + server;
+    QString text = QString::fromLatin1(ConnectErrorPrefix) + server;
     for (const QString& e : dw->Errors())
-        errorText += QStringLiteral("\r\n") + e;
-    return false;
+        text += QStringLiteral("\r\n") + e;
+    return Fail(error, text);
 }
 
 DbConnection* GetDWConnection() {
@@ -55,8 +56,8 @@ void ReleaseDWConnection() {
 
 bool OpenDataSourceConnection(int typeCode, const QString& server, bool trustedLogin,
                               const QString& user, const QString& password,
-                              std::unique_ptr<DbConnection>& connection, QString& errorText,
-                              const QString& database, int timeout) {
+                              std::unique_ptr<DbConnection>& connection, const QString& database,
+                              int timeout, QString* error) {
     connection = std::make_unique<DbConnection>();
     DbConnection& c = *connection;
     switch (typeCode) {
@@ -90,8 +91,9 @@ bool OpenDataSourceConnection(int typeCode, const QString& server, bool trustedL
     c.Open();
     if (c.State() == 1)
         return true;
-    for (const QString& e : c.Errors())
-        errorText += QStringLiteral("\r\n") + e;
+    if (error != nullptr)
+        for (const QString& e : c.Errors())
+            *error += QStringLiteral("\r\n") + e;
     connection.reset();
     return false;
 }

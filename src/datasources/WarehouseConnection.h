@@ -18,11 +18,11 @@ inline constexpr const char* ConnectErrorPrefix = "Error while connecting to : "
 
 // Opens the program-wide data-warehouse connection (made on the first call, closed and opened
 // again by every later one) on `database` of `server`: with `trustedLogin` the operating-system
-// account, otherwise `user` and `password`. On failure `errorText` is ConnectErrorPrefix and the
+// account, otherwise `user` and `password`. On failure `*error` is ConnectErrorPrefix and the
 // server, followed by one line (CR LF) per error of the connection.
 bool ConnectToDWServer(const QString& server, bool trustedLogin, const QString& user,
-                       const QString& password, QString& errorText, const QString& database,
-                       int timeout);
+                       const QString& password, const QString& database, int timeout,
+                       QString* error = nullptr);
 
 // The data-warehouse connection; nullptr before the first ConnectToDWServer. It may be closed.
 DbConnection* GetDWConnection();
@@ -35,9 +35,9 @@ void ReleaseDWConnection();
 // Excel files; 6, 7 Oracle; other codes name no provider). The database is only used when it is
 // not blank. Windows authentication counts only for type 1. On success `connection` holds the
 // open connection; on failure it holds none and every error of the attempt is appended to
-// `errorText` as CR LF and its description. File providers cannot be served on this platform and
+// `*error` as CR LF and its description. File providers cannot be served on this platform and
 // fail with a text that says so.
 bool OpenDataSourceConnection(int typeCode, const QString& server, bool trustedLogin,
                               const QString& user, const QString& password,
-                              std::unique_ptr<DbConnection>& connection, QString& errorText,
-                              const QString& database, int timeout);
+                              std::unique_ptr<DbConnection>& connection, const QString& database,
+                              int timeout, QString* error = nullptr);

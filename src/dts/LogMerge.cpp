@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "config/RunSettings.h"
+#include "dts/PackageRun.h"
 #include "util/FileUtils.h"
 #include "util/TextFiles.h"
 
@@ -50,7 +50,7 @@ void AppendFiles(const QString& target, const QStringList& sources) {
 
 }  // namespace
 
-QString RunSettings::ConvertBulkLoadLog(const QString& fileName, const QString& directory) {
+QString PackageRun::ConvertBulkLoadLog(const QString& fileName, const QString& directory) {
     QString dir = directory;
     if (!dir.isEmpty())
         AddBackslash(dir);
@@ -86,7 +86,7 @@ QString RunSettings::ConvertBulkLoadLog(const QString& fileName, const QString& 
     return target;
 }
 
-void RunSettings::MergeLogFiles() {
+void PackageRun::mergeLogFiles() {
     if (loadedLogDir_.trimmed().isEmpty() || loadedExceptionFile_.isEmpty())
         return;
     // Relative paths mean what they meant while the run log was written, before the log

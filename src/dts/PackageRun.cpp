@@ -1,6 +1,7 @@
-// The package half of RunSettings: loading the package from its server, handing it the run's
-// settings as global variables, executing it and judging its steps. The log merge is in
-// LogMerge.cpp.
+// PackageRun: loading the package from its server, handing it the run's settings as global
+// variables, executing it and judging its steps. The log merge is in LogMerge.cpp.
+
+#include "dts/PackageRun.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -14,40 +15,16 @@
 
 #include "config/RunSettings.h"
 #include "dts/DtsPackage.h"
-#include "util/RunLog.h"
+#include "dts/RunVariables.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
-#include "util/StatusFile.h"
 #include "util/PrivateFiles.h"
+#include "util/RunLog.h"
+#include "util/StatusFile.h"
 
 namespace {
 
-enum class Kind { Text, Boolean };
-
-struct GlobalSetting {
-    const char* name;
-    Kind kind;
-};
-
-// The global variables every package of a run receives, in the order they are compared and
-// written. JobID and OverwriteGlobalSettings are written after the compared ones.
-constexpr GlobalSetting kComparedVariables[] = {
-    {"ExceptionFilePath", Kind::Text},
-    {"DTSServer", Kind::Text},
-    {"DTSServerTrustedLogin", Kind::Boolean},
-    {"DTSServerLoginUserName", Kind::Text},
-    {"DTSServerLoginPassword", Kind::Text},
-    {"DestinationServer", Kind::Text},
-    {"DestServerTrustedLogin", Kind::Boolean},
-    {"DestServerLoginUserName", Kind::Text},
-    {"DestServerLoginPassword", Kind::Text},
-    {"DestServerDatabaseName", Kind::Text},
-    {"WriteCompletionStatusToNT", Kind::Boolean},
-};
-constexpr const char* kJobID = "JobID";
-constexpr const char* kOverwrite = "OverwriteGlobalSettings";
-
-// The display order of GetGlobalVariableValuesAsString: the passwords are left out.
+// The display order of GlobalVariablesText: the passwords are left out.
 constexpr const char* kDisplayedVariables[] = {
     "ExceptionFilePath",
     "DTSServer",
@@ -64,10 +41,10 @@ constexpr const char* kDisplayedVariables[] = {
 
 // A package value compared with the run's value of the same kind. A boolean variable holding
 // text is read the way a boolean setting is ("false" in any case and "0" are false).
-bool SameValue(const QVariant& current, const QVariant& wanted, Kind kind) {
+bool SameValue(const QVariant& current, const QVariant& wanted, RunVariableKind kind) {
     if (!current.isValid())
         return false;
-    if (kind == Kind::Boolean) {
+    if (kind == RunVariableKind::Boolean) {
         if (current.typeId() == QMetaType::QString) {
             const QString t = current.toString().trimmed();
             const bool b = !(t.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0 ||
@@ -88,7 +65,7 @@ QString DisplayText(const QVariant& value) {
 
 }  // namespace
 
-void RunSettings::ReleasePackage() {
+void PackageRun::release() {
     if (!package_)
         return;
     package_->UnInitialize();
@@ -144,8 +121,11 @@ bool IsPackageLogFile(const QString& name, const QString& package) {
 
 }  // namespace
 
-bool RunSettings::PrepareLogFiles(QString* error) {
-    loadedPackageName_ = DTSPackageName;
+bool PackageRun::prepareLogFiles(QString* error) {
+    const QString& LogFileDir = settings_.LogFileDir;
+    const QString& ExceptionLogFile = settings_.ExceptionLogFile;
+    const bool TruncateExceptionLogFile = settings_.TruncateExceptionLogFile;
+    loadedPackageName_ = settings_.DTSPackageName;
     loadedExceptionFile_ = ExceptionLogFile;
     loadedLogDir_ = LogFileDir;
     // An empty log directory would name the current (or root) directory; it is never emptied.
@@ -167,7 +147,7 @@ bool RunSettings::PrepareLogFiles(QString* error) {
         const struct {
             QString file;
             const char* what;
-        } own[] = {{PendrillConfigFile, "the configuration file"},
+        } own[] = {{settings_.PendrillConfigFile, "the configuration file"},
                    {StatusFilePath(), "the status file"},
                    {ExceptionLogFile, "the run log"}};
         for (const auto& f : own)
@@ -201,7 +181,7 @@ bool RunSettings::PrepareLogFiles(QString* error) {
     while (const dirent* entry = ::readdir(listing)) {
         const QString name = QFile::decodeName(entry->d_name);
         struct stat st {};
-        if (IsPackageLogFile(name, DTSPackageName) &&
+        if (IsPackageLogFile(name, settings_.DTSPackageName) &&
             ::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
             (S_ISREG(st.st_mode) || S_ISLNK(st.st_mode)))
             ::unlinkat(dirFd, entry->d_name, 0);
@@ -211,37 +191,37 @@ bool RunSettings::PrepareLogFiles(QString* error) {
     return true;
 }
 
-RunSettings::RunSettings() = default;
-RunSettings::~RunSettings() = default;
-RunSettings::RunSettings(RunSettings&&) noexcept = default;
-RunSettings& RunSettings::operator=(RunSettings&&) noexcept = default;
+PackageRun::PackageRun(const RunSettings& settings, Factory factory)
+    : settings_(settings), factory_(std::move(factory)) {}
 
-bool RunSettings::LoadPackage() {
-    ReleasePackage();
-    if (PackageFactory)
-        package_ = PackageFactory();
-    QString error;
-    if (!PrepareLogFiles(&error)) {
-        lastError_ = error;
+PackageRun::~PackageRun() {
+    release();
+}
+
+bool PackageRun::Load(QString* error) {
+    release();
+    if (factory_)
+        package_ = factory_();
+    if (!prepareLogFiles(error))
         return false;
-    }
 
+    const RunSettings& s = settings_;
     bool loaded = false;
+    QString why;
     if (package_) {
-        if (DTSServerTrustedLogin) {
-            loaded = package_->LoadFromSQLServer(DTSServer, QString(), QString(),
+        if (s.DTSServerTrustedLogin) {
+            loaded = package_->LoadFromSQLServer(s.DTSServer, QString(), QString(),
                                                  DTSSQLStgFlag_UseTrustedConnection, QString(),
-                                                 QString(), QString(), DTSPackageName, &error);
+                                                 QString(), QString(), s.DTSPackageName, &why);
         } else {
-            loaded = package_->LoadFromSQLServer(DTSServer, DTSLoginUserName, DTSLoginPassword,
-                                                 DTSSQLStgFlag_Default, QString(), QString(),
-                                                 QString(), DTSPackageName, &error);
+            loaded = package_->LoadFromSQLServer(
+                s.DTSServer, s.DTSLoginUserName, s.DTSLoginPassword, DTSSQLStgFlag_Default,
+                QString(), QString(), QString(), s.DTSPackageName, &why);
         }
     }
-    if (!loaded) {
-        lastError_ = QStringLiteral("Can not load DTS Package from SQL Server : ") + DTSPackageName;
-        return false;
-    }
+    if (!loaded)
+        return Fail(error, QStringLiteral("Can not load DTS Package from SQL Server : ") +
+                               s.DTSPackageName);
     // Names are looked up without regard to case, but the package writes its log under its own
     // name: the merge must find that file whatever spelling the run was given.
     if (!package_->Name().isEmpty())
@@ -249,71 +229,71 @@ bool RunSettings::LoadPackage() {
     return true;
 }
 
-bool RunSettings::ExecPackage() {
-    lastError_.clear();
-    if (!package_) {
-        lastError_ = QStringLiteral("Internal error : no Package loaded.");
-        return false;
-    }
+bool PackageRun::Execute(QString* error) {
+    if (!package_)
+        return Fail(error, QStringLiteral("Internal error : no Package loaded."));
+    const RunSettings& s = settings_;
 
     // A package that cannot receive every setting of the run is not executed.
     QStringList missing;
-    for (const GlobalSetting& v : kComparedVariables) {
+    for (const RunVariable& v : kRunVariables) {
         if (!package_->HasGlobalVariable(QLatin1String(v.name)))
             missing << QLatin1String(v.name);
     }
-    for (const char* name : {kJobID, kOverwrite}) {
-        if (!package_->HasGlobalVariable(QLatin1String(name)))
-            missing << QLatin1String(name);
-    }
     if (!missing.isEmpty()) {
-        const QString packageName = package_->Name().isEmpty() ? DTSPackageName : package_->Name();
+        const QString packageName =
+            package_->Name().isEmpty() ? s.DTSPackageName : package_->Name();
+        QString text;
         for (const QString& name : missing) {
-            lastError_ += QStringLiteral("Global variable '") + name +
-                          QStringLiteral("' is missing in DTS package '") + packageName +
-                          QStringLiteral("'.\r\n");
+            text += QStringLiteral("Global variable '") + name +
+                    QStringLiteral("' is missing in DTS package '") + packageName +
+                    QStringLiteral("'.\r\n");
         }
-        ReleasePackage();
-        return false;
+        release();
+        return Fail(error, text);
     }
 
-    AddBackslash(LogFileDir);
+    QString logDir = s.LogFileDir;
+    AddBackslash(logDir);
     const QVariant runValues[] = {
-        LogFileDir,
-        DTSServer,
-        DTSServerTrustedLogin,
-        DTSLoginUserName,
-        DTSLoginPassword,
-        DWServer,
-        DWServerTrustedLogin,
-        DWServerLoginUserName,
-        DWServerLoginPassword,
-        DWDatabaseName,
-        WriteCompletionStatusToNT,
+        logDir,
+        s.DTSServer,
+        s.DTSServerTrustedLogin,
+        s.DTSLoginUserName,
+        s.DTSLoginPassword,
+        s.DWServer,
+        s.DWServerTrustedLogin,
+        s.DWServerLoginUserName,
+        s.DWServerLoginPassword,
+        s.DWDatabaseName,
+        s.WriteCompletionStatusToNT,
     };
-    static_assert(std::size(runValues) == std::size(kComparedVariables));
+    static_assert(std::size(runValues) == kComparedRunVariables);
 
     bool changed = false;
-    for (size_t i = 0; i < std::size(kComparedVariables); ++i) {
-        const QString name = QLatin1String(kComparedVariables[i].name);
-        if (!SameValue(package_->GlobalVariableValue(name), runValues[i],
-                       kComparedVariables[i].kind)) {
+    for (size_t i = 0; i < kComparedRunVariables; ++i) {
+        const QString name = QLatin1String(kRunVariables[i].name);
+        if (!SameValue(package_->GlobalVariableValue(name), runValues[i], kRunVariables[i].kind)) {
             package_->SetGlobalVariableValue(name, runValues[i]);
             changed = true;
         }
     }
-    package_->SetGlobalVariableValue(QLatin1String(kJobID), JobID);
-    package_->SetGlobalVariableValue(QLatin1String(kOverwrite), changed);
+    package_->SetGlobalVariableValue(QLatin1String(kRunVariables[kJobIdVariable].name), s.JobID);
+    package_->SetGlobalVariableValue(QLatin1String(kRunVariables[kOverwriteVariable].name),
+                                     changed);
 
     // From here on errors do not end the execution: the step results decide.
     package_->Execute();
-    MergeLogFiles();
-    const bool result = CheckStepResults();
-    ReleasePackage();
+    mergeLogFiles();
+    QString text;
+    const bool result = judgeSteps(text);
+    release();
+    if (error != nullptr)
+        *error = text;
     return result;
 }
 
-bool RunSettings::CheckStepResults() {
+bool PackageRun::judgeSteps(QString& text) {
     bool result = true;
     if (!package_)
         return false;
@@ -325,14 +305,14 @@ bool RunSettings::CheckStepResults() {
         if (step->ExecutionStatus == DTSStepExecStat_Completed &&
             step->ExecutionResult == DTSStepExecResult_Failure) {
             result = false;
-            lastError_ += step->Name + QStringLiteral(" in '") + package_->Name() +
-                          QStringLiteral("' failed.\r\n");
+            text += step->Name + QStringLiteral(" in '") + package_->Name() +
+                    QStringLiteral("' failed.\r\n");
         }
     }
     return result;
 }
 
-QString RunSettings::GetGlobalVariableValuesAsString() const {
+QString PackageRun::GlobalVariablesText() const {
     QString text;
     if (!package_)
         return text;

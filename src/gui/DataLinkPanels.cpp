@@ -15,8 +15,8 @@
 
 #include "app/DataLinkPanelRules.h"
 #include "datasources/DataLink.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DatabaseLists.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "gui/ComboChoiceList.h"
 #include "gui/InputBoxes.h"
@@ -264,8 +264,8 @@ void SqlServerPanel::FillDatabaseList() {
     std::unique_ptr<DbConnection> connection;
     QString errorText;
     if (OpenDataSourceConnection(1, txtSQLServer->text(), optSQLSecureLogin->isChecked(),
-                                 txtSQLUser->text(), txtSQLPassword->text(), connection, errorText,
-                                 QString(), 20)) {
+                                 txtSQLUser->text(), txtSQLPassword->text(), connection, QString(),
+                                 20, &errorText)) {
         const QString typed = cmbSQLDatabases->currentText();
         ComboChoiceList list(*cmbSQLDatabases);
         FillSQLDatabaseList(*connection, list);

@@ -3,7 +3,7 @@
 #include <QFrame>
 #include <functional>
 
-#include "datasources/FlatFileLink.h"
+#include "app/FlatFilePanelRules.h"
 
 class QCheckBox;
 class QLabel;

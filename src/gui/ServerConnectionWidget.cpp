@@ -217,7 +217,7 @@ bool ServerConnectionWidget::ListDatabases(QString* error) {
     QString errors;
     bool ok =
         OpenDataSourceConnection(1, model_->ServerName, model_->TrustedLogin, model_->UserName,
-                                 model_->Password, connection, errors, QString(), 20);
+                                 model_->Password, connection, QString(), 20, &errors);
     if (ok) {
         const bool was = updating_;
         updating_ = true;

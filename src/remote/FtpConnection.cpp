@@ -25,7 +25,6 @@ struct CurlListDeleter {
 };
 using CurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 
-thread_local QString lastFtpReply;
 // The listing being collected. libcurl 7.88 hands the chunk callback a null data pointer, so the
 // listing request names its collector here instead of through CURLOPT_CHUNK_DATA.
 thread_local std::vector<FtpEntry>* listingEntries = nullptr;
@@ -216,14 +215,6 @@ QString FtpFilePath(const QString& directory, const QString& name) {
     return directory + QLatin1Char('/') + name;
 }
 
-void SetLastFtpReply(const QString& reply) {
-    lastFtpReply = reply;
-}
-
-QString LastFtpReply() {
-    return lastFtpReply;
-}
-
 static int endOnTerminationSignal(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
     return StopFlags::TerminationSignalled ? 1 : 0;
 }
@@ -366,7 +357,6 @@ bool FtpConnection::perform(const QByteArray& url) {
     long osErrno = 0;
     curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osErrno);
     lastError_ = winInetCodeOf(rc, d_->trace, osErrno);
-    SetLastFtpReply(lastReply_);
     return false;
 }
 

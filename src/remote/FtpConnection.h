@@ -104,7 +104,3 @@ class FtpConnection {
 // added directly after a '/', after a '\' with a '/' between (so the directory part stays
 // whole), and alone for the empty (login) directory.
 QString FtpFilePath(const QString& directory, const QString& name);
-
-// Remembers the last server reply of a failed request of this thread, for WinInetErrorText(12003).
-void SetLastFtpReply(const QString& reply);
-QString LastFtpReply();

@@ -9,14 +9,14 @@
 #include <exception>
 
 #include "config/SettingsStore.h"
-#include "remote/StatusPolling.h"
-#include "remote/FtpConnection.h"
 #include "history/JobRecord.h"
 #include "history/Repository.h"
-#include "util/RunLog.h"
+#include "remote/FtpConnection.h"
+#include "remote/StatusPolling.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/UniqueFd.h"
 
 namespace {
@@ -54,7 +54,7 @@ std::optional<QString> given(const QString& text) {
 QString FtpErrorText(const FtpConnection& ftp) {
     if (ftp.LastError() == 0 && !ftp.LocalError().isEmpty())
         return ftp.LocalError();
-    return WinInetErrorText(ftp.LastError());
+    return WinInetErrorText(ftp.LastError(), ftp.LastReply());
 }
 
 bool positiveNumber(const QString& text, int& value) {
@@ -80,7 +80,7 @@ QString StripAfterNul(const QString& text) {
     return nul < 0 ? text : text.left(nul);
 }
 
-QString WinInetErrorText(qint32 code) {
+QString WinInetErrorText(qint32 code, const QString& serverReply) {
     switch (code) {
         case 12001:
             return QStringLiteral("No more handles could be generated at this time");
@@ -89,7 +89,7 @@ QString WinInetErrorText(qint32 code) {
         case 12003: {
             // The reply is copied into a buffer of 256 characters with its terminating NUL; a
             // longer one does not fit and the general text is given instead.
-            const QString reply = LastFtpReply();
+            const QString& reply = serverReply;
             if (reply.isEmpty() || reply.toUtf8().size() >= 256)
                 return QStringLiteral("Extended error returned from server.");
             return StripAfterNul(reply);
@@ -193,18 +193,18 @@ FtpSettings ReadFtpSettings() {
 }
 
 qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& user,
-                     const QString& password, QString& failureText) {
+                     const QString& password, QString* failureText) {
     try {
         const QString path = statusPath(remoteDir);
         FtpConnection ftp(server, given(user), given(password), ReadFtpSettings());
         if (!ftp.HasSession()) {
-            failureText = kNoSession;
-            LogInfo(failureText);
+            SetError(failureText, kNoSession);
+            LogInfo(kNoSession);
             return RemoteStatus::Failed;
         }
         if (!ftp.Login()) {
-            failureText = kLoginFailed;
-            LogInfo(failureText);
+            SetError(failureText, kLoginFailed);
+            LogInfo(kLoginFailed);
             return RemoteStatus::Failed;
         }
         QByteArray head;
@@ -213,16 +213,16 @@ qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& u
                 LogInfo(QStringLiteral("FTP: Status file not found yet. Polling..."));
                 return RemoteStatus::KeepPolling;
             case FtpConnection::ReadOutcome::ReadFailed:
-                failureText = QStringLiteral("FTP: Can't read status file");
-                LogInfo(failureText);
+                SetError(failureText, QStringLiteral("FTP: Can't read status file"));
+                LogInfo(QStringLiteral("FTP: Can't read status file"));
                 return RemoteStatus::Failed;
             case FtpConnection::ReadOutcome::Read:
                 break;
         }
         return StatusCodeOf(decodeStatus(head));
     } catch (const std::exception& e) {
-        failureText = kUnexpected + QString::fromLocal8Bit(e.what());
-        LogInfo(failureText);
+        SetError(failureText, kUnexpected + QString::fromLocal8Bit(e.what()));
+        LogInfo(kUnexpected + QString::fromLocal8Bit(e.what()));
         return RemoteStatus::Failed;
     }
 }

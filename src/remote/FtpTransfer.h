@@ -32,9 +32,9 @@ QString AddRemoteSeparator(QString& path);
 QString StripAfterNul(const QString& text);
 
 // The English text of a WinInet error code (12001 to 12036); "Error details not available." for
-// any other code. 12003 is the FTP server's last reply of the calling thread's last operation in
-// this module, or "Extended error returned from server." when there is none.
-QString WinInetErrorText(qint32 code);
+// any other code. 12003 is `serverReply` (the server's reply to the failed request), or
+// "Extended error returned from server." when there is none or it is 256 bytes or longer.
+QString WinInetErrorText(qint32 code, const QString& serverReply = QString());
 
 // Reads the status file of `remoteDir` (a separator is appended to the variable first) and
 // returns its code: 2 ready, 1 keep polling, 0 give up. A status file that cannot be opened
@@ -42,7 +42,7 @@ QString WinInetErrorText(qint32 code);
 // Polling...". 0 with the reason in `failureText` (also logged) when the session cannot start,
 // the login fails, or the file opened but could not be read.
 qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& user,
-                     const QString& password, QString& failureText);
+                     const QString& password, QString* failureText = nullptr);
 
 // Replaces the status file of `remoteDir` with `statusWord` followed by CR LF; the variable gets
 // the CR LF appended. The file on the site holds exactly those bytes. False when the word was not

@@ -18,13 +18,13 @@
 #include <thread>
 #include <vector>
 
-#include "remote/StatusPolling.h"
 #include "history/JobRecord.h"
 #include "history/Repository.h"
-#include "util/RunLog.h"
+#include "remote/StatusPolling.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 #include "util/UniqueFd.h"
@@ -95,34 +95,6 @@ bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
                                    line.indexOf('\r') < 0 ? line.size() : line.indexOf('\r'));
     line.truncate(end);
     return true;
-}
-
-bool writeInPlace(const QString& path, const QByteArray& content) {
-    // Without waiting for a reader, and only into a regular file.
-    const int fd = ::open(ToFsPath(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        return false;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
-        errno = EINVAL;
-        return false;
-    }
-    qsizetype done = 0;
-    while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.constData() + done, content.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            const int err = errno;
-            ::close(fd);
-            errno = err;
-            return false;
-        }
-        done += n;
-    }
-    ::fsync(fd);
-    return ::close(fd) == 0;
 }
 
 // The regular, not hidden files of a directory, by name. Empty when it cannot be listed.
@@ -198,14 +170,15 @@ bool copyFile(int in, int out, off_t size, qint64& done) {
 // when it is a regular file itself, not through a symbolic link. `copied` receives the bytes
 // that reached the local directory. False with the reason in `error`.
 bool copyThroughTemporary(const QString& from, int localDirFd, const QString& name, qint64& copied,
-                          QString& error) {
+                          QString* error) {
     copied = 0;
     const QByteArray target = name.toUtf8();
     const QByteArray temporary = "." + target + ".pendrill-part";
     const int in = ::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     struct stat st {};
     if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = in < 0 && errno != ELOOP ? errnoText(errno) : QStringLiteral("not a regular file");
+        SetError(error, in < 0 && errno != ELOOP ? errnoText(errno)
+                                                 : QStringLiteral("not a regular file"));
         if (in >= 0)
             ::close(in);
         return false;
@@ -216,19 +189,19 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666);
     bool ok = false;
     if (out < 0) {
-        error = errnoText(errno);
+        SetError(error, errnoText(errno));
     } else {
         ok = copyFile(in, out, st.st_size, copied);
         if (!ok)
-            error = errnoText(errno);
+            SetError(error, errnoText(errno));
         if (::close(out) != 0 && ok) {
-            error = errnoText(errno);
+            SetError(error, errnoText(errno));
             ok = false;
         }
     }
     ::close(in);
     if (ok && ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
-        error = errnoText(errno);
+        SetError(error, errnoText(errno));
         ok = false;
     }
     if (!ok)
@@ -308,7 +281,7 @@ QString JoinRemotePath(const QString& dir, const QString& name) {
     return dir + '/' + name;
 }
 
-short ShareReadStatus(QString& remoteDir, QString& failureText) {
+short ShareReadStatus(QString& remoteDir, QString* failureText) {
     const QString path = statusPath(remoteDir);
     QByteArray line;
     bool notRegular = false;
@@ -316,36 +289,35 @@ short ShareReadStatus(QString& remoteDir, QString& failureText) {
         return StatusCodeOf(decode(line).left(kStatusChars));
     const int err = errno;
     if (notRegular) {
-        failureText = QStringLiteral("Not a regular file: ") + path;
-        LogInfo(failureText);
+        const QString text = QStringLiteral("Not a regular file: ") + path;
+        SetError(failureText, text);
+        LogInfo(text);
         return RemoteStatus::Failed;
     }
+    QString text;
     if (err == ENOENT || err == ENOTDIR) {
         if (isDirectory(remoteDir)) {
             LogInfo(QStringLiteral("Copy: status file not found yet. Polling..."));
             return RemoteStatus::KeepPolling;
         }
-        failureText = QStringLiteral("Path not found: ") + remoteDir;
+        text = QStringLiteral("Path not found: ") + remoteDir;
     } else {
-        failureText = errnoText(err);
+        text = errnoText(err);
     }
-    LogInfo(failureText);
+    SetError(failureText, text);
+    LogInfo(text);
     return RemoteStatus::Failed;
 }
 
 bool ShareWriteStatus(QString& remoteDir, const QString& word) {
     const QString path = statusPath(remoteDir);
     const QByteArray content = word.toUtf8() + "\r\n\r\n";
+    // A directory that takes no new files may still let the status file itself be rewritten:
+    // WriteFileAtomically then writes it in place.
     QString error;
     if (WriteFileAtomically(path, content, -1, &error))
         return true;
-    // A directory that takes no new files may still let the status file itself be rewritten.
-    if (writeInPlace(path, content))
-        return true;
-    const int err = errno;
-    const QString text = !isDirectory(remoteDir) ? QStringLiteral("Status file not found")
-                         : err != 0              ? errnoText(err)
-                                                 : error;
+    const QString text = !isDirectory(remoteDir) ? QStringLiteral("Status file not found") : error;
     LogMessage(text, true, 16, QStringLiteral("CopySetStatus"));
     return false;
 }
@@ -387,7 +359,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
                                    name + QStringLiteral(" to ") + localDir);
         qint64 copied = 0;
         QString why = localError;
-        const bool ok = localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, why);
+        const bool ok = localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, &why);
         record.setEndTime(QDateTime::currentDateTime());
         // What reached the local directory: a file that failed left nothing there.
         record.setQuantity(ok ? static_cast<double>(copied) : 0.0);

@@ -14,10 +14,10 @@ class JobRecord;
 // it ends in none) and returns its code (2 ready, 1 keep polling, 0 give up). A missing status
 // file in an existing directory is 1 ("Copy: status file not found yet. Polling..." is logged);
 // a "status" that is not a regular file is never read and never waited on: 0 with "Is a
-// directory" or "Not a regular file: PATH" (a pipe, a device) in `failureText`;
-// a missing directory is 0 with "Path not found: DIR" in `failureText`; any other read error is 0
-// with its description there. Failures are logged.
-short ShareReadStatus(QString& remoteDir, QString& failureText);
+// directory" or "Not a regular file: PATH" (a pipe, a device) in `*failureText`;
+// a missing directory is 0 with "Path not found: DIR" in `*failureText`; any other read error is
+// 0 with its description there. Failures are logged.
+short ShareReadStatus(QString& remoteDir, QString* failureText = nullptr);
 
 // Replaces "status" in `remoteDir` (separator appended as above) with the word, CR LF and one
 // more CR LF, atomically; where the directory refuses new files but the status file is writable,

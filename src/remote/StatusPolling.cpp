@@ -7,19 +7,16 @@
 #include <array>
 #include <cerrno>
 
-#include "remote/ShareTransfer.h"
-#include "remote/FtpTransfer.h"
 #include "history/JobRecord.h"
 #include "history/Repository.h"
-#include "util/RunLog.h"
+#include "remote/FtpTransfer.h"
+#include "remote/ShareTransfer.h"
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 
 namespace {
-
-RemoteClock* installedClock = nullptr;
-const JobRecord* runRecord = nullptr;
 
 constexpr int kSliceMs = 100;
 
@@ -38,9 +35,9 @@ constexpr std::array<StatusWord, 6> kStatusWords = {{
 
 // Sleeps one slice. A signal (SIGINT, SIGTERM) that requests a stop cuts the sleep short, so the
 // stop is seen at once rather than at the end of the slice; other signals do not shorten it.
-void sleepSlice(int ms) {
-    if (installedClock != nullptr) {
-        installedClock->Sleep(ms);
+void sleepSlice(int ms, RemoteClock* clock) {
+    if (clock != nullptr) {
+        clock->Sleep(ms);
         return;
     }
     timespec rest{ms / 1000, (ms % 1000) * 1000000L};
@@ -58,40 +55,29 @@ short StatusCodeOf(const QString& text) {
     return RemoteStatus::KeepPolling;
 }
 
-void WaitMilliseconds(qint64 milliseconds) {
+void WaitMilliseconds(qint64 milliseconds, RemoteClock* clock) {
     qint64 remaining = milliseconds;
     while (remaining > 0) {
         Operator().ProcessPendingEvents();
         if (StopFlags::RemoteStopRequested)
             return;
-        sleepSlice(kSliceMs);
+        sleepSlice(kSliceMs, clock);
         remaining -= kSliceMs;
     }
 }
 
-void WaitMinutes(short minutes) {
-    WaitMilliseconds(static_cast<qint64>(minutes) * 60 * 1000);
+void WaitMinutes(short minutes, RemoteClock* clock) {
+    WaitMilliseconds(static_cast<qint64>(minutes) * 60 * 1000, clock);
 }
 
 void RequestRemoteStop() {
     StopFlags::RemoteStopRequested = true;
 }
 
-void SetRemoteClock(RemoteClock* clock) {
-    installedClock = clock;
-}
-
-void SetRunJobHistory(const JobRecord* record) {
-    runRecord = record;
-}
-
-const JobRecord* RunJobHistory() {
-    return runRecord;
-}
-
 bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, short pollDuration,
                      const QString& ftpServer, const QString& ftpUser, const QString& ftpPassword,
-                     QObject* ownerWindow, QString* error) {
+                     const RemoteFetchContext& context, QObject* ownerWindow, QString* error) {
+    const JobRecord* runRecord = context.runRecord;
     JobRecord record;
     record.setSourcePath(remoteDir);
     record.setTargetServer(record.ComputerName());
@@ -154,8 +140,8 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
             timedOut = true;
             break;
         }
-        code = ftp ? FtpReadStatus(ftpServer, remoteDir, ftpUser, ftpPassword, failureText)
-                   : ShareReadStatus(remoteDir, failureText);
+        code = ftp ? FtpReadStatus(ftpServer, remoteDir, ftpUser, ftpPassword, &failureText)
+                   : ShareReadStatus(remoteDir, &failureText);
         if (StopFlags::RemoteStopRequested) {
             failureText = QStringLiteral("Process stopped by user.");
             code = RemoteStatus::Failed;
@@ -163,7 +149,7 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
         }
         if (code != RemoteStatus::KeepPolling)
             break;
-        WaitMilliseconds(pauseMs);
+        WaitMilliseconds(pauseMs, context.clock);
         // A stop during the wait ends the fetch now, without one more read of a remote site
         // that may be slow to answer.
         if (StopFlags::RemoteStopRequested) {

@@ -20,6 +20,24 @@ inline constexpr short Ready = 2;
 // The code of a status text: 2 ready, 1 keep polling, 0 give up.
 short StatusCodeOf(const QString& text);
 
+// How the waits pass the time: by default the thread sleeps. Tests pass a clock that only counts,
+// so that polls of many minutes run at once.
+class RemoteClock {
+  public:
+    virtual ~RemoteClock() = default;
+    virtual void Sleep(int milliseconds) = 0;
+};
+
+// What a fetch takes from the run it belongs to.
+struct RemoteFetchContext {
+    // The run's own job-history record, whose ExceptionFile and JobIdentifier every fetch record
+    // copies. Not owned; nullptr when there is none (the fetch records then take the run log's
+    // file name and an empty job identifier).
+    const JobRecord* runRecord = nullptr;
+    // How the waits pass the time; nullptr sleeps.
+    RemoteClock* clock = nullptr;
+};
+
 // Waits for a status file to say "ready", then copies the remote directory into the local one.
 // The first read is made at once, the next ones every `pollInterval` minutes, until `pollDuration`
 // minutes of waiting have passed. An interval of 0 (or below) polls every PollPauseSecondsOfZero
@@ -33,32 +51,18 @@ short StatusCodeOf(const QString& text);
 // line and a failure record). `error`, when given, receives the reason in one line.
 bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, short pollDuration,
                      const QString& ftpServer = QString(), const QString& ftpUser = QString(),
-                     const QString& ftpPassword = QString(), QObject* ownerWindow = nullptr,
-                     QString* error = nullptr);
+                     const QString& ftpPassword = QString(), const RemoteFetchContext& context = {},
+                     QObject* ownerWindow = nullptr, QString* error = nullptr);
 
 // The pause between two reads when the poll interval is 0.
 inline constexpr int PollPauseSecondsOfZero = 1;
 
 // Waits `minutes` minutes in 100 ms slices, processing pending events before each slice; returns
-// early, within 100 ms, once a remote stop is requested. Nothing happens for 0 or less.
-void WaitMinutes(short minutes);
+// early, within 100 ms, once a remote stop is requested. Nothing happens for 0 or less. The slices
+// pass on `clock` (nullptr sleeps).
+void WaitMinutes(short minutes, RemoteClock* clock = nullptr);
 // The same for a time in milliseconds, rounded up to a multiple of 100 ms.
-void WaitMilliseconds(qint64 milliseconds);
+void WaitMilliseconds(qint64 milliseconds, RemoteClock* clock = nullptr);
 
 // Asks a running poll to end at its next 100 ms tick (the window's Close button, a signal).
 void RequestRemoteStop();
-
-// How the waits pass the time: by default the thread sleeps. Tests install a clock that only
-// counts, so that polls of many minutes run at once; nullptr goes back to sleeping.
-class RemoteClock {
-  public:
-    virtual ~RemoteClock() = default;
-    virtual void Sleep(int milliseconds) = 0;
-};
-void SetRemoteClock(RemoteClock* clock);
-
-// The run's own job-history record, whose ExceptionFile and JobIdentifier every fetch record
-// copies. Not owned; nullptr when there is none (the fetch records then take the run log's file
-// name and an empty job identifier).
-void SetRunJobHistory(const JobRecord* record);
-const JobRecord* RunJobHistory();

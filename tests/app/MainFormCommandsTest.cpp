@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include "MainFormFixture.h"
+#include "datasources/DataSourceSections.h"
 #include "history/JobRecord.h"
 
 using testsupport::readAll;
@@ -34,6 +35,7 @@ QByteArray written(RunSettings& settings, const QString& file) {
     const QString own = settings.PendrillConfigFile;
     settings.PendrillConfigFile = file;
     EXPECT_TRUE(settings.WriteConfigFile());
+    WriteDataSourceSections(file);
     settings.PendrillConfigFile = own;
     return readAll(file);
 }
@@ -84,7 +86,8 @@ void FormRoundTrip::run() {
     EXPECT_EQ(g.packageServerWidget.UserName, user) << "only the server name is cleared";
     EXPECT_EQ(g.cmbETLModel.Count() + g.cmbETLPackage.Count() + g.lstDataLinks.Count(), 0);
     EXPECT_TRUE(g.cbTruncateErrorFile && g.cbDefaultLogFilesDir && !g.cbWriteWinNTEvent);
-    EXPECT_EQ(g.warehouseServerWidget.DatabaseName, dw) << "status 0: the warehouse control is kept";
+    EXPECT_EQ(g.warehouseServerWidget.DatabaseName, dw)
+        << "status 0: the warehouse control is kept";
     g.warehouseServerWidget.Status = ServerConnectionModel::StatusConnected;
     g.NewConfiguration();
     EXPECT_EQ(g.warehouseServerWidget.ServerName + g.warehouseServerWidget.DatabaseName, "(local)");

@@ -228,10 +228,10 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
         SCOPED_TRACE(c.message.toStdString());
         op = RecordingOperator();
         FakeRecord record;
-        for (const char* name : kRunVariables)
-            record.values.insert(name, QString());
+        for (const RunVariable& v : kRunVariables)
+            record.values.insert(v.name, QString());
         MainFormModel form;  // no configuration file: the header has no line for one
-        form.Settings.PackageFactory = [&] {
+        form.PackageFactory = [&] {
             auto p = std::make_unique<FakePackage>(&record);
             p->name = "F_LoadDW";
             p->steps = {{"One", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};
@@ -245,6 +245,7 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
         const QString runLog = home.file(QString("run %1.log").arg(c.exit));
         form.SetLogFileText(runLog);
         RunSequence run(form.Settings, form.JobHistory(), {});
+        run.PackageFactory = form.PackageFactory;
         form.RunWith(run);
         const QString log = QString::fromUtf8(readAll(runLog));
         EXPECT_TRUE(log.endsWith("\r\n" + c.message + "\r\n")) << log.toStdString();

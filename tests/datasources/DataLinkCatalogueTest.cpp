@@ -1,13 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "config/SettingsStore.h"
 #include "config/PasswordScrambler.h"
-#include "datasources/DataSourceSections.h"
+#include "config/SettingsStore.h"
 #include "datasources/ChoiceList.h"
-#include "datasources/DataLinks.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
+#include "datasources/DataSourceSections.h"
 #include "datasources/DatabaseLists.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/ServerResolver.h"
 #include "engine/DataLinkResolver.h"
 #include "engine/tasks/TaskConnections.h"
@@ -35,8 +35,8 @@ class DataLinkCatalogue : public WarehouseTest {
         ReleaseDWConnection();
     }
     bool connect() {
-        return ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
-                                 wh->database, 20);
+        return ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, wh->database, 20,
+                                 &connectError);
     }
     QVariantMap row(const QString& model, const QString& name, const QVariant& type) {
         return {{"model", model}, {"source_name", name}, {"Type", type}};
@@ -174,7 +174,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     const bool embedded = GetParam() == Backend::Embedded;
     const QString prefix = "Error while connecting to : wh\r\n";
     QString error;
-    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", error, wh->database, 20));
+    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", wh->database, 20, &error));
     EXPECT_TRUE(
         error.startsWith("Error while connecting to : nowhere\r\nServer 'nowhere' not found"))
         << error.toStdString();
@@ -183,7 +183,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     auto refused = [&](bool trusted, const QString& password, const QString& database,
                        const char* says) {
         EXPECT_FALSE(
-            ConnectToDWServer(wh->server, trusted, wh->user, password, error, database, 20));
+            ConnectToDWServer(wh->server, trusted, wh->user, password, database, 20, &error));
         EXPECT_TRUE(error.startsWith(prefix) && error.contains(says)) << error.toStdString();
         ExpectReadable(error.mid(prefix.size()), says);
     };
@@ -197,7 +197,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     EXPECT_TRUE(TableExists(*first, "DWM_DATA_LINK"));
     EXPECT_FALSE(TableExists(*first, "dwm_data_links"));
     // A second call reuses the connection: the first is closed before the second opens.
-    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", error, wh->database, 20));
+    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", wh->database, 20, &error));
     EXPECT_EQ(GetDWConnection(), first);
     EXPECT_EQ(first->State(), 0);
 
@@ -224,7 +224,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
 
     // Database list: a blank database is not used, the typed name is found in any letter case.
     ASSERT_TRUE(OpenDataSourceConnection(1, wh->server, wh->trusted, wh->user, wh->password, c,
-                                         error, "   ", 20))
+                                         "   ", 20, &error))
         << error.toStdString();
     StringChoiceList databases;
     databases.SetText(wh->database.toUpper());
@@ -235,7 +235,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     EXPECT_EQ(databases.CurrentIndex(), -1);
     EXPECT_EQ(databases.Text(), "");
     ASSERT_TRUE(
-        OpenDataSourceConnection(7, wh->server, false, wh->user, wh->password, c, error, "", 20));
+        OpenDataSourceConnection(7, wh->server, false, wh->user, wh->password, c, "", 20, &error));
     StringChoiceList schemas;
     ASSERT_TRUE(FillOracleSchemaList(*c, schemas));
     EXPECT_TRUE(schemas.Items().contains(embedded ? "main" : "public"));
@@ -244,7 +244,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     for (int type : {4, 3}) {
         error = "before";
         EXPECT_FALSE(
-            OpenDataSourceConnection(type, "/data/x.mdb", false, "", "", c, error, "", 20));
+            OpenDataSourceConnection(type, "/data/x.mdb", false, "", "", c, "", 20, &error));
         EXPECT_EQ(c, nullptr);
         EXPECT_TRUE(error.startsWith("before\r\n") && error.size() > 8) << type;
     }

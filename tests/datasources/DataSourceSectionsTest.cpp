@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "config/RunSettings.h"
-#include "config/PasswordScrambler.h"
 #include "config/IniFiles.h"
-#include "datasources/DataSourceSections.h"
-#include "datasources/DataLinks.h"
+#include "config/PasswordScrambler.h"
+#include "config/RunSettings.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
+#include "datasources/DataSourceSections.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -36,6 +36,7 @@ TEST_F(DataSourceSectionsTest, WrittenAfterFixedSectionsInKeyOrderWithScrambledS
     RunSettings s;
     s.PendrillConfigFile = file;
     ASSERT_TRUE(s.WriteConfigFile());
+    WriteDataSourceSections(file);
     const QString text = QString::fromUtf8(testsupport::readAll(file));
     EXPECT_LT(text.indexOf("[Datawarehouse Server Info]"), text.indexOf("[Data Source::Orders]"));
     EXPECT_LT(text.indexOf("[Data Source::Orders]"), text.indexOf("[Data Source::Feed]"));

@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "config/RunSettings.h"
+#include "dts/PackageRun.h"
 #include "support/FakePackage.h"
 #include "support/TestSupport.h"
 #include "util/StatusFile.h"
@@ -15,21 +16,22 @@ using testsupport::writeAll;
 
 namespace {
 
-class ExecPackageTest : public ::testing::Test {
+class PackageRunTest : public ::testing::Test {
   protected:
     QTemporaryDir dir;
     FakeRecord record;
     std::function<void(FakePackage&)> setup;
     RunSettings s;
+    PackageRun run{s, [this]() -> std::unique_ptr<DtsPackage> {
+                       auto p = std::make_unique<FakePackage>(&record);
+                       if (setup)
+                           setup(*p);
+                       return p;
+                   }};
+    QString error;
     QString oldCwd = QDir::currentPath();
 
     void SetUp() override {
-        s.PackageFactory = [this]() -> std::unique_ptr<DtsPackage> {
-            auto p = std::make_unique<FakePackage>(&record);
-            if (setup)
-                setup(*p);
-            return p;
-        };
         s.DTSPackageName = "Pkg";
         s.DTSServer = "dts1";
         s.DTSLoginUserName = "u";
@@ -54,7 +56,7 @@ class ExecPackageTest : public ::testing::Test {
 };
 
 // A package that does not load: app/runs/104-package-does-not-load.run.
-TEST_F(ExecPackageTest, LoadLoginFlagsAndLogDirectory) {
+TEST_F(PackageRunTest, LoadLoginFlagsAndLogDirectory) {
     ASSERT_TRUE(QDir().mkpath(log("keep")));
     // The package's own files of an earlier run go (a link under such a name too, never its
     // target); every other file stays.
@@ -66,7 +68,7 @@ TEST_F(ExecPackageTest, LoadLoginFlagsAndLogDirectory) {
         ASSERT_TRUE(writeAll(log(name), "x"));
     ASSERT_TRUE(QFile::link(dir.filePath("outside link"), log("Pkg_Link_output.log")));
     ASSERT_TRUE(writeAll(s.ExceptionLogFile, "before\r\n"));
-    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(run.Load(&error));
     EXPECT_EQ(record.flags, 0);
     EXPECT_EQ(record.loadArguments, QStringList({"dts1", "u", "pw", "", "", "", "Pkg"}));
     for (const QString& name : gone)
@@ -80,7 +82,7 @@ TEST_F(ExecPackageTest, LoadLoginFlagsAndLogDirectory) {
     s.DTSServerTrustedLogin = true;
     s.TruncateExceptionLogFile = true;
     s.LogFileDir = dir.filePath("new/deeper");
-    ASSERT_TRUE(s.LoadPackage());
+    ASSERT_TRUE(run.Load(&error));
     EXPECT_EQ(record.flags, 256);
     EXPECT_EQ(record.loadArguments, QStringList({"dts1", "", "", "", "", "", "Pkg"}));
     EXPECT_EQ(record.uninitialized, 1) << "the first package is un-initialised when replaced";
@@ -91,7 +93,7 @@ TEST_F(ExecPackageTest, LoadLoginFlagsAndLogDirectory) {
 // A log directory whose files are not the run's to delete is refused before anything goes: the
 // root, the home directory, and the directory of the configuration, the status file or the run
 // log, however it is named (a link, "..").
-TEST_F(ExecPackageTest, LogDirectoryHoldingOtherFilesIsRefused) {
+TEST_F(PackageRunTest, LogDirectoryHoldingOtherFilesIsRefused) {
     const QByteArray oldHome = qgetenv("HOME");
     qputenv("HOME", dir.filePath("home").toUtf8());
     ASSERT_TRUE(QDir().mkpath(dir.filePath("home/jobs/logs")));
@@ -120,23 +122,23 @@ TEST_F(ExecPackageTest, LogDirectoryHoldingOtherFilesIsRefused) {
             if (!f.isEmpty()) {
                 ASSERT_TRUE(writeAll(f, "x"));
             }
-        EXPECT_FALSE(s.LoadPackage());
-        EXPECT_TRUE(s.LastError().contains("is not emptied")) << s.LastError().toStdString();
+        EXPECT_FALSE(run.Load(&error));
+        EXPECT_TRUE(error.contains("is not emptied")) << error.toStdString();
         EXPECT_TRUE(canary.isEmpty() || QFile::exists(canary));
     }
     SetStatusFile("");
     qputenv("HOME", oldHome);
 }
 
-TEST_F(ExecPackageTest, GlobalVariablesComparedWrittenAndFlagged) {
-    ASSERT_TRUE(s.LoadPackage());
-    EXPECT_EQ(s.GetGlobalVariableValuesAsString(),
+TEST_F(PackageRunTest, GlobalVariablesComparedWrittenAndFlagged) {
+    ASSERT_TRUE(run.Load(&error));
+    EXPECT_EQ(run.GlobalVariablesText(),
               "ExceptionFilePath = " + s.LogFileDir +
                   "/DTSServer = dts1DTSServerTrustedLogin = FalseDTSServerLoginUserName = u"
                   "DestinationServer = dw1DestServerTrustedLogin = False"
                   "DestServerLoginUserName = DestServerDatabaseName = SalesJobID = 0"
                   "WriteCompletionStatusToNT = FalseOverwriteGlobalSettings = True");
-    ASSERT_TRUE(s.ExecPackage());
+    ASSERT_TRUE(run.Execute(&error));
     EXPECT_EQ(record.writes, QStringList({"JobID", "OverwriteGlobalSettings"}));
     EXPECT_EQ(record.values["JobID"], QVariant("77"));
     EXPECT_EQ(record.values["OverwriteGlobalSettings"], QVariant(false));
@@ -146,42 +148,41 @@ TEST_F(ExecPackageTest, GlobalVariablesComparedWrittenAndFlagged) {
     for (int i = 0; i < 11; ++i) {
         record = base;
         record.writes.clear();
-        const QString name = kRunVariables[i];
+        const QString name = kRunVariables[i].name;
         const QVariant v = record.values[name];
         record.values[name] =
             v.typeId() == QMetaType::Bool ? QVariant(!v.toBool()) : QVariant("other");
-        ASSERT_TRUE(s.LoadPackage() && s.ExecPackage()) << s.LastError().toStdString();
+        ASSERT_TRUE(run.Load(&error) && run.Execute(&error)) << error.toStdString();
         EXPECT_EQ(record.writes, QStringList({name, "JobID", "OverwriteGlobalSettings"}))
             << name.toStdString();
         EXPECT_EQ(record.values["OverwriteGlobalSettings"], QVariant(true)) << name.toStdString();
     }
 }
 
-TEST_F(ExecPackageTest, LogDirectoryGainsOneTrailingSeparator) {
+TEST_F(PackageRunTest, LogDirectoryGainsOneTrailingSeparator) {
     const QString plain = s.LogFileDir;
     for (const QString& ending : {QString(), QString("/"), QString("\\")}) {
         s.LogFileDir = plain + ending;
-        ASSERT_TRUE(s.LoadPackage() && s.ExecPackage()) << s.LastError().toStdString();
+        ASSERT_TRUE(run.Load(&error) && run.Execute(&error)) << error.toStdString();
         const QString expected = plain + (ending.isEmpty() ? "/" : ending);
-        EXPECT_EQ(s.LogFileDir + "|" + record.values["ExceptionFilePath"].toString(),
-                  expected + "|" + expected);
+        EXPECT_EQ(record.values["ExceptionFilePath"].toString(), expected);
     }
 }
 
-TEST_F(ExecPackageTest, NoPackageOrMissingVariableFailsWithoutExecuting) {
-    EXPECT_FALSE(s.ExecPackage());
-    EXPECT_EQ(s.LastError(), "Internal error : no Package loaded.");
+TEST_F(PackageRunTest, NoPackageOrMissingVariableFailsWithoutExecuting) {
+    EXPECT_FALSE(run.Execute(&error));
+    EXPECT_EQ(error, "Internal error : no Package loaded.");
 
     record.values.remove("DestServerDatabaseName");
-    ASSERT_TRUE(s.LoadPackage());
-    EXPECT_FALSE(s.ExecPackage());
-    EXPECT_TRUE(s.LastError().contains("'DestServerDatabaseName'")) << s.LastError().toStdString();
+    ASSERT_TRUE(run.Load(&error));
+    EXPECT_FALSE(run.Execute(&error));
+    EXPECT_TRUE(error.contains("'DestServerDatabaseName'")) << error.toStdString();
     EXPECT_FALSE(record.executed);
-    EXPECT_FALSE(s.ExecPackage()) << "the package is released after a failed execution too";
-    EXPECT_EQ(s.LastError(), "Internal error : no Package loaded.");
+    EXPECT_FALSE(run.Execute(&error)) << "the package is released after a failed execution too";
+    EXPECT_EQ(error, "Internal error : no Package loaded.");
 }
 
-TEST_F(ExecPackageTest, FailedStepsAreListedInStepOrder) {
+TEST_F(PackageRunTest, FailedStepsAreListedInStepOrder) {
     const DtsStep ok{"B", DTSStepExecStat_Completed, DTSStepExecResult_Success};
     const struct {
         std::vector<DtsStep> steps;
@@ -207,16 +208,16 @@ TEST_F(ExecPackageTest, FailedStepsAreListedInStepOrder) {
             p.steps = c.steps;
             p.unreadableStep = c.readFails ? 2 : 0;
         };
-        ASSERT_TRUE(s.LoadPackage());
-        EXPECT_EQ(s.ExecPackage(), c.success) << c.error;
-        EXPECT_EQ(s.LastError(), c.error);
+        ASSERT_TRUE(run.Load(&error));
+        EXPECT_EQ(run.Execute(&error), c.success) << c.error;
+        EXPECT_EQ(error, c.error);
     }
 }
 
 // The merge, with the files the package leaves in the log directory. The run names the package
 // in another letter case than the package's own name, under which its log is written; many
 // other logs make a package log merged in listing order land elsewhere than first.
-TEST_F(ExecPackageTest, MergeAppendsPackageLogFirstThenOtherLogs) {
+TEST_F(PackageRunTest, MergeAppendsPackageLogFirstThenOtherLogs) {
     ASSERT_TRUE(writeAll(s.ExceptionLogFile, "run line\r\n"));
     s.DTSPackageName = "pKG";
     setup = [this](FakePackage& p) {
@@ -236,7 +237,7 @@ TEST_F(ExecPackageTest, MergeAppendsPackageLogFirstThenOtherLogs) {
             QFile::link(dir.filePath("secret"), log("z_link.log"));
         };
     };
-    ASSERT_TRUE(s.LoadPackage() && s.ExecPackage()) << s.LastError().toStdString();
+    ASSERT_TRUE(run.Load(&error) && run.Execute(&error)) << error.toStdString();
     const QByteArray merged = readAll(s.ExceptionLogFile);
     EXPECT_TRUE(merged.startsWith("run line\r\nPACKAGE\r\n")) << merged.toStdString();
     EXPECT_TRUE(merged.contains("A\r\n"));
@@ -251,18 +252,18 @@ TEST_F(ExecPackageTest, MergeAppendsPackageLogFirstThenOtherLogs) {
     EXPECT_EQ(QDir::current().canonicalPath(), QDir(log("")).canonicalPath());
 }
 
-TEST_F(ExecPackageTest, MergeCreatesExceptionFileOnlyWhenNeededAndKeepsRelativePaths) {
+TEST_F(PackageRunTest, MergeCreatesExceptionFileOnlyWhenNeededAndKeepsRelativePaths) {
     QDir::setCurrent(dir.path());
     s.LogFileDir = "rel/logs";
     s.ExceptionLogFile = "exception.txt";
-    ASSERT_TRUE(s.LoadPackage() && s.ExecPackage()) << s.LastError().toStdString();
+    ASSERT_TRUE(run.Load(&error) && run.Execute(&error)) << error.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("exception.txt")));
     QDir::setCurrent(dir.path());  // the run leaves the log directory current
 
     setup = [this](FakePackage& p) {
         p.onExecute = [this] { writeAll(dir.filePath("rel/logs/Pkg.log"), "P"); };
     };
-    ASSERT_TRUE(s.LoadPackage() && s.ExecPackage()) << s.LastError().toStdString();
+    ASSERT_TRUE(run.Load(&error) && run.Execute(&error)) << error.toStdString();
     EXPECT_EQ(readAll(dir.filePath("exception.txt")), "P");
 }
 
@@ -274,12 +275,12 @@ TEST(ConvertBulkLoadLog, WritesQuotedRecordOrNothing) {
              "<Description>two&#13;z</Description></e></r>");
     writeAll(dir.filePath("broken.xml"), "<r><e>");
     // The directory may come with or without its separator.
-    const QString written = RunSettings::ConvertBulkLoadLog("b.xml", dir.path());
+    const QString written = PackageRun::ConvertBulkLoadLog("b.xml", dir.path());
     EXPECT_EQ(written, dir.filePath("b.xml__.log"));
     EXPECT_EQ(readAll(written), "\"one\r\nDETAIL: x\r\ny\r\ntwo\r\nz\"\r\n");
-    EXPECT_EQ(RunSettings::ConvertBulkLoadLog("b.xml", dir.path() + "/"), written);
-    EXPECT_EQ(RunSettings::ConvertBulkLoadLog("broken.xml", dir.path()), "");
-    EXPECT_EQ(RunSettings::ConvertBulkLoadLog("missing.xml", dir.path()), "");
+    EXPECT_EQ(PackageRun::ConvertBulkLoadLog("b.xml", dir.path() + "/"), written);
+    EXPECT_EQ(PackageRun::ConvertBulkLoadLog("broken.xml", dir.path()), "");
+    EXPECT_EQ(PackageRun::ConvertBulkLoadLog("missing.xml", dir.path()), "");
 }
 
 }  // namespace

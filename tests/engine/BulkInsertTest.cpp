@@ -154,7 +154,7 @@ class BulkInsertTest : public ::testing::Test {
     }
 };
 
-// How the rows reach the exception file of a run is tested with the run (dts/ExecPackageTest,
+// How the rows reach the exception file of a run is tested with the run (dts/PackageRunTest,
 // tools/AdminBulkLoadTest).
 TEST_F(BulkInsertTest, BadRowsAreDescribedAndTheOthersLoadedInBatches) {
     EXPECT_EQ(Run(3), DTSStepExecResult_Success);

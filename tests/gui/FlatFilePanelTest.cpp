@@ -242,23 +242,3 @@ TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
                                   "Select Remote Directory.|//host/in/|owner"}));
 }
 
-TEST(FlatFilePanel, TestButtonUsesTheBoxTexts) {
-    FlatFilePanel p;
-    DataLink s = ftpSource();
-    p.setObjDataSource(&s);
-    QStringList calls;
-    SetFtpCheckAccess([&](const QString& server, const QString& file, const QString& dir,
-                          const std::optional<QString>& user,
-                          const std::optional<QString>& password) {
-        calls << QStringList(
-                     {server, file, dir, user.value_or("<none>"), password.value_or("<none>")})
-                     .join('|');
-        return false;
-    });
-    p.txtSourceFTPUsername->clear();
-    p.txtSourceFTPPassword->clear();
-    p.txtSourceFTPServer->setText("typed.example");
-    p.cmdTestFTP->click();
-    SetFtpCheckAccess({});
-    EXPECT_EQ(calls, QStringList({"typed.example|status|/out/|<none>|<none>"}));
-}

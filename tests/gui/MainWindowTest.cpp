@@ -291,9 +291,9 @@ TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
 TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
     MainWindow& w = window();
     FakeRecord record;
-    for (const char* name : kRunVariables)
-        record.values.insert(name, QString());
-    form_->Settings.PackageFactory = [&] {
+    for (const RunVariable& v : kRunVariables)
+        record.values.insert(v.name, QString());
+    form_->PackageFactory = [&] {
         auto p = std::make_unique<FakePackage>(&record);
         p->name = "Sales_Init";
         p->steps = {{"Load", DTSStepExecStat_Completed, DTSStepExecResult_Failure}};

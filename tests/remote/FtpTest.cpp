@@ -46,7 +46,7 @@ class Ftp : public remotetest::RemoteTest {
     }
     QStringList localNames() { return fileNames(local); }
     qint16 readStatus(QString dir, QString& failure, const QString& user = "pendrill") {
-        return FtpReadStatus(ftp.server(), dir, user, "secret", failure);
+        return FtpReadStatus(ftp.server(), dir, user, "secret", &failure);
     }
     bool copy(QString dir, const QString& user = "pendrill", QString* error = nullptr) {
         JobRecord record;
@@ -129,7 +129,7 @@ TEST_F(Ftp, ReadAndWriteStatus) {
             writeAll(site + "/in/status", *c.content);
         QFile::remove(logPath);
         QString dir = "in", failure;
-        EXPECT_EQ(FtpReadStatus(ftp.server(), dir, "pendrill", "secret", failure), c.code)
+        EXPECT_EQ(FtpReadStatus(ftp.server(), dir, "pendrill", "secret", &failure), c.code)
             << c.name;
         EXPECT_EQ(dir, "in/") << c.name;
         EXPECT_EQ(failure, "") << c.name;
@@ -246,7 +246,7 @@ TEST_F(Ftp, ExplicitTlsVerifiesTheCertificate) {
     const QString server = "ftps://" + ftp.server();
 
     QString dir = "in", failure;
-    EXPECT_EQ(FtpReadStatus(server, dir, "pendrill", "secret", failure), 0);
+    EXPECT_EQ(FtpReadStatus(server, dir, "pendrill", "secret", &failure), 0);
     EXPECT_EQ(failure, kLoginFailed) << "an unknown certificate is refused";
     FtpConnection untrusted = connection(server);
     EXPECT_FALSE(untrusted.Login());
@@ -422,7 +422,8 @@ TEST_F(Ftp, FetchRecordsTheSourceAndAFailureOffersTheDataAgain) {
     writeAll(site + "/in/orders.csv", "1;2\n");
     writeAll(site + "/in/status", "ready\r\n");
     QString remote = "in", localDir = local;
-    EXPECT_TRUE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret"));
+    EXPECT_TRUE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret",
+                                clock.context()));
     EXPECT_EQ(readAll(site + "/in/status"), "idle\r\n");
     const QList<QJsonObject> records = JobRecords();
     ASSERT_EQ(records.size(), 2);  // orders.csv, status
@@ -436,7 +437,8 @@ TEST_F(Ftp, FetchRecordsTheSourceAndAFailureOffersTheDataAgain) {
     writeAll(site + "/in/status", "ready\r\n");
     serve({.failDownload = {"orders.csv"}});
     remote = "in";
-    EXPECT_FALSE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret"));
+    EXPECT_FALSE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret",
+                                 clock.context()));
     EXPECT_EQ(readAll(site + "/in/status"), "ready\r\n");
     EXPECT_FALSE(localNames().contains("orders.csv")) << "no file under its real name";
 }

@@ -2,10 +2,11 @@
 
 #include <QDir>
 
-#include "config/RunSettings.h"
-#include "datasources/WarehouseConnection.h"
+#include "datasources/DataLinks.h"
+#include "history/JobRecord.h"
+#include "remote/ModelRemoteData.h"
 #include "remote/RemoteTestSupport.h"
-#include "support/Warehouse.h"
+#include "util/RunLog.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -15,46 +16,36 @@ using testsupport::writeAll;
 
 namespace {
 
-class HandleRemoteData : public remotetest::RemoteTest {
+// The pass over data links built in memory; reading them from the catalogue and applying the
+// configuration file's sections is the run's part (app/RunRemoteDataTest).
+class ModelRemoteData : public remotetest::RemoteTest {
   protected:
     void SetUp() override {
         RemoteTest::SetUp();
-        QString skip, error;
-        wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
-        ASSERT_TRUE(wh) << error.toStdString();
-        QString connectError;
-        ASSERT_TRUE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
-                                      wh->database, 20))
-            << connectError.toStdString();
-        run.DTSPackageName = "Sales_Overall";
-        run.ExceptionLogFile = logPath;
-        run.JobID = "J7";
+        runRecord.setExceptionFile(logPath);
+        runRecord.setJobIdentifier("J7");
+        context.runRecord = &runRecord;
+        context.clock = &clock;
         QDir().mkpath(site);
         writeAll(site + "/status", "ready\r\n");
         writeAll(site + "/orders.csv", "1;2\r\n");
     }
-    void TearDown() override {
-        RemoteTest::TearDown();
-        ReleaseDWConnection();
-    }
     void addSource(const QString& name, int transfer, const QString& remote, const QString& local,
                    const QString& model = "Sales") {
-        ASSERT_TRUE(wh->InsertRow({{"model", model},
-                                   {"source_name", name},
-                                   {"Type", 3},
-                                   {"transfer_data", transfer},
-                                   {"remote_directory", remote},
-                                   {"ds_directory", local},
-                                   {"poll_interval", 1},
-                                   {"poll_duration", 5}}));
+        ASSERT_TRUE(links.Add(model, name, 3, "", "", false, "", "", "", local, "", transfer, "",
+                              "", "", remote, 5, 1));
     }
-    std::unique_ptr<Warehouse> wh;
+    bool fetch() {
+        return FetchModelRemoteData(links, context, [](const QString& line) { LogInfo(line); });
+    }
+    DataLinks links;
+    JobRecord runRecord;
     CountingClock clock;
-    RunSettings run;
+    RemoteFetchContext context;
     QString site = home.file("site");
 };
 
-TEST_F(HandleRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
+TEST_F(ModelRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
     writeAll(site + "/pmd_orders.xml", "<m/>");
     const QString plain = home.file("plain");
     QDir().mkpath(plain + "/pmd_not_a_file");
@@ -66,12 +57,11 @@ TEST_F(HandleRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
     addSource("SameDirWithSlash", 2, site + "/", home.file("second"));
     addSource("NoTransfer", 0, "", plain);
     addSource("UnknownTransfer", 7, site, home.file("third"));
-    addSource("OtherModel", 2, site, home.file("fourth"), "Purchases");
 
-    EXPECT_TRUE(run.HandleRemoteData());
+    EXPECT_TRUE(fetch());
     EXPECT_EQ(logLines().count("Polling for remote data."), 1);
     EXPECT_EQ(readAll(home.file("first/orders.csv")), "1;2\r\n");
-    for (const char* never : {"second", "third", "fourth"})
+    for (const char* never : {"second", "third"})
         EXPECT_FALSE(QFileInfo::exists(home.file(never))) << never;
     EXPECT_EQ(readAll(site + "/status"), "idle\r\n\r\n");
     EXPECT_EQ(MetadataFiles(), (QStringList{home.file("first/pmd_orders.xml"), plain + "/pmd_a.xml",
@@ -82,7 +72,7 @@ TEST_F(HandleRemoteData, OneFetchPerRemoteDirectoryAndMetadataOfEverySource) {
     EXPECT_EQ(records[0]["ExceptionFile"].toString(), logPath);
 }
 
-TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
+TEST_F(ModelRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     addSource("Gone", 2, home.file("gone"), home.file("a"));
     addSource("Stopped", 2, site + "/stopped", home.file("b"));
     // Never fetched into the current or the root directory, not even polled.
@@ -92,7 +82,7 @@ TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     QDir().mkpath(site + "/stopped");
     writeAll(site + "/stopped/status", "stop\r\n");
 
-    EXPECT_FALSE(run.HandleRemoteData());
+    EXPECT_FALSE(fetch());
     EXPECT_EQ(logLines().count("Polling for remote data."), 3);
     EXPECT_TRUE(logLines().contains("Path not found: " + home.file("gone") + "/"));
     // Each failed data link is named in the run log with its reason.
@@ -112,11 +102,10 @@ TEST_F(HandleRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     EXPECT_EQ(records[1]["Message"].toString(), "");
 }
 
-TEST_F(HandleRemoteData, NothingToFetch) {
+TEST_F(ModelRemoteData, NothingToFetch) {
+    EXPECT_TRUE(fetch());
     addSource("Plain", 0, "", home.file("nowhere"));
-    EXPECT_TRUE(run.HandleRemoteData());
-    run.DTSPackageName = "NoSuchModel_LoadDW";
-    EXPECT_TRUE(run.HandleRemoteData());
+    EXPECT_TRUE(fetch());
     EXPECT_TRUE(JobRecords().isEmpty());
     EXPECT_EQ(readAll(logPath), "");
 }

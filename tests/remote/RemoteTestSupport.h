@@ -9,9 +9,9 @@
 #include <algorithm>
 #include <functional>
 
-#include "remote/StatusPolling.h"
 #include "history/JobHistoryReader.h"
 #include "history/Repository.h"
+#include "remote/StatusPolling.h"
 #include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
 #include "util/StopFlags.h"
@@ -38,11 +38,15 @@ class RemoteTest : public ::testing::Test {
 };
 
 // A clock that only counts: every slice of a wait adds to `elapsedMs` at once. `onSleep` runs
-// after each slice (to change the remote side as time goes by, or to press Stop).
+// after each slice (to change the remote side as time goes by, or to press Stop). `context()`
+// hands it to a fetch.
 class CountingClock : public RemoteClock {
   public:
-    CountingClock() { SetRemoteClock(this); }
-    ~CountingClock() override { SetRemoteClock(nullptr); }
+    RemoteFetchContext context() {
+        RemoteFetchContext c;
+        c.clock = this;
+        return c;
+    }
     void Sleep(int milliseconds) override {
         elapsedMs += milliseconds;
         ++slices;

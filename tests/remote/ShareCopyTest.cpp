@@ -4,9 +4,9 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include "remote/ShareTransfer.h"
-#include "remote/RemoteTestSupport.h"
 #include "history/JobRecord.h"
+#include "remote/RemoteTestSupport.h"
+#include "remote/ShareTransfer.h"
 #include "support/TestSupport.h"
 #include "util/StopFlags.h"
 
@@ -72,7 +72,7 @@ TEST_F(Share, ReadStatus) {
         if (c.status)
             writeAll(dir + "/status", *c.status);
         QString remote = c.remote, failure;
-        EXPECT_EQ(ShareReadStatus(remote, failure), c.code);
+        EXPECT_EQ(ShareReadStatus(remote, &failure), c.code);
         EXPECT_EQ(remote, c.remote.endsWith('/') ? c.remote : c.remote + "/");
         EXPECT_EQ(failure, c.failure);
         EXPECT_TRUE(c.logged ? log().startsWith(c.logged) : log().isEmpty()) << log().toStdString();
@@ -85,7 +85,7 @@ TEST_F(Share, ReadStatusWithoutReadRights) {
     ::chmod(QFile::encodeName(dir + "/status").constData(), 0600);
     const int rc = testsupport::forkUnprivileged([&] {
         QString remote = dir, failure;
-        const short code = ShareReadStatus(remote, failure);
+        const short code = ShareReadStatus(remote, &failure);
         return code == 0 && failure == "Permission denied" ? 0 : 10 + code;
     });
     EXPECT_EQ(rc, 0);

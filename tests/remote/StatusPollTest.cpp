@@ -6,8 +6,8 @@
 #include <map>
 #include <optional>
 
-#include "remote/StatusPolling.h"
 #include "remote/RemoteTestSupport.h"
+#include "remote/StatusPolling.h"
 #include "support/TestSupport.h"
 #include "util/StopFlags.h"
 
@@ -64,7 +64,7 @@ class PollLoop : public remotetest::RemoteTest {
         apply(script, 0);
         clock.onSleep = [this, script](qint64 t) { apply(script, t); };
         QString r = remote, l = local;
-        const bool ok = FetchRemoteData(r, l, interval, duration);
+        const bool ok = FetchRemoteData(r, l, interval, duration, {}, {}, {}, clock.context());
         EXPECT_TRUE(duration <= 0 || r == remote + "/") << "the separator stays appended";
         return ok;
     }
@@ -164,7 +164,7 @@ TEST_F(PollLoop, StopDuringAWaitEndsWithinOneSlice) {
         }
     };
     QString r = remote, l = local;
-    EXPECT_FALSE(FetchRemoteData(r, l, 5, 60));
+    EXPECT_FALSE(FetchRemoteData(r, l, 5, 60, {}, {}, {}, clock.context()));
     EXPECT_LE(clock.elapsedMs - stoppedAt, 100);
     EXPECT_EQ(logLines().count(kNotFound), 1) << "no further read after the stop";
     ASSERT_EQ(JobRecords().size(), 1);
@@ -174,7 +174,6 @@ TEST_F(PollLoop, StopDuringAWaitEndsWithinOneSlice) {
 TEST_F(PollLoop, StopFromAnEventDuringARealWait) {
     // With the real clock: a timer presses Stop while the poll waits its first minute; pending
     // events are served between slices, so the fetch ends soon after, not a minute later.
-    SetRemoteClock(nullptr);
     QElapsedTimer timer;
     QTimer::singleShot(200, [] { RequestRemoteStop(); });
     timer.start();
@@ -187,18 +186,18 @@ TEST_F(PollLoop, StopFromAnEventDuringARealWait) {
 TEST(WaitMinutes, SlicesAndStop) {
     CountingClock clock;
     StopFlags::RemoteStopRequested = false;
-    WaitMinutes(0);
-    WaitMinutes(-3);
+    WaitMinutes(0, &clock);
+    WaitMinutes(-3, &clock);
     EXPECT_EQ(clock.slices, 0);
-    WaitMinutes(2);
+    WaitMinutes(2, &clock);
     EXPECT_EQ(clock.elapsedMs, 2 * kMinute);
     EXPECT_EQ(clock.slices, 1200);
     clock.elapsedMs = 0;
-    WaitMilliseconds(250);
+    WaitMilliseconds(250, &clock);
     EXPECT_EQ(clock.elapsedMs, 300) << "rounded up to a multiple of 100 ms";
     RequestRemoteStop();
     clock.slices = 0;
-    WaitMinutes(30);
+    WaitMinutes(30, &clock);
     EXPECT_EQ(clock.slices, 0) << "a stop already requested ends the wait at once";
     StopFlags::RemoteStopRequested = false;
 }

@@ -6,19 +6,9 @@
 #include <functional>
 
 #include "dts/DtsPackage.h"
+#include "dts/RunVariables.h"
 
-// The global variables a run sets, the eleven it compares first.
-inline const char* const kRunVariables[] = {
-    "ExceptionFilePath",         "DTSServer",
-    "DTSServerTrustedLogin",     "DTSServerLoginUserName",
-    "DTSServerLoginPassword",    "DestinationServer",
-    "DestServerTrustedLogin",    "DestServerLoginUserName",
-    "DestServerLoginPassword",   "DestServerDatabaseName",
-    "WriteCompletionStatusToNT", "JobID",
-    "OverwriteGlobalSettings",
-};
-
-// What a FakePackage saw, kept after RunSettings has released it.
+// What a FakePackage saw, kept after the run has released it.
 struct FakeRecord {
     QStringList loadArguments;
     int flags = -1;

@@ -47,8 +47,8 @@ DatalinkRequest::DatalinkRequest(const AdminInvocation& invocation)
 
 bool ConnectWarehouse(const DatalinkRequest& r, const AdminIo& io) {
     QString error;
-    if (ConnectToDWServer(r.server, r.login.trusted, r.login.user, r.login.password, error,
-                          r.database, 20))
+    if (ConnectToDWServer(r.server, r.login.trusted, r.login.user, r.login.password, r.database, 20,
+                          &error))
         return true;
     io.error(TerminalLines(error));
     return false;

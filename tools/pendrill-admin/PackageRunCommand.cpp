@@ -6,6 +6,7 @@
 #include "PackageRunRequest.h"
 #include "app/RunLocks.h"
 #include "dts/DtsPackage.h"
+#include "dts/PackageRun.h"
 #include "engine/PackageFactory.h"
 #include "engine/PackageStore.h"
 
@@ -71,8 +72,10 @@ int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
         io.error(inUse);
         return 1;
     }
-    if (!run.LoadPackage()) {
-        io.error(run.LastError());
+    PackageRun packageRun(run, CreatePackage2);
+    QString runError;
+    if (!packageRun.Load(&runError)) {
+        io.error(runError);
         QByteArray ignored;
         if (!LoadStoredPackage(c.server, c.login.user, c.login.password, c.login.trusted, c.name,
                                &ignored, &error) &&
@@ -80,11 +83,11 @@ int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
             io.error(error.replace(QLatin1String("\r\n"), QLatin1String("\n")));
         return 1;
     }
-    if (!run.ApplySettings(&error)) {
+    if (!run.ApplySettings(packageRun.Package(), &error)) {
         io.error(error);
         return 2;
     }
-    const bool ok = run.ExecPackage();
+    const bool ok = packageRun.Execute(&runError);
     if (printLog) {
         QFile log(exceptionFile);
         if (log.open(QIODevice::ReadOnly)) {
@@ -93,7 +96,7 @@ int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
         }
     }
     if (!ok) {
-        QString text = run.LastError();
+        QString text = runError;
         if (text.isEmpty())
             text = QStringLiteral("Execution of DTS package '%1' failed.").arg(c.name);
         io.error(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));

@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "dts/DtsPackage.h"
-#include "engine/PackageFactory.h"
 
 namespace {
 
@@ -18,8 +17,7 @@ struct RunField {
 };
 
 const RunField kRunFields[] = {
-    {"DTSServerTrustedLogin", Kind::Boolean, nullptr, &RunSettings::DTSServerTrustedLogin,
-     false},
+    {"DTSServerTrustedLogin", Kind::Boolean, nullptr, &RunSettings::DTSServerTrustedLogin, false},
     {"DTSServerLoginUserName", Kind::Text, &RunSettings::DTSLoginUserName, nullptr, false},
     {"DTSServerLoginPassword", Kind::Text, &RunSettings::DTSLoginPassword, nullptr, false},
     {"DestinationServer", Kind::Text, &RunSettings::DWServer, nullptr, true},
@@ -27,8 +25,8 @@ const RunField kRunFields[] = {
     {"DestServerLoginUserName", Kind::Text, &RunSettings::DWServerLoginUserName, nullptr, true},
     {"DestServerLoginPassword", Kind::Text, &RunSettings::DWServerLoginPassword, nullptr, true},
     {"DestServerDatabaseName", Kind::Text, &RunSettings::DWDatabaseName, nullptr, true},
-    {"WriteCompletionStatusToNT", Kind::Boolean, nullptr,
-     &RunSettings::WriteCompletionStatusToNT, true},
+    {"WriteCompletionStatusToNT", Kind::Boolean, nullptr, &RunSettings::WriteCompletionStatusToNT,
+     true},
     {"JobID", Kind::Text, &RunSettings::JobID, nullptr, true},
 };
 
@@ -110,10 +108,6 @@ bool PackageRunRequest::AddSetting(const QString& assignment, QString* error) {
     return true;
 }
 
-PackageRunRequest::PackageRunRequest() {
-    PackageFactory = CreatePackage2;
-}
-
 bool PackageRunRequest::CheckSettings(const DtsPackage& package, QString* error) const {
     for (const auto& [name, value] : settings_) {
         QVariant written;
@@ -123,18 +117,18 @@ bool PackageRunRequest::CheckSettings(const DtsPackage& package, QString* error)
     return true;
 }
 
-bool PackageRunRequest::ApplySettings(QString* error) {
-    if (!package_) {
+bool PackageRunRequest::ApplySettings(DtsPackage* package, QString* error) {
+    if (package == nullptr) {
         *error = QStringLiteral("no package loaded");
         return false;
     }
-    if (!CheckSettings(*package_, error))
+    if (!CheckSettings(*package, error))
         return false;
     for (const RunField& f : kRunFields) {
         const QString variable = QLatin1String(f.variable);
-        if (!f.fromPackage || !package_->HasGlobalVariable(variable))
+        if (!f.fromPackage || !package->HasGlobalVariable(variable))
             continue;
-        const QVariant current = package_->GlobalVariableValue(variable);
+        const QVariant current = package->GlobalVariableValue(variable);
         if (f.kind == Kind::Boolean)
             this->*f.flag = PackageFlag(current);
         else
@@ -149,8 +143,8 @@ bool PackageRunRequest::ApplySettings(QString* error) {
             continue;
         }
         QVariant written;
-        PackageValue(*package_, name, value, &written, error);
-        package_->SetGlobalVariableValue(name, written);
+        PackageValue(*package, name, value, &written, error);
+        package->SetGlobalVariableValue(name, written);
     }
     return true;
 }

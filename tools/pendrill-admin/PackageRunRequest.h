@@ -12,11 +12,10 @@
 // "Name=Value" then changes the run setting that feeds that global variable, or, for a variable
 // of the package's own, the variable itself. The run writes its settings as every run does, so
 // OverwriteGlobalSettings tells whether anything differed.
+class DtsPackage;
+
 class PackageRunRequest : public RunSettings {
   public:
-    // Loads packages with the package engine.
-    PackageRunRequest();
-
     // Takes one "Name=Value". False with `error` for a malformed assignment, a variable the run
     // sets from the command line (DTSServer, ExceptionFilePath) or computes
     // (OverwriteGlobalSettings), or a boolean that is neither true/false nor 1/0.
@@ -26,8 +25,9 @@ class PackageRunRequest : public RunSettings {
     // variables excepted: their absence fails the execution) or gives a value of the wrong kind.
     // Changes nothing, so that a run can be refused before its log directory is emptied.
     bool CheckSettings(const DtsPackage& package, QString* error) const;
-    // After LoadPackage: CheckSettings on the loaded package, then the settings are applied.
-    bool ApplySettings(QString* error);
+    // After the package was loaded: CheckSettings on it, then the settings are applied (to these
+    // run settings and to the package's own variables). False with `error` for no package.
+    bool ApplySettings(DtsPackage* package, QString* error);
 
   private:
     QList<QPair<QString, QString>> settings_;

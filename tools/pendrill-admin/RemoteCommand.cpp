@@ -5,8 +5,10 @@
 
 #include "CommandTable.h"
 #include "DatalinkCommand.h"
+#include "app/RunRemoteData.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
+#include "history/JobRecord.h"
 #include "remote/FtpTransfer.h"
 #include "remote/ShareTransfer.h"
 #include "remote/StatusPolling.h"
@@ -91,8 +93,8 @@ int remoteStatus(const DatalinkRequest& r, const AdminIo& io) {
         QString failure;
         const short code =
             ds.intTransferData == DataLink::TransferFtp
-                ? FtpReadStatus(ds.strFTPServer, remote, ds.strFTPUser, ds.strFTPPassword, failure)
-                : ShareReadStatus(remote, failure);
+                ? FtpReadStatus(ds.strFTPServer, remote, ds.strFTPUser, ds.strFTPPassword, &failure)
+                : ShareReadStatus(remote, &failure);
         const char* word = code == RemoteStatus::Ready         ? "ready"
                            : code == RemoteStatus::KeepPolling ? "waiting"
                                                                : "failed";
@@ -123,8 +125,11 @@ int remoteFetch(const DatalinkRequest& r, const AdminIo& io) {
     RunSettings run;
     // The pass derives the model from a package name; any step suffix of the model will do.
     run.DTSPackageName = r.model + QStringLiteral("_Overall");
-    run.JobID = QStringLiteral("0");
-    const bool ok = run.HandleRemoteData();
+    // The fetch records of a pass outside a run name no run log and no job.
+    JobRecord noRun;
+    noRun.setExceptionFile(QString());
+    noRun.setJobIdentifier(QString());
+    const bool ok = FetchRunRemoteData(run, noRun);
     SetOperator(nullptr);
     return ok ? 0 : kRemoteDataNotObtained;
 }

@@ -128,7 +128,7 @@ int databases(const AdminInvocation& c, const AdminIo& io) {
     std::unique_ptr<DbConnection> connection;
     QString error;
     if (!OpenDataSourceConnection(1, name, login.trusted, login.user, login.password, connection,
-                                  error, QString(), 20)) {
+                                  QString(), 20, &error)) {
         io.error(QString(QString::fromLatin1(ConnectErrorPrefix) + name + error)
                      .replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         return 1;

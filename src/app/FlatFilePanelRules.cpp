@@ -1,21 +1,18 @@
-#include "datasources/FlatFileLink.h"
+#include "app/FlatFilePanelRules.h"
 
 #include <QVariant>
+#include <optional>
 
-#include "datasources/FieldConversions.h"
 #include "datasources/DataLink.h"
-#include "util/RunLog.h"
+#include "datasources/FieldConversions.h"
+#include "remote/FtpTransfer.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 
 namespace {
 
 const QString kFtpCheckTitle = QStringLiteral("FTP check");
-
-FtpCheckAccessFunction& installedCheck() {
-    static FtpCheckAccessFunction check;
-    return check;
-}
 
 }  // namespace
 
@@ -77,27 +74,13 @@ void FlatFileRemoteState::Follow() {
     FtpControls = Checked && FtpSelected;
 }
 
-void SetFtpCheckAccess(FtpCheckAccessFunction check) {
-    installedCheck() = std::move(check);
-}
-
-bool CallFtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
-                        const std::optional<QString>& user,
-                        const std::optional<QString>& password) {
-    if (installedCheck())
-        return installedCheck()(server, fileName, remoteDir, user, password);
-    Operator().ShowMessageBox(QStringLiteral("FTP check is not available in this build."), 48,
-                              kFtpCheckTitle);
-    return false;
-}
-
 bool TestFtpConnection(const QString& server, const QString& remoteDir, const QString& user,
                        const QString& password) {
     Operator().SetMousePointer(OperatorInterface::HourglassPointer);
     const std::optional<QString> u = user.isEmpty() ? std::nullopt : std::optional<QString>(user);
     const std::optional<QString> p =
         password.isEmpty() ? std::nullopt : std::optional<QString>(password);
-    const bool ok = CallFtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p);
+    const bool ok = FtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p);
     Operator().SetMousePointer(OperatorInterface::DefaultPointer);
     if (ok)
         LogMessage(QStringLiteral("Check operation succeeded! The user has read and write rights."),

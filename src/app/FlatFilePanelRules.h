@@ -1,8 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <functional>
-#include <optional>
 
 class DataLink;
 
@@ -50,21 +48,10 @@ struct FlatFileRemoteState {
     void Follow();
 };
 
-// FtpCheckAccess(server, file name, remote directory, user, password): true when login, read and
-// write rights were confirmed. A user or password that is not given is passed as no value at all
-// (anonymous login). The function shows its own failure messages, titled "FTP check".
-using FtpCheckAccessFunction =
-    std::function<bool(const QString& server, const QString& fileName, const QString& remoteDir,
-                       const std::optional<QString>& user, const std::optional<QString>& password)>;
-
-// Installs the FTP access check used by the editor; an empty function restores the default, which
-// reports "FTP check is not available in this build." titled "FTP check" and returns false.
-void SetFtpCheckAccess(FtpCheckAccessFunction check);
-bool CallFtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
-                        const std::optional<QString>& user, const std::optional<QString>& password);
-
-// Runs the Test connection of the flat-file editor with the texts of its boxes: the file name
-// "status", an empty user or password box passes no value. On success logs "Check operation
+// Runs the Test connection of the flat-file editor with the texts of its boxes through
+// FtpCheckAccess (src/remote/FtpTransfer.h), which shows its own failure messages titled
+// "FTP check": the file name "status", an empty user or password box passes no value (anonymous
+// login). On success logs "Check operation
 // succeeded! The user has read and write rights." with an information box titled "FTP check".
 bool TestFtpConnection(const QString& server, const QString& remoteDir, const QString& user,
                        const QString& password);
