@@ -18,13 +18,13 @@
 #include <thread>
 #include <vector>
 
-#include "remote/StatusPolling.h"
 #include "history/JobRecord.h"
 #include "history/Repository.h"
-#include "util/RunLog.h"
+#include "remote/StatusPolling.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 #include "util/UniqueFd.h"
@@ -68,13 +68,13 @@ QString decode(const QByteArray& bytes) {
 // with errno EISDIR for a directory and `notRegular` set for anything else (a pipe, a device).
 bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
     notRegular = false;
-    const int fd = ::open(ToFsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(ToFsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
         return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         const int err = errno;
-        ::close(fd);
+        fd.reset();
         notRegular = S_ISDIR(st.st_mode) ? false : true;
         errno = S_ISDIR(st.st_mode) ? EISDIR : err;
         return false;
@@ -82,10 +82,10 @@ bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
     char buffer[4096];
     ssize_t n;
     do {
-        n = ::read(fd, buffer, sizeof buffer);
+        n = ::read(fd.get(), buffer, sizeof buffer);
     } while (n < 0 && errno == EINTR);
     const int err = errno;
-    ::close(fd);
+    fd.reset();
     if (n < 0) {
         errno = err;
         return false;
@@ -99,30 +99,30 @@ bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
 
 bool writeInPlace(const QString& path, const QByteArray& content) {
     // Without waiting for a reader, and only into a regular file.
-    const int fd = ::open(ToFsPath(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(ToFsPath(path).c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
         return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd, 0) != 0) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || ::ftruncate(fd.get(), 0) != 0) {
+        fd.reset();
         errno = EINVAL;
         return false;
     }
     qsizetype done = 0;
     while (done < content.size()) {
-        const ssize_t n = ::write(fd, content.constData() + done, content.size() - done);
+        const ssize_t n = ::write(fd.get(), content.constData() + done, content.size() - done);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0) {
             const int err = errno;
-            ::close(fd);
+            fd.reset();
             errno = err;
             return false;
         }
         done += n;
     }
-    ::fsync(fd);
-    return ::close(fd) == 0;
+    ::fsync(fd.get());
+    return fd.reset();
 }
 
 // The regular, not hidden files of a directory, by name. Empty when it cannot be listed.
@@ -202,31 +202,29 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
     copied = 0;
     const QByteArray target = name.toUtf8();
     const QByteArray temporary = "." + target + ".pendrill-part";
-    const int in = ::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    UniqueFd in(::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        error = in < 0 && errno != ELOOP ? errnoText(errno) : QStringLiteral("not a regular file");
-        if (in >= 0)
-            ::close(in);
+    if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        error =
+            !in.valid() && errno != ELOOP ? errnoText(errno) : QStringLiteral("not a regular file");
         return false;
     }
     ::unlinkat(localDirFd, temporary.constData(), 0);
-    const int out =
-        ::openat(localDirFd, temporary.constData(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666);
+    UniqueFd out(::openat(localDirFd, temporary.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666));
     bool ok = false;
-    if (out < 0) {
+    if (!out.valid()) {
         error = errnoText(errno);
     } else {
-        ok = copyFile(in, out, st.st_size, copied);
+        ok = copyFile(in.get(), out.get(), st.st_size, copied);
         if (!ok)
             error = errnoText(errno);
-        if (::close(out) != 0 && ok) {
+        if (!out.reset() && ok) {
             error = errnoText(errno);
             ok = false;
         }
     }
-    ::close(in);
+    in.reset();
     if (ok && ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
         error = errnoText(errno);
         ok = false;

@@ -1,32 +1,30 @@
-#include <optional>
-
 #include "AdminCommands.h"
 #include "DatalinkCommand.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseConnection.h"
+#include "db/DbBackend.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
-#include "db/postgres/PostgresDatabase.h"
 
 namespace {
 
-// Creates a PostgreSQL database that is not there yet (connected to the server's default one).
-bool createPostgresDatabase(const DatalinkRequest& r, QString& error) {
+// Creates a database that is not there yet on a server that makes databases by a statement
+// (connected to the server's default one).
+bool createDatabase(const DbBackend& backend, const DatalinkRequest& r, QString& error) {
     DbConnection admin;
     DescribeConnection(admin, r, QString());
     if (!admin.Open()) {
         error = admin.ErrorText();
         return false;
     }
-    DbRecordset rs;
-    if (!rs.Open(QStringLiteral("SELECT 1 FROM pg_database WHERE datname = ?"), admin,
-                 {r.database})) {
-        error = rs.LastError();
+    bool exists = false;
+    if (!backend.HasDatabase(admin, r.database, &exists)) {
+        error = admin.ErrorText();
         return false;
     }
-    if (!rs.IsEOF())
+    if (exists)
         return true;
-    if (!CreatePostgresDatabase(admin, r.database)) {
+    if (!backend.CreateDatabase(admin, r.database)) {
         error = admin.ErrorText();
         return false;
     }
@@ -38,16 +36,16 @@ bool createPostgresDatabase(const DatalinkRequest& r, QString& error) {
 
 int DatalinkInit(const DatalinkRequest& r) {
     QString error;
-    const std::optional<ServerLocation> location = ResolveServer(r.server, &error);
-    if (!location) {
+    const DbBackend* backend = ServerBackend(r.server, &error);
+    if (backend == nullptr) {
         AdminError(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' + error);
         return 1;
     }
     DbConnection c;
     DescribeConnection(c, r, r.database);
     c.CreateMissingDatabase = true;
-    if (!c.Open() && location->kind == ServerLocation::Kind::PostgreSQL) {
-        if (!createPostgresDatabase(r, error)) {
+    if (!c.Open() && backend->CreatesDatabaseByStatement()) {
+        if (!createDatabase(*backend, r, error)) {
             AdminError(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' +
                        TerminalLines(error));
             return 1;
