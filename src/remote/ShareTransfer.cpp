@@ -55,14 +55,6 @@ QString errnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// UTF-8 when valid, Latin-1 otherwise (files written by single-byte Windows sites).
-QString decode(const QByteArray& bytes) {
-    QString text = QString::fromUtf8(bytes);
-    if (text.contains(QChar::ReplacementCharacter))
-        text = QString::fromLatin1(bytes);
-    return text;
-}
-
 // Reads the first line of a file, at most a few kilobytes of it. False with errno kept on error.
 // A file that is not a regular file is opened without waiting for a writer and not read: false,
 // with errno EISDIR for a directory and `notRegular` set for anything else (a pipe, a device).
@@ -311,7 +303,7 @@ short ShareReadStatus(QString& remoteDir, QString& failureText) {
     QByteArray line;
     bool notRegular = false;
     if (readFirstLine(path, line, notRegular))
-        return StatusCodeOf(decode(line).left(kStatusChars));
+        return StatusCodeOf(DecodeUtf8OrLatin1(line).left(kStatusChars));
     const int err = errno;
     if (notRegular) {
         failureText = QStringLiteral("Not a regular file: ") + path;

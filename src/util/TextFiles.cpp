@@ -20,6 +20,13 @@ QStringList SplitLines(const QString& text) {
     return text.split(breaks);
 }
 
+QString DecodeUtf8OrLatin1(const QByteArray& bytes) {
+    QString text = QString::fromUtf8(bytes);
+    if (text.contains(QChar::ReplacementCharacter))
+        text = QString::fromLatin1(bytes);
+    return text;
+}
+
 bool AppendLines(const QString& path, const QString& text) {
     if (path.isEmpty())
         return false;
