@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "util/TextFiles.h"
+#include "util/UniqueFd.h"
 
 namespace {
 
@@ -159,16 +160,15 @@ std::optional<IniDocument> IniDocument::load(const QString& path) {
         return IniDocument();
     // Opened without waiting (a FIFO would block the open until a writer comes) and looked at
     // before reading: only a regular file has an end.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
         return std::nullopt;
     struct stat st {};
     QFile file;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        !file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+        !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return std::nullopt;
-    }
+    fd.release();  // the file closes it now
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return std::nullopt;

@@ -3,6 +3,7 @@
 #include <QSqlError>
 #include <QSqlQuery>
 
+#include "db/DbBackend.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 
@@ -167,7 +168,7 @@ void DbConnection::SetError(const QString& text) {
     errors_ << text;
 }
 
-void DbConnection::takeErrors(const QSqlError& e, const QString& fallback) {
+void DbConnection::TakeError(const QSqlError& e, const QString& fallback) {
     errors_ << DbErrorMessage(e, fallback);
 }
 
@@ -177,6 +178,10 @@ QString DbConnection::DatabaseName() const {
 
 const SqlDialect& DbConnection::Dialect() const {
     return dialect_ != nullptr ? *dialect_ : SqlDialect::Embedded();
+}
+
+const DbBackend& DbConnection::Backend() const {
+    return backend_ != nullptr ? *backend_ : BackendOf(ServerLocation());
 }
 
 int DbConnection::State() const {
@@ -215,15 +220,8 @@ bool DbConnection::Open() {
     const bool trusted = Property(QStringLiteral("Integrated Security"))
                              .toString()
                              .compare("SSPI", Qt::CaseInsensitive) == 0;
-    switch (server_.kind) {
-        case ServerLocation::Kind::Embedded:
-            return openEmbedded(database);
-        case ServerLocation::Kind::PostgreSQL:
-            return openPostgres(database, trusted);
-        case ServerLocation::Kind::Odbc:
-            return openOdbc(database, trusted);
-    }
-    return false;
+    backend_ = &BackendOf(server_);
+    return backend_->Open(*this, database, trusted);
 }
 
 bool DbConnection::RunQuery(QSqlQuery& q, const QString& sql, const QVariantList& params) {
@@ -244,7 +242,7 @@ bool DbConnection::Execute(const QString& sql, const QVariantList& params, int* 
     }
     QSqlQuery q(db_);
     if (!RunQuery(q, sql, params)) {
-        takeErrors(q.lastError(), QStringLiteral("The statement failed without a reason."));
+        TakeError(q.lastError(), QStringLiteral("The statement failed without a reason."));
         return false;
     }
     if (rowsAffected != nullptr)

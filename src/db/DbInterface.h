@@ -11,6 +11,7 @@
 #include "db/ServerResolver.h"
 
 class SqlDialect;
+class DbBackend;
 class DbRecordset;
 class QSqlError;
 
@@ -79,6 +80,8 @@ class DbConnection {
     QString DatabaseName() const;  // the "Initial Catalog" opened
     QSqlDatabase& Database() { return db_; }
     const SqlDialect& Dialect() const;
+    // The backend of the server kind (the embedded one before the first Open).
+    const DbBackend& Backend() const;
 
     // Runs one statement with `?` parameters; rows affected in `rowsAffected` when given.
     bool Execute(const QString& sql, const QVariantList& params = {}, int* rowsAffected = nullptr);
@@ -91,14 +94,17 @@ class DbConnection {
     static bool RunQuery(QSqlQuery& query, const QString& sql, const QVariantList& params);
 
     void SetError(const QString& text);
+    // Adds the error `e` as one line (DbErrorMessage), `fallback` when it says nothing.
+    void TakeError(const QSqlError& e, const QString& fallback);
     void ClearErrors() { errors_.clear(); }
 
-  private:
-    bool openEmbedded(const QString& database);
-    bool openPostgres(const QString& database, bool trusted);
-    bool openOdbc(const QString& database, bool trusted);
-    void takeErrors(const QSqlError& e, const QString& fallback);
+    // --- for the backends that open the connection (DbBackend::Open) ---
+    // The name under which the backend adds its QSqlDatabase.
+    const QString& ConnectionName() const { return connectionName_; }
+    void SetDialect(const SqlDialect& dialect) { dialect_ = &dialect; }
+    void SetDatabaseName(const QString& name) { database_ = name; }
 
+  private:
     QVector<QPair<QString, QVariant>> props_;  // in the order first set, first spelling kept
     QStringList errors_;
     QString connectionName_;
@@ -106,6 +112,7 @@ class DbConnection {
     ServerLocation server_;
     QString database_;
     const SqlDialect* dialect_ = nullptr;
+    const DbBackend* backend_ = nullptr;
 };
 
 // The rows of a query, fetched whole (a client-side snapshot), with a current row, Null values

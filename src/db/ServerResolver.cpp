@@ -5,6 +5,7 @@
 #include <QUrl>
 
 #include "config/SettingsStore.h"
+#include "db/Backends.h"
 #include "util/Errors.h"
 
 QString LocalServerDirectory() {
@@ -85,4 +86,21 @@ std::optional<ServerLocation> ResolveServer(const QString& serverName, QString* 
                                    "localhost.")
                         .arg(serverName));
     return std::nullopt;
+}
+
+const DbBackend& BackendOf(const ServerLocation& server) {
+    switch (server.kind) {
+        case ServerLocation::Kind::Embedded:
+            return EmbeddedServerBackend();
+        case ServerLocation::Kind::PostgreSQL:
+            return PostgresServerBackend();
+        case ServerLocation::Kind::Odbc:
+            break;
+    }
+    return OdbcServerBackend();
+}
+
+const DbBackend* ServerBackend(const QString& serverName, QString* error) {
+    const std::optional<ServerLocation> location = ResolveServer(serverName, error);
+    return location ? &BackendOf(*location) : nullptr;
 }

@@ -30,5 +30,13 @@ std::optional<ServerLocation> ResolveServer(const QString& serverName, QString* 
 std::optional<ServerLocation> ParseServerAlias(const QString& name, const QString& aliasText,
                                                QString* error = nullptr);
 
+class DbBackend;
+
+// The backend of a resolved server's kind.
+const DbBackend& BackendOf(const ServerLocation& server);
+// The backend of a server name (ResolveServer). Null, with `error` set, when ResolveServer finds
+// no server.
+const DbBackend* ServerBackend(const QString& serverName, QString* error = nullptr);
+
 // $XDG_DATA_HOME/pendrill/servers/local
 QString LocalServerDirectory();

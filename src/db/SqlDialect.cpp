@@ -13,6 +13,10 @@ QString SqlDialect::QuoteIdentifier(const QString& name) const {
     return '"' + n.replace('"', QStringLiteral("\"\"")) + '"';
 }
 
+QString SqlDialect::StoredTimeSeconds(const QString&) const {
+    return QString();
+}
+
 bool DialectQuery(DbConnection& c, const QString& sql, const QVariantList& params,
                   QVector<QVariantList>& rows) {
     QSqlQuery q(c.Database());

@@ -13,7 +13,9 @@ class DbConnection;
 // columns, and how a few SQL pieces are written.
 class SqlDialect {
   public:
-    enum class Type { Text, Integer, SmallInt, Boolean, Double, Blob, Timestamp };
+    // AutoKey: a primary key the server numbers itself (the whole column definition after the
+    // column's name).
+    enum class Type { Text, Integer, SmallInt, BigInt, Boolean, Double, Blob, Timestamp, AutoKey };
 
     virtual ~SqlDialect() = default;
     virtual QString Name() const = 0;
@@ -26,6 +28,9 @@ class SqlDialect {
     // character, whatever the column's collation or type makes "=" mean (a case-insensitive
     // collation, citext, SQL Server's default collation).
     virtual QString ExactTextEquals(const QString& quotedColumn) const = 0;
+    // An expression for the seconds since 1970 UTC of the ISO 8601 time text `expression`; empty
+    // when the server kind leaves that conversion to the program.
+    virtual QString StoredTimeSeconds(const QString& expression) const;
     virtual bool ListDatabases(DbConnection& c, QStringList& names) const = 0;
     // Rows of (TABLE_CATALOG, TABLE_SCHEMA, TABLE_NAME, COLUMN_NAME, ORDINAL_POSITION, DATA_TYPE)
     // for the table (all tables when empty).

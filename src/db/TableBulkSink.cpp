@@ -1,11 +1,9 @@
 #include "db/TableBulkSink.h"
 
 #include "db/BulkSinkBase.h"
+#include "db/DbBackend.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
-#include "db/embedded/EmbeddedBulkSink.h"
-#include "db/odbc/OdbcBulkSink.h"
-#include "db/postgres/PostgresCopySink.h"
 #include "util/Counted.h"
 
 namespace {
@@ -79,13 +77,6 @@ bool TableSinkBase::prepareColumns(const QStringList& given, int fieldCount, QSt
 
 std::unique_ptr<BulkRowSink> OpenTableBulkSink(std::unique_ptr<DbConnection> c,
                                                const QString& table) {
-    switch (c->Server().kind) {
-        case ServerLocation::Kind::Embedded:
-            return OpenEmbeddedBulkSink(std::move(c), table);
-        case ServerLocation::Kind::PostgreSQL:
-            return OpenPostgresCopySink(std::move(c), table);
-        case ServerLocation::Kind::Odbc:
-            break;
-    }
-    return OpenOdbcBulkSink(std::move(c), table);
+    const DbBackend& backend = c->Backend();
+    return backend.OpenBulkSink(std::move(c), table);
 }

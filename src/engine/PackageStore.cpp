@@ -6,8 +6,8 @@
 #include <QUuid>
 #include <algorithm>
 
+#include "db/DbBackend.h"
 #include "db/DbConnection.h"
-#include "db/postgres/PostgresDatabase.h"
 #include "engine/tasks/PackageTasks.h"
 #include "engine/tasks/TaskConnections.h"
 #include "util/Errors.h"
@@ -59,16 +59,17 @@ bool PackageStore::Open(const QString& server, const QString& user, const QStrin
     where.trusted = trusted;
     QString openError;
     if (!OpenResolvedConnection(where, *connection_, &openError)) {
-        const std::optional<ServerLocation> location = ResolveServer(server);
-        if (!create || !location || location->kind != ServerLocation::Kind::PostgreSQL)
+        const DbBackend* backend = ServerBackend(server);
+        if (!create || backend == nullptr || !backend->CreatesDatabaseByStatement())
             return Fail(error, openError);
-        // A PostgreSQL server gets its msdb on the first import.
+        // A server that makes databases by a statement (PostgreSQL) gets its msdb on the first
+        // import.
         ResolvedConnection maintenance = where;
         maintenance.database.clear();
         DbConnection admin;
         if (!OpenResolvedConnection(maintenance, admin, error))
             return false;
-        if (!CreatePostgresDatabase(admin, QString::fromLatin1(PackageStoreDatabase)))
+        if (!backend->CreateDatabase(admin, QString::fromLatin1(PackageStoreDatabase)))
             return Fail(error,
                         openError + QStringLiteral("; creating it failed: ") + admin.ErrorText());
         admin.Close();

@@ -20,6 +20,7 @@
 #include "db/DbInterface.h"
 #include "gui/ComboChoiceList.h"
 #include "gui/InputBoxes.h"
+#include "gui/OpeningComboBox.h"
 #include "util/RunLog.h"
 
 namespace {
@@ -51,18 +52,6 @@ QString defaultChooseFile(QWidget* owner, const QString& title, const QString& d
         return QString();
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
-
-// A drop-down list that tells its owner when its list opens.
-class OpeningCombo : public QComboBox {
-  public:
-    using QComboBox::QComboBox;
-    std::function<void()> opening;
-    void showPopup() override {
-        if (opening)
-            opening();
-        QComboBox::showPopup();
-    }
-};
 
 }  // namespace
 
@@ -188,7 +177,7 @@ SqlServerPanel::SqlServerPanel(QWidget* parent)
                                 QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
     lblSQLPassword = findChild<QLabel*>(QStringLiteral("lblSQLPassword"));
 
-    auto* databases = named(new OpeningCombo(this), QStringLiteral("cmbSQLDatabases"));
+    auto* databases = named(new OpeningComboBox(this), QStringLiteral("cmbSQLDatabases"));
     databases->setEditable(true);
     databases->opening = [this] { FillDatabaseList(); };
     cmbSQLDatabases = databases;

@@ -19,30 +19,12 @@
 #include <QVBoxLayout>
 
 #include "gui/DataLinkPanels.h"
-#include "gui/MainWindowPictures.h"
 #include "gui/FlatFilePanel.h"
+#include "gui/MainWindowPictures.h"
+#include "gui/OpeningComboBox.h"
 #include "gui/ServerConnectionWidget.h"
 
 namespace {
-
-// A drop-down list that tells its owner when its list is about to open.
-class ListOpeningComboBox : public QComboBox {
-  public:
-    using QComboBox::QComboBox;
-    std::function<void()> opening;
-    std::function<void()> closed;
-
-    void showPopup() override {
-        if (opening)
-            opening();
-        QComboBox::showPopup();
-    }
-    void hidePopup() override {
-        QComboBox::hidePopup();
-        if (closed)
-            closed();
-    }
-};
 
 QLabel* makeLabel(const QString& name, const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -178,7 +160,8 @@ QWidget* MainWindow::BuildPackagePage() {
             makePicture(QStringLiteral("imgDTSPackageInfo"), MainWindowPicture::PackageInfo, page))
         ->addLayout(intro);
 
-    packageServerWidget = named(new ServerConnectionWidget(page), QStringLiteral("packageServerWidget"));
+    packageServerWidget =
+        named(new ServerConnectionWidget(page), QStringLiteral("packageServerWidget"));
     packageServerWidget->SetDatabaseVisible(false);
     packageServerWidget->Bind(&form_.packageServerWidget);
     section(v, makePicture(QStringLiteral("imgColorDTSServer"), MainWindowPicture::DTSServer, page))
@@ -189,11 +172,11 @@ QWidget* MainWindow::BuildPackagePage() {
         makeLabel(QStringLiteral("Label8"),
                   QStringLiteral("Specify the model and DTS package below."), page),
         0, 0, 1, 2);
-    auto* modelBox = new ListOpeningComboBox(page);
+    auto* modelBox = new OpeningComboBox(page);
     cmbETLModel = named(modelBox, QStringLiteral("cmbETLModel"));
-    auto* packageBox = new ListOpeningComboBox(page);
+    auto* packageBox = new OpeningComboBox(page);
     cmbETLPackage = named(packageBox, QStringLiteral("cmbETLPackage"));
-    for (ListOpeningComboBox* box : {modelBox, packageBox}) {
+    for (OpeningComboBox* box : {modelBox, packageBox}) {
         box->setEditable(false);  // a choice from the list only
         box->setMinimumContentsLength(24);
         box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
@@ -293,7 +276,8 @@ QWidget* MainWindow::BuildWarehousePage() {
     section(v, makePicture(QStringLiteral("imgDWServerDB"), MainWindowPicture::DWServerDB, page))
         ->addLayout(intro, 1);
 
-    warehouseServerWidget = named(new ServerConnectionWidget(page), QStringLiteral("warehouseServerWidget"));
+    warehouseServerWidget =
+        named(new ServerConnectionWidget(page), QStringLiteral("warehouseServerWidget"));
     warehouseServerWidget->Bind(&form_.warehouseServerWidget);
     section(v, makePicture(QStringLiteral("imgDWDB"), MainWindowPicture::DWDB, page))
         ->addWidget(warehouseServerWidget, 1);

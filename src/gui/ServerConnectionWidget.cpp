@@ -17,20 +17,8 @@
 #include "gui/ComboChoiceList.h"
 #include "gui/InputBoxes.h"
 #include "util/Errors.h"
+#include "gui/OpeningComboBox.h"
 #include "util/OperatorInterface.h"
-
-// A drop-down list that lets its owner refill it each time its list opens.
-class OpeningComboBox : public QComboBox {
-  public:
-    using QComboBox::QComboBox;
-    std::function<void()> opening;
-
-    void showPopup() override {
-        if (opening)
-            opening();
-        QComboBox::showPopup();
-    }
-};
 
 ServerConnectionWidget::ServerConnectionWidget(QWidget* parent) : QWidget(parent), model_(&own_) {
     auto* grid = new QGridLayout(this);

@@ -2,17 +2,10 @@
 
 #include <QAtomicInt>
 #include <QDir>
-#include <QFileInfo>
-#include <QSqlError>
-#include <QSqlQuery>
-#include <QStandardPaths>
-#include <QUrl>
 
 #include "config/SettingsStore.h"
-#include "db/DbInterface.h"
-#include "db/embedded/SqliteBusyWait.h"
+#include "db/DbBackend.h"
 #include "history/Schema.h"
-#include "util/PrivateFiles.h"
 
 namespace Repository {
 
@@ -29,11 +22,6 @@ QString DefaultPath() {
     return dataHome() + QStringLiteral("/pendrill/repository.db");
 }
 
-bool IsPostgresUrl(const QString& location) {
-    return location.startsWith(QLatin1String("postgresql://"), Qt::CaseInsensitive) ||
-           location.startsWith(QLatin1String("postgres://"), Qt::CaseInsensitive);
-}
-
 Location CurrentLocation() {
     const QString keyPath = QString::fromLatin1(RepositoryLocationKey);
     const QString valueName = QString::fromLatin1(RepositoryLocationValue);
@@ -43,9 +31,7 @@ Location CurrentLocation() {
 }
 
 QString DisplayLocation(const QString& location) {
-    if (!IsPostgresUrl(location))
-        return location;
-    return QUrl(location).toString(QUrl::RemovePassword);
+    return DisplayDatabaseLocation(location);
 }
 
 Connection::Connection() {
@@ -68,39 +54,10 @@ bool Connection::Open(const QString& path, bool createDirectory) {
         error_ = QStringLiteral("no repository location");
         return false;
     }
-    postgres_ = IsPostgresUrl(path);
-    if (postgres_)
-        return openPostgres(path);
-    const QFileInfo info(path);
-    // The repository holds who ran what and where; it is its owner's alone, and SQLite gives its
-    // journal and write-ahead log the database file's mode.
-    if (createDirectory)
-        MakePrivateDirectory(info.absolutePath());
-    if (!info.absoluteDir().exists()) {
-        error_ = QStringLiteral("directory %1 does not exist").arg(info.absolutePath());
+    const DbBackend& backend = BackendOfLocation(path);
+    if (!backend.OpenLocation(db_, name_, path, createDirectory, &error_))
         return false;
-    }
-    if (info.exists() && !info.isFile()) {
-        error_ = QStringLiteral("%1 is not a file").arg(path);
-        return false;
-    }
-    if (!info.exists() && !CreatePrivateFile(path, &error_))
-        return false;
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name_);
-    db_.setDatabaseName(path);
-    db_.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-    if (!db_.open()) {
-        error_ = DbErrorMessage(db_.lastError(), QStringLiteral("the database gave no reason"));
-        return false;
-    }
-    SetStoppableBusyWait(db_, 5000);
-    QSqlQuery q(db_);
-    // Write-ahead logging: a record costs no flush of its own (a copy of many files leaves one
-    // record per file); the log is flushed at checkpoints, so a crash loses at most the last
-    // records, never the database.
-    q.exec(QStringLiteral("PRAGMA journal_mode=WAL"));
-    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    if (!Schema::EnsureSqlite(db_, error_) || !Schema::FillRecordTimes(db_, error_)) {
+    if (!Schema::Ensure(db_, backend, &error_) || !Schema::FillRecordTimes(db_, &error_)) {
         db_.close();
         return false;
     }

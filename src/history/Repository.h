@@ -3,6 +3,8 @@
 #include <QSqlDatabase>
 #include <QString>
 
+class DbBackend;
+
 // The job-history repository: an SQLite database, by default
 // $XDG_DATA_HOME/pendrill/repository.db, created with its tables on first use. Its location can be
 // set in the settings store (RepositoryLocationKey / RepositoryLocationValue): another SQLite file,
@@ -14,9 +16,6 @@ inline constexpr const char* RepositoryLocationKey = "Software\\Tessaly\\Rook\\R
 inline constexpr const char* RepositoryLocationValue = "Location";
 
 QString DefaultPath();
-
-// True when a location text names a PostgreSQL database rather than an SQLite file.
-bool IsPostgresUrl(const QString& location);
 
 struct Location {
     QString path;             // the database file or URL; empty when the store names an empty one
@@ -36,23 +35,19 @@ class Connection {
     Connection& operator=(const Connection&) = delete;
 
     // Opens (creating the file or database and the tables when missing, and the indexes an older
-    // repository lacks) the repository at `path` (a file or a PostgreSQL URL). The default
-    // location's directory is created; a configured location's directory must exist. False with
-    // LastError() set.
+    // repository lacks) the repository at `path` (a file or a PostgreSQL URL) through the
+    // database layer's backend of that location. The default location's directory is created; a
+    // configured location's directory must exist. False with LastError() set.
     bool Open(const QString& path, bool createDirectory);
     // Opens the current location.
     bool Open();
     QSqlDatabase& Db() { return db_; }
-    bool IsPostgres() const { return postgres_; }
     const QString& LastError() const { return error_; }
 
   private:
-    bool openPostgres(const QString& url);
-
     QString name_;
     QSqlDatabase db_;
     QString error_;
-    bool postgres_ = false;
 };
 
 }  // namespace Repository

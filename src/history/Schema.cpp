@@ -5,153 +5,107 @@
 #include <QSqlRecord>
 #include <optional>
 
+#include "db/DbBackend.h"
 #include "db/DbInterface.h"
+#include "db/SqlDialect.h"
 #include "history/TimeStamps.h"
+#include "util/Errors.h"
 
 namespace Schema {
 
 namespace {
 
-// PRAGMA user_version of an SQLite repository whose schema is complete.
-constexpr int kSqliteVersion = 1;
+// The version of a repository whose schema is complete.
+constexpr int kSchemaVersion = 1;
 
-// Key of the PostgreSQL advisory lock under which the schema is created ("Rook").
-constexpr qint64 kPostgresSchemaLock = 0x526f6f6b;
+// Key of the lock under which programs create the schema (where the server has named locks).
+constexpr qint64 kSchemaLock = 0x526f6f6b;
 
-const char* const kSqliteTables[] = {
-    "CREATE TABLE IF NOT EXISTS job_history ("
-    " Id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " Kind INTEGER, ApplicationName TEXT,"
-    " SourceServer TEXT, SourcePath TEXT, SourceDatabase TEXT, SourceUser TEXT,"
-    " TargetServer TEXT, TargetPath TEXT, TargetDatabase TEXT, TargetUser TEXT,"
-    " ExceptionFile TEXT, StartTime TEXT, EndTime TEXT, JobIdentifier TEXT,"
-    " Status INTEGER, Message TEXT, ObjectName TEXT, Quantity REAL, QuantityUnit TEXT,"
-    " CurrentUserName TEXT, ComputerName TEXT, Arguments TEXT, RecordTime INTEGER)",
-    "CREATE TABLE IF NOT EXISTS metadata_files ("
-    " Id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    " FileName TEXT NOT NULL, FileSize INTEGER, RecordedAt TEXT,"
-    " JobIdentifier TEXT, CurrentUserName TEXT, ComputerName TEXT)",
-};
-
-// Ordered by Id within each key: the listings are newest first. (SQLite keeps the row id in every
-// index; PostgreSQL is told.)
-const char* const kSqliteIndexes[] = {
-    "CREATE INDEX IF NOT EXISTS job_history_job ON job_history (JobIdentifier)",
-    "CREATE INDEX IF NOT EXISTS job_history_status ON job_history (Status)",
-    "CREATE INDEX IF NOT EXISTS job_history_time ON job_history (RecordTime)",
-};
-
-const char* const kPostgres[] = {
-    "CREATE TABLE IF NOT EXISTS job_history ("
-    " Id BIGSERIAL PRIMARY KEY,"
-    " Kind INTEGER, ApplicationName TEXT,"
-    " SourceServer TEXT, SourcePath TEXT, SourceDatabase TEXT, SourceUser TEXT,"
-    " TargetServer TEXT, TargetPath TEXT, TargetDatabase TEXT, TargetUser TEXT,"
-    " ExceptionFile TEXT, StartTime TEXT, EndTime TEXT, JobIdentifier TEXT,"
-    " Status INTEGER, Message TEXT, ObjectName TEXT, Quantity DOUBLE PRECISION,"
-    " QuantityUnit TEXT, CurrentUserName TEXT, ComputerName TEXT, Arguments TEXT,"
-    " RecordTime BIGINT)",
-    "CREATE TABLE IF NOT EXISTS metadata_files ("
-    " Id BIGSERIAL PRIMARY KEY,"
-    " FileName TEXT NOT NULL, FileSize BIGINT, RecordedAt TEXT,"
-    " JobIdentifier TEXT, CurrentUserName TEXT, ComputerName TEXT)",
-    "ALTER TABLE job_history ADD COLUMN IF NOT EXISTS RecordTime BIGINT",
-    "CREATE INDEX IF NOT EXISTS job_history_job ON job_history (JobIdentifier, Id)",
-    "CREATE INDEX IF NOT EXISTS job_history_status ON job_history (Status, Id)",
-    // Created last: its presence tells that the whole schema is there.
-    "CREATE INDEX IF NOT EXISTS job_history_time ON job_history (RecordTime)",
-};
+// Created last: its presence tells that the whole schema is there.
+const char* const kLastIndex = "job_history_time";
 
 QString reason(const QSqlError& e) {
     return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
 }
 
-bool run(QSqlQuery& q, const QString& sql, QString& error) {
+bool run(QSqlQuery& q, const QString& sql, QString* error) {
     if (q.exec(sql))
         return true;
-    error = reason(q.lastError());
-    return false;
-}
-
-int sqliteVersion(QSqlQuery& q) {
-    return q.exec(QStringLiteral("PRAGMA user_version")) && q.next() ? q.value(0).toInt() : -1;
+    return Fail(error, reason(q.lastError()));
 }
 
 bool hasColumn(QSqlDatabase& db, const char* table, const char* column) {
     return db.record(QString::fromLatin1(table)).contains(QString::fromLatin1(column));
 }
 
-bool upgradeSqlite(QSqlDatabase& db, QSqlQuery& q, QString& error) {
-    for (const char* statement : kSqliteTables)
-        if (!run(q, QString::fromLatin1(statement), error))
+// The statements that create what is missing, in order; each may run on a complete schema.
+bool upgrade(QSqlDatabase& db, QSqlQuery& q, const SqlDialect& d, QString* error) {
+    using Type = SqlDialect::Type;
+    const QString text = d.TypeName(Type::Text), integer = d.TypeName(Type::Integer),
+                  big = d.TypeName(Type::BigInt);
+    const QString tables[] = {
+        QStringLiteral("CREATE TABLE IF NOT EXISTS job_history ("
+                       " Id %1,"
+                       " Kind %2, ApplicationName %3,"
+                       " SourceServer %3, SourcePath %3, SourceDatabase %3, SourceUser %3,"
+                       " TargetServer %3, TargetPath %3, TargetDatabase %3, TargetUser %3,"
+                       " ExceptionFile %3, StartTime %3, EndTime %3, JobIdentifier %3,"
+                       " Status %2, Message %3, ObjectName %3, Quantity %4, QuantityUnit %3,"
+                       " CurrentUserName %3, ComputerName %3, Arguments %3, RecordTime %5)")
+            .arg(d.TypeName(Type::AutoKey), integer, text, d.TypeName(Type::Double), big),
+        QStringLiteral("CREATE TABLE IF NOT EXISTS metadata_files ("
+                       " Id %1,"
+                       " FileName %2 NOT NULL, FileSize %3, RecordedAt %2,"
+                       " JobIdentifier %2, CurrentUserName %2, ComputerName %2)")
+            .arg(d.TypeName(Type::AutoKey), text, big),
+    };
+    for (const QString& statement : tables)
+        if (!run(q, statement, error))
             return false;
     if (!hasColumn(db, "job_history", "RecordTime")) {
-        // Stored times are ISO 8601 with their offset, which SQLite turns into UTC itself.
-        if (!run(q, QStringLiteral("ALTER TABLE job_history ADD COLUMN RecordTime INTEGER"),
-                 error) ||
-            !run(q,
-                 QStringLiteral("UPDATE job_history SET RecordTime ="
-                                " CAST(strftime('%s', COALESCE(EndTime, StartTime)) AS INTEGER)"),
+        if (!run(q, QStringLiteral("ALTER TABLE job_history ADD COLUMN RecordTime %1").arg(big),
                  error))
             return false;
-    }
-    for (const char* statement : kSqliteIndexes)
-        if (!run(q, QString::fromLatin1(statement), error))
+        // Where the server reads the stored times itself, it fills the new column at once;
+        // elsewhere FillRecordTimes does on every open.
+        const QString seconds = d.StoredTimeSeconds(QStringLiteral("COALESCE(EndTime, StartTime)"));
+        if (!seconds.isEmpty() &&
+            !run(q, QStringLiteral("UPDATE job_history SET RecordTime = %1").arg(seconds), error))
             return false;
-    return run(q, QStringLiteral("PRAGMA user_version = %1").arg(kSqliteVersion), error);
-}
-
-}  // namespace
-
-bool EnsureSqlite(QSqlDatabase& db, QString& error) {
-    QSqlQuery q(db);
-    if (sqliteVersion(q) >= kSqliteVersion)
-        return true;
-    // A writer's lock from the start, so that two programs opening a new repository at once do
-    // not both read the old version and then fail to upgrade.
-    if (!run(q, QStringLiteral("BEGIN IMMEDIATE"), error))
-        return false;
-    const bool ok = sqliteVersion(q) >= kSqliteVersion || upgradeSqlite(db, q, error);
-    if (ok && run(q, QStringLiteral("COMMIT"), error))
-        return true;
-    q.exec(QStringLiteral("ROLLBACK"));
-    return false;
-}
-
-namespace {
-
-bool postgresSchemaComplete(QSqlQuery& q) {
-    return q.exec(QStringLiteral("SELECT to_regclass('job_history_time') IS NOT NULL")) &&
-           q.next() && q.value(0).toBool();
-}
-
-}  // namespace
-
-bool EnsurePostgres(QSqlDatabase& db, QString& error) {
-    QSqlQuery q(db);
-    if (postgresSchemaComplete(q))
-        return true;
-    // CREATE ... IF NOT EXISTS is not safe against a second host doing the same at the same
-    // moment; the advisory lock makes them take turns, and the transaction makes it all or none.
-    // The server's notices ("already exists, skipping") would end up on standard error.
-    if (!run(q, QStringLiteral("BEGIN"), error))
-        return false;
-    bool ok =
-        run(q, QStringLiteral("SET LOCAL client_min_messages = warning"), error) &&
-        run(q, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(kPostgresSchemaLock), error);
-    const bool done = ok && postgresSchemaComplete(q);
-    for (const char* statement : kPostgres) {
-        if (!ok || done)
-            break;
-        ok = run(q, QString::fromLatin1(statement), error);
     }
+    // Ordered by Id within each key: the listings are newest first.
+    const QString indexes[] = {
+        QStringLiteral(
+            "CREATE INDEX IF NOT EXISTS job_history_job ON job_history (JobIdentifier, Id)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS job_history_status ON job_history (Status, Id)"),
+        QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON job_history (RecordTime)")
+            .arg(QString::fromLatin1(kLastIndex)),
+    };
+    for (const QString& statement : indexes)
+        if (!run(q, statement, error))
+            return false;
+    return true;
+}
+
+}  // namespace
+
+bool Ensure(QSqlDatabase& db, const DbBackend& backend, QString* error) {
+    const QString lastIndex = QString::fromLatin1(kLastIndex);
+    if (backend.SchemaComplete(db, kSchemaVersion, lastIndex))
+        return true;
+    if (!backend.BeginSchemaChange(db, kSchemaLock, error))
+        return false;
+    QSqlQuery q(db);
+    const bool ok = backend.SchemaComplete(db, kSchemaVersion, lastIndex) ||
+                    (upgrade(db, q, backend.Dialect(), error) &&
+                     backend.MarkSchemaComplete(db, kSchemaVersion, error));
     if (ok && run(q, QStringLiteral("COMMIT"), error))
         return true;
     q.exec(QStringLiteral("ROLLBACK"));
     return false;
 }
 
-bool FillRecordTimes(QSqlDatabase& db, QString& error) {
+bool FillRecordTimes(QSqlDatabase& db, QString* error) {
     QList<QPair<qint64, qint64>> times;  // (Id, RecordTime)
     {
         QSqlQuery q(db);
@@ -171,10 +125,8 @@ bool FillRecordTimes(QSqlDatabase& db, QString& error) {
     }
     if (times.isEmpty())
         return true;
-    if (!db.transaction()) {
-        error = reason(db.lastError());
-        return false;
-    }
+    if (!db.transaction())
+        return Fail(error, reason(db.lastError()));
     QSqlQuery q(db);
     bool ok = q.prepare(QStringLiteral(
         "UPDATE job_history SET RecordTime = ? WHERE Id = ? AND RecordTime IS NULL"));
@@ -185,7 +137,7 @@ bool FillRecordTimes(QSqlDatabase& db, QString& error) {
     }
     if (ok && db.commit())
         return true;
-    error = reason(ok ? db.lastError() : q.lastError());
+    SetError(error, reason(ok ? db.lastError() : q.lastError()));
     db.rollback();
     return false;
 }

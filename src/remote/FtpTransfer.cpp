@@ -17,6 +17,7 @@
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/RunLog.h"
+#include "util/TextFiles.h"
 #include "util/UniqueFd.h"
 
 namespace {
@@ -31,14 +32,6 @@ const QString kCheckTitle = QStringLiteral("FTP check");
 constexpr int kStatusReadBytes = 256;
 constexpr qint32 kNoMoreFiles = 18;
 constexpr int kExclamation = 48;
-
-// A status text read from the site: UTF-8, or Latin-1 when the bytes are not valid UTF-8.
-QString decodeStatus(const QByteArray& bytes) {
-    QString text = QString::fromUtf8(bytes);
-    if (text.contains(QChar::ReplacementCharacter))
-        text = QString::fromLatin1(bytes);
-    return text;
-}
 
 QString statusPath(QString& remoteDir) {
     AddRemoteSeparator(remoteDir);
@@ -219,7 +212,7 @@ qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& u
             case FtpConnection::ReadOutcome::Read:
                 break;
         }
-        return StatusCodeOf(decodeStatus(head));
+        return StatusCodeOf(DecodeUtf8OrLatin1(head));
     } catch (const std::exception& e) {
         SetError(failureText, kUnexpected + QString::fromLocal8Bit(e.what()));
         LogInfo(kUnexpected + QString::fromLocal8Bit(e.what()));

@@ -55,26 +55,18 @@ QString errnoText(int err) {
     return QString::fromLocal8Bit(std::strerror(err));
 }
 
-// UTF-8 when valid, Latin-1 otherwise (files written by single-byte Windows sites).
-QString decode(const QByteArray& bytes) {
-    QString text = QString::fromUtf8(bytes);
-    if (text.contains(QChar::ReplacementCharacter))
-        text = QString::fromLatin1(bytes);
-    return text;
-}
-
 // Reads the first line of a file, at most a few kilobytes of it. False with errno kept on error.
 // A file that is not a regular file is opened without waiting for a writer and not read: false,
 // with errno EISDIR for a directory and `notRegular` set for anything else (a pipe, a device).
 bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
     notRegular = false;
-    const int fd = ::open(ToFsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+    UniqueFd fd(::open(ToFsPath(path).c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
         return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         const int err = errno;
-        ::close(fd);
+        fd.reset();
         notRegular = S_ISDIR(st.st_mode) ? false : true;
         errno = S_ISDIR(st.st_mode) ? EISDIR : err;
         return false;
@@ -82,10 +74,10 @@ bool readFirstLine(const QString& path, QByteArray& line, bool& notRegular) {
     char buffer[4096];
     ssize_t n;
     do {
-        n = ::read(fd, buffer, sizeof buffer);
+        n = ::read(fd.get(), buffer, sizeof buffer);
     } while (n < 0 && errno == EINTR);
     const int err = errno;
-    ::close(fd);
+    fd.reset();
     if (n < 0) {
         errno = err;
         return false;
@@ -174,32 +166,29 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
     copied = 0;
     const QByteArray target = name.toUtf8();
     const QByteArray temporary = "." + target + ".pendrill-part";
-    const int in = ::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    UniqueFd in(::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
-    if (in < 0 || ::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        SetError(error, in < 0 && errno != ELOOP ? errnoText(errno)
-                                                 : QStringLiteral("not a regular file"));
-        if (in >= 0)
-            ::close(in);
+    if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        SetError(error, !in.valid() && errno != ELOOP ? errnoText(errno)
+                                                      : QStringLiteral("not a regular file"));
         return false;
     }
     ::unlinkat(localDirFd, temporary.constData(), 0);
-    const int out =
-        ::openat(localDirFd, temporary.constData(),
-                 O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666);
+    UniqueFd out(::openat(localDirFd, temporary.constData(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666));
     bool ok = false;
-    if (out < 0) {
+    if (!out.valid()) {
         SetError(error, errnoText(errno));
     } else {
-        ok = copyFile(in, out, st.st_size, copied);
+        ok = copyFile(in.get(), out.get(), st.st_size, copied);
         if (!ok)
             SetError(error, errnoText(errno));
-        if (::close(out) != 0 && ok) {
+        if (!out.reset() && ok) {
             SetError(error, errnoText(errno));
             ok = false;
         }
     }
-    ::close(in);
+    in.reset();
     if (ok && ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
         SetError(error, errnoText(errno));
         ok = false;
@@ -286,7 +275,7 @@ short ShareReadStatus(QString& remoteDir, QString* failureText) {
     QByteArray line;
     bool notRegular = false;
     if (readFirstLine(path, line, notRegular))
-        return StatusCodeOf(decode(line).left(kStatusChars));
+        return StatusCodeOf(DecodeUtf8OrLatin1(line).left(kStatusChars));
     const int err = errno;
     if (notRegular) {
         const QString text = QStringLiteral("Not a regular file: ") + path;

@@ -18,6 +18,7 @@
 #include <tuple>
 
 #include "util/Errors.h"
+#include "util/UniqueFd.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ namespace {
 // the table but not the right to the parent's locks.
 using Key = std::tuple<qint64, quint64, quint64, int>;
 struct Held {
-    int fd = -1;
+    UniqueFd fd;  // closing the only descriptor of the lock releases it
     int count = 0;
 };
 
@@ -70,18 +71,18 @@ bool tryOnce(int fd, FileLock::Role role, bool& busy, int& code) {
 
 // The companion is created with the permission bits and group (and, when root creates it, the
 // owner) of the file it guards, so that whoever may write the file may also lock it.
-int createCompanion(const QByteArray& companion, const QByteArray& guarded) {
-    const int fd =
-        ::open(companion.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (fd < 0)
+UniqueFd createCompanion(const QByteArray& companion, const QByteArray& guarded) {
+    UniqueFd fd(
+        ::open(companion.constData(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600));
+    if (!fd.valid())
         return fd;
     struct stat st {};
     if (::stat(guarded.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
         // Only root may give the file away; anyone may pass it to a group they belong to.
-        (void)::fchown(fd, ::geteuid() == 0 ? st.st_uid : static_cast<uid_t>(-1), st.st_gid);
-        ::fchmod(fd, st.st_mode & 0666);
+        (void)::fchown(fd.get(), ::geteuid() == 0 ? st.st_uid : static_cast<uid_t>(-1), st.st_gid);
+        ::fchmod(fd.get(), st.st_mode & 0666);
     } else {
-        ::fchmod(fd, 0600);
+        ::fchmod(fd.get(), 0600);
     }
     return fd;
 }
@@ -157,35 +158,36 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
     }
     const QString companion = LockFilePath(file);
     const QByteArray path = QFile::encodeName(companion);
-    int fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0 && errno == ENOENT) {
+    // Opened only to see that the companion is there (or made); lockPath opens it for the lock.
+    UniqueFd fd(::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.valid() && errno == ENOENT) {
         fd = createCompanion(path, QFile::encodeName(file));
-        if (fd < 0 && errno == EEXIST)
-            fd = ::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0 && (errno == EACCES || errno == EROFS || errno == EPERM)) {
+        if (!fd.valid() && errno == EEXIST)
+            fd = UniqueFd(::open(path.constData(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+        if (!fd.valid() && (errno == EACCES || errno == EROFS || errno == EPERM)) {
             // The directory refuses the companion; a file there can only be written in place,
             // so the file itself keeps its identity and can carry the lock.
             const QByteArray target = QFile::encodeName(file);
-            fd = ::open(target.constData(),
-                        (role == Role::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW);
-            if (fd < 0) {
+            const UniqueFd itself(
+                ::open(target.constData(),
+                       (role == Role::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW));
+            if (!itself.valid()) {
                 SetError(error, QStringLiteral("cannot create the lock file %1: %2")
                                     .arg(companion, errnoText(EACCES)));
                 return false;
             }
-            ::close(fd);
             return lockPath(file, role, waitMs, Target::Itself, error);
         }
-    } else if (fd < 0 && (errno == EACCES || errno == EROFS) && role == Role::Run) {
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    } else if (!fd.valid() && (errno == EACCES || errno == EROFS) && role == Role::Run) {
+        fd = UniqueFd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     }
-    if (fd < 0) {
+    if (!fd.valid()) {
         SetError(
             error,
             QStringLiteral("cannot open the lock file %1: %2").arg(companion, errnoText(errno)));
         return false;
     }
-    ::close(fd);
+    fd.reset();
     return lockPath(companion, role, waitMs, Target::Companion, error);
 }
 
@@ -208,36 +210,34 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, Target targe
         flags |= O_NOFOLLOW | O_RDWR;
     else
         flags |= O_NOFOLLOW | O_RDONLY;
-    int fd = ::open(name.constData(), flags);
-    if (fd < 0 && target == Target::Companion && (errno == EACCES || errno == EROFS) &&
+    UniqueFd fd(::open(name.constData(), flags));
+    if (!fd.valid() && target == Target::Companion && (errno == EACCES || errno == EROFS) &&
         role == Role::Run)
-        fd = ::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0) {
+        fd = UniqueFd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!fd.valid()) {
         SetError(error,
                  QStringLiteral("cannot open %1 to lock it: %2").arg(path, errnoText(errno)));
         return false;
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
+    if (::fstat(fd.get(), &st) != 0) {
         SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(errno)));
-        ::close(fd);
         return false;
     }
     const Key key{::getpid(), st.st_dev, st.st_ino, static_cast<int>(role)};
     QMutexLocker guard(&registryMutex());
     if (auto it = registry().find(key); it != registry().end()) {
-        ::close(fd);
+        fd.reset();
         ++it->second.count;
-        fd_ = it->second.fd;
+        fd_ = it->second.fd.get();
     } else {
         guard.unlock();
         const QDeadlineTimer deadline(waitMs);
         bool busy = false;
         int code = 0;
-        while (!tryOnce(fd, role, busy, code)) {
+        while (!tryOnce(fd.get(), role, busy, code)) {
             if (!busy) {
                 SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(code)));
-                ::close(fd);
                 return false;
             }
             if (deadline.hasExpired()) {
@@ -245,23 +245,22 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, Target targe
                 if (role == Role::Run) {
                     holderPid_ = flockHolder(st.st_dev, st.st_ino);
                     if (holderPid_ == 0 && target == Target::Companion)
-                        holderPid_ = pidWrittenIn(fd);
+                        holderPid_ = pidWrittenIn(fd.get());
                 }
                 SetError(error, QStringLiteral("%1 is locked by another process").arg(path));
-                ::close(fd);
                 return false;
             }
             QThread::msleep(5);
         }
         // Only the companion carries the holder's process id; it holds nothing else.
-        if (role == Role::Run && target == Target::Companion && isWritable(fd)) {
+        if (role == Role::Run && target == Target::Companion && isWritable(fd.get())) {
             const QByteArray pid = QByteArray::number(::getpid()) + '\n';
-            if (::ftruncate(fd, 0) == 0)
-                (void)!::pwrite(fd, pid.constData(), static_cast<size_t>(pid.size()), 0);
+            if (::ftruncate(fd.get(), 0) == 0)
+                (void)!::pwrite(fd.get(), pid.constData(), static_cast<size_t>(pid.size()), 0);
         }
         guard.relock();
-        registry()[key] = Held{fd, 1};
-        fd_ = fd;
+        fd_ = fd.get();
+        registry()[key] = Held{std::move(fd), 1};
     }
     role_ = role;
     dev_ = st.st_dev;
@@ -275,9 +274,7 @@ void FileLock::Unlock() {
     QMutexLocker guard(&registryMutex());
     const Key key{::getpid(), dev_, ino_, static_cast<int>(role_)};
     if (auto it = registry().find(key); it != registry().end() && --it->second.count == 0) {
-        // Closing the only descriptor of the lock releases it.
-        ::close(it->second.fd);
-        registry().erase(it);
+        registry().erase(it);  // closes the descriptor, which releases the lock
     }
     fd_ = -1;
 }

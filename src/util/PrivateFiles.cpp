@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "util/Errors.h"
+#include "util/UniqueFd.h"
 
 namespace {
 
@@ -56,16 +57,15 @@ bool MakePrivateDirectory(const QString& directory, QString* error) {
 
 bool CreatePrivateFile(const QString& path, QString* error) {
     const QByteArray name = QFile::encodeName(path);
-    const int fd =
-        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode);
-    if (fd < 0) {
+    const UniqueFd fd(
+        ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, kPrivateFileMode));
+    if (!fd.valid()) {
         if (errno == EEXIST)
             return true;
         SetError(error, QStringLiteral("cannot create %1: %2").arg(path, errnoText()));
         return false;
     }
-    ::fchmod(fd, kPrivateFileMode);
-    ::close(fd);
+    ::fchmod(fd.get(), kPrivateFileMode);
     return true;
 }
 

@@ -12,6 +12,9 @@
 
 namespace {
 
+// Plain descriptors, not UniqueFd: the signal handler reads them, so they must be there for the
+// whole life of the process (never closed, not even by a destructor at exit, when a late signal
+// could still come) and be read without any call that is not async-signal-safe.
 int wakeFds[2] = {-1, -1};
 
 void onTerminationSignal(int) {

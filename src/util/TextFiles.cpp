@@ -12,9 +12,19 @@
 #include <cstring>
 #include <functional>
 
+#include "util/Errors.h"
+#include "util/UniqueFd.h"
+
 QStringList SplitLines(const QString& text) {
     static const QRegularExpression breaks(QStringLiteral("\r\n|\n|\r"));
     return text.split(breaks);
+}
+
+QString DecodeUtf8OrLatin1(const QByteArray& bytes) {
+    QString text = QString::fromUtf8(bytes);
+    if (text.contains(QChar::ReplacementCharacter))
+        text = QString::fromLatin1(bytes);
+    return text;
 }
 
 bool AppendLines(const QString& path, const QString& text) {
@@ -23,40 +33,33 @@ bool AppendLines(const QString& path, const QString& text) {
     QByteArray block;
     for (const QString& line : SplitLines(text))
         block += line.toUtf8() + "\r\n";
-    const int fd = ::open(QFile::encodeName(path).constData(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0)
+    UniqueFd fd(::open(QFile::encodeName(path).constData(),
+                       O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!fd.valid())
         return false;
     const char* p = block.constData();
     qsizetype left = block.size();
     while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        const ssize_t n = ::write(fd.get(), p, static_cast<size_t>(left));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            ::close(fd);
             return false;
         }
         p += n;
         left -= n;
     }
-    return ::close(fd) == 0;
+    return fd.reset();
 }
 
 namespace {
 
 void syncDirectoryOf(const QString& path) {
     const QString dir = QFileInfo(path).absolutePath();
-    const int fd = ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
-}
-
-void setError(QString* error, const QString& text) {
-    if (error != nullptr)
-        *error = text;
+    const UniqueFd fd(
+        ::open(QFile::encodeName(dir).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.valid())
+        ::fsync(fd.get());
 }
 
 // Writes the whole content through `write`, which fills the device and returns false (with the
@@ -67,22 +70,19 @@ using ContentWriter = std::function<bool(QFileDevice&, QString&)>;
 // directory refuses the temporary file or the rename, so the file keeps its owner and mode.
 bool writeInPlace(const QString& path, const ContentWriter& write, QString* error) {
     // O_NOFOLLOW: a symbolic link put in the file's place meanwhile is not written through.
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    UniqueFd fd(
+        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
     QFile file;
-    if (fd < 0 || !file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle)) {
-        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
-        if (fd >= 0)
-            ::close(fd);
-        return false;
-    }
+    if (!fd.valid() || !file.open(fd.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return Fail(error, QString::fromLocal8Bit(std::strerror(errno)));
+    fd.release();  // the file closes it now
     QString why;
     if (!write(file, why)) {
-        setError(error, why);
+        SetError(error, why);
         return false;
     }
     if (!file.flush() || ::fsync(file.handle()) != 0) {
-        setError(error, QString::fromLocal8Bit(std::strerror(errno)));
+        SetError(error, QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     file.close();
@@ -91,7 +91,7 @@ bool writeInPlace(const QString& path, const ContentWriter& write, QString* erro
 
 bool replaceFile(const QString& path, int newFileMode, const ContentWriter& write, QString* error) {
     if (path.isEmpty()) {
-        setError(error, QStringLiteral("no file name"));
+        SetError(error, QStringLiteral("no file name"));
         return false;
     }
     struct stat before {};
@@ -99,7 +99,7 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
     // A symbolic link in the file's place would have the file it points to overwritten (and, for
     // root, given the link's owner): it is refused, never followed.
     if (existed && S_ISLNK(before.st_mode)) {
-        setError(error, QStringLiteral("%1 is a symbolic link; it is not replaced").arg(path));
+        SetError(error, QStringLiteral("%1 is a symbolic link; it is not replaced").arg(path));
         return false;
     }
     QSaveFile file(path);
@@ -118,7 +118,7 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
         QString why;
         if (!write(file, why)) {
             file.cancelWriting();
-            setError(error, why);
+            SetError(error, why);
             return false;
         }
         if (file.commit()) {
@@ -137,7 +137,7 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
     if (directoryRefused && target.isFile() &&
         ::access(QFile::encodeName(path).constData(), W_OK) == 0)
         return writeInPlace(path, write, error);
-    setError(error, reason);
+    SetError(error, reason);
     return false;
 }
 
@@ -166,12 +166,12 @@ QString RemoveLineBreaks(const QString& text) {
 
 bool CopyFileReplacing(const QString& from, const QString& to, QString* error) {
     if (from.isEmpty() || to.isEmpty()) {
-        setError(error, QStringLiteral("no file name"));
+        SetError(error, QStringLiteral("no file name"));
         return false;
     }
     QFile in(from);
     if (!in.open(QIODevice::ReadOnly)) {
-        setError(error, QStringLiteral("%1: %2").arg(from, in.errorString()));
+        SetError(error, QStringLiteral("%1: %2").arg(from, in.errorString()));
         return false;
     }
     return replaceFile(

@@ -27,6 +27,10 @@ bool AppendLines(const QString& path, const QString& text);
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1,
                          QString* error = nullptr);
 
+// The text of bytes written by another site: UTF-8, or Latin-1 (single-byte Windows sites) when
+// the bytes do not decode as UTF-8 without a replacement character.
+QString DecodeUtf8OrLatin1(const QByteArray& bytes);
+
 // The text with every CR LF pair removed (nothing put in its place).
 QString RemoveLineBreaks(const QString& text);
 

@@ -40,6 +40,20 @@ TEST(TextFiles, AppendWritesEveryLineWithCrLf) {
     EXPECT_FALSE(AppendLines("", "x"));
 }
 
+TEST(TextFiles, SiteTextIsUtf8ElseLatin1) {
+    const struct {
+        QByteArray bytes;
+        QString text;
+    } cases[] = {
+        {"ready caf\xc3\xa9", QStringLiteral("ready caf\u00e9")},  // valid UTF-8
+        {"ready caf\xe9", QStringLiteral("ready caf\u00e9")},      // Latin-1
+        {"ready \xc3", QStringLiteral("ready \u00c3")},            // cut UTF-8: Latin-1 whole
+        {"", QString()},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(DecodeUtf8OrLatin1(c.bytes), c.text) << c.bytes.toHex().constData();
+}
+
 TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
     QTemporaryDir dir;
     const QString path = dir.filePath("secret.etl");

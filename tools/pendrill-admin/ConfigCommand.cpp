@@ -15,6 +15,7 @@
 #include "config/PasswordScrambler.h"
 #include "config/RunSettings.h"
 #include "config/ValueChecks.h"
+#include "util/UniqueFd.h"
 
 namespace {
 
@@ -80,10 +81,8 @@ QString unreadableReason(const QString& file) {
     }
     if (S_ISDIR(st.st_mode))
         return QStringLiteral("it is a directory");
-    const int fd = ::open(path.constData(), O_RDONLY);
-    if (fd < 0)
+    if (!UniqueFd(::open(path.constData(), O_RDONLY | O_CLOEXEC)).valid())
         return QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
     return QStringLiteral("read error");
 }
 

@@ -3,30 +3,32 @@
 #include "DatalinkCommand.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/WarehouseConnection.h"
+#include "db/DbBackend.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
-#include "db/postgres/PostgresDatabase.h"
+#include "util/Errors.h"
 
 namespace {
 
-// Creates a PostgreSQL database that is not there yet (connected to the server's default one).
-bool createPostgresDatabase(const DatalinkRequest& r, QString& error, const AdminIo& io) {
+// Creates a database that is not there yet on a server that makes databases by a statement
+// (connected to the server's default one).
+bool createDatabase(const DbBackend& backend, const DatalinkRequest& r, const AdminIo& io,
+                    QString* error) {
     DbConnection admin;
     DescribeConnection(admin, r, QString());
     if (!admin.Open()) {
-        error = admin.ErrorText();
+        SetError(error, admin.ErrorText());
         return false;
     }
-    DbRecordset rs;
-    if (!rs.Open(QStringLiteral("SELECT 1 FROM pg_database WHERE datname = ?"), admin,
-                 {r.database})) {
-        error = rs.LastError();
+    bool exists = false;
+    if (!backend.HasDatabase(admin, r.database, &exists)) {
+        SetError(error, admin.ErrorText());
         return false;
     }
-    if (!rs.IsEOF())
+    if (exists)
         return true;
-    if (!CreatePostgresDatabase(admin, r.database)) {
-        error = admin.ErrorText();
+    if (!backend.CreateDatabase(admin, r.database)) {
+        SetError(error, admin.ErrorText());
         return false;
     }
     io.print(QStringLiteral("created database %1").arg(r.database));
@@ -37,16 +39,16 @@ bool createPostgresDatabase(const DatalinkRequest& r, QString& error, const Admi
 
 int DatalinkInit(const DatalinkRequest& r, const AdminIo& io) {
     QString error;
-    const std::optional<ServerLocation> location = ResolveServer(r.server, &error);
-    if (!location) {
+    const DbBackend* backend = ServerBackend(r.server, &error);
+    if (backend == nullptr) {
         io.error(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' + error);
         return 1;
     }
     DbConnection c;
     DescribeConnection(c, r, r.database);
     c.CreateMissingDatabase = true;
-    if (!c.Open() && location->kind == ServerLocation::Kind::PostgreSQL) {
-        if (!createPostgresDatabase(r, error, io)) {
+    if (!c.Open() && backend->CreatesDatabaseByStatement()) {
+        if (!createDatabase(*backend, r, io, &error)) {
             io.error(QString::fromLatin1(ConnectErrorPrefix) + r.server + '\n' +
                      TerminalLines(error));
             return 1;

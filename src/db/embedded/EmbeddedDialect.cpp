@@ -17,6 +17,10 @@ class EmbeddedDialect : public SqlDialect {
             case Type::Integer:
             case Type::SmallInt:
                 return QStringLiteral("INTEGER");
+            case Type::BigInt:
+                return QStringLiteral("INTEGER");
+            case Type::AutoKey:
+                return QStringLiteral("INTEGER PRIMARY KEY AUTOINCREMENT");
             case Type::Boolean:
                 return QStringLiteral("BOOLEAN");
             case Type::Double:
@@ -27,6 +31,10 @@ class EmbeddedDialect : public SqlDialect {
                 return QStringLiteral("TEXT");
         }
         return QString();
+    }
+    QString StoredTimeSeconds(const QString& expression) const override {
+        // Stored times are ISO 8601 with their offset, which SQLite turns into UTC itself.
+        return QStringLiteral("CAST(strftime('%s', %1) AS INTEGER)").arg(expression);
     }
     QString NullSafeEquals(const QString& col, int& binds) const override {
         binds = 1;

@@ -17,6 +17,10 @@ class SqlServerDialect : public SqlDialect {
                 return QStringLiteral("INT");
             case Type::SmallInt:
                 return QStringLiteral("SMALLINT");
+            case Type::BigInt:
+                return QStringLiteral("BIGINT");
+            case Type::AutoKey:
+                return QStringLiteral("BIGINT IDENTITY(1,1) PRIMARY KEY");
             case Type::Boolean:
                 return QStringLiteral("BIT");
             case Type::Double:

@@ -12,7 +12,9 @@
 
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
-#include "db/postgres/PostgresDatabase.h"
+#include "db/postgres/PgResult.h"
+#include "db/postgres/PostgresBackend.h"
+#include "util/Errors.h"
 #include "util/StopFlags.h"
 
 namespace {
@@ -43,7 +45,8 @@ int waitForSocket(int fd, PostgresPollingStatusType wanted) {
 // keeps the program no longer than the time-out, and SIGTERM or SIGINT ends the wait at once.
 // False with `why` when the time-out or a signal ended the attempt; true when the server
 // answered, whether it took the login or not (the driver's connection then says what it said).
-bool PostgresServerAnswers(const QSqlDatabase& db, int timeoutSeconds, QString& why) {
+bool PostgresBackend::ServerAnswers(const QSqlDatabase& db, int timeoutSeconds,
+                                    QString* why) const {
     std::vector<QByteArray> texts;
     std::vector<const char*> keys, values;
     auto add = [&](const char* key, const QString& value) {
@@ -61,63 +64,67 @@ bool PostgresServerAnswers(const QSqlDatabase& db, int timeoutSeconds, QString& 
     add("password", db.password());
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    PGconn* c = PQconnectStartParams(keys.data(), values.data(), 0);
-    if (c == nullptr || PQstatus(c) == CONNECTION_BAD) {
-        PQfinish(c);
+    const PgConnection c(PQconnectStartParams(keys.data(), values.data(), 0));
+    if (c == nullptr || PQstatus(c.get()) == CONNECTION_BAD)
         return true;
-    }
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
     PostgresPollingStatusType status = PGRES_POLLING_WRITING;
     bool answered = true;
     while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
         if (StopFlags::TerminationSignalled) {
-            why = QStringLiteral("The connection attempt was ended by a stop request.");
+            SetError(why, QStringLiteral("The connection attempt was ended by a stop request."));
             answered = false;
             break;
         }
         if (Clock::now() >= deadline) {
-            why = QStringLiteral("Could not connect to the server: timeout expired.");
+            SetError(why, QStringLiteral("Could not connect to the server: timeout expired."));
             answered = false;
             break;
         }
-        const int ready = waitForSocket(PQsocket(c), status);
+        const int ready = waitForSocket(PQsocket(c.get()), status);
         if (ready < 0)
             break;
         if (ready > 0)
-            status = PQconnectPoll(c);
+            status = PQconnectPoll(c.get());
     }
-    PQfinish(c);
     return answered;
 }
 
-bool DbConnection::openPostgres(const QString& database, bool trusted) {
-    dialect_ = &SqlDialect::PostgreSQL();
-    database_ = database.isEmpty() ? QStringLiteral("postgres") : database;
-    db_ = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), connectionName_);
-    db_.setHostName(server_.host);
-    db_.setPort(server_.port);
-    db_.setDatabaseName(database_);
+bool PostgresBackend::Open(DbConnection& c, const QString& database, bool trusted) const {
+    const ServerLocation& server = c.Server();
+    c.SetDialect(SqlDialect::PostgreSQL());
+    const QString name = database.isEmpty() ? QStringLiteral("postgres") : database;
+    c.SetDatabaseName(name);
+    QSqlDatabase& db = c.Database();
+    db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), c.ConnectionName());
+    db.setHostName(server.host);
+    db.setPort(server.port);
+    db.setDatabaseName(name);
     if (trusted) {
-        db_.setUserName(server_.user.isEmpty() ? osUserName() : server_.user);
+        db.setUserName(server.user.isEmpty() ? osUserName() : server.user);
     } else {
-        QString user = Property(QStringLiteral("User ID")).toString();
+        QString user = c.Property(QStringLiteral("User ID")).toString();
         if (user.isEmpty())
-            user = server_.user;
-        db_.setUserName(user);
-        db_.setPassword(Property(QStringLiteral("Password")).toString());
+            user = server.user;
+        db.setUserName(user);
+        db.setPassword(c.Property(QStringLiteral("Password")).toString());
     }
-    const int timeout = std::max(1, ConnectionTimeout);
-    db_.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(timeout));
+    const int timeout = std::max(1, c.ConnectionTimeout);
+    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(timeout));
     // The driver's own connect blocks until the server answers; it is called once the server has
     // shown that it does.
     QString why;
-    if (!PostgresServerAnswers(db_, timeout, why)) {
-        errors_ << why;
+    if (!ServerAnswers(db, timeout, &why)) {
+        c.SetError(why);
         return false;
     }
-    if (!db_.open()) {
-        takeErrors(db_.lastError(), QStringLiteral("The connection could not be opened."));
+    if (!db.open()) {
+        c.TakeError(db.lastError(), QStringLiteral("The connection could not be opened."));
         return false;
     }
     return true;
+}
+
+QString PostgresOsUserName() {
+    return osUserName();
 }

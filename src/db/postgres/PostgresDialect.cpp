@@ -16,6 +16,10 @@ class PostgresDialect : public SqlDialect {
                 return QStringLiteral("INTEGER");
             case Type::SmallInt:
                 return QStringLiteral("SMALLINT");
+            case Type::BigInt:
+                return QStringLiteral("BIGINT");
+            case Type::AutoKey:
+                return QStringLiteral("BIGSERIAL PRIMARY KEY");
             case Type::Boolean:
                 return QStringLiteral("BOOLEAN");
             case Type::Double:

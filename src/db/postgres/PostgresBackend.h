@@ -1,0 +1,26 @@
+#pragma once
+
+#include "db/DbBackend.h"
+
+// A PostgreSQL server: connections through the Qt driver after libpq's non-blocking connect has
+// shown that the server answers, COPY for bulk loads, databases made by CREATE DATABASE; a
+// location is a URL postgresql://[user[:password]@]host[:port]/database.
+class PostgresBackend final : public DbBackend {
+  public:
+    bool Open(DbConnection& connection, const QString& database, bool trusted) const override;
+    const SqlDialect& Dialect() const override;
+    std::unique_ptr<BulkRowSink> OpenBulkSink(std::unique_ptr<DbConnection> connection,
+                                              const QString& table) const override;
+    bool CreatesDatabaseByStatement() const override { return true; }
+    bool HasDatabase(DbConnection& maintenance, const QString& name, bool* exists) const override;
+    bool CreateDatabase(DbConnection& maintenance, const QString& name) const override;
+    bool ServerAnswers(const QSqlDatabase& db, int timeoutSeconds, QString* why) const override;
+    bool OpenLocation(QSqlDatabase& db, const QString& connectionName, const QString& location,
+                      bool createDirectory, QString* error) const override;
+    bool SchemaComplete(QSqlDatabase& db, int version, const QString& lastIndex) const override;
+    bool BeginSchemaChange(QSqlDatabase& db, qint64 lockKey, QString* error) const override;
+    bool MarkSchemaComplete(QSqlDatabase& db, int version, QString* error) const override;
+};
+
+// The name of the operating-system account this program runs as: the login when none is given.
+QString PostgresOsUserName();
