@@ -5,7 +5,10 @@
 #   util <- config <- db <- history <- datasources <- dts, remote <- engine <- app <- gui
 #
 # A folder may include its own files and those of any folder to its left; dts and remote stand
-# side by side and do not include each other. The program entries (src/main.cpp,
+# side by side and do not include each other. Nor does a file climb out of its folder with
+# #include "../x/...", include a project header with angle brackets (#include <db/...>), or
+# declare a class of a higher layer ahead (`class MainFormModel;` in remote/): the class is
+# known to the layer of the header that defines it. The program entries (src/main.cpp,
 # tools/*/main.cpp and the rest of tools/) stand above every layer; pendrill-admin
 # (tools/pendrill-admin/) never includes the GUI, the window program tools/screenshots/ may. The
 # native client headers (libpq, sqlite3) are included only in src/db/.
@@ -23,15 +26,19 @@ declare -A rank=(
 )
 top=100
 
-# Includes that go against the order on purpose, as "including-file:included-header  reason".
-# Keep this list empty where the edge can be removed by passing the thing in.
+# Includes and declarations that go against the order for now, as "file:included-header  reason"
+# or "file:class Name  reason". Keep this list empty where the edge can be removed by passing the
+# thing in.
 allowed=(
+    "src/config/RunSettings.h:class DtsPackage  until dts/PackageRun takes the run half of RunSettings"
+    "src/config/RunSettings.h:class DataLink  until the remote pass takes its data links explicitly"
+    "src/config/RunSettings.h:class DataLinks  until the remote pass takes its data links explicitly"
 )
 
 is_allowed() {
     local edge=$1 entry
     for entry in "${allowed[@]}"; do
-        [[ ${entry%% *} == "$edge" ]] && return 0
+        [[ ${entry%%  *} == "$edge" ]] && return 0
     done
     return 1
 }
@@ -41,6 +48,15 @@ layer_of() {
     local first=${1%%/*}
     [[ -n ${rank[$first]+x} ]] && echo "$first"
 }
+
+# Which layer defines each class: "class|struct Name {" or "... : base" in a header of src/<layer>/.
+declare -A class_layer=()
+while IFS=: read -r header name; do
+    layer=$(layer_of "${header#src/}")
+    [[ -n $layer && -z ${class_layer[$name]+x} ]] && class_layer[$name]=$layer
+done < <(find src -name '*.h' -print0 | sort -z | xargs -0 -r grep -HoE \
+    '^[[:space:]]*(class|struct)[[:space:]]+[A-Za-z_][A-Za-z0-9_]*[[:space:]]*(final[[:space:]]*)?[:{]' |
+    sed -E 's/^([^:]+):[[:space:]]*(class|struct)[[:space:]]+([A-Za-z0-9_]+).*/\1:\3/')
 
 failures=0
 while IFS= read -r file; do
@@ -75,6 +91,26 @@ while IFS= read -r file; do
             failures=$((failures + 1))
         fi
     done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' "$file")
+    while IFS=: read -r lineno text; do
+        echo "$file:$lineno: ${text#"${text%%[![:space:]]*}"}: no climbing out of a folder (name the header from src/)"
+        failures=$((failures + 1))
+    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"(\.\./|[^"]*/\.\./)' "$file")
+    while IFS=: read -r lineno text; do
+        header=$(sed -E 's/.*<([^>]+)>.*/\1/' <<<"$text")
+        [[ -z $(layer_of "$header") ]] && continue
+        echo "$file:$lineno: #include <$header>: project headers are included with quotes"
+        failures=$((failures + 1))
+    done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<[a-z]+/' "$file")
+    while IFS=: read -r lineno name; do
+        to=${class_layer[$name]:-}
+        [[ -z $to || $to == "$from" ]] && continue
+        if ((${rank[$to]} >= from_rank)) || [[ $file == tools/pendrill-admin/* && $to == gui ]] &&
+            ! is_allowed "$file:class $name"; then
+            echo "$file:$lineno: class $name; declared ahead, but $to defines it"
+            failures=$((failures + 1))
+        fi
+    done < <(grep -nE '^[[:space:]]*(class|struct)[[:space:]]+[A-Za-z_][A-Za-z0-9_]*[[:space:]]*;' "$file" |
+        sed -E 's/^([0-9]+):[[:space:]]*(class|struct)[[:space:]]+([A-Za-z0-9_]+).*/\1:\3/')
     if [[ $file != src/db/* ]] &&
         grep -qE '^[[:space:]]*#[[:space:]]*include[[:space:]]*<(libpq-fe|sqlite3)\.h>' "$file"; then
         echo "$file: native database client headers belong to src/db/"
