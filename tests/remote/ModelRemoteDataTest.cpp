@@ -5,7 +5,7 @@
 #include "config/RunSettings.h"
 #include "datasources/WarehouseConnection.h"
 #include "remote/RemoteTestSupport.h"
-#include "support/Warehouse.h"
+#include "support/DataLinkWarehouse.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -20,7 +20,7 @@ class HandleRemoteData : public remotetest::RemoteTest {
     void SetUp() override {
         RemoteTest::SetUp();
         QString skip, error;
-        wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
+        wh = CreateDataLinkWarehouse(Backend::Embedded, home, &skip, &error);
         ASSERT_TRUE(wh) << error.toStdString();
         QString connectError;
         ASSERT_TRUE(ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,

@@ -7,7 +7,7 @@
 #include <QTemporaryDir>
 
 #include "db/DbInterface.h"
-#include "support/Warehouse.h"
+#include "support/DataLinkWarehouse.h"
 
 using testsupport::admin;
 

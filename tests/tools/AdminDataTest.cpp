@@ -7,8 +7,8 @@
 #include "config/SettingsStore.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
+#include "support/DataLinkWarehouse.h"
 #include "support/TestSupport.h"
-#include "support/Warehouse.h"
 
 using testsupport::admin;
 using testsupport::err;

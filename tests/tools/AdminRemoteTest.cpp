@@ -5,8 +5,8 @@
 #include <QElapsedTimer>
 #include <QProcess>
 
+#include "support/DataLinkWarehouse.h"
 #include "support/TestSupport.h"
-#include "support/Warehouse.h"
 
 using testsupport::readAll;
 using testsupport::runProgram;
@@ -18,7 +18,7 @@ class AdminRemote : public ::testing::Test {
   protected:
     void SetUp() override {
         QString skip, error;
-        wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
+        wh = CreateDataLinkWarehouse(Backend::Embedded, home, &skip, &error);
         ASSERT_TRUE(wh) << error.toStdString();
     }
     void addShare(const QString& model, const QString& name, const QString& remote, int interval,
