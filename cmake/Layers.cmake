@@ -7,10 +7,7 @@
 # PUBLIC, the rest PRIVATE.
 #
 # The libraries are static unless BUILD_SHARED_LIBS is on (scripts/check-shared-link.sh builds
-# them shared with -Wl,--no-undefined, so each one must link on its own; the layers named in
-# PENDRILL_LINK_UNDEFINED_OK are exempt).
-set(PENDRILL_LINK_UNDEFINED_OK "" CACHE STRING
-    "Layers whose shared library may leave symbols undefined (scripts/check-shared-link.sh)")
+# them shared with -Wl,--no-undefined, so each one must link on its own).
 function(pendrill_layer_include_root layer out)
     set(${out} ${PROJECT_BINARY_DIR}/include/${layer} PARENT_SCOPE)
 endfunction()
@@ -21,8 +18,4 @@ function(pendrill_add_layer layer)
     file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${layer} ${root}/${layer} SYMBOLIC)
     add_library(pendrill_${layer} ${ARGN})
     target_include_directories(pendrill_${layer} PUBLIC ${root})
-    if(layer IN_LIST PENDRILL_LINK_UNDEFINED_OK)
-        # Overrides -Wl,--no-undefined for a layer that does not link on its own yet.
-        target_link_options(pendrill_${layer} PRIVATE -Wl,-z,undefs)
-    endif()
 endfunction()

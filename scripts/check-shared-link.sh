@@ -10,23 +10,13 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 dir=${1:-$here/build-shared}
 layers=(util config db history datasources dts remote engine app gui)
 
-# Layers still allowed undefined symbols, as "layer  reason". The libraries above them are
-# checked all the same (a shared library may leave symbols of the libraries it links undefined).
-pending=(
-    "config  RunSettings still has methods defined in dts/ and remote/"
-)
-undefined_ok=()
-for entry in "${pending[@]}"; do
-    undefined_ok+=("${entry%%  *}")
-done
-
 mkdir -p "$dir" || exit 1
 export CCACHE_BASEDIR="$here" CCACHE_NOHASHDIR=1
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S "$here" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPENDRILL_WERROR=ON \
     -DBUILD_SHARED_LIBS=ON -DBUILD_TESTING=OFF "-DCMAKE_SHARED_LINKER_FLAGS=-Wl,--no-undefined" \
-    "-DPENDRILL_LINK_UNDEFINED_OK=$(IFS=';'; echo "${undefined_ok[*]}")" "${launcher[@]}" \
+    "${launcher[@]}" \
     >"$dir/configure.log" 2>&1 || { cat "$dir/configure.log"; exit 1; }
 targets=()
 for layer in "${layers[@]}"; do
@@ -42,9 +32,6 @@ for layer in "${layers[@]}"; do
         echo "pendrill_$layer: does not link on its own"
         failures=$((failures + 1))
     fi
-done
-for entry in "${pending[@]}"; do
-    echo "pendrill_${entry%%  *}: may leave symbols undefined (${entry#*  })"
 done
 if ((failures > 0)); then
     grep -E 'undefined reference|error' "$dir/build.log" | head -40
