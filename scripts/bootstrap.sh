@@ -2,6 +2,7 @@
 # Sets Pendrill up on a Debian 12 machine and builds it.
 #   bootstrap.sh run    install what is missing, build, run the demo job
 #   bootstrap.sh test   install what is missing, build, run the whole test suite (plus the
+#                       shared-library link check unless PENDRILL_SHARED_CHECK=0, the
 #                       AddressSanitizer/UndefinedBehaviorSanitizer build when PENDRILL_SANITIZE
 #                       is not 0, and a short libFuzzer run unless PENDRILL_FUZZ_SECONDS=0)
 set -euo pipefail
@@ -59,6 +60,10 @@ case "$mode" in
     test)
         build build
         (cd build && ctest --output-on-failure -j "$(nproc)" --timeout 300)
+        if [ "${PENDRILL_SHARED_CHECK:-1}" != 0 ]; then
+            # Every layer library links on its own (shared, -Wl,--no-undefined).
+            bash scripts/check-shared-link.sh build-shared
+        fi
         if [ "${PENDRILL_FUZZ_SECONDS:-15}" != 0 ]; then
             # A short libFuzzer run of every fuzz program (see tests/fuzz/CMakeLists.txt for a
             # longer one).

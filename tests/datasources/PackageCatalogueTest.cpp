@@ -2,11 +2,11 @@
 
 #include <tuple>
 
-#include "datasources/PackageCatalogue.h"
 #include "datasources/ChoiceList.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/PackageCatalogue.h"
 #include "db/PackageStoreSchema.h"
-#include "support/Warehouse.h"
+#include "support/DataLinkWarehouse.h"
 
 namespace {
 

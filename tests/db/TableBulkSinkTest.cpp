@@ -31,7 +31,7 @@ QStringList readBack(const Warehouse& where) {
     return out;
 }
 
-class TableBulkSink : public WarehouseTest {};
+class TableBulkSink : public EmptyWarehouseTest {};
 
 // The same rows through the sink of any server kind: what is stored, what is refused and when.
 TEST_P(TableBulkSink, RowsStoredAndRefused) {

@@ -11,8 +11,8 @@
 #include "engine/PackageEngine.h"
 #include "engine/PackageStore.h"
 #include "engine/tasks/TaskConnections.h"
+#include "support/DataLinkWarehouse.h"
 #include "support/TestSupport.h"
-#include "support/Warehouse.h"
 
 // Readable failure output for lists of texts.
 inline void PrintTo(const QString& text, std::ostream* os) {

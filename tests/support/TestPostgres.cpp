@@ -1,9 +1,11 @@
 #include "support/TestPostgres.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -209,7 +211,7 @@ bool TestPostgres::launch(const QString& bin, bool* portTaken, QString* error) {
     QStringList args = {"-D", dataDir(), "-p", QString::number(port_)};
     for (const char* s : {"listen_addresses=127.0.0.1", "unix_socket_permissions=0777", "fsync=off",
                           "synchronous_commit=off", "full_page_writes=off", "shared_buffers=16MB",
-                          "max_connections=50", "lc_messages=C", "logging_collector=off",
+                          "max_connections=100", "lc_messages=C", "logging_collector=off",
                           "password_encryption=scram-sha-256"})
         args << "-c" << s;
     args << "-c"
@@ -236,6 +238,12 @@ bool TestPostgres::launch(const QString& bin, bool* portTaken, QString* error) {
 }
 
 void TestPostgres::stop() {
+    if (attached_) {
+        attached_ = false;
+        dir_.clear();
+        port_ = 0;
+        return;
+    }
     if (isRunning()) {
         // SIGINT is PostgreSQL's fast shutdown: sessions are cut off, no waiting for clients.
         ::kill(pid_t(server_->processId()), SIGINT);
@@ -287,9 +295,79 @@ QString TestPostgres::odbcConnectionText(const QString& database) const {
         .arg(database, superuser(), password_);
 }
 
+// Info file: one "key=value" line each for keeper, port, password, dir.
+qint64 TestPostgres::keeperPid(const QString& infoFile) {
+    QFile f(infoFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return 0;
+    qint64 pid = 0;
+    for (const QByteArray& line : f.readAll().split('\n'))
+        if (line.startsWith("keeper="))
+            pid = line.mid(7).toLongLong();
+    // Only a keeper that still runs, and is one: a pid may have been reused since.
+    QFile cmd(QStringLiteral("/proc/%1/cmdline").arg(pid));
+    return pid > 0 && cmd.open(QIODevice::ReadOnly) &&
+                   cmd.readAll().contains("test_postgres_server")
+               ? pid
+               : 0;
+}
+
+bool TestPostgres::writeInfo(const QString& infoFile, qint64 keeperPid, QString* error) const {
+    const QByteArray text = QStringLiteral("keeper=%1\nport=%2\npassword=%3\ndir=%4\n")
+                                .arg(keeperPid)
+                                .arg(port_)
+                                .arg(password_, dir_)
+                                .toUtf8();
+    const QString part = infoFile + ".part";
+    QFile::remove(part);
+    QFile f(part);
+    if (!f.open(QIODevice::WriteOnly) || !f.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
+        f.write(text) != text.size() || !f.flush()) {
+        *error = "cannot write " + part + ": " + f.errorString();
+        return false;
+    }
+    f.close();
+    if (::rename(QFile::encodeName(part).constData(), QFile::encodeName(infoFile).constData()) !=
+        0) {
+        *error = "cannot rename " + part + ": " + strError();
+        return false;
+    }
+    return true;
+}
+
+bool TestPostgres::attach(const QString& infoFile) {
+    if (keeperPid(infoFile) == 0)
+        return false;
+    QFile f(infoFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return false;
+    stop();
+    for (const QByteArray& line : f.readAll().split('\n')) {
+        const QString value = QString::fromUtf8(line.mid(line.indexOf('=') + 1));
+        if (line.startsWith("port="))
+            port_ = value.toInt();
+        else if (line.startsWith("password="))
+            password_ = value;
+        else if (line.startsWith("dir="))
+            dir_ = value;
+    }
+    attached_ = port_ > 0 && !dir_.isEmpty();
+    return attached_;
+}
+
 TestPostgres* TestPostgres::shared(QString* error) {
     if (!sharedInstance && QCoreApplication::instance()) {
         sharedInstance = new TestPostgres;
+#ifdef PENDRILL_TEST_POSTGRES_INFO
+        const QString info = QStringLiteral(PENDRILL_TEST_POSTGRES_INFO);
+        // Taken once and kept until the process ends (the descriptor is never closed).
+        const int lock = ::open(QFile::encodeName(info + ".lock").constData(),
+                                O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (QFileInfo::exists(info) && lock >= 0 && ::flock(lock, LOCK_EX) == 0)
+            sharedInstance->attach(info);
+        else if (lock >= 0)
+            ::close(lock);
+#endif
         qAddPostRoutine([] {
             delete sharedInstance;
             sharedInstance = nullptr;

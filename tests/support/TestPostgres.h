@@ -8,10 +8,14 @@
 
 namespace testsupport {
 
-// A private PostgreSQL server for one test program: its own cluster in a fresh temporary
-// directory, listening on 127.0.0.1 on a free port and on a unix socket inside that directory.
-// The superuser() logs in with password() over TCP (SCRAM). When the tests run as root the server
-// runs as the "postgres" account (PostgreSQL refuses to run as root).
+// A private PostgreSQL server: its own cluster in a fresh temporary directory, listening on
+// 127.0.0.1 on a free port and on a unix socket inside that directory. The superuser() logs in
+// with password() over TCP (SCRAM). When the tests run as root the server runs as the "postgres"
+// account (PostgreSQL refuses to run as root).
+//
+// Under ctest one server serves the whole run: the fixture test postgres_server starts it
+// (support/test_postgres_server.cpp) and writes where it listens to a file; shared() then attaches
+// to it instead of starting one of its own.
 class TestPostgres {
   public:
     TestPostgres() = default;
@@ -29,7 +33,9 @@ class TestPostgres {
     bool start(QString* error);
     // Fast shutdown, then removes the temporary directory. Safe to call twice.
     void stop();
-    bool isRunning() const { return server_ && server_->state() != QProcess::NotRunning; }
+    bool isRunning() const {
+        return attached_ || (server_ && server_->state() != QProcess::NotRunning);
+    }
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     int port() const { return port_; }
@@ -47,9 +53,18 @@ class TestPostgres {
     QString odbcConnectionText(const QString& database) const;
     static QString odbcDriverName() { return QStringLiteral("PostgreSQL Unicode"); }
 
-    // One server shared by every test of the process, started on first use and stopped when the
-    // QCoreApplication goes away. Returns nullptr with *error set when it cannot be started.
+    // One server shared by every test of the process: the run's server when the fixture started
+    // one, else one started on first use and stopped when the QCoreApplication goes away. Returns
+    // nullptr with *error set when it cannot be started. While attached to the run's server the
+    // process holds the run's PostgreSQL lock until it ends, so that tests of other programs
+    // (which use fixed names such as msdb) never work on the server at the same time.
     static TestPostgres* shared(QString* error);
+
+    // The server described by an info file that writeInfo() wrote, if its keeper still runs.
+    bool attach(const QString& infoFile);
+    bool writeInfo(const QString& infoFile, qint64 keeperPid, QString* error) const;
+    // The pid of the keeper named in `infoFile`, or 0 when it names none that still runs.
+    static qint64 keeperPid(const QString& infoFile);
 
   private:
     bool launch(const QString& bin, bool* portTaken, QString* error);
@@ -59,6 +74,7 @@ class TestPostgres {
     QString dir_, password_;
     int port_ = 0;
     bool dropPrivileges_ = false;
+    bool attached_ = false;  // to the run's server: stop() leaves it alone
     uid_t serverUid_ = 0;
     gid_t serverGid_ = 0;
     std::unique_ptr<QProcess> server_;

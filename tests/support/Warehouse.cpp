@@ -1,10 +1,10 @@
 #include "support/Warehouse.h"
 
+#include <QCoreApplication>
 #include <QRegularExpression>
 #include <array>
 
 #include "config/SettingsStore.h"
-#include "datasources/DataLinkCatalogue.h"
 #include "db/ServerResolver.h"
 #include "support/TestPostgres.h"
 
@@ -33,7 +33,8 @@ std::unique_ptr<Warehouse> Warehouse::Create(Backend backend, testsupport::Isola
     static int counter = 0;
     auto w = std::make_unique<Warehouse>();
     w->backend = backend;
-    w->database = QStringLiteral("dw_%1").arg(++counter);
+    // Unique on the PostgreSQL server that the test programs of a run share.
+    w->database = QStringLiteral("dw_%1_%2").arg(QCoreApplication::applicationPid()).arg(++counter);
     const QString key = QString::fromLatin1(ServerAliasKey);
     if (backend == Backend::Embedded) {
         WriteRegistryValue(key, w->server, "sqlite:" + home.file("servers/wh"));
@@ -61,7 +62,7 @@ std::unique_ptr<Warehouse> Warehouse::Create(Backend backend, testsupport::Isola
         }
     }
     std::unique_ptr<DbConnection> c = w->Open();
-    if (c->State() != 1 || !CreateDataLinkTable(*c)) {
+    if (c->State() != 1) {
         *error = c->ErrorText();
         return nullptr;
     }

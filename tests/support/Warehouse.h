@@ -20,7 +20,8 @@ std::string BackendName(const ::testing::TestParamInfo<Backend>& info);
 
 // A data-warehouse server for one test, reached through the server alias "wh" in the test's
 // private settings store: an embedded server in the private home, or a fresh database on the
-// shared PostgreSQL test server, directly or through its ODBC driver.
+// shared PostgreSQL test server, directly or through its ODBC driver. The database is empty
+// (support/DataLinkWarehouse.h adds the data-link table).
 class Warehouse {
   public:
     // Skips the test (GTEST_SKIP in the caller) when `skip` is set afterwards.
@@ -46,8 +47,8 @@ class Warehouse {
     QString odbcBase_;
 };
 
-// A test run once per kind of server, with its warehouse ready in `wh`.
-class WarehouseTest : public ::testing::TestWithParam<Backend> {
+// A test run once per kind of server, with its empty warehouse in `wh`.
+class EmptyWarehouseTest : public ::testing::TestWithParam<Backend> {
   protected:
     void SetUp() override {
         QString skip, error;

@@ -8,7 +8,7 @@
 #include <QProcess>
 
 #include "AdminRun.h"
-#include "support/Warehouse.h"
+#include "support/DataLinkWarehouse.h"
 
 TEST(AdminRemote, SignalStopsTheWait) {
     testsupport::IsolatedHome home;
