@@ -9,31 +9,31 @@ void ClearFieldsForPanel(MainFormModel::DataLinkPanel panel, DataLink& source) {
     using P = MainFormModel::DataLinkPanel;
     switch (panel) {
         case P::SQLServer:
-            source.strDSFile.clear();
-            source.strDSDirectory.clear();
-            source.strDSConnectString.clear();
+            source.file.clear();
+            source.directory.clear();
+            source.connectString.clear();
             break;
         case P::Access:
         case P::Excel:
-            source.strDSServer.clear();
-            source.blnDSTrustedLogin = false;
-            source.strDSDatabase.clear();
-            source.strDSDirectory.clear();
-            source.strDSConnectString.clear();
+            source.server.clear();
+            source.trustedLogin = false;
+            source.database.clear();
+            source.directory.clear();
+            source.connectString.clear();
             break;
         case P::Oracle:
-            source.blnDSTrustedLogin = false;
-            source.strDSConnectString.clear();
-            source.strDSDirectory.clear();
-            source.strDSFile.clear();
+            source.trustedLogin = false;
+            source.connectString.clear();
+            source.directory.clear();
+            source.file.clear();
             break;
         case P::XMLFiles:
-            source.strDSServer.clear();
-            source.blnDSTrustedLogin = false;
-            source.strDSDatabase.clear();
-            source.strDSConnectString.clear();
-            source.strDSUser.clear();
-            source.strDSPassword.clear();
+            source.server.clear();
+            source.trustedLogin = false;
+            source.database.clear();
+            source.connectString.clear();
+            source.user.clear();
+            source.password.clear();
             break;
         case P::None:
         case P::FlatFile:

@@ -42,12 +42,12 @@ short TransferTypeOfCheckBox(bool checked, bool shareSelected) {
 }
 
 void ClearDatabaseFields(DataLink& source) {
-    source.strDSServer.clear();
-    source.strDSUser.clear();
-    source.strDSPassword.clear();
-    source.strDSDatabase.clear();
-    source.strDSConnectString.clear();
-    source.blnDSTrustedLogin = false;
+    source.server.clear();
+    source.user.clear();
+    source.password.clear();
+    source.database.clear();
+    source.connectString.clear();
+    source.trustedLogin = false;
 }
 
 void FlatFileRemoteState::CheckBoxClicked(bool checked) {

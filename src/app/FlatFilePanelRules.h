@@ -19,7 +19,7 @@ short PollBoxValue(const QString& text);
 // box stays empty.
 QString SourceDirectoryOnLeave(const QString& text);
 
-// intTransferData for the check box: 0 when clear; when checked 2 with Share selected, else 1.
+// transferData for the check box: 0 when clear; when checked 2 with Share selected, else 1.
 short TransferTypeOfCheckBox(bool checked, bool shareSelected);
 
 // A file data source does not use the database fields: server, user, password, database and
@@ -30,12 +30,12 @@ void ClearDatabaseFields(DataLink& source);
 // box, the two options). The folder button and the FTP controls always match the check box and the
 // selected option: the folder button only for a share, the FTP controls only for FTP.
 struct FlatFileRemoteState {
-    bool Checked = false;          // cbSourceCopyRemData
-    bool FtpSelected = false;      // optSourceFromFTP selected (else Share)
+    bool Checked = false;          // copyRemoteDataBox
+    bool FtpSelected = false;      // fromFtpOption selected (else Share)
     bool RemoteSection = false;    // remote-directory label and box, poll labels and boxes, options
-    bool RemoteDirButton = false;  // cmdSourceRemDataDir
+    bool RemoteDirButton = false;  // remoteDirectoryButton
     bool FtpControls = false;      // FTP labels, boxes and the Test button
-    bool ColouredIcon = false;     // imgColorSourceRemDataDir shown (else the grey one)
+    bool ColouredIcon = false;     // remoteColourPicture shown (else the grey one)
 
     // The check box was set or cleared.
     void CheckBoxClicked(bool checked);

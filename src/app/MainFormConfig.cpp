@@ -31,11 +31,11 @@ QString unscramblablePassword(const RunSettings& s) {
         why = ScrambledValueRefusal(QStringLiteral("DWPwd"), s.DWServerLoginPassword);
     if (const DataLinks* sources = LoadedDataSources(); sources != nullptr && why.isEmpty()) {
         for (const DataLink& ds : *sources) {
-            const QString of = QStringLiteral(" of data link ") + ds.strName;
+            const QString of = QStringLiteral(" of data link ") + ds.name;
             for (const auto& [key, value] :
-                 {std::pair{QStringLiteral("Password"), ds.strDSPassword},
-                  std::pair{QStringLiteral("ConnectString"), ds.strDSConnectString},
-                  std::pair{QStringLiteral("FTPPassword"), ds.strFTPPassword}})
+                 {std::pair{QStringLiteral("Password"), ds.password},
+                  std::pair{QStringLiteral("ConnectString"), ds.connectString},
+                  std::pair{QStringLiteral("FTPPassword"), ds.ftpPassword}})
                 if (why.isEmpty())
                     why = ScrambledValueRefusal(key + of, value);
         }
@@ -55,19 +55,19 @@ QString MainFormModel::LastUsedConfigFile() const {
 
 void MainFormModel::NewConfiguration() {
     packageServerWidget.ServerName.clear();
-    cmbETLModel.Clear();
-    cmbETLPackage.Clear();
+    models.Clear();
+    packages.Clear();
     SetLogFileText(QString());
-    txtLogFilesDir.clear();
-    cbDefaultLogFilesDir = true;
-    cbTruncateErrorFile = true;
-    Enabled.cmdLogFilesDir = false;
+    logFilesDir.clear();
+    useDefaultLogFilesDir = true;
+    truncateErrorFile = true;
+    Enabled.logFilesDirButton = false;
     SetDefaultLogFilesDir();
-    Enabled.txtLogFilesDir = false;
+    Enabled.logFilesDir = false;
     if (warehouseServerWidget.Status == ServerConnectionModel::StatusConnected)
         warehouseServerWidget.ResetToLocal();
-    cbWriteWinNTEvent = false;
-    lstDataLinks.Clear();
+    writeCompletionEvent = false;
+    dataLinks.Clear();
     ChooseDataLink(-1);
 }
 
@@ -112,14 +112,14 @@ void MainFormModel::SettingsToForm() {
     packageServerWidget.Password = s.DTSLoginPassword;
 
     OpenModelList();
-    ChooseModel(FindComboItem(cmbETLModel, GetEtlModelName(s.DTSPackageName)));
+    ChooseModel(FindComboItem(models, GetEtlModelName(s.DTSPackageName)));
     OpenPackageList();
-    ChoosePackage(FindComboItem(cmbETLPackage, s.DTSPackageName));
+    ChoosePackage(FindComboItem(packages, s.DTSPackageName));
 
     SetLogFileText(s.ExceptionLogFile);
-    txtLogFilesDir = s.LogFileDir;
-    cbDefaultLogFilesDir = s.UseDefaultLogFileDir;
-    cbTruncateErrorFile = s.TruncateExceptionLogFile;
+    logFilesDir = s.LogFileDir;
+    useDefaultLogFilesDir = s.UseDefaultLogFileDir;
+    truncateErrorFile = s.TruncateExceptionLogFile;
 
     warehouseServerWidget.ServerName = s.DWServer;
     warehouseServerWidget.DatabaseName = s.DWDatabaseName;
@@ -127,27 +127,27 @@ void MainFormModel::SettingsToForm() {
     warehouseServerWidget.UserName = s.DWServerLoginUserName;
     warehouseServerWidget.Password = s.DWServerLoginPassword;
 
-    cbWriteWinNTEvent = s.WriteCompletionStatusToNT;
+    writeCompletionEvent = s.WriteCompletionStatusToNT;
 }
 
 void MainFormModel::FormToSettings() {
     RunSettings& s = Settings;
-    s.ExceptionLogFile = txtDTSErrorFile;
-    s.LogFileDir = txtLogFilesDir;
+    s.ExceptionLogFile = errorFile;
+    s.LogFileDir = logFilesDir;
     s.JobID = JobID;
-    s.TruncateExceptionLogFile = cbTruncateErrorFile;
-    s.UseDefaultLogFileDir = cbDefaultLogFilesDir;
+    s.TruncateExceptionLogFile = truncateErrorFile;
+    s.UseDefaultLogFileDir = useDefaultLogFilesDir;
     s.DTSServer = packageServerWidget.ServerName;
     s.DTSServerTrustedLogin = packageServerWidget.TrustedLogin;
     s.DTSLoginUserName = packageServerWidget.UserName;
     s.DTSLoginPassword = packageServerWidget.Password;
-    s.DTSPackageName = cmbETLPackage.Text();
+    s.DTSPackageName = packages.Text();
     s.DWServer = warehouseServerWidget.ServerName;
     s.DWDatabaseName = warehouseServerWidget.DatabaseName;
     s.DWServerTrustedLogin = warehouseServerWidget.TrustedLogin;
     s.DWServerLoginUserName = warehouseServerWidget.UserName;
     s.DWServerLoginPassword = warehouseServerWidget.Password;
-    s.WriteCompletionStatusToNT = cbWriteWinNTEvent;
+    s.WriteCompletionStatusToNT = writeCompletionEvent;
 }
 
 bool MainFormModel::SaveConfigurationFile(const QString& file) {
@@ -212,14 +212,14 @@ void MainFormModel::Execute() {
         return;
     }
 
-    if (cmbETLPackage.Text().isEmpty() || warehouseServerWidget.DatabaseName.isEmpty()) {
+    if (packages.Text().isEmpty() || warehouseServerWidget.DatabaseName.isEmpty()) {
         LogMessage(
             QStringLiteral("Please fill in DTS package, DTS server and data warehouse database"),
             true, 16, QStringLiteral("Connect to data warehouse server"));
-        if (cmbETLPackage.Text().isEmpty()) {
+        if (packages.Text().isEmpty()) {
             CurrentPage = PackagePage;
             op.ShowMainWindowPage(PackagePage);
-            op.SetFocusTo(QStringLiteral("cmbETLPackage"));
+            op.SetFocusTo(QStringLiteral("packages"));
         } else {
             CurrentPage = WarehousePage;
             op.ShowMainWindowPage(WarehousePage);
@@ -227,12 +227,12 @@ void MainFormModel::Execute() {
         }
         return;
     }
-    if (txtDTSErrorFile.isEmpty()) {
+    if (errorFile.isEmpty()) {
         LogMessage(QStringLiteral("Please fill in error file before executing DTS package"), true,
                    16, QStringLiteral("DTS package info check input"));
         CurrentPage = PackagePage;
         op.ShowMainWindowPage(PackagePage);
-        op.SetFocusTo(QStringLiteral("txtDTSErrorFile"));
+        op.SetFocusTo(QStringLiteral("errorFile"));
         return;
     }
     if (!DataSourceInfoPresent() && !getDataLinkInfo())
@@ -241,9 +241,9 @@ void MainFormModel::Execute() {
     SetFormStatus(QStringLiteral("Start"));
     RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile});
     run.PackageFactory = PackageFactory;
-    run.SetDataLinkList(&lstDataLinks);
+    run.SetDataLinkList(&dataLinks);
     RunWith(run);
-    Enabled.cmdShowErrorFile = !txtDTSErrorFile.isEmpty();
+    Enabled.showErrorFileButton = !errorFile.isEmpty();
 }
 
 void MainFormModel::Close() {

@@ -23,35 +23,35 @@ const QString kConnectTitle = QStringLiteral("Connect to data warehouse server")
 void MainFormModel::OpenModelList() {
     packageCatalogue_ = std::make_unique<PackageCatalogue>();
     PackageCatalogue& catalogue = *packageCatalogue_;
-    catalogue.strSQLServer = packageServerWidget.ServerName;
-    catalogue.blnSQLTrustedLogin = packageServerWidget.TrustedLogin;
+    catalogue.server = packageServerWidget.ServerName;
+    catalogue.trustedLogin = packageServerWidget.TrustedLogin;
     if (!packageServerWidget.TrustedLogin) {
-        catalogue.strSQLUser = packageServerWidget.UserName;
-        catalogue.strSQLPassword = packageServerWidget.Password;
+        catalogue.user = packageServerWidget.UserName;
+        catalogue.password = packageServerWidget.Password;
     }
     // An unreachable server or an empty store simply lists nothing.
     catalogue.RetrievePackages();
-    catalogue.FillComboBoxWithETLModels(cmbETLModel);
-    cmbETLPackage.SetCurrentIndex(-1);
+    catalogue.FillComboBoxWithETLModels(models);
+    packages.SetCurrentIndex(-1);
 }
 
 void MainFormModel::OpenPackageList() {
     if (packageCatalogue_)
-        packageCatalogue_->FillComboBoxWithPackageFromETLModel(cmbETLPackage, cmbETLModel.Text());
+        packageCatalogue_->FillComboBoxWithPackageFromETLModel(packages, models.Text());
 }
 
 void MainFormModel::ChooseModel(int index) {
-    cmbETLModel.SetCurrentIndex(index);
+    models.SetCurrentIndex(index);
     ClearDataLinks();
-    cmbETLPackage.Clear();
+    packages.Clear();
     dataLinksOutdated_ = true;
 }
 
 void MainFormModel::ChoosePackage(int index) {
-    cmbETLPackage.SetCurrentIndex(index);
-    if (cbDefaultLogFilesDir)
+    packages.SetCurrentIndex(index);
+    if (useDefaultLogFilesDir)
         SetDefaultLogFilesDir();
-    Page2Available = IsEtlModelPackage(cmbETLPackage.Text());
+    Page2Available = IsEtlModelPackage(packages.Text());
 }
 
 void MainFormModel::ChangePage(int page) {
@@ -69,11 +69,11 @@ void MainFormModel::RefreshDataLinks() {
     ClearDataLinks();
     OperatorInterface& op = Operator();
     op.SetMousePointer(OperatorInterface::HourglassPointer);
-    if (!warehouseServerWidget.DatabaseName.isEmpty() && !cmbETLPackage.Text().isEmpty()) {
+    if (!warehouseServerWidget.DatabaseName.isEmpty() && !packages.Text().isEmpty()) {
         if (getDataLinkInfo())
             dataLinksOutdated_ = false;
     } else {
-        lstDataLinks.Clear();
+        dataLinks.Clear();
         LogMessage(QStringLiteral("No DTS package or data warehouse database specified."), true, 16,
                    kConnectTitle);
     }
@@ -85,20 +85,20 @@ void MainFormModel::ClearDataLinks() {
     // The records the window pointed into are gone with the collection.
     currentDataSource_ = nullptr;
     panelDataSource_ = nullptr;
-    lstDataLinks.Clear();
+    dataLinks.Clear();
     if (currentPanel_ != DataLinkPanel::None)
         ShowPanel(DataLinkPanel::None);
 }
 
 bool MainFormModel::getDataLinkInfo() {
-    return RunSequence::LoadDataLinks(warehouseServerWidget, cmbETLPackage.Text(),
-                                      Settings.DTSPackageName, PendrillConfigFile, lstDataLinks,
+    return RunSequence::LoadDataLinks(warehouseServerWidget, packages.Text(),
+                                      Settings.DTSPackageName, PendrillConfigFile, dataLinks,
                                       JobHistory());
 }
 
 void MainFormModel::ChooseDataLink(int index) {
-    lstDataLinks.SetCurrentIndex(index);
-    currentDataSource_ = index >= 0 ? FindDataSource(lstDataLinks.Text()) : nullptr;
+    dataLinks.SetCurrentIndex(index);
+    currentDataSource_ = index >= 0 ? FindDataSource(dataLinks.Text()) : nullptr;
     if (currentDataSource_ == nullptr)
         return;
     DataLinkPanel panel = currentPanel_;

@@ -3,8 +3,8 @@
 #include <QDateTime>
 #include <QDir>
 
-#include "app/RunSequence.h"
 #include "app/RunLocks.h"
+#include "app/RunSequence.h"
 #include "datasources/DataLink.h"
 #include "datasources/PackageCatalogue.h"
 #include "engine/PackageFactory.h"
@@ -22,7 +22,7 @@ MainFormModel::MainFormModel() {
     Registry.SetCompany(QStringLiteral("Tessaly"));
     Registry.SetAppName(QStringLiteral("Pendrill"));
     // Run-log lines go to the file named in the exception-file field.
-    StopFlags::SetExceptionFileSource([this] { return txtDTSErrorFile; });
+    StopFlags::SetExceptionFileSource([this] { return errorFile; });
     // Every logged text also goes to the status bar.
     StopFlags::SetStatusTextSink([this](const QString& text) { SetFormStatus(text); });
     // A configuration file made private when a password is saved into it: run log, status bar.
@@ -35,11 +35,11 @@ MainFormModel::~MainFormModel() {
     SetPrivateFileNoticeHandler(nullptr);
 }
 
-QString MainFormModel::cmdExecuteCaption() const {
+QString MainFormModel::executeCaption() const {
     return JobConfigMode ? QStringLiteral("E&xit") : QStringLiteral("E&xecute");
 }
 
-QString MainFormModel::cmdCloseCaption() const {
+QString MainFormModel::closeCaption() const {
     return JobConfigMode ? QStringLiteral("&Cancel") : QStringLiteral("&Close");
 }
 
@@ -65,7 +65,7 @@ void MainFormModel::FillJobHistoryOpeningFields() {
     record.setTargetServer(dw.ServerName);
     record.setTargetDatabase(dw.DatabaseName);
     record.setTargetUser(dw.TrustedLogin ? record.CurrentUserName() : dw.UserName);
-    record.setExceptionFile(txtDTSErrorFile);
+    record.setExceptionFile(errorFile);
     record.setStartTime(QDateTime::currentDateTime());
     // "0" and a missing value are recorded as the empty text, never as NULL.
     record.setJobIdentifier(JobID == QLatin1String("0") ? QStringLiteral("") : JobID);
@@ -106,11 +106,11 @@ void MainFormModel::SetFormStatus(const QString& text) {
 
 bool MainFormModel::CheckDTSInfo(QString* error) {
     dtsCheckResult_ = false;
-    if (cmbETLPackage.Text().isEmpty())
+    if (packages.Text().isEmpty())
         SetError(error, QStringLiteral("DTS Package not filled"));
     else if (packageServerWidget.ServerName.isEmpty())
         SetError(error, QStringLiteral("DTS Server not filled"));
-    else if (txtDTSErrorFile.isEmpty())
+    else if (errorFile.isEmpty())
         SetError(error, QStringLiteral("DTS Error file not filled"));
     else
         dtsCheckResult_ = true;
@@ -132,26 +132,26 @@ bool MainFormModel::CheckRunnable(QString* error) {
     QString dtsMessage, dwMessage;
     const bool dts = CheckDTSInfo(&dtsMessage);
     const bool dw = CheckDWInfo(&dwMessage);
-    Enabled.cmdExecute = dts && dw;
-    Enabled.cmdSave = Enabled.cmdExecute;
+    Enabled.executeButton = dts && dw;
+    Enabled.saveButton = Enabled.executeButton;
     if (error != nullptr)
         *error = dtsMessage.isEmpty() ? dwMessage : dtsMessage;
-    return Enabled.cmdExecute;
+    return Enabled.executeButton;
 }
 
 void MainFormModel::SetDefaultLogFilesDir() {
     // The temporary directory as the platform gives it, with its trailing separator.
-    txtLogFilesDir = QDir::tempPath() + QLatin1Char('/') + QStringLiteral("Pendrill/") +
-                     cmbETLPackage.Text() + QLatin1Char('/');
+    logFilesDir = QDir::tempPath() + QLatin1Char('/') + QStringLiteral("Pendrill/") +
+                  packages.Text() + QLatin1Char('/');
 }
 
 void MainFormModel::SetLogFileText(const QString& text) {
-    txtDTSErrorFile = text;
-    Enabled.cbTruncateErrorFile = !text.trimmed().isEmpty();
+    errorFile = text;
+    Enabled.truncateErrorFile = !text.trimmed().isEmpty();
 }
 
 void MainFormModel::LeaveLogFileBox() {
-    QString file = txtDTSErrorFile.trimmed();
+    QString file = errorFile.trimmed();
     // Absolute: "/...", a drive ("X:..."), or a network path ("\\...").
     const bool absolute = file.startsWith(QLatin1Char('/')) ||
                           (file.size() >= 2 && file.at(1) == QLatin1Char(':')) ||
@@ -202,12 +202,12 @@ void MainFormModel::RunWith(RunSequence& run) {
     OperatorInterface& op = Operator();
     op.SetMousePointer(OperatorInterface::ArrowHourglassPointer);
     Running = true;
-    Enabled.cmdExecute = false;
-    Enabled.cmdSave = false;
+    Enabled.executeButton = false;
+    Enabled.saveButton = false;
     FormToSettings();
     run.Execute();
-    Enabled.cmdExecute = true;
-    Enabled.cmdSave = true;
+    Enabled.executeButton = true;
+    Enabled.saveButton = true;
     Running = false;
     op.SetMousePointer(OperatorInterface::DefaultPointer);
 }

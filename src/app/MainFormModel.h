@@ -24,15 +24,15 @@ class MainFormModel {
     // link's type.
     enum class DataLinkPanel {
         None,
-        SQLServer,  // ctDLSQLServerOBJ: type 1
-        FlatFile,   // ctDLlFlatFileOBJ: types 3 and 8
-        Excel,      // ctlDLExcelFilesOBJ: type 4
-        Access,     // ctlDLAccesFilesOBJ: type 5
-        Oracle,     // ctlDLOrcaleServerOBJ: type 6
-        UDL,        // ctlDLUDLOBJ: type 9
-        XMLFiles,   // ctlDLXMLFilesOBJ: type 10
+        SQLServer,  // sqlServerPanel: type 1
+        FlatFile,   // flatFilePanel: types 3 and 8
+        Excel,      // excelFilesPanel: type 4
+        Access,     // accessFilesPanel: type 5
+        Oracle,     // oraclePanel: type 6
+        UDL,        // udlPanel: type 9
+        XMLFiles,   // xmlFilesPanel: type 10
     };
-    // The pages of the tab control tabDataInfo.
+    // The pages of the tab control pages.
     static constexpr int PackagePage = 0;
     static constexpr int WarehousePage = 1;
     static constexpr int DataSourcePage = 2;
@@ -52,31 +52,31 @@ class MainFormModel {
     bool JobConfigMode = false;
 
     // Captions of the two buttons that job-configuration mode relabels.
-    QString cmdExecuteCaption() const;  // "E&xecute", or "E&xit" in job-configuration mode
-    QString cmdCloseCaption() const;    // "&Close", or "&Cancel" in job-configuration mode
+    QString executeCaption() const;  // "E&xecute", or "E&xit" in job-configuration mode
+    QString closeCaption() const;    // "&Close", or "&Cancel" in job-configuration mode
     // True while a data-link editor panel is shown.
     bool DataSourceInfoPresent() const { return currentPanel_ != DataLinkPanel::None; }
 
     // ---- Value-carrying controls.
     ServerConnectionModel packageServerWidget;    // DTS server: where the packages are stored
     ServerConnectionModel warehouseServerWidget;  // data-warehouse server and database
-    StringChoiceList cmbETLModel;                 // models of the DTS server's packages
-    StringChoiceList cmbETLPackage;  // packages of the chosen model; Text() is the package
-    StringChoiceList lstDataLinks;   // data sources of the chosen package's model
-    QString txtDTSErrorFile;         // exception file, which is also the run log
-    QString txtLogFilesDir;          // log-files directory (shown, never edited)
-    bool cbTruncateErrorFile = true;
-    bool cbDefaultLogFilesDir = true;  // hidden; carries UseDefaultLogFileDir
-    bool cbWriteWinNTEvent = false;
+    StringChoiceList models;                      // models of the DTS server's packages
+    StringChoiceList packages;   // packages of the chosen model; Text() is the package
+    StringChoiceList dataLinks;  // data sources of the chosen package's model
+    QString errorFile;           // exception file, which is also the run log
+    QString logFilesDir;         // log-files directory (shown, never edited)
+    bool truncateErrorFile = true;
+    bool useDefaultLogFilesDir = true;  // hidden; carries UseDefaultLogFileDir
+    bool writeCompletionEvent = false;
 
     // Enabled states of the controls whose state changes.
     struct EnabledStates {
-        bool cbTruncateErrorFile = false;
-        bool cmdShowErrorFile = false;
-        bool cmdExecute = true;
-        bool cmdSave = true;
-        bool txtLogFilesDir = false;
-        bool cmdLogFilesDir = false;
+        bool truncateErrorFile = false;
+        bool showErrorFileButton = false;
+        bool executeButton = true;
+        bool saveButton = true;
+        bool logFilesDir = false;
+        bool logFilesDirButton = false;
     } Enabled;
 
     bool Page2Available = false;  // the data-source page can be selected
@@ -149,7 +149,7 @@ class MainFormModel {
     bool getDataLinkInfo();
     void RefreshDataLinks();
     void ClearDataLinks();
-    // txtLogFilesDir = temporary directory + "Pendrill/" + package + "/".
+    // logFilesDir = temporary directory + "Pendrill/" + package + "/".
     void SetDefaultLogFilesDir();
 
     // ---- Log file box.

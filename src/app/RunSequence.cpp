@@ -18,8 +18,8 @@
 #include "datasources/DataSourceSections.h"
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
-#include "history/JobRecord.h"
 #include "dts/PackageRun.h"
+#include "history/JobRecord.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/RunLog.h"
@@ -250,8 +250,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
         LogInfo(note);
 
     if (!loaded) {
-        outcomeText_ =
-            QStringLiteral("Error: DTS package loading error\r\n") + packageError;
+        outcomeText_ = QStringLiteral("Error: DTS package loading error\r\n") + packageError;
         LogMessage(outcomeText_, true, 16, QStringLiteral("DTS load error"));
         StatusFailure();
         closeRecord(record, 2, QStringLiteral("DTS Package loading error: ") + packageError,

@@ -50,10 +50,9 @@ bool CheckDataSource(const DataLink& ds, QString* reason) {
         case DataLink::OracleTested: {
             std::unique_ptr<DbConnection> connection;
             QString error;
-            if (!OpenDataSourceConnection(ds.etlType, ds.strDSServer, ds.blnDSTrustedLogin,
-                                          ds.strDSUser, ds.strDSPassword, connection,
-                                          ds.strDSDatabase, 20, &error)) {
-                *reason = QStringLiteral("cannot connect to %1%2").arg(ds.strDSServer, error);
+            if (!OpenDataSourceConnection(ds.etlType, ds.server, ds.trustedLogin, ds.user,
+                                          ds.password, connection, ds.database, 20, &error)) {
+                *reason = QStringLiteral("cannot connect to %1%2").arg(ds.server, error);
                 return false;
             }
             connection->Close();
@@ -61,12 +60,12 @@ bool CheckDataSource(const DataLink& ds, QString* reason) {
         }
         case DataLink::FlatFiles:
         case DataLink::FlatFiles2:
-            if (ds.strDSDirectory.trimmed().isEmpty()) {
+            if (ds.directory.trimmed().isEmpty()) {
                 *reason = QStringLiteral("no directory given");
                 return false;
             }
-            if (!QFileInfo(ds.strDSDirectory).isDir()) {
-                *reason = QStringLiteral("directory %1 does not exist").arg(ds.strDSDirectory);
+            if (!QFileInfo(ds.directory).isDir()) {
+                *reason = QStringLiteral("directory %1 does not exist").arg(ds.directory);
                 return false;
             }
             return true;
@@ -74,10 +73,9 @@ bool CheckDataSource(const DataLink& ds, QString* reason) {
         case DataLink::Access:
         case DataLink::UniversalDataLink:
         case DataLink::XmlFile:
-            if (!QFileInfo(ds.strDSFile).isFile()) {
-                *reason = ds.strDSFile.isEmpty()
-                              ? QStringLiteral("no file given")
-                              : QStringLiteral("file %1 does not exist").arg(ds.strDSFile);
+            if (!QFileInfo(ds.file).isFile()) {
+                *reason = ds.file.isEmpty() ? QStringLiteral("no file given")
+                                            : QStringLiteral("file %1 does not exist").arg(ds.file);
                 return false;
             }
             return true;
@@ -93,21 +91,21 @@ QString Describe(const DataLink& ds) {
         case DataLink::SqlServer:
         case DataLink::Oracle:
         case DataLink::OracleTested:
-            where = QStringLiteral("server %1, database %2").arg(ds.strDSServer, ds.strDSDatabase);
+            where = QStringLiteral("server %1, database %2").arg(ds.server, ds.database);
             break;
         case DataLink::FlatFiles:
         case DataLink::FlatFiles2:
-            where = QStringLiteral("directory %1").arg(ds.strDSDirectory);
+            where = QStringLiteral("directory %1").arg(ds.directory);
             break;
         default:
-            where = QStringLiteral("file %1").arg(ds.strDSFile);
+            where = QStringLiteral("file %1").arg(ds.file);
     }
-    if (ds.intTransferData == DataLink::TransferFtp)
-        where += QStringLiteral(", remote data over FTP from %1 (not fetched here)")
-                     .arg(ds.strFTPServer);
-    else if (ds.intTransferData == DataLink::TransferShare)
-        where += QStringLiteral(", remote data from %1 (not fetched here)").arg(ds.strRemoteDir);
-    return QStringLiteral("data link %1 (%2)").arg(ds.strName, where);
+    if (ds.transferData == DataLink::TransferFtp)
+        where +=
+            QStringLiteral(", remote data over FTP from %1 (not fetched here)").arg(ds.ftpServer);
+    else if (ds.transferData == DataLink::TransferShare)
+        where += QStringLiteral(", remote data from %1 (not fetched here)").arg(ds.remoteDirectory);
+    return QStringLiteral("data link %1 (%2)").arg(ds.name, where);
 }
 
 // The package as the run loads it, without preparing the log files (nothing is deleted).
@@ -148,7 +146,7 @@ int CheckPackage(Report& report, const RunSettings& s, const PackageRun::Factory
 // sections of the configuration file applied as the run applies them (nothing is saved).
 int CheckWarehouse(Report& report, MainFormModel& form) {
     const RunSettings& s = form.Settings;
-    const bool etlModel = IsEtlModelPackage(form.cmbETLPackage.Text());
+    const bool etlModel = IsEtlModelPackage(form.packages.Text());
     // Each check runs before its line is printed: the reason is only known afterwards.
     QString error;
     const bool connected =
@@ -181,7 +179,7 @@ int CheckWarehouse(Report& report, MainFormModel& form) {
     int status = ExitOk;
     int listed = 0;
     for (const DataLink& ds : *LoadedDataSources()) {
-        if (ds.strModelName != model)
+        if (ds.modelName != model)
             continue;
         ++listed;
         QString reason;
@@ -199,7 +197,7 @@ int CheckWarehouse(Report& report, MainFormModel& form) {
 
 QString PackageNotListedReason(MainFormModel& form) {
     // The package list of the DTS server decides whether the configured package is given.
-    if (!form.cmbETLPackage.Text().isEmpty() || form.Settings.DTSPackageName.isEmpty())
+    if (!form.packages.Text().isEmpty() || form.Settings.DTSPackageName.isEmpty())
         return QString();
     const PackageCatalogue* catalogue = form.Packages();
     const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()

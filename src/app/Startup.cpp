@@ -285,11 +285,11 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
     form.StartInConfigMode = v.StartInConfigMode;
     form.JobConfigMode = v.JobConfigMode;
     form.InitFormFields();
-    packageName = form.cmbETLPackage.Text();
+    packageName = form.packages.Text();
     if (v.CommandLineGiven)
         form.FillJobHistoryOpeningFields();
-    run.SetDataLinkList(&form.lstDataLinks);
-    run.SetRunLogFile(form.txtDTSErrorFile);
+    run.SetDataLinkList(&form.dataLinks);
+    run.SetRunLogFile(form.errorFile);
 
     QString errorText;
     const bool reachable = form.ConnectToRepository(&errorText);

@@ -160,10 +160,11 @@ bool SettingsStore::DeleteSetting(const QString& section, const QString& key) {
 }
 
 QString SettingsStore::GetSetting(const QString& section, const QString& key,
-                                 const QString& defaultValue) const {
+                                  const QString& defaultValue) const {
     return ReadRegistryValue(KeyPath(section), key, defaultValue);
 }
 
-bool SettingsStore::SaveSetting(const QString& section, const QString& key, const QString& setting) {
+bool SettingsStore::SaveSetting(const QString& section, const QString& key,
+                                const QString& setting) {
     return WriteRegistryValue(KeyPath(section), key, setting);
 }

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <initializer_list>
 
-#include "config/RunSettings.h"
-#include "config/PasswordScrambler.h"
 #include "config/IniFiles.h"
+#include "config/PasswordScrambler.h"
+#include "config/RunSettings.h"
 
 namespace {
 

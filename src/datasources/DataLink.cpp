@@ -1,8 +1,8 @@
 #include "datasources/DataLink.h"
 
 #include "config/PasswordScrambler.h"
-#include "datasources/FieldConversions.h"
 #include "datasources/DataLinks.h"
+#include "datasources/FieldConversions.h"
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
@@ -37,33 +37,33 @@ bool DataLink::Save(DbConnection& connection, QString* error) {
     DbRecordset rs;
     // The names are bound, so quotes in them are just characters.
     if (!rs.Open(selectRow(connection), connection,
-                 {TextParameter(strModelName), TextParameter(strName)}))
+                 {TextParameter(modelName), TextParameter(name)}))
         return Fail(error, rs.LastError());
 
     if (etlType == FlatFiles) {
-        AddBackslash(strDSDirectory);
-        if (intTransferData == TransferShare)
-            AddBackslash(strRemoteDir);
-        else if (intTransferData == TransferFtp)
-            AddSlash(strRemoteDir);
+        AddBackslash(directory);
+        if (transferData == TransferShare)
+            AddBackslash(remoteDirectory);
+        else if (transferData == TransferFtp)
+            AddSlash(remoteDirectory);
     }
 
     const std::pair<const char*, QVariant> values[] = {
-        {"ds_server", TextParameter(strDSServer)},
-        {"ds_database", TextParameter(strDSDatabase)},
-        {"ds_trusted_login", blnDSTrustedLogin},
-        {"ds_user", TextParameter(strDSUser)},
-        {"ds_password", TextParameter(Rot13(strDSPassword))},
-        {"ds_file", TextParameter(strDSFile)},
-        {"ds_directory", TextParameter(strDSDirectory)},
-        {"ds_connect_string", TextParameter(strDSConnectString)},
-        {"transfer_data", static_cast<qint32>(intTransferData)},
-        {"ftp_server", TextParameter(strFTPServer)},
-        {"ftp_user", TextParameter(strFTPUser)},
-        {"ftp_password", TextParameter(Rot13(strFTPPassword))},
-        {"remote_directory", TextParameter(strRemoteDir)},
-        {"poll_interval", static_cast<int>(intPollInterval)},
-        {"poll_duration", static_cast<int>(intPollDuration)},
+        {"ds_server", TextParameter(server)},
+        {"ds_database", TextParameter(database)},
+        {"ds_trusted_login", trustedLogin},
+        {"ds_user", TextParameter(user)},
+        {"ds_password", TextParameter(Rot13(password))},
+        {"ds_file", TextParameter(file)},
+        {"ds_directory", TextParameter(directory)},
+        {"ds_connect_string", TextParameter(connectString)},
+        {"transfer_data", static_cast<qint32>(transferData)},
+        {"ftp_server", TextParameter(ftpServer)},
+        {"ftp_user", TextParameter(ftpUser)},
+        {"ftp_password", TextParameter(Rot13(ftpPassword))},
+        {"remote_directory", TextParameter(remoteDirectory)},
+        {"poll_interval", static_cast<int>(pollInterval)},
+        {"poll_duration", static_cast<int>(pollDuration)},
     };
     for (const auto& [column, value] : values)
         if (!rs.SetField(QString::fromLatin1(column), value))
@@ -82,7 +82,7 @@ bool DataLink::Load(const QString& modelName, const QString& dataSourceName, QSt
 }
 
 bool DataLink::Load(DbConnection& connection, const QString& modelName,
-                       const QString& dataSourceName, QString* error) {
+                    const QString& dataSourceName, QString* error) {
     DbRecordset rs;
     if (!rs.Open(selectRow(connection), connection,
                  {TextParameter(modelName), TextParameter(dataSourceName)}))
@@ -94,7 +94,7 @@ bool DataLink::Load(DbConnection& connection, const QString& modelName,
         return Fail(error, QStringLiteral("The Type of data source '%1' of model '%2' is not a "
                                           "number.")
                                .arg(dataSourceName, modelName));
-    read.blnHandledRemoteData = blnHandledRemoteData;
+    read.remoteDataHandled = remoteDataHandled;
     *this = read;
     return true;
 }

@@ -24,31 +24,31 @@ class DataLink {
         UniversalDataLink = 9,
         XmlFile = 10,
     };
-    // Ways remote data is fetched (intTransferData); any other value fetches nothing.
+    // Ways remote data is fetched (transferData); any other value fetches nothing.
     static constexpr short TransferFtp = 1;
     static constexpr short TransferShare = 2;
 
-    QString strModelName;               // model
-    QString strName;                    // source_name
-    qint32 etlType = 0;                 // Type
-    QString strDSServer;                // ds_server
-    QString strDSDatabase;              // ds_database
-    bool blnDSTrustedLogin = false;     // ds_trusted_login
-    QString strDSUser;                  // ds_user
-    QString strDSPassword;              // ds_password (ROT13 in the table)
-    QString strDSFile;                  // ds_file
-    QString strDSDirectory;             // ds_directory
-    QString strDSConnectString;         // ds_connect_string
-    short intTransferData = 0;          // transfer_data
-    QString strFTPServer;               // ftp_server
-    QString strFTPUser;                 // ftp_user
-    QString strFTPPassword;             // ftp_password (ROT13 in the table)
-    QString strRemoteDir;               // remote_directory
-    short intPollInterval = 0;          // poll_interval
-    short intPollDuration = 0;          // poll_duration
-    bool blnHandledRemoteData = false;  // not stored: remote data dealt with in this run
+    QString modelName;               // model
+    QString name;                    // source_name
+    qint32 etlType = 0;              // Type
+    QString server;                  // ds_server
+    QString database;                // ds_database
+    bool trustedLogin = false;       // ds_trusted_login
+    QString user;                    // ds_user
+    QString password;                // ds_password (ROT13 in the table)
+    QString file;                    // ds_file
+    QString directory;               // ds_directory
+    QString connectString;           // ds_connect_string
+    short transferData = 0;          // transfer_data
+    QString ftpServer;               // ftp_server
+    QString ftpUser;                 // ftp_user
+    QString ftpPassword;             // ftp_password (ROT13 in the table)
+    QString remoteDirectory;         // remote_directory
+    short pollInterval = 0;          // poll_interval
+    short pollDuration = 0;          // poll_duration
+    bool remoteDataHandled = false;  // not stored: remote data dealt with in this run
 
-    // Writes the fields to the row of (strModelName, strName) over the data-warehouse connection;
+    // Writes the fields to the row of (modelName, name) over the data-warehouse connection;
     // never inserts a row and never changes model, source_name or Type. A flat-file source
     // (type 3) first gets its directory, and with FTP or share transfer its remote directory,
     // ended by a separator; the record keeps those changes even when the write fails. False with

@@ -38,8 +38,8 @@ bool LoadDataLinkList(const QString& packageName, ChoiceList& list, QString* err
         return false;
     list.Clear();
     for (const DataLink& ds : sources)
-        if (ds.strModelName == model)
-            list.AddItem(ds.strName);
+        if (ds.modelName == model)
+            list.AddItem(ds.name);
     return true;
 }
 
@@ -71,7 +71,7 @@ bool CreateDataLinkTable(DbConnection& connection) {
 }
 
 DataLink* FindDataSource(const QString& name) {
-    return loaded() ? loaded()->getDSByName(name) : nullptr;
+    return loaded() ? loaded()->FindByName(name) : nullptr;
 }
 
 bool SaveAllDataSources(QString* error) {

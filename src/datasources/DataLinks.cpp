@@ -4,8 +4,8 @@
 #include "datasources/FieldConversions.h"
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
-#include "util/RunLog.h"
 #include "util/Errors.h"
+#include "util/RunLog.h"
 
 const char* const DataLinkColumns[18] = {
     "model",
@@ -28,41 +28,39 @@ const char* const DataLinkColumns[18] = {
     "poll_duration",
 };
 
-DataLink* DataLinks::Add(const QString& strModelName, const QString& strName, qint32 etlType,
-                               const QString& strDSServer, const QString& strDSDatabase,
-                               bool blnDSTrustedLogin, const QString& strDSUser,
-                               const QString& strDSPassword, const QString& strDSFile,
-                               const QString& strDSDirectory, const QString& strDSConnectString,
-                               qint32 intTransferData, const QString& strFTPServer,
-                               const QString& strFTPUser, const QString& strFTPPassword,
-                               const QString& strRemoteDir, short intPollDuration,
-                               short intPollInterval, const QString& sKey) {
-    if (!sKey.isEmpty() && keys_.contains(sKey))
+DataLink* DataLinks::Add(const QString& modelName, const QString& name, qint32 etlType,
+                         const QString& server, const QString& database, bool trustedLogin,
+                         const QString& user, const QString& password, const QString& file,
+                         const QString& directory, const QString& connectString,
+                         qint32 transferData, const QString& ftpServer, const QString& ftpUser,
+                         const QString& ftpPassword, const QString& remoteDirectory,
+                         short pollDuration, short pollInterval, const QString& key) {
+    if (!key.isEmpty() && keys_.contains(key))
         return nullptr;
     auto ds = std::make_unique<DataLink>();
-    ds->strModelName = strModelName;
-    ds->strName = strName;
+    ds->modelName = modelName;
+    ds->name = name;
     ds->etlType = etlType;
-    ds->strDSServer = strDSServer;
-    ds->strDSDatabase = strDSDatabase;
-    ds->blnDSTrustedLogin = blnDSTrustedLogin;
-    ds->strDSUser = strDSUser;
-    ds->strDSPassword = strDSPassword;
-    ds->strDSFile = strDSFile;
-    ds->strDSDirectory = strDSDirectory;
-    ds->strDSConnectString = strDSConnectString;
-    ds->intTransferData = static_cast<short>(intTransferData);
-    ds->strFTPServer = strFTPServer;
-    ds->strFTPUser = strFTPUser;
-    ds->strFTPPassword = strFTPPassword;
-    ds->strRemoteDir = strRemoteDir;
-    ds->intPollDuration = intPollDuration;
-    ds->intPollInterval = intPollInterval;
-    ds->blnHandledRemoteData = false;
+    ds->server = server;
+    ds->database = database;
+    ds->trustedLogin = trustedLogin;
+    ds->user = user;
+    ds->password = password;
+    ds->file = file;
+    ds->directory = directory;
+    ds->connectString = connectString;
+    ds->transferData = static_cast<short>(transferData);
+    ds->ftpServer = ftpServer;
+    ds->ftpUser = ftpUser;
+    ds->ftpPassword = ftpPassword;
+    ds->remoteDirectory = remoteDirectory;
+    ds->pollDuration = pollDuration;
+    ds->pollInterval = pollInterval;
+    ds->remoteDataHandled = false;
     DataLink* added = ds.get();
     items_.push_back(std::move(ds));
-    if (!sKey.isEmpty())
-        keys_.insert(sKey, added);
+    if (!key.isEmpty())
+        keys_.insert(key, added);
     return added;
 }
 
@@ -76,42 +74,42 @@ bool ReadDataLinkRow(const DbRecordset& rs, DataLink& ds) {
     const std::optional<qint32> type = FieldToLong(rs.Field(QStringLiteral("Type")));
     if (!type)
         return false;
-    ds.strDSPassword = Rot13(text("ds_password"));
-    ds.strFTPPassword = Rot13(text("ftp_password"));
-    ds.strModelName = text("model");
-    ds.strName = text("source_name");
+    ds.password = Rot13(text("ds_password"));
+    ds.ftpPassword = Rot13(text("ftp_password"));
+    ds.modelName = text("model");
+    ds.name = text("source_name");
     ds.etlType = *type;
-    ds.strDSServer = text("ds_server");
-    ds.strDSDatabase = text("ds_database");
-    ds.blnDSTrustedLogin = GetFieldBoolean(rs.Field(QStringLiteral("ds_trusted_login")), false);
-    ds.strDSUser = text("ds_user");
-    ds.strDSFile = text("ds_file");
-    ds.strDSDirectory = text("ds_directory");
-    ds.strDSConnectString = text("ds_connect_string");
-    ds.intTransferData = integer("transfer_data");
-    ds.strFTPServer = text("ftp_server");
-    ds.strFTPUser = text("ftp_user");
-    ds.strRemoteDir = text("remote_directory");
-    ds.intPollDuration = integer("poll_duration");
-    ds.intPollInterval = integer("poll_interval");
-    ds.blnHandledRemoteData = false;
+    ds.server = text("ds_server");
+    ds.database = text("ds_database");
+    ds.trustedLogin = GetFieldBoolean(rs.Field(QStringLiteral("ds_trusted_login")), false);
+    ds.user = text("ds_user");
+    ds.file = text("ds_file");
+    ds.directory = text("ds_directory");
+    ds.connectString = text("ds_connect_string");
+    ds.transferData = integer("transfer_data");
+    ds.ftpServer = text("ftp_server");
+    ds.ftpUser = text("ftp_user");
+    ds.remoteDirectory = text("remote_directory");
+    ds.pollDuration = integer("poll_duration");
+    ds.pollInterval = integer("poll_interval");
+    ds.remoteDataHandled = false;
     return true;
 }
 
-bool DataLinks::Load(const QString& strModelName, QString* error) {
+bool DataLinks::Load(const QString& modelName, QString* error) {
     DbConnection* dw = GetDWConnection();
     if (dw == nullptr) {
         return Fail(error,
                     QStringLiteral("There is no open connection to the data warehouse database."));
     }
-    return Load(*dw, strModelName, error);
+    return Load(*dw, modelName, error);
 }
 
-bool DataLinks::Load(DbConnection& connection, const QString& strModelName, QString* error) {
+bool DataLinks::Load(DbConnection& connection, const QString& modelName, QString* error) {
     const QString table = QString::fromLatin1(DataLinkTable);
     DbRecordset rs;
     if (!rs.Open(QStringLiteral("SELECT * FROM %1 WHERE %1.model = ?").arg(table), connection,
-                 {TextParameter(strModelName)})) {
+                 {TextParameter(modelName)})) {
         return Fail(error, rs.LastError());
     }
     for (const char* column : DataLinkColumns) {
@@ -134,10 +132,9 @@ bool DataLinks::Load(DbConnection& connection, const QString& strModelName, QStr
                              GetFieldText(rs.Field(QStringLiteral("model")), QString()), why));
             continue;
         }
-        Add(ds.strModelName, ds.strName, ds.etlType, ds.strDSServer, ds.strDSDatabase,
-            ds.blnDSTrustedLogin, ds.strDSUser, ds.strDSPassword, ds.strDSFile, ds.strDSDirectory,
-            ds.strDSConnectString, ds.intTransferData, ds.strFTPServer, ds.strFTPUser,
-            ds.strFTPPassword, ds.strRemoteDir, ds.intPollDuration, ds.intPollInterval);
+        Add(ds.modelName, ds.name, ds.etlType, ds.server, ds.database, ds.trustedLogin, ds.user,
+            ds.password, ds.file, ds.directory, ds.connectString, ds.transferData, ds.ftpServer,
+            ds.ftpUser, ds.ftpPassword, ds.remoteDirectory, ds.pollDuration, ds.pollInterval);
     }
     rs.Close();
     return true;
@@ -158,9 +155,9 @@ void DataLinks::Clear() {
     items_.clear();
 }
 
-DataLink* DataLinks::getDSByName(const QString& name) const {
+DataLink* DataLinks::FindByName(const QString& name) const {
     for (const auto& ds : items_)
-        if (ds->strName == name)
+        if (ds->name == name)
             return ds.get();
     return nullptr;
 }

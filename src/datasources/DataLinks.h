@@ -17,25 +17,24 @@ class DataLinks {
     DataLinks(const DataLinks&) = delete;
     DataLinks& operator=(const DataLinks&) = delete;
 
-    // Appends a record with these fields (blnHandledRemoteData false), under `key` when that is
+    // Appends a record with these fields (remoteDataHandled false), under `key` when that is
     // not empty, and returns it. A key already in use is an error: nothing is added and nullptr
     // returned.
-    DataLink* Add(const QString& strModelName, const QString& strName, qint32 etlType,
-                     const QString& strDSServer, const QString& strDSDatabase,
-                     bool blnDSTrustedLogin, const QString& strDSUser, const QString& strDSPassword,
-                     const QString& strDSFile, const QString& strDSDirectory,
-                     const QString& strDSConnectString, qint32 intTransferData,
-                     const QString& strFTPServer, const QString& strFTPUser,
-                     const QString& strFTPPassword, const QString& strRemoteDir,
-                     short intPollDuration, short intPollInterval, const QString& sKey = QString());
+    DataLink* Add(const QString& modelName, const QString& name, qint32 etlType,
+                  const QString& server, const QString& database, bool trustedLogin,
+                  const QString& user, const QString& password, const QString& file,
+                  const QString& directory, const QString& connectString, qint32 transferData,
+                  const QString& ftpServer, const QString& ftpUser, const QString& ftpPassword,
+                  const QString& remoteDirectory, short pollDuration, short pollInterval,
+                  const QString& key = QString());
 
     // Appends one record per row of the model in dwm_data_link (over the data-warehouse
     // connection), in the order the server returns them, without emptying the collection first.
     // Rows whose model matches only in the server's way of comparing are taken too. A row whose
     // Type is NULL or not a number is left out and named in the run log. False with `error` set
     // when the query fails or the table lacks a column; the rows read until then stay.
-    bool Load(const QString& strModelName, QString* error = nullptr);
-    bool Load(DbConnection& connection, const QString& strModelName, QString* error = nullptr);
+    bool Load(const QString& modelName, QString* error = nullptr);
+    bool Load(DbConnection& connection, const QString& modelName, QString* error = nullptr);
 
     // The record at a 1-based position, or under a key; nullptr when there is none.
     DataLink* Item(int index) const;
@@ -43,7 +42,7 @@ class DataLinks {
     int Count() const { return static_cast<int>(items_.size()); }
     void Clear();
     // The first record whose name equals `name` exactly (letter case counts), or nullptr.
-    DataLink* getDSByName(const QString& name) const;
+    DataLink* FindByName(const QString& name) const;
 
     // Walks the records in order.
     class const_iterator {

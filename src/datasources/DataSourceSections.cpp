@@ -3,17 +3,17 @@
 #include <limits>
 #include <optional>
 
-#include "config/RunSettings.h"
 #include "config/IniDocument.h"
-#include "config/PasswordScrambler.h"
 #include "config/IniFiles.h"
-#include "datasources/DataLinks.h"
+#include "config/PasswordScrambler.h"
+#include "config/RunSettings.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
 
 namespace {
 
 QString sectionOf(const DataLink& ds) {
-    return QString::fromLatin1(RunSettings::DataSourceSectionPrefix) + ds.strName;
+    return QString::fromLatin1(RunSettings::DataSourceSectionPrefix) + ds.name;
 }
 
 // A decimal integer within [low, high], blanks around it allowed.
@@ -37,8 +37,8 @@ void WriteDataSourceSections(const QString& file) {
     // cannot carry is left out, as a failed single write would be.
     bool passwords = false;
     for (const DataLink& ds : *sources)
-        passwords = passwords || !ds.strDSPassword.isEmpty() || !ds.strDSConnectString.isEmpty() ||
-                    !ds.strFTPPassword.isEmpty();
+        passwords = passwords || !ds.password.isEmpty() || !ds.connectString.isEmpty() ||
+                    !ds.ftpPassword.isEmpty();
     EditIniFile(
         file,
         [&](IniDocument& profile) {
@@ -47,24 +47,24 @@ void WriteDataSourceSections(const QString& file) {
                 auto put = [&](const char* key, const QString& value) {
                     profile.setValue(section, QString::fromLatin1(key), value);
                 };
-                put("Name", ds.strName);
-                put("ModelName", ds.strModelName);
+                put("Name", ds.name);
+                put("ModelName", ds.modelName);
                 put("Type", QString::number(ds.etlType));
-                put("Server", ds.strDSServer);
-                put("Database", ds.strDSDatabase);
-                put("TrustedLogin", RunSettings::BooleanText(ds.blnDSTrustedLogin));
-                put("User", ds.strDSUser);
-                put("Password", EncryptPassword(ds.strDSPassword));
-                put("File", ds.strDSFile);
-                put("Directory", ds.strDSDirectory);
-                put("ConnectString", EncryptPassword(ds.strDSConnectString));
-                put("TransferData", QString::number(ds.intTransferData));
-                put("FTPServer", ds.strFTPServer);
-                put("FTPUSer", ds.strFTPUser);
-                put("FTPPassword", EncryptPassword(ds.strFTPPassword));
-                put("RemoteDir", ds.strRemoteDir);
-                put("PollDuration", QString::number(ds.intPollDuration));
-                put("PollInterval", QString::number(ds.intPollInterval));
+                put("Server", ds.server);
+                put("Database", ds.database);
+                put("TrustedLogin", RunSettings::BooleanText(ds.trustedLogin));
+                put("User", ds.user);
+                put("Password", EncryptPassword(ds.password));
+                put("File", ds.file);
+                put("Directory", ds.directory);
+                put("ConnectString", EncryptPassword(ds.connectString));
+                put("TransferData", QString::number(ds.transferData));
+                put("FTPServer", ds.ftpServer);
+                put("FTPUSer", ds.ftpUser);
+                put("FTPPassword", EncryptPassword(ds.ftpPassword));
+                put("RemoteDir", ds.remoteDirectory);
+                put("PollDuration", QString::number(ds.pollDuration));
+                put("PollInterval", QString::number(ds.pollInterval));
             }
             return true;
         },
@@ -88,11 +88,11 @@ void ReadDataSourceSections(const QString& file, DataLinks& sources) {
         const QString name = get("Name");
         if (name.isEmpty())
             continue;
-        ds.strName = name;
+        ds.name = name;
         const QString model = get("ModelName");
         const std::optional<int> type = integerIn(get("Type"), std::numeric_limits<int>::min(),
                                                   std::numeric_limits<int>::max());
-        if (model != ds.strModelName || !type || *type != ds.etlType)
+        if (model != ds.modelName || !type || *type != ds.etlType)
             continue;
         // The program writes numbers only; a section holding anything else was edited by hand
         // and is left alone rather than half applied.
@@ -101,20 +101,20 @@ void ReadDataSourceSections(const QString& file, DataLinks& sources) {
         const std::optional<int> interval = integerIn(get("PollInterval", "0"), -32768, 32767);
         if (!transfer || !duration || !interval)
             continue;
-        ds.strDSServer = get("Server");
-        ds.strDSDatabase = get("Database");
-        ds.blnDSTrustedLogin = RunSettings::ParseBoolean(get("TrustedLogin", "False"));
-        ds.strDSUser = get("User");
-        ds.strDSPassword = DecryptPassword(get("Password"));
-        ds.strDSFile = get("File");
-        ds.strDSDirectory = get("Directory");
-        ds.strDSConnectString = DecryptPassword(get("ConnectString"));
-        ds.intTransferData = static_cast<short>(*transfer);
-        ds.strFTPServer = get("FTPServer");
-        ds.strFTPUser = get("FTPUSer");
-        ds.strFTPPassword = DecryptPassword(get("FTPPassword"));
-        ds.strRemoteDir = get("RemoteDir");
-        ds.intPollDuration = static_cast<short>(*duration);
-        ds.intPollInterval = static_cast<short>(*interval);
+        ds.server = get("Server");
+        ds.database = get("Database");
+        ds.trustedLogin = RunSettings::ParseBoolean(get("TrustedLogin", "False"));
+        ds.user = get("User");
+        ds.password = DecryptPassword(get("Password"));
+        ds.file = get("File");
+        ds.directory = get("Directory");
+        ds.connectString = DecryptPassword(get("ConnectString"));
+        ds.transferData = static_cast<short>(*transfer);
+        ds.ftpServer = get("FTPServer");
+        ds.ftpUser = get("FTPUSer");
+        ds.ftpPassword = DecryptPassword(get("FTPPassword"));
+        ds.remoteDirectory = get("RemoteDir");
+        ds.pollDuration = static_cast<short>(*duration);
+        ds.pollInterval = static_cast<short>(*interval);
     }
 }

@@ -1,8 +1,8 @@
 #include "datasources/PackageCatalogue.h"
 
 #include "datasources/ChoiceList.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/PackageStoreSchema.h"
 
@@ -10,8 +10,7 @@ bool PackageCatalogue::RetrievePackages() {
     lastError_.clear();
     DbConnection c;
     c.ConnectionTimeout = 20;
-    c.Describe(strSQLServer, QString::fromLatin1(PackageStoreDatabase), blnSQLTrustedLogin,
-               strSQLUser, strSQLPassword);
+    c.Describe(server, QString::fromLatin1(PackageStoreDatabase), trustedLogin, user, password);
     if (!c.Open() || c.State() != 1) {
         lastError_ = c.ErrorText();
         return false;
@@ -51,7 +50,7 @@ void PackageCatalogue::FillComboBoxWithETLModels(ChoiceList& comboBox) const {
 }
 
 void PackageCatalogue::FillComboBoxWithPackageFromETLModel(ChoiceList& comboBox,
-                                                      const QString& model) const {
+                                                           const QString& model) const {
     comboBox.Clear();
     for (const QString& p : packages_) {
         const QString m = GetEtlModelName(p);

@@ -9,10 +9,10 @@ class ChoiceList;
 // package lists of the main window.
 class PackageCatalogue {
   public:
-    QString strSQLServer;
-    bool blnSQLTrustedLogin = false;
-    QString strSQLUser;
-    QString strSQLPassword;
+    QString server;
+    bool trustedLogin = false;
+    QString user;
+    QString password;
 
     // Reads the names of every package in the server's package store (msdb) and adds them, and
     // their models, to the lists. False on any failure, also when the store holds no package;

@@ -1,7 +1,7 @@
 #include "engine/DataLinkResolver.h"
 
-#include "datasources/DataLinks.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
 #include "db/DbConnection.h"
 #include "engine/tasks/TaskConnections.h"
 
@@ -39,7 +39,7 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
     // The server may also return rows of "SALES" for "Sales": the model's own row counts.
     const DataLink* ds = nullptr;
     for (const DataLink& candidate : sources) {
-        if (candidate.strModelName == model && candidate.strName == dataLink) {
+        if (candidate.modelName == model && candidate.name == dataLink) {
             ds = &candidate;
             break;
         }
@@ -53,22 +53,22 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
     switch (ds->etlType) {
         case DataLink::FlatFiles:
         case DataLink::FlatFiles2:
-            if (ds->strDSDirectory.trimmed().isEmpty()) {
+            if (ds->directory.trimmed().isEmpty()) {
                 *error = QStringLiteral("Flat-file data link '%1' of model '%2' has no directory")
                              .arg(dataLink, model);
                 return false;
             }
-            connection->directory = ds->strDSDirectory;
+            connection->directory = ds->directory;
             return true;
         case DataLink::SqlServer:
         case DataLink::Oracle:
         case DataLink::OracleTested:
-            connection->server = ds->strDSServer;
-            connection->database = ds->strDSDatabase;
-            connection->trusted = ds->blnDSTrustedLogin;
+            connection->server = ds->server;
+            connection->database = ds->database;
+            connection->trusted = ds->trustedLogin;
             if (!connection->trusted) {
-                connection->user = ds->strDSUser;
-                connection->password = ds->strDSPassword;
+                connection->user = ds->user;
+                connection->password = ds->password;
             }
             return true;
         default:

@@ -10,10 +10,10 @@
 #include "engine/PackageStore.h"
 #include "engine/tasks/TaskConnections.h"
 #include "util/Counted.h"
-#include "util/RunLog.h"
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 

@@ -11,37 +11,37 @@ AnimationWindow::AnimationWindow(QWidget* parent)
     setObjectName(QStringLiteral("AnimationWindow"));
     setFixedSize(300, 172);
 
-    lblDetails = new QLabel(this);
-    lblDetails->setObjectName(QStringLiteral("lblDetails"));
-    lblDetails->setGeometry(8, 62, 284, 52);
-    lblDetails->setWordWrap(true);
-    lblDetails->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    detailsLabel = new QLabel(this);
+    detailsLabel->setObjectName(QStringLiteral("detailsLabel"));
+    detailsLabel->setGeometry(8, 62, 284, 52);
+    detailsLabel->setWordWrap(true);
+    detailsLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    prgCopyFiles = new QProgressBar(this);
-    prgCopyFiles->setObjectName(QStringLiteral("prgCopyFiles"));
-    prgCopyFiles->setGeometry(8, 118, 284, 14);
-    prgCopyFiles->setRange(0, 100);
-    prgCopyFiles->setValue(0);
-    prgCopyFiles->setTextVisible(false);
+    progressBar = new QProgressBar(this);
+    progressBar->setObjectName(QStringLiteral("progressBar"));
+    progressBar->setGeometry(8, 118, 284, 14);
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+    progressBar->setTextVisible(false);
 
-    cmdCancel = new QPushButton(QStringLiteral("Cancel"), this);
-    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
-    cmdCancel->setGeometry(204, 138, 88, 26);
+    cancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    cancelButton->setObjectName(QStringLiteral("cancelButton"));
+    cancelButton->setGeometry(204, 138, 88, 26);
 
-    tmrProgress.setInterval(BusyInterval);
-    connect(&tmrProgress, &QTimer::timeout, this, &AnimationWindow::tmrProgress_Timer);
-    connect(cmdCancel, &QPushButton::clicked, this, &AnimationWindow::cmdCancel_Click);
+    progressTimer.setInterval(BusyInterval);
+    connect(&progressTimer, &QTimer::timeout, this, &AnimationWindow::AdvanceBusyBar);
+    connect(cancelButton, &QPushButton::clicked, this, &AnimationWindow::CancelClicked);
 }
 
-void AnimationWindow::tmrProgress_Timer() {
-    PrgCounter += BusyStep;
-    if (PrgCounter > 100)
-        PrgCounter = 0;
+void AnimationWindow::AdvanceBusyBar() {
+    busyValue += BusyStep;
+    if (busyValue > 100)
+        busyValue = 0;
     QApplication::processEvents();
-    prgCopyFiles->setValue(PrgCounter);
+    progressBar->setValue(busyValue);
 }
 
-void AnimationWindow::cmdCancel_Click() {
+void AnimationWindow::CancelClicked() {
     Q_EMIT Cancelled();
     hide();
 }
@@ -49,8 +49,8 @@ void AnimationWindow::cmdCancel_Click() {
 void AnimationWindow::keyPressEvent(QKeyEvent* event) {
     // Escape does what Cancel does, when there is a Cancel button.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-        if (cmdCancel->isVisible())
-            cmdCancel->click();
+        if (cancelButton->isVisible())
+            cancelButton->click();
         return;
     }
     QWidget::keyPressEvent(event);

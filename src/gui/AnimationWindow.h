@@ -25,16 +25,16 @@ class AnimationWindow : public QWidget {
 
     explicit AnimationWindow(QWidget* parent = nullptr);
 
-    QProgressBar* prgCopyFiles = nullptr;  // 0 to 100
-    QLabel* lblDetails = nullptr;
-    QPushButton* cmdCancel = nullptr;  // "Cancel"
-    QTimer tmrProgress;
-    int PrgCounter = 0;  // the busy bar's value
+    QProgressBar* progressBar = nullptr;  // 0 to 100
+    QLabel* detailsLabel = nullptr;
+    QPushButton* cancelButton = nullptr;  // "Cancel"
+    QTimer progressTimer;
+    int busyValue = 0;  // the busy bar's value
 
     // Timer tick: the bar climbs by BusyStep and starts again at 0 after passing 100.
-    void tmrProgress_Timer();
+    void AdvanceBusyBar();
     // The Cancel button: raises Cancelled and hides the window.
-    void cmdCancel_Click();
+    void CancelClicked();
 
   Q_SIGNALS:
     void Cancelled();

@@ -20,28 +20,28 @@ CopyProgressWindow::~CopyProgressWindow() {
     delete window_.data();
 }
 
-void CopyProgressWindow::Create(qint32 aType, const QString& sFormCaption, const QString& sLabelCaption,
-                            bool bAllowCancel, bool bDisplayProgressBar) {
+void CopyProgressWindow::Create(qint32 clip, const QString& caption, const QString& label,
+                                bool allowCancel, bool showProgressBar) {
     if (!window_)
         return;
-    window_->setWindowTitle(sFormCaption);
-    window_->lblDetails->setText(sLabelCaption);
-    window_->cmdCancel->setVisible(bAllowCancel);
-    window_->prgCopyFiles->setVisible(bDisplayProgressBar);
-    window_->prgCopyFiles->setMaximum(100);
-    window_->prgCopyFiles->setValue(0);
-    window_->tmrProgress.setInterval(AnimationWindow::BusyInterval);
+    window_->setWindowTitle(caption);
+    window_->detailsLabel->setText(label);
+    window_->cancelButton->setVisible(allowCancel);
+    window_->progressBar->setVisible(showProgressBar);
+    window_->progressBar->setMaximum(100);
+    window_->progressBar->setValue(0);
+    window_->progressTimer.setInterval(AnimationWindow::BusyInterval);
 
     window_->show();
 
     // A second Create replaces the animation of the first.
     delete animation_.data();
     animation_ = new AnimationClip(window_);
-    animation_->setObjectName(QStringLiteral("aniCopy"));
+    animation_->setObjectName(QStringLiteral("copyAnimation"));
     animation_->setGeometry(AnimationWindow::AnimationLeft, AnimationWindow::AnimationTop,
                             AnimationWindow::AnimationWidth, AnimationWindow::AnimationHeight);
     animation_->show();
-    animation_->Open(aType);
+    animation_->Open(clip);
 
     window_->show();
     window_->repaint();
@@ -52,7 +52,7 @@ void CopyProgressWindow::AnimatePlay() {
     if (animation_)
         animation_->Play();
     if (window_)
-        window_->tmrProgress.start();
+        window_->progressTimer.start();
     Refresh();
 }
 
@@ -60,7 +60,7 @@ void CopyProgressWindow::AnimateStop() {
     if (animation_)
         animation_->Stop();
     if (window_)
-        window_->tmrProgress.stop();
+        window_->progressTimer.stop();
     Refresh();
 }
 
@@ -82,13 +82,13 @@ void CopyProgressWindow::AutoPlay() {
 
 void CopyProgressWindow::LabelCaption(const QString& text) {
     if (window_)
-        window_->lblDetails->setText(text);
+        window_->detailsLabel->setText(text);
     QApplication::processEvents();
 }
 
 void CopyProgressWindow::PercentDone(qint32 value) {
     if (window_)
-        window_->prgCopyFiles->setValue(value);
+        window_->progressBar->setValue(value);
 }
 
 void CopyProgressWindow::Visible(bool flag) {

@@ -26,11 +26,11 @@ class CopyProgressWindow : public QObject, public CopyProgress {
 
     // True once the operator pressed Cancel; it never goes back to false.
     bool IsCancelled() const override { return cancelled_; }
-    // Sets the caption and the label, shows the Cancel button when `bAllowCancel` and the bar
-    // (0 of 100) when `bDisplayProgressBar`, shows the window and starts clip `aType` (1 is the
+    // Sets the caption and the label, shows the Cancel button when `allowCancel` and the bar
+    // (0 of 100) when `showProgressBar`, shows the window and starts clip `clip` (1 is the
     // copy clip) in the 300 x 60 area at its top. The busy bar's timer stays off.
-    void Create(qint32 aType, const QString& sFormCaption, const QString& sLabelCaption,
-                bool bAllowCancel, bool bDisplayProgressBar) override;
+    void Create(qint32 clip, const QString& caption, const QString& label, bool allowCancel,
+                bool showProgressBar) override;
     // Plays the clip for ever and starts the busy bar.
     void AnimatePlay();
     // Stops the clip and the busy bar.

@@ -26,17 +26,17 @@ T* named(T* widget, const QString& name) {
 // ------------------------------------------------------------------------------
 
 ServerBrowseDialog::ServerBrowseDialog(const QString& title, QWidget* owner) : QDialog(owner) {
-    setObjectName(QStringLiteral("dlgBrowseForComputer"));
+    setObjectName(QStringLiteral("browseForComputerDialog"));
     setWindowTitle(title);
     auto* v = new QVBoxLayout(this);
     auto* label = new QLabel(QStringLiteral("&Computer:"), this);
-    cmbServer = named(new QComboBox(this), QStringLiteral("cmbServer"));
-    cmbServer->setEditable(true);
-    cmbServer->addItems(ServerConnectionWidget::KnownServers());
-    cmbServer->setEditText(QString());
-    label->setBuddy(cmbServer);
+    serverBox = named(new QComboBox(this), QStringLiteral("serverBox"));
+    serverBox->setEditable(true);
+    serverBox->addItems(ServerConnectionWidget::KnownServers());
+    serverBox->setEditText(QString());
+    label->setBuddy(serverBox);
     v->addWidget(label);
-    v->addWidget(cmbServer);
+    v->addWidget(serverBox);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -45,40 +45,41 @@ ServerBrowseDialog::ServerBrowseDialog(const QString& title, QWidget* owner) : Q
 
 QString ServerBrowseDialog::ServerName() const {
     // A name is at most 259 characters, as the system's name buffer holds.
-    return cmbServer->currentText().trimmed().left(259);
+    return serverBox->currentText().trimmed().left(259);
 }
 
 ConnectTextDialog::ConnectTextDialog(const QString& connectText, QWidget* owner) : QDialog(owner) {
-    setObjectName(QStringLiteral("dlgDataLink"));
+    setObjectName(QStringLiteral("dataLinkDialog"));
     setWindowTitle(QStringLiteral("Data Link Properties"));
     auto* v = new QVBoxLayout(this);
-    auto* lblProvider = new QLabel(QStringLiteral("P&rovider:"), this);
-    cmbProvider = named(new QComboBox(this), QStringLiteral("cmbProvider"));
-    cmbProvider->setEditable(true);
-    cmbProvider->addItems({QStringLiteral("SQLOLEDB.1"), QStringLiteral("MSDASQL.1"),
+    auto* providerLabel = new QLabel(QStringLiteral("P&rovider:"), this);
+    providerBox = named(new QComboBox(this), QStringLiteral("providerBox"));
+    providerBox->setEditable(true);
+    providerBox->addItems({QStringLiteral("SQLOLEDB.1"), QStringLiteral("MSDASQL.1"),
                            QStringLiteral("MSDAORA.1"), QStringLiteral("Microsoft.Jet.OLEDB.4.0"),
                            QStringLiteral("PostgreSQL")});
-    lblProvider->setBuddy(cmbProvider);
-    v->addWidget(lblProvider);
-    v->addWidget(cmbProvider);
+    providerLabel->setBuddy(providerBox);
+    v->addWidget(providerLabel);
+    v->addWidget(providerBox);
     tblProperties = named(new QTableWidget(0, 2, this), QStringLiteral("tblProperties"));
     tblProperties->setHorizontalHeaderLabels({QStringLiteral("Name"), QStringLiteral("Value")});
     tblProperties->horizontalHeader()->setStretchLastSection(true);
     v->addWidget(tblProperties, 1);
-    auto* addRow = named(new QPushButton(QStringLiteral("&Add"), this), QStringLiteral("cmdAdd"));
+    auto* addRow =
+        named(new QPushButton(QStringLiteral("&Add"), this), QStringLiteral("addButton"));
     auto* removeRow =
-        named(new QPushButton(QStringLiteral("Re&move"), this), QStringLiteral("cmdRemove"));
+        named(new QPushButton(QStringLiteral("Re&move"), this), QStringLiteral("removeButton"));
     auto* rowButtons = new QHBoxLayout;
     rowButtons->addWidget(addRow);
     rowButtons->addWidget(removeRow);
     rowButtons->addStretch(1);
     v->addLayout(rowButtons);
-    auto* lblText = new QLabel(QStringLiteral("&Connection text:"), this);
-    txtConnectText = named(new QLineEdit(this), QStringLiteral("txtConnectText"));
-    txtConnectText->setReadOnly(true);
-    lblText->setBuddy(txtConnectText);
-    v->addWidget(lblText);
-    v->addWidget(txtConnectText);
+    auto* connectTextLabel = new QLabel(QStringLiteral("&Connection text:"), this);
+    connectTextBox = named(new QLineEdit(this), QStringLiteral("connectTextBox"));
+    connectTextBox->setReadOnly(true);
+    connectTextLabel->setBuddy(connectTextBox);
+    v->addWidget(connectTextLabel);
+    v->addWidget(connectTextBox);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -87,7 +88,7 @@ ConnectTextDialog::ConnectTextDialog(const QString& connectText, QWidget* owner)
     updating_ = true;
     for (const auto& [name, value] : SplitConnectText(connectText)) {
         if (name.compare(QStringLiteral("Provider"), Qt::CaseInsensitive) == 0) {
-            cmbProvider->setEditText(value);
+            providerBox->setEditText(value);
             continue;
         }
         const int row = tblProperties->rowCount();
@@ -96,11 +97,11 @@ ConnectTextDialog::ConnectTextDialog(const QString& connectText, QWidget* owner)
         tblProperties->setItem(row, 1, new QTableWidgetItem(value));
     }
     if (SplitConnectText(connectText).isEmpty())
-        cmbProvider->setEditText(QString());
+        providerBox->setEditText(QString());
     updating_ = false;
     ShowText();
 
-    connect(cmbProvider, &QComboBox::currentTextChanged, this, [this] { ShowText(); });
+    connect(providerBox, &QComboBox::currentTextChanged, this, [this] { ShowText(); });
     connect(tblProperties, &QTableWidget::itemChanged, this, [this] { ShowText(); });
     connect(addRow, &QPushButton::clicked, this, [this] {
         const int row = tblProperties->rowCount();
@@ -117,8 +118,8 @@ ConnectTextDialog::ConnectTextDialog(const QString& connectText, QWidget* owner)
 
 QString ConnectTextDialog::ConnectText() const {
     QList<QPair<QString, QString>> pairs;
-    if (!cmbProvider->currentText().trimmed().isEmpty())
-        pairs.append({QStringLiteral("Provider"), cmbProvider->currentText().trimmed()});
+    if (!providerBox->currentText().trimmed().isEmpty())
+        pairs.append({QStringLiteral("Provider"), providerBox->currentText().trimmed()});
     for (int row = 0; row < tblProperties->rowCount(); ++row) {
         const QTableWidgetItem* name = tblProperties->item(row, 0);
         const QTableWidgetItem* value = tblProperties->item(row, 1);
@@ -130,5 +131,5 @@ QString ConnectTextDialog::ConnectText() const {
 
 void ConnectTextDialog::ShowText() {
     if (!updating_)
-        txtConnectText->setText(ConnectText());
+        connectTextBox->setText(ConnectText());
 }

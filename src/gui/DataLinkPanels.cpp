@@ -151,53 +151,55 @@ std::function<QString(const QString&, QWidget*)> SqlServerPanel::browseForComput
     };
 
 SqlServerPanel::SqlServerPanel(QWidget* parent)
-    : DataLinkPanel(MainFormModel::DataLinkPanel::SQLServer, QStringLiteral("ctDLSQLServerOBJ"),
+    : DataLinkPanel(MainFormModel::DataLinkPanel::SQLServer, QStringLiteral("sqlServerPanel"),
                     parent) {
-    AddDescription(QStringLiteral("lblSQLServerText"),
+    AddDescription(QStringLiteral("sqlServerIntro"),
                    QStringLiteral("Specify the SQL Server server, database, how to login to this "
                                   "SQL Server data source and if needed the username and "
                                   "password of the SQL user."));
-    txtSQLServer = AddTextBox(QStringLiteral("txtSQLServer"), QStringLiteral("lblSQLServer"),
-                              QStringLiteral("&Server:"), &DataLink::strDSServer);
-    txtSQLServer->installEventFilter(this);
-    cmdBrowseSQLServer = AddBrowseButton(QStringLiteral("cmdBrowseSQLServer"), txtSQLServer);
+    sqlServerBox = AddTextBox(QStringLiteral("sqlServerBox"), QStringLiteral("sqlServerLabel"),
+                              QStringLiteral("&Server:"), &DataLink::server);
+    sqlServerBox->installEventFilter(this);
+    browseSqlServerButton = AddBrowseButton(QStringLiteral("browseSqlServerButton"), sqlServerBox);
 
-    optSQLSecureLogin = named(new QRadioButton(QStringLiteral("Use &Windows authentication"), this),
-                              QStringLiteral("optSQLSecureLogin"));
-    optSQLUserLogin =
+    sqlTrustedLoginOption =
+        named(new QRadioButton(QStringLiteral("Use &Windows authentication"), this),
+              QStringLiteral("sqlTrustedLoginOption"));
+    sqlUserLoginOption =
         named(new QRadioButton(QStringLiteral("Use S&QL Server authentication"), this),
-              QStringLiteral("optSQLUserLogin"));
-    grid_->addWidget(optSQLSecureLogin, row_++, 0, 1, 3);
-    grid_->addWidget(optSQLUserLogin, row_++, 0, 1, 3);
+              QStringLiteral("sqlUserLoginOption"));
+    grid_->addWidget(sqlTrustedLoginOption, row_++, 0, 1, 3);
+    grid_->addWidget(sqlUserLoginOption, row_++, 0, 1, 3);
 
-    txtSQLUser = AddTextBox(QStringLiteral("txtSQLUser"), QStringLiteral("lblSQLUser"),
-                            QStringLiteral("&User name:"), &DataLink::strDSUser);
-    lblSQLUser = findChild<QLabel*>(QStringLiteral("lblSQLUser"));
-    txtSQLPassword = AddTextBox(QStringLiteral("txtSQLPassword"), QStringLiteral("lblSQLPassword"),
-                                QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
-    lblSQLPassword = findChild<QLabel*>(QStringLiteral("lblSQLPassword"));
+    sqlUserBox = AddTextBox(QStringLiteral("sqlUserBox"), QStringLiteral("sqlUserLabel"),
+                            QStringLiteral("&User name:"), &DataLink::user);
+    sqlUserLabel = findChild<QLabel*>(QStringLiteral("sqlUserLabel"));
+    sqlPasswordBox =
+        AddTextBox(QStringLiteral("sqlPasswordBox"), QStringLiteral("sqlPasswordLabel"),
+                   QStringLiteral("&Password:"), &DataLink::password, true);
+    sqlPasswordLabel = findChild<QLabel*>(QStringLiteral("sqlPasswordLabel"));
 
-    auto* databases = named(new OpeningComboBox(this), QStringLiteral("cmbSQLDatabases"));
+    auto* databases = named(new OpeningComboBox(this), QStringLiteral("sqlDatabaseBox"));
     databases->setEditable(true);
     databases->opening = [this] { FillDatabaseList(); };
-    cmbSQLDatabases = databases;
-    auto* lblDatabase =
-        named(new QLabel(QStringLiteral("&Database:"), this), QStringLiteral("lblSQLDatabase"));
-    lblDatabase->setBuddy(cmbSQLDatabases);
-    grid_->addWidget(lblDatabase, row_, 0);
-    grid_->addWidget(cmbSQLDatabases, row_++, 1);
+    sqlDatabaseBox = databases;
+    auto* databaseLabel =
+        named(new QLabel(QStringLiteral("&Database:"), this), QStringLiteral("databaseLabel"));
+    databaseLabel->setBuddy(sqlDatabaseBox);
+    grid_->addWidget(databaseLabel, row_, 0);
+    grid_->addWidget(sqlDatabaseBox, row_++, 1);
 
-    connect(cmdBrowseSQLServer, &QPushButton::clicked, this, [this] { BrowseServer(); });
-    connect(optSQLSecureLogin, &QRadioButton::clicked, this, [this] { LoginChosen(true); });
-    connect(optSQLUserLogin, &QRadioButton::clicked, this, [this] { LoginChosen(false); });
-    connect(cmbSQLDatabases, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+    connect(browseSqlServerButton, &QPushButton::clicked, this, [this] { BrowseServer(); });
+    connect(sqlTrustedLoginOption, &QRadioButton::clicked, this, [this] { LoginChosen(true); });
+    connect(sqlUserLoginOption, &QRadioButton::clicked, this, [this] { LoginChosen(false); });
+    connect(sqlDatabaseBox, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         if (source_)
-            source_->strDSDatabase = text;
+            source_->database = text;
     });
 }
 
 bool SqlServerPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == txtSQLServer && event->type() == QEvent::MouseButtonDblClick) {
+    if (watched == sqlServerBox && event->type() == QEvent::MouseButtonDblClick) {
         BrowseServer();
         return true;
     }
@@ -206,17 +208,17 @@ bool SqlServerPanel::eventFilter(QObject* watched, QEvent* event) {
 
 void SqlServerPanel::LoginChosen(bool trusted) {
     if (source_)
-        source_->blnDSTrustedLogin = trusted;
+        source_->trustedLogin = trusted;
     if (trusted) {
-        DisableControl(lblSQLUser, false);
-        DisableControl(lblSQLPassword, false);
-        DisableControl(txtSQLUser, true);
-        DisableControl(txtSQLPassword, true);
+        DisableControl(sqlUserLabel, false);
+        DisableControl(sqlPasswordLabel, false);
+        DisableControl(sqlUserBox, true);
+        DisableControl(sqlPasswordBox, true);
     } else {
-        EnableControl(lblSQLUser, false);
-        EnableControl(lblSQLPassword, false);
-        EnableControl(txtSQLUser, true);
-        EnableControl(txtSQLPassword, true);
+        EnableControl(sqlUserLabel, false);
+        EnableControl(sqlPasswordLabel, false);
+        EnableControl(sqlUserBox, true);
+        EnableControl(sqlPasswordBox, true);
     }
 }
 
@@ -224,45 +226,45 @@ void SqlServerPanel::FillFields() {
     if (!source_)
         return;
     const DataLink s = *source_;
-    SetBox(txtSQLServer, s.strDSServer);
-    if (s.blnDSTrustedLogin)
-        optSQLSecureLogin->setChecked(true);
+    SetBox(sqlServerBox, s.server);
+    if (s.trustedLogin)
+        sqlTrustedLoginOption->setChecked(true);
     else
-        optSQLUserLogin->setChecked(true);
-    LoginChosen(s.blnDSTrustedLogin);
-    SetBox(txtSQLUser, s.strDSUser);
-    SetBox(txtSQLPassword, s.strDSPassword);
-    cmbSQLDatabases->setEditText(s.strDSDatabase);
-    source_->strDSDatabase = s.strDSDatabase;
+        sqlUserLoginOption->setChecked(true);
+    LoginChosen(s.trustedLogin);
+    SetBox(sqlUserBox, s.user);
+    SetBox(sqlPasswordBox, s.password);
+    sqlDatabaseBox->setEditText(s.database);
+    source_->database = s.database;
 }
 
 QList<QWidget*> SqlServerPanel::KeyboardOrder() const {
-    return {txtSQLServer, cmdBrowseSQLServer, optSQLSecureLogin, optSQLUserLogin,
-            txtSQLUser,   txtSQLPassword,     cmbSQLDatabases};
+    return {sqlServerBox, browseSqlServerButton, sqlTrustedLoginOption, sqlUserLoginOption,
+            sqlUserBox,   sqlPasswordBox,        sqlDatabaseBox};
 }
 
 void SqlServerPanel::BrowseServer() {
     const QString name =
         browseForComputer(QStringLiteral("Select your DataSource SQLServer."), window());
     if (!name.isEmpty())
-        txtSQLServer->setText(name);
+        sqlServerBox->setText(name);
 }
 
 void SqlServerPanel::FillDatabaseList() {
     setCursor(Qt::WaitCursor);
     std::unique_ptr<DbConnection> connection;
     QString errorText;
-    if (OpenDataSourceConnection(1, txtSQLServer->text(), optSQLSecureLogin->isChecked(),
-                                 txtSQLUser->text(), txtSQLPassword->text(), connection, QString(),
+    if (OpenDataSourceConnection(1, sqlServerBox->text(), sqlTrustedLoginOption->isChecked(),
+                                 sqlUserBox->text(), sqlPasswordBox->text(), connection, QString(),
                                  20, &errorText)) {
-        const QString typed = cmbSQLDatabases->currentText();
-        ComboChoiceList list(*cmbSQLDatabases);
+        const QString typed = sqlDatabaseBox->currentText();
+        ComboChoiceList list(*sqlDatabaseBox);
         FillSQLDatabaseList(*connection, list);
-        if (cmbSQLDatabases->currentIndex() < 0)
-            cmbSQLDatabases->setEditText(typed);
+        if (sqlDatabaseBox->currentIndex() < 0)
+            sqlDatabaseBox->setEditText(typed);
         connection->Close();
     } else {
-        LogMessage(QStringLiteral("Error while connecting to : ") + txtSQLServer->text() +
+        LogMessage(QStringLiteral("Error while connecting to : ") + sqlServerBox->text() +
                        QStringLiteral("\r\n") + errorText,
                    true, 16, QStringLiteral("Connect to SQL Server"));
     }
@@ -272,110 +274,110 @@ void SqlServerPanel::FillDatabaseList() {
 // ---- Access, Excel ------------------------------------------------------------------------
 
 AccessFilesPanel::AccessFilesPanel(QWidget* parent)
-    : DataLinkPanel(MainFormModel::DataLinkPanel::Access, QStringLiteral("ctlDLAccesFilesOBJ"),
+    : DataLinkPanel(MainFormModel::DataLinkPanel::Access, QStringLiteral("accessFilesPanel"),
                     parent) {
-    AddDescription(QStringLiteral("lblAccessFileText"),
+    AddDescription(QStringLiteral("accessIntro"),
                    QStringLiteral("Specify an Access file that you want to use as a data source. "
                                   "This data source then allows you retrieve data from an Access "
                                   "database."));
-    txtAccessFile = AddTextBox(QStringLiteral("txtAccessFile"), QStringLiteral("lblAccessFile"),
-                               QStringLiteral("&Access file:"), &DataLink::strDSFile);
-    cmdBrowseAccessFile = AddBrowseButton(QStringLiteral("cmdBrowseAccessFile"), txtAccessFile);
-    txtAccessUser = AddTextBox(QStringLiteral("txtAccessUser"), QStringLiteral("lblAccessUser"),
-                               QStringLiteral("&User:"), &DataLink::strDSUser);
-    txtAccessPassword =
-        AddTextBox(QStringLiteral("txtAccessPassword"), QStringLiteral("lblAccessPassword"),
-                   QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
-    connect(cmdBrowseAccessFile, &QPushButton::clicked, this, [this] {
-        BrowseFile(txtAccessFile, QStringLiteral("Browse for Access File"),
+    accessFileBox = AddTextBox(QStringLiteral("accessFileBox"), QStringLiteral("accessFileLabel"),
+                               QStringLiteral("&Access file:"), &DataLink::file);
+    browseAccessFileButton =
+        AddBrowseButton(QStringLiteral("browseAccessFileButton"), accessFileBox);
+    accessUserBox = AddTextBox(QStringLiteral("accessUserBox"), QStringLiteral("accessUserLabel"),
+                               QStringLiteral("&User:"), &DataLink::user);
+    accessPasswordBox =
+        AddTextBox(QStringLiteral("accessPasswordBox"), QStringLiteral("accessPasswordLabel"),
+                   QStringLiteral("&Password:"), &DataLink::password, true);
+    connect(browseAccessFileButton, &QPushButton::clicked, this, [this] {
+        BrowseFile(accessFileBox, QStringLiteral("Browse for Access File"),
                    QStringLiteral("Microsoft Access Files (*.mdb)|*.mdb|All Files (*.*)|*.*"));
     });
 }
 
 void AccessFilesPanel::FillFields() {
     const DataLink s = *source_;
-    SetBox(txtAccessFile, s.strDSFile);
-    SetBox(txtAccessUser, s.strDSUser);
-    SetBox(txtAccessPassword, s.strDSPassword);
+    SetBox(accessFileBox, s.file);
+    SetBox(accessUserBox, s.user);
+    SetBox(accessPasswordBox, s.password);
 }
 
 QList<QWidget*> AccessFilesPanel::KeyboardOrder() const {
-    return {txtAccessFile, cmdBrowseAccessFile, txtAccessUser, txtAccessPassword};
+    return {accessFileBox, browseAccessFileButton, accessUserBox, accessPasswordBox};
 }
 
 ExcelFilesPanel::ExcelFilesPanel(QWidget* parent)
-    : DataLinkPanel(MainFormModel::DataLinkPanel::Excel, QStringLiteral("ctlDLExcelFilesOBJ"),
+    : DataLinkPanel(MainFormModel::DataLinkPanel::Excel, QStringLiteral("excelFilesPanel"),
                     parent) {
-    AddDescription(QStringLiteral("lblExcelFileText"),
+    AddDescription(QStringLiteral("fileIntro"),
                    QStringLiteral("Specify an Excel file that you want to use as a data source. "
                                   "This data source then allows you retrieve data from Excel."));
-    txtExcelFile = AddTextBox(QStringLiteral("txtExcelFile"), QStringLiteral("lblExcelFile"),
-                              QStringLiteral("&Excel file:"), &DataLink::strDSFile);
-    cmdBrowseExcelFile = AddBrowseButton(QStringLiteral("cmdBrowseExcelFile"), txtExcelFile);
-    txtExcelUser = AddTextBox(QStringLiteral("txtExcelUser"), QStringLiteral("lblExcelUser"),
-                              QStringLiteral("&User:"), &DataLink::strDSUser);
-    txtExcelPassword =
-        AddTextBox(QStringLiteral("txtExcelPassword"), QStringLiteral("lblExcelPassword"),
-                   QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
-    connect(cmdBrowseExcelFile, &QPushButton::clicked, this, [this] {
-        BrowseFile(txtExcelFile, QStringLiteral("Browse for Excel File"),
+    excelFileBox = AddTextBox(QStringLiteral("excelFileBox"), QStringLiteral("excelFileLabel"),
+                              QStringLiteral("&Excel file:"), &DataLink::file);
+    browseExcelFileButton = AddBrowseButton(QStringLiteral("browseExcelFileButton"), excelFileBox);
+    excelUserBox = AddTextBox(QStringLiteral("excelUserBox"), QStringLiteral("excelUserLabel"),
+                              QStringLiteral("&User:"), &DataLink::user);
+    excelPasswordBox =
+        AddTextBox(QStringLiteral("excelPasswordBox"), QStringLiteral("excelPasswordLabel"),
+                   QStringLiteral("&Password:"), &DataLink::password, true);
+    connect(browseExcelFileButton, &QPushButton::clicked, this, [this] {
+        BrowseFile(excelFileBox, QStringLiteral("Browse for Excel File"),
                    QStringLiteral("Microsoft Excel Files (*.xls)|*.xls|All Files (*.*)|*.*"));
     });
 }
 
 void ExcelFilesPanel::FillFields() {
     const DataLink s = *source_;
-    SetBox(txtExcelFile, s.strDSFile);
-    SetBox(txtExcelUser, s.strDSUser);
-    SetBox(txtExcelPassword, s.strDSPassword);
+    SetBox(excelFileBox, s.file);
+    SetBox(excelUserBox, s.user);
+    SetBox(excelPasswordBox, s.password);
 }
 
 QList<QWidget*> ExcelFilesPanel::KeyboardOrder() const {
-    return {txtExcelFile, cmdBrowseExcelFile, txtExcelUser, txtExcelPassword};
+    return {excelFileBox, browseExcelFileButton, excelUserBox, excelPasswordBox};
 }
 
 // ---- Oracle -------------------------------------------------------------------------------
 
 OraclePanel::OraclePanel(QWidget* parent)
-    : DataLinkPanel(MainFormModel::DataLinkPanel::Oracle, QStringLiteral("ctlDLOrcaleServerOBJ"),
-                    parent) {
-    AddDescription(QStringLiteral("lblOracleText"),
+    : DataLinkPanel(MainFormModel::DataLinkPanel::Oracle, QStringLiteral("oraclePanel"), parent) {
+    AddDescription(QStringLiteral("oracleIntro"),
                    QStringLiteral("Specify an Oracle Server that you want to use as a data "
                                   "source. The Oracle Server must have been defined with Oracle "
                                   "SQL Net Easy Configuration / Net Configuration Assistant. "));
-    txtOracleServer =
-        AddTextBox(QStringLiteral("txtOracleServer"), QStringLiteral("lblOracleServer"),
-                   QStringLiteral("O&racle server:"), &DataLink::strDSServer);
-    txtOracleUser = AddTextBox(QStringLiteral("txtOracleUser"), QStringLiteral("lblOracleUser"),
-                               QStringLiteral("&User:"), &DataLink::strDSUser);
-    txtOraclePassword =
-        AddTextBox(QStringLiteral("txtOraclePassword"), QStringLiteral("lblOraclePassword"),
-                   QStringLiteral("&Password:"), &DataLink::strDSPassword, true);
-    cmbORADatabases = named(new QComboBox(this), QStringLiteral("cmbORADatabases"));
-    cmbORADatabases->setEditable(true);
-    auto* lblSchema =
-        named(new QLabel(QStringLiteral("&Schema:"), this), QStringLiteral("lblSQLDatabase"));
-    lblSchema->setBuddy(cmbORADatabases);
-    grid_->addWidget(lblSchema, row_, 0);
-    grid_->addWidget(cmbORADatabases, row_++, 1);
-    cmbORADatabases->setEnabled(false);
-    connect(cmbORADatabases, &QComboBox::currentTextChanged, this, [this](const QString& text) {
+    oracleServerBox =
+        AddTextBox(QStringLiteral("oracleServerBox"), QStringLiteral("oracleServerLabel"),
+                   QStringLiteral("O&racle server:"), &DataLink::server);
+    oracleUserBox = AddTextBox(QStringLiteral("oracleUserBox"), QStringLiteral("oracleUserLabel"),
+                               QStringLiteral("&User:"), &DataLink::user);
+    oraclePasswordBox =
+        AddTextBox(QStringLiteral("oraclePasswordBox"), QStringLiteral("oraclePasswordLabel"),
+                   QStringLiteral("&Password:"), &DataLink::password, true);
+    oracleDatabaseBox = named(new QComboBox(this), QStringLiteral("oracleDatabaseBox"));
+    oracleDatabaseBox->setEditable(true);
+    auto* schemaLabel =
+        named(new QLabel(QStringLiteral("&Schema:"), this), QStringLiteral("databaseLabel"));
+    schemaLabel->setBuddy(oracleDatabaseBox);
+    grid_->addWidget(schemaLabel, row_, 0);
+    grid_->addWidget(oracleDatabaseBox, row_++, 1);
+    oracleDatabaseBox->setEnabled(false);
+    connect(oracleDatabaseBox, &QComboBox::currentTextChanged, this, [this](const QString& text) {
         if (source_)
-            source_->strDSDatabase = text;
+            source_->database = text;
     });
 }
 
 void OraclePanel::FillFields() {
     const DataLink s = *source_;
-    SetBox(txtOracleServer, s.strDSServer);
-    SetBox(txtOracleUser, s.strDSUser);
-    SetBox(txtOraclePassword, s.strDSPassword);
-    cmbORADatabases->setEditText(s.strDSDatabase);
-    source_->strDSDatabase = s.strDSDatabase;
+    SetBox(oracleServerBox, s.server);
+    SetBox(oracleUserBox, s.user);
+    SetBox(oraclePasswordBox, s.password);
+    oracleDatabaseBox->setEditText(s.database);
+    source_->database = s.database;
 }
 
 QList<QWidget*> OraclePanel::KeyboardOrder() const {
-    return {txtOracleServer, txtOracleUser, txtOraclePassword, cmbORADatabases};
+    return {oracleServerBox, oracleUserBox, oraclePasswordBox, oracleDatabaseBox};
 }
 
 // ---- Connection text (universal data link) ------------------------------------------------
@@ -389,32 +391,32 @@ std::function<std::optional<QString>(const QString&, QWidget*)> UdlPanel::editCo
 };
 
 UdlPanel::UdlPanel(QWidget* parent)
-    : DataLinkPanel(MainFormModel::DataLinkPanel::UDL, QStringLiteral("ctlDLUDLOBJ"), parent) {
-    AddDescription(QStringLiteral("lblUDLText"),
+    : DataLinkPanel(MainFormModel::DataLinkPanel::UDL, QStringLiteral("udlPanel"), parent) {
+    AddDescription(QStringLiteral("udlIntro"),
                    QStringLiteral("Specify the Universal Data Link properties that you want to "
                                   "use as a data source. This data source then allows you "
                                   "retrieve data via this UDL."));
-    cmdLoadUDLFile = named(new QPushButton(QStringLiteral("Load &UDL file ..."), this),
-                           QStringLiteral("cmdLoadUDLFile"));
-    cmdUDLProperties = named(new QPushButton(QStringLiteral("UDL &properties"), this),
-                             QStringLiteral("cmdUDLProperties"));
-    grid_->addWidget(cmdLoadUDLFile, row_, 0);
-    grid_->addWidget(cmdUDLProperties, row_++, 1, Qt::AlignLeft);
-    AddDescription(QStringLiteral("lblUDLInfo"),
+    loadUdlFileButton = named(new QPushButton(QStringLiteral("Load &UDL file ..."), this),
+                              QStringLiteral("loadUdlFileButton"));
+    udlPropertiesButton = named(new QPushButton(QStringLiteral("UDL &properties"), this),
+                                QStringLiteral("udlPropertiesButton"));
+    grid_->addWidget(loadUdlFileButton, row_, 0);
+    grid_->addWidget(udlPropertiesButton, row_++, 1, Qt::AlignLeft);
+    AddDescription(QStringLiteral("udlInfoLabel"),
                    QStringLiteral("When user and password are used to connect to the data "
                                   "source, be sure to check the field 'Allow saving password'."));
-    connect(cmdLoadUDLFile, &QPushButton::clicked, this, [this] {
+    connect(loadUdlFileButton, &QPushButton::clicked, this, [this] {
         const QString path = chooseFile(
             window(), QStringLiteral("Select Data Link File"), QString(),
             QStringLiteral("Universal Data Link File (*.udl)|*.udl|All Files (*.*)|*.*"));
         if (!path.isEmpty())
             LoadUDLFile(path);
     });
-    connect(cmdUDLProperties, &QPushButton::clicked, this, [this] { EditProperties(); });
+    connect(udlPropertiesButton, &QPushButton::clicked, this, [this] { EditProperties(); });
 }
 
 QList<QWidget*> UdlPanel::KeyboardOrder() const {
-    return {cmdLoadUDLFile, cmdUDLProperties};
+    return {loadUdlFileButton, udlPropertiesButton};
 }
 
 void UdlPanel::LoadUDLFile(const QString& path) {
@@ -422,71 +424,71 @@ void UdlPanel::LoadUDLFile(const QString& path) {
         return;
     QString text;
     if (ReadDataLinkFile(QDir::fromNativeSeparators(path), text)) {
-        source_->strDSConnectString = text;
+        source_->connectString = text;
         return;
     }
-    source_->strDSConnectString.clear();
+    source_->connectString.clear();
     LogMessage(InvalidConnectInfoText(), true, 48, QString::fromLatin1(InvalidConnectInfoTitle));
 }
 
 void UdlPanel::EditProperties() {
     if (!source_)
         return;
-    const std::optional<QString> edited = editConnectText(source_->strDSConnectString, window());
+    const std::optional<QString> edited = editConnectText(source_->connectString, window());
     if (edited)
-        source_->strDSConnectString = *edited;
-    source_->strDSConnectString = AddProviderVersion(source_->strDSConnectString);
+        source_->connectString = *edited;
+    source_->connectString = AddProviderVersion(source_->connectString);
 }
 
 // ---- XML ----------------------------------------------------------------------------------
 
 XmlFilesPanel::XmlFilesPanel(QWidget* parent)
-    : DataLinkPanel(MainFormModel::DataLinkPanel::XMLFiles, QStringLiteral("ctlDLXMLFilesOBJ"),
+    : DataLinkPanel(MainFormModel::DataLinkPanel::XMLFiles, QStringLiteral("xmlFilesPanel"),
                     parent) {
-    AddDescription(QStringLiteral("lblExcelFileText"),
+    AddDescription(QStringLiteral("fileIntro"),
                    QStringLiteral("Specify a XML data file that you want to use as a data source. "
                                   "Specify a XML schema file with the schema data beloging to the "
                                   "data file."));
-    txtXMLFile = AddTextBox(QStringLiteral("txtXMLFile"), QStringLiteral("lbXMLFile"),
-                            QStringLiteral("XML &data file:"), &DataLink::strDSFile);
-    cmdBrowseXMLFile = AddBrowseButton(QStringLiteral("cmdBrowseXMLFile"), txtXMLFile);
-    txtXMLMetaDataFile =
-        AddTextBox(QStringLiteral("txtXMLMetaDataFile"), QStringLiteral("lblXMLMetaDataFile"),
-                   QStringLiteral("X&ML schema file:"), &DataLink::strDSDirectory);
-    cmdBrowseXMLMetaDataFile =
-        AddBrowseButton(QStringLiteral("cmdBrowseXMLMetaDataFile"), txtXMLMetaDataFile);
-    connect(cmdBrowseXMLFile, &QPushButton::clicked, this, [this] {
-        BrowseFile(txtXMLFile, QStringLiteral("Browse for XML Data File"),
+    xmlFileBox = AddTextBox(QStringLiteral("xmlFileBox"), QStringLiteral("xmlFileLabel"),
+                            QStringLiteral("XML &data file:"), &DataLink::file);
+    browseXmlFileButton = AddBrowseButton(QStringLiteral("browseXmlFileButton"), xmlFileBox);
+    xmlSchemaFileBox =
+        AddTextBox(QStringLiteral("xmlSchemaFileBox"), QStringLiteral("xmlSchemaFileLabel"),
+                   QStringLiteral("X&ML schema file:"), &DataLink::directory);
+    browseXmlSchemaFileButton =
+        AddBrowseButton(QStringLiteral("browseXmlSchemaFileButton"), xmlSchemaFileBox);
+    connect(browseXmlFileButton, &QPushButton::clicked, this, [this] {
+        BrowseFile(xmlFileBox, QStringLiteral("Browse for XML Data File"),
                    QStringLiteral("XML Files (*.xml)|*.xml"));
     });
-    connect(cmdBrowseXMLMetaDataFile, &QPushButton::clicked, this, [this] {
-        BrowseFile(txtXMLMetaDataFile, QStringLiteral("Browse for XML Schema File"),
+    connect(browseXmlSchemaFileButton, &QPushButton::clicked, this, [this] {
+        BrowseFile(xmlSchemaFileBox, QStringLiteral("Browse for XML Schema File"),
                    QStringLiteral("XML Files (*.xml)|*.xml"));
     });
 }
 
 void XmlFilesPanel::FillFields() {
     const DataLink s = *source_;
-    SetBox(txtXMLFile, s.strDSFile);
-    SetBox(txtXMLMetaDataFile, s.strDSDirectory);
+    SetBox(xmlFileBox, s.file);
+    SetBox(xmlSchemaFileBox, s.directory);
 }
 
 QList<QWidget*> XmlFilesPanel::KeyboardOrder() const {
-    return {txtXMLFile, cmdBrowseXMLFile, txtXMLMetaDataFile, cmdBrowseXMLMetaDataFile};
+    return {xmlFileBox, browseXmlFileButton, xmlSchemaFileBox, browseXmlSchemaFileButton};
 }
 
 DataLinkPanel* CreateDataLinkPanel(const QString& name, QWidget* parent) {
-    if (name == QStringLiteral("ctDLSQLServerOBJ"))
+    if (name == QStringLiteral("sqlServerPanel"))
         return new SqlServerPanel(parent);
-    if (name == QStringLiteral("ctlDLExcelFilesOBJ"))
+    if (name == QStringLiteral("excelFilesPanel"))
         return new ExcelFilesPanel(parent);
-    if (name == QStringLiteral("ctlDLAccesFilesOBJ"))
+    if (name == QStringLiteral("accessFilesPanel"))
         return new AccessFilesPanel(parent);
-    if (name == QStringLiteral("ctlDLOrcaleServerOBJ"))
+    if (name == QStringLiteral("oraclePanel"))
         return new OraclePanel(parent);
-    if (name == QStringLiteral("ctlDLUDLOBJ"))
+    if (name == QStringLiteral("udlPanel"))
         return new UdlPanel(parent);
-    if (name == QStringLiteral("ctlDLXMLFilesOBJ"))
+    if (name == QStringLiteral("xmlFilesPanel"))
         return new XmlFilesPanel(parent);
     return nullptr;
 }

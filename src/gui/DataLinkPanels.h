@@ -76,15 +76,15 @@ class SqlServerPanel : public DataLinkPanel {
     // The server dialog (title, owner) → name or empty. Replaceable for tests.
     static std::function<QString(const QString&, QWidget*)> browseForComputer;
 
-    QLineEdit* txtSQLServer;
-    QPushButton* cmdBrowseSQLServer;
-    QRadioButton* optSQLSecureLogin;
-    QRadioButton* optSQLUserLogin;
-    QLabel* lblSQLUser;
-    QLineEdit* txtSQLUser;
-    QLabel* lblSQLPassword;
-    QLineEdit* txtSQLPassword;
-    QComboBox* cmbSQLDatabases;
+    QLineEdit* sqlServerBox;
+    QPushButton* browseSqlServerButton;
+    QRadioButton* sqlTrustedLoginOption;
+    QRadioButton* sqlUserLoginOption;
+    QLabel* sqlUserLabel;
+    QLineEdit* sqlUserBox;
+    QLabel* sqlPasswordLabel;
+    QLineEdit* sqlPasswordBox;
+    QComboBox* sqlDatabaseBox;
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -98,10 +98,10 @@ class AccessFilesPanel : public DataLinkPanel {
     explicit AccessFilesPanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
-    QLineEdit* txtAccessFile;
-    QPushButton* cmdBrowseAccessFile;
-    QLineEdit* txtAccessUser;
-    QLineEdit* txtAccessPassword;
+    QLineEdit* accessFileBox;
+    QPushButton* browseAccessFileButton;
+    QLineEdit* accessUserBox;
+    QLineEdit* accessPasswordBox;
 };
 
 class ExcelFilesPanel : public DataLinkPanel {
@@ -109,10 +109,10 @@ class ExcelFilesPanel : public DataLinkPanel {
     explicit ExcelFilesPanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
-    QLineEdit* txtExcelFile;
-    QPushButton* cmdBrowseExcelFile;
-    QLineEdit* txtExcelUser;
-    QLineEdit* txtExcelPassword;
+    QLineEdit* excelFileBox;
+    QPushButton* browseExcelFileButton;
+    QLineEdit* excelUserBox;
+    QLineEdit* excelPasswordBox;
 };
 
 class OraclePanel : public DataLinkPanel {
@@ -120,10 +120,10 @@ class OraclePanel : public DataLinkPanel {
     explicit OraclePanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
-    QLineEdit* txtOracleServer;
-    QLineEdit* txtOracleUser;
-    QLineEdit* txtOraclePassword;
-    QComboBox* cmbORADatabases;
+    QLineEdit* oracleServerBox;
+    QLineEdit* oracleUserBox;
+    QLineEdit* oraclePasswordBox;
+    QComboBox* oracleDatabaseBox;
 };
 
 class UdlPanel : public DataLinkPanel {
@@ -139,8 +139,8 @@ class UdlPanel : public DataLinkPanel {
     // The connection-text editor (text, owner) → the confirmed text, or nothing on cancel.
     static std::function<std::optional<QString>(const QString&, QWidget*)> editConnectText;
 
-    QPushButton* cmdLoadUDLFile;
-    QPushButton* cmdUDLProperties;
+    QPushButton* loadUdlFileButton;
+    QPushButton* udlPropertiesButton;
 };
 
 class XmlFilesPanel : public DataLinkPanel {
@@ -148,14 +148,14 @@ class XmlFilesPanel : public DataLinkPanel {
     explicit XmlFilesPanel(QWidget* parent = nullptr);
     void FillFields() override;
     QList<QWidget*> KeyboardOrder() const override;
-    QLineEdit* txtXMLFile;
-    QPushButton* cmdBrowseXMLFile;
-    QLineEdit* txtXMLMetaDataFile;
-    QPushButton* cmdBrowseXMLMetaDataFile;
+    QLineEdit* xmlFileBox;
+    QPushButton* browseXmlFileButton;
+    QLineEdit* xmlSchemaFileBox;
+    QPushButton* browseXmlSchemaFileButton;
 };
 
 // Picks a server: the known servers (settings-store aliases and "(local)") with free entry.
-// The editor panel of the window's panel place named `name` ("ctDLSQLServerOBJ" and so on), or
+// The editor panel of the window's panel place named `name` ("sqlServerPanel" and so on), or
 // nullptr for a place this file has no panel for.
 DataLinkPanel* CreateDataLinkPanel(const QString& name, QWidget* parent);
 
@@ -163,7 +163,7 @@ class ServerBrowseDialog : public QDialog {
   public:
     ServerBrowseDialog(const QString& title, QWidget* owner);
     QString ServerName() const;
-    QComboBox* cmbServer;
+    QComboBox* serverBox;
 };
 
 // The editor of provider connection texts: the provider from a list, the other parts as
@@ -172,9 +172,9 @@ class ConnectTextDialog : public QDialog {
   public:
     ConnectTextDialog(const QString& connectText, QWidget* owner);
     QString ConnectText() const;
-    QComboBox* cmbProvider;
+    QComboBox* providerBox;
     QTableWidget* tblProperties;
-    QLineEdit* txtConnectText;
+    QLineEdit* connectTextBox;
 
   private:
     void ShowText();

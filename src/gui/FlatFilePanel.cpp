@@ -54,121 +54,119 @@ QString FlatFilePanel::BrowseForFolder(QWidget* owner, const QString& title, con
 }
 
 FlatFilePanel::FlatFilePanel(QWidget* parent) : QFrame(parent), chooseFolder_(&BrowseForFolder) {
-    setObjectName(QStringLiteral("ctDLlFlatFileOBJ"));
+    setObjectName(QStringLiteral("flatFilePanel"));
     setFrameShape(QFrame::StyledPanel);
     setBackgroundRole(QPalette::Button);
     setAutoFillBackground(true);
 
-    txtSourceDataDir = named(new QLineEdit(this), "txtSourceDataDir");
-    cmdSourceDataDir = named(new QPushButton(QStringLiteral("..."), this), "cmdSourceDataDir");
-    Label4 =
-        label(this, "Label4", QStringLiteral("Please specify the directory for this data source."));
-    lblSourceDataDir =
-        label(this, "lblSourceDataDir", QStringLiteral("Source &directory:"), txtSourceDataDir);
-    Label18 = label(this, "Label18",
-                    QStringLiteral("First remote data can be copied to the source directory."));
-    cbSourceCopyRemData = named(new QCheckBox(QStringLiteral("First copy &remote data"), this),
-                                "cbSourceCopyRemData");
-    optSourceFromFTP = named(new QRadioButton(QStringLiteral("&FTP"), this), "optSourceFromFTP");
-    optSourceFromShare =
-        named(new QRadioButton(QStringLiteral("&Share"), this), "optSourceFromShare");
-    txtSourceRemDataDir = named(new QLineEdit(this), "txtSourceRemDataDir");
-    cmdSourceRemDataDir =
-        named(new QPushButton(QStringLiteral("..."), this), "cmdSourceRemDataDir");
-    lblSourceRemDataDir = label(this, "lblSourceRemDataDir", QStringLiteral("&Remote directory:"),
-                                txtSourceRemDataDir);
-    txtSourceFTPServer = named(new QLineEdit(this), "txtSourceFTPServer");
-    lblSourceFTPServer =
-        label(this, "lblSourceFTPServer", QStringLiteral("&Server:"), txtSourceFTPServer);
-    txtSourceFTPUsername = named(new QLineEdit(this), "txtSourceFTPUsername");
-    lblSourceFTPUsername =
-        label(this, "lblSourceFTPUsername", QStringLiteral("&User name:"), txtSourceFTPUsername);
-    txtSourceFTPPassword = named(new QLineEdit(this), "txtSourceFTPPassword");
-    MakePasswordBox(txtSourceFTPPassword);
-    lblSourceFTPPassword =
-        label(this, "lblSourceFTPPassword", QStringLiteral("&Password:"), txtSourceFTPPassword);
-    cmdTestFTP = named(new QPushButton(QStringLiteral("T&est connection"), this), "cmdTestFTP");
-    txtSourceRemPollInterval = named(new QLineEdit(this), "txtSourceRemPollInterval");
-    lblSourceRemPollInterval = label(this, "lblSourceRemPollInterval",
-                                     QStringLiteral("Poll inter&val:"), txtSourceRemPollInterval);
-    lblPollIntMinutes = label(this, "lblPollIntMinutes", QStringLiteral("minute(s)"));
-    txtSourceRemPollDuration = named(new QLineEdit(this), "txtSourceRemPollDuration");
-    lblSourceRemPollDuration = label(this, "lblSourceRemPollDuration",
-                                     QStringLiteral("Po&ll duration:"), txtSourceRemPollDuration);
-    lblPollDurMinutes = label(this, "lblPollDurMinutes", QStringLiteral("minute(s)"));
+    directoryBox = named(new QLineEdit(this), "directoryBox");
+    directoryButton = named(new QPushButton(QStringLiteral("..."), this), "directoryButton");
+    directoryIntro = label(this, "directoryIntro",
+                           QStringLiteral("Please specify the directory for this data source."));
+    directoryLabel =
+        label(this, "directoryLabel", QStringLiteral("Source &directory:"), directoryBox);
+    remoteIntro = label(this, "remoteIntro",
+                        QStringLiteral("First remote data can be copied to the source directory."));
+    copyRemoteDataBox =
+        named(new QCheckBox(QStringLiteral("First copy &remote data"), this), "copyRemoteDataBox");
+    fromFtpOption = named(new QRadioButton(QStringLiteral("&FTP"), this), "fromFtpOption");
+    fromShareOption = named(new QRadioButton(QStringLiteral("&Share"), this), "fromShareOption");
+    remoteDirectoryBox = named(new QLineEdit(this), "remoteDirectoryBox");
+    remoteDirectoryButton =
+        named(new QPushButton(QStringLiteral("..."), this), "remoteDirectoryButton");
+    remoteDirectoryLabel = label(this, "remoteDirectoryLabel", QStringLiteral("&Remote directory:"),
+                                 remoteDirectoryBox);
+    ftpServerBox = named(new QLineEdit(this), "ftpServerBox");
+    ftpServerLabel = label(this, "ftpServerLabel", QStringLiteral("&Server:"), ftpServerBox);
+    ftpUserBox = named(new QLineEdit(this), "ftpUserBox");
+    ftpUserLabel = label(this, "ftpUserLabel", QStringLiteral("&User name:"), ftpUserBox);
+    ftpPasswordBox = named(new QLineEdit(this), "ftpPasswordBox");
+    MakePasswordBox(ftpPasswordBox);
+    ftpPasswordLabel =
+        label(this, "ftpPasswordLabel", QStringLiteral("&Password:"), ftpPasswordBox);
+    testFtpButton =
+        named(new QPushButton(QStringLiteral("T&est connection"), this), "testFtpButton");
+    pollIntervalBox = named(new QLineEdit(this), "pollIntervalBox");
+    pollIntervalLabel =
+        label(this, "pollIntervalLabel", QStringLiteral("Poll inter&val:"), pollIntervalBox);
+    pollIntervalUnitLabel = label(this, "pollIntervalUnitLabel", QStringLiteral("minute(s)"));
+    pollDurationBox = named(new QLineEdit(this), "pollDurationBox");
+    pollDurationLabel =
+        label(this, "pollDurationLabel", QStringLiteral("Po&ll duration:"), pollDurationBox);
+    pollDurationUnitLabel = label(this, "pollDurationUnitLabel", QStringLiteral("minute(s)"));
 
     const QPixmap colour = PaintMainWindowPicture(MainWindowPicture::DataSources, 32);
-    imgColorSourceRemDataDir = named(new QLabel(this), "imgColorSourceRemDataDir");
-    imgColorSourceRemDataDir->setPixmap(colour);
-    imgGraySourceRemDataDir = named(new QLabel(this), "imgGraySourceRemDataDir");
+    remoteColourPicture = named(new QLabel(this), "remoteColourPicture");
+    remoteColourPicture->setPixmap(colour);
+    remoteGreyPicture = named(new QLabel(this), "remoteGreyPicture");
     const QImage original = colour.toImage();
     QImage grey =
         original.convertToFormat(QImage::Format_Grayscale8).convertToFormat(QImage::Format_ARGB32);
     grey.setAlphaChannel(original.convertToFormat(QImage::Format_Alpha8));
-    imgGraySourceRemDataDir->setPixmap(QPixmap::fromImage(grey));
-    for (QLabel* img : {imgColorSourceRemDataDir, imgGraySourceRemDataDir})
+    remoteGreyPicture->setPixmap(QPixmap::fromImage(grey));
+    for (QLabel* img : {remoteColourPicture, remoteGreyPicture})
         img->setAlignment(Qt::AlignTop);
 
-    for (QPushButton* b : {cmdSourceDataDir, cmdSourceRemDataDir})
+    for (QPushButton* b : {directoryButton, remoteDirectoryButton})
         b->setFixedWidth(28);
-    for (QLineEdit* b : {txtSourceRemPollInterval, txtSourceRemPollDuration})
+    for (QLineEdit* b : {pollIntervalBox, pollDurationBox})
         b->setMaximumWidth(70);
 
     // Layout: the local directory on top, the remote section with its icon below.
     auto* v = new QVBoxLayout(this);
-    v->addWidget(Label4);
+    v->addWidget(directoryIntro);
     auto* local = new QHBoxLayout;
-    local->addWidget(lblSourceDataDir);
-    local->addWidget(txtSourceDataDir, 1);
-    local->addWidget(cmdSourceDataDir);
+    local->addWidget(directoryLabel);
+    local->addWidget(directoryBox, 1);
+    local->addWidget(directoryButton);
     v->addLayout(local);
-    v->addWidget(Label18);
+    v->addWidget(remoteIntro);
 
     auto* remote = new QHBoxLayout;
     auto* icons = new QVBoxLayout;
-    icons->addWidget(imgColorSourceRemDataDir);
-    icons->addWidget(imgGraySourceRemDataDir);
+    icons->addWidget(remoteColourPicture);
+    icons->addWidget(remoteGreyPicture);
     icons->addStretch();
     remote->addLayout(icons);
     auto* g = new QGridLayout;
     int row = 0;
     auto* kinds = new QHBoxLayout;
-    kinds->addWidget(cbSourceCopyRemData);
-    kinds->addWidget(optSourceFromFTP);
-    kinds->addWidget(optSourceFromShare);
+    kinds->addWidget(copyRemoteDataBox);
+    kinds->addWidget(fromFtpOption);
+    kinds->addWidget(fromShareOption);
     kinds->addStretch();
     g->addLayout(kinds, row++, 0, 1, 4);
-    g->addWidget(lblSourceRemDataDir, row, 0);
-    g->addWidget(txtSourceRemDataDir, row, 1, 1, 2);
-    g->addWidget(cmdSourceRemDataDir, row++, 3);
-    g->addWidget(lblSourceFTPServer, row, 0);
-    g->addWidget(txtSourceFTPServer, row++, 1, 1, 2);
-    g->addWidget(lblSourceFTPUsername, row, 0);
-    g->addWidget(txtSourceFTPUsername, row++, 1, 1, 2);
-    g->addWidget(lblSourceFTPPassword, row, 0);
-    g->addWidget(txtSourceFTPPassword, row, 1, 1, 2);
-    g->addWidget(cmdTestFTP, row++, 3);
-    g->addWidget(lblSourceRemPollInterval, row, 0);
-    g->addWidget(txtSourceRemPollInterval, row, 1);
-    g->addWidget(lblPollIntMinutes, row++, 2);
-    g->addWidget(lblSourceRemPollDuration, row, 0);
-    g->addWidget(txtSourceRemPollDuration, row, 1);
-    g->addWidget(lblPollDurMinutes, row++, 2);
+    g->addWidget(remoteDirectoryLabel, row, 0);
+    g->addWidget(remoteDirectoryBox, row, 1, 1, 2);
+    g->addWidget(remoteDirectoryButton, row++, 3);
+    g->addWidget(ftpServerLabel, row, 0);
+    g->addWidget(ftpServerBox, row++, 1, 1, 2);
+    g->addWidget(ftpUserLabel, row, 0);
+    g->addWidget(ftpUserBox, row++, 1, 1, 2);
+    g->addWidget(ftpPasswordLabel, row, 0);
+    g->addWidget(ftpPasswordBox, row, 1, 1, 2);
+    g->addWidget(testFtpButton, row++, 3);
+    g->addWidget(pollIntervalLabel, row, 0);
+    g->addWidget(pollIntervalBox, row, 1);
+    g->addWidget(pollIntervalUnitLabel, row++, 2);
+    g->addWidget(pollDurationLabel, row, 0);
+    g->addWidget(pollDurationBox, row, 1);
+    g->addWidget(pollDurationUnitLabel, row++, 2);
     g->setColumnStretch(2, 1);
     remote->addLayout(g, 1);
     v->addLayout(remote);
     v->addStretch();
 
     // Start state: no data source, nothing fetched, Share selected.
-    optSourceFromShare->setChecked(true);
+    fromShareOption->setChecked(true);
     ApplyState();
 
-    connect(cbSourceCopyRemData, &QCheckBox::toggled, this, [this] { CheckBoxClicked(); });
-    connect(optSourceFromFTP, &QRadioButton::toggled, this, [this](bool on) {
+    connect(copyRemoteDataBox, &QCheckBox::toggled, this, [this] { CheckBoxClicked(); });
+    connect(fromFtpOption, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             FtpClicked();
     });
-    connect(optSourceFromShare, &QRadioButton::toggled, this, [this](bool on) {
+    connect(fromShareOption, &QRadioButton::toggled, this, [this](bool on) {
         if (on)
             ShareClicked();
     });
@@ -178,33 +176,31 @@ FlatFilePanel::FlatFilePanel(QWidget* parent) : QFrame(parent), chooseFolder_(&B
                 source_->*field = text;
         });
     };
-    bindText(txtSourceDataDir, &DataLink::strDSDirectory);
-    bindText(txtSourceRemDataDir, &DataLink::strRemoteDir);
-    bindText(txtSourceFTPServer, &DataLink::strFTPServer);
-    bindText(txtSourceFTPUsername, &DataLink::strFTPUser);
-    bindText(txtSourceFTPPassword, &DataLink::strFTPPassword);
-    connect(txtSourceRemPollInterval, &QLineEdit::textChanged, this,
-            [this] { PollChanged(txtSourceRemPollInterval, &DataLink::intPollInterval); });
-    connect(txtSourceRemPollDuration, &QLineEdit::textChanged, this,
-            [this] { PollChanged(txtSourceRemPollDuration, &DataLink::intPollDuration); });
-    connect(cmdSourceDataDir, &QPushButton::clicked, this, [this] { BrowseSource(); });
-    connect(cmdSourceRemDataDir, &QPushButton::clicked, this, [this] { BrowseRemote(); });
-    connect(cmdTestFTP, &QPushButton::clicked, this, [this] { TestConnection(); });
-    for (QWidget* w :
-         {static_cast<QWidget*>(txtSourceDataDir), static_cast<QWidget*>(txtSourceRemPollInterval),
-          static_cast<QWidget*>(txtSourceRemPollDuration)})
+    bindText(directoryBox, &DataLink::directory);
+    bindText(remoteDirectoryBox, &DataLink::remoteDirectory);
+    bindText(ftpServerBox, &DataLink::ftpServer);
+    bindText(ftpUserBox, &DataLink::ftpUser);
+    bindText(ftpPasswordBox, &DataLink::ftpPassword);
+    connect(pollIntervalBox, &QLineEdit::textChanged, this,
+            [this] { PollChanged(pollIntervalBox, &DataLink::pollInterval); });
+    connect(pollDurationBox, &QLineEdit::textChanged, this,
+            [this] { PollChanged(pollDurationBox, &DataLink::pollDuration); });
+    connect(directoryButton, &QPushButton::clicked, this, [this] { BrowseSource(); });
+    connect(remoteDirectoryButton, &QPushButton::clicked, this, [this] { BrowseRemote(); });
+    connect(testFtpButton, &QPushButton::clicked, this, [this] { TestConnection(); });
+    for (QWidget* w : {static_cast<QWidget*>(directoryBox), static_cast<QWidget*>(pollIntervalBox),
+                       static_cast<QWidget*>(pollDurationBox)})
         w->installEventFilter(this);
 }
 
 QList<QWidget*> FlatFilePanel::KeyboardOrder() const {
-    return {txtSourceDataDir,        cmdSourceDataDir,   cbSourceCopyRemData,
-            optSourceFromFTP,        optSourceFromShare, txtSourceRemDataDir,
-            cmdSourceRemDataDir,     txtSourceFTPServer, txtSourceFTPUsername,
-            txtSourceFTPPassword,    cmdTestFTP,         txtSourceRemPollInterval,
-            txtSourceRemPollDuration};
+    return {directoryBox,    directoryButton,    copyRemoteDataBox,     fromFtpOption,
+            fromShareOption, remoteDirectoryBox, remoteDirectoryButton, ftpServerBox,
+            ftpUserBox,      ftpPasswordBox,     testFtpButton,         pollIntervalBox,
+            pollDurationBox};
 }
 
-void FlatFilePanel::setObjDataSource(DataLink* source) {
+void FlatFilePanel::SetDataSource(DataLink* source) {
     source_ = source;
     if (source_ == nullptr)
         return;
@@ -217,75 +213,73 @@ void FlatFilePanel::LoadFields() {
         return;
     isLoading_ = true;
     const DataLink& s = *source_;
-    setText(txtSourceDataDir, s.strDSDirectory);
-    if (s.intTransferData != 0) {
-        const short type = s.intTransferData;
-        cbSourceCopyRemData->setChecked(true);
-        setText(txtSourceRemDataDir, s.strRemoteDir);
+    setText(directoryBox, s.directory);
+    if (s.transferData != 0) {
+        const short type = s.transferData;
+        copyRemoteDataBox->setChecked(true);
+        setText(remoteDirectoryBox, s.remoteDirectory);
         if (type == DataLink::TransferFtp) {
             // The option's handler runs only when the selection changes.
-            optSourceFromFTP->setChecked(true);
-            setText(txtSourceFTPServer, s.strFTPServer);
-            setText(txtSourceFTPUsername, s.strFTPUser);
-            setText(txtSourceFTPPassword, s.strFTPPassword);
+            fromFtpOption->setChecked(true);
+            setText(ftpServerBox, s.ftpServer);
+            setText(ftpUserBox, s.ftpUser);
+            setText(ftpPasswordBox, s.ftpPassword);
         } else if (type == DataLink::TransferShare) {
-            txtSourceFTPServer->clear();
-            txtSourceFTPUsername->clear();
-            txtSourceFTPPassword->clear();
-            optSourceFromShare->setChecked(true);
+            ftpServerBox->clear();
+            ftpUserBox->clear();
+            ftpPasswordBox->clear();
+            fromShareOption->setChecked(true);
         }
-        setText(txtSourceRemPollInterval, QString::number(s.intPollInterval));
-        setText(txtSourceRemPollDuration, QString::number(s.intPollDuration));
+        setText(pollIntervalBox, QString::number(s.pollInterval));
+        setText(pollDurationBox, QString::number(s.pollDuration));
     } else {
-        for (QLineEdit* box :
-             {txtSourceRemDataDir, txtSourceFTPServer, txtSourceFTPUsername, txtSourceFTPPassword,
-              txtSourceRemPollInterval, txtSourceRemPollDuration})
+        for (QLineEdit* box : {remoteDirectoryBox, ftpServerBox, ftpUserBox, ftpPasswordBox,
+                               pollIntervalBox, pollDurationBox})
             box->clear();
-        cbSourceCopyRemData->setChecked(false);
+        copyRemoteDataBox->setChecked(false);
     }
     isLoading_ = false;
 }
 
 void FlatFilePanel::CheckBoxClicked() {
-    const bool checked = cbSourceCopyRemData->isChecked();
+    const bool checked = copyRemoteDataBox->isChecked();
     if (!isLoading_ && source_ != nullptr)
-        source_->intTransferData = TransferTypeOfCheckBox(checked, optSourceFromShare->isChecked());
-    state_.FtpSelected = optSourceFromFTP->isChecked();
+        source_->transferData = TransferTypeOfCheckBox(checked, fromShareOption->isChecked());
+    state_.FtpSelected = fromFtpOption->isChecked();
     state_.CheckBoxClicked(checked);
     ApplyState();
 }
 
 void FlatFilePanel::FtpClicked() {
-    if (!cbSourceCopyRemData->isChecked())
+    if (!copyRemoteDataBox->isChecked())
         return;
     if (source_ != nullptr)
-        source_->intTransferData = DataLink::TransferFtp;
+        source_->transferData = DataLink::TransferFtp;
     state_.FtpClicked();
     ApplyState();
 }
 
 void FlatFilePanel::ShareClicked() {
     if (source_ != nullptr)
-        source_->intTransferData = DataLink::TransferShare;
+        source_->transferData = DataLink::TransferShare;
     state_.ShareClicked();
     ApplyState();
 }
 
 void FlatFilePanel::ApplyState() {
-    imgColorSourceRemDataDir->setVisible(state_.ColouredIcon);
-    imgGraySourceRemDataDir->setVisible(!state_.ColouredIcon);
+    remoteColourPicture->setVisible(state_.ColouredIcon);
+    remoteGreyPicture->setVisible(!state_.ColouredIcon);
     for (QWidget* w : std::initializer_list<QWidget*>{
-             lblSourceRemDataDir, txtSourceRemDataDir, lblSourceRemPollInterval,
-             lblSourceRemPollDuration, lblPollIntMinutes, lblPollDurMinutes,
-             txtSourceRemPollInterval, txtSourceRemPollDuration, optSourceFromFTP,
-             optSourceFromShare})
+             remoteDirectoryLabel, remoteDirectoryBox, pollIntervalLabel, pollDurationLabel,
+             pollIntervalUnitLabel, pollDurationUnitLabel, pollIntervalBox, pollDurationBox,
+             fromFtpOption, fromShareOption})
         setControlEnabled(w, state_.RemoteSection);
-    setControlEnabled(cmdSourceRemDataDir, state_.RemoteDirButton);
-    for (QWidget* w : std::initializer_list<QWidget*>{
-             lblSourceFTPServer, lblSourceFTPUsername, lblSourceFTPPassword, txtSourceFTPServer,
-             txtSourceFTPUsername, txtSourceFTPPassword, cmdTestFTP})
+    setControlEnabled(remoteDirectoryButton, state_.RemoteDirButton);
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{ftpServerLabel, ftpUserLabel, ftpPasswordLabel,
+                                         ftpServerBox, ftpUserBox, ftpPasswordBox, testFtpButton})
         setControlEnabled(w, state_.FtpControls);
-    setControlEnabled(txtSourceDataDir, true);
+    setControlEnabled(directoryBox, true);
 }
 
 void FlatFilePanel::PollChanged(QLineEdit* box, short DataLink::*field) {
@@ -298,28 +292,28 @@ void FlatFilePanel::PollChanged(QLineEdit* box, short DataLink::*field) {
 }
 
 void FlatFilePanel::BrowseSource() {
-    QString folder = chooseFolder_(window(), QStringLiteral("Select local Directory."),
-                                   txtSourceDataDir->text());
+    QString folder =
+        chooseFolder_(window(), QStringLiteral("Select local Directory."), directoryBox->text());
     if (!folder.isEmpty())
-        txtSourceDataDir->setText(SourceDirectoryOnLeave(folder));
+        directoryBox->setText(SourceDirectoryOnLeave(folder));
 }
 
 void FlatFilePanel::BrowseRemote() {
     QString folder = chooseFolder_(window(), QStringLiteral("Select Remote Directory."),
-                                   txtSourceRemDataDir->text());
+                                   remoteDirectoryBox->text());
     if (!folder.isEmpty())
-        txtSourceRemDataDir->setText(SourceDirectoryOnLeave(folder));
+        remoteDirectoryBox->setText(SourceDirectoryOnLeave(folder));
 }
 
 void FlatFilePanel::TestConnection() {
-    TestFtpConnection(txtSourceFTPServer->text(), txtSourceRemDataDir->text(),
-                      txtSourceFTPUsername->text(), txtSourceFTPPassword->text());
+    TestFtpConnection(ftpServerBox->text(), remoteDirectoryBox->text(), ftpUserBox->text(),
+                      ftpPasswordBox->text());
 }
 
 bool FlatFilePanel::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == txtSourceDataDir) {
+    if (watched == directoryBox) {
         if (event->type() == QEvent::FocusOut)
-            txtSourceDataDir->setText(SourceDirectoryOnLeave(txtSourceDataDir->text()));
+            directoryBox->setText(SourceDirectoryOnLeave(directoryBox->text()));
         else if (event->type() == QEvent::MouseButtonDblClick) {
             BrowseSource();
             return true;

@@ -25,8 +25,8 @@ class FlatFilePanel : public QFrame {
     explicit FlatFilePanel(QWidget* parent = nullptr);
 
     // Binds a data source (not owned; may be null): clears its database fields, then LoadFields.
-    void setObjDataSource(DataLink* source);
-    DataLink* objDataSource() const { return source_; }
+    void SetDataSource(DataLink* source);
+    DataLink* DataSource() const { return source_; }
 
     // Replaces the folder dialog (tests).
     void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
@@ -60,30 +60,30 @@ class FlatFilePanel : public QFrame {
     FolderChooser chooseFolder_;
 
   public:
-    QLabel* Label4 = nullptr;
-    QLabel* lblSourceDataDir = nullptr;
-    QLineEdit* txtSourceDataDir = nullptr;
-    QPushButton* cmdSourceDataDir = nullptr;
-    QLabel* Label18 = nullptr;
-    QCheckBox* cbSourceCopyRemData = nullptr;
-    QRadioButton* optSourceFromFTP = nullptr;
-    QRadioButton* optSourceFromShare = nullptr;
-    QLabel* lblSourceRemDataDir = nullptr;
-    QLineEdit* txtSourceRemDataDir = nullptr;
-    QPushButton* cmdSourceRemDataDir = nullptr;
-    QLabel* lblSourceFTPServer = nullptr;
-    QLineEdit* txtSourceFTPServer = nullptr;
-    QLabel* lblSourceFTPUsername = nullptr;
-    QLineEdit* txtSourceFTPUsername = nullptr;
-    QLabel* lblSourceFTPPassword = nullptr;
-    QLineEdit* txtSourceFTPPassword = nullptr;
-    QPushButton* cmdTestFTP = nullptr;
-    QLabel* lblSourceRemPollInterval = nullptr;
-    QLineEdit* txtSourceRemPollInterval = nullptr;
-    QLabel* lblPollIntMinutes = nullptr;
-    QLabel* lblSourceRemPollDuration = nullptr;
-    QLineEdit* txtSourceRemPollDuration = nullptr;
-    QLabel* lblPollDurMinutes = nullptr;
-    QLabel* imgColorSourceRemDataDir = nullptr;
-    QLabel* imgGraySourceRemDataDir = nullptr;
+    QLabel* directoryIntro = nullptr;
+    QLabel* directoryLabel = nullptr;
+    QLineEdit* directoryBox = nullptr;
+    QPushButton* directoryButton = nullptr;
+    QLabel* remoteIntro = nullptr;
+    QCheckBox* copyRemoteDataBox = nullptr;
+    QRadioButton* fromFtpOption = nullptr;
+    QRadioButton* fromShareOption = nullptr;
+    QLabel* remoteDirectoryLabel = nullptr;
+    QLineEdit* remoteDirectoryBox = nullptr;
+    QPushButton* remoteDirectoryButton = nullptr;
+    QLabel* ftpServerLabel = nullptr;
+    QLineEdit* ftpServerBox = nullptr;
+    QLabel* ftpUserLabel = nullptr;
+    QLineEdit* ftpUserBox = nullptr;
+    QLabel* ftpPasswordLabel = nullptr;
+    QLineEdit* ftpPasswordBox = nullptr;
+    QPushButton* testFtpButton = nullptr;
+    QLabel* pollIntervalLabel = nullptr;
+    QLineEdit* pollIntervalBox = nullptr;
+    QLabel* pollIntervalUnitLabel = nullptr;
+    QLabel* pollDurationLabel = nullptr;
+    QLineEdit* pollDurationBox = nullptr;
+    QLabel* pollDurationUnitLabel = nullptr;
+    QLabel* remoteColourPicture = nullptr;
+    QLabel* remoteGreyPicture = nullptr;
 };

@@ -132,7 +132,7 @@ void GuiOperator::AttachMainWindow(MainWindow* window) {
     Attach(window, window != nullptr ? window->sbStatus : nullptr);
 }
 
-std::unique_ptr<CopyProgress> GuiOperator::CreateCopyAnimDlg() {
+std::unique_ptr<CopyProgress> GuiOperator::CreateCopyProgress() {
     QWidget* owner = mainWindow_ ? static_cast<QWidget*>(mainWindow_.data()) : window_.data();
     return std::make_unique<CopyProgressWindow>(owner);
 }

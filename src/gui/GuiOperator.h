@@ -23,7 +23,7 @@ class GuiOperator : public OperatorInterface {
     void OpenInTextEditor(const QString& path) override;
     bool OpenSystemLogViewer() override;
     // The progress window over the main window (or the attached window).
-    std::unique_ptr<CopyProgress> CreateCopyAnimDlg() override;
+    std::unique_ptr<CopyProgress> CreateCopyProgress() override;
 
     // Rejects every open modal dialog (a message box's wait returns) and closes any other modal
     // window, topmost first. Returns how many were closed.

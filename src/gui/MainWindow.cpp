@@ -83,26 +83,28 @@ MainWindow::MainWindow(MainFormModel& form, QWidget* parent)
 
     auto* central = new QWidget(this);
     auto* layout = new QHBoxLayout(central);
-    fraDataInfo = named(new QFrame(central), QStringLiteral("fraDataInfo"));
-    auto* frameLayout = new QVBoxLayout(fraDataInfo);
+    pagesFrame = named(new QFrame(central), QStringLiteral("pagesFrame"));
+    auto* frameLayout = new QVBoxLayout(pagesFrame);
     frameLayout->setContentsMargins(0, 0, 0, 0);
-    tabDataInfo = named(new QTabWidget(fraDataInfo), QStringLiteral("tabDataInfo"));
-    tabDataInfo->addTab(BuildPackagePage(), QStringLiteral(" D&TS package info "));
-    tabDataInfo->addTab(BuildWarehousePage(), QStringLiteral("Data ware&house info "));
-    tabDataInfo->addTab(BuildDataSourcePage(), QStringLiteral(" Data sou&rce info "));
-    tabDataInfo->setAcceptDrops(true);
-    tabDataInfo->installEventFilter(this);
-    frameLayout->addWidget(tabDataInfo);
-    layout->addWidget(fraDataInfo, 1);
+    pages = named(new QTabWidget(pagesFrame), QStringLiteral("pages"));
+    pages->addTab(BuildPackagePage(), QStringLiteral(" D&TS package info "));
+    pages->addTab(BuildWarehousePage(), QStringLiteral("Data ware&house info "));
+    pages->addTab(BuildDataSourcePage(), QStringLiteral(" Data sou&rce info "));
+    pages->setAcceptDrops(true);
+    pages->installEventFilter(this);
+    frameLayout->addWidget(pages);
+    layout->addWidget(pagesFrame, 1);
 
     auto* buttons = new QVBoxLayout;
-    cmdOpen =
-        named(new QPushButton(QStringLiteral("&Open..."), central), QStringLiteral("cmdOpen"));
-    cmdSave = named(new QPushButton(QStringLiteral("Sa&ve"), central), QStringLiteral("cmdSave"));
-    cmdExecute =
-        named(new QPushButton(form_.cmdExecuteCaption(), central), QStringLiteral("cmdExecute"));
-    cmdClose = named(new QPushButton(form_.cmdCloseCaption(), central), QStringLiteral("cmdClose"));
-    for (QPushButton* b : {cmdOpen, cmdSave, cmdExecute, cmdClose}) {
+    openButton =
+        named(new QPushButton(QStringLiteral("&Open..."), central), QStringLiteral("openButton"));
+    saveButton =
+        named(new QPushButton(QStringLiteral("Sa&ve"), central), QStringLiteral("saveButton"));
+    executeButton =
+        named(new QPushButton(form_.executeCaption(), central), QStringLiteral("executeButton"));
+    closeButton =
+        named(new QPushButton(form_.closeCaption(), central), QStringLiteral("closeButton"));
+    for (QPushButton* b : {openButton, saveButton, executeButton, closeButton}) {
         b->setAutoDefault(false);
         b->setMinimumWidth(96);
         buttons->addWidget(b);
@@ -115,7 +117,7 @@ MainWindow::MainWindow(MainFormModel& form, QWidget* parent)
     setStatusBar(sbStatus);
 
     // Page 2 starts unavailable.
-    tabDataInfo->setTabEnabled(MainFormModel::DataSourcePage, false);
+    pages->setTabEnabled(MainFormModel::DataSourcePage, false);
     BuildKeyboardOrder();
     ConnectControls();
     resize(760, 600);
@@ -125,23 +127,23 @@ MainWindow::MainWindow(MainFormModel& form, QWidget* parent)
 MainWindow::~MainWindow() = default;
 
 void MainWindow::BuildMenus() {
-    mnuFile = named(menuBar()->addMenu(QStringLiteral("&File")), QStringLiteral("mnuFile"));
+    fileMenu = named(menuBar()->addMenu(QStringLiteral("&File")), QStringLiteral("fileMenu"));
     const auto add = [this](QMenu* menu, const QString& name, const QString& text) {
         QAction* action = menu->addAction(text);
         action->setObjectName(name);
         return action;
     };
-    mnuFileNew = add(mnuFile, QStringLiteral("mnuFileNew"), QStringLiteral("New"));
-    mnuFile->addSeparator();
-    mnuFileOpen = add(mnuFile, QStringLiteral("mnuFileOpen"), QStringLiteral("Open"));
-    mnuFileSave = add(mnuFile, QStringLiteral("mnuFileSave"), QStringLiteral("Save"));
-    mnuFileSaveAs = add(mnuFile, QStringLiteral("mnuFileSaveAs"), QStringLiteral("Save As..."));
-    mnuFile->addSeparator();
-    mnuFileExecute = add(mnuFile, QStringLiteral("mnuFileExecute"), QStringLiteral("Execute"));
-    mnuFile->addSeparator();
-    mnuFileExit = add(mnuFile, QStringLiteral("mnuFileExit"), QStringLiteral("Exit"));
-    mnuHelp = named(menuBar()->addMenu(QStringLiteral("&Help")), QStringLiteral("mnuHelp"));
-    mnuHelpAbout = add(mnuHelp, QStringLiteral("mnuHelpAbout"), QStringLiteral("About"));
+    newAction = add(fileMenu, QStringLiteral("newAction"), QStringLiteral("New"));
+    fileMenu->addSeparator();
+    openAction = add(fileMenu, QStringLiteral("openAction"), QStringLiteral("Open"));
+    saveAction = add(fileMenu, QStringLiteral("saveAction"), QStringLiteral("Save"));
+    saveAsAction = add(fileMenu, QStringLiteral("saveAsAction"), QStringLiteral("Save As..."));
+    fileMenu->addSeparator();
+    executeAction = add(fileMenu, QStringLiteral("executeAction"), QStringLiteral("Execute"));
+    fileMenu->addSeparator();
+    exitAction = add(fileMenu, QStringLiteral("exitAction"), QStringLiteral("Exit"));
+    helpMenu = named(menuBar()->addMenu(QStringLiteral("&Help")), QStringLiteral("helpMenu"));
+    aboutAction = add(helpMenu, QStringLiteral("aboutAction"), QStringLiteral("About"));
 }
 
 QWidget* MainWindow::BuildPackagePage() {
@@ -152,19 +154,20 @@ QWidget* MainWindow::BuildPackagePage() {
     intro->addWidget(makeLabel(QStringLiteral("Label24"),
                                QStringLiteral("DTS packages can be loaded from any SQL Server."),
                                page));
-    intro->addWidget(makeLabel(QStringLiteral("lblDTSLoadPacFromSQLInfo"),
+    intro->addWidget(makeLabel(QStringLiteral("packageServerIntro"),
                                QStringLiteral("Specify the name and how to logon to the server "
                                               "where the DTS packages are stored."),
                                page));
     section(v,
-            makePicture(QStringLiteral("imgDTSPackageInfo"), MainWindowPicture::PackageInfo, page))
+            makePicture(QStringLiteral("packageInfoPicture"), MainWindowPicture::PackageInfo, page))
         ->addLayout(intro);
 
     packageServerWidget =
         named(new ServerConnectionWidget(page), QStringLiteral("packageServerWidget"));
     packageServerWidget->SetDatabaseVisible(false);
     packageServerWidget->Bind(&form_.packageServerWidget);
-    section(v, makePicture(QStringLiteral("imgColorDTSServer"), MainWindowPicture::DTSServer, page))
+    section(v,
+            makePicture(QStringLiteral("packageServerPicture"), MainWindowPicture::DTSServer, page))
         ->addWidget(packageServerWidget, 1);
 
     auto* packageRows = new QGridLayout;
@@ -173,9 +176,9 @@ QWidget* MainWindow::BuildPackagePage() {
                   QStringLiteral("Specify the model and DTS package below."), page),
         0, 0, 1, 2);
     auto* modelBox = new OpeningComboBox(page);
-    cmbETLModel = named(modelBox, QStringLiteral("cmbETLModel"));
+    models = named(modelBox, QStringLiteral("models"));
     auto* packageBox = new OpeningComboBox(page);
-    cmbETLPackage = named(packageBox, QStringLiteral("cmbETLPackage"));
+    packages = named(packageBox, QStringLiteral("packages"));
     for (OpeningComboBox* box : {modelBox, packageBox}) {
         box->setEditable(false);  // a choice from the list only
         box->setMinimumContentsLength(24);
@@ -189,17 +192,17 @@ QWidget* MainWindow::BuildPackagePage() {
     }
     modelBox->opening = [this] { Call([this] { form_.OpenModelList(); }); };
     packageBox->opening = [this] { Call([this] { form_.OpenPackageList(); }); };
-    QLabel* lblETLModel = makeLabel(QStringLiteral("lblETLModel"), QStringLiteral("&Model:"), page);
-    lblETLModel->setBuddy(cmbETLModel);
-    QLabel* lblETLPackage =
-        makeLabel(QStringLiteral("lblETLPackage"), QStringLiteral("P&ackage:"), page);
-    lblETLPackage->setBuddy(cmbETLPackage);
-    packageRows->addWidget(lblETLModel, 1, 0);
-    packageRows->addWidget(cmbETLModel, 1, 1);
-    packageRows->addWidget(lblETLPackage, 2, 0);
-    packageRows->addWidget(cmbETLPackage, 2, 1);
+    QLabel* modelLabel = makeLabel(QStringLiteral("modelLabel"), QStringLiteral("&Model:"), page);
+    modelLabel->setBuddy(models);
+    QLabel* packageLabel =
+        makeLabel(QStringLiteral("packageLabel"), QStringLiteral("P&ackage:"), page);
+    packageLabel->setBuddy(packages);
+    packageRows->addWidget(modelLabel, 1, 0);
+    packageRows->addWidget(models, 1, 1);
+    packageRows->addWidget(packageLabel, 2, 0);
+    packageRows->addWidget(packages, 2, 1);
     packageRows->setColumnStretch(1, 1);
-    section(v, makePicture(QStringLiteral("imgDTSPackage"), MainWindowPicture::Package, page))
+    section(v, makePicture(QStringLiteral("packagePicture"), MainWindowPicture::Package, page))
         ->addLayout(packageRows, 1);
 
     auto* logRows = new QGridLayout;
@@ -212,45 +215,45 @@ QWidget* MainWindow::BuildPackagePage() {
                                                 "truncate it before execution."),
                                  page),
                        1, 0, 1, 3);
-    txtDTSErrorFile = named(new QLineEdit(page), QStringLiteral("txtDTSErrorFile"));
-    txtDTSErrorFile->installEventFilter(this);
-    QLabel* lblDTSErrorFile =
-        makeLabel(QStringLiteral("lblDTSErrorFile"), QStringLiteral("Log &file:"), page);
-    lblDTSErrorFile->setBuddy(txtDTSErrorFile);
-    cmdDTSErrorFile =
-        named(new QPushButton(QStringLiteral("..."), page), QStringLiteral("cmdDTSErrorFile"));
-    cmdDTSErrorFile->setFixedWidth(32);
-    logRows->addWidget(lblDTSErrorFile, 2, 0);
-    logRows->addWidget(txtDTSErrorFile, 2, 1);
-    logRows->addWidget(cmdDTSErrorFile, 2, 2);
-    cbTruncateErrorFile = named(new QCheckBox(QStringLiteral("Truncate log file"), page),
-                                QStringLiteral("cbTruncateErrorFile"));
-    cmdShowErrorFile = named(new QPushButton(QStringLiteral("&Get log file"), page),
-                             QStringLiteral("cmdShowErrorFile"));
-    cmdShowErrorFile->setAutoDefault(false);
+    errorFile = named(new QLineEdit(page), QStringLiteral("errorFile"));
+    errorFile->installEventFilter(this);
+    QLabel* errorFileLabel =
+        makeLabel(QStringLiteral("errorFileLabel"), QStringLiteral("Log &file:"), page);
+    errorFileLabel->setBuddy(errorFile);
+    errorFileButton =
+        named(new QPushButton(QStringLiteral("..."), page), QStringLiteral("errorFileButton"));
+    errorFileButton->setFixedWidth(32);
+    logRows->addWidget(errorFileLabel, 2, 0);
+    logRows->addWidget(errorFile, 2, 1);
+    logRows->addWidget(errorFileButton, 2, 2);
+    truncateErrorFile = named(new QCheckBox(QStringLiteral("Truncate log file"), page),
+                              QStringLiteral("truncateErrorFile"));
+    showErrorFileButton = named(new QPushButton(QStringLiteral("&Get log file"), page),
+                                QStringLiteral("showErrorFileButton"));
+    showErrorFileButton->setAutoDefault(false);
     auto* truncateRow = new QHBoxLayout;
-    truncateRow->addWidget(cbTruncateErrorFile);
+    truncateRow->addWidget(truncateErrorFile);
     truncateRow->addStretch();
-    truncateRow->addWidget(cmdShowErrorFile);
+    truncateRow->addWidget(showErrorFileButton);
     logRows->addLayout(truncateRow, 3, 1, 1, 2);
-    txtLogFilesDir = named(new QLineEdit(page), QStringLiteral("txtLogFilesDir"));
-    txtLogFilesDir->setReadOnly(true);
+    logFilesDir = named(new QLineEdit(page), QStringLiteral("logFilesDir"));
+    logFilesDir->setReadOnly(true);
     logRows->addWidget(
-        makeLabel(QStringLiteral("lblUsedLogfileDir"), QStringLiteral("Used log dir: "), page), 4,
+        makeLabel(QStringLiteral("logFilesDirLabel"), QStringLiteral("Used log dir: "), page), 4,
         0);
-    logRows->addWidget(txtLogFilesDir, 4, 1, 1, 2);
+    logRows->addWidget(logFilesDir, 4, 1, 1, 2);
     // Carry the default-directory flag and its browse button; never shown.
-    cbDefaultLogFilesDir = named(new QCheckBox(QStringLiteral("Default log file directory"), page),
-                                 QStringLiteral("cbDefaultLogFilesDir"));
-    cmdLogFilesDir =
-        named(new QPushButton(QStringLiteral("..."), page), QStringLiteral("cmdLogFilesDir"));
-    cbDefaultLogFilesDir->setVisible(false);
-    cmdLogFilesDir->setVisible(false);
+    useDefaultLogFilesDir = named(new QCheckBox(QStringLiteral("Default log file directory"), page),
+                                  QStringLiteral("useDefaultLogFilesDir"));
+    logFilesDirButton =
+        named(new QPushButton(QStringLiteral("..."), page), QStringLiteral("logFilesDirButton"));
+    useDefaultLogFilesDir->setVisible(false);
+    logFilesDirButton->setVisible(false);
     logRows->setColumnStretch(1, 1);
-    imgErrorFile =
-        makeActivePicture(QStringLiteral("imgErrorFile"), MainWindowPicture::ErrorFile, page);
-    imgErrorFile->installEventFilter(this);
-    section(v, imgErrorFile)->addLayout(logRows, 1);
+    errorFilePicture =
+        makeActivePicture(QStringLiteral("errorFilePicture"), MainWindowPicture::ErrorFile, page);
+    errorFilePicture->installEventFilter(this);
+    section(v, errorFilePicture)->addLayout(logRows, 1);
     v->addStretch(1);
     return page;
 }
@@ -273,13 +276,15 @@ QWidget* MainWindow::BuildWarehousePage() {
         QStringLiteral("Before the data can be transfered to the data warehouse, you must "
                        "specify the server, user name, password and database."),
         page));
-    section(v, makePicture(QStringLiteral("imgDWServerDB"), MainWindowPicture::DWServerDB, page))
+    section(v, makePicture(QStringLiteral("warehouseServerPicture"), MainWindowPicture::DWServerDB,
+                           page))
         ->addLayout(intro, 1);
 
     warehouseServerWidget =
         named(new ServerConnectionWidget(page), QStringLiteral("warehouseServerWidget"));
     warehouseServerWidget->Bind(&form_.warehouseServerWidget);
-    section(v, makePicture(QStringLiteral("imgDWDB"), MainWindowPicture::DWDB, page))
+    section(v,
+            makePicture(QStringLiteral("warehouseDatabasePicture"), MainWindowPicture::DWDB, page))
         ->addWidget(warehouseServerWidget, 1);
 
     auto* eventRows = new QVBoxLayout;
@@ -291,14 +296,14 @@ QWidget* MainWindow::BuildWarehousePage() {
                                    QStringLiteral("In this way it is easy to check if packages "
                                                   "run at night failed or executed succesfull."),
                                    page));
-    cbWriteWinNTEvent =
+    writeCompletionEvent =
         named(new QCheckBox(QStringLiteral("Write completion &event to Windows Event Log"), page),
-              QStringLiteral("cbWriteWinNTEvent"));
-    eventRows->addWidget(cbWriteWinNTEvent);
-    imgEventLog =
-        makeActivePicture(QStringLiteral("imgEventLog"), MainWindowPicture::EventLog, page);
-    imgEventLog->installEventFilter(this);
-    section(v, imgEventLog)->addLayout(eventRows, 1);
+              QStringLiteral("writeCompletionEvent"));
+    eventRows->addWidget(writeCompletionEvent);
+    eventLogPicture =
+        makeActivePicture(QStringLiteral("eventLogPicture"), MainWindowPicture::EventLog, page);
+    eventLogPicture->installEventFilter(this);
+    section(v, eventLogPicture)->addLayout(eventRows, 1);
     v->addStretch(1);
     return page;
 }
@@ -324,21 +329,21 @@ QWidget* MainWindow::BuildDataSourcePage() {
     section(v, makePicture(QStringLiteral("Image9"), MainWindowPicture::DataSources, page))
         ->addLayout(intro, 1);
 
-    lstDataLinks = named(new QListWidget(page), QStringLiteral("lstDataLinks"));
-    lstDataLinks->setSelectionMode(QAbstractItemView::SingleSelection);
-    lstDataLinks->setMaximumHeight(110);
-    QLabel* lblDataLinks =
-        makeLabel(QStringLiteral("lblDataLinks"), QStringLiteral("Data sources:"), page);
-    lblDataLinks->setBuddy(lstDataLinks);
-    v->addWidget(lblDataLinks);
-    v->addWidget(lstDataLinks);
+    dataLinks = named(new QListWidget(page), QStringLiteral("dataLinks"));
+    dataLinks->setSelectionMode(QAbstractItemView::SingleSelection);
+    dataLinks->setMaximumHeight(110);
+    QLabel* dataLinksLabel =
+        makeLabel(QStringLiteral("dataLinksLabel"), QStringLiteral("Data sources:"), page);
+    dataLinksLabel->setBuddy(dataLinks);
+    v->addWidget(dataLinksLabel);
+    v->addWidget(dataLinks);
 
     // The editor panels share one place below the list; at most one is shown.
-    static const char* const kPanels[] = {
-        "ctDLSQLServerOBJ",     "ctDLlFlatFileOBJ", "ctlDLExcelFilesOBJ", "ctlDLAccesFilesOBJ",
-        "ctlDLOrcaleServerOBJ", "ctlDLUDLOBJ",      "ctlDLXMLFilesOBJ"};
+    static const char* const kPanels[] = {"sqlServerPanel",   "flatFilePanel", "excelFilesPanel",
+                                          "accessFilesPanel", "oraclePanel",   "udlPanel",
+                                          "xmlFilesPanel"};
     for (const char* name : kPanels) {
-        if (qstrcmp(name, "ctDLlFlatFileOBJ") == 0) {
+        if (qstrcmp(name, "flatFilePanel") == 0) {
             auto* flatFile = new FlatFilePanel(page);
             flatFile->setVisible(false);
             v->addWidget(flatFile, 1);
@@ -353,7 +358,7 @@ QWidget* MainWindow::BuildDataSourcePage() {
         auto* panel = named(new QFrame(page), QString::fromLatin1(name));
         panel->setFrameShape(QFrame::StyledPanel);
         auto* panelLayout = new QVBoxLayout(panel);
-        auto* caption = named(new QLabel(panel), QStringLiteral("lblPanelDataSource"));
+        auto* caption = named(new QLabel(panel), QStringLiteral("panelDataLinkLabel"));
         caption->setWordWrap(true);
         panelLayout->addWidget(caption);
         panelLayout->addStretch();
@@ -368,71 +373,71 @@ QWidget* MainWindow::BuildDataSourcePage() {
 void MainWindow::BuildKeyboardOrder() {
     // Page by page, top to bottom, then the button column.
     const QList<QWidget*> order = {
-        tabDataInfo,
+        pages,
         packageServerWidget->ServerBox(),
         packageServerWidget->TestButton(),
         packageServerWidget->TrustedBox(),
         packageServerWidget->UserBox(),
         packageServerWidget->PasswordBox(),
-        cmbETLModel,
-        cmbETLPackage,
-        imgErrorFile,
-        txtDTSErrorFile,
-        cmdDTSErrorFile,
-        cbTruncateErrorFile,
-        cmdShowErrorFile,
-        txtLogFilesDir,
+        models,
+        packages,
+        errorFilePicture,
+        errorFile,
+        errorFileButton,
+        truncateErrorFile,
+        showErrorFileButton,
+        logFilesDir,
         warehouseServerWidget->ServerBox(),
         warehouseServerWidget->TestButton(),
         warehouseServerWidget->TrustedBox(),
         warehouseServerWidget->UserBox(),
         warehouseServerWidget->PasswordBox(),
         warehouseServerWidget->DatabaseBox(),
-        imgEventLog,
-        cbWriteWinNTEvent,
-        lstDataLinks,
-        cmdOpen,
-        cmdSave,
-        cmdExecute,
-        cmdClose,
+        eventLogPicture,
+        writeCompletionEvent,
+        dataLinks,
+        openButton,
+        saveButton,
+        executeButton,
+        closeButton,
     };
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order.at(i - 1), order.at(i));
 }
 
 void MainWindow::ConnectControls() {
-    connect(mnuFileNew, &QAction::triggered, this, [this] { NewConfiguration(); });
-    connect(mnuFileOpen, &QAction::triggered, this, [this] { OpenConfiguration(); });
-    connect(cmdOpen, &QPushButton::clicked, this, [this] { OpenConfiguration(); });
-    connect(mnuFileSave, &QAction::triggered, this, [this] { SaveConfiguration(); });
-    connect(cmdSave, &QPushButton::clicked, this, [this] { SaveConfiguration(); });
-    connect(mnuFileSaveAs, &QAction::triggered, this, [this] { SaveConfigurationAs(); });
-    connect(mnuFileExecute, &QAction::triggered, this, [this] { Execute(); });
-    connect(cmdExecute, &QPushButton::clicked, this, [this] { Execute(); });
-    connect(mnuFileExit, &QAction::triggered, this, [this] { CloseCommand(); });
-    connect(cmdClose, &QPushButton::clicked, this, [this] { CloseCommand(); });
-    connect(mnuHelpAbout, &QAction::triggered, this, [this] { About(); });
-    connect(cmdShowErrorFile, &QPushButton::clicked, this, [this] { ShowErrorFile(); });
-    connect(cmdDTSErrorFile, &QPushButton::clicked, this, [this] { BrowseLogFile(); });
+    connect(newAction, &QAction::triggered, this, [this] { NewConfiguration(); });
+    connect(openAction, &QAction::triggered, this, [this] { OpenConfiguration(); });
+    connect(openButton, &QPushButton::clicked, this, [this] { OpenConfiguration(); });
+    connect(saveAction, &QAction::triggered, this, [this] { SaveConfiguration(); });
+    connect(saveButton, &QPushButton::clicked, this, [this] { SaveConfiguration(); });
+    connect(saveAsAction, &QAction::triggered, this, [this] { SaveConfigurationAs(); });
+    connect(executeAction, &QAction::triggered, this, [this] { Execute(); });
+    connect(executeButton, &QPushButton::clicked, this, [this] { Execute(); });
+    connect(exitAction, &QAction::triggered, this, [this] { CloseCommand(); });
+    connect(closeButton, &QPushButton::clicked, this, [this] { CloseCommand(); });
+    connect(aboutAction, &QAction::triggered, this, [this] { About(); });
+    connect(showErrorFileButton, &QPushButton::clicked, this, [this] { ShowErrorFile(); });
+    connect(errorFileButton, &QPushButton::clicked, this, [this] { BrowseLogFile(); });
 
-    connect(cmbETLModel, &QComboBox::activated, this,
+    connect(models, &QComboBox::activated, this,
             [this](int index) { Call([this, index] { form_.ChooseModel(index); }); });
-    connect(cmbETLPackage, &QComboBox::activated, this,
+    connect(packages, &QComboBox::activated, this,
             [this](int index) { Call([this, index] { form_.ChoosePackage(index); }); });
-    connect(lstDataLinks, &QListWidget::currentRowChanged, this, [this](int row) {
+    connect(dataLinks, &QListWidget::currentRowChanged, this, [this](int row) {
         if (!refreshing_)
             Call([this, row] { form_.ChooseDataLink(row); });
     });
-    connect(tabDataInfo, &QTabWidget::currentChanged, this, [this](int page) {
+    connect(pages, &QTabWidget::currentChanged, this, [this](int page) {
         if (!refreshing_)
             Call([this, page] { form_.ChangePage(page); });
     });
-    connect(txtDTSErrorFile, &QLineEdit::textEdited, this,
+    connect(errorFile, &QLineEdit::textEdited, this,
             [this](const QString& text) { Call([this, text] { form_.SetLogFileText(text); }); });
-    connect(cbTruncateErrorFile, &QCheckBox::clicked, this,
-            [this](bool on) { Call([this, on] { form_.cbTruncateErrorFile = on; }); });
-    connect(cbWriteWinNTEvent, &QCheckBox::clicked, this,
-            [this](bool on) { Call([this, on] { form_.cbWriteWinNTEvent = on; }); });
+    connect(truncateErrorFile, &QCheckBox::clicked, this,
+            [this](bool on) { Call([this, on] { form_.truncateErrorFile = on; }); });
+    connect(writeCompletionEvent, &QCheckBox::clicked, this,
+            [this](bool on) { Call([this, on] { form_.writeCompletionEvent = on; }); });
 
     connect(packageServerWidget, &ServerConnectionWidget::SettingsChanged, this,
             [this] { Call([this] { form_.DTSConnectionChanged(); }); });

@@ -86,41 +86,41 @@ class MainWindow : public QMainWindow {
 
   public:
     // ---- The controls, named as in the form, for the keyboard order and for tests.
-    QAction* mnuFileNew = nullptr;
-    QAction* mnuFileOpen = nullptr;
-    QAction* mnuFileSave = nullptr;
-    QAction* mnuFileSaveAs = nullptr;
-    QAction* mnuFileExecute = nullptr;
-    QAction* mnuFileExit = nullptr;
-    QAction* mnuHelpAbout = nullptr;
-    QMenu* mnuFile = nullptr;
-    QMenu* mnuHelp = nullptr;
+    QAction* newAction = nullptr;
+    QAction* openAction = nullptr;
+    QAction* saveAction = nullptr;
+    QAction* saveAsAction = nullptr;
+    QAction* executeAction = nullptr;
+    QAction* exitAction = nullptr;
+    QAction* aboutAction = nullptr;
+    QMenu* fileMenu = nullptr;
+    QMenu* helpMenu = nullptr;
 
-    QFrame* fraDataInfo = nullptr;
-    QTabWidget* tabDataInfo = nullptr;
-    QPushButton* cmdOpen = nullptr;
-    QPushButton* cmdSave = nullptr;
-    QPushButton* cmdExecute = nullptr;
-    QPushButton* cmdClose = nullptr;
+    QFrame* pagesFrame = nullptr;
+    QTabWidget* pages = nullptr;
+    QPushButton* openButton = nullptr;
+    QPushButton* saveButton = nullptr;
+    QPushButton* executeButton = nullptr;
+    QPushButton* closeButton = nullptr;
     QStatusBar* sbStatus = nullptr;
 
     ServerConnectionWidget* packageServerWidget = nullptr;
-    QComboBox* cmbETLModel = nullptr;
-    QComboBox* cmbETLPackage = nullptr;
-    QLineEdit* txtDTSErrorFile = nullptr;
-    QPushButton* cmdDTSErrorFile = nullptr;
-    QCheckBox* cbTruncateErrorFile = nullptr;
-    QPushButton* cmdShowErrorFile = nullptr;
-    QLineEdit* txtLogFilesDir = nullptr;
-    QCheckBox* cbDefaultLogFilesDir = nullptr;
-    QPushButton* cmdLogFilesDir = nullptr;
-    QLabel* imgErrorFile = nullptr;
+    QComboBox* models = nullptr;
+    QComboBox* packages = nullptr;
+    QLineEdit* errorFile = nullptr;
+    QPushButton* errorFileButton = nullptr;
+    QCheckBox* truncateErrorFile = nullptr;
+    QPushButton* showErrorFileButton = nullptr;
+    QLineEdit* logFilesDir = nullptr;
+    QCheckBox* useDefaultLogFilesDir = nullptr;
+    QPushButton* logFilesDirButton = nullptr;
+    QLabel* errorFilePicture = nullptr;
 
     ServerConnectionWidget* warehouseServerWidget = nullptr;
-    QCheckBox* cbWriteWinNTEvent = nullptr;
-    QLabel* imgEventLog = nullptr;
+    QCheckBox* writeCompletionEvent = nullptr;
+    QLabel* eventLogPicture = nullptr;
 
-    QListWidget* lstDataLinks = nullptr;
+    QListWidget* dataLinks = nullptr;
     // The editor panels, in the order of MainFormModel::DataLinkPanel (SQLServer first).
     QList<QFrame*> DataLinkPanels;
 };

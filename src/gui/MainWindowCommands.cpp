@@ -21,8 +21,8 @@
 
 #include "datasources/DataLink.h"
 #include "gui/DataLinkPanels.h"
-#include "gui/MainWindow.h"
 #include "gui/FlatFilePanel.h"
+#include "gui/MainWindow.h"
 #include "gui/ServerConnectionWidget.h"
 
 namespace {
@@ -82,7 +82,7 @@ bool controlShows(const ServerConnectionWidget* control, const ServerConnectionM
 QString panelCaption(const DataLink* source) {
     if (source == nullptr)
         return QString();
-    return QStringLiteral("Data source: ") + source->strName;
+    return QStringLiteral("Data source: ") + source->name;
 }
 
 }  // namespace
@@ -99,12 +99,12 @@ void MainWindow::RefreshFromModel() {
     const MainFormModel& f = form_;
     if (windowTitle() != f.Caption)
         setWindowTitle(f.Caption);
-    cmdExecute->setText(f.cmdExecuteCaption());
-    cmdClose->setText(f.cmdCloseCaption());
-    cmdExecute->setEnabled(f.Enabled.cmdExecute);
-    mnuFileExecute->setEnabled(f.Enabled.cmdExecute);
-    cmdSave->setEnabled(f.Enabled.cmdSave);
-    mnuFileSave->setEnabled(f.Enabled.cmdSave);
+    executeButton->setText(f.executeCaption());
+    closeButton->setText(f.closeCaption());
+    executeButton->setEnabled(f.Enabled.executeButton);
+    executeAction->setEnabled(f.Enabled.executeButton);
+    saveButton->setEnabled(f.Enabled.saveButton);
+    saveAction->setEnabled(f.Enabled.saveButton);
 
     if (!controlShows(packageServerWidget, f.packageServerWidget))
         packageServerWidget->Refresh();
@@ -112,20 +112,20 @@ void MainWindow::RefreshFromModel() {
         warehouseServerWidget->Refresh();
     RefreshLists();
 
-    setText(txtDTSErrorFile, f.txtDTSErrorFile);
-    setText(txtLogFilesDir, f.txtLogFilesDir);
-    txtLogFilesDir->setEnabled(f.Enabled.txtLogFilesDir);
-    cmdLogFilesDir->setEnabled(f.Enabled.cmdLogFilesDir);
-    cbTruncateErrorFile->setChecked(f.cbTruncateErrorFile);
-    cbTruncateErrorFile->setEnabled(f.Enabled.cbTruncateErrorFile);
-    cbDefaultLogFilesDir->setChecked(f.cbDefaultLogFilesDir);
-    cmdShowErrorFile->setEnabled(f.Enabled.cmdShowErrorFile);
-    cbWriteWinNTEvent->setChecked(f.cbWriteWinNTEvent);
+    setText(errorFile, f.errorFile);
+    setText(logFilesDir, f.logFilesDir);
+    logFilesDir->setEnabled(f.Enabled.logFilesDir);
+    logFilesDirButton->setEnabled(f.Enabled.logFilesDirButton);
+    truncateErrorFile->setChecked(f.truncateErrorFile);
+    truncateErrorFile->setEnabled(f.Enabled.truncateErrorFile);
+    useDefaultLogFilesDir->setChecked(f.useDefaultLogFilesDir);
+    showErrorFileButton->setEnabled(f.Enabled.showErrorFileButton);
+    writeCompletionEvent->setChecked(f.writeCompletionEvent);
 
-    tabDataInfo->setTabEnabled(MainFormModel::DataSourcePage, f.Page2Available);
-    const bool pageLeft = !tabDataInfo->isTabEnabled(f.CurrentPage);
-    if (tabDataInfo->currentIndex() != f.CurrentPage && !pageLeft)
-        tabDataInfo->setCurrentIndex(f.CurrentPage);
+    pages->setTabEnabled(MainFormModel::DataSourcePage, f.Page2Available);
+    const bool pageLeft = !pages->isTabEnabled(f.CurrentPage);
+    if (pages->currentIndex() != f.CurrentPage && !pageLeft)
+        pages->setCurrentIndex(f.CurrentPage);
     RefreshPanels();
 
     if (sbStatus->currentMessage() != f.StatusText)
@@ -134,15 +134,15 @@ void MainWindow::RefreshFromModel() {
     // The data-source page became unavailable while it was shown: the tab control has moved to
     // another page, which the operator now sees.
     if (pageLeft)
-        Call([this] { form_.ChangePage(tabDataInfo->currentIndex()); });
+        Call([this] { form_.ChangePage(pages->currentIndex()); });
 }
 
 void MainWindow::RefreshLists() {
     // The combo boxes and the list raise no operator events while they are refilled.
-    const QSignalBlocker a(cmbETLModel), b(cmbETLPackage), c(lstDataLinks);
-    showList(cmbETLModel, form_.cmbETLModel);
-    showList(cmbETLPackage, form_.cmbETLPackage);
-    showList(lstDataLinks, form_.lstDataLinks);
+    const QSignalBlocker a(models), b(packages), c(dataLinks);
+    showList(models, form_.models);
+    showList(packages, form_.packages);
+    showList(dataLinks, form_.dataLinks);
 }
 
 void MainWindow::RefreshPanels() {
@@ -155,26 +155,26 @@ void MainWindow::RefreshPanels() {
         }
         if (auto* flatFile = qobject_cast<FlatFilePanel*>(panel)) {
             // Bound afresh whenever it is shown for another data source.
-            if (flatFile->isHidden() || flatFile->objDataSource() != form_.PanelDataSource())
-                flatFile->setObjDataSource(form_.PanelDataSource());
-            QWidget* previous = lstDataLinks;
+            if (flatFile->isHidden() || flatFile->DataSource() != form_.PanelDataSource())
+                flatFile->SetDataSource(form_.PanelDataSource());
+            QWidget* previous = dataLinks;
             for (QWidget* control : flatFile->KeyboardOrder()) {
                 setTabOrder(previous, control);
                 previous = control;
             }
-            setTabOrder(previous, cmdOpen);
+            setTabOrder(previous, openButton);
         } else if (auto* editor = dynamic_cast<DataLinkPanel*>(panel)) {
             if (editor->isHidden() || editor->DataSource() != form_.PanelDataSource())
                 editor->SetDataSource(form_.PanelDataSource());
             // The panel's controls follow the list in the keyboard order while it is shown.
-            QWidget* previous = lstDataLinks;
+            QWidget* previous = dataLinks;
             for (QWidget* control : editor->KeyboardOrder()) {
                 setTabOrder(previous, control);
                 previous = control;
             }
-            setTabOrder(previous, cmdOpen);
+            setTabOrder(previous, openButton);
         } else if (auto* caption =
-                       panel->findChild<QLabel*>(QStringLiteral("lblPanelDataSource"))) {
+                       panel->findChild<QLabel*>(QStringLiteral("panelDataLinkLabel"))) {
             caption->setText(panelCaption(form_.PanelDataSource()));
         }
         panel->setVisible(true);
@@ -184,7 +184,7 @@ void MainWindow::RefreshPanels() {
 void MainWindow::ShowPage(int page) {
     const bool was = refreshing_;
     refreshing_ = true;
-    tabDataInfo->setCurrentIndex(page);
+    pages->setCurrentIndex(page);
     refreshing_ = was;
 }
 
@@ -195,8 +195,7 @@ void MainWindow::FocusControl(const QString& name) {
     control->setFocus(Qt::OtherFocusReason);
 }
 
-QString MainWindow::ShowFileDialog(QWidget* parent,
-                                         const MainFormModel::FileDialogSettings& d) {
+QString MainWindow::ShowFileDialog(QWidget* parent, const MainFormModel::FileDialogSettings& d) {
     QFileDialog dialog(parent, d.Title, d.Directory, d.Filter);
     dialog.setObjectName(d.Save ? QStringLiteral("cdOpenSaveConfigSave")
                                 : QStringLiteral("cdOpenSaveConfig"));
@@ -246,7 +245,7 @@ void MainWindow::SaveConfigurationAs() {
 
 void MainWindow::Execute() {
     // One run at a time: while a run is in progress Execute is disabled.
-    if (!form_.Enabled.cmdExecute)
+    if (!form_.Enabled.executeButton)
         return;
     Call([this] { form_.Execute(); });
 }
@@ -290,7 +289,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     const QEvent::Type type = event->type();
-    if (watched == txtDTSErrorFile) {
+    if (watched == errorFile) {
         if (type == QEvent::FocusOut) {
             // Leaving the box, not the window (a message box, a menu).
             const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
@@ -300,20 +299,20 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
             BrowseLogFile();
             return true;
         }
-    } else if (watched == imgErrorFile || watched == imgEventLog) {
+    } else if (watched == errorFilePicture || watched == eventLogPicture) {
         bool activated = type == QEvent::MouseButtonDblClick;
         if (type == QEvent::KeyPress) {
             const int key = static_cast<QKeyEvent*>(event)->key();
             activated = key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_Space;
         }
         if (activated) {
-            if (watched == imgErrorFile)
+            if (watched == errorFilePicture)
                 ShowErrorFile();
             else
                 ShowEventViewer();
             return true;
         }
-    } else if (watched == tabDataInfo) {
+    } else if (watched == pages) {
         if (type == QEvent::DragEnter || type == QEvent::DragMove) {
             auto* drag = static_cast<QDropEvent*>(event);
             if (drag->mimeData()->hasUrls()) {

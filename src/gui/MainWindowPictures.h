@@ -4,13 +4,13 @@
 
 // The fixed illustrations of the main window, painted by the program itself.
 enum class MainWindowPicture {
-    PackageInfo,  // imgDTSPackageInfo: a package beside a server
-    DTSServer,    // imgColorDTSServer: a server
-    Package,      // imgDTSPackage: a package
-    ErrorFile,    // imgErrorFile: a text file
-    DWServerDB,   // imgDWServerDB: a server with a database
-    DWDB,         // imgDWDB: a database
-    EventLog,     // imgEventLog: a log book
+    PackageInfo,  // packageInfoPicture: a package beside a server
+    DTSServer,    // packageServerPicture: a server
+    Package,      // packagePicture: a package
+    ErrorFile,    // errorFilePicture: a text file
+    DWServerDB,   // warehouseServerPicture: a server with a database
+    DWDB,         // warehouseDatabasePicture: a database
+    EventLog,     // eventLogPicture: a log book
     DataSources,  // Image9: several sources flowing into one
 };
 

@@ -16,81 +16,81 @@
 #include "db/ServerResolver.h"
 #include "gui/ComboChoiceList.h"
 #include "gui/InputBoxes.h"
-#include "util/Errors.h"
 #include "gui/OpeningComboBox.h"
+#include "util/Errors.h"
 #include "util/OperatorInterface.h"
 
 ServerConnectionWidget::ServerConnectionWidget(QWidget* parent) : QWidget(parent), model_(&own_) {
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(0, 0, 0, 0);
 
-    lblServer_ = new QLabel(tr("&Server:"), this);
-    cmbServer_ = new OpeningComboBox(this);
-    cmbServer_->setObjectName(QStringLiteral("cmbServer"));
-    cmbServer_->setEditable(true);
-    cmbServer_->setInsertPolicy(QComboBox::NoInsert);
-    cmbServer_->setMinimumContentsLength(20);
-    cmbServer_->opening = [this] { RefreshServerList(); };
-    lblServer_->setBuddy(cmbServer_);
+    serverLabel_ = new QLabel(tr("&Server:"), this);
+    serverBox_ = new OpeningComboBox(this);
+    serverBox_->setObjectName(QStringLiteral("serverBox"));
+    serverBox_->setEditable(true);
+    serverBox_->setInsertPolicy(QComboBox::NoInsert);
+    serverBox_->setMinimumContentsLength(20);
+    serverBox_->opening = [this] { RefreshServerList(); };
+    serverLabel_->setBuddy(serverBox_);
 
-    cbTrusted_ = new QCheckBox(tr("Tr&usted login (this account)"), this);
-    cbTrusted_->setObjectName(QStringLiteral("cbTrusted"));
+    trustedLoginBox_ = new QCheckBox(tr("Tr&usted login (this account)"), this);
+    trustedLoginBox_->setObjectName(QStringLiteral("trustedLoginBox"));
 
-    lblUser_ = new QLabel(tr("User &name:"), this);
-    txtUser_ = new QLineEdit(this);
-    txtUser_->setObjectName(QStringLiteral("txtUser"));
-    lblUser_->setBuddy(txtUser_);
+    userLabel_ = new QLabel(tr("User &name:"), this);
+    userBox_ = new QLineEdit(this);
+    userBox_->setObjectName(QStringLiteral("userBox"));
+    userLabel_->setBuddy(userBox_);
 
-    lblPassword_ = new QLabel(tr("Pass&word:"), this);
-    txtPassword_ = new QLineEdit(this);
-    txtPassword_->setObjectName(QStringLiteral("txtPassword"));
-    MakePasswordBox(txtPassword_);
-    lblPassword_->setBuddy(txtPassword_);
+    passwordLabel_ = new QLabel(tr("Pass&word:"), this);
+    passwordBox_ = new QLineEdit(this);
+    passwordBox_->setObjectName(QStringLiteral("passwordBox"));
+    MakePasswordBox(passwordBox_);
+    passwordLabel_->setBuddy(passwordBox_);
 
-    lblDatabase_ = new QLabel(tr("&Database:"), this);
-    cmbDatabase_ = new OpeningComboBox(this);
-    cmbDatabase_->setObjectName(QStringLiteral("cmbDatabase"));
-    cmbDatabase_->setEditable(true);
-    cmbDatabase_->setInsertPolicy(QComboBox::NoInsert);
-    cmbDatabase_->opening = [this] { DatabaseListOpening(); };
-    lblDatabase_->setBuddy(cmbDatabase_);
+    databaseLabel_ = new QLabel(tr("&Database:"), this);
+    databaseBox_ = new OpeningComboBox(this);
+    databaseBox_->setObjectName(QStringLiteral("databaseBox"));
+    databaseBox_->setEditable(true);
+    databaseBox_->setInsertPolicy(QComboBox::NoInsert);
+    databaseBox_->opening = [this] { DatabaseListOpening(); };
+    databaseLabel_->setBuddy(databaseBox_);
 
-    cmdTest_ = new QPushButton(tr("Test connect&ion"), this);
-    cmdTest_->setObjectName(QStringLiteral("cmdTest"));
+    testButton_ = new QPushButton(tr("Test connect&ion"), this);
+    testButton_->setObjectName(QStringLiteral("testButton"));
 
-    grid->addWidget(lblServer_, 0, 0);
-    grid->addWidget(cmbServer_, 0, 1);
-    grid->addWidget(cmdTest_, 0, 2);
-    grid->addWidget(cbTrusted_, 1, 1, 1, 2);
-    grid->addWidget(lblUser_, 2, 0);
-    grid->addWidget(txtUser_, 2, 1);
-    grid->addWidget(lblPassword_, 3, 0);
-    grid->addWidget(txtPassword_, 3, 1);
-    grid->addWidget(lblDatabase_, 4, 0);
-    grid->addWidget(cmbDatabase_, 4, 1);
+    grid->addWidget(serverLabel_, 0, 0);
+    grid->addWidget(serverBox_, 0, 1);
+    grid->addWidget(testButton_, 0, 2);
+    grid->addWidget(trustedLoginBox_, 1, 1, 1, 2);
+    grid->addWidget(userLabel_, 2, 0);
+    grid->addWidget(userBox_, 2, 1);
+    grid->addWidget(passwordLabel_, 3, 0);
+    grid->addWidget(passwordBox_, 3, 1);
+    grid->addWidget(databaseLabel_, 4, 0);
+    grid->addWidget(databaseBox_, 4, 1);
     grid->setColumnStretch(1, 1);
 
     // Keyboard order inside the control follows the rows; focus given to the control goes to the
     // server box.
-    setTabOrder(cmbServer_, cmdTest_);
-    setTabOrder(cmdTest_, cbTrusted_);
-    setTabOrder(cbTrusted_, txtUser_);
-    setTabOrder(txtUser_, txtPassword_);
-    setTabOrder(txtPassword_, cmbDatabase_);
-    setFocusProxy(cmbServer_);
+    setTabOrder(serverBox_, testButton_);
+    setTabOrder(testButton_, trustedLoginBox_);
+    setTabOrder(trustedLoginBox_, userBox_);
+    setTabOrder(userBox_, passwordBox_);
+    setTabOrder(passwordBox_, databaseBox_);
+    setFocusProxy(serverBox_);
     setFocusPolicy(Qt::StrongFocus);
 
     RefreshServerList();
 
-    connect(cmbServer_, &QComboBox::currentTextChanged, this, [this] { OperatorEdited(); });
-    connect(cmbDatabase_, &QComboBox::currentTextChanged, this, [this] { OperatorEdited(); });
-    connect(cbTrusted_, &QCheckBox::toggled, this, [this] {
+    connect(serverBox_, &QComboBox::currentTextChanged, this, [this] { OperatorEdited(); });
+    connect(databaseBox_, &QComboBox::currentTextChanged, this, [this] { OperatorEdited(); });
+    connect(trustedLoginBox_, &QCheckBox::toggled, this, [this] {
         UpdateLoginEnabled();
         OperatorEdited();
     });
-    connect(txtUser_, &QLineEdit::textChanged, this, [this] { OperatorEdited(); });
-    connect(txtPassword_, &QLineEdit::textChanged, this, [this] { OperatorEdited(); });
-    connect(cmdTest_, &QPushButton::clicked, this, [this] {
+    connect(userBox_, &QLineEdit::textChanged, this, [this] { OperatorEdited(); });
+    connect(passwordBox_, &QLineEdit::textChanged, this, [this] { OperatorEdited(); });
+    connect(testButton_, &QPushButton::clicked, this, [this] {
         ApplyToModel();
         Q_EMIT TestConnection();
     });
@@ -108,24 +108,24 @@ void ServerConnectionWidget::Bind(ServerConnectionModel* model) {
 void ServerConnectionWidget::Refresh() {
     const bool was = updating_;
     updating_ = true;
-    cmbServer_->setEditText(model_->ServerName);
-    cbTrusted_->setChecked(model_->TrustedLogin);
-    txtUser_->setText(model_->UserName);
-    txtPassword_->setText(model_->Password);
-    cmbDatabase_->setCurrentIndex(
-        FindComboItem(ComboChoiceList(*cmbDatabase_), model_->DatabaseName));
-    cmbDatabase_->setEditText(model_->DatabaseName);
+    serverBox_->setEditText(model_->ServerName);
+    trustedLoginBox_->setChecked(model_->TrustedLogin);
+    userBox_->setText(model_->UserName);
+    passwordBox_->setText(model_->Password);
+    databaseBox_->setCurrentIndex(
+        FindComboItem(ComboChoiceList(*databaseBox_), model_->DatabaseName));
+    databaseBox_->setEditText(model_->DatabaseName);
     UpdateLoginEnabled();
     updating_ = was;
 }
 
 void ServerConnectionWidget::SetDatabaseVisible(bool visible) {
-    lblDatabase_->setVisible(visible);
-    cmbDatabase_->setVisible(visible);
+    databaseLabel_->setVisible(visible);
+    databaseBox_->setVisible(visible);
 }
 
 bool ServerConnectionWidget::DatabaseVisible() const {
-    return !cmbDatabase_->isHidden();
+    return !databaseBox_->isHidden();
 }
 
 QString ServerConnectionWidget::ServerName() const {
@@ -191,11 +191,11 @@ QStringList ServerConnectionWidget::KnownServers() {
 void ServerConnectionWidget::RefreshServerList() {
     const bool was = updating_;
     updating_ = true;
-    const QString text = cmbServer_->currentText();
-    cmbServer_->clear();
-    cmbServer_->addItems(KnownServers());
-    cmbServer_->setCurrentIndex(-1);
-    cmbServer_->setEditText(text);
+    const QString text = serverBox_->currentText();
+    serverBox_->clear();
+    serverBox_->addItems(KnownServers());
+    serverBox_->setCurrentIndex(-1);
+    serverBox_->setEditText(text);
     updating_ = was;
 }
 
@@ -209,13 +209,13 @@ bool ServerConnectionWidget::ListDatabases(QString* error) {
     if (ok) {
         const bool was = updating_;
         updating_ = true;
-        ComboChoiceList list(*cmbDatabase_);
+        ComboChoiceList list(*databaseBox_);
         ok = FillSQLDatabaseList(*connection, list);
         if (!ok)
             errors += QStringLiteral("\r\n") + connection->Errors().join(QStringLiteral("\r\n"));
         // The database the model names stays the text of the box even when the server lacks it.
-        if (cmbDatabase_->currentIndex() < 0)
-            cmbDatabase_->setEditText(model_->DatabaseName);
+        if (databaseBox_->currentIndex() < 0)
+            databaseBox_->setEditText(model_->DatabaseName);
         updating_ = was;
         connection->Close();
     }
@@ -226,7 +226,7 @@ bool ServerConnectionWidget::ListDatabases(QString* error) {
 }
 
 QComboBox* ServerConnectionWidget::DatabaseBox() const {
-    return cmbDatabase_;
+    return databaseBox_;
 }
 
 void ServerConnectionWidget::OperatorEdited() {
@@ -238,11 +238,11 @@ void ServerConnectionWidget::OperatorEdited() {
 }
 
 void ServerConnectionWidget::UpdateLoginEnabled() {
-    const bool byName = !cbTrusted_->isChecked();
-    lblUser_->setEnabled(byName);
-    txtUser_->setEnabled(byName);
-    lblPassword_->setEnabled(byName);
-    txtPassword_->setEnabled(byName);
+    const bool byName = !trustedLoginBox_->isChecked();
+    userLabel_->setEnabled(byName);
+    userBox_->setEnabled(byName);
+    passwordLabel_->setEnabled(byName);
+    passwordBox_->setEnabled(byName);
 }
 
 void ServerConnectionWidget::DatabaseListOpening() {
@@ -256,13 +256,13 @@ void ServerConnectionWidget::DatabaseListOpening() {
 }
 
 void ServerConnectionWidget::ApplyToModel() {
-    model_->ServerName = cmbServer_->currentText();
-    model_->TrustedLogin = cbTrusted_->isChecked();
-    model_->UserName = txtUser_->text();
-    model_->Password = txtPassword_->text();
-    model_->DatabaseName = cmbDatabase_->currentText();
+    model_->ServerName = serverBox_->currentText();
+    model_->TrustedLogin = trustedLoginBox_->isChecked();
+    model_->UserName = userBox_->text();
+    model_->Password = passwordBox_->text();
+    model_->DatabaseName = databaseBox_->currentText();
 }
 
 QComboBox* ServerConnectionWidget::ServerBox() const {
-    return cmbServer_;
+    return serverBox_;
 }

@@ -71,11 +71,11 @@ class ServerConnectionWidget : public QWidget {
 
     // The child controls, for the window's keyboard order and for tests.
     QComboBox* ServerBox() const;
-    QCheckBox* TrustedBox() const { return cbTrusted_; }
-    QLineEdit* UserBox() const { return txtUser_; }
-    QLineEdit* PasswordBox() const { return txtPassword_; }
+    QCheckBox* TrustedBox() const { return trustedLoginBox_; }
+    QLineEdit* UserBox() const { return userBox_; }
+    QLineEdit* PasswordBox() const { return passwordBox_; }
     QComboBox* DatabaseBox() const;
-    QPushButton* TestButton() const { return cmdTest_; }
+    QPushButton* TestButton() const { return testButton_; }
 
   Q_SIGNALS:
     // The operator changed the server, the login, the user, the password or the database.
@@ -93,14 +93,14 @@ class ServerConnectionWidget : public QWidget {
     ServerConnectionModel own_;  // used while no model is bound
     bool updating_ = false;
 
-    QLabel* lblServer_ = nullptr;
-    OpeningComboBox* cmbServer_ = nullptr;
-    QCheckBox* cbTrusted_ = nullptr;
-    QLabel* lblUser_ = nullptr;
-    QLineEdit* txtUser_ = nullptr;
-    QLabel* lblPassword_ = nullptr;
-    QLineEdit* txtPassword_ = nullptr;
-    QLabel* lblDatabase_ = nullptr;
-    OpeningComboBox* cmbDatabase_ = nullptr;
-    QPushButton* cmdTest_ = nullptr;
+    QLabel* serverLabel_ = nullptr;
+    OpeningComboBox* serverBox_ = nullptr;
+    QCheckBox* trustedLoginBox_ = nullptr;
+    QLabel* userLabel_ = nullptr;
+    QLineEdit* userBox_ = nullptr;
+    QLabel* passwordLabel_ = nullptr;
+    QLineEdit* passwordBox_ = nullptr;
+    QLabel* databaseLabel_ = nullptr;
+    OpeningComboBox* databaseBox_ = nullptr;
+    QPushButton* testButton_ = nullptr;
 };

@@ -28,8 +28,7 @@ JobRecord::CloseArguments JobRecord::DefaultCloseArguments() {
     return a;
 }
 
-JobRecord::CloseArguments JobRecord::CloseArgumentsFor(const QString& kind,
-                                                                 const QString& name) {
+JobRecord::CloseArguments JobRecord::CloseArgumentsFor(const QString& kind, const QString& name) {
     CloseArguments a = DefaultCloseArguments();
     a[0] = kind;
     a[1] = name;
@@ -73,7 +72,7 @@ void reportStorageError(const QString& what, const QString& error) {
 }  // namespace
 
 bool JobRecord::Close(qint32 kind, const QString& applicationName,
-                           const CloseArguments& arguments) {
+                      const CloseArguments& arguments) {
     closed_ = true;
     Repository::Connection repo;
     if (!repo.Open()) {

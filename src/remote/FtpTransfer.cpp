@@ -287,7 +287,7 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
             return fail(1,
                         QStringLiteral("Error occurred! Remote directory not found on FTP Server"));
 
-        dialog = Operator().CreateCopyAnimDlg();
+        dialog = Operator().CreateCopyProgress();
         dialog->Destroy();
         dialog->Create(1, QStringLiteral("Copying"), kCopyLabel, true, true);
 

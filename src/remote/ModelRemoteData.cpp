@@ -42,20 +42,20 @@ QString stripSeparator(const QString& text) {
 // Marks every link that reads the same remote directory as `ds` as handled, and points it at
 // `ds`'s local directory.
 void markSiblingsHandled(const DataLink& ds, DataLinks& links) {
-    const short type = ds.intTransferData;
+    const short type = ds.transferData;
     if (type != DataLink::TransferFtp && type != DataLink::TransferShare)
         return;
     // Copies, because `ds` is itself one of the records changed below.
-    const QString server = ds.strFTPServer;
-    const QString remote = stripSeparator(ds.strRemoteDir);
-    const QString local = ds.strDSDirectory;
+    const QString server = ds.ftpServer;
+    const QString remote = stripSeparator(ds.remoteDirectory);
+    const QString local = ds.directory;
     for (DataLink& x : links) {
-        if (x.intTransferData != type || stripSeparator(x.strRemoteDir) != remote)
+        if (x.transferData != type || stripSeparator(x.remoteDirectory) != remote)
             continue;
-        if (type == DataLink::TransferFtp && x.strFTPServer != server)
+        if (type == DataLink::TransferFtp && x.ftpServer != server)
             continue;
-        x.blnHandledRemoteData = true;
-        x.strDSDirectory = local;
+        x.remoteDataHandled = true;
+        x.directory = local;
     }
 }
 
@@ -66,21 +66,19 @@ bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
     bool result = true;
     JobRecord metadata;
     for (DataLink& ds : links) {
-        if (ds.blnHandledRemoteData)
+        if (ds.remoteDataHandled)
             continue;
         bool fetched = false;
         bool ok = false;
         QString why;
-        if (ds.intTransferData == DataLink::TransferFtp) {
+        if (ds.transferData == DataLink::TransferFtp) {
             fetched = true;
-            ok = FetchRemoteData(ds.strRemoteDir, ds.strDSDirectory, ds.intPollInterval,
-                                 ds.intPollDuration, ds.strFTPServer, ds.strFTPUser,
-                                 ds.strFTPPassword, context, nullptr, &why);
-        } else if (ds.intTransferData == DataLink::TransferShare) {
+            ok = FetchRemoteData(ds.remoteDirectory, ds.directory, ds.pollInterval, ds.pollDuration,
+                                 ds.ftpServer, ds.ftpUser, ds.ftpPassword, context, nullptr, &why);
+        } else if (ds.transferData == DataLink::TransferShare) {
             fetched = true;
-            ok = FetchRemoteData(ds.strRemoteDir, ds.strDSDirectory, ds.intPollInterval,
-                                 ds.intPollDuration, QString(), QString(), QString(), context,
-                                 nullptr, &why);
+            ok = FetchRemoteData(ds.remoteDirectory, ds.directory, ds.pollInterval, ds.pollDuration,
+                                 QString(), QString(), QString(), context, nullptr, &why);
         }
         if (fetched) {
             if (ok) {
@@ -89,10 +87,10 @@ bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
                 result = false;
                 if (log)
                     log(QStringLiteral("Error: remote data of data link %1 not obtained: %2")
-                            .arg(ds.strName, why));
+                            .arg(ds.name, why));
             }
         }
-        processMetadataFiles(ds.strDSDirectory, metadata);
+        processMetadataFiles(ds.directory, metadata);
     }
     return result;
 }

@@ -326,7 +326,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
 
     std::unique_ptr<CopyProgress> progress;
     if (ownerWindow != nullptr) {
-        progress = Operator().CreateCopyAnimDlg();
+        progress = Operator().CreateCopyProgress();
         progress->Create(1, QStringLiteral("Copying"), QString::fromLatin1(kProgressTitle), true,
                          false);
     }

@@ -4,17 +4,17 @@
 
 // The small window shown while remote data is copied: a caption, an animation, a line naming the
 // file being copied, an optional progress bar and an optional Cancel button. Core code gets one
-// from the operator (OperatorInterface::CreateCopyAnimDlg) and asks it between files whether the
+// from the operator (OperatorInterface::CreateCopyProgress) and asks it between files whether the
 // user cancelled; the window itself belongs to the GUI.
 class CopyProgress {
   public:
     virtual ~CopyProgress() = default;
 
-    // Shows the window with animation clip `aType` (1 is the copy clip), its caption and label,
-    // the Cancel button when `bAllowCancel`, the progress bar (0 of 100) when
-    // `bDisplayProgressBar`.
-    virtual void Create(qint32 aType, const QString& sFormCaption, const QString& sLabelCaption,
-                        bool bAllowCancel, bool bDisplayProgressBar) = 0;
+    // Shows the window with animation clip `clip` (1 is the copy clip), its caption and label,
+    // the Cancel button when `allowCancel`, the progress bar (0 of 100) when
+    // `showProgressBar`.
+    virtual void Create(qint32 clip, const QString& caption, const QString& label, bool allowCancel,
+                        bool showProgressBar) = 0;
     // Stops the animation and hides the window; harmless before Create.
     virtual void Destroy() = 0;
     // Replaces the label text and lets it show at once.

@@ -10,7 +10,7 @@ HeadlessOperator& headless() {
 OperatorInterface* current = nullptr;
 }  // namespace
 
-std::unique_ptr<CopyProgress> OperatorInterface::CreateCopyAnimDlg() {
+std::unique_ptr<CopyProgress> OperatorInterface::CreateCopyProgress() {
     return std::make_unique<HeadlessCopyProgress>();
 }
 

@@ -31,8 +31,8 @@ class OperatorInterface {
     virtual void SetMousePointer(int style) { (void)style; }
     // Brings a page of the main window's tab control to the front (0 to 2).
     virtual void ShowMainWindowPage(int page) { (void)page; }
-    // Moves the keyboard focus to the main window's control of that name ("cmbETLPackage",
-    // "txtDTSErrorFile", "warehouseServerWidget", ...).
+    // Moves the keyboard focus to the main window's control of that name ("packages",
+    // "errorFile", "warehouseServerWidget", ...).
     virtual void SetFocusTo(const QString& controlName) { (void)controlName; }
     // The main window was unloaded: every window of the program goes away.
     virtual void UnloadAllForms() {}
@@ -42,7 +42,7 @@ class OperatorInterface {
     virtual bool OpenSystemLogViewer() { return false; }
     // A new copy-progress object (not yet shown). The default is the headless one, which never
     // cancels; the GUI returns its window.
-    virtual std::unique_ptr<CopyProgress> CreateCopyAnimDlg();
+    virtual std::unique_ptr<CopyProgress> CreateCopyProgress();
 };
 
 // The operator of an unattended run: events are still processed (timers, sockets), message

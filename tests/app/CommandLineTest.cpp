@@ -2,8 +2,8 @@
 
 #include <QFile>
 
-#include "app/Startup.h"
 #include "app/MainFormModel.h"
+#include "app/Startup.h"
 #include "history/JobRecord.h"
 #include "support/TestSupport.h"
 

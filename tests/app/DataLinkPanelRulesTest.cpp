@@ -14,19 +14,18 @@ using P = MainFormModel::DataLinkPanel;
 
 DataLink everyField() {
     DataLink s;
-    s.strDSServer = "srv", s.strDSDatabase = "db", s.blnDSTrustedLogin = true, s.strDSUser = "u";
-    s.strDSPassword = "p", s.strDSFile = "f", s.strDSDirectory = "d", s.strDSConnectString = "c";
+    s.server = "srv", s.database = "db", s.trustedLogin = true, s.user = "u";
+    s.password = "p", s.file = "f", s.directory = "d", s.connectString = "c";
     return s;
 }
 
 // Which fields are still set, as a string of letters: s d t u p f r c.
 QString kept(const DataLink& s) {
-    const QString* texts[] = {&s.strDSServer,    &s.strDSDatabase,     nullptr,
-                              &s.strDSUser,      &s.strDSPassword,     &s.strDSFile,
-                              &s.strDSDirectory, &s.strDSConnectString};
+    const QString* texts[] = {&s.server,   &s.database, nullptr,      &s.user,
+                              &s.password, &s.file,     &s.directory, &s.connectString};
     QString out;
     for (int i = 0; i < 8; ++i)
-        if (texts[i] == nullptr ? s.blnDSTrustedLogin : !texts[i]->isEmpty())
+        if (texts[i] == nullptr ? s.trustedLogin : !texts[i]->isEmpty())
             out += "sdtupfrc"[i];
     return out;
 }
@@ -44,10 +43,10 @@ TEST(DataLinkPanelRules, FieldsClearedPerPanel) {
     };
     for (const auto& c : cases) {
         DataLink s = everyField();
-        s.strName = "Link";
+        s.name = "Link";
         ClearFieldsForPanel(c.panel, s);
         EXPECT_EQ(kept(s), QString(c.kept)) << int(c.panel);
-        EXPECT_EQ(s.strName, "Link");
+        EXPECT_EQ(s.name, "Link");
     }
 }
 

@@ -49,12 +49,12 @@ void FormRoundTrip::run() {
 
     MainFormModel f;
     fill(f);
-    f.cbWriteWinNTEvent = true;
-    f.cbTruncateErrorFile = false;
+    f.writeCompletionEvent = true;
+    f.truncateErrorFile = false;
     f.ChangePage(MainFormModel::DataSourcePage);
-    f.ChooseDataLink(f.lstDataLinks.Items().indexOf("Link3"));
+    f.ChooseDataLink(f.dataLinks.Items().indexOf("Link3"));
     ASSERT_EQ(f.CurrentPanel(), MainFormModel::DataLinkPanel::FlatFile);
-    f.PanelDataSource()->strDSDirectory = "/incoming/";
+    f.PanelDataSource()->directory = "/incoming/";
     ASSERT_TRUE(f.SaveNeedsName());
     f.SaveConfiguration(file);
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
@@ -72,11 +72,11 @@ void FormRoundTrip::run() {
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
     g.FormToSettings();
     EXPECT_EQ(written(g.Settings, home.file("g.etl")), written(f.Settings, home.file("f.etl")));
-    EXPECT_TRUE(g.Enabled.cbTruncateErrorFile);
+    EXPECT_TRUE(g.Enabled.truncateErrorFile);
     EXPECT_TRUE(g.DTSCheckResult() && g.DWCheckResult());
-    EXPECT_EQ(g.lstDataLinks.Items(), QStringList({"Link1", "Link3"}));
+    EXPECT_EQ(g.dataLinks.Items(), QStringList({"Link1", "Link3"}));
     ASSERT_NE(FindDataSource("Link3"), nullptr);
-    EXPECT_EQ(FindDataSource("Link3")->strDSDirectory, "/incoming/");
+    EXPECT_EQ(FindDataSource("Link3")->directory, "/incoming/");
 
     // New keeps the file: Save after New overwrites it, here with no package.
     g.NewConfiguration();
@@ -84,8 +84,8 @@ void FormRoundTrip::run() {
     EXPECT_EQ(g.Caption, "Pendrill : [job one.etl]");
     EXPECT_TRUE(g.packageServerWidget.ServerName.isEmpty());
     EXPECT_EQ(g.packageServerWidget.UserName, user) << "only the server name is cleared";
-    EXPECT_EQ(g.cmbETLModel.Count() + g.cmbETLPackage.Count() + g.lstDataLinks.Count(), 0);
-    EXPECT_TRUE(g.cbTruncateErrorFile && g.cbDefaultLogFilesDir && !g.cbWriteWinNTEvent);
+    EXPECT_EQ(g.models.Count() + g.packages.Count() + g.dataLinks.Count(), 0);
+    EXPECT_TRUE(g.truncateErrorFile && g.useDefaultLogFilesDir && !g.writeCompletionEvent);
     EXPECT_EQ(g.warehouseServerWidget.DatabaseName, dw)
         << "status 0: the warehouse control is kept";
     g.warehouseServerWidget.Status = ServerConnectionModel::StatusConnected;
@@ -143,8 +143,8 @@ TEST_F(FormModel, LoadAndSaveFailures) {
     op.boxes.clear();
     MainFormModel h;
     h.OpenConfiguration(file);
-    EXPECT_EQ(h.cmbETLModel.Text(), "Sales");
-    EXPECT_TRUE(h.cmbETLPackage.Text().isEmpty());
+    EXPECT_EQ(h.models.Text(), "Sales");
+    EXPECT_TRUE(h.packages.Text().isEmpty());
     EXPECT_EQ(op.boxes, QStringList({"16|Connect to data warehouse server|No DTS package or data "
                                      "warehouse database specified."}));
     EXPECT_EQ(lastUsed(), file);
@@ -206,7 +206,7 @@ TEST_F(FormModel, JobConfigurationMode) {
 TEST_F(FormModel, ExecuteAsksForTheErrorFile) {
     StopFlags::StopRequested = true;
     MainFormModel f;
-    f.cmbETLPackage.SetText("Sales_Overall");
+    f.packages.SetText("Sales_Overall");
     f.warehouseServerWidget.DatabaseName = "DW";
     f.CurrentPage = 2;
     f.Execute();
@@ -215,7 +215,7 @@ TEST_F(FormModel, ExecuteAsksForTheErrorFile) {
                                      "before executing DTS package"}));
     EXPECT_EQ(op.pages, QList<int>({0}));
     EXPECT_EQ(f.CurrentPage, 0);
-    EXPECT_EQ(op.focus, QStringList({"txtDTSErrorFile"}));
+    EXPECT_EQ(op.focus, QStringList({"errorFile"}));
 }
 
 TEST_F(FormModel, ExecuteFillsTheJobHistory) {
@@ -233,7 +233,7 @@ TEST_F(FormModel, ExecuteFillsTheJobHistory) {
               QStringList({"(local)", "DTS Local Packages", "loader", "DW", home.file("run.log")}));
     EXPECT_EQ(record.TargetUser(), record.CurrentUserName());
     EXPECT_TRUE(record.StartTime().isValid());
-    EXPECT_TRUE(f.Enabled.cmdShowErrorFile);
+    EXPECT_TRUE(f.Enabled.showErrorFileButton);
     EXPECT_FALSE(f.Unloaded) << "the window stays open after a run";
     EXPECT_NE(LoadedDataSources(), nullptr) << "the data links were read before the run";
 

@@ -8,16 +8,16 @@
 #include "app/MainFormModel.h"
 #include "config/SettingsStore.h"
 #include "datasources/DataLink.h"
-#include "datasources/WarehouseConnection.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/PackageStoreSchema.h"
 #include "db/ServerResolver.h"
 #include "support/RecordingOperator.h"
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
-#include "util/StatusFile.h"
 #include "util/OperatorInterface.h"
+#include "util/StatusFile.h"
 #include "util/StopFlags.h"
 
 // A form model on the embedded "(local)" server of a private home (or, after usePostgres, on the
@@ -94,9 +94,9 @@ class FormModel : public ::testing::Test {
         }
         f.warehouseServerWidget.DatabaseName = dw;
         f.OpenModelList();
-        f.ChooseModel(f.cmbETLModel.Items().indexOf(GetEtlModelName(package)));
+        f.ChooseModel(f.models.Items().indexOf(GetEtlModelName(package)));
         f.OpenPackageList();
-        f.ChoosePackage(f.cmbETLPackage.Items().indexOf(package));
+        f.ChoosePackage(f.packages.Items().indexOf(package));
         f.SetLogFileText(home.file("run.log"));
     }
 

@@ -27,17 +27,17 @@ TEST_F(FormModel, CheckRulesFirstFailureWins) {
         SCOPED_TRACE(c.message);
         const bool runnable = *c.message == '\0';
         MainFormModel f;
-        f.cmbETLPackage.SetText(c.package);
+        f.packages.SetText(c.package);
         f.packageServerWidget.ServerName = c.dtsServer;
-        f.txtDTSErrorFile = c.errorFile;
+        f.errorFile = c.errorFile;
         f.warehouseServerWidget.ServerName = c.dwServer;
         f.warehouseServerWidget.DatabaseName = c.database;
-        f.Enabled.cmdExecute = f.Enabled.cmdSave = !runnable;
+        f.Enabled.executeButton = f.Enabled.saveButton = !runnable;
         QString message = "untouched";
         EXPECT_EQ(f.CheckRunnable(&message), runnable);
         EXPECT_EQ(message, c.message);
-        EXPECT_EQ(f.Enabled.cmdExecute, runnable);
-        EXPECT_EQ(f.Enabled.cmdSave, runnable);
+        EXPECT_EQ(f.Enabled.executeButton, runnable);
+        EXPECT_EQ(f.Enabled.saveButton, runnable);
     }
 }
 
@@ -56,10 +56,10 @@ TEST_F(FormModel, LogFileBoxRules) {
         SCOPED_TRACE(c.typed.toStdString());
         MainFormModel f;
         f.SetLogFileText(c.typed);
-        EXPECT_EQ(f.Enabled.cbTruncateErrorFile, !c.left.isEmpty()) << "while typing";
+        EXPECT_EQ(f.Enabled.truncateErrorFile, !c.left.isEmpty()) << "while typing";
         f.LeaveLogFileBox();
-        EXPECT_EQ(f.txtDTSErrorFile, QString(c.left).replace("@", tmp));
-        EXPECT_EQ(f.Enabled.cbTruncateErrorFile, !c.left.isEmpty());
+        EXPECT_EQ(f.errorFile, QString(c.left).replace("@", tmp));
+        EXPECT_EQ(f.Enabled.truncateErrorFile, !c.left.isEmpty());
     }
     EXPECT_TRUE(QDir(tmp + "jobs/nightly").exists()) << "the log file's directory is created";
 }
@@ -69,22 +69,22 @@ TEST_F(FormModel, PackagesAreListedAfterTheModels) {
     MainFormModel f;
     f.packageServerWidget = {"(local)", "", true, "", "", 0};
     f.OpenPackageList();
-    EXPECT_EQ(f.cmbETLPackage.Count(), 0) << "packages are listed only after the models";
+    EXPECT_EQ(f.packages.Count(), 0) << "packages are listed only after the models";
     f.OpenModelList();
     f.ChooseModel(0);
     f.OpenPackageList();
-    EXPECT_EQ(f.cmbETLPackage.Items(), QStringList({"Sales_Init", "Sales_Overall"}));
+    EXPECT_EQ(f.packages.Items(), QStringList({"Sales_Init", "Sales_Overall"}));
     f.ChoosePackage(0);
     EXPECT_FALSE(f.Page2Available);
     f.ChangePage(MainFormModel::DataSourcePage);
     EXPECT_EQ(f.CurrentPage, MainFormModel::PackagePage) << "page 2 cannot be selected";
     f.ChooseModel(1);
-    EXPECT_EQ(f.cmbETLPackage.Count(), 0) << "another model empties the package list";
+    EXPECT_EQ(f.packages.Count(), 0) << "another model empties the package list";
     f.OpenPackageList();
-    f.cbDefaultLogFilesDir = false;
+    f.useDefaultLogFilesDir = false;
     f.ChoosePackage(0);
     EXPECT_TRUE(f.Page2Available) << "suffixes count in any letter case";
-    EXPECT_EQ(f.txtLogFilesDir, tmp + "Pendrill/Sales_Init/") << "kept without the default";
+    EXPECT_EQ(f.logFilesDir, tmp + "Pendrill/Sales_Init/") << "kept without the default";
 }
 
 TEST_F(FormModel, DataLinksPanelsAndClearing) {
@@ -94,7 +94,7 @@ TEST_F(FormModel, DataLinksPanelsAndClearing) {
     fill(f);
     op.pointers.clear();
     f.ChangePage(MainFormModel::DataSourcePage);
-    EXPECT_EQ(f.lstDataLinks.Count(), 6);
+    EXPECT_EQ(f.dataLinks.Count(), 6);
     EXPECT_FALSE(f.DataLinksOutdated());
     EXPECT_EQ(op.pointers, QList<int>({11, 0}));
 
@@ -107,15 +107,15 @@ TEST_F(FormModel, DataLinksPanelsAndClearing) {
     };
     for (const auto& [link, panel] : cases) {
         SCOPED_TRACE(link);
-        f.ChooseDataLink(f.lstDataLinks.Items().indexOf(link));
+        f.ChooseDataLink(f.dataLinks.Items().indexOf(link));
         ASSERT_NE(f.CurrentDataSource(), nullptr);
-        EXPECT_EQ(f.CurrentDataSource()->strName, link);
+        EXPECT_EQ(f.CurrentDataSource()->name, link);
         EXPECT_EQ(f.CurrentPanel(), panel);
         EXPECT_EQ(f.PanelDataSource(), panel != P::None ? f.CurrentDataSource() : nullptr);
     }
 
     f.DTSConnectionChanged();
-    EXPECT_EQ(f.lstDataLinks.Count(), 0);
+    EXPECT_EQ(f.dataLinks.Count(), 0);
     EXPECT_FALSE(f.DataSourceInfoPresent());
     EXPECT_EQ(f.CurrentDataSource(), nullptr);
     EXPECT_EQ(LoadedDataSources(), nullptr);
@@ -123,7 +123,7 @@ TEST_F(FormModel, DataLinksPanelsAndClearing) {
     f.DWConnectionChanged();
     f.ChangePage(MainFormModel::PackagePage);
     f.ChangePage(MainFormModel::DataSourcePage);
-    EXPECT_EQ(f.lstDataLinks.Count(), 6) << "the warehouse control marks them outdated";
+    EXPECT_EQ(f.dataLinks.Count(), 6) << "the warehouse control marks them outdated";
 }
 
 TEST_F(FormModel, DataLinkLoadingFailures) {
@@ -241,7 +241,7 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
             return p;
         };
         form.packageServerWidget.ServerName = "(local)";
-        form.cmbETLPackage.SetText("F_LoadDW");
+        form.packages.SetText("F_LoadDW");
         const QString runLog = home.file(QString("run %1.log").arg(c.exit));
         form.SetLogFileText(runLog);
         RunSequence run(form.Settings, form.JobHistory(), {});
@@ -254,7 +254,7 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
         EXPECT_EQ(form.JobHistory().Status(), 3);
         EXPECT_EQ(form.JobHistory().Message(), c.message);
         EXPECT_FALSE(form.Running);
-        EXPECT_TRUE(form.Enabled.cmdExecute && form.Enabled.cmdSave);
+        EXPECT_TRUE(form.Enabled.executeButton && form.Enabled.saveButton);
         EXPECT_EQ(op.pointers, QList<int>({OperatorInterface::ArrowHourglassPointer,
                                            OperatorInterface::DefaultPointer}));
         StopFlags::StopRequested = false;

@@ -9,8 +9,8 @@
 #include <functional>
 
 #include "config/IniDocument.h"
-#include "config/PasswordScrambler.h"
 #include "config/IniFiles.h"
+#include "config/PasswordScrambler.h"
 #include "support/TestSupport.h"
 
 using testsupport::readAll;

@@ -4,8 +4,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "config/RunSettings.h"
 #include "config/PasswordScrambler.h"
+#include "config/RunSettings.h"
 #include "support/TestSupport.h"
 
 using testsupport::readAll;

@@ -4,8 +4,8 @@
 #include <QDir>
 #include <QFile>
 
-#include "config/SettingsStore.h"
 #include "config/InstallPaths.h"
+#include "config/SettingsStore.h"
 #include "support/TestSupport.h"
 
 using testsupport::IsolatedHome;

@@ -2,9 +2,9 @@
 
 #include <tuple>
 
-#include "datasources/FieldConversions.h"
-#include "datasources/DataLinks.h"
 #include "datasources/DataLinkCatalogue.h"
+#include "datasources/DataLinks.h"
+#include "datasources/FieldConversions.h"
 
 namespace {
 
@@ -85,18 +85,18 @@ TEST(DataSourceCollection, OrderKeysAndExactNames) {
     };
     DataLink* first = add("Orders", "k1");
     ASSERT_NE(first, nullptr);
-    EXPECT_EQ(std::tuple(first->intPollDuration, first->intPollInterval, first->intTransferData),
+    EXPECT_EQ(std::tuple(first->pollDuration, first->pollInterval, first->transferData),
               std::tuple(short(5), short(6), static_cast<short>(70000)));
     add("orders");
     EXPECT_EQ(add("Dup", "k1"), nullptr) << "a key is used once";
     ASSERT_EQ(c.Count(), 2);
     EXPECT_EQ(std::tuple(c.Item(0), c.Item(1), c.Item(3), c.Item("k1")),
               std::tuple(nullptr, first, nullptr, first));
-    EXPECT_EQ(c.getDSByName("orders"), c.Item(2));
-    EXPECT_EQ(c.getDSByName("ORDERS"), nullptr);
+    EXPECT_EQ(c.FindByName("orders"), c.Item(2));
+    EXPECT_EQ(c.FindByName("ORDERS"), nullptr);
     QStringList walked;
     for (const DataLink& ds : c)
-        walked << ds.strName;
+        walked << ds.name;
     EXPECT_EQ(walked, QStringList({"Orders", "orders"}));
     c.Clear();
     EXPECT_EQ(c.Item("k1"), nullptr);

@@ -71,7 +71,7 @@ TEST_P(DataLinkCatalogue, LoadListsTheModelsRowsAndSectionsOverrideThem) {
     EXPECT_EQ(listed, QStringList({quoted, "Orders"}));
     const DataLink* f = FindDataSource(quoted);
     ASSERT_NE(f, nullptr);
-    EXPECT_EQ(QStringList({f->strDSConnectString, f->strFTPPassword, f->strRemoteDir}),
+    EXPECT_EQ(QStringList({f->connectString, f->ftpPassword, f->remoteDirectory}),
               QStringList({"Provider=Abc;X=1", "Ftp'Pw", "out"}));
     const QString log = runLog();
     EXPECT_TRUE(log.contains("Data link 'NoType' of model 'Sales' skipped: its Type is NULL."))
@@ -94,9 +94,9 @@ TEST_P(DataLinkCatalogue, LoadListsTheModelsRowsAndSectionsOverrideThem) {
     ASSERT_TRUE(SaveAllDataSources());
     DataLink saved;
     ASSERT_TRUE(saved.Load("Sales", "Orders"));
-    EXPECT_EQ(saved.strDSServer + "|" + saved.strDSPassword, "fromfile|new'pw");
+    EXPECT_EQ(saved.server + "|" + saved.password, "fromfile|new'pw");
     ASSERT_TRUE(saved.Load("Sales", quoted));
-    EXPECT_EQ(saved.strDSServer, "");
+    EXPECT_EQ(saved.server, "");
 }
 
 TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
@@ -113,21 +113,20 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     ASSERT_TRUE(c->Load("Sales", &error)) << error.toStdString();
     ASSERT_TRUE(c->Load(injected, &error)) << error.toStdString();
     ASSERT_EQ(c->Count(), 4);
-    DataLink& ftp = *c->getDSByName("Flat'Ftp");
-    std::tie(ftp.intTransferData, ftp.strRemoteDir, ftp.strDSPassword, ftp.strFTPPassword,
-             ftp.intPollInterval) = std::tuple(1, "in", "Pa'ss;--", "Zz9'", -3);
-    DataLink& share = *c->getDSByName("Share");
-    std::tie(share.intTransferData, share.strDSDirectory, share.strRemoteDir) =
+    DataLink& ftp = *c->FindByName("Flat'Ftp");
+    std::tie(ftp.transferData, ftp.remoteDirectory, ftp.password, ftp.ftpPassword,
+             ftp.pollInterval) = std::tuple(1, "in", "Pa'ss;--", "Zz9'", -3);
+    DataLink& share = *c->FindByName("Share");
+    std::tie(share.transferData, share.directory, share.remoteDirectory) =
         std::tuple(2, "/data/in", "\\\\host\\share\\");
-    DataLink& eight = *c->getDSByName("Eight");
-    std::tie(eight.intTransferData, eight.strDSDirectory, eight.strRemoteDir) =
-        std::tuple(1, "d", "r");
-    c->getDSByName("y")->strDSServer = "changed";
+    DataLink& eight = *c->FindByName("Eight");
+    std::tie(eight.transferData, eight.directory, eight.remoteDirectory) = std::tuple(1, "d", "r");
+    c->FindByName("y")->server = "changed";
     SetLoadedDataSources(std::move(c));
     ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
 
-    EXPECT_EQ(QStringList({ftp.strDSDirectory, ftp.strRemoteDir, share.strDSDirectory,
-                           share.strRemoteDir, eight.strDSDirectory, eight.strRemoteDir}),
+    EXPECT_EQ(QStringList({ftp.directory, ftp.remoteDirectory, share.directory,
+                           share.remoteDirectory, eight.directory, eight.remoteDirectory}),
               QStringList({"/", "in/", "/data/in/", "\\\\host\\share\\", "d", "r"}));
 
     std::unique_ptr<DbConnection> raw = wh->Open();
@@ -144,18 +143,17 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     // What was saved reads back as it was saved.
     DataLink again;
     ASSERT_TRUE(again.Load("Sales", "Flat'Ftp", &error)) << error.toStdString();
-    EXPECT_EQ(again.strDSPassword + "|" + again.strRemoteDir, "Pa'ss;--|in/");
-    EXPECT_EQ(again.intPollInterval, -3);
+    EXPECT_EQ(again.password + "|" + again.remoteDirectory, "Pa'ss;--|in/");
+    EXPECT_EQ(again.pollInterval, -3);
     ASSERT_TRUE(again.Load(injected, "y", &error)) << error.toStdString();
-    EXPECT_EQ(again.strDSServer, "changed");
+    EXPECT_EQ(again.server, "changed");
 
     // A record without a row: the first column fails, the directories stay normalised.
     DataLink missing;
-    std::tie(missing.strModelName, missing.strName, missing.etlType) =
-        std::tuple("Sales", "Gone", 3);
+    std::tie(missing.modelName, missing.name, missing.etlType) = std::tuple("Sales", "Gone", 3);
     EXPECT_FALSE(missing.Save(&error));
     EXPECT_EQ(error, DbRecordset::NoCurrentRecordError);
-    EXPECT_EQ(missing.strDSDirectory, "/");
+    EXPECT_EQ(missing.directory, "/");
 }
 
 // What a database error says reaches a person and a CR LF run log: one line, the server's own

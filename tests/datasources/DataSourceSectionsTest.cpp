@@ -66,9 +66,9 @@ TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
     // Change the catalogue's values, then edit the file by hand.
     DataLink& orders = *c.Item(1);
     DataLink& feed = *c.Item(2);
-    orders.strDSServer = "catalogue";
-    feed.strFTPServer = "catalogue";
-    feed.intPollDuration = 1;
+    orders.server = "catalogue";
+    feed.ftpServer = "catalogue";
+    feed.pollDuration = 1;
     auto set = [&](const char* section, const char* key, const QString& value) {
         ASSERT_NE(WriteIniValue(section, key, value, file), 0);
     };
@@ -77,12 +77,12 @@ TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
     set("Data Source::Feed", "FTPServer", "fromfile");
 
     ReadDataSourceSections(file);
-    EXPECT_EQ(orders.strDSServer, "fromfile");
-    EXPECT_FALSE(orders.blnDSTrustedLogin);
-    EXPECT_EQ(orders.strDSConnectString, "Provider=X;");
-    EXPECT_EQ(feed.strFTPServer, "fromfile");
-    EXPECT_EQ(feed.intPollDuration, 30);
-    EXPECT_EQ(feed.strFTPPassword, "ftp'pw");
+    EXPECT_EQ(orders.server, "fromfile");
+    EXPECT_FALSE(orders.trustedLogin);
+    EXPECT_EQ(orders.connectString, "Provider=X;");
+    EXPECT_EQ(feed.ftpServer, "fromfile");
+    EXPECT_EQ(feed.pollDuration, 30);
+    EXPECT_EQ(feed.ftpPassword, "ftp'pw");
 
     // Sections that do not match take over the name alone.
     const struct {
@@ -100,8 +100,7 @@ TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
         set("Data Source::Feed", "FTPServer", "fromfile");
         set("Data Source::Feed", m.key, m.value);
         ReadDataSourceSections(file);
-        EXPECT_EQ(ds.strName + "|" + ds.strFTPServer, "Renamed|ftp.example")
-            << m.key << "=" << m.value;
+        EXPECT_EQ(ds.name + "|" + ds.ftpServer, "Renamed|ftp.example") << m.key << "=" << m.value;
     }
 
     // A source without a section, or with an empty Name, keeps its values.
@@ -109,8 +108,8 @@ TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
     ASSERT_NE(DeleteIniSection("Data Source::Orders", file), 0);
     set("Data Source::Feed", "Name", "");
     ReadDataSourceSections(file);
-    EXPECT_EQ(LoadedDataSources()->Item(1)->strDSServer, "srv1");
-    EXPECT_EQ(LoadedDataSources()->Item(2)->strName, "Feed");
+    EXPECT_EQ(LoadedDataSources()->Item(1)->server, "srv1");
+    EXPECT_EQ(LoadedDataSources()->Item(2)->name, "Feed");
 }
 
 }  // namespace

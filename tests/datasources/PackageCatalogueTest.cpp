@@ -21,7 +21,7 @@ TEST_P(PackageCatalogueTest, MissingAndFilledStore) {
     ASSERT_EQ(msdb->State(), 1) << msdb->ErrorText().toStdString();
     ASSERT_TRUE(msdb->Execute("DROP TABLE IF EXISTS sysdtspackages"));
     PackageCatalogue p;
-    std::tie(p.strSQLServer, p.blnSQLTrustedLogin, p.strSQLUser, p.strSQLPassword) =
+    std::tie(p.server, p.trustedLogin, p.user, p.password) =
         std::tuple(wh->server, wh->trusted, wh->user, wh->password);
     EXPECT_FALSE(p.RetrievePackages());
     EXPECT_FALSE(p.LastError().isEmpty());
@@ -55,7 +55,7 @@ TEST_P(PackageCatalogueTest, MissingAndFilledStore) {
     EXPECT_EQ(packages.Count(), 0) << "packages without a model belong to no model";
 
     if (GetParam() != Backend::Embedded) {
-        p.strSQLPassword = "wrong";
+        p.password = "wrong";
         EXPECT_FALSE(p.RetrievePackages());
         EXPECT_FALSE(p.LastError().isEmpty());
     }

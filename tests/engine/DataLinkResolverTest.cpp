@@ -18,8 +18,8 @@ class CaseBlindCatalogue : public WarehouseTest {
         ReleaseDWConnection();
     }
     bool connect() {
-        return ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, connectError,
-                                 wh->database, 20);
+        return ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, wh->database,
+                                 20, &connectError);
     }
     QString connectError;
 };
@@ -66,7 +66,7 @@ TEST_P(CaseBlindCatalogue, LoaderAndResolverUseExactNamesOnly) {
 
     // Each record goes back to its own row, and to no other.
     for (DataLink& ds : *LoadedDataSources())
-        ds.strDSServer = "saved " + ds.strModelName + "/" + ds.strName;
+        ds.server = "saved " + ds.modelName + "/" + ds.name;
     QString error;
     ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
     std::unique_ptr<DbConnection> c = wh->Open();
@@ -82,7 +82,7 @@ TEST_P(CaseBlindCatalogue, LoaderAndResolverUseExactNamesOnly) {
 
     DataLink one;
     ASSERT_TRUE(one.Load("sales", "Mixed", &error)) << error.toStdString();
-    EXPECT_EQ(one.strModelName + "|" + one.strDSServer, "sales|saved sales/Mixed");
+    EXPECT_EQ(one.modelName + "|" + one.server, "sales|saved sales/Mixed");
     EXPECT_FALSE(one.Load("SaLeS", "Mixed"));
 
     // A package's data link is the row of its own model, whatever order the server returns.

@@ -15,14 +15,14 @@ namespace {
 DataLink everyField(int type) {
     DataLink s;
     s.etlType = type;
-    s.strDSServer = "srv";
-    s.strDSDatabase = "db";
-    s.blnDSTrustedLogin = true;
-    s.strDSUser = "usr";
-    s.strDSPassword = "secret";
-    s.strDSFile = "/data/in.mdb";
-    s.strDSDirectory = "/data/schema.xml";
-    s.strDSConnectString = "Provider=SQLOLEDB;Data Source=srv";
+    s.server = "srv";
+    s.database = "db";
+    s.trustedLogin = true;
+    s.user = "usr";
+    s.password = "secret";
+    s.file = "/data/in.mdb";
+    s.directory = "/data/schema.xml";
+    s.connectString = "Provider=SQLOLEDB;Data Source=srv";
     return s;
 }
 
@@ -56,14 +56,13 @@ TEST_F(DataLinkPanelsTest, PasswordBoxes) {
     // One echo in every password box: "*".
     FlatFilePanel flat;
     ServerConnectionWidget control;
-    for (QLineEdit* box :
-         {sql.txtSQLPassword, access.txtAccessPassword, excel.txtExcelPassword,
-          oracle.txtOraclePassword, flat.txtSourceFTPPassword, control.PasswordBox()}) {
+    for (QLineEdit* box : {sql.sqlPasswordBox, access.accessPasswordBox, excel.excelPasswordBox,
+                           oracle.oraclePasswordBox, flat.ftpPasswordBox, control.PasswordBox()}) {
         EXPECT_EQ(box->echoMode(), QLineEdit::Password) << box->objectName().toStdString();
         EXPECT_EQ(box->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, box), '*')
             << box->objectName().toStdString();
     }
-    EXPECT_FALSE(oracle.cmbORADatabases->isEnabled());
+    EXPECT_FALSE(oracle.oracleDatabaseBox->isEnabled());
 }
 
 TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
@@ -78,36 +77,36 @@ TEST_F(DataLinkPanelsTest, SqlServerPanelFollowsTheLoginOption) {
     DataLink s = everyField(1);
     sql.SetDataSource(&s);
     EXPECT_EQ(sql.DataSource(), &s);
-    EXPECT_TRUE(s.strDSFile.isEmpty()) << "fields of other types are cleared";
-    EXPECT_EQ(sql.txtSQLServer->text() + sql.cmbSQLDatabases->currentText(), "srvdb");
-    EXPECT_TRUE(sql.optSQLSecureLogin->isChecked());
-    EXPECT_FALSE(sql.txtSQLUser->isEnabled());
-    EXPECT_FALSE(sql.lblSQLPassword->isEnabled());
-    EXPECT_EQ(sql.txtSQLPassword->palette().color(QPalette::Base),
+    EXPECT_TRUE(s.file.isEmpty()) << "fields of other types are cleared";
+    EXPECT_EQ(sql.sqlServerBox->text() + sql.sqlDatabaseBox->currentText(), "srvdb");
+    EXPECT_TRUE(sql.sqlTrustedLoginOption->isChecked());
+    EXPECT_FALSE(sql.sqlUserBox->isEnabled());
+    EXPECT_FALSE(sql.sqlPasswordLabel->isEnabled());
+    EXPECT_EQ(sql.sqlPasswordBox->palette().color(QPalette::Base),
               QApplication::palette().color(QPalette::Button));
     EXPECT_EQ(InputBoxBackground(false), QColor(0x30, 0x30, 0x30));
 
-    QTest::mouseClick(sql.optSQLUserLogin, Qt::LeftButton);
-    EXPECT_FALSE(s.blnDSTrustedLogin);
-    EXPECT_TRUE(sql.txtSQLUser->isEnabled());
-    EXPECT_EQ(sql.txtSQLUser->palette().color(QPalette::Base),
+    QTest::mouseClick(sql.sqlUserLoginOption, Qt::LeftButton);
+    EXPECT_FALSE(s.trustedLogin);
+    EXPECT_TRUE(sql.sqlUserBox->isEnabled());
+    EXPECT_EQ(sql.sqlUserBox->palette().color(QPalette::Base),
               QApplication::palette().color(QPalette::Base));
-    sql.txtSQLServer->setText("other");
-    sql.txtSQLUser->setText("sa");
-    sql.txtSQLPassword->setText("pw");
-    sql.cmbSQLDatabases->setEditText("dw2");
-    EXPECT_EQ(QStringList({s.strDSServer, s.strDSUser, s.strDSPassword, s.strDSDatabase}),
+    sql.sqlServerBox->setText("other");
+    sql.sqlUserBox->setText("sa");
+    sql.sqlPasswordBox->setText("pw");
+    sql.sqlDatabaseBox->setEditText("dw2");
+    EXPECT_EQ(QStringList({s.server, s.user, s.password, s.database}),
               QStringList({"other", "sa", "pw", "dw2"}));
 
     // Another data source with the SQL option: the boxes follow the flag.
     DataLink t = everyField(1);
-    t.blnDSTrustedLogin = false;
-    t.strDSServer.clear();
+    t.trustedLogin = false;
+    t.server.clear();
     sql.SetDataSource(&t);
-    EXPECT_TRUE(sql.optSQLUserLogin->isChecked());
-    EXPECT_TRUE(sql.txtSQLPassword->isEnabled());
-    EXPECT_EQ(sql.txtSQLServer->text(), "");
-    EXPECT_EQ(s.strDSServer, "other") << "the first data source is left alone";
+    EXPECT_TRUE(sql.sqlUserLoginOption->isChecked());
+    EXPECT_TRUE(sql.sqlPasswordBox->isEnabled());
+    EXPECT_EQ(sql.sqlServerBox->text(), "");
+    EXPECT_EQ(s.server, "other") << "the first data source is left alone";
 }
 
 // Each panel clears the fields its type does not use (which ones is checked below the panels),
@@ -124,12 +123,12 @@ TEST_F(DataLinkPanelsTest, EachPanelBindsItsType) {
         const char *shown, *shownText, *edited;
         QString DataLink::*field;
     } cases[] = {
-        {&access, 5, &DataLink::strDSServer, "txtAccessFile", "/data/in.mdb", "txtAccessUser",
-         &DataLink::strDSUser},
-        {&oracle, 6, &DataLink::strDSFile, "cmbORADatabases", "db", "txtOracleServer",
-         &DataLink::strDSServer},
-        {&xml, 10, &DataLink::strDSUser, "txtXMLMetaDataFile", "/data/schema.xml",
-         "txtXMLMetaDataFile", &DataLink::strDSDirectory},
+        {&access, 5, &DataLink::server, "accessFileBox", "/data/in.mdb", "accessUserBox",
+         &DataLink::user},
+        {&oracle, 6, &DataLink::file, "oracleDatabaseBox", "db", "oracleServerBox",
+         &DataLink::server},
+        {&xml, 10, &DataLink::user, "xmlSchemaFileBox", "/data/schema.xml", "xmlSchemaFileBox",
+         &DataLink::directory},
         {&udl, 9, nullptr, nullptr, nullptr, nullptr, nullptr},
     };
     for (const auto& c : cases) {
@@ -137,8 +136,7 @@ TEST_F(DataLinkPanelsTest, EachPanelBindsItsType) {
         DataLink s = everyField(c.type);
         c.panel->SetDataSource(&s);
         if (!c.shown) {
-            EXPECT_FALSE(s.strDSServer.isEmpty() || s.strDSFile.isEmpty() ||
-                         s.strDSConnectString.isEmpty())
+            EXPECT_FALSE(s.server.isEmpty() || s.file.isEmpty() || s.connectString.isEmpty())
                 << "the data-link panel keeps every field";
             continue;
         }
@@ -152,14 +150,14 @@ TEST_F(DataLinkPanelsTest, EachPanelBindsItsType) {
 TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
     AccessFilesPanel access;
     DataLink a = everyField(5);
-    a.strDSFile.clear();
+    a.file.clear();
     access.SetDataSource(&a);
     answers << "/in/new.mdb";
-    QTest::mouseClick(access.cmdBrowseAccessFile, Qt::LeftButton);
-    EXPECT_EQ(a.strDSFile, "/in/new.mdb");
+    QTest::mouseClick(access.browseAccessFileButton, Qt::LeftButton);
+    EXPECT_EQ(a.file, "/in/new.mdb");
     answers << "";
-    QTest::mouseClick(access.cmdBrowseAccessFile, Qt::LeftButton);
-    EXPECT_EQ(a.strDSFile, "/in/new.mdb") << "cancel changes nothing";
+    QTest::mouseClick(access.browseAccessFileButton, Qt::LeftButton);
+    EXPECT_EQ(a.file, "/in/new.mdb") << "cancel changes nothing";
     EXPECT_EQ(fileDialogs.value(0),
               "Browse for Access File||Microsoft Access Files "
               "(*.mdb)|*.mdb|All Files (*.*)|*.*");
@@ -174,16 +172,16 @@ TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
         titles << title;
         return answer;
     };
-    QTest::mouseClick(sql.cmdBrowseSQLServer, Qt::LeftButton);
-    EXPECT_EQ(s.strDSServer, "dbhost");
+    QTest::mouseClick(sql.browseSqlServerButton, Qt::LeftButton);
+    EXPECT_EQ(s.server, "dbhost");
     answer.clear();
-    QTest::mouseDClick(sql.txtSQLServer, Qt::LeftButton);
-    EXPECT_EQ(s.strDSServer, "dbhost");
+    QTest::mouseDClick(sql.sqlServerBox, Qt::LeftButton);
+    EXPECT_EQ(s.server, "dbhost");
     EXPECT_EQ(titles, QStringList(2, "Select your DataSource SQLServer."));
 
     ServerBrowseDialog dialog("Select your DataSource SQLServer.", nullptr);
-    EXPECT_EQ(dialog.cmbServer->itemText(0), "(local)");
-    dialog.cmbServer->setEditText("  typed  ");
+    EXPECT_EQ(dialog.serverBox->itemText(0), "(local)");
+    dialog.serverBox->setEditText("  typed  ");
     EXPECT_EQ(dialog.ServerName(), "typed");
 }
 
@@ -191,25 +189,25 @@ TEST_F(DataLinkPanelsTest, DatabaseListFromTheServer) {
     makeWarehouse({1});
     SqlServerPanel sql;
     DataLink s = everyField(1);
-    s.strDSServer = server;
-    s.blnDSTrustedLogin = trusted;
-    s.strDSUser = user;
-    s.strDSPassword = password;
-    s.strDSDatabase = dw;
+    s.server = server;
+    s.trustedLogin = trusted;
+    s.user = user;
+    s.password = password;
+    s.database = dw;
     sql.SetDataSource(&s);
     sql.FillDatabaseList();
-    EXPECT_GE(sql.cmbSQLDatabases->findText(dw), 0);
-    EXPECT_EQ(sql.cmbSQLDatabases->currentText(), dw);
+    EXPECT_GE(sql.sqlDatabaseBox->findText(dw), 0);
+    EXPECT_EQ(sql.sqlDatabaseBox->currentText(), dw);
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
 
-    const int entries = sql.cmbSQLDatabases->count();
-    sql.txtSQLServer->setText("no-such-server");
+    const int entries = sql.sqlDatabaseBox->count();
+    sql.sqlServerBox->setText("no-such-server");
     sql.FillDatabaseList();
     ASSERT_EQ(op.boxes.size(), 1);
     EXPECT_TRUE(op.boxes.at(0).startsWith(
         "16|Connect to SQL Server|Error while connecting to : no-such-server\r\n"))
         << op.boxes.at(0).toStdString();
-    EXPECT_EQ(sql.cmbSQLDatabases->count(), entries) << "the list keeps its entries";
+    EXPECT_EQ(sql.sqlDatabaseBox->count(), entries) << "the list keeps its entries";
 }
 
 TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
@@ -224,13 +222,13 @@ TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
     ASSERT_TRUE(testsupport::writeAll(bad, "not a data link\r\n"));
 
     answers << good;
-    QTest::mouseClick(udl.cmdLoadUDLFile, Qt::LeftButton);
-    EXPECT_EQ(u.strDSConnectString, text);
+    QTest::mouseClick(udl.loadUdlFileButton, Qt::LeftButton);
+    EXPECT_EQ(u.connectString, text);
     EXPECT_EQ(fileDialogs.value(0),
               "Select Data Link File||Universal Data Link File (*.udl)|*.udl|All Files (*.*)|*.*");
     answers << bad;
-    QTest::mouseClick(udl.cmdLoadUDLFile, Qt::LeftButton);
-    EXPECT_TRUE(u.strDSConnectString.isEmpty());
+    QTest::mouseClick(udl.loadUdlFileButton, Qt::LeftButton);
+    EXPECT_TRUE(u.connectString.isEmpty());
     EXPECT_EQ(op.boxes, QStringList({"48|Invalid connect info|Connect string information in UDL "
                                      "is invalid.\r\nCleared Universal Data Link property info."}));
 
@@ -241,20 +239,20 @@ TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
         shown << t;
         return reply;
     };
-    u.strDSConnectString = "Provider=SQLOLEDB;Data Source=srv";
-    QTest::mouseClick(udl.cmdUDLProperties, Qt::LeftButton);
-    EXPECT_EQ(u.strDSConnectString, "Provider=SQLOLEDB.1;Data Source=srv");
+    u.connectString = "Provider=SQLOLEDB;Data Source=srv";
+    QTest::mouseClick(udl.udlPropertiesButton, Qt::LeftButton);
+    EXPECT_EQ(u.connectString, "Provider=SQLOLEDB.1;Data Source=srv");
     reply = "Provider=MSDAORA;Data Source=ora";
-    QTest::mouseClick(udl.cmdUDLProperties, Qt::LeftButton);
-    EXPECT_EQ(u.strDSConnectString, "Provider=MSDAORA.1;Data Source=ora");
+    QTest::mouseClick(udl.udlPropertiesButton, Qt::LeftButton);
+    EXPECT_EQ(u.connectString, "Provider=MSDAORA.1;Data Source=ora");
     EXPECT_EQ(shown.value(1), "Provider=SQLOLEDB.1;Data Source=srv");
 
     ConnectTextDialog dialog("Provider=MSDASQL.1;DSN=sales;Uid=etl", nullptr);
-    EXPECT_EQ(dialog.cmbProvider->currentText(), "MSDASQL.1");
+    EXPECT_EQ(dialog.providerBox->currentText(), "MSDASQL.1");
     EXPECT_EQ(dialog.tblProperties->rowCount(), 2);
-    EXPECT_EQ(dialog.txtConnectText->text(), "Provider=MSDASQL.1;DSN=sales;Uid=etl");
+    EXPECT_EQ(dialog.connectTextBox->text(), "Provider=MSDASQL.1;DSN=sales;Uid=etl");
     dialog.tblProperties->item(1, 1)->setText("dw");
-    dialog.cmbProvider->setEditText("SQLOLEDB.1");
+    dialog.providerBox->setEditText("SQLOLEDB.1");
     EXPECT_EQ(dialog.ConnectText(), "Provider=SQLOLEDB.1;DSN=sales;Uid=dw");
-    EXPECT_EQ(dialog.txtConnectText->text(), dialog.ConnectText());
+    EXPECT_EQ(dialog.connectTextBox->text(), dialog.ConnectText());
 }

@@ -10,20 +10,20 @@ namespace {
 DataLink ftpSource() {
     DataLink s;
     s.etlType = DataLink::FlatFiles;
-    s.strDSServer = "db1";
-    s.strDSDatabase = "orders";
-    s.strDSUser = "sa";
-    s.strDSPassword = "pw";
-    s.strDSConnectString = "Provider=SQLOLEDB.1";
-    s.blnDSTrustedLogin = true;
-    s.strDSDirectory = "/data/orders/";
-    s.intTransferData = DataLink::TransferFtp;
-    s.strRemoteDir = "/out/";
-    s.strFTPServer = "ftp.example";
-    s.strFTPUser = "loader";
-    s.strFTPPassword = "s3cret";
-    s.intPollInterval = 5;
-    s.intPollDuration = 120;
+    s.server = "db1";
+    s.database = "orders";
+    s.user = "sa";
+    s.password = "pw";
+    s.connectString = "Provider=SQLOLEDB.1";
+    s.trustedLogin = true;
+    s.directory = "/data/orders/";
+    s.transferData = DataLink::TransferFtp;
+    s.remoteDirectory = "/out/";
+    s.ftpServer = "ftp.example";
+    s.ftpUser = "loader";
+    s.ftpPassword = "s3cret";
+    s.pollInterval = 5;
+    s.pollDuration = 120;
     return s;
 }
 
@@ -33,15 +33,14 @@ bool hasBackground(const QLineEdit* box, const QColor& colour) {
 
 // The controls of the remote section that follow the check box (the folder button aside).
 QList<QWidget*> remoteSection(const FlatFilePanel& p) {
-    return {p.lblSourceRemDataDir,      p.txtSourceRemDataDir,      p.lblSourceRemPollInterval,
-            p.lblSourceRemPollDuration, p.lblPollIntMinutes,        p.lblPollDurMinutes,
-            p.txtSourceRemPollInterval, p.txtSourceRemPollDuration, p.optSourceFromFTP,
-            p.optSourceFromShare};
+    return {p.remoteDirectoryLabel, p.remoteDirectoryBox,    p.pollIntervalLabel,
+            p.pollDurationLabel,    p.pollIntervalUnitLabel, p.pollDurationUnitLabel,
+            p.pollIntervalBox,      p.pollDurationBox,       p.fromFtpOption,
+            p.fromShareOption};
 }
 QList<QWidget*> ftpControls(const FlatFilePanel& p) {
-    return {p.lblSourceFTPServer, p.lblSourceFTPUsername, p.lblSourceFTPPassword,
-            p.txtSourceFTPServer, p.txtSourceFTPUsername, p.txtSourceFTPPassword,
-            p.cmdTestFTP};
+    return {p.ftpServerLabel, p.ftpUserLabel,   p.ftpPasswordLabel, p.ftpServerBox,
+            p.ftpUserBox,     p.ftpPasswordBox, p.testFtpButton};
 }
 
 void expectEnabled(const QList<QWidget*>& controls, bool enabled) {
@@ -58,105 +57,101 @@ void expectEnabled(const QList<QWidget*>& controls, bool enabled) {
 // The check box and option states with the enable states that follow from them: the remote
 // section with the check box, the FTP controls with FTP as well; the folder button as given.
 void expectState(const FlatFilePanel& p, bool copy, bool ftp, bool folderButton) {
-    EXPECT_EQ(p.cbSourceCopyRemData->isChecked(), copy);
-    EXPECT_EQ(p.optSourceFromFTP->isChecked(), ftp);
+    EXPECT_EQ(p.copyRemoteDataBox->isChecked(), copy);
+    EXPECT_EQ(p.fromFtpOption->isChecked(), ftp);
     expectEnabled(remoteSection(p), copy);
     expectEnabled(ftpControls(p), copy && ftp);
-    EXPECT_EQ(p.cmdSourceRemDataDir->isEnabled(), folderButton);
+    EXPECT_EQ(p.remoteDirectoryButton->isEnabled(), folderButton);
 }
 
 }  // namespace
 
 TEST(FlatFilePanel, StartState) {
     FlatFilePanel p;
-    EXPECT_EQ(p.lblSourceDataDir->buddy(), p.txtSourceDataDir);
-    EXPECT_EQ(p.lblSourceRemPollDuration->buddy(), p.txtSourceRemPollDuration);
+    EXPECT_EQ(p.directoryLabel->buddy(), p.directoryBox);
+    EXPECT_EQ(p.pollDurationLabel->buddy(), p.pollDurationBox);
 
     expectState(p, false, false, false);
-    EXPECT_TRUE(p.optSourceFromShare->isChecked());
-    EXPECT_TRUE(p.txtSourceDataDir->isEnabled());
-    EXPECT_TRUE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
-    EXPECT_FALSE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
+    EXPECT_TRUE(p.fromShareOption->isChecked());
+    EXPECT_TRUE(p.directoryBox->isEnabled());
+    EXPECT_TRUE(p.remoteGreyPicture->isVisibleTo(&p));
+    EXPECT_FALSE(p.remoteColourPicture->isVisibleTo(&p));
 }
 
 TEST(FlatFilePanel, BindingFtpNoTransferFtpAndShareSourcesInTurn) {
     FlatFilePanel p;
     DataLink s = ftpSource();
-    p.setObjDataSource(&s);
-    EXPECT_EQ(p.objDataSource(), &s);
-    EXPECT_TRUE(s.strDSServer.isEmpty() && s.strDSDatabase.isEmpty() && s.strDSUser.isEmpty() &&
-                s.strDSPassword.isEmpty() && s.strDSConnectString.isEmpty());
-    EXPECT_FALSE(s.blnDSTrustedLogin);
-    EXPECT_EQ(s.intTransferData, 1);
+    p.SetDataSource(&s);
+    EXPECT_EQ(p.DataSource(), &s);
+    EXPECT_TRUE(s.server.isEmpty() && s.database.isEmpty() && s.user.isEmpty() &&
+                s.password.isEmpty() && s.connectString.isEmpty());
+    EXPECT_FALSE(s.trustedLogin);
+    EXPECT_EQ(s.transferData, 1);
 
     QStringList shown;
-    for (QLineEdit* box :
-         {p.txtSourceDataDir, p.txtSourceRemDataDir, p.txtSourceFTPServer, p.txtSourceFTPUsername,
-          p.txtSourceFTPPassword, p.txtSourceRemPollInterval, p.txtSourceRemPollDuration})
+    for (QLineEdit* box : {p.directoryBox, p.remoteDirectoryBox, p.ftpServerBox, p.ftpUserBox,
+                           p.ftpPasswordBox, p.pollIntervalBox, p.pollDurationBox})
         shown << box->text();
     EXPECT_EQ(shown, QStringList({"/data/orders/", "/out/", "ftp.example", "loader", "s3cret", "5",
                                   "120"}));
     expectState(p, true, true, false);  // no folder browsing for FTP paths
-    EXPECT_TRUE(p.imgColorSourceRemDataDir->isVisibleTo(&p));
-    EXPECT_FALSE(p.imgGraySourceRemDataDir->isVisibleTo(&p));
+    EXPECT_TRUE(p.remoteColourPicture->isVisibleTo(&p));
+    EXPECT_FALSE(p.remoteGreyPicture->isVisibleTo(&p));
     EXPECT_FALSE(p.IsLoading());
 
     // No transfer after FTP: the remote boxes empty, the section disabled, type kept at 0.
     DataLink none;
     none.etlType = DataLink::FlatFiles2;
-    none.strDSDirectory = "/local/";
-    none.strFTPServer = "kept";
-    p.setObjDataSource(&none);
-    EXPECT_EQ(none.intTransferData, 0);
-    EXPECT_EQ(none.strFTPServer, "kept");
-    for (QLineEdit* box : {p.txtSourceRemDataDir, p.txtSourceFTPServer, p.txtSourceFTPUsername,
-                           p.txtSourceFTPPassword})
+    none.directory = "/local/";
+    none.ftpServer = "kept";
+    p.SetDataSource(&none);
+    EXPECT_EQ(none.transferData, 0);
+    EXPECT_EQ(none.ftpServer, "kept");
+    for (QLineEdit* box : {p.remoteDirectoryBox, p.ftpServerBox, p.ftpUserBox, p.ftpPasswordBox})
         EXPECT_TRUE(box->text().isEmpty()) << box->objectName().toStdString();
     // An emptied poll box shows the stored number.
-    EXPECT_EQ(p.txtSourceRemPollInterval->text() + p.txtSourceRemPollDuration->text(), "00");
+    EXPECT_EQ(p.pollIntervalBox->text() + p.pollDurationBox->text(), "00");
     expectState(p, false, true, false);
-    EXPECT_EQ(s.strFTPServer, "ftp.example");  // the previous source is left alone
+    EXPECT_EQ(s.ftpServer, "ftp.example");  // the previous source is left alone
 
     // FTP again, with the FTP option still selected: the folder button stays disabled.
-    p.setObjDataSource(&s);
+    p.SetDataSource(&s);
     expectState(p, true, true, false);
 
     // Share: the FTP boxes empty and disabled, the folder button enabled, FTP values kept.
     DataLink share = ftpSource();
-    share.intTransferData = DataLink::TransferShare;
-    share.strRemoteDir = "//host/share/";
-    p.setObjDataSource(&share);
+    share.transferData = DataLink::TransferShare;
+    share.remoteDirectory = "//host/share/";
+    p.SetDataSource(&share);
     expectState(p, true, false, true);
-    EXPECT_EQ(share.intTransferData, 2);
-    EXPECT_EQ(share.strFTPServer, "ftp.example");
-    EXPECT_TRUE(p.txtSourceFTPServer->text().isEmpty());
-    EXPECT_EQ(p.txtSourceRemDataDir->text(), "//host/share/");
+    EXPECT_EQ(share.transferData, 2);
+    EXPECT_EQ(share.ftpServer, "ftp.example");
+    EXPECT_TRUE(p.ftpServerBox->text().isEmpty());
+    EXPECT_EQ(p.remoteDirectoryBox->text(), "//host/share/");
 }
 
 TEST(FlatFilePanel, CheckBoxAndOptionsSetTheTransferType) {
     FlatFilePanel p;
     DataLink s;
     s.etlType = DataLink::FlatFiles;
-    p.setObjDataSource(&s);
+    p.SetDataSource(&s);
     // The folder button follows the selected option, whatever the order of the clicks.
     const struct {
         QAbstractButton* clicked;
         int type;
         bool copy, ftp, folderButton;
     } steps[] = {
-        {p.cbSourceCopyRemData, 2, true, false, true},  // Share is selected
-        {p.optSourceFromFTP, 1, true, true, false},
-        {p.cbSourceCopyRemData, 0, false, true, false},
-        {p.cbSourceCopyRemData, 1, true, true, false},
-        {p.optSourceFromShare, 2, true, false, true},
+        {p.copyRemoteDataBox, 2, true, false, true},  // Share is selected
+        {p.fromFtpOption, 1, true, true, false},     {p.copyRemoteDataBox, 0, false, true, false},
+        {p.copyRemoteDataBox, 1, true, true, false}, {p.fromShareOption, 2, true, false, true},
     };
-    p.txtSourceRemDataDir->setText("/in");
+    p.remoteDirectoryBox->setText("/in");
     for (const auto& c : steps) {
         SCOPED_TRACE(c.type);
         c.clicked->click();
-        EXPECT_EQ(s.intTransferData, c.type);
+        EXPECT_EQ(s.transferData, c.type);
         expectState(p, c.copy, c.ftp, c.folderButton);
-        EXPECT_EQ(s.strRemoteDir, "/in") << "stored remote values are kept";
+        EXPECT_EQ(s.remoteDirectory, "/in") << "stored remote values are kept";
     }
 }
 
@@ -164,12 +159,12 @@ TEST(FlatFilePanel, PollBoxesKeepDigitsAndShowTheStoredNumber) {
     FlatFilePanel p;
     p.show();
     DataLink s = ftpSource();
-    p.setObjDataSource(&s);
+    p.SetDataSource(&s);
     const struct {
         QLineEdit* box;
         short DataLink::*field;
-    } boxes[] = {{p.txtSourceRemPollInterval, &DataLink::intPollInterval},
-                 {p.txtSourceRemPollDuration, &DataLink::intPollDuration}};
+    } boxes[] = {{p.pollIntervalBox, &DataLink::pollInterval},
+                 {p.pollDurationBox, &DataLink::pollDuration}};
     // Which texts give which numbers is checked below the panel; here the keys are filtered.
     const struct {
         const char* typed;
@@ -205,21 +200,21 @@ TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
     p.show();
     DataLink s;
     s.etlType = DataLink::FlatFiles;
-    s.strDSDirectory = "/start/";
-    s.intTransferData = DataLink::TransferShare;
-    s.strRemoteDir = "//host/in/";
-    p.setObjDataSource(&s);
+    s.directory = "/start/";
+    s.transferData = DataLink::TransferShare;
+    s.remoteDirectory = "//host/in/";
+    p.SetDataSource(&s);
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&p));
     p.activateWindow();
     QApplication::setActiveWindow(&p);
-    p.txtSourceDataDir->setFocus();
-    p.txtSourceDataDir->clear();
-    p.cmdSourceDataDir->setFocus();
-    EXPECT_EQ(p.txtSourceDataDir->text() + s.strDSDirectory, "");
-    p.txtSourceDataDir->setFocus();
-    p.txtSourceDataDir->setText("/start");
-    p.cmdSourceDataDir->setFocus();
-    EXPECT_EQ(s.strDSDirectory, "/start/");
+    p.directoryBox->setFocus();
+    p.directoryBox->clear();
+    p.directoryButton->setFocus();
+    EXPECT_EQ(p.directoryBox->text() + s.directory, "");
+    p.directoryBox->setFocus();
+    p.directoryBox->setText("/start");
+    p.directoryButton->setFocus();
+    EXPECT_EQ(s.directory, "/start/");
 
     QStringList asked;
     QString answer;
@@ -228,17 +223,16 @@ TEST(FlatFilePanel, SourceDirectoryLeftAndFolderDialogs) {
         return answer;
     });
 
-    p.cmdSourceDataDir->click();  // cancelled: the box keeps its text
-    EXPECT_EQ(s.strDSDirectory, "/start/");
+    p.directoryButton->click();  // cancelled: the box keeps its text
+    EXPECT_EQ(s.directory, "/start/");
     answer = "/chosen";
-    p.cmdSourceDataDir->click();
-    EXPECT_EQ(s.strDSDirectory, "/chosen/");
-    QTest::mouseDClick(p.txtSourceDataDir, Qt::LeftButton);
-    p.cmdSourceRemDataDir->click();
-    EXPECT_EQ(s.strRemoteDir, "/chosen/");
+    p.directoryButton->click();
+    EXPECT_EQ(s.directory, "/chosen/");
+    QTest::mouseDClick(p.directoryBox, Qt::LeftButton);
+    p.remoteDirectoryButton->click();
+    EXPECT_EQ(s.remoteDirectory, "/chosen/");
     EXPECT_EQ(asked, QStringList({"Select local Directory.|/start/|owner",
                                   "Select local Directory.|/start/|owner",
                                   "Select local Directory.|/chosen/|owner",
                                   "Select Remote Directory.|//host/in/|owner"}));
 }
-

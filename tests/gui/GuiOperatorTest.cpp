@@ -69,7 +69,7 @@ TEST(CopyProgress, CreateUpdateAndDestroy) {
     QWidget window;
     GuiOperator op;
     op.Attach(&window, nullptr);
-    std::unique_ptr<CopyProgress> made = op.CreateCopyAnimDlg();
+    std::unique_ptr<CopyProgress> made = op.CreateCopyProgress();
     auto* dlg = dynamic_cast<CopyProgressWindow*>(made.get());
     ASSERT_NE(dlg, nullptr);
     AnimationWindow* w = dlg->Window();
@@ -78,15 +78,15 @@ TEST(CopyProgress, CreateUpdateAndDestroy) {
     EXPECT_FALSE(w->isVisible());
 
     dlg->Create(1, kCaption, kLabel, false, true);  // no Cancel button, a progress bar
-    EXPECT_EQ(w->windowTitle() + "|" + w->lblDetails->text(), kCaption + "|" + kLabel);
-    EXPECT_TRUE(w->isVisible() && w->prgCopyFiles->isVisible());
-    EXPECT_FALSE(w->cmdCancel->isVisible());
-    EXPECT_FALSE(w->tmrProgress.isActive()) << "no busy bar beside a playing clip";
+    EXPECT_EQ(w->windowTitle() + "|" + w->detailsLabel->text(), kCaption + "|" + kLabel);
+    EXPECT_TRUE(w->isVisible() && w->progressBar->isVisible());
+    EXPECT_FALSE(w->cancelButton->isVisible());
+    EXPECT_FALSE(w->progressTimer.isActive()) << "no busy bar beside a playing clip";
     ASSERT_NE(dlg->Animation(), nullptr);
     EXPECT_TRUE(dlg->Animation()->IsPlaying());
     dlg->LabelCaption(QStringLiteral("orders.csv"));
     dlg->PercentDone(40);
-    EXPECT_EQ(w->lblDetails->text() + " " + w->prgCopyFiles->text(), "orders.csv 40%");
+    EXPECT_EQ(w->detailsLabel->text() + " " + w->progressBar->text(), "orders.csv 40%");
     dlg->AnimateStop();
     EXPECT_FALSE(dlg->Animation()->IsPlaying());
     dlg->Destroy();
@@ -95,8 +95,8 @@ TEST(CopyProgress, CreateUpdateAndDestroy) {
     EXPECT_FALSE(dlg->IsCancelled());
 
     dlg->Create(42, kCaption, kLabel, true, false);  // a Cancel button, no progress bar
-    EXPECT_TRUE(w->cmdCancel->isVisible());
-    EXPECT_FALSE(w->prgCopyFiles->isVisible());
+    EXPECT_TRUE(w->cancelButton->isVisible());
+    EXPECT_FALSE(w->progressBar->isVisible());
     ASSERT_NE(dlg->Animation(), nullptr);
     dlg->AnimatePlay();
     EXPECT_FALSE(dlg->Animation()->IsPlaying()) << "an unknown clip does not play";
@@ -108,7 +108,7 @@ TEST(CopyProgress, CancelHidesTheWindowAndStaysCancelled) {
     dlg.Create(1, kCaption, kLabel, true, true);
     ASSERT_TRUE(dlg.Window()->isVisible());
 
-    QTest::mouseClick(dlg.Window()->cmdCancel, Qt::LeftButton);
+    QTest::mouseClick(dlg.Window()->cancelButton, Qt::LeftButton);
     EXPECT_FALSE(dlg.Window()->isVisible());
     EXPECT_TRUE(dlg.IsCancelled());
     EXPECT_EQ(cancelled.count(), 1);
@@ -139,23 +139,23 @@ TEST(CopyProgress, BusyBarClimbsBySevenAndWrapsAfterPassingOneHundred) {
     // 14 ticks reach 98; the 15th passes 100 and starts again at 0.
     std::vector<int> seen;
     for (int tick = 0; tick < 17; ++tick) {
-        w->tmrProgress_Timer();
-        seen.push_back(w->prgCopyFiles->value());
+        w->AdvanceBusyBar();
+        seen.push_back(w->progressBar->value());
     }
     EXPECT_EQ(std::vector<int>(seen.begin() + 12, seen.end()),
               std::vector<int>({91, 98, 0, 7, 14}));
 
     // AnimatePlay runs the bar on its own; AnimateStop holds it still.
     dlg.AnimatePlay();
-    EXPECT_TRUE(w->tmrProgress.isActive());
-    const int before = w->PrgCounter;
+    EXPECT_TRUE(w->progressTimer.isActive());
+    const int before = w->busyValue;
     QTest::qWait(150);
-    EXPECT_NE(w->PrgCounter, before);
+    EXPECT_NE(w->busyValue, before);
     dlg.AnimateStop();
-    EXPECT_FALSE(w->tmrProgress.isActive());
-    const int held = w->PrgCounter;
+    EXPECT_FALSE(w->progressTimer.isActive());
+    const int held = w->busyValue;
     QTest::qWait(80);
-    EXPECT_EQ(w->PrgCounter, held);
+    EXPECT_EQ(w->busyValue, held);
 }
 
 TEST(CopyProgress, EveryClipMovesItsSheetAcrossTheFrames) {

@@ -64,8 +64,8 @@ class MainWindowTest : public FormModel {
         return file;
     }
     int row(const QString& link) const {
-        const auto found = window_->lstDataLinks->findItems(link, Qt::MatchExactly);
-        return found.isEmpty() ? -1 : window_->lstDataLinks->row(found.first());
+        const auto found = window_->dataLinks->findItems(link, Qt::MatchExactly);
+        return found.isEmpty() ? -1 : window_->dataLinks->row(found.first());
     }
 
     std::unique_ptr<MainFormModel> form_;
@@ -76,18 +76,18 @@ class MainWindowTest : public FormModel {
 
 TEST_F(MainWindowTest, StartState) {
     MainWindow& w = window();
-    EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill//");
-    EXPECT_FALSE(w.tabDataInfo->isTabEnabled(2));
-    EXPECT_TRUE(w.cbTruncateErrorFile->isChecked());
-    for (QWidget* off : std::initializer_list<QWidget*>{w.cbTruncateErrorFile, w.cmdShowErrorFile,
-                                                        w.txtLogFilesDir})
+    EXPECT_EQ(w.logFilesDir->text(), tmp + "Pendrill//");
+    EXPECT_FALSE(w.pages->isTabEnabled(2));
+    EXPECT_TRUE(w.truncateErrorFile->isChecked());
+    for (QWidget* off :
+         std::initializer_list<QWidget*>{w.truncateErrorFile, w.showErrorFileButton, w.logFilesDir})
         EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
-    EXPECT_FALSE(w.cbDefaultLogFilesDir->isVisible() || w.cmdLogFilesDir->isVisible());
+    EXPECT_FALSE(w.useDefaultLogFilesDir->isVisible() || w.logFilesDirButton->isVisible());
     for (QFrame* panel : w.DataLinkPanels)
         EXPECT_TRUE(panel->isHidden()) << panel->objectName().toStdString();
 
     MainWindow& job = window(true);
-    EXPECT_EQ(job.cmdExecute->text() + job.cmdClose->text(), "E&xit&Cancel") << "job mode";
+    EXPECT_EQ(job.executeButton->text() + job.closeButton->text(), "E&xit&Cancel") << "job mode";
 }
 
 TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
@@ -95,42 +95,42 @@ TEST_F(MainWindowTest, OpenFillsTheWindowAndAnotherModelClearsTheLists) {
     MainWindow& w = window();
     BoxAnswerer answerer;
     answers << file;
-    QTest::mouseClick(w.cmdOpen, Qt::LeftButton);
+    QTest::mouseClick(w.openButton, Qt::LeftButton);
     EXPECT_EQ(dialogs, QStringList({"Pendrill: Open configuration|ETL Files (*.etl)|etl|open"}));
     EXPECT_EQ(w.windowTitle(), "Pendrill : [saved.etl]");
-    EXPECT_EQ(comboItems(w.cmbETLModel), QStringList({"Sales", "Stock"}));
-    EXPECT_EQ(w.cmbETLModel->currentText(), "Sales");
-    EXPECT_EQ(comboItems(w.cmbETLPackage), QStringList({"Sales_Init", "Sales_Overall"}));
-    EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
-    EXPECT_EQ(w.txtDTSErrorFile->text(), home.file("run.log"));
+    EXPECT_EQ(comboItems(w.models), QStringList({"Sales", "Stock"}));
+    EXPECT_EQ(w.models->currentText(), "Sales");
+    EXPECT_EQ(comboItems(w.packages), QStringList({"Sales_Init", "Sales_Overall"}));
+    EXPECT_EQ(w.packages->currentText(), "Sales_Overall");
+    EXPECT_EQ(w.errorFile->text(), home.file("run.log"));
     EXPECT_EQ(w.warehouseServerWidget->DatabaseBox()->currentText(), "DW");
-    EXPECT_EQ(w.lstDataLinks->count(), 6) << "the data links are read at once";
-    EXPECT_TRUE(w.tabDataInfo->isTabEnabled(2));
+    EXPECT_EQ(w.dataLinks->count(), 6) << "the data links are read at once";
+    EXPECT_TRUE(w.pages->isTabEnabled(2));
     EXPECT_TRUE(answerer.boxes.isEmpty()) << answerer.boxes.join('\n').toStdString();
 
     // A data link chosen on page 2 shows its panel.
-    QTest::keyClick(w.tabDataInfo, Qt::Key_R, Qt::AltModifier);
-    EXPECT_EQ(w.tabDataInfo->currentIndex(), 2);
-    w.lstDataLinks->setCurrentRow(0);
+    QTest::keyClick(w.pages, Qt::Key_R, Qt::AltModifier);
+    EXPECT_EQ(w.pages->currentIndex(), 2);
+    w.dataLinks->setCurrentRow(0);
     EXPECT_TRUE(form_->DataSourceInfoPresent());
     EXPECT_TRUE(w.DataLinkPanels.at(0)->isVisible());
 
     // Another model, chosen with the keyboard: package list, data links and panel are cleared.
-    w.cmbETLModel->setFocus();
-    QTest::keyClick(w.cmbETLModel, Qt::Key_Down);
-    EXPECT_EQ(w.cmbETLModel->currentText(), "Stock");
-    EXPECT_EQ(w.cmbETLPackage->count(), 0);
-    EXPECT_EQ(w.lstDataLinks->count(), 0);
+    w.models->setFocus();
+    QTest::keyClick(w.models, Qt::Key_Down);
+    EXPECT_EQ(w.models->currentText(), "Stock");
+    EXPECT_EQ(w.packages->count(), 0);
+    EXPECT_EQ(w.dataLinks->count(), 0);
     EXPECT_FALSE(w.DataLinkPanels.at(0)->isVisible());
 
     // Page 2 follows the package (which packages have it is checked with the form model).
     form_->ChooseModel(0);
     form_->OpenPackageList();
-    form_->ChoosePackage(form_->cmbETLPackage.Items().indexOf("Sales_Init"));
+    form_->ChoosePackage(form_->packages.Items().indexOf("Sales_Init"));
     w.RefreshFromModel();
-    EXPECT_FALSE(w.tabDataInfo->isTabEnabled(2));
-    EXPECT_EQ(form_->CurrentPage, w.tabDataInfo->currentIndex()) << "the page shown";
-    EXPECT_EQ(w.txtLogFilesDir->text(), tmp + "Pendrill/Sales_Init/");
+    EXPECT_FALSE(w.pages->isTabEnabled(2));
+    EXPECT_EQ(form_->CurrentPage, w.pages->currentIndex()) << "the page shown";
+    EXPECT_EQ(w.logFilesDir->text(), tmp + "Pendrill/Sales_Init/");
 }
 
 TEST_F(MainWindowTest, ExecuteWithMissingInputShowsThePageAndFocus) {
@@ -139,13 +139,13 @@ TEST_F(MainWindowTest, ExecuteWithMissingInputShowsThePageAndFocus) {
         const char* database;
         int page;
         const char* focusParent;
-    } cases[] = {{"", "DW", 0, "cmbETLPackage"}, {"Sales_Overall", "", 1, "warehouseServerWidget"}};
+    } cases[] = {{"", "DW", 0, "packages"}, {"Sales_Overall", "", 1, "warehouseServerWidget"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.focusParent);
         MainWindow& w = window();
         fill(*form_, c.package[0] ? c.package : "Sales_Overall");
         if (!c.package[0])
-            form_->cmbETLPackage.SetCurrentIndex(-1);
+            form_->packages.SetCurrentIndex(-1);
         form_->warehouseServerWidget.DatabaseName = c.database;
         form_->CurrentPage = c.page == 0 ? 1 : 0;
         w.RefreshFromModel();
@@ -157,7 +157,7 @@ TEST_F(MainWindowTest, ExecuteWithMissingInputShowsThePageAndFocus) {
                   QStringList({kCritical + "|Connect to data warehouse server|Please fill in "
                                            "DTS package, DTS server and data warehouse "
                                            "database"}));
-        EXPECT_EQ(w.tabDataInfo->currentIndex(), c.page);
+        EXPECT_EQ(w.pages->currentIndex(), c.page);
         QWidget* focus = w.focusWidget();
         ASSERT_NE(focus, nullptr);
         auto* expected = w.findChild<QWidget*>(c.focusParent);
@@ -173,7 +173,7 @@ TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
     w.RefreshFromModel();
 
     // Save As cancelled: nothing changes, nothing is stored.
-    w.mnuFileSaveAs->trigger();
+    w.saveAsAction->trigger();
     EXPECT_EQ(dialogs, QStringList({"Pendrill: Save configuration|ETL Files (*.etl)|etl|save"}));
     EXPECT_TRUE(form_->PendrillConfigFile.isEmpty());
     EXPECT_EQ(SettingsStore().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>"), "<unset>");
@@ -181,19 +181,19 @@ TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
 
     // Save without a file asks; with one it does not.
     answers << file;
-    QTest::mouseClick(w.cmdSave, Qt::LeftButton);
+    QTest::mouseClick(w.saveButton, Qt::LeftButton);
     EXPECT_EQ(dialogs.size(), 2);
     EXPECT_TRUE(QFile::exists(file));
     EXPECT_EQ(w.windowTitle(), "Pendrill : [new.etl]");
     EXPECT_EQ(SettingsStore().GetSetting("Pendrill", "LastUsedConfigFile"), file);
     QFile::remove(file);
-    w.mnuFileSave->trigger();
+    w.saveAction->trigger();
     EXPECT_EQ(dialogs.size(), 2);
     EXPECT_TRUE(QFile::exists(file));
 
     // New keeps the file: Save writes over it without asking.
-    w.mnuFileNew->trigger();
-    EXPECT_TRUE(w.cmbETLPackage->currentText().isEmpty());
+    w.newAction->trigger();
+    EXPECT_TRUE(w.packages->currentText().isEmpty());
     EXPECT_EQ(form_->ConfigFileDialog(true).FileName, file) << "the dialog proposes it again";
 }
 
@@ -224,7 +224,7 @@ TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     w.RefreshFromModel();
     {
         BoxAnswerer answerer;  // the box's text is checked with the form model
-        QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
+        QTest::mouseClick(w.executeButton, Qt::LeftButton);
         ASSERT_EQ(answerer.boxes.size(), 1);
         EXPECT_TRUE(answerer.boxes.at(0).startsWith(kCritical + "|Pendrill config mode|"));
         EXPECT_EQ(readAll(job), "older\r\n");
@@ -233,7 +233,7 @@ TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
     const QString file = home.file("job.etl");
     form_->PendrillConfigFile = file;
     QSignalSpy unloaded(&w, &MainWindow::Unloaded);
-    QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
+    QTest::mouseClick(w.executeButton, Qt::LeftButton);
     EXPECT_EQ(readAll(job), "-configfile \"" + file.toUtf8() + "\"\r\n");
     EXPECT_EQ(unloaded.count(), 1);
     EXPECT_FALSE(w.isVisible());
@@ -247,20 +247,20 @@ TEST_F(MainWindowTest, JobConfigurationExecuteAndCancel) {
 
 TEST_F(MainWindowTest, LogFileBoxTypedAndLeftWithTheKeyboard) {
     MainWindow& w = window();
-    w.txtDTSErrorFile->setFocus();
-    QTest::keyClicks(w.txtDTSErrorFile, "  logs/run.log ");
-    EXPECT_TRUE(w.cbTruncateErrorFile->isEnabled()) << "enabled while the box holds a name";
+    w.errorFile->setFocus();
+    QTest::keyClicks(w.errorFile, "  logs/run.log ");
+    EXPECT_TRUE(w.truncateErrorFile->isEnabled()) << "enabled while the box holds a name";
     // Tab leaves the box for the next control of the page: the name goes under the temporary
     // directory, which is created.
-    QTest::keyClick(w.txtDTSErrorFile, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), w.cmdDTSErrorFile);
-    EXPECT_EQ(w.txtDTSErrorFile->text(), tmp + "logs/run.log");
+    QTest::keyClick(w.errorFile, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.errorFileButton);
+    EXPECT_EQ(w.errorFile->text(), tmp + "logs/run.log");
     EXPECT_TRUE(QDir(tmp + "logs").exists());
 
     // The model box is followed by the package box.
-    w.cmbETLModel->setFocus();
-    QTest::keyClick(w.cmbETLModel, Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), w.cmbETLPackage);
+    w.models->setFocus();
+    QTest::keyClick(w.models, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), w.packages);
 }
 
 TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
@@ -268,8 +268,8 @@ TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
     MainWindow& w = window();
     w.DropFile(file);
     EXPECT_EQ(w.windowTitle(), "Pendrill : [saved.etl]");
-    EXPECT_EQ(w.cmbETLPackage->currentText(), "Sales_Overall");
-    EXPECT_EQ(w.lstDataLinks->count(), 0) << "a dropped file is only loaded";
+    EXPECT_EQ(w.packages->currentText(), "Sales_Overall");
+    EXPECT_EQ(w.dataLinks->count(), 0) << "a dropped file is only loaded";
     EXPECT_TRUE(dialogs.isEmpty());
 
     // Without a log viewer on the PATH the event-log picture names journalctl, from the mouse and
@@ -277,10 +277,10 @@ TEST_F(MainWindowTest, DroppedFileAndEventLogPicture) {
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", home.path().toUtf8());
     BoxAnswerer answerer;
-    w.tabDataInfo->setCurrentIndex(1);
-    QTest::mouseDClick(w.imgEventLog, Qt::LeftButton);
-    w.imgEventLog->setFocus();
-    QTest::keyClick(w.imgEventLog, Qt::Key_Return);
+    w.pages->setCurrentIndex(1);
+    QTest::mouseDClick(w.eventLogPicture, Qt::LeftButton);
+    w.eventLogPicture->setFocus();
+    QTest::keyClick(w.eventLogPicture, Qt::Key_Return);
     qputenv("PATH", path);
     const QString box = QString::number(int(QMessageBox::Information)) + "|Pendrill|" +
                         MainFormModel::NoLogViewerText();
@@ -314,14 +314,14 @@ TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
     bool executeDuringRun = true;
     qint64 answeredAfter = -1;
     QTimer::singleShot(300, [&] {
-        executeDuringRun = w.cmdExecute->isEnabled() || w.mnuFileExecute->isEnabled();
+        executeDuringRun = w.executeButton->isEnabled() || w.executeAction->isEnabled();
         QElapsedTimer clock;
         clock.start();
-        QTest::mouseClick(w.cmdClose, Qt::LeftButton);
+        QTest::mouseClick(w.closeButton, Qt::LeftButton);
         if (StopFlags::StopRequested)
             answeredAfter = clock.elapsed();
     });
-    QTest::mouseClick(w.cmdExecute, Qt::LeftButton);
+    QTest::mouseClick(w.executeButton, Qt::LeftButton);
 
     EXPECT_FALSE(executeDuringRun) << "no second run while one is in progress";
     EXPECT_GE(answeredAfter, 0);
@@ -333,8 +333,8 @@ TEST_F(MainWindowTest, CloseDuringARunOnlyStopsIt) {
     EXPECT_EQ(answerer.boxes,
               QStringList({kCritical + "|DTS execution error|Execution stopped by the user"}));
     EXPECT_EQ(w.sbStatus->currentMessage(), "Execution stopped by the user");
-    EXPECT_TRUE(w.cmdExecute->isEnabled());
-    EXPECT_TRUE(w.cmdShowErrorFile->isEnabled());
+    EXPECT_TRUE(w.executeButton->isEnabled());
+    EXPECT_TRUE(w.showErrorFileButton->isEnabled());
 }
 
 // Each data link shows the panel of its type, bound to its data source; edits on the panels reach
@@ -343,55 +343,55 @@ TEST_F(MainWindowTest, DataLinkPanelChosenByTypeBoundAndSaved) {
     MainWindow& w = window();
     fill(*form_);
     w.RefreshFromModel();
-    w.tabDataInfo->setCurrentIndex(2);
-    auto* flat = w.findChild<FlatFilePanel*>("ctDLlFlatFileOBJ");
+    w.pages->setCurrentIndex(2);
+    auto* flat = w.findChild<FlatFilePanel*>("flatFilePanel");
     ASSERT_NE(flat, nullptr);
     EXPECT_EQ(w.DataLinkPanels.at(1), flat);
     // Type 3 shows the flat-file panel and clears the database fields; type 2 keeps the panel
     // (the other types' panels are chosen with the form model).
     const struct {
         const char *link, *panel;
-    } cases[] = {{"Link1", "ctDLSQLServerOBJ"},
-                 {"Link6", "ctlDLOrcaleServerOBJ"},
-                 {"Link10", "ctlDLXMLFilesOBJ"},
-                 {"Link3", "ctDLlFlatFileOBJ"},
-                 {"Link2", "ctDLlFlatFileOBJ"}};
+    } cases[] = {{"Link1", "sqlServerPanel"},
+                 {"Link6", "oraclePanel"},
+                 {"Link10", "xmlFilesPanel"},
+                 {"Link3", "flatFilePanel"},
+                 {"Link2", "flatFilePanel"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.link);
-        w.lstDataLinks->setCurrentRow(row(c.link));
+        w.dataLinks->setCurrentRow(row(c.link));
         QCoreApplication::processEvents();
         for (QFrame* panel : w.DataLinkPanels)
             EXPECT_EQ(panel->isVisible(), panel->objectName() == c.panel);
         auto* shown = w.findChild<QFrame*>(c.panel);
         auto* editor = dynamic_cast<DataLinkPanel*>(shown);
-        DataLink* bound = editor ? editor->DataSource() : flat->objDataSource();
+        DataLink* bound = editor ? editor->DataSource() : flat->DataSource();
         ASSERT_NE(bound, nullptr);
         EXPECT_EQ(bound, form_->PanelDataSource());
-        EXPECT_EQ(bound->strName, c.link);
+        EXPECT_EQ(bound->name, c.link);
         if (!editor) {
-            EXPECT_TRUE(bound->strDSServer.isEmpty());
-            EXPECT_EQ(flat->txtSourceDataDir->text(), "/data/");
+            EXPECT_TRUE(bound->server.isEmpty());
+            EXPECT_EQ(flat->directoryBox->text(), "/data/");
         }
     }
 
-    w.lstDataLinks->setCurrentRow(row("Link1"));
+    w.dataLinks->setCurrentRow(row("Link1"));
     QCoreApplication::processEvents();
-    auto* sql = w.findChild<SqlServerPanel*>("ctDLSQLServerOBJ");
-    EXPECT_EQ(sql->txtSQLServer->text(), "srv");
-    sql->txtSQLServer->setText("night");
-    QWidget* next = w.lstDataLinks->nextInFocusChain();
-    while (w.lstDataLinks->isAncestorOf(next))
+    auto* sql = w.findChild<SqlServerPanel*>("sqlServerPanel");
+    EXPECT_EQ(sql->sqlServerBox->text(), "srv");
+    sql->sqlServerBox->setText("night");
+    QWidget* next = w.dataLinks->nextInFocusChain();
+    while (w.dataLinks->isAncestorOf(next))
         next = next->nextInFocusChain();
-    EXPECT_EQ(next, sql->txtSQLServer) << "the shown panel follows the list in the keyboard order";
+    EXPECT_EQ(next, sql->sqlServerBox) << "the shown panel follows the list in the keyboard order";
 
-    w.lstDataLinks->setCurrentRow(row("Link10"));
-    w.findChild<XmlFilesPanel*>("ctlDLXMLFilesOBJ")->txtXMLMetaDataFile->setText("/x/schema.xml");
-    w.lstDataLinks->setCurrentRow(row("Link3"));
-    flat->cbSourceCopyRemData->click();
-    flat->optSourceFromFTP->click();
-    flat->txtSourceRemDataDir->setText("/out");
-    flat->txtSourceFTPServer->setText("ftp.example");
-    flat->txtSourceRemPollInterval->setText("015");
+    w.dataLinks->setCurrentRow(row("Link10"));
+    w.findChild<XmlFilesPanel*>("xmlFilesPanel")->xmlSchemaFileBox->setText("/x/schema.xml");
+    w.dataLinks->setCurrentRow(row("Link3"));
+    flat->copyRemoteDataBox->click();
+    flat->fromFtpOption->click();
+    flat->remoteDirectoryBox->setText("/out");
+    flat->ftpServerBox->setText("ftp.example");
+    flat->pollIntervalBox->setText("015");
 
     form_->SaveConfiguration(home.file("saved.etl"));
     EXPECT_TRUE(readAll(home.file("saved.etl")).contains("ftp.example"));

@@ -64,7 +64,7 @@ class InstalledOperator : public RecordingOperator {
   public:
     InstalledOperator() { SetOperator(this); }
     ~InstalledOperator() override { SetOperator(nullptr); }
-    std::unique_ptr<CopyProgress> CreateCopyAnimDlg() override {
+    std::unique_ptr<CopyProgress> CreateCopyProgress() override {
         struct Cancelling : HeadlessCopyProgress {
             int after, labels = 0;
             explicit Cancelling(int a) : after(a) {}

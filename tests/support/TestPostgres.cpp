@@ -51,7 +51,7 @@ int pickFreePort() {
     return port;
 }
 
-QString strError() {
+QString SystemErrorText() {
     return QString::fromLocal8Bit(strerror(errno));
 }
 
@@ -95,7 +95,7 @@ bool TestPostgres::chownToServer(const QString& path, QString* error) const {
         ::chown(QFile::encodeName(path).constData(), serverUid_, serverGid_) == 0)
         return true;
     *error = QStringLiteral("cannot hand %1 to the %2 account: %3")
-                 .arg(path, QLatin1String(kServerAccount), strError());
+                 .arg(path, QLatin1String(kServerAccount), SystemErrorText());
     return false;
 }
 
@@ -156,7 +156,7 @@ bool TestPostgres::start(QString* error) {
     const QString base = dropPrivileges_ ? QStringLiteral("/tmp") : QDir::tempPath();
     QByteArray templ = QFile::encodeName(base + "/pendrill-pg-XXXXXX");
     if (!::mkdtemp(templ.data())) {
-        *error = "cannot create a temporary directory under " + base + ": " + strError();
+        *error = "cannot create a temporary directory under " + base + ": " + SystemErrorText();
         return false;
     }
     dir_ = QFile::decodeName(templ);
@@ -329,7 +329,7 @@ bool TestPostgres::writeInfo(const QString& infoFile, qint64 keeperPid, QString*
     f.close();
     if (::rename(QFile::encodeName(part).constData(), QFile::encodeName(infoFile).constData()) !=
         0) {
-        *error = "cannot rename " + part + ": " + strError();
+        *error = "cannot rename " + part + ": " + SystemErrorText();
         return false;
     }
     return true;

@@ -24,47 +24,47 @@ class StderrOperator : public OperatorInterface {
 
 QJsonObject toJson(const DataLink& ds) {
     return QJsonObject{
-        {"strModelName", ds.strModelName},
-        {"strName", ds.strName},
+        {"strModelName", ds.modelName},
+        {"strName", ds.name},
         {"etlType", ds.etlType},
-        {"strDSServer", ds.strDSServer},
-        {"strDSDatabase", ds.strDSDatabase},
-        {"blnDSTrustedLogin", ds.blnDSTrustedLogin},
-        {"strDSUser", ds.strDSUser},
-        {"strDSPassword", ds.strDSPassword},
-        {"strDSFile", ds.strDSFile},
-        {"strDSDirectory", ds.strDSDirectory},
-        {"strDSConnectString", ds.strDSConnectString},
-        {"intTransferData", ds.intTransferData},
-        {"strFTPServer", ds.strFTPServer},
-        {"strFTPUser", ds.strFTPUser},
-        {"strFTPPassword", ds.strFTPPassword},
-        {"strRemoteDir", ds.strRemoteDir},
-        {"intPollInterval", ds.intPollInterval},
-        {"intPollDuration", ds.intPollDuration},
+        {"strDSServer", ds.server},
+        {"strDSDatabase", ds.database},
+        {"blnDSTrustedLogin", ds.trustedLogin},
+        {"strDSUser", ds.user},
+        {"strDSPassword", ds.password},
+        {"strDSFile", ds.file},
+        {"strDSDirectory", ds.directory},
+        {"strDSConnectString", ds.connectString},
+        {"intTransferData", ds.transferData},
+        {"strFTPServer", ds.ftpServer},
+        {"strFTPUser", ds.ftpUser},
+        {"strFTPPassword", ds.ftpPassword},
+        {"strRemoteDir", ds.remoteDirectory},
+        {"intPollInterval", ds.pollInterval},
+        {"intPollDuration", ds.pollDuration},
     };
 }
 
 void printText(const DataLink& ds, const AdminIo& io) {
     const auto n = [](int v) { return QString::number(v); };
-    io.print('[' + ds.strName + ']');
-    io.print("ModelName=" + ds.strModelName);
+    io.print('[' + ds.name + ']');
+    io.print("ModelName=" + ds.modelName);
     io.print("Type=" + n(ds.etlType));
-    io.print("Server=" + ds.strDSServer);
-    io.print("Database=" + ds.strDSDatabase);
-    io.print("TrustedLogin=" + RunSettings::BooleanText(ds.blnDSTrustedLogin));
-    io.print("User=" + ds.strDSUser);
-    io.print("Password=" + ds.strDSPassword);
-    io.print("File=" + ds.strDSFile);
-    io.print("Directory=" + ds.strDSDirectory);
-    io.print("ConnectString=" + ds.strDSConnectString);
-    io.print("TransferData=" + n(ds.intTransferData));
-    io.print("FTPServer=" + ds.strFTPServer);
-    io.print("FTPUser=" + ds.strFTPUser);
-    io.print("FTPPassword=" + ds.strFTPPassword);
-    io.print("RemoteDir=" + ds.strRemoteDir);
-    io.print("PollDuration=" + n(ds.intPollDuration));
-    io.print("PollInterval=" + n(ds.intPollInterval));
+    io.print("Server=" + ds.server);
+    io.print("Database=" + ds.database);
+    io.print("TrustedLogin=" + RunSettings::BooleanText(ds.trustedLogin));
+    io.print("User=" + ds.user);
+    io.print("Password=" + ds.password);
+    io.print("File=" + ds.file);
+    io.print("Directory=" + ds.directory);
+    io.print("ConnectString=" + ds.connectString);
+    io.print("TransferData=" + n(ds.transferData));
+    io.print("FTPServer=" + ds.ftpServer);
+    io.print("FTPUser=" + ds.ftpUser);
+    io.print("FTPPassword=" + ds.ftpPassword);
+    io.print("RemoteDir=" + ds.remoteDirectory);
+    io.print("PollDuration=" + n(ds.pollDuration));
+    io.print("PollInterval=" + n(ds.pollInterval));
 }
 
 }  // namespace
@@ -86,7 +86,7 @@ int DatalinkList(const DatalinkRequest& r, const AdminIo& io) {
     // Pendrill's data-link list, only the model's own rows are shown.
     std::vector<const DataLink*> shown;
     for (const DataLink& ds : sources)
-        if (ds.strModelName == r.model)
+        if (ds.modelName == r.model)
             shown.push_back(&ds);
     if (r.args.has(QStringLiteral("--json"))) {
         QJsonArray array;

@@ -22,16 +22,15 @@ int list(const AdminInvocation& request, const AdminIo& io) {
         return 2;
     }
     PackageCatalogue packages;
-    packages.strSQLServer = options.value(QStringLiteral("--server"));
-    packages.blnSQLTrustedLogin = login.trusted;
+    packages.server = options.value(QStringLiteral("--server"));
+    packages.trustedLogin = login.trusted;
     if (!login.trusted) {
-        packages.strSQLUser = login.user;
-        packages.strSQLPassword = login.password;
+        packages.user = login.user;
+        packages.password = login.password;
     }
     if (!packages.RetrievePackages() && !packages.LastError().isEmpty()) {
-        io.error(
-            QStringLiteral("cannot read the package store of server %1:\n%2")
-                .arg(packages.strSQLServer, QString(packages.LastError()).replace("\r\n", "\n")));
+        io.error(QStringLiteral("cannot read the package store of server %1:\n%2")
+                     .arg(packages.server, QString(packages.LastError()).replace("\r\n", "\n")));
         return 1;
     }
     StringChoiceList list;

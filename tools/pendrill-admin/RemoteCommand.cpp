@@ -59,8 +59,7 @@ class PrintingOperator : public OperatorInterface {
 };
 
 bool isRemote(const DataLink& ds) {
-    return ds.intTransferData == DataLink::TransferFtp ||
-           ds.intTransferData == DataLink::TransferShare;
+    return ds.transferData == DataLink::TransferFtp || ds.transferData == DataLink::TransferShare;
 }
 
 // The model's data sources, read as a run reads them (rows left out are named on standard error).
@@ -86,19 +85,19 @@ int remoteStatus(const DatalinkRequest& r, const AdminIo& io) {
     int status = 0;
     bool any = false;
     for (const DataLink& ds : sources) {
-        if (!isRemote(ds) || (!r.name.isEmpty() && ds.strName != r.name))
+        if (!isRemote(ds) || (!r.name.isEmpty() && ds.name != r.name))
             continue;
         any = true;
-        QString remote = ds.strRemoteDir;
+        QString remote = ds.remoteDirectory;
         QString failure;
         const short code =
-            ds.intTransferData == DataLink::TransferFtp
-                ? FtpReadStatus(ds.strFTPServer, remote, ds.strFTPUser, ds.strFTPPassword, &failure)
+            ds.transferData == DataLink::TransferFtp
+                ? FtpReadStatus(ds.ftpServer, remote, ds.ftpUser, ds.ftpPassword, &failure)
                 : ShareReadStatus(remote, &failure);
         const char* word = code == RemoteStatus::Ready         ? "ready"
                            : code == RemoteStatus::KeepPolling ? "waiting"
                                                                : "failed";
-        QString line = ds.strName + '\t' + QLatin1String(word);
+        QString line = ds.name + '\t' + QLatin1String(word);
         if (!failure.isEmpty())
             line += '\t' + TerminalLines(failure);
         io.print(line);
@@ -138,12 +137,12 @@ int remoteCheck(const DatalinkRequest& r, const AdminIo& io) {
     DataLinks sources;
     if (!loadSources(r, sources, io))
         return 1;
-    const DataLink* ds = sources.getDSByName(r.name);
+    const DataLink* ds = sources.FindByName(r.name);
     if (ds == nullptr) {
         io.error(QStringLiteral("model '%1' has no data link '%2'").arg(r.model, r.name));
         return 1;
     }
-    if (ds->intTransferData != DataLink::TransferFtp) {
+    if (ds->transferData != DataLink::TransferFtp) {
         io.error(QStringLiteral("data link '%1' does not fetch its data over FTP").arg(r.name));
         return 1;
     }
@@ -155,16 +154,15 @@ int remoteCheck(const DatalinkRequest& r, const AdminIo& io) {
         return s.isEmpty() ? std::nullopt : std::optional<QString>(s);
     };
     QString error;
-    const bool ok = FtpCheckAccess(ds->strFTPServer, kFtpStatusFileName, ds->strRemoteDir,
-                                   optional(ds->strFTPUser), optional(ds->strFTPPassword), &error);
+    const bool ok = FtpCheckAccess(ds->ftpServer, kFtpStatusFileName, ds->remoteDirectory,
+                                   optional(ds->ftpUser), optional(ds->ftpPassword), &error);
     SetOperator(nullptr);
     if (!ok) {
-        io.error(error.isEmpty()
-                     ? QStringLiteral("access to %1 not confirmed").arg(ds->strFTPServer)
-                     : TerminalLines(error));
+        io.error(error.isEmpty() ? QStringLiteral("access to %1 not confirmed").arg(ds->ftpServer)
+                                 : TerminalLines(error));
         return kRemoteDataNotObtained;
     }
-    io.print(QStringLiteral("Login, read and write rights confirmed on %1").arg(ds->strFTPServer));
+    io.print(QStringLiteral("Login, read and write rights confirmed on %1").arg(ds->ftpServer));
     return 0;
 }
 

@@ -26,9 +26,9 @@
 #include "gui/AnimationClip.h"
 #include "gui/AppIcon.h"
 #include "gui/CopyProgressWindow.h"
+#include "gui/FlatFilePanel.h"
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
-#include "gui/FlatFilePanel.h"
 #include "util/OperatorInterface.h"
 #include "util/StopFlags.h"
 
@@ -88,8 +88,8 @@ int writeIcons(const QDir& dir) {
 // else the temporary directory.
 QString copyTarget() {
     const DataLink* source = FindDataSource(QStringLiteral("Orders"));
-    if (source != nullptr && !source->strDSDirectory.isEmpty())
-        return source->strDSDirectory;
+    if (source != nullptr && !source->directory.isEmpty())
+        return source->directory;
     return QDir::tempPath() + QStringLiteral("/");
 }
 
@@ -111,10 +111,10 @@ int takePictures(const QString& config, const QDir& out) {
         window.show();
         settle(200);
 
-        auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("tabDataInfo"));
-        auto* links = window.findChild<QListWidget*>(QStringLiteral("lstDataLinks"));
+        auto* tabs = window.findChild<QTabWidget*>(QStringLiteral("pages"));
+        auto* links = window.findChild<QListWidget*>(QStringLiteral("dataLinks"));
         if (tabs == nullptr || links == nullptr) {
-            say(QStringLiteral("the main window has no tabDataInfo or lstDataLinks"));
+            say(QStringLiteral("the main window has no pages or dataLinks"));
             status = 1;
         } else {
             // As the operator does it: page by page, then a data link of the list.
@@ -139,16 +139,16 @@ int takePictures(const QString& config, const QDir& out) {
             } else {
                 links->setCurrentItem(orders.first());
                 // Fetched by FTP first, as typed by an operator (nothing is saved).
-                auto* panel = window.findChild<FlatFilePanel*>(QStringLiteral("ctDLlFlatFileOBJ"));
+                auto* panel = window.findChild<FlatFilePanel*>(QStringLiteral("flatFilePanel"));
                 if (panel != nullptr) {
-                    panel->cbSourceCopyRemData->click();
-                    panel->optSourceFromFTP->click();
-                    panel->txtSourceRemDataDir->setText(QStringLiteral("/outgoing/orders/"));
-                    panel->txtSourceFTPServer->setText(QStringLiteral("ftp.example.com"));
-                    panel->txtSourceFTPUsername->setText(QStringLiteral("etl"));
-                    panel->txtSourceFTPPassword->setText(QStringLiteral("secret"));
-                    panel->txtSourceRemPollInterval->setText(QStringLiteral("5"));
-                    panel->txtSourceRemPollDuration->setText(QStringLiteral("120"));
+                    panel->copyRemoteDataBox->click();
+                    panel->fromFtpOption->click();
+                    panel->remoteDirectoryBox->setText(QStringLiteral("/outgoing/orders/"));
+                    panel->ftpServerBox->setText(QStringLiteral("ftp.example.com"));
+                    panel->ftpUserBox->setText(QStringLiteral("etl"));
+                    panel->ftpPasswordBox->setText(QStringLiteral("secret"));
+                    panel->pollIntervalBox->setText(QStringLiteral("5"));
+                    panel->pollDurationBox->setText(QStringLiteral("120"));
                 }
                 save(&window, out, QStringLiteral("panel-flatfile.png"));
             }

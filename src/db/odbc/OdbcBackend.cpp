@@ -102,8 +102,8 @@ std::unique_ptr<BulkRowSink> OdbcBackend::OpenBulkSink(std::unique_ptr<DbConnect
 
 bool OdbcBackend::OpenLocation(QSqlDatabase&, const QString&, const QString& location, bool,
                                QString* error) const {
-    return Fail(error, QStringLiteral("%1: an ODBC server is not named by a location")
-                           .arg(location));
+    return Fail(error,
+                QStringLiteral("%1: an ODBC server is not named by a location").arg(location));
 }
 
 bool OdbcBackend::SchemaComplete(QSqlDatabase&, int, const QString&) const {
