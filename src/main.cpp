@@ -10,7 +10,7 @@
 #include "gui/GuiOperator.h"
 #include "gui/MainWindowHost.h"
 #include "util/OperatorInterface.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 #include "util/TerminationSignals.h"
 
 namespace {
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
             if (ParseCommandLine(arguments).StartInConfigMode)
                 fprintf(stderr, "pendrill: %s\n", note.toLocal8Bit().constData());
             else
-                StopFlags::AddRunLogNote(note);
+                RunTargets::AddRunLogNote(note);
             qunsetenv("DISPLAY");
             qunsetenv("WAYLAND_DISPLAY");
             WatchTerminationSignals(nullptr);

@@ -15,24 +15,24 @@
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
 #include "util/RunLog.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 
 MainFormModel::MainFormModel() {
     PackageFactory = CreatePackage2;
     Registry.SetCompany(QStringLiteral("Tessaly"));
     Registry.SetAppName(QStringLiteral("Pendrill"));
     // Run-log lines go to the file named in the exception-file field.
-    StopFlags::SetExceptionFileSource([this] { return errorFile; });
+    RunTargets::Current().runLogFile = ([this] { return errorFile; });
     // Every logged text also goes to the status bar.
-    StopFlags::SetStatusTextSink([this](const QString& text) { SetFormStatus(text); });
+    RunTargets::Current().statusText = ([this](const QString& text) { SetFormStatus(text); });
     // A configuration file made private when a password is saved into it: run log, status bar.
-    SetPrivateFileNoticeHandler([](const QString& text) { LogInfo(text); });
+    RunTargets::Current().privateFileNotice = ([](const QString& text) { LogInfo(text); });
 }
 
 MainFormModel::~MainFormModel() {
-    StopFlags::SetExceptionFileSource(nullptr);
-    StopFlags::SetStatusTextSink(nullptr);
-    SetPrivateFileNoticeHandler(nullptr);
+    RunTargets::Current().runLogFile = (nullptr);
+    RunTargets::Current().statusText = (nullptr);
+    RunTargets::Current().privateFileNotice = (nullptr);
 }
 
 QString MainFormModel::executeCaption() const {

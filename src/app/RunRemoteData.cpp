@@ -6,7 +6,7 @@
 #include "datasources/DataSourceSections.h"
 #include "remote/ModelRemoteData.h"
 #include "util/RunLog.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 
 bool FetchRunRemoteData(const RunSettings& settings, const JobRecord& runRecord) {
     bool result = true;
@@ -16,7 +16,7 @@ bool FetchRunRemoteData(const RunSettings& settings, const JobRecord& runRecord)
         LogInfo(QStringLiteral("Error: data sources for remote data not read: ") + error);
         result = false;
     }
-    if (!StopFlags::StartInConfigMode && !settings.PendrillConfigFile.isEmpty())
+    if (!RunTargets::Current().interactive && !settings.PendrillConfigFile.isEmpty())
         ReadDataSourceSections(settings.PendrillConfigFile, links);
     RemoteFetchContext context;
     context.runRecord = &runRecord;

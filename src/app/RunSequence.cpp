@@ -23,6 +23,7 @@
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/RunLog.h"
+#include "util/RunTargets.h"
 #include "util/StatusFile.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
@@ -98,7 +99,7 @@ void RunSequence::CopyRunLog() const {
         return;
     QString why;
     if (!CopyFileReplacing(runLogFile_, files_.LogFile, &why))
-        StopFlags::ReportProblem(
+        RunTargets::ReportProblem(
             QStringLiteral("cannot copy the run log to %1: %2").arg(files_.LogFile, why));
 }
 
@@ -226,8 +227,8 @@ int RunSequence::runSteps(SignalledStop& stop) {
     QString inUse;
     if (!LockRunFiles(&inUse)) {
         outcomeText_ = inUse;
-        StopFlags::ShowStatusText(inUse);
-        if (StopFlags::StartInConfigMode)
+        RunTargets::ShowStatusText(inUse);
+        if (RunTargets::Current().interactive)
             Operator().ShowMessageBox(inUse, 16, QStringLiteral("Pendrill"));
         StatusFailure();
         closeRecord(record, 3, inUse, settings.DTSPackageName);
@@ -246,7 +247,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
     LogInfo(QStringLiteral("Data Warehouse database : ") + settings.DWDatabaseName);
     if (!files_.ConfigFile.isEmpty())
         LogInfo(QStringLiteral("Pendrill Config file      : ") + files_.ConfigFile);
-    for (const QString& note : StopFlags::TakeRunLogNotes())
+    for (const QString& note : RunTargets::TakeRunLogNotes())
         LogInfo(note);
 
     if (!loaded) {
@@ -287,7 +288,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
             // The run log says why (a line per data link); the status bar ends as it does for
             // any run that was stopped.
             if (StopFlags::StopRequested)
-                StopFlags::ShowStatusText(QStringLiteral("Execution stopped by the user"));
+                RunTargets::ShowStatusText(QStringLiteral("Execution stopped by the user"));
             StatusFailure();
             return ExitRemoteDataMissing;
         }

@@ -16,7 +16,7 @@
 #include "dts/DtsPackage.h"
 #include "dts/RunVariables.h"
 #include "util/FileUtils.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -221,7 +221,7 @@ int ValidateRun(const StartupValues& v) {
 
     MainFormModel form;
     // Nothing reaches the run log: the checks only report on standard output.
-    StopFlags::SetExceptionFileSource(nullptr);
+    RunTargets::Current().runLogFile = (nullptr);
     form.PendrillConfigFile = v.ConfigFile;
     form.JobID = v.JobId;
     form.InitFormFields();

@@ -11,6 +11,7 @@
 #include "history/JobRecord.h"
 #include "util/FileUtils.h"
 #include "util/RunLog.h"
+#include "util/RunTargets.h"
 #include "util/StatusFile.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
@@ -263,8 +264,8 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
         return ValidateRun(v);
     if (v.StartInConfigMode && !OperatorCanBeAsked())
         return nobodyToAsk(v);
-    StopFlags::StartInConfigMode = v.StartInConfigMode;
-    SetStatusFile(v.StatusFile);
+    RunTargets::Current().interactive = v.StartInConfigMode;
+    RunTargets::Current().statusFile = (v.StatusFile);
     StatusRunning();
 
     MainFormModel form;
@@ -358,7 +359,7 @@ int RunnerMain(const QStringList& arguments) {
         !v.LinuxHelp && !v.ShowVersion && !v.HelpRequested && !v.Validate && !v.StartInConfigMode;
     QStringList problems;
     if (run)
-        StopFlags::SetProblemSink([&problems](const QString& text) {
+        RunTargets::Current().problem = ([&problems](const QString& text) {
             // A problem met twice (the status file at every word) is said once on standard
             // error; the run log gets it whenever it is met, as it may not exist yet.
             if (!problems.contains(text))
@@ -369,13 +370,13 @@ int RunnerMain(const QStringList& arguments) {
     RunSummary summary;
     int status = runStartup(v, record, packageName, summary);
     status = finishRun(v, record, packageName, status, summary);
-    StopFlags::SetProblemSink(nullptr);
+    RunTargets::Current().problem = (nullptr);
     if (!run)
         return status;
     if (status != ExitOk)
         reportFailure(status, summary);
     else
         for (const QString& problem : problems)
-            StopFlags::ReportProblem(problem);
+            RunTargets::ReportProblem(problem);
     return status;
 }

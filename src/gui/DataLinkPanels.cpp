@@ -84,11 +84,11 @@ void DataLinkPanel::SetDataSource(DataLink* source) {
 }
 
 void DataLinkPanel::EnableControl(QWidget* control, bool colour) {
-    SetControlEnabled(control, true, colour);
+    ShowControlEnabled(control, true, colour);
 }
 
 void DataLinkPanel::DisableControl(QWidget* control, bool colour) {
-    SetControlEnabled(control, false, colour);
+    ShowControlEnabled(control, false, colour);
 }
 
 QLabel* DataLinkPanel::AddDescription(const QString& name, const QString& text) {

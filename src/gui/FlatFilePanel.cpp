@@ -35,7 +35,7 @@ QLabel* label(QWidget* parent, const char* name, const QString& text, QWidget* b
 
 // Sets the enabled state and, for input boxes, the background colour of the state.
 void setControlEnabled(QWidget* control, bool enabled) {
-    SetControlEnabled(control, enabled, qobject_cast<QLineEdit*>(control) != nullptr);
+    ShowControlEnabled(control, enabled, qobject_cast<QLineEdit*>(control) != nullptr);
 }
 
 void setText(QLineEdit* box, const QString& text) {

@@ -15,7 +15,7 @@ QColor InputBoxBackground(bool enabled) {
                    : palette.color(QPalette::Active, QPalette::Button);
 }
 
-void SetControlEnabled(QWidget* control, bool enabled, bool colour) {
+void ShowControlEnabled(QWidget* control, bool enabled, bool colour) {
     if (control == nullptr)
         return;
     control->setEnabled(enabled);

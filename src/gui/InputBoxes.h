@@ -16,4 +16,4 @@ void MakePasswordBox(QLineEdit* box);
 QColor InputBoxBackground(bool enabled);
 
 // Enables or disables `control`; with `colour` its background becomes InputBoxBackground(enabled).
-void SetControlEnabled(QWidget* control, bool enabled, bool colour);
+void ShowControlEnabled(QWidget* control, bool enabled, bool colour);

@@ -12,7 +12,7 @@
 
 #include "history/Repository.h"
 #include "history/TimeStamps.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 
 JobRecord::CloseArguments JobRecord::DefaultCloseArguments() {
     CloseArguments a;
@@ -67,7 +67,7 @@ QVariant storedValue(const QVariant& v) {
 }
 
 void reportStorageError(const QString& what, const QString& error) {
-    StopFlags::ReportProblem(QStringLiteral("job history: %1: %2").arg(what, error));
+    RunTargets::ReportProblem(QStringLiteral("job history: %1: %2").arg(what, error));
 }
 }  // namespace
 

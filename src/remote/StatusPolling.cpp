@@ -14,6 +14,7 @@
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
 #include "util/RunLog.h"
+#include "util/RunTargets.h"
 #include "util/StopFlags.h"
 
 namespace {
@@ -87,7 +88,7 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
         record.setExceptionFile(runRecord->ExceptionFile());
         record.setJobIdentifier(runRecord->JobIdentifier());
     } else {
-        record.setExceptionFile(StopFlags::ExceptionFileField());
+        record.setExceptionFile(RunTargets::ExceptionFileField());
         record.setJobIdentifier(QString());
     }
     const bool ftp = !ftpServer.isEmpty();

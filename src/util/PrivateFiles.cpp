@@ -12,17 +12,13 @@
 #include <cstring>
 
 #include "util/Errors.h"
+#include "util/RunTargets.h"
 #include "util/UniqueFd.h"
 
 namespace {
 
 QString errnoText() {
     return QString::fromLocal8Bit(std::strerror(errno));
-}
-
-std::function<void(const QString&)>& noticeHandler() {
-    static std::function<void(const QString&)> handler;
-    return handler;
 }
 
 QString octal(unsigned mode) {
@@ -88,13 +84,9 @@ bool RestrictToOwner(const QString& path, QString* error) {
     return true;
 }
 
-void SetPrivateFileNoticeHandler(std::function<void(const QString&)> handler) {
-    noticeHandler() = std::move(handler);
-}
-
 void PrivateFileNotice(const QString& text) {
-    if (noticeHandler()) {
-        noticeHandler()(text);
+    if (RunTargets::Current().privateFileNotice) {
+        RunTargets::Current().privateFileNotice(text);
         return;
     }
     std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, text.toLocal8Bit().constData());

@@ -27,8 +27,6 @@ bool CreatePrivateFile(const QString& path, QString* error = nullptr);
 // its mode could not be changed.
 bool RestrictToOwner(const QString& path, QString* error = nullptr);
 
-// Says that a file's mode was tightened. By default one line "<program>: TEXT" on standard
-// error; a window installs its own handler (run log and status bar). An empty handler restores
-// the default.
-void SetPrivateFileNoticeHandler(std::function<void(const QString&)> handler);
+// Says that a file's mode was tightened: through RunTargets::Current().privateFileNotice (the
+// window's run log and status bar), by default one line "<program>: TEXT" on standard error.
 void PrivateFileNotice(const QString& text);

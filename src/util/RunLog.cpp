@@ -4,18 +4,18 @@
 
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 #include "util/TextFiles.h"
 
 void LogMessage(const QString& text, bool showMessageBox, int style, const QString& title) {
     OperatorInterface& op = Operator();
     op.ProcessPendingEvents();
-    if (StopFlags::StartInConfigMode && showMessageBox)
+    if (RunTargets::Current().interactive && showMessageBox)
         op.ShowMessageBox(text, style, title);
-    const QString logFile = StopFlags::ExceptionFileField();
+    const QString logFile = RunTargets::ExceptionFileField();
     if (!logFile.isEmpty())
         AppendLines(logFile, text);
-    StopFlags::ShowStatusText(text);
+    RunTargets::ShowStatusText(text);
     op.ProcessPendingEvents();
 }
 

@@ -1,19 +1,13 @@
 #include "util/StatusFile.h"
 
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 #include "util/TextFiles.h"
 
 namespace {
-QString& statusPath() {
-    static QString p;
-    return p;
+const QString& statusPath() {
+    return RunTargets::Current().statusFile;
 }
 }  // namespace
-
-bool SetStatusFile(const QString& path) {
-    statusPath() = path;
-    return true;
-}
 
 QString StatusFilePath() {
     return statusPath();
@@ -26,7 +20,7 @@ bool WriteStatusWord(const QString& word) {
     if (WriteFileAtomically(statusPath(), word.toUtf8() + "\r\n", -1, &why))
         return true;
     // The scheduler reads this file: a run that cannot write it says so, as for the log copy.
-    StopFlags::ReportProblem(
+    RunTargets::ReportProblem(
         QStringLiteral("cannot write the status file %1: %2").arg(statusPath(), why));
     return false;
 }

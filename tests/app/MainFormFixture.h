@@ -17,6 +17,7 @@
 #include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 #include "util/OperatorInterface.h"
+#include "util/RunTargets.h"
 #include "util/StatusFile.h"
 #include "util/StopFlags.h"
 
@@ -34,14 +35,14 @@ class FormModel : public ::testing::Test {
         oldCwd_ = QDir::currentPath();
         QDir::setCurrent(home.path());
         SetOperator(&op);
-        StopFlags::StartInConfigMode = true;
+        RunTargets::Current().interactive = true;
     }
     void TearDown() override {
         SetOperator(nullptr);
-        StopFlags::StartInConfigMode = false;
+        RunTargets::Current().interactive = false;
         StopFlags::StopRequested = false;
         StopFlags::RemoteStopRequested = false;
-        SetStatusFile(QString());
+        RunTargets::Current().statusFile = (QString());
         ReleaseDataSources();
         ReleaseDWConnection();
         qputenv("TMPDIR", oldTmp_);

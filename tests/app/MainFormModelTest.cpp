@@ -7,6 +7,7 @@
 #include "app/RunSequence.h"
 #include "history/JobRecord.h"
 #include "support/FakePackage.h"
+#include "util/RunTargets.h"
 
 using testsupport::readAll;
 
@@ -129,7 +130,7 @@ TEST_F(FormModel, DataLinksPanelsAndClearing) {
 TEST_F(FormModel, DataLinkLoadingFailures) {
     storePackages({"Sales_Overall"});
     const QString status = home.file("status");
-    SetStatusFile(status);
+    RunTargets::Current().statusFile = (status);
     struct Case {
         QString server, database, box;
         int historyStatus;

@@ -13,7 +13,7 @@
 #include "support/RecordingOperator.h"
 #include "support/TestPostgres.h"
 #include "util/OperatorInterface.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 
 namespace {
 
@@ -23,11 +23,11 @@ class DataLinkCatalogue : public WarehouseTest {
   protected:
     void SetUp() override {
         WarehouseTest::SetUp();
-        StopFlags::SetExceptionFileSource([this] { return home.file("run.log"); });
+        RunTargets::Current().runLogFile = ([this] { return home.file("run.log"); });
     }
     void TearDown() override {
-        StopFlags::SetExceptionFileSource(nullptr);
-        StopFlags::StartInConfigMode = false;
+        RunTargets::Current().runLogFile = (nullptr);
+        RunTargets::Current().interactive = false;
         SetOperator(nullptr);
         ReleaseDataSources();
         ReleaseDWConnection();

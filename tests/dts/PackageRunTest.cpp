@@ -9,6 +9,7 @@
 #include "dts/PackageRun.h"
 #include "support/FakePackage.h"
 #include "support/TestSupport.h"
+#include "util/RunTargets.h"
 #include "util/StatusFile.h"
 
 using testsupport::readAll;
@@ -116,7 +117,7 @@ TEST_F(PackageRunTest, LogDirectoryHoldingOtherFilesIsRefused) {
         const QString canary = c.logDir == "/" ? QString() : QDir(c.logDir).filePath("Pkg.log");
         s.LogFileDir = c.logDir;
         s.PendrillConfigFile = c.configFile;
-        SetStatusFile(c.statusFile);
+        RunTargets::Current().statusFile = (c.statusFile);
         s.ExceptionLogFile = c.runLog.isEmpty() ? dir.filePath("exception.txt") : c.runLog;
         for (const QString& f : {canary, c.configFile, c.statusFile, c.runLog})
             if (!f.isEmpty()) {
@@ -126,7 +127,7 @@ TEST_F(PackageRunTest, LogDirectoryHoldingOtherFilesIsRefused) {
         EXPECT_TRUE(error.contains("is not emptied")) << error.toStdString();
         EXPECT_TRUE(canary.isEmpty() || QFile::exists(canary));
     }
-    SetStatusFile("");
+    RunTargets::Current().statusFile = ("");
     qputenv("HOME", oldHome);
 }
 

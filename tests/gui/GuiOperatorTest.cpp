@@ -7,6 +7,7 @@
 #include "gui/CopyProgressWindow.h"
 #include "gui/GuiOperator.h"
 #include "util/RunLog.h"
+#include "util/RunTargets.h"
 #include "util/StopFlags.h"
 
 namespace {
@@ -23,16 +24,16 @@ TEST(GuiOperator, RunLogReachesStatusBarAndMessageBoxOnlyInteractively) {
     SetOperator(&op);
     BoxAnswerer answerer;
 
-    StopFlags::StartInConfigMode = false;
+    RunTargets::Current().interactive = false;
     LogMessage("unattended", true, 16, "DTS load error");
     EXPECT_EQ(window.statusBar()->currentMessage(), "unattended");
     EXPECT_TRUE(answerer.boxes.isEmpty());
 
-    StopFlags::StartInConfigMode = true;
+    RunTargets::Current().interactive = true;
     LogMessage("Cannot connect to the Rook Repository.   ", true, 16, "Pendrill");
     EXPECT_EQ(answerer.boxes, QStringList({QString::number(int(QMessageBox::Critical)) +
                                            "|Pendrill|Cannot connect to the Rook Repository.   "}));
-    StopFlags::StartInConfigMode = false;
+    RunTargets::Current().interactive = false;
     SetOperator(nullptr);
 }
 

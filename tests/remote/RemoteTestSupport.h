@@ -14,7 +14,7 @@
 #include "remote/StatusPolling.h"
 #include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 
 namespace remotetest {
 
@@ -22,9 +22,9 @@ namespace remotetest {
 class RemoteTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        StopFlags::SetExceptionFileSource([this] { return logPath; });
+        RunTargets::Current().runLogFile = ([this] { return logPath; });
     }
-    void TearDown() override { StopFlags::SetExceptionFileSource(nullptr); }
+    void TearDown() override { RunTargets::Current().runLogFile = (nullptr); }
     QString log() const { return QString::fromUtf8(testsupport::readAll(logPath)); }
     // The run log's lines, without the empty ones.
     QStringList logLines() const { return log().split("\r\n", Qt::SkipEmptyParts); }

@@ -8,6 +8,7 @@
 #include "remote/RemoteTestSupport.h"
 #include "remote/ShareTransfer.h"
 #include "support/TestSupport.h"
+#include "util/RunTargets.h"
 #include "util/StopFlags.h"
 
 using remotetest::InstalledOperator;
@@ -26,7 +27,7 @@ class Share : public remotetest::RemoteTest {
     }
     void TearDown() override {
         RemoteTest::TearDown();
-        StopFlags::StartInConfigMode = false;
+        RunTargets::Current().interactive = false;
     }
     // Directories under "open/" of the home that any account may use (for tests as "nobody").
     QString openDirectory(const QString& name) {
@@ -93,7 +94,7 @@ TEST_F(Share, ReadStatusWithoutReadRights) {
 
 TEST_F(Share, WriteStatus) {
     InstalledOperator op;
-    StopFlags::StartInConfigMode = true;
+    RunTargets::Current().interactive = true;
     const QString dir = home.file("site");
     writeAll(dir + "/status", "ready with a long old line\r\n");
 
@@ -176,7 +177,7 @@ TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {
 
 TEST_F(Share, NothingToCopy) {
     InstalledOperator op;
-    StopFlags::StartInConfigMode = true;
+    RunTargets::Current().interactive = true;
     const struct {
         const char* name;
         QString remote;

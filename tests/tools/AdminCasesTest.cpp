@@ -19,8 +19,8 @@
 #include "config/SettingsStore.h"
 #include "history/JobRecord.h"
 #include "history/Repository.h"
+#include "support/DataLinkWarehouse.h"
 #include "support/TestPostgres.h"
-#include "support/Warehouse.h"
 
 using testsupport::ProcessResult;
 using testsupport::readAll;
@@ -198,8 +198,8 @@ TEST_P(Case, Run) {
                                    {"UNIQUE", QUuid::createUuid().toString(QUuid::Id128).left(12)}};
     if (!server.isEmpty()) {
         QString skip, error;
-        wh = Warehouse::Create(server == "postgres" ? Backend::PostgreSQL : Backend::Embedded, home,
-                               &skip, &error);
+        wh = CreateDataLinkWarehouse(server == "postgres" ? Backend::PostgreSQL : Backend::Embedded,
+                                     home, &skip, &error);
         if (!wh && !skip.isEmpty())
             GTEST_SKIP() << skip.toStdString();
         ASSERT_TRUE(wh) << error.toStdString();

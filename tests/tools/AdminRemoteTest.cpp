@@ -13,7 +13,7 @@
 TEST(AdminRemote, SignalStopsTheWait) {
     testsupport::IsolatedHome home;
     QString skip, error;
-    const auto wh = Warehouse::Create(Backend::Embedded, home, &skip, &error);
+    const auto wh = CreateDataLinkWarehouse(Backend::Embedded, home, &skip, &error);
     ASSERT_TRUE(wh) << error.toStdString();
     ASSERT_TRUE(QDir().mkpath(home.file("site")));
     ASSERT_TRUE(testsupport::writeAll(home.file("site/status"), "running\r\n"));

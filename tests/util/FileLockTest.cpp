@@ -14,6 +14,7 @@
 #include "support/TestSupport.h"
 #include "util/FileLock.h"
 #include "util/PrivateFiles.h"
+#include "util/RunTargets.h"
 
 using testsupport::readAll;
 using testsupport::writeAll;
@@ -160,7 +161,7 @@ TEST(PrivateFiles, RestrictToOwnerTightensAndSaysSo) {
     const QString file = dir.filePath("job.etl");
     ASSERT_TRUE(writeAll(file, ""));
     QStringList notices;
-    SetPrivateFileNoticeHandler([&](const QString& text) { notices << text; });
+    RunTargets::Current().privateFileNotice = ([&](const QString& text) { notices << text; });
     for (const mode_t mode : {0644, 0660, 0600, 0400}) {
         SCOPED_TRACE(mode);
         const bool tightened = mode & 077;
@@ -171,6 +172,6 @@ TEST(PrivateFiles, RestrictToOwnerTightensAndSaysSo) {
         EXPECT_TRUE(!tightened ||
                     notices.takeFirst().startsWith(file + " could be read by other users"));
     }
-    SetPrivateFileNoticeHandler(nullptr);
+    RunTargets::Current().privateFileNotice = (nullptr);
     EXPECT_TRUE(RestrictToOwner("/no/such/file")) << "a file yet to be written is no failure";
 }

@@ -7,7 +7,7 @@
 #include "support/TestSupport.h"
 #include "util/OperatorInterface.h"
 #include "util/RunLog.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 
 using testsupport::readAll;
 using testsupport::writeAll;
@@ -19,12 +19,12 @@ struct LogFixture : ::testing::Test {
     RecordingOperator op;
     void SetUp() override {
         SetOperator(&op);
-        StopFlags::SetExceptionFileSource([this] { return field; });
+        RunTargets::Current().runLogFile = ([this] { return field; });
     }
     void TearDown() override {
         SetOperator(nullptr);
-        StopFlags::SetExceptionFileSource(nullptr);
-        StopFlags::StartInConfigMode = false;
+        RunTargets::Current().runLogFile = (nullptr);
+        RunTargets::Current().interactive = false;
     }
 };
 }  // namespace
@@ -60,7 +60,7 @@ TEST_F(LogFixture, LinesGoToTheExceptionFileField) {
 }
 
 TEST_F(LogFixture, MessageBoxOnlyInInteractiveModeAndEmptyFieldWritesNoFile) {
-    StopFlags::StartInConfigMode = true;
+    RunTargets::Current().interactive = true;
     LogMessage("Cannot connect", true, 16, "Pendrill");
     LogMessage("quiet", false, 16, "Pendrill");
     EXPECT_EQ(op.boxes, QStringList{"16|Pendrill|Cannot connect"});

@@ -8,8 +8,8 @@
 #include <QTemporaryDir>
 
 #include "support/TestSupport.h"
+#include "util/RunTargets.h"
 #include "util/StatusFile.h"
-#include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
 using testsupport::readAll;
@@ -98,12 +98,12 @@ TEST(TextFiles, CopyReplacesTargetOrLeavesItAlone) {
 
 TEST(StatusFile, HoldsOneWordAndFailsQuietly) {
     QTemporaryDir dir;
-    SetStatusFile("");
+    RunTargets::Current().statusFile = ("");
     EXPECT_FALSE(StatusRunning()) << "no status file named";
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
 
     const QString path = dir.filePath("job status");
-    SetStatusFile(path);
+    RunTargets::Current().statusFile = (path);
     EXPECT_EQ(StatusFilePath(), path);
     EXPECT_TRUE(StatusRunning());
     EXPECT_EQ(readAll(path), "running\r\n");
@@ -112,15 +112,15 @@ TEST(StatusFile, HoldsOneWordAndFailsQuietly) {
 
     // A status file that cannot be written is reported, not passed over in silence.
     QStringList problems;
-    StopFlags::SetProblemSink([&](const QString& text) { problems << text; });
+    RunTargets::Current().problem = ([&](const QString& text) { problems << text; });
     for (const QString& bad : {dir.filePath("no such dir/status"), dir.path()}) {
-        SetStatusFile(bad);
+        RunTargets::Current().statusFile = (bad);
         EXPECT_FALSE(StatusFailure());
         ASSERT_FALSE(problems.isEmpty());
         EXPECT_TRUE(problems.takeLast().startsWith("cannot write the status file " + bad + ": "));
     }
-    StopFlags::SetProblemSink(nullptr);
-    SetStatusFile("");
+    RunTargets::Current().problem = (nullptr);
+    RunTargets::Current().statusFile = ("");
 }
 
 // A directory the run may not add files to, holding files it may write: they are written in
@@ -159,7 +159,7 @@ TEST(TextFiles, DirectoryThatRefusesNewFilesGetsTheFileWrittenInPlace) {
         ASSERT_TRUE(chmodOf(dir, c.dirMode));
 
         const int result = testsupport::forkUnprivileged([&] {
-            SetStatusFile(status);
+            RunTargets::Current().statusFile = (status);
             QString why;
             const bool wrote = StatusFailure();
             const bool copied = CopyFileReplacing(source, log, &why);

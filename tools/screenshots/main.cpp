@@ -30,7 +30,7 @@
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
 #include "util/OperatorInterface.h"
-#include "util/StopFlags.h"
+#include "util/RunTargets.h"
 
 namespace {
 
@@ -94,7 +94,7 @@ QString copyTarget() {
 }
 
 int takePictures(const QString& config, const QDir& out) {
-    StopFlags::StartInConfigMode = true;
+    RunTargets::Current().interactive = true;
     GuiOperator op;
     SetOperator(&op);
     closeMessageBoxes();

@@ -75,7 +75,7 @@ bool EmbeddedBackend::Open(DbConnection& c, const QString& database, bool) const
                             DbErrorMessage(db.lastError(), QStringLiteral("unknown reason"))));
         return false;
     }
-    SetStoppableBusyWait(db, c.ConnectionTimeout * 1000);
+    InstallStoppableBusyWait(db, c.ConnectionTimeout * 1000);
     // A text file named .db that is no database only shows itself on the first read.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {
@@ -121,7 +121,7 @@ bool EmbeddedBackend::OpenLocation(QSqlDatabase& db, const QString& connectionNa
     if (!db.open())
         return Fail(error,
                     DbErrorMessage(db.lastError(), QStringLiteral("the database gave no reason")));
-    SetStoppableBusyWait(db, 5000);
+    InstallStoppableBusyWait(db, 5000);
     QSqlQuery q(db);
     // Write-ahead logging: a write costs no flush of its own (a copy of many files leaves one
     // record per file); the log is flushed at checkpoints, so a crash loses at most the last

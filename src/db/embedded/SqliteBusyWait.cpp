@@ -42,7 +42,7 @@ int onBusy(void* context, int count) {
 
 }  // namespace
 
-bool SetStoppableBusyWait(const QSqlDatabase& db, int timeoutMs) {
+bool InstallStoppableBusyWait(const QSqlDatabase& db, int timeoutMs) {
     const QVariant v = db.driver()->handle();
     if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
         return false;

@@ -9,4 +9,4 @@ class QSqlDatabase;
 // stopped run write its own, while a lock that stays cannot hold the stop up.
 // Call on an open connection of the QSQLITE driver; false when it gives no native handle (the
 // driver's own busy time-out then stays in force).
-bool SetStoppableBusyWait(const QSqlDatabase& db, int timeoutMs);
+bool InstallStoppableBusyWait(const QSqlDatabase& db, int timeoutMs);

@@ -1,0 +1,48 @@
+#include "util/RunTargets.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "util/OperatorInterface.h"
+
+namespace RunTargets {
+
+namespace {
+QStringList& runLogNotes() {
+    static QStringList notes;
+    return notes;
+}
+}  // namespace
+
+Targets& Current() {
+    static Targets targets;
+    return targets;
+}
+
+QString ExceptionFileField() {
+    return Current().runLogFile ? Current().runLogFile() : QString();
+}
+
+void ShowStatusText(const QString& text) {
+    if (Current().statusText)
+        Current().statusText(text);
+    else
+        Operator().SetStatusText(text);
+}
+
+void ReportProblem(const QString& text) {
+    if (Current().problem)
+        Current().problem(text);
+    else
+        std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
+}
+
+void AddRunLogNote(const QString& text) {
+    runLogNotes() << text;
+}
+
+QStringList TakeRunLogNotes() {
+    return std::exchange(runLogNotes(), QStringList());
+}
+
+}  // namespace RunTargets
