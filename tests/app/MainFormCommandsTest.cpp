@@ -14,22 +14,6 @@ QString lastUsed() {
     return SettingsStore().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>");
 }
 
-class FormRoundTrip : public FormModel {
-  protected:
-    void run();
-};
-
-TEST_F(FormRoundTrip, OnTheEmbeddedServer) {
-    run();
-}
-
-TEST_F(FormRoundTrip, OnPostgreSQL) {
-    testsupport::TestPostgres* pg = nullptr;
-    PENDRILL_SHARED_POSTGRES(pg);
-    ASSERT_TRUE(usePostgres(*pg));
-    run();
-}
-
 // The configuration file the settings write, for comparisons.
 QByteArray written(RunSettings& settings, const QString& file) {
     const QString own = settings.PendrillConfigFile;
@@ -40,8 +24,9 @@ QByteArray written(RunSettings& settings, const QString& file) {
     return readAll(file);
 }
 
-// Save with data links edited in a panel, open again, New and save over the same file.
-void FormRoundTrip::run() {
+// Save with data links edited in a panel, open again, New and save over the same file. (Saving
+// the data links on PostgreSQL: datasources/DataLinkCatalogueTest.)
+TEST_F(FormModel, RoundTrip) {
     storePackages({"Sales_Init", "Sales_Overall"});
     makeWarehouse({1, 3});
     QDir().mkpath(home.file("cfg dir"));

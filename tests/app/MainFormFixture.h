@@ -12,18 +12,15 @@
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/PackageStoreSchema.h"
-#include "db/ServerResolver.h"
 #include "support/RecordingOperator.h"
-#include "support/TestPostgres.h"
 #include "support/TestSupport.h"
 #include "util/OperatorInterface.h"
 #include "util/RunTargets.h"
 #include "util/StatusFile.h"
 #include "util/StopFlags.h"
 
-// A form model on the embedded "(local)" server of a private home (or, after usePostgres, on the
-// shared PostgreSQL test server): the package store in msdb and a warehouse database `dw` with
-// its dwm_data_link table. The temporary directory is private too.
+// A form model on the embedded "(local)" server of a private home: the package store in msdb and
+// a warehouse database `dw` with its dwm_data_link table. The temporary directory is private too.
 class FormModel : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -99,21 +96,6 @@ class FormModel : public ::testing::Test {
         f.OpenPackageList();
         f.ChoosePackage(f.packages.Items().indexOf(package));
         f.SetLogFileText(home.file("run.log"));
-    }
-
-    // Moves the test to the shared PostgreSQL server `pg`, reached through the alias "pg".
-    bool usePostgres(testsupport::TestPostgres& pg) {
-        server = "pg";
-        trusted = false;
-        user = pg.superuser();
-        password = pg.password();
-        dw = "dw_form";
-        WriteRegistryValue(QString::fromLatin1(ServerAliasKey), server,
-                           QStringLiteral("postgresql://%1:%2").arg(pg.host()).arg(pg.port()));
-        QString error;
-        pg.createDatabase("msdb", &error);  // may exist already on the shared server
-        pg.execute("postgres", "DROP DATABASE IF EXISTS dw_form", &error);
-        return pg.createDatabase(dw, &error);
     }
 
     testsupport::IsolatedHome home;

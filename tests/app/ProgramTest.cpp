@@ -3,45 +3,15 @@
 #include <unistd.h>
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
 
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
 using testsupport::runProgram;
 
-namespace {
-
-struct Program : ::testing::Test {
+// --help and -h: runs/704, runs/705.
+TEST(Program, Version) {
     testsupport::IsolatedHome home;
-
-    QJsonArray history() {
-        const auto r = runProgram("pendrill-admin", {"history", "--json"});
-        EXPECT_EQ(r.exitCode, 0) << r.err.constData();
-        return QJsonDocument::fromJson(r.out).array();
-    }
-};
-
-}  // namespace
-
-// --help, -h and --version; the usage text of -HELP: runs/701.
-TEST_F(Program, HelpAndVersion) {
-    const QString status = home.file("status");
-    const auto h = runProgram("pendrill", {"-configfile", "x", "--help"});
-    EXPECT_EQ(h.exitCode, 0);
-    for (const char* word : {"-configfile", "-statusfile", "-logfile", "-job_id", "-config",
-                             "Exit status", "registry.ini", "repository.db"})
-        EXPECT_TRUE(h.out.contains(word)) << word;
-    EXPECT_FALSE(h.out.contains("Press enter"));
-    // -h is --help; an unknown option is named on standard error (and ignored).
-    const auto shortHelp = runProgram("pendrill", {"-statusfile", status, "-h", "-configfle"});
-    EXPECT_EQ(shortHelp.exitCode, 0);
-    EXPECT_EQ(shortHelp.out, h.out);
-    EXPECT_EQ(shortHelp.err, "pendrill: unknown option -configfle (ignored)\n");
-    EXPECT_FALSE(QFile::exists(status));
-
-    EXPECT_EQ(history().size(), 0);
     const auto v = runProgram("pendrill", {"--version"});
     EXPECT_EQ(v.exitCode, 0);
     EXPECT_TRUE(v.out.startsWith("pendrill ")) << v.out.constData();
@@ -50,7 +20,8 @@ TEST_F(Program, HelpAndVersion) {
 // A scheduler's directory the run may not add files to, holding a status file and a log file the
 // run may write: both are written in place. Run as an unprivileged account, since root may
 // write everywhere.
-TEST_F(Program, StatusAndLogFilesInADirectoryThatRefusesNewFiles) {
+TEST(Program, StatusAndLogFilesInADirectoryThatRefusesNewFiles) {
+    testsupport::IsolatedHome home;
     const bool root = ::geteuid() == 0;
     ASSERT_EQ(::chmod(QFile::encodeName(home.path()).constData(), 0755), 0);
     const QString program = QStringLiteral(PENDRILL_BIN_DIR "/pendrill");

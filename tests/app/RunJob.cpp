@@ -56,9 +56,8 @@ QString FlatFileSection(const QString& model, const QString& name, const QString
 }
 
 bool Job::Admin(const QString& command, const QStringList& args, ProcessResult* result) const {
-    QStringList all = QStringList{command} + args + QStringList{"--server", server_.name};
-    all += server_.trusted ? QStringList{"--trusted"}
-                           : QStringList{"--user", server_.user, "--password", server_.password};
+    const QStringList all =
+        QStringList{command} + args + QStringList{"--server", "(local)", "--trusted"};
     const ProcessResult r = testsupport::runProgram("pendrill-admin", all);
     EXPECT_EQ(r.exitCode, 0) << all.join(' ').toStdString() << ": " << r.err.constData();
     if (result != nullptr)
@@ -72,28 +71,26 @@ bool Job::StorePackage(const QString& xml) const {
     return testsupport::writeAll(file, xml.toUtf8()) && Admin("package", {"import", file});
 }
 
-bool Job::InitWarehouse(const QString& database) const {
-    return Admin("datalink", {"init", "--database", database});
+bool Job::InitWarehouse() const {
+    return Admin("datalink", {"init", "--database", "DW"});
 }
 
-bool Job::AddDataLink(const QString& model, const QString& name, const QStringList& fields,
-                      const QString& database) const {
-    return Admin(
-        "datalink",
-        QStringList{"add", "--database", database, "--model", model, "--name", name} + fields);
+bool Job::AddDataLink(const QString& model, const QString& name, const QStringList& fields) const {
+    return Admin("datalink",
+                 QStringList{"add", "--database", "DW", "--model", model, "--name", name} + fields);
 }
 
-QString Job::DataLinkDirectory(const QString& model, const QString& database) const {
+QString Job::DataLinkDirectory(const QString& model) const {
     ProcessResult r;
-    Admin("datalink", {"list", "--database", database, "--model", model, "--json"}, &r);
+    Admin("datalink", {"list", "--database", "DW", "--model", model, "--json"}, &r);
     return QJsonDocument::fromJson(r.out).array().at(0).toObject()["strDSDirectory"].toString();
 }
 
 namespace {
 
-QVariant Query(const Server& server, const QString& sql, const QString& database, bool* ok) {
+QVariant Query(const QString& sql, const QString& database, bool* ok) {
     DbConnection c;
-    c.Describe(server.name, database, server.trusted, server.user, server.password);
+    c.Describe("(local)", database, true, QString(), QString());
     QVariant value;
     *ok = c.Open();
     if (*ok) {
@@ -107,15 +104,15 @@ QVariant Query(const Server& server, const QString& sql, const QString& database
 
 }  // namespace
 
-int Job::Count(const QString& sql, const QString& database) const {
+int Job::Count(const QString& sql) const {
     bool ok = false;
-    const QVariant v = Query(server_, sql, database, &ok);
+    const QVariant v = Query(sql, "DW", &ok);
     return v.isValid() ? v.toInt() : -1;
 }
 
 bool Job::Exec(const QString& sql, const QString& database) const {
     bool ok = false;
-    Query(server_, sql, database, &ok);
+    Query(sql, database, &ok);
     return ok;
 }
 
@@ -123,16 +120,16 @@ QString Job::WriteConfig(const QString& fileName, const Config& c) const {
     const auto flag = [](bool b) { return QString(b ? "TRUE" : "FALSE"); };
     // Scrambled texts may begin or end with a blank or a quote: quoted, they read back unchanged.
     const auto login = [&](const QString& p) {
-        return p + "NTAut=" + flag(server_.trusted) + "\r\n" + p + "User=" + server_.user + "\r\n" +
-               p + "Pwd=\"" + EncryptPassword(server_.password) + "\"\r\n";
+        return p + "NTAut=TRUE\r\n" + p + "User=\r\n" + p + "Pwd=\"" + EncryptPassword(QString()) +
+               "\"\r\n";
     };
     const QString text = "[Package Info]\r\nPackage=" + c.package + "\r\nLogFile=" + c.logFile +
                          "\r\nLogFileDir=" + c.logDir +
                          "\r\nUseDefaultLogFileDir=FALSE\r\nTruncLogFile=" + flag(c.truncate) +
                          "\r\nWriteEvent=FALSE\r\n[DTS Server Info]\r\nDTSServer=" +
-                         (c.dtsServer.isEmpty() ? server_.name : c.dtsServer) + "\r\n" +
-                         login("DTS") + "[Datawarehouse Server Info]\r\nDWServer=" +
-                         (c.dwServer.isEmpty() ? server_.name : c.dwServer) + "\r\n" + login("DW") +
+                         (c.dtsServer.isEmpty() ? "(local)" : c.dtsServer) + "\r\n" + login("DTS") +
+                         "[Datawarehouse Server Info]\r\nDWServer=" +
+                         (c.dwServer.isEmpty() ? "(local)" : c.dwServer) + "\r\n" + login("DW") +
                          "DWDB=" + c.database + "\r\n" + QString(c.extra).replace("\n", "\r\n");
     const QString path = home_.file(fileName);
     testsupport::writeAll(path, text.toUtf8());
@@ -151,16 +148,14 @@ bool Job::Start(QProcess& p, const QStringList& args) const {
     return p.waitForStarted(10000);
 }
 
-QString Job::LoadJob(const QString& model, const QString& package, const QString& database) const {
+QString Job::LoadJob(const QString& model, const QString& package) const {
     const QString files = home_.file("files/");
     QDir().mkpath(files);
     EXPECT_TRUE(testsupport::writeAll(files + "rows.csv", "1;alpha\n2;beta\n3;gamma\n"));
-    EXPECT_TRUE(InitWarehouse(database));
-    EXPECT_TRUE(AddDataLink(model, "Files", {"--type", "3", "--ds-directory", "/old/"}, database));
+    EXPECT_TRUE(InitWarehouse());
+    EXPECT_TRUE(AddDataLink(model, "Files", {"--type", "3", "--ds-directory", "/old/"}));
     EXPECT_TRUE(StorePackage(PackageXml(package, LoadFileSteps("rows.csv"))));
-    Config config = Standard(package, FlatFileSection(model, "Files", files));
-    config.database = database;
-    return WriteConfig(model + ".etl", config);
+    return WriteConfig(model + ".etl", Standard(package, FlatFileSection(model, "Files", files)));
 }
 
 ProcessResult Job::Pendrill(const QStringList& args, const QProcessEnvironment& env) const {

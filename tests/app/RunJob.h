@@ -11,15 +11,9 @@ class QProcess;
 #include "support/TestSupport.h"
 
 // End-to-end runs of the real pendrill binary, set up as an operator sets up a job: the package
-// store and the warehouse on one server (the embedded "(local)" of the test's private home, or a
-// PostgreSQL alias), data links in dwm_data_link, and a run configuration file.
+// store and the warehouse on the embedded "(local)" server of the test's private home (trusted
+// login), data links in dwm_data_link, and a run configuration file.
 namespace runjob {
-
-struct Server {
-    QString name = QStringLiteral("(local)");
-    bool trusted = true;
-    QString user, password;
-};
 
 // The fixed sections of a run configuration; `extra` is appended as written.
 struct Config {
@@ -41,22 +35,19 @@ QString FlatFileSection(const QString& model, const QString& name, const QString
 
 class Job {
   public:
-    explicit Job(testsupport::IsolatedHome& home, Server server = Server())
-        : home_(home), server_(std::move(server)) {}
+    explicit Job(testsupport::IsolatedHome& home) : home_(home) {}
 
     // pendrill-admin with the job's server and login added; false (reported) on failure.
     bool Admin(const QString& command, const QStringList& args,
                testsupport::ProcessResult* result = nullptr) const;
     bool StorePackage(const QString& xml) const;
-    bool InitWarehouse(const QString& database = QStringLiteral("DW")) const;
-    bool AddDataLink(const QString& model, const QString& name, const QStringList& fields,
-                     const QString& database = QStringLiteral("DW")) const;
+    // The catalogue of DW, and a data link in it.
+    bool InitWarehouse() const;
+    bool AddDataLink(const QString& model, const QString& name, const QStringList& fields) const;
     // The directory of a data link as the catalogue holds it.
-    QString DataLinkDirectory(const QString& model,
-                              const QString& database = QStringLiteral("DW")) const;
-    // The first column of the query's first row on a database of the server (-1: none), or
-    // whether a statement worked.
-    int Count(const QString& sql, const QString& database = QStringLiteral("DW")) const;
+    QString DataLinkDirectory(const QString& model) const;
+    // The first column of the query's first row on DW (-1: none), or whether a statement worked.
+    int Count(const QString& sql) const;
     bool Exec(const QString& sql, const QString& database = QStringLiteral("DW")) const;
 
     QString WriteConfig(const QString& fileName, const Config& config) const;
@@ -64,11 +55,10 @@ class Job {
     Config Standard(const QString& package, const QString& extra = {}) const {
         return Config{package, home_.file("run.log"), home_.file("logs"), true, "DW", {}, extra};
     }
-    // A flat-file load of `model`: files/rows.csv with three records, the warehouse `database`
-    // whose data link "Files" still points elsewhere, the package loading the file, and the
-    // configuration <model>.etl (run log run.log) pointing "Files" at files/. Its path.
-    QString LoadJob(const QString& model, const QString& package,
-                    const QString& database = QStringLiteral("DW")) const;
+    // A flat-file load of `model`: files/rows.csv with three records, the warehouse DW whose data
+    // link "Files" still points elsewhere, the package loading the file, and the configuration
+    // <model>.etl (run log run.log) pointing "Files" at files/. Its path.
+    QString LoadJob(const QString& model, const QString& package) const;
     // A warehouse database of the embedded server without any table.
     void EmptyWarehouse(const QString& database = QStringLiteral("DW")) const;
     // Starts pendrill in the private home (its working directory); false when it did not start.
@@ -82,7 +72,6 @@ class Job {
 
   private:
     testsupport::IsolatedHome& home_;
-    Server server_;
 };
 
 // Polls `done` every 20 ms for up to `ms`; its last answer.

@@ -2,13 +2,10 @@
 // FTP (the loopback test server), one from a share directory.
 
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QProcess>
-#include <QThread>
 
 #include "RunJob.h"
 #include "support/TestFtp.h"
@@ -34,11 +31,10 @@ QList<QJsonObject> RecordsOfJob(const Job& job, const QString& jobId) {
 
 }  // namespace
 
-// Three runs on one warehouse, each of its own model: one fetches the files of both data links
+// Two runs on one warehouse, each of its own model: one fetches the files of both data links
 // (the site's status goes from "ready" to "idle"), loads them and ends "ok"; one whose FTP site
-// keeps saying "running" gives up after its poll duration with exit status 5; one is stopped by
-// SIGTERM while it waits for its share and ends with exit status 6. The fetch records carry the
-// run's job identifier.
+// keeps saying "running" gives up after its poll duration with exit status 5. The fetch records
+// carry the run's job identifier. A stop during the wait: remote/StatusPollTest.
 TEST(Run, RemoteDataOfAnEtlModel) {
     if (!TestFtp::available())
         GTEST_SKIP() << "python3-pyftpdlib is not installed";
@@ -48,14 +44,13 @@ TEST(Run, RemoteDataOfAnEtlModel) {
     const QString ftpRoot = home.file("ftp"), share = home.file("share");
     QDir().mkpath(ftpRoot + "/in");
     QDir().mkpath(ftpRoot + "/late");
-    QDir().mkpath(share + "/halted");
+    QDir().mkpath(share);
     // Line ends without CR: an ASCII transfer leaves them as they are.
     writeAll(ftpRoot + "/in/orders.csv", "1;alpha\n2;beta\n");
     writeAll(ftpRoot + "/in/status", "ready\r\n");
     writeAll(ftpRoot + "/late/status", "running\r\n");
     writeAll(share + "/returns.csv", "3;gamma\n");
     writeAll(share + "/status", "ready\r\n");
-    writeAll(share + "/halted/status", "running\r\n");
     // The run that waits and the one that copies each have a server of their own, so that the
     // copy's transfers cannot hold up the waiting run's login or reads.
     TestFtp ftp, lateFtp;
@@ -82,10 +77,6 @@ TEST(Run, RemoteDataOfAnEtlModel) {
     // One read at once, then a wait of one minute, then the time-out.
     ASSERT_TRUE(job.AddDataLink("Late", "Files",
                                 ftpLink("late", home.file("local/late/"), "1", lateFtp.server())));
-    ASSERT_TRUE(job.AddDataLink("Halted", "Files",
-                                {"--type", "3", "--transfer-data", "2", "--remote-directory",
-                                 share + "/halted", "--ds-directory", home.file("local/halted/"),
-                                 "--poll-interval", "5", "--poll-duration", "60"}));
 
     const QString loadBoth =
         runjob::LoadFileSteps("orders.csv") +
@@ -97,8 +88,8 @@ TEST(Run, RemoteDataOfAnEtlModel) {
         runjob::PackageXml("Fetched_Overall", loadBoth)
             .replace(filesConnection,
                      filesConnection + "<Connection name=\"Shared\" dataLink=\"Shared\"/>")));
-    for (const char* package : {"Late_Overall", "Halted_Overall"})
-        ASSERT_TRUE(job.StorePackage(runjob::PackageXml(package, runjob::LoadFileSteps("x.csv"))));
+    ASSERT_TRUE(
+        job.StorePackage(runjob::PackageXml("Late_Overall", runjob::LoadFileSteps("x.csv"))));
 
     const auto start = [&](QProcess& p, const QString& model, const QString& jobId) {
         Config cfg = job.Standard(model + "_Overall", model == "Fetched" ? sharedSection : "");
@@ -108,7 +99,7 @@ TEST(Run, RemoteDataOfAnEtlModel) {
                              home.file(model + ".status"), "-job_id", jobId});
     };
 
-    // The run that times out waits a minute: it goes on while the other two run.
+    // The run that times out waits a minute: it goes on while the other one runs.
     QProcess late;
     ASSERT_TRUE(start(late, "Late", "21"));
 
@@ -143,45 +134,6 @@ TEST(Run, RemoteDataOfAnEtlModel) {
         copied.sort();
         EXPECT_EQ(copied, QStringList({"Pendrill Copy:returns.csv", "Pendrill Copy:status",
                                        "Pendrill FTP:orders.csv", "Pendrill FTP:status"}));
-    }
-
-    {
-        QProcess p;
-        ASSERT_TRUE(start(p, "Halted", "22"));
-        runjob::WaitUntil(
-            [&] {
-                return readAll(home.file("Halted.log")).contains("Polling for remote data.") ||
-                       p.state() == QProcess::NotRunning;
-            },
-            60000);
-        QThread::msleep(300);
-        ASSERT_EQ(p.state(), QProcess::Running)
-            << "exit " << p.exitCode() << ", " << p.readAllStandardError().constData()
-            << readAll(home.file("Halted.log")).constData();
-        QElapsedTimer clock;
-        clock.start();
-        ::kill(static_cast<pid_t>(p.processId()), SIGTERM);
-        ASSERT_TRUE(p.waitForFinished(10000));
-        EXPECT_LT(clock.elapsed(), 5000) << "the wait notices a stop within 100 ms";
-        EXPECT_EQ(p.exitCode(), 6) << p.readAllStandardError().constData();
-        EXPECT_EQ(readAll(home.file("Halted.status")), "failure\r\n");
-        const QStringList log = LogLines(home.file("Halted.log"));
-        // The signal ends the wait at once; the run's stop line may come before or after the
-        // data link's reason, but both close the log.
-        ASSERT_GE(log.size(), 2);
-        QStringList tail = log.mid(log.size() - 2);
-        tail.sort();
-        EXPECT_EQ(tail, QStringList({"Error: remote data of data link Files not obtained: Process "
-                                     "stopped by user.",
-                                     "Waiting for end of execution"}))
-            << log.join('\n').toStdString();
-        EXPECT_EQ(readAll(share + "/halted/status"), "running\r\n");
-        const QList<QJsonObject> records = RecordsOfJob(job, "22");
-        ASSERT_EQ(records.size(), 2);
-        EXPECT_EQ(records[0]["Status"].toInt(), 3);
-        EXPECT_EQ(records[0]["Message"].toString(), "Execution stopped by the user");
-        EXPECT_EQ(records[1]["ApplicationName"].toString(), "Pendrill Copy");
-        EXPECT_EQ(records[1]["Message"].toString(), "Process stopped by user.");
     }
 
     ASSERT_TRUE(late.waitForFinished(120000));

@@ -19,12 +19,21 @@ namespace {
 
 const QString kRunsDir = QStringLiteral(PENDRILL_SOURCE_DIR "/tests/app/runs/");
 
-const QStringList kKeys = {"warehouse",     "admin",      "package",    "sql",         "write",
-                           "remove",        "config",     "env",        "args",        "exit",
-                           "status",        "stdout",     "stdout-has", "stdout-last", "stderr",
-                           "stderr-starts", "stderr-has", "log-head",   "log-lines",   "log-last",
-                           "log-has",       "contents",   "same",       "absent",      "query",
-                           "datalink",      "records",    "record",     "exists"};
+const QStringList kKeys = {"warehouse",     "admin",
+                           "package",       "sql",
+                           "write",         "remove",
+                           "config",        "env",
+                           "args",          "exit",
+                           "status",        "stdout",
+                           "stdout-has",    "stdout-contains",
+                           "stdout-last",   "stderr",
+                           "stderr-starts", "stderr-has",
+                           "log-head",      "log-lines",
+                           "log-last",      "log-has",
+                           "contents",      "same",
+                           "absent",        "query",
+                           "datalink",      "records",
+                           "record",        "exists"};
 
 struct Line {
     QString key, value;
@@ -205,6 +214,8 @@ TEST_P(Scenario, Run) {
             stdoutText << v;
         } else if (l.key == "stdout-has") {
             EXPECT_TRUE(outLines.contains(v)) << v.toStdString() << " in\n" << out.toStdString();
+        } else if (l.key == "stdout-contains") {
+            EXPECT_TRUE(out.contains(v)) << v.toStdString();
         } else if (l.key == "stdout-last") {
             EXPECT_EQ(outLines.value(outLines.size() - 1).toStdString(), v.toStdString());
         } else if (l.key == "stderr") {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QSqlDatabase>
@@ -16,47 +15,30 @@
 
 using runjob::Job;
 using testsupport::readAll;
-using testsupport::writeAll;
-
-namespace {
-
-// The environment of a cron job: HOME and PATH, no display, no XDG_RUNTIME_DIR, no locale.
-QProcessEnvironment cronEnvironment(const testsupport::IsolatedHome& home) {
-    QProcessEnvironment env;
-    env.insert("HOME", home.path());
-    env.insert("PATH", "/usr/bin:/bin");
-    env.insert("XDG_CONFIG_HOME", home.configHome());
-    env.insert("XDG_DATA_HOME", home.dataHome());
-    return env;
-}
-
-const QString kSelectOne =
-    "<Step name=\"One\"><ExecuteSql connection=\"Warehouse\"><Statement>SELECT 1</Statement>"
-    "</ExecuteSql></Step>";
-struct CronJob {
-    testsupport::IsolatedHome home;
-    Job job{home};
-    QString runLog = home.file("run.log"), status = home.file("status");
-
-    CronJob() { job.EmptyWarehouse(); }
-    QString config(const QString& package) const {
-        return job.WriteConfig("job.etl", job.Standard(package));
-    }
-};
-
-}  // namespace
 
 // A run the repository keeps waiting (another process holds it locked) ends at SIGTERM without
 // waiting out the repository's time-out: exit status 6, "failure".
 TEST(UnattendedRun, SigtermWhileTheRepositoryIsLocked) {
-    CronJob s;
-    ASSERT_TRUE(s.job.StorePackage(runjob::PackageXml("X_LoadDW", kSelectOne)));
-    const QString cfg = s.config("X_LoadDW");
-    ASSERT_EQ(s.job.Pendrill({"-configfile", cfg}, cronEnvironment(s.home)).exitCode, 0);
+    testsupport::IsolatedHome home;
+    Job job(home);
+    job.EmptyWarehouse();
+    const QString status = home.file("status");
+    // The environment of a cron job: HOME, PATH and the XDG homes; no display, no locale.
+    QProcessEnvironment cron;
+    cron.insert("HOME", home.path());
+    cron.insert("PATH", "/usr/bin:/bin");
+    cron.insert("XDG_CONFIG_HOME", home.configHome());
+    cron.insert("XDG_DATA_HOME", home.dataHome());
+    ASSERT_TRUE(job.StorePackage(runjob::PackageXml(
+        "X_LoadDW",
+        "<Step name=\"One\"><ExecuteSql connection=\"Warehouse\"><Statement>SELECT 1"
+        "</Statement></ExecuteSql></Step>")));
+    const QString cfg = job.WriteConfig("job.etl", job.Standard("X_LoadDW"));
+    ASSERT_EQ(job.Pendrill({"-configfile", cfg}, cron).exitCode, 0);
 
     QSqlDatabase lock = QSqlDatabase::addDatabase("QSQLITE", "repository-lock");
     {
-        lock.setDatabaseName(s.home.dataHome() + "/pendrill/repository.db");
+        lock.setDatabaseName(home.dataHome() + "/pendrill/repository.db");
         ASSERT_TRUE(lock.open());
         QSqlQuery q(lock);
         ASSERT_TRUE(q.exec("PRAGMA locking_mode=EXCLUSIVE"));
@@ -64,9 +46,9 @@ TEST(UnattendedRun, SigtermWhileTheRepositoryIsLocked) {
         ASSERT_TRUE(q.exec("DELETE FROM metadata_files")) << q.lastError().text().toStdString();
 
         QProcess p;
-        p.setProcessEnvironment(cronEnvironment(s.home));
-        ASSERT_TRUE(s.job.Start(p, {"-configfile", cfg, "-statusfile", s.status}));
-        runjob::WaitUntil([&] { return !readAll(s.status).isEmpty(); }, 10000);
+        p.setProcessEnvironment(cron);
+        ASSERT_TRUE(job.Start(p, {"-configfile", cfg, "-statusfile", status}));
+        runjob::WaitUntil([&] { return !readAll(status).isEmpty(); }, 10000);
         QThread::msleep(700);  // well into the repository's wait of several seconds
         ASSERT_EQ(p.state(), QProcess::Running) << p.readAllStandardError().constData();
         QElapsedTimer clock;
@@ -75,7 +57,7 @@ TEST(UnattendedRun, SigtermWhileTheRepositoryIsLocked) {
         ASSERT_TRUE(p.waitForFinished(10000));
         EXPECT_LT(clock.elapsed(), 2500) << "the stop waited for the repository";
         EXPECT_EQ(p.exitCode(), 6);
-        EXPECT_EQ(readAll(s.status), "failure\r\n");
+        EXPECT_EQ(readAll(status), "failure\r\n");
         const QString err = QString::fromUtf8(p.readAllStandardError());
         EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
         EXPECT_TRUE(err.startsWith("pendrill: the run ended with \"failure\" (exit status 6)"))
