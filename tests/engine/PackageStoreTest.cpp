@@ -14,11 +14,6 @@
 #include "support/DataLinkWarehouse.h"
 #include "support/TestSupport.h"
 
-// Readable failure output for lists of texts.
-inline void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
 namespace {
 
 // A minimal valid package; `body` holds <Connections> and <Steps>.

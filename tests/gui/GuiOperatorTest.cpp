@@ -6,8 +6,6 @@
 #include "gui/AnimationWindow.h"
 #include "gui/CopyProgressWindow.h"
 #include "gui/GuiOperator.h"
-#include "util/RunLog.h"
-#include "util/RunTargets.h"
 #include "util/StopFlags.h"
 
 namespace {
@@ -17,24 +15,18 @@ const QString kLabel = QStringLiteral("Please wait..... Transfering remote data 
 
 }  // namespace
 
-TEST(GuiOperator, RunLogReachesStatusBarAndMessageBoxOnlyInteractively) {
+// When the run log shows a box (interactively only) is tested with a recording operator
+// (util/RunLogTest); here where the GUI operator puts the status text and the box.
+TEST(GuiOperator, StatusTextAndMessageBox) {
     QMainWindow window;
     GuiOperator op;
     op.Attach(&window, window.statusBar());
-    SetOperator(&op);
     BoxAnswerer answerer;
-
-    RunTargets::Current().interactive = false;
-    LogMessage("unattended", true, 16, "DTS load error");
+    op.SetStatusText("unattended");
     EXPECT_EQ(window.statusBar()->currentMessage(), "unattended");
-    EXPECT_TRUE(answerer.boxes.isEmpty());
-
-    RunTargets::Current().interactive = true;
-    LogMessage("Cannot connect to the Rook Repository.   ", true, 16, "Pendrill");
+    op.ShowMessageBox("Cannot connect to the Rook Repository.   ", 16, "Pendrill");
     EXPECT_EQ(answerer.boxes, QStringList({QString::number(int(QMessageBox::Critical)) +
                                            "|Pendrill|Cannot connect to the Rook Repository.   "}));
-    RunTargets::Current().interactive = false;
-    SetOperator(nullptr);
 }
 
 // After SIGTERM or SIGINT no box may wait: an open one is rejected, a later one is not shown.

@@ -14,11 +14,6 @@
 #include "remote/StatusPolling.h"
 #include "support/TestFtp.h"
 
-// Readable failure messages for texts.
-static void PrintTo(const QString& text, std::ostream* os) {
-    *os << '"' << text.toStdString() << '"';
-}
-
 using remotetest::InstalledOperator;
 using remotetest::JobRecords;
 using testsupport::FtpServerOptions;

@@ -102,12 +102,4 @@ TEST_F(ModelRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     EXPECT_EQ(records[1]["Message"].toString(), "");
 }
 
-TEST_F(ModelRemoteData, NothingToFetch) {
-    EXPECT_TRUE(fetch());
-    addSource("Plain", 0, "", home.file("nowhere"));
-    EXPECT_TRUE(fetch());
-    EXPECT_TRUE(JobRecords().isEmpty());
-    EXPECT_EQ(readAll(logPath), "");
-}
-
 }  // namespace

@@ -6,6 +6,12 @@
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
+#include <ostream>
+
+// Texts in failure messages, quoted.
+inline void PrintTo(const QString& text, std::ostream* os) {
+    *os << '"' << text.toStdString() << '"';
+}
 
 namespace testsupport {
 
