@@ -8,6 +8,7 @@
 #include "db/DbInterface.h"
 #include "history/JobRecord.h"
 #include "history/TimeStamps.h"
+#include "util/Errors.h"
 
 namespace {
 
@@ -32,9 +33,10 @@ const QStringList& JobHistoryReader::Columns() {
     return columns;
 }
 
-bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString& error) {
+bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString* error) {
     if (!repo_.Open()) {
-        error = error_ = repo_.LastError();
+        error_ = repo_.LastError();
+        SetError(error, error_);
         return false;
     }
     QStringList where;
@@ -66,13 +68,13 @@ bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString& error) {
     // Forward only: SQLite steps through the rows, PostgreSQL sends them one by one.
     query_->setForwardOnly(true);
     if (!query_->prepare(sql)) {
-        error = error_ = reason(query_->lastError());
+        SetError(error, error_ = reason(query_->lastError()));
         return false;
     }
     for (const QVariant& v : binds)
         query_->addBindValue(v);
     if (!query_->exec()) {
-        error = error_ = reason(query_->lastError());
+        SetError(error, error_ = reason(query_->lastError()));
         return false;
     }
     return true;
@@ -116,7 +118,7 @@ bool JobHistoryReader::Next(QJsonObject& record) {
     return true;
 }
 
-bool ReadJobHistory(QList<QJsonObject>& records, QString& error, int limit) {
+bool ReadJobHistory(QList<QJsonObject>& records, int limit, QString* error) {
     records.clear();
     JobHistoryFilter filter;
     filter.limit = limit;
@@ -126,19 +128,21 @@ bool ReadJobHistory(QList<QJsonObject>& records, QString& error, int limit) {
     QJsonObject o;
     while (reader.Next(o))
         records.append(o);
-    error = reader.Error();
-    return error.isEmpty();
+    if (reader.Error().isEmpty())
+        return true;
+    SetError(error, reader.Error());
+    return false;
 }
 
-qint64 PruneJobHistory(qint64 before, QString& error) {
+qint64 PruneJobHistory(qint64 before, QString* error) {
     Repository::Connection repo;
     if (!repo.Open()) {
-        error = repo.LastError();
+        SetError(error, repo.LastError());
         return -1;
     }
     QSqlDatabase& db = repo.Db();
     if (!db.transaction()) {
-        error = reason(db.lastError());
+        SetError(error, reason(db.lastError()));
         return -1;
     }
     qint64 deleted = -1;
@@ -149,12 +153,12 @@ qint64 PruneJobHistory(qint64 before, QString& error) {
         if (q.exec())
             deleted = q.numRowsAffected();
         else
-            error = reason(q.lastError());
+            SetError(error, reason(q.lastError()));
     }
     if (deleted >= 0 && db.commit())
         return deleted;
     if (deleted >= 0)
-        error = reason(db.lastError());
+        SetError(error, reason(db.lastError()));
     db.rollback();
     return -1;
 }

@@ -33,7 +33,7 @@ class JobHistoryReader {
 
     // Opens the repository and starts the query. False with `error` set when the repository
     // cannot be read.
-    bool Open(const JobHistoryFilter& filter, QString& error);
+    bool Open(const JobHistoryFilter& filter, QString* error = nullptr);
     // Moves to the next record; false at the end or on an error (then Error() is not empty).
     bool Next();
     // A column of the current record as stored (times as their writer wrote them).
@@ -52,9 +52,9 @@ class JobHistoryReader {
 
 // Every matching record at once (for small listings and tests). False with `error` set when the
 // repository cannot be read.
-bool ReadJobHistory(QList<QJsonObject>& records, QString& error, int limit = -1);
+bool ReadJobHistory(QList<QJsonObject>& records, int limit = -1, QString* error = nullptr);
 
 // Deletes the job-history records older than `before` (seconds since 1970 UTC, compared as the
 // filter's times) in one transaction: all of them or, on any failure, none. The number deleted,
 // or -1 with `error` set.
-qint64 PruneJobHistory(qint64 before, QString& error);
+qint64 PruneJobHistory(qint64 before, QString* error = nullptr);

@@ -64,7 +64,7 @@ void syncDirectoryOf(const QString& path) {
 
 // Writes the whole content through `write`, which fills the device and returns false (with the
 // device's error) when something could not be written.
-using ContentWriter = std::function<bool(QFileDevice&, QString&)>;
+using ContentWriter = std::function<bool(QFileDevice&, QString*)>;
 
 // The file is written where it stands: truncated, filled, flushed to disk. Used only when the
 // directory refuses the temporary file or the rename, so the file keeps its owner and mode.
@@ -77,7 +77,7 @@ bool writeInPlace(const QString& path, const ContentWriter& write, QString* erro
         return Fail(error, QString::fromLocal8Bit(std::strerror(errno)));
     fd.release();  // the file closes it now
     QString why;
-    if (!write(file, why)) {
+    if (!write(file, &why)) {
         SetError(error, why);
         return false;
     }
@@ -116,7 +116,7 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
                 ::fchmod(file.handle(), before.st_mode & 07777);
         }
         QString why;
-        if (!write(file, why)) {
+        if (!write(file, &why)) {
             file.cancelWriting();
             SetError(error, why);
             return false;
@@ -141,9 +141,9 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
     return false;
 }
 
-bool writeAllOf(QFileDevice& out, const QByteArray& content, QString& why) {
+bool writeAllOf(QFileDevice& out, const QByteArray& content, QString* why) {
     if (out.write(content) != content.size()) {
-        why = out.errorString();
+        SetError(why, out.errorString());
         return false;
     }
     return true;
@@ -155,7 +155,7 @@ bool WriteFileAtomically(const QString& path, const QByteArray& content, int new
                          QString* error) {
     return replaceFile(
         path, newFileMode,
-        [&content](QFileDevice& out, QString& why) { return writeAllOf(out, content, why); },
+        [&content](QFileDevice& out, QString* why) { return writeAllOf(out, content, why); },
         error);
 }
 
@@ -176,22 +176,22 @@ bool CopyFileReplacing(const QString& from, const QString& to, QString* error) {
     }
     return replaceFile(
         to, -1,
-        [&in](QFileDevice& out, QString& why) {
+        [&in](QFileDevice& out, QString* why) {
             if (!in.seek(0)) {
-                why = in.errorString();
+                SetError(why, in.errorString());
                 return false;
             }
             char buffer[1 << 16];
             for (;;) {
                 const qint64 n = in.read(buffer, sizeof buffer);
                 if (n < 0) {
-                    why = in.errorString();
+                    SetError(why, in.errorString());
                     return false;
                 }
                 if (n == 0)
                     return true;
                 if (out.write(buffer, n) != n) {
-                    why = out.errorString();
+                    SetError(why, out.errorString());
                     return false;
                 }
             }

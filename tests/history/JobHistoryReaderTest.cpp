@@ -39,7 +39,7 @@ void record(const QString& job, int status, int hours) {
 std::vector<int> jobsOf(const JobHistoryFilter& filter) {
     JobHistoryReader reader;
     QString error;
-    EXPECT_TRUE(reader.Open(filter, error)) << error.toStdString();
+    EXPECT_TRUE(reader.Open(filter, &error)) << error.toStdString();
     std::vector<int> hours;
     QJsonObject o;
     while (reader.Next(o))
@@ -118,11 +118,11 @@ TEST(JobHistoryReader, PruneDeletesOnlyOlderRecordsAndSaysHowMany) {
     ASSERT_TRUE(noEnd.Close(2, "Pendrill Copy"));
 
     QString error;
-    EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), error), 1) << "hour 0 only";
-    EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), error), 0);
-    EXPECT_EQ(PruneJobHistory(kBase.addDays(3).toSecsSinceEpoch(), error), 3);
+    EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), &error), 1) << "hour 0 only";
+    EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), &error), 0);
+    EXPECT_EQ(PruneJobHistory(kBase.addDays(3).toSecsSinceEpoch(), &error), 3);
     QList<QJsonObject> left;
-    ASSERT_TRUE(ReadJobHistory(left, error)) << error.toStdString();
+    ASSERT_TRUE(ReadJobHistory(left, -1, &error)) << error.toStdString();
     ASSERT_EQ(left.size(), 1);
     EXPECT_EQ(left.first().value("Kind").toInt(), 2);
 }
@@ -175,7 +175,7 @@ TEST(Repository, AnOlderRepositoryGetsRecordTimesAndIndexes) {
     filter.before = kBase.toSecsSinceEpoch();
     JobHistoryReader reader;
     QString error;
-    ASSERT_TRUE(reader.Open(filter, error)) << error.toStdString();
+    ASSERT_TRUE(reader.Open(filter, &error)) << error.toStdString();
     QJsonObject o;
     ASSERT_TRUE(reader.Next(o));
     EXPECT_EQ(o.value("Kind").toInt(), 2);
@@ -284,7 +284,7 @@ TEST(RepositoryPostgres, CreatedOnFirstUseAndSharedByEveryRecord) {
 
     QString error;
     QList<QJsonObject> records;
-    ASSERT_TRUE(ReadJobHistory(records, error)) << error.toStdString();
+    ASSERT_TRUE(ReadJobHistory(records, -1, &error)) << error.toStdString();
     ASSERT_EQ(records.size(), 2);
     EXPECT_EQ(records.at(0).value("JobIdentifier").toString(), "pg-2");
     EXPECT_EQ(records.at(0).value("Status").toInt(), 3);

@@ -29,7 +29,7 @@ TEST(JobRecord, CloseStoresPropertiesArgumentsAndEmptyTexts) {
 
     QList<QJsonObject> records;
     QString error;
-    ASSERT_TRUE(ReadJobHistory(records, error)) << error.toStdString();
+    ASSERT_TRUE(ReadJobHistory(records, -1, &error)) << error.toStdString();
     ASSERT_EQ(records.size(), 2);
     const QJsonObject o = records.first();  // newest first
     EXPECT_EQ(o.value("SourceUser").toString() + "|" + o.value("SourcePath").toString(),
@@ -54,7 +54,7 @@ TEST(JobRecord, CloseStoresPropertiesArgumentsAndEmptyTexts) {
     }
     EXPECT_EQ(older.value("Message"), QJsonValue(""));
     EXPECT_TRUE(older.value("SourceServer").isNull()) << "never set stays NULL";
-    ASSERT_TRUE(ReadJobHistory(records, error, 1)) << error.toStdString();
+    ASSERT_TRUE(ReadJobHistory(records, 1, &error)) << error.toStdString();
     ASSERT_EQ(records.size(), 1) << "the limit keeps the newest";
     EXPECT_EQ(records.first().value("Kind").toInt(), 4);
 }

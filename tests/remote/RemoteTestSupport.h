@@ -80,7 +80,7 @@ class InstalledOperator : public RecordingOperator {
 inline QList<QJsonObject> JobRecords() {
     QList<QJsonObject> records;
     QString error;
-    ReadJobHistory(records, error);
+    ReadJobHistory(records, -1, &error);
     std::reverse(records.begin(), records.end());
     return records;
 }

@@ -38,7 +38,7 @@ TEST(AdminHistory, ListingsSayWhatIsStored) {
 
     QList<QJsonObject> stored;
     QString error;
-    ASSERT_TRUE(ReadJobHistory(stored, error)) << error.toStdString();
+    ASSERT_TRUE(ReadJobHistory(stored, -1, &error)) << error.toStdString();
     const auto json = admin({"history", "--json"});
     ASSERT_EQ(json.exitCode, 0) << json.err.constData();
     const QJsonArray listed = QJsonDocument::fromJson(json.out).array();

@@ -72,7 +72,7 @@ int prune(const AdminInvocation& c, const AdminIo& io) {
     if (!before)
         return usageError(QStringLiteral("prune: ") + dateError("--before", value), io);
     QString error;
-    const qint64 deleted = PruneJobHistory(*before, error);
+    const qint64 deleted = PruneJobHistory(*before, &error);
     if (deleted < 0) {
         io.error(QStringLiteral("cannot prune the repository %1: %2").arg(repositoryText(), error));
         return 1;
@@ -130,7 +130,7 @@ int list(const AdminInvocation& c, const AdminIo& io) {
 
     JobHistoryReader reader;
     QString error;
-    if (!reader.Open(filter, error)) {
+    if (!reader.Open(filter, &error)) {
         io.error(QStringLiteral("cannot read the repository %1: %2").arg(repositoryText(), error));
         return 1;
     }

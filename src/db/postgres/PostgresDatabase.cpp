@@ -85,7 +85,7 @@ int secondsLeft(Clock::time_point deadline) {
 // (false: it could not be reached in time, or a stop request ended the wait).
 bool openDatabase(QSqlDatabase& db, const QString& name, const PostgresTarget& t,
                   const QString& database, Clock::time_point deadline, bool& answered,
-                  QString& error) {
+                  QString* error) {
     db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), name);
     db.setHostName(t.host);
     db.setPort(t.port);
@@ -99,9 +99,9 @@ bool openDatabase(QSqlDatabase& db, const QString& name, const PostgresTarget& t
     answered = PostgresServerBackend().ServerAnswers(db, timeout, &why);
     if (answered && db.open())
         return true;
-    error = !why.isEmpty()
-                ? why
-                : DbErrorMessage(db.lastError(), QStringLiteral("the server gave no reason"));
+    SetError(error, !why.isEmpty() ? why
+                                   : DbErrorMessage(db.lastError(),
+                                                    QStringLiteral("the server gave no reason")));
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase(name);
     return false;
@@ -125,7 +125,7 @@ QString createDatabaseSql(const QString& name) {
 // at the same moment, and all but one then lose the race to create it. False with `error` when
 // it neither exists nor can be created.
 bool ensureDatabase(const QString& name, const PostgresTarget& t, Clock::time_point deadline,
-                    QString& error) {
+                    QString* error) {
     const QString maintenanceName = name + QStringLiteral("-create");
     bool exists = false;
     {
@@ -133,15 +133,15 @@ bool ensureDatabase(const QString& name, const PostgresTarget& t, Clock::time_po
         bool answered = false;
         QString why;
         if (!openDatabase(db, maintenanceName, t, QStringLiteral("postgres"), deadline, answered,
-                          why))
+                          &why))
             return false;
         exists = databaseExists(db, t.database);
         if (!exists) {
             QSqlQuery q(db);
             exists = q.exec(createDatabaseSql(t.database)) || databaseExists(db, t.database);
             if (!exists)
-                error = QStringLiteral("cannot create the database %1: %2")
-                            .arg(t.database, DbErrorMessage(q.lastError()));
+                SetError(error, QStringLiteral("cannot create the database %1: %2")
+                                    .arg(t.database, DbErrorMessage(q.lastError())));
         }
         db.close();
     }
@@ -190,13 +190,13 @@ bool PostgresBackend::OpenLocation(QSqlDatabase& db, const QString& connectionNa
     const Clock::time_point deadline = Clock::now() + std::chrono::seconds(kConnectTimeout);
     bool answered = false;
     QString why;
-    if (!openDatabase(db, connectionName, t, t.database, deadline, answered, why)) {
+    if (!openDatabase(db, connectionName, t, t.database, deadline, answered, &why)) {
         // The database may not be there yet: the first host to use it creates it, and a host
         // that finds it created by another meanwhile connects again.
         const bool opened =
             answered && Clock::now() < deadline &&
-            ensureDatabase(connectionName, t, deadline, why) &&
-            openDatabase(db, connectionName, t, t.database, deadline, answered, why);
+            ensureDatabase(connectionName, t, deadline, &why) &&
+            openDatabase(db, connectionName, t, t.database, deadline, answered, &why);
         if (!opened) {
             if (!answered || Clock::now() >= deadline)
                 rememberUnreachable(url, why);
