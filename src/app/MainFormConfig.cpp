@@ -30,7 +30,7 @@ QString unscramblablePassword(const RunSettings& s) {
     if (why.isEmpty())
         why = ScrambledValueRefusal(QStringLiteral("DWPwd"), s.DWServerLoginPassword);
     if (const DataLinks* sources = LoadedDataSources(); sources != nullptr && why.isEmpty()) {
-        for (const DataLink& ds : *sources) {
+        for (const DataLink& ds : sources->All()) {
             const QString of = QStringLiteral(" of data link ") + ds.name;
             for (const auto& [key, value] :
                  {std::pair{QStringLiteral("Password"), ds.password},

@@ -178,7 +178,7 @@ int CheckWarehouse(Report& report, MainFormModel& form) {
         ReadDataSourceSections(form.PendrillConfigFile);
     int status = ExitOk;
     int listed = 0;
-    for (const DataLink& ds : *LoadedDataSources()) {
+    for (const DataLink& ds : LoadedDataSources()->All()) {
         if (ds.modelName != model)
             continue;
         ++listed;

@@ -37,7 +37,7 @@ bool LoadDataLinkList(const QString& packageName, ChoiceList& list, QString* err
     if (!sources.Load(*dw, model, error))
         return false;
     list.Clear();
-    for (const DataLink& ds : sources)
+    for (const DataLink& ds : sources.All())
         if (ds.modelName == model)
             list.AddItem(ds.name);
     return true;
@@ -77,7 +77,7 @@ DataLink* FindDataSource(const QString& name) {
 bool SaveAllDataSources(QString* error) {
     if (!loaded())
         return true;
-    for (DataLink& ds : *loaded())
+    for (DataLink& ds : loaded()->All())
         if (!ds.Save(error))
             return false;
     return true;

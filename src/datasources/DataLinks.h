@@ -3,6 +3,7 @@
 #include <QHash>
 #include <QString>
 #include <memory>
+#include <ranges>
 #include <vector>
 
 #include "datasources/DataLink.h"
@@ -44,24 +45,12 @@ class DataLinks {
     // The first record whose name equals `name` exactly (letter case counts), or nullptr.
     DataLink* FindByName(const QString& name) const;
 
-    // Walks the records in order.
-    class const_iterator {
-      public:
-        explicit const_iterator(std::vector<std::unique_ptr<DataLink>>::const_iterator it)
-            : it_(it) {}
-        DataLink& operator*() const { return **it_; }
-        DataLink* operator->() const { return it_->get(); }
-        const_iterator& operator++() {
-            ++it_;
-            return *this;
-        }
-        bool operator==(const const_iterator& other) const { return it_ == other.it_; }
-
-      private:
-        std::vector<std::unique_ptr<DataLink>>::const_iterator it_;
-    };
-    const_iterator begin() const { return const_iterator(items_.begin()); }
-    const_iterator end() const { return const_iterator(items_.end()); }
+    // The records in order, for range-for: `for (DataLink& link : links.All())`.
+    auto All() const {
+        return items_ |
+               std::views::transform(
+                   [](const std::unique_ptr<DataLink>& item) -> DataLink& { return *item; });
+    }
 
   private:
     std::vector<std::unique_ptr<DataLink>> items_;

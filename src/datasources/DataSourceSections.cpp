@@ -36,13 +36,13 @@ void WriteDataSourceSections(const QString& file) {
     // hundreds of rewrites, and a concurrent writer's change is kept. A key that a file line
     // cannot carry is left out, as a failed single write would be.
     bool passwords = false;
-    for (const DataLink& ds : *sources)
+    for (const DataLink& ds : sources->All())
         passwords = passwords || !ds.password.isEmpty() || !ds.connectString.isEmpty() ||
                     !ds.ftpPassword.isEmpty();
     EditIniFile(
         file,
         [&](IniDocument& profile) {
-            for (const DataLink& ds : *sources) {
+            for (const DataLink& ds : sources->All()) {
                 const QString section = sectionOf(ds);
                 auto put = [&](const char* key, const QString& value) {
                     profile.setValue(section, QString::fromLatin1(key), value);
@@ -79,7 +79,7 @@ void ReadDataSourceSections(const QString& file) {
 void ReadDataSourceSections(const QString& file, DataLinks& sources) {
     // The file is read once, however many sources and keys are looked up in it.
     const IniDocument profile = ReadIniFile(file);
-    for (DataLink& ds : sources) {
+    for (DataLink& ds : sources.All()) {
         const QString section = sectionOf(ds);
         auto get = [&](const char* key, const char* defaultValue = "") {
             return IniValueOf(profile, section, QString::fromLatin1(key),

@@ -5,14 +5,14 @@
 
 namespace {
 
-bool isNull(const QVariant& v) {
+bool IsBlankValue(const QVariant& v) {
     return !v.isValid() || v.isNull();
 }
 
 // The value as a number: numbers as they are, true as -1 and false as 0, texts when they read as
 // a decimal number (surrounding blanks allowed).
 std::optional<double> numberOf(const QVariant& v) {
-    if (isNull(v))
+    if (IsBlankValue(v))
         return std::nullopt;
     switch (v.typeId()) {
         case QMetaType::Bool:
@@ -56,7 +56,7 @@ std::optional<double> roundedWithin(const QVariant& v, double low, double high) 
 }  // namespace
 
 QString GetFieldText(const QVariant& value, const QString& defaultValue) {
-    if (isNull(value))
+    if (IsBlankValue(value))
         return defaultValue;
     if (value.typeId() == QMetaType::Bool)
         return value.toBool() ? QStringLiteral("True") : QStringLiteral("False");
@@ -71,7 +71,7 @@ short GetFieldInteger(const QVariant& value, short defaultValue) {
 }
 
 bool GetFieldBoolean(const QVariant& value, bool defaultValue) {
-    if (isNull(value))
+    if (IsBlankValue(value))
         return defaultValue;
     if (value.typeId() == QMetaType::Bool)
         return value.toBool();

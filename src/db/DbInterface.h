@@ -8,27 +8,12 @@
 #include <QVector>
 #include <memory>
 
+#include "db/DbMessages.h"
 #include "db/ServerResolver.h"
 
 class SqlDialect;
 class DbBackend;
 class DbRecordset;
-class QSqlError;
-
-// A database error as one line a person can read: the server's own message without the driver's
-// generic sentences ("QPSQL: Unable to create query", "Unable to execute statement"), severity
-// words, statement positions and error codes, its remaining lines joined. `fallback` when the
-// error says nothing beyond such noise.
-QString DbErrorMessage(const QSqlError& error, const QString& fallback = QString());
-// The same cleaning for a message text of a server or driver.
-QString CleanDbMessage(const QString& text);
-
-// `value` as it may stand in an ODBC connection text by the driver manager's rules: a value with
-// ";", a brace, or blanks at either end is put in braces with every "}" doubled, so that no value
-// can end its attribute and add others ("dw;Database=other" stays one database name). Other
-// values stay bare: drivers such as the PostgreSQL one keep braces around a database or user
-// name as part of the name.
-QString OdbcQuotedValue(const QString& value);
 
 // A database connection described by a provider and named properties, as the callers of the
 // catalogue and data-link code describe it: "Data Source" (server name), "Initial Catalog"
@@ -57,7 +42,12 @@ class DbConnection {
                   const QString& password);
 
     void SetProperty(const QString& name, const QVariant& value);
-    QVariant Property(const QString& name) const;
+    QVariant Property(const QString& name) const {
+        for (const auto& p : props_)
+            if (p.first.compare(name.trimmed(), Qt::CaseInsensitive) == 0)
+                return p.second;
+        return QVariant();
+    }
     // "Provider=...;Data Source=...;Initial Catalog=...;..." and back.
     QString ConnectionString() const;
     void SetConnectionString(const QString& text);
@@ -93,9 +83,11 @@ class DbConnection {
     // Runs `sql` on `query`: directly without parameters, else prepared with them bound in order.
     static bool RunQuery(QSqlQuery& query, const QString& sql, const QVariantList& params);
 
-    void SetError(const QString& text);
+    void SetError(const QString& text) { errors_ << text; }
     // Adds the error `e` as one line (DbErrorMessage), `fallback` when it says nothing.
-    void TakeError(const QSqlError& e, const QString& fallback);
+    void TakeError(const QSqlError& e, const QString& fallback) {
+        errors_ << DbErrorMessage(e, fallback);
+    }
     void ClearErrors() { errors_.clear(); }
 
     // --- for the backends that open the connection (DbBackend::Open) ---

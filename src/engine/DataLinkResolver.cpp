@@ -38,7 +38,7 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
     }
     // The server may also return rows of "SALES" for "Sales": the model's own row counts.
     const DataLink* ds = nullptr;
-    for (const DataLink& candidate : sources) {
+    for (const DataLink& candidate : sources.All()) {
         if (candidate.modelName == model && candidate.name == dataLink) {
             ds = &candidate;
             break;

@@ -26,7 +26,8 @@ W* named(W* widget, const char* name) {
     return widget;
 }
 
-QLabel* label(QWidget* parent, const char* name, const QString& text, QWidget* buddy = nullptr) {
+QLabel* MakeLabel(QWidget* parent, const char* name, const QString& text,
+                  QWidget* buddy = nullptr) {
     auto* l = named(new QLabel(text, parent), name);
     if (buddy != nullptr)
         l->setBuddy(buddy);
@@ -61,12 +62,14 @@ FlatFilePanel::FlatFilePanel(QWidget* parent) : QFrame(parent), chooseFolder_(&B
 
     directoryBox = named(new QLineEdit(this), "directoryBox");
     directoryButton = named(new QPushButton(QStringLiteral("..."), this), "directoryButton");
-    directoryIntro = label(this, "directoryIntro",
-                           QStringLiteral("Please specify the directory for this data source."));
+    directoryIntro =
+        MakeLabel(this, "directoryIntro",
+                  QStringLiteral("Please specify the directory for this data source."));
     directoryLabel =
-        label(this, "directoryLabel", QStringLiteral("Source &directory:"), directoryBox);
-    remoteIntro = label(this, "remoteIntro",
-                        QStringLiteral("First remote data can be copied to the source directory."));
+        MakeLabel(this, "directoryLabel", QStringLiteral("Source &directory:"), directoryBox);
+    remoteIntro =
+        MakeLabel(this, "remoteIntro",
+                  QStringLiteral("First remote data can be copied to the source directory."));
     copyRemoteDataBox =
         named(new QCheckBox(QStringLiteral("First copy &remote data"), this), "copyRemoteDataBox");
     fromFtpOption = named(new QRadioButton(QStringLiteral("&FTP"), this), "fromFtpOption");
@@ -74,26 +77,26 @@ FlatFilePanel::FlatFilePanel(QWidget* parent) : QFrame(parent), chooseFolder_(&B
     remoteDirectoryBox = named(new QLineEdit(this), "remoteDirectoryBox");
     remoteDirectoryButton =
         named(new QPushButton(QStringLiteral("..."), this), "remoteDirectoryButton");
-    remoteDirectoryLabel = label(this, "remoteDirectoryLabel", QStringLiteral("&Remote directory:"),
-                                 remoteDirectoryBox);
+    remoteDirectoryLabel = MakeLabel(this, "remoteDirectoryLabel",
+                                     QStringLiteral("&Remote directory:"), remoteDirectoryBox);
     ftpServerBox = named(new QLineEdit(this), "ftpServerBox");
-    ftpServerLabel = label(this, "ftpServerLabel", QStringLiteral("&Server:"), ftpServerBox);
+    ftpServerLabel = MakeLabel(this, "ftpServerLabel", QStringLiteral("&Server:"), ftpServerBox);
     ftpUserBox = named(new QLineEdit(this), "ftpUserBox");
-    ftpUserLabel = label(this, "ftpUserLabel", QStringLiteral("&User name:"), ftpUserBox);
+    ftpUserLabel = MakeLabel(this, "ftpUserLabel", QStringLiteral("&User name:"), ftpUserBox);
     ftpPasswordBox = named(new QLineEdit(this), "ftpPasswordBox");
     MakePasswordBox(ftpPasswordBox);
     ftpPasswordLabel =
-        label(this, "ftpPasswordLabel", QStringLiteral("&Password:"), ftpPasswordBox);
+        MakeLabel(this, "ftpPasswordLabel", QStringLiteral("&Password:"), ftpPasswordBox);
     testFtpButton =
         named(new QPushButton(QStringLiteral("T&est connection"), this), "testFtpButton");
     pollIntervalBox = named(new QLineEdit(this), "pollIntervalBox");
     pollIntervalLabel =
-        label(this, "pollIntervalLabel", QStringLiteral("Poll inter&val:"), pollIntervalBox);
-    pollIntervalUnitLabel = label(this, "pollIntervalUnitLabel", QStringLiteral("minute(s)"));
+        MakeLabel(this, "pollIntervalLabel", QStringLiteral("Poll inter&val:"), pollIntervalBox);
+    pollIntervalUnitLabel = MakeLabel(this, "pollIntervalUnitLabel", QStringLiteral("minute(s)"));
     pollDurationBox = named(new QLineEdit(this), "pollDurationBox");
     pollDurationLabel =
-        label(this, "pollDurationLabel", QStringLiteral("Po&ll duration:"), pollDurationBox);
-    pollDurationUnitLabel = label(this, "pollDurationUnitLabel", QStringLiteral("minute(s)"));
+        MakeLabel(this, "pollDurationLabel", QStringLiteral("Po&ll duration:"), pollDurationBox);
+    pollDurationUnitLabel = MakeLabel(this, "pollDurationUnitLabel", QStringLiteral("minute(s)"));
 
     const QPixmap colour = PaintMainWindowPicture(MainWindowPicture::DataSources, 32);
     remoteColourPicture = named(new QLabel(this), "remoteColourPicture");

@@ -61,7 +61,7 @@ W* named(W* widget, const QString& name) {
 }
 
 // One section of a page: a picture beside a column of rows.
-QHBoxLayout* section(QVBoxLayout* page, QWidget* picture) {
+QHBoxLayout* AddSection(QVBoxLayout* page, QWidget* picture) {
     page->addSpacing(4);
     auto* row = new QHBoxLayout;
     row->addWidget(picture, 0, Qt::AlignTop);
@@ -158,16 +158,16 @@ QWidget* MainWindow::BuildPackagePage() {
                                QStringLiteral("Specify the name and how to logon to the server "
                                               "where the DTS packages are stored."),
                                page));
-    section(v,
-            makePicture(QStringLiteral("packageInfoPicture"), MainWindowPicture::PackageInfo, page))
+    AddSection(
+        v, makePicture(QStringLiteral("packageInfoPicture"), MainWindowPicture::PackageInfo, page))
         ->addLayout(intro);
 
     packageServerWidget =
         named(new ServerConnectionWidget(page), QStringLiteral("packageServerWidget"));
     packageServerWidget->SetDatabaseVisible(false);
     packageServerWidget->Bind(&form_.packageServerWidget);
-    section(v,
-            makePicture(QStringLiteral("packageServerPicture"), MainWindowPicture::DTSServer, page))
+    AddSection(
+        v, makePicture(QStringLiteral("packageServerPicture"), MainWindowPicture::DTSServer, page))
         ->addWidget(packageServerWidget, 1);
 
     auto* packageRows = new QGridLayout;
@@ -202,7 +202,7 @@ QWidget* MainWindow::BuildPackagePage() {
     packageRows->addWidget(packageLabel, 2, 0);
     packageRows->addWidget(packages, 2, 1);
     packageRows->setColumnStretch(1, 1);
-    section(v, makePicture(QStringLiteral("packagePicture"), MainWindowPicture::Package, page))
+    AddSection(v, makePicture(QStringLiteral("packagePicture"), MainWindowPicture::Package, page))
         ->addLayout(packageRows, 1);
 
     auto* logRows = new QGridLayout;
@@ -253,7 +253,7 @@ QWidget* MainWindow::BuildPackagePage() {
     errorFilePicture =
         makeActivePicture(QStringLiteral("errorFilePicture"), MainWindowPicture::ErrorFile, page);
     errorFilePicture->installEventFilter(this);
-    section(v, errorFilePicture)->addLayout(logRows, 1);
+    AddSection(v, errorFilePicture)->addLayout(logRows, 1);
     v->addStretch(1);
     return page;
 }
@@ -276,15 +276,15 @@ QWidget* MainWindow::BuildWarehousePage() {
         QStringLiteral("Before the data can be transfered to the data warehouse, you must "
                        "specify the server, user name, password and database."),
         page));
-    section(v, makePicture(QStringLiteral("warehouseServerPicture"), MainWindowPicture::DWServerDB,
-                           page))
+    AddSection(v, makePicture(QStringLiteral("warehouseServerPicture"),
+                              MainWindowPicture::DWServerDB, page))
         ->addLayout(intro, 1);
 
     warehouseServerWidget =
         named(new ServerConnectionWidget(page), QStringLiteral("warehouseServerWidget"));
     warehouseServerWidget->Bind(&form_.warehouseServerWidget);
-    section(v,
-            makePicture(QStringLiteral("warehouseDatabasePicture"), MainWindowPicture::DWDB, page))
+    AddSection(
+        v, makePicture(QStringLiteral("warehouseDatabasePicture"), MainWindowPicture::DWDB, page))
         ->addWidget(warehouseServerWidget, 1);
 
     auto* eventRows = new QVBoxLayout;
@@ -303,7 +303,7 @@ QWidget* MainWindow::BuildWarehousePage() {
     eventLogPicture =
         makeActivePicture(QStringLiteral("eventLogPicture"), MainWindowPicture::EventLog, page);
     eventLogPicture->installEventFilter(this);
-    section(v, eventLogPicture)->addLayout(eventRows, 1);
+    AddSection(v, eventLogPicture)->addLayout(eventRows, 1);
     v->addStretch(1);
     return page;
 }
@@ -326,7 +326,7 @@ QWidget* MainWindow::BuildDataSourcePage() {
                                               "info table in the data warehouse database. You "
                                               "must provide info for all data sources."),
                                page));
-    section(v, makePicture(QStringLiteral("Image9"), MainWindowPicture::DataSources, page))
+    AddSection(v, makePicture(QStringLiteral("Image9"), MainWindowPicture::DataSources, page))
         ->addLayout(intro, 1);
 
     dataLinks = named(new QListWidget(page), QStringLiteral("dataLinks"));

@@ -28,18 +28,11 @@
 namespace {
 
 // Shows a list of the form model in a combo box or list widget, touching it only when it differs.
-template <class Box>
-bool sameItems(const Box* box, const StringChoiceList& list) {
-    if (box->count() != list.Count())
-        return false;
-    for (int i = 0; i < list.Count(); ++i)
-        if (box->itemText(i) != list.ItemText(i))
-            return false;
-    return true;
-}
-
 void showList(QComboBox* box, const StringChoiceList& list) {
-    if (!sameItems(box, list)) {
+    QStringList shown;
+    for (int i = 0; i < box->count(); ++i)
+        shown << box->itemText(i);
+    if (shown != list.Items()) {
         box->clear();
         box->addItems(list.Items());
     }
@@ -47,15 +40,11 @@ void showList(QComboBox* box, const StringChoiceList& list) {
         box->setCurrentIndex(list.CurrentIndex());
 }
 
-struct ListItems {
-    const QListWidget* w;
-    int count() const { return w->count(); }
-    QString itemText(int i) const { return w->item(i)->text(); }
-};
-
 void showList(QListWidget* box, const StringChoiceList& list) {
-    const ListItems items{box};
-    if (!sameItems(&items, list)) {
+    QStringList shown;
+    for (int i = 0; i < box->count(); ++i)
+        shown << box->item(i)->text();
+    if (shown != list.Items()) {
         box->clear();
         box->addItems(list.Items());
     }

@@ -61,7 +61,7 @@ void database(QPainter& p, const QRectF& r) {
     }
 }
 
-void package(QPainter& p, const QRectF& r) {
+void DrawPackage(QPainter& p, const QRectF& r) {
     const qreal d = r.width() / 4;
     QPolygonF front({QPointF(r.left(), r.top() + d), QPointF(r.right() - d, r.top() + d),
                      QPointF(r.right() - d, r.bottom()), QPointF(r.left(), r.bottom())});
@@ -137,13 +137,13 @@ QPixmap PaintMainWindowPicture(MainWindowPicture picture, int size) {
     switch (picture) {
         case MainWindowPicture::PackageInfo:
             server(p, QRectF(2, 4, 14, 32));
-            package(p, QRectF(19, 14, 19, 19));
+            DrawPackage(p, QRectF(19, 14, 19, 19));
             break;
         case MainWindowPicture::DTSServer:
             server(p, QRectF(10, 3, 20, 34));
             break;
         case MainWindowPicture::Package:
-            package(p, QRectF(5, 7, 30, 28));
+            DrawPackage(p, QRectF(5, 7, 30, 28));
             break;
         case MainWindowPicture::ErrorFile:
             textFile(p, QRectF(8, 3, 24, 34));

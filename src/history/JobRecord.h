@@ -21,41 +21,41 @@ class JobRecord {
     // The property names in their stored order.
     static const QStringList& PropertyNames();
 
-    void setSourceServer(const QString& v) { set("SourceServer", v); }
-    void setSourcePath(const QString& v) { set("SourcePath", v); }
-    void setSourceDatabase(const QString& v) { set("SourceDatabase", v); }
-    void setSourceUser(const QString& v) { set("SourceUser", v); }
-    void setTargetServer(const QString& v) { set("TargetServer", v); }
-    void setTargetPath(const QString& v) { set("TargetPath", v); }
-    void setTargetDatabase(const QString& v) { set("TargetDatabase", v); }
-    void setTargetUser(const QString& v) { set("TargetUser", v); }
-    void setExceptionFile(const QString& v) { set("ExceptionFile", v); }
-    void setStartTime(const QDateTime& v) { set("StartTime", v); }
-    void setEndTime(const QDateTime& v) { set("EndTime", v); }
-    void setJobIdentifier(const QString& v) { set("JobIdentifier", v); }
-    void setStatus(qint32 v) { set("Status", v); }
-    void setMessage(const QString& v) { set("Message", v); }
-    void setObjectName(const QString& v) { set("ObjectName", v); }
-    void setQuantity(double v) { set("Quantity", v); }
-    void setQuantityUnit(const QString& v) { set("QuantityUnit", v); }
+    void setSourceServer(const QString& v) { Put("SourceServer", v); }
+    void setSourcePath(const QString& v) { Put("SourcePath", v); }
+    void setSourceDatabase(const QString& v) { Put("SourceDatabase", v); }
+    void setSourceUser(const QString& v) { Put("SourceUser", v); }
+    void setTargetServer(const QString& v) { Put("TargetServer", v); }
+    void setTargetPath(const QString& v) { Put("TargetPath", v); }
+    void setTargetDatabase(const QString& v) { Put("TargetDatabase", v); }
+    void setTargetUser(const QString& v) { Put("TargetUser", v); }
+    void setExceptionFile(const QString& v) { Put("ExceptionFile", v); }
+    void setStartTime(const QDateTime& v) { Put("StartTime", v); }
+    void setEndTime(const QDateTime& v) { Put("EndTime", v); }
+    void setJobIdentifier(const QString& v) { Put("JobIdentifier", v); }
+    void setStatus(qint32 v) { Put("Status", v); }
+    void setMessage(const QString& v) { Put("Message", v); }
+    void setObjectName(const QString& v) { Put("ObjectName", v); }
+    void setQuantity(double v) { Put("Quantity", v); }
+    void setQuantityUnit(const QString& v) { Put("QuantityUnit", v); }
 
-    QString SourceServer() const { return text("SourceServer"); }
-    QString SourcePath() const { return text("SourcePath"); }
-    QString SourceDatabase() const { return text("SourceDatabase"); }
-    QString SourceUser() const { return text("SourceUser"); }
-    QString TargetServer() const { return text("TargetServer"); }
-    QString TargetPath() const { return text("TargetPath"); }
-    QString TargetDatabase() const { return text("TargetDatabase"); }
-    QString TargetUser() const { return text("TargetUser"); }
-    QString ExceptionFile() const { return text("ExceptionFile"); }
+    QString SourceServer() const { return TextOf("SourceServer"); }
+    QString SourcePath() const { return TextOf("SourcePath"); }
+    QString SourceDatabase() const { return TextOf("SourceDatabase"); }
+    QString SourceUser() const { return TextOf("SourceUser"); }
+    QString TargetServer() const { return TextOf("TargetServer"); }
+    QString TargetPath() const { return TextOf("TargetPath"); }
+    QString TargetDatabase() const { return TextOf("TargetDatabase"); }
+    QString TargetUser() const { return TextOf("TargetUser"); }
+    QString ExceptionFile() const { return TextOf("ExceptionFile"); }
     QDateTime StartTime() const { return props_.value("StartTime").toDateTime(); }
     QDateTime EndTime() const { return props_.value("EndTime").toDateTime(); }
-    QString JobIdentifier() const { return text("JobIdentifier"); }
+    QString JobIdentifier() const { return TextOf("JobIdentifier"); }
     qint32 Status() const { return props_.value("Status").toInt(); }
-    QString Message() const { return text("Message"); }
-    QString ObjectName() const { return text("ObjectName"); }
+    QString Message() const { return TextOf("Message"); }
+    QString ObjectName() const { return TextOf("ObjectName"); }
     double Quantity() const { return props_.value("Quantity").toDouble(); }
-    QString QuantityUnit() const { return text("QuantityUnit"); }
+    QString QuantityUnit() const { return TextOf("QuantityUnit"); }
 
     // The account the program runs under, and this computer's host name.
     QString CurrentUserName() const;
@@ -76,8 +76,8 @@ class JobRecord {
     const QVariantMap& Properties() const { return props_; }
 
   private:
-    void set(const char* name, const QVariant& v) { props_.insert(QString::fromLatin1(name), v); }
-    QString text(const char* name) const {
+    void Put(const char* name, const QVariant& v) { props_.insert(QString::fromLatin1(name), v); }
+    QString TextOf(const char* name) const {
         return props_.value(QString::fromLatin1(name)).toString();
     }
     QVariantMap props_;

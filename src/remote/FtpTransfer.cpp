@@ -12,7 +12,7 @@
 #include "history/JobRecord.h"
 #include "history/Repository.h"
 #include "remote/FtpConnection.h"
-#include "remote/StatusPolling.h"
+#include "remote/StatusWords.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"

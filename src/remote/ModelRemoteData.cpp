@@ -49,7 +49,7 @@ void markSiblingsHandled(const DataLink& ds, DataLinks& links) {
     const QString server = ds.ftpServer;
     const QString remote = stripSeparator(ds.remoteDirectory);
     const QString local = ds.directory;
-    for (DataLink& x : links) {
+    for (DataLink& x : links.All()) {
         if (x.transferData != type || stripSeparator(x.remoteDirectory) != remote)
             continue;
         if (type == DataLink::TransferFtp && x.ftpServer != server)
@@ -65,7 +65,7 @@ bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
                           const RemoteLog& log) {
     bool result = true;
     JobRecord metadata;
-    for (DataLink& ds : links) {
+    for (DataLink& ds : links.All()) {
         if (ds.remoteDataHandled)
             continue;
         bool fetched = false;

@@ -21,19 +21,6 @@ namespace {
 
 constexpr int kSliceMs = 100;
 
-struct StatusWord {
-    const char* word;
-    short code;
-};
-constexpr std::array<StatusWord, 6> kStatusWords = {{
-    {"ready", RemoteStatus::Ready},
-    {"running", RemoteStatus::KeepPolling},
-    {"exchange_ready", RemoteStatus::KeepPolling},
-    {"idle", RemoteStatus::KeepPolling},
-    {"error", RemoteStatus::Failed},
-    {"stop", RemoteStatus::Failed},
-}};
-
 // Sleeps one slice. A signal (SIGINT, SIGTERM) that requests a stop cuts the sleep short, so the
 // stop is seen at once rather than at the end of the slice; other signals do not shorten it.
 void sleepSlice(int ms, RemoteClock* clock) {
@@ -47,14 +34,6 @@ void sleepSlice(int ms, RemoteClock* clock) {
 }
 
 }  // namespace
-
-short StatusCodeOf(const QString& text) {
-    for (const StatusWord& s : kStatusWords) {
-        if (text.startsWith(QLatin1String(s.word), Qt::CaseSensitive))
-            return s.code;
-    }
-    return RemoteStatus::KeepPolling;
-}
 
 void WaitMilliseconds(qint64 milliseconds, RemoteClock* clock) {
     qint64 remaining = milliseconds;

@@ -3,22 +3,13 @@
 #include <QString>
 #include <functional>
 
+#include "remote/StatusWords.h"
+
 class QObject;
 class JobRecord;
 
 // Remote data: the "status" file protocol with a remote site and the poll loop that waits for
 // the site's "ready" before the data files are copied (over FTP or from a share).
-//
-// Status words, tried in this order against the beginning of the first line (case-sensitive):
-// "ready" 2, "running" 1, "exchange_ready" 1, "idle" 1, "error" 0, "stop" 0; anything else 1.
-namespace RemoteStatus {
-inline constexpr short Failed = 0;
-inline constexpr short KeepPolling = 1;
-inline constexpr short Ready = 2;
-}  // namespace RemoteStatus
-
-// The code of a status text: 2 ready, 1 keep polling, 0 give up.
-short StatusCodeOf(const QString& text);
 
 // How the waits pass the time: by default the thread sleeps. Tests pass a clock that only counts,
 // so that polls of many minutes run at once.

@@ -95,7 +95,7 @@ TEST(DataSourceCollection, OrderKeysAndExactNames) {
     EXPECT_EQ(c.FindByName("orders"), c.Item(2));
     EXPECT_EQ(c.FindByName("ORDERS"), nullptr);
     QStringList walked;
-    for (const DataLink& ds : c)
+    for (const DataLink& ds : c.All())
         walked << ds.name;
     EXPECT_EQ(walked, QStringList({"Orders", "orders"}));
     c.Clear();

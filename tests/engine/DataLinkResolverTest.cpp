@@ -65,7 +65,7 @@ TEST_P(CaseBlindCatalogue, LoaderAndResolverUseExactNamesOnly) {
     EXPECT_EQ(listed, QStringList({"DUP", "Mixed", "dup"}));
 
     // Each record goes back to its own row, and to no other.
-    for (DataLink& ds : *LoadedDataSources())
+    for (DataLink& ds : LoadedDataSources()->All())
         ds.server = "saved " + ds.modelName + "/" + ds.name;
     QString error;
     ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();

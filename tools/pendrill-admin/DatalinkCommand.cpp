@@ -1,9 +1,6 @@
-#include "DatalinkCommand.h"
-
 #include "CommandTable.h"
-#include "datasources/DataLink.h"
-#include "datasources/DataLinkCatalogue.h"
-#include "datasources/WarehouseConnection.h"
+#include "DatalinkParts.h"
+#include "DatalinkRequest.h"
 
 namespace {
 
@@ -35,31 +32,6 @@ const char* const kDatalinkUsage =
     "Passwords are given in clear and stored ROT13-rotated, as Pendrill stores them.\n";
 
 }  // namespace
-
-QString DataLinkTableName() {
-    return QString::fromLatin1(DataLinkTable);
-}
-
-DatalinkRequest::DatalinkRequest(const AdminInvocation& invocation)
-    : AdminInvocation(invocation),
-      model(invocation.args.value(QStringLiteral("--model"))),
-      name(invocation.args.value(QStringLiteral("--name"))) {}
-
-bool ConnectWarehouse(const DatalinkRequest& r, const AdminIo& io) {
-    QString error;
-    if (ConnectToDWServer(r.server, r.login.trusted, r.login.user, r.login.password, r.database, 20,
-                          &error))
-        return true;
-    io.error(TerminalLines(error));
-    return false;
-}
-
-bool RequireDataLinkTable(const AdminIo& io) {
-    if (TableExists(*GetDWConnection(), DataLinkTableName()))
-        return true;
-    io.error(TerminalLines(QString::fromLatin1(DataLinkTableMissingText)));
-    return false;
-}
 
 namespace {
 

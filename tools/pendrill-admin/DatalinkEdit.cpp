@@ -1,4 +1,4 @@
-#include "DatalinkCommand.h"
+#include "DatalinkParts.h"
 #include "config/PasswordScrambler.h"
 #include "config/ValueChecks.h"
 #include "datasources/WarehouseConnection.h"

@@ -1,6 +1,6 @@
 #include <optional>
 
-#include "DatalinkCommand.h"
+#include "DatalinkParts.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/WarehouseConnection.h"
 #include "db/DbBackend.h"

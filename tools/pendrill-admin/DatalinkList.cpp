@@ -3,7 +3,7 @@
 #include <QJsonObject>
 #include <vector>
 
-#include "DatalinkCommand.h"
+#include "DatalinkParts.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
 #include "util/OperatorInterface.h"
@@ -22,7 +22,7 @@ class StderrOperator : public OperatorInterface {
     const AdminIo& io_;
 };
 
-QJsonObject toJson(const DataLink& ds) {
+QJsonObject LinkToJson(const DataLink& ds) {
     return QJsonObject{
         {"strModelName", ds.modelName},
         {"strName", ds.name},
@@ -85,13 +85,13 @@ int DatalinkList(const DatalinkRequest& r, const AdminIo& io) {
     // The server may have returned rows whose model matches only without regard to case; like
     // Pendrill's data-link list, only the model's own rows are shown.
     std::vector<const DataLink*> shown;
-    for (const DataLink& ds : sources)
+    for (const DataLink& ds : sources.All())
         if (ds.modelName == r.model)
             shown.push_back(&ds);
     if (r.args.has(QStringLiteral("--json"))) {
         QJsonArray array;
         for (const DataLink* ds : shown)
-            array.append(toJson(*ds));
+            array.append(LinkToJson(*ds));
         io.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
         return 0;
     }

@@ -40,7 +40,7 @@ QString visible(const QString& text) {
     return out;
 }
 
-QString text(const JobHistoryReader& r, int col) {
+QString FieldText(const JobHistoryReader& r, int col) {
     const QVariant v = r.Value(col);
     if (v.typeId() == QMetaType::Double)
         return QString::number(v.toDouble(), 'g', 15);
@@ -117,32 +117,32 @@ void PrintHistoryRecord(const JobHistoryReader& r, FILE* to) {
         out += '\n';
     };
     out += QStringLiteral("#%1  %2  %3  kind %4  %5\n")
-               .arg(text(r, id), TimeStamps::DisplayText(text(r, end)), statusText(r.Value(status)),
-                    text(r, kind), text(r, app))
+               .arg(FieldText(r, id), TimeStamps::DisplayText(FieldText(r, end)),
+                    statusText(r.Value(status)), FieldText(r, kind), FieldText(r, app))
                .toLocal8Bit();
-    line("Message", text(r, message));
-    line("Job", text(r, job));
-    line("Started", TimeStamps::DisplayText(text(r, start)));
-    if (!text(r, sourceServer).isEmpty() || !text(r, sourcePath).isEmpty())
+    line("Message", FieldText(r, message));
+    line("Job", FieldText(r, job));
+    line("Started", TimeStamps::DisplayText(FieldText(r, start)));
+    if (!FieldText(r, sourceServer).isEmpty() || !FieldText(r, sourcePath).isEmpty())
         line("Source", QStringLiteral("%1 %2 %3 (user %4)")
-                           .arg(text(r, sourceServer), text(r, sourceDb), text(r, sourcePath),
-                                text(r, sourceUser))
+                           .arg(FieldText(r, sourceServer), FieldText(r, sourceDb),
+                                FieldText(r, sourcePath), FieldText(r, sourceUser))
                            .simplified());
-    if (!text(r, targetServer).isEmpty() || !text(r, targetPath).isEmpty())
+    if (!FieldText(r, targetServer).isEmpty() || !FieldText(r, targetPath).isEmpty())
         line("Target", QStringLiteral("%1 %2 %3 (user %4)")
-                           .arg(text(r, targetServer), text(r, targetDb), text(r, targetPath),
-                                text(r, targetUser))
+                           .arg(FieldText(r, targetServer), FieldText(r, targetDb),
+                                FieldText(r, targetPath), FieldText(r, targetUser))
                            .simplified());
-    line("Exception file", text(r, exception));
-    line("Object", text(r, object));
+    line("Exception file", FieldText(r, exception));
+    line("Object", FieldText(r, object));
     if (!r.Value(quantity).isNull())
-        line("Quantity", (text(r, quantity) + ' ' + text(r, unit)).trimmed());
+        line("Quantity", (FieldText(r, quantity) + ' ' + FieldText(r, unit)).trimmed());
     // The object kind and name: the first two closing arguments.
-    const QString args = text(r, arguments);
+    const QString args = FieldText(r, arguments);
     const QJsonArray kindAndName = QJsonDocument::fromJson(args.toUtf8()).array();
     if (!kindAndName.isEmpty())
         line("Object kind", visible(kindAndName.at(0).toString() + QLatin1Char(' ') +
                                     kindAndName.at(1).toString()));
-    line("Run by", text(r, user) + QLatin1Char('@') + text(r, computer));
+    line("Run by", FieldText(r, user) + QLatin1Char('@') + FieldText(r, computer));
     std::fwrite(out.constData(), 1, size_t(out.size()), to);
 }

@@ -4,7 +4,7 @@
 #include <optional>
 
 #include "CommandTable.h"
-#include "DatalinkCommand.h"
+#include "DatalinkParts.h"
 #include "app/RunRemoteData.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
@@ -84,7 +84,7 @@ int remoteStatus(const DatalinkRequest& r, const AdminIo& io) {
     SetOperator(&toStderr);
     int status = 0;
     bool any = false;
-    for (const DataLink& ds : sources) {
+    for (const DataLink& ds : sources.All()) {
         if (!isRemote(ds) || (!r.name.isEmpty() && ds.name != r.name))
             continue;
         any = true;

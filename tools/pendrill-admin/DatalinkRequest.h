@@ -1,12 +1,8 @@
 #pragma once
 
 #include <QString>
-#include <QStringList>
 
 #include "ServerRequest.h"
-
-// The parts of "pendrill-admin datalink": init (DatalinkInit.cpp), add and set
-// (DatalinkEdit.cpp), list (DatalinkList.cpp); the command itself is DatalinkCommand.cpp.
 
 // A command line of datalink or remote: the connection, --model and --name.
 struct DatalinkRequest : AdminInvocation {
@@ -14,14 +10,6 @@ struct DatalinkRequest : AdminInvocation {
     QString model;
     QString name;
 };
-
-int DatalinkInit(const DatalinkRequest& r, const AdminIo& io);
-int DatalinkAdd(const DatalinkRequest& r, const AdminIo& io);
-int DatalinkSet(const DatalinkRequest& r, const AdminIo& io);
-int DatalinkList(const DatalinkRequest& r, const AdminIo& io);
-
-// The options that give the fields of a data link (--type, --ds-server, ...).
-std::vector<AdminOption> DatalinkFieldOptions();
 
 // "dwm_data_link".
 QString DataLinkTableName();
