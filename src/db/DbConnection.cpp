@@ -162,16 +162,6 @@ bool DbConnection::Open() {
     return backend_->Open(*this, database, trusted);
 }
 
-bool DbConnection::RunQuery(QSqlQuery& q, const QString& sql, const QVariantList& params) {
-    if (params.isEmpty())
-        return q.exec(sql);
-    if (!q.prepare(sql))
-        return false;
-    for (const QVariant& p : params)
-        q.addBindValue(p);
-    return q.exec();
-}
-
 bool DbConnection::Execute(const QString& sql, const QVariantList& params, int* rowsAffected) {
     errors_.clear();
     if (State() != 1) {

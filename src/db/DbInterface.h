@@ -81,7 +81,15 @@ class DbConnection {
     bool ListDatabases(QStringList& names);
 
     // Runs `sql` on `query`: directly without parameters, else prepared with them bound in order.
-    static bool RunQuery(QSqlQuery& query, const QString& sql, const QVariantList& params);
+    static bool RunQuery(QSqlQuery& query, const QString& sql, const QVariantList& params) {
+        if (params.isEmpty())
+            return query.exec(sql);
+        if (!query.prepare(sql))
+            return false;
+        for (const QVariant& p : params)
+            query.addBindValue(p);
+        return query.exec();
+    }
 
     void SetError(const QString& text) { errors_ << text; }
     // Adds the error `e` as one line (DbErrorMessage), `fallback` when it says nothing.
