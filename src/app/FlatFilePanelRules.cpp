@@ -3,11 +3,11 @@
 #include <QVariant>
 #include <optional>
 
+#include "app/MainFormView.h"
 #include "datasources/DataLink.h"
 #include "datasources/FieldConversions.h"
 #include "remote/FtpTransfer.h"
 #include "util/FileUtils.h"
-#include "util/OperatorInterface.h"
 #include "util/RunLog.h"
 
 namespace {
@@ -74,14 +74,14 @@ void FlatFileRemoteState::Follow() {
     FtpControls = Checked && FtpSelected;
 }
 
-bool TestFtpConnection(const QString& server, const QString& remoteDir, const QString& user,
-                       const QString& password) {
-    Operator().SetMousePointer(OperatorInterface::HourglassPointer);
+bool TestFtpConnection(MainFormView& view, const QString& server, const QString& remoteDir,
+                       const QString& user, const QString& password) {
+    view.SetMousePointer(MainFormView::HourglassPointer);
     const std::optional<QString> u = user.isEmpty() ? std::nullopt : std::optional<QString>(user);
     const std::optional<QString> p =
         password.isEmpty() ? std::nullopt : std::optional<QString>(password);
     const bool ok = FtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p);
-    Operator().SetMousePointer(OperatorInterface::DefaultPointer);
+    view.SetMousePointer(MainFormView::DefaultPointer);
     if (ok)
         LogMessage(QStringLiteral("Check operation succeeded! The user has read and write rights."),
                    true, 64, kFtpCheckTitle);

@@ -1,10 +1,7 @@
-// The commands that act on a run configuration as a whole: New, Open, Save, Save As, Execute and
-// Close, and the copies between the window and the run settings.
-
-#include <QFile>
+// The run configuration: a new one, reading and writing the file, the copies between the window
+// and the run settings, the last-used file in the settings store and the file dialog's proposal.
 
 #include "app/MainFormModel.h"
-#include "app/RunSequence.h"
 #include "config/InstallPaths.h"
 #include "config/ValueChecks.h"
 #include "datasources/DataLinkCatalogue.h"
@@ -12,10 +9,7 @@
 #include "datasources/DataSourceSections.h"
 #include "datasources/DatabaseLists.h"
 #include "util/FileUtils.h"
-#include "util/OperatorInterface.h"
 #include "util/RunLog.h"
-#include "util/StopFlags.h"
-#include "util/TextFiles.h"
 
 namespace {
 
@@ -69,22 +63,6 @@ void MainFormModel::NewConfiguration() {
     writeCompletionEvent = false;
     dataLinks.Clear();
     ChooseDataLink(-1);
-}
-
-void MainFormModel::OpenConfiguration(const QString& file) {
-    OperatorInterface& op = Operator();
-    op.SetMousePointer(OperatorInterface::HourglassPointer);
-    LoadConfiguration(file);
-    CheckDTSInfo();
-    CheckDWInfo();
-    StoreLastUsedConfigFile();
-    dataLinksOutdated_ = true;
-    RefreshDataLinks();
-    op.SetMousePointer(OperatorInterface::DefaultPointer);
-}
-
-void MainFormModel::DropFile(const QString& file) {
-    LoadConfiguration(file);
 }
 
 bool MainFormModel::LoadConfiguration(const QString& file) {
@@ -180,103 +158,6 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
     return true;
 }
 
-void MainFormModel::SaveConfiguration(const QString& chosenFile) {
-    OperatorInterface& op = Operator();
-    op.SetMousePointer(OperatorInterface::HourglassPointer);
-    SaveConfigurationFile(chosenFile);
-    StoreLastUsedConfigFile();
-    SaveAllDataSources();
-    op.SetMousePointer(OperatorInterface::DefaultPointer);
-}
-
-void MainFormModel::Execute() {
-    StopFlags::StopRequested = false;
-    FillJobHistoryOpeningFields();
-    SetFormStatus(QString());
-    StoreLastUsedConfigFile();
-    OperatorInterface& op = Operator();
-
-    if (JobConfigMode) {
-        if (PendrillConfigFile.isEmpty()) {
-            op.ShowMessageBox(
-                QStringLiteral("You did not save your current settings to an Pendrill config "
-                               "file.\r\nSettings must be saved, because Pendrill will read this "
-                               "info when \r\nthe job is executed."),
-                16, QStringLiteral("Pendrill config mode"));
-            return;
-        }
-        SaveConfiguration();
-        WriteJobConfigFile(JobConfigFile, QStringLiteral("-configfile \"") + PendrillConfigFile +
-                                              QLatin1Char('"'));
-        Unload();
-        return;
-    }
-
-    if (packages.Text().isEmpty() || warehouseServerWidget.DatabaseName.isEmpty()) {
-        LogMessage(
-            QStringLiteral("Please fill in DTS package, DTS server and data warehouse database"),
-            true, 16, QStringLiteral("Connect to data warehouse server"));
-        if (packages.Text().isEmpty()) {
-            CurrentPage = PackagePage;
-            op.ShowMainWindowPage(PackagePage);
-            op.SetFocusTo(QStringLiteral("packages"));
-        } else {
-            CurrentPage = WarehousePage;
-            op.ShowMainWindowPage(WarehousePage);
-            op.SetFocusTo(QStringLiteral("warehouseServerWidget"));
-        }
-        return;
-    }
-    if (errorFile.isEmpty()) {
-        LogMessage(QStringLiteral("Please fill in error file before executing DTS package"), true,
-                   16, QStringLiteral("DTS package info check input"));
-        CurrentPage = PackagePage;
-        op.ShowMainWindowPage(PackagePage);
-        op.SetFocusTo(QStringLiteral("errorFile"));
-        return;
-    }
-    if (!DataSourceInfoPresent() && !getDataLinkInfo())
-        return;
-    SaveAllDataSources();
-    SetFormStatus(QStringLiteral("Start"));
-    RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile});
-    run.PackageFactory = PackageFactory;
-    run.SetDataLinkList(&dataLinks);
-    RunWith(run);
-    Enabled.showErrorFileButton = !errorFile.isEmpty();
-}
-
-void MainFormModel::Close() {
-    StoreLastUsedConfigFile();
-    if (!Running) {
-        if (JobConfigMode)
-            WriteJobConfigFile(JobConfigFile, QStringLiteral("canceled"));
-        Unload();
-        return;
-    }
-    StopFlags::StopRequested = true;
-    LogInfo(QStringLiteral("Waiting for end of execution"));
-    StopFlags::RemoteStopRequested = true;
-}
-
-void MainFormModel::ShowErrorFile() {
-    if (!Settings.ExceptionLogFile.isEmpty())
-        Operator().OpenInTextEditor(Settings.ExceptionLogFile);
-}
-
-void MainFormModel::ShowEventViewer() {
-    OperatorInterface& op = Operator();
-    if (!op.OpenSystemLogViewer())
-        op.ShowMessageBox(NoLogViewerText(), 64, QStringLiteral("Pendrill"));
-}
-
-QString MainFormModel::NoLogViewerText() {
-    return QStringLiteral(
-        "No system-log viewer (gnome-logs, ksystemlog) is installed.\r\n"
-        "The completion events of the packages are in the system log; read them with:\r\n"
-        "journalctl -t Pendrill");
-}
-
 MainFormModel::FileDialogSettings MainFormModel::ConfigFileDialog(bool save) const {
     FileDialogSettings d;
     d.Title = save ? QStringLiteral("Pendrill: Save configuration")
@@ -290,22 +171,4 @@ MainFormModel::FileDialogSettings MainFormModel::ConfigFileDialog(bool save) con
     d.FileName = configDialogFile_.isEmpty() ? LastUsedConfigFile() : configDialogFile_;
     d.Save = save;
     return d;
-}
-
-MainFormModel::FileDialogSettings MainFormModel::LogFileDialog() const {
-    FileDialogSettings d;
-    d.Filter = QStringLiteral("Text (*.txt)");
-    return d;
-}
-
-void MainFormModel::WriteJobConfigFile(const QString& file, const QString& text) {
-    if (file.isEmpty())
-        return;
-    const QByteArray content = text.toUtf8() + "\r\n";
-    if (WriteFileAtomically(file, content))
-        return;
-    // A directory that refuses new files may still hold a writable job file.
-    QFile inPlace(file);
-    if (inPlace.exists() && inPlace.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        inPlace.write(content);
 }

@@ -10,7 +10,6 @@
 #include "datasources/PackageCatalogue.h"
 #include "datasources/WarehouseConnection.h"
 #include "history/JobRecord.h"
-#include "util/OperatorInterface.h"
 #include "util/RunLog.h"
 #include "util/StatusFile.h"
 
@@ -19,6 +18,15 @@ namespace {
 const QString kConnectTitle = QStringLiteral("Connect to data warehouse server");
 
 }  // namespace
+
+void MainFormModel::DTSConnectionChanged() {
+    ClearDataLinks();
+}
+
+void MainFormModel::DWConnectionChanged() {
+    ClearDataLinks();
+    dataLinksOutdated_ = true;
+}
 
 void MainFormModel::OpenModelList() {
     packageCatalogue_ = std::make_unique<PackageCatalogue>();
@@ -67,8 +75,8 @@ void MainFormModel::RefreshDataLinks() {
     if (!dataLinksOutdated_)
         return;
     ClearDataLinks();
-    OperatorInterface& op = Operator();
-    op.SetMousePointer(OperatorInterface::HourglassPointer);
+    MainFormView& view = View();
+    view.SetMousePointer(MainFormView::HourglassPointer);
     if (!warehouseServerWidget.DatabaseName.isEmpty() && !packages.Text().isEmpty()) {
         if (getDataLinkInfo())
             dataLinksOutdated_ = false;
@@ -77,7 +85,7 @@ void MainFormModel::RefreshDataLinks() {
         LogMessage(QStringLiteral("No DTS package or data warehouse database specified."), true, 16,
                    kConnectTitle);
     }
-    op.SetMousePointer(OperatorInterface::DefaultPointer);
+    view.SetMousePointer(MainFormView::DefaultPointer);
 }
 
 void MainFormModel::ClearDataLinks() {

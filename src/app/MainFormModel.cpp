@@ -1,11 +1,11 @@
+// The form model's own state: start-up, captions and status text, the job-history record, the
+// checks of required input, the log-file box, the connection test, the view.
+
 #include "app/MainFormModel.h"
 
 #include <QDateTime>
 #include <QDir>
 
-#include "app/RunLocks.h"
-#include "app/RunSequence.h"
-#include "datasources/DataLink.h"
 #include "datasources/PackageCatalogue.h"
 #include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
@@ -43,6 +43,11 @@ QString MainFormModel::closeCaption() const {
     return JobConfigMode ? QStringLiteral("&Cancel") : QStringLiteral("&Close");
 }
 
+MainFormView& MainFormModel::View() {
+    static MainFormView none;
+    return view_ != nullptr ? *view_ : none;
+}
+
 void MainFormModel::SetJobHistory(JobRecord* record) {
     jobHistory_ = record;
 }
@@ -69,15 +74,6 @@ void MainFormModel::FillJobHistoryOpeningFields() {
     record.setStartTime(QDateTime::currentDateTime());
     // "0" and a missing value are recorded as the empty text, never as NULL.
     record.setJobIdentifier(JobID == QLatin1String("0") ? QStringLiteral("") : JobID);
-}
-
-void MainFormModel::InitFormFields() {
-    if (!PendrillConfigFile.isEmpty())
-        LoadConfiguration(PendrillConfigFile);
-    else
-        NewConfiguration();
-    CheckDTSInfo();
-    CheckDWInfo();
 }
 
 bool MainFormModel::ConnectToRepository(QString* error) {
@@ -173,41 +169,24 @@ void MainFormModel::BrowsedLogFile(const QString& file) {
     CheckDTSInfo();
 }
 
-void MainFormModel::DTSConnectionChanged() {
-    ClearDataLinks();
-}
-
-void MainFormModel::DWConnectionChanged() {
-    ClearDataLinks();
-    dataLinksOutdated_ = true;
-}
-
 void MainFormModel::TestConnection(const ServerConnectionModel& control) {
-    OperatorInterface& op = Operator();
-    op.SetMousePointer(OperatorInterface::HourglassPointer);
+    MainFormView& view = View();
+    view.SetMousePointer(MainFormView::HourglassPointer);
     QString errorText;
     if (!control.TryConnection(&errorText))
         LogMessage(QStringLiteral("Error while connecting to : ") + control.ServerName +
                        QStringLiteral("\r\n") + errorText,
                    true, 16, QStringLiteral("Pendrill"));
-    op.SetMousePointer(OperatorInterface::DefaultPointer);
+    view.SetMousePointer(MainFormView::DefaultPointer);
 }
 
 void MainFormModel::Unload() {
     Unloaded = true;
-    Operator().UnloadAllForms();
+    View().CloseAllWindows();
 }
 
-void MainFormModel::RunWith(RunSequence& run) {
-    OperatorInterface& op = Operator();
-    op.SetMousePointer(OperatorInterface::ArrowHourglassPointer);
-    Running = true;
-    Enabled.executeButton = false;
-    Enabled.saveButton = false;
-    FormToSettings();
-    run.Execute();
-    Enabled.executeButton = true;
-    Enabled.saveButton = true;
-    Running = false;
-    op.SetMousePointer(OperatorInterface::DefaultPointer);
+MainFormModel::FileDialogSettings MainFormModel::LogFileDialog() const {
+    FileDialogSettings d;
+    d.Filter = QStringLiteral("Text (*.txt)");
+    return d;
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <memory>
 
+#include "app/MainFormView.h"
 #include "app/ServerConnectionModel.h"
 #include "config/RunSettings.h"
 #include "config/SettingsStore.h"
@@ -16,8 +17,14 @@ class RunSequence;
 
 // The main window's logic without widgets. It holds a run's values in every mode; the Qt window
 // binds its controls to these fields and forwards its events to the operations below, and an
-// unattended run without a display uses it alone. Message boxes, the mouse pointer, the keyboard
-// focus and page changes go through Operator() (util/OperatorInterface.h).
+// unattended run without a display uses it alone. Message boxes and the status bar go through
+// Operator() (util/OperatorInterface.h); the mouse pointer, the keyboard focus and page changes
+// through its view (app/MainFormView.h), which the window hands it.
+//
+// Its methods are defined in four files, each calling only the ones below it:
+// MainFormModel.cpp (window state, texts, checks; bottom), MainFormDataLinks.cpp (lists, data
+// links, panels), MainFormConfig.cpp (the settings and the configuration file) and
+// MainFormCommands.cpp (the commands of the window and of the program entry; top).
 class MainFormModel {
   public:
     // The editor panels of the data-source page; which one is shown follows the chosen data
@@ -85,6 +92,10 @@ class MainFormModel {
     QString StatusText;                            // status bar
     bool Unloaded = false;                         // the window was closed (ends the program)
     bool Running = false;  // a run is in progress (set and cleared by RunWith)
+
+    // The window that shows the form (not owned; nullptr: none, the view then does nothing).
+    void SetView(MainFormView* view) { view_ = view; }
+    MainFormView& View();
 
     // ---- Owned objects.
     SettingsStore Registry;  // company "Tessaly", application "Pendrill"
@@ -241,4 +252,5 @@ class MainFormModel {
     std::unique_ptr<JobRecord> ownJobHistory_;
     JobRecord* jobHistory_ = nullptr;
     QString configDialogFile_;
+    MainFormView* view_ = nullptr;
 };

@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QVBoxLayout>
 
+#include "app/MainFormView.h"
 #include "datasources/DataLink.h"
 #include "gui/InputBoxes.h"
 #include "gui/MainWindowPictures.h"
@@ -54,7 +55,8 @@ QString FlatFilePanel::BrowseForFolder(QWidget* owner, const QString& title, con
     return QFileDialog::getExistingDirectory(owner, title, folder);
 }
 
-FlatFilePanel::FlatFilePanel(QWidget* parent) : QFrame(parent), chooseFolder_(&BrowseForFolder) {
+FlatFilePanel::FlatFilePanel(QWidget* parent, MainFormView* view)
+    : QFrame(parent), chooseFolder_(&BrowseForFolder), view_(view) {
     setObjectName(QStringLiteral("flatFilePanel"));
     setFrameShape(QFrame::StyledPanel);
     setBackgroundRole(QPalette::Button);
@@ -309,8 +311,9 @@ void FlatFilePanel::BrowseRemote() {
 }
 
 void FlatFilePanel::TestConnection() {
-    TestFtpConnection(ftpServerBox->text(), remoteDirectoryBox->text(), ftpUserBox->text(),
-                      ftpPasswordBox->text());
+    MainFormView none;
+    TestFtpConnection(view_ != nullptr ? *view_ : none, ftpServerBox->text(),
+                      remoteDirectoryBox->text(), ftpUserBox->text(), ftpPasswordBox->text());
 }
 
 bool FlatFilePanel::eventFilter(QObject* watched, QEvent* event) {

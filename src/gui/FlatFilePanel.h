@@ -11,6 +11,7 @@ class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class DataLink;
+class MainFormView;
 
 // The editor of a data source whose data are files in a directory, perhaps first fetched from an
 // FTP server or a share. Every edit is written straight into the bound data source.
@@ -22,7 +23,8 @@ class FlatFilePanel : public QFrame {
     using FolderChooser =
         std::function<QString(QWidget* owner, const QString& title, const QString& start)>;
 
-    explicit FlatFilePanel(QWidget* parent = nullptr);
+    // `view` (not owned; none: a do-nothing one) sets the pointer while the FTP check runs.
+    explicit FlatFilePanel(QWidget* parent = nullptr, MainFormView* view = nullptr);
 
     // Binds a data source (not owned; may be null): clears its database fields, then LoadFields.
     void SetDataSource(DataLink* source);
@@ -58,6 +60,7 @@ class FlatFilePanel : public QFrame {
     bool isLoading_ = false;
     FlatFileRemoteState state_;
     FolderChooser chooseFolder_;
+    MainFormView* view_;
 
   public:
     QLabel* directoryIntro = nullptr;

@@ -1,14 +1,11 @@
 #include "gui/GuiOperator.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDialog>
 #include <QMessageBox>
-#include <QProcess>
-#include <QStandardPaths>
 #include <QStatusBar>
-#include <QUrl>
 
+#include "gui/BusyPointer.h"
 #include "gui/CopyProgressWindow.h"
 #include "gui/MainWindow.h"
 #include "util/StopFlags.h"
@@ -41,7 +38,7 @@ void GuiOperator::ShowMessageBox(const QString& text, int style, const QString& 
     QMessageBox box(icon, title.isEmpty() ? QStringLiteral("Pendrill") : title, text,
                     QMessageBox::Ok, window_.data());
     // A busy pointer must not hide that the box waits for an answer.
-    const bool busy = pointerSet_;
+    const bool busy = PointerIsBusy();
     if (busy)
         QApplication::setOverrideCursor(Qt::ArrowCursor);
     box.exec();
@@ -54,57 +51,6 @@ void GuiOperator::SetStatusText(const QString& text) {
         statusBar_->showMessage(text);
     if (mainWindow_)
         mainWindow_->RefreshFromModel();
-}
-
-void GuiOperator::SetMousePointer(int style) {
-    if (style == DefaultPointer) {
-        if (pointerSet_)
-            QApplication::restoreOverrideCursor();
-        pointerSet_ = false;
-        return;
-    }
-    const QCursor cursor(style == ArrowHourglassPointer ? Qt::BusyCursor : Qt::WaitCursor);
-    if (pointerSet_)
-        QApplication::changeOverrideCursor(cursor);
-    else
-        QApplication::setOverrideCursor(cursor);
-    pointerSet_ = true;
-}
-
-void GuiOperator::ShowMainWindowPage(int page) {
-    if (mainWindow_)
-        mainWindow_->ShowPage(page);
-}
-
-void GuiOperator::SetFocusTo(const QString& controlName) {
-    if (mainWindow_)
-        mainWindow_->FocusControl(controlName);
-}
-
-void GuiOperator::UnloadAllForms() {
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (w->isVisible())
-            w->close();
-    // A main window that was never shown still has to hear that it is gone.
-    if (mainWindow_ && !mainWindow_->isVisible())
-        mainWindow_->close();
-}
-
-void GuiOperator::OpenInTextEditor(const QString& path) {
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
-}
-
-QStringList GuiOperator::LogViewers() {
-    return {QStringLiteral("gnome-logs"), QStringLiteral("ksystemlog")};
-}
-
-bool GuiOperator::OpenSystemLogViewer() {
-    for (const QString& viewer : LogViewers()) {
-        const QString program = QStandardPaths::findExecutable(viewer);
-        if (!program.isEmpty() && QProcess::startDetached(program, {}))
-            return true;
-    }
-    return false;
 }
 
 void GuiOperator::Attach(QWidget* window, QStatusBar* statusBar) {

@@ -8,20 +8,15 @@ class QStatusBar;
 class QWidget;
 class MainWindow;
 
-// The operator with a screen: message boxes over the main window, its status bar, the mouse
-// pointer, the page and focus of the main window, the desktop's editor and log viewer.
+// The operator with a screen: message boxes over the main window, its status bar, the
+// copy-progress window. (What the form model asks of the window itself is MainWindow's, as its
+// MainFormView.)
 class GuiOperator : public OperatorInterface {
   public:
     void ProcessPendingEvents() override;
     // Shows nothing once SIGTERM or SIGINT has arrived.
     void ShowMessageBox(const QString& text, int style, const QString& title) override;
     void SetStatusText(const QString& text) override;
-    void SetMousePointer(int style) override;
-    void ShowMainWindowPage(int page) override;
-    void SetFocusTo(const QString& controlName) override;
-    void UnloadAllForms() override;
-    void OpenInTextEditor(const QString& path) override;
-    bool OpenSystemLogViewer() override;
     // The progress window over the main window (or the attached window).
     std::unique_ptr<CopyProgress> CreateCopyProgress() override;
 
@@ -35,12 +30,8 @@ class GuiOperator : public OperatorInterface {
     // and Save disabled) are seen while it goes on.
     void AttachMainWindow(MainWindow* window);
 
-    // The desktop log viewers looked for, in order.
-    static QStringList LogViewers();
-
   private:
     QPointer<QWidget> window_;
     QPointer<QStatusBar> statusBar_;
     QPointer<MainWindow> mainWindow_;
-    bool pointerSet_ = false;
 };

@@ -73,6 +73,7 @@ QHBoxLayout* AddSection(QVBoxLayout* page, QWidget* picture) {
 
 MainWindow::MainWindow(MainFormModel& form, QWidget* parent)
     : QMainWindow(parent), form_(form), chooseFile_(&MainWindow::ShowFileDialog) {
+    form_.SetView(this);
     setObjectName(QStringLiteral("MainFormModel"));
     // The window offers no Maximize.
     setWindowFlags((windowFlags() | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
@@ -124,7 +125,9 @@ MainWindow::MainWindow(MainFormModel& form, QWidget* parent)
     RefreshFromModel();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    form_.SetView(nullptr);
+}
 
 void MainWindow::BuildMenus() {
     fileMenu = named(menuBar()->addMenu(QStringLiteral("&File")), QStringLiteral("fileMenu"));
@@ -344,7 +347,7 @@ QWidget* MainWindow::BuildDataSourcePage() {
                                           "xmlFilesPanel"};
     for (const char* name : kPanels) {
         if (qstrcmp(name, "flatFilePanel") == 0) {
-            auto* flatFile = new FlatFilePanel(page);
+            auto* flatFile = new FlatFilePanel(page, this);
             flatFile->setVisible(false);
             v->addWidget(flatFile, 1);
             DataLinkPanels << flatFile;

@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "app/MainFormModel.h"
+#include "app/MainFormView.h"
 
 class QAction;
 class QCheckBox;
@@ -20,8 +21,9 @@ class ServerConnectionWidget;
 
 // The main window MainFormModel: the widgets that show the form model and forward the operator's
 // events to it. Every rule is the form model's; after each call into it the window reads the whole
-// model again (RefreshFromModel), because the model sends no notifications.
-class MainWindow : public QMainWindow {
+// model again (RefreshFromModel), because the model sends no notifications. It is the form
+// model's view while it exists (pointer, page, focus, closing, desktop programs).
+class MainWindow : public QMainWindow, public MainFormView {
     Q_OBJECT
 
   public:
@@ -29,7 +31,7 @@ class MainWindow : public QMainWindow {
     using FileChooser =
         std::function<QString(QWidget* parent, const MainFormModel::FileDialogSettings&)>;
 
-    // The window of `form` (not owned; it outlives the window).
+    // The window of `form` (not owned; it outlives the window), which it hands itself as view.
     explicit MainWindow(MainFormModel& form, QWidget* parent = nullptr);
     ~MainWindow() override;
 
@@ -41,11 +43,21 @@ class MainWindow : public QMainWindow {
     void SetFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     static QString ShowFileDialog(QWidget* parent, const MainFormModel::FileDialogSettings& d);
 
+    // ---- The form model's view.
+    // Sets the pointer of every window of the program (gui/BusyPointer.h).
+    void SetMousePointer(int style) override;
     // Brings a page of the tab control to the front without the page-change reaction.
-    void ShowPage(int page);
+    void ShowPage(int page) override;
     // Moves the keyboard focus to the control of that name; a control that takes no focus
     // itself passes it to its first child that does.
-    void FocusControl(const QString& name);
+    void FocusControl(const QString& name) override;
+    // Closes every visible window of the program, and this one even when it was never shown.
+    void CloseAllWindows() override;
+    void OpenInTextEditor(const QString& path) override;
+    // Starts the first of LogViewers() that is installed.
+    bool OpenSystemLogViewer() override;
+    // The desktop log viewers looked for, in order.
+    static QStringList LogViewers();
 
     // ---- The commands, as the buttons and menu entries call them.
     void NewConfiguration();

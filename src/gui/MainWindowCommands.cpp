@@ -1,11 +1,12 @@
 // The main window's commands and events, each a call into the form model followed by a refresh,
-// and the refresh itself.
+// the refresh itself, and what the window does as the form model's view.
 
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDropEvent>
 #include <QFileDialog>
 #include <QFrame>
@@ -15,11 +16,15 @@
 #include <QListWidget>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QUrl>
 
 #include "datasources/DataLink.h"
+#include "gui/BusyPointer.h"
 #include "gui/DataLinkPanels.h"
 #include "gui/FlatFilePanel.h"
 #include "gui/MainWindow.h"
@@ -182,6 +187,36 @@ void MainWindow::FocusControl(const QString& name) {
     if (control == nullptr)
         return;
     control->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::SetMousePointer(int style) {
+    SetPointerStyle(style);
+}
+
+void MainWindow::CloseAllWindows() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible())
+            w->close();
+    // A main window that was never shown still has to hear that it is gone.
+    if (!isVisible())
+        close();
+}
+
+void MainWindow::OpenInTextEditor(const QString& path) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+QStringList MainWindow::LogViewers() {
+    return {QStringLiteral("gnome-logs"), QStringLiteral("ksystemlog")};
+}
+
+bool MainWindow::OpenSystemLogViewer() {
+    for (const QString& viewer : LogViewers()) {
+        const QString program = QStandardPaths::findExecutable(viewer);
+        if (!program.isEmpty() && QProcess::startDetached(program, {}))
+            return true;
+    }
+    return false;
 }
 
 QString MainWindow::ShowFileDialog(QWidget* parent, const MainFormModel::FileDialogSettings& d) {

@@ -9,11 +9,13 @@
 #include <functional>
 #include <memory>
 
+#include "app/MainFormView.h"
 #include "config/SettingsStore.h"
 #include "datasources/DatabaseLists.h"
 #include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/ServerResolver.h"
+#include "gui/BusyPointer.h"
 #include "gui/ComboChoiceList.h"
 #include "gui/InputBoxes.h"
 #include "gui/OpeningComboBox.h"
@@ -246,13 +248,12 @@ void ServerConnectionWidget::UpdateLoginEnabled() {
 }
 
 void ServerConnectionWidget::DatabaseListOpening() {
-    OperatorInterface& op = Operator();
-    op.SetMousePointer(OperatorInterface::HourglassPointer);
+    SetPointerStyle(MainFormView::HourglassPointer);
     QString errorText;
     const bool ok = ListDatabases(&errorText);
-    op.SetMousePointer(OperatorInterface::DefaultPointer);
+    SetPointerStyle(MainFormView::DefaultPointer);
     if (!ok)
-        op.ShowMessageBox(errorText, 16, QStringLiteral("Pendrill"));
+        Operator().ShowMessageBox(errorText, 16, QStringLiteral("Pendrill"));
 }
 
 void ServerConnectionWidget::ApplyToModel() {

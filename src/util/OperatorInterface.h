@@ -5,18 +5,13 @@
 
 #include "util/CopyProgress.h"
 
-// What core logic needs from the person in front of the program. The GUI implements it with a
-// window, message boxes and a status bar; an unattended run uses HeadlessOperator, which has no
-// screen. Core code reaches the current implementation through Operator().
+// What core logic needs from the person in front of the program: pending events, message boxes,
+// the status bar and the copy-progress window. The GUI implements it with message boxes over the
+// main window and its status bar; an unattended run uses HeadlessOperator, which has no screen.
+// Core code reaches the current implementation through Operator(). What the form model asks of
+// the window itself (pages, focus, mouse pointer) is its view, app/MainFormView.h.
 class OperatorInterface {
   public:
-    // Mouse pointer styles as the design numbers them.
-    enum PointerStyle : int {
-        DefaultPointer = 0,
-        HourglassPointer = 11,       // busy
-        ArrowHourglassPointer = 13,  // busy, but the window still answers
-    };
-
     virtual ~OperatorInterface() = default;
 
     // Let the user interface handle what is waiting (repaints, button clicks).
@@ -27,19 +22,6 @@ class OperatorInterface {
     // Puts a text on the main window's status bar.
     virtual void SetStatusText(const QString& text) = 0;
 
-    // The mouse pointer over the program's windows (PointerStyle).
-    virtual void SetMousePointer(int style) { (void)style; }
-    // Brings a page of the main window's tab control to the front (0 to 2).
-    virtual void ShowMainWindowPage(int page) { (void)page; }
-    // Moves the keyboard focus to the main window's control of that name ("packages",
-    // "errorFile", "warehouseServerWidget", ...).
-    virtual void SetFocusTo(const QString& controlName) { (void)controlName; }
-    // The main window was unloaded: every window of the program goes away.
-    virtual void UnloadAllForms() {}
-    // Opens a text file in the desktop's text editor without waiting.
-    virtual void OpenInTextEditor(const QString& path) { (void)path; }
-    // Starts the desktop's system-log viewer without waiting; false when none is installed.
-    virtual bool OpenSystemLogViewer() { return false; }
     // A new copy-progress object (not yet shown). The default is the headless one, which never
     // cancels; the GUI returns its window.
     virtual std::unique_ptr<CopyProgress> CreateCopyProgress();

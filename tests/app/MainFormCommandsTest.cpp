@@ -191,6 +191,7 @@ TEST_F(FormModel, JobConfigurationMode) {
 TEST_F(FormModel, ExecuteAsksForTheErrorFile) {
     StopFlags::StopRequested = true;
     MainFormModel f;
+    f.SetView(&view);
     f.packages.SetText("Sales_Overall");
     f.warehouseServerWidget.DatabaseName = "DW";
     f.CurrentPage = 2;
@@ -198,9 +199,8 @@ TEST_F(FormModel, ExecuteAsksForTheErrorFile) {
     EXPECT_FALSE(StopFlags::StopRequested) << "Execute clears a stop request";
     EXPECT_EQ(op.boxes, QStringList({"16|DTS package info check input|Please fill in error file "
                                      "before executing DTS package"}));
-    EXPECT_EQ(op.pages, QList<int>({0}));
     EXPECT_EQ(f.CurrentPage, 0);
-    EXPECT_EQ(op.focus, QStringList({"errorFile"}));
+    EXPECT_EQ(view.calls, QStringList({"page 0", "focus errorFile"}));
 }
 
 TEST_F(FormModel, ExecuteFillsTheJobHistory) {
@@ -209,6 +209,7 @@ TEST_F(FormModel, ExecuteFillsTheJobHistory) {
     JobRecord record;
     MainFormModel f;
     f.SetJobHistory(&record);
+    f.SetView(&view);
     fill(f);
     f.packageServerWidget.TrustedLogin = false;
     f.packageServerWidget.UserName = "loader";
@@ -231,7 +232,7 @@ TEST_F(FormModel, ExecuteFillsTheJobHistory) {
 
     f.SetLogFileText("/typed/but/not/run.log");
     f.ShowErrorFile();
-    EXPECT_EQ(op.opened, QStringList({home.file("run.log")})) << "the log of the last run";
+    EXPECT_EQ(view.calls.last(), "edit " + home.file("run.log")) << "the log of the last run";
 }
 
 }  // namespace

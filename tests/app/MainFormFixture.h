@@ -14,7 +14,6 @@
 #include "db/PackageStoreSchema.h"
 #include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
-#include "util/OperatorInterface.h"
 #include "util/RunTargets.h"
 #include "util/StatusFile.h"
 #include "util/StopFlags.h"
@@ -100,6 +99,14 @@ class FormModel : public ::testing::Test {
 
     testsupport::IsolatedHome home;
     RecordingOperator op;
+    // What a form model given this view asks of its window, in order: "pointer 11", "page 0"...
+    struct RecordingView : MainFormView {
+        void SetMousePointer(int style) override { calls << QString("pointer %1").arg(style); }
+        void ShowPage(int page) override { calls << QString("page %1").arg(page); }
+        void FocusControl(const QString& name) override { calls << "focus " + name; }
+        void OpenInTextEditor(const QString& path) override { calls << "edit " + path; }
+        QStringList calls;
+    } view;
     QString tmp;
     QString server = QStringLiteral("(local)");
     bool trusted = true;

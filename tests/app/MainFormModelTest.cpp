@@ -93,11 +93,11 @@ TEST_F(FormModel, DataLinksPanelsAndClearing) {
     makeWarehouse({1, 3, 2, 10, 8, 7});
     MainFormModel f;
     fill(f);
-    op.pointers.clear();
+    f.SetView(&view);
     f.ChangePage(MainFormModel::DataSourcePage);
     EXPECT_EQ(f.dataLinks.Count(), 6);
     EXPECT_FALSE(f.DataLinksOutdated());
-    EXPECT_EQ(op.pointers, QList<int>({11, 0}));
+    EXPECT_EQ(view.calls, QStringList({"pointer 11", "pointer 0"}));
 
     using P = MainFormModel::DataLinkPanel;
     const std::pair<const char*, P> cases[] = {
@@ -172,6 +172,7 @@ TEST_F(FormModel, DataLinkLoadingFailures) {
 
 TEST_F(FormModel, TestConnectionReportsOnlyFailures) {
     MainFormModel f;
+    f.SetView(&view);
     f.packageServerWidget = {"(local)", "", true, "", "", 0};
     f.TestConnection(f.packageServerWidget);
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
@@ -180,7 +181,7 @@ TEST_F(FormModel, TestConnectionReportsOnlyFailures) {
     ASSERT_EQ(op.boxes.size(), 1);
     EXPECT_TRUE(op.boxes[0].startsWith("16|Pendrill|Error while connecting to : elsewhere\r\n"))
         << op.boxes[0].toStdString();
-    EXPECT_EQ(op.pointers, QList<int>({11, 0, 11, 0}));
+    EXPECT_EQ(view.calls, QStringList({"pointer 11", "pointer 0", "pointer 11", "pointer 0"}));
 }
 
 QStringList describe(const MainFormModel::FileDialogSettings& d) {
@@ -227,11 +228,12 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message.toStdString());
-        op = RecordingOperator();
+        view.calls.clear();
         FakeRecord record;
         for (const RunVariable& v : kRunVariables)
             record.values.insert(v.name, QString());
         MainFormModel form;  // no configuration file: the header has no line for one
+        form.SetView(&view);
         form.PackageFactory = [&] {
             auto p = std::make_unique<FakePackage>(&record);
             p->name = "F_LoadDW";
@@ -256,8 +258,7 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
         EXPECT_EQ(form.JobHistory().Message(), c.message);
         EXPECT_FALSE(form.Running);
         EXPECT_TRUE(form.Enabled.executeButton && form.Enabled.saveButton);
-        EXPECT_EQ(op.pointers, QList<int>({OperatorInterface::ArrowHourglassPointer,
-                                           OperatorInterface::DefaultPointer}));
+        EXPECT_EQ(view.calls, QStringList({"pointer 13", "pointer 0"})) << "busy, window answers";
         StopFlags::StopRequested = false;
     }
 }

@@ -10,7 +10,6 @@
 #include "datasources/WarehouseConnection.h"
 #include "db/ServerResolver.h"
 #include "support/DataLinkWarehouse.h"
-#include "support/RecordingOperator.h"
 #include "support/TestPostgres.h"
 #include "util/OperatorInterface.h"
 #include "util/RunTargets.h"

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QList>
 #include <QStringList>
 
 #include "util/OperatorInterface.h"
@@ -14,14 +13,8 @@ class RecordingOperator : public OperatorInterface {
         boxes << QStringLiteral("%1|%2|%3").arg(style).arg(title, text);
     }
     void SetStatusText(const QString& text) override { status = text; }
-    void SetMousePointer(int style) override { pointers << style; }
-    void ShowMainWindowPage(int page) override { pages << page; }
-    void SetFocusTo(const QString& control) override { focus << control; }
-    void UnloadAllForms() override { ++unloads; }
-    void OpenInTextEditor(const QString& path) override { opened << path; }
 
-    QStringList boxes, focus, opened;
-    QList<int> pointers, pages;
+    QStringList boxes;
     QString status;
-    int events = 0, unloads = 0;
+    int events = 0;
 };
