@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,6 +7,7 @@
 #include "config/RunSettings.h"
 #include "support/TestSupport.h"
 
+using testsupport::modeOf;
 using testsupport::readAll;
 using testsupport::writeAll;
 
@@ -28,12 +28,6 @@ RunSettings filled(const QString& file) {
     s.DWServerLoginPassword = "Summer2024w";
     s.DWDatabaseName = "DW";
     return s;
-}
-
-unsigned modeOf(const QString& path) {
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st.st_mode & 0777;
 }
 }  // namespace
 
