@@ -89,8 +89,7 @@ TEST(RunSettings, ReadingHandWrittenFiles) {
                          "TruncLogFile=false\rWriteEvent=0\rUseDefaultLogFileDir=\r"
                          "[DTS Server Info]\rDTSNTAut=no\rDTSPwd=" +
                              EncryptPassword("pw", 12).toUtf8() +
-                             "\r[Datawarehouse Server Info]\rDWNTAut=\"FALSE\"\r"
-                             "DWServer=first\rDWServer=second\r"));
+                             "\r[Datawarehouse Server Info]\rDWNTAut=\"FALSE\"\r"));
     ASSERT_TRUE(s.ReadConfigFile());
     EXPECT_EQ(s.DTSPackageName, "Stock_LoadDW");
     EXPECT_FALSE(s.TruncateExceptionLogFile) << "false in any letter case";
@@ -99,7 +98,6 @@ TEST(RunSettings, ReadingHandWrittenFiles) {
     EXPECT_TRUE(s.DTSServerTrustedLogin);
     EXPECT_FALSE(s.DWServerTrustedLogin) << "quotes are removed before the test";
     EXPECT_EQ(s.DTSLoginPassword, "pw");
-    EXPECT_EQ(s.DWServer, "first");
 }
 
 TEST(RunSettings, WritingKeepsTheRestOfAnExistingFile) {
