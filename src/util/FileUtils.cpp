@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <QDir>
 #include <QRegularExpression>
 #include <system_error>
 
@@ -42,12 +41,6 @@ QString FileNameOfPath(const QString& path) {
 QString DirectoryOfPath(const QString& path) {
     const qsizetype i = lastSeparator(path);
     return i < 0 ? QString() : path.left(i + 1);
-}
-
-QString DriveOfPath(const QString& path) {
-    if (path.size() >= 2 && path.at(1) == ':')
-        return path.left(1);
-    return QDir::currentPath().left(1);
 }
 
 bool FileExists(const QString& path) {

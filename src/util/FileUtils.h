@@ -16,8 +16,6 @@ QString AddSlash(QString& path);
 QString FileNameOfPath(const QString& path);
 // The text up to and including the last separator; empty when there is none.
 QString DirectoryOfPath(const QString& path);
-// The drive letter of a "X:..." path; otherwise the first character of the current directory.
-QString DriveOfPath(const QString& path);
 
 // True when the length of the file can be read (a regular file that exists).
 bool FileExists(const QString& path);

@@ -46,10 +46,8 @@ const EncryptCase kEncryptCases[] = {
 
 }  // namespace
 
+// The vectors pin the seeds of their keys; these are the ones they cannot see.
 TEST(Cypher, KeySeed) {
-    EXPECT_EQ(KeySeed("QuietOwlSleeps"), 432742902);
-    EXPECT_EQ(KeySeed(""), 0);
-    EXPECT_EQ(KeySeed("A"), 0);
     EXPECT_EQ(KeySeed("ab"), 815360);
     EXPECT_EQ(KeySeed(QString(24, QChar(0xFF))), 672547452);
     EXPECT_EQ(KeySeed(Q(u"a\u20acb")), 2063504);

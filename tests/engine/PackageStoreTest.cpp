@@ -1,18 +1,15 @@
-// The package store, the database tasks and data-link resolution against a real embedded server
-// and a real PostgreSQL server.
+// The package store and the database tasks against a real embedded server and a real PostgreSQL
+// server.
 
 #include <gtest/gtest.h>
 
 #include <QMap>
 
-#include "config/PasswordScrambler.h"
-#include "datasources/DataLinkCatalogue.h"
 #include "db/DbConnection.h"
 #include "engine/PackageEngine.h"
 #include "engine/PackageStore.h"
 #include "engine/tasks/TaskConnections.h"
-#include "support/DataLinkWarehouse.h"
-#include "support/TestSupport.h"
+#include "support/Warehouse.h"
 
 namespace {
 
@@ -30,7 +27,7 @@ QByteArray Document(const QString& name, const QString& body, const QString& des
         .toUtf8();
 }
 
-class Server : public WarehouseTest {
+class Server : public EmptyWarehouseTest {
   protected:
     // A connection of a package to `database` of the warehouse's server, created when missing.
     ResolvedConnection Database(const QString& database) {
@@ -49,20 +46,6 @@ class Server : public WarehouseTest {
         QString error;
         EXPECT_TRUE(OpenResolvedConnection(where, *c, &error)) << error.toStdString();
         return c;
-    }
-
-    // Every row of a query as "a|b|c" lines, NULL shown as "~".
-    QStringList Rows(DbConnection& c, const QString& sql) {
-        DbRecordset rs;
-        EXPECT_TRUE(rs.Open(sql, c)) << rs.LastError().toStdString();
-        QStringList rows;
-        for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
-            QStringList fields;
-            for (int i = 0; i < rs.FieldCount(); ++i)
-                fields << (rs.Field(i).isNull() ? QStringLiteral("~") : rs.Field(i).toString());
-            rows << fields.join('|');
-        }
-        return rows;
     }
 
     TaskContext Context(QMap<QString, ResolvedConnection> connections,
@@ -150,7 +133,7 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
     TaskOutcome out = RunExecuteSql(sql, Context({{"DW", dw}}, vars));
     ASSERT_TRUE(out.success) << out.error.toStdString();
     EXPECT_EQ(out.rowsAffected, 4);
-    EXPECT_EQ(Rows(*c, "SELECT job, n FROM runs ORDER BY n"),
+    EXPECT_EQ(QueryRows(*c, "SELECT job, n FROM runs ORDER BY n"),
               QStringList({"it's ?|3", "it's ?|8"}));
 
     // A failing statement fails the step; the statements before it keep their effect.
@@ -159,7 +142,7 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
     out = RunExecuteSql(sql, Context({{"DW", dw}}, vars));
     EXPECT_FALSE(out.success);
     EXPECT_TRUE(out.error.startsWith("Statement 2 (line 5) failed: ")) << out.error.toStdString();
-    EXPECT_EQ(Rows(*c, "SELECT count(*) FROM runs"), QStringList({"1"}));
+    EXPECT_EQ(QueryRows(*c, "SELECT count(*) FROM runs"), QStringList({"1"}));
 
     // Rows from the embedded server into this server: types converted, NULLs kept, quotes intact.
     ResolvedConnection src;
@@ -191,7 +174,7 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
     ASSERT_TRUE(out.success) << out.error.toStdString();
     EXPECT_EQ(out.rowsAffected, 4);
     const QString t = isPg ? "true" : "1", f = isPg ? "false" : "0";
-    EXPECT_EQ(Rows(*c, "SELECT line_id, name, amount, flag, job FROM dst ORDER BY line_id"),
+    EXPECT_EQ(QueryRows(*c, "SELECT line_id, name, amount, flag, job FROM dst ORDER BY line_id"),
               QStringList({"1|O'Brien|2.5|" + t + "|it's ?", "2|~|~|" + f + "|it's ?",
                            "3||1000|~|it's ?", "4|x|-0.125|" + t + "|it's ?"}));
 
@@ -207,47 +190,7 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
     EXPECT_EQ(out.rowsAffected, 4);
     EXPECT_TRUE(out.error.startsWith("Row 5 could not be inserted into 'dst'"))
         << out.error.toStdString();
-    EXPECT_EQ(Rows(*c, "SELECT count(*) FROM dst"), QStringList({"4"}));
-}
-
-// A package step on a data-link connection is resolved when it runs, from the warehouse its
-// global variables name; the link's password is stored rotated. Directory links are tested with
-// the runs that load files (app/RunRemoteDataTest, tools/AdminBulkLoadTest).
-TEST_P(Server, DataLinksComeFromTheWarehouseOfTheRun) {
-    auto c = Open(Database(wh->database));
-    auto o = Open(Database("links_orders"));
-    for (const auto& [name, type] : {std::pair("Orders", 1), std::pair("Cube", 9)})
-        ASSERT_TRUE(
-            c->Execute("INSERT INTO dwm_data_link (model, source_name, Type, ds_server, "
-                       "ds_database, ds_trusted_login, ds_user, ds_password) "
-                       "VALUES ('Sales', ?, ?, ?, 'links_orders', ?, ?, ?)",
-                       {name, type, wh->server, wh->trusted, wh->user, Rot13(wh->password)}))
-            << c->ErrorText().toStdString();
-    ASSERT_TRUE(o->Execute("DROP TABLE IF EXISTS hits"));
-    ASSERT_TRUE(o->Execute("CREATE TABLE hits (who TEXT)"));
-    EnginePackage package;
-    QString error;
-    ASSERT_TRUE(package.LoadFromDocument(
-        Document("Sales_LoadDW",
-                 "<Connections><Connection name=\"O\" dataLink=\"Orders\"/>"
-                 "<Connection name=\"C\" dataLink=\"Cube\"/></Connections><Steps>"
-                 "<Step name=\"Hit\"><ExecuteSql connection=\"O\"><Statement "
-                 "parameters=\"DestServerDatabaseName\">INSERT INTO hits VALUES (?)</Statement>"
-                 "</ExecuteSql></Step><Step name=\"Cube\"><ExecuteSql connection=\"C\">"
-                 "<Statement>SELECT 1</Statement></ExecuteSql></Step></Steps>"),
-        &error))
-        << error.toStdString();
-    const QMap<QString, QVariant> run = {
-        {"DestinationServer", wh->server},       {"DestServerDatabaseName", wh->database},
-        {"DestServerLoginUserName", wh->user},   {"DestServerLoginPassword", wh->password},
-        {"DestServerTrustedLogin", wh->trusted}, {"ExceptionFilePath", home.path()}};
-    for (auto v = run.begin(); v != run.end(); ++v)
-        ASSERT_TRUE(package.SetGlobalVariableValue(v.key(), v.value())) << v.key().toStdString();
-    ASSERT_TRUE(package.Execute());
-    EXPECT_EQ(package.StepItem(1)->ExecutionResult, DTSStepExecResult_Success);
-    EXPECT_EQ(Rows(*o, "SELECT who FROM hits"), QStringList({wh->database}));
-    EXPECT_EQ(package.StepItem(2)->ExecutionResult, DTSStepExecResult_Failure);
-    EXPECT_TRUE(testsupport::readAll(home.file("Sales_LoadDW.log")).contains("type 9"));
+    EXPECT_EQ(QueryRows(*c, "SELECT count(*) FROM dst"), QStringList({"4"}));
 }
 
 PENDRILL_ON_EMBEDDED_AND_POSTGRES(Server);

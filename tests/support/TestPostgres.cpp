@@ -64,23 +64,18 @@ QString TestPostgres::binDir(QString* why) {
         return QFileInfo(dir + "/initdb").isExecutable() &&
                QFileInfo(dir + "/postgres").isExecutable();
     };
-    const QString forced = qEnvironmentVariable("PENDRILL_PG_BINDIR");
-    if (!forced.isEmpty() && usable(forced))
-        return forced;
     const QString root = QStringLiteral("/usr/lib/postgresql");
     QStringList versions = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     std::sort(versions.begin(), versions.end(), [](const QString& a, const QString& b) {
         return QVersionNumber::fromString(a) > QVersionNumber::fromString(b);
     });
     for (const QString& v : versions) {
-        if (forced.isEmpty() && usable(root + "/" + v + "/bin"))
+        if (usable(root + "/" + v + "/bin"))
             return root + "/" + v + "/bin";
     }
     if (why)
-        *why = forced.isEmpty()
-                   ? "PostgreSQL server binaries not installed (no " + root +
-                         "/<version>/bin/initdb); install the Debian package postgresql"
-                   : "PENDRILL_PG_BINDIR=" + forced + " holds no initdb/postgres";
+        *why = "PostgreSQL server binaries not installed (no " + root +
+               "/<version>/bin/initdb); install the Debian package postgresql";
     return {};
 }
 
@@ -318,21 +313,14 @@ bool TestPostgres::writeInfo(const QString& infoFile, qint64 keeperPid, QString*
                                 .arg(port_)
                                 .arg(password_, dir_)
                                 .toUtf8();
-    const QString part = infoFile + ".part";
-    QFile::remove(part);
-    QFile f(part);
-    if (!f.open(QIODevice::WriteOnly) || !f.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
-        f.write(text) != text.size() || !f.flush()) {
-        *error = "cannot write " + part + ": " + f.errorString();
-        return false;
-    }
-    f.close();
-    if (::rename(QFile::encodeName(part).constData(), QFile::encodeName(infoFile).constData()) !=
-        0) {
-        *error = "cannot rename " + part + ": " + SystemErrorText();
-        return false;
-    }
-    return true;
+    // Written before the fixture test ends, so before any test reads it.
+    QFile f(infoFile);
+    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+        f.setPermissions(QFile::ReadOwner | QFile::WriteOwner) && f.write(text) == text.size() &&
+        f.flush())
+        return true;
+    *error = "cannot write " + infoFile + ": " + f.errorString();
+    return false;
 }
 
 bool TestPostgres::attach(const QString& infoFile) {

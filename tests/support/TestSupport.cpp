@@ -112,6 +112,20 @@ bool writeAll(const QString& path, const QByteArray& data) {
     return f.open(QIODevice::WriteOnly | QIODevice::Truncate) && f.write(data) == data.size();
 }
 
+struct stat statOf(const QString& path) {
+    struct stat st {};
+    ::stat(QFile::encodeName(path).constData(), &st);
+    return st;
+}
+
+unsigned modeOf(const QString& path) {
+    return statOf(path).st_mode & 07777;
+}
+
+bool chmodOf(const QString& path, mode_t mode) {
+    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
+}
+
 QString err(const ProcessResult& result) {
     return QString::fromUtf8(result.err);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <sys/stat.h>
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -62,5 +64,9 @@ bool StillRunning(qint64 pid);
 
 QByteArray readAll(const QString& path);
 bool writeAll(const QString& path, const QByteArray& data);
+// stat() of `path` (all zero when it fails), its mode bits (07777), and chmod().
+struct stat statOf(const QString& path);
+unsigned modeOf(const QString& path);
+bool chmodOf(const QString& path, mode_t mode);
 
 }  // namespace testsupport

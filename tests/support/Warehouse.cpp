@@ -111,3 +111,16 @@ bool Warehouse::CreateDatabase(const QString& name) const {
     testsupport::TestPostgres* pg = testsupport::TestPostgres::shared(&error);
     return pg != nullptr && pg->createDatabase(name, &error);
 }
+
+QStringList QueryRows(DbConnection& c, const QString& sql) {
+    DbRecordset rs;
+    EXPECT_TRUE(rs.Open(sql, c)) << rs.LastError().toStdString();
+    QStringList rows;
+    for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
+        QStringList fields;
+        for (int i = 0; i < rs.FieldCount(); ++i)
+            fields << (rs.Field(i).isNull() ? QStringLiteral("~") : rs.Field(i).toString());
+        rows << fields.join('|');
+    }
+    return rows;
+}

@@ -47,6 +47,9 @@ class Warehouse {
     QString odbcBase_;
 };
 
+// Every row of a query as "a|b|c", NULL shown as "~".
+QStringList QueryRows(DbConnection& c, const QString& sql);
+
 // A test run once per kind of server, with its empty warehouse in `wh`.
 class EmptyWarehouseTest : public ::testing::TestWithParam<Backend> {
   protected:

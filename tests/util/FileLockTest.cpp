@@ -16,6 +16,8 @@
 #include "util/PrivateFiles.h"
 #include "util/RunTargets.h"
 
+using testsupport::chmodOf;
+using testsupport::modeOf;
 using testsupport::readAll;
 using testsupport::writeAll;
 
@@ -58,16 +60,6 @@ struct Holder {
     }
     ~Holder() { Kill(); }
 };
-
-unsigned modeOf(const QString& path) {
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st.st_mode & 07777;
-}
-
-bool chmodOf(const QString& path, mode_t mode) {
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
 
 }  // namespace
 

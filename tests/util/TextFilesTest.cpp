@@ -12,20 +12,11 @@
 #include "util/StatusFile.h"
 #include "util/TextFiles.h"
 
+using testsupport::chmodOf;
+using testsupport::modeOf;
 using testsupport::readAll;
+using testsupport::statOf;
 using testsupport::writeAll;
-
-namespace {
-struct stat statOf(const QString& path) {
-    struct stat st {};
-    ::stat(QFile::encodeName(path).constData(), &st);
-    return st;
-}
-
-bool chmodOf(const QString& path, mode_t mode) {
-    return ::chmod(QFile::encodeName(path).constData(), mode) == 0;
-}
-}  // namespace
 
 TEST(TextFiles, AppendWritesEveryLineWithCrLf) {
     QTemporaryDir dir;
@@ -58,11 +49,11 @@ TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
     QTemporaryDir dir;
     const QString path = dir.filePath("secret.etl");
     ASSERT_TRUE(WriteFileAtomically(path, "one", 0600));
-    EXPECT_EQ(statOf(path).st_mode & 0777, 0600u);
+    EXPECT_EQ(modeOf(path), 0600u);
     ASSERT_TRUE(chmodOf(path, 0640));
     ASSERT_TRUE(WriteFileAtomically(path, "two", 0600));
     EXPECT_EQ(readAll(path), "two");
-    EXPECT_EQ(statOf(path).st_mode & 0777, 0640u) << "an existing file keeps its mode";
+    EXPECT_EQ(modeOf(path), 0640u) << "an existing file keeps its mode";
     QString why;
     EXPECT_FALSE(WriteFileAtomically(dir.filePath("missing/x"), "y", -1, &why));
     EXPECT_FALSE(why.isEmpty()) << "the caller learns why";
