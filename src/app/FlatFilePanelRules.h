@@ -3,6 +3,7 @@
 #include <QString>
 
 class DataLink;
+class RunLog;
 
 // Rules of the flat-file data-link editor that need no widget: the poll boxes' key filter and
 // number conversion, the source directory's separator, the transfer type the check box and the
@@ -51,7 +52,8 @@ struct FlatFileRemoteState {
 // Runs the Test connection of the flat-file editor with the texts of its boxes through
 // FtpCheckAccess (src/remote/FtpTransfer.h), which shows its own failure messages titled
 // "FTP check": the file name "status", an empty user or password box passes no value (anonymous
-// login). On success logs "Check operation
-// succeeded! The user has read and write rights." with an information box titled "FTP check".
+// login). A session that cannot start is logged to `log` without a box. On success logs "Check
+// operation succeeded! The user has read and write rights." with an information box titled "FTP
+// check".
 bool TestFtpConnection(const QString& server, const QString& remoteDir, const QString& user,
-                       const QString& password);
+                       const QString& password, const RunLog& log);

@@ -13,7 +13,6 @@
 #include "datasources/DatabaseLists.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
-#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
@@ -93,8 +92,8 @@ bool MainFormModel::LoadConfiguration(const QString& file) {
     if (!file.isEmpty()) {
         loaded = Settings.ReadConfigFile();
         if (!loaded) {
-            LogMessage(QStringLiteral("Error: Can't load config file ") + file, true, 16,
-                       kErrorTitle);
+            Log.Message(QStringLiteral("Error: Can't load config file ") + file, true, 16,
+                        kErrorTitle);
         } else {
             SettingsToForm();
             SetFormTitle(QLatin1Char('[') + FileNameOfPath(file) + QLatin1Char(']'));
@@ -161,9 +160,9 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
     if (!DataSourceInfoPresent() && !getDataLinkInfo())
         return false;
     if (const QString why = unscramblablePassword(Settings); !why.isEmpty()) {
-        LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile +
-                       QStringLiteral("\r\n") + why,
-                   true, 16, kErrorTitle);
+        Log.Message(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile +
+                        QStringLiteral("\r\n") + why,
+                    true, 16, kErrorTitle);
         return false;
     }
     bool written = false;
@@ -172,8 +171,8 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
     if (written)
         WriteDataSourceSections(Settings.PendrillConfigFile);
     if (!saved) {
-        LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
-                   kErrorTitle);
+        Log.Message(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
+                    kErrorTitle);
         return false;
     }
     SetFormTitle(QLatin1Char('[') + FileNameOfPath(PendrillConfigFile) + QLatin1Char(']'));
@@ -213,7 +212,7 @@ void MainFormModel::Execute() {
     }
 
     if (packages.Text().isEmpty() || warehouseServerWidget.DatabaseName.isEmpty()) {
-        LogMessage(
+        Log.Message(
             QStringLiteral("Please fill in DTS package, DTS server and data warehouse database"),
             true, 16, QStringLiteral("Connect to data warehouse server"));
         if (packages.Text().isEmpty()) {
@@ -228,8 +227,8 @@ void MainFormModel::Execute() {
         return;
     }
     if (errorFile.isEmpty()) {
-        LogMessage(QStringLiteral("Please fill in error file before executing DTS package"), true,
-                   16, QStringLiteral("DTS package info check input"));
+        Log.Message(QStringLiteral("Please fill in error file before executing DTS package"), true,
+                    16, QStringLiteral("DTS package info check input"));
         CurrentPage = PackagePage;
         op.ShowMainWindowPage(PackagePage);
         op.SetFocusTo(QStringLiteral("errorFile"));
@@ -239,7 +238,7 @@ void MainFormModel::Execute() {
         return;
     SaveAllDataSources();
     SetFormStatus(QStringLiteral("Start"));
-    RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile});
+    RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile}, Log);
     run.PackageFactory = PackageFactory;
     run.SetDataLinkList(&dataLinks);
     RunWith(run);
@@ -255,7 +254,7 @@ void MainFormModel::Close() {
         return;
     }
     StopFlags::StopRequested = true;
-    LogInfo(QStringLiteral("Waiting for end of execution"));
+    Log.Info(QStringLiteral("Waiting for end of execution"));
     StopFlags::RemoteStopRequested = true;
 }
 

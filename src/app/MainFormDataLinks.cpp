@@ -11,7 +11,6 @@
 #include "datasources/WarehouseConnection.h"
 #include "history/JobRecord.h"
 #include "util/OperatorInterface.h"
-#include "util/RunLog.h"
 #include "util/StatusFile.h"
 
 namespace {
@@ -74,8 +73,8 @@ void MainFormModel::RefreshDataLinks() {
             dataLinksOutdated_ = false;
     } else {
         dataLinks.Clear();
-        LogMessage(QStringLiteral("No DTS package or data warehouse database specified."), true, 16,
-                   kConnectTitle);
+        Log.Message(QStringLiteral("No DTS package or data warehouse database specified."), true,
+                    16, kConnectTitle);
     }
     op.SetMousePointer(OperatorInterface::DefaultPointer);
 }
@@ -93,7 +92,7 @@ void MainFormModel::ClearDataLinks() {
 bool MainFormModel::getDataLinkInfo() {
     return RunSequence::LoadDataLinks(warehouseServerWidget, packages.Text(),
                                       Settings.DTSPackageName, PendrillConfigFile, dataLinks,
-                                      JobHistory());
+                                      JobHistory(), Log);
 }
 
 void MainFormModel::ChooseDataLink(int index) {

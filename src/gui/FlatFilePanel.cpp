@@ -17,6 +17,7 @@
 #include "datasources/DataLink.h"
 #include "gui/InputBoxes.h"
 #include "gui/MainWindowPictures.h"
+#include "util/RunTargets.h"
 
 namespace {
 
@@ -310,7 +311,7 @@ void FlatFilePanel::BrowseRemote() {
 
 void FlatFilePanel::TestConnection() {
     TestFtpConnection(ftpServerBox->text(), remoteDirectoryBox->text(), ftpUserBox->text(),
-                      ftpPasswordBox->text());
+                      ftpPasswordBox->text(), RunTargets::WindowRunLog());
 }
 
 bool FlatFilePanel::eventFilter(QObject* watched, QEvent* event) {

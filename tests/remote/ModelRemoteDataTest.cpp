@@ -6,7 +6,6 @@
 #include "history/JobRecord.h"
 #include "remote/ModelRemoteData.h"
 #include "remote/RemoteTestSupport.h"
-#include "util/RunLog.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -26,6 +25,7 @@ class ModelRemoteData : public remotetest::RemoteTest {
         runRecord.setJobIdentifier("J7");
         context.runRecord = &runRecord;
         context.clock = &clock;
+        context.notes = notes;
         QDir().mkpath(site);
         writeAll(site + "/status", "ready\r\n");
         writeAll(site + "/orders.csv", "1;2\r\n");
@@ -36,7 +36,11 @@ class ModelRemoteData : public remotetest::RemoteTest {
                               "", "", remote, 5, 1));
     }
     bool fetch() {
-        return FetchModelRemoteData(links, context, [](const QString& line) { LogInfo(line); });
+        return FetchModelRemoteData(links, context,
+                                    [this](const DataLink& link, const QString& why) {
+                                        runLog.Info("Error: remote data of data link " + link.name +
+                                                    " not obtained: " + why);
+                                    });
     }
     DataLinks links;
     JobRecord runRecord;
