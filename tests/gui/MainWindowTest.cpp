@@ -33,7 +33,7 @@ class MainWindowTest : public FormModel {
     MainWindow& window(bool jobMode = false) {
         window_.reset();
         form_.reset();
-        form_ = std::make_unique<MainFormModel>();
+        form_ = std::make_unique<InteractiveForm>();
         form_->JobConfigMode = jobMode;
         form_->InitFormFields();
         window_ = std::make_unique<MainWindow>(*form_);

@@ -36,11 +36,10 @@ class ModelRemoteData : public remotetest::RemoteTest {
                               "", "", remote, 5, 1));
     }
     bool fetch() {
-        return FetchModelRemoteData(links, context,
-                                    [this](const DataLink& link, const QString& why) {
-                                        runLog.Info("Error: remote data of data link " + link.name +
-                                                    " not obtained: " + why);
-                                    });
+        const auto failed = [this](const DataLink& l, const QString& why) {
+            runLog.Info(l.name + " failed: " + why);
+        };
+        return FetchModelRemoteData(links, context, failed);
     }
     DataLinks links;
     JobRecord runRecord;
@@ -89,8 +88,8 @@ TEST_F(ModelRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     EXPECT_FALSE(fetch());
     EXPECT_EQ(logLines().count("Polling for remote data."), 3);
     EXPECT_TRUE(logLines().contains("Path not found: " + home.file("gone") + "/"));
-    // Each failed data link is named in the run log with its reason.
-    const QString failed = "Error: remote data of data link %1 not obtained: %2";
+    // Each failed data link is handed to the caller with its reason.
+    const QString failed = "%1 failed: %2";
     for (const QString& line :
          {failed.arg("Gone", "Path not found: " + home.file("gone") + "/"),
           failed.arg("Stopped", "the remote site's status file says error or stop"),

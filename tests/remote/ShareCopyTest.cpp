@@ -41,22 +41,18 @@ TEST_F(Share, ReadStatus) {
         std::optional<QByteArray> status;  // at dir/status; nullopt: none
         short code;
         QString failure;
-        const char* logged;
     } cases[] = {
-        {"missing status file", dir, std::nullopt, 1, "",
-         "Copy: status file not found yet. Polling..."},
-        {"ready", dir, "ready\r\n", 2, "", nullptr},
-        {"a final slash is kept", dir + "/", "running\r\nready\r\n", 1, "", nullptr},
-        {"only the first line counts", dir, "\r\nready", 1, "", nullptr},
-        {"LF line ends", dir, "stop\nready\n", 0, "", nullptr},
-        {"a long first line", dir, "ready" + QByteArray(5000, ' '), 2, "", nullptr},
-        {"Latin-1 text", dir, "ready caf\xe9", 2, "", nullptr},
-        // A failure is returned, not noted.
-        {"missing directory", dir + "/gone", std::nullopt, 0, "Path not found: " + dir + "/gone/",
-         nullptr},
-        {"status is a directory", dir + "/sub", std::nullopt, 0, "Is a directory", nullptr},
+        {"missing status file", dir, std::nullopt, 1, ""},
+        {"ready", dir, "ready\r\n", 2, ""},
+        {"a final slash is kept", dir + "/", "running\r\nready\r\n", 1, ""},
+        {"only the first line counts", dir, "\r\nready", 1, ""},
+        {"LF line ends", dir, "stop\nready\n", 0, ""},
+        {"a long first line", dir, "ready" + QByteArray(5000, ' '), 2, ""},
+        {"Latin-1 text", dir, "ready caf\xe9", 2, ""},
+        {"missing directory", dir + "/gone", std::nullopt, 0, "Path not found: " + dir + "/gone/"},
+        {"status is a directory", dir + "/sub", std::nullopt, 0, "Is a directory"},
         {"status is a pipe: not waited on", dir + "/fifo", std::nullopt, 0,
-         "Not a regular file: " + dir + "/fifo/status", nullptr},
+         "Not a regular file: " + dir + "/fifo/status"},
     };
     QDir().mkpath(dir + "/sub/status");
     QDir().mkpath(dir + "/fifo");
@@ -71,7 +67,7 @@ TEST_F(Share, ReadStatus) {
         EXPECT_EQ(ShareReadStatus(remote, notes, &failure), c.code);
         EXPECT_EQ(remote, c.remote.endsWith('/') ? c.remote : c.remote + "/");
         EXPECT_EQ(failure, c.failure);
-        EXPECT_TRUE(c.logged ? log().startsWith(c.logged) : log().isEmpty()) << log().toStdString();
+        EXPECT_EQ(log().isEmpty(), c.status || c.code != 1) << "only the wait is noted";
     }
 }
 

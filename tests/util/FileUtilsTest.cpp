@@ -6,9 +6,6 @@
 #include "support/TestSupport.h"
 #include "util/FileUtils.h"
 
-using testsupport::readAll;
-using testsupport::writeAll;
-
 TEST(FileUtils, AddSeparatorAppendsOnlyWhenMissing) {
     const struct {
         const char* in;
@@ -70,9 +67,10 @@ TEST(FileUtils, MakeDirectoryCreatesParentsAndIgnoresErrors) {
     MakeDirectory(deep);
     MakeDirectory(deep);  // already there: nothing happens
     EXPECT_TRUE(QDir(deep).exists());
-    ASSERT_TRUE(writeAll(dir.filePath("file"), "x"));
+    ASSERT_TRUE(testsupport::writeAll(dir.filePath("file"), "x"));
     MakeDirectory(dir.filePath("file/sub"));  // cannot be made; no report
-    EXPECT_EQ(readAll(dir.filePath("file")), "x") << "the file in the way stays a file";
+    EXPECT_EQ(testsupport::readAll(dir.filePath("file")), "x")
+        << "the file in the way stays a file";
     const QStringList before = QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
     MakeDirectory("");
     MakeDirectory("   ");

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <QFile>
+#include <QDir>
 #include <QTemporaryDir>
 
 #include "support/RecordingOperator.h"
@@ -15,11 +15,8 @@ struct LogFixture : ::testing::Test {
     QTemporaryDir dir;
     QString field;
     RecordingOperator op;
-    RunLog log;
-    void SetUp() override {
-        SetOperator(&op);
-        log.file = [this] { return field; };
-    }
+    RunLog log{.file = [this] { return field; }, .statusText = {}};
+    void SetUp() override { SetOperator(&op); }
     void TearDown() override { SetOperator(nullptr); }
 };
 }  // namespace
