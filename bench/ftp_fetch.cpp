@@ -10,8 +10,8 @@
 #include <QFileInfo>
 #include <cstdio>
 
-#include "remote/FtpTransfer.h"
 #include "history/JobRecord.h"
+#include "remote/FtpTransfer.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     JobRecord record;
     QElapsedTimer timer;
     timer.start();
-    const bool ok = FtpCopyRemoteData(args[1], remote, local, record, user, password);
+    const bool ok = FtpCopyRemoteData(args[1], remote, local, record, user, password, {});
     const double seconds = static_cast<double>(timer.nsecsElapsed()) / 1e9;
     qint64 bytes = 0;
     for (const QFileInfo& f : QDir(local).entryInfoList(QDir::Files))

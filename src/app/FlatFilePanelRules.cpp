@@ -75,15 +75,19 @@ void FlatFileRemoteState::Follow() {
 }
 
 bool TestFtpConnection(MainFormView& view, const QString& server, const QString& remoteDir,
-                       const QString& user, const QString& password) {
+                       const QString& user, const QString& password, const RunLog& log) {
     view.SetMousePointer(MainFormView::HourglassPointer);
     const std::optional<QString> u = user.isEmpty() ? std::nullopt : std::optional<QString>(user);
     const std::optional<QString> p =
         password.isEmpty() ? std::nullopt : std::optional<QString>(password);
-    const bool ok = FtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p);
+    QString error;
+    const bool ok = FtpCheckAccess(server, QStringLiteral("status"), remoteDir, u, p, &error);
     view.SetMousePointer(MainFormView::DefaultPointer);
+    if (!ok && error == FtpNoSessionText())
+        log.Info(error);
     if (ok)
-        LogMessage(QStringLiteral("Check operation succeeded! The user has read and write rights."),
-                   true, 64, kFtpCheckTitle);
+        log.Message(
+            QStringLiteral("Check operation succeeded! The user has read and write rights."), true,
+            64, kFtpCheckTitle);
     return ok;
 }

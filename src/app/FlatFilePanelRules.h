@@ -4,6 +4,7 @@
 
 class DataLink;
 class MainFormView;
+class RunLog;
 
 // Rules of the flat-file data-link editor that need no widget: the poll boxes' key filter and
 // number conversion, the source directory's separator, the transfer type the check box and the
@@ -52,7 +53,8 @@ struct FlatFileRemoteState {
 // Runs the Test connection of the flat-file editor with the texts of its boxes through
 // FtpCheckAccess (src/remote/FtpTransfer.h), which shows its own failure messages titled
 // "FTP check": the file name "status", an empty user or password box passes no value (anonymous
-// login); `view` shows the busy pointer meanwhile. On success logs "Check operation
-// succeeded! The user has read and write rights." with an information box titled "FTP check".
+// login); `view` shows the busy pointer meanwhile. A session that cannot start is logged to
+// `log` without a box. On success logs "Check operation succeeded! The user has read and write
+// rights." with an information box titled "FTP check".
 bool TestFtpConnection(MainFormView& view, const QString& server, const QString& remoteDir,
-                       const QString& user, const QString& password);
+                       const QString& user, const QString& password, const RunLog& log);

@@ -83,7 +83,7 @@ void MainFormModel::Execute() {
     }
 
     if (packages.Text().isEmpty() || warehouseServerWidget.DatabaseName.isEmpty()) {
-        LogMessage(
+        Log.Message(
             QStringLiteral("Please fill in DTS package, DTS server and data warehouse database"),
             true, 16, QStringLiteral("Connect to data warehouse server"));
         if (packages.Text().isEmpty()) {
@@ -98,8 +98,8 @@ void MainFormModel::Execute() {
         return;
     }
     if (errorFile.isEmpty()) {
-        LogMessage(QStringLiteral("Please fill in error file before executing DTS package"), true,
-                   16, QStringLiteral("DTS package info check input"));
+        Log.Message(QStringLiteral("Please fill in error file before executing DTS package"), true,
+                    16, QStringLiteral("DTS package info check input"));
         CurrentPage = PackagePage;
         View().ShowPage(PackagePage);
         View().FocusControl(QStringLiteral("errorFile"));
@@ -109,7 +109,7 @@ void MainFormModel::Execute() {
         return;
     SaveAllDataSources();
     SetFormStatus(QStringLiteral("Start"));
-    RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile});
+    RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile}, Log);
     run.PackageFactory = PackageFactory;
     run.SetDataLinkList(&dataLinks);
     RunWith(run);
@@ -125,7 +125,7 @@ void MainFormModel::Close() {
         return;
     }
     StopFlags::StopRequested = true;
-    LogInfo(QStringLiteral("Waiting for end of execution"));
+    Log.Info(QStringLiteral("Waiting for end of execution"));
     StopFlags::RemoteStopRequested = true;
 }
 

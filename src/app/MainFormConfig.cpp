@@ -9,7 +9,10 @@
 #include "datasources/DataSourceSections.h"
 #include "datasources/DatabaseLists.h"
 #include "util/FileUtils.h"
+#include "util/OperatorInterface.h"
 #include "util/RunLog.h"
+#include "util/StopFlags.h"
+#include "util/TextFiles.h"
 
 namespace {
 
@@ -71,8 +74,8 @@ bool MainFormModel::LoadConfiguration(const QString& file) {
     if (!file.isEmpty()) {
         loaded = Settings.ReadConfigFile();
         if (!loaded) {
-            LogMessage(QStringLiteral("Error: Can't load config file ") + file, true, 16,
-                       kErrorTitle);
+            Log.Message(QStringLiteral("Error: Can't load config file ") + file, true, 16,
+                        kErrorTitle);
         } else {
             SettingsToForm();
             SetFormTitle(QLatin1Char('[') + FileNameOfPath(file) + QLatin1Char(']'));
@@ -139,9 +142,9 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
     if (!DataSourceInfoPresent() && !getDataLinkInfo())
         return false;
     if (const QString why = unscramblablePassword(Settings); !why.isEmpty()) {
-        LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile +
-                       QStringLiteral("\r\n") + why,
-                   true, 16, kErrorTitle);
+        Log.Message(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile +
+                        QStringLiteral("\r\n") + why,
+                    true, 16, kErrorTitle);
         return false;
     }
     bool written = false;
@@ -150,8 +153,8 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
     if (written)
         WriteDataSourceSections(Settings.PendrillConfigFile);
     if (!saved) {
-        LogMessage(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
-                   kErrorTitle);
+        Log.Message(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
+                    kErrorTitle);
         return false;
     }
     SetFormTitle(QLatin1Char('[') + FileNameOfPath(PendrillConfigFile) + QLatin1Char(']'));

@@ -82,8 +82,8 @@ void MainFormModel::RefreshDataLinks() {
             dataLinksOutdated_ = false;
     } else {
         dataLinks.Clear();
-        LogMessage(QStringLiteral("No DTS package or data warehouse database specified."), true, 16,
-                   kConnectTitle);
+        Log.Message(QStringLiteral("No DTS package or data warehouse database specified."), true,
+                    16, kConnectTitle);
     }
     view.SetMousePointer(MainFormView::DefaultPointer);
 }
@@ -101,7 +101,7 @@ void MainFormModel::ClearDataLinks() {
 bool MainFormModel::getDataLinkInfo() {
     return RunSequence::LoadDataLinks(warehouseServerWidget, packages.Text(),
                                       Settings.DTSPackageName, PendrillConfigFile, dataLinks,
-                                      JobHistory());
+                                      JobHistory(), Log);
 }
 
 void MainFormModel::ChooseDataLink(int index) {

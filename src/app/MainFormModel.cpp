@@ -14,7 +14,6 @@
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
-#include "util/RunLog.h"
 #include "util/RunTargets.h"
 
 MainFormModel::MainFormModel() {
@@ -22,17 +21,17 @@ MainFormModel::MainFormModel() {
     Registry.SetCompany(QStringLiteral("Tessaly"));
     Registry.SetAppName(QStringLiteral("Pendrill"));
     // Run-log lines go to the file named in the exception-file field.
-    RunTargets::Current().runLogFile = ([this] { return errorFile; });
+    Log.file = [this] { return errorFile; };
     // Every logged text also goes to the status bar.
-    RunTargets::Current().statusText = ([this](const QString& text) { SetFormStatus(text); });
+    Log.statusText = [this](const QString& text) { SetFormStatus(text); };
     // A configuration file made private when a password is saved into it: run log, status bar.
-    RunTargets::Current().privateFileNotice = ([](const QString& text) { LogInfo(text); });
+    RunTargets::Current().privateFileNotice = [this](const QString& text) { Log.Info(text); };
+    RunTargets::Current().windowRunLog = &Log;
 }
 
 MainFormModel::~MainFormModel() {
-    RunTargets::Current().runLogFile = (nullptr);
-    RunTargets::Current().statusText = (nullptr);
-    RunTargets::Current().privateFileNotice = (nullptr);
+    RunTargets::Current().privateFileNotice = nullptr;
+    RunTargets::Current().windowRunLog = nullptr;
 }
 
 QString MainFormModel::executeCaption() const {
@@ -174,9 +173,9 @@ void MainFormModel::TestConnection(const ServerConnectionModel& control) {
     view.SetMousePointer(MainFormView::HourglassPointer);
     QString errorText;
     if (!control.TryConnection(&errorText))
-        LogMessage(QStringLiteral("Error while connecting to : ") + control.ServerName +
-                       QStringLiteral("\r\n") + errorText,
-                   true, 16, QStringLiteral("Pendrill"));
+        Log.Message(QStringLiteral("Error while connecting to : ") + control.ServerName +
+                        QStringLiteral("\r\n") + errorText,
+                    true, 16, QStringLiteral("Pendrill"));
     view.SetMousePointer(MainFormView::DefaultPointer);
 }
 

@@ -9,6 +9,7 @@
 #include "config/SettingsStore.h"
 #include "datasources/ChoiceList.h"
 #include "dts/PackageRun.h"
+#include "util/RunLog.h"
 
 class DataLink;
 class PackageCatalogue;
@@ -100,6 +101,10 @@ class MainFormModel {
     // ---- Owned objects.
     SettingsStore Registry;  // company "Tessaly", application "Pendrill"
     RunSettings Settings;
+    // The run log: lines go to the file named in errorFile and every text to the status bar
+    // (SetFormStatus); start-up says whether the run is interactive. Handed to the run and to
+    // everything that logs.
+    RunLog Log;
     // Makes the package a run loads: the package engine's CreatePackage2; tests put fakes here.
     PackageRun::Factory PackageFactory;
 

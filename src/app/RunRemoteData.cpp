@@ -6,21 +6,40 @@
 #include "datasources/DataSourceSections.h"
 #include "remote/ModelRemoteData.h"
 #include "util/RunLog.h"
-#include "util/RunTargets.h"
 
-bool FetchRunRemoteData(const RunSettings& settings, const JobRecord& runRecord) {
+namespace {
+
+// The fetches' notes go to the run log (borrowed: it outlives the pass): lines as Info, boxes as
+// Message with a box.
+RemoteNotes runLogNotes(const RunLog& log) {
+    RemoteNotes notes;
+    notes.note = [&log](const QString& line) { log.Info(line); };
+    notes.box = [&log](const QString& text, int style, const QString& title) {
+        log.Message(text, true, style, title);
+    };
+    return notes;
+}
+
+}  // namespace
+
+bool FetchRunRemoteData(const RunSettings& settings, const JobRecord& runRecord,
+                        const RunLog& log) {
     bool result = true;
     DataLinks links;
     QString error;
     if (!links.Load(GetEtlModelName(settings.DTSPackageName), &error)) {
-        LogInfo(QStringLiteral("Error: data sources for remote data not read: ") + error);
+        log.Info(QStringLiteral("Error: data sources for remote data not read: ") + error);
         result = false;
     }
-    if (!RunTargets::Current().interactive && !settings.PendrillConfigFile.isEmpty())
+    if (!log.interactive && !settings.PendrillConfigFile.isEmpty())
         ReadDataSourceSections(settings.PendrillConfigFile, links);
     RemoteFetchContext context;
     context.runRecord = &runRecord;
+    context.notes = runLogNotes(log);
     const bool fetched =
-        FetchModelRemoteData(links, context, [](const QString& line) { LogInfo(line); });
+        FetchModelRemoteData(links, context, [&log](const DataLink& link, const QString& reason) {
+            log.Info(QStringLiteral("Error: remote data of data link %1 not obtained: %2")
+                         .arg(link.name, reason));
+        });
     return fetched && result;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 class JobRecord;
+class RunLog;
 class RunSettings;
 
 // The remote data of a run of an ETL model's package: the data links of the model are read afresh
@@ -8,7 +9,8 @@ class RunSettings;
 // file's data-source sections, as the window did to the data links that the package will be
 // given: the catalogue still holds what the last run saved, which may be another configuration's
 // site. (An interactive Execute has saved the window's data links to the catalogue just before.)
-// Every fetch record copies the exception file and job identifier of `runRecord`. The pass's lines
-// go to the run log. True when the links were read and every fetch succeeded, also when there was
-// nothing to fetch.
-bool FetchRunRemoteData(const RunSettings& settings, const JobRecord& runRecord);
+// Every fetch record copies the exception file and job identifier of `runRecord`. The fetches'
+// notes and the pass's lines ("Error: remote data of data link NAME not obtained: REASON") go to
+// `log`. True when the links were read and every fetch succeeded, also when there was nothing to
+// fetch.
+bool FetchRunRemoteData(const RunSettings& settings, const JobRecord& runRecord, const RunLog& log);

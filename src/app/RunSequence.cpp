@@ -50,7 +50,7 @@ const QString kConnectTitle = QStringLiteral("Connect to data warehouse server")
 // called where the run looks at the flags itself.
 class RunSequence::SignalledStop {
   public:
-    SignalledStop() {
+    explicit SignalledStop(const RunLog& log) : log_(log) {
         if (QCoreApplication::instance() == nullptr)
             return;
         QObject::connect(&timer_, &QTimer::timeout, [this] { Check(); });
@@ -65,16 +65,17 @@ class RunSequence::SignalledStop {
         if (logged_)
             return;
         logged_ = true;
-        LogInfo(QStringLiteral("Waiting for end of execution"));
+        log_.Info(QStringLiteral("Waiting for end of execution"));
     }
 
   private:
+    const RunLog& log_;
     QTimer timer_;
     bool logged_ = false;
 };
 
-RunSequence::RunSequence(RunSettings& settings, JobRecord& record, Files files)
-    : settings_(settings), record_(record), files_(std::move(files)) {}
+RunSequence::RunSequence(RunSettings& settings, JobRecord& record, Files files, const RunLog& log)
+    : settings_(settings), record_(record), log_(log), files_(std::move(files)) {}
 
 RunSequence::~RunSequence() = default;
 
@@ -113,13 +114,13 @@ QString RunSequence::LogForScheduler() const {
 
 bool RunSequence::LoadDataLinks(const ServerConnectionModel& dw, const QString& package,
                                 const QString& recordPackage, const QString& configFile,
-                                ChoiceList& list, JobRecord& record) {
+                                ChoiceList& list, JobRecord& record, const RunLog& log) {
     QString errorText;
     if (!ConnectToDWServer(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password,
                            dw.DatabaseName, 20, &errorText)) {
-        LogMessage(errorText, true, 16, kConnectTitle);
+        log.Message(errorText, true, 16, kConnectTitle);
         closeRecord(record, 1, errorText, recordPackage);
-        LogInfo(errorText);
+        log.Info(errorText);
         StatusFailure();
         return false;
     }
@@ -140,7 +141,7 @@ int RunSequence::Execute() {
     outcomeText_.clear();
     runLogFile_ = settings_.ExceptionLogFile;
     {
-        SignalledStop stop;
+        SignalledStop stop(log_);
         exitStatus_ = runSteps(stop);
     }
     if (exitStatus_ != ExitOk && StopFlags::StopRequested)
@@ -149,12 +150,12 @@ int RunSequence::Execute() {
 }
 
 void RunSequence::RefuseSettings(const QString& error, const QString& reason) {
-    LogInfo(error);
+    log_.Info(error);
     outcomeText_ = error;
     // "DTS Package not filled" alone would hide why: a package missing from the server's store,
     // or a DTS server that is unknown or out of reach.
     if (!reason.isEmpty()) {
-        LogInfo(reason);
+        log_.Info(reason);
         outcomeText_ += QStringLiteral(" (") + reason + QLatin1Char(')');
     }
     StatusFailure();
@@ -197,7 +198,7 @@ int RunSequence::MissingConfiguration(const QString& jobId) {
 
 int RunSequence::RepositoryUnreachable(const QString& errorText, const QString& packageName,
                                        bool interactive) {
-    LogMessage(errorText, true, 16, QStringLiteral("Pendrill"));
+    log_.Message(errorText, true, 16, QStringLiteral("Pendrill"));
     StatusFailure();
     record_.setStatus(1);
     record_.setMessage(RemoveLineBreaks(errorText));
@@ -227,38 +228,38 @@ int RunSequence::runSteps(SignalledStop& stop) {
     QString inUse;
     if (!LockRunFiles(&inUse)) {
         outcomeText_ = inUse;
-        RunTargets::ShowStatusText(inUse);
-        if (RunTargets::Current().interactive)
+        log_.ShowStatus(inUse);
+        if (log_.interactive)
             Operator().ShowMessageBox(inUse, 16, QStringLiteral("Pendrill"));
         StatusFailure();
         closeRecord(record, 3, inUse, settings.DTSPackageName);
         return ExitInUse;
     }
-    LogInfo(QStringLiteral("Loading DTS Package : ") + settings.DTSPackageName);
+    log_.Info(QStringLiteral("Loading DTS Package : ") + settings.DTSPackageName);
     PackageRun package(settings, PackageFactory);
     QString packageError;
     const bool loaded = package.Load(&packageError);
 
-    LogInfo(BannerLine());
-    LogInfo(QStringLiteral("Run at : ") + HeaderDate(QDate::currentDate()));
-    LogInfo(QStringLiteral("DTS Server info         : ") + settings.DTSServer);
-    LogInfo(QStringLiteral("DTS Package name        : ") + settings.DTSPackageName);
-    LogInfo(QStringLiteral("Data Warehouse server   : ") + settings.DWServer);
-    LogInfo(QStringLiteral("Data Warehouse database : ") + settings.DWDatabaseName);
+    log_.Info(BannerLine());
+    log_.Info(QStringLiteral("Run at : ") + HeaderDate(QDate::currentDate()));
+    log_.Info(QStringLiteral("DTS Server info         : ") + settings.DTSServer);
+    log_.Info(QStringLiteral("DTS Package name        : ") + settings.DTSPackageName);
+    log_.Info(QStringLiteral("Data Warehouse server   : ") + settings.DWServer);
+    log_.Info(QStringLiteral("Data Warehouse database : ") + settings.DWDatabaseName);
     if (!files_.ConfigFile.isEmpty())
-        LogInfo(QStringLiteral("Pendrill Config file      : ") + files_.ConfigFile);
+        log_.Info(QStringLiteral("Pendrill Config file      : ") + files_.ConfigFile);
     for (const QString& note : RunTargets::TakeRunLogNotes())
-        LogInfo(note);
+        log_.Info(note);
 
     if (!loaded) {
         outcomeText_ = QStringLiteral("Error: DTS package loading error\r\n") + packageError;
-        LogMessage(outcomeText_, true, 16, QStringLiteral("DTS load error"));
+        log_.Message(outcomeText_, true, 16, QStringLiteral("DTS load error"));
         StatusFailure();
         closeRecord(record, 2, QStringLiteral("DTS Package loading error: ") + packageError,
                     settings.DTSPackageName);
         return ExitNotLoaded;
     }
-    LogInfo(QStringLiteral("Loaded DTS Package : ") + settings.DTSPackageName);
+    log_.Info(QStringLiteral("Loaded DTS Package : ") + settings.DTSPackageName);
 
     if (IsEtlModelPackage(settings.DTSPackageName)) {
         DbConnection* dw = GetDWConnection();
@@ -269,9 +270,9 @@ int RunSequence::runSteps(SignalledStop& stop) {
             warehouse.TrustedLogin = settings.DWServerTrustedLogin;
             warehouse.UserName = settings.DWServerLoginUserName;
             warehouse.Password = settings.DWServerLoginPassword;
-            if (!LoadDataLinks(warehouse, settings.DTSPackageName, settings.DTSPackageName,
-                               files_.ConfigFile,
-                               dataLinkList_ != nullptr ? *dataLinkList_ : ownDataLinks_, record)) {
+            if (!LoadDataLinks(
+                    warehouse, settings.DTSPackageName, settings.DTSPackageName, files_.ConfigFile,
+                    dataLinkList_ != nullptr ? *dataLinkList_ : ownDataLinks_, record, log_)) {
                 // LoadDataLinks has logged why, written "failure" and closed the record: with
                 // status 1 the warehouse was out of reach, with status 2 its catalogue is missing.
                 outcomeText_ = record.Message();
@@ -280,7 +281,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
         }
         stop.Check();
         // The fetch records take the exception file and job identifier of the run's record.
-        const bool remoteData = FetchRunRemoteData(settings, record);
+        const bool remoteData = FetchRunRemoteData(settings, record, log_);
         // A signal may have ended the wait before the run's timer saw it.
         stop.Check();
         if (!remoteData) {
@@ -288,7 +289,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
             // The run log says why (a line per data link); the status bar ends as it does for
             // any run that was stopped.
             if (StopFlags::StopRequested)
-                RunTargets::ShowStatusText(QStringLiteral("Execution stopped by the user"));
+                log_.ShowStatus(QStringLiteral("Execution stopped by the user"));
             StatusFailure();
             return ExitRemoteDataMissing;
         }
@@ -297,11 +298,12 @@ int RunSequence::runSteps(SignalledStop& stop) {
             // configuration file.
             QString error;
             if (!SaveAllDataSources(&error))
-                LogInfo(QStringLiteral("Error: data sources not saved to dwm_data_link: ") + error);
+                log_.Info(QStringLiteral("Error: data sources not saved to dwm_data_link: ") +
+                          error);
         }
     }
 
-    LogInfo(QStringLiteral("Executing DTS package : ") + settings.DTSPackageName);
+    log_.Info(QStringLiteral("Executing DTS package : ") + settings.DTSPackageName);
     // The log merge makes the log directory the current directory. Relative names given to the
     // program (status file, -logfile, a relative exception file) keep meaning what they meant at
     // start-up: the directory of the run is restored for the rest of it.
@@ -310,7 +312,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
     QDir::setCurrent(runDirectory);
     stop.Check();
     if (executed) {
-        LogInfo(QStringLiteral("Executed successfully."));
+        log_.Info(QStringLiteral("Executed successfully."));
         StatusOk();
         closeRecord(record, 0, QString(), settings.DTSPackageName);
         return ExitOk;
@@ -325,7 +327,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
     else
         message = QStringLiteral("Error: DTS package execute error\r\n") + packageError;
     outcomeText_ = message;
-    LogMessage(message, true, 16, QStringLiteral("DTS execution error"));
+    log_.Message(message, true, 16, QStringLiteral("DTS execution error"));
     closeRecord(record, 3, RemoveLineBreaks(message), settings.DTSPackageName);
     return StopFlags::StopRequested ? ExitStopped : ExitExecutionFailed;
 }

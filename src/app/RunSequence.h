@@ -10,6 +10,7 @@
 
 class JobRecord;
 class RunLocks;
+class RunLog;
 class RunSettings;
 
 // One run of a configured package: its locks, the run-log header, the data links of an ETL
@@ -24,8 +25,9 @@ class RunSequence {
         QString LogFile;     // -logfile: the run log is copied here at the end of the run
     };
 
-    // Borrows both for its lifetime.
-    RunSequence(RunSettings& settings, JobRecord& record, Files files);
+    // Borrows the settings, the record and the run log (where its lines go: the window's) for
+    // its lifetime.
+    RunSequence(RunSettings& settings, JobRecord& record, Files files, const RunLog& log);
     ~RunSequence();
     RunSequence(const RunSequence&) = delete;
     RunSequence& operator=(const RunSequence&) = delete;
@@ -87,7 +89,7 @@ class RunSequence {
     // is missing) with `recordPackage` as the package, and the status file says "failure".
     static bool LoadDataLinks(const ServerConnectionModel& warehouse, const QString& package,
                               const QString& recordPackage, const QString& configFile,
-                              ChoiceList& list, JobRecord& record);
+                              ChoiceList& list, JobRecord& record, const RunLog& log);
 
   private:
     class SignalledStop;
@@ -95,6 +97,7 @@ class RunSequence {
 
     RunSettings& settings_;
     JobRecord& record_;
+    const RunLog& log_;
     Files files_;
     QString runLogFile_;
     ChoiceList* dataLinkList_ = nullptr;

@@ -221,7 +221,7 @@ int ValidateRun(const StartupValues& v) {
 
     MainFormModel form;
     // Nothing reaches the run log: the checks only report on standard output.
-    RunTargets::Current().runLogFile = (nullptr);
+    form.Log.file = nullptr;
     form.PendrillConfigFile = v.ConfigFile;
     form.JobID = v.JobId;
     form.InitFormFields();

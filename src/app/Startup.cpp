@@ -264,12 +264,12 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
         return ValidateRun(v);
     if (v.StartInConfigMode && !OperatorCanBeAsked())
         return nobodyToAsk(v);
-    RunTargets::Current().interactive = v.StartInConfigMode;
     RunTargets::Current().statusFile = (v.StatusFile);
     StatusRunning();
 
     MainFormModel form;
-    RunSequence run(form.Settings, record, {v.ConfigFile, v.LogFile});
+    form.Log.interactive = v.StartInConfigMode;
+    RunSequence run(form.Settings, record, {v.ConfigFile, v.LogFile}, form.Log);
     run.PackageFactory = form.PackageFactory;
     if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile)) {
         const int status = run.MissingConfiguration(v.JobId);
@@ -303,7 +303,7 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
     if (StopFlags::TerminationSignalled) {
         // Stopped before the run began (perhaps while the repository was busy): the record is
         // closed as stopped by RunnerMain.
-        LogInfo(QStringLiteral("Execution stopped by the user"));
+        form.Log.Info(QStringLiteral("Execution stopped by the user"));
         run.CopyRunLog();
         summary.logFile = run.LogForScheduler();
         return ExitStopped;
@@ -361,10 +361,11 @@ int RunnerMain(const QStringList& arguments) {
     if (run)
         RunTargets::Current().problem = ([&problems](const QString& text) {
             // A problem met twice (the status file at every word) is said once on standard
-            // error; the run log gets it whenever it is met, as it may not exist yet.
+            // error; the run log gets it whenever it is met, as it may not exist yet (before the
+            // form model exists, and after it is gone, only the status bar gets it).
             if (!problems.contains(text))
                 problems << text;
-            LogInfo(text);
+            RunTargets::WindowRunLog().Info(text);
         });
     QString packageName;
     RunSummary summary;

@@ -6,6 +6,7 @@
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "util/RunLog.h"
+#include "util/RunTargets.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ bool LoadDataLinkList(const QString& packageName, ChoiceList& list, QString* err
     const QString model = GetEtlModelName(packageName);
     DbConnection* dw = GetDWConnection();
     if (dw == nullptr || !TableExists(*dw, QString::fromLatin1(DataLinkTable))) {
-        LogMessage(QString::fromLatin1(DataLinkTableMissingText), true, 16,
-                   QString::fromLatin1(DataLinkTableMissingTitle));
+        RunTargets::WindowRunLog().Message(QString::fromLatin1(DataLinkTableMissingText), true, 16,
+                                           QString::fromLatin1(DataLinkTableMissingTitle));
         return false;
     }
     if (!sources.Load(*dw, model, error))

@@ -6,6 +6,7 @@
 #include "db/DbInterface.h"
 #include "util/Errors.h"
 #include "util/RunLog.h"
+#include "util/RunTargets.h"
 
 const char* const DataLinkColumns[18] = {
     "model",
@@ -127,9 +128,10 @@ bool DataLinks::Load(DbConnection& connection, const QString& modelName, QString
                 type.isNull()
                     ? QStringLiteral("its Type is NULL")
                     : QStringLiteral("its Type '%1' is not a number in range").arg(type.toString());
-            LogInfo(QStringLiteral("Data link '%1' of model '%2' skipped: %3.")
-                        .arg(GetFieldText(rs.Field(QStringLiteral("source_name")), QString()),
-                             GetFieldText(rs.Field(QStringLiteral("model")), QString()), why));
+            RunTargets::WindowRunLog().Info(
+                QStringLiteral("Data link '%1' of model '%2' skipped: %3.")
+                    .arg(GetFieldText(rs.Field(QStringLiteral("source_name")), QString()),
+                         GetFieldText(rs.Field(QStringLiteral("model")), QString()), why));
             continue;
         }
         Add(ds.modelName, ds.name, ds.etlType, ds.server, ds.database, ds.trustedLogin, ds.user,

@@ -19,7 +19,6 @@
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/PrivateFiles.h"
-#include "util/RunLog.h"
 #include "util/StatusFile.h"
 
 namespace {

@@ -13,7 +13,6 @@
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
-#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 

@@ -22,6 +22,7 @@
 #include "gui/InputBoxes.h"
 #include "gui/OpeningComboBox.h"
 #include "util/RunLog.h"
+#include "util/RunTargets.h"
 
 namespace {
 
@@ -264,9 +265,10 @@ void SqlServerPanel::FillDatabaseList() {
             sqlDatabaseBox->setEditText(typed);
         connection->Close();
     } else {
-        LogMessage(QStringLiteral("Error while connecting to : ") + sqlServerBox->text() +
-                       QStringLiteral("\r\n") + errorText,
-                   true, 16, QStringLiteral("Connect to SQL Server"));
+        RunTargets::WindowRunLog().Message(QStringLiteral("Error while connecting to : ") +
+                                               sqlServerBox->text() + QStringLiteral("\r\n") +
+                                               errorText,
+                                           true, 16, QStringLiteral("Connect to SQL Server"));
     }
     unsetCursor();
 }
@@ -428,7 +430,8 @@ void UdlPanel::LoadUDLFile(const QString& path) {
         return;
     }
     source_->connectString.clear();
-    LogMessage(InvalidConnectInfoText(), true, 48, QString::fromLatin1(InvalidConnectInfoTitle));
+    RunTargets::WindowRunLog().Message(InvalidConnectInfoText(), true, 48,
+                                       QString::fromLatin1(InvalidConnectInfoTitle));
 }
 
 void UdlPanel::EditProperties() {

@@ -18,6 +18,7 @@
 #include "datasources/DataLink.h"
 #include "gui/InputBoxes.h"
 #include "gui/MainWindowPictures.h"
+#include "util/RunTargets.h"
 
 namespace {
 
@@ -313,7 +314,8 @@ void FlatFilePanel::BrowseRemote() {
 void FlatFilePanel::TestConnection() {
     MainFormView none;
     TestFtpConnection(view_ != nullptr ? *view_ : none, ftpServerBox->text(),
-                      remoteDirectoryBox->text(), ftpUserBox->text(), ftpPasswordBox->text());
+                      remoteDirectoryBox->text(), ftpUserBox->text(), ftpPasswordBox->text(),
+                      RunTargets::WindowRunLog());
 }
 
 bool FlatFilePanel::eventFilter(QObject* watched, QEvent* event) {

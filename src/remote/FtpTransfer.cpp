@@ -16,7 +16,6 @@
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
-#include "util/RunLog.h"
 #include "util/TextFiles.h"
 #include "util/UniqueFd.h"
 
@@ -171,6 +170,10 @@ QString WinInetErrorText(qint32 code, const QString& serverReply) {
     }
 }
 
+QString FtpNoSessionText() {
+    return kNoSession;
+}
+
 FtpSettings ReadFtpSettings() {
     FtpSettings s;
     const QString passive =
@@ -186,28 +189,25 @@ FtpSettings ReadFtpSettings() {
 }
 
 qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& user,
-                     const QString& password, QString* failureText) {
+                     const QString& password, const RemoteNotes& notes, QString* failureText) {
     try {
         const QString path = statusPath(remoteDir);
         FtpConnection ftp(server, given(user), given(password), ReadFtpSettings());
         if (!ftp.HasSession()) {
             SetError(failureText, kNoSession);
-            LogInfo(kNoSession);
             return RemoteStatus::Failed;
         }
         if (!ftp.Login()) {
             SetError(failureText, kLoginFailed);
-            LogInfo(kLoginFailed);
             return RemoteStatus::Failed;
         }
         QByteArray head;
         switch (ftp.ReadHead(path, kStatusReadBytes, head)) {
             case FtpConnection::ReadOutcome::NotOpened:
-                LogInfo(QStringLiteral("FTP: Status file not found yet. Polling..."));
+                notes.Note(QStringLiteral("FTP: Status file not found yet. Polling..."));
                 return RemoteStatus::KeepPolling;
             case FtpConnection::ReadOutcome::ReadFailed:
                 SetError(failureText, QStringLiteral("FTP: Can't read status file"));
-                LogInfo(QStringLiteral("FTP: Can't read status file"));
                 return RemoteStatus::Failed;
             case FtpConnection::ReadOutcome::Read:
                 break;
@@ -215,31 +215,27 @@ qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& u
         return StatusCodeOf(DecodeUtf8OrLatin1(head));
     } catch (const std::exception& e) {
         SetError(failureText, kUnexpected + QString::fromLocal8Bit(e.what()));
-        LogInfo(kUnexpected + QString::fromLocal8Bit(e.what()));
         return RemoteStatus::Failed;
     }
 }
 
 bool FtpWriteStatus(const QString& server, const QString& user, const QString& password,
-                    QString& remoteDir, QString& statusWord) {
+                    QString& remoteDir, QString& statusWord, QString* error) {
     try {
         const QString path = statusPath(remoteDir);
         FtpConnection ftp(server, given(user), given(password), ReadFtpSettings());
         if (!ftp.HasSession()) {
-            LogInfo(kNoSession);
-            return false;
+            return Fail(error, kNoSession);
         }
         if (!ftp.Login()) {
-            LogInfo(kLoginFailed);
-            return false;
+            return Fail(error, kLoginFailed);
         }
         statusWord += QStringLiteral("\r\n");
         // Binary type: in ASCII type a Unix server would store the CR LF as its own line end,
         // and the site must hold the word and CR LF exactly.
         return ftp.Upload(path, statusWord.toUtf8());
     } catch (const std::exception& e) {
-        LogInfo(kUnexpected + QString::fromLocal8Bit(e.what()));
-        return false;
+        return Fail(error, kUnexpected + QString::fromLocal8Bit(e.what()));
     }
 }
 
@@ -250,7 +246,7 @@ bool IsPlainFileName(const QString& name) {
 
 bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& localDir,
                        JobRecord& record, const QString& user, const QString& password,
-                       QString* error) {
+                       const RemoteNotes& notes, QString* error) {
     std::unique_ptr<CopyProgress> dialog;
     // Whatever way the copy ends, the progress window goes with it.
     struct DialogRelease {
@@ -260,10 +256,10 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
                 dialog->Destroy();
         }
     } release{dialog};
-    // Logs the text (after `prefix`), gives it to the caller and, with a status, records it.
-    auto fail = [&record, error](qint32 status, const QString& message,
-                                 const QString& prefix = QString()) {
-        LogInfo(prefix + message);
+    // Notes the text (after `prefix`), gives it to the caller and, with a status, records it.
+    auto fail = [&record, &notes, error](qint32 status, const QString& message,
+                                         const QString& prefix = QString()) {
+        notes.Note(prefix + message);
         SetError(error, message);
         if (status >= 0) {
             record.setStatus(status);
@@ -378,9 +374,8 @@ bool FtpCheckAccess(const QString& server, const QString& fileName, const QStrin
         const FtpSettings settings = ReadFtpSettings();
         auto ftp = std::make_unique<FtpConnection>(server, user, password, settings);
         if (!ftp->HasSession()) {
-            SetError(error, kNoSession);
-            LogInfo(kNoSession);
-            return false;
+            // Not shown in a box: the caller says it (FtpNoSessionText).
+            return Fail(error, kNoSession);
         }
         if (!ftp->Login())
             return box(kLoginFailed);

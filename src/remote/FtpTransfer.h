@@ -4,6 +4,8 @@
 #include <QtGlobal>
 #include <optional>
 
+#include "remote/RemoteNotes.h"
+
 class JobRecord;
 
 // Remote data over FTP (libcurl): the "status" file read and written on the site, the data files
@@ -16,9 +18,9 @@ class JobRecord;
 // mode. Connect and no-data time-outs come from the settings store as well (FtpSettings below).
 // An empty user name logs in anonymously.
 //
-// None of these calls raises an error to its caller: failures are logged to the run log (through
-// LogMessage, without a message box) and returned as false or code 0; only FtpCheckAccess shows
-// message boxes.
+// None of these calls raises an exception to its caller: failures are returned as false or code 0
+// with their reason in the last parameter; progress notes go to the RemoteNotes the caller hands
+// in; only FtpCheckAccess shows message boxes.
 
 // The status file's name in the remote directory.
 inline const QString kFtpStatusFileName = QStringLiteral("status");
@@ -38,17 +40,19 @@ QString WinInetErrorText(qint32 code, const QString& serverReply = QString());
 
 // Reads the status file of `remoteDir` (a separator is appended to the variable first) and
 // returns its code: 2 ready, 1 keep polling, 0 give up. A status file that cannot be opened
-// (missing, no read rights, any refusal) is 1 after logging "FTP: Status file not found yet.
-// Polling...". 0 with the reason in `failureText` (also logged) when the session cannot start,
-// the login fails, or the file opened but could not be read.
+// (missing, no read rights, any refusal) is 1 after noting "FTP: Status file not found yet.
+// Polling...". 0 with the reason in `failureText` when the session cannot start, the login fails,
+// or the file opened but could not be read.
 qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& user,
-                     const QString& password, QString* failureText = nullptr);
+                     const QString& password, const RemoteNotes& notes,
+                     QString* failureText = nullptr);
 
 // Replaces the status file of `remoteDir` with `statusWord` followed by CR LF; the variable gets
 // the CR LF appended. The file on the site holds exactly those bytes. False when the word was not
-// written (session or login failures are logged; a refused upload is not).
+// written: the reason of a session or login failure in `error`; a refused upload leaves it empty
+// (it is not worth a run-log line).
 bool FtpWriteStatus(const QString& server, const QString& user, const QString& password,
-                    QString& remoteDir, QString& statusWord);
+                    QString& remoteDir, QString& statusWord, QString* error = nullptr);
 
 // Downloads every plain file of `remoteDir` (subdirectories are not entered) into `localDir`,
 // which is created when missing. Each file is written under a hidden temporary name
@@ -56,15 +60,17 @@ bool FtpWriteStatus(const QString& server, const QString& user, const QString& p
 // a failed download leaves nothing under the real name. Files are created only inside the local
 // directory: a listing that holds any name other than a plain file name (one with '/' or a NUL,
 // an empty name; "." and ".." are skipped as always) is refused as a whole before anything is
-// downloaded, with those names in the run log and a status 2 record; a symbolic link in the local
+// downloaded, with those names in a note and a status 2 record; a symbolic link in the local
 // directory is never followed. Each downloaded file leaves one record in `record` (status 0,
 // quantity = the listed size in "bytes FTP'ed"); the failures recorded are status 1 (no session,
 // remote directory not found) and 2 (listing or download error). False when the listing was
 // empty or unreadable, the login failed, the copy was cancelled or a file failed, with the reason
-// in `error` when given; files downloaded before a failure stay.
+// in `error` when given; a failure other than a cancel is also noted as it happens (the line of a
+// listing or download error begins "Error: "), before the caller writes the status file again.
+// Files downloaded before a failure stay.
 bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& localDir,
                        JobRecord& record, const QString& user, const QString& password,
-                       QString* error = nullptr);
+                       const RemoteNotes& notes, QString* error = nullptr);
 
 // True for a name that a listing may hand to the local directory: not empty, not "." or "..",
 // and without '/' or NUL.
@@ -72,13 +78,17 @@ bool IsPlainFileName(const QString& name);
 
 // Checks that the user may log in, read `fileName` in `remoteDir` and write beside it (an empty
 // file named `fileName` + "test" is uploaded, then deleted). No user and password (nullopt) log
-// in anonymously. Each failure shows an exclamation message box titled "FTP check" (interactive
-// mode only, through the operator) and leaves that text in `error` when given. True when login,
-// read and write rights were confirmed.
+// in anonymously. Each failure leaves its text in `error` when given; every one but a session
+// that cannot start (FtpNoSessionText, which the caller logs) shows an exclamation message box
+// titled "FTP check" (interactive mode only, through the operator). True when login, read and
+// write rights were confirmed.
 bool FtpCheckAccess(const QString& server, const QString& fileName, const QString& remoteDir,
                     const std::optional<QString>& user = std::nullopt,
                     const std::optional<QString>& password = std::nullopt,
                     QString* error = nullptr);
+
+// "The Internet connection is not available": the reason when no FTP session can start.
+QString FtpNoSessionText();
 
 // What the settings store says about FTP connections, key "Software\Tessaly\Pendrill\FTP":
 //   PassiveMode     "1" (or "true"/"yes") for passive mode; active mode otherwise (default)

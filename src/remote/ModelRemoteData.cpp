@@ -62,7 +62,7 @@ void markSiblingsHandled(const DataLink& ds, DataLinks& links) {
 }  // namespace
 
 bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
-                          const RemoteLog& log) {
+                          const RemoteLinkFailed& failed) {
     bool result = true;
     JobRecord metadata;
     for (DataLink& ds : links.All()) {
@@ -85,9 +85,8 @@ bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
                 markSiblingsHandled(ds, links);
             } else {
                 result = false;
-                if (log)
-                    log(QStringLiteral("Error: remote data of data link %1 not obtained: %2")
-                            .arg(ds.name, why));
+                if (failed)
+                    failed(ds, why);
             }
         }
         processMetadataFiles(ds.directory, metadata);

@@ -24,7 +24,6 @@
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
-#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 #include "util/UniqueFd.h"
@@ -270,7 +269,7 @@ QString JoinRemotePath(const QString& dir, const QString& name) {
     return dir + '/' + name;
 }
 
-short ShareReadStatus(QString& remoteDir, QString* failureText) {
+short ShareReadStatus(QString& remoteDir, const RemoteNotes& notes, QString* failureText) {
     const QString path = statusPath(remoteDir);
     QByteArray line;
     bool notRegular = false;
@@ -278,15 +277,13 @@ short ShareReadStatus(QString& remoteDir, QString* failureText) {
         return StatusCodeOf(DecodeUtf8OrLatin1(line).left(kStatusChars));
     const int err = errno;
     if (notRegular) {
-        const QString text = QStringLiteral("Not a regular file: ") + path;
-        SetError(failureText, text);
-        LogInfo(text);
+        SetError(failureText, QStringLiteral("Not a regular file: ") + path);
         return RemoteStatus::Failed;
     }
     QString text;
     if (err == ENOENT || err == ENOTDIR) {
         if (isDirectory(remoteDir)) {
-            LogInfo(QStringLiteral("Copy: status file not found yet. Polling..."));
+            notes.Note(QStringLiteral("Copy: status file not found yet. Polling..."));
             return RemoteStatus::KeepPolling;
         }
         text = QStringLiteral("Path not found: ") + remoteDir;
@@ -294,27 +291,24 @@ short ShareReadStatus(QString& remoteDir, QString* failureText) {
         text = errnoText(err);
     }
     SetError(failureText, text);
-    LogInfo(text);
     return RemoteStatus::Failed;
 }
 
-bool ShareWriteStatus(QString& remoteDir, const QString& word) {
+bool ShareWriteStatus(QString& remoteDir, const QString& word, QString* error) {
     const QString path = statusPath(remoteDir);
     const QByteArray content = word.toUtf8() + "\r\n\r\n";
     // A directory that takes no new files may still let the status file itself be rewritten:
     // WriteFileAtomically then writes it in place.
-    QString error;
-    if (WriteFileAtomically(path, content, -1, &error))
+    QString why;
+    if (WriteFileAtomically(path, content, -1, &why))
         return true;
-    const QString text = !isDirectory(remoteDir) ? QStringLiteral("Status file not found") : error;
-    LogMessage(text, true, 16, QStringLiteral("CopySetStatus"));
-    return false;
+    return Fail(error, !isDirectory(remoteDir) ? QStringLiteral("Status file not found") : why);
 }
 
 bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobRecord& record,
-                         QObject* ownerWindow, QString* error) {
+                         const RemoteNotes& notes, QObject* ownerWindow, QString* error) {
     if (!PathExists(remoteDir))
-        LogMessage(QStringLiteral("Dir doesn't exist : ") + remoteDir, true, 0, QString());
+        notes.Box(QStringLiteral("Dir doesn't exist : ") + remoteDir, 0, QString());
     if (!PathExists(localDir))
         MakeDirectory(localDir);
     SetError(error, QStringLiteral("no file to copy in ") + remoteDir);
@@ -334,7 +328,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
     RecordStore records;
     for (const QString& name : listFiles(remoteDir)) {
         if (StopFlags::TerminationSignalled) {
-            LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
+            notes.Box(QStringLiteral("Copying aborted"), 0, QString());
             SetError(error, QStringLiteral("Copying aborted"));
             result = false;
             break;
@@ -360,7 +354,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
             record.setStatus(3);
             record.setMessage(message);
             records.Close(record, 2, QString::fromLatin1(kApplication));
-            LogMessage(message, true, 0, QString());
+            notes.Box(message, 0, QString());
             SetError(error, message + QStringLiteral(": ") + why);
             result = false;
             break;
@@ -370,7 +364,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
         if (progress) {
             Operator().ProcessPendingEvents();
             if (progress->IsCancelled()) {
-                LogMessage(QStringLiteral("Copying aborted"), true, 0, QString());
+                notes.Box(QStringLiteral("Copying aborted"), 0, QString());
                 SetError(error, QStringLiteral("Copying aborted"));
                 result = false;
                 break;

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "remote/RemoteNotes.h"
+
 class QObject;
 class JobRecord;
 
@@ -12,19 +14,18 @@ class JobRecord;
 
 // Reads the first line of "status" in `remoteDir` (a separator is appended to the variable when
 // it ends in none) and returns its code (2 ready, 1 keep polling, 0 give up). A missing status
-// file in an existing directory is 1 ("Copy: status file not found yet. Polling..." is logged);
+// file in an existing directory is 1 ("Copy: status file not found yet. Polling..." is noted);
 // a "status" that is not a regular file is never read and never waited on: 0 with "Is a
 // directory" or "Not a regular file: PATH" (a pipe, a device) in `*failureText`;
 // a missing directory is 0 with "Path not found: DIR" in `*failureText`; any other read error is
-// 0 with its description there. Failures are logged.
-short ShareReadStatus(QString& remoteDir, QString* failureText = nullptr);
+// 0 with its description there.
+short ShareReadStatus(QString& remoteDir, const RemoteNotes& notes, QString* failureText = nullptr);
 
 // Replaces "status" in `remoteDir` (separator appended as above) with the word, CR LF and one
 // more CR LF, atomically; where the directory refuses new files but the status file is writable,
-// the file is rewritten in place. False, after logging "Status file not found" (missing
-// directory) or the error's description (critical box titled "CopySetStatus" in interactive
-// mode), when it could not be written.
-bool ShareWriteStatus(QString& remoteDir, const QString& word);
+// the file is rewritten in place. False, with "Status file not found" (missing directory) or the
+// error's description in `error`, when it could not be written.
+bool ShareWriteStatus(QString& remoteDir, const QString& word, QString* error = nullptr);
 
 // Copies every regular, not hidden file of `remoteDir` into `localDir` (created when missing), in
 // name order, replacing files of the same name without asking. A symbolic link on the share is
@@ -33,12 +34,14 @@ bool ShareWriteStatus(QString& remoteDir, const QString& word);
 // complete, so no file appears half-written under its real name. Each copied file leaves one
 // record in `record` (status 0, quantity = its size in "bytes copied"); the first file that
 // cannot be copied leaves a status 3 record with "Couldn't copy file PATH" and 0 bytes (nothing of
-// it is left in `localDir`), is logged (box in interactive mode) and ends the copy. With an owner
-// window a progress window is shown whose Cancel ends the copy after the current file ("Copying
-// aborted"). True when at least one file was found and every file was copied; otherwise false with
-// the reason in `error` when given.
+// it is left in `localDir`), is noted with a box and ends the copy. A missing remote directory
+// ("Dir doesn't exist : DIR") is noted with a box as well. With an owner window a progress window
+// is shown whose Cancel ends the copy after the current file ("Copying aborted", noted with a
+// box). True when at least one file was found and every file was copied; otherwise false with the
+// reason in `error` when given.
 bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobRecord& record,
-                         QObject* ownerWindow = nullptr, QString* error = nullptr);
+                         const RemoteNotes& notes, QObject* ownerWindow = nullptr,
+                         QString* error = nullptr);
 
 // `dir` followed by `name`, with a '/' between them unless `dir` is empty or already ends in '/'
 // or '\'.

@@ -13,8 +13,6 @@
 #include "remote/ShareTransfer.h"
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
-#include "util/RunLog.h"
-#include "util/RunTargets.h"
 #include "util/StopFlags.h"
 
 namespace {
@@ -58,6 +56,7 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
                      const QString& ftpServer, const QString& ftpUser, const QString& ftpPassword,
                      const RemoteFetchContext& context, QObject* ownerWindow, QString* error) {
     const JobRecord* runRecord = context.runRecord;
+    const RemoteNotes& notes = context.notes;
     JobRecord record;
     record.setSourcePath(remoteDir);
     record.setTargetServer(record.ComputerName());
@@ -67,7 +66,7 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
         record.setExceptionFile(runRecord->ExceptionFile());
         record.setJobIdentifier(runRecord->JobIdentifier());
     } else {
-        record.setExceptionFile(RunTargets::ExceptionFileField());
+        record.setExceptionFile(context.runLogFile);
         record.setJobIdentifier(QString());
     }
     const bool ftp = !ftpServer.isEmpty();
@@ -98,14 +97,14 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
                             : QStringLiteral(
                                   "the local directory is the root directory, the data is not "
                                   "fetched");
-        LogInfo(QStringLiteral("Error: ") + text + QStringLiteral(" (remote directory ") +
-                remoteDir + QLatin1Char(')'));
+        notes.Note(QStringLiteral("Error: ") + text + QStringLiteral(" (remote directory ") +
+                   remoteDir + QLatin1Char(')'));
         SetError(error, text);
         return failed(text);
     }
 
     StopFlags::RemoteStopRequested = false;
-    LogInfo(QStringLiteral("Polling for remote data."));
+    notes.Note(QStringLiteral("Polling for remote data."));
 
     // Time is counted in milliseconds as 64-bit numbers, so no interval and duration overflow.
     // An interval of 0 would read back to back for ever; it pauses between reads instead.
@@ -120,8 +119,10 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
             timedOut = true;
             break;
         }
-        code = ftp ? FtpReadStatus(ftpServer, remoteDir, ftpUser, ftpPassword, &failureText)
-                   : ShareReadStatus(remoteDir, &failureText);
+        code = ftp ? FtpReadStatus(ftpServer, remoteDir, ftpUser, ftpPassword, notes, &failureText)
+                   : ShareReadStatus(remoteDir, notes, &failureText);
+        if (code == RemoteStatus::Failed && !failureText.isEmpty())
+            notes.Note(failureText);
         if (StopFlags::RemoteStopRequested) {
             failureText = QStringLiteral("Process stopped by user.");
             code = RemoteStatus::Failed;
@@ -140,7 +141,7 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
     }
     if (timedOut && code == RemoteStatus::KeepPolling) {
         failureText = QStringLiteral("Polling for remote data timed out.");
-        LogInfo(failureText);
+        notes.Note(failureText);
         code = RemoteStatus::Failed;
     }
     if (code == RemoteStatus::Failed) {
@@ -156,20 +157,32 @@ bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, 
     Repository::Connection holdRepository;
     holdRepository.Open();
 
+    // A status file that cannot be written is noted; the fetch goes on.
+    const auto writeFtpStatus = [&](const QString& word) {
+        QString statusWord = word;
+        QString why;
+        if (!FtpWriteStatus(ftpServer, ftpUser, ftpPassword, remoteDir, statusWord, &why) &&
+            !why.isEmpty())
+            notes.Note(why);
+    };
+    const auto writeShareStatus = [&](const QString& word) {
+        QString why;
+        if (!ShareWriteStatus(remoteDir, word, &why))
+            notes.Box(why, 16, QStringLiteral("CopySetStatus"));
+    };
     if (ftp) {
-        QString idle = QStringLiteral("idle");
-        FtpWriteStatus(ftpServer, ftpUser, ftpPassword, remoteDir, idle);
-        LogInfo(QStringLiteral("Copying Remote Data via FTP"));
-        if (FtpCopyRemoteData(ftpServer, remoteDir, localDir, record, ftpUser, ftpPassword, error))
+        writeFtpStatus(QStringLiteral("idle"));
+        notes.Note(QStringLiteral("Copying Remote Data via FTP"));
+        if (FtpCopyRemoteData(ftpServer, remoteDir, localDir, record, ftpUser, ftpPassword, notes,
+                              error))
             return true;
-        QString ready = QStringLiteral("ready");
-        FtpWriteStatus(ftpServer, ftpUser, ftpPassword, remoteDir, ready);
+        writeFtpStatus(QStringLiteral("ready"));
         return false;
     }
-    ShareWriteStatus(remoteDir, QStringLiteral("idle"));
-    LogInfo(QStringLiteral("Copying Remote Data from Share"));
-    if (ShareCopyRemoteData(remoteDir, localDir, record, ownerWindow, error))
+    writeShareStatus(QStringLiteral("idle"));
+    notes.Note(QStringLiteral("Copying Remote Data from Share"));
+    if (ShareCopyRemoteData(remoteDir, localDir, record, notes, ownerWindow, error))
         return true;
-    ShareWriteStatus(remoteDir, QStringLiteral("ready"));
+    writeShareStatus(QStringLiteral("ready"));
     return false;
 }

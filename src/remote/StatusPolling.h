@@ -3,6 +3,7 @@
 #include <QString>
 #include <functional>
 
+#include "remote/RemoteNotes.h"
 #include "remote/StatusWords.h"
 
 class QObject;
@@ -22,9 +23,12 @@ class RemoteClock {
 // What a fetch takes from the run it belongs to.
 struct RemoteFetchContext {
     // The run's own job-history record, whose ExceptionFile and JobIdentifier every fetch record
-    // copies. Not owned; nullptr when there is none (the fetch records then take the run log's
-    // file name and an empty job identifier).
+    // copies. Not owned; nullptr when there is none (the fetch records then take `runLogFile`
+    // and an empty job identifier).
     const JobRecord* runRecord = nullptr;
+    QString runLogFile;
+    // Where the fetch's notes go (the run's run log).
+    RemoteNotes notes;
     // How the waits pass the time; nullptr sleeps.
     RemoteClock* clock = nullptr;
 };
@@ -35,11 +39,14 @@ struct RemoteFetchContext {
 // seconds within the same duration instead of back to back; a duration of 0 (or below) makes no
 // read at all and times out. FTP when `ftpServer` is not empty, a share (a directory path)
 // otherwise. Before copying it writes "idle" into the status file; after a failed copy "ready"
-// again. Every failure is logged and recorded in a job-history record of its own (status 3).
-// The status operations may append a separator to `remoteDir` in place. False when the data was
-// not copied: time-out, "error" or "stop" on the remote side, a stop request, a copy failure, or
-// a local directory that is empty or the root directory (refused before any poll, with a run-log
-// line and a failure record). `error`, when given, receives the reason in one line.
+// again. Every failure is recorded in a job-history record of its own (status 3) and noted as it
+// happens (a status read that failed, the time-out, a copy failure, a status file that cannot be
+// written: the share's with a critical box titled "CopySetStatus"), so that the notes of the
+// status writes that follow keep their place. The status operations may append a separator to
+// `remoteDir` in place. False when the data was not copied: time-out, "error" or "stop" on the
+// remote side, a stop request, a copy failure, or a local directory that is empty or the root
+// directory (refused before any poll, with a note and a failure record). `error`, when given,
+// receives the reason in one line.
 bool FetchRemoteData(QString& remoteDir, QString& localDir, short pollInterval, short pollDuration,
                      const QString& ftpServer = QString(), const QString& ftpUser = QString(),
                      const QString& ftpPassword = QString(), const RemoteFetchContext& context = {},

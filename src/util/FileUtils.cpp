@@ -93,3 +93,10 @@ bool SameFile(const QString& a, const QString& b) {
     const fs::path pb = fs::weakly_canonical(fs::absolute(ToFsPath(b), eb), eb);
     return !ea && !eb && pa == pb;
 }
+
+void MakeDirectory(const QString& directory) {
+    if (directory.trimmed().isEmpty())
+        return;
+    std::error_code ec;
+    fs::create_directories(ToFsPath(directory), ec);
+}

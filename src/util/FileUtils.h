@@ -32,3 +32,7 @@ bool SameFile(const QString& a, const QString& b);
 
 // Local file-system path of a text (for std::filesystem), UTF-8 on Linux.
 std::filesystem::path ToFsPath(const QString& path);
+
+// Creates the directory with every missing parent; an existing directory is left alone and
+// errors are swallowed.
+void MakeDirectory(const QString& directory);

@@ -1,31 +1,32 @@
 #include "util/RunLog.h"
 
-#include <filesystem>
-
-#include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
-#include "util/RunTargets.h"
 #include "util/TextFiles.h"
 
-void LogMessage(const QString& text, bool showMessageBox, int style, const QString& title) {
+void RunLog::Message(const QString& text, bool showMessageBox, int style,
+                     const QString& title) const {
     OperatorInterface& op = Operator();
     op.ProcessPendingEvents();
-    if (RunTargets::Current().interactive && showMessageBox)
+    if (interactive && showMessageBox)
         op.ShowMessageBox(text, style, title);
-    const QString logFile = RunTargets::ExceptionFileField();
+    const QString logFile = FileName();
     if (!logFile.isEmpty())
         AppendLines(logFile, text);
-    RunTargets::ShowStatusText(text);
+    ShowStatus(text);
     op.ProcessPendingEvents();
 }
 
-void LogInfo(const QString& text) {
-    LogMessage(text, false, 0, QString());
+void RunLog::Info(const QString& text) const {
+    Message(text, false, 0, QString());
 }
 
-void MakeDirectory(const QString& directory) {
-    if (directory.trimmed().isEmpty())
-        return;
-    std::error_code ec;
-    std::filesystem::create_directories(ToFsPath(directory), ec);
+void RunLog::ShowStatus(const QString& text) const {
+    if (statusText)
+        statusText(text);
+    else
+        Operator().SetStatusText(text);
+}
+
+QString RunLog::FileName() const {
+    return file ? file() : QString();
 }

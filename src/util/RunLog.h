@@ -1,20 +1,32 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 
-// The run log: the one way messages reach the operator, the run-log file and the status bar.
+// The run log of a run: the one way its messages reach the operator, the run-log file and the
+// status bar. The form model holds the one of the window (its file is the exception-file field,
+// its status texts go to the window's status line) and hands it to the run and to everything the
+// run calls; code without a window makes one of its own (no file, status texts to the operator).
+// A small value: a copy writes to the same places.
+class RunLog {
+  public:
+    // True in interactive mode: message boxes are shown only then.
+    bool interactive = false;
+    // The run-log file (the text of the exception-file field); without one the log has no file.
+    std::function<QString()> file;
+    // Status-bar texts; without one they go straight to the operator.
+    std::function<void(const QString&)> statusText;
 
-// Processes pending events; in interactive mode with `showMessageBox` set, shows a message box
-// (style 16 critical, 48 exclamation, 64 information) and waits for it; appends every line of the
-// text with CR LF to the file named in the main window's exception-file field (nothing when the
-// field is empty; write errors are not reported); puts the text on the status bar; processes
-// pending events again.
-void LogMessage(const QString& text, bool showMessageBox = false, int style = 0,
-                const QString& title = QString());
-
-// LogMessage without a message box.
-void LogInfo(const QString& text);
-
-// Creates the directory with every missing parent; an existing directory is left alone and
-// errors are swallowed.
-void MakeDirectory(const QString& directory);
+    // Processes pending events; in interactive mode with `showMessageBox` set, shows a message
+    // box (style 16 critical, 48 exclamation, 64 information) and waits for it; appends every
+    // line of the text with CR LF to the run-log file (nothing without one; write errors are not
+    // reported); puts the text on the status bar; processes pending events again.
+    void Message(const QString& text, bool showMessageBox = false, int style = 0,
+                 const QString& title = QString()) const;
+    // Message without a message box.
+    void Info(const QString& text) const;
+    // The text on the status bar alone.
+    void ShowStatus(const QString& text) const;
+    // The run-log file's name, or the empty text.
+    QString FileName() const;
+};

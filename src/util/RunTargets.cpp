@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <utility>
 
-#include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 
 namespace RunTargets {
 
@@ -19,15 +19,9 @@ Targets& Current() {
     return targets;
 }
 
-QString ExceptionFileField() {
-    return Current().runLogFile ? Current().runLogFile() : QString();
-}
-
-void ShowStatusText(const QString& text) {
-    if (Current().statusText)
-        Current().statusText(text);
-    else
-        Operator().SetStatusText(text);
+const RunLog& WindowRunLog() {
+    static const RunLog operatorOnly;
+    return Current().windowRunLog != nullptr ? *Current().windowRunLog : operatorOnly;
 }
 
 void ReportProblem(const QString& text) {

@@ -32,7 +32,7 @@ TEST_F(FormModel, RoundTrip) {
     QDir().mkpath(home.file("cfg dir"));
     const QString file = home.file("cfg dir/job one.etl");
 
-    MainFormModel f;
+    InteractiveForm f;
     fill(f);
     f.writeCompletionEvent = true;
     f.truncateErrorFile = false;
@@ -52,7 +52,7 @@ TEST_F(FormModel, RoundTrip) {
     ASSERT_TRUE(open(dw)->Execute(
         "UPDATE dwm_data_link SET ds_directory = '/other/' WHERE source_name = 'Link3'"));
     ReleaseDataSources();
-    MainFormModel g;
+    InteractiveForm g;
     g.OpenConfiguration(file);
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
     g.FormToSettings();
@@ -89,7 +89,7 @@ TEST_F(FormModel, RoundTrip) {
 TEST_F(FormModel, LoadAndSaveFailures) {
     storePackages({"Sales_Overall"});
     const QString missing = home.file("nowhere/gone.etl");
-    MainFormModel f;
+    InteractiveForm f;
     f.SetLogFileText(home.file("run.log"));
     EXPECT_FALSE(f.LoadConfiguration(missing));
     EXPECT_EQ(f.PendrillConfigFile, missing) << "a failed read still names the file";
@@ -97,7 +97,7 @@ TEST_F(FormModel, LoadAndSaveFailures) {
               QStringList({"16|Pendrill error|Error: Can't load config file " + missing}));
 
     // Nothing named: nothing written, nothing said.
-    MainFormModel unnamed;
+    InteractiveForm unnamed;
     op.boxes.clear();
     EXPECT_FALSE(unnamed.SaveConfigurationFile(QString()));
     EXPECT_TRUE(op.boxes.isEmpty());
@@ -105,7 +105,7 @@ TEST_F(FormModel, LoadAndSaveFailures) {
     // Data links that cannot be read from the warehouse stop the save.
     open("NoLinks");
     const QString file = home.file("refused.etl");
-    MainFormModel g;
+    InteractiveForm g;
     fill(g);
     g.warehouseServerWidget.DatabaseName = "NoLinks";
     op.boxes.clear();
@@ -126,7 +126,7 @@ TEST_F(FormModel, LoadAndSaveFailures) {
     ASSERT_TRUE(s.WriteConfigFile());
     // Opening it reads the data links at once, which needs the package.
     op.boxes.clear();
-    MainFormModel h;
+    InteractiveForm h;
     h.OpenConfiguration(file);
     EXPECT_EQ(h.models.Text(), "Sales");
     EXPECT_TRUE(h.packages.Text().isEmpty());
@@ -136,7 +136,7 @@ TEST_F(FormModel, LoadAndSaveFailures) {
 
     // A password the scrambling cannot keep is not saved changed: the save is refused.
     const QString passwordFile = home.file("password.etl");
-    MainFormModel p;
+    InteractiveForm p;
     fill(p);
     p.warehouseServerWidget.Password = "caf\u00e9";
     op.boxes.clear();
@@ -159,7 +159,7 @@ TEST_F(FormModel, JobConfigurationMode) {
     const QString file = home.file("saved.etl");
     ASSERT_TRUE(writeAll(job, "older content\r\n"));
 
-    MainFormModel f;
+    InteractiveForm f;
     f.JobConfigMode = true;
     f.JobConfigFile = job;
     fill(f);
@@ -176,7 +176,7 @@ TEST_F(FormModel, JobConfigurationMode) {
     EXPECT_TRUE(QFile::exists(file)) << "the configuration is saved first";
     EXPECT_EQ(lastUsed(), file);
 
-    MainFormModel cancelled;
+    InteractiveForm cancelled;
     cancelled.JobConfigMode = true;
     cancelled.JobConfigFile = job;
     cancelled.Close();
@@ -190,7 +190,7 @@ TEST_F(FormModel, JobConfigurationMode) {
 // The window test shows a missing package or database; here the missing error file.
 TEST_F(FormModel, ExecuteAsksForTheErrorFile) {
     StopFlags::StopRequested = true;
-    MainFormModel f;
+    InteractiveForm f;
     f.SetView(&view);
     f.packages.SetText("Sales_Overall");
     f.warehouseServerWidget.DatabaseName = "DW";
@@ -207,7 +207,7 @@ TEST_F(FormModel, ExecuteFillsTheJobHistory) {
     storePackages({"Sales_Overall"});
     makeWarehouse();
     JobRecord record;
-    MainFormModel f;
+    InteractiveForm f;
     f.SetJobHistory(&record);
     f.SetView(&view);
     fill(f);
@@ -245,7 +245,7 @@ TEST_F(FormModel, SavingAPasswordMakesAnOpenFilePrivate) {
     const QString file = home.file("open.etl");
     ASSERT_TRUE(testsupport::writeAll(file, "[Package Info]\r\nPackage=Old\r\n"));
     ASSERT_EQ(::chmod(QFile::encodeName(file).constData(), 0644), 0);
-    MainFormModel f;
+    InteractiveForm f;
     fill(f);
     f.packageServerWidget.Password = "secret";
     f.SaveConfiguration(file);

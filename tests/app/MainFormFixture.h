@@ -20,6 +20,11 @@
 
 // A form model on the embedded "(local)" server of a private home: the package store in msdb and
 // a warehouse database `dw` with its dwm_data_link table. The temporary directory is private too.
+// A form model of interactive mode: its run log shows message boxes.
+struct InteractiveForm : MainFormModel {
+    InteractiveForm() { Log.interactive = true; }
+};
+
 class FormModel : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -31,11 +36,9 @@ class FormModel : public ::testing::Test {
         oldCwd_ = QDir::currentPath();
         QDir::setCurrent(home.path());
         SetOperator(&op);
-        RunTargets::Current().interactive = true;
     }
     void TearDown() override {
         SetOperator(nullptr);
-        RunTargets::Current().interactive = false;
         StopFlags::StopRequested = false;
         StopFlags::RemoteStopRequested = false;
         RunTargets::Current().statusFile = (QString());

@@ -27,7 +27,7 @@ TEST_F(FormModel, CheckRulesFirstFailureWins) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
         const bool runnable = *c.message == '\0';
-        MainFormModel f;
+        InteractiveForm f;
         f.packages.SetText(c.package);
         f.packageServerWidget.ServerName = c.dtsServer;
         f.errorFile = c.errorFile;
@@ -55,7 +55,7 @@ TEST_F(FormModel, LogFileBoxRules) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.typed.toStdString());
-        MainFormModel f;
+        InteractiveForm f;
         f.SetLogFileText(c.typed);
         EXPECT_EQ(f.Enabled.truncateErrorFile, !c.left.isEmpty()) << "while typing";
         f.LeaveLogFileBox();
@@ -67,7 +67,7 @@ TEST_F(FormModel, LogFileBoxRules) {
 
 TEST_F(FormModel, PackagesAreListedAfterTheModels) {
     storePackages({"Sales_Init", "Sales_Overall", "Fin_upload"});
-    MainFormModel f;
+    InteractiveForm f;
     f.packageServerWidget = {"(local)", "", true, "", "", 0};
     f.OpenPackageList();
     EXPECT_EQ(f.packages.Count(), 0) << "packages are listed only after the models";
@@ -91,7 +91,7 @@ TEST_F(FormModel, PackagesAreListedAfterTheModels) {
 TEST_F(FormModel, DataLinksPanelsAndClearing) {
     storePackages({"Sales_Overall"});
     makeWarehouse({1, 3, 2, 10, 8, 7});
-    MainFormModel f;
+    InteractiveForm f;
     fill(f);
     f.SetView(&view);
     f.ChangePage(MainFormModel::DataSourcePage);
@@ -151,7 +151,7 @@ TEST_F(FormModel, DataLinkLoadingFailures) {
         op.boxes.clear();
         QFile::remove(status);
         JobRecord record;
-        MainFormModel f;
+        InteractiveForm f;
         f.SetJobHistory(&record);
         fill(f);
         f.warehouseServerWidget.ServerName = c.server;
@@ -171,7 +171,7 @@ TEST_F(FormModel, DataLinkLoadingFailures) {
 }
 
 TEST_F(FormModel, TestConnectionReportsOnlyFailures) {
-    MainFormModel f;
+    InteractiveForm f;
     f.SetView(&view);
     f.packageServerWidget = {"(local)", "", true, "", "", 0};
     f.TestConnection(f.packageServerWidget);
@@ -190,7 +190,7 @@ QStringList describe(const MainFormModel::FileDialogSettings& d) {
 }
 
 TEST_F(FormModel, FileDialogsProposeTheLastChosenFile) {
-    MainFormModel f;
+    InteractiveForm f;
     // Saving without a current file and without a recorded Quorra installation proposes no
     // directory; with one, its application path.
     EXPECT_EQ(f.ConfigFileDialog(true).Directory, "");
@@ -232,7 +232,7 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
         FakeRecord record;
         for (const RunVariable& v : kRunVariables)
             record.values.insert(v.name, QString());
-        MainFormModel form;  // no configuration file: the header has no line for one
+        InteractiveForm form;  // no configuration file: the header has no line for one
         form.SetView(&view);
         form.PackageFactory = [&] {
             auto p = std::make_unique<FakePackage>(&record);
@@ -247,7 +247,7 @@ TEST_F(FormModel, RunFailuresTheEngineCannotShow) {
         form.packages.SetText("F_LoadDW");
         const QString runLog = home.file(QString("run %1.log").arg(c.exit));
         form.SetLogFileText(runLog);
-        RunSequence run(form.Settings, form.JobHistory(), {});
+        RunSequence run(form.Settings, form.JobHistory(), {}, form.Log);
         run.PackageFactory = form.PackageFactory;
         form.RunWith(run);
         const QString log = QString::fromUtf8(readAll(runLog));

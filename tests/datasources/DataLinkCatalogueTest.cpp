@@ -12,6 +12,7 @@
 #include "support/DataLinkWarehouse.h"
 #include "support/TestPostgres.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/RunTargets.h"
 
 namespace {
@@ -22,11 +23,11 @@ class DataLinkCatalogue : public WarehouseTest {
   protected:
     void SetUp() override {
         WarehouseTest::SetUp();
-        RunTargets::Current().runLogFile = ([this] { return home.file("run.log"); });
+        log.file = [this] { return home.file("run.log"); };
+        RunTargets::Current().windowRunLog = &log;
     }
     void TearDown() override {
-        RunTargets::Current().runLogFile = (nullptr);
-        RunTargets::Current().interactive = false;
+        RunTargets::Current().windowRunLog = nullptr;
         SetOperator(nullptr);
         ReleaseDataSources();
         ReleaseDWConnection();
@@ -40,6 +41,7 @@ class DataLinkCatalogue : public WarehouseTest {
     }
     QString runLog() { return QString::fromUtf8(testsupport::readAll(home.file("run.log"))); }
     QString connectError;
+    RunLog log;
 };
 
 // The conversions of each column are tested with the admin tool's listing, which loads the same

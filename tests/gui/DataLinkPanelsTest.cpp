@@ -44,6 +44,7 @@ class DataLinkPanelsTest : public FormModel {
         };
     }
     QStringList fileDialogs, answers;
+    InteractiveForm form;  // the window's run log, which shows the panels' boxes
 };
 
 }  // namespace

@@ -33,7 +33,7 @@ class MainWindowTest : public FormModel {
     MainWindow& window(bool jobMode = false) {
         window_.reset();
         form_.reset();
-        form_ = std::make_unique<MainFormModel>();
+        form_ = std::make_unique<InteractiveForm>();
         form_->JobConfigMode = jobMode;
         form_->InitFormFields();
         window_ = std::make_unique<MainWindow>(*form_);
@@ -52,7 +52,7 @@ class MainWindowTest : public FormModel {
     // A configuration of package `package` saved by a form model of its own.
     QString savedConfiguration(const QString& package = "Sales_Overall") {
         const QString file = home.file("saved.etl");
-        MainFormModel f;
+        InteractiveForm f;
         fill(f, package);
         EXPECT_TRUE(f.SaveConfigurationFile(file));
         ReleaseDataSources();
@@ -193,7 +193,7 @@ TEST_F(MainWindowTest, SaveAsksForANameOnlyWithoutACurrentFile) {
 }
 
 TEST_F(MainWindowTest, TheRealFileDialogShowsTheSettings) {
-    MainFormModel f;
+    InteractiveForm f;
     f.ConfigFileChosen(home.file("last.etl"));
     QStringList seen;
     QTimer::singleShot(100, [&] {

@@ -41,12 +41,12 @@ class Ftp : public remotetest::RemoteTest {
     }
     QStringList localNames() { return fileNames(local); }
     qint16 readStatus(QString dir, QString& failure, const QString& user = "pendrill") {
-        return FtpReadStatus(ftp.server(), dir, user, "secret", &failure);
+        return FtpReadStatus(ftp.server(), dir, user, "secret", notes, &failure);
     }
     bool copy(QString dir, const QString& user = "pendrill", QString* error = nullptr) {
         JobRecord record;
         QString localDir = local;
-        return FtpCopyRemoteData(ftp.server(), dir, localDir, record, user, "secret", error);
+        return FtpCopyRemoteData(ftp.server(), dir, localDir, record, user, "secret", notes, error);
     }
     FtpConnection connection(const QString& server) {
         return FtpConnection(server, QString("pendrill"), QString("secret"), ReadFtpSettings());
@@ -124,7 +124,7 @@ TEST_F(Ftp, ReadAndWriteStatus) {
             writeAll(site + "/in/status", *c.content);
         QFile::remove(logPath);
         QString dir = "in", failure;
-        EXPECT_EQ(FtpReadStatus(ftp.server(), dir, "pendrill", "secret", &failure), c.code)
+        EXPECT_EQ(FtpReadStatus(ftp.server(), dir, "pendrill", "secret", notes, &failure), c.code)
             << c.name;
         EXPECT_EQ(dir, "in/") << c.name;
         EXPECT_EQ(failure, "") << c.name;
@@ -163,10 +163,11 @@ TEST_F(Ftp, LoginFailures) {
         QString failure;
         EXPECT_EQ(readStatus("in", failure, c.user), 0) << c.name;
         EXPECT_EQ(failure, kLoginFailed) << c.name;
-        QString word = "idle", dir = "in";
-        EXPECT_FALSE(FtpWriteStatus(ftp.server(), c.user, "secret", dir, word)) << c.name;
+        QString word = "idle", dir = "in", why;
+        EXPECT_FALSE(FtpWriteStatus(ftp.server(), c.user, "secret", dir, word, &why)) << c.name;
+        EXPECT_EQ(why, kLoginFailed) << c.name;
         EXPECT_FALSE(copy("in", c.user)) << c.name;
-        EXPECT_EQ(log(), QString(kLoginFailed + "\r\n").repeated(3)) << c.name;
+        EXPECT_EQ(log(), kLoginFailed + "\r\n") << c.name << ": the copy notes its failure";
         EXPECT_LT(timer.elapsed(), 10000) << c.name << ": each attempt gives up within 2 s";
     }
     EXPECT_TRUE(JobRecords().isEmpty()) << "a failed login leaves no record";
@@ -197,7 +198,7 @@ TEST_F(Ftp, CopyEveryPlainFile) {
     JobRecord record;
     record.setSourcePath("in/");
     QString dir = "in", localDir = local;
-    ASSERT_TRUE(FtpCopyRemoteData(ftp.server(), dir, localDir, record, "pendrill", "secret"))
+    ASSERT_TRUE(FtpCopyRemoteData(ftp.server(), dir, localDir, record, "pendrill", "secret", notes))
         << log().toStdString();
     EXPECT_EQ(readAll(home.file("victim")), "keep");
     EXPECT_EQ(localNames(), (QStringList{"a.csv", "name with blanks.csv", "status"}));
@@ -241,7 +242,7 @@ TEST_F(Ftp, ExplicitTlsVerifiesTheCertificate) {
     const QString server = "ftps://" + ftp.server();
 
     QString dir = "in", failure;
-    EXPECT_EQ(FtpReadStatus(server, dir, "pendrill", "secret", &failure), 0);
+    EXPECT_EQ(FtpReadStatus(server, dir, "pendrill", "secret", notes, &failure), 0);
     EXPECT_EQ(failure, kLoginFailed) << "an unknown certificate is refused";
     FtpConnection untrusted = connection(server);
     EXPECT_FALSE(untrusted.Login());
@@ -418,7 +419,7 @@ TEST_F(Ftp, FetchRecordsTheSourceAndAFailureOffersTheDataAgain) {
     writeAll(site + "/in/status", "ready\r\n");
     QString remote = "in", localDir = local;
     EXPECT_TRUE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret",
-                                clock.context()));
+                                clock.context(notes)));
     EXPECT_EQ(readAll(site + "/in/status"), "idle\r\n");
     const QList<QJsonObject> records = JobRecords();
     ASSERT_EQ(records.size(), 2);  // orders.csv, status
@@ -433,7 +434,7 @@ TEST_F(Ftp, FetchRecordsTheSourceAndAFailureOffersTheDataAgain) {
     serve({.failDownload = {"orders.csv"}});
     remote = "in";
     EXPECT_FALSE(FetchRemoteData(remote, localDir, 1, 3, ftp.server(), "pendrill", "secret",
-                                 clock.context()));
+                                 clock.context(notes)));
     EXPECT_EQ(readAll(site + "/in/status"), "ready\r\n");
     EXPECT_FALSE(localNames().contains("orders.csv")) << "no file under its real name";
 }

@@ -6,7 +6,6 @@
 #include "history/JobRecord.h"
 #include "remote/ModelRemoteData.h"
 #include "remote/RemoteTestSupport.h"
-#include "util/RunLog.h"
 
 using remotetest::CountingClock;
 using remotetest::JobRecords;
@@ -26,6 +25,7 @@ class ModelRemoteData : public remotetest::RemoteTest {
         runRecord.setJobIdentifier("J7");
         context.runRecord = &runRecord;
         context.clock = &clock;
+        context.notes = notes;
         QDir().mkpath(site);
         writeAll(site + "/status", "ready\r\n");
         writeAll(site + "/orders.csv", "1;2\r\n");
@@ -36,7 +36,10 @@ class ModelRemoteData : public remotetest::RemoteTest {
                               "", "", remote, 5, 1));
     }
     bool fetch() {
-        return FetchModelRemoteData(links, context, [](const QString& line) { LogInfo(line); });
+        const auto failed = [this](const DataLink& l, const QString& why) {
+            runLog.Info(l.name + " failed: " + why);
+        };
+        return FetchModelRemoteData(links, context, failed);
     }
     DataLinks links;
     JobRecord runRecord;
@@ -85,8 +88,8 @@ TEST_F(ModelRemoteData, AFailedFetchFailsTheRunButTheOthersAreFetched) {
     EXPECT_FALSE(fetch());
     EXPECT_EQ(logLines().count("Polling for remote data."), 3);
     EXPECT_TRUE(logLines().contains("Path not found: " + home.file("gone") + "/"));
-    // Each failed data link is named in the run log with its reason.
-    const QString failed = "Error: remote data of data link %1 not obtained: %2";
+    // Each failed data link is handed to the caller with its reason.
+    const QString failed = "%1 failed: %2";
     for (const QString& line :
          {failed.arg("Gone", "Path not found: " + home.file("gone") + "/"),
           failed.arg("Stopped", "the remote site's status file says error or stop"),

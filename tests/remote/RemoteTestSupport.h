@@ -14,17 +14,20 @@
 #include "remote/StatusPolling.h"
 #include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
-#include "util/RunTargets.h"
+#include "util/RunLog.h"
 
 namespace remotetest {
 
-// A test in an isolated home whose run log (the exception file) is `logPath`.
+// A test in an isolated home whose run log (the exception file) is `logPath`; `notes` go to it.
 class RemoteTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        RunTargets::Current().runLogFile = ([this] { return logPath; });
+        runLog.file = [this] { return logPath; };
+        notes.note = [this](const QString& line) { runLog.Info(line); };
+        notes.box = [this](const QString& text, int style, const QString& title) {
+            runLog.Message(text, true, style, title);
+        };
     }
-    void TearDown() override { RunTargets::Current().runLogFile = (nullptr); }
     QString log() const { return QString::fromUtf8(testsupport::readAll(logPath)); }
     // The run log's lines, without the empty ones.
     QStringList logLines() const { return log().split("\r\n", Qt::SkipEmptyParts); }
@@ -35,16 +38,19 @@ class RemoteTest : public ::testing::Test {
 
     testsupport::IsolatedHome home;
     QString logPath = home.file("run.log");
+    RunLog runLog;
+    RemoteNotes notes;
 };
 
 // A clock that only counts: every slice of a wait adds to `elapsedMs` at once. `onSleep` runs
 // after each slice (to change the remote side as time goes by, or to press Stop). `context()`
-// hands it to a fetch.
+// hands it to a fetch with the notes given.
 class CountingClock : public RemoteClock {
   public:
-    RemoteFetchContext context() {
+    RemoteFetchContext context(const RemoteNotes& notes = {}) {
         RemoteFetchContext c;
         c.clock = this;
+        c.notes = notes;
         return c;
     }
     void Sleep(int milliseconds) override {

@@ -64,7 +64,7 @@ class PollLoop : public remotetest::RemoteTest {
         apply(script, 0);
         clock.onSleep = [this, script](qint64 t) { apply(script, t); };
         QString r = remote, l = local;
-        const bool ok = FetchRemoteData(r, l, interval, duration, {}, {}, {}, clock.context());
+        const bool ok = FetchRemoteData(r, l, interval, duration, {}, {}, {}, clock.context(notes));
         EXPECT_TRUE(duration <= 0 || r == remote + "/") << "the separator stays appended";
         return ok;
     }
@@ -164,7 +164,7 @@ TEST_F(PollLoop, StopDuringAWaitEndsWithinOneSlice) {
         }
     };
     QString r = remote, l = local;
-    EXPECT_FALSE(FetchRemoteData(r, l, 5, 60, {}, {}, {}, clock.context()));
+    EXPECT_FALSE(FetchRemoteData(r, l, 5, 60, {}, {}, {}, clock.context(notes)));
     EXPECT_LE(clock.elapsedMs - stoppedAt, 100);
     EXPECT_EQ(logLines().count(kNotFound), 1) << "no further read after the stop";
     ASSERT_EQ(JobRecords().size(), 1);

@@ -58,3 +58,21 @@ TEST(FileUtils, ExistenceTests) {
         EXPECT_EQ(PathExists(path), c.path) << c.name;
     }
 }
+
+TEST(FileUtils, MakeDirectoryCreatesParentsAndIgnoresErrors) {
+    QTemporaryDir dir;
+    const QString deep = dir.filePath("a b/c/d");
+    MakeDirectory(deep);
+    MakeDirectory(deep);  // already there: nothing happens
+    EXPECT_TRUE(QDir(deep).exists());
+    ASSERT_TRUE(testsupport::writeAll(dir.filePath("file"), "x"));
+    MakeDirectory(dir.filePath("file/sub"));  // cannot be made; no report
+    EXPECT_EQ(testsupport::readAll(dir.filePath("file")), "x")
+        << "the file in the way stays a file";
+    const QStringList before = QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot);
+    MakeDirectory("");
+    MakeDirectory("   ");
+    EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+              (QStringList{"a b", "file"}));
+}

@@ -13,6 +13,7 @@
 #include "remote/ShareTransfer.h"
 #include "remote/StatusPolling.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 #include "util/TerminationSignals.h"
 
 namespace {
@@ -68,6 +69,10 @@ bool loadSources(const DatalinkRequest& r, DataLinks& sources, const AdminIo& io
         return false;
     PrintingOperator toStderr(io.err);
     SetOperator(&toStderr);
+    // Notes and failures of the reads go to the status bar, that is standard error.
+    const RunLog log;
+    RemoteNotes notes;
+    notes.note = [&log](const QString& line) { log.Info(line); };
     QString error;
     const bool loaded = sources.Load(r.model, &error);
     SetOperator(nullptr);
@@ -82,6 +87,10 @@ int remoteStatus(const DatalinkRequest& r, const AdminIo& io) {
         return 1;
     PrintingOperator toStderr(io.err);
     SetOperator(&toStderr);
+    // Notes and failures of the reads go to the status bar, that is standard error.
+    const RunLog log;
+    RemoteNotes notes;
+    notes.note = [&log](const QString& line) { log.Info(line); };
     int status = 0;
     bool any = false;
     for (const DataLink& ds : sources.All()) {
@@ -92,8 +101,10 @@ int remoteStatus(const DatalinkRequest& r, const AdminIo& io) {
         QString failure;
         const short code =
             ds.transferData == DataLink::TransferFtp
-                ? FtpReadStatus(ds.ftpServer, remote, ds.ftpUser, ds.ftpPassword, &failure)
-                : ShareReadStatus(remote, &failure);
+                ? FtpReadStatus(ds.ftpServer, remote, ds.ftpUser, ds.ftpPassword, notes, &failure)
+                : ShareReadStatus(remote, notes, &failure);
+        if (code == RemoteStatus::Failed && !failure.isEmpty())
+            log.Info(failure);
         const char* word = code == RemoteStatus::Ready         ? "ready"
                            : code == RemoteStatus::KeepPolling ? "waiting"
                                                                : "failed";
@@ -128,7 +139,7 @@ int remoteFetch(const DatalinkRequest& r, const AdminIo& io) {
     JobRecord noRun;
     noRun.setExceptionFile(QString());
     noRun.setJobIdentifier(QString());
-    const bool ok = FetchRunRemoteData(run, noRun);
+    const bool ok = FetchRunRemoteData(run, noRun, RunLog());
     SetOperator(nullptr);
     return ok ? 0 : kRemoteDataNotObtained;
 }

@@ -30,7 +30,6 @@
 #include "gui/GuiOperator.h"
 #include "gui/MainWindow.h"
 #include "util/OperatorInterface.h"
-#include "util/RunTargets.h"
 
 namespace {
 
@@ -94,12 +93,12 @@ QString copyTarget() {
 }
 
 int takePictures(const QString& config, const QDir& out) {
-    RunTargets::Current().interactive = true;
     GuiOperator op;
     SetOperator(&op);
     closeMessageBoxes();
 
     MainFormModel form;
+    form.Log.interactive = true;
     form.StartInConfigMode = true;
     form.PendrillConfigFile = config;
     form.InitFormFields();
