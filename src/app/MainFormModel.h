@@ -7,6 +7,7 @@
 #include "config/RunSettings.h"
 #include "config/SettingsStore.h"
 #include "datasources/ChoiceList.h"
+#include "datasources/WarehouseSession.h"
 #include "dts/PackageRun.h"
 
 class DataLink;
@@ -89,6 +90,9 @@ class MainFormModel {
     // ---- Owned objects.
     SettingsStore Registry;  // company "Tessaly", application "Pendrill"
     RunSettings Settings;
+    // The data-warehouse connection and the loaded data links of the data-source page; the
+    // window's Execute runs on it.
+    WarehouseSession Warehouse;
     // Makes the package a run loads: the package engine's CreatePackage2; tests put fakes here.
     PackageRun::Factory PackageFactory;
 
