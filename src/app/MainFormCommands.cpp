@@ -55,7 +55,7 @@ void MainFormModel::SaveConfiguration(const QString& chosenFile) {
     view.SetMousePointer(MainFormView::HourglassPointer);
     SaveConfigurationFile(chosenFile);
     StoreLastUsedConfigFile();
-    SaveAllDataSources();
+    Warehouse.SaveAll();
     view.SetMousePointer(MainFormView::DefaultPointer);
 }
 
@@ -107,11 +107,12 @@ void MainFormModel::Execute() {
     }
     if (!DataSourceInfoPresent() && !getDataLinkInfo())
         return;
-    SaveAllDataSources();
+    Warehouse.SaveAll();
     SetFormStatus(QStringLiteral("Start"));
     RunSequence run(Settings, JobHistory(), {PendrillConfigFile, LogFile}, Log);
     run.PackageFactory = PackageFactory;
     run.SetDataLinkList(&dataLinks);
+    run.SetWarehouseSession(&Warehouse);
     RunWith(run);
     Enabled.showErrorFileButton = !errorFile.isEmpty();
 }

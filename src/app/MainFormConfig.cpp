@@ -22,11 +22,11 @@ const QString kErrorTitle = QStringLiteral("Pendrill error");
 
 // Why the settings cannot be saved as they stand: a password the scrambling would change (it
 // keeps printable ASCII only), of the run or of a data link. Empty when they can.
-QString unscramblablePassword(const RunSettings& s) {
+QString unscramblablePassword(const RunSettings& s, const DataLinks* sources) {
     QString why = ScrambledValueRefusal(QStringLiteral("DTSPwd"), s.DTSLoginPassword);
     if (why.isEmpty())
         why = ScrambledValueRefusal(QStringLiteral("DWPwd"), s.DWServerLoginPassword);
-    if (const DataLinks* sources = LoadedDataSources(); sources != nullptr && why.isEmpty()) {
+    if (sources != nullptr && why.isEmpty()) {
         for (const DataLink& ds : sources->All()) {
             const QString of = QStringLiteral(" of data link ") + ds.name;
             for (const auto& [key, value] :
@@ -141,7 +141,7 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
     // A configuration is only saved together with data links read from the warehouse.
     if (!DataSourceInfoPresent() && !getDataLinkInfo())
         return false;
-    if (const QString why = unscramblablePassword(Settings); !why.isEmpty()) {
+    if (const QString why = unscramblablePassword(Settings, Warehouse.Links()); !why.isEmpty()) {
         Log.Message(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile +
                         QStringLiteral("\r\n") + why,
                     true, 16, kErrorTitle);
@@ -150,8 +150,8 @@ bool MainFormModel::SaveConfigurationFile(const QString& file) {
     bool written = false;
     const bool saved = Settings.WriteConfigFile(&written);
     // The data links' sections follow the fixed ones in every file that was written.
-    if (written)
-        WriteDataSourceSections(Settings.PendrillConfigFile);
+    if (written && Warehouse.Links() != nullptr)
+        WriteDataSourceSections(Settings.PendrillConfigFile, *Warehouse.Links());
     if (!saved) {
         Log.Message(QStringLiteral("Error: Can't save config file ") + PendrillConfigFile, true, 16,
                     kErrorTitle);

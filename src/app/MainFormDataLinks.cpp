@@ -6,9 +6,7 @@
 #include "app/RunSequence.h"
 #include "datasources/DataLink.h"
 #include "datasources/DataLinkCatalogue.h"
-#include "datasources/DataSourceSections.h"
 #include "datasources/PackageCatalogue.h"
-#include "datasources/WarehouseConnection.h"
 #include "history/JobRecord.h"
 #include "util/RunLog.h"
 #include "util/StatusFile.h"
@@ -89,7 +87,7 @@ void MainFormModel::RefreshDataLinks() {
 }
 
 void MainFormModel::ClearDataLinks() {
-    ReleaseDataSources();
+    Warehouse.ReleaseLinks();
     // The records the window pointed into are gone with the collection.
     currentDataSource_ = nullptr;
     panelDataSource_ = nullptr;
@@ -99,14 +97,14 @@ void MainFormModel::ClearDataLinks() {
 }
 
 bool MainFormModel::getDataLinkInfo() {
-    return RunSequence::LoadDataLinks(warehouseServerWidget, packages.Text(),
+    return RunSequence::LoadDataLinks(Warehouse, warehouseServerWidget, packages.Text(),
                                       Settings.DTSPackageName, PendrillConfigFile, dataLinks,
                                       JobHistory(), Log);
 }
 
 void MainFormModel::ChooseDataLink(int index) {
     dataLinks.SetCurrentIndex(index);
-    currentDataSource_ = index >= 0 ? FindDataSource(dataLinks.Text()) : nullptr;
+    currentDataSource_ = index >= 0 ? Warehouse.Find(dataLinks.Text()) : nullptr;
     if (currentDataSource_ == nullptr)
         return;
     DataLinkPanel panel = currentPanel_;

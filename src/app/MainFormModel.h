@@ -8,6 +8,7 @@
 #include "config/RunSettings.h"
 #include "config/SettingsStore.h"
 #include "datasources/ChoiceList.h"
+#include "datasources/WarehouseSession.h"
 #include "dts/PackageRun.h"
 #include "util/RunLog.h"
 
@@ -105,6 +106,9 @@ class MainFormModel {
     // (SetFormStatus); start-up says whether the run is interactive. Handed to the run and to
     // everything that logs.
     RunLog Log;
+    // The data-warehouse connection and the loaded data links of the data-source page; the
+    // window's Execute runs on it.
+    WarehouseSession Warehouse;
     // Makes the package a run loads: the package engine's CreatePackage2; tests put fakes here.
     PackageRun::Factory PackageFactory;
 

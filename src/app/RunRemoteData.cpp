@@ -4,7 +4,10 @@
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataLinks.h"
 #include "datasources/DataSourceSections.h"
+#include "datasources/WarehouseSession.h"
+#include "db/DbInterface.h"
 #include "remote/ModelRemoteData.h"
+#include "util/Errors.h"
 #include "util/RunLog.h"
 
 namespace {
@@ -22,12 +25,21 @@ RemoteNotes runLogNotes(const RunLog& log) {
 
 }  // namespace
 
-bool FetchRunRemoteData(const RunSettings& settings, const JobRecord& runRecord,
-                        const RunLog& log) {
+bool FetchRunRemoteData(WarehouseSession& session, const RunSettings& settings,
+                        const JobRecord& runRecord, const RunLog& log) {
     bool result = true;
     DataLinks links;
     QString error;
-    if (!links.Load(GetEtlModelName(settings.DTSPackageName), &error)) {
+    QStringList skipped;
+    DbConnection* dw = session.Connection();
+    const bool loaded =
+        dw != nullptr
+            ? links.Load(*dw, GetEtlModelName(settings.DTSPackageName), &skipped, &error)
+            : Fail(&error,
+                   QStringLiteral("There is no open connection to the data warehouse database."));
+    for (const QString& note : skipped)
+        log.Info(note);
+    if (!loaded) {
         log.Info(QStringLiteral("Error: data sources for remote data not read: ") + error);
         result = false;
     }

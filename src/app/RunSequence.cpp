@@ -16,8 +16,7 @@
 #include "config/RunSettings.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataSourceSections.h"
-#include "datasources/WarehouseConnection.h"
-#include "db/DbInterface.h"
+#include "datasources/WarehouseSession.h"
 #include "dts/PackageRun.h"
 #include "history/JobRecord.h"
 #include "util/FileUtils.h"
@@ -112,19 +111,26 @@ QString RunSequence::LogForScheduler() const {
     return FileExists(runLogFile_) ? runLogFile_ : QString();
 }
 
-bool RunSequence::LoadDataLinks(const ServerConnectionModel& dw, const QString& package,
-                                const QString& recordPackage, const QString& configFile,
-                                ChoiceList& list, JobRecord& record, const RunLog& log) {
+bool RunSequence::LoadDataLinks(WarehouseSession& session, const ServerConnectionModel& dw,
+                                const QString& package, const QString& recordPackage,
+                                const QString& configFile, ChoiceList& list, JobRecord& record,
+                                const RunLog& log) {
     QString errorText;
-    if (!ConnectToDWServer(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password,
-                           dw.DatabaseName, 20, &errorText)) {
+    if (!session.Connect(dw.ServerName, dw.TrustedLogin, dw.UserName, dw.Password, dw.DatabaseName,
+                         20, &errorText)) {
         log.Message(errorText, true, 16, kConnectTitle);
         closeRecord(record, 1, errorText, recordPackage);
         log.Info(errorText);
         StatusFailure();
         return false;
     }
-    if (!LoadDataLinkList(package, list)) {
+    QStringList skipped;
+    const bool loaded = LoadDataLinkList(session, package, list, &skipped, &errorText);
+    for (const QString& note : skipped)
+        log.Info(note);
+    if (!loaded) {
+        if (errorText == QLatin1String(DataLinkTableMissingText))
+            log.Message(errorText, true, 16, QString::fromLatin1(DataLinkTableMissingTitle));
         closeRecord(
             record, 2,
             QStringLiteral("Table dwm_data_link not found in specified data warehouse database."),
@@ -133,7 +139,7 @@ bool RunSequence::LoadDataLinks(const ServerConnectionModel& dw, const QString& 
         return false;
     }
     if (!configFile.isEmpty())
-        ReadDataSourceSections(configFile);
+        ReadDataSourceSections(configFile, *session.Links());
     return true;
 }
 
@@ -262,17 +268,18 @@ int RunSequence::runSteps(SignalledStop& stop) {
     log_.Info(QStringLiteral("Loaded DTS Package : ") + settings.DTSPackageName);
 
     if (IsEtlModelPackage(settings.DTSPackageName)) {
-        DbConnection* dw = GetDWConnection();
-        if (dw == nullptr || dw->State() != 1) {
+        WarehouseSession& session = *session_;
+        if (!session.Connected()) {
             ServerConnectionModel warehouse;
             warehouse.ServerName = settings.DWServer;
             warehouse.DatabaseName = settings.DWDatabaseName;
             warehouse.TrustedLogin = settings.DWServerTrustedLogin;
             warehouse.UserName = settings.DWServerLoginUserName;
             warehouse.Password = settings.DWServerLoginPassword;
-            if (!LoadDataLinks(
-                    warehouse, settings.DTSPackageName, settings.DTSPackageName, files_.ConfigFile,
-                    dataLinkList_ != nullptr ? *dataLinkList_ : ownDataLinks_, record, log_)) {
+            if (!LoadDataLinks(session, warehouse, settings.DTSPackageName, settings.DTSPackageName,
+                               files_.ConfigFile,
+                               dataLinkList_ != nullptr ? *dataLinkList_ : ownDataLinks_, record,
+                               log_)) {
                 // LoadDataLinks has logged why, written "failure" and closed the record: with
                 // status 1 the warehouse was out of reach, with status 2 its catalogue is missing.
                 outcomeText_ = record.Message();
@@ -281,7 +288,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
         }
         stop.Check();
         // The fetch records take the exception file and job identifier of the run's record.
-        const bool remoteData = FetchRunRemoteData(settings, record, log_);
+        const bool remoteData = FetchRunRemoteData(session, settings, record, log_);
         // A signal may have ended the wait before the run's timer saw it.
         stop.Check();
         if (!remoteData) {
@@ -297,7 +304,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
             // The package reads its data links from the catalogue: it must see the ones of the
             // configuration file.
             QString error;
-            if (!SaveAllDataSources(&error))
+            if (!session.SaveAll(&error))
                 log_.Info(QStringLiteral("Error: data sources not saved to dwm_data_link: ") +
                           error);
         }

@@ -6,6 +6,7 @@
 
 #include "app/ServerConnectionModel.h"
 #include "datasources/ChoiceList.h"
+#include "datasources/WarehouseSession.h"
 #include "dts/PackageRun.h"
 
 class JobRecord;
@@ -38,6 +39,11 @@ class RunSequence {
     // The list the data links of an ETL model are loaded into (the window's data-link list);
     // without one the run uses a list of its own.
     void SetDataLinkList(ChoiceList* list) { dataLinkList_ = list; }
+    // The warehouse connection and data links the run uses (the window's, so that the data links
+    // the operator edited are the ones saved and used); without one the run uses its own.
+    void SetWarehouseSession(WarehouseSession* session) {
+        session_ = session != nullptr ? session : &ownSession_;
+    }
     // The run log (the exception file) as it stands before the run settings name it.
     void SetRunLogFile(const QString& file) { runLogFile_ = file; }
 
@@ -83,13 +89,16 @@ class RunSequence {
     static QString BannerLine();
     static QString HeaderDate(const QDate& date);
 
-    // Connects to the warehouse and loads the data links of the package's model into `list`
-    // (and, with a configuration file, its data-source sections). False after logging why; the
-    // record is then closed (status 1: the warehouse is out of reach; 2: its dwm_data_link table
-    // is missing) with `recordPackage` as the package, and the status file says "failure".
-    static bool LoadDataLinks(const ServerConnectionModel& warehouse, const QString& package,
-                              const QString& recordPackage, const QString& configFile,
-                              ChoiceList& list, JobRecord& record, const RunLog& log);
+    // Connects `session` to the warehouse and loads the data links of the package's model into
+    // it and their names into `list` (and, with a configuration file, applies its data-source
+    // sections); rows left out are named in the run log. False after logging why; the record is
+    // then closed (status 1: the warehouse is out of reach; 2: its dwm_data_link table is
+    // missing or cannot be read) with `recordPackage` as the package, and the status file says
+    // "failure".
+    static bool LoadDataLinks(WarehouseSession& session, const ServerConnectionModel& warehouse,
+                              const QString& package, const QString& recordPackage,
+                              const QString& configFile, ChoiceList& list, JobRecord& record,
+                              const RunLog& log);
 
   private:
     class SignalledStop;
@@ -102,6 +111,8 @@ class RunSequence {
     QString runLogFile_;
     ChoiceList* dataLinkList_ = nullptr;
     StringChoiceList ownDataLinks_;
+    WarehouseSession ownSession_;
+    WarehouseSession* session_ = &ownSession_;
     std::unique_ptr<RunLocks> locks_;
     int exitStatus_ = 0;
     QString outcomeText_;

@@ -12,10 +12,12 @@
 #include "datasources/DataSourceSections.h"
 #include "datasources/PackageCatalogue.h"
 #include "datasources/WarehouseConnection.h"
+#include "datasources/WarehouseSession.h"
 #include "db/DbInterface.h"
 #include "dts/DtsPackage.h"
 #include "dts/RunVariables.h"
 #include "util/FileUtils.h"
+#include "util/RunLog.h"
 #include "util/RunTargets.h"
 #include "util/TextFiles.h"
 
@@ -143,15 +145,17 @@ int CheckPackage(Report& report, const RunSettings& s, const PackageRun::Factory
 }
 
 // The warehouse, its catalogue and every data link of the package's model, with the data-source
-// sections of the configuration file applied as the run applies them (nothing is saved).
-int CheckWarehouse(Report& report, MainFormModel& form) {
-    const RunSettings& s = form.Settings;
-    const bool etlModel = IsEtlModelPackage(form.packages.Text());
+// sections of the configuration file applied as the run applies them (nothing is saved). The
+// package is the one the window lists (`listedPackage`), as in the run.
+int CheckWarehouse(Report& report, const RunSettings& s, const QString& listedPackage,
+                   const QString& configFile) {
+    const bool etlModel = IsEtlModelPackage(listedPackage);
+    WarehouseSession session;
     // Each check runs before its line is printed: the reason is only known afterwards.
     QString error;
     const bool connected =
-        ConnectToDWServer(s.DWServer, s.DWServerTrustedLogin, s.DWServerLoginUserName,
-                          s.DWServerLoginPassword, s.DWDatabaseName, 20, &error);
+        session.Connect(s.DWServer, s.DWServerTrustedLogin, s.DWServerLoginUserName,
+                        s.DWServerLoginPassword, s.DWDatabaseName, 20, &error);
     if (!report.Line(QStringLiteral("data warehouse %1 on %2").arg(s.DWDatabaseName, s.DWServer),
                      connected, error))
         return etlModel ? ExitNotReachable : ExitExecutionFailed;
@@ -161,7 +165,7 @@ int CheckWarehouse(Report& report, MainFormModel& form) {
                     true);
         return ExitOk;
     }
-    DbConnection& dw = *GetDWConnection();
+    DbConnection& dw = *session.Connection();
     if (!report.Line(QString::fromLatin1(DataLinkTable),
                      TableExists(dw, QString::fromLatin1(DataLinkTable)),
                      QStringLiteral("dwm_data_link table not found in specified data warehouse "
@@ -169,16 +173,18 @@ int CheckWarehouse(Report& report, MainFormModel& form) {
         return ExitNotLoaded;
 
     const QString model = GetEtlModelName(s.DTSPackageName);
-    auto sources = std::make_unique<DataLinks>();
-    const bool read = sources->Load(dw, model, &error);
+    DataLinks sources;
+    QStringList skipped;
+    const bool read = sources.Load(dw, model, &skipped, &error);
+    for (const QString& note : skipped)
+        RunLog().Info(note);
     if (!report.Line(QStringLiteral("data links of model %1").arg(model), read, error))
         return ExitNotLoaded;
-    SetLoadedDataSources(std::move(sources));
-    if (!form.PendrillConfigFile.isEmpty())
-        ReadDataSourceSections(form.PendrillConfigFile);
+    if (!configFile.isEmpty())
+        ReadDataSourceSections(configFile, sources);
     int status = ExitOk;
     int listed = 0;
-    for (const DataLink& ds : LoadedDataSources()->All()) {
+    for (const DataLink& ds : sources.All()) {
         if (ds.modelName != model)
             continue;
         ++listed;
@@ -189,7 +195,6 @@ int CheckWarehouse(Report& report, MainFormModel& form) {
     }
     if (listed == 0)
         report.Line(QStringLiteral("data links: model %1 has none").arg(model), true);
-    ReleaseDataSources();
     return status;
 }
 
@@ -246,9 +251,9 @@ int ValidateRun(const StartupValues& v) {
         return report.End(status);
     // The run reaches the warehouse and the data links before it executes: their failures come
     // first.
-    const int warehouse = CheckWarehouse(report, form);
+    const int warehouse =
+        CheckWarehouse(report, form.Settings, form.packages.Text(), form.PendrillConfigFile);
     if (warehouse != ExitOk)
         status = warehouse;
-    ReleaseDWConnection();
     return report.End(status);
 }

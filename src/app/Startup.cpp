@@ -290,6 +290,7 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
     if (v.CommandLineGiven)
         form.FillJobHistoryOpeningFields();
     run.SetDataLinkList(&form.dataLinks);
+    run.SetWarehouseSession(&form.Warehouse);
     run.SetRunLogFile(form.errorFile);
 
     QString errorText;

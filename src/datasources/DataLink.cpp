@@ -3,7 +3,6 @@
 #include "config/PasswordScrambler.h"
 #include "datasources/DataLinks.h"
 #include "datasources/FieldConversions.h"
-#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "util/Errors.h"
@@ -20,18 +19,7 @@ QString selectRow(const DbConnection& connection) {
              d.ExactTextEquals(QStringLiteral("source_name")));
 }
 
-QString noConnection() {
-    return QStringLiteral("There is no open connection to the data warehouse database.");
-}
-
 }  // namespace
-
-bool DataLink::Save(QString* error) {
-    DbConnection* dw = GetDWConnection();
-    if (dw == nullptr)
-        return Fail(error, noConnection());
-    return Save(*dw, error);
-}
 
 bool DataLink::Save(DbConnection& connection, QString* error) {
     DbRecordset rs;
@@ -72,13 +60,6 @@ bool DataLink::Save(DbConnection& connection, QString* error) {
         return Fail(error, rs.LastError());
     rs.Close();
     return true;
-}
-
-bool DataLink::Load(const QString& modelName, const QString& dataSourceName, QString* error) {
-    DbConnection* dw = GetDWConnection();
-    if (dw == nullptr)
-        return Fail(error, noConnection());
-    return Load(*dw, modelName, dataSourceName, error);
 }
 
 bool DataLink::Load(DbConnection& connection, const QString& modelName,

@@ -48,18 +48,16 @@ class DataLink {
     short pollDuration = 0;          // poll_duration
     bool remoteDataHandled = false;  // not stored: remote data dealt with in this run
 
-    // Writes the fields to the row of (modelName, name) over the data-warehouse connection;
+    // Writes the fields to the row of (modelName, name) over the data-warehouse connection given;
     // never inserts a row and never changes model, source_name or Type. A flat-file source
     // (type 3) first gets its directory, and with FTP or share transfer its remote directory,
     // ended by a separator; the record keeps those changes even when the write fails. False with
     // `error` set when there is no such row or the database refuses.
-    bool Save(QString* error = nullptr);
     bool Save(DbConnection& connection, QString* error = nullptr);
 
     // Reads the row of (modelName, dataSourceName) into the record, with the conversions of the
     // collection load. False with `error` set when there is no such row, its Type is not a number,
     // or the query fails; the record is then unchanged.
-    bool Load(const QString& modelName, const QString& dataSourceName, QString* error = nullptr);
     bool Load(DbConnection& connection, const QString& modelName, const QString& dataSourceName,
               QString* error = nullptr);
 };

@@ -2,40 +2,19 @@
 
 #include "datasources/ChoiceList.h"
 #include "datasources/DataLinks.h"
-#include "datasources/WarehouseConnection.h"
+#include "datasources/WarehouseSession.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
-#include "util/RunLog.h"
-#include "util/RunTargets.h"
+#include "util/Errors.h"
 
-namespace {
-
-std::unique_ptr<DataLinks>& loaded() {
-    static std::unique_ptr<DataLinks> collection;
-    return collection;
-}
-
-}  // namespace
-
-DataLinks* LoadedDataSources() {
-    return loaded().get();
-}
-
-void SetLoadedDataSources(std::unique_ptr<DataLinks> collection) {
-    loaded() = std::move(collection);
-}
-
-bool LoadDataLinkList(const QString& packageName, ChoiceList& list, QString* error) {
-    loaded() = std::make_unique<DataLinks>();
-    DataLinks& sources = *loaded();
+bool LoadDataLinkList(WarehouseSession& session, const QString& packageName, ChoiceList& list,
+                      QStringList* skipped, QString* error) {
+    DataLinks& sources = session.NewLinks();
     const QString model = GetEtlModelName(packageName);
-    DbConnection* dw = GetDWConnection();
-    if (dw == nullptr || !TableExists(*dw, QString::fromLatin1(DataLinkTable))) {
-        RunTargets::WindowRunLog().Message(QString::fromLatin1(DataLinkTableMissingText), true, 16,
-                                           QString::fromLatin1(DataLinkTableMissingTitle));
-        return false;
-    }
-    if (!sources.Load(*dw, model, error))
+    DbConnection* dw = session.Connection();
+    if (dw == nullptr || !TableExists(*dw, QString::fromLatin1(DataLinkTable)))
+        return Fail(error, QString::fromLatin1(DataLinkTableMissingText));
+    if (!sources.Load(*dw, model, skipped, error))
         return false;
     list.Clear();
     for (const DataLink& ds : sources.All())
@@ -69,23 +48,6 @@ bool CreateDataLinkTable(DbConnection& connection) {
     return connection.Execute(
         QStringLiteral("CREATE TABLE %1 (%2)")
             .arg(QString::fromLatin1(DataLinkTable), columns.join(QStringLiteral(", "))));
-}
-
-DataLink* FindDataSource(const QString& name) {
-    return loaded() ? loaded()->FindByName(name) : nullptr;
-}
-
-bool SaveAllDataSources(QString* error) {
-    if (!loaded())
-        return true;
-    for (DataLink& ds : loaded()->All())
-        if (!ds.Save(error))
-            return false;
-    return true;
-}
-
-void ReleaseDataSources() {
-    loaded().reset();
 }
 
 QString GetEtlModelName(const QString& packageName) {

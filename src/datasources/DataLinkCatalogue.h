@@ -1,28 +1,23 @@
 #pragma once
 
 #include <QString>
-#include <memory>
+#include <QStringList>
 
-class DataLink;
-class DataLinks;
-class DbConnection;
 class ChoiceList;
+class DbConnection;
+class WarehouseSession;
 
-// The program-wide collection of the data sources of the chosen ETL model, the check for the
-// catalogue table, and the rules that give a package's ETL model.
+// Loading the data links of an ETL model into a WarehouseSession, the check for the catalogue
+// table, and the rules that give a package's ETL model.
 
-// The loaded collection, or nullptr when none is loaded.
-DataLinks* LoadedDataSources();
-// Puts a collection in place of the loaded one (nullptr drops it).
-void SetLoadedDataSources(std::unique_ptr<DataLinks> collection);
-
-// Replaces the loaded collection by the data sources of the package's model, read over the
-// data-warehouse connection, and fills `list` with the names of those whose model equals the
-// package's model exactly, in collection order. When the data-warehouse database has no
-// dwm_data_link table this is reported to the operator (critical, "Checking data warehouse
-// database") and the result is false with the new collection left empty. When reading the rows
-// fails, the result is false and `error` holds the database's text (not reported here).
-bool LoadDataLinkList(const QString& packageName, ChoiceList& list, QString* error = nullptr);
+// Replaces the session's loaded data links by those of the package's model, read over the
+// session's connection, and fills `list` with the names of those whose model equals the
+// package's model exactly, in collection order. Rows left out are named in `skipped` (see
+// DataLinks::Load). False with the new collection left empty and `*error` exactly
+// DataLinkTableMissingText when the connection is missing or its database has no dwm_data_link
+// table; false with the database's text when reading the rows fails.
+bool LoadDataLinkList(WarehouseSession& session, const QString& packageName, ChoiceList& list,
+                      QStringList* skipped = nullptr, QString* error = nullptr);
 
 // Whether the connection's database has a table of this name (letter case aside).
 bool TableExists(DbConnection& connection, const QString& tableName);
@@ -31,16 +26,6 @@ bool TableExists(DbConnection& connection, const QString& tableName);
 // integers for Type, transfer_data, poll_interval and poll_duration (wide enough for values a
 // record cannot hold), a boolean for ds_trusted_login. False with the connection's errors set.
 bool CreateDataLinkTable(DbConnection& connection);
-
-// The loaded data source of that name (letter case counts), or nullptr.
-DataLink* FindDataSource(const QString& name);
-
-// Saves every loaded data source to its catalogue row, in order, stopping at the first that
-// fails (false, with `error`). True when nothing is loaded.
-bool SaveAllDataSources(QString* error = nullptr);
-
-// Drops the loaded collection.
-void ReleaseDataSources();
 
 // The part of a package name before its step suffix ("_CleanUpAll", "_CleanUpIntermediate",
 // "_Init", "_Transformations", "_LoadDummies", "_LoadDW", "_Overall", "_ProcessTransformations",

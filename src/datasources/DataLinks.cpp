@@ -2,11 +2,8 @@
 
 #include "config/PasswordScrambler.h"
 #include "datasources/FieldConversions.h"
-#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "util/Errors.h"
-#include "util/RunLog.h"
-#include "util/RunTargets.h"
 
 const char* const DataLinkColumns[18] = {
     "model",
@@ -97,16 +94,8 @@ bool ReadDataLinkRow(const DbRecordset& rs, DataLink& ds) {
     return true;
 }
 
-bool DataLinks::Load(const QString& modelName, QString* error) {
-    DbConnection* dw = GetDWConnection();
-    if (dw == nullptr) {
-        return Fail(error,
-                    QStringLiteral("There is no open connection to the data warehouse database."));
-    }
-    return Load(*dw, modelName, error);
-}
-
-bool DataLinks::Load(DbConnection& connection, const QString& modelName, QString* error) {
+bool DataLinks::Load(DbConnection& connection, const QString& modelName, QStringList* skipped,
+                     QString* error) {
     const QString table = QString::fromLatin1(DataLinkTable);
     DbRecordset rs;
     if (!rs.Open(QStringLiteral("SELECT * FROM %1 WHERE %1.model = ?").arg(table), connection,
@@ -128,10 +117,12 @@ bool DataLinks::Load(DbConnection& connection, const QString& modelName, QString
                 type.isNull()
                     ? QStringLiteral("its Type is NULL")
                     : QStringLiteral("its Type '%1' is not a number in range").arg(type.toString());
-            RunTargets::WindowRunLog().Info(
-                QStringLiteral("Data link '%1' of model '%2' skipped: %3.")
-                    .arg(GetFieldText(rs.Field(QStringLiteral("source_name")), QString()),
-                         GetFieldText(rs.Field(QStringLiteral("model")), QString()), why));
+            if (skipped != nullptr)
+                *skipped << QStringLiteral("Data link '%1' of model '%2' skipped: %3.")
+                                .arg(GetFieldText(rs.Field(QStringLiteral("source_name")),
+                                                  QString()),
+                                     GetFieldText(rs.Field(QStringLiteral("model")), QString()),
+                                     why);
             continue;
         }
         Add(ds.modelName, ds.name, ds.etlType, ds.server, ds.database, ds.trustedLogin, ds.user,

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QString>
+#include <QStringList>
 #include <memory>
 #include <ranges>
 #include <vector>
@@ -32,10 +33,11 @@ class DataLinks {
     // Appends one record per row of the model in dwm_data_link (over the data-warehouse
     // connection), in the order the server returns them, without emptying the collection first.
     // Rows whose model matches only in the server's way of comparing are taken too. A row whose
-    // Type is NULL or not a number is left out and named in the run log. False with `error` set
-    // when the query fails or the table lacks a column; the rows read until then stay.
-    bool Load(const QString& modelName, QString* error = nullptr);
-    bool Load(DbConnection& connection, const QString& modelName, QString* error = nullptr);
+    // Type is NULL or not a number is left out and named in `skipped` ("Data link 'NAME' of
+    // model 'MODEL' skipped: WHY.", the caller logs it). False with `error` set when the query
+    // fails or the table lacks a column; the rows read until then stay.
+    bool Load(DbConnection& connection, const QString& modelName, QStringList* skipped = nullptr,
+              QString* error = nullptr);
 
     // The record at a 1-based position, or under a key; nullptr when there is none.
     DataLink* Item(int index) const;

@@ -7,7 +7,6 @@
 #include "config/IniFiles.h"
 #include "config/PasswordScrambler.h"
 #include "config/RunSettings.h"
-#include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataLinks.h"
 
 namespace {
@@ -27,22 +26,19 @@ std::optional<int> integerIn(const QString& text, int low, int high) {
 
 }  // namespace
 
-void WriteDataSourceSections(const QString& file) {
-    DataLinks* sources = LoadedDataSources();
-    if (sources == nullptr)
-        return;
+void WriteDataSourceSections(const QString& file, const DataLinks& sources) {
     // Every key is set in one edit of the file, read under its write lock and then replaced
     // once: a configuration never holds half a section, a long list of sources does not mean
     // hundreds of rewrites, and a concurrent writer's change is kept. A key that a file line
     // cannot carry is left out, as a failed single write would be.
     bool passwords = false;
-    for (const DataLink& ds : sources->All())
+    for (const DataLink& ds : sources.All())
         passwords = passwords || !ds.password.isEmpty() || !ds.connectString.isEmpty() ||
                     !ds.ftpPassword.isEmpty();
     EditIniFile(
         file,
         [&](IniDocument& profile) {
-            for (const DataLink& ds : sources->All()) {
+            for (const DataLink& ds : sources.All()) {
                 const QString section = sectionOf(ds);
                 auto put = [&](const char* key, const QString& value) {
                     profile.setValue(section, QString::fromLatin1(key), value);
@@ -69,11 +65,6 @@ void WriteDataSourceSections(const QString& file) {
             return true;
         },
         passwords ? IniContent::Password : IniContent::Plain, 0600);
-}
-
-void ReadDataSourceSections(const QString& file) {
-    if (DataLinks* sources = LoadedDataSources())
-        ReadDataSourceSections(file, *sources);
 }
 
 void ReadDataSourceSections(const QString& file, DataLinks& sources) {

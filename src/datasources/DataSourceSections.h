@@ -4,13 +4,11 @@
 
 class DataLinks;
 
-// The "Data Source::<name>" sections of a configuration file, one per data source of the loaded
-// data-source collection. The first two do nothing while no collection is loaded.
+// The "Data Source::<name>" sections of a configuration file, one per data link of a collection
+// (the loaded data links of a WarehouseSession).
 
-// Writes the sections of every loaded data source into the file.
-void WriteDataSourceSections(const QString& file);
-// Applies the file's sections to the loaded data sources of the same name.
-void ReadDataSourceSections(const QString& file);
-// Applies the file's sections to the data sources of `sources` of the same name (the same rules:
-// a section applies only to the source of its name, model and type).
+// Writes the sections of every data link of `sources` into the file.
+void WriteDataSourceSections(const QString& file, const DataLinks& sources);
+// Applies the file's sections to the data links of `sources` of the same name (a section applies
+// only to the data link of its name, model and type).
 void ReadDataSourceSections(const QString& file, DataLinks& sources);

@@ -1,58 +1,6 @@
 #include "datasources/WarehouseConnection.h"
 
-#include <QCoreApplication>
-
 #include "db/DbInterface.h"
-#include "util/Errors.h"
-
-namespace {
-
-std::unique_ptr<DbConnection>& dwConnection() {
-    static std::unique_ptr<DbConnection> connection;
-    return connection;
-}
-
-// The connection holds a Qt Sql connection, which must be gone before Qt Sql is torn down.
-void releaseAtExit() {
-    ReleaseDWConnection();
-}
-
-}  // namespace
-
-bool ConnectToDWServer(const QString& server, bool trustedLogin, const QString& user,
-                       const QString& password, const QString& database, int timeout,
-                       QString* error) {
-    std::unique_ptr<DbConnection>& dw = dwConnection();
-    if (!dw) {
-        dw = std::make_unique<DbConnection>();
-        static bool cleanupRegistered = false;
-        if (!cleanupRegistered && QCoreApplication::instance() != nullptr) {
-            qAddPostRoutine(releaseAtExit);
-            cleanupRegistered = true;
-        }
-    } else if (dw->State() == 1) {
-        dw->Close();
-    }
-    // Start from no properties, so that a login of an earlier call does not linger.
-    dw->SetConnectionString(QString());
-    dw->ConnectionTimeout = timeout;
-    dw->Describe(server, database, trustedLogin, user, password);
-    dw->Open();
-    if (dw->State() == 1)
-        return true;
-    QString text = QString::fromLatin1(ConnectErrorPrefix) + server;
-    for (const QString& e : dw->Errors())
-        text += QStringLiteral("\r\n") + e;
-    return Fail(error, text);
-}
-
-DbConnection* GetDWConnection() {
-    return dwConnection().get();
-}
-
-void ReleaseDWConnection() {
-    dwConnection().reset();
-}
 
 bool OpenDataSourceConnection(int typeCode, const QString& server, bool trustedLogin,
                               const QString& user, const QString& password,

@@ -4,6 +4,8 @@
 #include "datasources/DataLinks.h"
 #include "db/DbConnection.h"
 #include "engine/tasks/TaskConnections.h"
+#include "util/RunLog.h"
+#include "util/RunTargets.h"
 
 bool ResolveDataLinkFromWarehouse(const QString& dataLink,
                                   const PackageServices::Warehouse& warehouse,
@@ -31,7 +33,11 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
         return false;
     }
     DataLinks sources;
-    if (!sources.Load(dw, model, &why)) {
+    QStringList skipped;
+    const bool loaded = sources.Load(dw, model, &skipped, &why);
+    for (const QString& note : skipped)
+        RunTargets::WindowRunLog().Info(note);
+    if (!loaded) {
         *error = QStringLiteral("Data link '%1': cannot read %2 of model '%3': %4")
                      .arg(dataLink, QString::fromLatin1(DataLinkTable), model, why);
         return false;

@@ -9,7 +9,8 @@
 // source_name is `dataLink` (letter case counts). A flat-file data link (type 3 or 8) gives its
 // directory; a database data link (type 1, 6 or 7) gives server, database and login. False with
 // `error` set when the warehouse cannot be read, there is no such row, or its type is one a
-// package cannot use.
+// package cannot use. Rows of the model left out of the catalogue's load (their Type is not a
+// number) are named in the run log.
 bool ResolveDataLinkFromWarehouse(const QString& dataLink,
                                   const PackageServices::Warehouse& warehouse,
                                   ResolvedConnection* connection, QString* error);

@@ -14,12 +14,13 @@ QString lastUsed() {
     return SettingsStore().GetSetting("Pendrill", "LastUsedConfigFile", "<unset>");
 }
 
-// The configuration file the settings write, for comparisons.
-QByteArray written(RunSettings& settings, const QString& file) {
+// The configuration file the form's settings and data links write, for comparisons.
+QByteArray written(MainFormModel& form, const QString& file) {
+    RunSettings& settings = form.Settings;
     const QString own = settings.PendrillConfigFile;
     settings.PendrillConfigFile = file;
     EXPECT_TRUE(settings.WriteConfigFile());
-    WriteDataSourceSections(file);
+    WriteDataSourceSections(file, *form.Warehouse.Links());
     settings.PendrillConfigFile = own;
     return readAll(file);
 }
@@ -51,17 +52,16 @@ TEST_F(FormModel, RoundTrip) {
     // The warehouse changes; the configuration's own data-source section wins on opening.
     ASSERT_TRUE(open(dw)->Execute(
         "UPDATE dwm_data_link SET ds_directory = '/other/' WHERE source_name = 'Link3'"));
-    ReleaseDataSources();
     InteractiveForm g;
     g.OpenConfiguration(file);
     EXPECT_TRUE(op.boxes.isEmpty()) << op.boxes.join('\n').toStdString();
     g.FormToSettings();
-    EXPECT_EQ(written(g.Settings, home.file("g.etl")), written(f.Settings, home.file("f.etl")));
+    EXPECT_EQ(written(g, home.file("g.etl")), written(f, home.file("f.etl")));
     EXPECT_TRUE(g.Enabled.truncateErrorFile);
     EXPECT_TRUE(g.DTSCheckResult() && g.DWCheckResult());
     EXPECT_EQ(g.dataLinks.Items(), QStringList({"Link1", "Link3"}));
-    ASSERT_NE(FindDataSource("Link3"), nullptr);
-    EXPECT_EQ(FindDataSource("Link3")->directory, "/incoming/");
+    ASSERT_NE(g.Warehouse.Find("Link3"), nullptr);
+    EXPECT_EQ(g.Warehouse.Find("Link3")->directory, "/incoming/");
 
     // New keeps the file: Save after New overwrites it, here with no package.
     g.NewConfiguration();
@@ -221,7 +221,7 @@ TEST_F(FormModel, ExecuteFillsTheJobHistory) {
     EXPECT_TRUE(record.StartTime().isValid());
     EXPECT_TRUE(f.Enabled.showErrorFileButton);
     EXPECT_FALSE(f.Unloaded) << "the window stays open after a run";
-    EXPECT_NE(LoadedDataSources(), nullptr) << "the data links were read before the run";
+    EXPECT_NE(f.Warehouse.Links(), nullptr) << "the data links were read before the run";
 
     f.Running = true;  // the window test shows the rest of a Close during a run
     f.Close();

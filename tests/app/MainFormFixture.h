@@ -9,7 +9,6 @@
 #include "config/SettingsStore.h"
 #include "datasources/DataLink.h"
 #include "datasources/DataLinkCatalogue.h"
-#include "datasources/WarehouseConnection.h"
 #include "db/DbInterface.h"
 #include "db/PackageStoreSchema.h"
 #include "support/RecordingOperator.h"
@@ -42,8 +41,6 @@ class FormModel : public ::testing::Test {
         StopFlags::StopRequested = false;
         StopFlags::RemoteStopRequested = false;
         RunTargets::Current().statusFile = (QString());
-        ReleaseDataSources();
-        ReleaseDWConnection();
         qputenv("TMPDIR", oldTmp_);
         QDir::setCurrent(oldCwd_);
     }

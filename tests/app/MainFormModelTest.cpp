@@ -119,7 +119,7 @@ TEST_F(FormModel, DataLinksPanelsAndClearing) {
     EXPECT_EQ(f.dataLinks.Count(), 0);
     EXPECT_FALSE(f.DataSourceInfoPresent());
     EXPECT_EQ(f.CurrentDataSource(), nullptr);
-    EXPECT_EQ(LoadedDataSources(), nullptr);
+    EXPECT_EQ(f.Warehouse.Links(), nullptr);
     EXPECT_FALSE(f.DataLinksOutdated()) << "the DTS control does not mark the links outdated";
     f.DWConnectionChanged();
     f.ChangePage(MainFormModel::PackagePage);

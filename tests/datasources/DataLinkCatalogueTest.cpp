@@ -8,12 +8,10 @@
 #include "datasources/DataSourceSections.h"
 #include "datasources/DatabaseLists.h"
 #include "datasources/WarehouseConnection.h"
+#include "datasources/WarehouseSession.h"
 #include "db/ServerResolver.h"
 #include "support/DataLinkWarehouse.h"
 #include "support/TestPostgres.h"
-#include "util/OperatorInterface.h"
-#include "util/RunLog.h"
-#include "util/RunTargets.h"
 
 namespace {
 
@@ -21,32 +19,20 @@ const QVariant kNull = QVariant(QMetaType::fromType<QString>());
 
 class DataLinkCatalogue : public WarehouseTest {
   protected:
-    void SetUp() override {
-        WarehouseTest::SetUp();
-        log.file = [this] { return home.file("run.log"); };
-        RunTargets::Current().windowRunLog = &log;
-    }
-    void TearDown() override {
-        RunTargets::Current().windowRunLog = nullptr;
-        SetOperator(nullptr);
-        ReleaseDataSources();
-        ReleaseDWConnection();
-    }
     bool connect() {
-        return ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, wh->database, 20,
-                                 &connectError);
+        return session.Connect(wh->server, wh->trusted, wh->user, wh->password, wh->database, 20,
+                               &connectError);
     }
     QVariantMap row(const QString& model, const QString& name, const QVariant& type) {
         return {{"model", model}, {"source_name", name}, {"Type", type}};
     }
-    QString runLog() { return QString::fromUtf8(testsupport::readAll(home.file("run.log"))); }
+    WarehouseSession session;
     QString connectError;
-    RunLog log;
 };
 
 // The conversions of each column are tested with the admin tool's listing, which loads the same
-// way (tools/AdminDataTest); here: what the list shows, the run log, and the sections of a run's
-// configuration file over the catalogue.
+// way (tools/AdminDataTest); here: what the list shows, the rows left out, and the sections of a
+// run's configuration file over the catalogue.
 TEST_P(DataLinkCatalogue, LoadListsTheModelsRowsAndSectionsOverrideThem) {
     const QString quoted = "O'Brien's \"feed\"; DROP TABLE dwm_data_link; --";
     QVariantMap full = row("Sales", quoted, 3);
@@ -66,21 +52,23 @@ TEST_P(DataLinkCatalogue, LoadListsTheModelsRowsAndSectionsOverrideThem) {
     ASSERT_TRUE(connect());
     StringChoiceList list({"stale"});
     QString error;
-    ASSERT_TRUE(LoadDataLinkList("Sales_Overall", list, &error)) << error.toStdString();
+    QStringList skipped;
+    ASSERT_TRUE(LoadDataLinkList(session, "Sales_Overall", list, &skipped, &error))
+        << error.toStdString();
     QStringList listed = list.Items();
     listed.sort();
     EXPECT_EQ(listed, QStringList({quoted, "Orders"}));
-    const DataLink* f = FindDataSource(quoted);
+    const DataLink* f = session.Find(quoted);
     ASSERT_NE(f, nullptr);
     EXPECT_EQ(QStringList({f->connectString, f->ftpPassword, f->remoteDirectory}),
               QStringList({"Provider=Abc;X=1", "Ftp'Pw", "out"}));
-    const QString log = runLog();
-    EXPECT_TRUE(log.contains("Data link 'NoType' of model 'Sales' skipped: its Type is NULL."))
-        << log.toStdString();
-    EXPECT_EQ(log.contains("'TextType'"), GetParam() == Backend::Embedded) << log.toStdString();
+    const QString notes = skipped.join('|');
+    EXPECT_TRUE(notes.contains("Data link 'NoType' of model 'Sales' skipped: its Type is NULL."))
+        << notes.toStdString();
+    EXPECT_EQ(notes.contains("'TextType'"), GetParam() == Backend::Embedded) << notes.toStdString();
 
     // A package without a step suffix lists the rows whose model is empty.
-    ASSERT_TRUE(LoadDataLinkList("NoSuffix", list));
+    ASSERT_TRUE(LoadDataLinkList(session, "NoSuffix", list));
     EXPECT_EQ(list.Items(), QStringList({"Unmodelled"}));
 
     // Sections of the configuration file override the catalogue and are saved back to it.
@@ -90,13 +78,14 @@ TEST_P(DataLinkCatalogue, LoadListsTheModelsRowsAndSectionsOverrideThem) {
                "Server=fromfile\r\nPassword=" +
                EncryptPassword("new'pw") + "\r\n[Data Source::Ghost]\r\nName=Ghost\r\n")
                   .toUtf8()));
-    ASSERT_TRUE(LoadDataLinkList("Sales_Upload", list));
-    ReadDataSourceSections(file);
-    ASSERT_TRUE(SaveAllDataSources());
+    ASSERT_TRUE(LoadDataLinkList(session, "Sales_Upload", list));
+    ReadDataSourceSections(file, *session.Links());
+    ASSERT_TRUE(session.SaveAll());
+    DbConnection& dw = *session.Connection();
     DataLink saved;
-    ASSERT_TRUE(saved.Load("Sales", "Orders"));
+    ASSERT_TRUE(saved.Load(dw, "Sales", "Orders"));
     EXPECT_EQ(saved.server + "|" + saved.password, "fromfile|new'pw");
-    ASSERT_TRUE(saved.Load("Sales", quoted));
+    ASSERT_TRUE(saved.Load(dw, "Sales", quoted));
     EXPECT_EQ(saved.server, "");
 }
 
@@ -109,10 +98,11 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
         ASSERT_TRUE(wh->InsertRow(r));
     ASSERT_TRUE(connect());
 
+    DbConnection& dw = *session.Connection();
     auto c = std::make_unique<DataLinks>();
     QString error;
-    ASSERT_TRUE(c->Load("Sales", &error)) << error.toStdString();
-    ASSERT_TRUE(c->Load(injected, &error)) << error.toStdString();
+    ASSERT_TRUE(c->Load(dw, "Sales", nullptr, &error)) << error.toStdString();
+    ASSERT_TRUE(c->Load(dw, injected, nullptr, &error)) << error.toStdString();
     ASSERT_EQ(c->Count(), 4);
     DataLink& ftp = *c->FindByName("Flat'Ftp");
     std::tie(ftp.transferData, ftp.remoteDirectory, ftp.password, ftp.ftpPassword,
@@ -123,8 +113,8 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
     DataLink& eight = *c->FindByName("Eight");
     std::tie(eight.transferData, eight.directory, eight.remoteDirectory) = std::tuple(1, "d", "r");
     c->FindByName("y")->server = "changed";
-    SetLoadedDataSources(std::move(c));
-    ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
+    session.SetLinks(std::move(c));
+    ASSERT_TRUE(session.SaveAll(&error)) << error.toStdString();
 
     EXPECT_EQ(QStringList({ftp.directory, ftp.remoteDirectory, share.directory,
                            share.remoteDirectory, eight.directory, eight.remoteDirectory}),
@@ -143,16 +133,16 @@ TEST_P(DataLinkCatalogue, SaveNormalisesBindsNamesAndReadsBack) {
 
     // What was saved reads back as it was saved.
     DataLink again;
-    ASSERT_TRUE(again.Load("Sales", "Flat'Ftp", &error)) << error.toStdString();
+    ASSERT_TRUE(again.Load(dw, "Sales", "Flat'Ftp", &error)) << error.toStdString();
     EXPECT_EQ(again.password + "|" + again.remoteDirectory, "Pa'ss;--|in/");
     EXPECT_EQ(again.pollInterval, -3);
-    ASSERT_TRUE(again.Load(injected, "y", &error)) << error.toStdString();
+    ASSERT_TRUE(again.Load(dw, injected, "y", &error)) << error.toStdString();
     EXPECT_EQ(again.server, "changed");
 
     // A record without a row: the first column fails, the directories stay normalised.
     DataLink missing;
     std::tie(missing.modelName, missing.name, missing.etlType) = std::tuple("Sales", "Gone", 3);
-    EXPECT_FALSE(missing.Save(&error));
+    EXPECT_FALSE(missing.Save(dw, &error));
     EXPECT_EQ(error, DbRecordset::NoCurrentRecordError);
     EXPECT_EQ(missing.directory, "/");
 }
@@ -171,7 +161,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     const bool embedded = GetParam() == Backend::Embedded;
     const QString prefix = "Error while connecting to : wh\r\n";
     QString error;
-    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", wh->database, 20, &error));
+    EXPECT_FALSE(session.Connect("nowhere", true, "", "", wh->database, 20, &error));
     EXPECT_TRUE(
         error.startsWith("Error while connecting to : nowhere\r\nServer 'nowhere' not found"))
         << error.toStdString();
@@ -180,7 +170,7 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     auto refused = [&](bool trusted, const QString& password, const QString& database,
                        const char* says) {
         EXPECT_FALSE(
-            ConnectToDWServer(wh->server, trusted, wh->user, password, database, 20, &error));
+            session.Connect(wh->server, trusted, wh->user, password, database, 20, &error));
         EXPECT_TRUE(error.startsWith(prefix) && error.contains(says)) << error.toStdString();
         ExpectReadable(error.mid(prefix.size()), says);
     };
@@ -190,12 +180,12 @@ TEST_P(DataLinkCatalogue, ConnectionAndStatementErrorsAndServerBrowsing) {
     if (!embedded)
         refused(false, "wrong", wh->database, "password authentication failed");
     ASSERT_TRUE(connect()) << connectError.toStdString();
-    DbConnection* first = GetDWConnection();
+    DbConnection* first = session.Connection();
     EXPECT_TRUE(TableExists(*first, "DWM_DATA_LINK"));
     EXPECT_FALSE(TableExists(*first, "dwm_data_links"));
     // A second call reuses the connection: the first is closed before the second opens.
-    EXPECT_FALSE(ConnectToDWServer("nowhere", true, "", "", wh->database, 20, &error));
-    EXPECT_EQ(GetDWConnection(), first);
+    EXPECT_FALSE(session.Connect("nowhere", true, "", "", wh->database, 20, &error));
+    EXPECT_EQ(session.Connection(), first);
     EXPECT_EQ(first->State(), 0);
 
     std::unique_ptr<DbConnection> c = wh->Open();

@@ -3,40 +3,38 @@
 #include "config/IniFiles.h"
 #include "config/PasswordScrambler.h"
 #include "config/RunSettings.h"
-#include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataLinks.h"
 #include "datasources/DataSourceSections.h"
 #include "support/TestSupport.h"
 
 namespace {
 
-// Puts a collection of two sources in place of the loaded one and returns it.
-DataLinks& loadTwo() {
-    auto c = std::make_unique<DataLinks>();
+// Puts a collection of two sources in place of the held one and returns it.
+DataLinks& loadTwo(std::unique_ptr<DataLinks>& held) {
+    held = std::make_unique<DataLinks>();
+    DataLinks* c = held.get();
     c->Add("Sales", "Orders", 1, "srv1", "OrdersDb", true, "ord", "p=w;d", "", "", "Provider=X;", 0,
            "", "", "", "", 0, 0);
     c->Add("Sales", "Feed", 3, "", "", false, "", "", "", "/in/", "", 1, "ftp.example", "bob",
            "ftp'pw", "/out/", 30, -5);
-    DataLinks& ref = *c;
-    SetLoadedDataSources(std::move(c));
-    return ref;
+    return *c;
 }
 
 class DataSourceSectionsTest : public ::testing::Test {
   protected:
-    void TearDown() override { ReleaseDataSources(); }
     testsupport::IsolatedHome home;
+    std::unique_ptr<DataLinks> links;
     QString file = home.file("run.etl");
 };
 
 // Every printable character of a scrambled value surviving the file is tested with the
 // configuration files (config/IniFilesTest).
 TEST_F(DataSourceSectionsTest, WrittenAfterFixedSectionsInKeyOrderWithScrambledSecrets) {
-    loadTwo();
+    loadTwo(links);
     RunSettings s;
     s.PendrillConfigFile = file;
     ASSERT_TRUE(s.WriteConfigFile());
-    WriteDataSourceSections(file);
+    WriteDataSourceSections(file, *links);
     const QString text = QString::fromUtf8(testsupport::readAll(file));
     EXPECT_LT(text.indexOf("[Datawarehouse Server Info]"), text.indexOf("[Data Source::Orders]"));
     EXPECT_LT(text.indexOf("[Data Source::Orders]"), text.indexOf("[Data Source::Feed]"));
@@ -52,17 +50,9 @@ TEST_F(DataSourceSectionsTest, WrittenAfterFixedSectionsInKeyOrderWithScrambledS
               "ftp'pw");
 }
 
-TEST_F(DataSourceSectionsTest, NoCollectionLeavesExistingSections) {
-    ASSERT_TRUE(testsupport::writeAll(file, "[Data Source::Old]\r\nName=Old\r\n"));
-    ReleaseDataSources();
-    WriteDataSourceSections(file);
-    ReadDataSourceSections(file);
-    EXPECT_EQ(testsupport::readAll(file), "[Data Source::Old]\r\nName=Old\r\n");
-}
-
 TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
-    DataLinks& c = loadTwo();
-    WriteDataSourceSections(file);
+    DataLinks& c = loadTwo(links);
+    WriteDataSourceSections(file, c);
     // Change the catalogue's values, then edit the file by hand.
     DataLink& orders = *c.Item(1);
     DataLink& feed = *c.Item(2);
@@ -76,7 +66,7 @@ TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
     set("Data Source::Orders", "TrustedLogin", "false");
     set("Data Source::Feed", "FTPServer", "fromfile");
 
-    ReadDataSourceSections(file);
+    ReadDataSourceSections(file, c);
     EXPECT_EQ(orders.server, "fromfile");
     EXPECT_FALSE(orders.trustedLogin);
     EXPECT_EQ(orders.connectString, "Provider=X;");
@@ -93,23 +83,23 @@ TEST_F(DataSourceSectionsTest, AppliedOnlyWhenModelAndTypeMatch) {
         {"Type", "8"},          {"Type", "x"}, {"TransferData", "many"}, {"PollInterval", "40000"},
     };
     for (const auto& m : mismatches) {
-        loadTwo();
-        WriteDataSourceSections(file);
-        DataLink& ds = *LoadedDataSources()->Item(2);
+        DataLinks& again = loadTwo(links);
+        WriteDataSourceSections(file, again);
+        DataLink& ds = *again.Item(2);
         set("Data Source::Feed", "Name", "Renamed");
         set("Data Source::Feed", "FTPServer", "fromfile");
         set("Data Source::Feed", m.key, m.value);
-        ReadDataSourceSections(file);
+        ReadDataSourceSections(file, again);
         EXPECT_EQ(ds.name + "|" + ds.ftpServer, "Renamed|ftp.example") << m.key << "=" << m.value;
     }
 
     // A source without a section, or with an empty Name, keeps its values.
-    loadTwo();
+    loadTwo(links);
     ASSERT_NE(DeleteIniSection("Data Source::Orders", file), 0);
     set("Data Source::Feed", "Name", "");
-    ReadDataSourceSections(file);
-    EXPECT_EQ(LoadedDataSources()->Item(1)->server, "srv1");
-    EXPECT_EQ(LoadedDataSources()->Item(2)->name, "Feed");
+    ReadDataSourceSections(file, *links);
+    EXPECT_EQ(links->Item(1)->server, "srv1");
+    EXPECT_EQ(links->Item(2)->name, "Feed");
 }
 
 }  // namespace

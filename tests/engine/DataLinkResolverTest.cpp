@@ -3,7 +3,7 @@
 #include "datasources/ChoiceList.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataLinks.h"
-#include "datasources/WarehouseConnection.h"
+#include "datasources/WarehouseSession.h"
 #include "db/DbConnection.h"
 #include "engine/DataLinkResolver.h"
 #include "engine/tasks/TaskConnections.h"
@@ -11,18 +11,7 @@
 
 namespace {
 
-class CaseBlindCatalogue : public WarehouseTest {
-  protected:
-    void TearDown() override {
-        ReleaseDataSources();
-        ReleaseDWConnection();
-    }
-    bool connect() {
-        return ConnectToDWServer(wh->server, wh->trusted, wh->user, wh->password, wh->database,
-                                 20, &connectError);
-    }
-    QString connectError;
-};
+using CaseBlindCatalogue = WarehouseTest;
 
 // Catalogues whose columns compare without regard to case, as SQL Server's default collation
 // does: on the embedded server through COLLATE NOCASE, on PostgreSQL through citext and through a
@@ -55,20 +44,23 @@ TEST_P(CaseBlindCatalogue, LoaderAndResolverUseExactNamesOnly) {
                                                            {"Sales", "DUP"},   {"Other", "Mixed"}};
     for (const auto& [model, name] : rows)
         ASSERT_TRUE(wh->InsertRow({{"model", model}, {"source_name", name}, {"Type", 1}}));
-    ASSERT_TRUE(connect()) << connectError.toStdString();
+    WarehouseSession session;
+    QString error;
+    ASSERT_TRUE(
+        session.Connect(wh->server, wh->trusted, wh->user, wh->password, wh->database, 20, &error))
+        << error.toStdString();
 
     StringChoiceList list;
-    ASSERT_TRUE(LoadDataLinkList("Sales_LoadDW", list));
-    EXPECT_EQ(LoadedDataSources()->Count(), 5) << "the server's matches are all loaded";
+    ASSERT_TRUE(LoadDataLinkList(session, "Sales_LoadDW", list));
+    EXPECT_EQ(session.Links()->Count(), 5) << "the server's matches are all loaded";
     QStringList listed = list.Items();
     listed.sort();
     EXPECT_EQ(listed, QStringList({"DUP", "Mixed", "dup"}));
 
     // Each record goes back to its own row, and to no other.
-    for (DataLink& ds : LoadedDataSources()->All())
+    for (DataLink& ds : session.Links()->All())
         ds.server = "saved " + ds.modelName + "/" + ds.name;
-    QString error;
-    ASSERT_TRUE(SaveAllDataSources(&error)) << error.toStdString();
+    ASSERT_TRUE(session.SaveAll(&error)) << error.toStdString();
     std::unique_ptr<DbConnection> c = wh->Open();
     DbRecordset rs;
     ASSERT_TRUE(rs.Open("SELECT model, source_name, ds_server FROM dwm_data_link", *c));
@@ -81,9 +73,9 @@ TEST_P(CaseBlindCatalogue, LoaderAndResolverUseExactNamesOnly) {
     }
 
     DataLink one;
-    ASSERT_TRUE(one.Load("sales", "Mixed", &error)) << error.toStdString();
+    ASSERT_TRUE(one.Load(*session.Connection(), "sales", "Mixed", &error)) << error.toStdString();
     EXPECT_EQ(one.modelName + "|" + one.server, "sales|saved sales/Mixed");
-    EXPECT_FALSE(one.Load("SaLeS", "Mixed"));
+    EXPECT_FALSE(one.Load(*session.Connection(), "SaLeS", "Mixed"));
 
     // A package's data link is the row of its own model, whatever order the server returns.
     ASSERT_TRUE(wh->Exec("UPDATE dwm_data_link SET ds_database = 'db'"));

@@ -55,7 +55,6 @@ class MainWindowTest : public FormModel {
         InteractiveForm f;
         fill(f, package);
         EXPECT_TRUE(f.SaveConfigurationFile(file));
-        ReleaseDataSources();
         return file;
     }
     int row(const QString& link) const {

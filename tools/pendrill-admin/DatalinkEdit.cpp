@@ -1,7 +1,7 @@
 #include "DatalinkParts.h"
 #include "config/PasswordScrambler.h"
 #include "config/ValueChecks.h"
-#include "datasources/WarehouseConnection.h"
+#include "datasources/WarehouseSession.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 
@@ -96,8 +96,7 @@ QString exactRow(const DbConnection& c) {
            d.ExactTextEquals(QStringLiteral("source_name"));
 }
 
-bool rowExists(const DatalinkRequest& r, bool& exists, const AdminIo& io) {
-    DbConnection& dw = *GetDWConnection();
+bool rowExists(const DatalinkRequest& r, DbConnection& dw, bool& exists, const AdminIo& io) {
     DbRecordset rs;
     if (!rs.Open(
             QStringLiteral("SELECT model FROM %1 WHERE %2").arg(DataLinkTableName(), exactRow(dw)),
@@ -127,10 +126,11 @@ int DatalinkAdd(const DatalinkRequest& r, const AdminIo& io) {
         io.error(QStringLiteral("datalink add needs --type (or --null Type)"));
         return 2;
     }
-    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
+    WarehouseSession session;
+    if (!ConnectWarehouse(r, session, io) || !RequireDataLinkTable(session, io))
         return 1;
     bool exists = false;
-    if (!rowExists(r, exists, io))
+    if (!rowExists(r, *session.Connection(), exists, io))
         return 1;
     if (exists) {
         io.error(QStringLiteral("model '%1' already has a data link '%2'").arg(r.model, r.name));
@@ -143,7 +143,7 @@ int DatalinkAdd(const DatalinkRequest& r, const AdminIo& io) {
     QStringList marks;
     for (qsizetype i = 0; i < columns.size(); ++i)
         marks << QStringLiteral("?");
-    DbConnection& dw = *GetDWConnection();
+    DbConnection& dw = *session.Connection();
     if (!dw.Execute(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                         .arg(DataLinkTableName(), columns.join(", "), marks.join(", ")),
                     values)) {
@@ -162,13 +162,14 @@ int DatalinkSet(const DatalinkRequest& r, const AdminIo& io) {
         io.error(QStringLiteral("datalink set needs at least one field to change"));
         return 2;
     }
-    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
+    WarehouseSession session;
+    if (!ConnectWarehouse(r, session, io) || !RequireDataLinkTable(session, io))
         return 1;
     QStringList sets;
     for (const QString& c : columns)
         sets << c + QStringLiteral(" = ?");
     values << r.model << r.name;
-    DbConnection& dw = *GetDWConnection();
+    DbConnection& dw = *session.Connection();
     int affected = 0;
     if (!dw.Execute(QStringLiteral("UPDATE %1 SET %2 WHERE %3")
                         .arg(DataLinkTableName(), sets.join(", "), exactRow(dw)),

@@ -6,7 +6,9 @@
 #include "DatalinkParts.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
+#include "datasources/WarehouseSession.h"
 #include "util/OperatorInterface.h"
+#include "util/RunLog.h"
 
 namespace {
 
@@ -70,13 +72,17 @@ void printText(const DataLink& ds, const AdminIo& io) {
 }  // namespace
 
 int DatalinkList(const DatalinkRequest& r, const AdminIo& io) {
-    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
+    WarehouseSession session;
+    if (!ConnectWarehouse(r, session, io) || !RequireDataLinkTable(session, io))
         return 1;
     StderrOperator stderrOperator(io);
     SetOperator(&stderrOperator);
     DataLinks sources;
     QString error;
-    const bool loaded = sources.Load(r.model, &error);
+    QStringList skipped;
+    const bool loaded = sources.Load(*session.Connection(), r.model, &skipped, &error);
+    for (const QString& note : skipped)
+        RunLog().Info(note);
     SetOperator(nullptr);
     if (!loaded) {
         io.error(TerminalLines(error));

@@ -2,7 +2,7 @@
 
 #include "datasources/DataLink.h"
 #include "datasources/DataLinkCatalogue.h"
-#include "datasources/WarehouseConnection.h"
+#include "datasources/WarehouseSession.h"
 
 QString DataLinkTableName() {
     return QString::fromLatin1(DataLinkTable);
@@ -13,17 +13,17 @@ DatalinkRequest::DatalinkRequest(const AdminInvocation& invocation)
       model(invocation.args.value(QStringLiteral("--model"))),
       name(invocation.args.value(QStringLiteral("--name"))) {}
 
-bool ConnectWarehouse(const DatalinkRequest& r, const AdminIo& io) {
+bool ConnectWarehouse(const DatalinkRequest& r, WarehouseSession& session, const AdminIo& io) {
     QString error;
-    if (ConnectToDWServer(r.server, r.login.trusted, r.login.user, r.login.password, r.database, 20,
-                          &error))
+    if (session.Connect(r.server, r.login.trusted, r.login.user, r.login.password, r.database, 20,
+                        &error))
         return true;
     io.error(TerminalLines(error));
     return false;
 }
 
-bool RequireDataLinkTable(const AdminIo& io) {
-    if (TableExists(*GetDWConnection(), DataLinkTableName()))
+bool RequireDataLinkTable(WarehouseSession& session, const AdminIo& io) {
+    if (TableExists(*session.Connection(), DataLinkTableName()))
         return true;
     io.error(TerminalLines(QString::fromLatin1(DataLinkTableMissingText)));
     return false;

@@ -13,8 +13,10 @@ struct DatalinkRequest : AdminInvocation {
 
 // "dwm_data_link".
 QString DataLinkTableName();
-// Connects the program's data-warehouse connection to the request's database; false after
-// reporting why.
-bool ConnectWarehouse(const DatalinkRequest& r, const AdminIo& io);
-// Whether the warehouse database has the data-link table; false after reporting that it has not.
-bool RequireDataLinkTable(const AdminIo& io);
+class WarehouseSession;
+
+// Connects the command's warehouse session to the request's database; false after reporting why.
+bool ConnectWarehouse(const DatalinkRequest& r, WarehouseSession& session, const AdminIo& io);
+// Whether the connected session's database has the data-link table; false after reporting that
+// it has not.
+bool RequireDataLinkTable(WarehouseSession& session, const AdminIo& io);

@@ -8,6 +8,7 @@
 #include "app/RunRemoteData.h"
 #include "config/RunSettings.h"
 #include "datasources/DataLinks.h"
+#include "datasources/WarehouseSession.h"
 #include "history/JobRecord.h"
 #include "remote/FtpTransfer.h"
 #include "remote/ShareTransfer.h"
@@ -65,7 +66,8 @@ bool isRemote(const DataLink& ds) {
 
 // The model's data sources, read as a run reads them (rows left out are named on standard error).
 bool loadSources(const DatalinkRequest& r, DataLinks& sources, const AdminIo& io) {
-    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
+    WarehouseSession session;
+    if (!ConnectWarehouse(r, session, io) || !RequireDataLinkTable(session, io))
         return false;
     PrintingOperator toStderr(io.err);
     SetOperator(&toStderr);
@@ -74,7 +76,10 @@ bool loadSources(const DatalinkRequest& r, DataLinks& sources, const AdminIo& io
     RemoteNotes notes;
     notes.note = [&log](const QString& line) { log.Info(line); };
     QString error;
-    const bool loaded = sources.Load(r.model, &error);
+    QStringList skipped;
+    const bool loaded = sources.Load(*session.Connection(), r.model, &skipped, &error);
+    for (const QString& note : skipped)
+        log.Info(note);
     SetOperator(nullptr);
     if (!loaded)
         io.error(TerminalLines(error));
@@ -127,7 +132,8 @@ int remoteStatus(const DatalinkRequest& r, const AdminIo& io) {
 }
 
 int remoteFetch(const DatalinkRequest& r, const AdminIo& io) {
-    if (!ConnectWarehouse(r, io) || !RequireDataLinkTable(io))
+    WarehouseSession session;
+    if (!ConnectWarehouse(r, session, io) || !RequireDataLinkTable(session, io))
         return 1;
     InstallTerminationHandlers();
     PrintingOperator toStdout(io.out);
@@ -139,7 +145,7 @@ int remoteFetch(const DatalinkRequest& r, const AdminIo& io) {
     JobRecord noRun;
     noRun.setExceptionFile(QString());
     noRun.setJobIdentifier(QString());
-    const bool ok = FetchRunRemoteData(run, noRun, RunLog());
+    const bool ok = FetchRunRemoteData(session, run, noRun, RunLog());
     SetOperator(nullptr);
     return ok ? 0 : kRemoteDataNotObtained;
 }

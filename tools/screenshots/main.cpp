@@ -22,7 +22,7 @@
 
 #include "app/MainFormModel.h"
 #include "datasources/DataLink.h"
-#include "datasources/DataLinkCatalogue.h"
+#include "datasources/WarehouseSession.h"
 #include "gui/AnimationClip.h"
 #include "gui/AppIcon.h"
 #include "gui/CopyProgressWindow.h"
@@ -85,8 +85,8 @@ int writeIcons(const QDir& dir) {
 
 // Where the copied files go: the directory of the data source "Orders" (the demo's files),
 // else the temporary directory.
-QString copyTarget() {
-    const DataLink* source = FindDataSource(QStringLiteral("Orders"));
+QString copyTarget(const MainFormModel& form) {
+    const DataLink* source = form.Warehouse.Find(QStringLiteral("Orders"));
     if (source != nullptr && !source->directory.isEmpty())
         return source->directory;
     return QDir::tempPath() + QStringLiteral("/");
@@ -169,7 +169,7 @@ int takePictures(const QString& config, const QDir& out) {
                         true);
         progress.LabelCaption(
             QStringLiteral("Please wait..... Transfering remote data with FTP\r\norders.csv to ") +
-            copyTarget());
+            copyTarget(form));
         // Mid-flight: the sheet half-way between the folders.
         for (int waited = 0; progress.Animation() != nullptr && waited < 3000; waited += 10) {
             if (progress.Animation()->Frame() == 7)
