@@ -7,19 +7,10 @@
 #include "support/TestSupport.h"
 
 using testsupport::readAll;
-using testsupport::runProgram;
 
-// --help and -h: runs/704, runs/705.
-TEST(Program, Version) {
-    testsupport::IsolatedHome home;
-    const auto v = runProgram("pendrill", {"--version"});
-    EXPECT_EQ(v.exitCode, 0);
-    EXPECT_TRUE(v.out.startsWith("pendrill ")) << v.out.constData();
-}
-
-// A scheduler's directory the run may not add files to, holding a status file and a log file the
-// run may write: both are written in place. Run as an unprivileged account, since root may
-// write everywhere.
+// (--help, -h and --version: runs/704, 705, 706.) A scheduler's directory the run may not add
+// files to, holding a status file and a log file the run may write: both are written in place.
+// Run as an unprivileged account, since root may write everywhere.
 TEST(Program, StatusAndLogFilesInADirectoryThatRefusesNewFiles) {
     testsupport::IsolatedHome home;
     const bool root = ::geteuid() == 0;

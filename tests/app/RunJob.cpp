@@ -148,16 +148,6 @@ bool Job::Start(QProcess& p, const QStringList& args) const {
     return p.waitForStarted(10000);
 }
 
-QString Job::LoadJob(const QString& model, const QString& package) const {
-    const QString files = home_.file("files/");
-    QDir().mkpath(files);
-    EXPECT_TRUE(testsupport::writeAll(files + "rows.csv", "1;alpha\n2;beta\n3;gamma\n"));
-    EXPECT_TRUE(InitWarehouse());
-    EXPECT_TRUE(AddDataLink(model, "Files", {"--type", "3", "--ds-directory", "/old/"}));
-    EXPECT_TRUE(StorePackage(PackageXml(package, LoadFileSteps("rows.csv"))));
-    return WriteConfig(model + ".etl", Standard(package, FlatFileSection(model, "Files", files)));
-}
-
 ProcessResult Job::Pendrill(const QStringList& args, const QProcessEnvironment& env) const {
     ProcessResult r;
     QProcess p;

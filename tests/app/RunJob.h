@@ -55,10 +55,6 @@ class Job {
     Config Standard(const QString& package, const QString& extra = {}) const {
         return Config{package, home_.file("run.log"), home_.file("logs"), true, "DW", {}, extra};
     }
-    // A flat-file load of `model`: files/rows.csv with three records, the warehouse DW whose data
-    // link "Files" still points elsewhere, the package loading the file, and the configuration
-    // <model>.etl (run log run.log) pointing "Files" at files/. Its path.
-    QString LoadJob(const QString& model, const QString& package) const;
     // A warehouse database of the embedded server without any table.
     void EmptyWarehouse(const QString& database = QStringLiteral("DW")) const;
     // Starts pendrill in the private home (its working directory); false when it did not start.

@@ -19,21 +19,12 @@ namespace {
 
 const QString kRunsDir = QStringLiteral(PENDRILL_SOURCE_DIR "/tests/app/runs/");
 
-const QStringList kKeys = {"warehouse",     "admin",
-                           "package",       "sql",
-                           "write",         "remove",
-                           "config",        "env",
-                           "args",          "exit",
-                           "status",        "stdout",
-                           "stdout-has",    "stdout-contains",
-                           "stdout-last",   "stderr",
-                           "stderr-starts", "stderr-has",
-                           "log-head",      "log-lines",
-                           "log-last",      "log-has",
-                           "contents",      "same",
-                           "absent",        "query",
-                           "datalink",      "records",
-                           "record",        "exists"};
+const QStringList kKeys = QStringLiteral(
+                              "warehouse admin package sql write remove config env args exit "
+                              "status stdout stdout-has stdout-contains stdout-last stderr "
+                              "stderr-starts stderr-has log-head log-lines log-last log-has "
+                              "contents same absent query datalink records record exists")
+                              .split(' ');
 
 struct Line {
     QString key, value;
@@ -169,6 +160,8 @@ TEST_P(Scenario, Run) {
                 config.dwServer = value;
             else if (name == "dtsServer")
                 config.dtsServer = value;
+            else if (name == "extra")
+                config.extra += value;
             else if (name == "section")
                 config.extra +=
                     runjob::FlatFileSection(value.section(' ', 0, 0), value.section(' ', 1), files);

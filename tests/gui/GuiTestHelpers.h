@@ -12,13 +12,11 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileDialog>
-#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QPainter>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>

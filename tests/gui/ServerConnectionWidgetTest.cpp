@@ -127,20 +127,6 @@ TEST_F(ServerConnectionWidgetTest, OperatorEditsAndTheTestButton) {
     }
 }
 
-TEST_F(ServerConnectionWidgetTest, KeyboardFocusGoesToTheServerBox) {
-    QWidget window;
-    auto* other = new QLineEdit(&window);
-    auto* control = new ServerConnectionWidget(&window);
-    control->move(0, 30);
-    window.show();
-    window.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-    other->setFocus();
-    control->setFocus();
-    QApplication::processEvents();
-    EXPECT_TRUE(control->ServerBox()->hasFocus());
-}
-
 TEST_F(ServerConnectionWidgetTest, DatabasesAreListedFromTheServer) {
     const QString dir = LocalServerDirectory();
     ASSERT_TRUE(QDir().mkpath(dir));

@@ -16,7 +16,7 @@ using testsupport::writeAll;
 namespace {
 
 // The pass over data links built in memory; reading them from the catalogue and applying the
-// configuration file's sections is the run's part (app/RunRemoteDataTest).
+// configuration file's sections is the run's part (app/runs/005, 109).
 class ModelRemoteData : public remotetest::RemoteTest {
   protected:
     void SetUp() override {
