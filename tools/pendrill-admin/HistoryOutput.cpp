@@ -98,7 +98,6 @@ void HistoryJsonWriter::Begin() {
 // An element of the indented array is laid out as the object alone, every line moved in by four
 // blanks: its keys eight blanks in, the elements of Arguments twelve.
 void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
-    buffer_.resize(0);
     if (!lines_)
         buffer_ += first_ ? "    {\n" : ",\n    {\n";
     else
@@ -131,10 +130,18 @@ void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
             buffer_ += lines_ ? "," : ",\n";
     }
     buffer_ += lines_ ? "}\n" : "\n    }";
+    // Written in large pieces: one write a record cost more than the records' text.
+    if (buffer_.size() >= kFlushSize)
+        flush();
+}
+
+void HistoryJsonWriter::flush() {
     std::fwrite(buffer_.constData(), 1, size_t(buffer_.size()), out_);
+    buffer_.resize(0);
 }
 
 void HistoryJsonWriter::End() {
+    flush();
     if (!lines_)
         std::fputs(first_ ? "]\n" : "\n]\n", out_);
 }

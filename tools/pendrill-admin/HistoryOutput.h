@@ -17,9 +17,12 @@ class HistoryJsonWriter {
     HistoryJsonWriter(FILE* out, bool lines);
     void Begin();
     void Write(const JobHistoryReader& reader);
+    // Writes what is left (Write() holds up to about 256 KiB back) and closes the array.
     void End();
 
   private:
+    static constexpr qsizetype kFlushSize = 256 * 1024;
+    void flush();
     FILE* out_;
     bool lines_;
     bool first_ = true;
