@@ -3,8 +3,10 @@
 # repository and measures `pendrill-admin history` (elapsed time and maximum resident memory,
 # from /usr/bin/time) listing them all as JSON and as text, the default listing, a filtered one,
 # and a prune of half of them. First on the default SQLite repository, then (unless PG=0) on a
-# private PostgreSQL server reached through a postgresql:// repository location.
-# Needs a build (build/bin; PENDRILL_BIN=dir for another) and /usr/bin/time.
+# private PostgreSQL server reached through a postgresql:// repository location. On SQLite the
+# JSON listing is also run against `sqlite3 -json` of the same table, in PAIRS alternating pairs
+# (3 by default), printing both medians, the ratio and the goals (time <= 1.0 x, <= 50 MB).
+# Needs a build (build/bin; PENDRILL_BIN=dir for another), /usr/bin/time and sqlite3.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin=${PENDRILL_BIN:-$here/build/bin}
@@ -42,10 +44,32 @@ columns="Kind, ApplicationName, SourceServer, SourceDatabase, SourceUser, Target
          TargetDatabase, TargetUser, ExceptionFile, StartTime, EndTime, JobIdentifier, Status,
          Message, CurrentUserName, ComputerName, Arguments, RecordTime"
 
+# against_sqlite3: `history --json` and `sqlite3 -json` of the same records, alternating.
+against_sqlite3() {
+    local select="SELECT Id, Kind, ApplicationName, $columns FROM job_history ORDER BY Id DESC"
+    local ours=() peer=() ours_mb=() i secs kib
+    for ((i = 0; i < ${PAIRS:-3}; i++)); do
+        /usr/bin/time -f "%e %M" -o "$work/time" "$admin" history --json >/dev/null
+        read -r secs kib <"$work/time"
+        ours+=("$secs") ours_mb+=("$kib")
+        /usr/bin/time -f "%e %M" -o "$work/time" sqlite3 -json \
+            "$XDG_DATA_HOME/pendrill/repository.db" "$select" >/dev/null
+        read -r secs kib <"$work/time"
+        peer+=("$secs")
+    done
+    median() { printf '%s\n' "$@" | sort -g | sed -n "$((($# + 1) / 2))p"; }
+    local a b m
+    a=$(median "${ours[@]}") b=$(median "${peer[@]}") m=$(median "${ours_mb[@]}")
+    printf "  %-44s %7.2f s (sqlite3 -json %.2f s): %.2f x, goal <= 1.00; %.1f MB, goal <= 50\n" \
+        "history --json vs sqlite3 -json (median of ${PAIRS:-3})" "$a" "$b" \
+        "$(echo "$a / $b" | bc -l)" "$(echo "$m / 1024" | bc -l)"
+}
+
 listings() {
     measure "history --json (all $records)" "$admin" history --json
     python3 -c "import json,sys; n=len(json.load(open(sys.argv[1]))); assert n==$records, n" \
         "$work/out"
+    measure "history --json-lines" "$admin" history --json-lines
     measure "history --json --limit 0" "$admin" history --json --limit 0
     measure "history --limit all (text)" "$admin" history --limit all
     measure "history (newest 50, text)" "$admin" history
@@ -69,6 +93,7 @@ SELECT 4, 'Pendrill', 'dts-server', 'DTS Local Packages', 'etl', 'warehouse', 'D
        'etl', 'runner-1', '$arguments', 1700000000 + i * 60
 FROM n;
 SQL
+against_sqlite3
 listings
 
 if [ "${PG:-1}" != 0 ] && [ -n "$pgbin" ]; then

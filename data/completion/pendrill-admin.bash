@@ -86,7 +86,7 @@ _pendrill_admin() {
             elif [[ -z $sub && $cur != -* ]]; then
                 words="prune"
             else
-                words="--json --job --status --since --until --limit --help"
+                words="--json --json-lines --job --status --since --until --limit --help"
             fi
             ;;
         server)

@@ -90,23 +90,27 @@ bool JobHistoryReader::Next() {
     return false;
 }
 
+QVariant JobHistoryReader::Field(int column) const {
+    static const int startTime = int(Columns().indexOf(QLatin1String("StartTime")));
+    static const int endTime = int(Columns().indexOf(QLatin1String("EndTime")));
+    QVariant v = query_->value(column);
+    if ((column == startTime || column == endTime) && !v.isNull())
+        return localTime(v.toString());
+    return v;
+}
+
 QJsonObject JobHistoryReader::Record() const {
-    static const QString kArguments = QStringLiteral("Arguments");
-    static const QString kStartTime = QStringLiteral("StartTime");
-    static const QString kEndTime = QStringLiteral("EndTime");
+    static const int arguments = int(Columns().indexOf(QLatin1String("Arguments")));
     const QStringList& columns = Columns();
     QJsonObject record;
     for (int i = 0; i < columns.size(); ++i) {
-        const QString& name = columns.at(i);
-        const QVariant v = query_->value(i);
-        if (name == kArguments)
-            record.insert(name, QJsonDocument::fromJson(v.toString().toUtf8()).array());
+        const QVariant v = Field(i);
+        if (i == arguments)
+            record.insert(columns.at(i), QJsonDocument::fromJson(v.toString().toUtf8()).array());
         else if (v.isNull())
-            record.insert(name, QJsonValue());
-        else if (name == kStartTime || name == kEndTime)
-            record.insert(name, localTime(v.toString()));
+            record.insert(columns.at(i), QJsonValue());
         else
-            record.insert(name, QJsonValue::fromVariant(v));
+            record.insert(columns.at(i), QJsonValue::fromVariant(v));
     }
     return record;
 }

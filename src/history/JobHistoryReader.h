@@ -38,6 +38,9 @@ class JobHistoryReader {
     bool Next();
     // A column of the current record as stored (times as their writer wrote them).
     QVariant Value(int column) const { return query_->value(column); }
+    // A column of the current record as its JSON object holds it: null where never set,
+    // StartTime and EndTime in local time, the others as stored (Arguments as its JSON text).
+    QVariant Field(int column) const;
     // The current record as a JSON object, times in local time.
     QJsonObject Record() const;
     // The next record as a JSON object; false as Next().

@@ -12,11 +12,13 @@
 namespace {
 
 const char* const kHistoryUsage =
-    "Usage: pendrill-admin history [--json] [--job ID] [--status N] [--since DATE]\n"
-    "                              [--until DATE] [--limit N|all]\n"
+    "Usage: pendrill-admin history [--json|--json-lines] [--job ID] [--status N]\n"
+    "                              [--since DATE] [--until DATE] [--limit N|all]\n"
     "       pendrill-admin history prune --before DATE\n"
     "List the job-history records of the repository, newest first, or delete old ones.\n"
     "  --json          print a JSON array with every stored field\n"
+    "  --json-lines    print each record as one JSON object on a line of its own (the same\n"
+    "                  fields, compact; for large histories)\n"
     "  --job ID        only the records of this job identifier\n"
     "  --status N      only the records with this status: 0 success, 1 not reachable\n"
     "                  (repository or server), 2 not loaded (configuration file, data-link\n"
@@ -25,7 +27,7 @@ const char* const kHistoryUsage =
     "  --until DATE    only the records that ended at or before DATE (a date alone: up to the\n"
     "                  end of that day)\n"
     "  --limit N       at most the N newest records; 0 or 'all': every record (default 50\n"
-    "                  in the listing, all with --json)\n"
+    "                  in the listing, all with --json and --json-lines)\n"
     "  prune --before DATE\n"
     "                  delete, in one transaction, the records that ended before DATE, and\n"
     "                  print how many\n"
@@ -87,7 +89,8 @@ int prune(const AdminInvocation& c, const AdminIo& io) {
 
 int list(const AdminInvocation& c, const AdminIo& io) {
     const AdminArgs& args = c.args;
-    const bool json = args.has(QStringLiteral("--json"));
+    const bool lines = args.has(QStringLiteral("--json-lines"));
+    const bool json = lines || args.has(QStringLiteral("--json"));
     std::optional<qint64> limit;
     JobHistoryFilter filter;
     if (args.has(QStringLiteral("--job")))
@@ -136,7 +139,7 @@ int list(const AdminInvocation& c, const AdminIo& io) {
     }
     qint64 count = 0;
     bool more = false;
-    HistoryJsonWriter writer(io.out);
+    HistoryJsonWriter writer(io.out, lines);
     if (json)
         writer.Begin();
     while (reader.Next()) {
@@ -180,8 +183,9 @@ int list(const AdminInvocation& c, const AdminIo& io) {
 AdminGroup HistoryGroup() {
     AdminCommand list{""}, prune{"prune"};
     // A filter given twice: the last one counts.
-    list.options = {{"--json", false},       {"--job", true, true},   {"--status", true, true},
-                    {"--since", true, true}, {"--until", true, true}, {"--limit", true, true}};
+    list.options = {{"--json", false},        {"--json-lines", false}, {"--job", true, true},
+                    {"--status", true, true}, {"--since", true, true}, {"--until", true, true},
+                    {"--limit", true, true}};
     list.errorPrefix = "history: ";
     list.run = ::list;
     prune.options = {{"--before", true, true}};

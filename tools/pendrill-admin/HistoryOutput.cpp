@@ -2,8 +2,10 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 #include <cstdio>
 
+#include "JsonText.h"
 #include "history/JobHistoryReader.h"
 #include "history/TimeStamps.h"
 
@@ -73,24 +75,75 @@ QString statusText(const QVariant& v) {
 
 }  // namespace
 
-void HistoryJsonWriter::Begin() {
-    std::fputs("[\n", out_);
+HistoryJsonWriter::HistoryJsonWriter(FILE* out, bool lines) : out_(out), lines_(lines) {
+    // The keys in the order a JSON object keeps them: sorted by their UTF-16 units.
+    const QStringList& columns = JobHistoryReader::Columns();
+    for (int i = 0; i < columns.size(); ++i)
+        order_.append(i);
+    std::sort(order_.begin(), order_.end(),
+              [&columns](int a, int b) { return columns.at(a) < columns.at(b); });
+    for (const int i : order_) {
+        QByteArray key;
+        JsonText::AppendString(key, columns.at(i));
+        keys_.append(key + (lines_ ? ":" : ": "));
+    }
+    arguments_ = column("Arguments");
 }
 
+void HistoryJsonWriter::Begin() {
+    if (!lines_)
+        std::fputs("[\n", out_);
+}
+
+// An element of the indented array is laid out as the object alone, every line moved in by four
+// blanks: its keys eight blanks in, the elements of Arguments twelve.
 void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
-    // An element of an indented array is laid out as the object alone, every line moved in by
-    // four blanks (a string never holds a bare line break: JSON escapes it).
-    QByteArray out = first_ ? "    " : ",\n    ";
+    if (!lines_)
+        buffer_ += first_ ? "    {\n" : ",\n    {\n";
+    else
+        buffer_ += '{';
     first_ = false;
-    out += QJsonDocument(reader.Record())
-               .toJson(QJsonDocument::Indented)
-               .trimmed()
-               .replace('\n', QByteArrayLiteral("\n    "));
-    std::fwrite(out.constData(), 1, size_t(out.size()), out_);
+    for (qsizetype k = 0; k < order_.size(); ++k) {
+        const int i = order_.at(k);
+        if (!lines_)
+            buffer_ += "        ";
+        buffer_ += keys_.at(k);
+        const QVariant v = reader.Field(i);
+        if (i == arguments_) {
+            // Runs mostly close with the same arguments: written once, then copied.
+            const QString text = v.toString();
+            if (text != argumentsText_ || argumentsJson_.isNull()) {
+                argumentsText_ = text;
+                argumentsJson_ = QByteArray("");
+                JsonText::AppendJsonValue(
+                    argumentsJson_, QJsonDocument::fromJson(text.toUtf8()).array(), 2, lines_);
+            }
+            buffer_ += argumentsJson_;
+        } else if (v.isNull()) {
+            buffer_ += "null";
+        } else if (v.typeId() == QMetaType::QString) {
+            JsonText::AppendString(buffer_, v.toString());
+        } else {
+            JsonText::AppendJsonValue(buffer_, QJsonValue::fromVariant(v), 2, lines_);
+        }
+        if (k + 1 < order_.size())
+            buffer_ += lines_ ? "," : ",\n";
+    }
+    buffer_ += lines_ ? "}\n" : "\n    }";
+    // Written in large pieces: one write a record cost more than the records' text.
+    if (buffer_.size() >= kFlushSize)
+        flush();
+}
+
+void HistoryJsonWriter::flush() {
+    std::fwrite(buffer_.constData(), 1, size_t(buffer_.size()), out_);
+    buffer_.resize(0);
 }
 
 void HistoryJsonWriter::End() {
-    std::fputs(first_ ? "]\n" : "\n]\n", out_);
+    flush();
+    if (!lines_)
+        std::fputs(first_ ? "]\n" : "\n]\n", out_);
 }
 
 void PrintHistoryRecord(const JobHistoryReader& r, FILE* to) {

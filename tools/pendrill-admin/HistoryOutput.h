@@ -1,23 +1,37 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
+#include <QString>
 #include <cstdio>
 
 class JobHistoryReader;
 
 // Output of `pendrill-admin history`, one record at a time as the reader reaches it.
 
-// The JSON array: every stored field of each record, keys in alphabetical order, laid out as
-// QJsonDocument lays out an indented array. StartTime and EndTime in local time.
+// The JSON listing: every stored field of each record, keys in alphabetical order, StartTime
+// and EndTime in local time. Either one array laid out as QJsonDocument lays out an indented
+// array, or (`lines`) one compact object per line and nothing else.
 class HistoryJsonWriter {
   public:
-    explicit HistoryJsonWriter(FILE* out) : out_(out) {}
+    HistoryJsonWriter(FILE* out, bool lines);
     void Begin();
     void Write(const JobHistoryReader& reader);
+    // Writes what is left (Write() holds up to about 256 KiB back) and closes the array.
     void End();
 
   private:
+    static constexpr qsizetype kFlushSize = 256 * 1024;
+    void flush();
     FILE* out_;
+    bool lines_;
     bool first_ = true;
+    QList<int> order_;        // the reader's columns in the order of their keys
+    QList<QByteArray> keys_;  // each key as written, with its colon
+    int arguments_;
+    QString argumentsText_;  // the last Arguments seen, and its JSON as written
+    QByteArray argumentsJson_;
+    QByteArray buffer_;
 };
 
 // The text listing: a heading line per record (id, end time, status in words, kind,
