@@ -90,6 +90,10 @@ int prune(const AdminInvocation& c, const AdminIo& io) {
 int list(const AdminInvocation& c, const AdminIo& io) {
     const AdminArgs& args = c.args;
     const bool lines = args.has(QStringLiteral("--json-lines"));
+    if (lines && args.has(QStringLiteral("--json"))) {
+        io.error(QStringLiteral("history: --json and --json-lines exclude each other"));
+        return 2;
+    }
     const bool json = lines || args.has(QStringLiteral("--json"));
     std::optional<qint64> limit;
     JobHistoryFilter filter;
