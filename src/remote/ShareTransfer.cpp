@@ -197,6 +197,17 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
     return ok;
 }
 
+// Brings the copied files of the directory `dirFd` and their names to disk before the fetch
+// reports success (after which the site may drop its files): one flush of the file system, as
+// `sync` does, costs one journal commit where a flush per file costs one each.
+bool flushToDisk(int dirFd, QString* error) {
+    if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0) {
+        SetError(error, errnoText(errno));
+        return false;
+    }
+    return true;
+}
+
 // Stores the copy's job-history records on a thread of its own, one after the other in the order
 // they were handed over, while the next file is copied: each record opens the repository, runs
 // its statements and closes it again (about half a millisecond), and the first one also flushes
@@ -325,6 +336,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
                          false);
     }
     bool result = false;
+    QString why;
     RecordStore records;
     for (const QString& name : listFiles(remoteDir)) {
         if (StopFlags::TerminationSignalled) {
@@ -341,7 +353,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
             progress->LabelCaption(QString::fromLatin1(kProgressTitle) + QStringLiteral("\r\n") +
                                    name + QStringLiteral(" to ") + localDir);
         qint64 copied = 0;
-        QString why = localError;
+        why = localError;
         const bool ok = localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, &why);
         record.setEndTime(QDateTime::currentDateTime());
         // What reached the local directory: a file that failed left nothing there.
@@ -370,6 +382,12 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
                 break;
             }
         }
+    }
+    if (result && !flushToDisk(localFd, &why)) {
+        const QString message = QStringLiteral("Couldn't write the copied files to disk");
+        notes.Box(message, 0, QString());
+        SetError(error, message + QStringLiteral(": ") + why);
+        result = false;
     }
     if (progress) {
         progress->AnimateStop();
