@@ -198,8 +198,8 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
 }
 
 // Brings the copied files of the directory `dirFd` and their names to disk before the fetch
-// reports success: one flush of the file system, as
-// `sync` does, costs one journal commit where a flush per file costs one each.
+// reports success: one flush of the file system, as `sync` does, costs one journal commit where
+// a flush per file costs one each.
 bool flushToDisk(int dirFd, QString* error) {
     if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0) {
         SetError(error, errnoText(errno));
