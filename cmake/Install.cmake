@@ -20,6 +20,7 @@ install(FILES ${CMAKE_SOURCE_DIR}/data/completion/pendrill-admin.bash
 set(PENDRILL_EXAMPLES_DIR ${CMAKE_INSTALL_DATADIR}/doc/pendrill/examples)
 install(FILES ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-nightly@.service
               ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-nightly@.timer
+              ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-failure@.service
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/systemd)
 install(FILES ${CMAKE_SOURCE_DIR}/examples/cron/pendrill.crontab
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)

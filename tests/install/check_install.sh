@@ -38,6 +38,7 @@ for f in share/man/man1/pendrill.1 share/man/man1/pendrill-admin.1 \
     share/bash-completion/completions/pendrill-admin \
     share/doc/pendrill/examples/systemd/pendrill-nightly@.service \
     share/doc/pendrill/examples/systemd/pendrill-nightly@.timer \
+    share/doc/pendrill/examples/systemd/pendrill-failure@.service \
     share/doc/pendrill/examples/cron/pendrill.crontab \
     share/applications/pendrill.desktop; do
     [ -s "$prefix/$f" ] || fail "$f missing"
@@ -126,9 +127,16 @@ done
 if command -v systemd-analyze >/dev/null; then
     out=$(cd "$examples/systemd" && MANPATH=$prefix/share/man systemd-analyze verify \
         "$examples/systemd/pendrill-nightly@demo.service" \
-        "$examples/systemd/pendrill-nightly@demo.timer" 2>&1) ||
+        "$examples/systemd/pendrill-nightly@demo.timer" \
+        "$examples/systemd/pendrill-failure@pendrill-nightly@demo.service" 2>&1) ||
         fail "systemd-analyze verify: $out"
     [ -z "$out" ] || fail "systemd-analyze verify warns: $out"
+    # The service's confinement: an exposure of at most 4.0 ("OK").
+    cp "$examples/systemd/pendrill-nightly@.service" "$tmp/pendrill-nightly@demo.service"
+    exposure=$(systemd-analyze security --offline=yes "$tmp/pendrill-nightly@demo.service" |
+        sed -n 's/.*exposure level for [^:]*: \([0-9.]*\).*/\1/p')
+    awk -v e="$exposure" 'BEGIN { exit !(e != "" && e <= 4.0) }' ||
+        fail "systemd-analyze security rates the service's exposure ${exposure:-?}"
 else
     echo "systemd-analyze not installed: units not verified"
 fi
