@@ -26,14 +26,22 @@ install(FILES ${CMAKE_SOURCE_DIR}/examples/cron/pendrill.crontab
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/cron/pendrill-cron
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)
-# The examples name the programs as installed under /usr/local; an install elsewhere
-# (--prefix) gets its own path in them.
+# The examples name the programs as installed under /usr/local, the manual pages the examples'
+# directory there; an install elsewhere (--prefix) gets its own paths in them.
 string(CONFIGURE [[
     set(bin "${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_BINDIR@")
+    set(examples "${CMAKE_INSTALL_PREFIX}/@PENDRILL_EXAMPLES_DIR@")
+    set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
     foreach(f systemd/pendrill-nightly@.service cron/pendrill-cron cron/pendrill.crontab)
-        set(path "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/@PENDRILL_EXAMPLES_DIR@/${f}")
+        set(path "${root}/@PENDRILL_EXAMPLES_DIR@/${f}")
         file(READ "${path}" text)
         string(REPLACE "/usr/local/bin" "${bin}" text "${text}")
+        file(WRITE "${path}" "${text}")
+    endforeach()
+    foreach(page pendrill.1 pendrill-admin.1)
+        set(path "${root}/@CMAKE_INSTALL_MANDIR@/man1/${page}")
+        file(READ "${path}" text)
+        string(REPLACE "/usr/local/share/doc/pendrill/examples" "${examples}" text "${text}")
         file(WRITE "${path}" "${text}")
     endforeach()
 ]] PENDRILL_EXAMPLES_FIXUP @ONLY)

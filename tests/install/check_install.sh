@@ -45,6 +45,8 @@ for f in share/man/man1/pendrill.1 share/man/man1/pendrill-admin.1 \
 done
 grep -q "$prefix/bin/pendrill" "$examples/systemd/pendrill-nightly@.service" ||
     fail "the service does not name the installed program"
+grep -q "$examples/" "$prefix/share/man/man1/pendrill.1" ||
+    fail "pendrill(1) does not name the installed examples"
 
 # Manual pages: no warnings from groff or man, and every option of the --help texts.
 options_of() { grep -oE -- '(^|[][ (|,])--?[a-z][a-z_-]*' | sed 's/^[^-]*//' | sort -u; }
