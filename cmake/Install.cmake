@@ -14,6 +14,7 @@ endforeach()
 # Manual pages, bash completion of pendrill-admin, and the nightly-run examples.
 install(FILES ${CMAKE_SOURCE_DIR}/docs/man/pendrill.1 ${CMAKE_SOURCE_DIR}/docs/man/pendrill-admin.1
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_SOURCE_DIR}/docs/man/pendrill.etl.5 DESTINATION ${CMAKE_INSTALL_MANDIR}/man5)
 install(FILES ${CMAKE_SOURCE_DIR}/data/completion/pendrill-admin.bash
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
         RENAME pendrill-admin)

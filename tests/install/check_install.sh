@@ -34,7 +34,7 @@ examples=$prefix/share/doc/pendrill/examples
 for f in bin/pendrill bin/pendrill-admin share/doc/pendrill/examples/cron/pendrill-cron; do
     [ -x "$prefix/$f" ] || fail "$f missing or not executable"
 done
-for f in share/man/man1/pendrill.1 share/man/man1/pendrill-admin.1 \
+for f in share/man/man1/pendrill.1 share/man/man1/pendrill-admin.1 share/man/man5/pendrill.etl.5 \
     share/bash-completion/completions/pendrill-admin \
     share/doc/pendrill/examples/systemd/pendrill-nightly@.service \
     share/doc/pendrill/examples/systemd/pendrill-nightly@.timer \
@@ -49,6 +49,9 @@ grep -q "$examples/" "$prefix/share/man/man1/pendrill.1" ||
     fail "pendrill(1) does not name the installed examples"
 
 # Manual pages: no warnings from groff or man, and every option of the --help texts.
+etl_page=$prefix/share/man/man5/pendrill.etl.5
+warnings=$( (groff -ww -man -z "$etl_page"; MANWIDTH=80 man --warnings -l "$etl_page" >/dev/null) 2>&1)
+[ -z "$warnings" ] || fail "pendrill.etl.5 has warnings: $warnings"
 options_of() { grep -oE -- '(^|[][ (|,])--?[a-z][a-z_-]*' | sed 's/^[^-]*//' | sort -u; }
 for page in pendrill pendrill-admin; do
     file=$prefix/share/man/man1/$page.1
