@@ -57,7 +57,7 @@ _pendrill_admin() {
     local words=""
     case $cmd in
         "")
-            words="config history server datalink package remote --help --version"
+            words="config history server datalink package remote settings --help --version"
             ;;
         config)
             if [[ -z $sub ]]; then
@@ -126,6 +126,27 @@ _pendrill_admin() {
                 "") words="status fetch check --help" ;;
                 status | check) words="--server --database --model --name $login --help" ;;
                 fetch) words="--server --database --model $login --help" ;;
+            esac
+            ;;
+        settings)
+            local names="repository ftp.passive ftp.connect-timeout ftp.data-timeout ftp.ca-file
+                on-failure on-success hook-timeout"
+            case $sub in
+                "") words="list get set test --help" ;;
+                list) words="--json --help" ;;
+                test) words="repository --help" ;;
+                get | set)
+                    if [[ $prev == "$sub" ]]; then
+                        words="$names --help"
+                    elif [[ $sub == set && $prev == ftp.passive ]]; then
+                        words="true false"
+                    elif [[ $sub == set && $prev == ftp.ca-file ]]; then
+                        _pendrill_admin_files -f
+                        return
+                    else
+                        words="--help"
+                    fi
+                    ;;
             esac
             ;;
     esac

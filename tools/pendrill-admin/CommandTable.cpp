@@ -16,6 +16,7 @@ const char* const kUsage =
     "  datalink init|add|set|list ... set up the data-link catalogue of a warehouse\n"
     "  package import|list|run ...    store, list and run the packages of a server\n"
     "  remote status|fetch|check ...  the remote data of a model's data links\n"
+    "  settings list|get|set|test ... the settings store by name (repository, FTP, hooks)\n"
     "\n"
     "Run 'pendrill-admin COMMAND --help' for the options of a command.\n"
     "Exit status: 0 success, 1 failure, 2 wrong usage or a refused value (an empty name or one\n"
@@ -90,7 +91,8 @@ int runGroup(const AdminGroup& group, const QStringList& args, const AdminIo& io
 
 const std::vector<AdminGroup>& AdminGroups() {
     static const std::vector<AdminGroup> groups = {ConfigGroup(),   HistoryGroup(), ServerGroup(),
-                                                   DatalinkGroup(), PackageGroup(), RemoteGroup()};
+                                                   DatalinkGroup(), PackageGroup(), RemoteGroup(),
+                                                   SettingsGroup()};
     return groups;
 }
 

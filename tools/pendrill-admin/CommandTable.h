@@ -12,6 +12,7 @@ AdminGroup ServerGroup();    // server add|list|remove|databases: the server ali
 AdminGroup DatalinkGroup();  // datalink init|add|set|list: the data-link catalogue of a warehouse
 AdminGroup PackageGroup();   // package import|export|delete|list-versions|list|run
 AdminGroup RemoteGroup();    // remote status|fetch|check: the remote data of a model's data links
+AdminGroup SettingsGroup();  // settings list|get|set|test: the settings store by name
 
 // Every group, in the order the usage names them.
 const std::vector<AdminGroup>& AdminGroups();
