@@ -8,10 +8,11 @@ _pendrill_admin() {
     cur=${COMP_WORDS[COMP_CWORD]}
     prev=${COMP_WORDS[COMP_CWORD - 1]}
 
-    local login="--user --password --trusted"
+    local login="--user --password --password-file --trusted"
     local fields="--type --ds-server --ds-database --ds-trusted-login --ds-user --ds-password
-        --ds-file --ds-directory --ds-connect-string --transfer-data --ftp-server --ftp-user
-        --ftp-password --remote-directory --poll-interval --poll-duration --null"
+        --ds-password-file --ds-file --ds-directory --ds-connect-string --transfer-data
+        --ftp-server --ftp-user --ftp-password --ftp-password-file --remote-directory
+        --poll-interval --poll-duration --null"
 
     # The command and subcommand are the first two words that are not options.
     local cmd="" sub="" i w
@@ -28,7 +29,7 @@ _pendrill_admin() {
 
     # Values of options: files, directories, booleans; nothing to offer for free text.
     case $prev in
-        -o | --exception-file)
+        -o | --exception-file | --password-file | --ds-password-file | --ftp-password-file)
             _pendrill_admin_files -f
             return
             ;;
@@ -102,7 +103,7 @@ _pendrill_admin() {
                 "") words="init add set list --help" ;;
                 init) words="--server --database $login --help" ;;
                 add | set) words="--server --database --model --name $fields $login --help" ;;
-                list) words="--server --database --model --json $login --help" ;;
+                list) words="--server --database --model --json --show-passwords $login --help" ;;
             esac
             ;;
         package)

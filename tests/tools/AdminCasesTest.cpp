@@ -31,7 +31,7 @@ const QString kCasesDir = QStringLiteral(PENDRILL_SOURCE_DIR "/tests/tools/cases
 
 const QStringList kKeys = QStringLiteral(
                               "server write copy fifo chmod umask env setup sql history repository "
-                              "run exec refused capture "
+                              "stdin run exec refused capture "
                               "exit stdout stdout-has stdout-lacks stdout-starts stdout-last "
                               "stdout-count stderr stderr-has "
                               "stderr-lacks stderr-starts stderr-count json file file-has "
@@ -245,6 +245,7 @@ TEST_P(Case, Run) {
     // next run starts.
     ProcessResult r;
     bool ran = false, exitGiven = false;
+    QByteArray input;  // standard input of the next exec
     std::optional<QStringList> out, err;
     const auto whole = [](const std::optional<QStringList>& want, const QByteArray& got) {
         if (want) {
@@ -315,6 +316,8 @@ TEST_P(Case, Run) {
                 rows << fields.join('|');
             }
             EXPECT_EQ(rows.join("; ").toStdString(), text(right).toStdString());
+        } else if (l.key == "stdin") {
+            input = text(v).toUtf8();
         } else if (l.key == "history") {
             FillHistory(v.toInt());
         } else if (l.key == "repository") {
@@ -324,8 +327,9 @@ TEST_P(Case, Run) {
             close();
             const QStringList args =
                 Words(expand(l.key == "refused" ? v.section(" | ", 0, -2) : v));
-            r = l.key == "exec" ? testsupport::runProgram("pendrill-admin", args)
+            r = l.key == "exec" ? testsupport::runProgram("pendrill-admin", args, input)
                                 : testsupport::admin(args);
+            input.clear();
             ran = true;
             if (l.key == "refused") {
                 const QString reason = text(v.section(" | ", -1)), said = testsupport::err(r);

@@ -2,7 +2,8 @@
 
 namespace {
 
-const AdminOption kLoginOptions[] = {{"--user"}, {"--password"}, {"--trusted", false}};
+const AdminOption kLoginOptions[] = {
+    {"--user"}, {"--password"}, {"--password-file"}, {"--trusted", false}};
 
 const AdminOption* findOption(const std::vector<AdminOption>& options, const QString& name) {
     for (const AdminOption& o : options)

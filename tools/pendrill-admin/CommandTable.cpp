@@ -1,5 +1,6 @@
 #include "CommandTable.h"
 
+#include "AdminSecrets.h"
 #include "ServerRequest.h"
 
 namespace {
@@ -52,7 +53,7 @@ int runCommand(const AdminGroup& group, const AdminCommand& command, const QStri
     const bool parsed = ParseAdminArgs(args, command, &invocation.args, &helpAsked, &error);
     if (helpAsked)
         return usage(help, io, true);
-    if (!parsed)
+    if (!parsed || !ResolveSecretOptions(&invocation.args, &error))
         return wrong(error);
     const QStringList& given = invocation.args.positional;
     if (given.size() < command.minArgs) {

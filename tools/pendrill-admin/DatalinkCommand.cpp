@@ -10,26 +10,32 @@ const char* const kDatalinkUsage =
     "                                    [FIELD]... [LOGIN]\n"
     "       pendrill-admin datalink set  --server S --database D --model M --name N FIELD...\n"
     "                                    [LOGIN]\n"
-    "       pendrill-admin datalink list --server S --database D --model M [--json] [LOGIN]\n"
+    "       pendrill-admin datalink list --server S --database D --model M [--json]\n"
+    "                                    [--show-passwords] [LOGIN]\n"
     "Set up and inspect the data-link catalogue (table dwm_data_link) of a data-warehouse\n"
     "database.\n"
     "  init   create the table (and, on an embedded or PostgreSQL server, the database)\n"
     "  add    add the data link N of model M; fields not given are NULL\n"
     "  set    change fields of the data link N of model M\n"
     "  list   the data links of model M as Pendrill shows them: NULL as empty, 0 or FALSE,\n"
-    "         numbers beyond 32767 as 32767, passwords in clear; rows whose Type is not a\n"
-    "         number are left out with a note on standard error\n"
+    "         numbers beyond 32767 as 32767, passwords (and a connect string's PWD=) as\n"
+    "         ******** unless --show-passwords; rows whose Type is not a number are left\n"
+    "         out with a note on standard error\n"
     "Model and data-link names are compared exactly (letter case counts), also on a server\n"
     "whose collation ignores case. add and set refuse an empty model or data-link name;\n"
     "list --model \"\" lists the rows stored with an empty model.\n"
-    "LOGIN:  --user U [--password P]   or   --trusted (the default)\n"
+    "LOGIN:  --user U [--password P | --password-file F]   or   --trusted (the default)\n"
     "FIELD:  --type N  --ds-server TEXT  --ds-database TEXT  --ds-trusted-login true|false\n"
-    "        --ds-user TEXT  --ds-password TEXT  --ds-file TEXT  --ds-directory TEXT\n"
+    "        --ds-user TEXT  --ds-password TEXT  --ds-password-file F  --ds-file TEXT\n"
+    "        --ds-directory TEXT\n"
     "        --ds-connect-string TEXT  --transfer-data N  --ftp-server TEXT  --ftp-user TEXT\n"
-    "        --ftp-password TEXT  --remote-directory TEXT  --poll-interval N  --poll-duration N\n"
+    "        --ftp-password TEXT  --ftp-password-file F  --remote-directory TEXT\n"
+    "        --poll-interval N  --poll-duration N\n"
     "        --null COLUMN (set a column to NULL; may be repeated)\n"
     "        Numbers (N) are whole numbers from 0 to 32767.\n"
-    "Passwords are given in clear and stored ROT13-rotated, as Pendrill stores them.\n";
+    "Passwords are given in clear and stored ROT13-rotated, as Pendrill stores them. A\n"
+    "password file gives its first line; '-' as a password or file reads standard input;\n"
+    "--user without a password takes PENDRILL_PASSWORD from the environment.\n";
 
 }  // namespace
 
@@ -48,7 +54,7 @@ AdminGroup DatalinkGroup() {
     add.run = withRequest<DatalinkAdd>;
     set.run = withRequest<DatalinkSet>;
     list.run = withRequest<DatalinkList>;
-    list.options = {{"--model"}, {"--json", false}};
+    list.options = {{"--model"}, {"--json", false}, {"--show-passwords", false}};
     list.required = {QStringLiteral("--model")};
     list.mayBeEmpty = {QStringLiteral("--model")};
     for (AdminCommand* c : {&add, &set}) {

@@ -114,6 +114,9 @@ std::vector<AdminOption> DatalinkFieldOptions() {
     std::vector<AdminOption> options;
     for (const Field& f : kFields)
         options.push_back({f.option});
+    // Read into --ds-password and --ftp-password before the command runs (AdminSecrets.h).
+    options.push_back({"--ds-password-file"});
+    options.push_back({"--ftp-password-file"});
     return options;
 }
 

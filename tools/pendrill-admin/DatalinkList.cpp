@@ -24,6 +24,21 @@ class StderrOperator : public OperatorInterface {
     const AdminIo& io_;
 };
 
+// A stored password as a listing shows it: ******** unless --show-passwords.
+QString shownPassword(const QString& password, bool reveal) {
+    return reveal || password.isEmpty() ? password : QStringLiteral("********");
+}
+
+// The data link as listed: passwords (and that of a connect string) hidden unless `reveal`.
+DataLink listed(const DataLink& stored, bool reveal) {
+    DataLink ds = stored;
+    ds.password = shownPassword(ds.password, reveal);
+    ds.ftpPassword = shownPassword(ds.ftpPassword, reveal);
+    if (!reveal)
+        ds.connectString = MaskedConnectionText(ds.connectString);
+    return ds;
+}
+
 QJsonObject LinkToJson(const DataLink& ds) {
     return QJsonObject{
         {"strModelName", ds.modelName},
@@ -94,10 +109,11 @@ int DatalinkList(const DatalinkRequest& r, const AdminIo& io) {
     for (const DataLink& ds : sources.All())
         if (ds.modelName == r.model)
             shown.push_back(&ds);
+    const bool reveal = r.args.has(QStringLiteral("--show-passwords"));
     if (r.args.has(QStringLiteral("--json"))) {
         QJsonArray array;
         for (const DataLink* ds : shown)
-            array.append(LinkToJson(*ds));
+            array.append(LinkToJson(listed(*ds, reveal)));
         io.write(QJsonDocument(array).toJson(QJsonDocument::Indented));
         return 0;
     }
@@ -106,7 +122,7 @@ int DatalinkList(const DatalinkRequest& r, const AdminIo& io) {
         if (!first)
             io.print(QString());
         first = false;
-        printText(*ds, io);
+        printText(listed(*ds, reveal), io);
     }
     return 0;
 }

@@ -36,7 +36,8 @@ const char* const kRemoteUsage =
     "  check   logs in to the FTP site of data link N with its stored server, user and\n"
     "          password and checks that its status file can be read and a file written beside\n"
     "          it (the flat-file panel's Test connection)\n"
-    "LOGIN:  --user U [--password P]   or   --trusted (the default)\n"
+    "LOGIN:  --user U [--password P | --password-file F]   or   --trusted (the default);\n"
+    "        '-' as P or F reads standard input; without either PENDRILL_PASSWORD is taken\n"
     "Exit status: 0 success; 5 remote data not obtained (fetch), a status that failed\n"
     "(status), or rights not confirmed (check); 1 other failure (no warehouse, no such data\n"
     "link); 2 wrong usage.\n";

@@ -1,7 +1,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <cstdio>
 
 #include "CommandTable.h"
@@ -20,7 +19,8 @@ const char* const kServerUsage =
     "Usage: pendrill-admin server add NAME ALIAS\n"
     "       pendrill-admin server list [--json]\n"
     "       pendrill-admin server remove NAME\n"
-    "       pendrill-admin server databases NAME [--user U [--password P] | --trusted]\n"
+    "       pendrill-admin server databases NAME [--user U [--password P | --password-file F]\n"
+    "                                             | --trusted]\n"
     "Define the database servers Pendrill reaches by name (server aliases).\n"
     "  add        define or replace NAME; ALIAS is one of\n"
     "               sqlite:DIRECTORY                  an embedded server in that directory\n"
@@ -34,15 +34,6 @@ const char* const kServerUsage =
 
 QString aliasKey() {
     return QString::fromLatin1(ServerAliasKey);
-}
-
-// An ODBC text may carry a password; a listing shows that it is there, not what it is.
-QString masked(const QString& alias) {
-    static const QRegularExpression pwd(
-        QStringLiteral(R"((\b(?:pwd|password)\s*=\s*)(\{[^}]*\}|[^;]*))"),
-        QRegularExpression::CaseInsensitiveOption);
-    QString text = alias;
-    return text.replace(pwd, QStringLiteral("\\1********"));
 }
 
 QString storedName(const QString& name) {
@@ -83,7 +74,7 @@ int list(const AdminInvocation& c, const AdminIo& io) {
     const bool json = c.args.has(QStringLiteral("--json"));
     QJsonArray array;
     for (const QString& name : RegistryValueNames(aliasKey())) {
-        const QString alias = masked(ReadRegistryValue(aliasKey(), name));
+        const QString alias = MaskedConnectionText(ReadRegistryValue(aliasKey(), name));
         if (json)
             array.append(
                 QJsonObject{{QStringLiteral("name"), name}, {QStringLiteral("alias"), alias}});

@@ -1,5 +1,8 @@
 #include "ServerRequest.h"
 
+#include <QRegularExpression>
+
+#include "AdminSecrets.h"
 #include "config/ValueChecks.h"
 #include "db/DbInterface.h"
 
@@ -39,7 +42,10 @@ bool TakeConnectionOptions(const AdminCommand& command, const QString& label,
     }
     invocation->login.trusted = !named;
     invocation->login.user = args.value(QStringLiteral("--user"));
-    invocation->login.password = args.value(QStringLiteral("--password"));
+    if (named)
+        invocation->login.password = args.has(QStringLiteral("--password"))
+                                         ? args.value(QStringLiteral("--password"))
+                                         : PasswordFromEnvironment();
     invocation->server = args.value(QStringLiteral("--server"));
     invocation->database = args.value(QStringLiteral("--database"));
     return true;
@@ -54,4 +60,12 @@ void DescribeConnection(DbConnection& connection, const AdminInvocation& invocat
 
 QString TerminalLines(const QString& text) {
     return QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
+QString MaskedConnectionText(const QString& text) {
+    static const QRegularExpression pwd(
+        QStringLiteral(R"((\b(?:pwd|password)\s*=\s*)(\{[^}]*\}|[^;]*))"),
+        QRegularExpression::CaseInsensitiveOption);
+    QString masked = text;
+    return masked.replace(pwd, QStringLiteral("\\1********"));
 }

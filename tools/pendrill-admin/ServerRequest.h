@@ -21,3 +21,7 @@ void DescribeConnection(DbConnection& connection, const AdminInvocation& invocat
 
 // The text with every CR LF turned into LF, as the messages of a terminal have them.
 QString TerminalLines(const QString& text);
+
+// A connection text (an ODBC alias, a data link's connect string) with the value of its PWD= or
+// Password= part shown as ********: a listing shows that a password is there, not what it is.
+QString MaskedConnectionText(const QString& text);
