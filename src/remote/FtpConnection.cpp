@@ -10,6 +10,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "util/FileUtils.h"
 #include "util/StopFlags.h"
 #include "util/UniqueFd.h"
 
@@ -456,7 +457,8 @@ bool FtpConnection::Download(const QString& directory, const QString& name, int 
     // the file is created new, and never through a symbolic link.
     ::unlinkat(localDirFd, temporary.constData(), 0);
     UniqueFd fd(::openat(localDirFd, temporary.constData(),
-                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+                         O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                         ModeWithinDirectory(localDirFd, 0666)));
     if (fd.get() < 0)
         return localFailure("create a local file for", errno);
     resetRequest();

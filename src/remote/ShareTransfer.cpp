@@ -174,7 +174,8 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
     }
     ::unlinkat(localDirFd, temporary.constData(), 0);
     UniqueFd out(::openat(localDirFd, temporary.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, st.st_mode & 0666));
+                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                          ModeWithinDirectory(localDirFd, st.st_mode & 0666)));
     bool ok = false;
     if (!out.valid()) {
         SetError(error, errnoText(errno));

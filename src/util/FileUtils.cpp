@@ -100,3 +100,10 @@ void MakeDirectory(const QString& directory) {
     std::error_code ec;
     fs::create_directories(ToFsPath(directory), ec);
 }
+
+unsigned ModeWithinDirectory(int dirFd, unsigned requested) {
+    struct stat st {};
+    if (::fstat(dirFd, &st) != 0)
+        return requested;
+    return requested & (st.st_mode & 0666);
+}

@@ -36,3 +36,10 @@ std::filesystem::path ToFsPath(const QString& path);
 // Creates the directory with every missing parent; an existing directory is left alone and
 // errors are swallowed.
 void MakeDirectory(const QString& directory);
+
+// The mode for a file created in the open directory `dirFd`: `requested` (the umask still applies
+// when the file is created) without the read and write rights that the directory does not give
+// to the same class of users, so a fetched file is never more open than the directory it lands in
+// (a 0750 directory gets files of at most 0640). `requested` unchanged when the directory cannot
+// be looked at.
+unsigned ModeWithinDirectory(int dirFd, unsigned requested);

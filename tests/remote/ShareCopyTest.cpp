@@ -128,9 +128,16 @@ TEST_F(Share, CopyRemoteData) {
     QFile::link(home.file("secret"), remote + "link.csv");
     QFile::link(home.file("secret"), local + "/.a.txt.pendrill-part");
 
+    // A file open to all on the share lands no more open than the local directory.
+    ::chmod(QFile::encodeName(remote + "a.txt").constData(), 0666);
+    ::chmod(QFile::encodeName(local).constData(), 0750);
+
     JobRecord record;
     record.setSourcePath(remote);
     EXPECT_TRUE(ShareCopyRemoteData(remote, local, record, notes));
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(local + "/a.txt").constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
     EXPECT_EQ(readAll(home.file("secret")), "keep");
     EXPECT_EQ(fileNames(local), (QStringList{"a.txt", "name with blanks.csv", "status"}));
     EXPECT_EQ(readAll(local + "/a.txt"), "alpha\r\n") << "replaced";
