@@ -366,6 +366,7 @@ static qint32 winInetCodeOf(CURLcode rc, const FtpConnection::Trace& trace, long
 bool FtpConnection::perform(const QByteArray& url) {
     CURL* h = d_->easy.get();
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    d_->curlError[0] = '\0';
     const CURLcode rc = curl_easy_perform(h);
     lastCurlCode_ = rc;
     localError_.clear();

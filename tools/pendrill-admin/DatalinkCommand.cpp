@@ -29,6 +29,9 @@ const char* const kDatalinkUsage =
     "        --ftp-password TEXT  --remote-directory TEXT  --poll-interval N  --poll-duration N\n"
     "        --null COLUMN (set a column to NULL; may be repeated)\n"
     "        Numbers (N) are whole numbers from 0 to 32767.\n"
+    "        --ftp-server: host[:port], ftps://host[:port] (FTP over TLS) or\n"
+    "        sftp://host[:port] (SFTP: the account's ~/.ssh key or --ftp-password, the host\n"
+    "        key checked against ~/.ssh/known_hosts)\n"
     "Passwords are given in clear and stored ROT13-rotated, as Pendrill stores them.\n";
 
 }  // namespace
