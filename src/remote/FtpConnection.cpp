@@ -251,9 +251,10 @@ FtpConnection::FtpConnection(const QString& server, const std::optional<QString>
                QByteArray::number(address.port) + '/';
 
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
-    if (address.sftp)
-        ConfigureSftp(h, address, password.has_value() && !password->isEmpty(),
-                      user.has_value() && !user->isEmpty(), d_->hostCheck);
+    const bool withUser = user.has_value() && !user->isEmpty();
+    if (address.sftp)  // the password goes with a user name of the data link's own
+        ConfigureSftp(h, address, withUser && password.has_value() && !password->isEmpty(),
+                      withUser, d_->hostCheck);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d_->curlError);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
@@ -274,7 +275,7 @@ FtpConnection::FtpConnection(const QString& server, const std::optional<QString>
             curl_easy_setopt(h, CURLOPT_CAINFO, d_->caFile.constData());
         }
     }
-    if (user.has_value() && !user->isEmpty()) {
+    if (withUser) {
         d_->user = user->toUtf8();
         d_->password = password.value_or(QString()).toUtf8();
         curl_easy_setopt(h, CURLOPT_USERNAME, d_->user.constData());

@@ -15,7 +15,8 @@ typedef void CURL;
 // The files are looked for in the home directory: $HOME when it is an absolute path, otherwise
 // the account's home directory from the password database. The key is ~/.ssh/id_ed25519, or
 // ~/.ssh/id_rsa when there is none (without a passphrase, its ".pub" beside it); the data link's
-// password is tried after the key when one is given. No user name logs in as the account itself.
+// password is tried after the key when one is given with a user name. No user name logs in as
+// the account itself, with the key only.
 
 // How the site's host key compared with ~/.ssh/known_hosts; `refusal` is empty while the key
 // was accepted (or not yet seen), and holds the reason once it was refused.
