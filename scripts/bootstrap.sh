@@ -15,7 +15,7 @@ packages=(
     qt6-base-dev libqt6sql6-sqlite libqt6sql6-psql libqt6sql6-odbc
     libcurl4-openssl-dev libgtest-dev googletest libsqlite3-dev libpq-dev
     postgresql odbc-postgresql unixodbc sqlite3
-    python3 python3-pyftpdlib python3-openssl
+    python3 python3-pyftpdlib python3-openssl openssh-server
     clang libclang-rt-14-dev ccache
     xvfb xauth
     man-db groff-base bash-completion systemd

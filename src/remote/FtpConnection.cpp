@@ -6,10 +6,12 @@
 
 #include <QRegularExpression>
 #include <QUrl>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 
+#include "remote/SftpSession.h"
 #include "util/FileUtils.h"
 #include "util/StopFlags.h"
 #include "util/UniqueFd.h"
@@ -45,7 +47,7 @@ int matchEverything(void*, const char*, const char*) {
 }  // namespace
 
 struct FtpConnection::Trace {
-    enum class Sink { None, Head, File };
+    enum class Sink { None, Head, File, Listing };
 
     // Reply lines of the reply being read, and the last complete reply.
     QStringList pendingLines;
@@ -66,6 +68,8 @@ struct FtpConnection::Trace {
     const QByteArray* upload = nullptr;
     qsizetype uploadPos = 0;
 
+    QByteArray listing;  // an SFTP listing as it came
+
     void reset() {
         pendingLines.clear();
         lastReply.clear();
@@ -82,6 +86,7 @@ struct FtpConnection::Trace {
         writeErrno = 0;
         upload = nullptr;
         uploadPos = 0;
+        listing.clear();
     }
 
     static size_t onReplyLine(char* buffer, size_t size, size_t count, void* user) {
@@ -135,6 +140,9 @@ struct FtpConnection::Trace {
                 t->written += static_cast<qint64>(length);
                 return length;
             }
+            case Sink::Listing:
+                t->listing.append(buffer, static_cast<qsizetype>(length));
+                return length;
             case Sink::None:
                 break;
         }
@@ -168,9 +176,12 @@ struct FtpConnection::Trace {
 
 struct FtpConnection::Impl {
     CurlEasy easy;
-    QByteArray base;  // "ftp://host:port/"
+    QByteArray base;  // "ftp://host:port/" or "sftp://host:port/"
     QByteArray user, password, caFile;
     Trace trace;
+    bool sftp = false;
+    SftpHostCheck hostCheck;
+    char curlError[CURL_ERROR_SIZE] = {};
 };
 
 FtpServerAddress ParseFtpServer(const QString& server) {
@@ -181,6 +192,10 @@ FtpServerAddress ParseFtpServer(const QString& server) {
         text = text.mid(7);
     } else if (text.startsWith(QLatin1String("ftp://"), Qt::CaseInsensitive)) {
         text = text.mid(6);
+    } else if (text.startsWith(QLatin1String("sftp://"), Qt::CaseInsensitive)) {
+        address.sftp = true;
+        address.port = 22;
+        text = text.mid(7);
     }
     while (text.endsWith(QLatin1Char('/')))
         text.chop(1);
@@ -232,10 +247,16 @@ FtpConnection::FtpConnection(const QString& server, const std::optional<QString>
     const QString host = address.host.contains(QLatin1Char(':'))
                              ? QLatin1Char('[') + address.host + QLatin1Char(']')
                              : address.host;
-    d_->base = "ftp://" + QUrl::toPercentEncoding(host, "[]:") + ':' +
+    d_->sftp = address.sftp;
+    d_->base = (address.sftp ? "sftp://" : "ftp://") + QUrl::toPercentEncoding(host, "[]:") + ':' +
                QByteArray::number(address.port) + '/';
 
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "ftp");
+    const bool withUser = user.has_value() && !user->isEmpty();
+    if (address.sftp)  // the password goes with a user name of the data link's own
+        ConfigureSftp(h, address, withUser && password.has_value() && !password->isEmpty(),
+                      withUser, d_->hostCheck);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, d_->curlError);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(h, CURLOPT_FTP_FILEMETHOD, static_cast<long>(CURLFTPMETHOD_SINGLECWD));
@@ -255,7 +276,7 @@ FtpConnection::FtpConnection(const QString& server, const std::optional<QString>
             curl_easy_setopt(h, CURLOPT_CAINFO, d_->caFile.constData());
         }
     }
-    if (user.has_value() && !user->isEmpty()) {
+    if (withUser) {
         d_->user = user->toUtf8();
         d_->password = password.value_or(QString()).toUtf8();
         curl_easy_setopt(h, CURLOPT_USERNAME, d_->user.constData());
@@ -294,6 +315,8 @@ void FtpConnection::resetRequest() {
 
 QByteArray FtpConnection::urlOf(const QString& path) const {
     QByteArray encoded = QUrl::toPercentEncoding(path, "/");
+    if (d_->sftp)  // an SFTP URL's path is absolute; "~/" starts in the login directory
+        return d_->base + (encoded.startsWith('/') ? encoded.mid(1) : "~/" + encoded);
     if (encoded.startsWith('/'))  // an absolute path, not one below the login directory
         encoded = "%2F" + encoded.mid(1);
     return d_->base + encoded;
@@ -345,6 +368,7 @@ static qint32 winInetCodeOf(CURLcode rc, const FtpConnection::Trace& trace, long
 bool FtpConnection::perform(const QByteArray& url) {
     CURL* h = d_->easy.get();
     curl_easy_setopt(h, CURLOPT_URL, url.constData());
+    d_->curlError[0] = '\0';
     const CURLcode rc = curl_easy_perform(h);
     lastCurlCode_ = rc;
     localError_.clear();
@@ -358,6 +382,13 @@ bool FtpConnection::perform(const QByteArray& url) {
     long osErrno = 0;
     curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osErrno);
     lastError_ = winInetCodeOf(rc, d_->trace, osErrno);
+    if (d_->sftp) {  // SFTP sends no replies: libcurl's words stand in for them
+        lastReply_ = QString::fromUtf8(d_->curlError);
+        if (!d_->hostCheck.refusal.isEmpty()) {
+            lastError_ = 0;
+            localError_ = d_->hostCheck.refusal;
+        }
+    }
     return false;
 }
 
@@ -366,7 +397,7 @@ bool FtpConnection::Login() {
         return false;
     resetRequest();
     curl_easy_setopt(d_->easy.get(), CURLOPT_NOBODY, 1L);
-    return perform(d_->base);
+    return perform(urlOf(QString()));
 }
 
 FtpConnection::ReadOutcome FtpConnection::ReadHead(const QString& path, int maxBytes,
@@ -402,7 +433,9 @@ bool FtpConnection::ChangeDirectory(const QString& directory) {
     if (directory.isEmpty())
         return true;
     resetRequest();
-    curl_easy_setopt(d_->easy.get(), CURLOPT_NOBODY, 1L);
+    // Over SFTP the directory is listed (and the listing dropped): nothing else tells whether it
+    // is there.
+    curl_easy_setopt(d_->easy.get(), CURLOPT_NOBODY, d_->sftp ? 0L : 1L);
     return perform(urlOf(FtpFilePath(directory, QString())));
 }
 
@@ -411,6 +444,8 @@ bool FtpConnection::List(const QString& directory, std::vector<FtpEntry>& entrie
     if (!HasSession())
         return false;
     resetRequest();
+    if (d_->sftp)
+        return listSftp(directory, entries);
     curl_easy_setopt(d_->easy.get(), CURLOPT_WILDCARDMATCH, 1L);
     listingEntries = &entries;
     // The pattern stays unencoded: libcurl takes it from the URL as it stands.
@@ -438,6 +473,24 @@ bool FtpConnection::List(const QString& directory, std::vector<FtpEntry>& entrie
         return false;
     }
     return ok;
+}
+
+bool FtpConnection::listSftp(const QString& directory, std::vector<FtpEntry>& entries) {
+    d_->trace.sink = Trace::Sink::Listing;
+    // The URL ends in '/': libcurl lists the directory.
+    if (!perform(urlOf(FtpFilePath(directory, QString()))))
+        return false;
+    if (!ParseSftpListing(d_->trace.listing, entries)) {
+        entries.clear();
+        localError_ = QStringLiteral("the listing of the remote directory could not be read");
+        return false;
+    }
+    const bool onlyDots = std::all_of(entries.begin(), entries.end(), [](const FtpEntry& entry) {
+        return entry.name == QLatin1String(".") || entry.name == QLatin1String("..");
+    });
+    if (onlyDots)
+        lastError_ = 18;  // the listing came and was empty
+    return !onlyDots;
 }
 
 bool FtpConnection::Download(const QString& directory, const QString& name, int localDirFd,
@@ -492,11 +545,17 @@ bool FtpConnection::Delete(const QString& path) {
     if (!HasSession())
         return false;
     resetRequest();
-    CurlList commands(curl_slist_append(nullptr, ("DELE " + path.toUtf8()).constData()));
+    QByteArray command = "DELE " + path.toUtf8();
+    if (d_->sftp) {  // a quoted path, with '"' and '\\' escaped
+        QByteArray quoted = path.toUtf8();
+        quoted.replace('\\', "\\\\").replace('"', "\\\"");
+        command = "rm \"" + quoted + '"';
+    }
+    CurlList commands(curl_slist_append(nullptr, command.constData()));
     CURL* h = d_->easy.get();
     curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
     curl_easy_setopt(h, CURLOPT_QUOTE, commands.get());
-    const bool ok = perform(d_->base);
+    const bool ok = perform(urlOf(QString()));
     curl_easy_setopt(h, CURLOPT_QUOTE, nullptr);
     return ok;
 }

@@ -9,17 +9,20 @@
 
 #include "remote/FtpTransfer.h"
 
-// One logged-in FTP control connection on libcurl, the stand-in for a WinInet session plus
-// connection handle. Requests made through one object reuse its control connection (one login);
-// destroying the object closes it. Every failed call leaves a WinInet error code in LastError()
-// (12002 time-out, 12003 refused by the server with its reply in LastReply(), 12007 name not
-// resolved, 12014/12015 login refused, 12029 cannot connect, 12030/12031 connection lost, ...).
+// One logged-in FTP control connection (or SFTP session) on libcurl, the stand-in for a WinInet
+// session plus connection handle. Requests made through one object reuse its control connection
+// (one login); destroying the object closes it. Every failed call leaves a WinInet error code in
+// LastError() (12002 time-out, 12003 refused by the server with its reply in LastReply(), 12007
+// name not resolved, 12014/12015 login refused, 12029 cannot connect, 12030/12031 connection lost,
+// ...).
 
-// Where the server text points: "host", "host:port", "[v6]:port", "ftps://host[:port]".
+// Where the server text points: "host", "host:port", "[v6]:port", "ftps://host[:port]", or
+// "sftp://host[:port]" for SFTP (port 22 when none is named; see SftpSession.h).
 struct FtpServerAddress {
     QString host;
     int port = 21;
     bool explicitTls = false;
+    bool sftp = false;
 };
 FtpServerAddress ParseFtpServer(const QString& server);
 
@@ -79,7 +82,8 @@ class FtpConnection {
 
     qint32 LastError() const { return lastError_; }
     // Why the last call failed when the failure has no WinInet code (LastError() 0): a local file
-    // that could not be written, a listing that could not be read. Empty otherwise.
+    // that could not be written, a listing that could not be read, an SFTP host key refused.
+    // Empty otherwise.
     QString LocalError() const { return localError_; }
     // The server's last reply (all its lines), without the final line end.
     QString LastReply() const { return lastReply_; }
@@ -89,6 +93,7 @@ class FtpConnection {
 
   private:
     bool perform(const QByteArray& url);
+    bool listSftp(const QString& directory, std::vector<FtpEntry>& entries);
     QByteArray urlOf(const QString& path) const;
     void resetRequest();
 

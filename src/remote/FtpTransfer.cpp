@@ -49,6 +49,11 @@ QString FtpErrorText(const FtpConnection& ftp) {
     return WinInetErrorText(ftp.LastError(), ftp.LastReply());
 }
 
+// Why the login failed: an SFTP host key that was refused says so; anything else is the login.
+QString LoginFailureText(const FtpConnection& ftp) {
+    return ftp.LocalError().isEmpty() ? kLoginFailed : ftp.LocalError();
+}
+
 bool positiveNumber(const QString& text, int& value) {
     bool ok = false;
     const int n = text.trimmed().toInt(&ok);
@@ -198,7 +203,7 @@ qint16 FtpReadStatus(const QString& server, QString& remoteDir, const QString& u
             return RemoteStatus::Failed;
         }
         if (!ftp.Login()) {
-            SetError(failureText, kLoginFailed);
+            SetError(failureText, LoginFailureText(ftp));
             return RemoteStatus::Failed;
         }
         QByteArray head;
@@ -228,7 +233,7 @@ bool FtpWriteStatus(const QString& server, const QString& user, const QString& p
             return Fail(error, kNoSession);
         }
         if (!ftp.Login()) {
-            return Fail(error, kLoginFailed);
+            return Fail(error, LoginFailureText(ftp));
         }
         statusWord += QStringLiteral("\r\n");
         // Binary type: in ASCII type a Unix server would store the CR LF as its own line end,
@@ -278,7 +283,7 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
         if (!ftp.HasSession())
             return fail(1, kNoSession);
         if (!ftp.Login())
-            return fail(-1, kLoginFailed);
+            return fail(-1, LoginFailureText(ftp));
         if (!ftp.ChangeDirectory(remoteDir))
             return fail(1,
                         QStringLiteral("Error occurred! Remote directory not found on FTP Server"));
@@ -378,7 +383,7 @@ bool FtpCheckAccess(const QString& server, const QString& fileName, const QStrin
             return Fail(error, kNoSession);
         }
         if (!ftp->Login())
-            return box(kLoginFailed);
+            return box(LoginFailureText(*ftp));
         QByteArray head;
         if (ftp->ReadHead(path, kStatusReadBytes, head) == FtpConnection::ReadOutcome::NotOpened)
             return box(
@@ -386,7 +391,7 @@ bool FtpCheckAccess(const QString& server, const QString& fileName, const QStrin
                                "doesn't exist!"));
         ftp = std::make_unique<FtpConnection>(server, user, password, settings);
         if (!ftp->Login())
-            return box(kLoginFailed);
+            return box(LoginFailureText(*ftp));
         const QString testPath = path + QStringLiteral("test");
         if (!ftp->Upload(testPath, QByteArray()))
             return box(QStringLiteral("Error occurred! The user doesn't have write rights!"));

@@ -33,6 +33,9 @@ const char* const kDatalinkUsage =
     "        --poll-interval N  --poll-duration N\n"
     "        --null COLUMN (set a column to NULL; may be repeated)\n"
     "        Numbers (N) are whole numbers from 0 to 32767.\n"
+    "        --ftp-server: host[:port], ftps://host[:port] (FTP over TLS) or\n"
+    "        sftp://host[:port] (SFTP: the account's ~/.ssh key or --ftp-password, the host\n"
+    "        key checked against ~/.ssh/known_hosts)\n"
     "Passwords are given in clear and stored ROT13-rotated, as Pendrill stores them. A\n"
     "password file gives its first line; '-' as a password or file reads standard input;\n"
     "--user without a password takes PENDRILL_PASSWORD from the environment.\n";

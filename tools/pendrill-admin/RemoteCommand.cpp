@@ -33,7 +33,7 @@ const char* const kRemoteUsage =
     "          as the data link's poll interval and duration say, writes \"idle\", copies the\n"
     "          files, records them in the job history; the run-log lines go to standard output.\n"
     "          SIGINT or SIGTERM stops the polling within 100 ms\n"
-    "  check   logs in to the FTP site of data link N with its stored server, user and\n"
+    "  check   logs in to the FTP (or SFTP) site of data link N with its stored server, user and\n"
     "          password and checks that its status file can be read and a file written beside\n"
     "          it (the flat-file panel's Test connection)\n"
     "LOGIN:  --user U [--password P | --password-file F]   or   --trusted (the default);\n"
