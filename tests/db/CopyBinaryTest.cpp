@@ -51,8 +51,10 @@ TEST(CopyBinary, FieldsWrittenOrLeftToTheServer) {
         {BinaryType::Text, "a\tb\\N", B("\0\0\0\5a\tb\\N", 9)},
     };
     for (const Case& c : cases) {
-        QByteArray buffer = "x";
-        const bool written = AppendBinaryField(buffer, c.type, c.text);
+        QByteArray buffer(1 + MaxBinaryFieldSize(qstrlen(c.text)), 'x');
+        const char* end = WriteBinaryField(buffer.data() + 1, c.type, c.text);
+        const bool written = end != nullptr;
+        buffer.truncate(written ? end - buffer.constData() : 1);
         EXPECT_EQ(written, !c.encoded.isEmpty()) << c.text;
         EXPECT_EQ(buffer, QByteArray("x") + (written ? c.encoded : QByteArray())) << c.text;
     }

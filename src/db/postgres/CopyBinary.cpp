@@ -5,8 +5,8 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <limits>
-#include <string>
 
 namespace {
 
@@ -15,9 +15,9 @@ constexpr int64_t serverEpochDays = 10957;
 constexpr int64_t microsPerDay = int64_t(86400) * 1000000;
 
 template <typename T>
-void appendBig(QByteArray& buffer, T value) {
-    const T big = qToBigEndian(value);
-    buffer.append(reinterpret_cast<const char*>(&big), sizeof big);
+char* putBig(char* out, T value) {
+    qToBigEndian(value, out);
+    return out + sizeof value;
 }
 
 bool isDigit(char ch) {
@@ -64,7 +64,8 @@ bool parseInteger(QByteArrayView text, int64_t low, int64_t high, int64_t* value
 // the number of digits after the point the server keeps.
 struct Decimal {
     bool negative = false;
-    std::string digits;
+    char digits[1000];
+    int size = 0;
     int pointAt = 0;
     int scale = 0;
 };
@@ -75,12 +76,14 @@ bool parseDecimal(QByteArrayView text, Decimal* d) {
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         d->negative = text[i++] == '-';
     int whole = 0, fraction = 0;
+    if (text.size() > qsizetype(sizeof d->digits))
+        return false;
     for (; i < text.size() && isDigit(text[i]); ++i, ++whole)
-        d->digits += text[i];
+        d->digits[d->size++] = text[i];
     if (i < text.size() && text[i] == '.')
         for (++i; i < text.size() && isDigit(text[i]); ++i, ++fraction)
-            d->digits += text[i];
-    if (d->digits.empty() || d->digits.size() > 1000)
+            d->digits[d->size++] = text[i];
+    if (d->size == 0)
         return false;
     int64_t exponent = 0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
@@ -96,17 +99,18 @@ bool parseDecimal(QByteArrayView text, Decimal* d) {
     return true;
 }
 
-void appendNumeric(QByteArray& buffer, const Decimal& d) {
+char* putNumeric(char* out, const Decimal& d) {
     // Base-10000 groups aligned on the point: pad the digits to whole groups on both sides.
     const int lead = (4 - ((d.pointAt % 4) + 4) % 4) % 4;
-    std::string padded(size_t(lead), '0');
-    padded += d.digits;
-    padded.append((4 - padded.size() % 4) % 4, '0');
+    const int padded = (lead + d.size + 3) / 4 * 4;
+    auto digit = [&](int at) {
+        return at < lead || at >= lead + d.size ? 0 : d.digits[at - lead] - '0';
+    };
     int weight = (d.pointAt + lead) / 4 - 1;
-    size_t first = 0, last = padded.size() / 4;
-    auto group = [&](size_t g) {
-        const char* p = padded.data() + g * 4;
-        return int16_t((p[0] - '0') * 1000 + (p[1] - '0') * 100 + (p[2] - '0') * 10 + (p[3] - '0'));
+    int first = 0, last = padded / 4;
+    auto group = [&](int g) {
+        return int16_t(digit(g * 4) * 1000 + digit(g * 4 + 1) * 100 + digit(g * 4 + 2) * 10 +
+                       digit(g * 4 + 3));
     };
     while (first < last && group(first) == 0) {
         ++first;
@@ -115,13 +119,14 @@ void appendNumeric(QByteArray& buffer, const Decimal& d) {
     while (last > first && group(last - 1) == 0)
         --last;
     const bool zero = first == last;
-    appendBig<int32_t>(buffer, int32_t(8 + 2 * (last - first)));
-    appendBig<int16_t>(buffer, int16_t(last - first));
-    appendBig<int16_t>(buffer, int16_t(zero ? 0 : weight));
-    appendBig<uint16_t>(buffer, d.negative && !zero ? 0x4000 : 0);
-    appendBig<int16_t>(buffer, int16_t(d.scale));
-    for (size_t g = first; g < last; ++g)
-        appendBig<int16_t>(buffer, group(g));
+    out = putBig<int32_t>(out, int32_t(8 + 2 * (last - first)));
+    out = putBig<int16_t>(out, int16_t(last - first));
+    out = putBig<int16_t>(out, int16_t(zero ? 0 : weight));
+    out = putBig<uint16_t>(out, d.negative && !zero ? 0x4000 : 0);
+    out = putBig<int16_t>(out, int16_t(d.scale));
+    for (int g = first; g < last; ++g)
+        out = putBig<int16_t>(out, group(g));
+    return out;
 }
 
 // A plain decimal floating-point number (no NaN or Infinity) read as the server's input reads it.
@@ -252,96 +257,78 @@ BinaryType BinaryTypeOf(unsigned typeOid) {
 }
 
 void AppendBinaryCopyHeader(QByteArray& buffer) {
-    buffer.append("PGCOPY\n\377\r\n\0", 11);
-    appendBig<int32_t>(buffer, 0);  // flags
-    appendBig<int32_t>(buffer, 0);  // header extension length
+    // The signature, then flags and the length of the header extension (none).
+    buffer.append("PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19);
 }
 
 void AppendBinaryCopyTrailer(QByteArray& buffer) {
-    appendBig<int16_t>(buffer, -1);
+    buffer.append("\xff\xff", 2);
 }
 
-void AppendBinaryRowStart(QByteArray& buffer, int fieldCount) {
-    appendBig<int16_t>(buffer, int16_t(fieldCount));
+char* WriteBinaryRowStart(char* out, int fieldCount) {
+    return putBig<int16_t>(out, int16_t(fieldCount));
 }
 
-void AppendBinaryNull(QByteArray& buffer) {
-    appendBig<int32_t>(buffer, -1);
+char* WriteBinaryNull(char* out) {
+    return putBig<int32_t>(out, -1);
 }
 
-bool AppendBinaryField(QByteArray& buffer, BinaryType type, QByteArrayView text) {
+char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text) {
     int64_t n = 0;
     switch (type) {
         case BinaryType::Text:
-            appendBig<int32_t>(buffer, int32_t(text.size()));
-            buffer.append(text.data(), text.size());
-            return true;
+            out = putBig<int32_t>(out, int32_t(text.size()));
+            memcpy(out, text.data(), size_t(text.size()));
+            return out + text.size();
         case BinaryType::Int2:
             if (!parseInteger(text, std::numeric_limits<int16_t>::min(),
                               std::numeric_limits<int16_t>::max(), &n))
-                return false;
-            appendBig<int32_t>(buffer, 2);
-            appendBig<int16_t>(buffer, int16_t(n));
-            return true;
+                return nullptr;
+            return putBig<int16_t>(putBig<int32_t>(out, 2), int16_t(n));
         case BinaryType::Int4:
             if (!parseInteger(text, std::numeric_limits<int32_t>::min(),
                               std::numeric_limits<int32_t>::max(), &n))
-                return false;
-            appendBig<int32_t>(buffer, 4);
-            appendBig<int32_t>(buffer, int32_t(n));
-            return true;
+                return nullptr;
+            return putBig<int32_t>(putBig<int32_t>(out, 4), int32_t(n));
         case BinaryType::Int8:
             if (!parseInteger(text, std::numeric_limits<int64_t>::min(),
                               std::numeric_limits<int64_t>::max(), &n))
-                return false;
-            appendBig<int32_t>(buffer, 8);
-            appendBig<int64_t>(buffer, n);
-            return true;
+                return nullptr;
+            return putBig<int64_t>(putBig<int32_t>(out, 8), n);
         case BinaryType::Numeric: {
             Decimal d;
-            if (!parseDecimal(text, &d))
-                return false;
-            appendNumeric(buffer, d);
-            return true;
+            return parseDecimal(text, &d) ? putNumeric(out, d) : nullptr;
         }
         case BinaryType::Float4: {
             float f = 0;
             if (!parseFloat(text, &f))
-                return false;
-            appendBig<int32_t>(buffer, 4);
-            appendBig<uint32_t>(buffer, std::bit_cast<uint32_t>(f));
-            return true;
+                return nullptr;
+            return putBig<uint32_t>(putBig<int32_t>(out, 4), std::bit_cast<uint32_t>(f));
         }
         case BinaryType::Float8: {
             double f = 0;
             if (!parseFloat(text, &f))
-                return false;
-            appendBig<int32_t>(buffer, 8);
-            appendBig<uint64_t>(buffer, std::bit_cast<uint64_t>(f));
-            return true;
+                return nullptr;
+            return putBig<uint64_t>(putBig<int32_t>(out, 8), std::bit_cast<uint64_t>(f));
         }
         case BinaryType::Date:
             if (!parseDate(trimmed(text), &n))
-                return false;
-            appendBig<int32_t>(buffer, 4);
-            appendBig<int32_t>(buffer, int32_t(n));
-            return true;
+                return nullptr;
+            return putBig<int32_t>(putBig<int32_t>(out, 4), int32_t(n));
         case BinaryType::Timestamp:
             if (!parseTimestamp(text, &n))
-                return false;
-            appendBig<int32_t>(buffer, 8);
-            appendBig<int64_t>(buffer, n);
-            return true;
+                return nullptr;
+            return putBig<int64_t>(putBig<int32_t>(out, 8), n);
         case BinaryType::Bool: {
             bool b = false;
             if (!parseBool(text, &b))
-                return false;
-            appendBig<int32_t>(buffer, 1);
-            buffer += char(b ? 1 : 0);
-            return true;
+                return nullptr;
+            out = putBig<int32_t>(out, 1);
+            *out = char(b ? 1 : 0);
+            return out + 1;
         }
         case BinaryType::None:
             break;
     }
-    return false;
+    return nullptr;
 }

@@ -29,11 +29,18 @@ BinaryType BinaryTypeOf(unsigned typeOid);
 void AppendBinaryCopyHeader(QByteArray& buffer);
 void AppendBinaryCopyTrailer(QByteArray& buffer);
 
+// The most bytes a field of `textSize` bytes of text takes in binary form (with its length).
+constexpr qsizetype MaxBinaryFieldSize(qsizetype textSize) {
+    return textSize + 16;
+}
+constexpr qsizetype binaryRowStartSize = 2;
+
+// The writers below put their bytes at `out` (room for them is the caller's) and return the end
+// of what they wrote.
 // The start of a row of `fieldCount` fields.
-void AppendBinaryRowStart(QByteArray& buffer, int fieldCount);
+char* WriteBinaryRowStart(char* out, int fieldCount);
 // A NULL field.
-void AppendBinaryNull(QByteArray& buffer);
-// One field of `type` (not None) written from `text`. False, with `buffer` as it was, when the
-// text is not a plain form of the type or its value is out of range: the server then reads the
-// row as text and decides.
-bool AppendBinaryField(QByteArray& buffer, BinaryType type, QByteArrayView text);
+char* WriteBinaryNull(char* out);
+// One field of `type` (not None) written from `text`. Null when the text is not a plain form of
+// the type or its value is out of range: the server then reads the row as text and decides.
+char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text);

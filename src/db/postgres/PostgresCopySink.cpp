@@ -121,13 +121,18 @@ class PostgresCopySink final : public TableSinkBase {
     bool appendBinaryRow(const BulkField* fields, int count) {
         if (count != static_cast<int>(types_.size()))
             return false;
-        AppendBinaryRowStart(binary_, count);
-        for (int i = 0; i < count; ++i) {
-            if (fields[i].null)
-                AppendBinaryNull(binary_);
-            else if (!AppendBinaryField(binary_, types_[i], fields[i].text))
-                return false;
-        }
+        qsizetype room = binaryRowStartSize;
+        for (int i = 0; i < count; ++i)
+            room += MaxBinaryFieldSize(fields[i].text.size());
+        const qsizetype start = binary_.size();
+        binary_.resize(start + room);
+        char* out = WriteBinaryRowStart(binary_.data() + start, count);
+        for (int i = 0; i < count && out != nullptr; ++i)
+            out = fields[i].null ? WriteBinaryNull(out)
+                                 : WriteBinaryField(out, types_[i], fields[i].text);
+        if (out == nullptr)
+            return false;
+        binary_.resize(out - binary_.constData());
         return true;
     }
 
@@ -139,7 +144,7 @@ class PostgresCopySink final : public TableSinkBase {
             endCopy("cancelled", nullptr);
             command("ROLLBACK", nullptr);
         }
-        binary_.clear();
+        binary_.resize(0);
         sent_ = 0;
         streamFailed_ = false;
     }
@@ -183,6 +188,10 @@ class PostgresCopySink final : public TableSinkBase {
             }
             sent_ += n;
         }
+        if (binaryBatch_) {  // the text of the batch is kept; its binary form only until sent
+            binary_.resize(0);
+            sent_ = 0;
+        }
         return true;
     }
 
@@ -203,12 +212,13 @@ class PostgresCopySink final : public TableSinkBase {
         return ok && cancel == nullptr;
     }
 
+    // Buffers keep their memory from batch to batch.
     void clearBatch() {
-        buffer_.clear();
+        buffer_.resize(0);
         rowStarts_.clear();
         sent_ = 0;
         streamFailed_ = false;
-        binary_.clear();
+        binary_.resize(0);
         binaryBatch_ = !types_.empty();
         if (binaryBatch_)
             AppendBinaryCopyHeader(binary_);
@@ -256,7 +266,7 @@ class PostgresCopySink final : public TableSinkBase {
     QByteArray copySql_, binaryCopySql_, insertSql_;
     std::vector<BinaryType> types_;
     QByteArray buffer_;  // the text COPY of the batch
-    QByteArray binary_;  // the binary COPY of the batch while binaryBatch_
+    QByteArray binary_;  // the binary COPY of the batch not sent yet, while binaryBatch_
     bool binaryBatch_ = false;
     qsizetype sent_ = 0;
     bool copying_ = false;
