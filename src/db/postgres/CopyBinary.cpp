@@ -25,7 +25,7 @@ bool isDigit(char ch) {
 }
 
 // The text without the white space the server's input skips around a value.
-QByteArrayView trimmed(QByteArrayView text) {
+QByteArrayView withoutSpaceAround(QByteArrayView text) {
     auto space = [](char ch) {
         return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\r' || ch == '\v' || ch == '\f';
     };
@@ -38,7 +38,7 @@ QByteArrayView trimmed(QByteArrayView text) {
 
 // An optionally signed run of decimal digits within [low, high].
 bool parseInteger(QByteArrayView text, int64_t low, int64_t high, int64_t* value) {
-    text = trimmed(text);
+    text = withoutSpaceAround(text);
     bool negative = false;
     if (!text.isEmpty() && (text.front() == '+' || text.front() == '-')) {
         negative = text.front() == '-';
@@ -71,7 +71,7 @@ struct Decimal {
 };
 
 bool parseDecimal(QByteArrayView text, Decimal* d) {
-    text = trimmed(text);
+    text = withoutSpaceAround(text);
     qsizetype i = 0;
     if (i < text.size() && (text[i] == '+' || text[i] == '-'))
         d->negative = text[i++] == '-';
@@ -88,7 +88,7 @@ bool parseDecimal(QByteArrayView text, Decimal* d) {
     int64_t exponent = 0;
     if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
         if (!parseInteger(text.sliced(i + 1), -1000, 1000, &exponent) ||
-            trimmed(text.sliced(i + 1)).size() != text.size() - i - 1)
+            withoutSpaceAround(text.sliced(i + 1)).size() != text.size() - i - 1)
             return false;
         i = text.size();
     }
@@ -132,7 +132,7 @@ char* putNumeric(char* out, const Decimal& d) {
 // A plain decimal floating-point number (no NaN or Infinity) read as the server's input reads it.
 template <typename Float>
 bool parseFloat(QByteArrayView text, Float* value) {
-    text = trimmed(text);
+    text = withoutSpaceAround(text);
     Decimal shape;
     if (!parseDecimal(text, &shape))
         return false;
@@ -179,7 +179,7 @@ bool parseDate(QByteArrayView text, int64_t* days) {
 // YYYY-MM-DD, optionally followed by (space or T) HH:MM:SS and up to six digits of fraction:
 // microseconds since the server's epoch.
 bool parseTimestamp(QByteArrayView text, int64_t* micros) {
-    text = trimmed(text);
+    text = withoutSpaceAround(text);
     int64_t days = 0;
     if (!parseDate(text.first(std::min<qsizetype>(10, text.size())), &days))
         return false;
@@ -209,7 +209,7 @@ bool parseTimestamp(QByteArrayView text, int64_t* micros) {
 }
 
 bool parseBool(QByteArrayView text, bool* value) {
-    const QByteArray word = trimmed(text).toByteArray().toLower();
+    const QByteArray word = withoutSpaceAround(text).toByteArray().toLower();
     static const char* const yes[] = {"t", "true", "y", "yes", "on", "1"};
     static const char* const no[] = {"f", "false", "n", "no", "off", "0"};
     for (const char* w : yes)
@@ -312,7 +312,7 @@ char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text) {
             return putBig<uint64_t>(putBig<int32_t>(out, 8), std::bit_cast<uint64_t>(f));
         }
         case BinaryType::Date:
-            if (!parseDate(trimmed(text), &n))
+            if (!parseDate(withoutSpaceAround(text), &n))
                 return nullptr;
             return putBig<int32_t>(putBig<int32_t>(out, 4), int32_t(n));
         case BinaryType::Timestamp:
