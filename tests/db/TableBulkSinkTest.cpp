@@ -92,6 +92,64 @@ TEST_P(TableBulkSink, RowsStoredAndRefused) {
     EXPECT_EQ(readBack(*wh).size(), 6);
 }
 
+// PostgreSQL stores what its own text input makes of each value, whether the client wrote it in
+// binary or left it to the server, also when a batch turns to text after part of it was sent.
+TEST_P(TableBulkSink, ValuesStoredAsTheServerReadsThem) {
+    if (GetParam() != Backend::PostgreSQL)
+        GTEST_SKIP();
+    const QString columns =
+        "(n INTEGER, i2 SMALLINT, i8 BIGINT, num NUMERIC, money NUMERIC(12,2), "
+        "f4 REAL, f8 FLOAT8, b BOOLEAN, d DATE, ts TIMESTAMP, t TEXT, "
+        "vc VARCHAR(5), ch CHAR(3))";
+    ASSERT_TRUE(wh->Exec("CREATE TABLE stage " + columns));
+    ASSERT_TRUE(wh->Exec("CREATE TABLE typed " + columns));
+    std::vector<Row> rows = {
+        {{"1", "-32768", "9223372036854775807", "-0.000123456789012345678901234567890", "1234.565",
+          "3.4028235e38", "-1.5e-300", "TRUE", "2024-02-29", "1999-12-31 23:59:59.999999", "",
+          "abcde", "a"},
+         {}},
+        {{"2", " 7 ", "-9223372036854775808", "1.5E+3", "-0.005", "0.1", "12345678901234567890.5",
+          "off", "0001-01-01", "2000-01-01T00:00:00.5", "K\xc3\xb6ln \\N\t'", "x  ", ""},
+         {false, false, false, false, false, false, false, false, false, false, false, false,
+          true}},
+        {{"3", "+0", "0", "-0", "0", "-0", "1e-5", "y", "9999-12-31", "2026-03-04", "", "", "ab"},
+         {false, false, false, false, false, false, false, false, false, false, true}},
+    };
+    for (int n = 4; n < 3004; ++n)  // more than the client sends at once
+        rows.push_back({{QByteArray::number(n), "1", "1", "1", "1", "1", "1", "t", "2026-01-01",
+                         "2026-01-01", QByteArray(200, 'x'), "v", "c"},
+                        {}});
+    rows.push_back({{"3004", "1", "1", "NaN", "1e2", "Infinity", "1", "tr", "Jan 2 2026",
+                     "2026-03-04 1:2:3", "t", "v", "c"},
+                    {}});
+    rows.push_back(
+        {{"3005", "1", "1", "1", "1", "1", "1", "t", "2026-01-01", "2026-01-01", "t", "v", "c"},
+         {}});
+    QString error, reason;
+    auto sink = OpenTableBulkSink(wh->Open(), "stage");
+    ASSERT_TRUE(sink && sink->Begin({}, 13, &error)) << error.toStdString();
+    QStringList literalRows;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(add(*sink, rows[i], &reason), BulkRowSink::RowResult::Accepted);
+        QStringList literals;
+        for (size_t f = 0; f < rows[i].values.size(); ++f)
+            literals << (rows[i].nulls.size() > f && rows[i].nulls[f]
+                             ? "NULL"
+                             : "'" + QString::fromUtf8(rows[i].values[f]).replace("'", "''") + "'");
+        literalRows << "(" + literals.join(',') + ")";
+        if (i == 2) {  // the first batch holds plain values; the second turns to text at its end
+            ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
+        }
+    }
+    ASSERT_TRUE(wh->Exec("INSERT INTO typed VALUES " + literalRows.join(',')));
+    ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
+    EXPECT_TRUE(sink->TakeLateRejections().empty());
+    sink.reset();
+    const QStringList stored = QueryRows(*wh->Open(), "SELECT s::text FROM stage s ORDER BY n");
+    EXPECT_EQ(stored.size(), 3005);
+    EXPECT_EQ(stored, QueryRows(*wh->Open(), "SELECT s::text FROM typed s ORDER BY n"));
+}
+
 PENDRILL_ON_ALL_SERVERS(TableBulkSink);
 
 }  // namespace

@@ -1,13 +1,22 @@
 #include "db/postgres/CopyText.h"
 
+#include <cstring>
+
 bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QString* reason) {
+    // Room for the row with every character escaped; the buffer is cut to what was written.
     const qsizetype start = buffer.size();
+    qsizetype room = 1;
+    for (int i = 0; i < count; ++i)
+        room += 2 * fields[i].text.size() + 3;
+    buffer.resize(start + room);
+    char* out = buffer.data() + start;
     for (int i = 0; i < count; ++i) {
         if (i > 0)
-            buffer += '\t';
+            *out++ = '\t';
         const BulkField& f = fields[i];
         if (f.null) {
-            buffer += "\\N";
+            *out++ = '\\';
+            *out++ = 'N';
             continue;
         }
         // Runs of ordinary characters are copied whole; backslash, TAB, LF and CR are escaped.
@@ -18,19 +27,22 @@ bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QStri
             const char ch = *p;
             if (ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r' && ch != '\0')
                 continue;
-            buffer.append(run, p - run);
+            memcpy(out, run, size_t(p - run));
+            out += p - run;
             run = p + 1;
             if (ch == '\0') {
                 buffer.truncate(start);
                 *reason = QStringLiteral("a value holds a NUL character");
                 return false;
             }
-            buffer += '\\';
-            buffer += ch == '\\' ? '\\' : ch == '\t' ? 't' : ch == '\n' ? 'n' : 'r';
+            *out++ = '\\';
+            *out++ = ch == '\\' ? '\\' : ch == '\t' ? 't' : ch == '\n' ? 'n' : 'r';
         }
-        buffer.append(run, end - run);
+        memcpy(out, run, size_t(end - run));
+        out += end - run;
     }
-    buffer += '\n';
+    *out++ = '\n';
+    buffer.truncate(out - buffer.constData());
     return true;
 }
 

@@ -7,6 +7,7 @@
 #include "db/BulkSinkBase.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
+#include "db/postgres/CopyBinary.h"
 #include "db/postgres/CopyText.h"
 #include "db/postgres/PgResult.h"
 
@@ -15,6 +16,11 @@ namespace {
 // PostgreSQL: each batch goes to the server as one COPY in its own transaction. When the server
 // refuses the batch, it is loaded again row by row, each behind a savepoint, so that only the
 // refused rows are left out.
+//
+// The COPY is binary when the client can write every value of the batch in its column's binary
+// form, which spares the server the parsing of text; a batch with a column of another type, or
+// with a value in a form the client does not write, goes as text. The text of every row is kept
+// either way, for the text COPY and for the row-by-row load.
 class PostgresCopySink final : public TableSinkBase {
   public:
     using TableSinkBase::TableSinkBase;
@@ -34,7 +40,10 @@ class PostgresCopySink final : public TableSinkBase {
         copySql_ = QStringLiteral("COPY %1 (%2) FROM STDIN")
                        .arg(d.QuoteIdentifier(table_), quoted.join(','))
                        .toUtf8();
+        binaryCopySql_ = copySql_ + " (FORMAT binary)";
         insertSql_ = InsertSql(d, table_, columns_, QStringLiteral("$")).toUtf8();
+        types_ = columnTypes();
+        clearBatch();
         return true;
     }
 
@@ -43,6 +52,8 @@ class PostgresCopySink final : public TableSinkBase {
         if (!AppendCopyRow(buffer_, fields, count, reason))
             return RowResult::Rejected;
         rowStarts_.push_back(start);
+        if (binaryBatch_ && !appendBinaryRow(fields, count))
+            leaveBinary();
         stream(false);
         return RowResult::Accepted;
     }
@@ -55,6 +66,8 @@ class PostgresCopySink final : public TableSinkBase {
         if (rowStarts_.empty())
             return true;
         QString copyError;
+        if (binaryBatch_)
+            AppendBinaryCopyTrailer(binary_);
         const bool copied =
             stream(true) && endCopy(nullptr, &copyError) && command("COMMIT", error);
         if (!copied) {
@@ -80,6 +93,62 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
   private:
+    // The binary type of each destination column; empty when a column has a type the client
+    // does not write (every batch then goes as text).
+    std::vector<BinaryType> columnTypes() {
+        const QByteArray table = connection_->Dialect().QuoteIdentifier(table_).toUtf8();
+        const char* params[] = {table.constData()};
+        const PgResult r(PQexecParams(pg_,
+                                      "SELECT attname, atttypid FROM pg_attribute WHERE attrelid "
+                                      "= $1::regclass AND attnum > 0 AND NOT attisdropped",
+                                      1, nullptr, params, nullptr, nullptr, 0));
+        if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+            return {};
+        std::vector<BinaryType> types;
+        for (const QString& column : columns_) {
+            BinaryType type = BinaryType::None;
+            for (int row = 0; row < PQntuples(r.get()); ++row)
+                if (QString::fromUtf8(PQgetvalue(r.get(), row, 0)) == column)
+                    type = BinaryTypeOf(QByteArray(PQgetvalue(r.get(), row, 1)).toUInt());
+            if (type == BinaryType::None)
+                return {};
+            types.push_back(type);
+        }
+        return types;
+    }
+
+    // Adds the row to the binary COPY of the batch. False when a value is not written in binary.
+    bool appendBinaryRow(const BulkField* fields, int count) {
+        if (count != static_cast<int>(types_.size()))
+            return false;
+        qsizetype room = binaryRowStartSize;
+        for (int i = 0; i < count; ++i)
+            room += MaxBinaryFieldSize(fields[i].text.size());
+        const qsizetype start = binary_.size();
+        binary_.resize(start + room);
+        char* out = WriteBinaryRowStart(binary_.data() + start, count);
+        for (int i = 0; i < count && out != nullptr; ++i)
+            out = fields[i].null ? WriteBinaryNull(out)
+                                 : WriteBinaryField(out, types_[i], fields[i].text);
+        if (out == nullptr)
+            return false;
+        binary_.resize(out - binary_.constData());
+        return true;
+    }
+
+    // The batch goes as text from now on: a binary COPY already under way is cancelled and
+    // the text of the batch is sent from its first row.
+    void leaveBinary() {
+        binaryBatch_ = false;
+        if (copying_) {
+            endCopy("cancelled", nullptr);
+            command("ROLLBACK", nullptr);
+        }
+        binary_.resize(0);
+        sent_ = 0;
+        streamFailed_ = false;
+    }
+
     bool command(const char* sql, QString* error) {
         const PgResult r(PQexec(pg_, sql));
         const bool ok = PQresultStatus(r.get()) == PGRES_COMMAND_OK;
@@ -94,15 +163,16 @@ class PostgresCopySink final : public TableSinkBase {
     bool stream(bool all) {
         if (streamFailed_)
             return false;
+        const QByteArray& data = binaryBatch_ ? binary_ : buffer_;
         constexpr qsizetype chunk = 256 * 1024;
-        if (!all && buffer_.size() - sent_ < chunk)
+        if (!all && data.size() - sent_ < chunk)
             return true;
         if (!copying_) {
             if (!command("BEGIN", nullptr)) {
                 streamFailed_ = true;
                 return false;
             }
-            const PgResult r(PQexec(pg_, copySql_.constData()));
+            const PgResult r(PQexec(pg_, (binaryBatch_ ? binaryCopySql_ : copySql_).constData()));
             copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
             if (!copying_) {
                 command("ROLLBACK", nullptr);
@@ -110,13 +180,17 @@ class PostgresCopySink final : public TableSinkBase {
                 return false;
             }
         }
-        while (sent_ < buffer_.size()) {
-            const int n = static_cast<int>(std::min<qsizetype>(buffer_.size() - sent_, 1 << 20));
-            if (PQputCopyData(pg_, buffer_.constData() + sent_, n) != 1) {
+        while (sent_ < data.size()) {
+            const int n = static_cast<int>(std::min<qsizetype>(data.size() - sent_, 1 << 20));
+            if (PQputCopyData(pg_, data.constData() + sent_, n) != 1) {
                 streamFailed_ = true;
                 return false;
             }
             sent_ += n;
+        }
+        if (binaryBatch_) {  // the text of the batch is kept; its binary form only until sent
+            binary_.resize(0);
+            sent_ = 0;
         }
         return true;
     }
@@ -138,11 +212,16 @@ class PostgresCopySink final : public TableSinkBase {
         return ok && cancel == nullptr;
     }
 
+    // Buffers keep their memory from batch to batch.
     void clearBatch() {
-        buffer_.clear();
+        buffer_.resize(0);
         rowStarts_.clear();
         sent_ = 0;
         streamFailed_ = false;
+        binary_.resize(0);
+        binaryBatch_ = !types_.empty();
+        if (binaryBatch_)
+            AppendBinaryCopyHeader(binary_);
     }
 
     // The fields of one buffered row, decoded from the COPY text again.
@@ -184,8 +263,11 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     PGconn* pg_ = nullptr;
-    QByteArray copySql_, insertSql_;
-    QByteArray buffer_;
+    QByteArray copySql_, binaryCopySql_, insertSql_;
+    std::vector<BinaryType> types_;
+    QByteArray buffer_;  // the text COPY of the batch
+    QByteArray binary_;  // the binary COPY of the batch not sent yet, while binaryBatch_
+    bool binaryBatch_ = false;
     qsizetype sent_ = 0;
     bool copying_ = false;
     bool streamFailed_ = false;

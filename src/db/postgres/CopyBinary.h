@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+// The binary format of PostgreSQL's COPY for the column types whose form the client writes
+// itself, so that the server stores the values without parsing text. Only plain forms are
+// encoded (the ones the server reads to the same value whatever its settings); anything else is
+// left to the server's text input.
+
+enum class BinaryType {
+    None,  // written as text by the server's own input
+    Bool,
+    Int2,
+    Int4,
+    Int8,
+    Float4,
+    Float8,
+    Numeric,
+    Text,  // text, varchar and char: the bytes as they are
+    Date,
+    Timestamp,  // without time zone
+};
+
+// The type of a column by its type OID; None for a type this encoder does not write.
+BinaryType BinaryTypeOf(unsigned typeOid);
+
+// The signature and header that start a binary COPY, and the mark that ends it.
+void AppendBinaryCopyHeader(QByteArray& buffer);
+void AppendBinaryCopyTrailer(QByteArray& buffer);
+
+// The most bytes a field of `textSize` bytes of text takes in binary form (with its length).
+constexpr qsizetype MaxBinaryFieldSize(qsizetype textSize) {
+    return textSize + 16;
+}
+constexpr qsizetype binaryRowStartSize = 2;
+
+// The writers below put their bytes at `out` (room for them is the caller's) and return the end
+// of what they wrote.
+// The start of a row of `fieldCount` fields.
+char* WriteBinaryRowStart(char* out, int fieldCount);
+// A NULL field.
+char* WriteBinaryNull(char* out);
+// One field of `type` (not None) written from `text`. Null when the text is not a plain form of
+// the type or its value is out of range: the server then reads the row as text and decides.
+char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text);
