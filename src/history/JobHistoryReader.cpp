@@ -16,11 +16,6 @@ QString reason(const QSqlError& e) {
     return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
 }
 
-QString localTime(const QString& stored) {
-    const std::optional<qint64> secs = TimeStamps::StoredSeconds(stored);
-    return secs ? TimeStamps::LocalText(*secs) : stored;
-}
-
 }  // namespace
 
 const QStringList& JobHistoryReader::Columns() {
@@ -86,8 +81,11 @@ QVariant JobHistoryReader::Field(int column) const {
     static const int startTime = int(Columns().indexOf(QLatin1String("StartTime")));
     static const int endTime = int(Columns().indexOf(QLatin1String("EndTime")));
     QVariant v = cursor_->Value(column);
-    if ((column == startTime || column == endTime) && !v.isNull())
-        return localTime(v.toString());
+    if ((column == startTime || column == endTime) && !v.isNull()) {
+        const QString stored = v.toString();
+        const std::optional<qint64> secs = TimeStamps::StoredSeconds(stored);
+        return secs ? localTimes_.Text(*secs) : stored;
+    }
     return v;
 }
 

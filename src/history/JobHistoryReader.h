@@ -8,6 +8,7 @@
 
 #include "db/RowCursor.h"
 #include "history/Repository.h"
+#include "history/TimeStamps.h"
 
 // Which job-history records a listing shows. Times are seconds since 1970 UTC and are compared
 // with the record's end time (or, for a record closed without one, the time it was stored).
@@ -56,6 +57,7 @@ class JobHistoryReader {
   private:
     Repository::Connection repo_;
     std::unique_ptr<RowCursor> cursor_;  // destroyed before the connection
+    mutable TimeStamps::LocalTimes localTimes_;
     QString error_;
 };
 
