@@ -46,7 +46,7 @@ QString visible(const QString& text) {
 
 // Appends `piece` to `out`: QByteArray's own append goes through its general insert, which
 // costs more than the copy for the many short pieces of a record.
-void append(QByteArray& out, QByteArrayView piece) {
+void appendPiece(QByteArray& out, QByteArrayView piece) {
     const qsizetype at = out.size();
     out.resize(at + piece.size());
     std::memcpy(out.data() + at, piece.data(), size_t(piece.size()));
@@ -112,15 +112,15 @@ void HistoryJsonWriter::Begin() {
 // blanks: its keys eight blanks in, the elements of Arguments twelve.
 void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
     if (!lines_)
-        append(buffer_, first_ ? "    {\n" : ",\n    {\n");
+        appendPiece(buffer_, first_ ? "    {\n" : ",\n    {\n");
     else
         buffer_ += '{';
     first_ = false;
     for (qsizetype k = 0; k < order_.size(); ++k) {
         const int i = order_.at(k);
         if (!lines_)
-            append(buffer_, "        ");
-        append(buffer_, keys_.at(k));
+            appendPiece(buffer_, "        ");
+        appendPiece(buffer_, keys_.at(k));
         const RowCursor::Kind kind = reader.FieldKind(i);
         if (i == arguments_) {
             // Runs mostly close with the same arguments: written once, then copied.
@@ -134,9 +134,9 @@ void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
                 JsonText::AppendJsonValue(
                     argumentsJson_, QJsonDocument::fromJson(text.toUtf8()).array(), 2, lines_);
             }
-            append(buffer_, argumentsJson_);
+            appendPiece(buffer_, argumentsJson_);
         } else if (kind == RowCursor::Kind::Null) {
-            append(buffer_, "null");
+            appendPiece(buffer_, "null");
         } else if (kind == RowCursor::Kind::Text && i != startTime_ && i != endTime_ &&
                    JsonText::AppendUtf8String(buffer_, reader.Utf8(i))) {
             // written as stored: the bytes were UTF-8
@@ -160,9 +160,9 @@ void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
                 JsonText::AppendJsonValue(buffer_, QJsonValue::fromVariant(v), 2, lines_);
         }
         if (k + 1 < order_.size())
-            append(buffer_, lines_ ? "," : ",\n");
+            appendPiece(buffer_, lines_ ? "," : ",\n");
     }
-    append(buffer_, lines_ ? "}\n" : "\n    }");
+    appendPiece(buffer_, lines_ ? "}\n" : "\n    }");
     // Written in large pieces: one write a record cost more than the records' text.
     if (buffer_.size() >= kFlushSize)
         flush();
