@@ -19,3 +19,9 @@ inline constexpr const char* PackageStoreTable = "sysdtspackages";
 // Creates the table on a connection to "msdb" when it is missing. False with the connection's
 // errors set when that fails.
 bool EnsurePackageStore(DbConnection& msdb);
+
+// Gives a store on an embedded or PostgreSQL server its indexes on lower(name) and versionid
+// when they are missing, so that finding the versions of a package and loading one of them
+// reads no other version's row. Best effort: a store that cannot take them (read-only, another
+// kind of server) works without them.
+void IndexPackageStore(DbConnection& msdb);

@@ -78,6 +78,7 @@ bool PackageStore::Open(const QString& server, const QString& user, const QStrin
     }
     if (create && !EnsurePackageStore(*connection_))
         return Fail(error, connection_->ErrorText());
+    IndexPackageStore(*connection_);
     return true;
 }
 

@@ -16,11 +16,6 @@ QString reason(const QSqlError& e) {
     return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
 }
 
-QString localTime(const QString& stored) {
-    const std::optional<qint64> secs = TimeStamps::StoredSeconds(stored);
-    return secs ? TimeStamps::LocalText(*secs) : stored;
-}
-
 }  // namespace
 
 const QStringList& JobHistoryReader::Columns() {
@@ -64,38 +59,33 @@ bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString* error) {
     if (filter.limit >= 0)
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
 
-    query_ = std::make_unique<QSqlQuery>(repo_.Db());
     // Forward only: SQLite steps through the rows, PostgreSQL sends them one by one.
-    query_->setForwardOnly(true);
-    if (!query_->prepare(sql)) {
-        SetError(error, error_ = reason(query_->lastError()));
-        return false;
-    }
-    for (const QVariant& v : binds)
-        query_->addBindValue(v);
-    if (!query_->exec()) {
-        SetError(error, error_ = reason(query_->lastError()));
+    cursor_ = OpenRowCursor(repo_.Db(), sql, binds, &error_);
+    if (!cursor_) {
+        SetError(error, error_);
         return false;
     }
     return true;
 }
 
 bool JobHistoryReader::Next() {
-    if (!query_ || !query_->isActive())
+    if (!cursor_)
         return false;
-    if (query_->next())
+    if (cursor_->Next())
         return true;
-    if (query_->lastError().isValid())
-        error_ = reason(query_->lastError());
+    error_ = cursor_->Error();
     return false;
 }
 
 QVariant JobHistoryReader::Field(int column) const {
     static const int startTime = int(Columns().indexOf(QLatin1String("StartTime")));
     static const int endTime = int(Columns().indexOf(QLatin1String("EndTime")));
-    QVariant v = query_->value(column);
-    if ((column == startTime || column == endTime) && !v.isNull())
-        return localTime(v.toString());
+    QVariant v = cursor_->Value(column);
+    if ((column == startTime || column == endTime) && !v.isNull()) {
+        const QString stored = v.toString();
+        const std::optional<qint64> secs = TimeStamps::StoredSeconds(stored);
+        return secs ? localTimes_.Text(*secs) : stored;
+    }
     return v;
 }
 

@@ -2,12 +2,13 @@
 
 #include <QJsonObject>
 #include <QList>
-#include <QSqlQuery>
 #include <QString>
 #include <memory>
 #include <optional>
 
+#include "db/RowCursor.h"
 #include "history/Repository.h"
+#include "history/TimeStamps.h"
 
 // Which job-history records a listing shows. Times are seconds since 1970 UTC and are compared
 // with the record's end time (or, for a record closed without one, the time it was stored).
@@ -19,7 +20,7 @@ struct JobHistoryFilter {
     qint64 limit = -1;             // at most this many records; negative: all
 };
 
-// Reads the job-history records back, newest first, one at a time from a forward-only query, so
+// Reads the job-history records back, newest first, one at a time from a forward-only cursor, so
 // that memory stays the same whatever the number of records. As a JSON object, a record has
 // every stored field under its property name (null where the property was never set), "Id",
 // "Kind", "ApplicationName", "CurrentUserName", "ComputerName", and "Arguments": positions 3 to
@@ -37,7 +38,13 @@ class JobHistoryReader {
     // Moves to the next record; false at the end or on an error (then Error() is not empty).
     bool Next();
     // A column of the current record as stored (times as their writer wrote them).
-    QVariant Value(int column) const { return query_->value(column); }
+    QVariant Value(int column) const { return cursor_->Value(column); }
+    // A column of the current record without a QVariant: what kind of value it holds, and the
+    // UTF-8 bytes of a text or the number of an integer as stored. Kind Other (every field on
+    // a server other than the embedded one): read it with Value().
+    RowCursor::Kind FieldKind(int column) const { return cursor_->FieldKind(column); }
+    QByteArrayView Utf8(int column) const { return cursor_->Utf8(column); }
+    qint64 Integer(int column) const { return cursor_->Integer(column); }
     // A column of the current record as its JSON object holds it: null where never set,
     // StartTime and EndTime in local time, the others as stored (Arguments as its JSON text).
     QVariant Field(int column) const;
@@ -49,7 +56,8 @@ class JobHistoryReader {
 
   private:
     Repository::Connection repo_;
-    std::unique_ptr<QSqlQuery> query_;  // destroyed before the connection
+    std::unique_ptr<RowCursor> cursor_;  // destroyed before the connection
+    mutable TimeStamps::LocalTimes localTimes_;
     QString error_;
 };
 

@@ -34,22 +34,84 @@ struct tm localParts(qint64 secs) {
     return parts;
 }
 
+// localtime_r's offset from UTC at `secs`.
+long zoneOffset(qint64 secs) {
+    return localParts(secs).tm_gmtoff;
+}
+
+// The period of `secs` as Qt's time zone data bounds it, kept only when the C library gives the
+// same offset at both of its ends and at `secs`, so that a zone the two read differently is
+// never cached. Empty when it cannot be bounded.
+LocalTimes::Period periodAround(const QTimeZone& zone, qint64 secs, long offset) {
+    LocalTimes::Period period;
+    const QTimeZone::OffsetData before =
+        zone.previousTransition(QDateTime::fromSecsSinceEpoch(secs + 1, QTimeZone::utc()));
+    const QTimeZone::OffsetData after =
+        zone.nextTransition(QDateTime::fromSecsSinceEpoch(secs, QTimeZone::utc()));
+    if (!before.atUtc.isValid() || !after.atUtc.isValid())
+        return period;
+    const qint64 from = before.atUtc.toSecsSinceEpoch();
+    const qint64 until = after.atUtc.toSecsSinceEpoch();
+    if (from > secs || until <= secs || before.offsetFromUtc != offset ||
+        zoneOffset(from) != offset || zoneOffset(until - 1) != offset ||
+        zoneOffset(until) == offset)
+        return period;
+    period.from = from;
+    period.until = until;
+    period.offset = offset;
+    return period;
+}
+
+void putDigits(char*& to, long value, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        to[i] = char('0' + value % 10);
+        value /= 10;
+    }
+    to += width;
+}
+
 // "yyyy-MM-ddThh:mm:ss" (separator `sep`) followed by the offset: "Z" for 0 when `zulu`, else
 // "+hh:mm" after `offsetSep`.
-QString format(qint64 secs, char sep, bool zulu, const char* offsetSep) {
-    const struct tm p = localParts(secs);
+QString format(const struct tm& p, char sep, bool zulu, const char* offsetSep) {
     const long offset = p.tm_gmtoff;
-    char text[96];
-    if (zulu && offset == 0) {
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02dZ", p.tm_year + 1900,
-                      p.tm_mon + 1, p.tm_mday, sep, p.tm_hour, p.tm_min, p.tm_sec);
-    } else {
-        const long minutes = (offset < 0 ? -offset : offset) / 60;
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d%s%c%02ld:%02ld",
-                      p.tm_year + 1900, p.tm_mon + 1, p.tm_mday, sep, p.tm_hour, p.tm_min, p.tm_sec,
-                      offsetSep, offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+    const long minutes = (offset < 0 ? -offset : offset) / 60;
+    const int year = p.tm_year + 1900;
+    if (year < 0 || year > 9999) {  // beyond four digits: as printf writes it
+        char text[96];
+        if (zulu && offset == 0) {
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02dZ", year, p.tm_mon + 1,
+                          p.tm_mday, sep, p.tm_hour, p.tm_min, p.tm_sec);
+        } else {
+            std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d%s%c%02ld:%02ld", year,
+                          p.tm_mon + 1, p.tm_mday, sep, p.tm_hour, p.tm_min, p.tm_sec, offsetSep,
+                          offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+        }
+        return QString::fromLatin1(text);
     }
-    return QString::fromLatin1(text);
+    char text[48];
+    char* to = text;
+    putDigits(to, year, 4);
+    *to++ = '-';
+    putDigits(to, p.tm_mon + 1, 2);
+    *to++ = '-';
+    putDigits(to, p.tm_mday, 2);
+    *to++ = sep;
+    putDigits(to, p.tm_hour, 2);
+    *to++ = ':';
+    putDigits(to, p.tm_min, 2);
+    *to++ = ':';
+    putDigits(to, p.tm_sec, 2);
+    if (zulu && offset == 0) {
+        *to++ = 'Z';
+    } else {
+        for (const char* c = offsetSep; *c != '\0'; ++c)
+            *to++ = *c;
+        *to++ = offset < 0 ? '-' : '+';
+        putDigits(to, minutes / 60 % 100, 2);
+        *to++ = ':';
+        putDigits(to, minutes % 60, 2);
+    }
+    return QString::fromLatin1(text, to - text);
 }
 
 int digits(QStringView s, qsizetype from, qsizetype count) {
@@ -103,16 +165,36 @@ std::optional<qint64> StoredSeconds(QStringView s) {
 }
 
 QString LocalText(qint64 secs) {
-    return format(secs, 'T', true, "");
+    return format(localParts(secs), 'T', true, "");
+}
+
+QString LocalTimes::Text(qint64 secs) {
+    struct tm parts {};
+    if (secs >= period_.from && secs < period_.until) {
+        const time_t shifted = static_cast<time_t>(secs + period_.offset);
+        ::gmtime_r(&shifted, &parts);
+        parts.tm_gmtoff = period_.offset;
+        return format(parts, 'T', true, "");
+    }
+    parts = localParts(secs);
+    // A zone whose periods cannot be bounded (UTC, no data) is not asked again and again.
+    if (misses_ < 8) {
+        if (!zone_)
+            zone_ = QTimeZone::systemTimeZone();
+        if (zone_->isValid() && zone_->hasTransitions())
+            period_ = periodAround(*zone_, secs, parts.tm_gmtoff);
+        misses_ = period_.until > period_.from ? 0 : misses_ + 1;
+    }
+    return format(parts, 'T', true, "");
 }
 
 QString DisplayText(const QString& stored) {
     if (const std::optional<qint64> secs = StoredSeconds(stored))
-        return format(*secs, ' ', false, " ");
+        return format(localParts(*secs), ' ', false, " ");
     const QDateTime t = FromText(stored);
     if (!t.isValid())
         return stored;
-    return format(t.toSecsSinceEpoch(), ' ', false, " ");
+    return format(localParts(t.toSecsSinceEpoch()), ' ', false, " ");
 }
 
 std::optional<QDateTime> ParseCommandLineTime(const QString& text, bool* dateOnly) {

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QTimeZone>
 #include <optional>
 
 // Time stamps in the repository: ISO 8601 local time with its offset from UTC, to the second.
@@ -15,6 +16,25 @@ std::optional<qint64> StoredSeconds(QStringView text);
 // Seconds since 1970 as this computer's local time with its offset, in the stored form
 // ("2026-12-05T23:10:04+01:00"; "Z" when local time is UTC).
 QString LocalText(qint64 secs);
+
+// LocalText for the many times of one listing, while the time zone stays as it is: times within
+// one period of the same offset from UTC (between two changes to or from daylight saving time)
+// are converted without asking the C library each time.
+class LocalTimes {
+  public:
+    QString Text(qint64 secs);
+
+    struct Period {
+        qint64 from = 0;   // first second
+        qint64 until = 0;  // first second after; empty: none known
+        long offset = 0;
+    };
+
+  private:
+    std::optional<QTimeZone> zone_;
+    Period period_;
+    int misses_ = 0;
+};
 
 // A stored time as people read it: this computer's local time with its offset, in the run log's
 // "yyyy-MM-dd hh:mm:ss" followed by the offset ("2026-12-05 23:10:04 +01:00"). A text that is no

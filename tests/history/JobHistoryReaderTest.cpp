@@ -344,6 +344,24 @@ TEST(TimeStamps, DisplayTextIsLocalTimeWithItsOffset) {
     tzset();
 }
 
+// The listing's cached conversion gives what the C library gives, back and forth across changes
+// to and from daylight saving time (2024-03-31 and 2024-10-27 at 01:00 UTC) and far from them.
+TEST(TimeStamps, LocalTimesAcrossOffsetChanges) {
+    const std::optional<QByteArray> oldTz =
+        qEnvironmentVariableIsSet("TZ") ? std::optional(qgetenv("TZ")) : std::nullopt;
+    for (const char* tz : {"Europe/Berlin", "Australia/Lord_Howe", "UTC"}) {
+        qputenv("TZ", tz);
+        tzset();
+        TimeStamps::LocalTimes times;
+        for (const qint64 change : {1711846800LL, 1729990800LL, 1711846800LL, 0LL, 4102444800LL})
+            for (const qint64 step : {-3601, -2, -1, 0, 1, 1800, 3600, -86400})
+                EXPECT_EQ(times.Text(change + step), TimeStamps::LocalText(change + step))
+                    << tz << " " << change + step;
+    }
+    oldTz ? qputenv("TZ", *oldTz) : qunsetenv("TZ");
+    tzset();
+}
+
 TEST(RepositoryPostgres, CreatedOnFirstUseAndSharedByEveryRecord) {
     testsupport::TestPostgres* pg = nullptr;
     PENDRILL_SHARED_POSTGRES(pg);

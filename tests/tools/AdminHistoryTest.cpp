@@ -49,6 +49,13 @@ TEST(AdminHistory, ListingsSayWhatIsStored) {
             q.exec("UPDATE job_history SET Message = CAST(X'41ff80c3282de28228f09f' AS "
                    "TEXT), Arguments = '[1, 2.5, -0.0, 1e300, true, null, {\"b\": [], "
                    "\"a\": {}}, [[]]]' WHERE Id = 1"));
+        // One fault a text: a surrogate, overlong forms, U+FFFE, beyond U+10FFFF, cut short.
+        const char* notStrict[] = {"eda080", "c0af", "e080af", "efbfbe", "f4908080", "e282"};
+        for (int i = 0; i < 6; ++i)
+            ASSERT_TRUE(q.exec(QString("UPDATE job_history SET SourcePath = CAST(X'41%1c3a9' AS "
+                                       "TEXT) WHERE Id = %2")
+                                   .arg(notStrict[i])
+                                   .arg(i + 2)));
     }
 
     QList<QJsonObject> stored;

@@ -3,7 +3,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <cstring>
 
 #include "JsonText.h"
 #include "history/JobHistoryReader.h"
@@ -40,6 +42,14 @@ QString visible(const QString& text) {
         }
     }
     return out;
+}
+
+// Appends `piece` to `out`: QByteArray's own append goes through its general insert, which
+// costs more than the copy for the many short pieces of a record.
+void appendPiece(QByteArray& out, QByteArrayView piece) {
+    const qsizetype at = out.size();
+    out.resize(at + piece.size());
+    std::memcpy(out.data() + at, piece.data(), size_t(piece.size()));
 }
 
 QString FieldText(const JobHistoryReader& r, int col) {
@@ -88,6 +98,9 @@ HistoryJsonWriter::HistoryJsonWriter(FILE* out, bool lines) : out_(out), lines_(
         keys_.append(key + (lines_ ? ":" : ": "));
     }
     arguments_ = column("Arguments");
+    buffer_.reserve(kFlushSize + 64 * 1024);
+    startTime_ = column("StartTime");
+    endTime_ = column("EndTime");
 }
 
 void HistoryJsonWriter::Begin() {
@@ -99,37 +112,57 @@ void HistoryJsonWriter::Begin() {
 // blanks: its keys eight blanks in, the elements of Arguments twelve.
 void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
     if (!lines_)
-        buffer_ += first_ ? "    {\n" : ",\n    {\n";
+        appendPiece(buffer_, first_ ? "    {\n" : ",\n    {\n");
     else
         buffer_ += '{';
     first_ = false;
     for (qsizetype k = 0; k < order_.size(); ++k) {
         const int i = order_.at(k);
         if (!lines_)
-            buffer_ += "        ";
-        buffer_ += keys_.at(k);
-        const QVariant v = reader.Field(i);
+            appendPiece(buffer_, "        ");
+        appendPiece(buffer_, keys_.at(k));
+        const RowCursor::Kind kind = reader.FieldKind(i);
         if (i == arguments_) {
             // Runs mostly close with the same arguments: written once, then copied.
-            const QString text = v.toString();
-            if (text != argumentsText_ || argumentsJson_.isNull()) {
-                argumentsText_ = text;
+            const QByteArrayView stored =
+                kind == RowCursor::Kind::Text ? reader.Utf8(i) : QByteArrayView();
+            if (stored.isNull() || stored != argumentsStored_ || argumentsJson_.isNull()) {
+                // Copied first: reading the field as UTF-16 frees the stored bytes.
+                argumentsStored_ = stored.toByteArray();
+                const QString text = reader.Field(i).toString();
                 argumentsJson_ = QByteArray("");
                 JsonText::AppendJsonValue(
                     argumentsJson_, QJsonDocument::fromJson(text.toUtf8()).array(), 2, lines_);
             }
-            buffer_ += argumentsJson_;
-        } else if (v.isNull()) {
-            buffer_ += "null";
-        } else if (v.typeId() == QMetaType::QString) {
-            JsonText::AppendString(buffer_, v.toString());
+            appendPiece(buffer_, argumentsJson_);
+        } else if (kind == RowCursor::Kind::Null) {
+            appendPiece(buffer_, "null");
+        } else if (kind == RowCursor::Kind::Text && i != startTime_ && i != endTime_ &&
+                   JsonText::AppendUtf8String(buffer_, reader.Utf8(i))) {
+            // written as stored: the bytes were UTF-8
+        } else if (kind == RowCursor::Kind::Integer) {
+            const qint64 n = reader.Integer(i);
+            constexpr qint64 exact = qint64(1) << 53;  // QJsonValue keeps these whole
+            if (n > -exact && n < exact) {
+                char digits[24];
+                buffer_.append(digits,
+                               std::to_chars(digits, digits + sizeof digits, n).ptr - digits);
+            } else {
+                JsonText::AppendJsonValue(buffer_, QJsonValue(n), 2, lines_);
+            }
         } else {
-            JsonText::AppendJsonValue(buffer_, QJsonValue::fromVariant(v), 2, lines_);
+            const QVariant v = reader.Field(i);
+            if (v.isNull())
+                buffer_ += "null";
+            else if (v.typeId() == QMetaType::QString)
+                JsonText::AppendString(buffer_, v.toString());
+            else
+                JsonText::AppendJsonValue(buffer_, QJsonValue::fromVariant(v), 2, lines_);
         }
         if (k + 1 < order_.size())
-            buffer_ += lines_ ? "," : ",\n";
+            appendPiece(buffer_, lines_ ? "," : ",\n");
     }
-    buffer_ += lines_ ? "}\n" : "\n    }";
+    appendPiece(buffer_, lines_ ? "}\n" : "\n    }");
     // Written in large pieces: one write a record cost more than the records' text.
     if (buffer_.size() >= kFlushSize)
         flush();

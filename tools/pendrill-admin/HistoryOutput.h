@@ -29,7 +29,9 @@ class HistoryJsonWriter {
     QList<int> order_;        // the reader's columns in the order of their keys
     QList<QByteArray> keys_;  // each key as written, with its colon
     int arguments_;
-    QString argumentsText_;  // the last Arguments seen, and its JSON as written
+    int startTime_;
+    int endTime_;
+    QByteArray argumentsStored_;  // the last Arguments seen as stored, and its JSON as written
     QByteArray argumentsJson_;
     QByteArray buffer_;
 };

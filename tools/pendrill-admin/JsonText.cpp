@@ -87,6 +87,59 @@ void AppendString(QByteArray& out, QStringView text) {
     out.truncate(to - out.constData());
 }
 
+bool AppendUtf8String(QByteArray& out, QByteArrayView text) {
+    // At most six bytes per byte (\u00XX), and the two quotes.
+    const qsizetype start = out.size();
+    out.resize(start + text.size() * 6 + 2);
+    char* to = out.data() + start;
+    *to++ = '"';
+    const auto* from = reinterpret_cast<const unsigned char*>(text.data());
+    const unsigned char* const end = from + text.size();
+    while (from != end) {
+        const unsigned char b = *from;
+        if (b >= 0x20 && b < 0x80 && b != '"' && b != '\\') {
+            *to++ = char(b);
+            ++from;
+            continue;
+        }
+        if (b < 0x80) {  // the escapes of AppendString, for one unit
+            const char16_t unit = b;
+            QByteArray escaped;
+            AppendString(escaped, QStringView(&unit, 1));
+            escaped.chop(1);
+            for (qsizetype i = 1; i < escaped.size(); ++i)
+                *to++ = escaped.at(i);
+            ++from;
+            continue;
+        }
+        // A whole sequence of 2 to 4 bytes: no overlong form, no surrogate, at most U+10FFFF.
+        const int length = b >= 0xf0 ? 4 : b >= 0xe0 ? 3 : b >= 0xc2 ? 2 : 0;
+        if (length == 0 || b > 0xf4 || end - from < length) {
+            out.truncate(start);
+            return false;
+        }
+        char32_t c = b & (0x7f >> length);
+        for (int i = 1; i < length; ++i) {
+            if ((from[i] & 0xc0) != 0x80) {
+                out.truncate(start);
+                return false;
+            }
+            c = (c << 6) | (from[i] & 0x3f);
+        }
+        const char32_t least = length == 2 ? 0x80 : length == 3 ? 0x800 : 0x10000;
+        if (c < least || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff) || c == 0xfffe ||
+            c == 0xffff) {
+            out.truncate(start);
+            return false;
+        }
+        for (int i = 0; i < length; ++i)
+            *to++ = char(*from++);
+    }
+    *to++ = '"';
+    out.truncate(to - out.constData());
+    return true;
+}
+
 void AppendJsonValue(QByteArray& out, const QJsonValue& value, int indent, bool compact) {
     switch (value.type()) {
         case QJsonValue::Bool:
