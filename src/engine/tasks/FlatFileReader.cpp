@@ -246,14 +246,14 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
     return Status::Record;
 }
 
-QString FlatFileReader::RecordText(int limit) const {
-    qsizetype end = recordEnd_;
-    while (end > recordBegin_ && (data_[end - 1] == '\n' || data_[end - 1] == '\r'))
+QString FlatFileReader::RecordText(Span span, int limit) const {
+    qsizetype end = span.end;
+    while (end > span.begin && (data_[end - 1] == '\n' || data_[end - 1] == '\r'))
         --end;
-    const qsizetype size = std::min<qsizetype>(end - recordBegin_, qsizetype(limit) * 4);
+    const qsizetype size = std::min<qsizetype>(end - span.begin, qsizetype(limit) * 4);
     QString text = format_.codePage == CodePage::Latin1
-                       ? QString::fromLatin1(data_ + recordBegin_, size)
-                       : QString::fromUtf8(data_ + recordBegin_, size);
+                       ? QString::fromLatin1(data_ + span.begin, size)
+                       : QString::fromUtf8(data_ + span.begin, size);
     if (text.size() > limit)
         text.truncate(limit);
     return text;

@@ -35,7 +35,16 @@ class FlatFileReader {
     // The line on which the last record began (1-based).
     qint64 RecordLine() const { return recordLine_; }
     // The raw text of the last record, decoded as far as possible, at most `limit` characters.
-    QString RecordText(int limit = 1000) const;
+    QString RecordText(int limit = 1000) const { return RecordText(RecordSpan(), limit); }
+
+    // Where the last record lies in the file, so that its text can be had later (from any
+    // thread: the file's bytes do not change while the reader is open).
+    struct Span {
+        qsizetype begin = 0;
+        qsizetype end = 0;
+    };
+    Span RecordSpan() const { return {recordBegin_, recordEnd_}; }
+    QString RecordText(Span span, int limit = 1000) const;
 
   private:
     struct Piece {
