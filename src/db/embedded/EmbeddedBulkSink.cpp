@@ -2,8 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cstdlib>
-
 #include "db/BulkSinkBase.h"
 #include "db/DbInterface.h"
 #include "db/embedded/SqliteBusyWait.h"
@@ -164,7 +162,6 @@ class SqliteSink final : public TableSinkBase {
         savedSynchronous_ = pragma("PRAGMA synchronous");
         // Without waiting for other connections: their presence is the answer.
         sqlite3_busy_handler(db_, nullptr, nullptr);
-        if (qgetenv("PENDRILL_EXP_MODE") != "wal")
         pragma("PRAGMA journal_mode=DELETE");
         InstallStoppableBusyWait(connection_->Database(), connection_->ConnectionTimeout * 1000);
         exec("PRAGMA synchronous=OFF");

@@ -210,8 +210,8 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                 if (++inBatch >= task.batchSize)
                     commitBatch();
                 // The window stays responsive (and a stop request can arrive) during long loads,
-                // also when a batch is the whole file.
-                if (inBatch % 256 == 0)
+                // also when a batch is the whole file: every few milliseconds.
+                if (inBatch % 2048 == 0)
                     Operator().ProcessPendingEvents();
                 break;
             case BulkRowSink::RowResult::Rejected:

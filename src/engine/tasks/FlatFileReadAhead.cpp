@@ -51,7 +51,7 @@ void FlatFileReadAhead::ReadFile(FlatFileReader* reader) {
 void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
     run->records.clear();
     run->fields.clear();
-    run->offsets.clear();
+    run->copied.clear();
     run->bytes.clear();
     run->last = false;
     std::vector<BulkField> fields;
@@ -69,17 +69,22 @@ void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
         } else {
             record.fieldCount = static_cast<int>(fields.size());
             for (const BulkField& f : fields) {
-                run->offsets.push_back(run->bytes.size());
+                if (reader->Lasting(f)) {
+                    run->fields.push_back(f);
+                    continue;
+                }
+                run->copied.push_back({run->fields.size(), run->bytes.size()});
                 run->bytes.append(f.text.data(), static_cast<size_t>(f.text.size()));
                 run->fields.push_back(f);
             }
         }
         run->records.push_back(std::move(record));
     }
-    // The bytes are where they stay only now that the run is full.
-    for (size_t i = 0; i < run->fields.size(); ++i)
-        run->fields[i].text =
-            QByteArrayView(run->bytes.data() + run->offsets[i], run->fields[i].text.size());
+    // The copied bytes are where they stay only now that the run is full.
+    for (const auto& [field, offset] : run->copied) {
+        BulkField& f = run->fields[field];
+        f.text = QByteArrayView(run->bytes.data() + offset, f.text.size());
+    }
 }
 
 FlatFileReader::Status FlatFileReadAhead::Next(const BulkField** fields, int* count,

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "db/BulkRowSink.h"
@@ -40,11 +41,12 @@ class FlatFileReadAhead {
         int fieldCount;
         QString reason;
     };
-    // Records read in one go; the fields' bytes are copied into `bytes`.
+    // Records read in one go. A field points into the file, or into `bytes` when the reader
+    // made its text (a quoted field with doubled quotes, a converted code page).
     struct Run {
         std::vector<Record> records;
         std::vector<BulkField> fields;
-        std::vector<size_t> offsets;  // of each field's bytes, while the run is filled
+        std::vector<std::pair<size_t, size_t>> copied;  // field, offset of its bytes in `bytes`
         std::string bytes;
         bool last = false;  // the end of the file follows
     };

@@ -88,8 +88,7 @@ bool FlatFileReader::Open(const QString& path, QString* error) {
     return true;
 }
 
-bool FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied,
-                                 QString* reason) {
+void FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied) {
     const char* base = copied ? scratch_.data() : data_;
     const qsizetype size = end - begin;
     Piece piece{copied, begin, size, !quoted && size == 0};
@@ -112,12 +111,26 @@ bool FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bo
             piece.size = static_cast<qsizetype>(converted.size());
             scratch_ += converted;
         }
-    } else if (!ValidUtf8(reinterpret_cast<const unsigned char*>(base + begin),
-                          static_cast<size_t>(size))) {
-        if (reason->isEmpty())
-            *reason = QStringLiteral("field %1 is not valid UTF-8 text").arg(pieces_.size() + 1);
     }
     pieces_.push_back(piece);
+}
+
+bool FlatFileReader::CheckUtf8(QString* reason) const {
+    // Delimiters, quotes and line ends are ASCII and never part of a longer UTF-8 sequence, so a
+    // record is valid text as a whole exactly when each of its fields is; only a record that is
+    // not valid is looked at field by field, to name the first field that is not.
+    if (ValidUtf8(reinterpret_cast<const unsigned char*>(data_ + recordBegin_),
+                  static_cast<size_t>(pos_ - recordBegin_)))
+        return true;
+    for (size_t i = 0; i < pieces_.size(); ++i) {
+        const Piece& p = pieces_[i];
+        const char* base = p.scratch ? scratch_.data() : data_;
+        if (!ValidUtf8(reinterpret_cast<const unsigned char*>(base + p.offset),
+                       static_cast<size_t>(p.size))) {
+            *reason = QStringLiteral("field %1 is not valid UTF-8 text").arg(i + 1);
+            return false;
+        }
+    }
     return true;
 }
 
@@ -194,7 +207,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
                 pos_ = at + 1;
                 break;
             }
-            AppendField(fieldBegin, fieldEnd, true, copied, reason);
+            AppendField(fieldBegin, fieldEnd, true, copied);
             if (pos_ >= size_)
                 break;
             const char c = data_[pos_];
@@ -224,7 +237,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
         qsizetype end = at;
         if ((at >= size_ || data_[at] == '\n') && end > pos_ && data_[end - 1] == '\r')
             --end;
-        AppendField(pos_, end, false, false, reason);
+        AppendField(pos_, end, false, false);
         if (at >= size_) {
             pos_ = size_;
             break;
@@ -236,7 +249,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
         }
     }
     recordEnd_ = pos_;
-    if (!reason->isEmpty())
+    if (format_.codePage == CodePage::Utf8 && !CheckUtf8(reason))
         return Status::Malformed;
     fields->reserve(pieces_.size());
     for (const Piece& p : pieces_) {

@@ -44,6 +44,11 @@ class FlatFileReader {
         qsizetype end = 0;
     };
     Span RecordSpan() const { return {recordBegin_, recordEnd_}; }
+    // Whether the bytes of a field of the last record stay valid while the reader is open (they
+    // are in the file as it stands), not only until the next record.
+    bool Lasting(const BulkField& field) const {
+        return data_ != nullptr && field.text.data() >= data_ && field.text.data() < data_ + size_;
+    }
     QString RecordText(Span span, int limit = 1000) const;
 
   private:
@@ -54,8 +59,11 @@ class FlatFileReader {
         bool null;
     };
 
-    bool AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied, QString* reason);
+    void AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied);
     Status Malformed(QString* reason, const QString& text);
+    // False, with the first field that is not valid UTF-8 named in `reason`, when the record
+    // just read is not valid UTF-8 text.
+    bool CheckUtf8(QString* reason) const;
     void SkipToLineEnd();
 
     Format format_;
