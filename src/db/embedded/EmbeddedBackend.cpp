@@ -1,11 +1,12 @@
 // The embedded server's backend: a directory of SQLite files, one per database.
 #include "db/embedded/EmbeddedBackend.h"
 
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <sqlite3.h>
 
 #include "db/Backends.h"
 #include "db/BulkRowSink.h"

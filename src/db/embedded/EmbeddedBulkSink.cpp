@@ -75,10 +75,9 @@ class SqliteSink final : public TableSinkBase {
         for (const QString& column : columns_) {
             const char* type = nullptr;
             // A view (or anything but a table) gives no declared type: its values go as text.
-            numeric_.push_back(sqlite3_table_column_metadata(db_, nullptr, table.constData(),
-                                                             column.toUtf8().constData(), &type,
-                                                             nullptr, nullptr, nullptr,
-                                                             nullptr) == SQLITE_OK &&
+            numeric_.push_back(sqlite3_table_column_metadata(
+                                   db_, nullptr, table.constData(), column.toUtf8().constData(),
+                                   &type, nullptr, nullptr, nullptr, nullptr) == SQLITE_OK &&
                                NumericAffinity(type));
         }
         relaxDurability();
@@ -102,8 +101,8 @@ class SqliteSink final : public TableSinkBase {
             else if (numeric_[i] && PlainInteger(f.text, &number))
                 sqlite3_bind_int64(statement, i + 1, number);
             else
-                sqlite3_bind_text(statement, i + 1, f.text.data(),
-                                  static_cast<int>(f.text.size()), SQLITE_STATIC);
+                sqlite3_bind_text(statement, i + 1, f.text.data(), static_cast<int>(f.text.size()),
+                                  SQLITE_STATIC);
         }
         const int rc = sqlite3_step(statement);
         sqlite3_reset(statement);

@@ -62,8 +62,12 @@ void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
             run->last = true;
             break;
         }
-        Record record{status, reader->RecordLine(), reader->RecordSpan(),
-                      static_cast<int>(run->fields.size()), 0, QString()};
+        Record record{status,
+                      reader->RecordLine(),
+                      reader->RecordSpan(),
+                      static_cast<int>(run->fields.size()),
+                      0,
+                      QString()};
         if (status == FlatFileReader::Status::Malformed) {
             record.reason = reason;
         } else {
