@@ -98,9 +98,10 @@ PENDRILL_ON_ALL_SERVERS(TableBulkSink);
 
 class EmbeddedBulkSink : public EmptyWarehouseTest {};
 
-// The embedded sink binds some texts as numbers: each value must be stored as SQLite stores the
-// same text given as text, whatever the column's type. The load changes the journal for its
-// time only: afterwards the database logs ahead again and no journal file is left.
+// The embedded sink binds some texts as numbers and stores rows in groups: each value must be
+// stored as SQLite stores the same text given as text, whatever the column's type, in order. The
+// load changes the journal for its time only: afterwards the database logs ahead again and no
+// journal file is left.
 TEST_P(EmbeddedBulkSink, ValuesStoredAsTextAndJournalRestored) {
     const QString columns = "(i INTEGER, n NUMERIC(9,2), r REAL, s VARCHAR(9), b BLOB, u)";
     ASSERT_TRUE(wh->Exec("CREATE TABLE t " + columns) &&
@@ -119,13 +120,18 @@ TEST_P(EmbeddedBulkSink, ValuesStoredAsTextAndJournalRestored) {
                                            "123456789012345678",
                                            "-999999999999999999",
                                            "1234567890123456789"};
-    for (const QByteArray& text : texts)
+    // Rows go in groups of 100 through one statement, a large row on its own.
+    std::vector<QByteArray> rows;
+    for (int round = 0; round < 10; ++round)
+        rows.insert(rows.end(), texts.begin(), texts.end());
+    rows.insert(rows.begin() + 120, QByteArray(200000, 'z'));
+    for (const QByteArray& text : rows)
         ASSERT_TRUE(wh->Exec("INSERT INTO oracle VALUES (?,?,?,?,?,?)",
                              QVariantList(6, QString::fromLatin1(text))));
     QString error, reason;
     auto sink = OpenTableBulkSink(wh->Open(), "t");
     ASSERT_TRUE(sink->Begin({}, 6, &error)) << error.toStdString();
-    for (const QByteArray& text : texts)
+    for (const QByteArray& text : rows)
         EXPECT_EQ(add(*sink, {std::vector<QByteArray>(6, text), {}}, &reason),
                   BulkRowSink::RowResult::Accepted);
     ASSERT_TRUE(sink->CommitBatch(&error));
