@@ -72,14 +72,13 @@ void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
             record.reason = reason;
         } else {
             record.fieldCount = static_cast<int>(fields.size());
-            for (const BulkField& f : fields) {
-                if (reader->Lasting(f)) {
-                    run->fields.push_back(f);
+            run->fields.insert(run->fields.end(), fields.begin(), fields.end());
+            for (size_t i = 0; i < fields.size(); ++i) {
+                const BulkField& f = fields[i];
+                if (reader->Lasting(f))
                     continue;
-                }
-                run->copied.push_back({run->fields.size(), run->bytes.size()});
+                run->copied.push_back({run->fields.size() - fields.size() + i, run->bytes.size()});
                 run->bytes.append(f.text.data(), static_cast<size_t>(f.text.size()));
-                run->fields.push_back(f);
             }
         }
         run->records.push_back(std::move(record));

@@ -89,30 +89,31 @@ bool FlatFileReader::Open(const QString& path, QString* error) {
 }
 
 void FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied) {
-    const char* base = copied ? scratch_.data() : data_;
-    const qsizetype size = end - begin;
-    Piece piece{copied, begin, size, !quoted && size == 0};
-    if (format_.codePage == CodePage::Latin1) {
-        if (HasHighBytes(base + begin, size)) {
-            // Each byte is the character of that code; copied out as UTF-8.
-            std::string converted;
-            converted.reserve(static_cast<size_t>(size) * 2);
-            for (qsizetype i = begin; i < end; ++i) {
-                const unsigned char c = static_cast<unsigned char>(base[i]);
-                if (c < 0x80) {
-                    converted += static_cast<char>(c);
-                } else {
-                    converted += static_cast<char>(0xC0 | (c >> 6));
-                    converted += static_cast<char>(0x80 | (c & 0x3F));
-                }
-            }
-            piece.scratch = true;
-            piece.offset = static_cast<qsizetype>(scratch_.size());
-            piece.size = static_cast<qsizetype>(converted.size());
-            scratch_ += converted;
+    pieces_.push_back(Piece{copied, begin, end - begin, !quoted && end == begin});
+    if (format_.codePage == CodePage::Latin1)
+        ConvertLatin1(&pieces_.back());
+}
+
+void FlatFileReader::ConvertLatin1(Piece* piece) {
+    const char* text = (piece->scratch ? scratch_.data() : data_) + piece->offset;
+    if (!HasHighBytes(text, piece->size))
+        return;
+    // Each byte is the character of that code; copied out as UTF-8.
+    std::string converted;
+    converted.reserve(static_cast<size_t>(piece->size) * 2);
+    for (qsizetype i = 0; i < piece->size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            converted += static_cast<char>(c);
+        } else {
+            converted += static_cast<char>(0xC0 | (c >> 6));
+            converted += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    pieces_.push_back(piece);
+    piece->scratch = true;
+    piece->offset = static_cast<qsizetype>(scratch_.size());
+    piece->size = static_cast<qsizetype>(converted.size());
+    scratch_ += converted;
 }
 
 bool FlatFileReader::CheckUtf8(QString* reason) const {
@@ -251,10 +252,11 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
     recordEnd_ = pos_;
     if (format_.codePage == CodePage::Utf8 && !CheckUtf8(reason))
         return Status::Malformed;
-    fields->reserve(pieces_.size());
+    fields->resize(pieces_.size());
+    BulkField* field = fields->data();
     for (const Piece& p : pieces_) {
         const char* base = p.scratch ? scratch_.data() : data_;
-        fields->push_back(BulkField{QByteArrayView(base + p.offset, p.size), p.null});
+        *field++ = BulkField{QByteArrayView(base + p.offset, p.size), p.null};
     }
     return Status::Record;
 }

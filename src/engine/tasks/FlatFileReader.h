@@ -60,6 +60,8 @@ class FlatFileReader {
     };
 
     void AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied);
+    // Replaces a field of a Latin-1 file that holds characters beyond ASCII by its UTF-8 text.
+    void ConvertLatin1(Piece* piece);
     Status Malformed(QString* reason, const QString& text);
     // False, with the first field that is not valid UTF-8 named in `reason`, when the record
     // just read is not valid UTF-8 text.
