@@ -127,6 +127,6 @@ printf '%-34s %10s %8s %14s\n' "PostgreSQL: psql \\copy" "$copied" "$(secs "$c0"
 python3 - "$p0" "$p1" "$s0" "$s1" "$q0" "$q1" "$c0" "$c1" <<'PY'
 import sys
 p0, p1, s0, s1, q0, q1, c0, c1 = map(float, sys.argv[1:])
-print(f"\nembedded:   pendrill time / sqlite3 .import time = {(p1 - p0) / (s1 - s0):.2f}  (goal <= 1.00)")
-print(f"PostgreSQL: pendrill time / psql \\copy time      = {(q1 - q0) / (c1 - c0):.2f}  (goal <= 1.50)")
+print(f"\nembedded:   pendrill time / sqlite3 .import time = {(p1 - p0) / (s1 - s0):.2f}  (goal <= 0.50)")
+print(f"PostgreSQL: pendrill time / psql \\copy time      = {(q1 - q0) / (c1 - c0):.2f}  (goal <= 0.80)")
 PY

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+
 #include "db/DbInterface.h"
 #include "db/TableBulkSink.h"
 #include "support/Warehouse.h"
@@ -151,5 +153,61 @@ TEST_P(TableBulkSink, ValuesStoredAsTheServerReadsThem) {
 }
 
 PENDRILL_ON_ALL_SERVERS(TableBulkSink);
+
+class EmbeddedBulkSink : public EmptyWarehouseTest {};
+
+// The embedded sink binds some texts as numbers and stores rows in groups: each value must be
+// stored as SQLite stores the same text given as text, whatever the column's type, in order. The
+// load changes the journal for its time only: afterwards the database logs ahead again and no
+// journal file is left.
+TEST_P(EmbeddedBulkSink, ValuesStoredAsTextAndJournalRestored) {
+    const QString columns = "(i INTEGER, n NUMERIC(9,2), r REAL, s VARCHAR(9), b BLOB, u)";
+    ASSERT_TRUE(wh->Exec("CREATE TABLE t " + columns) &&
+                wh->Exec("CREATE TABLE oracle " + columns));
+    const std::vector<QByteArray> texts = {"12",
+                                           "-7",
+                                           "0",
+                                           "007",
+                                           "-0",
+                                           "+5",
+                                           " 3",
+                                           "1.50",
+                                           "x",
+                                           "",
+                                           "-",
+                                           "123456789012345678",
+                                           "-999999999999999999",
+                                           "1234567890123456789"};
+    // Rows go in groups of 100 through one statement, a large row on its own.
+    std::vector<QByteArray> rows;
+    for (int round = 0; round < 10; ++round)
+        rows.insert(rows.end(), texts.begin(), texts.end());
+    rows.insert(rows.begin() + 120, QByteArray(200000, 'z'));
+    for (const QByteArray& text : rows)
+        ASSERT_TRUE(wh->Exec("INSERT INTO oracle VALUES (?,?,?,?,?,?)",
+                             QVariantList(6, QString::fromLatin1(text))));
+    QString error, reason;
+    auto sink = OpenTableBulkSink(wh->Open(), "t");
+    ASSERT_TRUE(sink->Begin({}, 6, &error)) << error.toStdString();
+    for (const QByteArray& text : rows)
+        EXPECT_EQ(add(*sink, {std::vector<QByteArray>(6, text), {}}, &reason),
+                  BulkRowSink::RowResult::Accepted);
+    ASSERT_TRUE(sink->CommitBatch(&error));
+    sink.reset();
+    const QString shown = "SELECT %1 FROM %2 ORDER BY rowid";
+    QStringList typed;
+    for (const char* c : {"i", "n", "r", "s", "b", "u"})
+        typed << QString("typeof(%1) || ' ' || quote(%1)").arg(c);
+    auto c = wh->Open();
+    EXPECT_EQ(QueryRows(*c, shown.arg(typed.join(','), "t")),
+              QueryRows(*c, shown.arg(typed.join(','), "oracle")));
+    EXPECT_EQ(QueryRows(*c, "PRAGMA journal_mode"), QStringList({"wal"}));
+    c.reset();
+    EXPECT_EQ(QDir(home.file("servers/wh")).entryList(QDir::Files).filter("-journal"),
+              QStringList());
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, EmbeddedBulkSink, ::testing::Values(Backend::Embedded),
+                         BackendName);
 
 }  // namespace

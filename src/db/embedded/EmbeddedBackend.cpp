@@ -1,6 +1,8 @@
 // The embedded server's backend: a directory of SQLite files, one per database.
 #include "db/embedded/EmbeddedBackend.h"
 
+#include <sqlite3.h>
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlError>
@@ -30,6 +32,19 @@ QString embeddedFile(const QString& directory, const QString& database) {
 bool validDatabaseName(const QString& name) {
     return !name.isEmpty() && !name.contains('/') && !name.contains('\\') &&
            name != QLatin1String(".") && name != QLatin1String("..");
+}
+
+// Settles how the SQLite library works before its first connection opens: a connection is used by
+// one thread at a time (as Qt's database connections are), so SQLite need not lock each call on
+// it, and it keeps no count of its memory, whose lock every allocation would take. Later calls
+// change nothing.
+void SettleSqliteLibrary() {
+    static const bool settled = [] {
+        sqlite3_config(SQLITE_CONFIG_MULTITHREAD);
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        return true;
+    }();
+    (void)settled;
 }
 
 }  // namespace
@@ -65,6 +80,7 @@ bool EmbeddedBackend::Open(DbConnection& c, const QString& database, bool) const
     // journal and write-ahead log the database file's mode).
     if (file != QLatin1String(":memory:") && !QFileInfo::exists(file))
         CreatePrivateFile(file);
+    SettleSqliteLibrary();
     QSqlDatabase& db = c.Database();
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), c.ConnectionName());
     db.setDatabaseName(file);
@@ -115,6 +131,7 @@ bool EmbeddedBackend::OpenLocation(QSqlDatabase& db, const QString& connectionNa
         return Fail(error, QStringLiteral("%1 is not a file").arg(path));
     if (!info.exists() && !CreatePrivateFile(path, error))
         return false;
+    SettleSqliteLibrary();
     db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
     db.setDatabaseName(path);
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));

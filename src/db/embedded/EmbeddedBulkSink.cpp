@@ -2,10 +2,54 @@
 
 #include <sqlite3.h>
 
+#include <QRegularExpression>
+#include <algorithm>
+#include <string>
+#include <vector>
+
 #include "db/BulkSinkBase.h"
 #include "db/DbInterface.h"
+#include "db/embedded/SqliteBusyWait.h"
 
 namespace {
+
+// A decimal integer as SQLite itself writes one ("0", "-12"; no sign "+", no leading zero, at
+// most 18 digits). Bound as a number, it is stored exactly as the text would be in a column of
+// numeric, integer or real affinity, without SQLite's own conversion of the text.
+bool PlainInteger(QByteArrayView text, sqlite3_int64* number) {
+    const char* p = text.data();
+    const char* end = p + text.size();
+    const bool negative = p != end && *p == '-';
+    if (negative)
+        ++p;
+    const qsizetype digits = end - p;
+    if (digits < 1 || digits > 18 || (*p == '0' && (digits > 1 || negative)))
+        return false;
+    sqlite3_int64 n = 0;
+    for (; p != end; ++p) {
+        if (*p < '0' || *p > '9')
+            return false;
+        n = n * 10 + (*p - '0');
+    }
+    *number = negative ? -n : n;
+    return true;
+}
+
+// Whether a column declared with `type` converts a text that looks like a number (SQLite's rules
+// of column affinity: INTEGER, REAL or NUMERIC, not TEXT and not BLOB).
+bool NumericAffinity(const char* type) {
+    const QByteArray t = QByteArray(type ? type : "").toUpper();
+    if (t.contains("INT"))
+        return true;
+    if (t.contains("CHAR") || t.contains("CLOB") || t.contains("TEXT") || t.contains("BLOB") ||
+        t.isEmpty())
+        return false;
+    return true;
+}
+
+struct StatementDeleter {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
 
 // The embedded server: one prepared statement stepped per row, straight on the SQLite handle.
 class SqliteSink final : public TableSinkBase {
@@ -13,8 +57,10 @@ class SqliteSink final : public TableSinkBase {
     using TableSinkBase::TableSinkBase;
     ~SqliteSink() override {
         statement_.reset();
+        groupStatement_.reset();
         if (inTransaction_)
             exec("ROLLBACK");
+        restoreDurability();
     }
 
     bool Begin(const QStringList& columns, int fieldCount, QString* error) override {
@@ -25,15 +71,27 @@ class SqliteSink final : public TableSinkBase {
             *error = QStringLiteral("The embedded database gives no native handle");
             return false;
         }
-        const QByteArray sql =
-            InsertSql(connection_->Dialect(), table_, columns_, QStringLiteral("?")).toUtf8();
-        sqlite3_stmt* statement = nullptr;
-        const int rc = sqlite3_prepare_v2(db_, sql.constData(), -1, &statement, nullptr);
-        statement_.reset(statement);
-        if (rc != SQLITE_OK) {
-            *error = QString::fromUtf8(sqlite3_errmsg(db_));
+        if (!prepareInsert(1, &statement_, error))
             return false;
+        const QByteArray table = table_.toUtf8();
+        numeric_.clear();
+        for (const QString& column : columns_) {
+            const char* type = nullptr;
+            // A view (or anything but a table) gives no declared type: its values go as text.
+            numeric_.push_back(sqlite3_table_column_metadata(
+                                   db_, nullptr, table.constData(), column.toUtf8().constData(),
+                                   &type, nullptr, nullptr, nullptr, nullptr) == SQLITE_OK &&
+                               NumericAffinity(type));
         }
+        // Rows go in groups through one statement when nothing in the table can refuse a row, so
+        // that each row is known to be accepted when it is handed over.
+        const int columnCount = static_cast<int>(columns_.size());
+        const int variables = sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+        groupRows_ = columnCount > 0 ? std::min(kGroupRows, variables / columnCount) : 0;
+        if (groupRows_ < 2 || !NothingRefusesRows() ||
+            !prepareInsert(groupRows_, &groupStatement_, nullptr))
+            groupRows_ = 0;
+        relaxDurability();
         return true;
     }
 
@@ -45,18 +103,31 @@ class SqliteSink final : public TableSinkBase {
             }
             inTransaction_ = true;
         }
-        for (int i = 0; i < count; ++i) {
-            const BulkField& f = fields[i];
-            if (f.null)
-                sqlite3_bind_null(statement_.get(), i + 1);
-            else
-                sqlite3_bind_text(statement_.get(), i + 1, f.text.data(),
-                                  static_cast<int>(f.text.size()), SQLITE_STATIC);
+        // The first row of a batch is stored at once, so that a database that cannot be written
+        // (read-only, locked) stops the load at that row.
+        if (groupRows_ > 0 && rowsInTransaction_ > 0 && GroupFits(fields, count)) {
+            for (int i = 0; i < count; ++i) {
+                const BulkField& f = fields[i];
+                held_.push_back({heldBytes_.size(), f.text.size(), f.null});
+                heldBytes_.append(f.text.data(), static_cast<size_t>(f.text.size()));
+            }
+            ++rowsInTransaction_;
+            if (static_cast<int>(held_.size()) < groupRows_ * count)
+                return RowResult::Accepted;
+            return storeHeld(reason) ? RowResult::Accepted : RowResult::Fatal;
         }
-        const int rc = sqlite3_step(statement_.get());
-        sqlite3_reset(statement_.get());
-        if (rc == SQLITE_DONE)
+        // Rows held for a group go first: the rows keep the order of the file.
+        if (!held_.empty() && !storeHeld(reason))
+            return RowResult::Fatal;
+        sqlite3_stmt* statement = statement_.get();
+        for (int i = 0; i < count; ++i)
+            bind(statement, i, i, fields[i].text.data(), fields[i].text.size(), fields[i].null);
+        const int rc = sqlite3_step(statement);
+        sqlite3_reset(statement);
+        if (rc == SQLITE_DONE) {
+            ++rowsInTransaction_;
             return RowResult::Accepted;
+        }
         *reason = QString::fromUtf8(sqlite3_errmsg(db_));
         const int primary = rc & 0xff;
         return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH ||
@@ -68,31 +139,197 @@ class SqliteSink final : public TableSinkBase {
     bool CommitBatch(QString* error) override {
         if (!inTransaction_)
             return true;
-        if (!exec("COMMIT")) {
+        if (!storeHeld(error) || !exec("COMMIT")) {
             *error = QString::fromUtf8(sqlite3_errmsg(db_));
             return false;
         }
         inTransaction_ = false;
+        rowsInTransaction_ = 0;
         return true;
     }
 
     void Rollback() override {
+        dropHeld();
         if (inTransaction_)
             exec("ROLLBACK");
         inTransaction_ = false;
+        rowsInTransaction_ = 0;
     }
 
   private:
+    // Rows in one group: enough that a statement's own cost is spread thin.
+    static constexpr int kGroupRows = 100;
+    // A row larger than this is stored on its own, where SQLite can refuse it.
+    static constexpr qsizetype kGroupedRowBytes = 1 << 20;
+
+    struct HeldValue {
+        size_t offset;
+        qsizetype size;
+        bool null;
+    };
+
+    static bool GroupFits(const BulkField* fields, int count) {
+        qsizetype bytes = 0;
+        for (int i = 0; i < count; ++i)
+            bytes += fields[i].text.size();
+        return bytes <= kGroupedRowBytes;
+    }
+
     bool exec(const char* sql) {
         return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     }
 
+    // The insert of `rows` rows at once.
+    bool prepareInsert(int rows, std::unique_ptr<sqlite3_stmt, StatementDeleter>* statement,
+                       QString* error) {
+        QByteArray sql =
+            InsertSql(connection_->Dialect(), table_, columns_, QStringLiteral("?")).toUtf8();
+        const QByteArray values = sql.mid(sql.lastIndexOf(" VALUES ") + 8);
+        for (int i = 1; i < rows; ++i)
+            sql += ',' + values;
+        sqlite3_stmt* prepared = nullptr;
+        const int rc = sqlite3_prepare_v2(db_, sql.constData(), -1, &prepared, nullptr);
+        statement->reset(prepared);
+        if (rc == SQLITE_OK)
+            return true;
+        if (error != nullptr)
+            *error = QString::fromUtf8(sqlite3_errmsg(db_));
+        return false;
+    }
+
+    // Binds the value of `column` to the statement's parameter `index` (from 0). A plain integer
+    // for a column of numeric type is bound as a number, any other text as it is, without a copy.
+    void bind(sqlite3_stmt* statement, int index, int column, const char* text, qsizetype size,
+              bool null) {
+        sqlite3_int64 number;
+        if (null)
+            sqlite3_bind_null(statement, index + 1);
+        else if (numeric_[column] && PlainInteger(QByteArrayView(text, size), &number))
+            sqlite3_bind_int64(statement, index + 1, number);
+        else
+            sqlite3_bind_text(statement, index + 1, text, static_cast<int>(size), SQLITE_STATIC);
+    }
+
+    // Stores the rows held for a group: all at once when the group is full, else one by one.
+    // False when the database fails (a table that refuses no row can fail in no other way), with
+    // SQLite's message in `error` and the rows of the open batch to be rolled back.
+    bool storeHeld(QString* error) {
+        const int columnCount = static_cast<int>(columns_.size());
+        const int rows = columnCount > 0 ? static_cast<int>(held_.size()) / columnCount : 0;
+        const bool whole = rows == groupRows_;
+        sqlite3_stmt* statement = whole ? groupStatement_.get() : statement_.get();
+        int index = 0;
+        for (const HeldValue& v : held_) {
+            bind(statement, index, index % columnCount, heldBytes_.data() + v.offset, v.size,
+                 v.null);
+            if (++index == (whole ? rows * columnCount : columnCount)) {
+                const int rc = sqlite3_step(statement);
+                sqlite3_reset(statement);
+                index = 0;
+                if (rc != SQLITE_DONE) {
+                    *error = QString::fromUtf8(sqlite3_errmsg(db_));
+                    dropHeld();
+                    return false;
+                }
+            }
+        }
+        dropHeld();
+        return true;
+    }
+
+    void dropHeld() {
+        held_.clear();
+        heldBytes_.clear();
+    }
+
+    // Whether no insert into the table can be refused: an ordinary table (no view, no virtual
+    // table) without NOT NULL, key, unique, check or foreign-key constraints, without generated
+    // columns, type checks (STRICT), indexes or triggers. Anything not known to be so counts as
+    // refusing.
+    bool NothingRefusesRows() {
+        const QByteArray table = table_.toUtf8();
+        // The first column of the first row of `sql`, given the table's name as ?1.
+        auto first = [&](const char* sql) {
+            sqlite3_stmt* s = nullptr;
+            QString answer;
+            if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK &&
+                sqlite3_bind_text(s, 1, table.constData(), -1, SQLITE_STATIC) == SQLITE_OK &&
+                sqlite3_step(s) == SQLITE_ROW)
+                answer =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)));
+            sqlite3_finalize(s);
+            return answer;
+        };
+        static const QRegularExpression constraintWords(
+            QStringLiteral("\\b(CHECK|REFERENCES|STRICT|WITHOUT|VIRTUAL)\\b"),
+            QRegularExpression::CaseInsensitiveOption);
+        const QString definition = first(
+            "SELECT sql FROM main.sqlite_master WHERE type = 'table' AND name = ?1 COLLATE "
+            "NOCASE");
+        return !definition.isEmpty() && !definition.contains(constraintWords) &&
+               first(
+                   "SELECT count(*) FROM temp.sqlite_master WHERE name = ?1 COLLATE NOCASE OR "
+                   "tbl_name = ?1 COLLATE NOCASE") == QLatin1String("0") &&
+               first(
+                   "SELECT count(*) FROM pragma_table_xinfo(?1, 'main') WHERE \"notnull\" OR "
+                   "pk OR hidden") == QLatin1String("0") &&
+               first("SELECT count(*) FROM pragma_index_list(?1, 'main')") == QLatin1String("0") &&
+               first("SELECT count(*) FROM pragma_foreign_key_list(?1, 'main')") ==
+                   QLatin1String("0") &&
+               first(
+                   "SELECT count(*) FROM main.sqlite_master WHERE type = 'trigger' AND "
+                   "tbl_name = ?1 COLLATE NOCASE") == QLatin1String("0");
+    }
+
+    // The first column of the first row of a pragma's answer, empty when there is none.
+    QByteArray pragma(const char* sql) {
+        sqlite3_stmt* s = nullptr;
+        QByteArray answer;
+        if (sqlite3_prepare_v2(db_, sql, -1, &s, nullptr) == SQLITE_OK &&
+            sqlite3_step(s) == SQLITE_ROW)
+            answer = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
+        sqlite3_finalize(s);
+        return answer;
+    }
+
+    // While the load is the only connection to its database, its batches go through a rollback
+    // journal without syncs: each page is written once, not to the write-ahead log first and to
+    // the database at the next checkpoint. A killed process leaves its writes with the system,
+    // and the journal of an unfinished batch undoes it on the next open, so committed batches
+    // survive a crash of the program as before; a power failure during the load may cost the
+    // database. With another connection open (leaving write-ahead logging needs the database
+    // alone) the load keeps the log and only skips its syncs.
+    void relaxDurability() {
+        savedJournal_ = pragma("PRAGMA journal_mode");
+        savedSynchronous_ = pragma("PRAGMA synchronous");
+        // Without waiting for other connections: their presence is the answer.
+        sqlite3_busy_handler(db_, nullptr, nullptr);
+        pragma("PRAGMA journal_mode=DELETE");
+        InstallStoppableBusyWait(connection_->Database(), connection_->ConnectionTimeout * 1000);
+        exec("PRAGMA synchronous=OFF");
+        relaxed_ = true;
+    }
+
+    void restoreDurability() {
+        if (!relaxed_)
+            return;
+        relaxed_ = false;
+        if (!savedSynchronous_.isEmpty())
+            exec(QByteArray("PRAGMA synchronous=" + savedSynchronous_).constData());
+        if (!savedJournal_.isEmpty() && pragma("PRAGMA journal_mode") != savedJournal_)
+            pragma(QByteArray("PRAGMA journal_mode=" + savedJournal_).constData());
+    }
+
     sqlite3* db_ = nullptr;
-    struct StatementDeleter {
-        void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
-    };
-    std::unique_ptr<sqlite3_stmt, StatementDeleter> statement_;
+    std::unique_ptr<sqlite3_stmt, StatementDeleter> statement_, groupStatement_;
+    int groupRows_ = 0;            // 0: every row is stored on its own
+    std::vector<HeldValue> held_;  // the values of the rows of a group not stored yet
+    std::string heldBytes_;
+    qint64 rowsInTransaction_ = 0;
+    std::vector<bool> numeric_;
     bool inTransaction_ = false;
+    bool relaxed_ = false;
+    QByteArray savedJournal_, savedSynchronous_;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QXmlStreamWriter>
 
+#include "engine/tasks/FlatFileReadAhead.h"
 #include "engine/tasks/FlatFileReader.h"
 #include "engine/tasks/PackageTasks.h"
 #include "util/Counted.h"
@@ -118,6 +119,8 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         }
     }
     int expected = columns.isEmpty() ? -1 : static_cast<int>(columns.size());
+    // The records are read on another thread from here on, while this one stores them.
+    FlatFileReadAhead records(reader);
 
     ResolvedConnection target;
     if (!context.connection(task.connection, &target, &error))
@@ -145,7 +148,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         }
     };
     auto rejectCurrent = [&](const QString& why) {
-        reject(reader.RecordLine(), why, reader.RecordText());
+        reject(records.RecordLine(), why, records.RecordText());
     };
     // The rows of the current batch, for a sink that may refuse some of them when the batch is
     // committed.
@@ -176,14 +179,15 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                           .arg(path, table, Counted(committed, "row", "rows"));
             break;
         }
-        status = reader.Next(&fields, &reason);
+        const BulkField* row = nullptr;
+        int count = 0;
+        status = records.Next(&row, &count, &reason);
         if (status == FlatFileReader::Status::End)
             break;
         if (status == FlatFileReader::Status::Malformed) {
             rejectCurrent(reason);
             continue;
         }
-        const int count = static_cast<int>(fields.size());
         if (expected < 0)
             expected = count;
         if (count != expected) {
@@ -199,15 +203,15 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
             }
             begun = true;
         }
-        switch (sink->AddRow(fields.data(), count, &reason)) {
+        switch (sink->AddRow(row, count, &reason)) {
             case BulkRowSink::RowResult::Accepted:
                 if (sink->RejectsAtCommit())
-                    batchLines.push_back(reader.RecordLine());
+                    batchLines.push_back(records.RecordLine());
                 if (++inBatch >= task.batchSize)
                     commitBatch();
                 // The window stays responsive (and a stop request can arrive) during long loads,
-                // also when a batch is the whole file.
-                if (inBatch % 256 == 0)
+                // also when a batch is the whole file: every few milliseconds.
+                if (inBatch % 2048 == 0)
                     Operator().ProcessPendingEvents();
                 break;
             case BulkRowSink::RowResult::Rejected:

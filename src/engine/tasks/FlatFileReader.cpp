@@ -88,36 +88,50 @@ bool FlatFileReader::Open(const QString& path, QString* error) {
     return true;
 }
 
-bool FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied,
-                                 QString* reason) {
-    const char* base = copied ? scratch_.data() : data_;
-    const qsizetype size = end - begin;
-    Piece piece{copied, begin, size, !quoted && size == 0};
-    if (format_.codePage == CodePage::Latin1) {
-        if (HasHighBytes(base + begin, size)) {
-            // Each byte is the character of that code; copied out as UTF-8.
-            std::string converted;
-            converted.reserve(static_cast<size_t>(size) * 2);
-            for (qsizetype i = begin; i < end; ++i) {
-                const unsigned char c = static_cast<unsigned char>(base[i]);
-                if (c < 0x80) {
-                    converted += static_cast<char>(c);
-                } else {
-                    converted += static_cast<char>(0xC0 | (c >> 6));
-                    converted += static_cast<char>(0x80 | (c & 0x3F));
-                }
-            }
-            piece.scratch = true;
-            piece.offset = static_cast<qsizetype>(scratch_.size());
-            piece.size = static_cast<qsizetype>(converted.size());
-            scratch_ += converted;
+void FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied) {
+    pieces_.push_back(Piece{copied, begin, end - begin, !quoted && end == begin});
+    if (format_.codePage == CodePage::Latin1)
+        ConvertLatin1(&pieces_.back());
+}
+
+void FlatFileReader::ConvertLatin1(Piece* piece) {
+    const char* text = (piece->scratch ? scratch_.data() : data_) + piece->offset;
+    if (!HasHighBytes(text, piece->size))
+        return;
+    // Each byte is the character of that code; copied out as UTF-8.
+    std::string converted;
+    converted.reserve(static_cast<size_t>(piece->size) * 2);
+    for (qsizetype i = 0; i < piece->size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            converted += static_cast<char>(c);
+        } else {
+            converted += static_cast<char>(0xC0 | (c >> 6));
+            converted += static_cast<char>(0x80 | (c & 0x3F));
         }
-    } else if (!ValidUtf8(reinterpret_cast<const unsigned char*>(base + begin),
-                          static_cast<size_t>(size))) {
-        if (reason->isEmpty())
-            *reason = QStringLiteral("field %1 is not valid UTF-8 text").arg(pieces_.size() + 1);
     }
-    pieces_.push_back(piece);
+    piece->scratch = true;
+    piece->offset = static_cast<qsizetype>(scratch_.size());
+    piece->size = static_cast<qsizetype>(converted.size());
+    scratch_ += converted;
+}
+
+bool FlatFileReader::CheckUtf8(QString* reason) const {
+    // Delimiters, quotes and line ends are ASCII and never part of a longer UTF-8 sequence, so a
+    // record is valid text as a whole exactly when each of its fields is; only a record that is
+    // not valid is looked at field by field, to name the first field that is not.
+    if (ValidUtf8(reinterpret_cast<const unsigned char*>(data_ + recordBegin_),
+                  static_cast<size_t>(pos_ - recordBegin_)))
+        return true;
+    for (size_t i = 0; i < pieces_.size(); ++i) {
+        const Piece& p = pieces_[i];
+        const char* base = p.scratch ? scratch_.data() : data_;
+        if (!ValidUtf8(reinterpret_cast<const unsigned char*>(base + p.offset),
+                       static_cast<size_t>(p.size))) {
+            *reason = QStringLiteral("field %1 is not valid UTF-8 text").arg(i + 1);
+            return false;
+        }
+    }
     return true;
 }
 
@@ -194,7 +208,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
                 pos_ = at + 1;
                 break;
             }
-            AppendField(fieldBegin, fieldEnd, true, copied, reason);
+            AppendField(fieldBegin, fieldEnd, true, copied);
             if (pos_ >= size_)
                 break;
             const char c = data_[pos_];
@@ -224,7 +238,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
         qsizetype end = at;
         if ((at >= size_ || data_[at] == '\n') && end > pos_ && data_[end - 1] == '\r')
             --end;
-        AppendField(pos_, end, false, false, reason);
+        AppendField(pos_, end, false, false);
         if (at >= size_) {
             pos_ = size_;
             break;
@@ -236,24 +250,25 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
         }
     }
     recordEnd_ = pos_;
-    if (!reason->isEmpty())
+    if (format_.codePage == CodePage::Utf8 && !CheckUtf8(reason))
         return Status::Malformed;
-    fields->reserve(pieces_.size());
+    fields->resize(pieces_.size());
+    BulkField* field = fields->data();
     for (const Piece& p : pieces_) {
         const char* base = p.scratch ? scratch_.data() : data_;
-        fields->push_back(BulkField{QByteArrayView(base + p.offset, p.size), p.null});
+        *field++ = BulkField{QByteArrayView(base + p.offset, p.size), p.null};
     }
     return Status::Record;
 }
 
-QString FlatFileReader::RecordText(int limit) const {
-    qsizetype end = recordEnd_;
-    while (end > recordBegin_ && (data_[end - 1] == '\n' || data_[end - 1] == '\r'))
+QString FlatFileReader::RecordText(Span span, int limit) const {
+    qsizetype end = span.end;
+    while (end > span.begin && (data_[end - 1] == '\n' || data_[end - 1] == '\r'))
         --end;
-    const qsizetype size = std::min<qsizetype>(end - recordBegin_, qsizetype(limit) * 4);
+    const qsizetype size = std::min<qsizetype>(end - span.begin, qsizetype(limit) * 4);
     QString text = format_.codePage == CodePage::Latin1
-                       ? QString::fromLatin1(data_ + recordBegin_, size)
-                       : QString::fromUtf8(data_ + recordBegin_, size);
+                       ? QString::fromLatin1(data_ + span.begin, size)
+                       : QString::fromUtf8(data_ + span.begin, size);
     if (text.size() > limit)
         text.truncate(limit);
     return text;

@@ -35,7 +35,21 @@ class FlatFileReader {
     // The line on which the last record began (1-based).
     qint64 RecordLine() const { return recordLine_; }
     // The raw text of the last record, decoded as far as possible, at most `limit` characters.
-    QString RecordText(int limit = 1000) const;
+    QString RecordText(int limit = 1000) const { return RecordText(RecordSpan(), limit); }
+
+    // Where the last record lies in the file, so that its text can be had later (from any
+    // thread: the file's bytes do not change while the reader is open).
+    struct Span {
+        qsizetype begin = 0;
+        qsizetype end = 0;
+    };
+    Span RecordSpan() const { return {recordBegin_, recordEnd_}; }
+    // Whether the bytes of a field of the last record stay valid while the reader is open (they
+    // are in the file as it stands), not only until the next record.
+    bool Lasting(const BulkField& field) const {
+        return data_ != nullptr && field.text.data() >= data_ && field.text.data() < data_ + size_;
+    }
+    QString RecordText(Span span, int limit = 1000) const;
 
   private:
     struct Piece {
@@ -45,8 +59,13 @@ class FlatFileReader {
         bool null;
     };
 
-    bool AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied, QString* reason);
+    void AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied);
+    // Replaces a field of a Latin-1 file that holds characters beyond ASCII by its UTF-8 text.
+    void ConvertLatin1(Piece* piece);
     Status Malformed(QString* reason, const QString& text);
+    // False, with the first field that is not valid UTF-8 named in `reason`, when the record
+    // just read is not valid UTF-8 text.
+    bool CheckUtf8(QString* reason) const;
     void SkipToLineEnd();
 
     Format format_;
