@@ -18,11 +18,11 @@ class PackageCatalogue;
 class JobRecord;
 class RunSequence;
 
-// The main window's logic without widgets. It holds a run's values in every mode; the Qt window
-// binds its controls to these fields and forwards its events to the operations below, and an
-// unattended run without a display uses it alone. Message boxes and the status bar go through
-// Operator() (util/OperatorInterface.h); the mouse pointer, the keyboard focus and page changes
-// through its view (app/MainFormView.h), which the window hands it.
+// The main window's logic without widgets: the window's state and commands. The Qt window binds
+// its controls to these fields and forwards its events to the operations below; a run without a
+// window never builds one (app/RunPreparation.h, app/RunSequence.h). Message boxes and the status
+// bar go through Operator() (util/OperatorInterface.h); the mouse pointer, the keyboard focus and
+// page changes through its view (app/MainFormView.h), which the window hands it.
 //
 // Its methods are defined in four files, each calling only the ones below it:
 // MainFormModel.cpp (window state, texts, checks; bottom), MainFormDataLinks.cpp (lists, data

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "app/ConsoleMode.h"
 #include "app/ExitCodes.h"
@@ -236,10 +237,12 @@ void reportFailure(int status, const RunSummary& summary) {
     std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
 }
 
-// The endings before a run starts, the same with a window and without: a missing configuration
-// file, a repository out of reach, a stop by signal. Returns -1 when the run may go on.
-int endBeforeRun(const StartupValues& v, RunSequence& run, const QString& packageName,
-                 const RunLog& log, RunSummary& summary) {
+// The endings before a run starts once its configuration is read, the same with a window and
+// without: a repository out of reach, a stop by signal. The exit status, or none when the run
+// may go on.
+std::optional<int> endBeforeRun(const StartupValues& v, RunSequence& run,
+                                const QString& packageName, const RunLog& log,
+                                RunSummary& summary) {
     QString errorText;
     const bool reachable = RepositoryReachable(&errorText);
     if (!reachable && !StopFlags::TerminationSignalled) {
@@ -256,9 +259,10 @@ int endBeforeRun(const StartupValues& v, RunSequence& run, const QString& packag
         summary.logFile = run.LogForScheduler();
         return ExitStopped;
     }
-    return -1;
+    return std::nullopt;
 }
 
+// The configuration file named on the command line does not exist.
 int missingConfiguration(const StartupValues& v, RunSequence& run, RunSummary& summary) {
     const int status = run.MissingConfiguration(v.JobId);
     summary.reason = run.OutcomeText();
@@ -284,8 +288,8 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
     if (v.CommandLineGiven)
         FillRecordOpeningFields(record, prepared.Settings);
     run.SetRunLogFile(prepared.Settings.ExceptionLogFile);
-    if (const int status = endBeforeRun(v, run, packageName, log, summary); status >= 0)
-        return status;
+    if (const std::optional<int> status = endBeforeRun(v, run, packageName, log, summary))
+        return *status;
     QString error;
     if (prepared.CheckRunnable(&error)) {
         prepared.ReadyForRun();
@@ -336,8 +340,8 @@ int runWithWindow(const StartupValues& v, JobRecord& record, QString& packageNam
     run.SetDataLinkList(&form.dataLinks);
     run.SetWarehouseSession(&form.Warehouse);
     run.SetRunLogFile(form.errorFile);
-    if (const int status = endBeforeRun(v, run, packageName, form.Log, summary); status >= 0)
-        return status;
+    if (const std::optional<int> status = endBeforeRun(v, run, packageName, form.Log, summary))
+        return *status;
     const std::function<void()> unattended = [&form, &run] { runUnattended(form, run); };
     if (mainWindowHost())
         mainWindowHost()(form, form.StartInConfigMode ? std::function<void()>() : unattended);
