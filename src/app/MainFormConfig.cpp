@@ -112,23 +112,7 @@ void MainFormModel::SettingsToForm() {
 }
 
 void MainFormModel::FormToSettings() {
-    RunSettings& s = Settings;
-    s.ExceptionLogFile = errorFile;
-    s.LogFileDir = logFilesDir;
-    s.JobID = JobID;
-    s.TruncateExceptionLogFile = truncateErrorFile;
-    s.UseDefaultLogFileDir = useDefaultLogFilesDir;
-    s.DTSServer = packageServerWidget.ServerName;
-    s.DTSServerTrustedLogin = packageServerWidget.TrustedLogin;
-    s.DTSLoginUserName = packageServerWidget.UserName;
-    s.DTSLoginPassword = packageServerWidget.Password;
-    s.DTSPackageName = packages.Text();
-    s.DWServer = warehouseServerWidget.ServerName;
-    s.DWDatabaseName = warehouseServerWidget.DatabaseName;
-    s.DWServerTrustedLogin = warehouseServerWidget.TrustedLogin;
-    s.DWServerLoginUserName = warehouseServerWidget.UserName;
-    s.DWServerLoginPassword = warehouseServerWidget.Password;
-    s.WriteCompletionStatusToNT = writeCompletionEvent;
+    Settings = SettingsFromForm();
 }
 
 bool MainFormModel::SaveConfigurationFile(const QString& file) {

@@ -9,14 +9,11 @@
 #include "datasources/PackageCatalogue.h"
 #include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
-#include "history/RepositoryConnection.h"
-#include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
-#include "util/RunTargets.h"
 
-MainFormModel::MainFormModel() {
+MainFormModel::MainFormModel() : logTargets_(Log) {
     PackageFactory = CreatePackage2;
     Registry.SetCompany(QStringLiteral("Tessaly"));
     Registry.SetAppName(QStringLiteral("Pendrill"));
@@ -24,14 +21,13 @@ MainFormModel::MainFormModel() {
     Log.file = [this] { return errorFile; };
     // Every logged text also goes to the status bar.
     Log.statusText = [this](const QString& text) { SetFormStatus(text); };
-    // A configuration file made private when a password is saved into it: run log, status bar.
-    RunTargets::Current().privateFileNotice = [this](const QString& text) { Log.Info(text); };
-    RunTargets::Current().windowRunLog = &Log;
 }
 
-MainFormModel::~MainFormModel() {
-    RunTargets::Current().privateFileNotice = nullptr;
-    RunTargets::Current().windowRunLog = nullptr;
+MainFormModel::~MainFormModel() = default;
+
+QString MainFormModel::PackageNotListedReason() const {
+    return ::PackageNotListedReason(packages.Text(), Settings.DTSPackageName,
+                                    packageServerWidget.ServerName, packageCatalogue_.get());
 }
 
 QString MainFormModel::executeCaption() const {
@@ -59,33 +55,29 @@ JobRecord& MainFormModel::JobHistory() {
     return *ownJobHistory_;
 }
 
-void MainFormModel::FillJobHistoryOpeningFields() {
-    JobRecord& record = JobHistory();
-    const ServerConnectionModel& dts = packageServerWidget;
-    const ServerConnectionModel& dw = warehouseServerWidget;
-    record.setSourceServer(dts.ServerName);
-    record.setSourceDatabase(QStringLiteral("DTS Local Packages"));
-    record.setSourceUser(dts.TrustedLogin ? record.CurrentUserName() : dts.UserName);
-    record.setTargetServer(dw.ServerName);
-    record.setTargetDatabase(dw.DatabaseName);
-    record.setTargetUser(dw.TrustedLogin ? record.CurrentUserName() : dw.UserName);
-    record.setExceptionFile(errorFile);
-    record.setStartTime(QDateTime::currentDateTime());
-    // "0" and a missing value are recorded as the empty text, never as NULL.
-    record.setJobIdentifier(JobID == QLatin1String("0") ? QStringLiteral("") : JobID);
+RunSettings MainFormModel::SettingsFromForm() const {
+    RunSettings s = Settings;
+    s.ExceptionLogFile = errorFile;
+    s.LogFileDir = logFilesDir;
+    s.JobID = JobID;
+    s.TruncateExceptionLogFile = truncateErrorFile;
+    s.UseDefaultLogFileDir = useDefaultLogFilesDir;
+    s.DTSServer = packageServerWidget.ServerName;
+    s.DTSServerTrustedLogin = packageServerWidget.TrustedLogin;
+    s.DTSLoginUserName = packageServerWidget.UserName;
+    s.DTSLoginPassword = packageServerWidget.Password;
+    s.DTSPackageName = packages.Text();
+    s.DWServer = warehouseServerWidget.ServerName;
+    s.DWDatabaseName = warehouseServerWidget.DatabaseName;
+    s.DWServerTrustedLogin = warehouseServerWidget.TrustedLogin;
+    s.DWServerLoginUserName = warehouseServerWidget.UserName;
+    s.DWServerLoginPassword = warehouseServerWidget.Password;
+    s.WriteCompletionStatusToNT = writeCompletionEvent;
+    return s;
 }
 
-bool MainFormModel::ConnectToRepository(QString* error) {
-    RepositoryConnection connection;
-    const int state = connection.State();
-    if (state == 3)
-        return true;
-    if (state == 1)
-        SetError(error, QStringLiteral("Cannot connect to the Rook Repository.   "));
-    else
-        SetError(error, QStringLiteral("No repository found !\r\nUse Repository Manager to specify "
-                                       "your Rook Repository. "));
-    return false;
+void MainFormModel::FillJobHistoryOpeningFields() {
+    FillRecordOpeningFields(JobHistory(), SettingsFromForm());
 }
 
 void MainFormModel::SetFormTitle(const QString& text) {
@@ -100,26 +92,14 @@ void MainFormModel::SetFormStatus(const QString& text) {
 }
 
 bool MainFormModel::CheckDTSInfo(QString* error) {
-    dtsCheckResult_ = false;
-    if (packages.Text().isEmpty())
-        SetError(error, QStringLiteral("DTS Package not filled"));
-    else if (packageServerWidget.ServerName.isEmpty())
-        SetError(error, QStringLiteral("DTS Server not filled"));
-    else if (errorFile.isEmpty())
-        SetError(error, QStringLiteral("DTS Error file not filled"));
-    else
-        dtsCheckResult_ = true;
+    dtsCheckResult_ =
+        CheckPackageSettings(packages.Text(), packageServerWidget.ServerName, errorFile, error);
     return dtsCheckResult_;
 }
 
 bool MainFormModel::CheckDWInfo(QString* error) {
-    dwCheckResult_ = false;
-    if (warehouseServerWidget.ServerName.isEmpty())
-        SetError(error, QStringLiteral("Data warehouse server not filled"));
-    else if (warehouseServerWidget.DatabaseName.isEmpty())
-        SetError(error, QStringLiteral("Data warehouse database not filled"));
-    else
-        dwCheckResult_ = true;
+    dwCheckResult_ = CheckWarehouseSettings(warehouseServerWidget.ServerName,
+                                            warehouseServerWidget.DatabaseName, error);
     return dwCheckResult_;
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "app/MainFormView.h"
+#include "app/RunPreparation.h"
 #include "app/ServerConnectionModel.h"
 #include "config/RunSettings.h"
 #include "config/SettingsStore.h"
@@ -17,11 +18,11 @@ class PackageCatalogue;
 class JobRecord;
 class RunSequence;
 
-// The main window's logic without widgets. It holds a run's values in every mode; the Qt window
-// binds its controls to these fields and forwards its events to the operations below, and an
-// unattended run without a display uses it alone. Message boxes and the status bar go through
-// Operator() (util/OperatorInterface.h); the mouse pointer, the keyboard focus and page changes
-// through its view (app/MainFormView.h), which the window hands it.
+// The main window's logic without widgets: the window's state and commands. The Qt window binds
+// its controls to these fields and forwards its events to the operations below; a run without a
+// window never builds one (app/RunPreparation.h, app/RunSequence.h). Message boxes and the status
+// bar go through Operator() (util/OperatorInterface.h); the mouse pointer, the keyboard focus and
+// page changes through its view (app/MainFormView.h), which the window hands it.
 //
 // Its methods are defined in four files, each calling only the ones below it:
 // MainFormModel.cpp (window state, texts, checks; bottom), MainFormDataLinks.cpp (lists, data
@@ -126,17 +127,13 @@ class MainFormModel {
     // given, the window uses a record of its own.
     void SetJobHistory(JobRecord* record);
     JobRecord& JobHistory();
-    // Fills the record's opening fields from the window: servers, users (the account's name for
-    // a trusted login), "DTS Local Packages", exception file, start time now, job identifier (a
-    // JobID of "0" is recorded as the empty text).
+    // Fills the record's opening fields from the window's values (FillRecordOpeningFields,
+    // app/RunPreparation.h).
     void FillJobHistoryOpeningFields();
 
     // ---- Start-up and window texts.
     // Loads PendrillConfigFile, or sets up a new configuration; then runs both checks.
     void InitFormFields();
-    // Asks the repository whether it can be reached; on failure `*error` says why in the
-    // operator's words.
-    bool ConnectToRepository(QString* error = nullptr);
     // Caption "Pendrill : " + text.
     void SetFormTitle(const QString& text);
     // Status-bar text; pending window events run before it returns.
@@ -149,6 +146,9 @@ class MainFormModel {
     bool CheckDTSInfo(QString* error = nullptr);
     bool CheckDWInfo(QString* error = nullptr);
     bool CheckRunnable(QString* error = nullptr);
+    // Why the configured package is not listed (PackageNotListedReason, app/RunPreparation.h);
+    // empty when it is.
+    QString PackageNotListedReason() const;
 
     // ---- Model, package and data links.
     // The model list opens: reads the DTS server's packages into a new catalogue and lists the
@@ -216,6 +216,8 @@ class MainFormModel {
     bool LoadConfiguration(const QString& file);
     void SettingsToForm();
     void FormToSettings();
+    // Settings with the window's fields copied in, Settings itself unchanged.
+    RunSettings SettingsFromForm() const;
     // Writes the configuration to `file` (empty: the current one). False when nothing was
     // written.
     bool SaveConfigurationFile(const QString& file);
@@ -262,4 +264,5 @@ class MainFormModel {
     JobRecord* jobHistory_ = nullptr;
     QString configDialogFile_;
     MainFormView* view_ = nullptr;
+    RunLogTargets logTargets_;  // Log for the code it is not handed to; after Log
 };

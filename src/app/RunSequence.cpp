@@ -155,6 +155,15 @@ int RunSequence::Execute() {
     return exitStatus_;
 }
 
+bool RunSequence::ExecutePackage(PackageRun& package, QString* error) {
+    // Relative names given to the program (status file, -logfile, a relative exception file)
+    // keep meaning what they meant at start-up: the directory of the run is restored.
+    const QString runDirectory = QDir::currentPath();
+    const bool executed = package.Execute(error);
+    QDir::setCurrent(runDirectory);
+    return executed;
+}
+
 void RunSequence::RefuseSettings(const QString& error, const QString& reason) {
     log_.Info(error);
     outcomeText_ = error;
@@ -311,12 +320,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
     }
 
     log_.Info(QStringLiteral("Executing DTS package : ") + settings.DTSPackageName);
-    // The log merge makes the log directory the current directory. Relative names given to the
-    // program (status file, -logfile, a relative exception file) keep meaning what they meant at
-    // start-up: the directory of the run is restored for the rest of it.
-    const QString runDirectory = QDir::currentPath();
-    const bool executed = package.Execute(&packageError);
-    QDir::setCurrent(runDirectory);
+    const bool executed = ExecutePackage(package, &packageError);
     stop.Check();
     if (executed) {
         log_.Info(QStringLiteral("Executed successfully."));

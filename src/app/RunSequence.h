@@ -17,8 +17,9 @@ class RunSettings;
 // One run of a configured package: its locks, the run-log header, the data links of an ETL
 // model, remote data, the execution, and the outcome in the run log, the status file, the
 // job-history record and the exit status (app/ExitCodes.h). The values of the run are those of
-// the run settings it is given (the window copies its fields into them first); it never reaches
-// the window. Used by the unattended run (Startup) and by the window's Execute.
+// the run settings it is given (prepared from the configuration file, app/RunPreparation.h, or
+// copied from the window's fields); it never reaches the window. Used by the unattended run
+// (Startup), by the window's Execute and, for its execute step, by pendrill-admin package run.
 class RunSequence {
   public:
     struct Files {
@@ -52,6 +53,11 @@ class RunSequence {
     // the status file and the job-history record. Returns the exit status; OutcomeText() is its
     // failure text (empty after success) for the scheduler's own log.
     int Execute();
+    // The execute step of a run (Execute's, and pendrill-admin package run's): executes the
+    // loaded package. The log merge makes the log directory the current directory; the caller's
+    // directory is restored afterwards, so that relative names given to the program keep their
+    // meaning. False with the package's reason in `*error` (empty when it gave none).
+    static bool ExecutePackage(PackageRun& package, QString* error = nullptr);
     // The run cannot start because required settings are missing: `error` (and `reason`, why
     // the package is not listed, when known) goes to the run log and "failure" to the status
     // file. Exit status ExitSettingsMissing.

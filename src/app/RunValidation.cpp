@@ -6,16 +6,17 @@
 #include <memory>
 
 #include "app/ExitCodes.h"
-#include "app/MainFormModel.h"
+#include "app/RunPreparation.h"
 #include "datasources/DataLinkCatalogue.h"
 #include "datasources/DataLinks.h"
 #include "datasources/DataSourceSections.h"
-#include "datasources/PackageCatalogue.h"
 #include "datasources/WarehouseConnection.h"
 #include "datasources/WarehouseSession.h"
 #include "db/DbInterface.h"
 #include "dts/DtsPackage.h"
+#include "dts/PackageRun.h"
 #include "dts/RunVariables.h"
+#include "engine/PackageFactory.h"
 #include "util/FileUtils.h"
 #include "util/RunLog.h"
 #include "util/RunTargets.h"
@@ -200,18 +201,6 @@ int CheckWarehouse(Report& report, const RunSettings& s, const QString& listedPa
 
 }  // namespace
 
-QString PackageNotListedReason(MainFormModel& form) {
-    // The package list of the DTS server decides whether the configured package is given.
-    if (!form.packages.Text().isEmpty() || form.Settings.DTSPackageName.isEmpty())
-        return QString();
-    const PackageCatalogue* catalogue = form.Packages();
-    const QString why = catalogue != nullptr && !catalogue->LastError().isEmpty()
-                            ? QStringLiteral(": ") + catalogue->LastError()
-                            : QString();
-    return QStringLiteral("Package %1 is not among the packages of DTS server %2%3")
-        .arg(form.Settings.DTSPackageName, form.packageServerWidget.ServerName, why);
-}
-
 int ValidateRun(const StartupValues& v) {
     Report report;
     const QString configuration = QStringLiteral("configuration file %1").arg(v.ConfigFile);
@@ -224,20 +213,21 @@ int ValidateRun(const StartupValues& v) {
                      QStringLiteral("Can't find Config File ") + v.ConfigFile))
         return report.End(ExitNotLoaded);
 
-    MainFormModel form;
-    // Nothing reaches the run log: the checks only report on standard output.
-    form.Log.file = nullptr;
-    form.PendrillConfigFile = v.ConfigFile;
-    form.JobID = v.JobId;
-    form.InitFormFields();
+    // Prepared as the unattended run prepares itself. Nothing reaches the run log: the checks
+    // only report on standard output.
+    RunPreparation prepared;
+    const RunLog log = OperatorRunLog(nullptr);
+    const RunLogTargets targets(log);
+    prepared.Read(v.ConfigFile, log);
+    prepared.Settings.JobID = v.JobId;
 
     QString error;
-    const bool repository = form.ConnectToRepository(&error);
+    const bool repository = RepositoryReachable(&error);
     if (!report.Line(QStringLiteral("job-history repository"), repository, error.trimmed()))
         return report.End(ExitNotReachable);
 
-    if (!form.CheckRunnable(&error)) {
-        const QString reason = PackageNotListedReason(form);
+    if (!prepared.CheckRunnable(&error)) {
+        const QString reason = prepared.NotListedReason();
         if (!reason.isEmpty())
             error += QStringLiteral(" (") + reason + QLatin1Char(')');
         report.Line(QStringLiteral("required settings"), false, error);
@@ -245,14 +235,14 @@ int ValidateRun(const StartupValues& v) {
     }
     report.Line(QStringLiteral("required settings"), true);
 
-    form.FormToSettings();
-    int status = CheckPackage(report, form.Settings, form.PackageFactory);
+    prepared.ReadyForRun();
+    int status = CheckPackage(report, prepared.Settings, CreatePackage2);
     if (status == ExitNotLoaded)
         return report.End(status);
     // The run reaches the warehouse and the data links before it executes: their failures come
     // first.
     const int warehouse =
-        CheckWarehouse(report, form.Settings, form.packages.Text(), form.PendrillConfigFile);
+        CheckWarehouse(report, prepared.Settings, prepared.ListedPackage, v.ConfigFile);
     if (warehouse != ExitOk)
         status = warehouse;
     return report.End(status);

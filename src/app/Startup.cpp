@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include "app/ConsoleMode.h"
 #include "app/ExitCodes.h"
 #include "app/MainFormModel.h"
+#include "app/RunPreparation.h"
 #include "app/RunSequence.h"
 #include "app/RunValidation.h"
+#include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
 #include "util/FileUtils.h"
 #include "util/RunLog.h"
@@ -234,6 +237,72 @@ void reportFailure(int status, const RunSummary& summary) {
     std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
 }
 
+// The endings before a run starts once its configuration is read, the same with a window and
+// without: a repository out of reach, a stop by signal. The exit status, or none when the run
+// may go on.
+std::optional<int> endBeforeRun(const StartupValues& v, RunSequence& run,
+                                const QString& packageName, const RunLog& log,
+                                RunSummary& summary) {
+    QString errorText;
+    const bool reachable = RepositoryReachable(&errorText);
+    if (!reachable && !StopFlags::TerminationSignalled) {
+        const int status = run.RepositoryUnreachable(errorText, packageName, v.StartInConfigMode);
+        summary.reason = run.OutcomeText();
+        summary.logFile = run.LogForScheduler();
+        return status;
+    }
+    if (StopFlags::TerminationSignalled) {
+        // Stopped before the run began (perhaps while the repository was busy): the record is
+        // closed as stopped by RunnerMain.
+        log.Info(QStringLiteral("Execution stopped by the user"));
+        run.CopyRunLog();
+        summary.logFile = run.LogForScheduler();
+        return ExitStopped;
+    }
+    return std::nullopt;
+}
+
+// The configuration file named on the command line does not exist.
+int missingConfiguration(const StartupValues& v, RunSequence& run, RunSummary& summary) {
+    const int status = run.MissingConfiguration(v.JobId);
+    summary.reason = run.OutcomeText();
+    summary.logFile = run.LogForScheduler();
+    return status;
+}
+
+// The unattended run without a window: the run prepared from the configuration file, the check
+// of required settings, the run, the run log for the scheduler.
+int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& packageName,
+                     RunSummary& summary) {
+    RunPreparation prepared;
+    // Lines go to the exception file the configuration names.
+    const RunLog log = OperatorRunLog([&prepared] { return prepared.Settings.ExceptionLogFile; });
+    const RunLogTargets targets(log);
+    RunSequence run(prepared.Settings, record, {v.ConfigFile, v.LogFile}, log);
+    run.PackageFactory = CreatePackage2;
+    if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
+        return missingConfiguration(v, run, summary);
+    prepared.Read(v.ConfigFile, log);
+    prepared.Settings.JobID = v.JobId;
+    packageName = prepared.ListedPackage;
+    if (v.CommandLineGiven)
+        FillRecordOpeningFields(record, prepared.Settings);
+    run.SetRunLogFile(prepared.Settings.ExceptionLogFile);
+    if (const std::optional<int> status = endBeforeRun(v, run, packageName, log, summary))
+        return *status;
+    QString error;
+    if (prepared.CheckRunnable(&error)) {
+        prepared.ReadyForRun();
+        run.Execute();
+    } else {
+        run.RefuseSettings(error, prepared.NotListedReason());
+    }
+    run.Finish();
+    summary.reason = run.OutcomeText();
+    summary.logFile = run.LogForScheduler();
+    return run.ExitStatus();
+}
+
 // The unattended run with the window's values: the check of required settings, the run, the
 // run log for the scheduler; then the window goes away.
 void runUnattended(MainFormModel& form, RunSequence& run) {
@@ -241,9 +310,46 @@ void runUnattended(MainFormModel& form, RunSequence& run) {
     if (form.CheckRunnable(&error))
         form.RunWith(run);
     else
-        run.RefuseSettings(error, PackageNotListedReason(form));
+        run.RefuseSettings(error, form.PackageNotListedReason());
     run.Finish();
     form.Unload();
+}
+
+// The main window: interactive and job-configuration mode, and an unattended run on a display,
+// which the window shows while it goes on.
+int runWithWindow(const StartupValues& v, JobRecord& record, QString& packageName,
+                  RunSummary& summary) {
+    MainFormModel form;
+    form.Log.interactive = v.StartInConfigMode;
+    RunSequence run(form.Settings, record, {v.ConfigFile, v.LogFile}, form.Log);
+    run.PackageFactory = form.PackageFactory;
+    if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
+        return missingConfiguration(v, run, summary);
+    form.SetJobHistory(&record);
+    form.PendrillConfigFile = v.ConfigFile;
+    form.JobConfigFile = v.JobConfigFile;
+    form.StatusFile = v.StatusFile;
+    form.LogFile = v.LogFile;
+    form.JobID = v.JobId;
+    form.StartInConfigMode = v.StartInConfigMode;
+    form.JobConfigMode = v.JobConfigMode;
+    form.InitFormFields();
+    packageName = form.packages.Text();
+    if (v.CommandLineGiven)
+        form.FillJobHistoryOpeningFields();
+    run.SetDataLinkList(&form.dataLinks);
+    run.SetWarehouseSession(&form.Warehouse);
+    run.SetRunLogFile(form.errorFile);
+    if (const std::optional<int> status = endBeforeRun(v, run, packageName, form.Log, summary))
+        return *status;
+    const std::function<void()> unattended = [&form, &run] { runUnattended(form, run); };
+    if (mainWindowHost())
+        mainWindowHost()(form, form.StartInConfigMode ? std::function<void()>() : unattended);
+    if (form.StartInConfigMode)
+        return ExitOk;
+    summary.reason = run.OutcomeText();
+    summary.logFile = run.LogForScheduler();
+    return run.ExitStatus();
 }
 
 int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
@@ -266,59 +372,10 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
         return nobodyToAsk(v);
     RunTargets::Current().statusFile = (v.StatusFile);
     StatusRunning();
-
-    MainFormModel form;
-    form.Log.interactive = v.StartInConfigMode;
-    RunSequence run(form.Settings, record, {v.ConfigFile, v.LogFile}, form.Log);
-    run.PackageFactory = form.PackageFactory;
-    if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile)) {
-        const int status = run.MissingConfiguration(v.JobId);
-        summary.reason = run.OutcomeText();
-        summary.logFile = run.LogForScheduler();
-        return status;
-    }
-    form.SetJobHistory(&record);
-    form.PendrillConfigFile = v.ConfigFile;
-    form.JobConfigFile = v.JobConfigFile;
-    form.StatusFile = v.StatusFile;
-    form.LogFile = v.LogFile;
-    form.JobID = v.JobId;
-    form.StartInConfigMode = v.StartInConfigMode;
-    form.JobConfigMode = v.JobConfigMode;
-    form.InitFormFields();
-    packageName = form.packages.Text();
-    if (v.CommandLineGiven)
-        form.FillJobHistoryOpeningFields();
-    run.SetDataLinkList(&form.dataLinks);
-    run.SetWarehouseSession(&form.Warehouse);
-    run.SetRunLogFile(form.errorFile);
-
-    QString errorText;
-    const bool reachable = form.ConnectToRepository(&errorText);
-    if (!reachable && !StopFlags::TerminationSignalled) {
-        const int status = run.RepositoryUnreachable(errorText, packageName, v.StartInConfigMode);
-        summary.reason = run.OutcomeText();
-        summary.logFile = run.LogForScheduler();
-        return status;
-    }
-    if (StopFlags::TerminationSignalled) {
-        // Stopped before the run began (perhaps while the repository was busy): the record is
-        // closed as stopped by RunnerMain.
-        form.Log.Info(QStringLiteral("Execution stopped by the user"));
-        run.CopyRunLog();
-        summary.logFile = run.LogForScheduler();
-        return ExitStopped;
-    }
-    const std::function<void()> unattended = [&form, &run] { runUnattended(form, run); };
-    if (mainWindowHost())
-        mainWindowHost()(form, form.StartInConfigMode ? std::function<void()>() : unattended);
-    else if (!form.StartInConfigMode)
-        unattended();
-    if (form.StartInConfigMode)
-        return ExitOk;
-    summary.reason = run.OutcomeText();
-    summary.logFile = run.LogForScheduler();
-    return run.ExitStatus();
+    // The window is shown when a host can show it; a run without one needs no form.
+    if (mainWindowHost() || v.StartInConfigMode)
+        return runWithWindow(v, record, packageName, summary);
+    return runWithoutWindow(v, record, packageName, summary);
 }
 
 // The exit status once SIGTERM or SIGINT is taken into account.

@@ -5,7 +5,7 @@
 
 #include "dts/DtsPackage.h"
 
-// The package factory the programs hand to a PackageRun (MainFormModel::PackageFactory).
+// The package factory the programs hand to a PackageRun (RunSequence::PackageFactory).
 
 // Creates a fresh, empty package object of the package engine.
 std::unique_ptr<DtsPackage> CreatePackage2();

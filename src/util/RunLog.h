@@ -6,7 +6,8 @@
 // The run log of a run: the one way its messages reach the operator, the run-log file and the
 // status bar. The form model holds the one of the window (its file is the exception-file field,
 // its status texts go to the window's status line) and hands it to the run and to everything the
-// run calls; code without a window makes one of its own (no file, status texts to the operator).
+// run calls; a run without a window, and other code without one, makes one of its own (status
+// texts to the operator).
 // A small value: a copy writes to the same places.
 class RunLog {
   public:

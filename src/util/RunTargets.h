@@ -23,8 +23,9 @@ struct Targets {
     std::function<void(const QString&)> privateFileNotice;
     // The job status file a scheduler reads (util/StatusFile.h); empty: none.
     QString statusFile;
-    // The window's run log while the form model exists, for the data-link catalogue's notes on
-    // rows it skips and the data-link panels' boxes; not owned.
+    // The run log of the run or window in progress (the form model's, or that of a run without a
+    // window), for the data-link catalogue's notes on rows it skips and the data-link panels'
+    // boxes; not owned.
     const RunLog* windowRunLog = nullptr;
 };
 

@@ -2,7 +2,7 @@
 
 #include <QFile>
 
-#include "app/MainFormModel.h"
+#include "app/RunPreparation.h"
 #include "app/Startup.h"
 #include "history/JobRecord.h"
 #include "support/TestSupport.h"
@@ -66,7 +66,6 @@ TEST(CommandLine, Parsing) {
 // The record's JobIdentifier as the command line gives it: "0" and a missing value are the
 // empty text, anything else is kept.
 TEST(CommandLine, JobIdentifierInTheRecord) {
-    testsupport::IsolatedHome home;
     const struct {
         QStringList args;
         const char* recorded;
@@ -78,11 +77,10 @@ TEST(CommandLine, JobIdentifierInTheRecord) {
         {{"-job_id", "42"}, "42"},
     };
     for (const auto& c : cases) {
-        MainFormModel form;
-        form.JobID = ParseCommandLine(c.args).JobId;
+        RunSettings settings;
+        settings.JobID = ParseCommandLine(c.args).JobId;
         JobRecord record;
-        form.SetJobHistory(&record);
-        form.FillJobHistoryOpeningFields();
+        FillRecordOpeningFields(record, settings);
         EXPECT_EQ(record.JobIdentifier(), c.recorded) << c.args.join(' ').toStdString();
     }
 }

@@ -4,6 +4,7 @@
 
 #include "MainFormFixture.h"
 #include "app/ExitCodes.h"
+#include "app/RunPreparation.h"
 #include "app/RunSequence.h"
 #include "history/JobRecord.h"
 #include "support/FakePackage.h"
@@ -13,7 +14,7 @@ using testsupport::readAll;
 
 namespace {
 
-TEST_F(FormModel, CheckRulesFirstFailureWins) {
+TEST_F(FormModel, RequiredSettingsFirstFailureWins) {
     struct Case {
         const char *package, *dtsServer, *errorFile, *dwServer, *database, *message;
     } cases[] = {
@@ -26,20 +27,19 @@ TEST_F(FormModel, CheckRulesFirstFailureWins) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.message);
-        const bool runnable = *c.message == '\0';
-        InteractiveForm f;
-        f.packages.SetText(c.package);
-        f.packageServerWidget.ServerName = c.dtsServer;
-        f.errorFile = c.errorFile;
-        f.warehouseServerWidget.ServerName = c.dwServer;
-        f.warehouseServerWidget.DatabaseName = c.database;
-        f.Enabled.executeButton = f.Enabled.saveButton = !runnable;
+        RunPreparation prepared;
+        prepared.ListedPackage = c.package;
+        prepared.Settings.DTSServer = c.dtsServer;
+        prepared.Settings.ExceptionLogFile = c.errorFile;
+        prepared.Settings.DWServer = c.dwServer;
+        prepared.Settings.DWDatabaseName = c.database;
         QString message = "untouched";
-        EXPECT_EQ(f.CheckRunnable(&message), runnable);
+        EXPECT_EQ(prepared.CheckRunnable(&message), *c.message == '\0');
         EXPECT_EQ(message, c.message);
-        EXPECT_EQ(f.Enabled.executeButton, runnable);
-        EXPECT_EQ(f.Enabled.saveButton, runnable);
     }
+    InteractiveForm f;  // the window's Execute and Save follow the same check
+    EXPECT_FALSE(f.CheckRunnable());
+    EXPECT_FALSE(f.Enabled.executeButton || f.Enabled.saveButton);
 }
 
 TEST_F(FormModel, LogFileBoxRules) {

@@ -5,6 +5,7 @@
 #include "PackageCommand.h"
 #include "PackageRunRequest.h"
 #include "app/RunLocks.h"
+#include "app/RunSequence.h"
 #include "dts/DtsPackage.h"
 #include "dts/PackageRun.h"
 #include "engine/PackageFactory.h"
@@ -87,7 +88,7 @@ int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
         io.error(error);
         return 2;
     }
-    const bool ok = packageRun.Execute(&runError);
+    const bool ok = RunSequence::ExecutePackage(packageRun, &runError);
     if (printLog) {
         QFile log(exceptionFile);
         if (log.open(QIODevice::ReadOnly)) {
