@@ -41,6 +41,12 @@ bool ParseArgument(StartupValues& v, const QString& name, const QString& value) 
         v.LinuxHelp = true;
     } else if (option == QLatin1String("validate")) {
         v.Validate = true;
+    } else if (option == QLatin1String("open")) {
+        // The window, as without options, with this configuration opened (the desktop entry's
+        // command for a .etl file).
+        v.OpenFile = value;
+        v.StartInConfigMode = true;
+        return true;
     } else {
         return false;
     }
@@ -73,8 +79,8 @@ StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
         // job history would store as "no value").
         const QString value = i + 1 < args.size() ? args.at(i + 1) : QStringLiteral("");
         if (ParseArgument(v, arg.mid(1), value)) {
-            static const QStringList withValue = {"configfile", "config", "statusfile", "logfile",
-                                                  "job_id"};
+            static const QStringList withValue = {"configfile", "config", "statusfile",
+                                                  "logfile",    "job_id", "open"};
             QString name = arg.mid(1).toLower();
             if (name.startsWith('-'))
                 name.remove(0, 1);
@@ -134,6 +140,9 @@ QString LinuxHelpText() {
         "  -logfile FILE      copy the run log (the configuration's exception file) to FILE\n"
         "                     at the end of the run\n"
         "  -job_id ID         the scheduler's job number, kept in the job history\n"
+        "  -open FILE         open the window (as without options) with the configuration\n"
+        "                     FILE loaded; runs nothing (the desktop entry opens .etl files\n"
+        "                     so)\n"
         "  -validate          with -configfile: check everything a run needs before it\n"
         "                     fetches remote data and executes (configuration, repository,\n"
         "                     required settings, package, warehouse, dwm_data_link, every\n"
@@ -326,7 +335,7 @@ int runWithWindow(const StartupValues& v, JobRecord& record, QString& packageNam
     if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
         return missingConfiguration(v, run, summary);
     form.SetJobHistory(&record);
-    form.PendrillConfigFile = v.ConfigFile;
+    form.PendrillConfigFile = v.OpenFile.isEmpty() ? v.ConfigFile : v.OpenFile;
     form.JobConfigFile = v.JobConfigFile;
     form.StatusFile = v.StatusFile;
     form.LogFile = v.LogFile;

@@ -12,6 +12,7 @@ struct StartupValues {
     QString JobConfigFile;                // -config
     QString StatusFile;                   // -statusfile
     QString LogFile;                      // -logfile
+    QString OpenFile;                     // -open: a configuration the window opens
     QString JobId = QStringLiteral("0");  // -job_id; "0" means none
     bool StartInConfigMode = false;
     bool JobConfigMode = false;

@@ -24,6 +24,8 @@ QString parsed(const QStringList& args) {
     QString text =
         QStringList{v.ConfigFile, v.StatusFile, v.LogFile, v.JobId, v.JobConfigFile, flags}.join(
             '|');
+    if (!v.OpenFile.isEmpty())
+        text += " open:" + v.OpenFile;
     if (!v.UnknownOptions.isEmpty())
         text += " unknown:" + v.UnknownOptions.join(',');
     return text;
@@ -58,6 +60,9 @@ TEST(CommandLine, Parsing) {
         {{"-configfile", "x.etl", "--help"}, "x.etl|||0||GHL"},
         {{"--version"}, "|||0||V"},
         {{"-config", "/tmp/job.cfg"}, "|||0|/tmp/job.cfg|GIJ"},
+        // The desktop entry's command: the window with a file, as without options.
+        {{"-open", "/home/op/Sales Load.etl"}, "|||0||I open:/home/op/Sales Load.etl"},
+        {{"-OPEN", ""}, "|||0||I"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(parsed(c.args).toStdString(), c.parsed) << c.args.join(' ').toStdString();

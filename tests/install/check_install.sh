@@ -40,9 +40,21 @@ for f in share/man/man1/pendrill.1 share/man/man1/pendrill-admin.1 share/man/man
     share/doc/pendrill/examples/systemd/pendrill-nightly@.timer \
     share/doc/pendrill/examples/systemd/pendrill-failure@.service \
     share/doc/pendrill/examples/cron/pendrill.crontab \
-    share/applications/pendrill.desktop; do
+    share/applications/pendrill.desktop share/mime/packages/pendrill.xml; do
     [ -s "$prefix/$f" ] || fail "$f missing"
 done
+# The desktop entry opens .etl files: the file type it names is the one installed, and its
+# command opens the file in the window.
+grep -qx 'MimeType=application/x-pendrill-etl;' "$prefix/share/applications/pendrill.desktop" &&
+    grep -qx 'Exec=pendrill -open %f' "$prefix/share/applications/pendrill.desktop" ||
+    fail "the desktop entry does not open .etl files"
+xmllint --noout "$prefix/share/mime/packages/pendrill.xml" 2>/dev/null ||
+    ! command -v xmllint >/dev/null || fail "pendrill.xml is not well-formed"
+if command -v update-mime-database >/dev/null; then
+    update-mime-database "$prefix/share/mime" >/dev/null 2>&1 &&
+        grep -q 'application/x-pendrill-etl' "$prefix/share/mime/globs2" ||
+        fail "update-mime-database does not take pendrill.xml"
+fi
 grep -q "$prefix/bin/pendrill" "$examples/systemd/pendrill-nightly@.service" ||
     fail "the service does not name the installed program"
 grep -q "$examples/" "$prefix/share/man/man1/pendrill.1" ||
