@@ -1,5 +1,6 @@
 // The hooks of an unattended run: the on-failure or on-success command of the settings store.
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -7,6 +8,7 @@
 #include "app/RunEnd.h"
 #include "config/HookSettings.h"
 #include "config/SettingsStore.h"
+#include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -116,17 +118,29 @@ void RunEndHook(const RunEnd& run, const QString& summaryFile, const QStringList
         return;
     }
     QStringList lines;
+    // The hook ends at its time-out, or when SIGTERM or SIGINT comes while it runs.
+    const bool signalledBefore = StopFlags::TerminationSignalled;
     bool timedOut = false;
-    if (!process.waitForFinished(timeout * 1000)) {
-        timedOut = true;
+    bool signalled = false;
+    QElapsedTimer clock;
+    clock.start();
+    while (process.state() != QProcess::NotRunning && !process.waitForFinished(100)) {
+        timedOut = clock.elapsed() >= qint64(timeout) * 1000;
+        signalled = !signalledBefore && StopFlags::TerminationSignalled;
+        if (!timedOut && !signalled)
+            continue;
         process.terminate();
         if (!process.waitForFinished(2000)) {
             process.kill();
             process.waitForFinished(-1);
         }
+        break;
     }
     lines << outputLines(process);
-    if (timedOut)
+    if (signalled)
+        lines << QStringLiteral("%1 was stopped: the program was asked to end")
+                     .arg(process.program());
+    else if (timedOut)
         lines << QStringLiteral("%1 did not end within %2 s and was stopped")
                      .arg(process.program())
                      .arg(timeout);
