@@ -19,8 +19,12 @@ QString accountName() {
     return qEnvironmentVariable("USER");
 }
 
+// ISO 8601 local time with its offset, also "+00:00" where Qt would write "Z".
 QString isoTime(const QDateTime& time) {
-    return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+    QString text = time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODate);
+    if (text.endsWith(QLatin1Char('Z')))
+        text.replace(text.size() - 1, 1, QStringLiteral("+00:00"));
+    return text;
 }
 
 double seconds(qint64 milliseconds) {
