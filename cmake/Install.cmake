@@ -30,6 +30,8 @@ install(FILES ${CMAKE_SOURCE_DIR}/examples/cron/pendrill.crontab
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/cron/pendrill-cron
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/examples/hooks/notify-failure.sh
+        DESTINATION ${PENDRILL_EXAMPLES_DIR}/hooks)
 # The examples name the programs as installed under /usr/local, the manual pages the examples'
 # directory there; an install elsewhere (--prefix) gets its own paths in them.
 string(CONFIGURE [[

@@ -321,6 +321,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
 
     log_.Info(QStringLiteral("Executing DTS package : ") + settings.DTSPackageName);
     const bool executed = ExecutePackage(package, &packageError);
+    steps_ = package.StepResults();
     stop.Check();
     if (executed) {
         log_.Info(QStringLiteral("Executed successfully."));

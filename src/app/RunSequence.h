@@ -3,6 +3,7 @@
 #include <QDate>
 #include <QString>
 #include <memory>
+#include <vector>
 
 #include "app/ServerConnectionModel.h"
 #include "datasources/ChoiceList.h"
@@ -78,6 +79,10 @@ class RunSequence {
 
     int ExitStatus() const { return exitStatus_; }
     const QString& OutcomeText() const { return outcomeText_; }
+    // The package's steps as its execution ended; empty when it did not execute.
+    const std::vector<DtsStep>& Steps() const { return steps_; }
+    // The run log (the exception file) of the run.
+    const QString& RunLogFile() const { return runLogFile_; }
     // Where the scheduler finds the run's log: the -logfile copy, else the run log; empty when
     // neither exists.
     QString LogForScheduler() const;
@@ -122,5 +127,6 @@ class RunSequence {
     std::unique_ptr<RunLocks> locks_;
     int exitStatus_ = 0;
     QString outcomeText_;
+    std::vector<DtsStep> steps_;
     bool logCopyFailed_ = false;  // the -logfile of a missing configuration
 };

@@ -1,5 +1,7 @@
 #include "app/Startup.h"
 
+#include <QDateTime>
+#include <QFileInfo>
 #include <algorithm>
 #include <cstdio>
 #include <optional>
@@ -7,12 +9,14 @@
 #include "app/ConsoleMode.h"
 #include "app/ExitCodes.h"
 #include "app/MainFormModel.h"
+#include "app/RunEnd.h"
 #include "app/RunPreparation.h"
 #include "app/RunSequence.h"
 #include "app/RunValidation.h"
 #include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
 #include "util/FileUtils.h"
+#include "util/JournalStream.h"
 #include "util/RunLog.h"
 #include "util/RunTargets.h"
 #include "util/StatusFile.h"
@@ -33,6 +37,8 @@ bool ParseArgument(StartupValues& v, const QString& name, const QString& value) 
         v.StatusFile = value;
     } else if (option == QLatin1String("logfile")) {
         v.LogFile = value;
+    } else if (option == QLatin1String("summaryfile")) {
+        v.SummaryFile = value;
     } else if (option == QLatin1String("job_id")) {
         v.JobId = value;
     } else if (option == QLatin1String("help") || option == QLatin1String("?")) {
@@ -79,8 +85,8 @@ StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments) {
         // job history would store as "no value").
         const QString value = i + 1 < args.size() ? args.at(i + 1) : QStringLiteral("");
         if (ParseArgument(v, arg.mid(1), value)) {
-            static const QStringList withValue = {"configfile", "config", "statusfile",
-                                                  "logfile",    "job_id", "open"};
+            static const QStringList withValue = {"configfile",  "config", "statusfile", "logfile",
+                                                  "summaryfile", "job_id", "open"};
             QString name = arg.mid(1).toLower();
             if (name.startsWith('-'))
                 name.remove(0, 1);
@@ -102,6 +108,9 @@ QString ConflictingFiles(const StartupValues& v) {
         {v.StatusFile, "-statusfile", v.ConfigFile, "the configuration file (-configfile)"},
         {v.LogFile, "-logfile", v.ConfigFile, "the configuration file (-configfile)"},
         {v.LogFile, "-logfile", v.StatusFile, "the status file (-statusfile)"},
+        {v.SummaryFile, "-summaryfile", v.ConfigFile, "the configuration file (-configfile)"},
+        {v.SummaryFile, "-summaryfile", v.StatusFile, "the status file (-statusfile)"},
+        {v.SummaryFile, "-summaryfile", v.LogFile, "the log file (-logfile)"},
     };
     for (const auto& p : pairs)
         if (SameFile(p.file, p.other))
@@ -139,6 +148,8 @@ QString LinuxHelpText() {
         "  -statusfile FILE   write the run's status word into FILE: running, ok or failure\n"
         "  -logfile FILE      copy the run log (the configuration's exception file) to FILE\n"
         "                     at the end of the run\n"
+        "  -summaryfile FILE  write a JSON summary of the run into FILE at its end, also\n"
+        "                     after a failure or a stop (see docs/run-summary.md)\n"
         "  -job_id ID         the scheduler's job number, kept in the job history\n"
         "  -open FILE         open the window (as without options) with the configuration\n"
         "                     FILE loaded; runs nothing (the desktop entry opens .etl files\n"
@@ -160,8 +171,9 @@ QString LinuxHelpText() {
         "  2  configuration file missing, package not loaded or data-link table missing\n"
         "  3  repository or data-warehouse server not reachable\n"
         "  4  required settings missing (package, DTS server, log file, warehouse server or\n"
-        "     database); or the command line names one file twice (-statusfile or -logfile\n"
-        "     the configuration file, -logfile the status file): refused, nothing written\n"
+        "     database); or the command line names one file twice (-statusfile, -logfile or\n"
+        "     -summaryfile the configuration file, -logfile or -summaryfile the status file,\n"
+        "     -summaryfile the -logfile): refused, nothing written\n"
         "  5  remote data not obtained\n"
         "  6  stopped by the operator or by SIGTERM/SIGINT\n"
         "  7  interactive or job-configuration mode without a display (DISPLAY and\n"
@@ -172,6 +184,9 @@ QString LinuxHelpText() {
         "nothing when it ends \"ok\", else one line on standard error with the reason and the\n"
         "run log. Unknown options are ignored, each named on standard error\n"
         "(\"pendrill: unknown option -configfle (ignored)\").\n"
+        "After an unattended run the on-failure or on-success command of the settings store\n"
+        "runs, if set (pendrill-admin settings set on-failure COMMAND); its output goes to the\n"
+        "run log, and it never changes the run's outcome.\n"
         "\n"
         "Files:\n"
         "  FILE of -configfile          the run configuration, read\n"
@@ -179,6 +194,7 @@ QString LinuxHelpText() {
         "                               duration, every change of FILE for the change\n"
         "  FILE of -statusfile          replaced with one word and CR LF\n"
         "  FILE of -logfile             replaced with a copy of the run log\n"
+        "  FILE of -summaryfile         replaced with the run's summary (JSON)\n"
         "  the configuration's LogFile  the run log, appended to\n"
         "  $XDG_CONFIG_HOME/pendrill/registry.ini\n"
         "                               settings store: last used configuration, server\n"
@@ -210,6 +226,8 @@ namespace {
 struct RunSummary {
     QString reason;
     QString logFile;
+    QString runLog;              // the run log itself (the configuration's exception file)
+    std::vector<DtsStep> steps;  // the package's steps, when it executed
 };
 
 // Interactive and job-configuration mode ask a person; without a display nobody can answer.
@@ -232,18 +250,51 @@ int nobodyToAsk(const StartupValues& v) {
     return ExitNoDisplay;
 }
 
-// The one line on standard error of an unattended run that did not end "ok".
-void reportFailure(int status, const RunSummary& summary) {
+// The reason of a run's outcome in one line: its non-empty lines, trimmed, joined by a space.
+QString reasonLine(const QString& reason) {
     QStringList parts;
-    for (const QString& line : SplitLines(summary.reason))
+    for (const QString& line : SplitLines(reason))
         if (!line.trimmed().isEmpty())
             parts << line.trimmed();
+    return parts.join(QLatin1Char(' '));
+}
+
+// The one line on standard error of an unattended run that did not end "ok"; with the journal's
+// priority prefix for an error when standard error is the journal.
+void reportFailure(int status, const RunSummary& summary) {
+    const QString reason = reasonLine(summary.reason);
     QString text = QStringLiteral("the run ended with \"failure\" (exit status %1)").arg(status);
-    if (!parts.isEmpty())
-        text += QStringLiteral(": ") + parts.join(QLatin1Char(' '));
+    if (!reason.isEmpty())
+        text += QStringLiteral(": ") + reason;
     if (!summary.logFile.isEmpty())
         text += QStringLiteral("; run log: ") + summary.logFile;
-    std::fprintf(stderr, "pendrill: %s\n", text.toLocal8Bit().constData());
+    std::fprintf(stderr, "%spendrill: %s\n", StandardErrorIsJournal() ? "<3>" : "",
+                 text.toLocal8Bit().constData());
+}
+
+// The summary file and the hook of an unattended run that has ended.
+void announceRunEnd(const StartupValues& v, const QString& packageName, int status,
+                    const RunSummary& summary, const QDateTime& startTime) {
+    RunEnd end;
+    end.jobId = v.JobId;
+    end.configFile =
+        v.ConfigFile.isEmpty() ? QString() : QFileInfo(v.ConfigFile).absoluteFilePath();
+    end.package = packageName;
+    end.reason = status == ExitOk ? QString() : reasonLine(summary.reason);
+    end.runLog = summary.logFile;
+    end.startTime = startTime;
+    end.endTime = QDateTime::currentDateTime();
+    end.exitStatus = status;
+    end.steps = summary.steps;
+    QString why;
+    if (!v.SummaryFile.isEmpty() && !WriteRunSummary(v.SummaryFile, end, &why))
+        std::fprintf(stderr, "pendrill: cannot write the summary file %s: %s\n",
+                     v.SummaryFile.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+    QStringList logFiles{summary.runLog};
+    if (!summary.logFile.isEmpty() && QFileInfo(summary.logFile).absoluteFilePath() !=
+                                          QFileInfo(summary.runLog).absoluteFilePath())
+        logFiles << summary.logFile;
+    RunEndHook(end, v.SummaryFile, logFiles);
 }
 
 // The endings before a run starts once its configuration is read, the same with a window and
@@ -309,6 +360,8 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
     run.Finish();
     summary.reason = run.OutcomeText();
     summary.logFile = run.LogForScheduler();
+    summary.runLog = run.RunLogFile();
+    summary.steps = run.Steps();
     return run.ExitStatus();
 }
 
@@ -358,6 +411,8 @@ int runWithWindow(const StartupValues& v, JobRecord& record, QString& packageNam
         return ExitOk;
     summary.reason = run.OutcomeText();
     summary.logFile = run.LogForScheduler();
+    summary.runLog = run.RunLogFile();
+    summary.steps = run.Steps();
     return run.ExitStatus();
 }
 
@@ -436,6 +491,7 @@ int RunnerMain(const QStringList& arguments) {
         });
     QString packageName;
     RunSummary summary;
+    const QDateTime startTime = QDateTime::currentDateTime();
     int status = runStartup(v, record, packageName, summary);
     status = finishRun(v, record, packageName, status, summary);
     RunTargets::Current().problem = (nullptr);
@@ -446,5 +502,6 @@ int RunnerMain(const QStringList& arguments) {
     else
         for (const QString& problem : problems)
             RunTargets::ReportProblem(problem);
+    announceRunEnd(v, packageName, status, summary, startTime);
     return status;
 }

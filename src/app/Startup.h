@@ -12,6 +12,7 @@ struct StartupValues {
     QString JobConfigFile;                // -config
     QString StatusFile;                   // -statusfile
     QString LogFile;                      // -logfile
+    QString SummaryFile;                  // -summaryfile
     QString OpenFile;                     // -open: a configuration the window opens
     QString JobId = QStringLiteral("0");  // -job_id; "0" means none
     bool StartInConfigMode = false;
@@ -37,9 +38,10 @@ StartupValues ParseCommandLine(const QStringList& arguments, int maxArguments = 
 // Whether a person can be asked anything: a display is named (DISPLAY or WAYLAND_DISPLAY).
 bool OperatorCanBeAsked();
 
-// A command line that would write over one of its own files: -statusfile or -logfile naming the
-// configuration file, or -logfile naming the status file (one file by device and inode, or one
-// path for files that do not exist yet). The one line that says so, or the empty text.
+// A command line that would write over one of its own files: -statusfile, -logfile or
+// -summaryfile naming the configuration file, -logfile or -summaryfile naming the status file, or
+// -summaryfile naming the -logfile (one file by device and inode, or one path for files that do
+// not exist yet). The one line that says so, or the empty text.
 QString ConflictingFiles(const StartupValues& values);
 
 // The usage text on the console, then waits for Enter.

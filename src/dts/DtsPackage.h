@@ -28,6 +28,8 @@ struct DtsStep {
     QString Name;
     int ExecutionStatus = DTSStepExecStat_Waiting;
     int ExecutionResult = DTSStepExecResult_Success;
+    double DurationSeconds = -1;  // how long the step ran; negative when unknown
+    qint64 Rows = -1;             // the rows it affected; negative when unknown
 };
 
 class DtsPackage {

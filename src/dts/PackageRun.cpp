@@ -294,6 +294,7 @@ bool PackageRun::Execute(QString* error) {
 
 bool PackageRun::judgeSteps(QString& text) {
     bool result = true;
+    stepResults_.clear();
     if (!package_)
         return false;
     const int count = package_->StepCount();
@@ -301,6 +302,7 @@ bool PackageRun::judgeSteps(QString& text) {
         const std::optional<DtsStep> step = package_->StepItem(i);
         if (!step)
             return false;  // reading the steps failed: no verdict, no text
+        stepResults_.push_back(*step);
         if (step->ExecutionStatus == DTSStepExecStat_Completed &&
             step->ExecutionResult == DTSStepExecResult_Failure) {
             result = false;

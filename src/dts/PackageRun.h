@@ -3,8 +3,10 @@
 #include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
-class DtsPackage;
+#include "dts/DtsPackage.h"
+
 class RunSettings;
 
 // The package half of a run: loads the package its settings name, hands it the run's settings as
@@ -42,6 +44,10 @@ class PackageRun {
     // one after the other; empty when no package is loaded.
     QString GlobalVariablesText() const;
 
+    // The steps as the last Execute judged them, in package order, as far as they could be read;
+    // empty before.
+    const std::vector<DtsStep>& StepResults() const { return stepResults_; }
+
     // Turns the bulk-load error file `fileName` of `directory` (an XML document) into
     // "FILE__.log", one quoted record of its descriptions. The new file's path, or empty when the
     // file cannot be read, holds no description or the log cannot be written.
@@ -60,4 +66,5 @@ class PackageRun {
     QString loadedPackageName_;
     QString loadedExceptionFile_;
     QString loadedLogDir_;
+    std::vector<DtsStep> stepResults_;
 };

@@ -191,6 +191,8 @@ bool EnginePackage::Execute(QString* error) {
                                         ? DTSStepExecStat_Inactive
                                         : DTSStepExecStat_Waiting;
         steps_[i].ExecutionResult = DTSStepExecResult_Success;
+        steps_[i].DurationSeconds = -1;
+        steps_[i].Rows = -1;
     }
 
     const QString logDirectory = VariableText(QStringLiteral("ExceptionFilePath"));
@@ -250,6 +252,8 @@ bool EnginePackage::Execute(QString* error) {
         state.ExecutionStatus = DTSStepExecStat_Completed;
         state.ExecutionResult =
             outcome.success ? DTSStepExecResult_Success : DTSStepExecResult_Failure;
+        state.DurationSeconds = double(clock.elapsed()) / 1000.0;
+        state.Rows = outcome.rowsAffected;
         (outcome.success ? succeeded : failed)++;
         const QString end = QStringLiteral("Step '%1' %2. Duration %3 s, rows affected %4.")
                                 .arg(step.name, outcome.success ? QStringLiteral("succeeded")

@@ -115,6 +115,8 @@ TEST(CommandLine, FilesNamedTwiceAreRefused) {
         {{"-configfile", cfg, "-statusfile", home.file("link.etl")}, "-statusfile"},
         {{"-configfile", cfg, "-logfile", home.path() + "/./job.etl"}, "-logfile"},
         {{"-statusfile", home.file("new"), "-logfile", home.file("sub/../new")}, "-logfile"},
+        {{"-configfile", cfg, "-SummaryFile", home.file("link.etl")}, "-summaryfile"},
+        {{"-statusfile", home.file("s"), "--summaryfile", home.file("./s")}, "-summaryfile"},
         {{"-configfile", cfg, "-statusfile", home.file("status"), "-logfile", home.file("log")},
          nullptr},
         {{"-configfile", home.file("absent.etl"), "-logfile", home.file("absent.log")}, nullptr},

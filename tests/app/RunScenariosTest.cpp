@@ -6,6 +6,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
 #include <QProcess>
@@ -23,7 +24,7 @@ const QStringList kKeys = QStringLiteral(
                               "warehouse admin package sql write remove config env args exit "
                               "status stdout stdout-has stdout-contains stdout-last stderr "
                               "stderr-starts stderr-has log-head log-lines log-last log-has "
-                              "contents same absent query datalink records record exists")
+                              "contents same absent query datalink records record summary exists")
                               .split(' ');
 
 struct Line {
@@ -242,17 +243,22 @@ TEST_P(Scenario, Run) {
             EXPECT_EQ(job.DataLinkDirectory(left).toStdString(), expand(right).toStdString());
         } else if (l.key == "records") {
             ASSERT_EQ(history.size(), v.toInt());
-        } else if (l.key == "record") {
+        } else if (l.key == "record" || l.key == "summary") {
             const QString name = v.section('=', 0, 0), want = v.section('=', 1);
-            const QJsonObject rec = history.at(0).toObject();
+            const QJsonObject rec =
+                l.key == "record"
+                    ? history.at(0).toObject()
+                    : QJsonDocument::fromJson(readAll(home.file("summary.json"))).object();
             const QRegularExpressionMatch m =
-                QRegularExpression("^(\\w+)(?:\\[(\\d+)\\])?(#)?$").match(name);
+                QRegularExpression("^(\\w+)(?:\\[(\\d+)\\](?:\\.(\\w+))?)?(#)?$").match(name);
             ASSERT_TRUE(m.hasMatch()) << name.toStdString();
             QJsonValue field = rec.value(m.captured(1));
             if (!m.captured(2).isEmpty())
                 field = field.toArray().at(m.captured(2).toInt());
+            if (!m.captured(3).isEmpty())
+                field = field.toObject().value(m.captured(3));
             const QString got =
-                m.captured(3).isEmpty() ? Render(field) : QString::number(field.toArray().size());
+                m.captured(4).isEmpty() ? Render(field) : QString::number(field.toArray().size());
             EXPECT_TRUE(want == "*" ? !got.isEmpty() && got != "null" : got == want)
                 << name.toStdString() << ": " << got.toStdString();
         }

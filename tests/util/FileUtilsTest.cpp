@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include "support/TestSupport.h"
 #include "util/FileUtils.h"
+#include "util/JournalStream.h"
 
 TEST(FileUtils, AddSeparatorAppendsOnlyWhenMissing) {
     const struct {
@@ -75,4 +77,22 @@ TEST(FileUtils, MakeDirectoryCreatesParentsAndIgnoresErrors) {
     EXPECT_EQ(QDir::current().entryList(QDir::AllEntries | QDir::NoDotAndDotDot), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
               (QStringList{"a b", "file"}));
+}
+
+// Standard error is the journal only when JOURNAL_STREAM names descriptor 2's device and inode.
+TEST(JournalStream, MatchesStandardErrorOnly) {
+    struct stat err {};
+    ASSERT_EQ(fstat(2, &err), 0);
+    const QByteArray own = QByteArray::number(qulonglong(err.st_dev)) + ':' +
+                           QByteArray::number(qulonglong(err.st_ino));
+    const QByteArray saved = qgetenv("JOURNAL_STREAM");
+    const struct {
+        QByteArray value;
+        bool journal;
+    } cases[] = {{own, true}, {"", false}, {own + "1", false}, {"x:y", false}, {own + ":0", false}};
+    for (const auto& c : cases) {
+        qputenv("JOURNAL_STREAM", c.value);
+        EXPECT_EQ(StandardErrorIsJournal(), c.journal) << c.value.constData();
+    }
+    saved.isNull() ? qunsetenv("JOURNAL_STREAM") : qputenv("JOURNAL_STREAM", saved);
 }
