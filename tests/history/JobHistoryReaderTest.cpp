@@ -191,12 +191,16 @@ TEST(JobHistoryReader, FiltersCombineAndKeepTheNewestFirst) {
         {"a window", nullptr, -1, t0 + day, t0 + 2 * day + 1, -1, {48, 25, 24}},
         {"limit after the filters", "7", -1, -1, -1, 2, {48, 24}},
         {"nothing matches", "9", -1, -1, -1, -1, {}},
+        {"any of several", "9,8", -1, -1, -1, -1, {72, 25}},
+        {"a set", "[!7]", -1, -1, -1, -1, {72, 25}},
+        {"one character, limited", "?", -1, -1, -1, 3, {72, 48, 25}},
+        {"a pattern and a name", "7*,", -1, -1, -1, -1, {49, 48, 24, 0}},
         {"limit 0 is none", nullptr, -1, -1, -1, 0, {}},
     };
     for (const auto& c : cases) {
         JobHistoryFilter f;
         if (c.job != nullptr)
-            f.job = QString(c.job);
+            f.jobs = QString(c.job).split(',');
         if (c.status >= 0)
             f.status = c.status;
         if (c.since >= 0)
@@ -213,16 +217,23 @@ TEST(JobHistoryReader, PruneDeletesOnlyOlderRecordsAndSaysHowMany) {
     for (int hours : {0, 1, 30, 50})
         record("p", 0, hours);
     JobRecord noEnd;  // closed without an end time: it counts as stored now
+    EXPECT_FALSE(noEnd.StoreOutcome(3)) << "not stored yet";
     ASSERT_TRUE(noEnd.Close(2, "Pendrill Copy"));
+    ASSERT_TRUE(noEnd.StoreOutcome(3));
 
     QString error;
     EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), &error), 1) << "hour 0 only";
     EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), &error), 0);
-    EXPECT_EQ(PruneJobHistory(kBase.addDays(3).toSecsSinceEpoch(), &error), 3);
+    JobHistoryFilter pattern;
+    pattern.jobs = {"[pq]"};
+    pattern.host = JobRecord().ComputerName();
+    EXPECT_EQ(PruneJobHistory(kBase.addDays(3).toSecsSinceEpoch(), &error, pattern), 3);
     QList<QJsonObject> left;
     ASSERT_TRUE(ReadJobHistory(left, -1, &error)) << error.toStdString();
     ASSERT_EQ(left.size(), 1);
     EXPECT_EQ(left.first().value("Kind").toInt(), 2);
+    EXPECT_EQ(left.first().value("exitStatus").toInt(-1), 3);
+    EXPECT_GE(left.first().value("durationSeconds").toDouble(-1), 0.0);
 }
 
 TEST(Repository, AnOlderRepositoryGetsRecordTimesAndIndexes) {
