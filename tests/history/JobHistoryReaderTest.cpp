@@ -406,13 +406,17 @@ TEST(RepositoryPostgres, CreatedOnFirstUseAndSharedByEveryRecord) {
     EXPECT_EQ(state.State(), 3) << state.LastError().toStdString();
     record("pg-1", 0, 0);
     record("pg-2", 3, 5);
+    JobRecord run;  // a run's outcome beside its record, through the key the server gave
+    ASSERT_TRUE(run.Close(4, "Pendrill"));
+    ASSERT_TRUE(run.StoreOutcome(6));
     JobRecord metadata;
     ASSERT_TRUE(metadata.ProcessMetadataFile(home.file("pmd.xml")));
 
     QString error;
     QList<QJsonObject> records;
     ASSERT_TRUE(ReadJobHistory(records, -1, &error)) << error.toStdString();
-    ASSERT_EQ(records.size(), 2);
+    ASSERT_EQ(records.size(), 3);
+    EXPECT_EQ(records.takeFirst().value("exitStatus").toInt(), 6);
     EXPECT_EQ(records.at(0).value("JobIdentifier").toString(), "pg-2");
     EXPECT_EQ(records.at(0).value("Status").toInt(), 3);
     EXPECT_EQ(records.at(0).value("Arguments").toArray().at(16 - 3).toInt(), 99);
