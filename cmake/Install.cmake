@@ -25,6 +25,8 @@ set(PENDRILL_EXAMPLES_DIR ${CMAKE_INSTALL_DATADIR}/doc/pendrill/examples)
 install(FILES ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-nightly@.service
               ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-nightly@.timer
               ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-failure@.service
+              ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-metrics.service
+              ${CMAKE_SOURCE_DIR}/examples/systemd/pendrill-metrics.timer
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/systemd)
 install(FILES ${CMAKE_SOURCE_DIR}/examples/cron/pendrill.crontab
         DESTINATION ${PENDRILL_EXAMPLES_DIR}/cron)
@@ -38,7 +40,7 @@ string(CONFIGURE [[
     set(bin "${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_BINDIR@")
     set(examples "${CMAKE_INSTALL_PREFIX}/@PENDRILL_EXAMPLES_DIR@")
     set(root "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
-    foreach(f systemd/pendrill-nightly@.service cron/pendrill-cron cron/pendrill.crontab)
+    foreach(f systemd/pendrill-nightly@.service systemd/pendrill-metrics.service cron/pendrill-cron cron/pendrill.crontab)
         set(path "${root}/@PENDRILL_EXAMPLES_DIR@/${f}")
         file(READ "${path}" text)
         string(REPLACE "/usr/local/bin" "${bin}" text "${text}")

@@ -82,13 +82,19 @@ _pendrill_admin() {
             fi
             ;;
         history)
-            if [[ $sub == prune ]]; then
-                words="--before --help"
-            elif [[ -z $sub && $cur != -* ]]; then
-                words="prune"
-            else
-                words="--json --json-lines --job --status --since --until --limit --help"
-            fi
+            case $sub in
+                prune) words="--before --job --host --help" ;;
+                latest) words="--json --job --host --help" ;;
+                check) words="--max-age --job --host --help" ;;
+                metrics) words="--job --host --help" ;;
+                *)
+                    if [[ -z $sub && $cur != -* ]]; then
+                        words="prune latest check metrics"
+                    else
+                        words="--json --json-lines --job --host --status --since --until --limit --help"
+                    fi
+                    ;;
+            esac
             ;;
         server)
             case $sub in

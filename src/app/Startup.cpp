@@ -494,6 +494,7 @@ int RunnerMain(const QStringList& arguments) {
     const QDateTime startTime = QDateTime::currentDateTime();
     int status = runStartup(v, record, packageName, summary);
     status = finishRun(v, record, packageName, status, summary);
+    record.StoreOutcome(status);  // beside a stored record: its exit status and duration
     RunTargets::Current().problem = (nullptr);
     if (!run)
         return status;

@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QSqlError>
 #include <QVariant>
+#include <algorithm>
 
 #include "db/DbInterface.h"
 #include "history/JobRecord.h"
@@ -16,13 +17,82 @@ QString reason(const QSqlError& e) {
     return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
 }
 
+// A shell pattern as an anchored expression: * any text, ? one character, [...] one of a set
+// ([!...] none of it); '/' is no different from other characters.
+QRegularExpression patternExpression(const QString& pattern) {
+    QString rx;
+    for (qsizetype i = 0; i < pattern.size(); ++i) {
+        const QChar c = pattern.at(i);
+        const qsizetype close =
+            c == QLatin1Char('[') ? pattern.indexOf(QLatin1Char(']'), i + 2) : -1;
+        if (c == QLatin1Char('*')) {
+            rx += QLatin1String(".*");
+        } else if (c == QLatin1Char('?')) {
+            rx += QLatin1Char('.');
+        } else if (close > 0) {
+            QString set = pattern.mid(i + 1, close - i - 1);
+            const bool negated = set.startsWith(QLatin1Char('!'));
+            set = QRegularExpression::escape(negated ? set.mid(1) : set);
+            set.replace(QLatin1String("\\-"), QLatin1String("-"));  // a range stays one
+            rx += QLatin1Char('[') + (negated ? QLatin1String("^") : QLatin1String("")) + set +
+                  QLatin1Char(']');
+            i = close;
+        } else {
+            rx += QRegularExpression::escape(QString(c));
+        }
+    }
+    return QRegularExpression(QRegularExpression::anchoredPattern(rx),
+                              QRegularExpression::DotMatchesEverythingOption);
+}
+
+// The SELECT list: the record's columns, then the outcome stored beside it.
+QString selectList() {
+    QStringList list;
+    for (const QString& c : JobHistoryReader::Columns())
+        list << (c == QLatin1String("exitStatus")        ? QStringLiteral("o.ExitStatus")
+                 : c == QLatin1String("durationSeconds") ? QStringLiteral("o.DurationSeconds")
+                                                         : QStringLiteral("h.") + c);
+    return list.join(QLatin1Char(','));
+}
+
+// The conditions of a filter on the records (h) of job_history, and their values.
+void conditions(const JobHistoryFilter& filter, QStringList& where, QVariantList& binds) {
+    QStringList exact;
+    for (const QString& job : filter.jobs) {
+        if (IsJobPattern(job)) {
+            exact.clear();  // matched one by one by the reader
+            break;
+        }
+        exact << QStringLiteral("?");
+        binds << job;
+    }
+    if (!exact.isEmpty())
+        where << QStringLiteral("h.JobIdentifier IN (%1)").arg(exact.join(QLatin1Char(',')));
+    else
+        binds.clear();
+    if (filter.host) {
+        where << QStringLiteral("h.ComputerName = ?");
+        binds << *filter.host;
+    }
+}
+
 }  // namespace
+
+bool IsJobPattern(const QString& pattern) {
+    return pattern.contains(QLatin1Char('*')) || pattern.contains(QLatin1Char('?')) ||
+           pattern.contains(QLatin1Char('['));
+}
+
+bool JobMatches(const QString& pattern, const QString& job) {
+    return IsJobPattern(pattern) ? patternExpression(pattern).match(job).hasMatch()
+                                 : pattern == job;
+}
 
 const QStringList& JobHistoryReader::Columns() {
     static const QStringList columns = [] {
         QStringList c = {"Id", "Kind", "ApplicationName"};
         c += JobRecord::PropertyNames();
-        c += {"CurrentUserName", "ComputerName", "Arguments"};
+        c += {"CurrentUserName", "ComputerName", "Arguments", "exitStatus", "durationSeconds"};
         return c;
     }();
     return columns;
@@ -36,27 +106,35 @@ bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString* error) {
     }
     QStringList where;
     QVariantList binds;
-    if (filter.job) {
-        where << QStringLiteral("JobIdentifier = ?");
-        binds << *filter.job;
-    }
+    conditions(filter, where, binds);
+    patterns_.clear();
+    if (!where.join(QLatin1Char(' ')).contains(QLatin1String("JobIdentifier")))
+        for (const QString& job : filter.jobs)
+            patterns_ << (IsJobPattern(job)
+                              ? patternExpression(job)
+                              : QRegularExpression(QRegularExpression::anchoredPattern(
+                                    QRegularExpression::escape(job))));
     if (filter.status) {
-        where << QStringLiteral("Status = ?");
+        where << QStringLiteral("h.Status = ?");
         binds << *filter.status;
     }
     if (filter.since) {
-        where << QStringLiteral("RecordTime >= ?");
+        where << QStringLiteral("h.RecordTime >= ?");
         binds << *filter.since;
     }
     if (filter.before) {
-        where << QStringLiteral("RecordTime < ?");
+        where << QStringLiteral("h.RecordTime < ?");
         binds << *filter.before;
     }
-    QString sql = QStringLiteral("SELECT %1 FROM job_history").arg(Columns().join(','));
+    QString sql = QStringLiteral(
+                      "SELECT %1 FROM job_history h LEFT JOIN pendrill_run_outcome o"
+                      " ON o.RecordId = h.Id")
+                      .arg(selectList());
     if (!where.isEmpty())
         sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
-    sql += QStringLiteral(" ORDER BY Id DESC");
-    if (filter.limit >= 0)
+    sql += QStringLiteral(" ORDER BY h.Id DESC");
+    left_ = patterns_.isEmpty() ? -1 : filter.limit;
+    if (filter.limit >= 0 && patterns_.isEmpty())
         sql += QStringLiteral(" LIMIT %1").arg(filter.limit);
 
     // Forward only: SQLite steps through the rows, PostgreSQL sends them one by one.
@@ -69,10 +147,20 @@ bool JobHistoryReader::Open(const JobHistoryFilter& filter, QString* error) {
 }
 
 bool JobHistoryReader::Next() {
-    if (!cursor_)
+    static const int job = int(Columns().indexOf(QLatin1String("JobIdentifier")));
+    if (!cursor_ || left_ == 0)
         return false;
-    if (cursor_->Next())
+    while (cursor_->Next()) {
+        if (!patterns_.isEmpty()) {
+            const QString id = cursor_->Value(job).toString();
+            if (std::none_of(patterns_.cbegin(), patterns_.cend(),
+                             [&id](const QRegularExpression& p) { return p.match(id).hasMatch(); }))
+                continue;
+        }
+        if (left_ > 0)
+            --left_;
         return true;
+    }
     error_ = cursor_->Error();
     return false;
 }
@@ -128,7 +216,7 @@ bool ReadJobHistory(QList<QJsonObject>& records, int limit, QString* error) {
     return false;
 }
 
-qint64 PruneJobHistory(qint64 before, QString* error) {
+qint64 PruneJobHistory(qint64 before, QString* error, const JobHistoryFilter& filter) {
     Repository::Connection repo;
     if (!repo.Open()) {
         SetError(error, repo.LastError());
@@ -141,13 +229,51 @@ qint64 PruneJobHistory(qint64 before, QString* error) {
     }
     qint64 deleted = -1;
     {
+        QStringList where;
+        QVariantList binds;
+        conditions(filter, where, binds);
+        where << QStringLiteral("h.RecordTime < ?");
+        binds << before;
+        const QString matching = where.join(QStringLiteral(" AND "));
         QSqlQuery q(db);
-        q.prepare(QStringLiteral("DELETE FROM job_history WHERE RecordTime < ?"));
-        q.addBindValue(before);
-        if (q.exec())
+        bool ok = true;
+        if (!filter.jobs.isEmpty() && !matching.contains(QLatin1String("JobIdentifier"))) {
+            // Patterns: the identifiers are matched here, and the records deleted one by one.
+            QList<qint64> ids;
+            ok =
+                q.prepare(QStringLiteral("SELECT h.Id, h.JobIdentifier FROM job_history h WHERE ") +
+                          matching);
+            for (const QVariant& b : binds)
+                q.addBindValue(b);
+            ok = ok && q.exec();
+            while (ok && q.next())
+                for (const QString& job : filter.jobs)
+                    if (JobMatches(job, q.value(1).toString())) {
+                        ids << q.value(0).toLongLong();
+                        break;
+                    }
+            q.finish();
+            ok = ok && q.prepare(QStringLiteral("DELETE FROM job_history WHERE Id = ?"));
+            for (qsizetype i = 0; ok && i < ids.size(); ++i) {
+                q.addBindValue(ids.at(i));
+                ok = q.exec();
+            }
+            deleted = ids.size();
+        } else {
+            QString sql = QStringLiteral("DELETE FROM job_history WHERE ") + matching;
+            ok = q.prepare(sql.replace(QLatin1String("h."), QString()));
+            for (const QVariant& b : binds)
+                q.addBindValue(b);
+            ok = ok && q.exec();
             deleted = q.numRowsAffected();
-        else
+        }
+        // The outcomes of the deleted records go with them.
+        ok = ok && q.exec(QStringLiteral("DELETE FROM pendrill_run_outcome WHERE RecordId NOT IN"
+                                         " (SELECT Id FROM job_history)"));
+        if (!ok) {
+            deleted = -1;
             SetError(error, reason(q.lastError()));
+        }
     }
     if (deleted >= 0 && db.commit())
         return deleted;

@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 #include <QList>
+#include <QRegularExpression>
 #include <QString>
 #include <memory>
 #include <optional>
@@ -13,7 +14,10 @@
 // Which job-history records a listing shows. Times are seconds since 1970 UTC and are compared
 // with the record's end time (or, for a record closed without one, the time it was stored).
 struct JobHistoryFilter {
-    std::optional<QString> job;    // JobIdentifier equal to this
+    // JobIdentifier matching one of these shell patterns (* ? [...]); a pattern without them
+    // matches the identifier equal to it. Empty: every identifier.
+    QStringList jobs;
+    std::optional<QString> host;   // ComputerName equal to this
     std::optional<qint32> status;  // Status equal to this
     std::optional<qint64> since;   // at or after
     std::optional<qint64> before;  // strictly before
@@ -23,9 +27,10 @@ struct JobHistoryFilter {
 // Reads the job-history records back, newest first, one at a time from a forward-only cursor, so
 // that memory stays the same whatever the number of records. As a JSON object, a record has
 // every stored field under its property name (null where the property was never set), "Id",
-// "Kind", "ApplicationName", "CurrentUserName", "ComputerName", and "Arguments": positions 3 to
-// 28 of the closing call as an array. StartTime and EndTime are given in this computer's local
-// time with its offset (ISO 8601), whichever host wrote them.
+// "Kind", "ApplicationName", "CurrentUserName", "ComputerName", "Arguments": positions 3 to
+// 28 of the closing call as an array, and, stored beside the records of Pendrill's own runs,
+// "exitStatus" and "durationSeconds" (null for other records). StartTime and EndTime are given in
+// this computer's local time with its offset (ISO 8601), whichever host wrote them.
 class JobHistoryReader {
   public:
     // The columns of a record, in the order of Value(): "Id", "Kind", "ApplicationName", the
@@ -58,6 +63,8 @@ class JobHistoryReader {
     Repository::Connection repo_;
     std::unique_ptr<RowCursor> cursor_;  // destroyed before the connection
     mutable TimeStamps::LocalTimes localTimes_;
+    QList<QRegularExpression> patterns_;  // matched here where the query cannot
+    qint64 left_ = -1;                    // records still to give when patterns_ set a limit
     QString error_;
 };
 
@@ -65,7 +72,12 @@ class JobHistoryReader {
 // repository cannot be read.
 bool ReadJobHistory(QList<QJsonObject>& records, int limit = -1, QString* error = nullptr);
 
+// Whether `pattern` has a wildcard of the shell (* ? [), and a job identifier matches it.
+bool IsJobPattern(const QString& pattern);
+bool JobMatches(const QString& pattern, const QString& job);
+
 // Deletes the job-history records older than `before` (seconds since 1970 UTC, compared as the
-// filter's times) in one transaction: all of them or, on any failure, none. The number deleted,
-// or -1 with `error` set.
-qint64 PruneJobHistory(qint64 before, QString* error = nullptr);
+// filter's times) that match the filter's jobs and host, in one transaction: all of them or, on
+// any failure, none. The number deleted, or -1 with `error` set.
+qint64 PruneJobHistory(qint64 before, QString* error = nullptr,
+                       const JobHistoryFilter& filter = {});

@@ -90,7 +90,7 @@ bool JobRecord::Close(qint32 kind, const QString& applicationName,
     for (qsizetype i = 0; i < columns.size(); ++i)
         marks << QStringLiteral("?");
     QSqlQuery q(repo.Db());
-    q.prepare(QStringLiteral("INSERT INTO job_history (%1) VALUES (%2)")
+    q.prepare(QStringLiteral("INSERT INTO job_history (%1) VALUES (%2) RETURNING Id")
                   .arg(columns.join(','), marks.join(',')));
     q.addBindValue(kind);
     q.addBindValue(applicationName);
@@ -106,6 +106,31 @@ bool JobRecord::Close(qint32 kind, const QString& applicationName,
         reportStorageError(QStringLiteral("cannot store the record"), q.lastError().text());
         return false;
     }
+    storedKey_ = q.next() ? q.value(0) : QVariant();
+    return true;
+}
+
+bool JobRecord::StoreOutcome(int exitStatus) {
+    if (storedKey_.isNull())
+        return false;
+    const double seconds = double(age_.elapsed()) / 1000.0;
+    Repository::Connection repo;
+    if (!repo.Open()) {
+        reportStorageError(QStringLiteral("cannot open the repository"), repo.LastError());
+        return false;
+    }
+    QSqlQuery q(repo.Db());
+    q.prepare(
+        QStringLiteral("INSERT INTO pendrill_run_outcome (RecordId, ExitStatus,"
+                       " DurationSeconds) VALUES (?,?,?)"));
+    q.addBindValue(storedKey_.toLongLong());
+    q.addBindValue(exitStatus);
+    q.addBindValue(seconds);
+    if (!q.exec()) {
+        reportStorageError(QStringLiteral("cannot store the run's outcome"), q.lastError().text());
+        return false;
+    }
+    storedKey_ = QVariant();
     return true;
 }
 

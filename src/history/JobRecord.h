@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QString>
 #include <QVariant>
 #include <QVariantMap>
@@ -67,6 +68,11 @@ class JobRecord {
     bool Close(qint32 kind, const QString& applicationName,
                const CloseArguments& arguments = DefaultCloseArguments());
 
+    // Stores beside the stored record how Pendrill's own run ended: its exit status and the
+    // seconds since this record was made. False (said on standard error when the repository
+    // cannot take it) when the record was not stored.
+    bool StoreOutcome(int exitStatus);
+
     // True once Close was called, whether or not the record could be stored.
     bool IsClosed() const { return closed_; }
 
@@ -82,4 +88,10 @@ class JobRecord {
     }
     QVariantMap props_;
     bool closed_ = false;
+    QVariant storedKey_;  // the Id of the stored record
+    QElapsedTimer age_{[] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }()};
 };

@@ -16,13 +16,13 @@ namespace Schema {
 namespace {
 
 // The version of a repository whose schema is complete.
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // Key of the lock under which programs create the schema (where the server has named locks).
 constexpr qint64 kSchemaLock = 0x526f6f6b;
 
 // Created last: its presence tells that the whole schema is there.
-const char* const kLastIndex = "job_history_time";
+const char* const kLastIndex = "pendrill_run_outcome_record";
 
 QString reason(const QSqlError& e) {
     return DbErrorMessage(e, QStringLiteral("the database gave no reason"));
@@ -78,7 +78,12 @@ bool upgrade(QSqlDatabase& db, QSqlQuery& q, const SqlDialect& d, QString* error
         QStringLiteral(
             "CREATE INDEX IF NOT EXISTS job_history_job ON job_history (JobIdentifier, Id)"),
         QStringLiteral("CREATE INDEX IF NOT EXISTS job_history_status ON job_history (Status, Id)"),
-        QStringLiteral("CREATE INDEX IF NOT EXISTS %1 ON job_history (RecordTime)")
+        QStringLiteral("CREATE INDEX IF NOT EXISTS job_history_time ON job_history (RecordTime)"),
+        // Beside the record (whose fields stay as they are): how Pendrill's own run ended.
+        QStringLiteral("CREATE TABLE IF NOT EXISTS pendrill_run_outcome ("
+                       " RecordId %1 NOT NULL, ExitStatus %2, DurationSeconds %3)")
+            .arg(big, integer, d.TypeName(Type::Double)),
+        QStringLiteral("CREATE UNIQUE INDEX IF NOT EXISTS %1 ON pendrill_run_outcome (RecordId)")
             .arg(QString::fromLatin1(kLastIndex)),
     };
     for (const QString& statement : indexes)

@@ -191,12 +191,16 @@ TEST(JobHistoryReader, FiltersCombineAndKeepTheNewestFirst) {
         {"a window", nullptr, -1, t0 + day, t0 + 2 * day + 1, -1, {48, 25, 24}},
         {"limit after the filters", "7", -1, -1, -1, 2, {48, 24}},
         {"nothing matches", "9", -1, -1, -1, -1, {}},
+        {"any of several", "9,8", -1, -1, -1, -1, {72, 25}},
+        {"a set", "[!7]", -1, -1, -1, -1, {72, 25}},
+        {"one character, limited", "?", -1, -1, -1, 3, {72, 48, 25}},
+        {"a pattern and a name", "7*,", -1, -1, -1, -1, {49, 48, 24, 0}},
         {"limit 0 is none", nullptr, -1, -1, -1, 0, {}},
     };
     for (const auto& c : cases) {
         JobHistoryFilter f;
         if (c.job != nullptr)
-            f.job = QString(c.job);
+            f.jobs = QString(c.job).split(',');
         if (c.status >= 0)
             f.status = c.status;
         if (c.since >= 0)
@@ -213,16 +217,23 @@ TEST(JobHistoryReader, PruneDeletesOnlyOlderRecordsAndSaysHowMany) {
     for (int hours : {0, 1, 30, 50})
         record("p", 0, hours);
     JobRecord noEnd;  // closed without an end time: it counts as stored now
+    EXPECT_FALSE(noEnd.StoreOutcome(3)) << "not stored yet";
     ASSERT_TRUE(noEnd.Close(2, "Pendrill Copy"));
+    ASSERT_TRUE(noEnd.StoreOutcome(3));
 
     QString error;
     EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), &error), 1) << "hour 0 only";
     EXPECT_EQ(PruneJobHistory(kBase.addSecs(3600).toSecsSinceEpoch(), &error), 0);
-    EXPECT_EQ(PruneJobHistory(kBase.addDays(3).toSecsSinceEpoch(), &error), 3);
+    JobHistoryFilter pattern;
+    pattern.jobs = {"[pq]"};
+    pattern.host = JobRecord().ComputerName();
+    EXPECT_EQ(PruneJobHistory(kBase.addDays(3).toSecsSinceEpoch(), &error, pattern), 3);
     QList<QJsonObject> left;
     ASSERT_TRUE(ReadJobHistory(left, -1, &error)) << error.toStdString();
     ASSERT_EQ(left.size(), 1);
     EXPECT_EQ(left.first().value("Kind").toInt(), 2);
+    EXPECT_EQ(left.first().value("exitStatus").toInt(-1), 3);
+    EXPECT_GE(left.first().value("durationSeconds").toDouble(-1), 0.0);
 }
 
 TEST(Repository, AnOlderRepositoryGetsRecordTimesAndIndexes) {
@@ -395,13 +406,17 @@ TEST(RepositoryPostgres, CreatedOnFirstUseAndSharedByEveryRecord) {
     EXPECT_EQ(state.State(), 3) << state.LastError().toStdString();
     record("pg-1", 0, 0);
     record("pg-2", 3, 5);
+    JobRecord run;  // a run's outcome beside its record, through the key the server gave
+    ASSERT_TRUE(run.Close(4, "Pendrill"));
+    ASSERT_TRUE(run.StoreOutcome(6));
     JobRecord metadata;
     ASSERT_TRUE(metadata.ProcessMetadataFile(home.file("pmd.xml")));
 
     QString error;
     QList<QJsonObject> records;
     ASSERT_TRUE(ReadJobHistory(records, -1, &error)) << error.toStdString();
-    ASSERT_EQ(records.size(), 2);
+    ASSERT_EQ(records.size(), 3);
+    EXPECT_EQ(records.takeFirst().value("exitStatus").toInt(), 6);
     EXPECT_EQ(records.at(0).value("JobIdentifier").toString(), "pg-2");
     EXPECT_EQ(records.at(0).value("Status").toInt(), 3);
     EXPECT_EQ(records.at(0).value("Arguments").toArray().at(16 - 3).toInt(), 99);

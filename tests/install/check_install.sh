@@ -39,6 +39,8 @@ for f in share/man/man1/pendrill.1 share/man/man1/pendrill-admin.1 share/man/man
     share/doc/pendrill/examples/systemd/pendrill-nightly@.service \
     share/doc/pendrill/examples/systemd/pendrill-nightly@.timer \
     share/doc/pendrill/examples/systemd/pendrill-failure@.service \
+    share/doc/pendrill/examples/systemd/pendrill-metrics.service \
+    share/doc/pendrill/examples/systemd/pendrill-metrics.timer \
     share/doc/pendrill/examples/cron/pendrill.crontab \
     share/applications/pendrill.desktop share/mime/packages/pendrill.xml; do
     [ -s "$prefix/$f" ] || fail "$f missing"
@@ -57,6 +59,8 @@ if command -v update-mime-database >/dev/null; then
 fi
 grep -q "$prefix/bin/pendrill" "$examples/systemd/pendrill-nightly@.service" ||
     fail "the service does not name the installed program"
+grep -q "$prefix/bin/pendrill-admin history metrics" "$examples/systemd/pendrill-metrics.service" ||
+    fail "the metrics service does not name the installed program"
 grep -q "$examples/" "$prefix/share/man/man1/pendrill.1" ||
     fail "pendrill(1) does not name the installed examples"
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "CommandTable.h"
+#include "HistoryMonitor.h"
 #include "HistoryOutput.h"
 #include "history/JobHistoryReader.h"
 #include "history/Repository.h"
@@ -12,14 +13,21 @@
 namespace {
 
 const char* const kHistoryUsage =
-    "Usage: pendrill-admin history [--json|--json-lines] [--job ID] [--status N]\n"
-    "                              [--since DATE] [--until DATE] [--limit N|all]\n"
-    "       pendrill-admin history prune --before DATE\n"
+    "Usage: pendrill-admin history [--json|--json-lines] [--job PATTERN]... [--host NAME]\n"
+    "                              [--status N] [--since DATE] [--until DATE]\n"
+    "                              [--limit N|all]\n"
+    "       pendrill-admin history prune --before DATE [--job PATTERN]... [--host NAME]\n"
+    "       pendrill-admin history latest [--json] [--job PATTERN]... [--host NAME]\n"
+    "       pendrill-admin history check --max-age DURATION [--job PATTERN]... [--host NAME]\n"
+    "       pendrill-admin history metrics [--job PATTERN]... [--host NAME]\n"
     "List the job-history records of the repository, newest first, or delete old ones.\n"
     "  --json          print a JSON array with every stored field\n"
     "  --json-lines    print each record as one JSON object on a line of its own (the same\n"
     "                  fields, compact; for large histories)\n"
-    "  --job ID        only the records of this job identifier\n"
+    "  --job PATTERN   only the records of job identifiers matching this shell pattern (* any\n"
+    "                  text, ? one character, [...] one of a set; without them the identifier\n"
+    "                  itself); may be repeated: any of them\n"
+    "  --host NAME     only the records written on the computer of this host name\n"
     "  --status N      only the records with this status: 0 success, 1 not reachable\n"
     "                  (repository or server), 2 not loaded (configuration file, data-link\n"
     "                  table or package missing), 3 failed (execution failed or stopped)\n"
@@ -30,7 +38,18 @@ const char* const kHistoryUsage =
     "                  in the listing, all with --json and --json-lines)\n"
     "  prune --before DATE\n"
     "                  delete, in one transaction, the records that ended before DATE, and\n"
-    "                  print how many\n"
+    "                  print how many (with --job and --host: of those jobs and host)\n"
+    "  latest          one line per job identifier: its newest run (host, end time, age,\n"
+    "                  status ok or failure, exit status, duration); --json: an array\n"
+    "  check --max-age DURATION\n"
+    "                  a monitoring check: PENDRILL OK, WARNING (a job's newest run ended\n"
+    "                  longer ago than DURATION: 30s, 90m, 26h, 2d), CRITICAL (a job's newest\n"
+    "                  run failed) or UNKNOWN (the repository cannot be read, no record\n"
+    "                  matches, or wrong usage), one line per job not OK, performance data;\n"
+    "                  exit status 0, 1, 2 or 3\n"
+    "  metrics         the newest run and the number of runs of each job and host in the\n"
+    "                  Prometheus text format\n"
+    "Records without a job identifier are left out of latest, check and metrics.\n"
     "DATE is YYYY-MM-DD (the start of that day) or YYYY-MM-DDTHH:MM[:SS], in local time unless\n"
     "followed by Z or an offset such as +01:00. Times are shown in local time with their offset.\n"
     "Exit status: 0 success, 1 the repository cannot be read or changed or the listing cannot\n"
@@ -74,7 +93,9 @@ int prune(const AdminInvocation& c, const AdminIo& io) {
     if (!before)
         return usageError(QStringLiteral("prune: ") + dateError("--before", value), io);
     QString error;
-    const qint64 deleted = PruneJobHistory(*before, &error);
+    JobHistoryFilter selection;
+    TakeJobSelection(c.args, &selection);
+    const qint64 deleted = PruneJobHistory(*before, &error, selection);
     if (deleted < 0) {
         io.error(QStringLiteral("cannot prune the repository %1: %2").arg(repositoryText(), error));
         return 1;
@@ -97,8 +118,7 @@ int list(const AdminInvocation& c, const AdminIo& io) {
     const bool json = lines || args.has(QStringLiteral("--json"));
     std::optional<qint64> limit;
     JobHistoryFilter filter;
-    if (args.has(QStringLiteral("--job")))
-        filter.job = args.last(QStringLiteral("--job"));
+    TakeJobSelection(args, &filter);
     if (args.has(QStringLiteral("--status"))) {
         const QString value = args.last(QStringLiteral("--status"));
         bool ok = false;
@@ -185,15 +205,25 @@ int list(const AdminInvocation& c, const AdminIo& io) {
 
 // history [OPTION]...: the listing, run without a command word; history prune --before DATE.
 AdminGroup HistoryGroup() {
-    AdminCommand list{""}, prune{"prune"};
-    // A filter given twice: the last one counts.
-    list.options = {{"--json", false},        {"--json-lines", false}, {"--job", true, true},
-                    {"--status", true, true}, {"--since", true, true}, {"--until", true, true},
-                    {"--limit", true, true}};
+    AdminCommand list{""}, prune{"prune"}, latest{"latest"}, check{"check"}, metrics{"metrics"};
+    // A filter given twice: the last one counts; --job: any of them.
+    list.options = {{"--json", false},       {"--json-lines", false},  {"--job", true, true},
+                    {"--host", true, true},  {"--status", true, true}, {"--since", true, true},
+                    {"--until", true, true}, {"--limit", true, true}};
     list.errorPrefix = "history: ";
     list.run = ::list;
-    prune.options = {{"--before", true, true}};
+    prune.options = {{"--before", true, true}, {"--job", true, true}, {"--host", true, true}};
     prune.errorPrefix = "history: prune: ";
     prune.run = ::prune;
-    return AdminGroup{"history", kHistoryUsage, {list, prune}};
+    latest.options = {{"--json", false}, {"--job", true, true}, {"--host", true, true}};
+    latest.errorPrefix = "history: latest: ";
+    latest.run = PrintLatestRuns;
+    metrics.options = {{"--job", true, true}, {"--host", true, true}};
+    metrics.errorPrefix = "history: metrics: ";
+    metrics.run = PrintRunMetrics;
+    check.options = {{"--max-age", true, true}, {"--job", true, true}, {"--host", true, true}};
+    check.errorPrefix = "history: check: ";
+    check.wrongUsageStatus = 3;  // UNKNOWN, as monitoring plugins
+    check.run = CheckLatestRuns;
+    return AdminGroup{"history", kHistoryUsage, {list, prune, latest, check, metrics}};
 }

@@ -190,7 +190,8 @@ void PrintHistoryRecord(const JobHistoryReader& r, FILE* to) {
                      targetUser = column("TargetUser"), exception = column("ExceptionFile"),
                      object = column("ObjectName"), quantity = column("Quantity"),
                      unit = column("QuantityUnit"), user = column("CurrentUserName"),
-                     computer = column("ComputerName"), arguments = column("Arguments");
+                     computer = column("ComputerName"), arguments = column("Arguments"),
+                     exitStatus = column("exitStatus"), duration = column("durationSeconds");
     QByteArray out;
     out.reserve(512);
     auto line = [&out](const char* label, const QString& value) {
@@ -230,5 +231,9 @@ void PrintHistoryRecord(const JobHistoryReader& r, FILE* to) {
         line("Object kind", visible(kindAndName.at(0).toString() + QLatin1Char(' ') +
                                     kindAndName.at(1).toString()));
     line("Run by", FieldText(r, user) + QLatin1Char('@') + FieldText(r, computer));
+    // Stored beside the records of Pendrill's own runs.
+    line("Exit status", FieldText(r, exitStatus));
+    if (!r.Value(duration).isNull())
+        line("Duration", FieldText(r, duration) + QStringLiteral(" s"));
     std::fwrite(out.constData(), 1, size_t(out.size()), to);
 }
