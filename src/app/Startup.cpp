@@ -280,7 +280,7 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
     const RunLog log = OperatorRunLog([&prepared] { return prepared.Settings.ExceptionLogFile; });
     const RunLogTargets targets(log);
     RunSequence run(prepared.Settings, record, {v.ConfigFile, v.LogFile}, log);
-    run.PackageFactory = CreatePackage2;
+    run.PackageFactory = [&log] { return CreatePackageLoggingTo(log); };
     if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
         return missingConfiguration(v, run, summary);
     prepared.Read(v.ConfigFile, log);
