@@ -8,6 +8,7 @@
 #include "datasources/DataLinks.h"
 #include "datasources/DataSourceSections.h"
 #include "datasources/DatabaseLists.h"
+#include "datasources/PackageCatalogue.h"
 #include "util/FileUtils.h"
 #include "util/OperatorInterface.h"
 #include "util/RunLog.h"
@@ -72,12 +73,12 @@ bool MainFormModel::LoadConfiguration(const QString& file) {
     Settings.PendrillConfigFile = file;
     bool loaded = false;
     if (!file.isEmpty()) {
-        loaded = Settings.ReadConfigFile();
-        if (!loaded) {
-            Log.Message(QStringLiteral("Error: Can't load config file ") + file, true, 16,
-                        kErrorTitle);
-        } else {
-            SettingsToForm();
+        // Read and looked up as the run without a window prepares itself; a file that cannot be
+        // read is reported there and leaves the settings as they are.
+        RunPreparation prepared;
+        loaded = prepared.Read(file, Log);
+        if (loaded) {
+            SettingsToForm(prepared);
             SetFormTitle(QLatin1Char('[') + FileNameOfPath(file) + QLatin1Char(']'));
         }
     }
@@ -85,17 +86,25 @@ bool MainFormModel::LoadConfiguration(const QString& file) {
     return loaded;
 }
 
-void MainFormModel::SettingsToForm() {
+void MainFormModel::SettingsToForm(RunPreparation& prepared) {
+    const QString jobId = Settings.JobID;
+    const bool runFromWindow = Settings.RunFromUI;
+    Settings = prepared.Settings;
+    Settings.JobID = jobId;
+    Settings.RunFromUI = runFromWindow;
     const RunSettings& s = Settings;
     packageServerWidget.ServerName = s.DTSServer;
     packageServerWidget.TrustedLogin = s.DTSServerTrustedLogin;
     packageServerWidget.UserName = s.DTSLoginUserName;
     packageServerWidget.Password = s.DTSLoginPassword;
 
-    OpenModelList();
-    ChooseModel(FindComboItem(models, GetEtlModelName(s.DTSPackageName)));
-    OpenPackageList();
-    ChoosePackage(FindComboItem(packages, s.DTSPackageName));
+    // The lists as the package was looked up in them, chosen as the operator would choose.
+    packageCatalogue_ = prepared.TakeCatalogue();
+    models = prepared.Models;
+    packages.SetCurrentIndex(-1);
+    ChooseModel(prepared.Models.CurrentIndex());
+    packages = StringChoiceList(prepared.Packages.Items());
+    ChoosePackage(prepared.Packages.CurrentIndex());
 
     SetLogFileText(s.ExceptionLogFile);
     logFilesDir = s.LogFileDir;

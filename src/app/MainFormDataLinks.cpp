@@ -27,17 +27,10 @@ void MainFormModel::DWConnectionChanged() {
 }
 
 void MainFormModel::OpenModelList() {
-    packageCatalogue_ = std::make_unique<PackageCatalogue>();
-    PackageCatalogue& catalogue = *packageCatalogue_;
-    catalogue.server = packageServerWidget.ServerName;
-    catalogue.trustedLogin = packageServerWidget.TrustedLogin;
-    if (!packageServerWidget.TrustedLogin) {
-        catalogue.user = packageServerWidget.UserName;
-        catalogue.password = packageServerWidget.Password;
-    }
-    // An unreachable server or an empty store simply lists nothing.
-    catalogue.RetrievePackages();
-    catalogue.FillComboBoxWithETLModels(models);
+    packageCatalogue_ =
+        ReadPackageCatalogue(packageServerWidget.ServerName, packageServerWidget.TrustedLogin,
+                             packageServerWidget.UserName, packageServerWidget.Password);
+    packageCatalogue_->FillComboBoxWithETLModels(models);
     packages.SetCurrentIndex(-1);
 }
 

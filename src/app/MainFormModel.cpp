@@ -14,7 +14,8 @@
 #include "util/PrivateFiles.h"
 
 MainFormModel::MainFormModel() : logTargets_(Log) {
-    PackageFactory = CreatePackage2;
+    // The package notes what it skips in the window's run log.
+    PackageFactory = [this] { return CreatePackageLoggingTo(Log); };
     Registry.SetCompany(QStringLiteral("Tessaly"));
     Registry.SetAppName(QStringLiteral("Pendrill"));
     // Run-log lines go to the file named in the exception-file field.

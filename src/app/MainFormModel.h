@@ -214,7 +214,9 @@ class MainFormModel {
     // Reads the file into the settings and the window; false (after saying so) when it cannot be
     // read. PendrillConfigFile names the file in either case.
     bool LoadConfiguration(const QString& file);
-    void SettingsToForm();
+    // The window's fields, the model and package lists and the package catalogue from the
+    // settings a RunPreparation read (the catalogue is taken over); JobID and RunFromUI stay.
+    void SettingsToForm(RunPreparation& prepared);
     void FormToSettings();
     // Settings with the window's fields copied in, Settings itself unchanged.
     RunSettings SettingsFromForm() const;

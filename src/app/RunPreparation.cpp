@@ -30,23 +30,18 @@ bool RunPreparation::Read(const QString& configFile, const RunLog& log) {
     }
     // The package is run as the server's list names it, found as the window finds it: the model
     // first, then the package among the model's packages.
-    catalogue_ = std::make_unique<PackageCatalogue>();
-    catalogue_->server = Settings.DTSServer;
-    catalogue_->trustedLogin = Settings.DTSServerTrustedLogin;
-    if (!Settings.DTSServerTrustedLogin) {
-        catalogue_->user = Settings.DTSLoginUserName;
-        catalogue_->password = Settings.DTSLoginPassword;
-    }
-    // An unreachable server or an empty store simply lists nothing.
-    catalogue_->RetrievePackages();
-    StringChoiceList models;
-    StringChoiceList packages;
-    catalogue_->FillComboBoxWithETLModels(models);
-    models.SetCurrentIndex(FindComboItem(models, GetEtlModelName(Settings.DTSPackageName)));
-    catalogue_->FillComboBoxWithPackageFromETLModel(packages, models.Text());
-    packages.SetCurrentIndex(FindComboItem(packages, Settings.DTSPackageName));
-    ListedPackage = packages.Text();
+    catalogue_ = ReadPackageCatalogue(Settings.DTSServer, Settings.DTSServerTrustedLogin,
+                                      Settings.DTSLoginUserName, Settings.DTSLoginPassword);
+    catalogue_->FillComboBoxWithETLModels(Models);
+    Models.SetCurrentIndex(FindComboItem(Models, GetEtlModelName(Settings.DTSPackageName)));
+    catalogue_->FillComboBoxWithPackageFromETLModel(Packages, Models.Text());
+    Packages.SetCurrentIndex(FindComboItem(Packages, Settings.DTSPackageName));
+    ListedPackage = Packages.Text();
     return true;
+}
+
+std::unique_ptr<PackageCatalogue> RunPreparation::TakeCatalogue() {
+    return std::move(catalogue_);
 }
 
 bool RunPreparation::CheckRunnable(QString* error) const {
@@ -67,6 +62,21 @@ QString RunPreparation::NotListedReason() const {
 
 void RunPreparation::ReadyForRun() {
     Settings.DTSPackageName = ListedPackage;
+}
+
+std::unique_ptr<PackageCatalogue> ReadPackageCatalogue(const QString& server, bool trustedLogin,
+                                                       const QString& user,
+                                                       const QString& password) {
+    auto catalogue = std::make_unique<PackageCatalogue>();
+    catalogue->server = server;
+    catalogue->trustedLogin = trustedLogin;
+    if (!trustedLogin) {
+        catalogue->user = user;
+        catalogue->password = password;
+    }
+    // An unreachable server or an empty store simply lists nothing.
+    catalogue->RetrievePackages();
+    return catalogue;
 }
 
 bool CheckPackageSettings(const QString& listedPackage, const QString& dtsServer,

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "config/RunSettings.h"
+#include "datasources/ChoiceList.h"
 #include "util/RunLog.h"
 
 class JobRecord;
@@ -13,7 +14,7 @@ class PackageCatalogue;
 // settings read from the file, the configured package as the DTS server lists it, the check of
 // the required settings, why a package is not listed, the job-history repository and the
 // record's opening fields. The unattended run without a display and -validate use it; the window
-// (MainFormModel) fills itself from the same file and uses the same checks below.
+// (MainFormModel) fills its fields from one and uses the same checks below.
 class RunPreparation {
   public:
     RunPreparation();
@@ -25,6 +26,10 @@ class RunPreparation {
     // The configured package as the DTS server's package list names it (the list is searched
     // without regard to case); empty when the list does not hold it.
     QString ListedPackage;
+    // The lists the package was looked up in: the models of the DTS server's packages with the
+    // configured model chosen, and that model's packages with the configured package chosen.
+    StringChoiceList Models;
+    StringChoiceList Packages;
 
     // Reads `configFile` (empty: no configuration, every setting empty) into Settings and lists
     // the DTS server's packages. False, after "Error: Can't load config file FILE" in `log` (a
@@ -38,10 +43,20 @@ class RunPreparation {
     QString NotListedReason() const;
     // The settings as the run takes them: the package as listed.
     void ReadyForRun();
+    // The DTS server's package list read by Read (none before, or when the file could not be
+    // read), handed over to the caller.
+    std::unique_ptr<PackageCatalogue> TakeCatalogue();
 
   private:
     std::unique_ptr<PackageCatalogue> catalogue_;
 };
+
+// The packages of a DTS server, read into a new catalogue with the login given (user and password
+// only without a trusted login). An unreachable server or an empty store simply lists nothing;
+// the catalogue's LastError() says why.
+std::unique_ptr<PackageCatalogue> ReadPackageCatalogue(const QString& server, bool trustedLogin,
+                                                       const QString& user,
+                                                       const QString& password);
 
 // The checks of required input, shared by the window and the run without one. On failure
 // `*error` gets the text ("DTS Package not filled", "DTS Server not filled", "DTS Error file not

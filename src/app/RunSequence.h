@@ -14,6 +14,7 @@ class JobRecord;
 class RunLocks;
 class RunLog;
 class RunSettings;
+class RunValidationReport;
 
 // One run of a configured package: its locks, the run-log header, the data links of an ETL
 // model, remote data, the execution, and the outcome in the run log, the status file, the
@@ -59,6 +60,13 @@ class RunSequence {
     // directory is restored afterwards, so that relative names given to the program keep their
     // meaning. False with the package's reason in `*error` (empty when it gave none).
     static bool ExecutePackage(PackageRun& package, QString* error = nullptr);
+    // -validate: goes the run's road up to the remote data without changing anything (no status
+    // file, run log, job-history record or catalogue row written): prepares the settings from the
+    // configuration file (app/RunPreparation.h; the settings' JobID stays), asks the repository,
+    // checks the required settings, loads the package and reaches the warehouse and the data
+    // links of its model on a connection of its own. One line per check in `report`. Returns
+    // ExitOk when the run could start, else the exit status it would end with.
+    int Validate(RunValidationReport& report);
     // The run cannot start because required settings are missing: `error` (and `reason`, why
     // the package is not listed, when known) goes to the run log and "failure" to the status
     // file. Exit status ExitSettingsMissing.

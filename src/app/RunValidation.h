@@ -1,10 +1,15 @@
 #pragma once
 
-#include "app/Startup.h"
+#include <QString>
 
-// pendrill -configfile FILE -validate: goes through everything an unattended run does before it
-// fetches remote data and executes the package, without changing anything (no status file, no
-// run log, no job-history record, no catalogue rows written), and prints one line per check on
-// standard output: what was checked, then "OK" or the reason it failed. Returns 0 when the run
-// could start, else the exit status the run would have ended with (ExitCodes.h).
-int ValidateRun(const StartupValues& values);
+// The report of pendrill -configfile FILE -validate (RunSequence::Validate makes the checks):
+// one line per check on standard output, what was checked, then "OK" or the reason it failed.
+class RunValidationReport {
+  public:
+    // Prints "WHAT: OK", or "WHAT: REASON" with the reason's line breaks folded into "; ".
+    // Returns `ok`.
+    bool Line(const QString& what, bool ok, const QString& reason = QString());
+    // Prints whether the run can start, or the exit status it would end with (ExitCodes.h).
+    // Returns `status`.
+    int End(int status);
+};

@@ -13,6 +13,7 @@
 #include "app/RunPreparation.h"
 #include "app/RunSequence.h"
 #include "app/RunValidation.h"
+#include "config/RunSettings.h"
 #include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
 #include "util/FileUtils.h"
@@ -339,7 +340,7 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
     const RunLog log = OperatorRunLog([&prepared] { return prepared.Settings.ExceptionLogFile; });
     const RunLogTargets targets(log);
     RunSequence run(prepared.Settings, record, {v.ConfigFile, v.LogFile}, log);
-    run.PackageFactory = CreatePackage2;
+    run.PackageFactory = [&log] { return CreatePackageLoggingTo(log); };
     if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
         return missingConfiguration(v, run, summary);
     prepared.Read(v.ConfigFile, log);
@@ -416,6 +417,19 @@ int runWithWindow(const StartupValues& v, JobRecord& record, QString& packageNam
     return run.ExitStatus();
 }
 
+// -validate: the run's checks, one line each on standard output; nothing reaches the run log.
+int validateRun(const StartupValues& v) {
+    RunValidationReport report;
+    const RunLog log = OperatorRunLog(nullptr);
+    const RunLogTargets targets(log);
+    RunSettings settings;
+    settings.JobID = v.JobId;
+    JobRecord record;
+    RunSequence run(settings, record, {v.ConfigFile, QString()}, log);
+    run.PackageFactory = CreatePackage2;
+    return report.End(run.Validate(report));
+}
+
 int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
                RunSummary& summary) {
     if (v.LinuxHelp) {
@@ -431,7 +445,7 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
         return ExitOk;
     }
     if (v.Validate)
-        return ValidateRun(v);
+        return validateRun(v);
     if (v.StartInConfigMode && !OperatorCanBeAsked())
         return nobodyToAsk(v);
     RunTargets::Current().statusFile = (v.StatusFile);

@@ -5,10 +5,9 @@
 #include "db/DbConnection.h"
 #include "engine/tasks/TaskConnections.h"
 #include "util/RunLog.h"
-#include "util/RunTargets.h"
 
 bool ResolveDataLinkFromWarehouse(const QString& dataLink,
-                                  const PackageServices::Warehouse& warehouse,
+                                  const PackageServices::Warehouse& warehouse, const RunLog& log,
                                   ResolvedConnection* connection, QString* error) {
     const QString model = GetEtlModelName(warehouse.packageName);
     if (model.isEmpty()) {
@@ -36,7 +35,7 @@ bool ResolveDataLinkFromWarehouse(const QString& dataLink,
     QStringList skipped;
     const bool loaded = sources.Load(dw, model, &skipped, &why);
     for (const QString& note : skipped)
-        RunTargets::WindowRunLog().Info(note);
+        log.Info(note);
     if (!loaded) {
         *error = QStringLiteral("Data link '%1': cannot read %2 of model '%3': %4")
                      .arg(dataLink, QString::fromLatin1(DataLinkTable), model, why);

@@ -13,6 +13,7 @@
 #include "util/Errors.h"
 #include "util/OperatorInterface.h"
 #include "util/PrivateFiles.h"
+#include "util/RunLog.h"
 #include "util/StopFlags.h"
 #include "util/TextFiles.h"
 
@@ -37,7 +38,11 @@ QString OneLine(QString text) {
 
 PackageServices DefaultPackageServices() {
     PackageServices s;
-    s.resolveDataLink = ResolveDataLinkFromWarehouse;
+    // Without the run's log, notes on skipped rows go to the operator alone.
+    s.resolveDataLink = [](const QString& dataLink, const PackageServices::Warehouse& warehouse,
+                           ResolvedConnection* connection, QString* error) {
+        return ResolveDataLinkFromWarehouse(dataLink, warehouse, RunLog(), connection, error);
+    };
     s.openBulkSink = OpenResolvedBulkSink;
     s.loadDocument = LoadStoredPackage;
     s.completionEvent = WriteSystemLog;

@@ -22,7 +22,6 @@
 #include "gui/InputBoxes.h"
 #include "gui/OpeningComboBox.h"
 #include "util/RunLog.h"
-#include "util/RunTargets.h"
 
 namespace {
 
@@ -265,10 +264,9 @@ void SqlServerPanel::FillDatabaseList() {
             sqlDatabaseBox->setEditText(typed);
         connection->Close();
     } else {
-        RunTargets::WindowRunLog().Message(QStringLiteral("Error while connecting to : ") +
-                                               sqlServerBox->text() + QStringLiteral("\r\n") +
-                                               errorText,
-                                           true, 16, QStringLiteral("Connect to SQL Server"));
+        PanelRunLog().Message(QStringLiteral("Error while connecting to : ") +
+                                  sqlServerBox->text() + QStringLiteral("\r\n") + errorText,
+                              true, 16, QStringLiteral("Connect to SQL Server"));
     }
     unsetCursor();
 }
@@ -430,8 +428,8 @@ void UdlPanel::LoadUDLFile(const QString& path) {
         return;
     }
     source_->connectString.clear();
-    RunTargets::WindowRunLog().Message(InvalidConnectInfoText(), true, 48,
-                                       QString::fromLatin1(InvalidConnectInfoTitle));
+    PanelRunLog().Message(InvalidConnectInfoText(), true, 48,
+                          QString::fromLatin1(InvalidConnectInfoTitle));
 }
 
 void UdlPanel::EditProperties() {
@@ -478,6 +476,11 @@ void XmlFilesPanel::FillFields() {
 
 QList<QWidget*> XmlFilesPanel::KeyboardOrder() const {
     return {xmlFileBox, browseXmlFileButton, xmlSchemaFileBox, browseXmlSchemaFileButton};
+}
+
+const RunLog& DataLinkPanel::PanelRunLog() const {
+    static const RunLog operatorOnly;
+    return runLog_ != nullptr ? *runLog_ : operatorOnly;
 }
 
 DataLinkPanel* CreateDataLinkPanel(const QString& name, QWidget* parent) {

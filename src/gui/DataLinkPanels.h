@@ -10,6 +10,8 @@
 
 #include "app/MainFormModel.h"
 
+class RunLog;
+
 class QComboBox;
 class QLabel;
 class QLineEdit;
@@ -30,6 +32,9 @@ class DataLinkPanel : public QFrame {
     virtual void FillFields() = 0;
     // The panel's controls in keyboard order.
     virtual QList<QWidget*> KeyboardOrder() const = 0;
+    // Where the panel's boxes and their texts go: the window's run log (not owned). Without one,
+    // a run log without file whose texts go to the operator.
+    void SetRunLog(const RunLog* log) { runLog_ = log; }
 
     // Enables or disables a control; with `colour` its background becomes the palette's colour
     // of an enabled or a disabled input box (InputBoxBackground).
@@ -54,6 +59,7 @@ class DataLinkPanel : public QFrame {
     void BrowseFile(QLineEdit* box, const QString& title, const QString& filter);
     // Sets a bound text box and so its field.
     static void SetBox(QLineEdit* box, const QString& text);
+    const RunLog& PanelRunLog() const;
 
     class QGridLayout* grid_ = nullptr;
     int row_ = 0;
@@ -61,6 +67,7 @@ class DataLinkPanel : public QFrame {
 
   private:
     MainFormModel::DataLinkPanel kind_;
+    const RunLog* runLog_ = nullptr;
 };
 
 class SqlServerPanel : public DataLinkPanel {

@@ -18,7 +18,7 @@
 #include "datasources/DataLink.h"
 #include "gui/InputBoxes.h"
 #include "gui/MainWindowPictures.h"
-#include "util/RunTargets.h"
+#include "util/RunLog.h"
 
 namespace {
 
@@ -313,9 +313,10 @@ void FlatFilePanel::BrowseRemote() {
 
 void FlatFilePanel::TestConnection() {
     MainFormView none;
+    static const RunLog operatorOnly;
     TestFtpConnection(view_ != nullptr ? *view_ : none, ftpServerBox->text(),
                       remoteDirectoryBox->text(), ftpUserBox->text(), ftpPasswordBox->text(),
-                      RunTargets::WindowRunLog());
+                      runLog_ != nullptr ? *runLog_ : operatorOnly);
 }
 
 bool FlatFilePanel::eventFilter(QObject* watched, QEvent* event) {

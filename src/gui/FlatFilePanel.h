@@ -12,6 +12,7 @@ class QPushButton;
 class QRadioButton;
 class DataLink;
 class MainFormView;
+class RunLog;
 
 // The editor of a data source whose data are files in a directory, perhaps first fetched from an
 // FTP server or a share. Every edit is written straight into the bound data source.
@@ -30,6 +31,9 @@ class FlatFilePanel : public QFrame {
     void SetDataSource(DataLink* source);
     DataLink* DataSource() const { return source_; }
 
+    // Where the FTP check's texts go: the window's run log (not owned). Without one, a run log
+    // without file whose texts go to the operator.
+    void SetRunLog(const RunLog* log) { runLog_ = log; }
     // Replaces the folder dialog (tests).
     void SetFolderChooser(FolderChooser chooser) { chooseFolder_ = std::move(chooser); }
     // The folder dialog of the system: QFileDialog::getExistingDirectory.
@@ -61,6 +65,7 @@ class FlatFilePanel : public QFrame {
     FlatFileRemoteState state_;
     FolderChooser chooseFolder_;
     MainFormView* view_;
+    const RunLog* runLog_ = nullptr;
 
   public:
     QLabel* directoryIntro = nullptr;

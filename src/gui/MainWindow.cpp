@@ -348,12 +348,14 @@ QWidget* MainWindow::BuildDataSourcePage() {
     for (const char* name : kPanels) {
         if (qstrcmp(name, "flatFilePanel") == 0) {
             auto* flatFile = new FlatFilePanel(page, this);
+            flatFile->SetRunLog(&form_.Log);
             flatFile->setVisible(false);
             v->addWidget(flatFile, 1);
             DataLinkPanels << flatFile;
             continue;
         }
         if (DataLinkPanel* editor = CreateDataLinkPanel(QString::fromLatin1(name), page)) {
+            editor->SetRunLog(&form_.Log);
             v->addWidget(editor, 1);
             DataLinkPanels << editor;
             continue;

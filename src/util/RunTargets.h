@@ -24,8 +24,8 @@ struct Targets {
     // The job status file a scheduler reads (util/StatusFile.h); empty: none.
     QString statusFile;
     // The run log of the run or window in progress (the form model's, or that of a run without a
-    // window), for the data-link catalogue's notes on rows it skips and the data-link panels'
-    // boxes; not owned.
+    // window), for the problems an unattended run keeps in its run log; not owned. The code that
+    // logs is handed its run log; this is for the program entry's problem sink alone.
     const RunLog* windowRunLog = nullptr;
 };
 

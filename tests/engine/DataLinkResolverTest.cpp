@@ -8,6 +8,7 @@
 #include "engine/DataLinkResolver.h"
 #include "engine/tasks/TaskConnections.h"
 #include "support/DataLinkWarehouse.h"
+#include "util/RunLog.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ TEST_P(CaseBlindCatalogue, LoaderAndResolverUseExactNamesOnly) {
         ResolvedConnection resolved;
         PackageServices::Warehouse where{package,  wh->server,   wh->database,
                                          wh->user, wh->password, wh->trusted};
-        ASSERT_TRUE(ResolveDataLinkFromWarehouse("Mixed", where, &resolved, &error))
+        ASSERT_TRUE(ResolveDataLinkFromWarehouse("Mixed", where, RunLog(), &resolved, &error))
             << error.toStdString();
         EXPECT_EQ(resolved.server, "saved " + GetEtlModelName(package) + "/Mixed");
     }

@@ -37,7 +37,7 @@ class DataLinkPanelsTest : public FormModel {
         };
     }
     QStringList fileDialogs, answers;
-    InteractiveForm form;  // the window's run log, which shows the panels' boxes
+    InteractiveForm form;  // its run log, handed to a panel, shows the panel's boxes
 };
 
 }  // namespace
@@ -151,6 +151,7 @@ TEST_F(DataLinkPanelsTest, FileAndServerBrowse) {
 
 TEST_F(DataLinkPanelsTest, DataLinkFileAndConnectTextEditor) {
     UdlPanel udl;
+    udl.SetRunLog(&form.Log);
     DataLink u = everyField(9);
     udl.SetDataSource(&u);
 
