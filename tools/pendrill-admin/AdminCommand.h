@@ -88,7 +88,6 @@ struct AdminCommand {
     QStringList mayBeEmpty = {};  // name options that only read, where an empty name is one too
     const char* usage = nullptr;  // its own usage text; otherwise the group's is printed
     const char* errorPrefix = nullptr;  // before each wrong-usage line ("history: ")
-    int wrongUsageStatus = 2;  // the exit status of wrong usage (history check: 3, as plugins)
     int (*run)(const AdminInvocation&, const AdminIo&) = nullptr;
 
     // Every option it takes: its own and its connection options.

@@ -31,9 +31,9 @@ bool isHelp(const QString& word) {
            word == QLatin1String("help");
 }
 
-int usage(const char* text, const AdminIo& io, bool asked, int wrongStatus = kWrongUsage) {
+int usage(const char* text, const AdminIo& io, bool asked) {
     std::fputs(text, asked ? io.out : io.err);
-    return asked ? 0 : wrongStatus;
+    return asked ? 0 : kWrongUsage;
 }
 
 int runCommand(const AdminGroup& group, const AdminCommand& command, const QStringList& args,
@@ -45,7 +45,7 @@ int runCommand(const AdminGroup& group, const AdminCommand& command, const QStri
     const QString prefix = QString::fromLatin1(command.errorPrefix ? command.errorPrefix : "");
     const auto wrong = [&](const QString& text) {
         io.error(prefix + text);
-        return command.wrongUsageStatus;
+        return kWrongUsage;
     };
     AdminInvocation invocation;
     bool helpAsked = false;
@@ -59,11 +59,11 @@ int runCommand(const AdminGroup& group, const AdminCommand& command, const QStri
     if (given.size() < command.minArgs) {
         if (command.missingArgText && !command.usageOnWrongArgs)
             return wrong(QString::fromLatin1(command.missingArgText));
-        return usage(group.usage, io, false, command.wrongUsageStatus);
+        return usage(group.usage, io, false);
     }
     if (given.size() > command.maxArgs) {
         if (command.usageOnWrongArgs)
-            return usage(group.usage, io, false, command.wrongUsageStatus);
+            return usage(group.usage, io, false);
         return wrong(
             OneLine(QStringLiteral("unexpected argument '%1'").arg(given.at(command.maxArgs))));
     }

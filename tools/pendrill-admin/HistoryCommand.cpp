@@ -45,8 +45,8 @@ const char* const kHistoryUsage =
     "                  a monitoring check: PENDRILL OK, WARNING (a job's newest run ended\n"
     "                  longer ago than DURATION: 30s, 90m, 26h, 2d), CRITICAL (a job's newest\n"
     "                  run failed) or UNKNOWN (the repository cannot be read, no record\n"
-    "                  matches, or wrong usage), one line per job not OK, performance data;\n"
-    "                  exit status 0, 1, 2 or 3\n"
+    "                  matches), one line per job not OK, performance data; exit status 0,\n"
+    "                  1, 2 or 3 (wrong usage: 2, one line on standard error)\n"
     "  metrics         the newest run and the number of runs of each job and host in the\n"
     "                  Prometheus text format\n"
     "Records without a job identifier are left out of latest, check and metrics.\n"
@@ -223,7 +223,6 @@ AdminGroup HistoryGroup() {
     metrics.run = PrintRunMetrics;
     check.options = {{"--max-age", true, true}, {"--job", true, true}, {"--host", true, true}};
     check.errorPrefix = "history: check: ";
-    check.wrongUsageStatus = 3;  // UNKNOWN, as monitoring plugins
     check.run = CheckLatestRuns;
     return AdminGroup{"history", kHistoryUsage, {list, prune, latest, check, metrics}};
 }

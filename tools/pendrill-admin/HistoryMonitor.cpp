@@ -197,16 +197,20 @@ int CheckLatestRuns(const AdminInvocation& c, const AdminIo& io) {
         io.print(QStringLiteral("PENDRILL %1 - %2").arg(QLatin1String(words[state]), summary));
         return state;
     };
+    // Wrong usage is exit status 2 with one line, as for every command: a check that is set up
+    // wrongly shows at once rather than as an unknown state.
     if (!c.args.has(QStringLiteral("--max-age"))) {
         io.error(QStringLiteral("history: check: needs --max-age DURATION"));
-        return Unknown;
+        return 2;
     }
     const QString ageValue = c.args.last(QStringLiteral("--max-age"));
     const std::optional<qint64> maxAge = durationSeconds(ageValue);
-    if (!maxAge)
-        return say(Unknown, QStringLiteral("--max-age needs a duration such as 30s, 90m, 26h or "
-                                           "2d, not '%1'")
-                                .arg(OneLine(ageValue)));
+    if (!maxAge) {
+        io.error(QStringLiteral("history: check: --max-age needs a duration such as 30s, 90m, "
+                                "26h or 2d, not '%1'")
+                     .arg(OneLine(ageValue)));
+        return 2;
+    }
     QList<JobRuns> runs;
     QString error;
     if (!readJobRuns(c.args, runs, &error))
