@@ -4,6 +4,7 @@
 #include <QString>
 #include <vector>
 
+#include "app/RunRemoteData.h"
 #include "dts/DtsPackage.h"
 
 // What is known of an unattended run once it has ended: the summary file (-summaryfile) and the
@@ -18,6 +19,7 @@ struct RunEnd {
     QDateTime endTime;
     int exitStatus = 0;
     std::vector<DtsStep> steps;
+    std::vector<RemoteDataFetched> remoteData;
 };
 
 // The JSON document of the run summary (docs/run-summary.md), indented, ending with a line feed.

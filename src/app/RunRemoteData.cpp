@@ -26,7 +26,8 @@ RemoteNotes runLogNotes(const RunLog& log) {
 }  // namespace
 
 bool FetchRunRemoteData(WarehouseSession& session, const RunSettings& settings,
-                        const JobRecord& runRecord, const RunLog& log) {
+                        const JobRecord& runRecord, const RunLog& log,
+                        std::vector<RemoteDataFetched>* fetched) {
     bool result = true;
     DataLinks links;
     QString error;
@@ -48,10 +49,20 @@ bool FetchRunRemoteData(WarehouseSession& session, const RunSettings& settings,
     RemoteFetchContext context;
     context.runRecord = &runRecord;
     context.notes = runLogNotes(log);
-    const bool fetched =
-        FetchModelRemoteData(links, context, [&log](const DataLink& link, const QString& reason) {
-            log.Info(QStringLiteral("Error: remote data of data link %1 not obtained: %2")
-                         .arg(link.name, reason));
-        });
-    return fetched && result;
+    const auto failed = [&log](const DataLink& link, const QString& reason) {
+        log.Info(QStringLiteral("Error: remote data of data link %1 not obtained: %2")
+                     .arg(link.name, reason));
+    };
+    const auto done = [fetched](const DataLink& link, qint64 files, qint64 bytes) {
+        if (fetched == nullptr)
+            return;
+        QString transport = QStringLiteral("share");
+        if (link.transferData == DataLink::TransferFtp)
+            transport =
+                link.ftpServer.trimmed().startsWith(QLatin1String("sftp://"), Qt::CaseInsensitive)
+                    ? QStringLiteral("sftp")
+                    : QStringLiteral("ftp");
+        fetched->push_back({link.name, transport, files, bytes});
+    };
+    return FetchModelRemoteData(links, context, failed, done) && result;
 }

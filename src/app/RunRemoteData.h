@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QString>
+#include <vector>
+
 class JobRecord;
 class RunLog;
 class RunSettings;
@@ -14,5 +17,15 @@ class WarehouseSession;
 // and job identifier of `runRecord`. The fetches' notes, the pass's lines ("Error: remote data of
 // data link NAME not obtained: REASON") and the rows the load left out go to `log`. True when the
 // links were read and every fetch succeeded, also when there was nothing to fetch.
+// What one data link's fetch brought: the files and bytes that reached its local directory.
+struct RemoteDataFetched {
+    QString dataLink;
+    QString transport;  // "ftp", "sftp" or "share"
+    qint64 files = 0;
+    qint64 bytes = 0;
+};
+
+// `fetched`, when given, receives one entry per data link whose fetch ran, in the pass's order.
 bool FetchRunRemoteData(WarehouseSession& session, const RunSettings& settings,
-                        const JobRecord& runRecord, const RunLog& log);
+                        const JobRecord& runRecord, const RunLog& log,
+                        std::vector<RemoteDataFetched>* fetched = nullptr);

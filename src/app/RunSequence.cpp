@@ -297,7 +297,7 @@ int RunSequence::runSteps(SignalledStop& stop) {
         }
         stop.Check();
         // The fetch records take the exception file and job identifier of the run's record.
-        const bool remoteData = FetchRunRemoteData(session, settings, record, log_);
+        const bool remoteData = FetchRunRemoteData(session, settings, record, log_, &remoteData_);
         // A signal may have ended the wait before the run's timer saw it.
         stop.Check();
         if (!remoteData) {

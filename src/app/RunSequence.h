@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/RunRemoteData.h"
 #include "app/ServerConnectionModel.h"
 #include "datasources/ChoiceList.h"
 #include "datasources/WarehouseSession.h"
@@ -89,6 +90,8 @@ class RunSequence {
     const QString& OutcomeText() const { return outcomeText_; }
     // The package's steps as its execution ended; empty when it did not execute.
     const std::vector<DtsStep>& Steps() const { return steps_; }
+    // What the remote-data pass fetched, one entry per data link; empty when it did not run.
+    const std::vector<RemoteDataFetched>& RemoteData() const { return remoteData_; }
     // The run log (the exception file) of the run.
     const QString& RunLogFile() const { return runLogFile_; }
     // Where the scheduler finds the run's log: the -logfile copy, else the run log; empty when
@@ -136,5 +139,6 @@ class RunSequence {
     int exitStatus_ = 0;
     QString outcomeText_;
     std::vector<DtsStep> steps_;
+    std::vector<RemoteDataFetched> remoteData_;
     bool logCopyFailed_ = false;  // the -logfile of a missing configuration
 };

@@ -73,7 +73,13 @@ QByteArray RunSummaryJson(const RunEnd& run) {
     summary.insert(QStringLiteral("reason"), run.exitStatus == 0 ? QString() : run.reason);
     summary.insert(QStringLiteral("package"), run.package);
     summary.insert(QStringLiteral("steps"), stepsArray(run.steps));
-    summary.insert(QStringLiteral("remoteData"), QJsonArray());
+    QJsonArray remoteData;
+    for (const RemoteDataFetched& fetched : run.remoteData)
+        remoteData.append(QJsonObject{{QStringLiteral("dataLink"), fetched.dataLink},
+                                      {QStringLiteral("transport"), fetched.transport},
+                                      {QStringLiteral("files"), double(fetched.files)},
+                                      {QStringLiteral("bytes"), double(fetched.bytes)}});
+    summary.insert(QStringLiteral("remoteData"), remoteData);
     return QJsonDocument(summary).toJson(QJsonDocument::Indented);
 }
 

@@ -229,6 +229,7 @@ struct RunSummary {
     QString logFile;
     QString runLog;              // the run log itself (the configuration's exception file)
     std::vector<DtsStep> steps;  // the package's steps, when it executed
+    std::vector<RemoteDataFetched> remoteData;  // what the remote-data pass fetched
 };
 
 // Interactive and job-configuration mode ask a person; without a display nobody can answer.
@@ -287,6 +288,7 @@ void announceRunEnd(const StartupValues& v, const QString& packageName, int stat
     end.endTime = QDateTime::currentDateTime();
     end.exitStatus = status;
     end.steps = summary.steps;
+    end.remoteData = summary.remoteData;
     QString why;
     if (!v.SummaryFile.isEmpty() && !WriteRunSummary(v.SummaryFile, end, &why))
         std::fprintf(stderr, "pendrill: cannot write the summary file %s: %s\n",
@@ -363,6 +365,7 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
     summary.logFile = run.LogForScheduler();
     summary.runLog = run.RunLogFile();
     summary.steps = run.Steps();
+    summary.remoteData = run.RemoteData();
     return run.ExitStatus();
 }
 
@@ -414,6 +417,7 @@ int runWithWindow(const StartupValues& v, JobRecord& record, QString& packageNam
     summary.logFile = run.LogForScheduler();
     summary.runLog = run.RunLogFile();
     summary.steps = run.Steps();
+    summary.remoteData = run.RemoteData();
     return run.ExitStatus();
 }
 

@@ -350,6 +350,7 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
             }
             record.setStatus(0);
             record.Close(2, kApplication);
+            notes.Fetched(name, entry.size);
         }
         dialog->AnimateStop();
         Operator().ProcessPendingEvents();

@@ -62,7 +62,7 @@ void markSiblingsHandled(const DataLink& ds, DataLinks& links) {
 }  // namespace
 
 bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
-                          const RemoteLinkFailed& failed) {
+                          const RemoteLinkFailed& failed, const RemoteLinkFetched& done) {
     bool result = true;
     JobRecord metadata;
     for (DataLink& ds : links.All()) {
@@ -71,15 +71,26 @@ bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
         bool fetched = false;
         bool ok = false;
         QString why;
+        // This link's files are counted on their way to the caller's notes.
+        qint64 files = 0, bytes = 0;
+        RemoteFetchContext linkContext = context;
+        linkContext.notes.fetched = [&](const QString& file, qint64 size) {
+            ++files;
+            bytes += size;
+            context.notes.Fetched(file, size);
+        };
         if (ds.transferData == DataLink::TransferFtp) {
             fetched = true;
             ok = FetchRemoteData(ds.remoteDirectory, ds.directory, ds.pollInterval, ds.pollDuration,
-                                 ds.ftpServer, ds.ftpUser, ds.ftpPassword, context, nullptr, &why);
+                                 ds.ftpServer, ds.ftpUser, ds.ftpPassword, linkContext, nullptr,
+                                 &why);
         } else if (ds.transferData == DataLink::TransferShare) {
             fetched = true;
             ok = FetchRemoteData(ds.remoteDirectory, ds.directory, ds.pollInterval, ds.pollDuration,
-                                 QString(), QString(), QString(), context, nullptr, &why);
+                                 QString(), QString(), QString(), linkContext, nullptr, &why);
         }
+        if (fetched && done)
+            done(ds, files, bytes);
         if (fetched) {
             if (ok) {
                 markSiblingsHandled(ds, links);

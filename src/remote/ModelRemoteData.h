@@ -15,6 +15,10 @@ class DataLinks;
 // Told of each data link whose fetch failed, with the reason, as soon as the fetch has ended.
 using RemoteLinkFailed = std::function<void(const DataLink& link, const QString& reason)>;
 
+// Told of each data link whose fetch ran, ok or not, with the files (and their bytes) that
+// reached its local directory.
+using RemoteLinkFetched = std::function<void(const DataLink& link, qint64 files, qint64 bytes)>;
+
 // Fetches the remote data of every link of `links` with FTP or share transfer that is not marked
 // handled. After a fetch, every link that reads the same remote directory (same transfer type,
 // same FTP server for FTP, remote directories equal but for one trailing separator) is marked
@@ -23,4 +27,4 @@ using RemoteLinkFailed = std::function<void(const DataLink& link, const QString&
 // when there was nothing to fetch; each failed fetch is handed to `failed` (before the link's
 // metadata files are processed) and the pass goes on.
 bool FetchModelRemoteData(DataLinks& links, const RemoteFetchContext& context,
-                          const RemoteLinkFailed& failed);
+                          const RemoteLinkFailed& failed, const RemoteLinkFetched& done = nullptr);

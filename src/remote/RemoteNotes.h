@@ -14,10 +14,16 @@ struct RemoteNotes {
     // A line for the run log shown in a message box (style 0, 16 critical; its title) in
     // interactive mode; without one it is noted as a line.
     std::function<void(const QString& text, int style, const QString& title)> box;
+    // A file that reached the local directory whole, with its size.
+    std::function<void(const QString& file, qint64 bytes)> fetched;
 
     void Note(const QString& line) const {
         if (note)
             note(line);
+    }
+    void Fetched(const QString& file, qint64 bytes) const {
+        if (fetched)
+            fetched(file, bytes);
     }
     void Box(const QString& text, int style, const QString& title) const {
         if (box)

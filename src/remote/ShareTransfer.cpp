@@ -374,6 +374,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
         }
         record.setStatus(0);
         records.Close(record, 2, QString::fromLatin1(kApplication));
+        notes.Fetched(name, copied);
         if (progress) {
             Operator().ProcessPendingEvents();
             if (progress->IsCancelled()) {
