@@ -333,6 +333,17 @@ int missingConfiguration(const StartupValues& v, RunSequence& run, RunSummary& s
     return status;
 }
 
+// What the summary, the hooks and the failure line take from a run that went as far as its
+// checks; returns its exit status.
+int takeOutcome(const RunSequence& run, RunSummary& summary) {
+    summary.reason = run.OutcomeText();
+    summary.logFile = run.LogForScheduler();
+    summary.runLog = run.RunLogFile();
+    summary.steps = run.Steps();
+    summary.remoteData = run.RemoteData();
+    return run.ExitStatus();
+}
+
 // The unattended run without a window: the run prepared from the configuration file, the check
 // of required settings, the run, the run log for the scheduler.
 int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& packageName,
@@ -361,12 +372,7 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
         run.RefuseSettings(error, prepared.NotListedReason());
     }
     run.Finish();
-    summary.reason = run.OutcomeText();
-    summary.logFile = run.LogForScheduler();
-    summary.runLog = run.RunLogFile();
-    summary.steps = run.Steps();
-    summary.remoteData = run.RemoteData();
-    return run.ExitStatus();
+    return takeOutcome(run, summary);
 }
 
 // The unattended run with the window's values: the check of required settings, the run, the
@@ -413,12 +419,7 @@ int runWithWindow(const StartupValues& v, JobRecord& record, QString& packageNam
         mainWindowHost()(form, form.StartInConfigMode ? std::function<void()>() : unattended);
     if (form.StartInConfigMode)
         return ExitOk;
-    summary.reason = run.OutcomeText();
-    summary.logFile = run.LogForScheduler();
-    summary.runLog = run.RunLogFile();
-    summary.steps = run.Steps();
-    summary.remoteData = run.RemoteData();
-    return run.ExitStatus();
+    return takeOutcome(run, summary);
 }
 
 // -validate: the run's checks, one line each on standard output; nothing reaches the run log.
