@@ -108,11 +108,69 @@ std::vector<QString> listFiles(const QString& dir) {
 // The most one call of copy_file_range copies: between two calls a stop is looked at.
 constexpr off_t kCopyChunk = 8 << 20;
 
+// Starts the writing to disk of what was copied while the copy goes on, on a thread of its own:
+// the file system finds room for the data as it writes it out, work that would otherwise be
+// left to the flush at the end or be done on the copying thread between two chunks.
+class WriteBehind {
+  public:
+    WriteBehind() : worker_([this] { run(); }) {}
+    ~WriteBehind() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            finished_ = true;
+        }
+        wake_.notify_one();
+        worker_.join();
+    }
+    WriteBehind(const WriteBehind&) = delete;
+    WriteBehind& operator=(const WriteBehind&) = delete;
+
+    // Has `length` bytes of the open file `fd` from `offset` on written out soon. Best effort.
+    void Start(int fd, off_t offset, off_t length) {
+        UniqueFd own(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+        if (!own.valid())
+            return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            queue_.push_back({std::move(own), offset, length});
+        }
+        wake_.notify_one();
+    }
+
+  private:
+    struct Range {
+        UniqueFd fd;
+        off_t offset;
+        off_t length;
+    };
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [this] { return finished_ || !queue_.empty(); });
+            if (queue_.empty())
+                return;
+            Range next = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            ::sync_file_range(next.fd.get(), next.offset, next.length, SYNC_FILE_RANGE_WRITE);
+            next.fd.reset();
+            lock.lock();
+        }
+    }
+
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::deque<Range> queue_;
+    bool finished_ = false;
+    std::thread worker_;  // last: started once the members above exist
+};
+
 // Copies the open file `in` of `size` bytes to `out`, counting the bytes written in `done`.
 // Inside the kernel (copy_file_range, as cp does) in chunks; where the kernel cannot copy between
 // the two files, through a buffer. False with errno set; ECANCELED when SIGTERM or SIGINT ended
 // the copy.
-bool copyFile(int in, int out, off_t size, qint64& done) {
+bool copyFile(int in, int out, off_t size, qint64& done, WriteBehind& writeBehind) {
     done = 0;
     bool kernel = true;
     std::vector<char> buffer;
@@ -151,6 +209,7 @@ bool copyFile(int in, int out, off_t size, qint64& done) {
             return false;
         if (n == 0)
             break;  // the file shrank while it was copied: what is there is copied
+        writeBehind.Start(out, done, n);
         done += n;
     }
     return true;
@@ -161,7 +220,7 @@ bool copyFile(int in, int out, off_t size, qint64& done) {
 // when it is a regular file itself, not through a symbolic link. `copied` receives the bytes
 // that reached the local directory. False with the reason in `error`.
 bool copyThroughTemporary(const QString& from, int localDirFd, const QString& name, qint64& copied,
-                          QString* error) {
+                          WriteBehind& writeBehind, QString* error) {
     copied = 0;
     const QByteArray target = name.toUtf8();
     const QByteArray temporary = "." + target + ".pendrill-part";
@@ -180,7 +239,7 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
     if (!out.valid()) {
         SetError(error, errnoText(errno));
     } else {
-        ok = copyFile(in.get(), out.get(), st.st_size, copied);
+        ok = copyFile(in.get(), out.get(), st.st_size, copied, writeBehind);
         if (!ok)
             SetError(error, errnoText(errno));
         if (!out.reset() && ok) {
@@ -339,6 +398,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
     bool result = false;
     QString why;
     RecordStore records;
+    WriteBehind writeBehind;
     for (const QString& name : listFiles(remoteDir)) {
         if (StopFlags::TerminationSignalled) {
             notes.Box(QStringLiteral("Copying aborted"), 0, QString());
@@ -355,7 +415,8 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
                                    name + QStringLiteral(" to ") + localDir);
         qint64 copied = 0;
         why = localError;
-        const bool ok = localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, &why);
+        const bool ok =
+            localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, writeBehind, &why);
         record.setEndTime(QDateTime::currentDateTime());
         // What reached the local directory: a file that failed left nothing there.
         record.setQuantity(ok ? static_cast<double>(copied) : 0.0);
