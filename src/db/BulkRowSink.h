@@ -3,6 +3,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <utility>
 #include <vector>
 
 // Where the rows of a bulk insert go. The flat-file reader and the error accounting feed one
@@ -31,20 +32,40 @@ class BulkRowSink {
     virtual bool Begin(const QStringList& columns, int fieldCount, QString* error) = 0;
     // One row of `count` fields. On Rejected and Fatal, `reason` says why.
     virtual RowResult AddRow(const BulkField* fields, int count, QString* reason) = 0;
-    // Makes the rows accepted since the last commit permanent.
+    // Hands the rows accepted since the last call over as one batch, to be made permanent.
+    // Most sinks commit it before they return; one that commits a batch while the next is being
+    // filled may return first. Batches are committed in the order they were handed over, each
+    // only once the one before it was; TakeCommittedBatches tells which are. False when the sink
+    // cannot go on.
     virtual bool CommitBatch(QString* error) = 0;
-    // Discards the rows accepted since the last commit.
+    // Waits until every batch handed over is committed.
+    virtual bool Flush(QString* /*error*/) { return true; }
+    // Discards the rows accepted since the last commit, and the batches handed over and not
+    // committed yet.
     virtual void Rollback() = 0;
 
-    // A sink that sends a whole batch at once (COPY) learns only at CommitBatch that the
-    // database refuses a value. It then stores the other rows of the batch and reports the
-    // refused ones here, by their position in the batch (0 = first row accepted since the last
-    // commit). The caller keeps what it needs to describe each row of a batch when this is true.
+    // A sink that sends a whole batch at once (COPY) learns only at commit that the database
+    // refuses a value. It then stores the other rows of the batch and reports the refused ones,
+    // by their position in the batch (0 = its first row). The caller keeps what it needs to
+    // describe each row of a batch when this is true.
     struct LateRejection {
         int row = 0;
         QString reason;
         QStringList fields;  // the row's values as the sink received them
     };
     virtual bool RejectsAtCommit() const { return false; }
-    virtual std::vector<LateRejection> TakeLateRejections() { return {}; }
+
+    // The batches committed since the last call, oldest first: for each, the rows refused.
+    std::vector<std::vector<LateRejection>> TakeCommittedBatches() {
+        return std::exchange(committed_, {});
+    }
+
+  protected:
+    // Every sink calls this for each batch as it is committed.
+    void BatchCommitted(std::vector<LateRejection> refused = {}) {
+        committed_.push_back(std::move(refused));
+    }
+
+  private:
+    std::vector<std::vector<LateRejection>> committed_;
 };

@@ -20,6 +20,16 @@ BulkRowSink::RowResult add(BulkRowSink& sink, const Row& row, QString* reason) {
     return sink.AddRow(fields.data(), static_cast<int>(fields.size()), reason);
 }
 
+// Commits the batch and waits for every batch handed over: the rows they refused.
+std::vector<BulkRowSink::LateRejection> commit(BulkRowSink& sink, QString* error) {
+    if (!sink.CommitBatch(error) || !sink.Flush(error))
+        return {{-1, *error, {}}};
+    std::vector<BulkRowSink::LateRejection> refused;
+    for (const auto& batch : sink.TakeCommittedBatches())
+        refused.insert(refused.end(), batch.begin(), batch.end());
+    return refused;
+}
+
 QStringList readBack(const Warehouse& where) {
     return QueryRows(*where.Open(), "SELECT id, name, amount FROM stage ORDER BY id");
 }
@@ -52,8 +62,7 @@ TEST_P(TableBulkSink, RowsStoredAndRefused) {
     std::vector<BulkRowSink::RowResult> results;
     for (const Row& r : batch1)
         results.push_back(add(*sink, r, &reason));
-    ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
-    auto late = sink->TakeLateRejections();
+    auto late = commit(*sink, &error);
     // A refused row is known either when it is added or when its batch is committed.
     const bool rejectedEarly = results[2] == BulkRowSink::RowResult::Rejected;
     EXPECT_EQ(rejectedEarly, !sink->RejectsAtCommit());
@@ -84,8 +93,7 @@ TEST_P(TableBulkSink, RowsStoredAndRefused) {
     add(*sink, {{"23", "ok too", "2"}, {}}, &reason);
     EXPECT_EQ(add(*sink, {{"24", QByteArray("nul\0byte", 8), "3"}, {}}, &reason),
               BulkRowSink::RowResult::Rejected);
-    ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
-    late = sink->TakeLateRejections();
+    late = commit(*sink, &error);
     ASSERT_EQ(late.size(), 2u);
     EXPECT_EQ(late[0].row, 1);
     EXPECT_TRUE(late[0].reason.contains("abc")) << late[0].reason.toStdString();
@@ -144,12 +152,56 @@ TEST_P(TableBulkSink, ValuesStoredAsTheServerReadsThem) {
         }
     }
     ASSERT_TRUE(wh->Exec("INSERT INTO typed VALUES " + literalRows.join(',')));
-    ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
-    EXPECT_TRUE(sink->TakeLateRejections().empty());
+    EXPECT_TRUE(commit(*sink, &error).empty()) << error.toStdString();
     sink.reset();
     const QStringList stored = QueryRows(*wh->Open(), "SELECT s::text FROM stage s ORDER BY n");
     EXPECT_EQ(stored.size(), 3005);
     EXPECT_EQ(stored, QueryRows(*wh->Open(), "SELECT s::text FROM typed s ORDER BY n"));
+}
+
+// Into a plain table batches overlap (one is stored while the next is sent), yet they are
+// committed in order: a batch is committed only after the one before it, with its refused rows
+// reported then, and a rollback also throws away a batch handed over and not committed yet.
+TEST_P(TableBulkSink, OverlappingBatchesCommitInOrder) {
+    if (GetParam() != Backend::PostgreSQL)
+        GTEST_SKIP();
+    ASSERT_TRUE(wh->Exec("CREATE TABLE stage (id INTEGER, name TEXT, amount INTEGER)"));
+    QString error, reason;
+    auto sink = OpenTableBulkSink(wh->Open(), "stage");
+    ASSERT_TRUE(sink && sink->Begin({}, 3, &error)) << error.toStdString();
+    auto batch = [&](int first, int rows, int bad) {
+        for (int id = first; id < first + rows; ++id)
+            add(*sink, {{QByteArray::number(id), "n", id == bad ? "x" : "1"}, {}}, &reason);
+        return sink->CommitBatch(&error);
+    };
+    std::vector<std::vector<BulkRowSink::LateRejection>> committed;
+    auto take = [&] {
+        for (auto& b : sink->TakeCommittedBatches())
+            committed.push_back(std::move(b));
+    };
+    ASSERT_TRUE(batch(1, 3000, 2500));
+    take();
+    ASSERT_TRUE(batch(3001, 3000, 0));
+    take();
+    ASSERT_TRUE(batch(6001, 3000, 6002));
+    take();
+    // The first two are committed by now, the first with its refused row; the third is not yet.
+    ASSERT_EQ(committed.size(), 2u);
+    ASSERT_EQ(committed[0].size(), 1u);
+    EXPECT_EQ(committed[0][0].row, 2499);
+    EXPECT_EQ(committed[0][0].fields, QStringList({"2500", "n", "x"}));
+    EXPECT_TRUE(committed[1].empty());
+    EXPECT_EQ(QueryRows(*wh->Open(), "SELECT count(*), max(id) FROM stage"),
+              QStringList({"5999|6000"}));
+    sink->Rollback();
+    EXPECT_TRUE(sink->TakeCommittedBatches().empty());
+    ASSERT_TRUE(batch(9001, 10, 0) && sink->Flush(&error)) << error.toStdString();
+    take();
+    EXPECT_EQ(committed.size(), 3u);
+    sink.reset();
+    EXPECT_EQ(
+        QueryRows(*wh->Open(), "SELECT count(*), min(id), max(id) FROM stage WHERE id > 6000"),
+        QStringList({"10|9001|9010"}));
 }
 
 PENDRILL_ON_ALL_SERVERS(TableBulkSink);

@@ -125,6 +125,7 @@ struct MemorySink : BulkRowSink {
     bool CommitBatch(QString*) override {
         t->rows += std::exchange(t->pending, {});
         ++t->commits;
+        BatchCommitted();
         return true;
     }
     void Rollback() override {

@@ -137,14 +137,17 @@ class SqliteSink final : public TableSinkBase {
     }
 
     bool CommitBatch(QString* error) override {
-        if (!inTransaction_)
+        if (!inTransaction_) {
+            BatchCommitted();
             return true;
+        }
         if (!storeHeld(error) || !exec("COMMIT")) {
             *error = QString::fromUtf8(sqlite3_errmsg(db_));
             return false;
         }
         inTransaction_ = false;
         rowsInTransaction_ = 0;
+        BatchCommitted();
         return true;
     }
 

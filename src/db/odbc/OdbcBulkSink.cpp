@@ -43,11 +43,12 @@ class QueryInsertSink final : public TableSinkBase {
     }
 
     bool CommitBatch(QString* error) override {
-        if (!inTransaction_)
-            return true;
+        const bool open = inTransaction_;
         inTransaction_ = false;
-        if (connection_->Database().commit())
+        if (!open || connection_->Database().commit()) {
+            BatchCommitted();
             return true;
+        }
         *error = DbErrorMessage(connection_->Database().lastError(),
                                 QStringLiteral("the server gave no reason"));
         return false;

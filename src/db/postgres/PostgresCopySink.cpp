@@ -2,34 +2,36 @@
 
 #include <libpq-fe.h>
 
+#include <array>
 #include <vector>
 
 #include "db/BulkSinkBase.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
-#include "db/postgres/CopyBinary.h"
-#include "db/postgres/CopyText.h"
+#include "db/postgres/CopyLane.h"
 #include "db/postgres/PgResult.h"
 
 namespace {
 
-// PostgreSQL: each batch goes to the server as one COPY in its own transaction. When the server
-// refuses the batch, it is loaded again row by row, each behind a savepoint, so that only the
-// refused rows are left out.
+// PostgreSQL: each batch goes to the server as one COPY in its own transaction (see CopyLane).
 //
-// The COPY is binary when the client can write every value of the batch in its column's binary
-// form, which spares the server the parsing of text; a batch with a column of another type, or
-// with a value in a form the client does not write, goes as text. The text of every row is kept
-// either way, for the text COPY and for the row-by-row load.
+// Where rows of one batch cannot wait for rows of another (a plain table: no unique or exclusion
+// index, no trigger of its own), the load uses a second connection: while the server stores one
+// batch, the next one is read and sent on the other connection, and the server's work is spread
+// over two processes. Batches are still committed one after the other in the file's order: a
+// batch is committed only after the one before it, and when that one ends the load (too many
+// refused rows, a lost connection), the next is rolled back.
 class PostgresCopySink final : public TableSinkBase {
   public:
     using TableSinkBase::TableSinkBase;
 
+    ~PostgresCopySink() override { Rollback(); }
+
     bool Begin(const QStringList& columns, int fieldCount, QString* error) override {
         if (!prepareColumns(columns, fieldCount, error))
             return false;
-        pg_ = NativeHandle<PGconn>(connection_->Database(), {"PGconn*", "pg_conn*"});
-        if (pg_ == nullptr) {
+        PGconn* pg = NativeHandle<PGconn>(connection_->Database(), {"PGconn*", "pg_conn*"});
+        if (pg == nullptr) {
             *error = QStringLiteral("The PostgreSQL connection gives no native handle");
             return false;
         }
@@ -37,68 +39,70 @@ class PostgresCopySink final : public TableSinkBase {
         QStringList quoted;
         for (const QString& c : columns_)
             quoted << d.QuoteIdentifier(c);
-        copySql_ = QStringLiteral("COPY %1 (%2) FROM STDIN")
-                       .arg(d.QuoteIdentifier(table_), quoted.join(','))
-                       .toUtf8();
-        binaryCopySql_ = copySql_ + " (FORMAT binary)";
-        insertSql_ = InsertSql(d, table_, columns_, QStringLiteral("$")).toUtf8();
-        types_ = columnTypes();
-        clearBatch();
+        statements_.copy = QStringLiteral("COPY %1 (%2) FROM STDIN")
+                               .arg(d.QuoteIdentifier(table_), quoted.join(','))
+                               .toUtf8();
+        statements_.binaryCopy = statements_.copy + " (FORMAT binary)";
+        statements_.insert = InsertSql(d, table_, columns_, QStringLiteral("$")).toUtf8();
+        const QByteArray table = d.QuoteIdentifier(table_).toUtf8();
+        statements_.types = columnTypes(pg, table);
+        lanes_[0].Start(pg, &statements_);
+        laneCount_ = 1;
+        if (rowsNeverWait(pg, table)) {
+            second_ = connectAgain(pg);
+            if (second_) {
+                lanes_[1].Start(second_.get(), &statements_);
+                laneCount_ = 2;
+            }
+        }
+        current_ = 0;
         return true;
     }
 
     RowResult AddRow(const BulkField* fields, int count, QString* reason) override {
-        const qsizetype start = buffer_.size();
-        if (!AppendCopyRow(buffer_, fields, count, reason))
-            return RowResult::Rejected;
-        rowStarts_.push_back(start);
-        if (binaryBatch_ && !appendBinaryRow(fields, count))
-            leaveBinary();
-        stream(false);
-        return RowResult::Accepted;
+        return lanes_[current_].AddRow(fields, count, reason) ? RowResult::Accepted
+                                                              : RowResult::Rejected;
     }
 
     bool RejectsAtCommit() const override { return true; }
-    std::vector<LateRejection> TakeLateRejections() override { return std::move(late_); }
 
     bool CommitBatch(QString* error) override {
-        late_.clear();
-        if (rowStarts_.empty())
-            return true;
-        QString copyError;
-        if (binaryBatch_)
-            AppendBinaryCopyTrailer(binary_);
-        const bool copied =
-            stream(true) && endCopy(nullptr, &copyError) && command("COMMIT", error);
-        if (!copied) {
-            endCopy("cancelled", nullptr);
-            command("ROLLBACK", nullptr);
-            if (PQstatus(pg_) != CONNECTION_OK) {
-                *error = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
-                return false;
-            }
-            if (!loadRowByRow(error))
-                return false;
-        }
-        clearBatch();
+        CopyLane& lane = lanes_[current_];
+        lane.HandOver();
+        if (laneCount_ == 1)
+            return commit(lane, error);
+        // The batch before this one is committed first; this one stays with the server meanwhile.
+        const int other = 1 - current_;
+        if (lanes_[other].HandedOver() && !commit(lanes_[other], error))
+            return false;
+        current_ = other;
         return true;
     }
 
+    bool Flush(QString* error) override {
+        const int other = 1 - current_;
+        return laneCount_ == 1 || !lanes_[other].HandedOver() || commit(lanes_[other], error);
+    }
+
     void Rollback() override {
-        if (copying_) {
-            endCopy("cancelled", nullptr);
-            command("ROLLBACK", nullptr);
-        }
-        clearBatch();
+        for (int i = 0; i < laneCount_; ++i)
+            lanes_[i].Discard();
     }
 
   private:
+    bool commit(CopyLane& lane, QString* error) {
+        std::vector<LateRejection> refused;
+        if (!lane.Commit(&refused, error))
+            return false;
+        BatchCommitted(std::move(refused));
+        return true;
+    }
+
     // The binary type of each destination column; empty when a column has a type the client
     // does not write (every batch then goes as text).
-    std::vector<BinaryType> columnTypes() {
-        const QByteArray table = connection_->Dialect().QuoteIdentifier(table_).toUtf8();
+    std::vector<BinaryType> columnTypes(PGconn* pg, const QByteArray& table) {
         const char* params[] = {table.constData()};
-        const PgResult r(PQexecParams(pg_,
+        const PgResult r(PQexecParams(pg,
                                       "SELECT attname, atttypid FROM pg_attribute WHERE attrelid "
                                       "= $1::regclass AND attnum > 0 AND NOT attisdropped",
                                       1, nullptr, params, nullptr, nullptr, 0));
@@ -117,162 +121,59 @@ class PostgresCopySink final : public TableSinkBase {
         return types;
     }
 
-    // Adds the row to the binary COPY of the batch. False when a value is not written in binary.
-    bool appendBinaryRow(const BulkField* fields, int count) {
-        if (count != static_cast<int>(types_.size()))
-            return false;
-        qsizetype room = binaryRowStartSize;
-        for (int i = 0; i < count; ++i)
-            room += MaxBinaryFieldSize(fields[i].text.size());
-        const qsizetype start = binary_.size();
-        binary_.resize(start + room);
-        char* out = WriteBinaryRowStart(binary_.data() + start, count);
-        for (int i = 0; i < count && out != nullptr; ++i)
-            out = fields[i].null ? WriteBinaryNull(out)
-                                 : WriteBinaryField(out, types_[i], fields[i].text);
-        if (out == nullptr)
-            return false;
-        binary_.resize(out - binary_.constData());
-        return true;
+    // Whether rows inserted by one transaction can never make another one's inserts wait: an
+    // ordinary table with no unique or exclusion index and no trigger of its own (the triggers
+    // behind foreign keys only share-lock the rows they point at).
+    static bool rowsNeverWait(PGconn* pg, const QByteArray& table) {
+        const char* params[] = {table.constData()};
+        const PgResult r(PQexecParams(
+            pg,
+            "SELECT c.relkind = 'r' AND NOT EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = "
+            "c.oid AND (i.indisunique OR i.indisexclusion)) AND NOT EXISTS (SELECT 1 FROM "
+            "pg_trigger t WHERE t.tgrelid = c.oid AND NOT t.tgisinternal) FROM pg_class c WHERE "
+            "c.oid = $1::regclass",
+            1, nullptr, params, nullptr, nullptr, 0));
+        return PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) == 1 &&
+               QByteArrayView(PQgetvalue(r.get(), 0, 0)) == "t";
     }
 
-    // The batch goes as text from now on: a binary COPY already under way is cancelled and
-    // the text of the batch is sent from its first row.
-    void leaveBinary() {
-        binaryBatch_ = false;
-        if (copying_) {
-            endCopy("cancelled", nullptr);
-            command("ROLLBACK", nullptr);
-        }
-        binary_.resize(0);
-        sent_ = 0;
-        streamFailed_ = false;
-    }
-
-    bool command(const char* sql, QString* error) {
-        const PgResult r(PQexec(pg_, sql));
-        const bool ok = PQresultStatus(r.get()) == PGRES_COMMAND_OK;
-        if (!ok && error != nullptr)
-            *error = QString::fromUtf8(PQresultErrorMessage(r.get())).trimmed();
-        return ok;
-    }
-
-    // Sends what the batch holds beyond what was already sent, once enough has gathered (or
-    // everything when `all`), so that the server works on the batch while the file is read. The
-    // COPY starts with the first row of a batch. False once sending has failed.
-    bool stream(bool all) {
-        if (streamFailed_)
-            return false;
-        const QByteArray& data = binaryBatch_ ? binary_ : buffer_;
-        constexpr qsizetype chunk = 256 * 1024;
-        if (!all && data.size() - sent_ < chunk)
-            return true;
-        if (!copying_) {
-            if (!command("BEGIN", nullptr)) {
-                streamFailed_ = true;
-                return false;
-            }
-            const PgResult r(PQexec(pg_, (binaryBatch_ ? binaryCopySql_ : copySql_).constData()));
-            copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
-            if (!copying_) {
-                command("ROLLBACK", nullptr);
-                streamFailed_ = true;
-                return false;
-            }
-        }
-        while (sent_ < data.size()) {
-            const int n = static_cast<int>(std::min<qsizetype>(data.size() - sent_, 1 << 20));
-            if (PQputCopyData(pg_, data.constData() + sent_, n) != 1) {
-                streamFailed_ = true;
-                return false;
-            }
-            sent_ += n;
-        }
-        if (binaryBatch_) {  // the text of the batch is kept; its binary form only until sent
-            binary_.resize(0);
-            sent_ = 0;
-        }
-        return true;
-    }
-
-    // Ends the COPY of the batch (cancelled when `cancel` is given) and collects its result.
-    bool endCopy(const char* cancel, QString* error) {
-        if (!copying_)
-            return false;
-        copying_ = false;
-        PQputCopyEnd(pg_, cancel);
-        bool ok = true;
-        while (const PgResult res{PQgetResult(pg_)}) {
-            if (PQresultStatus(res.get()) != PGRES_COMMAND_OK) {
-                ok = false;
-                if (error != nullptr)
-                    *error = QString::fromUtf8(PQresultErrorMessage(res.get())).trimmed();
-            }
-        }
-        return ok && cancel == nullptr;
-    }
-
-    // Buffers keep their memory from batch to batch.
-    void clearBatch() {
-        buffer_.resize(0);
-        rowStarts_.clear();
-        sent_ = 0;
-        streamFailed_ = false;
-        binary_.resize(0);
-        binaryBatch_ = !types_.empty();
-        if (binaryBatch_)
-            AppendBinaryCopyHeader(binary_);
-    }
-
-    // The fields of one buffered row, decoded from the COPY text again.
-    std::vector<QByteArray> decodeRow(size_t row, std::vector<bool>& nulls) const {
-        const qsizetype begin = rowStarts_[row];
-        const qsizetype end = row + 1 < rowStarts_.size() ? rowStarts_[row + 1] : buffer_.size();
-        return DecodeCopyRow(QByteArrayView(buffer_).sliced(begin, end - begin), nulls);
-    }
-
-    bool loadRowByRow(QString* error) {
-        if (!command("BEGIN", error))
-            return false;
-        for (size_t row = 0; row < rowStarts_.size(); ++row) {
-            std::vector<bool> nulls;
-            const std::vector<QByteArray> fields = decodeRow(row, nulls);
-            std::vector<const char*> values(fields.size());
-            for (size_t i = 0; i < fields.size(); ++i)
-                values[i] = nulls[i] ? nullptr : fields[i].constData();
-            if (!command("SAVEPOINT bulk_row", error))
-                return false;
-            const PgResult r(PQexecParams(pg_, insertSql_.constData(),
-                                          static_cast<int>(values.size()), nullptr, values.data(),
-                                          nullptr, nullptr, 0));
-            if (PQresultStatus(r.get()) == PGRES_COMMAND_OK) {
-                if (!command("RELEASE SAVEPOINT bulk_row", error))
-                    return false;
+    // A second connection with the settings of `pg` (server, database, login), speaking UTF-8
+    // and ISO dates as the first one does. Null when it cannot be had: the load then goes on one.
+    static PgConnection connectAgain(PGconn* pg) {
+        PQconninfoOption* options = PQconninfo(pg);
+        if (options == nullptr)
+            return nullptr;
+        std::vector<const char*> keys, values;
+        bool timeout = false;
+        for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
+            if (o->val == nullptr || *o->val == '\0')
                 continue;
-            }
-            QStringList rowValues;
-            for (size_t i = 0; i < fields.size(); ++i)
-                rowValues << (nulls[i] ? QString() : QString::fromUtf8(fields[i]));
-            late_.push_back({static_cast<int>(row),
-                             QString::fromUtf8(PQresultErrorMessage(r.get())).trimmed(),
-                             rowValues});
-            if (!command("ROLLBACK TO SAVEPOINT bulk_row", error))
-                return false;
+            keys.push_back(o->keyword);
+            values.push_back(o->val);
+            timeout = timeout || qstrcmp(o->keyword, "connect_timeout") == 0;
         }
-        return command("COMMIT", error);
+        if (!timeout) {
+            keys.push_back("connect_timeout");
+            values.push_back("10");
+        }
+        keys.push_back(nullptr);
+        values.push_back(nullptr);
+        PgConnection second(PQconnectdbParams(keys.data(), values.data(), 0));
+        PQconninfoFree(options);
+        if (PQstatus(second.get()) != CONNECTION_OK ||
+            PQsetClientEncoding(second.get(), "UTF8") != 0)
+            return nullptr;
+        const PgResult r(PQexec(second.get(), "SET DateStyle TO 'ISO'"));
+        if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
+            return nullptr;
+        return second;
     }
 
-    PGconn* pg_ = nullptr;
-    QByteArray copySql_, binaryCopySql_, insertSql_;
-    std::vector<BinaryType> types_;
-    QByteArray buffer_;  // the text COPY of the batch
-    QByteArray binary_;  // the binary COPY of the batch not sent yet, while binaryBatch_
-    bool binaryBatch_ = false;
-    qsizetype sent_ = 0;
-    bool copying_ = false;
-    bool streamFailed_ = false;
-    std::vector<qsizetype> rowStarts_;
-    std::vector<LateRejection> late_;
+    CopyLane::Statements statements_;
+    std::array<CopyLane, 2> lanes_;
+    int laneCount_ = 0;
+    int current_ = 0;  // the lane that takes the rows of the batch being filled
+    PgConnection second_;
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QXmlStreamWriter>
+#include <deque>
 
 #include "engine/tasks/FlatFileReadAhead.h"
 #include "engine/tasks/FlatFileReader.h"
@@ -151,30 +152,50 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         reject(records.RecordLine(), why, records.RecordText());
     };
     // The rows of the current batch, for a sink that may refuse some of them when the batch is
-    // committed.
+    // committed; and the batches handed over to the sink and not committed yet, oldest first.
     std::vector<qint64> batchLines;
+    struct HandedOver {
+        qint64 rows;
+        std::vector<qint64> lines;
+    };
+    std::deque<HandedOver> handedOver;
+    auto takeCommitted = [&]() {
+        for (const auto& refused : sink->TakeCommittedBatches()) {
+            if (handedOver.empty())
+                break;
+            const HandedOver batch = std::move(handedOver.front());
+            handedOver.pop_front();
+            qint64 stored = batch.rows;
+            for (const BulkRowSink::LateRejection& late : refused) {
+                if (late.row < 0 || late.row >= static_cast<int>(batch.lines.size()))
+                    continue;
+                --stored;
+                reject(batch.lines[late.row], late.reason,
+                       late.fields.join(QChar::fromLatin1(task.delimiter)));
+            }
+            committed += stored;
+        }
+    };
     auto commitBatch = [&]() {
-        if (!sink->CommitBatch(&error)) {
-            failure = error;
-            return;
-        }
-        qint64 stored = inBatch;
-        for (const BulkRowSink::LateRejection& late : sink->TakeLateRejections()) {
-            if (late.row < 0 || late.row >= static_cast<int>(batchLines.size()))
-                continue;
-            --stored;
-            reject(batchLines[late.row], late.reason,
-                   late.fields.join(QChar::fromLatin1(task.delimiter)));
-        }
-        committed += stored;
-        inBatch = 0;
+        handedOver.push_back({inBatch, std::move(batchLines)});
         batchLines.clear();
+        inBatch = 0;
+        if (!sink->CommitBatch(&error))
+            failure = error;
+        takeCommitted();
+    };
+    // Waits for the batches handed over.
+    auto flush = [&]() {
+        if (!sink->Flush(&error) && failure.isEmpty())
+            failure = error;
+        takeCommitted();
     };
 
     while (failure.isEmpty()) {
         // A stop request ends the load at once: the open batch is rolled back, committed batches
         // stay.
         if (StopFlags::StopRequested) {
+            flush();
             failure = QStringLiteral("Bulk insert of '%1' into '%2' stopped by the user after %3")
                           .arg(path, table, Counted(committed, "row", "rows"));
             break;
@@ -222,11 +243,12 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                 break;
         }
     }
-    if (failure.isEmpty() && begun && inBatch > 0) {
+    if (failure.isEmpty() && begun && inBatch > 0)
         commitBatch();
-    } else if (!failure.isEmpty() && begun) {
+    if (failure.isEmpty() && begun)
+        flush();
+    if (!failure.isEmpty() && begun)
         sink->Rollback();
-    }
 
     QString errorFile;
     if (!rejected.Write(&errorFile) && failure.isEmpty())

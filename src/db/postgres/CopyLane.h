@@ -1,0 +1,74 @@
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <QByteArray>
+#include <QString>
+#include <vector>
+
+#include "db/BulkRowSink.h"
+#include "db/postgres/CopyBinary.h"
+
+// One connection to a PostgreSQL server and the batch of a bulk load it carries: the batch goes
+// to the server as one COPY in its own transaction. When the server refuses the batch, it is
+// loaded again row by row, each behind a savepoint, so that only the refused rows are left out.
+//
+// The COPY is binary when the client can write every value of the batch in its column's binary
+// form, which spares the server the parsing of text; a batch with a column of another type, or
+// with a value in a form the client does not write, goes as text. The text of every row is kept
+// either way, for the text COPY and for the row-by-row load.
+//
+// A batch is handed over (its last bytes sent) before its outcome is collected, so that the
+// server can still be storing it while another lane fills the next batch.
+class CopyLane {
+  public:
+    struct Statements {
+        QByteArray copy, binaryCopy, insert;
+        std::vector<BinaryType> types;  // empty: every batch goes as text
+    };
+
+    CopyLane() = default;
+    CopyLane(const CopyLane&) = delete;
+    CopyLane& operator=(const CopyLane&) = delete;
+
+    void Start(PGconn* pg, const Statements* statements);
+
+    // Adds a row to the batch; false with `reason` when the row cannot go by COPY at all.
+    bool AddRow(const BulkField* fields, int count, QString* reason);
+    bool Empty() const { return rowStarts_.empty(); }
+
+    // Sends the rest of the batch and ends its COPY without waiting for the server.
+    void HandOver();
+    bool HandedOver() const { return handedOver_; }
+
+    // Waits for the outcome of the batch handed over and commits it, or loads it row by row
+    // when the server refused it; `refused` gets the rows left out. False when the connection
+    // failed. The lane is empty afterwards.
+    bool Commit(std::vector<BulkRowSink::LateRejection>* refused, QString* error);
+
+    // Throws the batch away, handed over or not.
+    void Discard();
+
+  private:
+    bool appendBinaryRow(const BulkField* fields, int count);
+    void leaveBinary();
+    bool command(const char* sql, QString* error);
+    bool stream(bool all);
+    bool endCopy(const char* cancel, QString* error);
+    bool collectCopyResult(QString* error);
+    void clearBatch();
+    bool loadRowByRow(std::vector<BulkRowSink::LateRejection>* refused, QString* error);
+
+    PGconn* pg_ = nullptr;
+    const Statements* statements_ = nullptr;
+    QByteArray buffer_;  // the text COPY of the batch
+    QByteArray binary_;  // the binary COPY of the batch not sent yet, while binaryBatch_
+    bool binaryBatch_ = false;
+    qsizetype sent_ = 0;
+    bool copying_ = false;   // a COPY is open: rows may be sent
+    bool awaiting_ = false;  // the end of a COPY was sent, its result not read yet
+    bool inTransaction_ = false;
+    bool streamFailed_ = false;
+    bool handedOver_ = false;
+    std::vector<qsizetype> rowStarts_;
+};
