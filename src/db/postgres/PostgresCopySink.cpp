@@ -69,8 +69,8 @@ class PostgresCopySink final : public TableSinkBase {
     bool CommitBatch(QString* error) override {
         CopyLane& lane = lanes_[current_];
         lane.HandOver();
-        if (laneCount_ == 1)
-            return commit(lane, error);
+        if (laneCount_ == 1 || !lane.HandedOver())  // one connection, or an empty batch
+            return Flush(error) && commit(lane, error);
         // The batch before this one is committed first; this one stays with the server meanwhile.
         const int other = 1 - current_;
         if (lanes_[other].HandedOver() && !commit(lanes_[other], error))
