@@ -98,11 +98,15 @@ TEST(FlatFileReader, CodePagesAndOtherDelimiters) {
                   "1:! field 2 is not valid UTF-8 text [café,\"a\"\"\uFFFD\",\uFFFD]")}));
 }
 
-// A table in memory: rows become visible on commit; a row whose last field is "NaN" is refused.
+// A table in memory: rows become visible on commit; a row whose last field is "NaN" is refused
+// as it is added, one whose last field is "late" when its batch is committed. With `overlap`, a
+// batch is committed only when the next one is handed over (or on Flush), as a sink that stores
+// one batch while the next is sent does.
 struct Table {
     QStringList columns;
-    QList<QStringList> rows, pending;
+    QList<QStringList> rows, pending, handed;
     int commits = 0, rollbacks = 0;
+    bool overlap = false;
 };
 
 struct MemorySink : BulkRowSink {
@@ -122,14 +126,31 @@ struct MemorySink : BulkRowSink {
         t->pending << row;
         return RowResult::Accepted;
     }
-    bool CommitBatch(QString*) override {
-        t->rows += std::exchange(t->pending, {});
-        ++t->commits;
-        BatchCommitted();
+    bool RejectsAtCommit() const override { return true; }
+    bool CommitBatch(QString* error) override {
+        if (t->overlap && !t->handed.isEmpty())
+            Flush(error);
+        t->handed = std::exchange(t->pending, {});
+        return t->overlap || Flush(error);
+    }
+    bool Flush(QString*) override {
+        std::vector<LateRejection> refused;
+        for (int i = 0; i < t->handed.size(); ++i) {
+            if (t->handed[i].last() == "late")
+                refused.push_back({i, "refused late", t->handed[i]});
+            else
+                t->rows << t->handed[i];
+        }
+        if (!t->handed.isEmpty()) {
+            ++t->commits;
+            BatchCommitted(std::move(refused));
+        }
+        t->handed.clear();
         return true;
     }
     void Rollback() override {
         t->pending.clear();
+        t->handed.clear();
         ++t->rollbacks;
     }
     Table* t;
@@ -143,7 +164,8 @@ class BulkInsertTest : public ::testing::Test {
 
     // Runs a one-step package loading `file` through the data link `link`; the warehouse that
     // the package's variables name has the link "Inbox" alone. Returns the step's result.
-    int Run(int maxErrors, const QString& link = "Inbox") {
+    int Run(int maxErrors, const QString& link = "Inbox",
+            const QByteArray& rows = "1,10\n2\n3,NaN\n4,\"40\"x\n5,50\n6,60\n7,70\n") {
         PackageServices s = DefaultPackageServices();
         s.openBulkSink = [this](const ResolvedConnection&, const QString&, QString*) {
             return std::make_unique<MemorySink>(&table);
@@ -158,7 +180,7 @@ class BulkInsertTest : public ::testing::Test {
             return true;
         };
         QDir().mkpath(dir.filePath("in"));
-        writeAll(file, "id,amount\n1,10\n2\n3,NaN\n4,\"40\"x\n5,50\n6,60\n7,70\n");
+        writeAll(file, "id,amount\n" + rows);
         const QString xml =
             QStringLiteral(
                 "<Package name=\"Pkg\"><GlobalVariables>"
@@ -210,6 +232,30 @@ TEST_F(BulkInsertTest, TooManyErrorsCancelTheLoad) {
     EXPECT_EQ(table.rows, (QList<QStringList>{})) << "the open batch (row 1) is discarded";
     EXPECT_EQ(table.rollbacks, 1);
     EXPECT_EQ(Errors().last(), "line 4: the load was cancelled: more than 1 error");
+}
+
+// A sink that commits a batch only once the next one is sent gives the same rows, errors and
+// order of errors as one that commits each batch at once, also when the errors end the load.
+TEST_F(BulkInsertTest, OverlappingBatchesKeepTheFilesOrder) {
+    const QByteArray rows = "1,10\n2,late\n3,30\n4\n5,NaN\n6,late\n7,70\n";
+    for (int maxErrors : {5, 0, 2}) {
+        QList<QList<QStringList>> tables;
+        QList<QStringList> errors;
+        for (bool overlap : {false, true}) {
+            table = Table();
+            table.overlap = overlap;
+            Run(maxErrors, "Inbox", rows);
+            tables << table.rows;
+            errors << Errors();
+        }
+        EXPECT_EQ(tables[1], tables[0]) << maxErrors;
+        EXPECT_EQ(errors[1], errors[0]) << maxErrors;
+        if (maxErrors == 5) {
+            EXPECT_EQ(errors[0],
+                      QStringList({"line 3: refused late", "line 5: expected 2 fields, found 1",
+                                   "line 6: 'NaN' is not a number", "line 7: refused late"}));
+        }
+    }
 }
 
 TEST_F(BulkInsertTest, UnresolvableDataLinkFailsTheStep) {

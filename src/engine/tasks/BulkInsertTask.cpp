@@ -148,17 +148,37 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                           .arg(path, table, Counted(rejected.Count() - 1, "error", "errors"));
         }
     };
-    auto rejectCurrent = [&](const QString& why) {
-        reject(records.RecordLine(), why, records.RecordText());
-    };
     // The rows of the current batch, for a sink that may refuse some of them when the batch is
     // committed; and the batches handed over to the sink and not committed yet, oldest first.
     std::vector<qint64> batchLines;
     struct HandedOver {
+        qint64 number;
         qint64 rows;
         std::vector<qint64> lines;
     };
     std::deque<HandedOver> handedOver;
+    qint64 batchNumber = 0;  // of the current batch
+    // Records refused while an earlier batch is not committed yet wait for it, so that the
+    // error file and the count of errors follow the file's order as if each batch had been
+    // committed before the next was read.
+    struct Deferred {
+        qint64 batch, line;
+        QString why, data;
+    };
+    std::deque<Deferred> deferred;
+    auto rejectCurrent = [&](const QString& why) {
+        if (handedOver.empty())
+            reject(records.RecordLine(), why, records.RecordText());
+        else
+            deferred.push_back({batchNumber, records.RecordLine(), why, records.RecordText()});
+    };
+    auto releaseDeferred = [&]() {
+        while (!deferred.empty() && failure.isEmpty() &&
+               (handedOver.empty() || deferred.front().batch <= handedOver.front().number)) {
+            reject(deferred.front().line, deferred.front().why, deferred.front().data);
+            deferred.pop_front();
+        }
+    };
     auto takeCommitted = [&]() {
         for (const auto& refused : sink->TakeCommittedBatches()) {
             if (handedOver.empty())
@@ -174,10 +194,11 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                        late.fields.join(QChar::fromLatin1(task.delimiter)));
             }
             committed += stored;
+            releaseDeferred();
         }
     };
     auto commitBatch = [&]() {
-        handedOver.push_back({inBatch, std::move(batchLines)});
+        handedOver.push_back({batchNumber++, inBatch, std::move(batchLines)});
         batchLines.clear();
         inBatch = 0;
         if (!sink->CommitBatch(&error))
