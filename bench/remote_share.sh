@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Share copy of remote data: 1 GiB in 64 files (SIZE_MB=n changes the total), copied by
+# Share copy of remote data: 1 GiB in 64 files (SIZE_MB=n changes the total, FILES=n the number
+# of files), copied by
 # `pendrill-admin remote fetch` (status "ready", one pass, a whole process with its start-up and
 # its 65 job-history records) and by `cp` from the same directory into the same file system,
 # ROUNDS times (default 5) after one warm-up round of each (which also brings the source files
@@ -17,7 +18,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$here/bench/remote_common.sh"
 size_mb=${SIZE_MB:-1024}
 rounds=${ROUNDS:-5}
-files=64
+files=${FILES:-64}
 
 mkdir -p "$work/site"
 echo "writing $files files, $size_mb MiB in all..."

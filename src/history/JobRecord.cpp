@@ -79,6 +79,12 @@ bool JobRecord::Close(qint32 kind, const QString& applicationName,
         reportStorageError(QStringLiteral("cannot open the repository"), repo.LastError());
         return false;
     }
+    return Close(repo, kind, applicationName, arguments);
+}
+
+bool JobRecord::Close(Repository::Connection& repo, qint32 kind, const QString& applicationName,
+                      const CloseArguments& arguments) {
+    closed_ = true;
     QJsonArray args;
     for (const QVariant& v : arguments)
         args.append(QJsonValue::fromVariant(v));

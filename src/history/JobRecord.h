@@ -7,6 +7,10 @@
 #include <QVariantMap>
 #include <array>
 
+namespace Repository {
+class Connection;
+}
+
 // One job-history record of the repository. Properties are set one by one while a job runs;
 // Close stores the record with its closing arguments. A property never set is stored as null; a
 // text property set to a null QString is stored as the empty text, like any other set value.
@@ -66,6 +70,9 @@ class JobRecord {
     // job's outcome is already in the run log and the status file); they are said on standard
     // error. Returns whether the record was stored.
     bool Close(qint32 kind, const QString& applicationName,
+               const CloseArguments& arguments = DefaultCloseArguments());
+    // The same, into a repository already open (one that stores many records keeps it open).
+    bool Close(Repository::Connection& repository, qint32 kind, const QString& applicationName,
                const CloseArguments& arguments = DefaultCloseArguments());
 
     // Stores beside the stored record how Pendrill's own run ended: its exit status and the

@@ -268,13 +268,13 @@ bool flushToDisk(int dirFd, QString* error) {
     return true;
 }
 
-// Stores the copy's job-history records on a thread of its own, one after the other in the order
-// they were handed over, while the next file is copied: each record opens the repository, runs
-// its statements and closes it again (about half a millisecond), and the first one also flushes
-// the repository's fresh log, all of which would otherwise wait between two files. The thread
-// holds the repository open meanwhile, so that no record's close checkpoints it, and runs as a
-// batch thread, so that waking it for a record does not take the processor from the copy. The
-// destructor returns once every record is stored.
+// Stores the copy's job-history records on a thread of its own, in the order they were handed
+// over, while the next file is copied: storing a record (and the first one's flush of the
+// repository's fresh log) would otherwise wait between two files. The thread holds the
+// repository open meanwhile and stores the records that gathered while it was busy in one
+// transaction, so that many small files do not cost one commit each; it runs as a batch thread,
+// so that waking it for a record does not take the processor from the copy. The destructor
+// returns once every record is stored.
 class RecordStore {
   public:
     RecordStore() : worker_([this] { run(); }) {}
@@ -305,6 +305,7 @@ class RecordStore {
         QString application;
     };
 
+    // Records handed over while others were stored are stored together, in one transaction.
     void run() {
         const sched_param normal{};
         ::sched_setscheduler(0, SCHED_BATCH, &normal);  // this thread only; best effort
@@ -315,12 +316,25 @@ class RecordStore {
             wake_.wait(lock, [this] { return finished_ || !queue_.empty(); });
             if (queue_.empty())
                 return;
-            Pending next = std::move(queue_.front());
-            queue_.pop_front();
+            std::deque<Pending> next = std::move(queue_);
+            queue_.clear();
             lock.unlock();
             if (!opened)
                 opened = repository.Open();
-            next.record.Close(next.kind, next.application);
+            const bool together = opened && next.size() > 1 && repository.Db().transaction();
+            for (Pending& pending : next) {
+                if (opened)
+                    pending.record.Close(repository, pending.kind, pending.application);
+                else
+                    pending.record.Close(pending.kind, pending.application);
+            }
+            // Should the records not be stored together, each is stored on its own (and says
+            // why it cannot be).
+            if (together && !repository.Db().commit()) {
+                repository.Db().rollback();
+                for (Pending& pending : next)
+                    pending.record.Close(pending.kind, pending.application);
+            }
             lock.lock();
         }
     }
