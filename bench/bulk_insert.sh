@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Bulk insert of a generated 8-column CSV file (1,000,000 rows by default, ROWS=n to change):
+# Bulk insert of a generated CSV file (1,000,000 rows by default, ROWS=n to change; BATCH=n rows
+# per batch, 50,000 by default; SHAPE=typed for 10 columns of many types instead of the 8 mostly
+# text columns, see bench/gen_csv.py):
 #   embedded server: Pendrill's BulkInsert task  vs  sqlite3's .import of the same file
 #   PostgreSQL:      Pendrill's BulkInsert task  vs  psql's \copy of the same file
 # into the same table, one after the other in this run. Prints rows per second and the ratios.
@@ -29,11 +31,21 @@ now() { date +%s.%N; }
 rate() { python3 -c "print(f'{$1 / ($3 - $2):12,.0f}')"; }
 secs() { python3 -c "print(f'{$2 - $1:8.2f}')"; }
 
-table_sql="CREATE TABLE orders (id INTEGER, customer TEXT, city TEXT, order_date TEXT,
+shape=${SHAPE:-orders}
+case $shape in
+    orders)
+        table_sql="CREATE TABLE orders (id INTEGER, customer TEXT, city TEXT, order_date TEXT,
            quantity INTEGER, amount NUMERIC(12,2), status TEXT, note TEXT)"
+        columns=8 ;;
+    typed)
+        table_sql="CREATE TABLE orders (id INTEGER, name TEXT, note VARCHAR(20), d DATE,
+           ts TIMESTAMP, flag BOOLEAN, price FLOAT8, qty SMALLINT, big BIGINT, amount NUMERIC(14,3))"
+        columns=10 ;;
+    *) echo "SHAPE is orders or typed" >&2; exit 2 ;;
+esac
 
 echo "generating $rows rows..."
-python3 "$here/bench/gen_csv.py" "$rows" "$work/orders.csv"
+python3 "$here/bench/gen_csv.py" "$rows" "$work/orders.csv" "$shape"
 chmod 644 "$work/orders.csv"
 echo "file: $(du -h "$work/orders.csv" | cut -f1)"
 
@@ -118,7 +130,7 @@ copied=$(psql_ -d benchcopy -tAc "SELECT count(*) FROM orders")
 
 # --- figures ----------------------------------------------------------------------------------
 echo
-echo "bulk insert of $rows rows x 8 columns ($(du -h "$work/orders.csv" | cut -f1)), batch $batch"
+echo "bulk insert of $rows rows x $columns columns ($(du -h "$work/orders.csv" | cut -f1)), batch $batch"
 printf '%-34s %10s %8s %14s\n' "" rows seconds rows/s
 printf '%-34s %10s %8s %14s\n' "embedded: pendrill BulkInsert" "$loaded" "$(secs "$p0" "$p1")" "$(rate "$loaded" "$p0" "$p1")"
 printf '%-34s %10s %8s %14s\n' "embedded: sqlite3 .import" "$imported" "$(secs "$s0" "$s1")" "$(rate "$imported" "$s0" "$s1")"
