@@ -80,6 +80,126 @@ class RejectedRows {
     std::vector<Entry> errors_;
 };
 
+// The rows of a load on their way to the sink in batches: the batch being filled, the batches
+// handed over and not committed yet (a sink may store one while the next is filled), the rows
+// committed, and the records refused. Refusals reach the error rows in the file's order, as if
+// each batch were committed before the next was read: a record refused while an earlier batch is
+// still open waits for that batch's own refusals. More refusals than the task allows end the
+// load: Failure() then says why, and refusals still waiting are dropped.
+class BatchLedger {
+  public:
+    BatchLedger(BulkRowSink& sink, RejectedRows& rejected, const BulkInsertTask& task, QString path,
+                QString table)
+        : sink_(sink),
+          rejected_(rejected),
+          task_(task),
+          path_(std::move(path)),
+          table_(std::move(table)) {}
+
+    // A record refused as it was read or handed to the sink.
+    void Refuse(qint64 line, const QString& why, const QString& data) {
+        if (handedOver_.empty())
+            refuseNow(line, why, data);
+        else
+            waiting_.push_back({batchNumber_, line, why, data});
+    }
+
+    // A row the sink took into the current batch; the batch is handed over once it is full.
+    void Took(qint64 line) {
+        if (sink_.RejectsAtCommit())
+            lines_.push_back(line);
+        if (++inBatch_ >= task_.batchSize)
+            HandOver();
+    }
+    qint64 RowsInBatch() const { return inBatch_; }
+
+    // Hands the current batch to the sink.
+    void HandOver() {
+        handedOver_.push_back({batchNumber_++, inBatch_, std::move(lines_)});
+        lines_.clear();
+        inBatch_ = 0;
+        QString error;
+        if (!sink_.CommitBatch(&error))
+            Fail(error);
+        takeCommitted();
+    }
+
+    // Waits until the batches handed over are committed.
+    void Flush() {
+        QString error;
+        if (!sink_.Flush(&error))
+            Fail(error);
+        takeCommitted();
+    }
+
+    // Ends the load with `why`, unless it has already ended.
+    void Fail(const QString& why) {
+        if (failure_.isEmpty())
+            failure_ = why;
+    }
+    const QString& Failure() const { return failure_; }
+    qint64 Committed() const { return committed_; }
+
+  private:
+    void refuseNow(qint64 line, const QString& why, const QString& data) {
+        rejected_.Add(line, why, data);
+        if (failure_.isEmpty() && rejected_.Count() > task_.maxErrors) {
+            rejected_.Add(line,
+                          QStringLiteral("the load was cancelled: more than %1")
+                              .arg(Counted(task_.maxErrors, "error", "errors")),
+                          QString());
+            Fail(QStringLiteral("Bulk insert of '%1' into '%2' was cancelled after %3")
+                     .arg(path_, table_, Counted(rejected_.Count() - 1, "error", "errors")));
+        }
+    }
+
+    // Counts the batches the sink has committed since, with the rows it refused in each, and
+    // lets the refusals wait for them follow.
+    void takeCommitted() {
+        for (const auto& refused : sink_.TakeCommittedBatches()) {
+            if (handedOver_.empty())
+                break;
+            const Batch batch = std::move(handedOver_.front());
+            handedOver_.pop_front();
+            qint64 stored = batch.rows;
+            for (const BulkRowSink::LateRejection& late : refused) {
+                if (late.row < 0 || late.row >= static_cast<int>(batch.lines.size()))
+                    continue;
+                --stored;
+                refuseNow(batch.lines[late.row], late.reason,
+                          late.fields.join(QChar::fromLatin1(task_.delimiter)));
+            }
+            committed_ += stored;
+            while (!waiting_.empty() && failure_.isEmpty() &&
+                   (handedOver_.empty() || waiting_.front().batch <= handedOver_.front().number)) {
+                refuseNow(waiting_.front().line, waiting_.front().why, waiting_.front().data);
+                waiting_.pop_front();
+            }
+        }
+    }
+
+    struct Batch {
+        qint64 number;
+        qint64 rows;
+        std::vector<qint64> lines;  // of its rows, for a sink that refuses rows at commit
+    };
+    struct Waiting {
+        qint64 batch, line;
+        QString why, data;
+    };
+    BulkRowSink& sink_;
+    RejectedRows& rejected_;
+    const BulkInsertTask& task_;
+    const QString path_, table_;
+    qint64 batchNumber_ = 0;  // of the batch being filled
+    qint64 inBatch_ = 0;
+    std::vector<qint64> lines_;
+    std::deque<Batch> handedOver_;
+    std::deque<Waiting> waiting_;
+    qint64 committed_ = 0;
+    QString failure_;
+};
+
 QString FieldText(const BulkField& f) {
     return QString::fromUtf8(f.text.data(), f.text.size());
 }
@@ -133,92 +253,18 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         return TaskOutcome::Failure(
             error.isEmpty() ? QStringLiteral("Bulk insert needs a database connection") : error);
 
-    qint64 committed = 0;
-    qint64 inBatch = 0;
+    BatchLedger ledger(*sink, rejected, task, path, table);
+    auto refuseCurrent = [&](const QString& why) {
+        ledger.Refuse(records.RecordLine(), why, records.RecordText());
+    };
     bool begun = false;
-    QString failure;
-    auto reject = [&](qint64 line, const QString& why, const QString& data) {
-        rejected.Add(line, why, data);
-        if (failure.isEmpty() && rejected.Count() > task.maxErrors) {
-            rejected.Add(line,
-                         QStringLiteral("the load was cancelled: more than %1")
-                             .arg(Counted(task.maxErrors, "error", "errors")),
-                         QString());
-            failure = QStringLiteral("Bulk insert of '%1' into '%2' was cancelled after %3")
-                          .arg(path, table, Counted(rejected.Count() - 1, "error", "errors"));
-        }
-    };
-    // The rows of the current batch, for a sink that may refuse some of them when the batch is
-    // committed; and the batches handed over to the sink and not committed yet, oldest first.
-    std::vector<qint64> batchLines;
-    struct HandedOver {
-        qint64 number;
-        qint64 rows;
-        std::vector<qint64> lines;
-    };
-    std::deque<HandedOver> handedOver;
-    qint64 batchNumber = 0;  // of the current batch
-    // Records refused while an earlier batch is not committed yet wait for it, so that the
-    // error file and the count of errors follow the file's order as if each batch had been
-    // committed before the next was read.
-    struct Deferred {
-        qint64 batch, line;
-        QString why, data;
-    };
-    std::deque<Deferred> deferred;
-    auto rejectCurrent = [&](const QString& why) {
-        if (handedOver.empty())
-            reject(records.RecordLine(), why, records.RecordText());
-        else
-            deferred.push_back({batchNumber, records.RecordLine(), why, records.RecordText()});
-    };
-    auto releaseDeferred = [&]() {
-        while (!deferred.empty() && failure.isEmpty() &&
-               (handedOver.empty() || deferred.front().batch <= handedOver.front().number)) {
-            reject(deferred.front().line, deferred.front().why, deferred.front().data);
-            deferred.pop_front();
-        }
-    };
-    auto takeCommitted = [&]() {
-        for (const auto& refused : sink->TakeCommittedBatches()) {
-            if (handedOver.empty())
-                break;
-            const HandedOver batch = std::move(handedOver.front());
-            handedOver.pop_front();
-            qint64 stored = batch.rows;
-            for (const BulkRowSink::LateRejection& late : refused) {
-                if (late.row < 0 || late.row >= static_cast<int>(batch.lines.size()))
-                    continue;
-                --stored;
-                reject(batch.lines[late.row], late.reason,
-                       late.fields.join(QChar::fromLatin1(task.delimiter)));
-            }
-            committed += stored;
-            releaseDeferred();
-        }
-    };
-    auto commitBatch = [&]() {
-        handedOver.push_back({batchNumber++, inBatch, std::move(batchLines)});
-        batchLines.clear();
-        inBatch = 0;
-        if (!sink->CommitBatch(&error))
-            failure = error;
-        takeCommitted();
-    };
-    // Waits for the batches handed over.
-    auto flush = [&]() {
-        if (!sink->Flush(&error) && failure.isEmpty())
-            failure = error;
-        takeCommitted();
-    };
-
-    while (failure.isEmpty()) {
-        // A stop request ends the load at once: the open batch is rolled back, committed batches
-        // stay.
+    while (ledger.Failure().isEmpty()) {
+        // A stop request ends the load at once: the batches handed over are committed, the open
+        // batch is rolled back.
         if (StopFlags::StopRequested) {
-            flush();
-            failure = QStringLiteral("Bulk insert of '%1' into '%2' stopped by the user after %3")
-                          .arg(path, table, Counted(committed, "row", "rows"));
+            ledger.Flush();
+            ledger.Fail(QStringLiteral("Bulk insert of '%1' into '%2' stopped by the user after %3")
+                            .arg(path, table, Counted(ledger.Committed(), "row", "rows")));
             break;
         }
         const BulkField* row = nullptr;
@@ -227,54 +273,49 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         if (status == FlatFileReader::Status::End)
             break;
         if (status == FlatFileReader::Status::Malformed) {
-            rejectCurrent(reason);
+            refuseCurrent(reason);
             continue;
         }
         if (expected < 0)
             expected = count;
         if (count != expected) {
-            rejectCurrent(QStringLiteral("expected %1, found %2")
+            refuseCurrent(QStringLiteral("expected %1, found %2")
                               .arg(Counted(expected, "field", "fields"))
                               .arg(count));
             continue;
         }
         if (!begun) {
             if (!sink->Begin(columns, expected, &error)) {
-                failure = error;
+                ledger.Fail(error);
                 break;
             }
             begun = true;
         }
         switch (sink->AddRow(row, count, &reason)) {
             case BulkRowSink::RowResult::Accepted:
-                if (sink->RejectsAtCommit())
-                    batchLines.push_back(records.RecordLine());
-                if (++inBatch >= task.batchSize)
-                    commitBatch();
+                ledger.Took(records.RecordLine());
                 // The window stays responsive (and a stop request can arrive) during long loads,
                 // also when a batch is the whole file: every few milliseconds.
-                if (inBatch % 2048 == 0)
+                if (ledger.RowsInBatch() % 2048 == 0)
                     Operator().ProcessPendingEvents();
                 break;
             case BulkRowSink::RowResult::Rejected:
-                rejectCurrent(reason);
+                refuseCurrent(reason);
                 break;
             case BulkRowSink::RowResult::Fatal:
-                failure = reason;
+                ledger.Fail(reason);
                 break;
         }
     }
-    if (failure.isEmpty() && begun && inBatch > 0)
-        commitBatch();
-    if (failure.isEmpty() && begun)
-        flush();
-    if (!failure.isEmpty() && begun)
+    if (ledger.Failure().isEmpty() && begun && ledger.RowsInBatch() > 0)
+        ledger.HandOver();
+    if (ledger.Failure().isEmpty() && begun)
+        ledger.Flush();
+    if (!ledger.Failure().isEmpty() && begun)
         sink->Rollback();
 
     QString errorFile;
-    if (!rejected.Write(&errorFile) && failure.isEmpty())
-        failure = QStringLiteral("Can not write the error file '%1'").arg(errorFile);
-    if (!failure.isEmpty())
-        return TaskOutcome{false, committed, failure};
-    return TaskOutcome{true, committed, QString()};
+    if (!rejected.Write(&errorFile))
+        ledger.Fail(QStringLiteral("Can not write the error file '%1'").arg(errorFile));
+    return TaskOutcome{ledger.Failure().isEmpty(), ledger.Committed(), ledger.Failure()};
 }
