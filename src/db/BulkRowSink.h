@@ -1,8 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <utility>
 #include <vector>
 
@@ -55,6 +57,16 @@ class BulkRowSink {
     };
     virtual bool RejectsAtCommit() const { return false; }
 
+    // How a sink has the rows of a batch again, for a batch the database refused as a whole and
+    // that must be stored row by row: the values of row `row` (0 = the first row accepted in the
+    // batch) of batch `batch` (0 = the first batch of the load, counted by CommitBatch), as they
+    // were handed to AddRow; `nulls` says which are null. False when they cannot be had. A caller
+    // that can read its rows again gives this before Begin; a sink without it keeps a copy of
+    // every row of a batch until it is committed.
+    using RowReplay = std::function<bool(qint64 batch, int row, std::vector<QByteArray>* values,
+                                         std::vector<bool>* nulls)>;
+    void SetRowReplay(RowReplay replay) { replay_ = std::move(replay); }
+
     // The batches committed since the last call, oldest first: for each, the rows refused.
     std::vector<std::vector<LateRejection>> TakeCommittedBatches() {
         return std::exchange(committed_, {});
@@ -66,6 +78,9 @@ class BulkRowSink {
         committed_.push_back(std::move(refused));
     }
 
+    const RowReplay& Replay() const { return replay_; }
+
   private:
     std::vector<std::vector<LateRejection>> committed_;
+    RowReplay replay_;
 };

@@ -3,25 +3,32 @@
 #include "db/postgres/CopyText.h"
 #include "db/postgres/PgResult.h"
 
-void CopyLane::Start(PGconn* pg, const Statements* statements) {
+void CopyLane::Start(PGconn* pg, const Statements* statements,
+                     const BulkRowSink::RowReplay* replay) {
     pg_ = pg;
     statements_ = statements;
+    replay_ = replay;
     clearBatch();
 }
 
 bool CopyLane::AddRow(const BulkField* fields, int count, QString* reason) {
-    const qsizetype start = buffer_.size();
-    if (!AppendCopyRow(buffer_, fields, count, reason))
+    if (!CopyRowAllowed(fields, count, reason))
         return false;
-    rowStarts_.push_back(start);
     if (binaryBatch_ && !appendBinaryRow(fields, count))
         leaveBinary();
+    if (keepsText() || !binaryBatch_) {
+        const qsizetype start = buffer_.size();
+        AppendCopyRow(buffer_, fields, count, reason);
+        if (keepsText())
+            rowStarts_.push_back(start);
+    }
+    ++rows_;
     stream(false);
     return true;
 }
 
 void CopyLane::HandOver() {
-    if (rowStarts_.empty() || handedOver_)
+    if (rows_ == 0 || handedOver_)
         return;
     handedOver_ = true;
     if (binaryBatch_)
@@ -35,7 +42,7 @@ void CopyLane::HandOver() {
 
 bool CopyLane::Commit(std::vector<BulkRowSink::LateRejection>* refused, QString* error) {
     refused->clear();
-    if (rowStarts_.empty()) {
+    if (rows_ == 0) {
         clearBatch();
         return true;
     }
@@ -87,7 +94,7 @@ bool CopyLane::appendBinaryRow(const BulkField* fields, int count) {
 }
 
 // The batch goes as text from now on: a binary COPY already under way is cancelled and the text
-// of the batch is sent from its first row.
+// of the batch is sent from its first row (read again when it was not kept).
 void CopyLane::leaveBinary() {
     binaryBatch_ = false;
     endCopy("cancelled", nullptr);
@@ -96,6 +103,23 @@ void CopyLane::leaveBinary() {
     binary_.resize(0);
     sent_ = 0;
     streamFailed_ = false;
+    if (keepsText())
+        return;
+    buffer_.resize(0);
+    std::vector<QByteArray> values;
+    std::vector<bool> nulls;
+    std::vector<BulkField> fields;
+    QString reason;
+    for (int row = 0; row < rows_; ++row) {
+        if (!rowValues(row, &values, &nulls)) {
+            streamFailed_ = true;  // the batch goes row by row, where the failure is told
+            return;
+        }
+        fields.resize(values.size());
+        for (size_t i = 0; i < values.size(); ++i)
+            fields[i] = {QByteArrayView(values[i]), nulls[i]};
+        AppendCopyRow(buffer_, fields.data(), static_cast<int>(fields.size()), &reason);
+    }
 }
 
 bool CopyLane::command(const char* sql, QString* error) {
@@ -143,8 +167,11 @@ bool CopyLane::stream(bool all) {
         }
         sent_ += n;
     }
-    if (binaryBatch_) {  // the text of the batch is kept; its binary form only until sent
+    if (binaryBatch_) {  // the binary form is kept only until it is sent
         binary_.resize(0);
+        sent_ = 0;
+    } else if (!keepsText()) {
+        buffer_.resize(0);
         sent_ = 0;
     }
     return true;
@@ -179,6 +206,7 @@ bool CopyLane::collectCopyResult(QString* error) {
 void CopyLane::clearBatch() {
     buffer_.resize(0);
     rowStarts_.clear();
+    rows_ = 0;
     sent_ = 0;
     streamFailed_ = false;
     handedOver_ = false;
@@ -191,12 +219,15 @@ void CopyLane::clearBatch() {
 bool CopyLane::loadRowByRow(std::vector<BulkRowSink::LateRejection>* refused, QString* error) {
     if (!command("BEGIN", error))
         return false;
-    for (size_t row = 0; row < rowStarts_.size(); ++row) {
-        const qsizetype begin = rowStarts_[row];
-        const qsizetype end = row + 1 < rowStarts_.size() ? rowStarts_[row + 1] : buffer_.size();
-        std::vector<bool> nulls;
-        const std::vector<QByteArray> fields =
-            DecodeCopyRow(QByteArrayView(buffer_).sliced(begin, end - begin), nulls);
+    std::vector<QByteArray> fields;
+    std::vector<bool> nulls;
+    for (int row = 0; row < rows_; ++row) {
+        if (!rowValues(row, &fields, &nulls)) {
+            *error = QStringLiteral(
+                "the rows of a batch the server refused could not be read "
+                "again to be stored one by one");
+            return false;
+        }
         std::vector<const char*> values(fields.size());
         for (size_t i = 0; i < fields.size(); ++i)
             values[i] = nulls[i] ? nullptr : fields[i].constData();
@@ -213,10 +244,20 @@ bool CopyLane::loadRowByRow(std::vector<BulkRowSink::LateRejection>* refused, QS
         QStringList rowValues;
         for (size_t i = 0; i < fields.size(); ++i)
             rowValues << (nulls[i] ? QString() : QString::fromUtf8(fields[i]));
-        refused->push_back({static_cast<int>(row),
-                            QString::fromUtf8(PQresultErrorMessage(r.get())).trimmed(), rowValues});
+        refused->push_back(
+            {row, QString::fromUtf8(PQresultErrorMessage(r.get())).trimmed(), rowValues});
         if (!command("ROLLBACK TO SAVEPOINT bulk_row", error))
             return false;
     }
     return command("COMMIT", error);
+}
+
+// The values of a row of the batch: from the text kept, or read again.
+bool CopyLane::rowValues(int row, std::vector<QByteArray>* values, std::vector<bool>* nulls) const {
+    if (!keepsText())
+        return (*replay_)(batch_, row, values, nulls) && values->size() == nulls->size();
+    const qsizetype begin = rowStarts_[row];
+    const qsizetype end = row + 1 < rows_ ? rowStarts_[row + 1] : buffer_.size();
+    *values = DecodeCopyRow(QByteArrayView(buffer_).sliced(begin, end - begin), *nulls);
+    return true;
 }

@@ -15,8 +15,10 @@
 //
 // The COPY is binary when the client can write every value of the batch in its column's binary
 // form, which spares the server the parsing of text; a batch with a column of another type, or
-// with a value in a form the client does not write, goes as text. The text of every row is kept
-// either way, for the text COPY and for the row-by-row load.
+// with a value in a form the client does not write, goes as text. Each form is kept only until it
+// is sent: rows needed again (the text of the rows before one that turns a batch to text, every
+// row for the row-by-row load) come from the load's row replay. Without one, the text of every
+// row is kept until the batch is committed.
 //
 // A batch is handed over (its last bytes sent) before its outcome is collected, so that the
 // server can still be storing it while another lane fills the next batch.
@@ -31,11 +33,14 @@ class CopyLane {
     CopyLane(const CopyLane&) = delete;
     CopyLane& operator=(const CopyLane&) = delete;
 
-    void Start(PGconn* pg, const Statements* statements);
+    // `replay` (it may be empty) gives the rows of a batch again.
+    void Start(PGconn* pg, const Statements* statements, const BulkRowSink::RowReplay* replay);
+    // The number of the batch the lane fills next, as the row replay counts batches.
+    void SetBatch(qint64 batch) { batch_ = batch; }
 
     // Adds a row to the batch; false with `reason` when the row cannot go by COPY at all.
     bool AddRow(const BulkField* fields, int count, QString* reason);
-    bool Empty() const { return rowStarts_.empty(); }
+    bool Empty() const { return rows_ == 0; }
 
     // Sends the rest of the batch and ends its COPY without waiting for the server.
     void HandOver();
@@ -58,10 +63,15 @@ class CopyLane {
     bool collectCopyResult(QString* error);
     void clearBatch();
     bool loadRowByRow(std::vector<BulkRowSink::LateRejection>* refused, QString* error);
+    bool keepsText() const { return replay_ == nullptr || !*replay_; }
+    bool rowValues(int row, std::vector<QByteArray>* values, std::vector<bool>* nulls) const;
 
     PGconn* pg_ = nullptr;
     const Statements* statements_ = nullptr;
-    QByteArray buffer_;  // the text COPY of the batch
+    const BulkRowSink::RowReplay* replay_ = nullptr;
+    qint64 batch_ = 0;
+    int rows_ = 0;       // in the batch
+    QByteArray buffer_;  // the text COPY of the batch (not sent yet, unless keepsText())
     QByteArray binary_;  // the binary COPY of the batch not sent yet, while binaryBatch_
     bool binaryBatch_ = false;
     qsizetype sent_ = 0;
@@ -70,5 +80,5 @@ class CopyLane {
     bool inTransaction_ = false;
     bool streamFailed_ = false;
     bool handedOver_ = false;
-    std::vector<qsizetype> rowStarts_;
+    std::vector<qsizetype> rowStarts_;  // of each row's text in buffer_, when keepsText()
 };

@@ -2,6 +2,22 @@
 
 #include <cstring>
 
+namespace {
+const char* const kNulInValue = "a value holds a NUL character";
+}
+
+bool CopyRowAllowed(const BulkField* fields, int count, QString* reason) {
+    for (int i = 0; i < count; ++i) {
+        const QByteArrayView text = fields[i].text;
+        if (!fields[i].null && !text.isEmpty() &&
+            std::memchr(text.data(), 0, size_t(text.size()))) {
+            *reason = QString::fromLatin1(kNulInValue);
+            return false;
+        }
+    }
+    return true;
+}
+
 bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QString* reason) {
     // Room for the row with every character escaped; the buffer is cut to what was written.
     const qsizetype start = buffer.size();
@@ -32,7 +48,7 @@ bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QStri
             run = p + 1;
             if (ch == '\0') {
                 buffer.truncate(start);
-                *reason = QStringLiteral("a value holds a NUL character");
+                *reason = QString::fromLatin1(kNulInValue);
                 return false;
             }
             *out++ = '\\';

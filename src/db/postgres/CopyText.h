@@ -13,6 +13,8 @@
 // Appends one row of `count` fields to `buffer`. False, with `buffer` as it was and `reason`
 // set, when a value holds a NUL character (COPY text cannot carry it).
 bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QString* reason);
+// Whether AppendCopyRow takes the row (no value holds a NUL character); `reason` when not.
+bool CopyRowAllowed(const BulkField* fields, int count, QString* reason);
 
 // The fields of one row as AppendCopyRow wrote it (`row` without or with its final LF); `nulls`
 // tells which were NULL.

@@ -46,16 +46,18 @@ class PostgresCopySink final : public TableSinkBase {
         statements_.insert = InsertSql(d, table_, columns_, QStringLiteral("$")).toUtf8();
         const QByteArray table = d.QuoteIdentifier(table_).toUtf8();
         statements_.types = columnTypes(pg, table);
-        lanes_[0].Start(pg, &statements_);
+        lanes_[0].Start(pg, &statements_, &Replay());
         laneCount_ = 1;
         if (rowsNeverWait(pg, table)) {
             second_ = connectAgain(pg);
             if (second_) {
-                lanes_[1].Start(second_.get(), &statements_);
+                lanes_[1].Start(second_.get(), &statements_, &Replay());
                 laneCount_ = 2;
             }
         }
         current_ = 0;
+        handedOver_ = 0;
+        lanes_[0].SetBatch(0);
         return true;
     }
 
@@ -69,13 +71,18 @@ class PostgresCopySink final : public TableSinkBase {
     bool CommitBatch(QString* error) override {
         CopyLane& lane = lanes_[current_];
         lane.HandOver();
-        if (laneCount_ == 1 || !lane.HandedOver())  // one connection, or an empty batch
-            return Flush(error) && commit(lane, error);
+        ++handedOver_;
+        if (laneCount_ == 1 || !lane.HandedOver()) {  // one connection, or an empty batch
+            const bool ok = Flush(error) && commit(lane, error);
+            lane.SetBatch(handedOver_);
+            return ok;
+        }
         // The batch before this one is committed first; this one stays with the server meanwhile.
         const int other = 1 - current_;
         if (lanes_[other].HandedOver() && !commit(lanes_[other], error))
             return false;
         current_ = other;
+        lanes_[other].SetBatch(handedOver_);
         return true;
     }
 
@@ -172,7 +179,8 @@ class PostgresCopySink final : public TableSinkBase {
     CopyLane::Statements statements_;
     std::array<CopyLane, 2> lanes_;
     int laneCount_ = 0;
-    int current_ = 0;  // the lane that takes the rows of the batch being filled
+    int current_ = 0;        // the lane that takes the rows of the batch being filled
+    qint64 handedOver_ = 0;  // batches handed over so far: the number of the one being filled
     PgConnection second_;
 };
 

@@ -104,19 +104,35 @@ class BatchLedger {
             waiting_.push_back({batchNumber_, line, why, data});
     }
 
-    // A row the sink took into the current batch; the batch is handed over once it is full.
-    void Took(qint64 line) {
-        if (sink_.RejectsAtCommit())
+    // A row the sink took into the current batch, at `line` and `span` of the file; the batch is
+    // handed over once it is full.
+    void Took(qint64 line, FlatFileReader::Span span) {
+        if (sink_.RejectsAtCommit()) {
             lines_.push_back(line);
+            spans_.push_back(span);
+        }
         if (++inBatch_ >= task_.batchSize)
             HandOver();
+    }
+
+    // Where row `row` of batch `batch` (as the sink counts them) lies in the file.
+    bool SpanOf(qint64 batch, int row, FlatFileReader::Span* span) const {
+        const std::vector<FlatFileReader::Span>* spans = batch == batchNumber_ ? &spans_ : nullptr;
+        for (const Batch& b : handedOver_)
+            if (b.number == batch)
+                spans = &b.spans;
+        if (spans == nullptr || row < 0 || row >= static_cast<int>(spans->size()))
+            return false;
+        *span = (*spans)[row];
+        return true;
     }
     qint64 RowsInBatch() const { return inBatch_; }
 
     // Hands the current batch to the sink.
     void HandOver() {
-        handedOver_.push_back({batchNumber_++, inBatch_, std::move(lines_)});
+        handedOver_.push_back({batchNumber_++, inBatch_, std::move(lines_), std::move(spans_)});
         lines_.clear();
+        spans_.clear();
         inBatch_ = 0;
         QString error;
         if (!sink_.CommitBatch(&error))
@@ -181,7 +197,9 @@ class BatchLedger {
     struct Batch {
         qint64 number;
         qint64 rows;
-        std::vector<qint64> lines;  // of its rows, for a sink that refuses rows at commit
+        // Of its rows, for a sink that refuses rows at commit (and may read them again).
+        std::vector<qint64> lines;
+        std::vector<FlatFileReader::Span> spans;
     };
     struct Waiting {
         qint64 batch, line;
@@ -194,6 +212,7 @@ class BatchLedger {
     qint64 batchNumber_ = 0;  // of the batch being filled
     qint64 inBatch_ = 0;
     std::vector<qint64> lines_;
+    std::vector<FlatFileReader::Span> spans_;
     std::deque<Batch> handedOver_;
     std::deque<Waiting> waiting_;
     qint64 committed_ = 0;
@@ -254,6 +273,27 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
             error.isEmpty() ? QStringLiteral("Bulk insert needs a database connection") : error);
 
     BatchLedger ledger(*sink, rejected, task, path, table);
+    // A sink that must store a batch row by row reads its rows again from the file, through a
+    // reader of their own (the other one is busy on its thread).
+    FlatFileReader again({task.delimiter, task.quote, task.codePage});
+    bool againOpen = false;
+    sink->SetRowReplay(
+        [&](qint64 batch, int row, std::vector<QByteArray>* values, std::vector<bool>* nulls) {
+            FlatFileReader::Span span;
+            std::vector<BulkField> fields;
+            QString why;
+            if (!ledger.SpanOf(batch, row, &span) ||
+                (!againOpen && !(againOpen = again.Open(path, &why))) ||
+                again.ReadAt(span.begin, &fields, &why) != FlatFileReader::Status::Record)
+                return false;
+            values->clear();
+            nulls->clear();
+            for (const BulkField& f : fields) {
+                values->emplace_back(f.text.data(), f.text.size());
+                nulls->push_back(f.null);
+            }
+            return true;
+        });
     auto refuseCurrent = [&](const QString& why) {
         ledger.Refuse(records.RecordLine(), why, records.RecordText());
     };
@@ -293,7 +333,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         }
         switch (sink->AddRow(row, count, &reason)) {
             case BulkRowSink::RowResult::Accepted:
-                ledger.Took(records.RecordLine());
+                ledger.Took(records.RecordLine(), records.RecordSpan());
                 // The window stays responsive (and a stop request can arrive) during long loads,
                 // also when a batch is the whole file: every few milliseconds.
                 if (ledger.RowsInBatch() % 2048 == 0)

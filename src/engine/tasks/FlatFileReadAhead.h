@@ -31,6 +31,9 @@ class FlatFileReadAhead {
     // The line on which the last record began (1-based), and its raw text.
     qint64 RecordLine() const;
     QString RecordText() const;
+    FlatFileReader::Span RecordSpan() const {
+        return record_ ? record_->span : FlatFileReader::Span{};
+    }
 
   private:
     struct Record {

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QString>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,13 @@ class FlatFileReader {
     // The next record. Record: `fields` holds it. Malformed: `reason` says what is wrong and the
     // reader has moved past the record. End: no more records.
     Status Next(std::vector<BulkField>* fields, QString* reason);
+
+    // The record that begins at `offset` (where RecordSpan put a record read earlier), as Next
+    // reads it; reading goes on from there.
+    Status ReadAt(qsizetype offset, std::vector<BulkField>* fields, QString* reason) {
+        pos_ = std::clamp<qsizetype>(offset, 0, size_);
+        return Next(fields, reason);
+    }
 
     // The line on which the last record began (1-based).
     qint64 RecordLine() const { return recordLine_; }
