@@ -1,21 +1,19 @@
 // Opening a connection to a PostgreSQL server.
 #include <libpq-fe.h>
-#include <poll.h>
 #include <pwd.h>
 #include <unistd.h>
 
+#include <QHash>
+#include <QMutex>
 #include <QSqlError>
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <vector>
 
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
-#include "db/postgres/PgResult.h"
+#include "db/postgres/PgConnect.h"
 #include "db/postgres/PostgresBackend.h"
-#include "util/Errors.h"
-#include "util/StopFlags.h"
 
 namespace {
 
@@ -27,26 +25,42 @@ QString osUserName() {
 
 using Clock = std::chrono::steady_clock;
 
-// Waits up to 100 ms for the socket of a connection being set up: 1 ready, 0 not yet, -1 error.
-int waitForSocket(int fd, PostgresPollingStatusType wanted) {
-    if (fd < 0)
-        return -1;
-    pollfd p{fd, static_cast<short>(wanted == PGRES_POLLING_READING ? POLLIN : POLLOUT), 0};
-    const int n = ::poll(&p, 1, 100);
-    if (n < 0)
-        return errno == EINTR ? 0 : -1;
-    return n > 0 ? 1 : 0;
+// A server that has just taken a connection is not tried again before the next one: a run opens
+// several connections to the same server within a second (the package store, the destination,
+// the job history), and each trial costs the server a process. For longer than this, the server
+// is tried again first.
+constexpr auto kAnsweredMemory = std::chrono::seconds(10);
+
+QMutex answeredLock;
+QHash<QString, Clock::time_point> answeredAt;
+
+QString serverKey(const QSqlDatabase& db) {
+    return db.hostName() + QLatin1Char(':') + QString::number(db.port());
+}
+
+bool answeredLately(const QString& server) {
+    const QMutexLocker locker(&answeredLock);
+    const auto it = answeredAt.constFind(server);
+    return it != answeredAt.cend() && Clock::now() - *it < kAnsweredMemory;
+}
+
+void rememberAnswered(const QString& server) {
+    const QMutexLocker locker(&answeredLock);
+    answeredAt.insert(server, Clock::now());
 }
 
 }  // namespace
 
-// Sets up a connection with libpq's non-blocking calls, looking at the stop flags every 100 ms:
-// a server that does not answer (packets dropped, a server that accepts and then says nothing)
-// keeps the program no longer than the time-out, and SIGTERM or SIGINT ends the wait at once.
-// False with `why` when the time-out or a signal ended the attempt; true when the server
+// Sets up a trial connection with libpq's non-blocking calls, looking at the stop flags every
+// 100 ms: a server that does not answer (packets dropped, a server that accepts and then says
+// nothing) keeps the program no longer than the time-out, and SIGTERM or SIGINT ends the wait at
+// once. False with `why` when the time-out or a signal ended the attempt; true when the server
 // answered, whether it took the login or not (the driver's connection then says what it said).
 bool PostgresBackend::ServerAnswers(const QSqlDatabase& db, int timeoutSeconds,
                                     QString* why) const {
+    const QString server = serverKey(db);
+    if (answeredLately(server))
+        return true;
     std::vector<QByteArray> texts;
     std::vector<const char*> keys, values;
     auto add = [&](const char* key, const QString& value) {
@@ -64,30 +78,14 @@ bool PostgresBackend::ServerAnswers(const QSqlDatabase& db, int timeoutSeconds,
     add("password", db.password());
     keys.push_back(nullptr);
     values.push_back(nullptr);
-    const PgConnection c(PQconnectStartParams(keys.data(), values.data(), 0));
-    if (c == nullptr || PQstatus(c.get()) == CONNECTION_BAD)
+    PendingConnection trial;
+    if (!trial.Start(keys.data(), values.data()) || trial.Ended())
         return true;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(timeoutSeconds);
-    PostgresPollingStatusType status = PGRES_POLLING_WRITING;
-    bool answered = true;
-    while (status != PGRES_POLLING_OK && status != PGRES_POLLING_FAILED) {
-        if (StopFlags::TerminationSignalled) {
-            SetError(why, QStringLiteral("The connection attempt was ended by a stop request."));
-            answered = false;
-            break;
-        }
-        if (Clock::now() >= deadline) {
-            SetError(why, QStringLiteral("Could not connect to the server: timeout expired."));
-            answered = false;
-            break;
-        }
-        const int ready = waitForSocket(PQsocket(c.get()), status);
-        if (ready < 0)
-            break;
-        if (ready > 0)
-            status = PQconnectPoll(c.get());
-    }
-    return answered;
+    if (!trial.Finish(Clock::now() + std::chrono::seconds(timeoutSeconds), why))
+        return false;
+    if (trial.Connected())
+        rememberAnswered(server);
+    return true;
 }
 
 bool PostgresBackend::Open(DbConnection& c, const QString& database, bool trusted) const {

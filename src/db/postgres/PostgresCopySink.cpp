@@ -3,12 +3,15 @@
 #include <libpq-fe.h>
 
 #include <array>
+#include <chrono>
+#include <utility>
 #include <vector>
 
 #include "db/BulkSinkBase.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "db/postgres/CopyLane.h"
+#include "db/postgres/PgConnect.h"
 #include "db/postgres/PgResult.h"
 
 namespace {
@@ -48,13 +51,10 @@ class PostgresCopySink final : public TableSinkBase {
         statements_.types = columnTypes(pg, table);
         lanes_[0].Start(pg, &statements_, &Replay());
         laneCount_ = 1;
-        if (rowsNeverWait(pg, table)) {
-            second_ = connectAgain(pg);
-            if (second_) {
-                lanes_[1].Start(second_.get(), &statements_, &Replay());
-                laneCount_ = 2;
-            }
-        }
+        // The second connection is set up while the first batch is read and sent; a load of a
+        // single batch never waits for it.
+        if (rowsNeverWait(pg, table))
+            connectAgain(pg);
         current_ = 0;
         handedOver_ = 0;
         lanes_[0].SetBatch(0);
@@ -62,6 +62,10 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     RowResult AddRow(const BulkField* fields, int count, QString* reason) override {
+        if (pending_.Started() && ++rowsSinceStep_ == kRowsPerStep) {
+            rowsSinceStep_ = 0;
+            pending_.Step();
+        }
         return lanes_[current_].AddRow(fields, count, reason) ? RowResult::Accepted
                                                               : RowResult::Rejected;
     }
@@ -72,6 +76,8 @@ class PostgresCopySink final : public TableSinkBase {
         CopyLane& lane = lanes_[current_];
         lane.HandOver();
         ++handedOver_;
+        if (lane.HandedOver() && pending_.Started())
+            takeSecondConnection();
         if (laneCount_ == 1 || !lane.HandedOver()) {  // one connection, or an empty batch
             const bool ok = Flush(error) && commit(lane, error);
             lane.SetBatch(handedOver_);
@@ -94,6 +100,7 @@ class PostgresCopySink final : public TableSinkBase {
     void Rollback() override {
         for (int i = 0; i < laneCount_; ++i)
             lanes_[i].Discard();
+        pending_.Drop();
     }
 
   private:
@@ -144,43 +151,68 @@ class PostgresCopySink final : public TableSinkBase {
                QByteArrayView(PQgetvalue(r.get(), 0, 0)) == "t";
     }
 
-    // A second connection with the settings of `pg` (server, database, login), speaking UTF-8
-    // and ISO dates as the first one does. Null when it cannot be had: the load then goes on one.
-    static PgConnection connectAgain(PGconn* pg) {
+    // Starts a second connection with the settings of `pg` (server, database, login), speaking
+    // UTF-8 and ISO dates as the first one does.
+    void connectAgain(PGconn* pg) {
         PQconninfoOption* options = PQconninfo(pg);
         if (options == nullptr)
-            return nullptr;
+            return;
         std::vector<const char*> keys, values;
-        bool timeout = false;
+        QByteArray settings = "-c DateStyle=ISO";
         for (const PQconninfoOption* o = options; o->keyword != nullptr; ++o) {
-            if (o->val == nullptr || *o->val == '\0')
+            if (o->val == nullptr || *o->val == '\0' || qstrcmp(o->keyword, "client_encoding") == 0)
                 continue;
+            if (qstrcmp(o->keyword, "options") == 0) {
+                settings = QByteArray(o->val) + ' ' + settings;
+                continue;
+            }
             keys.push_back(o->keyword);
             values.push_back(o->val);
-            timeout = timeout || qstrcmp(o->keyword, "connect_timeout") == 0;
         }
-        if (!timeout) {
-            keys.push_back("connect_timeout");
-            values.push_back("10");
+        for (const auto& [key, value] :
+             {std::pair{"client_encoding", "UTF8"}, std::pair{"options", settings.constData()}}) {
+            keys.push_back(key);
+            values.push_back(value);
         }
         keys.push_back(nullptr);
         values.push_back(nullptr);
-        PgConnection second(PQconnectdbParams(keys.data(), values.data(), 0));
+        pending_.Start(keys.data(), values.data());
         PQconninfoFree(options);
-        if (PQstatus(second.get()) != CONNECTION_OK ||
-            PQsetClientEncoding(second.get(), "UTF8") != 0)
-            return nullptr;
-        const PgResult r(PQexec(second.get(), "SET DateStyle TO 'ISO'"));
-        if (PQresultStatus(r.get()) != PGRES_COMMAND_OK)
-            return nullptr;
-        return second;
+        rowsSinceStep_ = 0;
     }
+
+    // Takes the second connection for the load's next batches. The first batch does not wait for
+    // it (a load of one batch never needs it); from the second on, a load has more than one batch
+    // and waits for it if need be. One that cannot be had leaves the load on one connection.
+    void takeSecondConnection() {
+        pending_.Step();
+        if (!pending_.Ended()) {
+            QString why;
+            if (handedOver_ == 1 ||
+                !pending_.Finish(PendingConnection::Clock::now() + kSecondConnectWait, &why)) {
+                if (handedOver_ > 1)
+                    pending_.Drop();
+                return;
+            }
+        }
+        second_ = pending_.Take();
+        pending_.Drop();
+        if (second_) {
+            lanes_[1].Start(second_.get(), &statements_, &Replay());
+            laneCount_ = 2;
+        }
+    }
+
+    static constexpr std::chrono::seconds kSecondConnectWait{10};
+    static constexpr int kRowsPerStep = 1024;
 
     CopyLane::Statements statements_;
     std::array<CopyLane, 2> lanes_;
     int laneCount_ = 0;
-    int current_ = 0;        // the lane that takes the rows of the batch being filled
-    qint64 handedOver_ = 0;  // batches handed over so far: the number of the one being filled
+    int current_ = 0;            // the lane that takes the rows of the batch being filled
+    qint64 handedOver_ = 0;      // batches handed over so far: the number of the one being filled
+    PendingConnection pending_;  // the second connection while it is being set up
+    int rowsSinceStep_ = 0;
     PgConnection second_;
 };
 

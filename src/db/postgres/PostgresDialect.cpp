@@ -52,18 +52,35 @@ class PostgresDialect : public SqlDialect {
                            "datistemplate ORDER BY datname"),
             names);
     }
+    // The rows information_schema.columns gives, read from the catalogue itself: the view is
+    // many times slower to ask (a load asks it before each file).
     bool Columns(DbConnection& c, const QString& table,
                  QVector<QVariantList>& rows) const override {
         QString sql = QStringLiteral(
-            "SELECT table_catalog, table_schema, table_name, column_name, ordinal_position, "
-            "data_type FROM information_schema.columns WHERE table_schema NOT IN "
-            "('pg_catalog','information_schema')");
+            "SELECT current_database()::text, nc.nspname::text, c.relname::text, "
+            "a.attname::text, a.attnum::int, "
+            "CASE WHEN t.typtype = 'd' THEN "
+            "  CASE WHEN bt.typelem <> 0 AND bt.typlen = -1 THEN 'ARRAY' "
+            "       WHEN nbt.nspname = 'pg_catalog' THEN format_type(t.typbasetype, NULL) "
+            "       ELSE 'USER-DEFINED' END "
+            "ELSE CASE WHEN t.typelem <> 0 AND t.typlen = -1 THEN 'ARRAY' "
+            "       WHEN nt.nspname = 'pg_catalog' THEN format_type(a.atttypid, NULL) "
+            "       ELSE 'USER-DEFINED' END END "
+            "FROM pg_attribute a JOIN pg_class c ON a.attrelid = c.oid "
+            "JOIN pg_namespace nc ON c.relnamespace = nc.oid "
+            "JOIN pg_type t ON a.atttypid = t.oid JOIN pg_namespace nt ON t.typnamespace = nt.oid "
+            "LEFT JOIN (pg_type bt JOIN pg_namespace nbt ON bt.typnamespace = nbt.oid) "
+            "  ON t.typtype = 'd' AND t.typbasetype = bt.oid "
+            "WHERE a.attnum > 0 AND NOT a.attisdropped AND c.relkind IN ('r', 'v', 'f', 'p') "
+            "AND NOT pg_is_other_temp_schema(nc.oid) AND (pg_has_role(c.relowner, 'USAGE') OR "
+            "has_column_privilege(c.oid, a.attnum, 'SELECT, INSERT, UPDATE, REFERENCES')) "
+            "AND nc.nspname NOT IN ('pg_catalog', 'information_schema')");
         QVariantList params;
         if (!table.isEmpty()) {
-            sql += QStringLiteral(" AND lower(table_name) = lower(?)");
+            sql += QStringLiteral(" AND lower(c.relname) = lower(?)");
             params << table;
         }
-        sql += QStringLiteral(" ORDER BY table_schema, table_name, ordinal_position");
+        sql += QStringLiteral(" ORDER BY nc.nspname, c.relname, a.attnum");
         return DialectQuery(c, sql, params, rows);
     }
     bool Schemata(DbConnection& c, QStringList& names) const override {
