@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Bulk insert of a generated CSV file (1,000,000 rows by default, ROWS=n to change; BATCH=n rows
-# per batch, 50,000 by default; SHAPE=typed for 10 columns of many types instead of the 8 mostly
-# text columns, see bench/gen_csv.py):
+# per batch, 50,000 by default; SHAPE=typed for 10 columns of many types, SHAPE=zoned for time
+# stamps with time zones, times, UUIDs and JSON, instead of the 8 mostly text columns; see
+# bench/gen_csv.py):
 #   embedded server: Pendrill's BulkInsert task  vs  sqlite3's .import of the same file
 #   PostgreSQL:      Pendrill's BulkInsert task  vs  psql's \copy of the same file
 # into the same table, one after the other in this run. Prints rows per second and the ratios.
@@ -41,7 +42,11 @@ case $shape in
         table_sql="CREATE TABLE orders (id INTEGER, name TEXT, note VARCHAR(20), d DATE,
            ts TIMESTAMP, flag BOOLEAN, price FLOAT8, qty SMALLINT, big BIGINT, amount NUMERIC(14,3))"
         columns=10 ;;
-    *) echo "SHAPE is orders or typed" >&2; exit 2 ;;
+    zoned)
+        table_sql="CREATE TABLE orders (id INTEGER, event_at TIMESTAMPTZ, logged_at TIMESTAMPTZ,
+           at_time TIME, ref UUID, payload JSONB, source TEXT, note TEXT)"
+        columns=8 ;;
+    *) echo "SHAPE is orders, typed or zoned" >&2; exit 2 ;;
 esac
 
 echo "generating $rows rows..."

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
 """Writes a delimited file of N rows (with a header) for the bulk-insert benchmark.
 
-gen_csv.py N FILE [orders|typed]
+gen_csv.py N FILE [orders|typed|zoned]
   orders: 8 columns, mostly text (the default)
   typed:  10 columns of many types: quoted texts with commas, doubled quotes and backslashes,
           empty and quoted empty fields, dates with empty fields, time stamps with milliseconds,
           booleans, floating point, small and big integers, decimals
+  zoned:  8 columns: time stamps with a time zone (offsets, Z, none), times, UUIDs, JSON
+          documents, texts
 """
 import random
 import sys
@@ -42,5 +44,20 @@ def typed(f, rnd):
         f.write(",".join([str(i), name, note, d, ts, flag, price, qty, big, amount]) + "\n")
 
 
+def zoned(f, rnd):
+    f.write("id,event_at,logged_at,at_time,ref,payload,source,note\n")
+    for i in range(1, rows + 1):
+        zone = ["+01:00", "Z", "-05:30", ""][i % 4]
+        event = f"2026-{1 + i % 12:02d}-{1 + i % 28:02d}T{i % 24:02d}:{i % 60:02d}:{(i * 7) % 60:02d}{zone}"
+        logged = f"2026-06-{1 + i % 28:02d} 12:{i % 60:02d}:00.{i % 1000000:06d}+02"
+        at_time = f"{i % 24:02d}:{(i * 3) % 60:02d}:{(i * 11) % 60:02d}"
+        ref = "%08x-%04x-%04x-%04x-%012x" % (rnd.getrandbits(32), rnd.getrandbits(16),
+                                            rnd.getrandbits(16), rnd.getrandbits(16),
+                                            rnd.getrandbits(48))
+        payload = '"{""qty"": %d, ""tags"": [""a"", ""b""]}"' % (i % 500) if i % 6 else ""
+        note = '"late, ""again"""' if i % 9 == 0 else f"n{i % 1000}"
+        f.write(",".join([str(i), event, logged, at_time, ref, payload, cities[i % 8], note]) + "\n")
+
+
 with open(out, "w", encoding="utf-8", newline="") as f:
-    {"orders": orders, "typed": typed}[shape](f, random.Random(1976 if shape == "orders" else 7))
+    {"orders": orders, "typed": typed, "zoned": zoned}[shape](f, random.Random(1976 if shape == "orders" else 7))

@@ -49,6 +49,20 @@ TEST(CopyBinary, FieldsWrittenOrLeftToTheServer) {
         {BinaryType::Bool, "Off", B("\0\0\0\1\0", 5)},
         {BinaryType::Bool, "tr", {}},
         {BinaryType::Text, "a\tb\\N", B("\0\0\0\5a\tb\\N", 9)},
+        // 1.5 s after the epoch, given in UTC-01:30 and in UTC
+        {BinaryType::TimestampTz, "1999-12-31T22:30:01.5-01:30",
+         B("\0\0\0\x08\0\0\0\0\0\x16\xe3\x60", 12)},
+        {BinaryType::TimestampTzUtc, "2000-01-01 00:00:01.5",
+         B("\0\0\0\x08\0\0\0\0\0\x16\xe3\x60", 12)},
+        {BinaryType::TimestampTz, "2000-01-01 00:00:01.5", {}},
+        {BinaryType::TimestampTz, "2000-01-01 00:00:01 CET", {}},
+        {BinaryType::TimestampTz, "2000-01-01 00:00:01+16", {}},
+        {BinaryType::Time, "00:00:01.5", B("\0\0\0\x08\0\0\0\0\0\x16\xe3\x60", 12)},
+        {BinaryType::Time, "00:00:01.00000000000000000000001", {}},
+        {BinaryType::Uuid, "000102030405060708090A0B0C0D0e0f",
+         B("\0\0\0\x10\0\1\2\3\4\5\6\7\x08\x09\x0a\x0b\x0c\x0d\x0e\x0f", 20)},
+        {BinaryType::Uuid, "00010203-0405-0607-0809-0a0b0c0d0e0g", {}},
+        {BinaryType::Jsonb, "[1]", B("\0\0\0\4\1[1]", 8)},
     };
     for (const Case& c : cases) {
         QByteArray buffer(1 + MaxBinaryFieldSize(qstrlen(c.text)), 'x');

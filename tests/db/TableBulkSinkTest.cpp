@@ -159,6 +159,62 @@ TEST_P(TableBulkSink, ValuesStoredAsTheServerReadsThem) {
     EXPECT_EQ(stored, QueryRows(*wh->Open(), "SELECT s::text FROM typed s ORDER BY n"));
 }
 
+// Time stamps with a time zone, times, UUIDs and JSON likewise, in a session in UTC (where a time
+// stamp without an offset is UTC) and in one elsewhere (where it is not).
+TEST_P(TableBulkSink, ZonedTimesUuidsAndJsonStoredAsTheServerReadsThem) {
+    if (GetParam() != Backend::PostgreSQL)
+        GTEST_SKIP();
+    const QString columns =
+        "(n INTEGER, tz TIMESTAMPTZ, tz0 TIMESTAMPTZ(0), tm TIME, u UUID, "
+        "j JSON, jb JSONB)";
+    const std::vector<Row> rows = {
+        {{"1", "2026-01-02 03:04:05+02", "2026-07-01T23:59:59.6Z", "00:00:00",
+          "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11", "{\"a\": [1, 2]}", " {\"b\":null} "},
+         {}},
+        {{"2", "2026-03-08 02:30:00", "1999-12-31 23:59:59.999999-09:30", "23:59:59.999999",
+          "A0EEBC999C0B4EF8BB6D6BB9BD380A11", "[]", "\"K\xc3\xb6ln\""},
+         {}},
+        {{"3", "2026-01-02", "2000-01-01 00:00:00+1545", " 12:34:56.5 ", "", "1", "{}"},
+         {false, false, false, false, true}},
+        // Not plain forms: the batch turns to text.
+        {{"4", "2026-01-02 03:04:05 +02", "epoch", "24:00:00",
+          "{a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11}", " null", "{\"a\":1,\"a\":2}"},
+         {}},
+    };
+    for (const char* zone : {"UTC", "America/St_Johns"}) {
+        SCOPED_TRACE(zone);
+        ASSERT_TRUE(wh->Exec("DROP TABLE IF EXISTS stage") &&
+                    wh->Exec("DROP TABLE IF EXISTS typed") &&
+                    wh->Exec("CREATE TABLE stage " + columns) &&
+                    wh->Exec("CREATE TABLE typed " + columns) &&
+                    wh->Exec(QString("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET TimeZone "
+                                     "= %L', current_database(), '%1'); END $$")
+                                 .arg(zone)));
+        QString error, reason;
+        auto sink = OpenTableBulkSink(wh->Open(), "stage");
+        ASSERT_TRUE(sink && sink->Begin({}, 7, &error)) << error.toStdString();
+        QStringList literalRows;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            ASSERT_EQ(add(*sink, rows[i], &reason), BulkRowSink::RowResult::Accepted);
+            QStringList literals;
+            for (size_t f = 0; f < rows[i].values.size(); ++f)
+                literals << (rows[i].nulls.size() > f && rows[i].nulls[f]
+                                 ? "NULL"
+                                 : "'" + QString::fromUtf8(rows[i].values[f]) + "'");
+            literalRows << "(" + literals.join(',') + ")";
+            if (i == 2) {
+                ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
+            }
+        }
+        ASSERT_TRUE(wh->Exec("INSERT INTO typed VALUES " + literalRows.join(',')));
+        EXPECT_TRUE(commit(*sink, &error).empty()) << error.toStdString();
+        sink.reset();
+        const QStringList stored = QueryRows(*wh->Open(), "SELECT s::text FROM stage s ORDER BY n");
+        EXPECT_EQ(stored.size(), 4);
+        EXPECT_EQ(stored, QueryRows(*wh->Open(), "SELECT s::text FROM typed s ORDER BY n"));
+    }
+}
+
 // Into a plain table batches overlap (one is stored while the next is sent), yet they are
 // committed in order: a batch is committed only after the one before it, with its refused rows
 // reported then, and a rollback also throws away a batch handed over and not committed yet. The

@@ -176,6 +176,31 @@ bool parseDate(QByteArrayView text, int64_t* days) {
     return true;
 }
 
+// HH:MM:SS and up to six digits of fraction at the start of `text`: microseconds since
+// midnight, and in `used` how many bytes they took.
+bool parseClock(QByteArrayView text, int64_t* micros, qsizetype* used) {
+    int h = 0, mi = 0, s = 0;
+    if (text.size() < 8 || text[2] != ':' || text[5] != ':' || !fixedNumber(text, 0, 2, &h) ||
+        !fixedNumber(text, 3, 2, &mi) || !fixedNumber(text, 6, 2, &s) || h > 23 || mi > 59 ||
+        s > 59)
+        return false;
+    qsizetype at = 8;
+    int64_t fraction = 0;
+    if (at < text.size() && text[at] == '.') {
+        int digits = 0;
+        for (++at; at < text.size() && isDigit(text[at]); ++at, ++digits)
+            if (digits < 6)
+                fraction = fraction * 10 + (text[at] - '0');
+        if (digits < 1 || digits > 6)
+            return false;
+        for (int i = digits; i < 6; ++i)
+            fraction *= 10;
+    }
+    *micros = ((int64_t(h) * 60 + mi) * 60 + s) * 1000000 + fraction;
+    *used = at;
+    return true;
+}
+
 // YYYY-MM-DD, optionally followed by (space or T) HH:MM:SS and up to six digits of fraction:
 // microseconds since the server's epoch.
 bool parseTimestamp(QByteArrayView text, int64_t* micros) {
@@ -186,25 +211,75 @@ bool parseTimestamp(QByteArrayView text, int64_t* micros) {
     *micros = days * microsPerDay;
     if (text.size() == 10)
         return true;
-    int h = 0, mi = 0, s = 0;
-    if (text.size() < 19 || (text[10] != ' ' && text[10] != 'T') || text[13] != ':' ||
-        text[16] != ':' || !fixedNumber(text, 11, 2, &h) || !fixedNumber(text, 14, 2, &mi) ||
-        !fixedNumber(text, 17, 2, &s) || h > 23 || mi > 59 || s > 59)
+    int64_t clock = 0;
+    qsizetype used = 0;
+    if ((text[10] != ' ' && text[10] != 'T') || !parseClock(text.sliced(11), &clock, &used) ||
+        11 + used != text.size())
         return false;
-    int64_t fraction = 0;
-    if (text.size() > 19) {
-        const qsizetype digits = text.size() - 20;
-        if (text[19] != '.' || digits < 1 || digits > 6)
-            return false;
-        for (qsizetype i = 20; i < text.size(); ++i) {
-            if (!isDigit(text[i]))
-                return false;
-            fraction = fraction * 10 + (text[i] - '0');
-        }
-        for (qsizetype i = digits; i < 6; ++i)
-            fraction *= 10;
+    *micros += clock;
+    return true;
+}
+
+// An offset from UTC as the whole of `text`: Z, or a sign and HH, HH:MM or HHMM (up to 15:59).
+bool parseOffset(QByteArrayView text, int64_t* micros) {
+    if (text == "Z") {
+        *micros = 0;
+        return true;
     }
-    *micros += ((int64_t(h) * 60 + mi) * 60 + s) * 1000000 + fraction;
+    int h = 0, m = 0;
+    const qsizetype n = text.size();
+    if ((n != 3 && n != 5 && n != 6) || (text[0] != '+' && text[0] != '-') ||
+        !fixedNumber(text, 1, 2, &h) || (n == 6 && text[3] != ':') ||
+        (n > 3 && !fixedNumber(text, n - 2, 2, &m)) || h > 15 || m > 59)
+        return false;
+    *micros = (int64_t(h) * 60 + m) * 60 * 1000000 * (text[0] == '-' ? -1 : 1);
+    return true;
+}
+
+// A time stamp as parseTimestamp reads it, followed by its offset from UTC; without one only
+// when `utcSession`: microseconds since the server's epoch, in UTC.
+bool parseTimestampTz(QByteArrayView text, bool utcSession, int64_t* micros) {
+    text = withoutSpaceAround(text);
+    qsizetype end = text.size();
+    for (qsizetype i = 19; i < text.size(); ++i)
+        if (text[i] == '+' || text[i] == '-' || text[i] == 'Z') {
+            end = i;
+            break;
+        }
+    int64_t offset = 0;
+    if (end == text.size() ? !utcSession : !parseOffset(text.sliced(end), &offset))
+        return false;
+    if (!parseTimestamp(text.first(end), micros))
+        return false;
+    *micros -= offset;
+    return true;
+}
+
+// 8-4-4-4-12 hexadecimal digits, or 32 in a row.
+bool parseUuid(QByteArrayView text, unsigned char* bytes) {
+    const bool hyphens = text.size() == 36;
+    if (!hyphens && text.size() != 32)
+        return false;
+    int nibble = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char ch = text[i];
+        if (hyphens && (i == 8 || i == 13 || i == 18 || i == 23)) {
+            if (ch != '-')
+                return false;
+            continue;
+        }
+        int v;
+        if (isDigit(ch))
+            v = ch - '0';
+        else if (ch >= 'a' && ch <= 'f')
+            v = ch - 'a' + 10;
+        else if (ch >= 'A' && ch <= 'F')
+            v = ch - 'A' + 10;
+        else
+            return false;
+        bytes[nibble / 2] = (nibble % 2 == 0) ? (unsigned char)(v << 4) : bytes[nibble / 2] | v;
+        ++nibble;
+    }
     return true;
 }
 
@@ -251,9 +326,31 @@ BinaryType BinaryTypeOf(unsigned typeOid) {
             return BinaryType::Timestamp;
         case 1700:
             return BinaryType::Numeric;
+        case 1184:
+            return BinaryType::TimestampTz;
+        case 1083:
+            return BinaryType::Time;
+        case 2950:
+            return BinaryType::Uuid;
+        case 114:
+            return BinaryType::Json;
+        case 3802:
+            return BinaryType::Jsonb;
         default:
             return BinaryType::None;
     }
+}
+
+bool IsUtcZoneName(QByteArrayView name) {
+    static constexpr const char* utc[] = {"UTC",   "UCT",       "GMT",       "GMT0", "GMT+0",
+                                          "GMT-0", "Greenwich", "Universal", "Zulu"};
+    QByteArrayView rest = name;
+    if (rest.size() > 4 && QByteArrayView(rest.first(4)).compare("Etc/", Qt::CaseInsensitive) == 0)
+        rest = rest.sliced(4);
+    for (const char* n : utc)
+        if (rest.compare(n, Qt::CaseInsensitive) == 0)
+            return true;
+    return false;
 }
 
 void AppendBinaryCopyHeader(QByteArray& buffer) {
@@ -319,6 +416,35 @@ char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text) {
             if (!parseTimestamp(text, &n))
                 return nullptr;
             return putBig<int64_t>(putBig<int32_t>(out, 8), n);
+        case BinaryType::TimestampTz:
+        case BinaryType::TimestampTzUtc:
+            if (!parseTimestampTz(text, type == BinaryType::TimestampTzUtc, &n))
+                return nullptr;
+            return putBig<int64_t>(putBig<int32_t>(out, 8), n);
+        case BinaryType::Time: {
+            qsizetype used = 0;
+            const QByteArrayView clock = withoutSpaceAround(text);
+            if (!parseClock(clock, &n, &used) || used != clock.size())
+                return nullptr;
+            return putBig<int64_t>(putBig<int32_t>(out, 8), n);
+        }
+        case BinaryType::Uuid: {
+            unsigned char bytes[16];
+            if (!parseUuid(text, bytes))
+                return nullptr;
+            out = putBig<int32_t>(out, 16);
+            memcpy(out, bytes, sizeof bytes);
+            return out + sizeof bytes;
+        }
+        case BinaryType::Json:
+            out = putBig<int32_t>(out, int32_t(text.size()));
+            memcpy(out, text.data(), size_t(text.size()));
+            return out + text.size();
+        case BinaryType::Jsonb:
+            out = putBig<int32_t>(out, int32_t(text.size() + 1));
+            *out++ = 1;
+            memcpy(out, text.data(), size_t(text.size()));
+            return out + text.size();
         case BinaryType::Bool: {
             bool b = false;
             if (!parseBool(text, &b))

@@ -19,11 +19,19 @@ enum class BinaryType {
     Numeric,
     Text,  // text, varchar and char: the bytes as they are
     Date,
-    Timestamp,  // without time zone
+    Timestamp,       // without time zone
+    TimestampTz,     // with time zone: written when the value gives its offset from UTC
+    TimestampTzUtc,  // the same where the session's time zone is UTC: a value without one is UTC
+    Time,            // without time zone
+    Uuid,
+    Json,   // the text as it is; the server checks it
+    Jsonb,  // the same, behind the format's version
 };
 
 // The type of a column by its type OID; None for a type this encoder does not write.
 BinaryType BinaryTypeOf(unsigned typeOid);
+// Whether the server's time zone setting `name` (its TimeZone) is UTC under one of its names.
+bool IsUtcZoneName(QByteArrayView name);
 
 // The signature and header that start a binary COPY, and the mark that ends it.
 void AppendBinaryCopyHeader(QByteArray& buffer);

@@ -130,6 +130,8 @@ class PostgresCopySink final : public TableSinkBase {
                     type = BinaryTypeOf(QByteArray(PQgetvalue(r.get(), row, 1)).toUInt());
             if (type == BinaryType::None)
                 return {};
+            if (type == BinaryType::TimestampTz && IsUtcZoneName(PQparameterStatus(pg, "TimeZone")))
+                type = BinaryType::TimestampTzUtc;
             types.push_back(type);
         }
         return types;
