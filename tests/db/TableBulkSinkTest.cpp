@@ -159,26 +159,30 @@ TEST_P(TableBulkSink, ValuesStoredAsTheServerReadsThem) {
     EXPECT_EQ(stored, QueryRows(*wh->Open(), "SELECT s::text FROM typed s ORDER BY n"));
 }
 
-// Time stamps with a time zone, times, UUIDs and JSON likewise, in a session in UTC (where a time
-// stamp without an offset is UTC) and in one elsewhere (where it is not).
+// Time stamps with a time zone, times, UUIDs (here through a domain), JSON and enums likewise, in
+// a session in UTC (where a time stamp without an offset is UTC) and in one elsewhere (where it
+// is not).
 TEST_P(TableBulkSink, ZonedTimesUuidsAndJsonStoredAsTheServerReadsThem) {
     if (GetParam() != Backend::PostgreSQL)
         GTEST_SKIP();
+    ASSERT_TRUE(wh->Exec("CREATE DOMAIN ref AS UUID CHECK (VALUE IS NOT NULL)") &&
+                wh->Exec("CREATE TYPE mood AS ENUM ('calm', 'K\xc3\xb6ln')"));
     const QString columns =
-        "(n INTEGER, tz TIMESTAMPTZ, tz0 TIMESTAMPTZ(0), tm TIME, u UUID, "
-        "j JSON, jb JSONB)";
+        "(n INTEGER, tz TIMESTAMPTZ, tz0 TIMESTAMPTZ(0), tm TIME, u ref, "
+        "j JSON, jb JSONB, m mood)";
     const std::vector<Row> rows = {
         {{"1", "2026-01-02 03:04:05+02", "2026-07-01T23:59:59.6Z", "00:00:00",
-          "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11", "{\"a\": [1, 2]}", " {\"b\":null} "},
+          "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11", "{\"a\": [1, 2]}", " {\"b\":null} ", "calm"},
          {}},
         {{"2", "2026-03-08 02:30:00", "1999-12-31 23:59:59.999999-09:30", "23:59:59.999999",
-          "A0EEBC999C0B4EF8BB6D6BB9BD380A11", "[]", "\"K\xc3\xb6ln\""},
+          "A0EEBC999C0B4EF8BB6D6BB9BD380A11", "[]", "\"K\xc3\xb6ln\"", "K\xc3\xb6ln"},
          {}},
-        {{"3", "2026-01-02", "2000-01-01 00:00:00+1545", " 12:34:56.5 ", "", "1", "{}"},
-         {false, false, false, false, true}},
+        {{"3", "2026-01-02", "2000-01-01 00:00:00+1545", " 12:34:56.5 ",
+          "00000000-0000-0000-0000-000000000000", "1", "{}", ""},
+         {false, false, false, false, false, false, false, true}},
         // Not plain forms: the batch turns to text.
         {{"4", "2026-01-02 03:04:05 +02", "epoch", "24:00:00",
-          "{a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11}", " null", "{\"a\":1,\"a\":2}"},
+          "{a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11}", " null", "{\"a\":1,\"a\":2}", "calm"},
          {}},
     };
     for (const char* zone : {"UTC", "America/St_Johns"}) {
@@ -192,7 +196,7 @@ TEST_P(TableBulkSink, ZonedTimesUuidsAndJsonStoredAsTheServerReadsThem) {
                                  .arg(zone)));
         QString error, reason;
         auto sink = OpenTableBulkSink(wh->Open(), "stage");
-        ASSERT_TRUE(sink && sink->Begin({}, 7, &error)) << error.toStdString();
+        ASSERT_TRUE(sink && sink->Begin({}, 8, &error)) << error.toStdString();
         QStringList literalRows;
         for (size_t i = 0; i < rows.size(); ++i) {
             ASSERT_EQ(add(*sink, rows[i], &reason), BulkRowSink::RowResult::Accepted);

@@ -113,24 +113,33 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     // The binary type of each destination column; empty when a column has a type the client
-    // does not write (every batch then goes as text).
+    // does not write (every batch then goes as text). A domain is written as its base type (the
+    // server checks the domain's constraints either way), an enum's label as text.
     std::vector<BinaryType> columnTypes(PGconn* pg, const QByteArray& table) {
         const char* params[] = {table.constData()};
-        const PgResult r(PQexecParams(pg,
-                                      "SELECT attname, atttypid FROM pg_attribute WHERE attrelid "
-                                      "= $1::regclass AND attnum > 0 AND NOT attisdropped",
-                                      1, nullptr, params, nullptr, nullptr, 0));
+        const PgResult r(PQexecParams(
+            pg,
+            "SELECT a.attname, b.oid, b.typtype = 'e' FROM pg_attribute a JOIN pg_type t ON t.oid "
+            "= a.atttypid JOIN pg_type b ON b.oid = CASE WHEN t.typtype = 'd' THEN t.typbasetype "
+            "ELSE t.oid END WHERE a.attrelid = $1::regclass AND a.attnum > 0 AND NOT "
+            "a.attisdropped",
+            1, nullptr, params, nullptr, nullptr, 0));
         if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
             return {};
+        const bool utc = IsUtcZoneName(PQparameterStatus(pg, "TimeZone"));
         std::vector<BinaryType> types;
         for (const QString& column : columns_) {
             BinaryType type = BinaryType::None;
-            for (int row = 0; row < PQntuples(r.get()); ++row)
-                if (QString::fromUtf8(PQgetvalue(r.get(), row, 0)) == column)
-                    type = BinaryTypeOf(QByteArray(PQgetvalue(r.get(), row, 1)).toUInt());
+            for (int row = 0; row < PQntuples(r.get()); ++row) {
+                if (QString::fromUtf8(PQgetvalue(r.get(), row, 0)) != column)
+                    continue;
+                type = QByteArrayView(PQgetvalue(r.get(), row, 2)) == "t"
+                           ? BinaryType::Text
+                           : BinaryTypeOf(QByteArray(PQgetvalue(r.get(), row, 1)).toUInt());
+            }
             if (type == BinaryType::None)
                 return {};
-            if (type == BinaryType::TimestampTz && IsUtcZoneName(PQparameterStatus(pg, "TimeZone")))
+            if (type == BinaryType::TimestampTz && utc)
                 type = BinaryType::TimestampTzUtc;
             types.push_back(type);
         }
