@@ -102,17 +102,44 @@ TEST_P(TableBulkSink, RowsStoredAndRefused) {
     EXPECT_EQ(readBack(*wh).size(), 6);
 }
 
+// Loads `rows` into a new table of `columns` through the sink, committing a batch after row
+// `commitAfter`, and inserts the same texts as literals into a twin table: the two must hold the
+// same rows.
+void ExpectStoredAsTheServerReadsThem(const Warehouse& wh, const QString& columns,
+                                      const std::vector<Row>& rows, size_t commitAfter) {
+    ASSERT_TRUE(wh.Exec("DROP TABLE IF EXISTS stage") && wh.Exec("DROP TABLE IF EXISTS typed") &&
+                wh.Exec("CREATE TABLE stage " + columns) &&
+                wh.Exec("CREATE TABLE typed " + columns));
+    QString error, reason;
+    auto sink = OpenTableBulkSink(wh.Open(), "stage");
+    ASSERT_TRUE(sink && sink->Begin({}, int(rows.front().values.size()), &error))
+        << error.toStdString();
+    QStringList literalRows;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(add(*sink, rows[i], &reason), BulkRowSink::RowResult::Accepted);
+        QStringList literals;
+        for (size_t f = 0; f < rows[i].values.size(); ++f)
+            literals << (rows[i].nulls.size() > f && rows[i].nulls[f]
+                             ? "NULL"
+                             : "'" + QString::fromUtf8(rows[i].values[f]).replace("'", "''") + "'");
+        literalRows << "(" + literals.join(',') + ")";
+        if (i == commitAfter) {
+            ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
+        }
+    }
+    ASSERT_TRUE(wh.Exec("INSERT INTO typed VALUES " + literalRows.join(',')));
+    EXPECT_TRUE(commit(*sink, &error).empty()) << error.toStdString();
+    sink.reset();
+    const QStringList stored = QueryRows(*wh.Open(), "SELECT s::text FROM stage s ORDER BY n");
+    EXPECT_EQ(stored.size(), qsizetype(rows.size()));
+    EXPECT_EQ(stored, QueryRows(*wh.Open(), "SELECT s::text FROM typed s ORDER BY n"));
+}
+
 // PostgreSQL stores what its own text input makes of each value, whether the client wrote it in
 // binary or left it to the server, also when a batch turns to text after part of it was sent.
 TEST_P(TableBulkSink, ValuesStoredAsTheServerReadsThem) {
     if (GetParam() != Backend::PostgreSQL)
         GTEST_SKIP();
-    const QString columns =
-        "(n INTEGER, i2 SMALLINT, i8 BIGINT, num NUMERIC, money NUMERIC(12,2), "
-        "f4 REAL, f8 FLOAT8, b BOOLEAN, d DATE, ts TIMESTAMP, t TEXT, "
-        "vc VARCHAR(5), ch CHAR(3))";
-    ASSERT_TRUE(wh->Exec("CREATE TABLE stage " + columns));
-    ASSERT_TRUE(wh->Exec("CREATE TABLE typed " + columns));
     std::vector<Row> rows = {
         {{"1", "-32768", "9223372036854775807", "-0.000123456789012345678901234567890", "1234.565",
           "3.4028235e38", "-1.5e-300", "TRUE", "2024-02-29", "1999-12-31 23:59:59.999999", "",
@@ -135,28 +162,12 @@ TEST_P(TableBulkSink, ValuesStoredAsTheServerReadsThem) {
     rows.push_back(
         {{"3005", "1", "1", "1", "1", "1", "1", "t", "2026-01-01", "2026-01-01", "t", "v", "c"},
          {}});
-    QString error, reason;
-    auto sink = OpenTableBulkSink(wh->Open(), "stage");
-    ASSERT_TRUE(sink && sink->Begin({}, 13, &error)) << error.toStdString();
-    QStringList literalRows;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        ASSERT_EQ(add(*sink, rows[i], &reason), BulkRowSink::RowResult::Accepted);
-        QStringList literals;
-        for (size_t f = 0; f < rows[i].values.size(); ++f)
-            literals << (rows[i].nulls.size() > f && rows[i].nulls[f]
-                             ? "NULL"
-                             : "'" + QString::fromUtf8(rows[i].values[f]).replace("'", "''") + "'");
-        literalRows << "(" + literals.join(',') + ")";
-        if (i == 2) {  // the first batch holds plain values; the second turns to text at its end
-            ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
-        }
-    }
-    ASSERT_TRUE(wh->Exec("INSERT INTO typed VALUES " + literalRows.join(',')));
-    EXPECT_TRUE(commit(*sink, &error).empty()) << error.toStdString();
-    sink.reset();
-    const QStringList stored = QueryRows(*wh->Open(), "SELECT s::text FROM stage s ORDER BY n");
-    EXPECT_EQ(stored.size(), 3005);
-    EXPECT_EQ(stored, QueryRows(*wh->Open(), "SELECT s::text FROM typed s ORDER BY n"));
+    // The first batch holds plain values; the second turns to text at its end.
+    ExpectStoredAsTheServerReadsThem(*wh,
+                                     "(n INTEGER, i2 SMALLINT, i8 BIGINT, num NUMERIC, money "
+                                     "NUMERIC(12,2), f4 REAL, f8 FLOAT8, b BOOLEAN, d DATE, ts "
+                                     "TIMESTAMP, t TEXT, vc VARCHAR(5), ch CHAR(3))",
+                                     rows, 2);
 }
 
 // Time stamps with a time zone, times, UUIDs (here through a domain), JSON and enums likewise, in
@@ -167,9 +178,6 @@ TEST_P(TableBulkSink, ZonedTimesUuidsAndJsonStoredAsTheServerReadsThem) {
         GTEST_SKIP();
     ASSERT_TRUE(wh->Exec("CREATE DOMAIN ref AS UUID CHECK (VALUE IS NOT NULL)") &&
                 wh->Exec("CREATE TYPE mood AS ENUM ('calm', 'K\xc3\xb6ln')"));
-    const QString columns =
-        "(n INTEGER, tz TIMESTAMPTZ, tz0 TIMESTAMPTZ(0), tm TIME, u ref, "
-        "j JSON, jb JSONB, m mood)";
     const std::vector<Row> rows = {
         {{"1", "2026-01-02 03:04:05+02", "2026-07-01T23:59:59.6Z", "00:00:00",
           "a0eebc99-9c0b-4ef8-bb6d-6bb9bd380a11", "{\"a\": [1, 2]}", " {\"b\":null} ", "calm"},
@@ -187,35 +195,13 @@ TEST_P(TableBulkSink, ZonedTimesUuidsAndJsonStoredAsTheServerReadsThem) {
     };
     for (const char* zone : {"UTC", "America/St_Johns"}) {
         SCOPED_TRACE(zone);
-        ASSERT_TRUE(wh->Exec("DROP TABLE IF EXISTS stage") &&
-                    wh->Exec("DROP TABLE IF EXISTS typed") &&
-                    wh->Exec("CREATE TABLE stage " + columns) &&
-                    wh->Exec("CREATE TABLE typed " + columns) &&
-                    wh->Exec(QString("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET TimeZone "
+        ASSERT_TRUE(wh->Exec(QString("DO $$ BEGIN EXECUTE format('ALTER DATABASE %I SET TimeZone "
                                      "= %L', current_database(), '%1'); END $$")
                                  .arg(zone)));
-        QString error, reason;
-        auto sink = OpenTableBulkSink(wh->Open(), "stage");
-        ASSERT_TRUE(sink && sink->Begin({}, 8, &error)) << error.toStdString();
-        QStringList literalRows;
-        for (size_t i = 0; i < rows.size(); ++i) {
-            ASSERT_EQ(add(*sink, rows[i], &reason), BulkRowSink::RowResult::Accepted);
-            QStringList literals;
-            for (size_t f = 0; f < rows[i].values.size(); ++f)
-                literals << (rows[i].nulls.size() > f && rows[i].nulls[f]
-                                 ? "NULL"
-                                 : "'" + QString::fromUtf8(rows[i].values[f]) + "'");
-            literalRows << "(" + literals.join(',') + ")";
-            if (i == 2) {
-                ASSERT_TRUE(sink->CommitBatch(&error)) << error.toStdString();
-            }
-        }
-        ASSERT_TRUE(wh->Exec("INSERT INTO typed VALUES " + literalRows.join(',')));
-        EXPECT_TRUE(commit(*sink, &error).empty()) << error.toStdString();
-        sink.reset();
-        const QStringList stored = QueryRows(*wh->Open(), "SELECT s::text FROM stage s ORDER BY n");
-        EXPECT_EQ(stored.size(), 4);
-        EXPECT_EQ(stored, QueryRows(*wh->Open(), "SELECT s::text FROM typed s ORDER BY n"));
+        ExpectStoredAsTheServerReadsThem(*wh,
+                                         "(n INTEGER, tz TIMESTAMPTZ, tz0 TIMESTAMPTZ(0), tm TIME, "
+                                         "u ref, j JSON, jb JSONB, m mood)",
+                                         rows, 2);
     }
 }
 
