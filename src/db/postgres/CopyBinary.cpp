@@ -315,6 +315,7 @@ BinaryType BinaryTypeOf(unsigned typeOid) {
         case 25:    // text
         case 1042:  // char(n)
         case 1043:  // varchar(n)
+        case 114:   // json
             return BinaryType::Text;
         case 700:
             return BinaryType::Float4;
@@ -332,8 +333,6 @@ BinaryType BinaryTypeOf(unsigned typeOid) {
             return BinaryType::Time;
         case 2950:
             return BinaryType::Uuid;
-        case 114:
-            return BinaryType::Json;
         case 3802:
             return BinaryType::Jsonb;
         default:
@@ -436,10 +435,6 @@ char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text) {
             memcpy(out, bytes, sizeof bytes);
             return out + sizeof bytes;
         }
-        case BinaryType::Json:
-            out = putBig<int32_t>(out, int32_t(text.size()));
-            memcpy(out, text.data(), size_t(text.size()));
-            return out + text.size();
         case BinaryType::Jsonb:
             out = putBig<int32_t>(out, int32_t(text.size() + 1));
             *out++ = 1;

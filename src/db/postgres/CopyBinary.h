@@ -17,15 +17,14 @@ enum class BinaryType {
     Float4,
     Float8,
     Numeric,
-    Text,  // text, varchar and char: the bytes as they are
+    Text,  // text, varchar, char and json (which the server checks): the bytes as they are
     Date,
     Timestamp,       // without time zone
     TimestampTz,     // with time zone: written when the value gives its offset from UTC
     TimestampTzUtc,  // the same where the session's time zone is UTC: a value without one is UTC
     Time,            // without time zone
     Uuid,
-    Json,   // the text as it is; the server checks it
-    Jsonb,  // the same, behind the format's version
+    Jsonb,  // the text behind the format's version; the server checks it
 };
 
 // The type of a column by its type OID; None for a type this encoder does not write.

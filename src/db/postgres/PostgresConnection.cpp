@@ -12,7 +12,7 @@
 
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
-#include "db/postgres/PgConnect.h"
+#include "db/postgres/PendingConnection.h"
 #include "db/postgres/PostgresBackend.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "db/postgres/CopyLane.h"
-#include "db/postgres/PgConnect.h"
+#include "db/postgres/PendingConnection.h"
 #include "db/postgres/PgResult.h"
 
 namespace {
@@ -197,16 +197,11 @@ class PostgresCopySink final : public TableSinkBase {
     // and waits for it if need be. One that cannot be had leaves the load on one connection.
     void takeSecondConnection() {
         pending_.Step();
-        if (!pending_.Ended()) {
-            QString why;
-            if (handedOver_ == 1 ||
-                !pending_.Finish(PendingConnection::Clock::now() + kSecondConnectWait, &why)) {
-                if (handedOver_ > 1)
-                    pending_.Drop();
-                return;
-            }
-        }
-        second_ = pending_.Take();
+        if (!pending_.Ended() && handedOver_ == 1)
+            return;
+        QString why;
+        if (pending_.Finish(PendingConnection::Clock::now() + kSecondConnectWait, &why))
+            second_ = pending_.Take();
         pending_.Drop();
         if (second_) {
             lanes_[1].Start(second_.get(), &statements_, &Replay());

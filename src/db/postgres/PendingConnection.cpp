@@ -1,4 +1,4 @@
-#include "db/postgres/PgConnect.h"
+#include "db/postgres/PendingConnection.h"
 
 #include <poll.h>
 
