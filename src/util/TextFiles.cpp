@@ -1,16 +1,18 @@
 #include "util/TextFiles.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "util/Errors.h"
 #include "util/UniqueFd.h"
@@ -89,6 +91,125 @@ bool writeInPlace(const QString& path, const ContentWriter& write, QString* erro
     return true;
 }
 
+// A replacement's file is named ".NAME.pendrill-new" only for the moment of its rename over NAME
+// (or, where the file system has no unnamed files, while it is written). A kill in that moment
+// leaves it behind; the next write of NAME removes it.
+QByteArray pendingNameOf(const QByteArray& path) {
+    const qsizetype slash = path.lastIndexOf('/');
+    return path.left(slash + 1) + '.' + path.mid(slash + 1) + ".pendrill-new";
+}
+
+enum class Pending { Clear, Busy, InTheWay };
+
+// Makes way for a replacement's name. A writer holds its file locked while it stands under the
+// name, so a file there that nobody holds was left by a writer that died: it is removed. Busy:
+// another writer of the same file is renaming its file; InTheWay: something that is not a
+// replacement's file (a link, a directory, a file with other names) has the name.
+Pending clearPending(const QByteArray& pending) {
+    const UniqueFd fd(::open(pending.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!fd.valid())
+        return errno == ENOENT ? Pending::Clear : Pending::InTheWay;
+    struct stat held {};
+    if (::fstat(fd.get(), &held) != 0 || !S_ISREG(held.st_mode) || held.st_nlink != 1)
+        return Pending::InTheWay;
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
+        return Pending::Busy;
+    struct stat named {};
+    if (::lstat(pending.constData(), &named) != 0)
+        return errno == ENOENT ? Pending::Clear : Pending::InTheWay;
+    if (named.st_ino != held.st_ino || named.st_dev != held.st_dev)
+        return Pending::Busy;  // renamed and taken again meanwhile: looked at anew
+    return ::unlink(pending.constData()) == 0 || errno == ENOENT ? Pending::Clear
+                                                                 : Pending::InTheWay;
+}
+
+// Waits (at most a few seconds: another writer holds the name only for its rename) until the
+// name is free. False when it does not become free.
+bool makeWayFor(const QByteArray& pending) {
+    for (int tries = 0; tries < 5000; ++tries) {
+        switch (clearPending(pending)) {
+            case Pending::Clear:
+                return true;
+            case Pending::InTheWay:
+                return false;
+            case Pending::Busy:
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                break;
+        }
+    }
+    return false;
+}
+
+// The new content of a file, written beside it and then put in its place. Until Commit the
+// file has no name where the file system allows it (O_TMPFILE), so that a kill leaves nothing.
+class Replacement {
+  public:
+    explicit Replacement(const QString& path)
+        : path_(QFile::encodeName(path)), pending_(pendingNameOf(path_)) {}
+    ~Replacement() {
+        if (named_ && !committed_)
+            ::unlink(pending_.constData());
+    }
+    Replacement(const Replacement&) = delete;
+    Replacement& operator=(const Replacement&) = delete;
+
+    // False when the directory refuses a new file (errno tells why).
+    bool Open(mode_t mode) {
+        const QByteArray dir =
+            QFile::encodeName(QFileInfo(QFile::decodeName(path_)).absolutePath());
+        fd_ = UniqueFd(::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        if (!fd_.valid() && (errno == EOPNOTSUPP || errno == EISDIR)) {
+            // No unnamed files here: the file is named from the start.
+            if (!makeWayFor(pending_)) {
+                errno = EEXIST;
+                return false;
+            }
+            fd_ = UniqueFd(::open(pending_.constData(),
+                                  O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+            named_ = fd_.valid();
+        }
+        return fd_.valid() && ::flock(fd_.get(), LOCK_EX) == 0;
+    }
+    int handle() const { return fd_.get(); }
+
+    // Flushes the content to disk and renames it over the file. False when the directory
+    // refused the name or the rename (errno tells why); the file is then untouched.
+    bool Commit() {
+        if (::fsync(fd_.get()) != 0)
+            return false;
+        if (!named_) {
+            const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
+            for (;;) {
+                if (!makeWayFor(pending_)) {
+                    errno = EEXIST;
+                    return false;
+                }
+                if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, pending_.constData(),
+                             AT_SYMLINK_FOLLOW) == 0)
+                    break;
+                if (errno != EEXIST)
+                    return false;
+            }
+            named_ = true;
+        }
+        if (::rename(pending_.constData(), path_.constData()) != 0)
+            return false;
+        committed_ = true;
+        return true;
+    }
+
+  private:
+    QByteArray path_;
+    QByteArray pending_;
+    UniqueFd fd_;
+    bool named_ = false;
+    bool committed_ = false;
+};
+
+QString errnoText() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
+
 bool replaceFile(const QString& path, int newFileMode, const ContentWriter& write, QString* error) {
     if (path.isEmpty()) {
         SetError(error, QStringLiteral("no file name"));
@@ -102,37 +223,56 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
         SetError(error, QStringLiteral("%1 is a symbolic link; it is not replaced").arg(path));
         return false;
     }
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly)) {
-        if (!existed && newFileMode != -1) {
-            // The temporary file is renamed into place, so its mode becomes the file's mode.
-            ::fchmod(file.handle(), static_cast<mode_t>(newFileMode));
+    // An existing file's replacement stays private until it has the file's mode.
+    Replacement replacement(path);
+    bool directoryRefused = true;
+    QString reason;
+    if (replacement.Open(existed ? 0600 : 0666)) {
+        const int fd = replacement.handle();
+        if (existed) {
+            ::fchmod(fd, before.st_mode & 0777);
+            if (before.st_uid != ::geteuid() || before.st_gid != ::getegid()) {
+                // The replacement keeps the file's owner and group where this account may give
+                // them (root may): root changing a service account's file leaves it the
+                // account's. The mode is set again, as a change of owner clears set-id bits.
+                if (::fchown(fd, before.st_uid, before.st_gid) == 0)
+                    ::fchmod(fd, before.st_mode & 07777);
+            }
+        } else if (newFileMode != -1) {
+            ::fchmod(fd, static_cast<mode_t>(newFileMode));
         }
-        if (existed && (before.st_uid != ::geteuid() || before.st_gid != ::getegid())) {
-            // The replacement keeps the file's owner and group where this account may give them
-            // (root may): root changing a service account's file leaves it the account's. The
-            // mode is set again, as a change of owner clears set-id bits.
-            if (::fchown(file.handle(), before.st_uid, before.st_gid) == 0)
-                ::fchmod(file.handle(), before.st_mode & 07777);
+        QFile file;
+        if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::DontCloseHandle)) {
+            SetError(error, file.errorString());
+            return false;
         }
         QString why;
         if (!write(file, &why)) {
-            file.cancelWriting();
             SetError(error, why);
             return false;
         }
-        if (file.commit()) {
+        if (!file.flush()) {
+            SetError(error, file.errorString());
+            return false;
+        }
+        file.close();
+        if (replacement.Commit()) {
             syncDirectoryOf(path);
             return true;
         }
+        directoryRefused = errno == EACCES || errno == EPERM || errno == EEXIST;
+        reason = errnoText();
+        if (!directoryRefused) {
+            SetError(error, reason);
+            return false;
+        }
+    } else {
+        reason = errnoText();
     }
-    // A temporary file that could not be created or renamed into place means the directory
-    // refuses new entries (no write access, or a sticky directory and another owner). A file
-    // that exists and may be written is then written in place, so that it never keeps its old
-    // content; any other failure leaves the old file untouched.
-    const bool directoryRefused =
-        file.error() == QFileDevice::OpenError || file.error() == QFileDevice::RenameError;
-    const QString reason = file.errorString();
+    // A replacement that could not be created or renamed into place means the directory refuses
+    // new entries (no write access, or a sticky directory and another owner). A file that exists
+    // and may be written is then written in place, so that it never keeps its old content; any
+    // other failure leaves the old file untouched.
     const QFileInfo target(path);
     if (directoryRefused && target.isFile() &&
         ::access(QFile::encodeName(path).constData(), W_OK) == 0)

@@ -14,9 +14,12 @@ QStringList SplitLines(const QString& text);
 // symbolic link (never followed).
 bool AppendLines(const QString& path, const QString& text);
 
-// Replaces the whole file atomically: a temporary file in the same directory is written, flushed
-// and renamed over the target, then the directory itself is synced, so a reader sees either the
-// old content or the new one, never a part. When the directory refuses the temporary file or the
+// Replaces the whole file atomically: the new content is written to a file of the same directory
+// that has no name yet, flushed to disk, named ".NAME.pendrill-new" and renamed over the target,
+// then the directory itself is synced, so a reader sees either the old content or the new one,
+// never a part. A kill leaves nothing behind, except in the moment between naming and renaming;
+// a ".NAME.pendrill-new" left so (a regular file nobody holds) is removed by the next write of
+// NAME. Writers of the same file at the same time take turns for the rename. When the directory refuses the temporary file or the
 // rename (no write access to it, or a sticky directory) but the file exists and may be written,
 // the file is written in place instead (truncated and filled), so it never keeps stale content.
 // An existing file keeps its permissions, and its owner and group where this account may give

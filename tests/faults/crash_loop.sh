@@ -3,8 +3,9 @@
 # each kill, that nothing was left broken:
 #   - the run configuration reads back (`config show`), and a key being written holds its old
 #     or its new value, never a mix or nothing;
-#   - the status file is absent or holds one whole word (running, ok, failure), and no
-#     temporary copy of a replaced file is left beside it;
+#   - the status file is absent or holds one whole word (running, ok, failure), and no copy of
+#     a replaced file is left beside it but its ".NAME.pendrill-new", which the next write of
+#     the file clears (checked at the end);
 #   - the job-history repository and the embedded server's databases pass
 #     `PRAGMA integrity_check`;
 #   - after a killed run, the next run of the same configuration ends "ok".
@@ -67,9 +68,12 @@ check_files() {
             *) fail "status file holds '$(cat -v "$status")'" ;;
         esac
     fi
-    # A replaced file's temporary copy (NAME.XXXXXX) must not be left behind.
+    # A replaced file's new content has no name until the moment of its rename: a kill leaves
+    # at most .NAME.pendrill-new (the next write of NAME removes it, checked at the end), never
+    # another copy.
     local stray
-    stray=$(find "$home" -mindepth 1 -maxdepth 1 -name '*.??????' -printf '%f ')
+    stray=$(find "$home" -mindepth 1 -maxdepth 1 \( -name '*.??????' -o \
+        \( -name '.*' -a ! -name '.*.pendrill-new' \) \) -printf '%f ')
     [ -z "$stray" ] || fail "left behind: $stray"
     local db result
     for db in "$repo" "$servers"/*/*.db; do
@@ -149,6 +153,14 @@ for ((i = 1; i <= iterations; i++)); do
     esac
     kills=$((kills + 1))
 done
+
+# Whole writes of the files a kill may have left a replacement's name beside clear it.
+kind=final delay=0
+"$bin/pendrill-admin" config set "$etl" "$section" User final >/dev/null || fail "last config set"
+"$bin/pendrill" -configfile "$etl" -statusfile "$status" -logfile "$home/pendrill.log" \
+    -job_id final >/dev/null 2>&1 || fail "the last run did not end ok"
+left=$(find "$home" -mindepth 1 -maxdepth 1 -name '.*.pendrill-new' -printf '%f ')
+[ -z "$left" ] || fail "still there after the next writes: $left"
 
 echo "crash_loop: $kills kills ($runs of runs, $midway while at work), every file whole," \
     "every next run ok"

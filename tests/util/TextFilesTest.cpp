@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -6,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <chrono>
+#include <thread>
 
 #include "support/TestSupport.h"
 #include "util/RunTargets.h"
@@ -69,6 +73,45 @@ TEST(TextFiles, AtomicWriteReplacesAndKeepsMode) {
     EXPECT_FALSE(AppendLines(link, "line"));
     EXPECT_EQ(readAll(path), "two");
     EXPECT_TRUE(QFileInfo(link).isSymLink());
+}
+
+// A replacement stands under ".NAME.pendrill-new" only for its rename. One left there by a kill
+// is cleared by the next write; one a live writer holds is waited for; anything else with that
+// name (a link) is neither followed nor removed.
+TEST(TextFiles, ReplacementNameLeftByAKill) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("a.etl"), pending = dir.filePath(".a.etl.pendrill-new");
+    const auto names = [&] {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    };
+    ASSERT_TRUE(writeAll(path, "old") && writeAll(pending, "half"));
+    ASSERT_TRUE(WriteFileAtomically(path, "new"));
+    EXPECT_EQ(readAll(path), "new");
+    EXPECT_EQ(names(), QStringList{"a.etl"});
+
+    // Another writer holds its file under the name: it is renamed into place first, then ours.
+    ASSERT_TRUE(writeAll(pending, "theirs"));
+    const int held = ::open(QFile::encodeName(pending).constData(), O_RDONLY);
+    ASSERT_TRUE(held >= 0 && ::flock(held, LOCK_EX) == 0);
+    int renamed = -1;
+    std::thread other([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        renamed =
+            ::rename(QFile::encodeName(pending).constData(), QFile::encodeName(path).constData());
+        ::close(held);
+    });
+    EXPECT_TRUE(WriteFileAtomically(path, "ours"));
+    other.join();
+    EXPECT_EQ(renamed, 0) << "the other writer's file was left to it";
+    EXPECT_EQ(readAll(path), "ours");
+    EXPECT_EQ(names(), QStringList{"a.etl"});
+
+    const QString victim = dir.filePath("victim");
+    ASSERT_TRUE(writeAll(victim, "keep") && QFile::link(victim, pending));
+    EXPECT_TRUE(WriteFileAtomically(path, "in place")) << "written where it stands";
+    EXPECT_EQ(readAll(path), "in place");
+    EXPECT_EQ(readAll(victim), "keep");
+    EXPECT_TRUE(QFileInfo(pending).isSymLink());
 }
 
 TEST(TextFiles, CopyReplacesTargetOrLeavesItAlone) {
