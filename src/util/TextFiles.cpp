@@ -187,6 +187,10 @@ class Replacement {
                 if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, pending_.constData(),
                              AT_SYMLINK_FOLLOW) == 0)
                     break;
+                // Without /proc the descriptor itself is linked (an administrator's right).
+                if (errno == ENOENT &&
+                    ::linkat(fd_.get(), "", AT_FDCWD, pending_.constData(), AT_EMPTY_PATH) == 0)
+                    break;
                 if (errno != EEXIST)
                     return false;
             }
