@@ -86,6 +86,38 @@ TEST(FlatFileReader, QuotingLineEndsAndLineNumbers) {
     EXPECT_EQ(ReadAllRecords(""), QStringList());
 }
 
+// Fields of every length up to a few words, with every byte but the delimiter and the line
+// feed in them (Latin-1, so any byte is text), end exactly at their delimiter, wherever it falls
+// among the bytes the reader looks at together.
+TEST(FlatFileReader, FieldsOfEveryLengthEndAtTheirDelimiter) {
+    for (const char delimiter : {',', '\t', '\xA7'}) {
+        QByteArray content;
+        QStringList expected;
+        unsigned seed = 7;
+        for (int line = 1; line <= 300; ++line) {
+            QStringList fields;
+            const int count = 1 + line % 5;
+            for (int f = 0; f < count; ++f) {
+                QByteArray field;
+                // (A record of one empty field would be an empty line, which is skipped.)
+                const int length = std::max((line * 7 + f * 3) % 21, count == 1 ? 1 : 0);
+                while (field.size() < length) {
+                    seed = seed * 1103515245u + 12345u;
+                    const char ch = char(seed >> 16);
+                    if (ch != delimiter && ch != '\n' && ch != '\r')
+                        field += ch;
+                }
+                content += field + (f + 1 < count ? QByteArray(1, delimiter) : "");
+                fields << (field.isEmpty() ? QString("~") : QString::fromLatin1(field));
+            }
+            content += line % 3 == 0 ? "\r\n" : "\n";
+            expected << QString::number(line) + ":" + fields.join('|');
+        }
+        EXPECT_EQ(ReadAllRecords(content, {delimiter, '\0', CodePage::Latin1}), expected)
+            << int(delimiter);
+    }
+}
+
 TEST(FlatFileReader, CodePagesAndOtherDelimiters) {
     EXPECT_EQ(ReadAllRecords("caf\xE9\t\"x\"\n", {'\t', '\0', CodePage::Latin1}),
               QStringList({QString::fromUtf8("1:café|\"x\"")}));

@@ -284,16 +284,16 @@ bool parseUuid(QByteArrayView text, unsigned char* bytes) {
 }
 
 bool parseBool(QByteArrayView text, bool* value) {
-    const QByteArray word = withoutSpaceAround(text).toByteArray().toLower();
+    const QByteArrayView word = withoutSpaceAround(text);
     static const char* const yes[] = {"t", "true", "y", "yes", "on", "1"};
     static const char* const no[] = {"f", "false", "n", "no", "off", "0"};
     for (const char* w : yes)
-        if (word == w) {
+        if (word.compare(w, Qt::CaseInsensitive) == 0) {
             *value = true;
             return true;
         }
     for (const char* w : no)
-        if (word == w) {
+        if (word.compare(w, Qt::CaseInsensitive) == 0) {
             *value = false;
             return true;
         }

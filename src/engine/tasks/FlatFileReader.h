@@ -75,6 +75,9 @@ class FlatFileReader {
     // just read is not valid UTF-8 text.
     bool CheckUtf8(QString* reason) const;
     void SkipToLineEnd();
+    // Where the unquoted field that begins at `at` ends: the next delimiter or line feed, or the
+    // end of the file.
+    qsizetype FieldEnd(qsizetype at) const;
 
     Format format_;
     QFile file_;
