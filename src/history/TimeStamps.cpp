@@ -4,6 +4,7 @@
 #include <QTimeZone>
 #include <cstdio>
 #include <ctime>
+#include <limits>
 
 namespace TimeStamps {
 
@@ -114,6 +115,17 @@ QString format(const struct tm& p, char sep, bool zulu, const char* offsetSep) {
     return QString::fromLatin1(text, to - text);
 }
 
+// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar; a day past the end
+// of its month counts on into the next, as timegm() has it.
+qint64 daysSince1970(qint64 year, int month, int day) {
+    year -= month <= 2;
+    const qint64 era = (year >= 0 ? year : year - 399) / 400;
+    const qint64 yearOfEra = year - era * 400;
+    const qint64 dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const qint64 dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
 int digits(QStringView s, qsizetype from, qsizetype count) {
     int v = 0;
     for (qsizetype i = from; i < from + count; ++i) {
@@ -161,7 +173,8 @@ std::optional<qint64> StoredSeconds(QStringView s) {
     } else {
         return std::nullopt;
     }
-    return static_cast<qint64>(::timegm(&p)) - offset;
+    return daysSince1970(p.tm_year + 1900, p.tm_mon + 1, p.tm_mday) * 86400 + p.tm_hour * 3600 +
+           p.tm_min * 60 + p.tm_sec - offset;
 }
 
 QString LocalText(qint64 secs) {
@@ -181,8 +194,13 @@ QString LocalTimes::Text(qint64 secs) {
     if (misses_ < 8) {
         if (!zone_)
             zone_ = QTimeZone::systemTimeZone();
-        if (zone_->isValid() && zone_->hasTransitions())
+        if (zone_->isValid() && zone_->hasTransitions()) {
             period_ = periodAround(*zone_, secs, parts.tm_gmtoff);
+        } else if (zone_->isValid() && ::daylight == 0 && parts.tm_gmtoff == -::timezone) {
+            // A zone that never changes its offset (UTC): one period for all times.
+            period_ = {std::numeric_limits<qint64>::min() / 2,
+                       std::numeric_limits<qint64>::max() / 2, parts.tm_gmtoff};
+        }
         misses_ = period_.until > period_.from ? 0 : misses_ + 1;
     }
     return format(parts, 'T', true, "");

@@ -343,6 +343,10 @@ TEST(TimeStamps, DisplayTextIsLocalTimeWithItsOffset) {
         {"Europe/Berlin", "2026-03-10T12:00:00Z", "2026-03-10 13:00:00 +01:00"},
         {"Europe/Berlin", "2026-07-10T12:00:00Z", "2026-07-10 14:00:00 +02:00"},
         {"America/St_Johns", "2026-01-10T12:00:00Z", "2026-01-10 08:30:00 -03:30"},
+        {"UTC", "2024-02-29T23:59:59-05:00", "2024-03-01 04:59:59 +00:00"},
+        {"UTC", "2000-02-29T12:00:00Z", "2000-02-29 12:00:00 +00:00"},
+        {"UTC", "1900-02-28T23:30:00-01:00", "1900-03-01 00:30:00 +00:00"},
+        {"UTC", "2023-12-31T23:59:60Z", "2024-01-01 00:00:00 +00:00"},
         {"UTC", "not a time", "not a time"},
         {"UTC", "", ""},
     };
@@ -360,11 +364,14 @@ TEST(TimeStamps, DisplayTextIsLocalTimeWithItsOffset) {
 TEST(TimeStamps, LocalTimesAcrossOffsetChanges) {
     const std::optional<QByteArray> oldTz =
         qEnvironmentVariableIsSet("TZ") ? std::optional(qgetenv("TZ")) : std::nullopt;
-    for (const char* tz : {"Europe/Berlin", "Australia/Lord_Howe", "UTC"}) {
+    // Zones without daylight saving time now had other offsets once (Abidjan until 1912).
+    for (const char* tz :
+         {"Europe/Berlin", "Australia/Lord_Howe", "UTC", "Africa/Abidjan", "Asia/Kolkata"}) {
         qputenv("TZ", tz);
         tzset();
         TimeStamps::LocalTimes times;
-        for (const qint64 change : {1711846800LL, 1729990800LL, 1711846800LL, 0LL, 4102444800LL})
+        for (const qint64 change :
+             {1711846800LL, 1729990800LL, 1711846800LL, 0LL, 4102444800LL, -2000000000LL})
             for (const qint64 step : {-3601, -2, -1, 0, 1, 1800, 3600, -86400})
                 EXPECT_EQ(times.Text(change + step), TimeStamps::LocalText(change + step))
                     << tz << " " << change + step;

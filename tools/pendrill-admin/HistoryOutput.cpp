@@ -92,8 +92,11 @@ HistoryJsonWriter::HistoryJsonWriter(FILE* out, bool lines) : out_(out), lines_(
         order_.append(i);
     std::sort(order_.begin(), order_.end(),
               [&columns](int a, int b) { return columns.at(a) < columns.at(b); });
+    // What goes before each value: the comma after the value before it, the indent, the key.
     for (const int i : order_) {
-        QByteArray key;
+        QByteArray key = keys_.isEmpty() ? QByteArray() : QByteArray(lines_ ? "," : ",\n");
+        if (!lines_)
+            key += "        ";
         JsonText::AppendString(key, columns.at(i));
         keys_.append(key + (lines_ ? ":" : ": "));
     }
@@ -118,8 +121,6 @@ void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
     first_ = false;
     for (qsizetype k = 0; k < order_.size(); ++k) {
         const int i = order_.at(k);
-        if (!lines_)
-            appendPiece(buffer_, "        ");
         appendPiece(buffer_, keys_.at(k));
         const RowCursor::Kind kind = reader.FieldKind(i);
         if (i == arguments_) {
@@ -159,8 +160,6 @@ void HistoryJsonWriter::Write(const JobHistoryReader& reader) {
             else
                 JsonText::AppendJsonValue(buffer_, QJsonValue::fromVariant(v), 2, lines_);
         }
-        if (k + 1 < order_.size())
-            appendPiece(buffer_, lines_ ? "," : ",\n");
     }
     appendPiece(buffer_, lines_ ? "}\n" : "\n    }");
     // Written in large pieces: one write a record cost more than the records' text.

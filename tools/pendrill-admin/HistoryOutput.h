@@ -27,7 +27,7 @@ class HistoryJsonWriter {
     bool lines_;
     bool first_ = true;
     QList<int> order_;        // the reader's columns in the order of their keys
-    QList<QByteArray> keys_;  // each key as written, with its colon
+    QList<QByteArray> keys_;  // each key as written, with the comma and indent before it
     int arguments_;
     int startTime_;
     int endTime_;
