@@ -6,6 +6,8 @@
 #include <ctime>
 #include <limits>
 
+#include "util/CalendarDays.h"
+
 namespace TimeStamps {
 
 QString ToText(const QDateTime& t) {
@@ -115,17 +117,6 @@ QString format(const struct tm& p, char sep, bool zulu, const char* offsetSep) {
     return QString::fromLatin1(text, to - text);
 }
 
-// Days from 1970-01-01 to the given day of the proleptic Gregorian calendar; a day past the end
-// of its month counts on into the next, as timegm() has it.
-qint64 daysSince1970(qint64 year, int month, int day) {
-    year -= month <= 2;
-    const qint64 era = (year >= 0 ? year : year - 399) / 400;
-    const qint64 yearOfEra = year - era * 400;
-    const qint64 dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const qint64 dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + dayOfEra - 719468;
-}
-
 int digits(QStringView s, qsizetype from, qsizetype count) {
     int v = 0;
     for (qsizetype i = from; i < from + count; ++i) {
@@ -173,7 +164,7 @@ std::optional<qint64> StoredSeconds(QStringView s) {
     } else {
         return std::nullopt;
     }
-    return daysSince1970(p.tm_year + 1900, p.tm_mon + 1, p.tm_mday) * 86400 + p.tm_hour * 3600 +
+    return DaysSince1970(p.tm_year + 1900, p.tm_mon + 1, p.tm_mday) * 86400 + p.tm_hour * 3600 +
            p.tm_min * 60 + p.tm_sec - offset;
 }
 

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <limits>
 
+#include "util/CalendarDays.h"
+
 namespace {
 
 // The server's epoch for dates and time stamps: 2000-01-01.
@@ -142,16 +144,6 @@ bool parseFloat(QByteArrayView text, Float* value) {
     return ec == std::errc() && end == text.data() + text.size();
 }
 
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t daysFromCivil(int64_t y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
 bool fixedNumber(QByteArrayView text, qsizetype at, int width, int* value) {
     *value = 0;
     for (int i = 0; i < width; ++i) {
@@ -172,7 +164,7 @@ bool parseDate(QByteArrayView text, int64_t* days) {
     const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
     if (y < 1 || m < 1 || m > 12 || d < 1 || d > monthDays[m - 1] || (m == 2 && d == 29 && !leap))
         return false;
-    *days = daysFromCivil(y, m, d) - serverEpochDays;
+    *days = DaysSince1970(y, m, d) - serverEpochDays;
     return true;
 }
 
