@@ -44,14 +44,20 @@ const QStringList& JobRecord::PropertyNames() {
     return names;
 }
 
+// Both are looked up once per process: a fetch of many files closes a record for each, on a
+// thread of its own (getpwuid's result is not the thread's own either).
 QString JobRecord::CurrentUserName() const {
-    if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr)
-        return QString::fromLocal8Bit(pw->pw_name);
-    return qEnvironmentVariable("USER");
+    static const QString name = [] {
+        if (const passwd* pw = ::getpwuid(::geteuid()); pw != nullptr && pw->pw_name != nullptr)
+            return QString::fromLocal8Bit(pw->pw_name);
+        return qEnvironmentVariable("USER");
+    }();
+    return name;
 }
 
 QString JobRecord::ComputerName() const {
-    return QSysInfo::machineHostName();
+    static const QString name = QSysInfo::machineHostName();
+    return name;
 }
 
 namespace {
