@@ -50,10 +50,6 @@ bool isDirectory(const QString& dir) {
     return fs::is_directory(ToFsPath(dir.isEmpty() ? QStringLiteral(".") : dir), ec);
 }
 
-QString errnoText(int err) {
-    return QString::fromLocal8Bit(std::strerror(err));
-}
-
 // Reads the first line of a file, at most a few kilobytes of it. False with errno kept on error.
 // A file that is not a regular file is opened without waiting for a writer and not read: false,
 // with errno EISDIR for a directory and `notRegular` set for anything else (a pipe, a device).
@@ -227,7 +223,7 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
     UniqueFd in(::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};
     if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        SetError(error, !in.valid() && errno != ELOOP ? errnoText(errno)
+        SetError(error, !in.valid() && errno != ELOOP ? ErrnoText(errno)
                                                       : QStringLiteral("not a regular file"));
         return false;
     }
@@ -237,19 +233,19 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
                           ModeWithinDirectory(localDirFd, st.st_mode & 0666)));
     bool ok = false;
     if (!out.valid()) {
-        SetError(error, errnoText(errno));
+        SetError(error, ErrnoText(errno));
     } else {
         ok = copyFile(in.get(), out.get(), st.st_size, copied, writeBehind);
         if (!ok)
-            SetError(error, errnoText(errno));
+            SetError(error, ErrnoText(errno));
         if (!out.reset() && ok) {
-            SetError(error, errnoText(errno));
+            SetError(error, ErrnoText(errno));
             ok = false;
         }
     }
     in.reset();
     if (ok && ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
-        SetError(error, errnoText(errno));
+        SetError(error, ErrnoText(errno));
         ok = false;
     }
     if (!ok)
@@ -262,7 +258,7 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
 // a flush per file costs one each.
 bool flushToDisk(int dirFd, QString* error) {
     if (::syncfs(dirFd) != 0 || ::fsync(dirFd) != 0) {
-        SetError(error, errnoText(errno));
+        SetError(error, ErrnoText(errno));
         return false;
     }
     return true;
@@ -373,7 +369,7 @@ short ShareReadStatus(QString& remoteDir, const RemoteNotes& notes, QString* fai
         }
         text = QStringLiteral("Path not found: ") + remoteDir;
     } else {
-        text = errnoText(err);
+        text = ErrnoText(err);
     }
     SetError(failureText, text);
     return RemoteStatus::Failed;
@@ -400,7 +396,7 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
 
     // Every file is created inside this directory, by name, through its descriptor.
     const UniqueFd local(::open(ToFsPath(localDir).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const QString localError = local.valid() ? QString() : errnoText(errno);
+    const QString localError = local.valid() ? QString() : ErrnoText(errno);
     const int localFd = local.get();
 
     std::unique_ptr<CopyProgress> progress;

@@ -41,10 +41,6 @@ std::map<Key, Held>& registry() {
     return held;
 }
 
-QString errnoText(int code) {
-    return QString::fromLocal8Bit(std::strerror(code));
-}
-
 bool isWritable(int fd) {
     return (::fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
 }
@@ -173,7 +169,7 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
                        (role == Role::Write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOFOLLOW));
             if (!itself.valid()) {
                 SetError(error, QStringLiteral("cannot create the lock file %1: %2")
-                                    .arg(companion, errnoText(EACCES)));
+                                    .arg(companion, ErrnoText(EACCES)));
                 return false;
             }
             return lockPath(file, role, waitMs, Target::Itself, error);
@@ -184,7 +180,7 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
     if (!fd.valid()) {
         SetError(
             error,
-            QStringLiteral("cannot open the lock file %1: %2").arg(companion, errnoText(errno)));
+            QStringLiteral("cannot open the lock file %1: %2").arg(companion, ErrnoText(errno)));
         return false;
     }
     fd.reset();
@@ -216,12 +212,12 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, Target targe
         fd = UniqueFd(::open(name.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     if (!fd.valid()) {
         SetError(error,
-                 QStringLiteral("cannot open %1 to lock it: %2").arg(path, errnoText(errno)));
+                 QStringLiteral("cannot open %1 to lock it: %2").arg(path, ErrnoText(errno)));
         return false;
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {
-        SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(errno)));
+        SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, ErrnoText(errno)));
         return false;
     }
     const Key key{::getpid(), st.st_dev, st.st_ino, static_cast<int>(role)};
@@ -237,7 +233,7 @@ bool FileLock::lockPath(const QString& path, Role role, int waitMs, Target targe
         int code = 0;
         while (!tryOnce(fd.get(), role, busy, code)) {
             if (!busy) {
-                SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, errnoText(code)));
+                SetError(error, QStringLiteral("cannot lock %1: %2").arg(path, ErrnoText(code)));
                 return false;
             }
             if (deadline.hasExpired()) {

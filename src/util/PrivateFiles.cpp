@@ -17,10 +17,6 @@
 
 namespace {
 
-QString errnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
-
 QString octal(unsigned mode) {
     return QStringLiteral("0%1").arg(mode & 0777, 3, 8, QLatin1Char('0'));
 }
@@ -47,7 +43,7 @@ bool MakePrivateDirectory(const QString& directory, QString* error) {
     if (errno == EEXIST && QFileInfo(absolute).isDir())
         return true;
     SetError(error,
-             QStringLiteral("cannot create the directory %1: %2").arg(absolute, errnoText()));
+             QStringLiteral("cannot create the directory %1: %2").arg(absolute, ErrnoText()));
     return false;
 }
 
@@ -58,7 +54,7 @@ bool CreatePrivateFile(const QString& path, QString* error) {
     if (!fd.valid()) {
         if (errno == EEXIST)
             return true;
-        SetError(error, QStringLiteral("cannot create %1: %2").arg(path, errnoText()));
+        SetError(error, QStringLiteral("cannot create %1: %2").arg(path, ErrnoText()));
         return false;
     }
     ::fchmod(fd.get(), kPrivateFileMode);
@@ -75,7 +71,7 @@ bool RestrictToOwner(const QString& path, QString* error) {
     if ((st.st_mode & 077) == 0)
         return true;
     if (::chmod(name.constData(), kPrivateFileMode) != 0) {
-        SetError(error, QStringLiteral("cannot make %1 private: %2").arg(path, errnoText()));
+        SetError(error, QStringLiteral("cannot make %1 private: %2").arg(path, ErrnoText()));
         return false;
     }
     PrivateFileNotice(QStringLiteral("%1 could be read by other users (mode %2); it holds a "

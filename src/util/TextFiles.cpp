@@ -76,7 +76,7 @@ bool writeInPlace(const QString& path, const ContentWriter& write, QString* erro
         ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
     QFile file;
     if (!fd.valid() || !file.open(fd.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
-        return Fail(error, QString::fromLocal8Bit(std::strerror(errno)));
+        return Fail(error, ErrnoText());
     fd.release();  // the file closes it now
     QString why;
     if (!write(file, &why)) {
@@ -84,7 +84,7 @@ bool writeInPlace(const QString& path, const ContentWriter& write, QString* erro
         return false;
     }
     if (!file.flush() || ::fsync(file.handle()) != 0) {
-        SetError(error, QString::fromLocal8Bit(std::strerror(errno)));
+        SetError(error, ErrnoText());
         return false;
     }
     file.close();
@@ -145,7 +145,9 @@ bool makeWayFor(const QByteArray& pending) {
 class Replacement {
   public:
     explicit Replacement(const QString& path)
-        : path_(QFile::encodeName(path)), pending_(pendingNameOf(path_)) {}
+        : path_(QFile::encodeName(path)),
+          pending_(pendingNameOf(path_)),
+          directory_(QFile::encodeName(QFileInfo(path).absolutePath())) {}
     ~Replacement() {
         if (named_ && !committed_)
             ::unlink(pending_.constData());
@@ -155,9 +157,7 @@ class Replacement {
 
     // False when the directory refuses a new file (errno tells why).
     bool Open(mode_t mode) {
-        const QByteArray dir =
-            QFile::encodeName(QFileInfo(QFile::decodeName(path_)).absolutePath());
-        fd_ = UniqueFd(::open(dir.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
+        fd_ = UniqueFd(::open(directory_.constData(), O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
         if (!fd_.valid() && (errno == EOPNOTSUPP || errno == EISDIR)) {
             // No unnamed files here: the file is named from the start.
             if (!makeWayFor(pending_)) {
@@ -205,14 +205,11 @@ class Replacement {
   private:
     QByteArray path_;
     QByteArray pending_;
+    QByteArray directory_;
     UniqueFd fd_;
     bool named_ = false;
     bool committed_ = false;
 };
-
-QString errnoText() {
-    return QString::fromLocal8Bit(std::strerror(errno));
-}
 
 bool replaceFile(const QString& path, int newFileMode, const ContentWriter& write, QString* error) {
     if (path.isEmpty()) {
@@ -265,13 +262,13 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
             return true;
         }
         directoryRefused = errno == EACCES || errno == EPERM || errno == EEXIST;
-        reason = errnoText();
+        reason = ErrnoText();
         if (!directoryRefused) {
             SetError(error, reason);
             return false;
         }
     } else {
-        reason = errnoText();
+        reason = ErrnoText();
     }
     // A replacement that could not be created or renamed into place means the directory refuses
     // new entries (no write access, or a sticky directory and another owner). A file that exists

@@ -19,14 +19,15 @@ bool AppendLines(const QString& path, const QString& text);
 // then the directory itself is synced, so a reader sees either the old content or the new one,
 // never a part. A kill leaves nothing behind, except in the moment between naming and renaming;
 // a ".NAME.pendrill-new" left so (a regular file nobody holds) is removed by the next write of
-// NAME. Writers of the same file at the same time take turns for the rename. When the directory refuses the temporary file or the
-// rename (no write access to it, or a sticky directory) but the file exists and may be written,
-// the file is written in place instead (truncated and filled), so it never keeps stale content.
-// An existing file keeps its permissions, and its owner and group where this account may give
-// them (root may); a new file gets `newFileMode` (octal, e.g. 0600) when it is not -1. A path
-// that is a symbolic link is refused (false, "PATH is a symbolic link; it is not replaced"): the
-// file it points to is never written. Returns false on any error, with the reason in `*error`
-// when given; the old file is then untouched unless the in-place write itself failed.
+// NAME. Writers of the same file at the same time take turns for the rename. When the directory
+// refuses the temporary file or the rename (no write access to it, or a sticky directory) but the
+// file exists and may be written, the file is written in place instead (truncated and filled), so
+// it never keeps stale content. An existing file keeps its permissions, and its owner and group
+// where this account may give them (root may); a new file gets `newFileMode` (octal, e.g. 0600)
+// when it is not -1. A path that is a symbolic link is refused (false, "PATH is a symbolic link; it
+// is not replaced"): the file it points to is never written. Returns false on any error, with the
+// reason in `*error` when given; the old file is then untouched unless the in-place write itself
+// failed.
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode = -1,
                          QString* error = nullptr);
 
