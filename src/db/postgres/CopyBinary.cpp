@@ -353,21 +353,11 @@ void AppendBinaryCopyTrailer(QByteArray& buffer) {
     buffer.append("\xff\xff", 2);
 }
 
-char* WriteBinaryRowStart(char* out, int fieldCount) {
-    return putBig<int16_t>(out, int16_t(fieldCount));
-}
-
-char* WriteBinaryNull(char* out) {
-    return putBig<int32_t>(out, -1);
-}
-
 char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text) {
     int64_t n = 0;
     switch (type) {
         case BinaryType::Text:
-            out = putBig<int32_t>(out, int32_t(text.size()));
-            memcpy(out, text.data(), size_t(text.size()));
-            return out + text.size();
+            return WriteBinaryText(out, text);
         case BinaryType::Int2:
             if (!parseInteger(text, std::numeric_limits<int16_t>::min(),
                               std::numeric_limits<int16_t>::max(), &n))

@@ -2,6 +2,9 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QtEndian>
+#include <cstdint>
+#include <cstring>
 
 // The binary format of PostgreSQL's COPY for the column types whose form the client writes
 // itself, so that the server stores the values without parsing text. Only plain forms are
@@ -45,9 +48,22 @@ constexpr qsizetype binaryRowStartSize = 2;
 // The writers below put their bytes at `out` (room for them is the caller's) and return the end
 // of what they wrote.
 // The start of a row of `fieldCount` fields.
-char* WriteBinaryRowStart(char* out, int fieldCount);
+inline char* WriteBinaryRowStart(char* out, int fieldCount) {
+    qToBigEndian(int16_t(fieldCount), out);
+    return out + 2;
+}
 // A NULL field.
-char* WriteBinaryNull(char* out);
+inline char* WriteBinaryNull(char* out) {
+    qToBigEndian(int32_t(-1), out);
+    return out + 4;
+}
+// A field of type Text: its length, then its bytes. Rows are mostly text, so this is inline
+// rather than behind the switch of WriteBinaryField.
+inline char* WriteBinaryText(char* out, QByteArrayView text) {
+    qToBigEndian(int32_t(text.size()), out);
+    std::memcpy(out + 4, text.data(), size_t(text.size()));
+    return out + 4 + text.size();
+}
 // One field of `type` (not None) written from `text`. Null when the text is not a plain form of
 // the type or its value is out of range: the server then reads the row as text and decides.
 char* WriteBinaryField(char* out, BinaryType type, QByteArrayView text);

@@ -84,9 +84,15 @@ bool CopyLane::appendBinaryRow(const BulkField* fields, int count) {
     const qsizetype start = binary_.size();
     binary_.resize(start + room);
     char* out = WriteBinaryRowStart(binary_.data() + start, count);
-    for (int i = 0; i < count && out != nullptr; ++i)
-        out =
-            fields[i].null ? WriteBinaryNull(out) : WriteBinaryField(out, types[i], fields[i].text);
+    for (int i = 0; i < count && out != nullptr; ++i) {
+        const BulkField& f = fields[i];
+        if (f.null)
+            out = WriteBinaryNull(out);
+        else if (types[i] == BinaryType::Text)
+            out = WriteBinaryText(out, f.text);
+        else
+            out = WriteBinaryField(out, types[i], f.text);
+    }
     if (out == nullptr)
         return false;
     binary_.resize(out - binary_.constData());
