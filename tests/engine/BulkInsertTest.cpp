@@ -128,6 +128,9 @@ TEST(FlatFileReader, CodePagesAndOtherDelimiters) {
     EXPECT_EQ(ReadAllRecords("caf\xC3\xA9,\"a\"\"\xC3\",\xE9\n"),
               QStringList({QString::fromUtf8(
                   "1:! field 2 is not valid UTF-8 text [café,\"a\"\"\uFFFD\",\uFFFD]")}));
+    // A delimiter beyond ASCII can cut a valid sequence (here U+279E7) into fields that are not.
+    EXPECT_EQ(ReadAllRecords("\xF0\xA7\xA7\xA7\n", {'\xA7', '"', CodePage::Utf8}),
+              QStringList({QString::fromUtf8("1:! field 1 is not valid UTF-8 text [\U000279E7]")}));
 }
 
 // A table in memory: rows become visible on commit; a row whose last field is "NaN" is refused

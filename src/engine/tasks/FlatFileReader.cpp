@@ -118,11 +118,15 @@ void FlatFileReader::ConvertLatin1(Piece* piece) {
 }
 
 bool FlatFileReader::CheckUtf8(QString* reason) const {
-    // Delimiters, quotes and line ends are ASCII and never part of a longer UTF-8 sequence, so a
-    // record is valid text as a whole exactly when each of its fields is; only a record that is
-    // not valid is looked at field by field, to name the first field that is not.
-    if (ValidUtf8(reinterpret_cast<const unsigned char*>(data_ + recordBegin_),
-                  static_cast<size_t>(pos_ - recordBegin_)))
+    // ASCII delimiters, quotes and line ends are never part of a longer UTF-8 sequence, so a
+    // record is then valid text as a whole exactly when each of its fields is; only a record that
+    // is not valid is looked at field by field, to name the first field that is not. A delimiter
+    // or quote beyond ASCII (a package allows none) could cut a valid sequence into invalid
+    // fields, so then every field is looked at.
+    const bool asciiMarks = static_cast<unsigned char>(format_.delimiter) < 0x80 &&
+                            static_cast<unsigned char>(format_.quote) < 0x80;
+    if (asciiMarks && ValidUtf8(reinterpret_cast<const unsigned char*>(data_ + recordBegin_),
+                                static_cast<size_t>(pos_ - recordBegin_)))
         return true;
     for (size_t i = 0; i < pieces_.size(); ++i) {
         const Piece& p = pieces_[i];
