@@ -1,0 +1,142 @@
+// libFuzzer target for the flat-file reader of bulk loads. The input supplies the format (the
+// delimiter, the quote character or none, the code page) and the file's bytes. Checked: every
+// field of a record is valid UTF-8 and readable to its end; records follow one another through the
+// file (each span after the one before, lines never going back); reading a record again from the
+// start of its span gives the same record, as the row-by-row load of a refused batch does; the
+// read-ahead on its own thread hands out the same records as the reader itself.
+
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QUtf8StringView>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "engine/tasks/FlatFileReadAhead.h"
+#include "engine/tasks/FlatFileReader.h"
+
+namespace {
+
+#define check(condition) checkAt((condition), #condition, __LINE__)
+
+void checkAt(bool condition, const char* text, int line) {
+    if (condition)
+        return;
+    std::fprintf(stderr, "fuzz_flat_file_reader.cpp:%d: check failed: %s\n", line, text);
+    std::abort();
+}
+
+struct Field {
+    QByteArray text;
+    bool null;
+    bool operator==(const Field&) const = default;
+};
+
+struct Record {
+    FlatFileReader::Status status;
+    qint64 line;
+    FlatFileReader::Span span;
+    QString reason;
+    std::vector<Field> fields;
+};
+
+std::vector<Field> copyOf(const BulkField* fields, int count) {
+    std::vector<Field> copy;
+    for (int i = 0; i < count; ++i) {
+        const QByteArray text(fields[i].text.data(), fields[i].text.size());
+        check(QUtf8StringView(text).isValidUtf8());
+        check(!fields[i].null || text.isEmpty());
+        copy.push_back({text, fields[i].null});
+    }
+    return copy;
+}
+
+// A file of this process in the temporary directory, removed when the process exits.
+QString scratchPath() {
+    static struct Scratch {
+        QString path =
+            QDir::tempPath() + QStringLiteral("/pendrill-fuzz-flat-%1.csv").arg(::getpid());
+        ~Scratch() { QFile::remove(path); }
+    } scratch;
+    return scratch.path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 1)
+        return 0;
+    static const char delimiters[] = {',', ';', '\t', '|', ' ', '"', '\xa7', 'a'};
+    static const char quotes[] = {'"', '\'', '\0', ','};
+    const std::uint8_t choice = data[0];
+    FlatFileReader::Format format;
+    format.delimiter = delimiters[choice & 7];
+    format.quote = quotes[(choice >> 3) & 3];
+    format.codePage = (choice & 0x20) ? CodePage::Latin1 : CodePage::Utf8;
+    if (format.delimiter == format.quote)
+        return 0;  // the package's validation refuses such a format
+    const bool readAhead = choice & 0x40;
+
+    QFile file(scratchPath());
+    check(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    check(file.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1)) ==
+          qint64(size - 1));
+    file.close();
+
+    FlatFileReader reader(format);
+    QString error;
+    check(reader.Open(file.fileName(), &error));
+    std::vector<Record> records;
+    std::vector<BulkField> fields;
+    QString reason;
+    for (;;) {
+        const FlatFileReader::Status status = reader.Next(&fields, &reason);
+        if (status == FlatFileReader::Status::End)
+            break;
+        Record r{status, reader.RecordLine(), reader.RecordSpan(), reason, {}};
+        if (status == FlatFileReader::Status::Record)
+            r.fields = copyOf(fields.data(), static_cast<int>(fields.size()));
+        else
+            check(!reason.isEmpty());
+        check(r.span.begin < r.span.end && r.span.end <= qsizetype(size - 1));
+        if (!records.empty()) {
+            check(r.span.begin >= records.back().span.end);
+            check(r.line > records.back().line);
+        }
+        records.push_back(std::move(r));
+    }
+
+    FlatFileReader again(format);
+    check(again.Open(file.fileName(), &error));
+    for (const Record& r : records) {
+        const FlatFileReader::Status status = again.ReadAt(r.span.begin, &fields, &reason);
+        check(status == r.status);
+        check(again.RecordSpan().end == r.span.end);
+        if (status == FlatFileReader::Status::Record)
+            check(copyOf(fields.data(), static_cast<int>(fields.size())) == r.fields);
+        else
+            check(reason == r.reason);
+    }
+
+    if (readAhead) {
+        FlatFileReader ahead(format);
+        check(ahead.Open(file.fileName(), &error));
+        FlatFileReadAhead queue(ahead);
+        const BulkField* row = nullptr;
+        int count = 0;
+        for (const Record& r : records) {
+            const FlatFileReader::Status status = queue.Next(&row, &count, &reason);
+            check(status == r.status && queue.RecordLine() == r.line);
+            check(queue.RecordSpan().begin == r.span.begin && queue.RecordSpan().end == r.span.end);
+            if (status == FlatFileReader::Status::Record)
+                check(copyOf(row, count) == r.fields);
+            else
+                check(reason == r.reason);
+        }
+        check(queue.Next(&row, &count, &reason) == FlatFileReader::Status::End);
+    }
+    return 0;
+}
