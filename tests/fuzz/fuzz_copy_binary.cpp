@@ -8,23 +8,13 @@
 #include <QtEndian>
 #include <charconv>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "FuzzCheck.h"
 #include "db/postgres/CopyBinary.h"
 
 namespace {
-
-#define check(condition) checkAt((condition), #condition, __LINE__)
-
-void checkAt(bool condition, const char* text, int line) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "fuzz_copy_binary.cpp:%d: check failed: %s\n", line, text);
-    std::abort();
-}
 
 // The text as the server's integer input reads it, when it is a plain optionally signed run of
 // digits with white space around it; false otherwise.

@@ -11,23 +11,13 @@
 #include <QFile>
 #include <QUtf8StringView>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
+#include "FuzzCheck.h"
 #include "engine/tasks/FlatFileReadAhead.h"
 #include "engine/tasks/FlatFileReader.h"
 
 namespace {
-
-#define check(condition) checkAt((condition), #condition, __LINE__)
-
-void checkAt(bool condition, const char* text, int line) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "fuzz_flat_file_reader.cpp:%d: check failed: %s\n", line, text);
-    std::abort();
-}
 
 struct Field {
     QByteArray text;

@@ -10,24 +10,14 @@
 #include <QDir>
 #include <QFile>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
 #include <utility>
 
+#include "FuzzCheck.h"
 #include "config/IniDocument.h"
 #include "config/IniFiles.h"
 
 namespace {
-
-#define check(condition) checkAt((condition), #condition, __LINE__)
-
-void checkAt(bool condition, const char* text, int line) {
-    if (condition)
-        return;
-    std::fprintf(stderr, "fuzz_ini_reader.cpp:%d: check failed: %s\n", line, text);
-    std::abort();
-}
 
 using Names = std::pair<QString, QString>;
 using Snapshot = std::map<Names, QString>;
