@@ -10,16 +10,20 @@ QString ExpandVariables(const QString& text,
                         QStringList* unknown) {
     QString out;
     out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size();) {
-        if (text.mid(i, 3) == QLatin1String("$${")) {
+    const QStringView view(text);
+    // Once a "${" has no '}' after it, no later one has: the rest is looked at for "$${" only,
+    // so a text of many unclosed "${" costs one pass, not one pass each.
+    bool closable = true;
+    for (qsizetype i = 0; i < view.size();) {
+        if (view.sliced(i).startsWith(u"$${")) {
             out += QLatin1String("${");
             i += 3;
             continue;
         }
-        if (text.mid(i, 2) == QLatin1String("${")) {
-            const qsizetype end = text.indexOf(QLatin1Char('}'), i + 2);
+        if (closable && view.sliced(i).startsWith(u"${")) {
+            const qsizetype end = view.indexOf(QLatin1Char('}'), i + 2);
             if (end > 0) {
-                const QString name = text.mid(i + 2, end - i - 2).trimmed();
+                const QString name = view.mid(i + 2, end - i - 2).trimmed().toString();
                 if (const std::optional<QString> value = lookup(name))
                     out += *value;
                 else if (unknown)
@@ -27,8 +31,9 @@ QString ExpandVariables(const QString& text,
                 i = end + 1;
                 continue;
             }
+            closable = false;
         }
-        out += text[i];
+        out += view[i];
         ++i;
     }
     return out;

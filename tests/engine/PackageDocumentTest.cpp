@@ -125,6 +125,10 @@ TEST(PackageDocument, VariableReferencesExpand) {
     QStringList unknown;
     EXPECT_EQ(ExpandVariables("x${A}y${ B }z$${A}${open", lookup, &unknown), "x1yz${A}${open");
     EXPECT_EQ(unknown, QStringList({"B"}));
+    // A hostile text of many unclosed references is read in one pass (one per reference would
+    // take minutes here).
+    const QString unclosed = QString("${").repeated(1 << 20);
+    EXPECT_TRUE(ExpandVariables(unclosed + "$${A", lookup) == unclosed + "${A");
     EXPECT_EQ(CountParameterMarkers("a = ? and b = 'it''s ?' and \"c?\" = ? /* ? */"), 2);
 }
 
