@@ -439,28 +439,65 @@ class Parser {
 
 }  // namespace
 
-int PackageDocument::VariableIndex(const QString& name) const {
-    for (int i = 0; i < variables.size(); ++i) {
-        if (variables[i].name.compare(name, Qt::CaseInsensitive) == 0)
+namespace {
+
+// A name with each character folded alone, as QString::compare folds the characters it compares
+// without regard to case: two names compare equal that way exactly when these keys are equal.
+QString FoldedName(const QString& name) {
+    QString key;
+    key.reserve(name.size());
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t c = name[i].unicode();
+        if (name[i].isHighSurrogate() && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            c = QChar::surrogateToUcs4(name[i], name[i + 1]);
+            ++i;
+        }
+        key += QChar::fromUcs4(QChar::toCaseFolded(c));
+    }
+    return key;
+}
+
+template <typename T>
+void IndexNamesOf(const QList<T>& items, PackageDocument::NameIndex* index) {
+    index->first.clear();
+    index->first.reserve(items.size());
+    for (int i = 0; i < items.size(); ++i) {
+        const QString key = FoldedName(items[i].name);
+        if (!index->first.contains(key))
+            index->first.insert(key, i);
+    }
+    index->size = items.size();
+}
+
+template <typename T>
+int IndexOf(const QList<T>& items, const PackageDocument::NameIndex& index, const QString& name) {
+    if (index.size == items.size())
+        return index.first.value(FoldedName(name), -1);
+    for (int i = 0; i < items.size(); ++i) {
+        if (items[i].name.compare(name, Qt::CaseInsensitive) == 0)
             return i;
     }
     return -1;
+}
+
+}  // namespace
+
+int PackageDocument::VariableIndex(const QString& name) const {
+    return IndexOf(variables, variableNames, name);
 }
 
 int PackageDocument::ConnectionIndex(const QString& name) const {
-    for (int i = 0; i < connections.size(); ++i) {
-        if (connections[i].name.compare(name, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
+    return IndexOf(connections, connectionNames, name);
 }
 
 int PackageDocument::StepIndex(const QString& name) const {
-    for (int i = 0; i < steps.size(); ++i) {
-        if (steps[i].name.compare(name, Qt::CaseInsensitive) == 0)
-            return i;
-    }
-    return -1;
+    return IndexOf(steps, stepNames, name);
+}
+
+void PackageDocument::IndexNames() {
+    IndexNamesOf(variables, &variableNames);
+    IndexNamesOf(connections, &connectionNames);
+    IndexNamesOf(steps, &stepNames);
 }
 
 QString TaskKindName(const PackageTaskSpec& task) {
@@ -472,6 +509,7 @@ bool ParsePackageDocument(const QByteArray& xml, PackageDocument* document, QStr
     PackageDocument doc;
     QStringList found;
     Parser(xml, &doc, &found).Run();
+    doc.IndexNames();
     if (found.isEmpty())
         found = ValidatePackageDocument(doc);
     if (errors)

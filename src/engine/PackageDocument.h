@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -111,10 +112,21 @@ struct PackageDocument {
     QList<PackageConnection> connections;
     QList<PackageStep> steps;
 
-    // Lookups by name, without regard to case; -1 when absent.
+    // Lookups by name, without regard to case; -1 when absent. The first of equal names wins.
+    // Once IndexNames has run (the parser runs it), each takes constant time while its list keeps
+    // the size it had then; otherwise the list is searched from its start.
     int VariableIndex(const QString& name) const;
     int ConnectionIndex(const QString& name) const;
     int StepIndex(const QString& name) const;
+    void IndexNames();
+
+    // The position of each name of a list (case folded as QString::compare folds it) and the
+    // size of the list when it was indexed.
+    struct NameIndex {
+        qsizetype size = -1;
+        QHash<QString, int> first;
+    };
+    NameIndex variableNames, connectionNames, stepNames;
 };
 
 // Reads and validates a document. False with one error per line ("line N: ...") when the XML is

@@ -1,6 +1,7 @@
 // The checks of a package document that need all of it, and the ${Name} references.
 
 #include <QSet>
+#include <vector>
 
 #include "engine/PackageDocument.h"
 #include "util/Counted.h"
@@ -202,38 +203,64 @@ class Validator {
     }
 
     // Depth-first search along the precedence constraints; every cycle found is reported once,
-    // at the line of the step where the search entered it.
+    // at the line of the step where the search entered it. The search keeps its own stack, so
+    // that a package of a very long chain of steps cannot exhaust the program's.
     void Cycles() {
         const int n = static_cast<int>(doc_.steps.size());
-        std::vector<int> state(static_cast<size_t>(n), 0);  // 0 new, 1 on the path, 2 done
-        std::vector<int> path;
-        std::function<void(int)> visit = [&](int i) {
-            state[static_cast<size_t>(i)] = 1;
-            path.push_back(i);
-            for (const PrecedenceConstraint& p : doc_.steps[i].precedence) {
-                const int j = doc_.StepIndex(p.step);
+        std::vector<int> state(static_cast<size_t>(n), 0);         // 0 new, 1 on the path, 2 done
+        std::vector<size_t> pathIndex(static_cast<size_t>(n), 0);  // of a step on the path
+        struct Visit {
+            int step;
+            qsizetype next;  // its precedence constraint to follow next
+        };
+        std::vector<Visit> path;
+        auto enter = [&](int step) {
+            state[static_cast<size_t>(step)] = 1;
+            pathIndex[static_cast<size_t>(step)] = path.size();
+            path.push_back({step, 0});
+        };
+        for (int first = 0; first < n; ++first) {
+            if (state[static_cast<size_t>(first)] != 0)
+                continue;
+            enter(first);
+            while (!path.empty()) {
+                const int i = path.back().step;
+                const QList<PrecedenceConstraint>& precedence = doc_.steps[i].precedence;
+                if (path.back().next == precedence.size()) {
+                    state[static_cast<size_t>(i)] = 2;
+                    path.pop_back();
+                    continue;
+                }
+                const int j = doc_.StepIndex(precedence[path.back().next++].step);
                 if (j < 0 || j == i)
                     continue;
-                if (state[static_cast<size_t>(j)] == 1) {
-                    QStringList names;
-                    auto from = std::find(path.begin(), path.end(), j);
-                    for (auto it = from; it != path.end(); ++it)
-                        names << doc_.steps[*it].name;
-                    names << doc_.steps[j].name;
-                    Error(doc_.steps[j].line,
-                          QStringLiteral("the precedence constraints form a cycle: %1")
-                              .arg(names.join(QStringLiteral(" <- "))));
-                } else if (state[static_cast<size_t>(j)] == 0) {
-                    visit(j);
-                }
+                if (state[static_cast<size_t>(j)] == 1)
+                    Cycle(path, pathIndex[static_cast<size_t>(j)]);
+                else if (state[static_cast<size_t>(j)] == 0)
+                    enter(j);
             }
-            path.pop_back();
-            state[static_cast<size_t>(i)] = 2;
-        };
-        for (int i = 0; i < n; ++i) {
-            if (state[static_cast<size_t>(i)] == 0)
-                visit(i);
         }
+    }
+
+    // The cycle of the steps on `path` from position `from` back to the one there. A long one
+    // is named by its first and last few steps.
+    template <typename Path>
+    void Cycle(const Path& path, size_t from) {
+        constexpr size_t kShown = 4;
+        const size_t length = path.size() - from;
+        QStringList names;
+        for (size_t k = from; k < path.size(); ++k) {
+            if (length > 2 * kShown + 1 && k == from + kShown) {
+                names << QStringLiteral("... %1 more ...").arg(length - 2 * kShown);
+                k = path.size() - kShown - 1;
+                continue;
+            }
+            names << doc_.steps[path[k].step].name;
+        }
+        names << doc_.steps[path[from].step].name;
+        Error(doc_.steps[path[from].step].line,
+              QStringLiteral("the precedence constraints form a cycle: %1")
+                  .arg(names.join(QStringLiteral(" <- "))));
     }
 };
 

@@ -93,6 +93,29 @@ TEST(PackageDocument, RejectsFaultyDocumentsWithLineNumbers) {
     }
 }
 
+// Each of many steps follows the next, and the last the first: one cycle through them all,
+// reported once and named by its ends. Found without a recursion per step (that would exhaust the
+// stack long before the end) and without a search of the steps per constraint.
+TEST(PackageDocument, LongChainsOfStepsAreValidated) {
+    const int n = 300000;
+    PackageDocument doc;
+    for (int i = 0; i < n; ++i) {
+        PackageStep step;
+        step.name = QStringLiteral("s%1").arg(i);
+        step.task = RunProgramTask{QStringLiteral("true"), {}, {}, 0, 0};
+        step.line = i + 1;
+        step.precedence.push_back(
+            {QStringLiteral("S%1").arg((i + 1) % n), PrecedenceOn::Success, 0});
+        doc.steps.push_back(step);
+    }
+    doc.IndexNames();
+    EXPECT_EQ(doc.StepIndex(QStringLiteral("S299999")), n - 1);
+    EXPECT_EQ(ValidatePackageDocument(doc),
+              QStringList({"line 1: the precedence constraints form a cycle: s0 <- s1 <- s2 <- s3 "
+                           "<- ... 299992 more ... <- s299996 <- s299997 <- s299998 <- s299999 "
+                           "<- s0"}));
+}
+
 // The example of docs/packages.md is valid; what is read of it that no other test writes (the
 // engine tests read precedence and time-outs).
 TEST(PackageDocument, ReadsTheDocumentedExample) {
