@@ -202,6 +202,12 @@ class Validator {
         }
     }
 
+    // A step on the path of the search for cycles.
+    struct Visit {
+        int step;
+        qsizetype next;  // its precedence constraint to follow next
+    };
+
     // Depth-first search along the precedence constraints; every cycle found is reported once,
     // at the line of the step where the search entered it. The search keeps its own stack, so
     // that a package of a very long chain of steps cannot exhaust the program's.
@@ -209,10 +215,6 @@ class Validator {
         const int n = static_cast<int>(doc_.steps.size());
         std::vector<int> state(static_cast<size_t>(n), 0);         // 0 new, 1 on the path, 2 done
         std::vector<size_t> pathIndex(static_cast<size_t>(n), 0);  // of a step on the path
-        struct Visit {
-            int step;
-            qsizetype next;  // its precedence constraint to follow next
-        };
         std::vector<Visit> path;
         auto enter = [&](int step) {
             state[static_cast<size_t>(step)] = 1;
@@ -244,8 +246,7 @@ class Validator {
 
     // The cycle of the steps on `path` from position `from` back to the one there. A long one
     // is named by its first and last few steps.
-    template <typename Path>
-    void Cycle(const Path& path, size_t from) {
+    void Cycle(const std::vector<Visit>& path, size_t from) {
         constexpr size_t kShown = 4;
         const size_t length = path.size() - from;
         QStringList names;
