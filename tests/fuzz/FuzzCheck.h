@@ -5,7 +5,7 @@
 
 // A check of a fuzz program: a failed one names itself and aborts, and libFuzzer saves the input
 // that made it fail.
-#define check(condition) FuzzCheckAt((condition), #condition, __FILE__, __LINE__)
+#define FUZZ_CHECK(condition) FuzzCheckAt((condition), #condition, __FILE__, __LINE__)
 
 inline void FuzzCheckAt(bool condition, const char* text, const char* file, int line) {
     if (condition)

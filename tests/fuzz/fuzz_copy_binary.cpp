@@ -49,68 +49,69 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     char* const start = buffer.get();
     const char* const end = WriteBinaryField(start, type, text);
     if (type == BinaryType::Text || type == BinaryType::Jsonb)
-        check(end != nullptr);
+        FUZZ_CHECK(end != nullptr);
     if (end == nullptr)
         return 0;
-    check(end >= start + 4 && end <= start + room);
+    FUZZ_CHECK(end >= start + 4 && end <= start + room);
     const int32_t length = qFromBigEndian<int32_t>(start);
-    check(length == end - start - 4);
+    FUZZ_CHECK(length == end - start - 4);
     const char* value = start + 4;
 
     int64_t integer = 0;
     switch (type) {
         case BinaryType::Bool:
-            check(length == 1 && (value[0] == 0 || value[0] == 1));
+            FUZZ_CHECK(length == 1 && (value[0] == 0 || value[0] == 1));
             break;
         case BinaryType::Int2:
-            check(length == 2 && plainInteger(text, &integer) &&
-                  qFromBigEndian<int16_t>(value) == integer);
+            FUZZ_CHECK(length == 2 && plainInteger(text, &integer) &&
+                       qFromBigEndian<int16_t>(value) == integer);
             break;
         case BinaryType::Int4:
-            check(length == 4 && plainInteger(text, &integer) &&
-                  qFromBigEndian<int32_t>(value) == integer);
+            FUZZ_CHECK(length == 4 && plainInteger(text, &integer) &&
+                       qFromBigEndian<int32_t>(value) == integer);
             break;
         case BinaryType::Int8:
-            check(length == 8 && plainInteger(text, &integer) &&
-                  qFromBigEndian<int64_t>(value) == integer);
+            FUZZ_CHECK(length == 8 && plainInteger(text, &integer) &&
+                       qFromBigEndian<int64_t>(value) == integer);
             break;
         case BinaryType::Float4:
         case BinaryType::Date:
-            check(length == 4);
+            FUZZ_CHECK(length == 4);
             break;
         case BinaryType::Float8:
         case BinaryType::Timestamp:
         case BinaryType::TimestampTz:
         case BinaryType::TimestampTzUtc:
         case BinaryType::Time:
-            check(length == 8);
+            FUZZ_CHECK(length == 8);
             break;
         case BinaryType::Uuid:
-            check(length == 16);
+            FUZZ_CHECK(length == 16);
             break;
         case BinaryType::Text:
-            check(length == text.size() && std::memcmp(value, text.data(), size_t(length)) == 0);
+            FUZZ_CHECK(length == text.size() &&
+                       std::memcmp(value, text.data(), size_t(length)) == 0);
             break;
         case BinaryType::Jsonb:
-            check(length == text.size() + 1 && value[0] == 1 &&
-                  std::memcmp(value + 1, text.data(), size_t(text.size())) == 0);
+            FUZZ_CHECK(length == text.size() + 1 && value[0] == 1 &&
+                       std::memcmp(value + 1, text.data(), size_t(text.size())) == 0);
             break;
         case BinaryType::Numeric: {
             const int16_t digits = qFromBigEndian<int16_t>(value);
             const uint16_t sign = qFromBigEndian<uint16_t>(value + 4);
-            check(digits >= 0 && length == 8 + 2 * digits);
-            check(sign == 0 || sign == 0x4000);
-            check(qFromBigEndian<int16_t>(value + 6) >= 0);
+            FUZZ_CHECK(digits >= 0 && length == 8 + 2 * digits);
+            FUZZ_CHECK(sign == 0 || sign == 0x4000);
+            FUZZ_CHECK(qFromBigEndian<int16_t>(value + 6) >= 0);
             for (int i = 0; i < digits; ++i) {
                 const int16_t digit = qFromBigEndian<int16_t>(value + 8 + 2 * i);
-                check(digit >= 0 && digit < 10000);
+                FUZZ_CHECK(digit >= 0 && digit < 10000);
             }
-            check(digits == 0 || (qFromBigEndian<int16_t>(value + 8) != 0 &&
-                                  qFromBigEndian<int16_t>(value + 6 + 2 * digits) != 0));
+            FUZZ_CHECK(digits == 0 || (qFromBigEndian<int16_t>(value + 8) != 0 &&
+                                       qFromBigEndian<int16_t>(value + 6 + 2 * digits) != 0));
             break;
         }
         case BinaryType::None:
-            check(false);
+            FUZZ_CHECK(false);
     }
     return 0;
 }

@@ -37,8 +37,8 @@ std::vector<Field> copyOf(const BulkField* fields, int count) {
     std::vector<Field> copy;
     for (int i = 0; i < count; ++i) {
         const QByteArray text(fields[i].text.data(), fields[i].text.size());
-        check(QUtf8StringView(text).isValidUtf8());
-        check(!fields[i].null || text.isEmpty());
+        FUZZ_CHECK(QUtf8StringView(text).isValidUtf8());
+        FUZZ_CHECK(!fields[i].null || text.isEmpty());
         copy.push_back({text, fields[i].null});
     }
     return copy;
@@ -71,14 +71,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool readAhead = choice & 0x40;
 
     QFile file(scratchPath());
-    check(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    check(file.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1)) ==
-          qint64(size - 1));
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    FUZZ_CHECK(file.write(reinterpret_cast<const char*>(data + 1), qint64(size - 1)) ==
+               qint64(size - 1));
     file.close();
 
     FlatFileReader reader(format);
     QString error;
-    check(reader.Open(file.fileName(), &error));
+    FUZZ_CHECK(reader.Open(file.fileName(), &error));
     std::vector<Record> records;
     std::vector<BulkField> fields;
     QString reason;
@@ -90,43 +90,44 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (status == FlatFileReader::Status::Record)
             r.fields = copyOf(fields.data(), static_cast<int>(fields.size()));
         else
-            check(!reason.isEmpty());
-        check(r.span.begin < r.span.end && r.span.end <= qsizetype(size - 1));
+            FUZZ_CHECK(!reason.isEmpty());
+        FUZZ_CHECK(r.span.begin < r.span.end && r.span.end <= qsizetype(size - 1));
         if (!records.empty()) {
-            check(r.span.begin >= records.back().span.end);
-            check(r.line > records.back().line);
+            FUZZ_CHECK(r.span.begin >= records.back().span.end);
+            FUZZ_CHECK(r.line > records.back().line);
         }
         records.push_back(std::move(r));
     }
 
     FlatFileReader again(format);
-    check(again.Open(file.fileName(), &error));
+    FUZZ_CHECK(again.Open(file.fileName(), &error));
     for (const Record& r : records) {
         const FlatFileReader::Status status = again.ReadAt(r.span.begin, &fields, &reason);
-        check(status == r.status);
-        check(again.RecordSpan().end == r.span.end);
+        FUZZ_CHECK(status == r.status);
+        FUZZ_CHECK(again.RecordSpan().end == r.span.end);
         if (status == FlatFileReader::Status::Record)
-            check(copyOf(fields.data(), static_cast<int>(fields.size())) == r.fields);
+            FUZZ_CHECK(copyOf(fields.data(), static_cast<int>(fields.size())) == r.fields);
         else
-            check(reason == r.reason);
+            FUZZ_CHECK(reason == r.reason);
     }
 
     if (readAhead) {
         FlatFileReader ahead(format);
-        check(ahead.Open(file.fileName(), &error));
+        FUZZ_CHECK(ahead.Open(file.fileName(), &error));
         FlatFileReadAhead queue(ahead);
         const BulkField* row = nullptr;
         int count = 0;
         for (const Record& r : records) {
             const FlatFileReader::Status status = queue.Next(&row, &count, &reason);
-            check(status == r.status && queue.RecordLine() == r.line);
-            check(queue.RecordSpan().begin == r.span.begin && queue.RecordSpan().end == r.span.end);
+            FUZZ_CHECK(status == r.status && queue.RecordLine() == r.line);
+            FUZZ_CHECK(queue.RecordSpan().begin == r.span.begin &&
+                       queue.RecordSpan().end == r.span.end);
             if (status == FlatFileReader::Status::Record)
-                check(copyOf(row, count) == r.fields);
+                FUZZ_CHECK(copyOf(row, count) == r.fields);
             else
-                check(reason == r.reason);
+                FUZZ_CHECK(reason == r.reason);
         }
-        check(queue.Next(&row, &count, &reason) == FlatFileReader::Status::End);
+        FUZZ_CHECK(queue.Next(&row, &count, &reason) == FlatFileReader::Status::End);
     }
     return 0;
 }

@@ -28,7 +28,7 @@ Snapshot snapshot(const IniDocument& profile) {
     for (const QString& section : profile.sectionNames()) {
         for (const QString& key : profile.keyNames(section)) {
             const auto value = profile.value(section, key);
-            check(value.has_value());
+            FUZZ_CHECK(value.has_value());
             values[{section.toCaseFolded(), key.toCaseFolded()}] = *value;
         }
     }
@@ -41,7 +41,7 @@ void checkOthersKept(const Snapshot& before, const IniDocument& edited, Touched 
     const Snapshot now = snapshot(IniDocument::fromBytes(edited.toBytes()));
     for (const auto& [names, value] : before) {
         const auto it = now.find(names);
-        check(touched(names) || (it != now.end() && it->second == value));
+        FUZZ_CHECK(touched(names) || (it != now.end() && it->second == value));
     }
 }
 
@@ -65,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const QByteArray bytes(fileBytes.data(), static_cast<qsizetype>(fileBytes.size()));
 
     const IniDocument profile = IniDocument::fromBytes(bytes);
-    check(profile.toBytes() == bytes);
+    FUZZ_CHECK(profile.toBytes() == bytes);
     const Snapshot before = snapshot(profile);
 
     // Names: an existing section and key when the file has them, else names from the input.
@@ -82,28 +82,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto sameKey = [&](const Names& names) { return names == folded; };
 
     QFile& file = scratch();
-    check(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-          file.write(bytes) == bytes.size());
+    FUZZ_CHECK(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+               file.write(bytes) == bytes.size());
     file.close();
     const QString read = ReadIniValue(section, key, QStringLiteral("\x01"), file.fileName());
     const auto direct = profile.value(section, key);
-    check(read == (direct ? direct->left(kIniValueMaxChars) : QStringLiteral("\x01")) ||
-          (direct && direct->size() > kIniValueMaxChars && read.size() == kIniValueMaxChars - 1));
+    FUZZ_CHECK(
+        read == (direct ? direct->left(kIniValueMaxChars) : QStringLiteral("\x01")) ||
+        (direct && direct->size() > kIniValueMaxChars && read.size() == kIniValueMaxChars - 1));
 
     // The writer quotes what the reader would trim or unquote: every accepted value reads back.
     IniDocument edited = profile;
     const bool accepted = edited.setValue(section, key, value);
     if (!accepted) {
-        check(edited.toBytes() == bytes);
+        FUZZ_CHECK(edited.toBytes() == bytes);
     } else {
         const IniDocument reread = IniDocument::fromBytes(edited.toBytes());
-        check(reread.toBytes() == edited.toBytes() && reread.value(section, key) == value);
+        FUZZ_CHECK(reread.toBytes() == edited.toBytes() && reread.value(section, key) == value);
         checkOthersKept(before, edited, sameKey);
     }
     // The file write syncs to disk, which is slow: only for one input in sixteen.
     if (choice % 16 == 0) {
-        check((WriteIniValue(section, key, value, file.fileName()) != 0) == accepted);
-        check(file.open(QIODevice::ReadOnly) && file.readAll() == edited.toBytes());
+        FUZZ_CHECK((WriteIniValue(section, key, value, file.fileName()) != 0) == accepted);
+        FUZZ_CHECK(file.open(QIODevice::ReadOnly) && file.readAll() == edited.toBytes());
         file.close();
     }
 
