@@ -437,10 +437,6 @@ class Parser {
     }
 };
 
-}  // namespace
-
-namespace {
-
 // A name with each character folded alone, as QString::compare folds the characters it compares
 // without regard to case: two names compare equal that way exactly when these keys are equal.
 QString FoldedName(const QString& name) {
