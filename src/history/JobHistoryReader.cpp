@@ -21,10 +21,18 @@ QString reason(const QSqlError& e) {
 // ([!...] none of it); '/' is no different from other characters.
 QRegularExpression patternExpression(const QString& pattern) {
     QString rx;
+    // The ']' that closes a set is searched once for all the '[' before it (a pattern of many
+    // '[' and no ']' is read once, not once per '[').
+    qsizetype searchedFrom = -1;
+    qsizetype nextClose = -1;  // the first ']' at or after searchedFrom; -1: none
     for (qsizetype i = 0; i < pattern.size(); ++i) {
         const QChar c = pattern.at(i);
-        const qsizetype close =
-            c == QLatin1Char('[') ? pattern.indexOf(QLatin1Char(']'), i + 2) : -1;
+        const bool opens = c == QLatin1Char('[');
+        if (opens && (searchedFrom < 0 || (nextClose >= 0 && nextClose < i + 2))) {
+            searchedFrom = i + 2;
+            nextClose = pattern.indexOf(QLatin1Char(']'), searchedFrom);
+        }
+        const qsizetype close = opens ? nextClose : -1;
         if (c == QLatin1Char('*')) {
             rx += QLatin1String(".*");
         } else if (c == QLatin1Char('?')) {

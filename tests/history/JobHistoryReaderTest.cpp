@@ -212,6 +212,24 @@ TEST(JobHistoryReader, FiltersCombineAndKeepTheNewestFirst) {
     }
 }
 
+TEST(JobHistoryReader, JobPatterns) {
+    const struct {
+        const char *pattern, *job;
+        bool matches;
+    } cases[] = {
+        {"load*", "load_orders", true}, {"load?", "loads", true}, {"load?", "load", false},
+        {"j[12]", "j2", true},          {"j[!12]", "j2", false},  {"j[!12]", "j3", true},
+        {"j[a-c]x", "jbx", true},       {"j[]x", "j[]x", true},  // no set: read as it stands
+        {"j[.]", "j.", true},           {"j[.]", "jx", false},    {"[[]", "[", true},
+        {"a[b", "a[b", true},           {"*", "", true},          {"a/b*", "a/bc", true},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(JobMatches(c.pattern, c.job), c.matches) << c.pattern << " " << c.job;
+    const QString opens(5000,
+                        QLatin1Char('['));  // sets that never close: each '[' stands for itself
+    EXPECT_TRUE(JobMatches(opens + QLatin1Char('*'), opens + QStringLiteral("x")));
+}
+
 TEST(JobHistoryReader, PruneDeletesOnlyOlderRecordsAndSaysHowMany) {
     testsupport::IsolatedHome home;
     for (int hours : {0, 1, 30, 50})

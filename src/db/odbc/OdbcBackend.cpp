@@ -20,12 +20,13 @@ QStringList odbcAttributeNames(const QString& text) {
     QStringList names;
     qsizetype i = 0;
     while (i < text.size()) {
-        const qsizetype eq = text.indexOf('=', i);
-        const qsizetype semi = text.indexOf(';', i);
-        if (eq < 0)
+        qsizetype eq = i;  // the first "=" or ";" from here
+        while (eq < text.size() && text.at(eq) != '=' && text.at(eq) != ';')
+            ++eq;
+        if (eq == text.size())
             break;
-        if (semi >= 0 && semi < eq) {  // an attribute without "=": skip it
-            i = semi + 1;
+        if (text.at(eq) == ';') {  // an attribute without "=": skip it
+            i = eq + 1;
             continue;
         }
         names << text.mid(i, eq - i).trimmed();
