@@ -225,8 +225,8 @@ TEST(JobHistoryReader, JobPatterns) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(JobMatches(c.pattern, c.job), c.matches) << c.pattern << " " << c.job;
-    const QString opens(5000,
-                        QLatin1Char('['));  // sets that never close: each '[' stands for itself
+    // Sets that never close: each '[' stands for itself.
+    const QString opens(5000, QLatin1Char('['));
     EXPECT_TRUE(JobMatches(opens + QLatin1Char('*'), opens + QStringLiteral("x")));
 }
 
