@@ -6,6 +6,7 @@
 #include "db/DbBackend.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
+#include "util/StopCutter.h"
 
 namespace {
 
@@ -126,7 +127,12 @@ int DbConnection::State() const {
     return db_.isValid() && db_.isOpen() ? 1 : 0;
 }
 
+void DbConnection::SetStopCut(std::unique_ptr<StopCutter::Registration> registration) {
+    stopCut_ = std::move(registration);
+}
+
 void DbConnection::Close() {
+    stopCut_.reset();  // before the socket goes
     if (db_.isValid()) {
         db_.close();
         db_ = QSqlDatabase();

@@ -14,6 +14,9 @@
 class SqlDialect;
 class DbBackend;
 class DbRecordset;
+namespace StopCutter {
+class Registration;
+}
 
 // A database connection described by a provider and named properties, as the callers of the
 // catalogue and data-link code describe it: "Data Source" (server name), "Initial Catalog"
@@ -103,6 +106,8 @@ class DbConnection {
     const QString& ConnectionName() const { return connectionName_; }
     void SetDialect(const SqlDialect& dialect) { dialect_ = &dialect; }
     void SetDatabaseName(const QString& name) { database_ = name; }
+    // How a stop signal ends a wait of the connection (StopCutter); held until it is closed.
+    void SetStopCut(std::unique_ptr<StopCutter::Registration> registration);
 
   private:
     QVector<QPair<QString, QVariant>> props_;  // in the order first set, first spelling kept
@@ -113,6 +118,7 @@ class DbConnection {
     QString database_;
     const SqlDialect* dialect_ = nullptr;
     const DbBackend* backend_ = nullptr;
+    std::unique_ptr<StopCutter::Registration> stopCut_;
 };
 
 // The rows of a query, fetched whole (a client-side snapshot), with a current row, Null values

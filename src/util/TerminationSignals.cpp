@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <cerrno>
 
+#include "util/StopCutter.h"
 #include "util/StopFlags.h"
 
 namespace {
@@ -27,6 +28,7 @@ void onTerminationSignal(int) {
         // A full pipe already holds a wake-up; nothing is lost when this write fails.
         [[maybe_unused]] const ssize_t n = ::write(wakeFds[1], &byte, 1);
     }
+    StopCutter::Wake();
     errno = savedErrno;
 }
 
@@ -35,6 +37,7 @@ void onTerminationSignal(int) {
 void InstallTerminationHandlers() {
     if (wakeFds[0] < 0 && ::pipe2(wakeFds, O_CLOEXEC | O_NONBLOCK) != 0)
         wakeFds[0] = wakeFds[1] = -1;
+    StopCutter::Start();
     struct sigaction sa = {};
     sa.sa_handler = onTerminationSignal;
     sigemptyset(&sa.sa_mask);

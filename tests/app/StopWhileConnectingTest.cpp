@@ -1,8 +1,11 @@
 // SIGTERM or SIGINT (the flag their handler raises) ends a connection attempt to a server that
-// accepts the connection and then says nothing, without waiting for the time-out.
+// accepts the connection and then says nothing, without waiting for the time-out; and (through
+// the stop cutter the handler wakes) a statement that waits for a lock or for a server process
+// that stopped answering.
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -17,6 +20,8 @@
 #include "remote/FtpConnection.h"
 #include "remote/FtpTransfer.h"
 #include "support/TestSupport.h"
+#include "support/Warehouse.h"
+#include "util/StopCutter.h"
 #include "util/StopFlags.h"
 
 namespace {
@@ -42,13 +47,15 @@ class SilentServer {
     int port_ = 0;
 };
 
-// Runs `attempt` while another thread raises the stop flags after 300 ms; its duration in ms.
+// Runs `attempt` while another thread does what the signal handler does after 300 ms; its
+// duration in ms.
 qint64 stoppedAfter300ms(const std::function<void()>& attempt) {
     std::thread signaller([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         StopFlags::TerminationSignalled = true;
         StopFlags::StopRequested = true;
         StopFlags::RemoteStopRequested = true;
+        StopCutter::Wake();
     });
     QElapsedTimer clock;
     clock.start();
@@ -104,4 +111,55 @@ TEST(StopWhileConnecting, FtpServerThatNeverGreets) {
     EXPECT_FALSE(loggedIn);
     EXPECT_LT(ms, 1800) << "the login waited for its time-out";
     EXPECT_EQ(c.LastError(), 12017) << "ended by the program, not by the server";
+}
+
+// A statement waiting for a lock is cancelled; one whose server process no longer answers (here
+// stopped with SIGSTOP) has its connection cut. Either way the wait ends within a second of the
+// signal.
+TEST(StopWhileWaiting, PostgresStatementsThatWouldWaitForever) {
+    testsupport::IsolatedHome home;
+    QString skip, error;
+    const std::unique_ptr<Warehouse> w =
+        Warehouse::Create(Backend::PostgreSQL, home, &skip, &error);
+    if (!skip.isEmpty())
+        GTEST_SKIP() << skip.toStdString();
+    ASSERT_TRUE(w) << error.toStdString();
+    ASSERT_TRUE(w->Exec("CREATE TABLE t (x INTEGER)"));
+    StopCutter::Start();
+
+    {
+        const std::unique_ptr<DbConnection> holder = w->Open();
+        ASSERT_TRUE(holder->Execute("BEGIN") && holder->Execute("LOCK TABLE t"))
+            << holder->ErrorText().toStdString();
+        const std::unique_ptr<DbConnection> waiter = w->Open();
+        // Without the cutter the insert would wait until the lock goes, after 3 s.
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::seconds(3));
+            holder->Execute("ROLLBACK");
+        });
+        bool inserted = true;
+        const qint64 ms =
+            stoppedAfter300ms([&] { inserted = waiter->Execute("INSERT INTO t VALUES (1)"); });
+        release.join();
+        EXPECT_FALSE(inserted);
+        EXPECT_LT(ms, 1300) << "the statement waited for the lock";
+        EXPECT_TRUE(waiter->ErrorText().contains("cancel")) << waiter->ErrorText().toStdString();
+    }
+
+    const std::unique_ptr<DbConnection> stalled = w->Open();
+    DbRecordset backend;
+    ASSERT_TRUE(backend.Open("SELECT pg_backend_pid()", *stalled));
+    const pid_t pid = backend.Field(0).toInt();
+    if (::kill(pid, SIGSTOP) != 0)
+        GTEST_SKIP() << "the server process cannot be stopped by this user";
+    std::thread resume([pid] {  // without the cutter the statement would wait for this
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        ::kill(pid, SIGCONT);
+    });
+    bool selected = true;
+    const qint64 ms = stoppedAfter300ms([&] { selected = stalled->Execute("SELECT 1"); });
+    resume.join();
+    EXPECT_FALSE(selected);
+    EXPECT_LT(ms, 1300) << "the statement waited for the stopped server process";
+    EXPECT_TRUE(w->Exec("SELECT count(*) FROM t")) << "a new connection works after the stop";
 }

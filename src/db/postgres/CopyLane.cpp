@@ -2,6 +2,7 @@
 
 #include "db/postgres/CopyText.h"
 #include "db/postgres/PgResult.h"
+#include "util/StopFlags.h"
 
 void CopyLane::Start(PGconn* pg, const Statements* statements,
                      const BulkRowSink::RowReplay* replay) {
@@ -56,6 +57,10 @@ bool CopyLane::Commit(std::vector<BulkRowSink::LateRejection>* refused, QString*
             command("ROLLBACK", nullptr);
         if (PQstatus(pg_) != CONNECTION_OK) {
             *error = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
+            ok = false;
+        } else if (StopFlags::StopRequested) {  // a stop is not kept waiting for the rows one by
+                                                // one
+            *error = QStringLiteral("the batch was not stored: the load was stopped");
             ok = false;
         } else {
             ok = loadRowByRow(refused, error);

@@ -10,9 +10,11 @@
 #include <chrono>
 #include <vector>
 
+#include "db/BulkSinkBase.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "db/postgres/PendingConnection.h"
+#include "db/postgres/PgStopCut.h"
 #include "db/postgres/PostgresBackend.h"
 
 namespace {
@@ -120,6 +122,7 @@ bool PostgresBackend::Open(DbConnection& c, const QString& database, bool truste
         c.TakeError(db.lastError(), QStringLiteral("The connection could not be opened."));
         return false;
     }
+    c.SetStopCut(CutOnStop(NativeHandle<PGconn>(db, {"PGconn*", "pg_conn*"})));
     return true;
 }
 

@@ -13,6 +13,7 @@
 #include "db/postgres/CopyLane.h"
 #include "db/postgres/PendingConnection.h"
 #include "db/postgres/PgResult.h"
+#include "db/postgres/PgStopCut.h"
 
 namespace {
 
@@ -204,6 +205,7 @@ class PostgresCopySink final : public TableSinkBase {
             second_ = pending_.Take();
         pending_.Drop();
         if (second_) {
+            secondStopCut_ = CutOnStop(second_.get());
             lanes_[1].Start(second_.get(), &statements_, &Replay());
             laneCount_ = 2;
         }
@@ -220,6 +222,7 @@ class PostgresCopySink final : public TableSinkBase {
     PendingConnection pending_;  // the second connection while it is being set up
     int rowsSinceStep_ = 0;
     PgConnection second_;
+    std::unique_ptr<StopCutter::Registration> secondStopCut_;  // ends before second_ closes
 };
 
 }  // namespace
