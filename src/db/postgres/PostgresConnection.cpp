@@ -110,7 +110,7 @@ bool PostgresBackend::Open(DbConnection& c, const QString& database, bool truste
         db.setPassword(c.Property(QStringLiteral("Password")).toString());
     }
     const int timeout = std::max(1, c.ConnectionTimeout);
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(timeout));
+    db.setConnectOptions(PostgresConnectOptions(timeout));
     // The driver's own connect blocks until the server answers; it is called once the server has
     // shown that it does.
     QString why;
@@ -124,6 +124,13 @@ bool PostgresBackend::Open(DbConnection& c, const QString& database, bool truste
     }
     c.SetStopCut(CutOnStop(NativeHandle<PGconn>(db, {"PGconn*", "pg_conn*"})));
     return true;
+}
+
+QString PostgresConnectOptions(int connectTimeoutSeconds) {
+    return QStringLiteral(
+               "connect_timeout=%1;keepalives=1;keepalives_idle=60;keepalives_interval=10;"
+               "keepalives_count=6")
+        .arg(connectTimeoutSeconds);
 }
 
 QString PostgresOsUserName() {

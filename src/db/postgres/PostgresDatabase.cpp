@@ -94,7 +94,7 @@ bool openDatabase(QSqlDatabase& db, const QString& name, const PostgresTarget& t
         db.setPassword(t.password);
     db.setDatabaseName(database);
     const int timeout = secondsLeft(deadline);
-    db.setConnectOptions(QStringLiteral("connect_timeout=%1").arg(timeout));
+    db.setConnectOptions(PostgresConnectOptions(timeout));
     QString why;
     answered = PostgresServerBackend().ServerAnswers(db, timeout, &why);
     if (answered && db.open())
