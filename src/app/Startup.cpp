@@ -14,6 +14,7 @@
 #include "app/RunSequence.h"
 #include "app/RunValidation.h"
 #include "config/RunSettings.h"
+#include "dts/PackageRun.h"
 #include "engine/PackageFactory.h"
 #include "history/JobRecord.h"
 #include "util/FileUtils.h"
@@ -357,6 +358,10 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
     if (!v.ConfigFile.isEmpty() && !FileExists(v.ConfigFile))
         return missingConfiguration(v, run, summary);
     prepared.Read(v.ConfigFile, log);
+    // A run log that is another file of the run is never written: the run is refused.
+    const QString clash = RunLogClash(prepared.Settings.ExceptionLogFile, v.ConfigFile);
+    if (!clash.isEmpty())
+        prepared.Settings.ExceptionLogFile.clear();
     prepared.Settings.JobID = v.JobId;
     packageName = prepared.ListedPackage;
     if (v.CommandLineGiven)
@@ -365,7 +370,9 @@ int runWithoutWindow(const StartupValues& v, JobRecord& record, QString& package
     if (const std::optional<int> status = endBeforeRun(v, run, packageName, log, summary))
         return *status;
     QString error;
-    if (prepared.CheckRunnable(&error)) {
+    if (!clash.isEmpty()) {
+        run.RefuseSettings(clash, QString());
+    } else if (prepared.CheckRunnable(&error)) {
         prepared.ReadyForRun();
         run.Execute();
     } else {
@@ -453,7 +460,8 @@ int runStartup(const StartupValues& v, JobRecord& record, QString& packageName,
         return validateRun(v);
     if (v.StartInConfigMode && !OperatorCanBeAsked())
         return nobodyToAsk(v);
-    RunTargets::Current().statusFile = (v.StatusFile);
+    RunTargets::Current().statusFile = v.StatusFile;
+    RunTargets::Current().summaryFile = v.SummaryFile;
     StatusRunning();
     // The window is shown when a host can show it; a run without one needs no form.
     if (mainWindowHost() || v.StartInConfigMode)

@@ -1,5 +1,8 @@
 // Gathering the log files a package wrote into the log directory into the exception file.
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
@@ -10,6 +13,7 @@
 #include "dts/PackageRun.h"
 #include "util/FileUtils.h"
 #include "util/TextFiles.h"
+#include "util/UniqueFd.h"
 
 namespace {
 
@@ -24,7 +28,19 @@ bool IsBulkLoadErrorFile(const QString& name) {
 // COPY does when every source is missing. The target itself is never a source.
 void AppendFiles(const QString& target, const QStringList& sources) {
     const std::filesystem::path targetPath = ToFsPath(target);
-    QFile out(target);
+    QFile out;
+    // As every append to the run log: never through a symbolic link, never waiting for the
+    // reader of a pipe.
+    auto openOut = [&] {
+        UniqueFd fd(::open(
+            targetPath.c_str(),
+            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+        if (!fd.valid() || !out.open(fd.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                     QFileDevice::AutoCloseHandle))
+            return false;
+        fd.release();
+        return true;
+    };
     std::vector<char> buffer(1 << 20);
     for (const QString& source : sources) {
         std::error_code ec;
@@ -36,7 +52,7 @@ void AppendFiles(const QString& target, const QStringList& sources) {
         QFile in(source);
         if (!in.open(QIODevice::ReadOnly))
             continue;
-        if (!out.isOpen() && !out.open(QIODevice::WriteOnly | QIODevice::Append))
+        if (!out.isOpen() && !openOut())
             return;
         for (;;) {
             const qint64 n = in.read(buffer.data(), static_cast<qint64>(buffer.size()));

@@ -19,6 +19,7 @@
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/PrivateFiles.h"
+#include "util/RunTargets.h"
 #include "util/StatusFile.h"
 
 namespace {
@@ -120,6 +121,22 @@ bool IsPackageLogFile(const QString& name, const QString& package) {
 
 }  // namespace
 
+QString RunLogClash(const QString& runLog, const QString& configFile) {
+    const struct {
+        QString file;
+        const char* what;
+    } others[] = {{configFile, "the configuration file"},
+                  {StatusFilePath(), "the status file"},
+                  {RunTargets::Current().summaryFile, "the summary file"}};
+    for (const auto& other : others)
+        if (SameFile(runLog, other.file))
+            return QStringLiteral(
+                       "The run log (LogFile) %1 is %2; choose a file of its own for "
+                       "the run log.")
+                .arg(runLog, QLatin1String(other.what));
+    return QString();
+}
+
 bool PackageRun::prepareLogFiles(QString* error) {
     const QString& LogFileDir = settings_.LogFileDir;
     const QString& ExceptionLogFile = settings_.ExceptionLogFile;
@@ -127,10 +144,17 @@ bool PackageRun::prepareLogFiles(QString* error) {
     loadedPackageName_ = settings_.DTSPackageName;
     loadedExceptionFile_ = ExceptionLogFile;
     loadedLogDir_ = LogFileDir;
+    const QString clash = RunLogClash(ExceptionLogFile, settings_.PendrillConfigFile);
+    if (!clash.isEmpty())
+        return Fail(error, clash);
+    // Truncating the run log deletes a file or a link of its name, never a device or a pipe.
+    auto truncateRunLog = [&] {
+        if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
+            RemoveFileOrLink(ExceptionLogFile);
+    };
     // An empty log directory would name the current (or root) directory; it is never emptied.
     if (LogFileDir.trimmed().isEmpty()) {
-        if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
-            QFile::remove(ExceptionLogFile);
+        truncateRunLog();
         return true;
     }
     MakePrivateDirectory(LogFileDir);
@@ -159,8 +183,7 @@ bool PackageRun::prepareLogFiles(QString* error) {
             return false;
         }
     }
-    if (TruncateExceptionLogFile && !ExceptionLogFile.isEmpty())
-        QFile::remove(ExceptionLogFile);
+    truncateRunLog();
     // The directory is opened without following a link, and its entries are looked at and
     // deleted relative to it: a link among them is never followed (a link under a log file's
     // name is itself deleted, so the package cannot write through it), nor is a directory.
@@ -252,8 +275,10 @@ bool PackageRun::Execute(QString* error) {
         return Fail(error, text);
     }
 
-    QString logDir = s.LogFileDir;
-    AddBackslash(logDir);
+    // No log directory: the package writes no log files (a separator alone would name the root).
+    QString logDir = s.LogFileDir.trimmed().isEmpty() ? QString() : s.LogFileDir;
+    if (!logDir.isEmpty())
+        AddBackslash(logDir);
     const QVariant runValues[] = {
         logDir,
         s.DTSServer,

@@ -9,6 +9,11 @@
 
 class RunSettings;
 
+// Why `runLog` (the configuration's LogFile) may not be the run log: it is the configuration
+// file, the status file or the summary file of the run, which it would overwrite or delete.
+// Empty when it may.
+QString RunLogClash(const QString& runLog, const QString& configFile);
+
 // The package half of a run: loads the package its settings name, hands it the run's settings as
 // global variables (RunVariables.h), executes it, judges its steps and gathers the log files it
 // wrote into the exception file. The settings are borrowed and read when each step is taken: the

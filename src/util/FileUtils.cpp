@@ -1,8 +1,11 @@
 #include "util/FileUtils.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <QFile>
 #include <QRegularExpression>
+#include <cerrno>
 #include <system_error>
 
 namespace fs = std::filesystem;
@@ -92,6 +95,16 @@ bool SameFile(const QString& a, const QString& b) {
     const fs::path pa = fs::weakly_canonical(fs::absolute(ToFsPath(a), ea), ea);
     const fs::path pb = fs::weakly_canonical(fs::absolute(ToFsPath(b), eb), eb);
     return !ea && !eb && pa == pb;
+}
+
+bool RemoveFileOrLink(const QString& path) {
+    struct stat st {};
+    const QByteArray name = QFile::encodeName(path);
+    if (path.isEmpty() || ::lstat(name.constData(), &st) != 0)
+        return true;
+    if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        return false;
+    return ::unlink(name.constData()) == 0 || errno == ENOENT;
 }
 
 void MakeDirectory(const QString& directory) {

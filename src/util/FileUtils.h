@@ -30,6 +30,10 @@ bool PathExists(const QString& path);
 // existing part of it is followed to its real location. Empty texts name no file.
 bool SameFile(const QString& a, const QString& b);
 
+// Deletes `path` when it is a file or a symbolic link (never what the link points to); a device,
+// pipe, socket or directory of that name is left alone. True when nothing of that kind is left.
+bool RemoveFileOrLink(const QString& path);
+
 // Local file-system path of a text (for std::filesystem), UTF-8 on Linux.
 std::filesystem::path ToFsPath(const QString& path);
 

@@ -23,6 +23,8 @@ struct Targets {
     std::function<void(const QString&)> privateFileNotice;
     // The job status file a scheduler reads (util/StatusFile.h); empty: none.
     QString statusFile;
+    // The summary file written at the run's end (-summaryfile); empty: none.
+    QString summaryFile;
     // The run log of the run or window in progress (the form model's, or that of a run without a
     // window), for the problems an unattended run keeps in its run log; not owned. The code that
     // logs is handed its run log; this is for the program entry's problem sink alone.

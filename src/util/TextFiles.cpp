@@ -35,8 +35,10 @@ bool AppendLines(const QString& path, const QString& text) {
     QByteArray block;
     for (const QString& line : SplitLines(text))
         block += line.toUtf8() + "\r\n";
-    UniqueFd fd(::open(QFile::encodeName(path).constData(),
-                       O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
+    // O_NONBLOCK: a pipe under the name without a reader is an error, not a wait for ever.
+    UniqueFd fd(::open(
+        QFile::encodeName(path).constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
     if (!fd.valid())
         return false;
     const char* p = block.constData();
@@ -70,10 +72,14 @@ using ContentWriter = std::function<bool(QFileDevice&, QString*)>;
 
 // The file is written where it stands: truncated, filled, flushed to disk. Used only when the
 // directory refuses the temporary file or the rename, so the file keeps its owner and mode.
-bool writeInPlace(const QString& path, const ContentWriter& write, QString* error) {
+// `createMode` (not -1): the file does not exist yet and is created here with that mode.
+bool writeInPlace(const QString& path, const ContentWriter& write, QString* error,
+                  int createMode = -1) {
     // O_NOFOLLOW: a symbolic link put in the file's place meanwhile is not written through.
-    UniqueFd fd(
-        ::open(QFile::encodeName(path).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC));
+    const int flags =
+        O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC | (createMode == -1 ? 0 : O_CREAT | O_EXCL);
+    UniqueFd fd(::open(QFile::encodeName(path).constData(), flags,
+                       static_cast<mode_t>(createMode == -1 ? 0 : createMode)));
     QFile file;
     if (!fd.valid() || !file.open(fd.get(), QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
         return Fail(error, ErrnoText());
@@ -88,6 +94,24 @@ bool writeInPlace(const QString& path, const ContentWriter& write, QString* erro
         return false;
     }
     file.close();
+    return true;
+}
+
+// A character device or a pipe in the file's place (a status file of /dev/null) is written as it
+// stands, never replaced by a file; a pipe without a reader is an error, not a wait for ever.
+bool writeToDevice(const QString& path, const ContentWriter& write, QString* error) {
+    UniqueFd fd(::open(QFile::encodeName(path).constData(),
+                       O_WRONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
+    QFile file;
+    if (!fd.valid() || !file.open(fd.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                                  QFileDevice::AutoCloseHandle))
+        return Fail(error, ErrnoText());
+    fd.release();
+    QString why;
+    if (!write(file, &why)) {
+        SetError(error, why);
+        return false;
+    }
     return true;
 }
 
@@ -224,9 +248,16 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
         SetError(error, QStringLiteral("%1 is a symbolic link; it is not replaced").arg(path));
         return false;
     }
+    if (existed && (S_ISCHR(before.st_mode) || S_ISFIFO(before.st_mode)))
+        return writeToDevice(path, write, error);
+    if (existed && !S_ISREG(before.st_mode) && !S_ISDIR(before.st_mode)) {
+        SetError(error, QStringLiteral("%1 is not a regular file; it is not replaced").arg(path));
+        return false;
+    }
     // An existing file's replacement stays private until it has the file's mode.
     Replacement replacement(path);
     bool directoryRefused = true;
+    int failure = 0;
     QString reason;
     if (replacement.Open(existed ? 0600 : 0666)) {
         const int fd = replacement.handle();
@@ -261,6 +292,7 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
             syncDirectoryOf(path);
             return true;
         }
+        failure = errno;
         directoryRefused = errno == EACCES || errno == EPERM || errno == EEXIST;
         reason = ErrnoText();
         if (!directoryRefused) {
@@ -268,8 +300,13 @@ bool replaceFile(const QString& path, int newFileMode, const ContentWriter& writ
             return false;
         }
     } else {
+        failure = errno;
         reason = ErrnoText();
     }
+    // Something that is not a replacement's file under the replacement's name (EEXIST) while the
+    // file itself does not exist: the file is created in its place.
+    if (!existed && failure == EEXIST)
+        return writeInPlace(path, write, error, newFileMode == -1 ? 0666 : newFileMode);
     // A replacement that could not be created or renamed into place means the directory refuses
     // new entries (no write access, or a sticky directory and another owner). A file that exists
     // and may be written is then written in place, so that it never keeps its old content; any
@@ -310,9 +347,18 @@ bool CopyFileReplacing(const QString& from, const QString& to, QString* error) {
         SetError(error, QStringLiteral("no file name"));
         return false;
     }
-    QFile in(from);
-    if (!in.open(QIODevice::ReadOnly)) {
-        SetError(error, QStringLiteral("%1: %2").arg(from, in.errorString()));
+    // Only a file is copied: a pipe would keep the copy waiting for its writer.
+    UniqueFd fd(::open(QFile::encodeName(from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    QFile in;
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 ||
+        !in.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+        SetError(error, QStringLiteral("%1: %2").arg(from, ErrnoText()));
+        return false;
+    }
+    fd.release();
+    if (!S_ISREG(st.st_mode)) {
+        SetError(error, QStringLiteral("%1 is not a regular file").arg(from));
         return false;
     }
     return replaceFile(

@@ -112,6 +112,40 @@ TEST(TextFiles, ReplacementNameLeftByAKill) {
     EXPECT_EQ(readAll(path), "in place");
     EXPECT_EQ(readAll(victim), "keep");
     EXPECT_TRUE(QFileInfo(pending).isSymLink());
+
+    // The same when the file does not exist yet: it is created where it stands.
+    const QString fresh = dir.filePath("b.etl");
+    ASSERT_TRUE(QFile::link(victim, dir.filePath(".b.etl.pendrill-new")));
+    EXPECT_TRUE(WriteFileAtomically(fresh, "created"));
+    EXPECT_EQ(readAll(fresh), "created");
+    EXPECT_EQ(readAll(victim), "keep");
+}
+
+// A pipe or a device under a file's name (-statusfile /dev/null) is written as it stands, never
+// replaced by a file nor waited for: a pipe without a reader is an error at once.
+TEST(TextFiles, PipesAndDevicesAreNotReplaced) {
+    QTemporaryDir dir;
+    const QString pipe = dir.filePath("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QString why;
+    EXPECT_FALSE(WriteFileAtomically(pipe, "ok\r\n", -1, &why));
+    EXPECT_FALSE(AppendLines(pipe, "line"));
+    EXPECT_FALSE(CopyFileReplacing(pipe, pipe));
+    EXPECT_TRUE(QFileInfo(pipe).exists() && !QFileInfo(pipe).isFile()) << "still the pipe";
+
+    const int reader = ::open(QFile::encodeName(pipe).constData(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_TRUE(WriteFileAtomically(pipe, "ok\r\n", -1, &why)) << why.toStdString();
+    EXPECT_TRUE(AppendLines(pipe, "line"));
+    char got[64] = {};
+    EXPECT_EQ(::read(reader, got, sizeof got), 10);
+    EXPECT_STREQ(got, "ok\r\nline\r\n");
+    ::close(reader);
+
+    EXPECT_TRUE(WriteFileAtomically("/dev/null", "ok\r\n", -1, &why)) << why.toStdString();
+    struct stat st {};
+    ASSERT_EQ(::stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));
 }
 
 TEST(TextFiles, CopyReplacesTargetOrLeavesItAlone) {
