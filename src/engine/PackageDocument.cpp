@@ -40,6 +40,10 @@ class Parser {
                 Error(QStringLiteral("the document element must be <Package>, not <%1>")
                           .arg(reader_.name().toString()));
         }
+        // Nothing but comments and white space may follow the document element: the reader
+        // says so when it reads on to the end.
+        while (!reader_.hasError() && !reader_.atEnd())
+            reader_.readNext();
         if (reader_.hasError()) {
             // Whatever was found before the document broke off is of no help.
             errors_->clear();

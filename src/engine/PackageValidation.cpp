@@ -1,6 +1,7 @@
 // The checks of a package document that need all of it, and the ${Name} references.
 
 #include <QSet>
+#include <algorithm>
 #include <vector>
 
 #include "engine/PackageDocument.h"
@@ -81,6 +82,7 @@ class Validator {
     explicit Validator(const PackageDocument& doc) : doc_(doc) {}
 
     QStringList Run() {
+        PackageName();
         Duplicates();
         for (const PackageConnection& c : doc_.connections) {
             for (const QString* field :
@@ -96,6 +98,18 @@ class Validator {
   private:
     const PackageDocument& doc_;
     QStringList errors_;
+
+    // The name makes the names of the package's log files: it may not leave the log directory
+    // nor break a line.
+    void PackageName() {
+        const QString& name = doc_.name;
+        const bool control = std::any_of(name.cbegin(), name.cend(), [](QChar c) {
+            return c.category() == QChar::Other_Control || c == QChar::LineSeparator ||
+                   c == QChar::ParagraphSeparator;
+        });
+        if (control || name.contains(QLatin1Char('/')))
+            errors_ << QStringLiteral("the package name must not hold '/' or control characters");
+    }
 
     void Error(int line, const QString& text) {
         errors_ << QStringLiteral("line %1: %2").arg(line).arg(text);

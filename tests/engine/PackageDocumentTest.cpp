@@ -79,6 +79,10 @@ TEST(PackageDocument, RejectsFaultyDocumentsWithLineNumbers) {
          "<Package name=\"P\"><GlobalVariables><GlobalVariable name=\"N\" type=\"integer\">"
          "x</GlobalVariable></GlobalVariables></Package>",
          "not an integer value"},
+        {"text after the document", "<Package name=\"P\"/>\ngarbage", "line 2, column"},
+        {"second document element", "<Package name=\"P\"/><Package name=\"Q\"/>", "column"},
+        {"name leaves the log directory", "<Package name=\"../x\"/>", "must not hold '/'"},
+        {"name breaks the line", "<Package name=\"a&#10;b\"/>", "control characters"},
         {"connection without target",
          "<Package name=\"P\"><Connections><Connection name=\"C\" user=\"u\"/></Connections>"
          "</Package>",

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QXmlStreamReader>
 
 #include "CommandTable.h"
@@ -84,14 +85,35 @@ bool OpenStore(const PackageRequest& c, bool create, PackageStore& store, const 
     return true;
 }
 
+constexpr qint64 kMostPackageBytes = qint64(256) << 20;
+
 int Import(const AdminInvocation& invocation, const AdminIo& io) {
     const PackageRequest c(invocation);
+    // A file only, and one of a size the store can take: a pipe or a device would be read for
+    // ever.
     QFile file(c.name);
+    const QFileInfo info(c.name);
+    if (info.exists() && !info.isFile()) {
+        io.error(QStringLiteral("cannot read %1: it is not a regular file").arg(c.name));
+        return 1;
+    }
+    if (info.size() > kMostPackageBytes) {
+        io.error(QStringLiteral("cannot read %1: a package document may have at most %2 MiB")
+                     .arg(c.name)
+                     .arg(kMostPackageBytes >> 20));
+        return 1;
+    }
     if (!file.open(QIODevice::ReadOnly)) {
         io.error(QStringLiteral("cannot read %1: %2").arg(c.name, file.errorString()));
         return 1;
     }
-    const QByteArray xml = file.readAll();
+    const QByteArray xml = file.read(kMostPackageBytes + 1);
+    if (xml.size() > kMostPackageBytes) {
+        io.error(QStringLiteral("cannot read %1: a package document may have at most %2 MiB")
+                     .arg(c.name)
+                     .arg(kMostPackageBytes >> 20));
+        return 1;
+    }
     PackageDocument document;
     QStringList errors;
     if (!ParsePackageDocument(xml, &document, &errors)) {
