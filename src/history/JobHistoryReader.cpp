@@ -96,6 +96,10 @@ bool JobMatches(const QString& pattern, const QString& job) {
                                  : pattern == job;
 }
 
+bool JobPatternValid(const QString& pattern) {
+    return !IsJobPattern(pattern) || patternExpression(pattern).isValid();
+}
+
 const QStringList& JobHistoryReader::Columns() {
     static const QStringList columns = [] {
         QStringList c = {"Id", "Kind", "ApplicationName"};

@@ -75,6 +75,8 @@ bool ReadJobHistory(QList<QJsonObject>& records, int limit = -1, QString* error 
 // Whether `pattern` has a wildcard of the shell (* ? [), and a job identifier matches it.
 bool IsJobPattern(const QString& pattern);
 bool JobMatches(const QString& pattern, const QString& job);
+// False for a pattern that matches nothing because it cannot be read (a set such as [z-a]).
+bool JobPatternValid(const QString& pattern);
 
 // Deletes the job-history records older than `before` (seconds since 1970 UTC, compared as the
 // filter's times) that match the filter's jobs and host, in one transaction: all of them or, on

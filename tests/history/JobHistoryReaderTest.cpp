@@ -223,8 +223,11 @@ TEST(JobHistoryReader, JobPatterns) {
         {"j[.]", "j.", true},           {"j[.]", "jx", false},    {"[[]", "[", true},
         {"a[b", "a[b", true},           {"*", "", true},          {"a/b*", "a/bc", true},
     };
-    for (const auto& c : cases)
+    for (const auto& c : cases) {
         EXPECT_EQ(JobMatches(c.pattern, c.job), c.matches) << c.pattern << " " << c.job;
+        EXPECT_TRUE(JobPatternValid(c.pattern)) << c.pattern;
+    }
+    EXPECT_FALSE(JobPatternValid("j[z-a]")) << "a range that runs backwards";
     // Sets that never close: each '[' stands for itself.
     const QString opens(5000, QLatin1Char('['));
     EXPECT_TRUE(JobMatches(opens + QLatin1Char('*'), opens + QStringLiteral("x")));

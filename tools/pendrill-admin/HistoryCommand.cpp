@@ -201,6 +201,17 @@ int list(const AdminInvocation& c, const AdminIo& io) {
     return 0;
 }
 
+// Runs `Run` once every --job pattern can be read: one that cannot (a set such as [z-a]) would
+// match nothing, silently.
+template <int (*Run)(const AdminInvocation&, const AdminIo&)>
+int withReadablePatterns(const AdminInvocation& c, const AdminIo& io) {
+    for (const QString& pattern : c.args.values.value(QStringLiteral("--job")))
+        if (!JobPatternValid(pattern))
+            return usageError(
+                QStringLiteral("--job '%1' is not a pattern that can be read").arg(pattern), io);
+    return Run(c, io);
+}
+
 }  // namespace
 
 // history [OPTION]...: the listing, run without a command word; history prune --before DATE.
@@ -211,18 +222,18 @@ AdminGroup HistoryGroup() {
                     {"--host", true, true},  {"--status", true, true}, {"--since", true, true},
                     {"--until", true, true}, {"--limit", true, true}};
     list.errorPrefix = "history: ";
-    list.run = ::list;
+    list.run = withReadablePatterns<::list>;
     prune.options = {{"--before", true, true}, {"--job", true, true}, {"--host", true, true}};
     prune.errorPrefix = "history: prune: ";
-    prune.run = ::prune;
+    prune.run = withReadablePatterns<::prune>;
     latest.options = {{"--json", false}, {"--job", true, true}, {"--host", true, true}};
     latest.errorPrefix = "history: latest: ";
-    latest.run = PrintLatestRuns;
+    latest.run = withReadablePatterns<PrintLatestRuns>;
     metrics.options = {{"--job", true, true}, {"--host", true, true}};
     metrics.errorPrefix = "history: metrics: ";
-    metrics.run = PrintRunMetrics;
+    metrics.run = withReadablePatterns<PrintRunMetrics>;
     check.options = {{"--max-age", true, true}, {"--job", true, true}, {"--host", true, true}};
     check.errorPrefix = "history: check: ";
-    check.run = CheckLatestRuns;
+    check.run = withReadablePatterns<CheckLatestRuns>;
     return AdminGroup{"history", kHistoryUsage, {list, prune, latest, check, metrics}};
 }

@@ -26,7 +26,7 @@ const char* const kServerUsage =
     "               sqlite:DIRECTORY                  an embedded server in that directory\n"
     "               postgresql://[USER@]HOST[:PORT]   a PostgreSQL server\n"
     "               odbc:CONNECTION-TEXT              any server with an ODBC driver\n"
-    "  list       the aliases, one 'NAME<TAB>ALIAS' a line (ODBC passwords hidden)\n"
+    "  list       the aliases, one 'NAME<TAB>ALIAS' a line (passwords hidden)\n"
     "  remove     forget NAME\n"
     "  databases  connect to NAME (also given as --server NAME) and list its databases\n"
     "Without an alias, (local), '.' and localhost are the embedded server in\n"
