@@ -10,12 +10,14 @@
 
 #include "db/Backends.h"
 #include "db/BulkRowSink.h"
+#include "db/BulkSinkBase.h"
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "db/embedded/EmbeddedBulkSink.h"
 #include "db/embedded/SqliteBusyWait.h"
 #include "util/Errors.h"
 #include "util/PrivateFiles.h"
+#include "util/StopCutter.h"
 
 namespace {
 
@@ -92,6 +94,10 @@ bool EmbeddedBackend::Open(DbConnection& c, const QString& database, bool) const
         return false;
     }
     InstallStoppableBusyWait(db, c.ConnectionTimeout * 1000);
+    // A long statement is interrupted by a stop signal (SQLite looks at the request between its
+    // steps; the statement then fails as interrupted).
+    if (sqlite3* handle = NativeHandle<sqlite3>(db, {"sqlite3*"}))
+        c.SetStopCut(StopCutter::Register({nullptr, [handle] { sqlite3_interrupt(handle); }}));
     // A text file named .db that is no database only shows itself on the first read.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {

@@ -163,3 +163,22 @@ TEST(StopWhileWaiting, PostgresStatementsThatWouldWaitForever) {
     EXPECT_LT(ms, 1300) << "the statement waited for the stopped server process";
     EXPECT_TRUE(w->Exec("SELECT count(*) FROM t")) << "a new connection works after the stop";
 }
+
+// A long statement on the embedded server is interrupted the same way.
+TEST(StopWhileWaiting, EmbeddedStatementThatRunsLong) {
+    testsupport::IsolatedHome home;
+    QString skip, error;
+    const std::unique_ptr<Warehouse> w = Warehouse::Create(Backend::Embedded, home, &skip, &error);
+    ASSERT_TRUE(w) << error.toStdString();
+    StopCutter::Start();
+    const std::unique_ptr<DbConnection> c = w->Open();
+    bool ran = true;
+    const qint64 ms = stoppedAfter300ms([&] {
+        ran = c->Execute(
+            "CREATE TABLE spin AS WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n "
+            "WHERE x < 300000000) SELECT count(*) FROM n");
+    });
+    EXPECT_FALSE(ran);
+    EXPECT_LT(ms, 1300) << "the statement ran to its end";
+    EXPECT_TRUE(c->ErrorText().contains("interrupt")) << c->ErrorText().toStdString();
+}
