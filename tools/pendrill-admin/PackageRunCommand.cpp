@@ -10,6 +10,8 @@
 #include "dts/PackageRun.h"
 #include "engine/PackageFactory.h"
 #include "engine/PackageStore.h"
+#include "util/StopFlags.h"
+#include "util/TerminationSignals.h"
 
 int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
     const PackageRequest c(invocation);
@@ -73,6 +75,10 @@ int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
         io.error(inUse);
         return 1;
     }
+    // From here on SIGTERM and SIGINT stop the run as they stop a Pendrill run: the package ends
+    // before its next step (a bulk load at its next record, a program with its process group),
+    // its logs are merged, and the locks and temporary files go.
+    InstallTerminationHandlers();
     PackageRun packageRun(run, CreatePackage2);
     QString runError;
     if (!packageRun.Load(&runError)) {
@@ -97,7 +103,9 @@ int PackageRunCommand(const AdminInvocation& invocation, const AdminIo& io) {
         }
     }
     if (!ok) {
-        QString text = runError;
+        QString text = StopFlags::TerminationSignalled
+                           ? QStringLiteral("Execution stopped by the user")
+                           : runError;
         if (text.isEmpty())
             text = QStringLiteral("Execution of DTS package '%1' failed.").arg(c.name);
         io.error(text.trimmed().replace(QLatin1String("\r\n"), QLatin1String("\n")));
