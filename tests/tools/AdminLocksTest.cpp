@@ -2,6 +2,7 @@
 // needs processes, locks and accounts of its own (every other command: cases/*.case).
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include "config/IniFiles.h"
 #include "support/TestSupport.h"
@@ -74,6 +76,44 @@ TEST(AdminLocks, PackageRunKeepsOffALockedLogDirectory) {
                   .arg(::getpid())
                   .arg(logs));
     EXPECT_EQ(readAll(logs + "/earlier.log"), "earlier run");
+}
+
+// SIGTERM stops package run as it stops a Pendrill run: the running program goes with its process
+// group, the run ends with exit status 1 and says why.
+TEST(AdminLocks, PackageRunStopsOnSignal) {
+    testsupport::IsolatedHome home;
+    QString variables;
+    for (const char* v : {"ExceptionFilePath", "DTSServer", "DTSServerLoginUserName",
+                          "DTSServerLoginPassword", "DestinationServer", "DestServerLoginUserName",
+                          "DestServerLoginPassword", "DestServerDatabaseName", "JobID"})
+        variables += QString("<GlobalVariable name=\"%1\" type=\"text\"/>").arg(v);
+    for (const char* v : {"DTSServerTrustedLogin", "DestServerTrustedLogin",
+                          "WriteCompletionStatusToNT", "OverwriteGlobalSettings"})
+        variables +=
+            QString("<GlobalVariable name=\"%1\" type=\"boolean\">false</GlobalVariable>").arg(v);
+    const QString pidFile = home.file("sleeper.pid"), xml = home.file("s.xml");
+    ASSERT_TRUE(writeAll(xml, QString("<Package name=\"S_LoadDW\"><GlobalVariables>%1"
+                                      "</GlobalVariables><Steps><Step name=\"Nap\"><RunProgram "
+                                      "program=\"/bin/sh\"><Argument>-c</Argument><Argument>echo "
+                                      "$$ &gt; %2; exec sleep 100</Argument></RunProgram></Step>"
+                                      "</Steps></Package>")
+                                  .arg(variables, pidFile)
+                                  .toUtf8()));
+    auto r = runProgram("pendrill-admin", {"package", "import", xml, "--server", "(local)"});
+    ASSERT_EQ(r.exitCode, 0) << r.err.constData();
+    QProcess run;
+    run.start(kAdmin, {"package", "run", "S_LoadDW", "--server", "(local)"});
+    for (int i = 0; i < 200 && readAll(pidFile).trimmed().isEmpty(); ++i)
+        QThread::msleep(50);
+    const pid_t sleeper = readAll(pidFile).trimmed().toInt();
+    ASSERT_GT(sleeper, 0) << "the program never started";
+    ::kill(pid_t(run.processId()), SIGTERM);
+    ASSERT_TRUE(run.waitForFinished(5000));
+    EXPECT_EQ(run.exitStatus(), QProcess::NormalExit) << "ended by the signal itself";
+    EXPECT_EQ(run.exitCode(), 1);
+    EXPECT_TRUE(run.readAllStandardError().contains("Execution stopped by the user"));
+    QThread::msleep(100);
+    EXPECT_NE(::kill(sleeper, 0), 0) << "the program outlived the run";
 }
 
 // Root and a service account ("nobody") take turns on the account's configuration: the file
