@@ -169,8 +169,10 @@ std::optional<IniDocument> IniDocument::load(const QString& path) {
         !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
         return std::nullopt;
     fd.release();  // the file closes it now
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
+    if (st.st_size > kMostBytes)
+        return std::nullopt;
+    const QByteArray bytes = file.read(kMostBytes + 1);
+    if (file.error() != QFileDevice::NoError || bytes.size() > kMostBytes)
         return std::nullopt;
     return fromBytes(bytes);
 }

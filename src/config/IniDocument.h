@@ -37,6 +37,10 @@
 // holds bytes above 127 (which a reader would otherwise take for UTF-8).
 class IniDocument {
   public:
+    // The largest file load() reads. A configuration is a few kilobytes; one of many megabytes
+    // is no configuration, and its lines would take about a hundred times their size in memory.
+    static constexpr qint64 kMostBytes = qint64(16) << 20;
+
     enum class Encoding { Utf8, Latin1, Utf16LE, Utf16BE };
 
     // An empty profile (a missing or zero-length file).

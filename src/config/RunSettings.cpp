@@ -1,5 +1,7 @@
 #include "config/RunSettings.h"
 
+#include <QFileInfo>
+
 #include "config/IniDocument.h"
 #include "config/IniFiles.h"
 #include "config/PasswordScrambler.h"
@@ -24,7 +26,8 @@ bool RunSettings::IsScrambledKey(const QString& section, const QString& key) {
 }
 
 bool RunSettings::ReadConfigFile() {
-    if (!FileExists(PendrillConfigFile))
+    if (!FileExists(PendrillConfigFile) ||
+        QFileInfo(PendrillConfigFile).size() > IniDocument::kMostBytes)
         return false;
     ReadConfig(ReadIniFile(PendrillConfigFile));
     return true;
