@@ -5,6 +5,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
+#include <functional>
+#include <queue>
+#include <vector>
 
 #include "engine/DataLinkResolver.h"
 #include "engine/PackageStore.h"
@@ -217,13 +220,27 @@ bool EnginePackage::Execute(QString* error) {
     };
     context.openBulkSink = services_.openBulkSink;
 
+    // The step to run next is the first runnable one in document order. A step becomes runnable
+    // only when a step it follows completes, so only the followers of that step are looked at
+    // then, not every step (a package of many thousand steps would take minutes to schedule).
+    std::vector<std::vector<size_t>> followers(steps_.size());
+    for (size_t i = 0; i < steps_.size(); ++i)
+        for (const PrecedenceConstraint& p : document_.steps[static_cast<qsizetype>(i)].precedence)
+            if (const qsizetype before = document_.StepIndex(p.step); before >= 0)
+                followers[static_cast<size_t>(before)].push_back(i);
+    std::priority_queue<size_t, std::vector<size_t>, std::greater<>> runnable;
+    for (size_t i = 0; i < steps_.size(); ++i)
+        if (Runnable(i))
+            runnable.push(i);
+
     int succeeded = 0, failed = 0;
     for (;;) {
-        size_t next = 0;
-        while (next < steps_.size() && !Runnable(next))
-            ++next;
-        if (next == steps_.size())
+        while (!runnable.empty() && !Runnable(runnable.top()))
+            runnable.pop();
+        if (runnable.empty())
             break;
+        const size_t next = runnable.top();
+        runnable.pop();
         DtsStep& state = steps_[next];
         const PackageStep& step = document_.steps[static_cast<qsizetype>(next)];
         if (StopFlags::StopRequested) {
@@ -266,6 +283,9 @@ bool EnginePackage::Execute(QString* error) {
                                 .arg(double(clock.elapsed()) / 1000.0, 0, 'f', 3)
                                 .arg(outcome.rowsAffected);
         Log(logFile, outcome.success ? end : end + QLatin1Char(' ') + outcome.error);
+        for (const size_t follower : followers[next])
+            if (Runnable(follower))
+                runnable.push(follower);
         Operator().ProcessPendingEvents();
     }
 
