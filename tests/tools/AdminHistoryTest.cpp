@@ -94,6 +94,17 @@ TEST(AdminHistory, ListingsSayWhatIsStored) {
         "  Job             x\\n#999  2026-03-13 00:00:00 +01:00  status 0 success\\t\n"))
         << text.toStdString();
     EXPECT_TRUE(text.contains("  Exception file  log\\x1b[2J.txt\\r\n"));
+    // The same in the monitoring lines, also for marks that turn a line's direction.
+    JobRecord turned;
+    turned.setJobIdentifier(QString::fromUtf8("a\u202Eb\u2028c"));
+    turned.setMessage(QString(100000, QLatin1Char('m')));
+    ASSERT_TRUE(turned.Close(4, "Pendrill"));
+    const QString latest = QString::fromUtf8(admin({"history", "latest"}).out);
+    EXPECT_TRUE(latest.contains("a?b?c")) << latest.toStdString();
+    const QString check =
+        QString::fromUtf8(admin({"history", "check", "--max-age", "9d", "--job", "a*"}).out);
+    EXPECT_TRUE(check.contains("a?b?c")) << check.toStdString();
+    EXPECT_LT(check.size(), 2000) << "a long message is cut";
 
     // Standard output on a full disk: the output is not whole, and every command says so.
     for (const QStringList& args :

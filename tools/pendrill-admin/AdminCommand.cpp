@@ -52,9 +52,14 @@ const AdminCommand* AdminGroup::find(const QString& word) const {
 
 QString OneLine(const QString& text) {
     QString line = text;
-    for (QChar& c : line)
-        if (c.category() == QChar::Other_Control)
+    for (QChar& c : line) {
+        const ushort u = c.unicode();
+        // Controls, line and paragraph separators, and the marks that turn the direction of the
+        // text (a name could make a line read backwards on a terminal).
+        if (c.category() == QChar::Other_Control || u == 0x2028 || u == 0x2029 ||
+            (u >= 0x202A && u <= 0x202E) || (u >= 0x2066 && u <= 0x2069))
             c = QLatin1Char('?');
+    }
     return line;
 }
 

@@ -108,11 +108,8 @@ QString numberText(const QVariant& v) {
 }
 
 // A stored text on one line of a listing.
-QString oneLine(const QString& text) {
-    QString t = text;
-    static const QRegularExpression control(QStringLiteral("[\\x00-\\x1f\\x7f]"));
-    return t.replace(control, QStringLiteral("?"));
-}
+// The most characters of a stored message a check line shows.
+constexpr qsizetype kShownMessage = 500;
 
 int readFailed(const QString& error, const AdminIo& io) {
     io.error(QStringLiteral("cannot read the repository %1: %2").arg(repositoryText(), error));
@@ -169,7 +166,7 @@ int PrintLatestRuns(const AdminInvocation& c, const AdminIo& io) {
     }
     QList<QStringList> rows = {{"JOB", "HOST", "END", "AGE", "STATUS", "EXIT", "DURATION"}};
     for (const JobRuns& r : latest)
-        rows.append({oneLine(r.job), oneLine(r.host),
+        rows.append({OneLine(r.job), OneLine(r.host),
                      r.end ? TimeStamps::DisplayText(r.endText) : QStringLiteral("-"),
                      r.end ? ageText(now - *r.end) : QStringLiteral("-"),
                      r.ok ? QStringLiteral("ok") : QStringLiteral("failure"),
@@ -225,12 +222,14 @@ int CheckLatestRuns(const AdminInvocation& c, const AdminIo& io) {
     for (const JobRuns& r : latest) {
         const qint64 age = r.end ? now - *r.end : -1;
         oldest = std::max(oldest, age);
-        const QString who = QStringLiteral("%1 on %2").arg(oneLine(r.job), oneLine(r.host));
+        const QString who = QStringLiteral("%1 on %2").arg(OneLine(r.job), OneLine(r.host));
         if (!r.ok) {
             ++failed;
             lines << QStringLiteral("CRITICAL: %1 failed at %2 (exit status %3): %4")
                          .arg(who, TimeStamps::DisplayText(r.endText), numberText(r.exitStatus),
-                              oneLine(r.message));
+                              OneLine(r.message.size() > kShownMessage
+                                          ? r.message.left(kShownMessage) + QStringLiteral("...")
+                                          : r.message));
         } else if (age < 0 || age > *maxAge) {
             ++stale;
             lines << QStringLiteral("WARNING: %1 last ran %2 ago (at most %3)")
