@@ -271,6 +271,10 @@ void reportFailure(int status, const RunSummary& summary) {
         text += QStringLiteral(": ") + reason;
     if (!summary.logFile.isEmpty())
         text += QStringLiteral("; run log: ") + summary.logFile;
+    // One line whatever the texts hold (a NUL byte would cut it short, a line break forge one).
+    for (QChar& c : text)
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('?');
     std::fprintf(stderr, "%spendrill: %s\n", StandardErrorIsJournal() ? "<3>" : "",
                  text.toLocal8Bit().constData());
 }
