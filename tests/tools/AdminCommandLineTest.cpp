@@ -70,6 +70,7 @@ TEST(AdminCommandLine, OptionsAreParsedAlikeEverywhere) {
         {c, {"a", "--model"}, "option --model needs a value"},
         {c, {"--json=yes"}, "option --json takes no value"},
         {c, {"--model", "a", "--model=b"}, "option --model given twice"},
+        {c, {"--json", "a", "--json"}, "option --json given twice"},
         {c, {"--bogus", "--help"}, "unknown option --bogus", true},
         {c, {"a", "-h"}, "||a", true},
         {set, {"--force", "f", "s", "k", "--help"}, "|--force|f s k --help"},

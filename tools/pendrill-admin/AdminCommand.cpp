@@ -99,6 +99,8 @@ bool ParseAdminArgs(const QStringList& args, const AdminCommand& command, AdminA
         } else if (!option->takesValue) {
             if (eq >= 0)
                 failure = QStringLiteral("option %1 takes no value").arg(name);
+            else if (out->flags.contains(name))
+                failure = QStringLiteral("option %1 given twice").arg(name);
             out->flags.insert(name);
         } else if (eq < 0 && i + 1 >= args.size()) {
             failure = QStringLiteral("option %1 needs a value").arg(name);
