@@ -4,6 +4,11 @@
 
 #include "db/Backends.h"
 #include "db/DbInterface.h"
+#include "util/StopCutter.h"
+
+std::unique_ptr<StopCutter::Registration> DbBackend::StopCut(QSqlDatabase&) const {
+    return nullptr;
+}
 
 bool DbBackend::HasDatabase(DbConnection& maintenance, const QString& name, bool* exists) const {
     QStringList names;

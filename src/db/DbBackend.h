@@ -5,6 +5,9 @@
 
 class BulkRowSink;
 class DbConnection;
+namespace StopCutter {
+class Registration;
+}
 class QSqlDatabase;
 class SqlDialect;
 
@@ -22,6 +25,9 @@ class DbBackend {
     // account, else the connection's "User ID" and "Password"). False with the connection's
     // errors set.
     virtual bool Open(DbConnection& connection, const QString& database, bool trusted) const = 0;
+    // How a stop signal ends a statement of the connection `db` opened (StopCutter): held by the
+    // connection until it is closed. Null where nothing can be done (the default).
+    virtual std::unique_ptr<StopCutter::Registration> StopCut(QSqlDatabase& db) const;
     // The dialect of the kind. An open ODBC connection speaks the dialect of the server it found
     // (DbConnection::Dialect).
     virtual const SqlDialect& Dialect() const = 0;

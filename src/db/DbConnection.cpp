@@ -127,10 +127,6 @@ int DbConnection::State() const {
     return db_.isValid() && db_.isOpen() ? 1 : 0;
 }
 
-void DbConnection::SetStopCut(std::unique_ptr<StopCutter::Registration> registration) {
-    stopCut_ = std::move(registration);
-}
-
 void DbConnection::Close() {
     stopCut_.reset();  // before the socket goes
     if (db_.isValid()) {
@@ -165,7 +161,10 @@ bool DbConnection::Open() {
                              .toString()
                              .compare("SSPI", Qt::CaseInsensitive) == 0;
     backend_ = &BackendOf(server_);
-    return backend_->Open(*this, database, trusted);
+    if (!backend_->Open(*this, database, trusted))
+        return false;
+    stopCut_ = backend_->StopCut(db_);
+    return true;
 }
 
 bool DbConnection::Execute(const QString& sql, const QVariantList& params, int* rowsAffected) {

@@ -106,8 +106,6 @@ class DbConnection {
     const QString& ConnectionName() const { return connectionName_; }
     void SetDialect(const SqlDialect& dialect) { dialect_ = &dialect; }
     void SetDatabaseName(const QString& name) { database_ = name; }
-    // How a stop signal ends a wait of the connection (StopCutter); held until it is closed.
-    void SetStopCut(std::unique_ptr<StopCutter::Registration> registration);
 
   private:
     QVector<QPair<QString, QVariant>> props_;  // in the order first set, first spelling kept
@@ -118,7 +116,7 @@ class DbConnection {
     QString database_;
     const SqlDialect* dialect_ = nullptr;
     const DbBackend* backend_ = nullptr;
-    std::unique_ptr<StopCutter::Registration> stopCut_;
+    std::unique_ptr<StopCutter::Registration> stopCut_;  // the backend's StopCut, until Close
 };
 
 // The rows of a query, fetched whole (a client-side snapshot), with a current row, Null values

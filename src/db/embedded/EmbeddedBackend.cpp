@@ -51,6 +51,15 @@ void SettleSqliteLibrary() {
 
 }  // namespace
 
+// A long statement is interrupted by a stop signal (SQLite looks at the request between its
+// steps, from any thread; the statement then fails as interrupted).
+std::unique_ptr<StopCutter::Registration> EmbeddedBackend::StopCut(QSqlDatabase& db) const {
+    sqlite3* handle = NativeHandle<sqlite3>(db, {"sqlite3*"});
+    if (handle == nullptr)
+        return nullptr;
+    return StopCutter::Register({nullptr, [handle] { sqlite3_interrupt(handle); }});
+}
+
 bool EmbeddedBackend::Open(DbConnection& c, const QString& database, bool) const {
     const ServerLocation& server = c.Server();
     c.SetDialect(SqlDialect::Embedded());
@@ -94,10 +103,6 @@ bool EmbeddedBackend::Open(DbConnection& c, const QString& database, bool) const
         return false;
     }
     InstallStoppableBusyWait(db, c.ConnectionTimeout * 1000);
-    // A long statement is interrupted by a stop signal (SQLite looks at the request between its
-    // steps; the statement then fails as interrupted).
-    if (sqlite3* handle = NativeHandle<sqlite3>(db, {"sqlite3*"}))
-        c.SetStopCut(StopCutter::Register({nullptr, [handle] { sqlite3_interrupt(handle); }}));
     // A text file named .db that is no database only shows itself on the first read.
     QSqlQuery probe(db);
     if (!probe.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) {

@@ -8,6 +8,7 @@
 class PostgresBackend final : public DbBackend {
   public:
     bool Open(DbConnection& connection, const QString& database, bool trusted) const override;
+    std::unique_ptr<StopCutter::Registration> StopCut(QSqlDatabase& db) const override;
     const SqlDialect& Dialect() const override;
     std::unique_ptr<BulkRowSink> OpenBulkSink(std::unique_ptr<DbConnection> connection,
                                               const QString& table) const override;

@@ -122,8 +122,11 @@ bool PostgresBackend::Open(DbConnection& c, const QString& database, bool truste
         c.TakeError(db.lastError(), QStringLiteral("The connection could not be opened."));
         return false;
     }
-    c.SetStopCut(CutOnStop(NativeHandle<PGconn>(db, {"PGconn*", "pg_conn*"})));
     return true;
+}
+
+std::unique_ptr<StopCutter::Registration> PostgresBackend::StopCut(QSqlDatabase& db) const {
+    return CutOnStop(NativeHandle<PGconn>(db, {"PGconn*", "pg_conn*"}));
 }
 
 QString PostgresConnectOptions(int connectTimeoutSeconds) {
