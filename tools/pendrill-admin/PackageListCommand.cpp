@@ -6,7 +6,7 @@ namespace {
 
 const char* const kPackageListUsage =
     "Usage: pendrill-admin package list --server S [--models | --model M]\n"
-    "                                   [--user U [--password P] | --trusted]\n"
+    "                                   [--user U [--password P | --password-file F] | --trusted]\n"
     "List the packages in the package store of server S, as Pendrill offers them.\n"
     "  (no option)  every package name, in the order the server gives them\n"
     "  --models     the ETL models the package names give, each once\n"
