@@ -1,9 +1,5 @@
 #include "config/IniDocument.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
@@ -13,7 +9,6 @@
 #include <optional>
 
 #include "util/TextFiles.h"
-#include "util/UniqueFd.h"
 
 namespace {
 
@@ -158,18 +153,9 @@ std::optional<IniDocument> IniDocument::load(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists())
         return IniDocument();
-    // Opened without waiting (a FIFO would block the open until a writer comes) and looked at
-    // before reading: only a regular file has an end.
-    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (!fd.valid())
-        return std::nullopt;
-    struct stat st {};
+    // Only a regular file has an end.
     QFile file;
-    if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-        !file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
-        return std::nullopt;
-    fd.release();  // the file closes it now
-    if (st.st_size > kMostBytes)
+    if (!OpenRegularFile(path, file, nullptr) || file.size() > kMostBytes)
         return std::nullopt;
     const QByteArray bytes = file.read(kMostBytes + 1);
     if (file.error() != QFileDevice::NoError || bytes.size() > kMostBytes)

@@ -1,8 +1,5 @@
 // Gathering the log files a package wrote into the log directory into the exception file.
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QDir>
 #include <QDomDocument>
 #include <QFile>
@@ -13,7 +10,6 @@
 #include "dts/PackageRun.h"
 #include "util/FileUtils.h"
 #include "util/TextFiles.h"
-#include "util/UniqueFd.h"
 
 namespace {
 
@@ -29,12 +25,9 @@ bool IsBulkLoadErrorFile(const QString& name) {
 void AppendFiles(const QString& target, const QStringList& sources) {
     const std::filesystem::path targetPath = ToFsPath(target);
     QFile out;
-    // As every append to the run log: never through a symbolic link, never waiting for the
-    // reader of a pipe.
+    // As every append to the run log: never through a symbolic link, never waiting.
     auto openOut = [&] {
-        UniqueFd fd(::open(
-            targetPath.c_str(),
-            O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0644));
+        UniqueFd fd = OpenForAppend(target);
         if (!fd.valid() || !out.open(fd.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,
                                      QFileDevice::AutoCloseHandle))
             return false;

@@ -35,10 +35,7 @@ bool AppendLines(const QString& path, const QString& text) {
     QByteArray block;
     for (const QString& line : SplitLines(text))
         block += line.toUtf8() + "\r\n";
-    // O_NONBLOCK: a pipe under the name without a reader is an error, not a wait for ever.
-    UniqueFd fd(::open(
-        QFile::encodeName(path).constData(),
-        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+    UniqueFd fd = OpenForAppend(path);
     if (!fd.valid())
         return false;
     const char* p = block.constData();
@@ -54,6 +51,25 @@ bool AppendLines(const QString& path, const QString& text) {
         left -= n;
     }
     return fd.reset();
+}
+
+UniqueFd OpenForAppend(const QString& path) {
+    return UniqueFd(::open(
+        QFile::encodeName(path).constData(),
+        O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+}
+
+bool OpenRegularFile(const QString& path, QFile& file, QString* error) {
+    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
+        return Fail(error, ErrnoText());
+    if (!S_ISREG(st.st_mode))
+        return Fail(error, QStringLiteral("it is not a regular file"));
+    if (!file.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle))
+        return Fail(error, file.errorString());
+    fd.release();  // the file closes it now
+    return true;
 }
 
 namespace {
@@ -347,18 +363,10 @@ bool CopyFileReplacing(const QString& from, const QString& to, QString* error) {
         SetError(error, QStringLiteral("no file name"));
         return false;
     }
-    // Only a file is copied: a pipe would keep the copy waiting for its writer.
-    UniqueFd fd(::open(QFile::encodeName(from).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
     QFile in;
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0 ||
-        !in.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        SetError(error, QStringLiteral("%1: %2").arg(from, ErrnoText()));
-        return false;
-    }
-    fd.release();
-    if (!S_ISREG(st.st_mode)) {
-        SetError(error, QStringLiteral("%1 is not a regular file").arg(from));
+    QString why;
+    if (!OpenRegularFile(from, in, &why)) {
+        SetError(error, QStringLiteral("%1: %2").arg(from, why));
         return false;
     }
     return replaceFile(

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QStringList>
 
+#include "util/UniqueFd.h"
+
+class QFile;
+
 // Whole-file and line-append writes used by every file the program produces.
 
 // The lines of a text, split at CR LF, LF or a lone CR. An empty text is one empty line.
@@ -13,6 +17,16 @@ QStringList SplitLines(const QString& text);
 // for appending (created when missing). Returns false when the file could not be written or is a
 // symbolic link (never followed).
 bool AppendLines(const QString& path, const QString& text);
+
+// A descriptor for appending to `path` (created 0644 when missing) as every append to a run log
+// is opened: never through a symbolic link, never waiting for the reader of a pipe. Invalid on
+// failure (errno says why).
+UniqueFd OpenForAppend(const QString& path);
+
+// Opens `file` on `path` for reading when it is a regular file, without waiting for the writer of
+// a pipe: a pipe, a device or a directory would keep a reader waiting, or reading, for ever. False
+// with the reason in `*error` ("it is not a regular file", or the system's).
+bool OpenRegularFile(const QString& path, QFile& file, QString* error);
 
 // Replaces the whole file atomically: the new content is written to a file of the same directory
 // that has no name yet, flushed to disk, named ".NAME.pendrill-new" and renamed over the target,

@@ -1,16 +1,12 @@
 #include "engine/tasks/FlatFileReader.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
 
 #include "util/Errors.h"
-#include "util/UniqueFd.h"
+#include "util/TextFiles.h"
 
 namespace {
 
@@ -71,19 +67,9 @@ bool HasHighBytes(const char* s, qsizetype n) {
 }  // namespace
 
 bool FlatFileReader::Open(const QString& path, QString* error) {
-    // Only a file is read: a pipe or a device would keep the load waiting (or reading) for ever.
-    UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!fd.valid() || ::fstat(fd.get(), &st) != 0)
-        return Fail(error, QStringLiteral("Can not open file '%1': %2").arg(path, ErrnoText()));
-    if (!S_ISREG(st.st_mode))
-        return Fail(error,
-                    QStringLiteral("Can not open file '%1': it is not a regular file").arg(path));
-    if (!file_.open(fd.get(), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
-        return Fail(error,
-                    QStringLiteral("Can not open file '%1': %2").arg(path, file_.errorString()));
-    }
-    fd.release();
+    QString why;
+    if (!OpenRegularFile(path, file_, &why))
+        return Fail(error, QStringLiteral("Can not open file '%1': %2").arg(path, why));
     size_ = file_.size();
     if (size_ > 0) {
         if (uchar* mapped = file_.map(0, size_)) {
