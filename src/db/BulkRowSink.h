@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -34,6 +35,20 @@ class BulkRowSink {
     virtual bool Begin(const QStringList& columns, int fieldCount, QString* error) = 0;
     // One row of `count` fields. On Rejected and Fatal, `reason` says why.
     virtual RowResult AddRow(const BulkField* fields, int count, QString* reason) = 0;
+
+    // The rows come from a CSV file with this delimiter and quote character. Given before Begin.
+    struct CsvSource {
+        char delimiter = ',';
+        char quote = '"';
+    };
+    void SetCsvSource(CsvSource source) { csv_ = source; }
+    // One row as AddRow takes it, with `record`: the row's record as it stands in the file (its
+    // bytes up to its line feed), when CSV rules read exactly these fields from it; else empty.
+    // The bytes stay valid until the load ends. A sink may send them instead of the fields.
+    virtual RowResult AddRecord(const BulkField* fields, int count, QByteArrayView /*record*/,
+                                QString* reason) {
+        return AddRow(fields, count, reason);
+    }
     // Hands the rows accepted since the last call over as one batch, to be made permanent.
     // Most sinks commit it before they return; one that commits a batch while the next is being
     // filled may return first. Batches are committed in the order they were handed over, each
@@ -79,8 +94,10 @@ class BulkRowSink {
     }
 
     const RowReplay& Replay() const { return replay_; }
+    const std::optional<CsvSource>& Csv() const { return csv_; }
 
   private:
+    std::optional<CsvSource> csv_;
     std::vector<std::vector<LateRejection>> committed_;
     RowReplay replay_;
 };

@@ -3,7 +3,10 @@
 // field of a record is valid UTF-8 and readable to its end; records follow one another through the
 // file (each span after the one before, lines never going back); reading a record again from the
 // start of its span gives the same record, as the row-by-row load of a refused batch does; the
-// read-ahead on its own thread hands out the same records as the reader itself.
+// read-ahead on its own thread hands out the same records as the reader itself; a record the reader
+// calls plain is one line of CSV that PostgreSQL's COPY reads as the same fields (its rules are
+// written out below, from its documentation: quoting may start anywhere in a field, an unquoted CR
+// or LF ends the line, "\." alone on a line ends the data).
 
 #include <unistd.h>
 
@@ -42,6 +45,49 @@ std::vector<Field> copyOf(const BulkField* fields, int count) {
         copy.push_back({text, fields[i].null});
     }
     return copy;
+}
+
+// The fields PostgreSQL's COPY in CSV form reads from `bytes` if they are one line of its data;
+// empty when they are not (a line end before the last byte, an open quote, the end-of-data mark).
+std::vector<Field> copyCsvFields(QByteArrayView bytes, char delimiter, char quote) {
+    bool inQuote = false;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        if (bytes[i] == quote)
+            inQuote = !inQuote;
+        else if (!inQuote && (bytes[i] == '\n' || bytes[i] == '\r') && i != bytes.size() - 1)
+            return {};
+    }
+    if (inQuote || !bytes.endsWith('\n') || bytes == "\\.\n")
+        return {};
+    const QByteArrayView line = bytes.chopped(1);
+    std::vector<Field> fields;
+    qsizetype at = 0;
+    for (;;) {
+        Field f{{}, false};
+        bool sawQuote = false, quoted = false;
+        for (; at < line.size(); ++at) {
+            const char c = line[at];
+            if (quoted) {
+                if (c == quote && at + 1 < line.size() && line[at + 1] == quote)
+                    f.text += line[++at];
+                else if (c == quote)
+                    quoted = false;
+                else
+                    f.text += c;
+            } else if (c == delimiter) {
+                break;
+            } else if (c == quote) {
+                quoted = sawQuote = true;
+            } else {
+                f.text += c;
+            }
+        }
+        f.null = !sawQuote && f.text.isEmpty();
+        fields.push_back(f);
+        if (at >= line.size())
+            return fields;
+        ++at;
+    }
 }
 
 // A file of this process in the temporary directory, removed when the process exits.
@@ -90,7 +136,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (status == FlatFileReader::Status::Record)
             r.fields = copyOf(fields.data(), static_cast<int>(fields.size()));
         else
-            FUZZ_CHECK(!reason.isEmpty());
+            FUZZ_CHECK(!reason.isEmpty() && !reader.Plain());
+        if (reader.Plain())
+            FUZZ_CHECK(copyCsvFields(reader.Bytes(r.span), format.delimiter, format.quote) ==
+                       r.fields);
         FUZZ_CHECK(r.span.begin < r.span.end && r.span.end <= qsizetype(size - 1));
         if (!records.empty()) {
             FUZZ_CHECK(r.span.begin >= records.back().span.end);

@@ -12,9 +12,15 @@ void CopyLane::Start(PGconn* pg, const Statements* statements,
     clearBatch();
 }
 
-bool CopyLane::AddRow(const BulkField* fields, int count, QString* reason) {
-    if (!CopyRowAllowed(fields, count, reason))
+bool CopyLane::AddRow(const BulkField* fields, int count, QByteArrayView record, QString* reason) {
+    if (record.isEmpty() && !CopyRowAllowed(fields, count, reason))  // a record holds no NUL
         return false;
+    if (csvBatch_) {
+        addCsvRow(fields, count, record);
+        ++rows_;
+        stream(false);
+        return true;
+    }
     if (binaryBatch_ && !appendBinaryRow(fields, count))
         leaveBinary();
     if (keepsText() || !binaryBatch_) {
@@ -76,6 +82,25 @@ void CopyLane::Discard() {
     if (inTransaction_)
         command("ROLLBACK", nullptr);
     clearBatch();
+}
+
+// Adds the row to the CSV COPY of the batch: the file's records go as they are, runs of them that
+// follow one another in the file in one piece; other rows are written. What was gathered of the
+// other kind is sent first, so that the rows keep their order.
+void CopyLane::addCsvRow(const BulkField* fields, int count, QByteArrayView record) {
+    if (record.isEmpty()) {
+        if (!records_.isEmpty())
+            stream(true);
+        AppendCsvRow(buffer_, fields, count, statements_->delimiter, statements_->quote);
+        return;
+    }
+    if (records_.data() + records_.size() == record.data()) {
+        records_ = QByteArrayView(records_.data(), records_.size() + record.size());
+        return;
+    }
+    if (!records_.isEmpty() || buffer_.size() > sent_)
+        stream(true);
+    records_ = record;
 }
 
 // Adds the row to the binary COPY of the batch. False when a value is not written in binary.
@@ -147,22 +172,41 @@ bool CopyLane::command(const char* sql, QString* error) {
 }
 
 // Sends what the batch holds beyond what was already sent, once enough has gathered (or
-// everything when `all`), so that the server works on the batch while the file is read. The COPY
-// starts with the first row of a batch. False once sending has failed.
+// everything when `all`), so that the server works on the batch while the file is read. False
+// once sending has failed.
 bool CopyLane::stream(bool all) {
     if (streamFailed_)
         return false;
-    const QByteArray& data = binaryBatch_ ? binary_ : buffer_;
     constexpr qsizetype chunk = 128 * 1024;
+    if (!records_.isEmpty() && (all || records_.size() >= chunk)) {
+        if (!send(records_))
+            return false;
+        records_ = {};
+    }
+    QByteArray& data = binaryBatch_ ? binary_ : buffer_;
     if (!all && data.size() - sent_ < chunk)
         return true;
+    if (!send(QByteArrayView(data).sliced(sent_)))
+        return false;
+    sent_ = data.size();
+    if (binaryBatch_ || !keepsText()) {  // the form sent is kept only when it must be
+        data.resize(0);
+        sent_ = 0;
+    }
+    return true;
+}
+
+// Sends `data` into the COPY of the batch, which starts with its first bytes.
+bool CopyLane::send(QByteArrayView data) {
     if (!copying_) {
         if (!command("BEGIN", nullptr)) {
             streamFailed_ = true;
             return false;
         }
-        const PgResult r(
-            PQexec(pg_, (binaryBatch_ ? statements_->binaryCopy : statements_->copy).constData()));
+        const QByteArray& copy = binaryBatch_ ? statements_->binaryCopy
+                                 : csvBatch_  ? statements_->csvCopy
+                                              : statements_->copy;
+        const PgResult r(PQexec(pg_, copy.constData()));
         copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
         if (!copying_) {
             command("ROLLBACK", nullptr);
@@ -170,20 +214,13 @@ bool CopyLane::stream(bool all) {
             return false;
         }
     }
-    while (sent_ < data.size()) {
-        const int n = static_cast<int>(std::min<qsizetype>(data.size() - sent_, 1 << 20));
-        if (PQputCopyData(pg_, data.constData() + sent_, n) != 1) {
+    for (qsizetype at = 0; at < data.size();) {
+        const int n = static_cast<int>(std::min<qsizetype>(data.size() - at, 1 << 20));
+        if (PQputCopyData(pg_, data.data() + at, n) != 1) {
             streamFailed_ = true;
             return false;
         }
-        sent_ += n;
-    }
-    if (binaryBatch_) {  // the binary form is kept only until it is sent
-        binary_.resize(0);
-        sent_ = 0;
-    } else if (!keepsText()) {
-        buffer_.resize(0);
-        sent_ = 0;
+        at += n;
     }
     return true;
 }
@@ -222,7 +259,9 @@ void CopyLane::clearBatch() {
     streamFailed_ = false;
     handedOver_ = false;
     binary_.resize(0);
-    binaryBatch_ = !statements_->types.empty();
+    records_ = {};
+    csvBatch_ = !statements_->csvCopy.isEmpty() && !keepsText();
+    binaryBatch_ = !csvBatch_ && !statements_->types.empty();
     if (binaryBatch_)
         AppendBinaryCopyHeader(binary_);
 }

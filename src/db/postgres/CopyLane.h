@@ -15,8 +15,11 @@
 //
 // The COPY is binary when the client can write every value of the batch in its column's binary
 // form, which spares the server the parsing of text; a batch with a column of another type, or
-// with a value in a form the client does not write, goes as text. Each form is kept only until it
-// is sent: rows needed again (the text of the rows before one that turns a batch to text, every
+// with a value in a form the client does not write, goes as text. Where the rows come from a CSV
+// file and the load chooses so (`csvCopy`), the COPY is in CSV form instead: a record the server
+// reads as exactly its fields is sent as it stands in the file, without being taken apart and
+// put together again; any other row is written as CSV by the client. Each form is kept only until
+// it is sent: rows needed again (the text of the rows before one that turns a batch to text, every
 // row for the row-by-row load) come from the load's row replay. Without one, the text of every
 // row is kept until the batch is committed.
 //
@@ -25,8 +28,9 @@
 class CopyLane {
   public:
     struct Statements {
-        QByteArray copy, binaryCopy, insert;
-        std::vector<BinaryType> types;  // empty: every batch goes as text
+        QByteArray copy, binaryCopy, csvCopy, insert;
+        std::vector<BinaryType> types;      // empty: every batch goes as text
+        char delimiter = ',', quote = '"';  // of csvCopy
     };
 
     CopyLane() = default;
@@ -39,7 +43,8 @@ class CopyLane {
     void SetBatch(qint64 batch) { batch_ = batch; }
 
     // Adds a row to the batch; false with `reason` when the row cannot go by COPY at all.
-    bool AddRow(const BulkField* fields, int count, QString* reason);
+    // `record`, when not empty, is the row's own CSV record (BulkRowSink::AddRecord).
+    bool AddRow(const BulkField* fields, int count, QByteArrayView record, QString* reason);
     bool Empty() const { return rows_ == 0; }
 
     // Sends the rest of the batch and ends its COPY without waiting for the server.
@@ -58,7 +63,9 @@ class CopyLane {
     bool appendBinaryRow(const BulkField* fields, int count);
     void leaveBinary();
     bool command(const char* sql, QString* error);
+    void addCsvRow(const BulkField* fields, int count, QByteArrayView record);
     bool stream(bool all);
+    bool send(QByteArrayView data);
     bool endCopy(const char* cancel, QString* error);
     bool collectCopyResult(QString* error);
     void clearBatch();
@@ -74,6 +81,8 @@ class CopyLane {
     QByteArray buffer_;  // the text COPY of the batch (not sent yet, unless keepsText())
     QByteArray binary_;  // the binary COPY of the batch not sent yet, while binaryBatch_
     bool binaryBatch_ = false;
+    bool csvBatch_ = false;
+    QByteArrayView records_;  // records of the file not sent yet, while csvBatch_
     qsizetype sent_ = 0;
     bool copying_ = false;   // a COPY is open: rows may be sent
     bool awaiting_ = false;  // the end of a COPY was sent, its result not read yet

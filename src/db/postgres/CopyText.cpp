@@ -62,6 +62,35 @@ bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QStri
     return true;
 }
 
+void AppendCsvRow(QByteArray& buffer, const BulkField* fields, int count, char delimiter,
+                  char quote) {
+    for (int i = 0; i < count; ++i) {
+        if (i > 0)
+            buffer += delimiter;
+        const BulkField& f = fields[i];
+        if (f.null)
+            continue;
+        buffer += quote;
+        for (const char ch : f.text) {
+            buffer += ch;
+            if (ch == quote)
+                buffer += quote;
+        }
+        buffer += quote;
+    }
+    buffer += '\n';
+}
+
+QByteArray CopyCharLiteral(char c) {
+    // A backslash as an escape string, so that it means the same whatever the server's
+    // standard_conforming_strings says; a quote doubled.
+    if (c == '\\')
+        return QByteArrayLiteral("E'\\\\'");
+    if (c == '\'')
+        return QByteArrayLiteral("''''");
+    return QByteArray("'") + c + '\'';
+}
+
 std::vector<QByteArray> DecodeCopyRow(QByteArrayView row, std::vector<bool>& nulls) {
     if (row.endsWith('\n'))
         row.chop(1);

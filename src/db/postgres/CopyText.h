@@ -16,6 +16,14 @@ bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QStri
 // Whether AppendCopyRow takes the row (no value holds a NUL character); `reason` when not.
 bool CopyRowAllowed(const BulkField* fields, int count, QString* reason);
 
+// Appends one row in COPY's CSV form with `delimiter` and `quote` (never equal): every value
+// quoted, with its quote characters doubled, a NULL as nothing, the row ended by LF. The values
+// hold no NUL character (CopyRowAllowed).
+void AppendCsvRow(QByteArray& buffer, const BulkField* fields, int count, char delimiter,
+                  char quote);
+// The COPY option that makes `c` the delimiter or quote character: a string literal of it.
+QByteArray CopyCharLiteral(char c);
+
 // The fields of one row as AppendCopyRow wrote it (`row` without or with its final LF); `nulls`
 // tells which were NULL.
 std::vector<QByteArray> DecodeCopyRow(QByteArrayView row, std::vector<bool>& nulls);

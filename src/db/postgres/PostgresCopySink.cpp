@@ -11,6 +11,7 @@
 #include "db/DbInterface.h"
 #include "db/SqlDialect.h"
 #include "db/postgres/CopyLane.h"
+#include "db/postgres/CopyText.h"
 #include "db/postgres/PendingConnection.h"
 #include "db/postgres/PgResult.h"
 #include "db/postgres/PgStopCut.h"
@@ -50,6 +51,13 @@ class PostgresCopySink final : public TableSinkBase {
         statements_.insert = InsertSql(d, table_, columns_, QStringLiteral("$")).toUtf8();
         const QByteArray table = d.QuoteIdentifier(table_).toUtf8();
         statements_.types = columnTypes(pg, table);
+        if (Csv() && Replay() && csvCheaper(statements_.types)) {
+            statements_.delimiter = Csv()->delimiter;
+            statements_.quote = Csv()->quote;
+            statements_.csvCopy = statements_.copy + " (FORMAT csv, DELIMITER " +
+                                  CopyCharLiteral(Csv()->delimiter) + ", QUOTE " +
+                                  CopyCharLiteral(Csv()->quote) + ")";
+        }
         lanes_[0].Start(pg, &statements_, &Replay());
         laneCount_ = 1;
         // The second connection is set up while the first batch is read and sent; a load of a
@@ -63,12 +71,17 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     RowResult AddRow(const BulkField* fields, int count, QString* reason) override {
+        return AddRecord(fields, count, {}, reason);
+    }
+
+    RowResult AddRecord(const BulkField* fields, int count, QByteArrayView record,
+                        QString* reason) override {
         if (pending_.Started() && ++rowsSinceStep_ == kRowsPerStep) {
             rowsSinceStep_ = 0;
             pending_.Step();
         }
-        return lanes_[current_].AddRow(fields, count, reason) ? RowResult::Accepted
-                                                              : RowResult::Rejected;
+        return lanes_[current_].AddRow(fields, count, record, reason) ? RowResult::Accepted
+                                                                      : RowResult::Rejected;
     }
 
     bool RejectsAtCommit() const override { return true; }
@@ -111,6 +124,31 @@ class PostgresCopySink final : public TableSinkBase {
             return false;
         BatchCommitted(std::move(refused));
         return true;
+    }
+
+    // Whether the server reads the rows of a table with columns of `types` about as cheaply in
+    // CSV form as in binary form (texts and whole numbers; not dates, times, floating point or
+    // UUIDs, whose text the server parses at length), so that the file's records can go as they
+    // are. Empty `types`: a column the client does not write, which the server reads as text
+    // anyway.
+    static bool csvCheaper(const std::vector<BinaryType>& types) {
+        qsizetype texts = 0;
+        for (const BinaryType type : types) {
+            switch (type) {
+                case BinaryType::Text:
+                    ++texts;
+                    break;
+                case BinaryType::Bool:
+                case BinaryType::Int2:
+                case BinaryType::Int4:
+                case BinaryType::Int8:
+                case BinaryType::Numeric:
+                    break;
+                default:
+                    return false;
+            }
+        }
+        return texts * 2 >= static_cast<qsizetype>(types.size());
     }
 
     // The binary type of each destination column; empty when a column has a type the client

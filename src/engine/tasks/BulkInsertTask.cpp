@@ -272,6 +272,8 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
         return TaskOutcome::Failure(
             error.isEmpty() ? QStringLiteral("Bulk insert needs a database connection") : error);
 
+    if (task.codePage == CodePage::Utf8 && task.quote != '\0')
+        sink->SetCsvSource({task.delimiter, task.quote});
     BatchLedger ledger(*sink, rejected, task, path, table);
     // A sink that must store a batch row by row reads its rows again from the file, through a
     // reader of their own (the other one is busy on its thread).
@@ -331,7 +333,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
             }
             begun = true;
         }
-        switch (sink->AddRow(row, count, &reason)) {
+        switch (sink->AddRecord(row, count, records.PlainRecord(), &reason)) {
             case BulkRowSink::RowResult::Accepted:
                 ledger.Took(records.RecordLine(), records.RecordSpan());
                 // The window stays responsive (and a stop request can arrive) during long loads,

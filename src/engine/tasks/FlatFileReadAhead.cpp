@@ -54,10 +54,10 @@ void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
     run->copied.clear();
     run->bytes.clear();
     run->last = false;
-    std::vector<BulkField> fields;
     QString reason;
     while (run->records.size() < kRunRecords && run->bytes.size() < kRunBytes) {
-        const FlatFileReader::Status status = reader->Next(&fields, &reason);
+        const size_t first = run->fields.size();
+        const FlatFileReader::Status status = reader->Read(&run->fields, &reason);
         if (status == FlatFileReader::Status::End) {
             run->last = true;
             break;
@@ -65,21 +65,16 @@ void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
         Record record{status,
                       reader->RecordLine(),
                       reader->RecordSpan(),
-                      static_cast<int>(run->fields.size()),
-                      0,
+                      static_cast<int>(first),
+                      static_cast<int>(run->fields.size() - first),
+                      reader->Plain(),
                       QString()};
-        if (status == FlatFileReader::Status::Malformed) {
+        if (status == FlatFileReader::Status::Malformed)
             record.reason = reason;
-        } else {
-            record.fieldCount = static_cast<int>(fields.size());
-            run->fields.insert(run->fields.end(), fields.begin(), fields.end());
-            for (size_t i = 0; i < fields.size(); ++i) {
-                const BulkField& f = fields[i];
-                if (reader->Lasting(f))
-                    continue;
-                run->copied.push_back({run->fields.size() - fields.size() + i, run->bytes.size()});
-                run->bytes.append(f.text.data(), static_cast<size_t>(f.text.size()));
-            }
+        for (const size_t made : reader->MadeFields()) {  // kept beside the run
+            const BulkField& f = run->fields[first + made];
+            run->copied.push_back({first + made, run->bytes.size()});
+            run->bytes.append(f.text.data(), static_cast<size_t>(f.text.size()));
         }
         run->records.push_back(std::move(record));
     }

@@ -34,6 +34,11 @@ class FlatFileReadAhead {
     FlatFileReader::Span RecordSpan() const {
         return record_ ? record_->span : FlatFileReader::Span{};
     }
+    // The bytes of the last record in the file when it is plain CSV (FlatFileReader::Plain),
+    // else empty. They stay valid while the reader is open.
+    QByteArrayView PlainRecord() const {
+        return record_ && record_->plain ? reader_.Bytes(record_->span) : QByteArrayView();
+    }
 
   private:
     struct Record {
@@ -42,6 +47,7 @@ class FlatFileReadAhead {
         FlatFileReader::Span span;
         int firstField;
         int fieldCount;
+        bool plain;
         QString reason;
     };
     // Records read in one go. A field points into the file, or into `bytes` when the reader

@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "util/Errors.h"
 #include "util/TextFiles.h"
 
@@ -56,6 +60,39 @@ bool ValidUtf8(const unsigned char* s, size_t n) {
     return true;
 }
 
+enum : unsigned { kHighBytes = 1, kCrOrNul = 2, kQuotes = 4 };
+
+// Which of these kinds of byte `s` holds: bytes beyond ASCII, carriage returns or NUL bytes,
+// `quote` characters.
+unsigned ByteKinds(const char* s, size_t n, char quote) {
+    unsigned found = 0;
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128(), cr = _mm_set1_epi8('\r'), q = _mm_set1_epi8(quote);
+    __m128i high = zero, crOrNul = zero, quotes = zero;
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        high = _mm_or_si128(high, v);
+        crOrNul =
+            _mm_or_si128(crOrNul, _mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, zero)));
+        quotes = _mm_or_si128(quotes, _mm_cmpeq_epi8(v, q));
+    }
+    found |= (_mm_movemask_epi8(high) ? kHighBytes : 0u) |
+             (_mm_movemask_epi8(crOrNul) ? kCrOrNul : 0u) |
+             (_mm_movemask_epi8(quotes) ? kQuotes : 0u);
+#endif
+    for (; i < n; ++i) {
+        const unsigned char c = static_cast<unsigned char>(s[i]);
+        if (c >= 0x80)
+            found |= kHighBytes;
+        else if (c == '\r' || c == 0)
+            found |= kCrOrNul;
+        else if (c == static_cast<unsigned char>(quote))
+            found |= kQuotes;
+    }
+    return found;
+}
+
 bool HasHighBytes(const char* s, qsizetype n) {
     for (qsizetype i = 0; i < n; ++i) {
         if (static_cast<unsigned char>(s[i]) >= 0x80)
@@ -88,20 +125,30 @@ bool FlatFileReader::Open(const QString& path, QString* error) {
     return true;
 }
 
-void FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied) {
-    pieces_.push_back(Piece{copied, begin, end - begin, !quoted && end == begin});
-    if (format_.codePage == CodePage::Latin1)
-        ConvertLatin1(&pieces_.back());
+void FlatFileReader::AppendField(qsizetype begin, qsizetype end, bool quoted, bool made) {
+    if (format_.codePage == CodePage::Latin1) {
+        const char* text = (made ? scratch_.data() : data_) + begin;
+        if (HasHighBytes(text, end - begin)) {
+            const qsizetype size = end - begin;
+            begin = ConvertLatin1(text, size);
+            end = static_cast<qsizetype>(scratch_.size());
+            made = true;
+        }
+    }
+    if (made) {  // pointed at once the record is whole: scratch_ may still move
+        madeFields_.push_back(out_->size() - first_);
+        madeText_.push_back({begin, end - begin});
+        out_->emplace_back();
+        return;
+    }
+    out_->push_back(BulkField{QByteArrayView(data_ + begin, end - begin), !quoted && end == begin});
 }
 
-void FlatFileReader::ConvertLatin1(Piece* piece) {
-    const char* text = (piece->scratch ? scratch_.data() : data_) + piece->offset;
-    if (!HasHighBytes(text, piece->size))
-        return;
+qsizetype FlatFileReader::ConvertLatin1(const char* text, qsizetype size) {
     // Each byte is the character of that code; copied out as UTF-8.
     std::string converted;
-    converted.reserve(static_cast<size_t>(piece->size) * 2);
-    for (qsizetype i = 0; i < piece->size; ++i) {
+    converted.reserve(static_cast<size_t>(size) * 2);
+    for (qsizetype i = 0; i < size; ++i) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c < 0x80) {
             converted += static_cast<char>(c);
@@ -110,10 +157,9 @@ void FlatFileReader::ConvertLatin1(Piece* piece) {
             converted += static_cast<char>(0x80 | (c & 0x3F));
         }
     }
-    piece->scratch = true;
-    piece->offset = static_cast<qsizetype>(scratch_.size());
-    piece->size = static_cast<qsizetype>(converted.size());
+    const qsizetype offset = static_cast<qsizetype>(scratch_.size());
     scratch_ += converted;
+    return offset;
 }
 
 bool FlatFileReader::CheckUtf8(QString* reason) const {
@@ -127,19 +173,36 @@ bool FlatFileReader::CheckUtf8(QString* reason) const {
     if (asciiMarks && ValidUtf8(reinterpret_cast<const unsigned char*>(data_ + recordBegin_),
                                 static_cast<size_t>(pos_ - recordBegin_)))
         return true;
-    for (size_t i = 0; i < pieces_.size(); ++i) {
-        const Piece& p = pieces_[i];
-        const char* base = p.scratch ? scratch_.data() : data_;
-        if (!ValidUtf8(reinterpret_cast<const unsigned char*>(base + p.offset),
-                       static_cast<size_t>(p.size))) {
-            *reason = QStringLiteral("field %1 is not valid UTF-8 text").arg(i + 1);
+    for (size_t i = first_; i < out_->size(); ++i) {
+        const QByteArrayView text = (*out_)[i].text;
+        if (!ValidUtf8(reinterpret_cast<const unsigned char*>(text.data()),
+                       static_cast<size_t>(text.size()))) {
+            *reason = QStringLiteral("field %1 is not valid UTF-8 text").arg(i - first_ + 1);
             return false;
         }
     }
     return true;
 }
 
+bool FlatFileReader::CheckRecord(QString* reason) {
+    const char* bytes = data_ + recordBegin_;
+    const qsizetype size = recordEnd_ - recordBegin_;
+    const unsigned found = ByteKinds(bytes, static_cast<size_t>(size), format_.quote);
+    if (format_.codePage != CodePage::Utf8)
+        return true;
+    if ((found & kHighBytes) != 0 && !CheckUtf8(reason))
+        return false;
+    plain_ = format_.quote != '\0' && (found & kCrOrNul) == 0 && size > 0 &&
+             bytes[size - 1] == '\n' && !(size >= 2 && bytes[0] == '\\' && bytes[1] == '.');
+    // A quote character that no quoted field took stands inside an unquoted field.
+    if (plain_ && (found & kQuotes) != 0)
+        plain_ = std::count(bytes, bytes + size, format_.quote) == quotesTaken_;
+    return true;
+}
+
 FlatFileReader::Status FlatFileReader::Malformed(QString* reason, const QString& text) {
+    out_->resize(first_);
+    madeFields_.clear();
     recordEnd_ = pos_;
     *reason = text;
     return Status::Malformed;
@@ -175,11 +238,15 @@ void FlatFileReader::SkipToLineEnd() {
     ++line_;
 }
 
-FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QString* reason) {
-    fields->clear();
-    pieces_.clear();
+FlatFileReader::Status FlatFileReader::Read(std::vector<BulkField>* fields, QString* reason) {
+    out_ = fields;
+    first_ = fields->size();
+    madeFields_.clear();
+    madeText_.clear();
+    quotesTaken_ = 0;
     scratch_.clear();
     reason->clear();
+    plain_ = false;
     while (pos_ < size_) {
         if (data_[pos_] == '\n') {
             ++pos_;
@@ -204,6 +271,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
             qsizetype segment = pos_;
             const qsizetype scratchStart = static_cast<qsizetype>(scratch_.size());
             bool copied = false;
+            quotesTaken_ += 2;
             qsizetype fieldBegin = pos_, fieldEnd = pos_;
             for (;;) {
                 const void* hit =
@@ -219,6 +287,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
                     pos_ = at + 2;
                     segment = pos_;
                     copied = true;
+                    quotesTaken_ += 2;
                     continue;
                 }
                 if (copied) {
@@ -250,7 +319,7 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
                 ++line_;
                 break;
             }
-            const int field = static_cast<int>(pieces_.size());
+            const int field = static_cast<int>(out_->size() - first_);
             SkipToLineEnd();
             return Malformed(
                 reason, QStringLiteral("text follows the closing quote of field %1").arg(field));
@@ -272,13 +341,13 @@ FlatFileReader::Status FlatFileReader::Next(std::vector<BulkField>* fields, QStr
         }
     }
     recordEnd_ = pos_;
-    if (format_.codePage == CodePage::Utf8 && !CheckUtf8(reason))
+    for (size_t i = 0; i < madeFields_.size(); ++i)
+        (*out_)[first_ + madeFields_[i]].text =
+            QByteArrayView(scratch_.data() + madeText_[i].first, madeText_[i].second);
+    if (!CheckRecord(reason)) {
+        out_->resize(first_);
+        madeFields_.clear();
         return Status::Malformed;
-    fields->resize(pieces_.size());
-    BulkField* field = fields->data();
-    for (const Piece& p : pieces_) {
-        const char* base = p.scratch ? scratch_.data() : data_;
-        *field++ = BulkField{QByteArrayView(base + p.offset, p.size), p.null};
     }
     return Status::Record;
 }

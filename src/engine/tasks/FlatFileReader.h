@@ -31,7 +31,16 @@ class FlatFileReader {
 
     // The next record. Record: `fields` holds it. Malformed: `reason` says what is wrong and the
     // reader has moved past the record. End: no more records.
-    Status Next(std::vector<BulkField>* fields, QString* reason);
+    Status Next(std::vector<BulkField>* fields, QString* reason) {
+        fields->clear();
+        return Read(fields, reason);
+    }
+    // The same, the record's fields appended to `fields` (which keeps what it held before them).
+    Status Read(std::vector<BulkField>* fields, QString* reason);
+    // Of the fields of the last record, the ones (counted from its first field) whose text the
+    // reader made (a quoted field with doubled quotes, a converted code page): it is valid only
+    // until the next record. The text of the others stays in the file while the reader is open.
+    const std::vector<size_t>& MadeFields() const { return madeFields_; }
 
     // The record that begins at `offset` (where RecordSpan put a record read earlier), as Next
     // reads it; reading goes on from there.
@@ -52,28 +61,31 @@ class FlatFileReader {
         qsizetype end = 0;
     };
     Span RecordSpan() const { return {recordBegin_, recordEnd_}; }
-    // Whether the bytes of a field of the last record stay valid while the reader is open (they
-    // are in the file as it stands), not only until the next record.
-    bool Lasting(const BulkField& field) const {
-        return data_ != nullptr && field.text.data() >= data_ && field.text.data() < data_ + size_;
-    }
     QString RecordText(Span span, int limit = 1000) const;
+    // The file's bytes of `span`.
+    QByteArrayView Bytes(Span span) const {
+        return QByteArrayView(data_ + span.begin, span.end - span.begin);
+    }
+
+    // Whether the last record, as its bytes stand in the file (Bytes(RecordSpan())), is a CSV
+    // record that reads as the same fields for a reader of the CSV rules every database follows
+    // (PostgreSQL's COPY in CSV form with this delimiter and quote): UTF-8 text that ends with a
+    // line feed, holds no carriage return or NUL byte, no quote character inside an unquoted
+    // field, and does not begin with the "\." that ends such data. Never for a file without a
+    // quote character or in Latin-1.
+    bool Plain() const { return plain_; }
 
   private:
-    struct Piece {
-        bool scratch;
-        qsizetype offset;
-        qsizetype size;
-        bool null;
-    };
-
-    void AppendField(qsizetype begin, qsizetype end, bool quoted, bool copied);
-    // Replaces a field of a Latin-1 file that holds characters beyond ASCII by its UTF-8 text.
-    void ConvertLatin1(Piece* piece);
+    // Appends the field at `begin`..`end` of the file, or of scratch_ when `made`.
+    void AppendField(qsizetype begin, qsizetype end, bool quoted, bool made);
+    // The UTF-8 text of the Latin-1 text at `text`, appended to scratch_; its offset there.
+    qsizetype ConvertLatin1(const char* text, qsizetype size);
     Status Malformed(QString* reason, const QString& text);
     // False, with the first field that is not valid UTF-8 named in `reason`, when the record
     // just read is not valid UTF-8 text.
     bool CheckUtf8(QString* reason) const;
+    // Looks at the bytes of the record just read: checks its text and finds whether it is plain.
+    bool CheckRecord(QString* reason);
     void SkipToLineEnd();
     // Where the unquoted field that begins at `at` ends: the next delimiter or line feed, or the
     // end of the file.
@@ -89,6 +101,13 @@ class FlatFileReader {
     qint64 recordLine_ = 0;
     qsizetype recordBegin_ = 0;
     qsizetype recordEnd_ = 0;
+    bool plain_ = false;
     std::string scratch_;
-    std::vector<Piece> pieces_;
+    // While a record is read: where its fields go, the first of them, the text of made fields in
+    // scratch_, and the quote characters that quoted fields took.
+    std::vector<BulkField>* out_ = nullptr;
+    size_t first_ = 0;
+    std::vector<size_t> madeFields_;
+    std::vector<std::pair<qsizetype, qsizetype>> madeText_;  // offset, size in scratch_
+    qsizetype quotesTaken_ = 0;
 };
