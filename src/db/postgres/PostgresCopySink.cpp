@@ -51,12 +51,14 @@ class PostgresCopySink final : public TableSinkBase {
         statements_.insert = InsertSql(d, table_, columns_, QStringLiteral("$")).toUtf8();
         const QByteArray table = d.QuoteIdentifier(table_).toUtf8();
         statements_.types = columnTypes(pg, table);
+        // Taken up once the load has its second connection (takeSecondConnection).
+        csvCopy_.clear();
         if (Csv() && Replay() && csvCheaper(statements_.types)) {
             statements_.delimiter = Csv()->delimiter;
             statements_.quote = Csv()->quote;
-            statements_.csvCopy = statements_.copy + " (FORMAT csv, DELIMITER " +
-                                  CopyCharLiteral(Csv()->delimiter) + ", QUOTE " +
-                                  CopyCharLiteral(Csv()->quote) + ")";
+            csvCopy_ = statements_.copy + " (FORMAT csv, DELIMITER " +
+                       CopyCharLiteral(Csv()->delimiter) + ", QUOTE " +
+                       CopyCharLiteral(Csv()->quote) + ")";
         }
         lanes_[0].Start(pg, &statements_, &Replay());
         laneCount_ = 1;
@@ -243,6 +245,11 @@ class PostgresCopySink final : public TableSinkBase {
             second_ = pending_.Take();
         pending_.Drop();
         if (second_) {
+            // With two server processes storing batches at once, the processors are shared by
+            // them and the client, and what the client spares by sending records as they stand
+            // outweighs what the server's CSV reading costs it more (with one process, the
+            // server alone sets the pace: the binary form is the cheaper one for it).
+            statements_.csvCopy = csvCopy_;
             secondStopCut_ = CutOnStop(second_.get());
             lanes_[1].Start(second_.get(), &statements_, &Replay());
             laneCount_ = 2;
@@ -253,6 +260,7 @@ class PostgresCopySink final : public TableSinkBase {
     static constexpr int kRowsPerStep = 1024;
 
     CopyLane::Statements statements_;
+    QByteArray csvCopy_;  // the COPY in CSV form, where the table and file allow it
     std::array<CopyLane, 2> lanes_;
     int laneCount_ = 0;
     int current_ = 0;            // the lane that takes the rows of the batch being filled
