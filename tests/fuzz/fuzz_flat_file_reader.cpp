@@ -1,7 +1,8 @@
 // libFuzzer target for the flat-file reader of bulk loads. The input supplies the format (the
 // delimiter, the quote character or none, the code page) and the file's bytes. Checked: every
 // field of a record is valid UTF-8 and readable to its end; records follow one another through the
-// file (each span after the one before, lines never going back); reading a record again from the
+// file (each span after the one before, lines never going back); the fields are those the
+// reader's rules, written out plainly below, give; reading a record again from the
 // start of its span gives the same record, as the row-by-row load of a refused batch does; the
 // read-ahead on its own thread hands out the same records as the reader itself; a record the reader
 // calls plain is one line of CSV that PostgreSQL's COPY reads as the same fields (its rules are
@@ -90,6 +91,47 @@ std::vector<Field> copyCsvFields(QByteArrayView bytes, char delimiter, char quot
     }
 }
 
+// The fields of a record the reader read, by its rules written out plainly: `bytes` is the record
+// with its line end; fields end at the delimiter or the line end, a field that begins with the
+// quote character ends at the next single one (two stand for one), a CR before the line end (or
+// the end of the file) is not part of the last field, an empty unquoted field is null, Latin-1
+// becomes UTF-8.
+std::vector<Field> fieldsByTheRules(QByteArrayView bytes, const FlatFileReader::Format& format) {
+    if (bytes.endsWith('\n'))
+        bytes.chop(1);
+    std::vector<Field> fields;
+    qsizetype at = 0;
+    for (;;) {
+        Field f{{}, false};
+        if (format.quote != '\0' && at < bytes.size() && bytes[at] == format.quote) {
+            for (++at; at < bytes.size(); ++at) {
+                if (bytes[at] == format.quote && at + 1 < bytes.size() &&
+                    bytes[at + 1] == format.quote)
+                    f.text += bytes[++at];
+                else if (bytes[at] == format.quote)
+                    break;
+                else
+                    f.text += bytes[at];
+            }
+            ++at;  // the closing quote; a delimiter, CR or nothing follows in a good record
+            if (at < bytes.size() && bytes[at] == '\r')
+                ++at;
+        } else {
+            while (at < bytes.size() && bytes[at] != format.delimiter)
+                f.text += bytes[at++];
+            if (at >= bytes.size() && f.text.endsWith('\r'))
+                f.text.chop(1);
+            f.null = f.text.isEmpty();
+        }
+        if (format.codePage == CodePage::Latin1)
+            f.text = QString::fromLatin1(f.text).toUtf8();
+        fields.push_back(f);
+        if (at >= bytes.size())
+            return fields;
+        ++at;
+    }
+}
+
 // A file of this process in the temporary directory, removed when the process exits.
 QString scratchPath() {
     static struct Scratch {
@@ -133,9 +175,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (status == FlatFileReader::Status::End)
             break;
         Record r{status, reader.RecordLine(), reader.RecordSpan(), reason, {}};
-        if (status == FlatFileReader::Status::Record)
+        if (status == FlatFileReader::Status::Record) {
             r.fields = copyOf(fields.data(), static_cast<int>(fields.size()));
-        else
+            FUZZ_CHECK(fieldsByTheRules(reader.Bytes(r.span), format) == r.fields);
+        } else
             FUZZ_CHECK(!reason.isEmpty() && !reader.Plain());
         if (reader.Plain())
             FUZZ_CHECK(copyCsvFields(reader.Bytes(r.span), format.delimiter, format.quote) ==

@@ -184,10 +184,9 @@ bool FlatFileReader::CheckUtf8(QString* reason) const {
     return true;
 }
 
-bool FlatFileReader::CheckRecord(QString* reason) {
+bool FlatFileReader::CheckRecord(unsigned found, QString* reason) {
     const char* bytes = data_ + recordBegin_;
     const qsizetype size = recordEnd_ - recordBegin_;
-    const unsigned found = ByteKinds(bytes, static_cast<size_t>(size), format_.quote);
     if (format_.codePage != CodePage::Utf8)
         return true;
     if ((found & kHighBytes) != 0 && !CheckUtf8(reason))
@@ -238,6 +237,63 @@ void FlatFileReader::SkipToLineEnd() {
     ++line_;
 }
 
+bool FlatFileReader::ReadUnquoted(unsigned* kinds) {
+#if defined(__SSE2__)
+    // Sixteen bytes at a time: the delimiters, line feeds and quote characters among them are the
+    // set bits of one mask, taken in order; the other bytes that matter only say something is
+    // there.
+    const __m128i delimiters = _mm_set1_epi8(format_.delimiter), feeds = _mm_set1_epi8('\n'),
+                  quotes = _mm_set1_epi8(format_.quote), returns = _mm_set1_epi8('\r'),
+                  zero = _mm_setzero_si128();
+    unsigned found = 0;
+    qsizetype fieldBegin = pos_;
+    for (qsizetype at = pos_; at + 16 <= size_; at += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + at));
+        unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, delimiters), _mm_cmpeq_epi8(v, feeds)),
+                         _mm_cmpeq_epi8(v, quotes))));
+        const unsigned crOrNul = static_cast<unsigned>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, returns), _mm_cmpeq_epi8(v, zero))));
+        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+        for (; marks != 0; marks &= marks - 1) {
+            const qsizetype mark = at + std::countr_zero(marks);
+            const char c = data_[mark];
+            if (c == '\n') {
+                const unsigned upTo = (2u << (mark - at)) - 1;  // the bytes of this record
+                found |= ((crOrNul & upTo) != 0 ? kCrOrNul : 0u) |
+                         ((high & upTo) != 0 ? kHighBytes : 0u);
+                qsizetype end = mark;
+                if (end > fieldBegin && data_[end - 1] == '\r')
+                    --end;
+                AppendField(fieldBegin, end, false, false);
+                pos_ = mark + 1;
+                ++line_;
+                *kinds = found;
+                return true;
+            }
+            if (c != format_.delimiter) {  // a quote character: the general way reads the record
+                out_->resize(first_);
+                madeFields_.clear();
+                madeText_.clear();
+                scratch_.clear();
+                return false;
+            }
+            AppendField(fieldBegin, mark, false, false);
+            fieldBegin = mark + 1;
+        }
+        found |= (crOrNul != 0 ? kCrOrNul : 0u) | (high != 0 ? kHighBytes : 0u);
+    }
+    // The end of the file is near: the general way reads the record.
+    out_->resize(first_);
+    madeFields_.clear();
+    madeText_.clear();
+    scratch_.clear();
+#else
+    (void)kinds;
+#endif
+    return false;
+}
+
 FlatFileReader::Status FlatFileReader::Read(std::vector<BulkField>* fields, QString* reason) {
     out_ = fields;
     first_ = fields->size();
@@ -264,87 +320,91 @@ FlatFileReader::Status FlatFileReader::Read(std::vector<BulkField>* fields, QStr
     recordLine_ = line_;
     const char delimiter = format_.delimiter;
     const char quote = format_.quote;
-
-    for (;;) {
-        if (quote != '\0' && pos_ < size_ && data_[pos_] == quote) {
-            ++pos_;
-            qsizetype segment = pos_;
-            const qsizetype scratchStart = static_cast<qsizetype>(scratch_.size());
-            bool copied = false;
-            quotesTaken_ += 2;
-            qsizetype fieldBegin = pos_, fieldEnd = pos_;
-            for (;;) {
-                const void* hit =
-                    std::memchr(data_ + pos_, quote, static_cast<size_t>(size_ - pos_));
-                const qsizetype at = hit ? static_cast<const char*>(hit) - data_ : size_;
-                line_ += std::count(data_ + pos_, data_ + at, '\n');
-                if (!hit) {
-                    pos_ = size_;
-                    return Malformed(reason, QStringLiteral("a quoted field is not closed"));
+    unsigned kinds = 0;
+    if (!ReadUnquoted(&kinds)) {
+        for (;;) {
+            if (quote != '\0' && pos_ < size_ && data_[pos_] == quote) {
+                ++pos_;
+                qsizetype segment = pos_;
+                const qsizetype scratchStart = static_cast<qsizetype>(scratch_.size());
+                bool copied = false;
+                quotesTaken_ += 2;
+                qsizetype fieldBegin = pos_, fieldEnd = pos_;
+                for (;;) {
+                    const void* hit =
+                        std::memchr(data_ + pos_, quote, static_cast<size_t>(size_ - pos_));
+                    const qsizetype at = hit ? static_cast<const char*>(hit) - data_ : size_;
+                    line_ += std::count(data_ + pos_, data_ + at, '\n');
+                    if (!hit) {
+                        pos_ = size_;
+                        return Malformed(reason, QStringLiteral("a quoted field is not closed"));
+                    }
+                    if (at + 1 < size_ && data_[at + 1] == quote) {
+                        scratch_.append(data_ + segment, static_cast<size_t>(at + 1 - segment));
+                        pos_ = at + 2;
+                        segment = pos_;
+                        copied = true;
+                        quotesTaken_ += 2;
+                        continue;
+                    }
+                    if (copied) {
+                        scratch_.append(data_ + segment, static_cast<size_t>(at - segment));
+                        fieldBegin = scratchStart;
+                        fieldEnd = static_cast<qsizetype>(scratch_.size());
+                    } else {
+                        fieldBegin = segment;
+                        fieldEnd = at;
+                    }
+                    pos_ = at + 1;
+                    break;
                 }
-                if (at + 1 < size_ && data_[at + 1] == quote) {
-                    scratch_.append(data_ + segment, static_cast<size_t>(at + 1 - segment));
-                    pos_ = at + 2;
-                    segment = pos_;
-                    copied = true;
-                    quotesTaken_ += 2;
+                AppendField(fieldBegin, fieldEnd, true, copied);
+                if (pos_ >= size_)
+                    break;
+                const char c = data_[pos_];
+                if (c == delimiter) {
+                    ++pos_;
                     continue;
                 }
-                if (copied) {
-                    scratch_.append(data_ + segment, static_cast<size_t>(at - segment));
-                    fieldBegin = scratchStart;
-                    fieldEnd = static_cast<qsizetype>(scratch_.size());
-                } else {
-                    fieldBegin = segment;
-                    fieldEnd = at;
+                if (c == '\n') {
+                    ++pos_;
+                    ++line_;
+                    break;
                 }
-                pos_ = at + 1;
-                break;
+                if (c == '\r' && pos_ + 1 < size_ && data_[pos_ + 1] == '\n') {
+                    pos_ += 2;
+                    ++line_;
+                    break;
+                }
+                const int field = static_cast<int>(out_->size() - first_);
+                SkipToLineEnd();
+                return Malformed(
+                    reason,
+                    QStringLiteral("text follows the closing quote of field %1").arg(field));
             }
-            AppendField(fieldBegin, fieldEnd, true, copied);
-            if (pos_ >= size_)
-                break;
-            const char c = data_[pos_];
-            if (c == delimiter) {
-                ++pos_;
-                continue;
-            }
-            if (c == '\n') {
-                ++pos_;
-                ++line_;
-                break;
-            }
-            if (c == '\r' && pos_ + 1 < size_ && data_[pos_ + 1] == '\n') {
-                pos_ += 2;
-                ++line_;
-                break;
-            }
-            const int field = static_cast<int>(out_->size() - first_);
-            SkipToLineEnd();
-            return Malformed(
-                reason, QStringLiteral("text follows the closing quote of field %1").arg(field));
-        }
 
-        const qsizetype at = FieldEnd(pos_);
-        qsizetype end = at;
-        if ((at >= size_ || data_[at] == '\n') && end > pos_ && data_[end - 1] == '\r')
-            --end;
-        AppendField(pos_, end, false, false);
-        if (at >= size_) {
-            pos_ = size_;
-            break;
+            const qsizetype at = FieldEnd(pos_);
+            qsizetype end = at;
+            if ((at >= size_ || data_[at] == '\n') && end > pos_ && data_[end - 1] == '\r')
+                --end;
+            AppendField(pos_, end, false, false);
+            if (at >= size_) {
+                pos_ = size_;
+                break;
+            }
+            pos_ = at + 1;
+            if (data_[at] == '\n') {
+                ++line_;
+                break;
+            }
         }
-        pos_ = at + 1;
-        if (data_[at] == '\n') {
-            ++line_;
-            break;
-        }
+        kinds = ByteKinds(data_ + recordBegin_, static_cast<size_t>(pos_ - recordBegin_), quote);
     }
     recordEnd_ = pos_;
     for (size_t i = 0; i < madeFields_.size(); ++i)
         (*out_)[first_ + madeFields_[i]].text =
             QByteArrayView(scratch_.data() + madeText_[i].first, madeText_[i].second);
-    if (!CheckRecord(reason)) {
+    if (!CheckRecord(kinds, reason)) {
         out_->resize(first_);
         madeFields_.clear();
         return Status::Malformed;

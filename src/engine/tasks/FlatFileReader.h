@@ -84,8 +84,12 @@ class FlatFileReader {
     // False, with the first field that is not valid UTF-8 named in `reason`, when the record
     // just read is not valid UTF-8 text.
     bool CheckUtf8(QString* reason) const;
-    // Looks at the bytes of the record just read: checks its text and finds whether it is plain.
-    bool CheckRecord(QString* reason);
+    // Looks at the record just read, of which `kinds` tells the kinds of byte it holds: checks its
+    // text and finds whether it is plain.
+    bool CheckRecord(unsigned kinds, QString* reason);
+    // Reads the fields of a record that holds no quote character before its line feed, the fast
+    // way; false, having read nothing, for any other record.
+    bool ReadUnquoted(unsigned* kinds);
     void SkipToLineEnd();
     // Where the unquoted field that begins at `at` ends: the next delimiter or line feed, or the
     // end of the file.
