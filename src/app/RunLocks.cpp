@@ -26,10 +26,17 @@ bool RunLocks::Acquire(const QString& configFile, const QString& logDirectory,
                        const QString& exceptionFile, QString* message) {
     Release();
     const QString logDir = logDirectory.trimmed();
+    // A lock held by another run ends this one, and so does a lock file that is no file (it could
+    // keep no other run out). Any other failure (a file system without locks) lets the run go on.
     auto refuse = [&](const FileLock& lock, const QString& what) {
-        if (!lock.HeldElsewhere())
+        if (lock.NotAFile())
+            SetError(
+                message,
+                QStringLiteral("The lock file %1 is not a regular file").arg(LockFilePath(what)));
+        else if (lock.HeldElsewhere())
+            SetError(message, inUse(lock, what));
+        else
             return false;
-        SetError(message, inUse(lock, what));
         Release();
         return true;
     };

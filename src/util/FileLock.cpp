@@ -148,6 +148,7 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
     Unlock();
     heldElsewhere_ = false;
     holderPid_ = 0;
+    notAFile_ = false;
     if (file.isEmpty()) {
         SetError(error, QStringLiteral("no file name"));
         return false;
@@ -176,6 +177,13 @@ bool FileLock::Lock(const QString& file, Role role, int waitMs, QString* error) 
         }
     } else if (!fd.valid() && (errno == EACCES || errno == EROFS) && role == Role::Run) {
         fd = UniqueFd(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    }
+    struct stat st {};
+    if (fd.valid() ? ::fstat(fd.get(), &st) == 0 && !S_ISREG(st.st_mode)
+                   : errno == EISDIR || errno == ELOOP) {
+        notAFile_ = true;
+        SetError(error, QStringLiteral("the lock file %1 is not a regular file").arg(companion));
+        return false;
     }
     if (!fd.valid()) {
         SetError(

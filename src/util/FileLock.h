@@ -48,6 +48,9 @@ class FileLock {
     bool HeldElsewhere() const { return heldElsewhere_; }
     // After a failed Lock: the process id of the holder, 0 when it cannot be found out.
     qint64 HolderPid() const { return holderPid_; }
+    // After a failed Lock: true when the companion lock file is there but is not a regular file
+    // (a directory, a symbolic link, a pipe...), so that it can lock nothing.
+    bool NotAFile() const { return notAFile_; }
 
   private:
     enum class Target { Companion, Itself, Directory };
@@ -58,6 +61,7 @@ class FileLock {
     quint64 dev_ = 0, ino_ = 0;
     bool heldElsewhere_ = false;
     qint64 holderPid_ = 0;
+    bool notAFile_ = false;
 };
 
 // The companion lock file of `file`: FILE + ".lock".

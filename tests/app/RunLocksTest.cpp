@@ -128,3 +128,28 @@ TEST(RunLocks, KilledRunBlocksNothing) {
     ASSERT_EQ(::stat(QFile::encodeName(s.home.file("logs")).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
 }
+
+// A lock file that is no file could keep no other run out: a directory in the place of the
+// configuration's, a symbolic link in the place of the run log's (not followed: its target is
+// left as it was) end the run as a lock held elsewhere does.
+TEST(RunLocks, LockFileThatIsNoFileEndsTheRun) {
+    Scene s;
+    const QString etl = s.job.WriteConfig("job.etl", s.config("run.log", "logs"));
+    writeAll(s.home.file("target"), "keep");
+    for (const QString& lockFile : {etl + ".lock", s.home.file("run.log.lock")}) {
+        SCOPED_TRACE(lockFile.toStdString());
+        if (lockFile.endsWith("job.etl.lock"))
+            ASSERT_TRUE(QDir().mkdir(lockFile));
+        else
+            ASSERT_TRUE(QFile::link(s.home.file("target"), lockFile));
+        const auto r = s.job.Pendrill({"-configfile", etl});
+        EXPECT_EQ(r.exitCode, 8) << r.err.constData();
+        EXPECT_TRUE(QString::fromLocal8Bit(r.err).contains("The lock file " + lockFile +
+                                                           " is not a regular file"))
+            << r.err.constData();
+        EXPECT_EQ(readAll(s.home.file("target")), "keep");
+        QDir().rmdir(lockFile);
+        QFile::remove(lockFile);
+    }
+    EXPECT_EQ(s.job.Pendrill({"-configfile", etl}).exitCode, 0);
+}
