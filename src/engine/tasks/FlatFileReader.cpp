@@ -247,6 +247,13 @@ bool FlatFileReader::ReadUnquoted(unsigned* kinds) {
                   zero = _mm_setzero_si128();
     unsigned found = 0;
     qsizetype fieldBegin = pos_;
+    const bool utf8 = format_.codePage == CodePage::Utf8;
+    auto append = [&](qsizetype begin, qsizetype end) {
+        if (utf8)  // the text as it stands in the file
+            out_->push_back(BulkField{QByteArrayView(data_ + begin, end - begin), end == begin});
+        else
+            AppendField(begin, end, false, false);
+    };
     for (qsizetype at = pos_; at + 16 <= size_; at += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + at));
         unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(
@@ -265,7 +272,7 @@ bool FlatFileReader::ReadUnquoted(unsigned* kinds) {
                 qsizetype end = mark;
                 if (end > fieldBegin && data_[end - 1] == '\r')
                     --end;
-                AppendField(fieldBegin, end, false, false);
+                append(fieldBegin, end);
                 pos_ = mark + 1;
                 ++line_;
                 *kinds = found;
@@ -278,7 +285,7 @@ bool FlatFileReader::ReadUnquoted(unsigned* kinds) {
                 scratch_.clear();
                 return false;
             }
-            AppendField(fieldBegin, mark, false, false);
+            append(fieldBegin, mark);
             fieldBegin = mark + 1;
         }
         found |= (crOrNul != 0 ? kCrOrNul : 0u) | (high != 0 ? kHighBytes : 0u);
