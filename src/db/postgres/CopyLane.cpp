@@ -199,14 +199,13 @@ bool CopyLane::stream(bool all) {
 // Sends `data` into the COPY of the batch, which starts with its first bytes.
 bool CopyLane::send(QByteArrayView data) {
     if (!copying_) {
-        if (!command("BEGIN", nullptr)) {
-            streamFailed_ = true;
-            return false;
-        }
+        // The transaction and its COPY begin in one exchange with the server (a BEGIN that failed
+        // would have stopped the COPY; a COPY that failed leaves the transaction to roll back).
         const QByteArray& copy = binaryBatch_ ? statements_->binaryCopy
                                  : csvBatch_  ? statements_->csvCopy
                                               : statements_->copy;
-        const PgResult r(PQexec(pg_, copy.constData()));
+        const PgResult r(PQexec(pg_, ("BEGIN; " + copy).constData()));
+        inTransaction_ = true;
         copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
         if (!copying_) {
             command("ROLLBACK", nullptr);
