@@ -1,7 +1,8 @@
 // libFuzzer target for the flat-file reader of bulk loads. The input supplies the format (the
 // delimiter, the quote character or none, the code page) and the file's bytes. Checked: every
 // field of a record is valid UTF-8 and readable to its end; records follow one another through the
-// file (each span after the one before, lines never going back); the fields are those the
+// file (each span after the one before, its line one more than the line feeds before it); the
+// fields are those the
 // reader's rules, written out plainly below, give; reading a record again from the
 // start of its span gives the same record, as the row-by-row load of a refused batch does; the
 // read-ahead on its own thread hands out the same records as the reader itself; a record the reader
@@ -14,6 +15,7 @@
 #include <QDir>
 #include <QFile>
 #include <QUtf8StringView>
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -184,6 +186,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_CHECK(copyCsvFields(reader.Bytes(r.span), format.delimiter, format.quote) ==
                        r.fields);
         FUZZ_CHECK(r.span.begin < r.span.end && r.span.end <= qsizetype(size - 1));
+        // A record's line is one more than the line feeds before it.
+        FUZZ_CHECK(r.line == 1 + std::count(data + 1, data + 1 + r.span.begin, '\n'));
         if (!records.empty()) {
             FUZZ_CHECK(r.span.begin >= records.back().span.end);
             FUZZ_CHECK(r.line > records.back().line);

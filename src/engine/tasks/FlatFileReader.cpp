@@ -237,22 +237,27 @@ void FlatFileReader::SkipToLineEnd() {
     ++line_;
 }
 
-bool FlatFileReader::ReadUnquoted(unsigned* kinds) {
+bool FlatFileReader::ReadFast(unsigned* kinds) {
 #if defined(__SSE2__)
     // Sixteen bytes at a time: the delimiters, line feeds and quote characters among them are the
     // set bits of one mask, taken in order; the other bytes that matter only say something is
     // there.
-    const __m128i delimiters = _mm_set1_epi8(format_.delimiter), feeds = _mm_set1_epi8('\n'),
-                  quotes = _mm_set1_epi8(format_.quote), returns = _mm_set1_epi8('\r'),
+    const char delimiter = format_.delimiter, quote = format_.quote;
+    const __m128i delimiters = _mm_set1_epi8(delimiter), feeds = _mm_set1_epi8('\n'),
+                  quotes = _mm_set1_epi8(quote), returns = _mm_set1_epi8('\r'),
                   zero = _mm_setzero_si128();
     unsigned found = 0;
     qsizetype fieldBegin = pos_;
+    qsizetype opened = -1, closed = -1;  // the quotes of the current field, when quoted
+    qsizetype skip = -1;                 // the second quote of a doubled one
+    bool doubled = false;                // the current field holds a doubled quote
     const bool utf8 = format_.codePage == CodePage::Utf8;
-    auto append = [&](qsizetype begin, qsizetype end) {
+    auto append = [&](qsizetype begin, qsizetype end, bool quoted) {
         if (utf8)  // the text as it stands in the file
-            out_->push_back(BulkField{QByteArrayView(data_ + begin, end - begin), end == begin});
+            out_->push_back(
+                BulkField{QByteArrayView(data_ + begin, end - begin), !quoted && end == begin});
         else
-            AppendField(begin, end, false, false);
+            AppendField(begin, end, quoted, false);
     };
     for (qsizetype at = pos_; at + 16 <= size_; at += 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data_ + at));
@@ -265,32 +270,69 @@ bool FlatFileReader::ReadUnquoted(unsigned* kinds) {
         for (; marks != 0; marks &= marks - 1) {
             const qsizetype mark = at + std::countr_zero(marks);
             const char c = data_[mark];
-            if (c == '\n') {
-                const unsigned upTo = (2u << (mark - at)) - 1;  // the bytes of this record
-                found |= ((crOrNul & upTo) != 0 ? kCrOrNul : 0u) |
-                         ((high & upTo) != 0 ? kHighBytes : 0u);
-                qsizetype end = mark;
-                if (end > fieldBegin && data_[end - 1] == '\r')
+            if (mark == skip)  // the second quote of a doubled one
+                continue;
+            if (opened >= 0) {  // in a quoted field, a delimiter is text; a line feed is left
+                                // to the general way (it counts lines)
+                if (c == '\n')
+                    break;
+                if (c == quote && mark + 1 < size_ && data_[mark + 1] == quote) {
+                    skip = mark + 1;
+                    doubled = true;
+                } else if (c == quote) {
+                    closed = mark;
+                    opened = -1;
+                }
+                continue;
+            }
+            if (c == '\n' || c == delimiter) {
+                qsizetype begin = fieldBegin, end = mark;
+                const bool quoted = closed >= 0;
+                if (quoted) {  // the closing quote ends the field (before CR LF at the end)
+                    if (mark != closed + 1 &&
+                        !(c == '\n' && mark == closed + 2 && data_[closed + 1] == '\r'))
+                        break;  // text after the closing quote
+                    begin = fieldBegin + 1;
+                    end = closed;
+                    closed = -1;
+                } else if (c == '\n' && end > fieldBegin && data_[end - 1] == '\r') {
                     --end;
-                append(fieldBegin, end);
-                pos_ = mark + 1;
-                ++line_;
-                *kinds = found;
-                return true;
+                }
+                if (doubled) {  // its text without the doubled quotes, made
+                    const qsizetype made = static_cast<qsizetype>(scratch_.size());
+                    for (qsizetype i = begin; i < end; ++i) {
+                        scratch_ += data_[i];
+                        i += data_[i] == quote;
+                    }
+                    AppendField(made, static_cast<qsizetype>(scratch_.size()), true, true);
+                    doubled = false;
+                } else {
+                    append(begin, end, quoted);
+                }
+                if (c == '\n') {
+                    const unsigned upTo = (2u << (mark - at)) - 1;  // the bytes of this record
+                    found |= ((crOrNul & upTo) != 0 ? kCrOrNul : 0u) |
+                             ((high & upTo) != 0 ? kHighBytes : 0u);
+                    pos_ = mark + 1;
+                    ++line_;
+                    *kinds = found;
+                    return true;
+                }
+                fieldBegin = mark + 1;
+                continue;
             }
-            if (c != format_.delimiter) {  // a quote character: the general way reads the record
-                out_->resize(first_);
-                madeFields_.clear();
-                madeText_.clear();
-                scratch_.clear();
-                return false;
-            }
-            append(fieldBegin, mark);
-            fieldBegin = mark + 1;
+            // A quote character opens a field that begins with it; anywhere else it is left to
+            // the general way.
+            if (quote == '\0' || mark != fieldBegin || closed >= 0)
+                break;
+            opened = mark;
         }
+        if (marks != 0)
+            break;
         found |= (crOrNul != 0 ? kCrOrNul : 0u) | (high != 0 ? kHighBytes : 0u);
     }
-    // The end of the file is near: the general way reads the record.
+    // The general way reads the record: the end of the file is near, or the record has what only
+    // it reads.
     out_->resize(first_);
     madeFields_.clear();
     madeText_.clear();
@@ -328,7 +370,7 @@ FlatFileReader::Status FlatFileReader::Read(std::vector<BulkField>* fields, QStr
     const char delimiter = format_.delimiter;
     const char quote = format_.quote;
     unsigned kinds = 0;
-    if (!ReadUnquoted(&kinds)) {
+    if (!ReadFast(&kinds)) {
         for (;;) {
             if (quote != '\0' && pos_ < size_ && data_[pos_] == quote) {
                 ++pos_;

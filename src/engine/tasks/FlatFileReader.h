@@ -87,9 +87,10 @@ class FlatFileReader {
     // Looks at the record just read, of which `kinds` tells the kinds of byte it holds: checks its
     // text and finds whether it is plain.
     bool CheckRecord(unsigned kinds, QString* reason);
-    // Reads the fields of a record that holds no quote character before its line feed, the fast
-    // way; false, having read nothing, for any other record.
-    bool ReadUnquoted(unsigned* kinds);
+    // Reads the fields of a record the fast way: one whose quoted fields hold no line feed, and
+    // whose other fields no quote character. False, having read nothing, for
+    // any other record.
+    bool ReadFast(unsigned* kinds);
     void SkipToLineEnd();
     // Where the unquoted field that begins at `at` ends: the next delimiter or line feed, or the
     // end of the file.
