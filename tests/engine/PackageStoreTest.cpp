@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <QMap>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include "db/DbConnection.h"
 #include "engine/PackageEngine.h"
 #include "engine/PackageStore.h"
+#include "engine/tasks/FlatFileReader.h"
 #include "engine/tasks/TaskConnections.h"
 #include "support/Warehouse.h"
 
@@ -191,6 +194,83 @@ TEST_P(Server, ExecuteSqlAndCopyRows) {
     EXPECT_TRUE(out.error.startsWith("Row 5 could not be inserted into 'dst'"))
         << out.error.toStdString();
     EXPECT_EQ(QueryRows(*c, "SELECT count(*) FROM dst"), QStringList({"4"}));
+}
+
+// A file of every kind of record the reader takes (quoted fields with delimiters, doubled quotes
+// and line breaks, quotes inside unquoted fields, carriage returns, CR LF ends, "\.", empty and
+// NULL fields, text beyond ASCII, a last line without line feed) loaded in small batches: each
+// server stores exactly the fields the reader reads, in every batch, whether a record goes to
+// PostgreSQL as it stands in the file or is written anew.
+TEST_P(Server, BulkInsertStoresWhatTheReaderReads) {
+    const ResolvedConnection dw = Database(wh->database);
+    auto c = Open(dw);
+    ASSERT_TRUE(c->Execute("CREATE TABLE loaded (id INTEGER, a TEXT, b TEXT, c TEXT)"));
+    QRandomGenerator random(1976);
+    const QList<QByteArray> pieces = {"x",  "abc", ",", "\"\"",     "\"",  "\r", "\n",
+                                      "\\", ".",   " ", "\xC3\xA9", "\\.", "'",  ";"};
+    auto text = [&] {
+        QByteArray t;
+        for (int n = random.bounded(4); n > 0; --n)
+            t += pieces[random.bounded(pieces.size())];
+        return t;
+    };
+    auto field = [&]() -> QByteArray {
+        const QByteArray t = text();
+        switch (random.bounded(4)) {
+            case 0:  // quoted, its quotes doubled
+                return '"' + QByteArray(t).replace('"', "\"\"") + '"';
+            case 1:  // as it comes: quotes inside stay text, a line end ends the record
+                return QByteArray(t).replace('\n', "").replace('\r', "");
+            case 2:
+                return "\"\"";
+            default:
+                return {};
+        }
+    };
+    QByteArray file;
+    for (int id = 1; id <= 3000; ++id) {
+        const QByteArray first = random.bounded(50) == 0 ? QByteArray("\\.") : field();
+        file += first + ',' + QByteArray::number(id) + ',' + field() + ',' + field() +
+                (random.bounded(10) == 0 ? "\r\n" : "\n");
+    }
+    file += "last,3001,no,line feed";
+    QTemporaryDir dir;
+    QFile out(dir.filePath("hostile.csv"));
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
+    out.close();
+
+    QStringList expected;
+    FlatFileReader reader({});
+    QString error, reason;
+    ASSERT_TRUE(reader.Open(out.fileName(), &error));
+    std::vector<BulkField> fields;
+    for (FlatFileReader::Status s;
+         (s = reader.Next(&fields, &reason)) != FlatFileReader::Status::End;) {
+        if (s != FlatFileReader::Status::Record || fields.size() != 4 || fields[1].null)
+            continue;
+        QStringList row;
+        for (size_t i : {1, 0, 2, 3})
+            row << (fields[i].null ? QStringLiteral("~") : QString::fromUtf8(fields[i].text));
+        expected << row.join('|');
+    }
+    ASSERT_GT(expected.size(), 2000);
+
+    BulkInsertTask task;
+    task.connection = "DW";
+    task.table = "loaded";
+    task.file = out.fileName();
+    task.columns = {"a", "id", "b", "c"};
+    task.batchSize = 97;
+    task.maxErrors = 1000;
+    TaskContext context = Context({{"DW", dw}});
+    context.openBulkSink = OpenResolvedBulkSink;
+    const TaskOutcome outcome = RunBulkInsert(task, context);
+    ASSERT_TRUE(outcome.success) << outcome.error.toStdString();
+    EXPECT_EQ(outcome.rowsAffected, expected.size());
+    const QStringList stored = QueryRows(*c, "SELECT id, a, b, c FROM loaded ORDER BY id");
+    ASSERT_EQ(stored.size(), expected.size());
+    for (qsizetype i = 0; i < stored.size(); ++i)
+        ASSERT_EQ(stored[i], expected[i]) << "row " << i;
 }
 
 PENDRILL_ON_EMBEDDED_AND_POSTGRES(Server);
