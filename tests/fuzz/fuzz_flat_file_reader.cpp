@@ -2,13 +2,12 @@
 // delimiter, the quote character or none, the code page) and the file's bytes. Checked: every
 // field of a record is valid UTF-8 and readable to its end; records follow one another through the
 // file (each span after the one before, its line one more than the line feeds before it); the
-// fields are those the
-// reader's rules, written out plainly below, give; reading a record again from the
-// start of its span gives the same record, as the row-by-row load of a refused batch does; the
-// read-ahead on its own thread hands out the same records as the reader itself; a record the reader
-// calls plain is one line of CSV that PostgreSQL's COPY reads as the same fields (its rules are
-// written out below, from its documentation: quoting may start anywhere in a field, an unquoted CR
-// or LF ends the line, "\." alone on a line ends the data).
+// fields are those the reader's rules, written out plainly below, give; reading a record again
+// from the start of its span gives the same record, as the row-by-row load of a refused batch
+// does; the read-ahead on its own thread hands out the same records as the reader itself; a record
+// the reader calls plain is one line of CSV that PostgreSQL's COPY reads as the same fields (its
+// rules are written out below, from its documentation: quoting may start anywhere in a field, an
+// unquoted CR or LF ends the line, "\." alone on a line ends the data).
 
 #include <unistd.h>
 
