@@ -40,11 +40,7 @@ void CopyLane::HandOver() {
     handedOver_ = true;
     if (binaryBatch_)
         AppendBinaryCopyTrailer(binary_);
-    if (!stream(true))
-        return;
-    copying_ = false;
-    awaiting_ = PQputCopyEnd(pg_, nullptr) == 1;
-    streamFailed_ = !awaiting_;
+    stream(true);
 }
 
 bool CopyLane::Commit(std::vector<BulkRowSink::LateRejection>* refused, QString* error) {
@@ -54,7 +50,8 @@ bool CopyLane::Commit(std::vector<BulkRowSink::LateRejection>* refused, QString*
         return true;
     }
     HandOver();
-    const bool copied = !streamFailed_ && collectCopyResult(nullptr) && command("COMMIT", nullptr);
+    // The COPY is a transaction of its own: its end commits the batch.
+    const bool copied = !streamFailed_ && endCopy(nullptr, nullptr);
     bool ok = true;
     if (!copied) {
         endCopy("cancelled", nullptr);
@@ -134,8 +131,6 @@ bool CopyLane::appendBinaryRow(const BulkField* fields, int count) {
 void CopyLane::leaveBinary() {
     binaryBatch_ = false;
     endCopy("cancelled", nullptr);
-    if (inTransaction_)
-        command("ROLLBACK", nullptr);
     binary_.resize(0);
     sent_ = 0;
     streamFailed_ = false;
@@ -199,16 +194,14 @@ bool CopyLane::stream(bool all) {
 // Sends `data` into the COPY of the batch, which starts with its first bytes.
 bool CopyLane::send(QByteArrayView data) {
     if (!copying_) {
-        // The transaction and its COPY begin in one exchange with the server (a BEGIN that failed
-        // would have stopped the COPY; a COPY that failed leaves the transaction to roll back).
+        // The COPY is its own transaction, committed by its end and rolled back when it fails
+        // or is cancelled.
         const QByteArray& copy = binaryBatch_ ? statements_->binaryCopy
                                  : csvBatch_  ? statements_->csvCopy
                                               : statements_->copy;
-        const PgResult r(PQexec(pg_, ("BEGIN; " + copy).constData()));
-        inTransaction_ = true;
+        const PgResult r(PQexec(pg_, copy.constData()));
         copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
         if (!copying_) {
-            command("ROLLBACK", nullptr);
             streamFailed_ = true;
             return false;
         }

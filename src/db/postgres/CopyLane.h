@@ -23,8 +23,9 @@
 // row for the row-by-row load) come from the load's row replay. Without one, the text of every
 // row is kept until the batch is committed.
 //
-// A batch is handed over (its last bytes sent) before its outcome is collected, so that the
-// server can still be storing it while another lane fills the next batch.
+// A batch is handed over (its last bytes sent) before it is committed, so that the server can
+// still be storing it while another lane fills the next batch. Its COPY is a transaction of its
+// own: ending the COPY commits the batch, cancelling it rolls the batch back.
 class CopyLane {
   public:
     struct Statements {
@@ -47,7 +48,8 @@ class CopyLane {
     bool AddRow(const BulkField* fields, int count, QByteArrayView record, QString* reason);
     bool Empty() const { return rows_ == 0; }
 
-    // Sends the rest of the batch and ends its COPY without waiting for the server.
+    // Sends the rest of the batch without ending its COPY: the server stores what it received,
+    // and the batch stays uncommitted until Commit ends the COPY.
     void HandOver();
     bool HandedOver() const { return handedOver_; }
 
