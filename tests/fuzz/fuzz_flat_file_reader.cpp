@@ -5,9 +5,10 @@
 // fields are those the reader's rules, written out plainly below, give; reading a record again
 // from the start of its span gives the same record, as the row-by-row load of a refused batch
 // does; the read-ahead on its own thread hands out the same records as the reader itself; a record
-// the reader calls plain is one line of CSV that PostgreSQL's COPY reads as the same fields (its
-// rules are written out below, from its documentation: quoting may start anywhere in a field, an
-// unquoted CR or LF ends the line, "\." alone on a line ends the data).
+// the reader calls plain, and the CSV line the client writes for any record, is one line of CSV
+// that PostgreSQL's COPY reads as the same fields (its rules are written out below, from its
+// documentation: quoting may start anywhere in a field, an unquoted CR or LF ends the line, the
+// data's lines all end in LF or all in CR LF, "\." alone on a line ends the data).
 
 #include <unistd.h>
 
@@ -19,6 +20,7 @@
 #include <vector>
 
 #include "FuzzCheck.h"
+#include "db/postgres/CopyText.h"
 #include "engine/tasks/FlatFileReadAhead.h"
 #include "engine/tasks/FlatFileReader.h"
 
@@ -51,17 +53,19 @@ std::vector<Field> copyOf(const BulkField* fields, int count) {
 
 // The fields PostgreSQL's COPY in CSV form reads from `bytes` if they are one line of its data;
 // empty when they are not (a line end before the last byte, an open quote, the end-of-data mark).
+// The line may end with LF or CR LF (the data's lines all ending alike).
 std::vector<Field> copyCsvFields(QByteArrayView bytes, char delimiter, char quote) {
+    const qsizetype lineEnd = bytes.endsWith("\r\n") ? 2 : bytes.endsWith('\n') ? 1 : 0;
+    const QByteArrayView line = bytes.chopped(lineEnd);
     bool inQuote = false;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        if (bytes[i] == quote)
+    for (const char c : line) {
+        if (c == quote)
             inQuote = !inQuote;
-        else if (!inQuote && (bytes[i] == '\n' || bytes[i] == '\r') && i != bytes.size() - 1)
+        else if (!inQuote && (c == '\n' || c == '\r'))
             return {};
     }
-    if (inQuote || !bytes.endsWith('\n') || bytes == "\\.\n")
+    if (inQuote || lineEnd == 0 || line == "\\.")
         return {};
-    const QByteArrayView line = bytes.chopped(1);
     std::vector<Field> fields;
     qsizetype at = 0;
     for (;;) {
@@ -184,6 +188,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (reader.Plain())
             FUZZ_CHECK(copyCsvFields(reader.Bytes(r.span), format.delimiter, format.quote) ==
                        r.fields);
+        // A record that is not sent as it stands is written as CSV by the client instead.
+        if (status == FlatFileReader::Status::Record && format.quote != '\0' &&
+            CopyRowAllowed(fields.data(), static_cast<int>(fields.size()), &reason)) {
+            for (const bool crLf : {false, true}) {
+                QByteArray line;
+                AppendCsvRow(line, fields.data(), static_cast<int>(fields.size()), format.delimiter,
+                             format.quote, crLf);
+                FUZZ_CHECK(line.endsWith(crLf ? "\r\n" : "\n"));
+                FUZZ_CHECK(copyCsvFields(line, format.delimiter, format.quote) == r.fields);
+            }
+        }
         FUZZ_CHECK(r.span.begin < r.span.end && r.span.end <= qsizetype(size - 1));
         // A record's line is one more than the line feeds before it.
         FUZZ_CHECK(r.line == 1 + std::count(data + 1, data + 1 + r.span.begin, '\n'));

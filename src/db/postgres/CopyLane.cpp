@@ -85,10 +85,21 @@ void CopyLane::Discard() {
 // follow one another in the file in one piece; other rows are written. What was gathered of the
 // other kind is sent first, so that the rows keep their order.
 void CopyLane::addCsvRow(const BulkField* fields, int count, QByteArrayView record) {
+    // The server takes the line end of the COPY's first line for all of them.
+    if (!record.isEmpty()) {
+        const LineEnd end = record.endsWith("\r\n") ? LineEnd::CrLf : LineEnd::Lf;
+        if (lineEnd_ == LineEnd::Unknown)
+            lineEnd_ = end;
+        if (end != lineEnd_)
+            record = {};
+    }
     if (record.isEmpty()) {
         if (!records_.isEmpty())
             stream(true);
-        AppendCsvRow(buffer_, fields, count, statements_->delimiter, statements_->quote);
+        if (lineEnd_ == LineEnd::Unknown)
+            lineEnd_ = LineEnd::Lf;
+        AppendCsvRow(buffer_, fields, count, statements_->delimiter, statements_->quote,
+                     lineEnd_ == LineEnd::CrLf);
         return;
     }
     if (records_.data() + records_.size() == record.data()) {
@@ -252,6 +263,7 @@ void CopyLane::clearBatch() {
     handedOver_ = false;
     binary_.resize(0);
     records_ = {};
+    lineEnd_ = LineEnd::Unknown;
     csvBatch_ = !statements_->csvCopy.isEmpty() && !keepsText();
     binaryBatch_ = !csvBatch_ && !statements_->types.empty();
     if (binaryBatch_)

@@ -85,6 +85,7 @@ class CopyLane {
     bool binaryBatch_ = false;
     bool csvBatch_ = false;
     QByteArrayView records_;  // records of the file not sent yet, while csvBatch_
+    enum class LineEnd { Unknown, Lf, CrLf } lineEnd_ = LineEnd::Unknown;  // of the CSV lines
     qsizetype sent_ = 0;
     bool copying_ = false;   // a COPY is open: rows may be sent
     bool awaiting_ = false;  // the end of a COPY was sent, its result not read yet

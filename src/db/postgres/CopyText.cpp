@@ -63,22 +63,46 @@ bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QStri
 }
 
 void AppendCsvRow(QByteArray& buffer, const BulkField* fields, int count, char delimiter,
-                  char quote) {
+                  char quote, bool crLf) {
+    // Room for the row with every value quoted and every character doubled; the buffer is cut to
+    // what was written.
+    const qsizetype start = buffer.size();
+    qsizetype room = 2;
+    for (int i = 0; i < count; ++i)
+        room += 2 * fields[i].text.size() + 3;
+    buffer.resize(start + room);
+    char* out = buffer.data() + start;
     for (int i = 0; i < count; ++i) {
         if (i > 0)
-            buffer += delimiter;
+            *out++ = delimiter;
         const BulkField& f = fields[i];
         if (f.null)
             continue;
-        buffer += quote;
-        for (const char ch : f.text) {
-            buffer += ch;
-            if (ch == quote)
-                buffer += quote;
+        const char* const begin = f.text.data();
+        const char* const end = begin + f.text.size();
+        // Quoted only when read otherwise without quotes: empty (that is NULL), holding the
+        // delimiter, the quote or a line end, or beginning with a backslash (a line of "\." ends
+        // the data).
+        bool plain = begin != end && *begin != '\\';
+        for (const char* p = begin; plain && p != end; ++p)
+            plain = *p != delimiter && *p != quote && *p != '\n' && *p != '\r';
+        if (plain) {
+            std::memcpy(out, begin, size_t(end - begin));
+            out += end - begin;
+            continue;
         }
-        buffer += quote;
+        *out++ = quote;
+        for (const char* p = begin; p != end; ++p) {
+            *out++ = *p;
+            if (*p == quote)
+                *out++ = quote;
+        }
+        *out++ = quote;
     }
-    buffer += '\n';
+    if (crLf)
+        *out++ = '\r';
+    *out++ = '\n';
+    buffer.truncate(out - buffer.constData());
 }
 
 QByteArray CopyCharLiteral(char c) {

@@ -16,11 +16,12 @@ bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QStri
 // Whether AppendCopyRow takes the row (no value holds a NUL character); `reason` when not.
 bool CopyRowAllowed(const BulkField* fields, int count, QString* reason);
 
-// Appends one row in COPY's CSV form with `delimiter` and `quote` (never equal): every value
-// quoted, with its quote characters doubled, a NULL as nothing, the row ended by LF. The values
-// hold no NUL character (CopyRowAllowed).
+// Appends one row in COPY's CSV form with `delimiter` and `quote` (never equal): a NULL as
+// nothing, a value quoted (its quote characters doubled) where it would not read as itself
+// without quotes, the row ended by LF, or CR LF when `crLf` (the lines of one COPY in CSV form
+// all end alike). The values hold no NUL character (CopyRowAllowed).
 void AppendCsvRow(QByteArray& buffer, const BulkField* fields, int count, char delimiter,
-                  char quote);
+                  char quote, bool crLf);
 // The COPY option that makes `c` the delimiter or quote character: a string literal of it.
 QByteArray CopyCharLiteral(char c);
 

@@ -191,8 +191,13 @@ bool FlatFileReader::CheckRecord(unsigned found, QString* reason) {
         return true;
     if ((found & kHighBytes) != 0 && !CheckUtf8(reason))
         return false;
-    plain_ = format_.quote != '\0' && (found & kCrOrNul) == 0 && size > 0 &&
-             bytes[size - 1] == '\n' && !(size >= 2 && bytes[0] == '\\' && bytes[1] == '.');
+    plain_ = format_.quote != '\0' && size > 0 && bytes[size - 1] == '\n' &&
+             !(size >= 2 && bytes[0] == '\\' && bytes[1] == '.');
+    // A carriage return only as the CR of a CR LF line end, and no NUL.
+    if (plain_ && (found & kCrOrNul) != 0)
+        plain_ = size >= 2 && bytes[size - 2] == '\r' &&
+                 std::count(bytes, bytes + size, '\r') == 1 &&
+                 std::memchr(bytes, 0, static_cast<size_t>(size)) == nullptr;
     // A quote character that no quoted field took stands inside an unquoted field.
     if (plain_ && (found & kQuotes) != 0)
         plain_ = std::count(bytes, bytes + size, format_.quote) == quotesTaken_;

@@ -69,10 +69,10 @@ class FlatFileReader {
 
     // Whether the last record, as its bytes stand in the file (Bytes(RecordSpan())), is a CSV
     // record that reads as the same fields for a reader of the CSV rules every database follows
-    // (PostgreSQL's COPY in CSV form with this delimiter and quote): UTF-8 text that ends with a
-    // line feed, holds no carriage return or NUL byte, no quote character inside an unquoted
-    // field, and does not begin with the "\." that ends such data. Never for a file without a
-    // quote character or in Latin-1.
+    // (PostgreSQL's COPY in CSV form with this delimiter and quote, in data whose lines end as
+    // this one does): UTF-8 text that ends with a line feed or CR LF, holds no other carriage
+    // return, no NUL byte, no quote character inside an unquoted field, and does not begin with
+    // the "\." that ends such data. Never for a file without a quote character or in Latin-1.
     bool Plain() const { return plain_; }
 
   private:
