@@ -4,11 +4,14 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
 #include <filesystem>
 #include <vector>
 
 #include "dts/PackageRun.h"
+#include "util/Errors.h"
 #include "util/FileUtils.h"
+#include "util/RunLog.h"
 #include "util/TextFiles.h"
 
 namespace {
@@ -28,9 +31,16 @@ void AppendFiles(const QString& target, const QStringList& sources) {
     // As every append to the run log: never through a symbolic link, never waiting.
     auto openOut = [&] {
         UniqueFd fd = OpenForAppend(target);
-        if (!fd.valid() || !out.open(fd.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,
-                                     QFileDevice::AutoCloseHandle))
+        if (!fd.valid()) {
+            RunLog::ReportUnwritable(
+                target, errno == ELOOP ? QStringLiteral("it is a symbolic link") : ErrnoText());
             return false;
+        }
+        if (!out.open(fd.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,
+                      QFileDevice::AutoCloseHandle)) {
+            RunLog::ReportUnwritable(target, out.errorString());
+            return false;
+        }
         fd.release();
         return true;
     };
@@ -51,8 +61,10 @@ void AppendFiles(const QString& target, const QStringList& sources) {
             const qint64 n = in.read(buffer.data(), static_cast<qint64>(buffer.size()));
             if (n <= 0)
                 break;
-            if (out.write(buffer.data(), n) != n)
+            if (out.write(buffer.data(), n) != n) {
+                RunLog::ReportUnwritable(target, out.errorString());
                 return;
+            }
         }
     }
 }

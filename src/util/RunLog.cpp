@@ -1,5 +1,9 @@
 #include "util/RunLog.h"
 
+#include <QSet>
+#include <cerrno>
+#include <cstdio>
+
 #include "util/OperatorInterface.h"
 #include "util/TextFiles.h"
 
@@ -10,8 +14,9 @@ void RunLog::Message(const QString& text, bool showMessageBox, int style,
     if (interactive && showMessageBox)
         op.ShowMessageBox(text, style, title);
     const QString logFile = FileName();
-    if (!logFile.isEmpty())
-        AppendLines(logFile, text);
+    QString why;
+    if (!logFile.isEmpty() && !AppendLines(logFile, text, &why))
+        ReportUnwritable(logFile, why);
     ShowStatus(text);
     op.ProcessPendingEvents();
 }
@@ -29,4 +34,14 @@ void RunLog::ShowStatus(const QString& text) const {
 
 QString RunLog::FileName() const {
     return file ? file() : QString();
+}
+
+void RunLog::ReportUnwritable(const QString& file, const QString& why) {
+    static QSet<QString> told;
+    if (told.contains(file))
+        return;
+    told.insert(file);
+    std::fprintf(stderr, "%s: cannot write the run log %s: %s\n", program_invocation_short_name,
+                 file.toLocal8Bit().constData(), why.toLocal8Bit().constData());
+    std::fflush(stderr);
 }

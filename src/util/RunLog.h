@@ -20,8 +20,9 @@ class RunLog {
 
     // Processes pending events; in interactive mode with `showMessageBox` set, shows a message
     // box (style 16 critical, 48 exclamation, 64 information) and waits for it; appends every
-    // line of the text with CR LF to the run-log file (nothing without one; write errors are not
-    // reported); puts the text on the status bar; processes pending events again.
+    // line of the text with CR LF to the run-log file (nothing without one; a file that cannot be
+    // written is said on standard error, once for each file: "PROGRAM: cannot write the run log
+    // FILE: REASON"); puts the text on the status bar; processes pending events again.
     void Message(const QString& text, bool showMessageBox = false, int style = 0,
                  const QString& title = QString()) const;
     // Message without a message box.
@@ -30,4 +31,9 @@ class RunLog {
     void ShowStatus(const QString& text) const;
     // The run-log file's name, or the empty text.
     QString FileName() const;
+
+    // Says on standard error that the run log `file` cannot be written, once for each file in
+    // the process, whatever the run's outcome: the run log is where the operator would look for
+    // the reason, so it cannot be told there.
+    static void ReportUnwritable(const QString& file, const QString& why);
 };

@@ -29,15 +29,15 @@ QString DecodeUtf8OrLatin1(const QByteArray& bytes) {
     return text;
 }
 
-bool AppendLines(const QString& path, const QString& text) {
+bool AppendLines(const QString& path, const QString& text, QString* error) {
     if (path.isEmpty())
-        return false;
+        return Fail(error, QStringLiteral("no file is named"));
     QByteArray block;
     for (const QString& line : SplitLines(text))
         block += line.toUtf8() + "\r\n";
     UniqueFd fd = OpenForAppend(path);
     if (!fd.valid())
-        return false;
+        return Fail(error, errno == ELOOP ? QStringLiteral("it is a symbolic link") : ErrnoText());
     const char* p = block.constData();
     qsizetype left = block.size();
     while (left > 0) {
@@ -45,12 +45,12 @@ bool AppendLines(const QString& path, const QString& text) {
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            return false;
+            return Fail(error, ErrnoText());
         }
         p += n;
         left -= n;
     }
-    return fd.reset();
+    return fd.reset() || Fail(error, ErrnoText());
 }
 
 UniqueFd OpenForAppend(const QString& path) {

@@ -14,9 +14,9 @@ class QFile;
 QStringList SplitLines(const QString& text);
 
 // Appends every line of `text` to the file, each followed by CR LF, in one write to a file opened
-// for appending (created when missing). Returns false when the file could not be written or is a
-// symbolic link (never followed).
-bool AppendLines(const QString& path, const QString& text);
+// for appending (created when missing). Returns false, with `error` saying why, when the file
+// could not be written or is a symbolic link (never followed).
+bool AppendLines(const QString& path, const QString& text, QString* error = nullptr);
 
 // A descriptor for appending to `path` (created 0644 when missing) as every append to a run log
 // is opened: never through a symbolic link, never waiting for the reader of a pipe. Invalid on

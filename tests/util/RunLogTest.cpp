@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
+#include <cerrno>
 
 #include "support/RecordingOperator.h"
 #include "support/TestSupport.h"
@@ -42,4 +44,23 @@ TEST_F(LogFixture, MessageBoxOnlyInInteractiveModeAndEmptyFieldWritesNoFile) {
     EXPECT_EQ(op.boxes, QStringList{"16|Pendrill|Cannot connect"});
     EXPECT_EQ(op.status, "quiet");
     EXPECT_TRUE(QDir(dir.path()).isEmpty());
+}
+
+TEST_F(LogFixture, UnwritableFileIsSaidOnStandardErrorOnceEach) {
+    const QString missing = dir.filePath("missing/run.log");
+    const QString link = dir.filePath("link.log");
+    ASSERT_TRUE(QFile::link(dir.filePath("target.log"), link));
+    testing::internal::CaptureStderr();
+    field = missing;
+    log.Info("first");
+    log.Info("second");
+    field = link;  // never written through
+    log.Info("third");
+    const QString said = QString::fromStdString(testing::internal::GetCapturedStderr());
+    const QString program = QString::fromLocal8Bit(program_invocation_short_name);
+    EXPECT_EQ(said, program + ": cannot write the run log " + missing +
+                        ": No such file or directory\n" + program + ": cannot write the run log " +
+                        link + ": it is a symbolic link\n");
+    EXPECT_EQ(op.status, "third") << "the line still reaches the status bar";
+    EXPECT_FALSE(QFile::exists(dir.filePath("target.log")));
 }
