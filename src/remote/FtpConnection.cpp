@@ -164,7 +164,7 @@ struct FtpConnection::Trace {
         const auto* fi = static_cast<const curl_fileinfo*>(info);
         if (listingEntries != nullptr && fi != nullptr && fi->filename != nullptr) {
             FtpEntry entry;
-            entry.name = QString::fromUtf8(fi->filename);
+            entry.name = NameFromBytes(fi->filename);
             entry.directory = fi->filetype == CURLFILETYPE_DIRECTORY;
             entry.sizeKnown = (fi->flags & CURLFINFOFLAG_KNOWN_SIZE) != 0;
             entry.size = entry.sizeKnown ? static_cast<qint64>(fi->size) : 0;
@@ -314,7 +314,7 @@ void FtpConnection::resetRequest() {
 }
 
 QByteArray FtpConnection::urlOf(const QString& path) const {
-    QByteArray encoded = QUrl::toPercentEncoding(path, "/");
+    QByteArray encoded = NameBytes(path).toPercentEncoding("/");
     if (d_->sftp)  // an SFTP URL's path is absolute; "~/" starts in the login directory
         return d_->base + (encoded.startsWith('/') ? encoded.mid(1) : "~/" + encoded);
     if (encoded.startsWith('/'))  // an absolute path, not one below the login directory
@@ -497,7 +497,7 @@ bool FtpConnection::Download(const QString& directory, const QString& name, int 
                              qint64 expectedSize) {
     if (!HasSession())
         return false;
-    const QByteArray target = name.toUtf8();
+    const QByteArray target = NameBytes(name);
     const QByteArray temporary = "." + target + ".pendrill-part";
     const auto localFailure = [this, &name](const char* what, int err) {
         lastError_ = 0;
@@ -545,9 +545,9 @@ bool FtpConnection::Delete(const QString& path) {
     if (!HasSession())
         return false;
     resetRequest();
-    QByteArray command = "DELE " + path.toUtf8();
+    QByteArray command = "DELE " + NameBytes(path);
     if (d_->sftp) {  // a quoted path, with '"' and '\\' escaped
-        QByteArray quoted = path.toUtf8();
+        QByteArray quoted = NameBytes(path);
         quoted.replace('\\', "\\\\").replace('"', "\\\"");
         command = "rm \"" + quoted + '"';
     }

@@ -8,6 +8,8 @@
 #include <QDir>
 #include <QRegularExpression>
 
+#include "util/FileUtils.h"
+
 namespace {
 
 const QString kKnownHosts = QStringLiteral("~/.ssh/known_hosts");
@@ -88,18 +90,20 @@ bool ParseSftpListing(const QByteArray& listing, std::vector<FtpEntry>& entries)
     for (qsizetype i = 0; i < lines.size(); ++i) {
         if (lines[i].isEmpty() && i == lines.size() - 1)
             break;
-        const QRegularExpressionMatch match = line.match(QString::fromUtf8(lines[i]));
+        // Read byte for byte (a name need not be UTF-8): the name is taken from the bytes.
+        const QRegularExpressionMatch match = line.match(QString::fromLatin1(lines[i]));
         if (!match.hasMatch())
             return false;
         const QChar type = match.captured(1).at(0);
         FtpEntry entry;
-        entry.name = match.captured(3);
-        if (type == QLatin1Char('l')) {
-            entry.name = entry.name.left(entry.name.indexOf(QLatin1String(" -> ")));
-        } else if (type == QLatin1Char('-')) {
+        QByteArray name = lines[i].mid(match.capturedStart(3));
+        if (type == QLatin1Char('l') && name.contains(" -> "))
+            name.truncate(name.indexOf(" -> "));
+        entry.name = NameFromBytes(name);
+        if (type == QLatin1Char('-')) {
             entry.sizeKnown = true;
             entry.size = match.captured(2).toLongLong();
-        } else {
+        } else if (type != QLatin1Char('l')) {
             entry.directory = true;
         }
         entries.push_back(entry);

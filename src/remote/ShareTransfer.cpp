@@ -90,7 +90,7 @@ std::vector<QString> listFiles(const QString& dir) {
     std::error_code ec;
     fs::directory_iterator it(ToFsPath(dir.isEmpty() ? QStringLiteral(".") : dir), ec);
     for (; !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        const QString name = QString::fromStdString(it->path().filename().string());
+        const QString name = NameFromBytes(it->path().filename().native());
         // A symbolic link is not followed: it could point at any file of this account.
         std::error_code typeError;
         if (name.startsWith('.') || !fs::is_regular_file(it->symlink_status(typeError)))
@@ -218,7 +218,7 @@ bool copyFile(int in, int out, off_t size, qint64& done, WriteBehind& writeBehin
 bool copyThroughTemporary(const QString& from, int localDirFd, const QString& name, qint64& copied,
                           WriteBehind& writeBehind, QString* error) {
     copied = 0;
-    const QByteArray target = name.toUtf8();
+    const QByteArray target = NameBytes(name);
     const QByteArray temporary = "." + target + ".pendrill-part";
     UniqueFd in(::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st {};

@@ -21,7 +21,59 @@ qsizetype lastSeparator(const QString& s) {
 }  // namespace
 
 fs::path ToFsPath(const QString& path) {
-    return fs::path(path.toStdString());
+    return fs::path(NameBytes(path).toStdString());
+}
+
+QString NameFromBytes(QByteArrayView bytes) {
+    QString name;
+    name.reserve(bytes.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    const auto* const end = p + bytes.size();
+    while (p != end) {
+        if (*p < 0x80) {
+            name += QChar(*p++);
+            continue;
+        }
+        // The length of a UTF-8 sequence led by *p, and the least code point it may stand for
+        // (shorter forms of a code point are not valid).
+        const int length = *p >= 0xC2 && *p <= 0xDF   ? 2
+                           : *p >= 0xE0 && *p <= 0xEF ? 3
+                           : *p >= 0xF0 && *p <= 0xF4 ? 4
+                                                      : 0;
+        char32_t code = length == 2 ? *p & 0x1F : length == 3 ? *p & 0x0F : *p & 0x07;
+        bool valid = length > 0 && end - p >= length;
+        for (int i = 1; valid && i < length; ++i) {
+            valid = (p[i] & 0xC0) == 0x80;
+            code = (code << 6) | (p[i] & 0x3F);
+        }
+        const char32_t least = length == 3 ? 0x800 : 0x10000;
+        valid = valid && (length == 2 ||
+                          (code >= least && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)));
+        if (!valid) {
+            name += QChar(char16_t(0xDC00 + *p++));
+            continue;
+        }
+        name += QString::fromUcs4(&code, 1);
+        p += length;
+    }
+    return name;
+}
+
+QByteArray NameBytes(QStringView name) {
+    QByteArray bytes;
+    bytes.reserve(name.size());
+    qsizetype run = 0;  // start of the characters not written yet
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t unit = name[i].unicode();
+        const bool paired = i > 0 && QChar::isHighSurrogate(name[i - 1].unicode());
+        if (unit < 0xDC80 || unit > 0xDCFF || paired)
+            continue;
+        bytes += name.sliced(run, i - run).toUtf8();
+        bytes += char(unit - 0xDC00);
+        run = i + 1;
+    }
+    bytes += name.sliced(run).toUtf8();
+    return bytes;
 }
 
 QString AddBackslash(QString& path) {

@@ -34,8 +34,15 @@ bool SameFile(const QString& a, const QString& b);
 // pipe, socket or directory of that name is left alone. True when nothing of that kind is left.
 bool RemoveFileOrLink(const QString& path);
 
-// Local file-system path of a text (for std::filesystem), UTF-8 on Linux.
+// Local file-system path of a text (for std::filesystem): its NameBytes.
 std::filesystem::path ToFsPath(const QString& path);
+
+// A file name or path as the system stores it (any bytes) in a text and back, without loss:
+// valid UTF-8 becomes its characters, every other byte the lone surrogate U+DC80 to U+DCFF, which
+// NameBytes turns back into that byte (a supplier's "Bestell\xfc.csv" in Latin-1 keeps its
+// name). Shown or written as text, such a byte reads as a replacement character.
+QString NameFromBytes(QByteArrayView bytes);
+QByteArray NameBytes(QStringView name);
 
 // Creates the directory with every missing parent; an existing directory is left alone and
 // errors are swallowed.

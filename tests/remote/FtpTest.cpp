@@ -1,6 +1,9 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -202,6 +205,25 @@ TEST_F(Ftp, CopyEveryPlainFile) {
     EXPECT_EQ(log(), "");
     remotetest::ExpectCopyRecords({{"a.csv", 8}, {"name with blanks.csv", 70000}, {"status", 7}},
                                   "bytes FTP'ed", "Pendrill FTP", "in/");
+}
+
+TEST_F(Ftp, FileNamesThatAreNoUtf8KeepTheirBytes) {
+    serve();
+    const QByteArray name =
+        "Bestell\xfc"
+        "bersicht.csv";  // Latin-1, as the site has it
+    const int fd =
+        ::open((QFile::encodeName(site) + "/in/" + name).constData(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "1;2\n", 4), 4);
+    ::close(fd);
+    JobRecord record;
+    QString dir = "in", localDir = local;
+    ASSERT_TRUE(FtpCopyRemoteData(ftp.server(), dir, localDir, record, "pendrill", "secret", notes))
+        << log().toStdString();
+    struct stat st {};
+    EXPECT_EQ(::stat((QFile::encodeName(local) + "/" + name).constData(), &st), 0);
+    EXPECT_EQ(st.st_size, 4);
 }
 
 TEST_F(Ftp, CancelBetweenFilesInTheLoginDirectoryInPassiveMode) {

@@ -3,7 +3,9 @@
 #include <QDir>
 
 #include "remote/RemoteTestSupport.h"
+#include "remote/SftpSession.h"
 #include "support/TestSshd.h"
+#include "util/FileUtils.h"
 
 using testsupport::readAll;
 using testsupport::writeAll;
@@ -76,3 +78,19 @@ TEST_F(Sftp, FetchWithTheAccountKeyOnlyFromAKnownHost) {
 }
 
 }  // namespace
+
+TEST(SftpListing, NamesAreTakenByteForByte) {
+    std::vector<FtpEntry> entries;
+    ASSERT_TRUE(
+        ParseSftpListing("-rw-r--r-- 1 u g 4 Jan  1 00:00 Bestell\xfc.csv\n"
+                         "lrwxrwxrwx 1 u g 9 Jan  1 00:00 l\xe9 -> target\n"
+                         "drwxr-xr-x 2 u g 4096 Jan  1 00:00 sub dir\n",
+                         entries));
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(NameBytes(entries[0].name), "Bestell\xfc.csv");
+    EXPECT_TRUE(entries[0].sizeKnown && entries[0].size == 4 && !entries[0].directory);
+    EXPECT_EQ(NameBytes(entries[1].name), "l\xe9");
+    EXPECT_FALSE(entries[1].directory || entries[1].sizeKnown);
+    EXPECT_EQ(entries[2].name, "sub dir");
+    EXPECT_TRUE(entries[2].directory);
+}

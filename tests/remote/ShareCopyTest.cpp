@@ -1,5 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -144,6 +146,24 @@ TEST_F(Share, CopyRemoteData) {
     EXPECT_EQ(readAll(local + "/name with blanks.csv").size(), 70000);
     remotetest::ExpectCopyRecords({{"a.txt", 7}, {"name with blanks.csv", 70000}, {"status", 8}},
                                   "bytes copied", "Pendrill Copy", remote);
+}
+
+TEST_F(Share, FileNamesThatAreNoUtf8KeepTheirBytes) {
+    // A supplier's file named in Latin-1 ("Bestellübersicht" with the single byte FC).
+    const QByteArray name =
+        "Bestell\xfc"
+        "bersicht.csv";
+    const QByteArray remote = QFile::encodeName(site) + name;
+    const int fd = ::open(remote.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "1;2\n", 4), 4);
+    ::close(fd);
+    JobRecord record;
+    ASSERT_TRUE(ShareCopyRemoteData(site, local, record, notes)) << log().toStdString();
+    struct stat st {};
+    EXPECT_EQ(::stat((QFile::encodeName(local) + "/" + name).constData(), &st), 0);
+    EXPECT_EQ(st.st_size, 4);
+    EXPECT_EQ(JobRecords().size(), 1);
 }
 
 TEST_F(Share, RecordsFollowTheFilesInOrderUpToAFailure) {

@@ -141,6 +141,8 @@ def make_handler(opts):
         if opts.anonymous:
             authorizer.add_anonymous(opts.root, perm=FULL)
     Handler.authorizer = authorizer
+    # Names travel as the bytes they are on disk, as with servers that do not speak UTF-8.
+    Handler.unicode_errors = "surrogateescape"
     Handler.auth_failed_timeout = 0.1
     Handler.permit_foreign_addresses = False
     return Handler

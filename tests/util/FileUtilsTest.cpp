@@ -2,7 +2,9 @@
 #include <sys/stat.h>
 
 #include <QDir>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QUtf8StringView>
 
 #include "support/TestSupport.h"
 #include "util/FileUtils.h"
@@ -95,4 +97,36 @@ TEST(JournalStream, MatchesStandardErrorOnly) {
         EXPECT_EQ(StandardErrorIsJournal(), c.journal) << c.value.constData();
     }
     saved.isNull() ? qunsetenv("JOURNAL_STREAM") : qputenv("JOURNAL_STREAM", saved);
+}
+
+TEST(FileUtils, NamesOfAnyBytesKeepThemThroughText) {
+    // Valid UTF-8 reads as its characters; every other byte comes back as it was.
+    EXPECT_EQ(NameFromBytes("Bestellübersicht.csv"), QString("Bestellübersicht.csv"));
+    EXPECT_EQ(NameFromBytes("\xf0\x9f\x98\x80"), QString::fromUtf8("\xf0\x9f\x98\x80"));
+    const QByteArray latin1 =
+        "Bestell\xfc"
+        "bersicht.csv";
+    EXPECT_EQ(NameFromBytes(latin1).size(), latin1.size());
+    EXPECT_EQ(NameBytes(NameFromBytes(latin1)), latin1);
+    // Overlong forms, encoded surrogates, code points past U+10FFFF and cut sequences are bytes.
+    for (const QByteArray& bytes :
+         {QByteArray("\xc0\xaf"), QByteArray("\xe0\x80\xaf"), QByteArray("\xed\xa0\x80"),
+          QByteArray("\xf4\x90\x80\x80"), QByteArray("a\xe2\x82"), QByteArray("\x80\xbf\xff")}) {
+        const QString name = NameFromBytes(bytes);
+        EXPECT_FALSE(name.contains(QChar::ReplacementCharacter));
+        EXPECT_EQ(NameBytes(name), bytes) << bytes.toHex().toStdString();
+    }
+    QRandomGenerator random(7);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray bytes(random.bounded(12), '\0');
+        for (char& c : bytes)  // mostly high bytes, so that sequences valid and not both occur
+            c = char(random.bounded(2) ? 0x80 + random.bounded(0x80) : random.bounded(0x100));
+        ASSERT_EQ(NameBytes(NameFromBytes(bytes)), bytes) << bytes.toHex().toStdString();
+        if (QUtf8StringView(bytes).isValidUtf8()) {
+            ASSERT_EQ(NameFromBytes(bytes), QString::fromUtf8(bytes));
+        }
+    }
+
+    EXPECT_EQ(ToFsPath(NameFromBytes("/srv/in/" + latin1)).native(),
+              ("/srv/in/" + latin1).toStdString());
 }
