@@ -4,7 +4,18 @@
 
 namespace {
 const char* const kNulInValue = "a value holds a NUL character";
+
+// Grows `buffer` by room for the fields with each byte written twice, three bytes more for each
+// field and `extra` for the line end; where the row begins.
+char* makeRoom(QByteArray& buffer, const BulkField* fields, int count, qsizetype extra) {
+    const qsizetype start = buffer.size();
+    qsizetype room = extra;
+    for (int i = 0; i < count; ++i)
+        room += 2 * fields[i].text.size() + 3;
+    buffer.resize(start + room);
+    return buffer.data() + start;
 }
+}  // namespace
 
 bool CopyRowAllowed(const BulkField* fields, int count, QString* reason) {
     for (int i = 0; i < count; ++i) {
@@ -21,11 +32,7 @@ bool CopyRowAllowed(const BulkField* fields, int count, QString* reason) {
 bool AppendCopyRow(QByteArray& buffer, const BulkField* fields, int count, QString* reason) {
     // Room for the row with every character escaped; the buffer is cut to what was written.
     const qsizetype start = buffer.size();
-    qsizetype room = 1;
-    for (int i = 0; i < count; ++i)
-        room += 2 * fields[i].text.size() + 3;
-    buffer.resize(start + room);
-    char* out = buffer.data() + start;
+    char* out = makeRoom(buffer, fields, count, 1);
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             *out++ = '\t';
@@ -66,12 +73,7 @@ void AppendCsvRow(QByteArray& buffer, const BulkField* fields, int count, char d
                   char quote, bool crLf) {
     // Room for the row with every value quoted and every character doubled; the buffer is cut to
     // what was written.
-    const qsizetype start = buffer.size();
-    qsizetype room = 2;
-    for (int i = 0; i < count; ++i)
-        room += 2 * fields[i].text.size() + 3;
-    buffer.resize(start + room);
-    char* out = buffer.data() + start;
+    char* out = makeRoom(buffer, fields, count, 2);
     for (int i = 0; i < count; ++i) {
         if (i > 0)
             *out++ = delimiter;
