@@ -5,7 +5,8 @@
 # bench/gen_csv.py):
 #   embedded server: Pendrill's BulkInsert task  vs  sqlite3's .import of the same file
 #   PostgreSQL:      Pendrill's BulkInsert task  vs  psql's \copy of the same file
-# into the same table, one after the other in this run. Prints rows per second and the ratios.
+# into the same table, PAIRS times in turn (3 by default), each load into a new table. Prints the
+# medians, rows per second and the ratios.
 # Needs a build (build/bin) and the packages of scripts/bootstrap.sh; starts and stops its own
 # PostgreSQL server on 127.0.0.1.
 set -euo pipefail
@@ -29,8 +30,6 @@ cleanup() {
 trap cleanup EXIT
 
 now() { date +%s.%N; }
-rate() { python3 -c "print(f'{$1 / ($3 - $2):12,.0f}')"; }
-secs() { python3 -c "print(f'{$2 - $1:8.2f}')"; }
 
 shape=${SHAPE:-orders}
 case $shape in
@@ -83,31 +82,45 @@ $(for v in DTSServerTrustedLogin DestServerTrustedLogin WriteCompletionStatusToN
 XML
 }
 
-run_pendrill() {  # server package-file name [login...]
-    local server=$1 file=$2 name=$3
-    shift 3
-    "$bin/pendrill-admin" package import "$file" --server "$server" "$@" >/dev/null
+pairs=${PAIRS:-3}
+# One load by Pendrill's BulkInsert task: its seconds.
+run_pendrill() {  # server name [login...]
+    local server=$1 name=$2
+    shift 2
     local t0 t1
     t0=$(now)
     "$bin/pendrill-admin" package run "$name" --server "$server" "$@" --logdir "$work/logs" \
         --exception-file "$work/$name.log" >/dev/null
     t1=$(now)
-    echo "$t0 $t1"
+    python3 -c "print($t1 - $t0)"
 }
+# The seconds a command takes.
+timed() {
+    local t0 t1
+    t0=$(now)
+    "$@" >/dev/null
+    t1=$(now)
+    python3 -c "print($t1 - $t0)"
+}
+median() { printf '%s\n' "$@" | sort -g | sed -n "$((($# + 1) / 2))p"; }
 
 # --- embedded server --------------------------------------------------------------------------
 mkdir -p "$work/embedded"
 "$bin/pendrill-admin" server add bench "sqlite:$work/embedded" >/dev/null
 sqlite3 "$work/embedded/BenchDW.db" "$table_sql"
 package Bench_Embedded bench BenchDW >"$work/embedded.xml"
-read -r p0 p1 < <(run_pendrill bench "$work/embedded.xml" Bench_Embedded --trusted)
+"$bin/pendrill-admin" package import "$work/embedded.xml" --server bench --trusted >/dev/null
+ours=() peer=()
+for ((i = 0; i < pairs; i++)); do  # each load into a new table, the two programs in turn
+    sqlite3 "$work/embedded/BenchDW.db" "DROP TABLE orders" "$table_sql"
+    ours+=("$(run_pendrill bench Bench_Embedded --trusted)")
+    rm -f "$work/sqlite3.db"
+    sqlite3 "$work/sqlite3.db" "$table_sql"
+    peer+=("$(timed sqlite3 "$work/sqlite3.db" ".import --csv --skip 1 $work/orders.csv orders")")
+done
 loaded=$(sqlite3 "$work/embedded/BenchDW.db" "SELECT count(*) FROM orders")
-
-sqlite3 "$work/sqlite3.db" "$table_sql"
-s0=$(now)
-sqlite3 "$work/sqlite3.db" ".import --csv --skip 1 $work/orders.csv orders"
-s1=$(now)
 imported=$(sqlite3 "$work/sqlite3.db" "SELECT count(*) FROM orders")
+embedded_ours=$(median "${ours[@]}") embedded_peer=$(median "${peer[@]}")
 
 # --- PostgreSQL -------------------------------------------------------------------------------
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
@@ -125,25 +138,39 @@ psql_ -d benchcopy -c "$table_sql"
 
 "$bin/pendrill-admin" server add benchpg "postgresql://bench@127.0.0.1:$port" >/dev/null
 package Bench_Postgres benchpg benchdw bench "" >"$work/pg.xml"
-read -r q0 q1 < <(run_pendrill benchpg "$work/pg.xml" Bench_Postgres --user bench --password "")
+"$bin/pendrill-admin" package import "$work/pg.xml" --server benchpg --user bench --password "" \
+    >/dev/null
+ours=() peer=()
+for ((i = 0; i < pairs; i++)); do
+    psql_ -d benchdw -c "DROP TABLE orders" -c "$table_sql" -c CHECKPOINT
+    ours+=("$(run_pendrill benchpg Bench_Postgres --user bench --password "")")
+    psql_ -d benchcopy -c "DROP TABLE orders" -c "$table_sql" -c CHECKPOINT
+    peer+=("$(timed psql_ -d benchcopy \
+        -c "\\copy orders FROM '$work/orders.csv' WITH (FORMAT csv, HEADER true)")")
+done
 pg_loaded=$(psql_ -d benchdw -tAc "SELECT count(*) FROM orders")
-
-c0=$(now)
-psql_ -d benchcopy -c "\\copy orders FROM '$work/orders.csv' WITH (FORMAT csv, HEADER true)"
-c1=$(now)
 copied=$(psql_ -d benchcopy -tAc "SELECT count(*) FROM orders")
+pg_ours=$(median "${ours[@]}") pg_peer=$(median "${peer[@]}")
 
 # --- figures ----------------------------------------------------------------------------------
 echo
-echo "bulk insert of $rows rows x $columns columns ($(du -h "$work/orders.csv" | cut -f1)), batch $batch"
+echo "bulk insert of $rows rows x $columns columns ($(du -h "$work/orders.csv" | cut -f1)), batch $batch," \
+    "medians of $pairs alternating pairs"
 printf '%-34s %10s %8s %14s\n' "" rows seconds rows/s
-printf '%-34s %10s %8s %14s\n' "embedded: pendrill BulkInsert" "$loaded" "$(secs "$p0" "$p1")" "$(rate "$loaded" "$p0" "$p1")"
-printf '%-34s %10s %8s %14s\n' "embedded: sqlite3 .import" "$imported" "$(secs "$s0" "$s1")" "$(rate "$imported" "$s0" "$s1")"
-printf '%-34s %10s %8s %14s\n' "PostgreSQL: pendrill BulkInsert" "$pg_loaded" "$(secs "$q0" "$q1")" "$(rate "$pg_loaded" "$q0" "$q1")"
-printf '%-34s %10s %8s %14s\n' "PostgreSQL: psql \\copy" "$copied" "$(secs "$c0" "$c1")" "$(rate "$copied" "$c0" "$c1")"
-python3 - "$p0" "$p1" "$s0" "$s1" "$q0" "$q1" "$c0" "$c1" <<'PY'
+line() {  # label rows seconds
+    python3 - "$@" <<'PY'
 import sys
-p0, p1, s0, s1, q0, q1, c0, c1 = map(float, sys.argv[1:])
-print(f"\nembedded:   pendrill time / sqlite3 .import time = {(p1 - p0) / (s1 - s0):.2f}  (goal <= 0.50)")
-print(f"PostgreSQL: pendrill time / psql \\copy time      = {(q1 - q0) / (c1 - c0):.2f}  (goal <= 0.80)")
+label, rows, seconds = sys.argv[1], int(sys.argv[2]), float(sys.argv[3])
+print(f"{label:<34} {rows:>10} {seconds:8.2f} {rows / seconds:14,.0f}")
+PY
+}
+line "embedded: pendrill BulkInsert" "$loaded" "$embedded_ours"
+line "embedded: sqlite3 .import" "$imported" "$embedded_peer"
+line "PostgreSQL: pendrill BulkInsert" "$pg_loaded" "$pg_ours"
+line "PostgreSQL: psql \\copy" "$copied" "$pg_peer"
+python3 - "$embedded_ours" "$embedded_peer" "$pg_ours" "$pg_peer" <<'PY'
+import sys
+eo, ep, po, pp = map(float, sys.argv[1:])
+print(f"\nembedded:   pendrill time / sqlite3 .import time = {eo / ep:.2f}  (goal <= 0.50)")
+print(f"PostgreSQL: pendrill time / psql \\copy time      = {po / pp:.2f}  (goal <= 0.80)")
 PY
