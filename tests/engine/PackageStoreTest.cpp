@@ -219,8 +219,10 @@ TEST_P(Server, BulkInsertStoresWhatTheReaderReads) {
         switch (random.bounded(4)) {
             case 0:  // quoted, its quotes doubled
                 return '"' + QByteArray(t).replace('"', "\"\"") + '"';
-            case 1:  // as it comes: quotes inside stay text, a line end ends the record
-                return QByteArray(t).replace('\n', "").replace('\r', "");
+            case 1: {  // as it comes: quotes inside stay text, a line end ends the record
+                QByteArray plain = QByteArray(t).replace('\n', "").replace('\r', "");
+                return plain.startsWith('"') ? "x" + plain : plain;  // not quoted after all
+            }
             case 2:
                 return "\"\"";
             default:
@@ -228,12 +230,12 @@ TEST_P(Server, BulkInsertStoresWhatTheReaderReads) {
         }
     };
     QByteArray file;
-    for (int id = 1; id <= 3000; ++id) {
+    for (int id = 1; id <= 20000; ++id) {  // more than the reader reads ahead
         const QByteArray first = random.bounded(50) == 0 ? QByteArray("\\.") : field();
         file += first + ',' + QByteArray::number(id) + ',' + field() + ',' + field() +
                 (random.bounded(10) == 0 ? "\r\n" : "\n");
     }
-    file += "last,3001,no,line feed";
+    file += "last,20001,no,line feed";
     QTemporaryDir dir;
     QFile out(dir.filePath("hostile.csv"));
     ASSERT_TRUE(out.open(QIODevice::WriteOnly) && out.write(file) == file.size());
@@ -253,7 +255,7 @@ TEST_P(Server, BulkInsertStoresWhatTheReaderReads) {
             row << (fields[i].null ? QStringLiteral("~") : QString::fromUtf8(fields[i].text));
         expected << row.join('|');
     }
-    ASSERT_GT(expected.size(), 2000);
+    ASSERT_GT(expected.size(), 15000);
 
     BulkInsertTask task;
     task.connection = "DW";
@@ -261,7 +263,7 @@ TEST_P(Server, BulkInsertStoresWhatTheReaderReads) {
     task.file = out.fileName();
     task.columns = {"a", "id", "b", "c"};
     task.batchSize = 97;
-    task.maxErrors = 1000;
+    task.maxErrors = 100000;
     TaskContext context = Context({{"DW", dw}});
     context.openBulkSink = OpenResolvedBulkSink;
     const TaskOutcome outcome = RunBulkInsert(task, context);

@@ -1,5 +1,6 @@
 #include "db/postgres/CopyLane.h"
 
+#include "db/PlainCsvRecord.h"
 #include "db/postgres/CopyText.h"
 #include "db/postgres/PgResult.h"
 #include "util/StopFlags.h"
@@ -15,8 +16,25 @@ void CopyLane::Start(PGconn* pg, const Statements* statements,
 bool CopyLane::AddRow(const BulkField* fields, int count, QByteArrayView record, QString* reason) {
     if (record.isEmpty() && !CopyRowAllowed(fields, count, reason))  // a record holds no NUL
         return false;
+    // The server takes the line end of a CSV COPY's first line for all of its lines: a record that
+    // ends otherwise is written by the client.
+    bool asItStands = csvBatch_ && !record.isEmpty();
+    if (asItStands) {
+        const LineEnd end = record.endsWith("\r\n") ? LineEnd::CrLf : LineEnd::Lf;
+        if (lineEnd_ == LineEnd::Unknown)
+            lineEnd_ = end;
+        asItStands = end == lineEnd_;
+    }
+    if (fields == nullptr && !asItStands) {  // the caller left the record whole
+        SplitPlainRecord(record, statements_->delimiter, statements_->quote, &split_, &splitText_);
+        if (split_.size() != static_cast<size_t>(count)) {
+            *reason = QStringLiteral("the record could not be read again");
+            return false;
+        }
+        fields = split_.data();
+    }
     if (csvBatch_) {
-        addCsvRow(fields, count, record);
+        addCsvRow(fields, count, asItStands ? record : QByteArrayView());
         ++rows_;
         stream(false);
         return true;
@@ -85,14 +103,6 @@ void CopyLane::Discard() {
 // follow one another in the file in one piece; other rows are written. What was gathered of the
 // other kind is sent first, so that the rows keep their order.
 void CopyLane::addCsvRow(const BulkField* fields, int count, QByteArrayView record) {
-    // The server takes the line end of the COPY's first line for all of them.
-    if (!record.isEmpty()) {
-        const LineEnd end = record.endsWith("\r\n") ? LineEnd::CrLf : LineEnd::Lf;
-        if (lineEnd_ == LineEnd::Unknown)
-            lineEnd_ = end;
-        if (end != lineEnd_)
-            record = {};
-    }
     if (record.isEmpty()) {
         if (!records_.isEmpty())
             stream(true);

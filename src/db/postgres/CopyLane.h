@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <string>
 #include <vector>
 
 #include "db/BulkRowSink.h"
@@ -93,4 +94,6 @@ class CopyLane {
     bool streamFailed_ = false;
     bool handedOver_ = false;
     std::vector<qsizetype> rowStarts_;  // of each row's text in buffer_, when keepsText()
+    std::vector<BulkField> split_;      // the fields of a record the caller left whole
+    std::string splitText_;
 };

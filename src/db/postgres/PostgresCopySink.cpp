@@ -87,6 +87,10 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     bool RejectsAtCommit() const override { return true; }
+    // Once the load has its second connection its batches go in CSV form, where records go as
+    // they stand; the first batch (and a load that never gets that connection) takes the fields
+    // of a record from its bytes.
+    bool TakesPlainRecords() const override { return !csvCopy_.isEmpty(); }
 
     bool CommitBatch(QString* error) override {
         CopyLane& lane = lanes_[current_];

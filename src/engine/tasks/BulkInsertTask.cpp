@@ -332,6 +332,8 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                 break;
             }
             begun = true;
+            if (sink->TakesPlainRecords())  // they need not be taken apart here
+                records.SkimPlainRecords();
         }
         switch (sink->AddRecord(row, count, records.PlainRecord(), &reason)) {
             case BulkRowSink::RowResult::Accepted:

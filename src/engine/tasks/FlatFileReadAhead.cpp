@@ -48,7 +48,7 @@ void FlatFileReadAhead::ReadFile(FlatFileReader* reader) {
     }
 }
 
-void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
+void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) const {
     run->records.clear();
     run->fields.clear();
     run->copied.clear();
@@ -57,7 +57,12 @@ void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
     QString reason;
     while (run->records.size() < kRunRecords && run->bytes.size() < kRunBytes) {
         const size_t first = run->fields.size();
-        const FlatFileReader::Status status = reader->Read(&run->fields, &reason);
+        int count = 0;
+        bool skimmed = false;
+        const FlatFileReader::Status status =
+            skimming_.load(std::memory_order_relaxed)
+                ? reader->Skim(&run->fields, &count, &skimmed, &reason)
+                : reader->Read(&run->fields, &reason);
         if (status == FlatFileReader::Status::End) {
             run->last = true;
             break;
@@ -65,8 +70,8 @@ void FlatFileReadAhead::Fill(FlatFileReader* reader, Run* run) {
         Record record{status,
                       reader->RecordLine(),
                       reader->RecordSpan(),
-                      static_cast<int>(first),
-                      static_cast<int>(run->fields.size() - first),
+                      skimmed ? -1 : static_cast<int>(first),
+                      skimmed ? count : static_cast<int>(run->fields.size() - first),
                       reader->Plain(),
                       QString()};
         if (status == FlatFileReader::Status::Malformed)
@@ -107,7 +112,7 @@ FlatFileReader::Status FlatFileReadAhead::Next(const BulkField** fields, int* co
         *reason = record_->reason;
         return record_->status;
     }
-    *fields = current_->fields.data() + record_->firstField;
+    *fields = record_->firstField < 0 ? nullptr : current_->fields.data() + record_->firstField;
     *count = record_->fieldCount;
     return record_->status;
 }

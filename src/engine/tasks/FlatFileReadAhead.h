@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -27,6 +28,10 @@ class FlatFileReadAhead {
     // The next record, as FlatFileReader::Next gives it: on Record `fields` points at its
     // `count` fields, valid until the next call; on Malformed `reason` says what is wrong.
     FlatFileReader::Status Next(const BulkField** fields, int* count, QString* reason);
+    // From the next records read on, a plain record is only looked through
+    // (FlatFileReader::Skim): Next gives it with its `count` and null `fields`; PlainRecord has
+    // its bytes, from which SplitPlainRecord takes its fields.
+    void SkimPlainRecords() { skimming_.store(true, std::memory_order_relaxed); }
 
     // The line on which the last record began (1-based), and its raw text.
     qint64 RecordLine() const;
@@ -45,7 +50,7 @@ class FlatFileReadAhead {
         FlatFileReader::Status status;
         qint64 line;
         FlatFileReader::Span span;
-        int firstField;
+        int firstField;  // -1: skimmed, no fields taken
         int fieldCount;
         bool plain;
         QString reason;
@@ -61,7 +66,7 @@ class FlatFileReadAhead {
     };
 
     void ReadFile(FlatFileReader* reader);
-    static void Fill(FlatFileReader* reader, Run* run);
+    void Fill(FlatFileReader* reader, Run* run) const;
 
     const FlatFileReader& reader_;
     std::mutex mutex_;
@@ -69,6 +74,7 @@ class FlatFileReadAhead {
     std::deque<std::unique_ptr<Run>> filled_;  // read, not handed out yet
     std::vector<std::unique_ptr<Run>> spare_;  // handed out, to be filled again
     bool stopping_ = false;
+    std::atomic<bool> skimming_{false};
     std::unique_ptr<Run> current_;
     size_t next_ = 0;  // index of the next record of current_
     const Record* record_ = nullptr;

@@ -348,15 +348,7 @@ bool FlatFileReader::ReadFast(unsigned* kinds) {
     return false;
 }
 
-FlatFileReader::Status FlatFileReader::Read(std::vector<BulkField>* fields, QString* reason) {
-    out_ = fields;
-    first_ = fields->size();
-    madeFields_.clear();
-    madeText_.clear();
-    quotesTaken_ = 0;
-    scratch_.clear();
-    reason->clear();
-    plain_ = false;
+bool FlatFileReader::SkipEmptyLines() {
     while (pos_ < size_) {
         if (data_[pos_] == '\n') {
             ++pos_;
@@ -368,7 +360,46 @@ FlatFileReader::Status FlatFileReader::Read(std::vector<BulkField>* fields, QStr
             break;
         }
     }
-    if (pos_ >= size_)
+    return pos_ < size_;
+}
+
+bool FlatFileReader::ValidText(const char* text, qsizetype size) {
+    return ValidUtf8(reinterpret_cast<const unsigned char*>(text), static_cast<size_t>(size));
+}
+
+FlatFileReader::Status FlatFileReader::Skim(std::vector<BulkField>* fields, int* count,
+                                            bool* skimmed, QString* reason) {
+    *skimmed = false;
+    reason->clear();
+    if (!SkipEmptyLines())
+        return Status::End;
+    const qsizetype begin = pos_;
+    if (SkimPlain(count)) {
+        recordBegin_ = begin;
+        recordEnd_ = pos_;
+        recordLine_ = line_++;
+        plain_ = true;
+        madeFields_.clear();
+        *skimmed = true;
+        return Status::Record;
+    }
+    pos_ = begin;
+    const size_t first = fields->size();
+    const Status status = Read(fields, reason);
+    *count = static_cast<int>(fields->size() - first);
+    return status;
+}
+
+FlatFileReader::Status FlatFileReader::Read(std::vector<BulkField>* fields, QString* reason) {
+    out_ = fields;
+    first_ = fields->size();
+    madeFields_.clear();
+    madeText_.clear();
+    quotesTaken_ = 0;
+    scratch_.clear();
+    reason->clear();
+    plain_ = false;
+    if (!SkipEmptyLines())
         return Status::End;
     recordBegin_ = pos_;
     recordLine_ = line_;

@@ -37,6 +37,11 @@ class FlatFileReader {
     }
     // The same, the record's fields appended to `fields` (which keeps what it held before them).
     Status Read(std::vector<BulkField>* fields, QString* reason);
+    // The next record as Read reads it, except that a plain record (Plain) is only looked
+    // through, not taken apart: `*skimmed` is set, `*count` is the number of its fields and
+    // `fields` stays as it was (its fields are had again from its bytes by SplitPlainRecord). Any
+    // other record is read by Read, its fields appended to `fields` and counted in `*count`.
+    Status Skim(std::vector<BulkField>* fields, int* count, bool* skimmed, QString* reason);
     // Of the fields of the last record, the ones (counted from its first field) whose text the
     // reader made (a quoted field with doubled quotes, a converted code page): it is valid only
     // until the next record. The text of the others stays in the file while the reader is open.
@@ -92,6 +97,14 @@ class FlatFileReader {
     // any other record.
     bool ReadFast(unsigned* kinds);
     void SkipToLineEnd();
+    // Moves past the empty lines at the reading position, counting them; false at the end of the
+    // file.
+    bool SkipEmptyLines();
+    // Looks through the record at the reading position and moves past it when it is plain,
+    // with its number of fields in `*count`; false, having moved nowhere, for any other record
+    // (or one near the end of the file).
+    bool SkimPlain(int* count);
+    static bool ValidText(const char* text, qsizetype size);
     // Where the unquoted field that begins at `at` ends: the next delimiter or line feed, or the
     // end of the file.
     qsizetype FieldEnd(qsizetype at) const;
