@@ -20,7 +20,9 @@ bool CopyLane::AddRow(const BulkField* fields, int count, QByteArrayView record,
     // ends otherwise is written by the client.
     bool asItStands = csvBatch_ && !record.isEmpty();
     if (asItStands) {
-        const LineEnd end = record.endsWith("\r\n") ? LineEnd::CrLf : LineEnd::Lf;
+        // (A record ends with its line feed.)
+        const LineEnd end =
+            record.size() >= 2 && record[record.size() - 2] == '\r' ? LineEnd::CrLf : LineEnd::Lf;
         if (lineEnd_ == LineEnd::Unknown)
             lineEnd_ = end;
         asItStands = end == lineEnd_;
