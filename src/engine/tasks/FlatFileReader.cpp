@@ -383,7 +383,6 @@ FlatFileReader::Status FlatFileReader::Skim(std::vector<BulkField>* fields, int*
         *skimmed = true;
         return Status::Record;
     }
-    pos_ = begin;
     const size_t first = fields->size();
     const Status status = Read(fields, reason);
     *count = static_cast<int>(fields->size() - first);
