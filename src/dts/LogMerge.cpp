@@ -4,12 +4,10 @@
 #include <QDomDocument>
 #include <QFile>
 #include <QFileInfo>
-#include <cerrno>
 #include <filesystem>
 #include <vector>
 
 #include "dts/PackageRun.h"
-#include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/RunLog.h"
 #include "util/TextFiles.h"
@@ -30,10 +28,10 @@ void AppendFiles(const QString& target, const QStringList& sources) {
     QFile out;
     // As every append to the run log: never through a symbolic link, never waiting.
     auto openOut = [&] {
-        UniqueFd fd = OpenForAppend(target);
+        QString why;
+        UniqueFd fd = OpenForAppend(target, &why);
         if (!fd.valid()) {
-            RunLog::ReportUnwritable(
-                target, errno == ELOOP ? QStringLiteral("it is a symbolic link") : ErrnoText());
+            RunLog::ReportUnwritable(target, why);
             return false;
         }
         if (!out.open(fd.get(), QIODevice::WriteOnly | QIODevice::Unbuffered,

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <system_error>
 
+#include "util/TextFiles.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -30,26 +32,9 @@ QString NameFromBytes(QByteArrayView bytes) {
     const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
     const auto* const end = p + bytes.size();
     while (p != end) {
-        if (*p < 0x80) {
-            name += QChar(*p++);
-            continue;
-        }
-        // The length of a UTF-8 sequence led by *p, and the least code point it may stand for
-        // (shorter forms of a code point are not valid).
-        const int length = *p >= 0xC2 && *p <= 0xDF   ? 2
-                           : *p >= 0xE0 && *p <= 0xEF ? 3
-                           : *p >= 0xF0 && *p <= 0xF4 ? 4
-                                                      : 0;
-        char32_t code = length == 2 ? *p & 0x1F : length == 3 ? *p & 0x0F : *p & 0x07;
-        bool valid = length > 0 && end - p >= length;
-        for (int i = 1; valid && i < length; ++i) {
-            valid = (p[i] & 0xC0) == 0x80;
-            code = (code << 6) | (p[i] & 0x3F);
-        }
-        const char32_t least = length == 3 ? 0x800 : 0x10000;
-        valid = valid && (length == 2 ||
-                          (code >= least && code <= 0x10FFFF && (code < 0xD800 || code > 0xDFFF)));
-        if (!valid) {
+        char32_t code = 0;
+        const int length = Utf8SequenceAt(p, end, &code);
+        if (length == 0) {
             name += QChar(char16_t(0xDC00 + *p++));
             continue;
         }

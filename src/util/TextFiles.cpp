@@ -35,9 +35,9 @@ bool AppendLines(const QString& path, const QString& text, QString* error) {
     QByteArray block;
     for (const QString& line : SplitLines(text))
         block += line.toUtf8() + "\r\n";
-    UniqueFd fd = OpenForAppend(path);
+    UniqueFd fd = OpenForAppend(path, error);
     if (!fd.valid())
-        return Fail(error, errno == ELOOP ? QStringLiteral("it is a symbolic link") : ErrnoText());
+        return false;
     const char* p = block.constData();
     qsizetype left = block.size();
     while (left > 0) {
@@ -53,10 +53,13 @@ bool AppendLines(const QString& path, const QString& text, QString* error) {
     return fd.reset() || Fail(error, ErrnoText());
 }
 
-UniqueFd OpenForAppend(const QString& path) {
-    return UniqueFd(::open(
+UniqueFd OpenForAppend(const QString& path, QString* error) {
+    UniqueFd fd(::open(
         QFile::encodeName(path).constData(),
         O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0644));
+    if (!fd.valid())
+        SetError(error, errno == ELOOP ? QStringLiteral("it is a symbolic link") : ErrnoText());
+    return fd;
 }
 
 bool OpenRegularFile(const QString& path, QFile& file, QString* error) {

@@ -20,8 +20,35 @@ bool AppendLines(const QString& path, const QString& text, QString* error = null
 
 // A descriptor for appending to `path` (created 0644 when missing) as every append to a run log
 // is opened: never through a symbolic link, never waiting for the reader of a pipe. Invalid on
-// failure (errno says why).
-UniqueFd OpenForAppend(const QString& path);
+// failure, with `error` saying why ("it is a symbolic link", or the system's).
+UniqueFd OpenForAppend(const QString& path, QString* error = nullptr);
+
+// The length of the valid UTF-8 sequence at `p` (1 for an ASCII byte), with its code point in
+// `*code`; 0 when the bytes up to `end` begin no valid sequence (a stray or cut one, an overlong
+// form, a surrogate, beyond U+10FFFF).
+inline int Utf8SequenceAt(const unsigned char* p, const unsigned char* end, char32_t* code) {
+    if (*p < 0x80) {
+        *code = *p;
+        return 1;
+    }
+    const int length = *p >= 0xC2 && *p <= 0xDF   ? 2
+                       : *p >= 0xE0 && *p <= 0xEF ? 3
+                       : *p >= 0xF0 && *p <= 0xF4 ? 4
+                                                  : 0;
+    if (length == 0 || end - p < length)
+        return 0;
+    char32_t c = length == 2 ? *p & 0x1F : length == 3 ? *p & 0x0F : *p & 0x07;
+    for (int i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80)
+            return 0;
+        c = (c << 6) | (p[i] & 0x3F);
+    }
+    if ((length == 3 && (c < 0x800 || (c >= 0xD800 && c <= 0xDFFF))) ||
+        (length == 4 && (c < 0x10000 || c > 0x10FFFF)))
+        return 0;
+    *code = c;
+    return length;
+}
 
 // Opens `file` on `path` for reading when it is a regular file, without waiting for the writer of
 // a pipe: a pipe, a device or a directory would keep a reader waiting, or reading, for ever. False

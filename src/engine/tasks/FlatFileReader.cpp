@@ -17,7 +17,7 @@ namespace {
 bool ValidUtf8(const unsigned char* s, size_t n) {
     size_t i = 0;
     while (i < n) {
-        if (i + 8 <= n) {
+        if (i + 8 <= n) {  // eight ASCII bytes at a time
             uint64_t word;
             std::memcpy(&word, s + i, 8);
             if ((word & 0x8080808080808080ULL) == 0) {
@@ -25,37 +25,11 @@ bool ValidUtf8(const unsigned char* s, size_t n) {
                 continue;
             }
         }
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        uint32_t cp;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-            cp = c & 0x1Fu;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            cp = c & 0x0Fu;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            cp = c & 0x07u;
-        } else {
+        char32_t code = 0;
+        const int length = Utf8SequenceAt(s + i, s + n, &code);
+        if (length == 0)
             return false;
-        }
-        if (i + len > n)
-            return false;
-        for (size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3Fu);
-        }
-        if (len == 3 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF)))
-            return false;
-        if (len == 4 && (cp < 0x10000 || cp > 0x10FFFF))
-            return false;
-        i += len;
+        i += static_cast<size_t>(length);
     }
     return true;
 }
