@@ -40,6 +40,10 @@ class PostgresCopySink final : public TableSinkBase {
             *error = QStringLiteral("The PostgreSQL connection gives no native handle");
             return false;
         }
+        // The batches are committed without waiting for the server's write-ahead log to reach the
+        // disk; the end of the load waits for it once (makeDurable).
+        first_ = pg;
+        lazyCommits_ = exec(pg, "SET synchronous_commit TO off");
         const SqlDialect& d = connection_->Dialect();
         QStringList quoted;
         for (const QString& c : columns_)
@@ -99,7 +103,7 @@ class PostgresCopySink final : public TableSinkBase {
         if (lane.HandedOver() && pending_.Started())
             takeSecondConnection();
         if (laneCount_ == 1 || !lane.HandedOver()) {  // one connection, or an empty batch
-            const bool ok = Flush(error) && commit(lane, error);
+            const bool ok = commitEarlier(error) && commit(lane, error);
             lane.SetBatch(handedOver_);
             return ok;
         }
@@ -113,17 +117,46 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     bool Flush(QString* error) override {
-        const int other = 1 - current_;
-        return laneCount_ == 1 || !lanes_[other].HandedOver() || commit(lanes_[other], error);
+        const bool ok = commitEarlier(error);
+        makeDurable();
+        return ok;
     }
 
     void Rollback() override {
         for (int i = 0; i < laneCount_; ++i)
             lanes_[i].Discard();
         pending_.Drop();
+        makeDurable();
     }
 
   private:
+    // Commits the batch handed over before the current one, if any.
+    bool commitEarlier(QString* error) {
+        const int other = 1 - current_;
+        return laneCount_ == 1 || !lanes_[other].HandedOver() || commit(lanes_[other], error);
+    }
+
+    static bool exec(PGconn* pg, const char* sql) {
+        const PgResult r(PQexec(pg, sql));
+        return PQresultStatus(r.get()) == PGRES_COMMAND_OK ||
+               PQresultStatus(r.get()) == PGRES_TUPLES_OK;
+    }
+
+    // Waits until what the load committed is on disk (or wherever the server's own setting of
+    // synchronous_commit asks for): a transaction committed with that setting brings the
+    // write-ahead log up to its commit, which follows every batch committed before it.
+    void makeDurable() {
+        if (!lazyCommits_)
+            return;
+        lazyCommits_ = false;
+        for (PGconn* pg : {first_, second_.get()}) {
+            if (pg != nullptr && PQstatus(pg) == CONNECTION_OK &&
+                PQtransactionStatus(pg) == PQTRANS_IDLE && exec(pg, "RESET synchronous_commit") &&
+                exec(pg, "SELECT txid_current()"))
+                return;
+        }
+    }
+
     bool commit(CopyLane& lane, QString* error) {
         std::vector<LateRejection> refused;
         if (!lane.Commit(&refused, error))
@@ -254,6 +287,7 @@ class PostgresCopySink final : public TableSinkBase {
             // outweighs what the server's CSV reading costs it more (with one process, the
             // server alone sets the pace: the binary form is the cheaper one for it).
             statements_.csvCopy = csvCopy_;
+            exec(second_.get(), "SET synchronous_commit TO off");
             secondStopCut_ = CutOnStop(second_.get());
             lanes_[1].Start(second_.get(), &statements_, &Replay());
             laneCount_ = 2;
@@ -263,6 +297,8 @@ class PostgresCopySink final : public TableSinkBase {
     static constexpr std::chrono::seconds kSecondConnectWait{10};
     static constexpr int kRowsPerStep = 1024;
 
+    PGconn* first_ = nullptr;   // the connection of the load's first batch
+    bool lazyCommits_ = false;  // batches were committed without waiting for the disk
     CopyLane::Statements statements_;
     QByteArray csvCopy_;  // the COPY in CSV form, where the table and file allow it
     std::array<CopyLane, 2> lanes_;
