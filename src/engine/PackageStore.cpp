@@ -38,6 +38,12 @@ QString NormalizedGuid(const QString& text) {
     return id.toString(QUuid::WithBraces).toUpper();
 }
 
+// Names of one package: the same letters whatever their case, for every alphabet (the servers'
+// lower() knows only ASCII letters on some of them, so names are compared here).
+QString NameKey(const QString& name) {
+    return name.toCaseFolded();
+}
+
 QString NotStored(const QString& name) {
     return QStringLiteral("Package '%1' is not stored on this server").arg(name);
 }
@@ -102,14 +108,18 @@ bool PackageStore::Versions(const QString& name, QList<StoredPackageVersion>* ve
                             QString* error) {
     versions->clear();
     DbRecordset rs;
-    if (!rs.Open(QStringLiteral("SELECT name, id, versionid, description, createdate, owner FROM "
-                                "%1 WHERE lower(name) = lower(?)")
-                     .arg(Table()),
-                 *connection_, {name}))
+    // Only the versions' descriptions are read here, never their documents.
+    if (!rs.Open(
+            QStringLiteral("SELECT name, id, versionid, description, createdate, owner FROM %1")
+                .arg(Table()),
+            *connection_))
         return Fail(error, rs.LastError());
+    const QString key = NameKey(name);
     for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
         StoredPackageVersion v;
         v.name = rs.Field(0).toString();
+        if (NameKey(v.name) != key)
+            continue;
         v.id = rs.Field(1).toString();
         v.versionId = rs.Field(2).toString();
         v.description = rs.Field(3).toString();
@@ -200,13 +210,13 @@ bool PackageStore::Names(QStringList* names, QString* error) {
     DbRecordset rs;
     if (!rs.Open(QStringLiteral("SELECT name, createdate FROM %1").arg(Table()), *connection_))
         return Fail(error, rs.LastError());
-    QHash<QString, QPair<QDateTime, QString>> newest;  // by lower-case name
+    QHash<QString, QPair<QDateTime, QString>> newest;  // by NameKey
     for (rs.MoveFirst(); !rs.IsEOF(); rs.MoveNext()) {
         const QString name = rs.Field(0).toString();
         const QDateTime time = TimeFrom(rs.Field(1));
-        auto it = newest.find(name.toLower());
+        auto it = newest.find(NameKey(name));
         if (it == newest.end())
-            newest.insert(name.toLower(), {time, name});
+            newest.insert(NameKey(name), {time, name});
         else if (time > it->first)
             *it = {time, name};
     }
@@ -219,13 +229,23 @@ bool PackageStore::Names(QStringList* names, QString* error) {
 }
 
 bool PackageStore::Remove(const QString& name, int* removed, QString* error) {
-    int rows = 0;
-    if (!connection_->Execute(
-            QStringLiteral("DELETE FROM %1 WHERE lower(name) = lower(?)").arg(Table()), {name},
-            &rows))
-        return Fail(error, connection_->ErrorText());
+    QList<StoredPackageVersion> versions;
+    if (!Versions(name, &versions, error))
+        return false;
+    QStringList spellings;  // of the name, as stored
+    for (const StoredPackageVersion& v : versions)
+        if (!spellings.contains(v.name))
+            spellings << v.name;
+    int total = 0;
+    for (const QString& spelling : spellings) {
+        int rows = 0;
+        if (!connection_->Execute(QStringLiteral("DELETE FROM %1 WHERE name = ?").arg(Table()),
+                                  {spelling}, &rows))
+            return Fail(error, connection_->ErrorText());
+        total += rows;
+    }
     if (removed)
-        *removed = rows;
+        *removed = total;
     return true;
 }
 

@@ -117,6 +117,27 @@ TEST_P(Server, StoreKeepsVersionsLoadsTheNewestAndDeletesEveryVersion) {
     ASSERT_TRUE(store.Remove("SALES_loadDW", &removed, &error));
     EXPECT_EQ(removed, 2);
     EXPECT_FALSE(store.Load("Sales_LoadDW", {}, &xml, nullptr, &error));
+
+    // Letter case counts for no alphabet, on every server; other letters do.
+    ASSERT_TRUE(
+        store.Store("Ölimport_Straße", "", Document("Ölimport_Straße", {}), &first, &error));
+    ASSERT_TRUE(
+        store.Store("ÖLIMPORT_STRAẞE", "", Document("ÖLIMPORT_STRAẞE", {}), &second, &error));
+    ASSERT_TRUE(
+        store.Store("Olimport_Strasse", "", Document("Olimport_Strasse", {}), &other, &error));
+    EXPECT_EQ(first.id, second.id);
+    EXPECT_NE(first.id, other.id);
+    ASSERT_TRUE(store.Versions("ölimport_straße", &versions, &error));
+    EXPECT_EQ(versions.size(), 2);
+    QStringList names;
+    ASSERT_TRUE(store.Names(&names, &error));
+    EXPECT_EQ(names, QStringList({"O'Hara_Init", "Olimport_Strasse", "ÖLIMPORT_STRAẞE"}));
+    ASSERT_TRUE(store.Remove("öLIMPORT_strasSE", &removed, &error));
+    EXPECT_EQ(removed, 0);
+    ASSERT_TRUE(store.Remove("öLIMPORT_straße", &removed, &error));
+    EXPECT_EQ(removed, 2);
+    ASSERT_TRUE(store.Names(&names, &error));
+    EXPECT_EQ(names, QStringList({"O'Hara_Init", "Olimport_Strasse"}));
 }
 
 TEST_P(Server, ExecuteSqlAndCopyRows) {
