@@ -287,7 +287,8 @@ class PostgresCopySink final : public TableSinkBase {
             // outweighs what the server's CSV reading costs it more (with one process, the
             // server alone sets the pace: the binary form is the cheaper one for it).
             statements_.csvCopy = csvCopy_;
-            exec(second_.get(), "SET synchronous_commit TO off");
+            if (exec(second_.get(), "SET synchronous_commit TO off"))
+                lazyCommits_ = true;
             secondStopCut_ = CutOnStop(second_.get());
             lanes_[1].Start(second_.get(), &statements_, &Replay());
             laneCount_ = 2;
