@@ -275,6 +275,75 @@ TEST_P(TableBulkSink, OverlappingBatchesCommitInOrder) {
     }
 }
 
+// Into a table with a key, two batches loaded at once may hold one key: whichever server process
+// stores it first, the rows end as a load of one batch after the other leaves them (the earlier
+// batch's row stays, the later one's is refused), and neither waits for the other for ever. Here
+// the first batch is slowed down before its last key, which the second batch stores at once.
+TEST_P(TableBulkSink, BatchesSharingKeysEndAsIfLoadedInTurn) {
+    if (GetParam() != Backend::PostgreSQL)
+        GTEST_SKIP();
+    for (const bool replay : {false, true}) {
+        SCOPED_TRACE(replay ? "rows read again" : "rows kept");
+        ASSERT_TRUE(wh->Exec("DROP TABLE IF EXISTS keyed") &&
+                    wh->Exec("CREATE OR REPLACE FUNCTION pendrill_nap(n INTEGER) RETURNS BOOLEAN "
+                             "LANGUAGE sql AS 'SELECT n <> 1 OR pg_sleep(0.3) IS NOT NULL'") &&
+                    wh->Exec("CREATE TABLE keyed (id INTEGER PRIMARY KEY, n INTEGER "
+                             "CHECK (pendrill_nap(n)))"));
+        QString error, reason;
+        auto sink = OpenTableBulkSink(wh->Open(), "keyed");
+        std::vector<std::vector<Row>> sent(1);
+        if (replay)
+            sink->SetRowReplay([&](qint64 batch, int row, std::vector<QByteArray>* values,
+                                   std::vector<bool>* nulls) {
+                *values = sent.at(batch).at(row).values;
+                nulls->assign(values->size(), false);
+                return true;
+            });
+        ASSERT_TRUE(sink && sink->Begin({}, 2, &error)) << error.toStdString();
+        auto batch = [&](const std::vector<int>& ids, int slowAt) {
+            for (const int id : ids) {
+                const Row row{{QByteArray::number(id), id == slowAt ? "1" : "0"}, {}};
+                EXPECT_EQ(add(*sink, row, &reason), BulkRowSink::RowResult::Accepted);
+                sent.back().push_back(row);
+            }
+            sent.emplace_back();
+            return sink->CommitBatch(&error);
+        };
+        // The first batch goes alone (the second connection is not there yet); the second and
+        // third go at once.
+        std::vector<int> first, second, third = {9999}, fourth;
+        for (int id = 1; id <= 1000; ++id)
+            first.push_back(id);
+        for (int id = 1001; id <= 2000; ++id)
+            second.push_back(id);
+        second.push_back(9999);
+        for (int id = 2001; id <= 3000; ++id)
+            third.push_back(id);
+        third.push_back(10);
+        for (int id = 3001; id <= 3100; ++id)
+            fourth.push_back(id);
+        fourth.push_back(2500);
+        ASSERT_TRUE(batch(first, 0)) << error.toStdString();
+        ASSERT_TRUE(batch(second, 2000)) << error.toStdString();
+        ASSERT_TRUE(batch(third, 0)) << error.toStdString();
+        ASSERT_TRUE(batch(fourth, 0) && sink->Flush(&error)) << error.toStdString();
+        std::vector<std::vector<BulkRowSink::LateRejection>> committed;
+        for (auto& b : sink->TakeCommittedBatches())
+            committed.push_back(std::move(b));
+        sink.reset();
+        ASSERT_EQ(committed.size(), 4u);
+        EXPECT_TRUE(committed[0].empty());
+        EXPECT_TRUE(committed[1].empty());
+        ASSERT_EQ(committed[2].size(), 2u);
+        EXPECT_EQ(committed[2][0].fields, QStringList({"9999", "0"}));
+        EXPECT_EQ(committed[2][1].fields, QStringList({"10", "0"}));
+        ASSERT_EQ(committed[3].size(), 1u);
+        EXPECT_EQ(committed[3][0].fields, QStringList({"2500", "0"}));
+        EXPECT_EQ(QueryRows(*wh->Open(), "SELECT count(*), sum(id), sum(n) FROM keyed"),
+                  QStringList({"3101|" + QString::number(3100 * 3101 / 2 + 9999) + "|1"}));
+    }
+}
+
 PENDRILL_ON_ALL_SERVERS(TableBulkSink);
 
 class EmbeddedBulkSink : public EmptyWarehouseTest {};

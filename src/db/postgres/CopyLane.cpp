@@ -58,6 +58,8 @@ void CopyLane::HandOver() {
     if (rows_ == 0 || handedOver_)
         return;
     handedOver_ = true;
+    if (setAside_)  // sent when it is committed
+        return;
     if (binaryBatch_)
         AppendBinaryCopyTrailer(binary_);
     stream(true);
@@ -69,15 +71,17 @@ bool CopyLane::Commit(std::vector<BulkRowSink::LateRejection>* refused, QString*
         clearBatch();
         return true;
     }
-    HandOver();
     // The COPY is a transaction of its own: its end commits the batch.
-    const bool copied = !streamFailed_ && endCopy(nullptr, nullptr);
+    bool copied;
+    if (setAside_) {
+        copied = sendAgain();
+    } else {
+        HandOver();
+        copied = !streamFailed_ && endCopy(nullptr, nullptr);
+    }
     bool ok = true;
     if (!copied) {
-        endCopy("cancelled", nullptr);
-        collectCopyResult(nullptr);
-        if (inTransaction_)
-            command("ROLLBACK", nullptr);
+        endFailedCopy();
         if (PQstatus(pg_) != CONNECTION_OK) {
             *error = QString::fromUtf8(PQerrorMessage(pg_)).trimmed();
             ok = false;
@@ -86,18 +90,90 @@ bool CopyLane::Commit(std::vector<BulkRowSink::LateRejection>* refused, QString*
             *error = QStringLiteral("the batch was not stored: the load was stopped");
             ok = false;
         } else {
-            ok = loadRowByRow(refused, error);
+            const bool bounded = static_cast<bool>(clearWay_);
+            if (bounded) {  // out of the way of another lane's rows, waiting for others only
+                clearWay_();
+                command("SET lock_timeout = 0", nullptr);
+            }
+            // A batch that only waited too long is sent again whole; one the server refused is
+            // stored row by row.
+            if (bounded && failureState_ == "55P03") {
+                copied = sendAgain();
+                if (!copied)
+                    endFailedCopy();
+            }
+            if (!copied)
+                ok = loadRowByRow(refused, error);
+            if (bounded)
+                command(QByteArray("SET lock_timeout = '") + kLockWait + "'", nullptr);
         }
     }
     clearBatch();
     return ok;
 }
 
-void CopyLane::Discard() {
+void CopyLane::BoundWaits(std::function<void()> clearWay) {
+    clearWay_ = std::move(clearWay);
+}
+
+void CopyLane::SetAside() {
+    if (rows_ == 0 || setAside_)
+        return;
+    endFailedCopy();
+    setAside_ = true;
+    streamFailed_ = false;
+    records_ = {};
+    binary_.resize(0);
+    if (!keepsText())
+        buffer_.resize(0);
+    sent_ = 0;
+}
+
+// Cancels a COPY still open and rolls back what it stored.
+void CopyLane::endFailedCopy() {
     endCopy("cancelled", nullptr);
     collectCopyResult(nullptr);
     if (inTransaction_)
         command("ROLLBACK", nullptr);
+}
+
+// Sends every row of the batch again, as text, in a COPY of its own, and ends it. False when the
+// server did not store them.
+bool CopyLane::sendAgain() {
+    QByteArray text;
+    if (keepsText()) {
+        text = buffer_;
+    } else {
+        std::vector<QByteArray> values;
+        std::vector<bool> nulls;
+        std::vector<BulkField> fields;
+        QString reason;
+        for (int row = 0; row < rows_; ++row) {
+            if (!rowValues(row, &values, &nulls))
+                return false;
+            fields.resize(values.size());
+            for (size_t i = 0; i < values.size(); ++i)
+                fields[i] = {QByteArrayView(values[i]), nulls[i]};
+            AppendCopyRow(text, fields.data(), static_cast<int>(fields.size()), &reason);
+        }
+    }
+    const PgResult r(PQexec(pg_, statements_->copy.constData()));
+    copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
+    if (!copying_) {
+        failureState_ = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+        return false;
+    }
+    for (qsizetype at = 0; at < text.size();) {
+        const int n = static_cast<int>(std::min<qsizetype>(text.size() - at, 1 << 20));
+        if (PQputCopyData(pg_, text.constData() + at, n) != 1)
+            return false;
+        at += n;
+    }
+    return endCopy(nullptr, nullptr);
+}
+
+void CopyLane::Discard() {
+    endFailedCopy();
     clearBatch();
 }
 
@@ -195,6 +271,13 @@ bool CopyLane::command(const char* sql, QString* error) {
 bool CopyLane::stream(bool all) {
     if (streamFailed_)
         return false;
+    if (setAside_) {  // the rows are sent when the batch is committed
+        records_ = {};
+        if (!keepsText())
+            buffer_.resize(0);
+        binary_.resize(0);
+        return true;
+    }
     constexpr qsizetype chunk = 128 * 1024;
     if (!records_.isEmpty() && (all || records_.size() >= chunk)) {
         if (!send(records_))
@@ -225,6 +308,7 @@ bool CopyLane::send(QByteArrayView data) {
         const PgResult r(PQexec(pg_, copy.constData()));
         copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
         if (!copying_) {
+            failureState_ = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
             streamFailed_ = true;
             return false;
         }
@@ -257,6 +341,8 @@ bool CopyLane::collectCopyResult(QString* error) {
     bool ok = true;
     while (const PgResult res{PQgetResult(pg_)}) {
         if (PQresultStatus(res.get()) != PGRES_COMMAND_OK) {
+            if (ok)
+                failureState_ = PQresultErrorField(res.get(), PG_DIAG_SQLSTATE);
             ok = false;
             if (error != nullptr)
                 *error = QString::fromUtf8(PQresultErrorMessage(res.get())).trimmed();
@@ -273,6 +359,8 @@ void CopyLane::clearBatch() {
     sent_ = 0;
     streamFailed_ = false;
     handedOver_ = false;
+    setAside_ = false;
+    failureState_.clear();
     binary_.resize(0);
     records_ = {};
     lineEnd_ = LineEnd::Unknown;

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,18 @@ class CopyLane {
     // The number of the batch the lane fills next, as the row replay counts batches.
     void SetBatch(qint64 batch) { batch_ = batch; }
 
+    // For a table whose unique or exclusion indexes can make one lane's rows wait for another's:
+    // the connection's waits for locks end after kLockWait, and before the lane stores a batch
+    // again (the server refused it, or a wait ended so), `clearWay` is called to set aside the
+    // batch another lane holds, which may be what it waited for; the lane then waits for other
+    // sessions as long as they take.
+    static constexpr const char* kLockWait = "200ms";
+    void BoundWaits(std::function<void()> clearWay);
+
+    // Takes back the batch handed over (its COPY is cancelled, nothing of it stays) and keeps it
+    // to be sent again, whole, when it is committed.
+    void SetAside();
+
     // Adds a row to the batch; false with `reason` when the row cannot go by COPY at all.
     // `record`, when not empty, is the row's own CSV record (BulkRowSink::AddRecord).
     bool AddRow(const BulkField* fields, int count, QByteArrayView record, QString* reason);
@@ -73,6 +86,8 @@ class CopyLane {
     bool collectCopyResult(QString* error);
     void clearBatch();
     bool loadRowByRow(std::vector<BulkRowSink::LateRejection>* refused, QString* error);
+    bool sendAgain();
+    void endFailedCopy();
     bool keepsText() const { return replay_ == nullptr || !*replay_; }
     bool rowValues(int row, std::vector<QByteArray>* values, std::vector<bool>* nulls) const;
 
@@ -93,6 +108,9 @@ class CopyLane {
     bool inTransaction_ = false;
     bool streamFailed_ = false;
     bool handedOver_ = false;
+    bool setAside_ = false;             // the batch is to be sent again when it is committed
+    QByteArray failureState_;           // the SQLSTATE of the last COPY that failed
+    std::function<void()> clearWay_;    // while waits for locks are bounded
     std::vector<qsizetype> rowStarts_;  // of each row's text in buffer_, when keepsText()
     std::vector<BulkField> split_;      // the fields of a record the caller left whole
     std::string splitText_;

@@ -68,8 +68,13 @@ class PostgresCopySink final : public TableSinkBase {
         laneCount_ = 1;
         // The second connection is set up while the first batch is read and sent; a load of a
         // single batch never waits for it.
-        if (rowsNeverWait(pg, table))
+        const Waits waits = rowWaits(pg, table);
+        if (waits != Waits::Always) {
             connectAgain(pg);
+            boundedWaits_ = waits == Waits::OnKeys;
+            if (boundedWaits_ && !boundWaits(lanes_[0], pg))
+                pending_.Drop();  // one connection, which waits for nobody of its own
+        }
         current_ = 0;
         handedOver_ = 0;
         lanes_[0].SetBatch(0);
@@ -136,8 +141,8 @@ class PostgresCopySink final : public TableSinkBase {
         return laneCount_ == 1 || !lanes_[other].HandedOver() || commit(lanes_[other], error);
     }
 
-    static bool exec(PGconn* pg, const char* sql) {
-        const PgResult r(PQexec(pg, sql));
+    static bool exec(PGconn* pg, const QByteArray& sql) {
+        const PgResult r(PQexec(pg, sql.constData()));
         return PQresultStatus(r.get()) == PGRES_COMMAND_OK ||
                PQresultStatus(r.get()) == PGRES_TUPLES_OK;
     }
@@ -224,20 +229,40 @@ class PostgresCopySink final : public TableSinkBase {
         return types;
     }
 
-    // Whether rows inserted by one transaction can never make another one's inserts wait: an
+    // Whether rows inserted by one transaction can make another one's inserts wait. Never: an
     // ordinary table with no unique or exclusion index and no trigger of its own (the triggers
-    // behind foreign keys only share-lock the rows they point at).
-    static bool rowsNeverWait(PGconn* pg, const QByteArray& table) {
+    // behind foreign keys only share-lock the rows they point at). On keys: such a table with a
+    // unique or exclusion index, where a row waits for another transaction's row of the same key
+    // to be committed or rolled back. Always (or cannot tell): anything else, which gets no
+    // second connection.
+    enum class Waits { Never, OnKeys, Always };
+    static Waits rowWaits(PGconn* pg, const QByteArray& table) {
         const char* params[] = {table.constData()};
         const PgResult r(PQexecParams(
             pg,
-            "SELECT c.relkind = 'r' AND NOT EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = "
-            "c.oid AND (i.indisunique OR i.indisexclusion)) AND NOT EXISTS (SELECT 1 FROM "
-            "pg_trigger t WHERE t.tgrelid = c.oid AND NOT t.tgisinternal) FROM pg_class c WHERE "
-            "c.oid = $1::regclass",
+            "SELECT c.relkind = 'r' AND NOT EXISTS (SELECT 1 FROM pg_trigger t WHERE t.tgrelid = "
+            "c.oid AND NOT t.tgisinternal), EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = "
+            "c.oid AND (i.indisunique OR i.indisexclusion)) FROM pg_class c WHERE c.oid = "
+            "$1::regclass",
             1, nullptr, params, nullptr, nullptr, 0));
-        return PQresultStatus(r.get()) == PGRES_TUPLES_OK && PQntuples(r.get()) == 1 &&
-               QByteArrayView(PQgetvalue(r.get(), 0, 0)) == "t";
+        if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
+            QByteArrayView(PQgetvalue(r.get(), 0, 0)) != "t")
+            return Waits::Always;
+        return QByteArrayView(PQgetvalue(r.get(), 0, 1)) == "t" ? Waits::OnKeys : Waits::Never;
+    }
+
+    // Where a batch's rows can wait for those of the batch after it on the other lane (a key in
+    // both, stored first by the later one), the two would wait for each other through the
+    // client, which commits the later batch only after the earlier one. So waits for locks end
+    // after a while, and before a lane stores its batch again, the other lane's batch (always a
+    // later one: batches are committed in order) is set aside and sent again when its turn comes:
+    // the keys end up as a load of one batch after the other leaves them.
+    bool boundWaits(CopyLane& lane, PGconn* pg) {
+        if (!exec(pg, QByteArray("SET lock_timeout = '") + CopyLane::kLockWait + "'"))
+            return false;
+        CopyLane* other = &lane == &lanes_[0] ? &lanes_[1] : &lanes_[0];
+        lane.BoundWaits([other] { other->SetAside(); });
+        return true;
     }
 
     // Starts a second connection with the settings of `pg` (server, database, login), speaking
@@ -281,6 +306,9 @@ class PostgresCopySink final : public TableSinkBase {
         if (pending_.Finish(PendingConnection::Clock::now() + kSecondConnectWait, &why))
             second_ = pending_.Take();
         pending_.Drop();
+        // Where rows wait on keys, a connection whose waits cannot be bounded is not used.
+        if (second_ && boundedWaits_ && !boundWaits(lanes_[1], second_.get()))
+            second_.reset();
         if (second_) {
             // With two server processes storing batches at once, the processors are shared by
             // them and the client, and what the client spares by sending records as they stand
@@ -298,8 +326,9 @@ class PostgresCopySink final : public TableSinkBase {
     static constexpr std::chrono::seconds kSecondConnectWait{10};
     static constexpr int kRowsPerStep = 1024;
 
-    PGconn* first_ = nullptr;   // the connection of the load's first batch
-    bool lazyCommits_ = false;  // batches were committed without waiting for the disk
+    PGconn* first_ = nullptr;    // the connection of the load's first batch
+    bool lazyCommits_ = false;   // batches were committed without waiting for the disk
+    bool boundedWaits_ = false;  // the lanes' waits for locks end (boundWaits)
     CopyLane::Statements statements_;
     QByteArray csvCopy_;  // the COPY in CSV form, where the table and file allow it
     std::array<CopyLane, 2> lanes_;
