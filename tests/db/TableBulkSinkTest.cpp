@@ -30,6 +30,16 @@ std::vector<BulkRowSink::LateRejection> commit(BulkRowSink& sink, QString* error
     return refused;
 }
 
+// A row replay that gives the rows of `sent` again, batch by batch.
+BulkRowSink::RowReplay replayOf(const std::vector<std::vector<Row>>& sent) {
+    return
+        [&sent](qint64 batch, int row, std::vector<QByteArray>* values, std::vector<bool>* nulls) {
+            *values = sent.at(batch).at(row).values;
+            nulls->assign(values->size(), false);
+            return true;
+        };
+}
+
 QStringList readBack(const Warehouse& where) {
     return QueryRows(*where.Open(), "SELECT id, name, amount FROM stage ORDER BY id");
 }
@@ -221,12 +231,7 @@ TEST_P(TableBulkSink, OverlappingBatchesCommitInOrder) {
         auto sink = OpenTableBulkSink(wh->Open(), "stage");
         std::vector<std::vector<Row>> sent(1);  // the rows of each batch handed over
         if (replay)
-            sink->SetRowReplay([&](qint64 batch, int row, std::vector<QByteArray>* values,
-                                   std::vector<bool>* nulls) {
-                *values = sent.at(batch).at(row).values;
-                nulls->assign(values->size(), false);
-                return true;
-            });
+            sink->SetRowReplay(replayOf(sent));
         ASSERT_TRUE(sink && sink->Begin({}, 3, &error)) << error.toStdString();
         auto commitBatch = [&] {
             sent.emplace_back();
@@ -278,7 +283,7 @@ TEST_P(TableBulkSink, OverlappingBatchesCommitInOrder) {
 // Into a table with a key, two batches loaded at once may hold one key: whichever server process
 // stores it first, the rows end as a load of one batch after the other leaves them (the earlier
 // batch's row stays, the later one's is refused), and neither waits for the other for ever. Here
-// the first batch is slowed down before its last key, which the second batch stores at once.
+// the second batch is slowed down before its last key, which the third stores at once.
 TEST_P(TableBulkSink, BatchesSharingKeysEndAsIfLoadedInTurn) {
     if (GetParam() != Backend::PostgreSQL)
         GTEST_SKIP();
@@ -293,12 +298,7 @@ TEST_P(TableBulkSink, BatchesSharingKeysEndAsIfLoadedInTurn) {
         auto sink = OpenTableBulkSink(wh->Open(), "keyed");
         std::vector<std::vector<Row>> sent(1);
         if (replay)
-            sink->SetRowReplay([&](qint64 batch, int row, std::vector<QByteArray>* values,
-                                   std::vector<bool>* nulls) {
-                *values = sent.at(batch).at(row).values;
-                nulls->assign(values->size(), false);
-                return true;
-            });
+            sink->SetRowReplay(replayOf(sent));
         ASSERT_TRUE(sink && sink->Begin({}, 2, &error)) << error.toStdString();
         auto batch = [&](const std::vector<int>& ids, int slowAt) {
             for (const int id : ids) {
