@@ -20,10 +20,10 @@ namespace {
 
 // PostgreSQL: each batch goes to the server as one COPY in its own transaction (see CopyLane).
 //
-// Where rows of one batch cannot wait for rows of another (a plain table: no unique or exclusion
-// index, no trigger of its own), the load uses a second connection: while the server stores one
-// batch, the next one is read and sent on the other connection, and the server's work is spread
-// over two processes. Batches are still committed one after the other in the file's order: a
+// Into an ordinary table without triggers of its own, the load uses a second connection: while
+// the server stores one batch, the next one is read and sent on the other connection, and the
+// server's work is spread over two processes (where rows can wait for each other's keys, see
+// boundWaits). Batches are still committed one after the other in the file's order: a
 // batch is committed only after the one before it, and when that one ends the load (too many
 // refused rows, a lost connection), the next is rolled back.
 class PostgresCopySink final : public TableSinkBase {
