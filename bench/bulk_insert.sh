@@ -2,7 +2,7 @@
 # Bulk insert of a generated CSV file (1,000,000 rows by default, ROWS=n to change; BATCH=n rows
 # per batch, 50,000 by default; SHAPE=typed for 10 columns of many types, SHAPE=zoned for time
 # stamps with time zones, times, UUIDs and JSON, instead of the 8 mostly text columns; see
-# bench/gen_csv.py):
+# bench/gen_csv.py; KEY=1 makes id the table's primary key):
 #   embedded server: Pendrill's BulkInsert task  vs  sqlite3's .import of the same file
 #   PostgreSQL:      Pendrill's BulkInsert task  vs  psql's \copy of the same file
 # into the same table, PAIRS times in turn (3 by default), each load into a new table. Prints the
@@ -46,6 +46,11 @@ case $shape in
            at_time TIME, ref UUID, payload JSONB, source TEXT, note TEXT)"
         columns=8 ;;
     *) echo "SHAPE is orders, typed or zoned" >&2; exit 2 ;;
+esac
+case ${KEY:-0} in
+    0) ;;
+    1) table_sql=${table_sql/id INTEGER,/id INTEGER PRIMARY KEY,} ;;
+    *) echo "KEY is 0 or 1" >&2; exit 2 ;;
 esac
 
 echo "generating $rows rows..."

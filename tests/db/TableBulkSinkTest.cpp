@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <map>
 
 #include "db/DbInterface.h"
 #include "db/TableBulkSink.h"
@@ -397,6 +398,64 @@ TEST_P(EmbeddedBulkSink, ValuesStoredAsTextAndJournalRestored) {
     c.reset();
     EXPECT_EQ(QDir(home.file("servers/wh")).entryList(QDir::Files).filter("-journal"),
               QStringList());
+}
+
+// Into a table that can refuse rows, rows still go in groups; a group the table refuses goes again
+// row by row, and each refused row is told, by its number in the batch, when the batch is
+// committed. A group the table does not refuse, and a table with a trigger, lose nothing.
+TEST_P(EmbeddedBulkSink, RowsOfARefusedGroupAreToldAtCommit) {
+    ASSERT_TRUE(
+        wh->Exec("CREATE TABLE k (id INTEGER PRIMARY KEY, name TEXT NOT NULL, n INTEGER "
+                 "CHECK (n >= 0))"));
+    QString error, reason;
+    auto sink = OpenTableBulkSink(wh->Open(), "k");
+    ASSERT_TRUE(sink->Begin({}, 3, &error)) << error.toStdString();
+    EXPECT_TRUE(sink->RejectsAtCommit());
+    std::map<int, Row> bad = {{50, {{"7", "dup", "1"}, {}}},
+                              {70, {{"1070", "", "1"}, {false, true, false}}},
+                              {300, {{"1300", "x", "-1"}, {}}},
+                              {320, {{"10", "dup", "1"}, {}}}};
+    for (int batch = 0; batch < 2; ++batch) {
+        for (int row = 0; row < 350; ++row) {
+            const int id = batch * 1000 + row;
+            const Row row_ = bad.count(row) && batch == 0
+                                 ? bad[row]
+                                 : Row{{QByteArray::number(id), "n", "1"}, {}};
+            EXPECT_EQ(add(*sink, row_, &reason), BulkRowSink::RowResult::Accepted) << row;
+        }
+        const auto late = commit(*sink, &error);
+        if (batch == 1) {
+            EXPECT_TRUE(late.empty());
+            break;
+        }
+        ASSERT_EQ(late.size(), 4u) << error.toStdString();
+        int i = 0;
+        for (const auto& [row, values] : bad) {
+            EXPECT_EQ(late[i].row, row);
+            EXPECT_FALSE(late[i].reason.isEmpty());
+            EXPECT_EQ(late[i].fields.size(), 3);
+            EXPECT_EQ(late[i].fields[0], QString::fromLatin1(values.values[0]));
+            ++i;
+        }
+        EXPECT_TRUE(late[1].fields[1].isNull());
+    }
+    sink.reset();
+    EXPECT_EQ(QueryRows(*wh->Open(), "SELECT count(*), sum(id) FROM k"),
+              QStringList({QString("696|%1").arg(349 * 350 / 2 - 50 - 70 - 300 - 320 + 1000 * 350 +
+                                                 349 * 350 / 2)}));
+
+    // With a trigger every row goes on its own, refused at once.
+    ASSERT_TRUE(wh->Exec("CREATE TABLE log (id INTEGER)") &&
+                wh->Exec("CREATE TRIGGER k_log AFTER INSERT ON k BEGIN INSERT INTO log VALUES "
+                         "(new.id); END"));
+    sink = OpenTableBulkSink(wh->Open(), "k");
+    ASSERT_TRUE(sink->Begin({}, 3, &error)) << error.toStdString();
+    EXPECT_FALSE(sink->RejectsAtCommit());
+    EXPECT_EQ(add(*sink, {{"5000", "n", "1"}, {}}, &reason), BulkRowSink::RowResult::Accepted);
+    EXPECT_EQ(add(*sink, {{"5000", "n", "1"}, {}}, &reason), BulkRowSink::RowResult::Rejected);
+    EXPECT_TRUE(commit(*sink, &error).empty());
+    sink.reset();
+    EXPECT_EQ(QueryRows(*wh->Open(), "SELECT count(*) FROM log"), QStringList({"1"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, EmbeddedBulkSink, ::testing::Values(Backend::Embedded),

@@ -83,14 +83,18 @@ class SqliteSink final : public TableSinkBase {
                                    &type, nullptr, nullptr, nullptr, nullptr) == SQLITE_OK &&
                                NumericAffinity(type));
         }
-        // Rows go in groups through one statement when nothing in the table can refuse a row, so
-        // that each row is known to be accepted when it is handed over.
+        // Rows go in groups through one statement into an ordinary table. Where the table can
+        // refuse a row, a group it refuses (which leaves nothing behind) goes again one row at a
+        // time, and the rows refused then are told when the batch is committed.
         const int columnCount = static_cast<int>(columns_.size());
         const int variables = sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, -1);
         groupRows_ = columnCount > 0 ? std::min(kGroupRows, variables / columnCount) : 0;
-        if (groupRows_ < 2 || !NothingRefusesRows() ||
+        const Refusals refusals = rowRefusals();
+        if (groupRows_ < 2 || refusals == Refusals::Unknown ||
             !prepareInsert(groupRows_, &groupStatement_, nullptr))
             groupRows_ = 0;
+        lateRefusals_ = groupRows_ > 0 && refusals == Refusals::Possible;
+        refused_.clear();
         relaxDurability();
         return true;
     }
@@ -106,6 +110,8 @@ class SqliteSink final : public TableSinkBase {
         // The first row of a batch is stored at once, so that a database that cannot be written
         // (read-only, locked) stops the load at that row.
         if (groupRows_ > 0 && rowsInTransaction_ > 0 && GroupFits(fields, count)) {
+            if (held_.empty())
+                heldFirstRow_ = rowsInTransaction_;
             for (int i = 0; i < count; ++i) {
                 const BulkField& f = fields[i];
                 held_.push_back({heldBytes_.size(), f.text.size(), f.null});
@@ -129,12 +135,10 @@ class SqliteSink final : public TableSinkBase {
             return RowResult::Accepted;
         }
         *reason = QString::fromUtf8(sqlite3_errmsg(db_));
-        const int primary = rc & 0xff;
-        return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH ||
-                       primary == SQLITE_TOOBIG
-                   ? RowResult::Rejected
-                   : RowResult::Fatal;
+        return Refused(rc) ? RowResult::Rejected : RowResult::Fatal;
     }
+
+    bool RejectsAtCommit() const override { return lateRefusals_; }
 
     bool CommitBatch(QString* error) override {
         if (!inTransaction_) {
@@ -147,12 +151,14 @@ class SqliteSink final : public TableSinkBase {
         }
         inTransaction_ = false;
         rowsInTransaction_ = 0;
-        BatchCommitted();
+        BatchCommitted(std::move(refused_));
+        refused_.clear();
         return true;
     }
 
     void Rollback() override {
         dropHeld();
+        refused_.clear();
         if (inTransaction_)
             exec("ROLLBACK");
         inTransaction_ = false;
@@ -170,6 +176,13 @@ class SqliteSink final : public TableSinkBase {
         qsizetype size;
         bool null;
     };
+
+    // Whether SQLite's answer `rc` refuses the row rather than fails the database.
+    static bool Refused(int rc) {
+        const int primary = rc & 0xff;
+        return primary == SQLITE_CONSTRAINT || primary == SQLITE_MISMATCH ||
+               primary == SQLITE_TOOBIG;
+    }
 
     static bool GroupFits(const BulkField* fields, int count) {
         qsizetype bytes = 0;
@@ -213,31 +226,58 @@ class SqliteSink final : public TableSinkBase {
             sqlite3_bind_text(statement, index + 1, text, static_cast<int>(size), SQLITE_STATIC);
     }
 
-    // Stores the rows held for a group: all at once when the group is full, else one by one.
-    // False when the database fails (a table that refuses no row can fail in no other way), with
-    // SQLite's message in `error` and the rows of the open batch to be rolled back.
+    // Stores the rows held for a group: all at once when the group is full, else (or when the
+    // table refused the group) one by one, each row the table refuses kept to be told when the
+    // batch is committed. False when the database fails, with SQLite's message in `error` and
+    // the rows of the open batch to be rolled back.
     bool storeHeld(QString* error) {
         const int columnCount = static_cast<int>(columns_.size());
         const int rows = columnCount > 0 ? static_cast<int>(held_.size()) / columnCount : 0;
-        const bool whole = rows == groupRows_;
-        sqlite3_stmt* statement = whole ? groupStatement_.get() : statement_.get();
-        int index = 0;
-        for (const HeldValue& v : held_) {
-            bind(statement, index, index % columnCount, heldBytes_.data() + v.offset, v.size,
-                 v.null);
-            if (++index == (whole ? rows * columnCount : columnCount)) {
-                const int rc = sqlite3_step(statement);
-                sqlite3_reset(statement);
-                index = 0;
-                if (rc != SQLITE_DONE) {
+        bool ok = true;
+        if (rows == groupRows_ && rows > 0) {
+            const int rc = stepHeld(groupStatement_.get(), 0, rows);
+            if (rc == SQLITE_DONE || !lateRefusals_ || !Refused(rc)) {
+                ok = rc == SQLITE_DONE;
+                if (!ok)
                     *error = QString::fromUtf8(sqlite3_errmsg(db_));
-                    dropHeld();
-                    return false;
-                }
+                dropHeld();
+                return ok;
             }
         }
+        for (int row = 0; row < rows && ok; ++row) {
+            const int rc = stepHeld(statement_.get(), row, 1);
+            if (rc == SQLITE_DONE)
+                continue;
+            const QString why = QString::fromUtf8(sqlite3_errmsg(db_));
+            if (lateRefusals_ && Refused(rc)) {
+                QStringList values;
+                for (int i = 0; i < columnCount; ++i) {
+                    const HeldValue& v = held_[static_cast<size_t>(row * columnCount + i)];
+                    values << (v.null ? QString()
+                                      : QString::fromUtf8(heldBytes_.data() + v.offset, v.size));
+                }
+                refused_.push_back({heldFirstRow_ + row, why, values});
+                continue;
+            }
+            *error = why;
+            ok = false;
+        }
         dropHeld();
-        return true;
+        return ok;
+    }
+
+    // Steps `statement` with the held values of `rows` rows from `firstRow` on bound.
+    int stepHeld(sqlite3_stmt* statement, int firstRow, int rows) {
+        const int columnCount = static_cast<int>(columns_.size());
+        const size_t first = static_cast<size_t>(firstRow * columnCount);
+        for (int index = 0; index < rows * columnCount; ++index) {
+            const HeldValue& v = held_[first + static_cast<size_t>(index)];
+            bind(statement, index, index % columnCount, heldBytes_.data() + v.offset, v.size,
+                 v.null);
+        }
+        const int rc = sqlite3_step(statement);
+        sqlite3_reset(statement);
+        return rc;
     }
 
     void dropHeld() {
@@ -245,11 +285,14 @@ class SqliteSink final : public TableSinkBase {
         heldBytes_.clear();
     }
 
-    // Whether no insert into the table can be refused: an ordinary table (no view, no virtual
-    // table) without NOT NULL, key, unique, check or foreign-key constraints, without generated
-    // columns, type checks (STRICT), indexes or triggers. Anything not known to be so counts as
-    // refusing.
-    bool NothingRefusesRows() {
+    // Whether an insert into the table can be refused. None: an ordinary table (no view, no
+    // virtual table) without NOT NULL, key, unique, check or foreign-key constraints, without
+    // generated columns, type checks (STRICT) or indexes. Possible: such a table with some of
+    // these, where a refused insert leaves nothing behind. Unknown: anything else (triggers,
+    // conflict clauses that keep part of a statement's work or end the transaction, a table of
+    // the same name in the temporary schema, a table that cannot be read).
+    enum class Refusals { None, Possible, Unknown };
+    Refusals rowRefusals() {
         const QByteArray table = table_.toUtf8();
         // The first column of the first row of `sql`, given the table's name as ?1.
         auto first = [&](const char* sql) {
@@ -263,25 +306,28 @@ class SqliteSink final : public TableSinkBase {
             sqlite3_finalize(s);
             return answer;
         };
+        static const QRegularExpression unknownWords(QStringLiteral("\\b(VIRTUAL|CONFLICT)\\b"),
+                                                     QRegularExpression::CaseInsensitiveOption);
         static const QRegularExpression constraintWords(
-            QStringLiteral("\\b(CHECK|REFERENCES|STRICT|WITHOUT|VIRTUAL)\\b"),
+            QStringLiteral("\\b(CHECK|REFERENCES|STRICT|WITHOUT)\\b"),
             QRegularExpression::CaseInsensitiveOption);
         const QString definition = first(
             "SELECT sql FROM main.sqlite_master WHERE type = 'table' AND name = ?1 COLLATE "
             "NOCASE");
-        return !definition.isEmpty() && !definition.contains(constraintWords) &&
-               first(
-                   "SELECT count(*) FROM temp.sqlite_master WHERE name = ?1 COLLATE NOCASE OR "
-                   "tbl_name = ?1 COLLATE NOCASE") == QLatin1String("0") &&
-               first(
-                   "SELECT count(*) FROM pragma_table_xinfo(?1, 'main') WHERE \"notnull\" OR "
-                   "pk OR hidden") == QLatin1String("0") &&
-               first("SELECT count(*) FROM pragma_index_list(?1, 'main')") == QLatin1String("0") &&
-               first("SELECT count(*) FROM pragma_foreign_key_list(?1, 'main')") ==
-                   QLatin1String("0") &&
-               first(
-                   "SELECT count(*) FROM main.sqlite_master WHERE type = 'trigger' AND "
-                   "tbl_name = ?1 COLLATE NOCASE") == QLatin1String("0");
+        if (definition.isEmpty() || definition.contains(unknownWords) ||
+            first("SELECT count(*) FROM temp.sqlite_master WHERE name = ?1 COLLATE NOCASE OR "
+                  "tbl_name = ?1 COLLATE NOCASE") != QLatin1String("0") ||
+            first("SELECT count(*) FROM main.sqlite_master WHERE type = 'trigger' AND tbl_name = "
+                  "?1 COLLATE NOCASE") != QLatin1String("0"))
+            return Refusals::Unknown;
+        const bool none =
+            !definition.contains(constraintWords) &&
+            first(
+                "SELECT count(*) FROM pragma_table_xinfo(?1, 'main') WHERE \"notnull\" OR pk "
+                "OR hidden") == QLatin1String("0") &&
+            first("SELECT count(*) FROM pragma_index_list(?1, 'main')") == QLatin1String("0") &&
+            first("SELECT count(*) FROM pragma_foreign_key_list(?1, 'main')") == QLatin1String("0");
+        return none ? Refusals::None : Refusals::Possible;
     }
 
     // The first column of the first row of a pragma's answer, empty when there is none.
@@ -325,8 +371,11 @@ class SqliteSink final : public TableSinkBase {
 
     sqlite3* db_ = nullptr;
     std::unique_ptr<sqlite3_stmt, StatementDeleter> statement_, groupStatement_;
-    int groupRows_ = 0;            // 0: every row is stored on its own
-    std::vector<HeldValue> held_;  // the values of the rows of a group not stored yet
+    int groupRows_ = 0;                   // 0: every row is stored on its own
+    bool lateRefusals_ = false;           // a group the table refuses goes again row by row
+    int heldFirstRow_ = 0;                // the number of the first held row in its batch
+    std::vector<LateRejection> refused_;  // rows of the open batch the table refused
+    std::vector<HeldValue> held_;         // the values of the rows of a group not stored yet
     std::string heldBytes_;
     qint64 rowsInTransaction_ = 0;
     std::vector<bool> numeric_;
