@@ -270,9 +270,10 @@ TEST_F(BulkInsertTest, TooManyErrorsCancelTheLoad) {
 }
 
 // A sink that commits a batch only once the next one is sent gives the same rows, errors and
-// order of errors as one that commits each batch at once, also when the errors end the load.
+// order of errors as one that commits each batch at once, also when the errors end the load. A
+// row refused at commit is written to the error file as its record stands in the file.
 TEST_F(BulkInsertTest, OverlappingBatchesKeepTheFilesOrder) {
-    const QByteArray rows = "1,10\n2,late\n3,30\n4\n5,NaN\n6,late\n7,70\n";
+    const QByteArray rows = "1,10\n\"2,b\",late\n3,30\n4\n5,NaN\n6,late\n7,70\n";
     for (int maxErrors : {5, 0, 2}) {
         QList<QList<QStringList>> tables;
         QList<QStringList> errors;
@@ -289,6 +290,9 @@ TEST_F(BulkInsertTest, OverlappingBatchesKeepTheFilesOrder) {
             EXPECT_EQ(errors[0],
                       QStringList({"line 3: refused late", "line 5: expected 2 fields, found 1",
                                    "line 6: 'NaN' is not a number", "line 7: refused late"}));
+            QDomDocument doc;
+            doc.setContent(readAll(dir.filePath("Pkg_Load_Bulkload.xml")));
+            EXPECT_EQ(doc.elementsByTagName("Data").at(0).toElement().text(), "\"2,b\",late");
         }
     }
 }

@@ -89,10 +89,11 @@ class RejectedRows {
 class BatchLedger {
   public:
     BatchLedger(BulkRowSink& sink, RejectedRows& rejected, const BulkInsertTask& task, QString path,
-                QString table)
+                QString table, const FlatFileReader& file)
         : sink_(sink),
           rejected_(rejected),
           task_(task),
+          file_(file),
           path_(std::move(path)),
           table_(std::move(table)) {}
 
@@ -182,8 +183,11 @@ class BatchLedger {
                 if (late.row < 0 || late.row >= static_cast<int>(batch.lines.size()))
                     continue;
                 --stored;
+                // The record as the file has it, as for a record refused as it was read.
                 refuseNow(batch.lines[late.row], late.reason,
-                          late.fields.join(QChar::fromLatin1(task_.delimiter)));
+                          late.row < static_cast<int>(batch.spans.size())
+                              ? file_.RecordText(batch.spans[late.row])
+                              : late.fields.join(QChar::fromLatin1(task_.delimiter)));
             }
             committed_ += stored;
             while (!waiting_.empty() && failure_.isEmpty() &&
@@ -208,6 +212,7 @@ class BatchLedger {
     BulkRowSink& sink_;
     RejectedRows& rejected_;
     const BulkInsertTask& task_;
+    const FlatFileReader& file_;  // its records' text only, which another thread may read too
     const QString path_, table_;
     qint64 batchNumber_ = 0;  // of the batch being filled
     qint64 inBatch_ = 0;
@@ -274,7 +279,7 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
 
     if (task.codePage == CodePage::Utf8 && task.quote != '\0')
         sink->SetCsvSource({task.delimiter, task.quote});
-    BatchLedger ledger(*sink, rejected, task, path, table);
+    BatchLedger ledger(*sink, rejected, task, path, table, reader);
     // A sink that must store a batch row by row reads its rows again from the file, through a
     // reader of their own (the other one is busy on its thread).
     FlatFileReader again({task.delimiter, task.quote, task.codePage});
