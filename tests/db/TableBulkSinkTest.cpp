@@ -288,13 +288,20 @@ TEST_P(TableBulkSink, OverlappingBatchesCommitInOrder) {
 TEST_P(TableBulkSink, BatchesSharingKeysEndAsIfLoadedInTurn) {
     if (GetParam() != Backend::PostgreSQL)
         GTEST_SKIP();
+    // Rows kept by the sink into a table, rows read again into a partitioned one.
     for (const bool replay : {false, true}) {
-        SCOPED_TRACE(replay ? "rows read again" : "rows kept");
+        SCOPED_TRACE(replay ? "rows read again, partitioned table" : "rows kept");
+        const QString partitions =
+            replay ? " PARTITION BY RANGE (id); CREATE TABLE keyed_low PARTITION OF keyed FOR "
+                     "VALUES FROM (MINVALUE) TO (2500); CREATE TABLE keyed_high PARTITION OF "
+                     "keyed FOR VALUES FROM (2500) TO (MAXVALUE)"
+                   : "";
         ASSERT_TRUE(wh->Exec("DROP TABLE IF EXISTS keyed") &&
                     wh->Exec("CREATE OR REPLACE FUNCTION pendrill_nap(n INTEGER) RETURNS BOOLEAN "
                              "LANGUAGE sql AS 'SELECT n <> 1 OR pg_sleep(0.3) IS NOT NULL'") &&
                     wh->Exec("CREATE TABLE keyed (id INTEGER PRIMARY KEY, n INTEGER "
-                             "CHECK (pendrill_nap(n)))"));
+                             "CHECK (pendrill_nap(n)))" +
+                             partitions));
         QString error, reason;
         auto sink = OpenTableBulkSink(wh->Open(), "keyed");
         std::vector<std::vector<Row>> sent(1);

@@ -20,8 +20,8 @@ namespace {
 
 // PostgreSQL: each batch goes to the server as one COPY in its own transaction (see CopyLane).
 //
-// Into an ordinary table without triggers of its own, the load uses a second connection: while
-// the server stores one batch, the next one is read and sent on the other connection, and the
+// Into an ordinary (or partitioned) table without triggers, the load uses a second connection:
+// while the server stores one batch, the next one is read and sent on the other connection, and the
 // server's work is spread over two processes (where rows can wait for each other's keys, see
 // boundWaits). Batches are still committed one after the other in the file's order: a
 // batch is committed only after the one before it, and when that one ends the load (too many
@@ -230,20 +230,21 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     // Whether rows inserted by one transaction can make another one's inserts wait. Never: an
-    // ordinary table with no unique or exclusion index and no trigger of its own (the triggers
-    // behind foreign keys only share-lock the rows they point at). On keys: such a table with a
-    // unique or exclusion index, where a row waits for another transaction's row of the same key
-    // to be committed or rolled back. Always (or cannot tell): anything else, which gets no
-    // second connection.
+    // ordinary table, or a partitioned one of ordinary tables, with no unique or exclusion index
+    // and no trigger of its own (the triggers behind foreign keys only share-lock the rows they
+    // point at). On keys: such a table with a unique or exclusion index, where a row waits for
+    // another transaction's row of the same key to be committed or rolled back. Always (or
+    // cannot tell): anything else, which gets no second connection.
     enum class Waits { Never, OnKeys, Always };
     static Waits rowWaits(PGconn* pg, const QByteArray& table) {
         const char* params[] = {table.constData()};
         const PgResult r(PQexecParams(
             pg,
-            "SELECT c.relkind = 'r' AND NOT EXISTS (SELECT 1 FROM pg_trigger t WHERE t.tgrelid = "
-            "c.oid AND NOT t.tgisinternal), EXISTS (SELECT 1 FROM pg_index i WHERE i.indrelid = "
-            "c.oid AND (i.indisunique OR i.indisexclusion)) FROM pg_class c WHERE c.oid = "
-            "$1::regclass",
+            "WITH t AS (SELECT relid FROM pg_partition_tree($1::regclass) UNION SELECT "
+            "$1::regclass) SELECT bool_and(c.relkind IN ('r', 'p')) AND NOT EXISTS (SELECT 1 FROM "
+            "pg_trigger g JOIN t ON g.tgrelid = t.relid WHERE NOT g.tgisinternal), EXISTS (SELECT "
+            "1 FROM pg_index i JOIN t ON i.indrelid = t.relid WHERE i.indisunique OR "
+            "i.indisexclusion) FROM t JOIN pg_class c ON c.oid = t.relid",
             1, nullptr, params, nullptr, nullptr, 0));
         if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
             QByteArrayView(PQgetvalue(r.get(), 0, 0)) != "t")
