@@ -68,7 +68,7 @@ class PostgresCopySink final : public TableSinkBase {
         laneCount_ = 1;
         // The second connection is set up while the first batch is read and sent; a load of a
         // single batch never waits for it.
-        const Waits waits = rowWaits(pg, table);
+        const Waits waits = numbersRowsItself(pg, table) ? Waits::Always : rowWaits(pg, table);
         if (waits != Waits::Always) {
             connectAgain(pg);
             boundedWaits_ = waits == Waits::OnKeys;
@@ -250,6 +250,26 @@ class PostgresCopySink final : public TableSinkBase {
             QByteArrayView(PQgetvalue(r.get(), 0, 0)) != "t")
             return Waits::Always;
         return QByteArrayView(PQgetvalue(r.get(), 0, 1)) == "t" ? Waits::OnKeys : Waits::Never;
+    }
+
+    // Whether the table numbers the rows of the load itself: a column left out of the load that
+    // takes its value from a sequence (serial, identity). Two batches stored at once would draw
+    // their numbers in turns, and the numbers would no longer follow the file.
+    bool numbersRowsItself(PGconn* pg, const QByteArray& table) const {
+        const char* params[] = {table.constData()};
+        const PgResult r(PQexecParams(
+            pg,
+            "SELECT a.attname FROM pg_attribute a LEFT JOIN pg_attrdef d ON d.adrelid = "
+            "a.attrelid AND d.adnum = a.attnum WHERE a.attrelid = $1::regclass AND a.attnum > 0 "
+            "AND NOT a.attisdropped AND (a.attidentity <> '' OR pg_get_expr(d.adbin, d.adrelid) "
+            "LIKE '%nextval(%')",
+            1, nullptr, params, nullptr, nullptr, 0));
+        if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+            return true;
+        for (int row = 0; row < PQntuples(r.get()); ++row)
+            if (!columns_.contains(QString::fromUtf8(PQgetvalue(r.get(), row, 0))))
+                return true;
+        return false;
     }
 
     // Where a batch's rows can wait for those of the batch after it on the other lane (a key in
