@@ -195,18 +195,22 @@ class PostgresCopySink final : public TableSinkBase {
         return texts * 2 >= static_cast<qsizetype>(types.size());
     }
 
+    // The answer to a catalog query about `table`, given as $1.
+    static PgResult askAbout(PGconn* pg, const QByteArray& table, const char* sql) {
+        const char* params[] = {table.constData()};
+        return PgResult(PQexecParams(pg, sql, 1, nullptr, params, nullptr, nullptr, 0));
+    }
+
     // The binary type of each destination column; empty when a column has a type the client
     // does not write (every batch then goes as text). A domain is written as its base type (the
     // server checks the domain's constraints either way), an enum's label as text.
     std::vector<BinaryType> columnTypes(PGconn* pg, const QByteArray& table) {
-        const char* params[] = {table.constData()};
-        const PgResult r(PQexecParams(
-            pg,
+        const PgResult r(askAbout(
+            pg, table,
             "SELECT a.attname, b.oid, b.typtype = 'e' FROM pg_attribute a JOIN pg_type t ON t.oid "
             "= a.atttypid JOIN pg_type b ON b.oid = CASE WHEN t.typtype = 'd' THEN t.typbasetype "
             "ELSE t.oid END WHERE a.attrelid = $1::regclass AND a.attnum > 0 AND NOT "
-            "a.attisdropped",
-            1, nullptr, params, nullptr, nullptr, 0));
+            "a.attisdropped"));
         if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
             return {};
         const bool utc = IsUtcZoneName(PQparameterStatus(pg, "TimeZone"));
@@ -237,15 +241,13 @@ class PostgresCopySink final : public TableSinkBase {
     // cannot tell): anything else, which gets no second connection.
     enum class Waits { Never, OnKeys, Always };
     static Waits rowWaits(PGconn* pg, const QByteArray& table) {
-        const char* params[] = {table.constData()};
-        const PgResult r(PQexecParams(
-            pg,
+        const PgResult r(askAbout(
+            pg, table,
             "WITH t AS (SELECT relid FROM pg_partition_tree($1::regclass) UNION SELECT "
             "$1::regclass) SELECT bool_and(c.relkind IN ('r', 'p')) AND NOT EXISTS (SELECT 1 FROM "
             "pg_trigger g JOIN t ON g.tgrelid = t.relid WHERE NOT g.tgisinternal), EXISTS (SELECT "
             "1 FROM pg_index i JOIN t ON i.indrelid = t.relid WHERE i.indisunique OR "
-            "i.indisexclusion) FROM t JOIN pg_class c ON c.oid = t.relid",
-            1, nullptr, params, nullptr, nullptr, 0));
+            "i.indisexclusion) FROM t JOIN pg_class c ON c.oid = t.relid"));
         if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
             QByteArrayView(PQgetvalue(r.get(), 0, 0)) != "t")
             return Waits::Always;
@@ -256,14 +258,12 @@ class PostgresCopySink final : public TableSinkBase {
     // takes its value from a sequence (serial, identity). Two batches stored at once would draw
     // their numbers in turns, and the numbers would no longer follow the file.
     bool numbersRowsItself(PGconn* pg, const QByteArray& table) const {
-        const char* params[] = {table.constData()};
-        const PgResult r(PQexecParams(
-            pg,
+        const PgResult r(askAbout(
+            pg, table,
             "SELECT a.attname FROM pg_attribute a LEFT JOIN pg_attrdef d ON d.adrelid = "
             "a.attrelid AND d.adnum = a.attnum WHERE a.attrelid = $1::regclass AND a.attnum > 0 "
             "AND NOT a.attisdropped AND (a.attidentity <> '' OR pg_get_expr(d.adbin, d.adrelid) "
-            "LIKE '%nextval(%')",
-            1, nullptr, params, nullptr, nullptr, 0));
+            "LIKE '%nextval(%')"));
         if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
             return true;
         for (int row = 0; row < PQntuples(r.get()); ++row)
