@@ -105,7 +105,7 @@ bool CopyLane::Commit(std::vector<BulkRowSink::LateRejection>* refused, QString*
             if (!copied)
                 ok = loadRowByRow(refused, error);
             if (bounded)
-                command(QByteArray("SET lock_timeout = '") + kLockWait + "'", nullptr);
+                command(BoundedWaitsSql().constData(), nullptr);
         }
     }
     clearBatch();
@@ -140,36 +140,12 @@ void CopyLane::endFailedCopy() {
 // Sends every row of the batch again, as text, in a COPY of its own, and ends it. False when the
 // server did not store them.
 bool CopyLane::sendAgain() {
-    QByteArray text;
-    if (keepsText()) {
-        text = buffer_;
-    } else {
-        std::vector<QByteArray> values;
-        std::vector<bool> nulls;
-        std::vector<BulkField> fields;
-        QString reason;
-        for (int row = 0; row < rows_; ++row) {
-            if (!rowValues(row, &values, &nulls))
-                return false;
-            fields.resize(values.size());
-            for (size_t i = 0; i < values.size(); ++i)
-                fields[i] = {QByteArrayView(values[i]), nulls[i]};
-            AppendCopyRow(text, fields.data(), static_cast<int>(fields.size()), &reason);
-        }
-    }
-    const PgResult r(PQexec(pg_, statements_->copy.constData()));
-    copying_ = PQresultStatus(r.get()) == PGRES_COPY_IN;
-    if (!copying_) {
-        failureState_ = PQresultErrorField(r.get(), PG_DIAG_SQLSTATE);
+    binaryBatch_ = csvBatch_ = false;
+    sent_ = 0;
+    streamFailed_ = false;
+    if (!keepsText() && !textOfRows())  // kept text holds every row already
         return false;
-    }
-    for (qsizetype at = 0; at < text.size();) {
-        const int n = static_cast<int>(std::min<qsizetype>(text.size() - at, 1 << 20));
-        if (PQputCopyData(pg_, text.constData() + at, n) != 1)
-            return false;
-        at += n;
-    }
-    return endCopy(nullptr, nullptr);
+    return send(buffer_) && endCopy(nullptr, nullptr);
 }
 
 void CopyLane::Discard() {
@@ -233,23 +209,27 @@ void CopyLane::leaveBinary() {
     binary_.resize(0);
     sent_ = 0;
     streamFailed_ = false;
-    if (keepsText())
-        return;
+    if (!keepsText() && !textOfRows())
+        streamFailed_ = true;  // the batch goes row by row, where the failure is told
+}
+
+// Writes the text COPY of every row of the batch, read again, into buffer_. False when a row
+// could not be read again.
+bool CopyLane::textOfRows() {
     buffer_.resize(0);
     std::vector<QByteArray> values;
     std::vector<bool> nulls;
     std::vector<BulkField> fields;
     QString reason;
     for (int row = 0; row < rows_; ++row) {
-        if (!rowValues(row, &values, &nulls)) {
-            streamFailed_ = true;  // the batch goes row by row, where the failure is told
-            return;
-        }
+        if (!rowValues(row, &values, &nulls))
+            return false;
         fields.resize(values.size());
         for (size_t i = 0; i < values.size(); ++i)
             fields[i] = {QByteArrayView(values[i]), nulls[i]};
         AppendCopyRow(buffer_, fields.data(), static_cast<int>(fields.size()), &reason);
     }
+    return true;
 }
 
 bool CopyLane::command(const char* sql, QString* error) {

@@ -51,6 +51,9 @@ class CopyLane {
     // batch another lane holds, which may be what it waited for; the lane then waits for other
     // sessions as long as they take.
     static constexpr const char* kLockWait = "200ms";
+    static QByteArray BoundedWaitsSql() {
+        return QByteArray("SET lock_timeout = '") + kLockWait + "'";
+    }
     void BoundWaits(std::function<void()> clearWay);
 
     // Takes back the batch handed over (its COPY is cancelled, nothing of it stays) and keeps it
@@ -87,6 +90,7 @@ class CopyLane {
     void clearBatch();
     bool loadRowByRow(std::vector<BulkRowSink::LateRejection>* refused, QString* error);
     bool sendAgain();
+    bool textOfRows();
     void endFailedCopy();
     bool keepsText() const { return replay_ == nullptr || !*replay_; }
     bool rowValues(int row, std::vector<QByteArray>* values, std::vector<bool>* nulls) const;

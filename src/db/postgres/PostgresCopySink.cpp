@@ -279,7 +279,7 @@ class PostgresCopySink final : public TableSinkBase {
     // later one: batches are committed in order) is set aside and sent again when its turn comes:
     // the keys end up as a load of one batch after the other leaves them.
     bool boundWaits(CopyLane& lane, PGconn* pg) {
-        if (!exec(pg, QByteArray("SET lock_timeout = '") + CopyLane::kLockWait + "'"))
+        if (!exec(pg, CopyLane::BoundedWaitsSql()))
             return false;
         CopyLane* other = &lane == &lanes_[0] ? &lanes_[1] : &lanes_[0];
         lane.BoundWaits([other] { other->SetAside(); });
