@@ -279,9 +279,14 @@ bool FlatFileReader::ReadFast(unsigned* kinds) {
                 }
                 if (doubled) {  // its text without the doubled quotes, made
                     const qsizetype made = static_cast<qsizetype>(scratch_.size());
-                    for (qsizetype i = begin; i < end; ++i) {
-                        scratch_ += data_[i];
-                        i += data_[i] == quote;
+                    // Every quote inside the field is the first of a pair: the text up to it
+                    // and the quote are kept, its second is left out.
+                    for (const char *p = data_ + begin, *e = data_ + end; p < e;) {
+                        const auto* q = static_cast<const char*>(
+                            std::memchr(p, quote, static_cast<size_t>(e - p)));
+                        const char* upTo = q != nullptr ? q + 1 : e;
+                        scratch_.append(p, static_cast<size_t>(upTo - p));
+                        p = upTo + 1;
                     }
                     AppendField(made, static_cast<qsizetype>(scratch_.size()), true, true);
                     doubled = false;
