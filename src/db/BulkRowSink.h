@@ -45,14 +45,15 @@ class BulkRowSink {
     // One row as AddRow takes it, with `record`: the row's record as it stands in the file (its
     // bytes up to its line feed), when CSV rules read exactly these fields from it; else empty.
     // The bytes stay valid until the load ends. A sink may send them instead of the fields.
-    // Once the sink says it TakesPlainRecords, `fields` may be null beside a `record`: the sink
-    // then has the `count` fields from the record itself (SplitPlainRecord).
+    // Once the sink has said it TakesPlainRecords, `fields` may be null beside a `record`: the
+    // sink then has the `count` fields from the record itself (SplitPlainRecord).
     virtual RowResult AddRecord(const BulkField* fields, int count, QByteArrayView /*record*/,
                                 QString* reason) {
         return AddRow(fields, count, reason);
     }
-    // Whether, from Begin on, the sink sends most records as they stand, so that the caller may
-    // leave them untaken apart (AddRecord without fields).
+    // Whether the sink now sends most records as they stand, so that the caller may leave them
+    // untaken apart (AddRecord without fields). Asked after Begin and again after each batch
+    // handed over; records read ahead before the answer changed may still come either way.
     virtual bool TakesPlainRecords() const { return false; }
     // Hands the rows accepted since the last call over as one batch, to be made permanent.
     // Most sinks commit it before they return; one that commits a batch while the next is being

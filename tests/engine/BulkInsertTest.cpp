@@ -4,6 +4,7 @@
 #include <QDomDocument>
 #include <QTemporaryDir>
 
+#include "db/PlainCsvRecord.h"
 #include "engine/PackageEngine.h"
 #include "engine/tasks/FlatFileReadAhead.h"
 #include "engine/tasks/FlatFileReader.h"
@@ -15,9 +16,11 @@ using testsupport::writeAll;
 namespace {
 
 // Every record of a file as "line:field|field" (null fields as ~), or "line:! reason [text]",
-// read by the reader itself or, with `ahead`, through a read-ahead (stopped after `limit`).
+// read by the reader itself or, with `ahead`, through a read-ahead (stopped after `limit`; with
+// `skimSwitch`, skimming plain records is switched on and off every so many records, and a
+// skimmed one is taken apart as a sink would).
 QStringList ReadAllRecords(const QByteArray& content, FlatFileReader::Format format = {},
-                           bool ahead = false, int limit = -1) {
+                           bool ahead = false, int limit = -1, int skimSwitch = 0) {
     QTemporaryDir dir;
     const QString path = dir.filePath("f.csv");
     writeAll(path, content);
@@ -29,9 +32,12 @@ QStringList ReadAllRecords(const QByteArray& content, FlatFileReader::Format for
     if (ahead)
         readAhead = std::make_unique<FlatFileReadAhead>(reader);
     QStringList out;
-    std::vector<BulkField> fields;
+    std::vector<BulkField> fields, split;
+    std::string splitText;
     QString reason;
     while (out.size() != limit) {
+        if (skimSwitch > 0 && out.size() % skimSwitch == 0)
+            readAhead->SkimPlainRecords(out.size() / skimSwitch % 2 == 0);
         const BulkField* row = fields.data();
         int count = static_cast<int>(fields.size());
         const FlatFileReader::Status s =
@@ -41,6 +47,12 @@ QStringList ReadAllRecords(const QByteArray& content, FlatFileReader::Format for
         if (!ahead) {
             row = fields.data();
             count = static_cast<int>(fields.size());
+        }
+        if (s == FlatFileReader::Status::Record && row == nullptr) {
+            SplitPlainRecord(readAhead->PlainRecord(), format.delimiter, format.quote, &split,
+                             &splitText);
+            EXPECT_EQ(static_cast<int>(split.size()), count);
+            row = split.data();
         }
         QStringList texts;
         for (int i = 0; i < count; ++i)
@@ -56,17 +68,18 @@ QStringList ReadAllRecords(const QByteArray& content, FlatFileReader::Format for
 }
 
 // Records handed over in runs, with copied fields among them, come out as the reader gives them,
-// also when the load stops before the end of the file.
+// also when the load stops before the end of the file, and whether they were skimmed or not.
 TEST(FlatFileReadAhead, GivesWhatTheReaderGives) {
     QByteArray content;
-    for (int i = 0; i < 9000; ++i)
+    for (int i = 0; i < 40000; ++i)
         content += i % 1000 == 7 ? QByteArray("bad,\"x\"y\n")
                                  : QByteArray::number(i) + ",\"say \"\"" + QByteArray::number(i) +
                                        "\"\"\",,caf\xC3\xA9\n";
     const QStringList all = ReadAllRecords(content);
-    ASSERT_EQ(all.size(), 9000);
+    ASSERT_EQ(all.size(), 40000);
     EXPECT_EQ(ReadAllRecords(content, {}, true), all);
     EXPECT_EQ(ReadAllRecords(content, {}, true, 5000), all.mid(0, 5000));
+    EXPECT_EQ(ReadAllRecords(content, {}, true, -1, 10000), all);
 }
 
 TEST(FlatFileReader, QuotingLineEndsAndLineNumbers) {

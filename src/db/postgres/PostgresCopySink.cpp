@@ -57,6 +57,7 @@ class PostgresCopySink final : public TableSinkBase {
         statements_.types = columnTypes(pg, table);
         // Taken up once the load has its second connection (takeSecondConnection).
         csvCopy_.clear();
+        firstFields_ = firstFieldBytes_ = 0;
         if (Csv() && Replay() && csvCheaper(statements_.types)) {
             statements_.delimiter = Csv()->delimiter;
             statements_.quote = Csv()->quote;
@@ -91,15 +92,18 @@ class PostgresCopySink final : public TableSinkBase {
             rowsSinceStep_ = 0;
             pending_.Step();
         }
+        if (handedOver_ == 0 && fields != nullptr) {
+            firstFields_ += count;
+            for (int i = 0; i < count; ++i)
+                firstFieldBytes_ += fields[i].text.size();
+        }
         return lanes_[current_].AddRow(fields, count, record, reason) ? RowResult::Accepted
                                                                       : RowResult::Rejected;
     }
 
     bool RejectsAtCommit() const override { return true; }
-    // Once the load has its second connection its batches go in CSV form, where records go as
-    // they stand; the first batch (and a load that never gets that connection) takes the fields
-    // of a record from its bytes.
-    bool TakesPlainRecords() const override { return !csvCopy_.isEmpty(); }
+    // Records go as they stand while batches go in CSV form (takeSecondConnection).
+    bool TakesPlainRecords() const override { return !statements_.csvCopy.isEmpty(); }
 
     bool CommitBatch(QString* error) override {
         CopyLane& lane = lanes_[current_];
@@ -332,10 +336,12 @@ class PostgresCopySink final : public TableSinkBase {
             second_.reset();
         if (second_) {
             // With two server processes storing batches at once, the processors are shared by
-            // them and the client, and what the client spares by sending records as they stand
-            // outweighs what the server's CSV reading costs it more (with one process, the
-            // server alone sets the pace: the binary form is the cheaper one for it).
-            statements_.csvCopy = csvCopy_;
+            // them and the client. Where fields are short, what the client spares by sending
+            // records as they stand outweighs what the server's CSV reading costs it more; the
+            // server reads CSV byte by byte, so longer fields (or one process, where the server
+            // alone sets the pace) go cheaper in binary form. The first batch's fields decide.
+            if (firstFieldBytes_ <= kCsvFieldBytes * firstFields_)
+                statements_.csvCopy = csvCopy_;
             if (exec(second_.get(), "SET synchronous_commit TO off"))
                 lazyCommits_ = true;
             secondStopCut_ = CutOnStop(second_.get());
@@ -345,6 +351,8 @@ class PostgresCopySink final : public TableSinkBase {
     }
 
     static constexpr std::chrono::seconds kSecondConnectWait{10};
+    // The longest average field (in bytes) of batches that go in CSV form.
+    static constexpr qint64 kCsvFieldBytes = 16;
     static constexpr int kRowsPerStep = 1024;
 
     PGconn* first_ = nullptr;    // the connection of the load's first batch
@@ -352,6 +360,7 @@ class PostgresCopySink final : public TableSinkBase {
     bool boundedWaits_ = false;  // the lanes' waits for locks end (boundWaits)
     CopyLane::Statements statements_;
     QByteArray csvCopy_;  // the COPY in CSV form, where the table and file allow it
+    qint64 firstFields_ = 0, firstFieldBytes_ = 0;  // of the first batch, and their bytes
     std::array<CopyLane, 2> lanes_;
     int laneCount_ = 0;
     int current_ = 0;            // the lane that takes the rows of the batch being filled

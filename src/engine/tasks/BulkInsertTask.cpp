@@ -337,12 +337,13 @@ TaskOutcome RunBulkInsert(const BulkInsertTask& task, const TaskContext& context
                 break;
             }
             begun = true;
-            if (sink->TakesPlainRecords())  // they need not be taken apart here
-                records.SkimPlainRecords();
+            records.SkimPlainRecords(sink->TakesPlainRecords());  // then not taken apart here
         }
         switch (sink->AddRecord(row, count, records.PlainRecord(), &reason)) {
             case BulkRowSink::RowResult::Accepted:
                 ledger.Took(records.RecordLine(), records.RecordSpan());
+                if (ledger.RowsInBatch() == 0)  // a batch was handed over: the sink may choose anew
+                    records.SkimPlainRecords(sink->TakesPlainRecords());
                 // The window stays responsive (and a stop request can arrive) during long loads,
                 // also when a batch is the whole file: every few milliseconds.
                 if (ledger.RowsInBatch() % 2048 == 0)

@@ -30,8 +30,8 @@ class FlatFileReadAhead {
     FlatFileReader::Status Next(const BulkField** fields, int* count, QString* reason);
     // From the next records read on, a plain record is only looked through
     // (FlatFileReader::Skim): Next gives it with its `count` and null `fields`; PlainRecord has
-    // its bytes, from which SplitPlainRecord takes its fields.
-    void SkimPlainRecords() { skimming_.store(true, std::memory_order_relaxed); }
+    // its bytes, from which SplitPlainRecord takes its fields. `false` takes them apart again.
+    void SkimPlainRecords(bool skim = true) { skimming_.store(skim, std::memory_order_relaxed); }
 
     // The line on which the last record began (1-based), and its raw text.
     qint64 RecordLine() const;
