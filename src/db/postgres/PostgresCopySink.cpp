@@ -92,7 +92,7 @@ class PostgresCopySink final : public TableSinkBase {
             rowsSinceStep_ = 0;
             pending_.Step();
         }
-        if (handedOver_ == 0 && fields != nullptr) {
+        if (handedOver_ == 0 && fields != nullptr && !csvCopy_.isEmpty()) {  // takeSecondConnection
             firstFields_ += count;
             for (int i = 0; i < count; ++i)
                 firstFieldBytes_ += fields[i].text.size();
