@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Bulk insert of a generated CSV file (1,000,000 rows by default, ROWS=n to change; BATCH=n rows
 # per batch, 50,000 by default; SHAPE=typed for 10 columns of many types, SHAPE=zoned for time
-# stamps with time zones, times, UUIDs and JSON, instead of the 8 mostly text columns; see
+# stamps with time zones, times, UUIDs and JSON, SHAPE=longtext for long quoted texts,
+# SHAPE=sparse for 12 columns of mostly empty fields, instead of the 8 mostly text columns; see
 # bench/gen_csv.py; KEY=1 makes id the table's primary key):
 #   embedded server: Pendrill's BulkInsert task  vs  sqlite3's .import of the same file
 #   PostgreSQL:      Pendrill's BulkInsert task  vs  psql's \copy of the same file
@@ -45,7 +46,14 @@ case $shape in
         table_sql="CREATE TABLE orders (id INTEGER, event_at TIMESTAMPTZ, logged_at TIMESTAMPTZ,
            at_time TIME, ref UUID, payload JSONB, source TEXT, note TEXT)"
         columns=8 ;;
-    *) echo "SHAPE is orders, typed or zoned" >&2; exit 2 ;;
+    longtext)
+        table_sql="CREATE TABLE orders (id INTEGER, title TEXT, body TEXT)"
+        columns=3 ;;
+    sparse)
+        table_sql="CREATE TABLE orders (id INTEGER, c1 TEXT, c2 INTEGER, c3 TEXT, c4 INTEGER,
+           c5 TEXT, c6 INTEGER, c7 TEXT, c8 INTEGER, c9 TEXT, c10 INTEGER, c11 TEXT)"
+        columns=12 ;;
+    *) echo "SHAPE is orders, typed, zoned, longtext or sparse" >&2; exit 2 ;;
 esac
 case ${KEY:-0} in
     0) ;;

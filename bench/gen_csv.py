@@ -1,13 +1,16 @@
 #!/usr/bin/env python3
 """Writes a delimited file of N rows (with a header) for the bulk-insert benchmark.
 
-gen_csv.py N FILE [orders|typed|zoned]
+gen_csv.py N FILE [orders|typed|zoned|longtext|sparse]
   orders: 8 columns, mostly text (the default)
   typed:  10 columns of many types: quoted texts with commas, doubled quotes and backslashes,
           empty and quoted empty fields, dates with empty fields, time stamps with milliseconds,
           booleans, floating point, small and big integers, decimals
   zoned:  8 columns: time stamps with a time zone (offsets, Z, none), times, UUIDs, JSON
           documents, texts
+  longtext: 3 columns: an id and two quoted texts, the second of about 400 bytes with commas
+          and doubled quotes
+  sparse: 12 columns, 70 % of them empty, the others short quoted texts and integers
 """
 import random
 import sys
@@ -59,5 +62,26 @@ def zoned(f, rnd):
         f.write(",".join([str(i), event, logged, at_time, ref, payload, cities[i % 8], note]) + "\n")
 
 
+def longtext(f, rnd):
+    f.write("id,title,body\n")
+    words = ["alpha", "beta", "gamma, delta", '""quoted""', "x" * 12]
+    for i in range(1, rows + 1):
+        body = " ".join(rnd.choice(words) for _ in range(40))
+        f.write(f'{i},"Title {i}","{body}"\n')
+
+
+def sparse(f, rnd):
+    f.write("id," + ",".join(f"c{i}" for i in range(1, 12)) + "\n")
+    for i in range(1, rows + 1):
+        values = [str(i)]
+        for c in range(1, 12):
+            if rnd.random() < 0.7:
+                values.append("")
+            else:
+                values.append(f'"t{rnd.randrange(10000)}"' if c % 2 else str(rnd.randrange(100000)))
+        f.write(",".join(values) + "\n")
+
+
+shapes = {"orders": orders, "typed": typed, "zoned": zoned, "longtext": longtext, "sparse": sparse}
 with open(out, "w", encoding="utf-8", newline="") as f:
-    {"orders": orders, "typed": typed, "zoned": zoned}[shape](f, random.Random(1976 if shape == "orders" else 7))
+    shapes[shape](f, random.Random(1976 if shape == "orders" else 7))
