@@ -1,5 +1,7 @@
 #include "db/PlainCsvRecord.h"
 
+#include <cstring>
+
 void SplitPlainRecord(QByteArrayView record, char delimiter, char quote,
                       std::vector<BulkField>* fields, std::string* scratch) {
     fields->clear();
@@ -24,8 +26,7 @@ void SplitPlainRecord(QByteArrayView record, char delimiter, char quote,
                 fields->push_back({QByteArrayView(data + first, at - first), false});
             } else {
                 const size_t made = scratch->size();
-                for (qsizetype i = first; i < at; i += data[i] == quote ? 2 : 1)
-                    scratch->push_back(data[i]);
+                AppendUndoubled(QByteArrayView(data + first, at - first), quote, scratch);
                 fields->push_back(
                     {QByteArrayView(scratch->data() + made, scratch->size() - made), false});
             }
@@ -39,5 +40,15 @@ void SplitPlainRecord(QByteArrayView record, char delimiter, char quote,
         if (at >= end)
             return;
         ++at;  // the delimiter
+    }
+}
+
+void AppendUndoubled(QByteArrayView quoted, char quote, std::string* out) {
+    // The text up to each quote and the quote are kept, the quote's second left out.
+    for (const char *p = quoted.data(), *e = p + quoted.size(); p < e;) {
+        const auto* q = static_cast<const char*>(std::memchr(p, quote, static_cast<size_t>(e - p)));
+        const char* upTo = q != nullptr ? q + 1 : e;
+        out->append(p, static_cast<size_t>(upTo - p));
+        p = upTo + 1;
     }
 }

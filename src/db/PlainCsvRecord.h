@@ -13,3 +13,7 @@
 // `scratch` when its quotes were doubled (valid until the next call with the same `scratch`).
 void SplitPlainRecord(QByteArrayView record, char delimiter, char quote,
                       std::vector<BulkField>* fields, std::string* scratch);
+
+// Appends the text between a field's quotes, where every `quote` is the first of a doubled one,
+// with each pair taken for one quote.
+void AppendUndoubled(QByteArrayView quoted, char quote, std::string* out);

@@ -9,6 +9,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "db/PlainCsvRecord.h"
 #include "util/Errors.h"
 #include "util/TextFiles.h"
 
@@ -279,15 +280,7 @@ bool FlatFileReader::ReadFast(unsigned* kinds) {
                 }
                 if (doubled) {  // its text without the doubled quotes, made
                     const qsizetype made = static_cast<qsizetype>(scratch_.size());
-                    // Every quote inside the field is the first of a pair: the text up to it
-                    // and the quote are kept, its second is left out.
-                    for (const char *p = data_ + begin, *e = data_ + end; p < e;) {
-                        const auto* q = static_cast<const char*>(
-                            std::memchr(p, quote, static_cast<size_t>(e - p)));
-                        const char* upTo = q != nullptr ? q + 1 : e;
-                        scratch_.append(p, static_cast<size_t>(upTo - p));
-                        p = upTo + 1;
-                    }
+                    AppendUndoubled(QByteArrayView(data_ + begin, end - begin), quote, &scratch_);
                     AppendField(made, static_cast<qsizetype>(scratch_.size()), true, true);
                     doubled = false;
                 } else {
