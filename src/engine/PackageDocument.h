@@ -64,7 +64,7 @@ struct BulkInsertTask {
     bool header = false;
     QStringList columns;
     CodePage codePage = CodePage::Utf8;
-    int batchSize = 10000;
+    int batchSize = 50000;
     int maxErrors = 10;
 };
 
@@ -74,7 +74,7 @@ struct CopyRowsTask {
     QString destination;
     QString table;
     QStringList columns;
-    int batchSize = 10000;
+    int batchSize = 50000;
 };
 
 struct RunProgramTask {

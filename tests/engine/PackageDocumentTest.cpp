@@ -140,7 +140,7 @@ TEST(PackageDocument, ReadsTheDocumentedExample) {
     EXPECT_EQ(std::tuple(bulk.delimiter, bulk.quote, bulk.header, bulk.codePage),
               std::tuple(';', '"', true, CodePage::Latin1));
     EXPECT_EQ(std::tuple(bulk.batchSize, bulk.maxErrors, bulk.columns.size()),
-              std::tuple(5000, 25, qsizetype(4)));
+              std::tuple(100000, 25, qsizetype(4)));
 }
 
 TEST(PackageDocument, VariableReferencesExpand) {
