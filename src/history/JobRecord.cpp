@@ -9,6 +9,8 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSysInfo>
+#include <optional>
+#include <utility>
 
 #include "history/Repository.h"
 #include "history/TimeStamps.h"
@@ -72,6 +74,19 @@ QVariant storedValue(const QVariant& v) {
     return v;
 }
 
+// The closing arguments as the compact JSON array stored with the record. The text of the last
+// arguments is kept, per thread: a copy closes a record with the same ones for every file.
+QString argumentsText(const JobRecord::CloseArguments& arguments) {
+    thread_local std::optional<std::pair<JobRecord::CloseArguments, QString>> last;
+    if (last && last->first == arguments)
+        return last->second;
+    QJsonArray array;
+    for (const QVariant& v : arguments)
+        array.append(QJsonValue::fromVariant(v));
+    last.emplace(arguments, QString::fromUtf8(QJsonDocument(array).toJson(QJsonDocument::Compact)));
+    return last->second;
+}
+
 void reportStorageError(const QString& what, const QString& error) {
     RunTargets::ReportProblem(QStringLiteral("job history: %1: %2").arg(what, error));
 }
@@ -91,34 +106,36 @@ bool JobRecord::Close(qint32 kind, const QString& applicationName,
 bool JobRecord::Close(Repository::Connection& repo, qint32 kind, const QString& applicationName,
                       const CloseArguments& arguments) {
     closed_ = true;
-    QJsonArray args;
-    for (const QVariant& v : arguments)
-        args.append(QJsonValue::fromVariant(v));
-
-    QStringList columns = {"Kind", "ApplicationName"};
-    columns += PropertyNames();
-    columns += {"CurrentUserName", "ComputerName", "Arguments", "RecordTime"};
-    QStringList marks;
-    for (qsizetype i = 0; i < columns.size(); ++i)
-        marks << QStringLiteral("?");
-    QSqlQuery q(repo.Db());
-    q.prepare(QStringLiteral("INSERT INTO job_history (%1) VALUES (%2) RETURNING Id")
-                  .arg(columns.join(','), marks.join(',')));
-    q.addBindValue(kind);
-    q.addBindValue(applicationName);
-    for (const QString& name : PropertyNames())
-        q.addBindValue(storedValue(props_.value(name)));
-    q.addBindValue(CurrentUserName());
-    q.addBindValue(ComputerName());
-    q.addBindValue(QString::fromUtf8(QJsonDocument(args).toJson(QJsonDocument::Compact)));
-    // The time listings filter on and pruning goes by: the end time, else now.
-    const QDateTime end = EndTime();
-    q.addBindValue((end.isValid() ? end : QDateTime::currentDateTime()).toSecsSinceEpoch());
-    if (!q.exec()) {
-        reportStorageError(QStringLiteral("cannot store the record"), q.lastError().text());
+    static const QString insert = [] {
+        QStringList columns = {"Kind", "ApplicationName"};
+        columns += PropertyNames();
+        columns += {"CurrentUserName", "ComputerName", "Arguments", "RecordTime"};
+        return QStringLiteral("INSERT INTO job_history (%1) VALUES (%2) RETURNING Id")
+            .arg(columns.join(','), QStringList(columns.size(), QStringLiteral("?")).join(','));
+    }();
+    QSqlQuery* q = repo.Prepared(insert);
+    if (q == nullptr) {
+        reportStorageError(QStringLiteral("cannot store the record"), repo.LastError());
         return false;
     }
-    storedKey_ = q.next() ? q.value(0) : QVariant();
+    int position = 0;
+    q->bindValue(position++, kind);
+    q->bindValue(position++, applicationName);
+    for (const QString& name : PropertyNames())
+        q->bindValue(position++, storedValue(props_.value(name)));
+    q->bindValue(position++, CurrentUserName());
+    q->bindValue(position++, ComputerName());
+    q->bindValue(position++, argumentsText(arguments));
+    // The time listings filter on and pruning goes by: the end time, else now.
+    const QDateTime end = EndTime();
+    q->bindValue(position++,
+                 (end.isValid() ? end : QDateTime::currentDateTimeUtc()).toSecsSinceEpoch());
+    if (!q->exec()) {
+        reportStorageError(QStringLiteral("cannot store the record"), q->lastError().text());
+        return false;
+    }
+    storedKey_ = q->next() ? q->value(0) : QVariant();
+    q->finish();
     return true;
 }
 
@@ -159,7 +176,7 @@ bool JobRecord::ProcessMetadataFile(const QString& fileName) {
                        " CurrentUserName, ComputerName) VALUES (?,?,?,?,?,?)"));
     q.addBindValue(fileName);
     q.addBindValue(info.isFile() ? QVariant(info.size()) : QVariant());
-    q.addBindValue(TimeStamps::ToText(QDateTime::currentDateTime()));
+    q.addBindValue(TimeStamps::ToText(QDateTime::currentDateTimeUtc()));
     q.addBindValue(storedValue(props_.value(QStringLiteral("JobIdentifier"))));
     q.addBindValue(CurrentUserName());
     q.addBindValue(ComputerName());

@@ -2,6 +2,7 @@
 
 #include <QAtomicInt>
 #include <QDir>
+#include <QSqlError>
 
 #include "config/SettingsStore.h"
 #include "db/DbBackend.h"
@@ -40,6 +41,7 @@ Connection::Connection() {
 }
 
 Connection::~Connection() {
+    prepared_.clear();
     if (db_.isValid()) {
         db_.close();
         db_ = QSqlDatabase();
@@ -49,6 +51,7 @@ Connection::~Connection() {
 }
 
 bool Connection::Open(const QString& path, bool createDirectory) {
+    prepared_.clear();
     error_.clear();
     if (path.isEmpty()) {
         error_ = QStringLiteral("no repository location");
@@ -67,6 +70,20 @@ bool Connection::Open(const QString& path, bool createDirectory) {
 bool Connection::Open() {
     const Location loc = CurrentLocation();
     return Open(loc.path, !loc.configured);
+}
+
+QSqlQuery* Connection::Prepared(const QString& sql) {
+    std::unique_ptr<QSqlQuery>& query = prepared_[sql];
+    if (query)
+        return query.get();
+    auto fresh = std::make_unique<QSqlQuery>(db_);
+    if (!fresh->prepare(sql)) {
+        error_ = fresh->lastError().text();
+        prepared_.erase(sql);
+        return nullptr;
+    }
+    query = std::move(fresh);
+    return query.get();
 }
 
 }  // namespace Repository

@@ -1,7 +1,10 @@
 #pragma once
 
 #include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QString>
+#include <map>
+#include <memory>
 
 class DbBackend;
 
@@ -44,10 +47,16 @@ class Connection {
     QSqlDatabase& Db() { return db_; }
     const QString& LastError() const { return error_; }
 
+    // `sql` prepared once on this open connection and kept while it is open, so that a stream of
+    // statements (a copy's record for each file) is not prepared anew each time. Null with
+    // LastError() set when it cannot be prepared.
+    QSqlQuery* Prepared(const QString& sql);
+
   private:
     QString name_;
     QSqlDatabase db_;
     QString error_;
+    std::map<QString, std::unique_ptr<QSqlQuery>> prepared_;  // on db_
 };
 
 }  // namespace Repository

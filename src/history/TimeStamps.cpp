@@ -10,11 +10,13 @@
 
 namespace TimeStamps {
 
+// Through the C library's local time, as LocalText: Qt's own conversion reads the zone files
+// again for every value, and a copy of many files stores two times for each.
 QString ToText(const QDateTime& t) {
     if (!t.isValid())
         return QString();
-    const QDateTime local = t.toLocalTime();
-    return local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate);
+    const qint64 ms = t.toMSecsSinceEpoch();
+    return LocalText(ms / 1000 - (ms % 1000 < 0 ? 1 : 0));
 }
 
 QDateTime FromText(const QString& text) {

@@ -338,12 +338,12 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
             dialog->LabelCaption(kCopyLabel + QStringLiteral("\r\n") + name +
                                  QStringLiteral(" to ") + localDir);
             record.setObjectName(name);
-            record.setStartTime(QDateTime::currentDateTime());
+            record.setStartTime(QDateTime::currentDateTimeUtc());
             record.setQuantity(static_cast<double>(entry.size));
             record.setQuantityUnit(QStringLiteral("bytes FTP'ed"));
             const bool ok =
                 ftp.Download(remoteDir, name, local.get(), entry.sizeKnown ? entry.size : -1);
-            record.setEndTime(QDateTime::currentDateTime());
+            record.setEndTime(QDateTime::currentDateTimeUtc());
             if (!ok) {
                 dialog->AnimateStop();
                 return fail(2, FtpErrorText(ftp), errorPrefix);

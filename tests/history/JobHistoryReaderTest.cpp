@@ -381,7 +381,8 @@ TEST(TimeStamps, DisplayTextIsLocalTimeWithItsOffset) {
 }
 
 // The listing's cached conversion gives what the C library gives, back and forth across changes
-// to and from daylight saving time (2024-03-31 and 2024-10-27 at 01:00 UTC) and far from them.
+// to and from daylight saving time (2024-03-31 and 2024-10-27 at 01:00 UTC) and far from them;
+// a stored time is what Qt writes as the local time's ISO form with its offset.
 TEST(TimeStamps, LocalTimesAcrossOffsetChanges) {
     const std::optional<QByteArray> oldTz =
         qEnvironmentVariableIsSet("TZ") ? std::optional(qgetenv("TZ")) : std::nullopt;
@@ -393,9 +394,15 @@ TEST(TimeStamps, LocalTimesAcrossOffsetChanges) {
         TimeStamps::LocalTimes times;
         for (const qint64 change :
              {1711846800LL, 1729990800LL, 1711846800LL, 0LL, 4102444800LL, -2000000000LL})
-            for (const qint64 step : {-3601, -2, -1, 0, 1, 1800, 3600, -86400})
+            for (const qint64 step : {-3601, -2, -1, 0, 1, 1800, 3600, -86400}) {
                 EXPECT_EQ(times.Text(change + step), TimeStamps::LocalText(change + step))
                     << tz << " " << change + step;
+                const QDateTime local =
+                    QDateTime::fromMSecsSinceEpoch((change + step) * 1000 + 999).toLocalTime();
+                EXPECT_EQ(TimeStamps::ToText(local),
+                          local.toOffsetFromUtc(local.offsetFromUtc()).toString(Qt::ISODate))
+                    << tz << " " << change + step;
+            }
     }
     oldTz ? qputenv("TZ", *oldTz) : qunsetenv("TZ");
     tzset();
