@@ -7,7 +7,9 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -211,12 +213,33 @@ bool copyFile(int in, int out, off_t size, qint64& done, WriteBehind& writeBehin
     return true;
 }
 
-// Copies `from` to a hidden temporary name created afresh in the open directory `localDirFd` and
-// renames it over `name` there; the temporary file is removed on failure. `from` is opened only
-// when it is a regular file itself, not through a symbolic link. `copied` receives the bytes
-// that reached the local directory. False with the reason in `error`.
-bool copyThroughTemporary(const QString& from, int localDirFd, const QString& name, qint64& copied,
-                          WriteBehind& writeBehind, QString* error) {
+// Gives the complete unnamed file `fd` the name `target` in the directory `dirFd`. Where that
+// name is taken, the file is linked under `temporary` and renamed over it, so that the old file
+// is replaced in one step. False with errno set.
+bool linkInPlace(int fd, int dirFd, const QByteArray& target, const QByteArray& temporary) {
+    if (LinkUnnamedFile(fd, dirFd, target.constData()))
+        return true;
+    if (errno != EEXIST)
+        return false;
+    ::unlinkat(dirFd, temporary.constData(), 0);
+    if (!LinkUnnamedFile(fd, dirFd, temporary.constData()))
+        return false;
+    if (::renameat(dirFd, temporary.constData(), dirFd, target.constData()) == 0)
+        return true;
+    const int err = errno;
+    ::unlinkat(dirFd, temporary.constData(), 0);
+    errno = err;
+    return false;
+}
+
+// Copies `from` into the open directory `localDirFd` under `name`, which shows only the complete
+// file: the copy goes into an unnamed file that is then linked in place, or, where the file
+// system has no unnamed files (or they cannot be linked), into a hidden temporary name created
+// afresh and renamed over `name`; nothing is left behind on failure. `from` is opened only when
+// it is a regular file itself, not through a symbolic link. `copied` receives the bytes that
+// reached the local directory. False with the reason in `error`.
+bool copyIntoPlace(const QString& from, int localDirFd, const QString& name, qint64& copied,
+                   WriteBehind& writeBehind, QString* error) {
     copied = 0;
     const QByteArray target = NameBytes(name);
     const QByteArray temporary = "." + target + ".pendrill-part";
@@ -227,28 +250,49 @@ bool copyThroughTemporary(const QString& from, int localDirFd, const QString& na
                                                       : QStringLiteral("not a regular file"));
         return false;
     }
-    ::unlinkat(localDirFd, temporary.constData(), 0);
-    UniqueFd out(::openat(localDirFd, temporary.constData(),
-                          O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                          ModeWithinDirectory(localDirFd, st.st_mode & 0666)));
-    bool ok = false;
-    if (!out.valid()) {
-        SetError(error, ErrnoText(errno));
-    } else {
-        ok = copyFile(in.get(), out.get(), st.st_size, copied, writeBehind);
-        if (!ok)
-            SetError(error, ErrnoText(errno));
-        if (!out.reset() && ok) {
-            SetError(error, ErrnoText(errno));
-            ok = false;
+    const mode_t mode = ModeWithinDirectory(localDirFd, st.st_mode & 0666);
+    static std::atomic<bool> unnamedFiles{true};  // until the file system or /proc says no
+    bool unnamed = unnamedFiles.load(std::memory_order_relaxed);
+    UniqueFd out;
+    if (unnamed) {
+        out = UniqueFd(::openat(localDirFd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode));
+        if (!out.valid()) {
+            if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
+                unnamedFiles = false;
+            unnamed = false;  // the temporary name then says why, should it fail too
         }
     }
-    in.reset();
-    if (ok && ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
+    if (!unnamed) {
+        ::unlinkat(localDirFd, temporary.constData(), 0);
+        out = UniqueFd(::openat(localDirFd, temporary.constData(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+    }
+    if (!out.valid()) {
         SetError(error, ErrnoText(errno));
+        return false;
+    }
+    bool ok = copyFile(in.get(), out.get(), st.st_size, copied, writeBehind);
+    in.reset();
+    if (ok && unnamed && !linkInPlace(out.get(), localDirFd, target, temporary)) {
+        if (errno == ENOENT || errno == EPERM) {  // no /proc: temporary names from here on
+            unnamedFiles = false;
+            out.reset();
+            return copyIntoPlace(from, localDirFd, name, copied, writeBehind, error);
+        }
         ok = false;
     }
     if (!ok)
+        SetError(error, ErrnoText(errno));
+    if (!out.reset() && ok) {
+        SetError(error, ErrnoText(errno));
+        ok = false;
+    }
+    if (!unnamed && ok &&
+        ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
+        SetError(error, ErrnoText(errno));
+        ok = false;
+    }
+    if (!unnamed && !ok)
         ::unlinkat(localDirFd, temporary.constData(), 0);
     return ok;
 }
@@ -267,10 +311,10 @@ bool flushToDisk(int dirFd, QString* error) {
 // Stores the copy's job-history records on a thread of its own, in the order they were handed
 // over, while the next file is copied: storing a record (and the first one's flush of the
 // repository's fresh log) would otherwise wait between two files. The thread holds the
-// repository open meanwhile and stores the records that gathered while it was busy in one
-// transaction, so that many small files do not cost one commit each; it runs as a batch thread,
-// so that waking it for a record does not take the processor from the copy. The destructor
-// returns once every record is stored.
+// repository open meanwhile and stores records in one transaction: those that gathered while it
+// was busy, and those handed over within kGatherTime of the first (up to kGatherCount), so that
+// many small files do not cost one commit each. It runs as a batch thread, so that waking it
+// does not take the processor from the copy. The destructor returns once every record is stored.
 class RecordStore {
   public:
     RecordStore() : worker_([this] { run(); }) {}
@@ -287,14 +331,20 @@ class RecordStore {
 
     // Stores a copy of `record` as it is now, closed with `kind` and `application`.
     void Close(const JobRecord& record, qint32 kind, const QString& application) {
+        bool wake;
         {
             const std::lock_guard<std::mutex> lock(mutex_);
             queue_.push_back({record, kind, application});
+            wake = queue_.size() == 1 || queue_.size() >= kGatherCount;
         }
-        wake_.notify_one();
+        if (wake)
+            wake_.notify_one();
     }
 
   private:
+    static constexpr auto kGatherTime = std::chrono::milliseconds(20);
+    static constexpr size_t kGatherCount = 500;
+
     struct Pending {
         JobRecord record;
         qint32 kind;
@@ -312,6 +362,8 @@ class RecordStore {
             wake_.wait(lock, [this] { return finished_ || !queue_.empty(); });
             if (queue_.empty())
                 return;
+            wake_.wait_for(lock, kGatherTime,
+                           [this] { return finished_ || queue_.size() >= kGatherCount; });
             std::deque<Pending> next = std::move(queue_);
             queue_.clear();
             lock.unlock();
@@ -418,7 +470,8 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
         }
         const QString source = JoinRemotePath(remoteDir, name);
         record.setObjectName(name);
-        record.setStartTime(QDateTime::currentDateTime());
+        // Stored as local time all the same; UTC spares a look at the zone files for each file.
+        record.setStartTime(QDateTime::currentDateTimeUtc());
         record.setQuantityUnit(QStringLiteral("bytes copied"));
         if (progress)
             progress->LabelCaption(QString::fromLatin1(kProgressTitle) + QStringLiteral("\r\n") +
@@ -426,8 +479,8 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
         qint64 copied = 0;
         why = localError;
         const bool ok =
-            localFd >= 0 && copyThroughTemporary(source, localFd, name, copied, writeBehind, &why);
-        record.setEndTime(QDateTime::currentDateTime());
+            localFd >= 0 && copyIntoPlace(source, localFd, name, copied, writeBehind, &why);
+        record.setEndTime(QDateTime::currentDateTimeUtc());
         // What reached the local directory: a file that failed left nothing there.
         record.setQuantity(ok ? static_cast<double>(copied) : 0.0);
         result = true;

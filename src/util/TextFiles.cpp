@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "util/Errors.h"
+#include "util/FileUtils.h"
 #include "util/UniqueFd.h"
 
 QStringList SplitLines(const QString& text) {
@@ -221,18 +222,12 @@ class Replacement {
         if (::fsync(fd_.get()) != 0)
             return false;
         if (!named_) {
-            const QByteArray self = "/proc/self/fd/" + QByteArray::number(fd_.get());
             for (;;) {
                 if (!makeWayFor(pending_)) {
                     errno = EEXIST;
                     return false;
                 }
-                if (::linkat(AT_FDCWD, self.constData(), AT_FDCWD, pending_.constData(),
-                             AT_SYMLINK_FOLLOW) == 0)
-                    break;
-                // Without /proc the descriptor itself is linked (an administrator's right).
-                if (errno == ENOENT &&
-                    ::linkat(fd_.get(), "", AT_FDCWD, pending_.constData(), AT_EMPTY_PATH) == 0)
+                if (LinkUnnamedFile(fd_.get(), AT_FDCWD, pending_.constData()))
                     break;
                 if (errno != EEXIST)
                     return false;
