@@ -16,12 +16,15 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <vector>
 
 #include "history/JobRecord.h"
 #include "history/Repository.h"
+#include "remote/CopyAhead.h"
+#include "remote/LocalFileCopy.h"
 #include "remote/StatusWords.h"
 #include "util/Errors.h"
 #include "util/FileUtils.h"
@@ -101,200 +104,6 @@ std::vector<QString> listFiles(const QString& dir) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-// The most one call of copy_file_range copies: between two calls a stop is looked at.
-constexpr off_t kCopyChunk = 8 << 20;
-
-// Starts the writing to disk of what was copied while the copy goes on, on a thread of its own:
-// the file system finds room for the data as it writes it out, work that would otherwise be
-// left to the flush at the end or be done on the copying thread between two chunks.
-class WriteBehind {
-  public:
-    WriteBehind() : worker_([this] { run(); }) {}
-    ~WriteBehind() {
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            finished_ = true;
-        }
-        wake_.notify_one();
-        worker_.join();
-    }
-    WriteBehind(const WriteBehind&) = delete;
-    WriteBehind& operator=(const WriteBehind&) = delete;
-
-    // Has `length` bytes of the open file `fd` from `offset` on written out soon. Best effort.
-    void Start(int fd, off_t offset, off_t length) {
-        UniqueFd own(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-        if (!own.valid())
-            return;
-        {
-            const std::lock_guard<std::mutex> lock(mutex_);
-            queue_.push_back({std::move(own), offset, length});
-        }
-        wake_.notify_one();
-    }
-
-  private:
-    struct Range {
-        UniqueFd fd;
-        off_t offset;
-        off_t length;
-    };
-
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        for (;;) {
-            wake_.wait(lock, [this] { return finished_ || !queue_.empty(); });
-            if (queue_.empty())
-                return;
-            Range next = std::move(queue_.front());
-            queue_.pop_front();
-            lock.unlock();
-            ::sync_file_range(next.fd.get(), next.offset, next.length, SYNC_FILE_RANGE_WRITE);
-            next.fd.reset();
-            lock.lock();
-        }
-    }
-
-    std::mutex mutex_;
-    std::condition_variable wake_;
-    std::deque<Range> queue_;
-    bool finished_ = false;
-    std::thread worker_;  // last: started once the members above exist
-};
-
-// Copies the open file `in` of `size` bytes to `out`, counting the bytes written in `done`.
-// Inside the kernel (copy_file_range, as cp does) in chunks; where the kernel cannot copy between
-// the two files, through a buffer. False with errno set; ECANCELED when SIGTERM or SIGINT ended
-// the copy.
-bool copyFile(int in, int out, off_t size, qint64& done, WriteBehind& writeBehind) {
-    done = 0;
-    bool kernel = true;
-    std::vector<char> buffer;
-    while (done < size) {
-        if (StopFlags::TerminationSignalled) {
-            errno = ECANCELED;
-            return false;
-        }
-        const size_t chunk = static_cast<size_t>(std::min<off_t>(size - done, kCopyChunk));
-        ssize_t n;
-        if (kernel) {
-            n = ::copy_file_range(in, nullptr, out, nullptr, chunk, 0);
-            if (n < 0 && done == 0 &&
-                (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
-                kernel = false;
-                continue;
-            }
-        } else {
-            buffer.resize(std::min<size_t>(chunk, 1 << 20));
-            n = ::read(in, buffer.data(), buffer.size());
-            for (ssize_t written = 0; n > 0 && written < n;) {
-                const ssize_t w = ::write(out, buffer.data() + written, n - written);
-                if (w < 0 && errno == EINTR)
-                    continue;
-                if (w < 0)
-                    return false;
-                written += w;
-                done += w;
-            }
-            if (n > 0)
-                continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0)
-            break;  // the file shrank while it was copied: what is there is copied
-        writeBehind.Start(out, done, n);
-        done += n;
-    }
-    return true;
-}
-
-// Gives the complete unnamed file `fd` the name `target` in the directory `dirFd`. Where that
-// name is taken, the file is linked under `temporary` and renamed over it, so that the old file
-// is replaced in one step. False with errno set.
-bool linkInPlace(int fd, int dirFd, const QByteArray& target, const QByteArray& temporary) {
-    if (LinkUnnamedFile(fd, dirFd, target.constData()))
-        return true;
-    if (errno != EEXIST)
-        return false;
-    ::unlinkat(dirFd, temporary.constData(), 0);
-    if (!LinkUnnamedFile(fd, dirFd, temporary.constData()))
-        return false;
-    if (::renameat(dirFd, temporary.constData(), dirFd, target.constData()) == 0)
-        return true;
-    const int err = errno;
-    ::unlinkat(dirFd, temporary.constData(), 0);
-    errno = err;
-    return false;
-}
-
-// Copies `from` into the open directory `localDirFd` under `name`, which shows only the complete
-// file: the copy goes into an unnamed file that is then linked in place, or, where the file
-// system has no unnamed files (or they cannot be linked), into a hidden temporary name created
-// afresh and renamed over `name`; nothing is left behind on failure. `from` is opened only when
-// it is a regular file itself, not through a symbolic link. `copied` receives the bytes that
-// reached the local directory. False with the reason in `error`.
-bool copyIntoPlace(const QString& from, int localDirFd, const QString& name, qint64& copied,
-                   WriteBehind& writeBehind, QString* error) {
-    copied = 0;
-    const QByteArray target = NameBytes(name);
-    const QByteArray temporary = "." + target + ".pendrill-part";
-    UniqueFd in(::open(ToFsPath(from).c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!in.valid() || ::fstat(in.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        SetError(error, !in.valid() && errno != ELOOP ? ErrnoText(errno)
-                                                      : QStringLiteral("not a regular file"));
-        return false;
-    }
-    const mode_t mode = ModeWithinDirectory(localDirFd, st.st_mode & 0666);
-    static std::atomic<bool> unnamedFiles{true};  // until the file system or /proc says no
-    bool unnamed = unnamedFiles.load(std::memory_order_relaxed);
-    UniqueFd out;
-    if (unnamed) {
-        out = UniqueFd(::openat(localDirFd, ".", O_WRONLY | O_TMPFILE | O_CLOEXEC, mode));
-        if (!out.valid()) {
-            if (errno == EOPNOTSUPP || errno == EISDIR || errno == EINVAL)
-                unnamedFiles = false;
-            unnamed = false;  // the temporary name then says why, should it fail too
-        }
-    }
-    if (!unnamed) {
-        ::unlinkat(localDirFd, temporary.constData(), 0);
-        out = UniqueFd(::openat(localDirFd, temporary.constData(),
-                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    }
-    if (!out.valid()) {
-        SetError(error, ErrnoText(errno));
-        return false;
-    }
-    bool ok = copyFile(in.get(), out.get(), st.st_size, copied, writeBehind);
-    in.reset();
-    if (ok && unnamed && !linkInPlace(out.get(), localDirFd, target, temporary)) {
-        if (errno == ENOENT || errno == EPERM) {  // no /proc: temporary names from here on
-            unnamedFiles = false;
-            out.reset();
-            return copyIntoPlace(from, localDirFd, name, copied, writeBehind, error);
-        }
-        ok = false;
-    }
-    if (!ok)
-        SetError(error, ErrnoText(errno));
-    if (!out.reset() && ok) {
-        SetError(error, ErrnoText(errno));
-        ok = false;
-    }
-    if (!unnamed && ok &&
-        ::renameat(localDirFd, temporary.constData(), localDirFd, target.constData()) != 0) {
-        SetError(error, ErrnoText(errno));
-        ok = false;
-    }
-    if (!unnamed && !ok)
-        ::unlinkat(localDirFd, temporary.constData(), 0);
-    return ok;
 }
 
 // Brings the copied files of the directory `dirFd` and their names to disk before the fetch
@@ -461,26 +270,51 @@ bool ShareCopyRemoteData(const QString& remoteDir, const QString& localDir, JobR
     QString why;
     RecordStore records;
     WriteBehind writeBehind;
-    for (const QString& name : listFiles(remoteDir)) {
+    const std::vector<QString> names = listFiles(remoteDir);
+    std::vector<QString> sources;
+    for (const QString& name : names)
+        sources.push_back(JoinRemotePath(remoteDir, name));
+    // Where the local directory takes unnamed files, the next files are copied while one is
+    // named; elsewhere one file after the other, each through a temporary name.
+    std::optional<CopyAhead> ahead;
+    if (localFd >= 0 && UnnamedFilesWork(localFd))
+        ahead.emplace(sources, localFd, writeBehind);
+    for (size_t i = 0; i < names.size(); ++i) {
+        const QString& name = names[i];
+        const QString& source = sources[i];
         if (StopFlags::TerminationSignalled) {
             notes.Box(QStringLiteral("Copying aborted"), 0, QString());
             SetError(error, QStringLiteral("Copying aborted"));
             result = false;
             break;
         }
-        const QString source = JoinRemotePath(remoteDir, name);
         record.setObjectName(name);
-        // Stored as local time all the same; UTC spares a look at the zone files for each file.
-        record.setStartTime(QDateTime::currentDateTimeUtc());
         record.setQuantityUnit(QStringLiteral("bytes copied"));
         if (progress)
             progress->LabelCaption(QString::fromLatin1(kProgressTitle) + QStringLiteral("\r\n") +
                                    name + QStringLiteral(" to ") + localDir);
         qint64 copied = 0;
         why = localError;
-        const bool ok =
-            localFd >= 0 && copyIntoPlace(source, localFd, name, copied, writeBehind, &why);
-        record.setEndTime(QDateTime::currentDateTimeUtc());
+        bool ok = false;
+        // Times in UTC: stored as local time all the same, without a look at the zone files.
+        if (ahead) {
+            CopyAhead::Copy copy = ahead->TakeNext();
+            record.setStartTime(copy.start);
+            ok = copy.ok && NameCopy(copy.file.get(), localFd, name, &why);
+            if (!copy.ok)
+                why = copy.reason;
+            if (!copy.file.reset() && ok) {
+                why = ErrnoText(errno);
+                ok = false;
+            }
+            copied = copy.bytes;
+            record.setEndTime(copy.end);
+        } else {
+            record.setStartTime(QDateTime::currentDateTimeUtc());
+            ok = localFd >= 0 &&
+                 CopyThroughTemporary(source, localFd, name, copied, writeBehind, &why);
+            record.setEndTime(QDateTime::currentDateTimeUtc());
+        }
         // What reached the local directory: a file that failed left nothing there.
         record.setQuantity(ok ? static_cast<double>(copied) : 0.0);
         result = true;

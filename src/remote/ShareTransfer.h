@@ -29,9 +29,11 @@ bool ShareWriteStatus(QString& remoteDir, const QString& word, QString* error = 
 
 // Copies every regular, not hidden file of `remoteDir` into `localDir` (created when missing), in
 // name order, replacing files of the same name without asking. A symbolic link on the share is
-// not a data file: it is neither followed nor copied. Each file is copied to a hidden temporary
-// name created afresh inside `localDir` (never through a symbolic link) and renamed when
-// complete, so no file appears half-written under its real name. Each copied file leaves one
+// not a data file: it is neither followed nor copied. Each file is copied into an unnamed file of
+// `localDir` and named when complete (where `localDir` has no unnamed files, to a hidden
+// temporary name created afresh, never through a symbolic link, and renamed), so no file appears
+// half-written under its real name; with unnamed files the next files are copied ahead on two
+// threads while one is named, and copies never named leave nothing. Each copied file leaves one
 // record in `record` (status 0, quantity = its size in "bytes copied"); the first file that
 // cannot be copied leaves a status 3 record with "Couldn't copy file PATH" and 0 bytes (nothing of
 // it is left in `localDir`), is noted with a box and ends the copy. A missing remote directory

@@ -5,8 +5,10 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <atomic>
 
 #include "history/JobRecord.h"
+#include "remote/LocalFileCopy.h"
 #include "remote/RemoteTestSupport.h"
 #include "remote/ShareTransfer.h"
 #include "support/TestSupport.h"
@@ -266,3 +268,55 @@ TEST_F(Share, CancelAndTerminationSignalEndTheCopy) {
 }
 
 }  // namespace
+
+// Both ways a file lands (an unnamed file named when complete; a hidden temporary name renamed)
+// replace a file of the same name with the complete copy and follow no symbolic link: neither a
+// source that is one nor one planted at the temporary name. A source that is a pipe is refused
+// without waiting for a writer; a stopped copy names nothing.
+TEST(LocalFileCopy, BothWaysLandCompleteFilesAndFollowNoLink) {
+    testsupport::IsolatedHome home;
+    const QString from = home.file("from"), to = home.file("to");
+    QDir().mkpath(from);
+    QDir().mkpath(to);
+    const int size = 3 << 20;
+    writeAll(from + "/data.csv", QByteArray(size, 'd'));
+    writeAll(home.file("secret"), "keep");
+    QFile::link(home.file("secret"), from + "/link.csv");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(from + "/pipe.csv").constData(), 0644), 0);
+    const UniqueFd dir(::open(QFile::encodeName(to).constData(), O_RDONLY | O_DIRECTORY));
+    ASSERT_TRUE(UnnamedFilesWork(dir.get()));
+    WriteBehind writeBehind;
+    const std::atomic<bool> go{false}, stop{true};
+    for (const bool unnamed : {true, false}) {
+        writeAll(to + "/data.csv", "older");
+        QFile::link(home.file("secret"), to + "/.data.csv.pendrill-part");
+        auto copy = [&](const QString& name, QString* why) -> qint64 {
+            qint64 copied = 0;
+            UniqueFd out;
+            const bool ok = unnamed ? CopyToUnnamed(from + "/" + name, dir.get(), out, copied,
+                                                    writeBehind, go, why) &&
+                                          NameCopy(out.get(), dir.get(), name, why)
+                                    : CopyThroughTemporary(from + "/" + name, dir.get(), name,
+                                                           copied, writeBehind, why);
+            return ok ? copied : -1;
+        };
+        QString why;
+        EXPECT_EQ(copy("data.csv", &why), size) << why.toStdString();
+        EXPECT_EQ(readAll(to + "/data.csv"), QByteArray(size, 'd'));
+        EXPECT_EQ(copy("link.csv", &why), -1);
+        EXPECT_EQ(why, "not a regular file");
+        EXPECT_EQ(copy("pipe.csv", &why), -1);
+        EXPECT_EQ(readAll(home.file("secret")), "keep");
+        EXPECT_EQ(QDir(to).entryList(QDir::Files | QDir::Hidden | QDir::System),
+                  QStringList{"data.csv"})
+            << (unnamed ? "unnamed" : "temporary name");
+    }
+    UniqueFd out;
+    qint64 copied = 0;
+    QString why;
+    EXPECT_FALSE(
+        CopyToUnnamed(from + "/data.csv", dir.get(), out, copied, writeBehind, stop, &why));
+    EXPECT_FALSE(out.valid());
+    EXPECT_EQ(QDir(to).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              QStringList{"data.csv"});
+}
