@@ -13,6 +13,7 @@
 #include "util/Errors.h"
 #include "util/FileUtils.h"
 #include "util/StopFlags.h"
+#include "util/TextFiles.h"
 
 namespace {
 

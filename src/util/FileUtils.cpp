@@ -1,13 +1,11 @@
 #include "util/FileUtils.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QFile>
 #include <QRegularExpression>
 #include <cerrno>
-#include <cstdio>
 #include <system_error>
 
 #include "util/TextFiles.h"
@@ -158,12 +156,4 @@ unsigned ModeWithinDirectory(int dirFd, unsigned requested) {
     if (::fstat(dirFd, &st) != 0)
         return requested;
     return requested & (st.st_mode & 0666);
-}
-
-bool LinkUnnamedFile(int fd, int dirFd, const char* name) {
-    char self[40];
-    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
-    if (::linkat(AT_FDCWD, self, dirFd, name, AT_SYMLINK_FOLLOW) == 0)
-        return true;
-    return errno == ENOENT && ::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0;
 }

@@ -54,9 +54,3 @@ void MakeDirectory(const QString& directory);
 // (a 0750 directory gets files of at most 0640). `requested` unchanged when the directory cannot
 // be looked at.
 unsigned ModeWithinDirectory(int dirFd, unsigned requested);
-
-// Gives the unnamed file `fd` (opened with O_TMPFILE) the name `name` in the directory `dirFd`
-// (AT_FDCWD for a path): through /proc/self/fd, or where /proc is not mounted through the
-// descriptor itself, which only an administrator may do. False with errno set (EEXIST when the
-// name is taken).
-bool LinkUnnamedFile(int fd, int dirFd, const char* name);

@@ -10,12 +10,12 @@
 #include <QRegularExpression>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <thread>
 
 #include "util/Errors.h"
-#include "util/FileUtils.h"
 #include "util/UniqueFd.h"
 
 QStringList SplitLines(const QString& text) {
@@ -342,6 +342,14 @@ bool writeAllOf(QFileDevice& out, const QByteArray& content, QString* why) {
 }
 
 }  // namespace
+
+bool LinkUnnamedFile(int fd, int dirFd, const char* name) {
+    char self[40];
+    std::snprintf(self, sizeof self, "/proc/self/fd/%d", fd);
+    if (::linkat(AT_FDCWD, self, dirFd, name, AT_SYMLINK_FOLLOW) == 0)
+        return true;
+    return errno == ENOENT && ::linkat(fd, "", dirFd, name, AT_EMPTY_PATH) == 0;
+}
 
 bool WriteFileAtomically(const QString& path, const QByteArray& content, int newFileMode,
                          QString* error) {

@@ -55,6 +55,12 @@ inline int Utf8SequenceAt(const unsigned char* p, const unsigned char* end, char
 // with the reason in `*error` ("it is not a regular file", or the system's).
 bool OpenRegularFile(const QString& path, QFile& file, QString* error);
 
+// Gives the unnamed file `fd` (opened with O_TMPFILE) the name `name` in the directory `dirFd`
+// (AT_FDCWD for a path): through /proc/self/fd, or where /proc is not mounted through the
+// descriptor itself, which only an administrator may do. False with errno set (EEXIST when the
+// name is taken).
+bool LinkUnnamedFile(int fd, int dirFd, const char* name);
+
 // Replaces the whole file atomically: the new content is written to a file of the same directory
 // that has no name yet, flushed to disk, named ".NAME.pendrill-new" and renamed over the target,
 // then the directory itself is synced, so a reader sees either the old content or the new one,
