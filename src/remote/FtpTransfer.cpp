@@ -324,9 +324,10 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
                         errorPrefix);
 
         // Held open while the files come, so that each file's record is one append to the
-        // repository's log instead of an open, a checkpoint and a close of its own.
+        // repository's log through one prepared statement instead of an open, a checkpoint and
+        // a close of its own.
         Repository::Connection repository;
-        repository.Open();
+        const bool held = repository.Open();
 
         for (const FtpEntry& entry : entries) {
             const QString name = StripAfterNul(entry.name);
@@ -349,7 +350,10 @@ bool FtpCopyRemoteData(const QString& server, QString& remoteDir, QString& local
                 return fail(2, FtpErrorText(ftp), errorPrefix);
             }
             record.setStatus(0);
-            record.Close(2, kApplication);
+            if (held)
+                record.Close(repository, 2, kApplication);
+            else
+                record.Close(2, kApplication);
             notes.Fetched(name, entry.size);
         }
         dialog->AnimateStop();
