@@ -7,11 +7,9 @@
 
 #include <QDateTime>
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <memory>
